@@ -1,0 +1,55 @@
+#pragma once
+// The narrow interface through which the modem workers reach the rest of the
+// station. The main window implements every call by running it on the UI thread
+// (Synchronize) and returning when it has run; tests implement it with a recorder.
+// All texts are code page 1251 bytes.
+#include "codec/Sound.h"
+#include "data/Rgb.h"
+
+#include <cstdint>
+#include <string>
+
+namespace kv {
+
+class IModemHost {
+public:
+    virtual ~IModemHost() = default;
+
+    // Journals: RecordEvent on EventsTable / DialEventsTable.
+    virtual void WriteEvent(const std::string& status, const std::string& tel, const std::string& event) = 0;
+    virtual void WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event) = 0;
+    // One time-stamped line of the technological journal.
+    virtual void WriteTechno(const std::string& text, Rgb colour) = 0;
+
+    // Modem 1: Edit4 and Image1. Modem 2: Edit8 and Image3.
+    virtual void ShowSignalLevel(double level) = 0;
+    virtual void ShowSignalLevel2(double level) = 0;
+
+    // Register lookups; `initial` is what the caller's result starts as.
+    virtual std::string FindShortNameByNumber(const std::string& number, const std::string& initial) = 0;
+    virtual std::string FindNumberByShortName(const std::string& shortName, const std::string& initial) = 0;
+
+    // Board; callable from any thread (the board compares against a consistent
+    // layout and repaints through the UI thread in order). 238 changes nothing.
+    virtual void SetGuardState(const std::string& shortName, std::uint8_t code) = 0;
+    virtual void SetInfoState(const std::string& shortName, std::uint8_t code) = 0;
+
+    // Controls of other windows.
+    virtual void SetCommandButtonsEnabled(bool enabled) = 0; // device card command group
+    virtual void SetStatusEdit(const std::string& text) = 0; // device card StatusEdit
+    virtual void SetLinkText(const std::string& text) = 0;   // modem window Edit5
+    virtual void AddBalanceLine(const std::string& text) = 0; // modem window BalanceInfo
+    virtual std::string BalanceNumber() = 0;                 // modem window BalanceNumber
+    virtual void SetDialStatus(const std::string& text) = 0; // main window DialStatus
+    virtual void SetDialNumber(const std::string& text) = 0; // main window DialNumber
+
+    // Modem 1 went silent: enable the command group, sound the alarm, show the
+    // link-lost alert (not modal).
+    virtual void ShowLinkLost() = 0;
+    // Warning box with an OK button; returns once it has been dismissed.
+    virtual void ShowWarning(const std::string& text) = 0;
+    // Asynchronous: returns at once.
+    virtual void PlaySound(Sound sound) = 0;
+};
+
+} // namespace kv

@@ -1,0 +1,18 @@
+// main() of the window tests: a QApplication on the offscreen platform, this
+// thread installed as the UI thread.
+#include "timing/UiThread.h"
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+int main(int argc, char** argv)
+{
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    kv::InstallUiThread();
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,59 @@
+#include "timing/Clock.h"
+#include "timing/DateTime.h"
+#include "timing/rdtsc.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(DateTime, KnownValuesEncodeAndDecode)
+{
+    EXPECT_DOUBLE_EQ(kv::EncodeDateTime({1899, 12, 30, 0, 0, 0, 0}), 0.0);
+    EXPECT_DOUBLE_EQ(kv::EncodeDateTime({2010, 1, 1, 12, 0, 0, 0}), 40179.5);
+    EXPECT_DOUBLE_EQ(kv::EncodeDateTime({1900, 1, 1, 0, 0, 0, 0}), 2.0);
+    const kv::DateTimeParts p = kv::DecodeDateTime(40179.75);
+    EXPECT_EQ(p.year, 2010);
+    EXPECT_EQ(p.month, 1);
+    EXPECT_EQ(p.day, 1);
+    EXPECT_EQ(p.hour, 18);
+    EXPECT_EQ(p.minute, 0);
+    EXPECT_EQ(kv::FormatDateTime(kv::EncodeDateTime({2026, 12, 7, 14, 5, 9, 0})), "07.12.2026 14:05:09");
+    EXPECT_EQ(kv::FormatTime(kv::EncodeDateTime({2026, 12, 7, 14, 5, 9, 0})), "14:05:09");
+}
+
+TEST(DateTime, RoundTripsEverySecondOfADayAndLeapDays)
+{
+    for (int s = 0; s < 86400; s += 7) {
+        kv::DateTimeParts in{2024, 2, 29, s / 3600, s / 60 % 60, s % 60, 0};
+        const kv::DateTimeParts out = kv::DecodeDateTime(kv::EncodeDateTime(in));
+        ASSERT_EQ(out.day, 29);
+        ASSERT_EQ(out.month, 2);
+        ASSERT_EQ(out.hour * 3600 + out.minute * 60 + out.second, s);
+    }
+}
+
+TEST(DateTime, GarbageValuesDecodeWithoutCrashing)
+{
+    for (double v : {1e300, -1e300, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()})
+        (void)kv::FormatDateTime(v);
+}
+
+TEST(Timing, ElapsedRoundsHalvesToEven)
+{
+    EXPECT_EQ(kv::TicksToMs(2500000000ULL), 2500u); // 2.5 s
+    EXPECT_EQ(kv::TicksToMs(500000ULL), 0u);        // 0.5 ms -> 0
+    EXPECT_EQ(kv::TicksToMs(1500000ULL), 2u);       // 1.5 ms -> 2
+    EXPECT_EQ(kv::TicksToMs(1499999ULL), 1u);
+}
+
+TEST(Timing, VirtualClockMovesOnlyWhenSleptOn)
+{
+    kv::VirtualClock clock(40179.5);
+    const auto start = clock.ReadTimeStamp();
+    EXPECT_EQ(clock.ElapsedMs(start), 0u);
+    clock.SleepMs(2500);
+    EXPECT_EQ(clock.ElapsedMs(start), 2500u);
+    EXPECT_NEAR(clock.Now(), 40179.5 + 2.5 / 86400.0, 1e-9);
+}
+
+} // namespace

@@ -1,0 +1,166 @@
+#include "timing/UiThread.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QObject>
+#include <QPointer>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace kv {
+
+namespace {
+
+struct Task {
+    std::function<void()> fn;
+    bool waited = false;
+    bool done = false;
+};
+
+struct HandOverState {
+    std::mutex mutex;
+    std::condition_variable doneCv;
+    std::deque<std::shared_ptr<Task>> queue;
+    bool wakePending = false;
+    std::atomic<bool> installed{false};
+    std::thread::id uiThread;
+    QPointer<QObject> receiver;
+    std::atomic<bool> shutdown{false};
+};
+
+HandOverState& State()
+{
+    static HandOverState* state = new HandOverState; // outlives static destruction on purpose
+    return *state;
+}
+
+void Wake(HandOverState& s)
+{
+    // Called with s.mutex held: one queued wake-up drains everything waiting.
+    if (s.wakePending || !s.receiver)
+        return;
+    s.wakePending = true;
+    QMetaObject::invokeMethod(s.receiver.data(), [] { ServeHandOvers(); }, Qt::QueuedConnection);
+}
+
+} // namespace
+
+void InstallUiThread()
+{
+    HandOverState& s = State();
+    std::lock_guard lock(s.mutex);
+    s.uiThread = std::this_thread::get_id();
+    if (!s.receiver) {
+        auto* receiver = new QObject;
+        if (QCoreApplication::instance())
+            QObject::connect(QCoreApplication::instance(), &QObject::destroyed, receiver, &QObject::deleteLater);
+        s.receiver = receiver;
+    }
+    s.installed = true;
+}
+
+bool IsUiThread()
+{
+    HandOverState& s = State();
+    return !s.installed || std::this_thread::get_id() == s.uiThread;
+}
+
+bool Synchronize(const std::function<void()>& fn)
+{
+    HandOverState& s = State();
+    if (IsUiThread()) {
+        fn();
+        return true;
+    }
+    auto task = std::make_shared<Task>();
+    task->fn = fn;
+    task->waited = true;
+    std::unique_lock lock(s.mutex);
+    if (s.shutdown)
+        return false;
+    s.queue.push_back(task);
+    Wake(s);
+    s.doneCv.wait(lock, [&] { return task->done || s.shutdown.load(); });
+    return task->done;
+}
+
+void PostToUi(std::function<void()> fn)
+{
+    HandOverState& s = State();
+    auto task = std::make_shared<Task>();
+    task->fn = std::move(fn);
+    std::lock_guard lock(s.mutex);
+    if (s.shutdown)
+        return;
+    s.queue.push_back(std::move(task));
+    if (s.installed)
+        Wake(s);
+}
+
+void ServeHandOvers()
+{
+    HandOverState& s = State();
+    for (;;) {
+        std::shared_ptr<Task> task;
+        {
+            std::lock_guard lock(s.mutex);
+            s.wakePending = false;
+            if (s.queue.empty() || s.shutdown)
+                return;
+            task = std::move(s.queue.front());
+            s.queue.pop_front();
+        }
+        try {
+            task->fn();
+        } catch (...) {
+            // A failing hand-over must not take the UI thread down; the worker
+            // that waits for it learns nothing more than that it has run.
+        }
+        {
+            std::lock_guard lock(s.mutex);
+            task->done = true;
+        }
+        s.doneCv.notify_all();
+    }
+}
+
+bool WaitServing(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return done();
+        ServeHandOvers();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+void BeginShutdown()
+{
+    HandOverState& s = State();
+    {
+        std::lock_guard lock(s.mutex);
+        s.shutdown = true;
+        s.queue.clear();
+    }
+    s.doneCv.notify_all();
+}
+
+bool ShutdownBegun() { return State().shutdown.load(); }
+
+void ResetShutdownForTests()
+{
+    HandOverState& s = State();
+    std::lock_guard lock(s.mutex);
+    s.shutdown = false;
+    s.queue.clear();
+    s.wakePending = false;
+}
+
+} // namespace kv
