@@ -1,0 +1,71 @@
+#pragma once
+// The station's visual components: picture buttons, the clock, link labels,
+// and the naming every control carries for tests and assistive tools.
+#include <QAbstractButton>
+#include <QLabel>
+#include <QPixmap>
+#include <QWidget>
+
+#include <string>
+
+class QTimer;
+
+namespace kv {
+
+// objectName and accessible description := the component name ("PNGButton7"),
+// accessible name := its caption or picture label ("УСТАНОВИТЬ СВЯЗЬ").
+void Name(QWidget* w, const char* componentName, const QString& label = {});
+void Name(QWidget* w, const char* componentName, std::string_view labelCp1251);
+
+// Frameless picture button with normal, hover and pressed pictures; its label
+// is part of the picture. `picture` is a path relative to the program folder
+// without ".png"; "-hover" and "-down" variants are used when present.
+class TPNGButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    TPNGButton(const QString& picture, QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+    void SetPicture(const QString& picture);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void enterEvent(QEnterEvent*) override;
+    void leaveEvent(QEvent*) override;
+
+private:
+    QPixmap m_normal, m_hover, m_down;
+    bool m_hovered = false;
+};
+
+// The main window's clock: an analogue face with the time written below.
+class TAbClock : public QWidget {
+    Q_OBJECT
+public:
+    explicit TAbClock(QWidget* parent = nullptr);
+    QSize sizeHint() const override { return {110, 130}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QTimer* m_timer;
+};
+
+// A link label: bold, underlined while the mouse is over it, emits clicked().
+class TRxLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit TRxLabel(const QString& text, QWidget* parent = nullptr);
+
+signals:
+    void clicked();
+    void mouseEntered();
+    void mouseLeft();
+
+protected:
+    void enterEvent(QEnterEvent*) override;
+    void leaveEvent(QEvent*) override;
+    void mouseReleaseEvent(QMouseEvent*) override;
+};
+
+} // namespace kv

@@ -1,0 +1,123 @@
+#include "windows/Dialogs.h"
+
+#include "data/Text.h"
+#include "windows/QtText.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace kv {
+
+using namespace literals;
+
+namespace {
+
+QWidget* Parent(QWidget* parent) { return parent ? parent : QApplication::activeWindow(); }
+
+class QtDialogs final : public IDialogs {
+public:
+    void Message(MsgKind kind, const std::string& text, QWidget* parent) override
+    {
+        QMessageBox box(Parent(parent));
+        box.setText(ToQ(text));
+        switch (kind) {
+        case MsgKind::Information:
+            box.setIcon(QMessageBox::Information);
+            box.setWindowTitle(ToQ("Информация"_cp));
+            break;
+        case MsgKind::Warning:
+            box.setIcon(QMessageBox::Warning);
+            box.setWindowTitle(ToQ("Предупреждение"_cp));
+            break;
+        case MsgKind::Error:
+            box.setIcon(QMessageBox::Critical);
+            box.setWindowTitle(ToQ("Ошибка"_cp));
+            break;
+        case MsgKind::Confirmation:
+            box.setIcon(QMessageBox::Question);
+            box.setWindowTitle(ToQ("Подтверждение"_cp));
+            break;
+        }
+        box.setStandardButtons(QMessageBox::Ok);
+        box.setWindowFlag(Qt::WindowStaysOnTopHint);
+        box.exec();
+    }
+
+    bool AskYesNo(const std::string& text, QWidget* parent) override
+    {
+        QMessageBox box(Parent(parent));
+        box.setIcon(QMessageBox::Question);
+        box.setWindowTitle(ToQ("Подтверждение"_cp));
+        box.setText(ToQ(text));
+        QPushButton* yes = box.addButton(ToQ("Да"_cp), QMessageBox::YesRole);
+        QPushButton* no = box.addButton(ToQ("Нет"_cp), QMessageBox::NoRole);
+        box.setDefaultButton(no);
+        box.setEscapeButton(no);
+        box.setWindowFlag(Qt::WindowStaysOnTopHint);
+        box.exec();
+        return box.clickedButton() == yes;
+    }
+
+    std::optional<std::string> InputQuery(const std::string& caption, const std::string& prompt,
+                                          const std::string& initial, QWidget* parent) override
+    {
+        bool ok = false;
+        const QString answer = QInputDialog::getText(Parent(parent), ToQ(caption), ToQ(prompt), QLineEdit::Normal,
+                                                     ToQ(initial), &ok);
+        if (!ok)
+            return std::nullopt;
+        return FromQ(answer);
+    }
+
+    QString SaveFileName(const QString& title, const QString& filter, const QString& defaultSuffix,
+                         QWidget* parent) override
+    {
+        QFileDialog dialog(Parent(parent), title, QString(), filter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(defaultSuffix);
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return {};
+        return AddDefaultSuffix(dialog.selectedFiles().first(), defaultSuffix);
+    }
+
+    QString OpenFileName(const QString& title, const QString& filter, QWidget* parent) override
+    {
+        QFileDialog dialog(Parent(parent), title, QString(), filter);
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return {};
+        return dialog.selectedFiles().first();
+    }
+};
+
+IDialogs* g_installed = nullptr;
+
+} // namespace
+
+IDialogs& Dialogs()
+{
+    static QtDialogs qtDialogs;
+    return g_installed ? *g_installed : qtDialogs;
+}
+
+void SetDialogs(IDialogs* dialogs) { g_installed = dialogs; }
+
+QString AddDefaultSuffix(const QString& path, const QString& suffix)
+{
+    if (path.isEmpty() || suffix.isEmpty() || !QFileInfo(path).suffix().isEmpty())
+        return path;
+    return path + QLatin1Char('.') + suffix;
+}
+
+void ShowInfo(const std::string& text, QWidget* parent) { Dialogs().Message(MsgKind::Information, text, parent); }
+void ShowWarning(const std::string& text, QWidget* parent) { Dialogs().Message(MsgKind::Warning, text, parent); }
+void ShowError(const std::string& text, QWidget* parent) { Dialogs().Message(MsgKind::Error, text, parent); }
+
+} // namespace kv

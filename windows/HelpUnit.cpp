@@ -1,0 +1,80 @@
+#include "windows/HelpUnit.h"
+
+#include "data/Text.h"
+#include "windows/AppPaths.h"
+#include "windows/Controls.h"
+#include "windows/QtText.h"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QPixmap>
+#include <QUrl>
+
+namespace kv {
+
+using namespace literals;
+
+// Reserved example domains: the station ships without anybody's real address.
+const char* const THelpForm::kMakerUrl = "https://www.korvalen.example/";
+const char* const THelpForm::kStudioUrl = "https://studio.korvalen.example/";
+
+void OpenWebPage(const QString& url) { QDesktopServices::openUrl(QUrl(url)); }
+
+THelpForm::THelpForm(QWidget* mainWindow)
+    : QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint),
+      OpenUrl(OpenWebPage),
+      m_mainWindow(mainWindow)
+{
+    Name(this, "HelpForm", "Справка"_cp);
+    setWindowTitle(ToQ("Справка"_cp));
+    setFixedSize(308, 402);
+
+    auto* picture = new QLabel(this);
+    Name(picture, "Image1");
+    picture->setGeometry(0, 0, 308, 402);
+    picture->setPixmap(QPixmap(ProgramFile(QStringLiteral("Pictures/help.png"))));
+
+    RxLabel1 = new TRxLabel(QStringLiteral("www.korvalen.example"), this);
+    Name(RxLabel1, "RxLabel1", QStringLiteral("www.korvalen.example"));
+    RxLabel1->setGeometry(20, 318, 268, 16);
+    RxLabel1->setAlignment(Qt::AlignCenter);
+    RxLabel2 = new TRxLabel(ToQ("Веб-студия «Корвален»"_cp), this);
+    Name(RxLabel2, "RxLabel2", "Веб-студия «Корвален»"_cp);
+    RxLabel2->setGeometry(20, 342, 268, 16);
+    RxLabel2->setAlignment(Qt::AlignCenter);
+    RxLabel3 = new TRxLabel(QStringLiteral(" v.2.1.5"), this);
+    Name(RxLabel3, "RxLabel3", QStringLiteral(" v.2.1.5"));
+    RxLabel3->setCursor(Qt::ArrowCursor);
+    RxLabel3->setAutoFillBackground(true);
+    QPalette pal = RxLabel3->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    RxLabel3->setPalette(pal);
+    RxLabel3->setGeometry(124, 370, 60, 16);
+    RxLabel3->setAlignment(Qt::AlignCenter);
+
+    connect(RxLabel1, &TRxLabel::clicked, this, &THelpForm::RxLabel1Click);
+    connect(RxLabel2, &TRxLabel::clicked, this, &THelpForm::RxLabel2Click);
+}
+
+void THelpForm::RxLabel1Click() { OpenUrl(QString::fromLatin1(kMakerUrl)); }
+void THelpForm::RxLabel2Click() { OpenUrl(QString::fromLatin1(kStudioUrl)); }
+
+void THelpForm::ShowCentred()
+{
+    if (m_mainWindow)
+        move(m_mainWindow->frameGeometry().center() - rect().center());
+    show();
+    raise();
+}
+
+void THelpForm::hideEvent(QHideEvent* e)
+{
+    // The close box, Escape and the main window's toggle all end here; a
+    // spontaneous hide (the desktop minimising everything) is no close.
+    if (!e->spontaneous() && FormClose)
+        FormClose();
+    QDialog::hideEvent(e);
+}
+
+} // namespace kv
