@@ -27,32 +27,30 @@ void Name(QWidget* w, const char* componentName, std::string_view labelCp1251)
 }
 
 namespace {
-QPixmap LoadPicture(const QString& relative)
+QPixmap LoadPicture(std::string_view relative)
 {
-    const QString path = ProgramFile(relative + QStringLiteral(".png"));
+    const QString path = ProgramFile(QString::fromLatin1(relative.data(), static_cast<qsizetype>(relative.size())));
     return QFileInfo::exists(path) ? QPixmap(path) : QPixmap();
 }
 } // namespace
 
-TPNGButton::TPNGButton(const QString& picture, QWidget* parent) : QAbstractButton(parent)
+TPNGButton::TPNGButton(const assets::ButtonPictures& pictures, QWidget* parent) : QAbstractButton(parent)
 {
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::TabFocus);
-    SetPicture(picture);
+    SetPictures(pictures);
 }
 
-void TPNGButton::SetPicture(const QString& picture)
+void TPNGButton::SetPictures(const assets::ButtonPictures& pictures)
 {
-    m_normal = LoadPicture(picture);
-    m_hover = LoadPicture(picture + QStringLiteral("-hover"));
-    m_down = LoadPicture(picture + QStringLiteral("-down"));
-    if (!m_normal.isNull())
-        setFixedSize(m_normal.size() / m_normal.devicePixelRatio());
-    updateGeometry();
+    m_normal = LoadPicture(pictures.normal);
+    m_hover = LoadPicture(pictures.hover);
+    m_down = LoadPicture(pictures.down);
+    setFixedSize(pictures.size.width, pictures.size.height);
     update();
 }
 
-QSize TPNGButton::sizeHint() const { return m_normal.isNull() ? QSize(100, 40) : m_normal.size(); }
+QSize TPNGButton::sizeHint() const { return size(); }
 
 void TPNGButton::paintEvent(QPaintEvent*)
 {

@@ -1,6 +1,8 @@
 #pragma once
 // The station's visual components: picture buttons, the clock, link labels,
 // and the naming every control carries for tests and assistive tools.
+#include "assets/AssetNames.h"
+
 #include <QAbstractButton>
 #include <QLabel>
 #include <QPixmap>
@@ -18,14 +20,13 @@ void Name(QWidget* w, const char* componentName, const QString& label = {});
 void Name(QWidget* w, const char* componentName, std::string_view labelCp1251);
 
 // Frameless picture button with normal, hover and pressed pictures; its label
-// is part of the picture. `picture` is a path relative to the program folder
-// without ".png"; "-hover" and "-down" variants are used when present.
+// is part of the picture. Picture paths are relative to the program folder.
 class TPNGButton : public QAbstractButton {
     Q_OBJECT
 public:
-    TPNGButton(const QString& picture, QWidget* parent = nullptr);
+    explicit TPNGButton(const assets::ButtonPictures& pictures, QWidget* parent = nullptr);
     QSize sizeHint() const override;
-    void SetPicture(const QString& picture);
+    void SetPictures(const assets::ButtonPictures& pictures);
 
 protected:
     void paintEvent(QPaintEvent*) override;

@@ -33,15 +33,18 @@ THelpForm::THelpForm(QWidget* mainWindow)
     auto* picture = new QLabel(this);
     Name(picture, "Image1");
     picture->setGeometry(0, 0, 308, 402);
-    picture->setPixmap(QPixmap(ProgramFile(QStringLiteral("Pictures/help.png"))));
+    picture->setPixmap(QPixmap(ProgramFile(QString::fromLatin1(assets::kHelpPicture.data(),
+                                                              static_cast<qsizetype>(assets::kHelpPicture.size())))));
+    // The links sit in the plain band the picture leaves for them.
+    const assets::Rect area = assets::kHelpLinkArea;
 
     RxLabel1 = new TRxLabel(QStringLiteral("www.korvalen.example"), this);
     Name(RxLabel1, "RxLabel1", QStringLiteral("www.korvalen.example"));
-    RxLabel1->setGeometry(20, 318, 268, 16);
+    RxLabel1->setGeometry(area.x, area.y + 4, area.width, 18);
     RxLabel1->setAlignment(Qt::AlignCenter);
     RxLabel2 = new TRxLabel(ToQ("Веб-студия «Корвален»"_cp), this);
     Name(RxLabel2, "RxLabel2", "Веб-студия «Корвален»"_cp);
-    RxLabel2->setGeometry(20, 342, 268, 16);
+    RxLabel2->setGeometry(area.x, area.y + 28, area.width, 18);
     RxLabel2->setAlignment(Qt::AlignCenter);
     RxLabel3 = new TRxLabel(QStringLiteral(" v.2.1.5"), this);
     Name(RxLabel3, "RxLabel3", QStringLiteral(" v.2.1.5"));
@@ -50,7 +53,7 @@ THelpForm::THelpForm(QWidget* mainWindow)
     QPalette pal = RxLabel3->palette();
     pal.setColor(QPalette::Window, Qt::white);
     RxLabel3->setPalette(pal);
-    RxLabel3->setGeometry(124, 370, 60, 16);
+    RxLabel3->setGeometry(area.x + area.width / 2 - 35, area.y + 54, 70, 18);
     RxLabel3->setAlignment(Qt::AlignCenter);
 
     connect(RxLabel1, &TRxLabel::clicked, this, &THelpForm::RxLabel1Click);

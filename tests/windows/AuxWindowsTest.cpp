@@ -109,7 +109,8 @@ TEST(HelpWindow, LinksUnderlineOnHoverOpenTheirPagesAndCloseClearsTheFlag)
 
 TEST(PictureButton, AMissingPictureStillGivesAUsableLabelledButton)
 {
-    kv::TPNGButton button(QStringLiteral("Pictures/does-not-exist"));
+    kv::TPNGButton button(kv::assets::ButtonPictures{"Pictures/none.png", "Pictures/none-hover.png",
+                                                     "Pictures/none-down.png", {100, 40}});
     kv::Name(&button, "PNGButton7", "УСТАНОВИТЬ СВЯЗЬ"_cp);
     EXPECT_EQ(button.objectName(), QStringLiteral("PNGButton7"));
     EXPECT_EQ(button.accessibleDescription(), QStringLiteral("PNGButton7"));
