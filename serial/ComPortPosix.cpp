@@ -169,8 +169,17 @@ int ApplyLine(int fd, const LineSettings& line)
     const StandardSpeed& speed = Nearest(line.baud);
     cfsetispeed(&t, speed.code);
     cfsetospeed(&t, speed.code);
-    if (tcsetattr(fd, TCSANOW, &t) != 0)
-        return errno;
+    if (tcsetattr(fd, TCSANOW, &t) != 0) {
+        // The C library reports EINVAL when the driver kept its own character
+        // size or parity, as a pseudo-terminal always does; everything else
+        // has been set then, and the port stays usable.
+        const int error = errno;
+        constexpr tcflag_t kCharacterFrame = CSIZE | PARENB | PARODD | CMSPAR;
+        termios now{};
+        if (error != EINVAL || tcgetattr(fd, &now) != 0 ||
+            (now.c_cflag & ~kCharacterFrame) != (t.c_cflag & ~kCharacterFrame))
+            return error;
+    }
 
 #ifdef __linux__
     if (speed.rate != line.baud && line.baud > 0) {
