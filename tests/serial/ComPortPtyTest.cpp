@@ -98,6 +98,12 @@ protected:
         m_port.SetPort(m_pty.SlavePath());
     }
 
+    // What the handlers touch is declared before the port: the port's
+    // destructor may still run a handler.
+    Receiver m_rx;
+    std::atomic<int> m_calls{0};
+    std::mutex m_countsMutex;
+    std::vector<int> m_counts;
     test::Pty m_pty;
     TComPort m_port;
 };
@@ -212,49 +218,47 @@ TEST_F(ComPortPty, LineSettingsApplyAtOnceOrAtTheEndOfTheBracket)
 
 TEST_F(ComPortPty, RxCharOnTheUiThreadGetsTheCountAndReadsExactlyThoseBytes)
 {
-    Receiver rx;
-    m_port.SetOnRxChar(rx.Handler());
+    m_port.SetOnRxChar(m_rx.Handler());
     m_port.Open();
     ASSERT_TRUE(m_pty.Write("hello"));
-    ASSERT_TRUE(WaitFor([&] { return rx.Bytes().size() >= 5; }));
+    ASSERT_TRUE(WaitFor([&] { return m_rx.Bytes().size() >= 5; }));
     ASSERT_TRUE(m_pty.Write("\r\nOK\r\n"));
-    ASSERT_TRUE(WaitFor([&] { return rx.Bytes().size() >= 11; }));
+    ASSERT_TRUE(WaitFor([&] { return m_rx.Bytes().size() >= 11; }));
     std::this_thread::sleep_for(30ms);
     WaitFor([] { return false; }, 20ms);
 
-    std::lock_guard lock(rx.mutex);
-    EXPECT_EQ(rx.bytes, "hello\r\nOK\r\n");
-    EXPECT_EQ(rx.thread, std::this_thread::get_id()) << "smThreadSync delivers on the UI thread";
+    std::lock_guard lock(m_rx.mutex);
+    EXPECT_EQ(m_rx.bytes, "hello\r\nOK\r\n");
+    EXPECT_EQ(m_rx.thread, std::this_thread::get_id()) << "smThreadSync delivers on the UI thread";
     int sum = 0;
-    for (int c : rx.counts) {
+    for (int c : m_rx.counts) {
         EXPECT_GT(c, 0) << "a count of 0 never calls the handler";
         sum += c;
     }
     EXPECT_EQ(sum, 11);
-    EXPECT_EQ(rx.counts.front(), 5);
+    EXPECT_EQ(m_rx.counts.front(), 5);
 }
 
 TEST_F(ComPortPty, SmNoneDeliversOnTheEventThreadAndDiscardNullDropsZeroBytes)
 {
-    Receiver rx;
     m_port.SetSyncMethod(smNone);
     m_port.SetDiscardNull(true);
-    m_port.SetOnRxChar(rx.Handler());
+    m_port.SetOnRxChar(m_rx.Handler());
     m_port.Open();
     ASSERT_TRUE(m_pty.Write(std::string("A\0B\0\0C", 6)));
     ASSERT_TRUE(m_pty.Write("D"));
-    ASSERT_TRUE(WaitFor([&] { return rx.Bytes().size() >= 4; }));
-    EXPECT_EQ(rx.Bytes(), "ABCD");
+    ASSERT_TRUE(WaitFor([&] { return m_rx.Bytes().size() >= 4; }));
+    EXPECT_EQ(m_rx.Bytes(), "ABCD");
     {
-        std::lock_guard lock(rx.mutex);
-        EXPECT_NE(rx.thread, std::this_thread::get_id());
+        std::lock_guard lock(m_rx.mutex);
+        EXPECT_NE(m_rx.thread, std::this_thread::get_id());
     }
 
     // With the setting off the zero bytes come through.
     m_port.SetDiscardNull(false);
     ASSERT_TRUE(m_pty.Write(std::string("\0E", 2)));
-    ASSERT_TRUE(WaitFor([&] { return rx.Bytes().size() >= 6; }));
-    EXPECT_EQ(rx.Bytes(), std::string("ABCD\0E", 6));
+    ASSERT_TRUE(WaitFor([&] { return m_rx.Bytes().size() >= 6; }));
+    EXPECT_EQ(m_rx.Bytes(), std::string("ABCD\0E", 6));
 }
 
 TEST_F(ComPortPty, SyncMethodCannotChangeWhileOpen)
@@ -340,12 +344,11 @@ TEST_F(ComPortPty, CloseAbortsAWriteBlockedOnAnotherThread)
 
 TEST_F(ComPortPty, VanishedDeviceStopsTheEventThreadAndFailsWrites)
 {
-    Receiver rx;
     m_port.SetSyncMethod(smNone);
-    m_port.SetOnRxChar(rx.Handler());
+    m_port.SetOnRxChar(m_rx.Handler());
     m_port.Open();
     ASSERT_TRUE(m_pty.Write("RING\r\n"));
-    ASSERT_TRUE(WaitFor([&] { return rx.Bytes().size() >= 6; }));
+    ASSERT_TRUE(WaitFor([&] { return m_rx.Bytes().size() >= 6; }));
 
     m_pty.CloseMaster();
     ASSERT_TRUE(WaitFor([&] { return m_port.DeviceLost(); }));
@@ -384,60 +387,56 @@ TEST_F(ComPortPty, UnreadBytesNeitherSpinNorGetLost)
 
     // A handler that reads nothing is called again only when more bytes come,
     // then with the whole count.
-    std::mutex mutex;
-    std::vector<int> counts;
-    m_port.SetOnRxChar([&](TComPort*, int count) {
-        std::lock_guard lock(mutex);
-        counts.push_back(count);
+    m_port.SetOnRxChar([this](TComPort*, int count) {
+        std::lock_guard lock(m_countsMutex);
+        m_counts.push_back(count);
     });
     m_port.Open();
     ASSERT_TRUE(m_pty.Write("abc"));
     ASSERT_TRUE(WaitFor([&] {
-        std::lock_guard lock(mutex);
-        return !counts.empty();
+        std::lock_guard lock(m_countsMutex);
+        return !m_counts.empty();
     }));
     const double stalled = OtherThreadsCpuMs(300ms);
     std::printf("[ info ] event thread with a handler that reads nothing: %.1f ms CPU in 300 ms\n", stalled);
     EXPECT_LT(stalled, 30.0);
     {
-        std::lock_guard lock(mutex);
-        EXPECT_EQ(counts, std::vector<int>{3});
+        std::lock_guard lock(m_countsMutex);
+        EXPECT_EQ(m_counts, std::vector<int>{3});
     }
     ASSERT_TRUE(m_pty.Write("de"));
     ASSERT_TRUE(WaitFor([&] {
-        std::lock_guard lock(mutex);
-        return counts.size() >= 2;
+        std::lock_guard lock(m_countsMutex);
+        return m_counts.size() >= 2;
     }));
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(counts.back(), 5);
+    std::lock_guard lock(m_countsMutex);
+    EXPECT_EQ(m_counts.back(), 5);
 }
 
 TEST_F(ComPortPty, CloseOnTheUiThreadWhileTheEventThreadWaitsForIt)
 {
-    Receiver rx;
-    m_port.SetOnRxChar(rx.Handler());
+    m_port.SetOnRxChar(m_rx.Handler());
     m_port.Open();
     ASSERT_TRUE(m_pty.Write("+CSQ: 17,0\r\n"));
     // Not serving: the event thread is now blocked in the hand-over.
     std::this_thread::sleep_for(100ms);
-    ASSERT_EQ(rx.calls.load(), 0);
+    ASSERT_EQ(m_rx.calls.load(), 0);
     const auto start = Clock::now();
     m_port.Close();
     EXPECT_LT(Clock::now() - start, 2s);
     EXPECT_FALSE(m_port.Connected());
     WaitFor([] { return false; }, 30ms);
-    const int callsAfterClose = rx.calls.load();
+    const int callsAfterClose = m_rx.calls.load();
     EXPECT_LE(callsAfterClose, 1);
 
     m_port.Open();
     ASSERT_TRUE(m_pty.Write("OK\r\n"));
-    EXPECT_TRUE(WaitFor([&] { return rx.Bytes().find("OK\r\n") != std::string::npos; }));
+    EXPECT_TRUE(WaitFor([&] { return m_rx.Bytes().find("OK\r\n") != std::string::npos; }));
 }
 
 TEST_F(ComPortPty, AWorkerReopensThePortWhileBytesFlow)
 {
-    Receiver rx;
-    m_port.SetOnRxChar(rx.Handler());
+    m_port.SetOnRxChar(m_rx.Handler());
     m_port.Open();
     std::atomic<bool> done{false};
     std::atomic<int> failures{0};
@@ -468,9 +467,8 @@ TEST_F(ComPortPty, AWorkerReopensThePortWhileBytesFlow)
 
 TEST_F(ComPortPty, CloseFromInsideTheHandlerAndOpenAgainAfterwards)
 {
-    std::atomic<int> calls{0};
-    m_port.SetOnRxChar([&](TComPort* sender, int count) {
-        ++calls;
+    m_port.SetOnRxChar([this](TComPort* sender, int count) {
+        ++m_calls;
         sender->ReadText(count);
         sender->Close();
         EXPECT_FALSE(sender->Connected());
@@ -478,7 +476,7 @@ TEST_F(ComPortPty, CloseFromInsideTheHandlerAndOpenAgainAfterwards)
     });
     m_port.Open();
     ASSERT_TRUE(m_pty.Write("NO CARRIER\r\n"));
-    ASSERT_TRUE(WaitFor([&] { return calls.load() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return m_calls.load() == 1; }));
     EXPECT_FALSE(m_port.Connected());
 
     m_port.SetOnRxChar(nullptr);
@@ -492,15 +490,14 @@ TEST_F(ComPortPty, ChangingThePortOfAnOpenPortMovesItThere)
 {
     test::Pty other;
     ASSERT_TRUE(other.MasterOpen());
-    std::atomic<int> beforeClose{0};
-    m_port.SetOnBeforeClose([&](TComPort*) { ++beforeClose; });
+    m_port.SetOnBeforeClose([this](TComPort*) { ++m_calls; });
     m_port.Open();
 
     m_port.SetPort(m_pty.SlavePath());
-    EXPECT_EQ(beforeClose.load(), 0) << "the same name reopened the port";
+    EXPECT_EQ(m_calls.load(), 0) << "the same name reopened the port";
 
     m_port.SetPort(other.SlavePath());
-    EXPECT_EQ(beforeClose.load(), 1);
+    EXPECT_EQ(m_calls.load(), 1);
     ASSERT_TRUE(m_port.Connected());
     EXPECT_EQ(m_port.WriteText("AT\r"), 3);
     EXPECT_EQ(other.Read(3), "AT\r");
@@ -513,24 +510,23 @@ TEST_F(ComPortPty, ChangingThePortOfAnOpenPortMovesItThere)
     m_port.BeginUpdate();
     m_port.SetPort(m_pty.SlavePath());
     m_port.SetBaudRate(br57600);
-    EXPECT_EQ(beforeClose.load(), 1);
+    EXPECT_EQ(m_calls.load(), 1);
     first.Close();
     m_port.EndUpdate();
-    EXPECT_EQ(beforeClose.load(), 2);
+    EXPECT_EQ(m_calls.load(), 2);
     const termios t = LineOf(m_pty);
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B57600));
 }
 
 TEST_F(ComPortPty, NoEventsMeansNoHandlerCalls)
 {
-    Receiver rx;
     m_port.SetEvents(TComEvents{});
     m_port.SetSyncMethod(smNone);
-    m_port.SetOnRxChar(rx.Handler());
+    m_port.SetOnRxChar(m_rx.Handler());
     m_port.Open();
     ASSERT_TRUE(m_pty.Write("xyz"));
     std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(rx.calls.load(), 0);
+    EXPECT_EQ(m_rx.calls.load(), 0);
     EXPECT_EQ(m_port.ReadText(10), "xyz");
 }
 

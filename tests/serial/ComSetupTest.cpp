@@ -95,10 +95,10 @@ TEST(ComSetup, OkMovesAnOpenPortWithAllSixSettingsAtOnce)
     ResetShutdownForTests();
     test::Pty first, second;
     ASSERT_TRUE(first.MasterOpen() && second.MasterOpen());
+    int reopened = 0;
     TComPort port;
     port.SetPort(first.SlavePath());
     port.SetBaudRate(br115200);
-    int reopened = 0;
     port.SetOnBeforeClose([&](TComPort*) { ++reopened; });
     port.Open();
 
