@@ -132,3 +132,52 @@ TEST(Dialogs, TheSaveDialogsSuffixRule)
 }
 
 } // namespace
+
+#include "windows/ModemLinkUnit.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QTest>
+
+namespace {
+
+bool WaitUntil(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+TEST(LinkLostAlert, ClosesItselfWhenItsOneShotTimerFiresAndRearmsFor9Seconds)
+{
+    kv::TLinkErrorForm alert;
+    EXPECT_EQ(alert.MMTimer1.Delay(), 9000u);
+    EXPECT_EQ(alert.MMTimer1.Mode(), kv::mmeOneShort);
+    EXPECT_FALSE(alert.MMTimer1.Enabled());
+    EXPECT_EQ(alert.Label2->text(), kv::ToQ("Нарушена связь с модемом"_cp));
+
+    alert.MMTimer1.SetDelay(150); // the 9 s of the real alert, shortened
+    alert.ShowAlert();
+    EXPECT_TRUE(alert.isVisible());
+    EXPECT_TRUE(alert.MMTimer1.Enabled());
+    alert.ShowAlert(); // a second showing while visible changes nothing
+    EXPECT_TRUE(WaitUntil([&] { return !alert.isVisible(); }, 3000));
+    EXPECT_FALSE(alert.MMTimer1.Enabled());
+    EXPECT_EQ(alert.MMTimer1.Delay(), 9000u);
+}
+
+TEST(LinkLostAlert, AClickOnThePictureClosesAtOnceAndLeavesTheTimerPending)
+{
+    kv::TLinkErrorForm alert;
+    alert.ShowAlert();
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(alert.Image1, &release);
+    EXPECT_FALSE(alert.isVisible());
+    EXPECT_TRUE(alert.MMTimer1.Enabled()) << "the earlier showing's timer still runs";
+}
+
+} // namespace
