@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -326,6 +327,9 @@ void ReadValues(Reader& in, RecordBuilder& out, const RecordLayout& layout, cons
             }
             const std::size_t keep =
                 static_cast<std::size_t>(slot.width ? std::min<std::uint64_t>(length, slot.width) : length);
+            // A record is at most 2 GB; no station table comes near.
+            if (out.Size() + keep > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+                InvalidValue();
             unsigned char* p = out.BeginText(f, keep);
             in.Copy(p, keep);
             std::size_t used = keep;
