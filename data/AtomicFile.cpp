@@ -1,0 +1,119 @@
+#include "data/AtomicFile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kv {
+
+namespace {
+
+std::atomic<unsigned> g_sequence{0};
+
+// Saving through a symbolic link replaces the file it points to, not the link.
+std::string ResolveLink(const std::string& path)
+{
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return path;
+    char resolved[PATH_MAX];
+    if (!realpath(path.c_str(), resolved))
+        return path;
+    return resolved;
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+} // namespace
+
+AtomicFileWriter::AtomicFileWriter(std::string target) : m_target(ResolveLink(target)) {}
+
+AtomicFileWriter::~AtomicFileWriter()
+{
+    Abandon();
+}
+
+bool AtomicFileWriter::Open()
+{
+    Abandon();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = m_target + ".~" + std::to_string(getpid()) + "-" + std::to_string(g_sequence++);
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            // A file kept private by its owner stays private.
+            struct stat old {};
+            if (::stat(m_target.c_str(), &old) == 0)
+                (void)::fchmod(fd, old.st_mode & 07777);
+            m_fd = fd;
+            m_temp = std::move(name);
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+bool AtomicFileWriter::Write(const void* data, std::size_t size)
+{
+    if (m_fd < 0)
+        return false;
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(m_fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool AtomicFileWriter::Commit()
+{
+    if (m_fd < 0)
+        return false;
+    const bool synced = ::fsync(m_fd) == 0;
+    const bool closed = ::close(m_fd) == 0;
+    m_fd = -1;
+    if (!synced || !closed || ::rename(m_temp.c_str(), m_target.c_str()) != 0) {
+        Abandon();
+        return false;
+    }
+    m_temp.clear();
+    // The rename itself must reach the disk too.
+    const int dir = ::open(FolderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        (void)::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+void AtomicFileWriter::Abandon()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+    if (!m_temp.empty()) {
+        ::unlink(m_temp.c_str());
+        m_temp.clear();
+    }
+}
+
+} // namespace kv

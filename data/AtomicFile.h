@@ -1,0 +1,35 @@
+#pragma once
+// Replaces a file as a whole: the new content goes to a temporary file in the
+// same folder, is flushed to disk and renamed over the old file. Until the
+// rename the old file is untouched, so a failed save never destroys the last
+// good one; the temporary file is removed on failure.
+#include <cstddef>
+#include <string>
+
+namespace kv {
+
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(std::string target);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    // Creates the temporary file; false when the folder does not allow it.
+    bool Open();
+    // Writes everything or fails.
+    bool Write(const void* data, std::size_t size);
+    // Flushes, closes and renames over the target; false on any failure.
+    bool Commit();
+    // Drops the temporary file (also done by the destructor unless committed).
+    void Abandon();
+
+    const std::string& TemporaryPath() const { return m_temp; }
+
+private:
+    std::string m_target;
+    std::string m_temp;
+    int m_fd = -1;
+};
+
+} // namespace kv

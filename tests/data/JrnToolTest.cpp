@@ -1,0 +1,116 @@
+#include "data/MemTable.h"
+#include "data/RecordEvent.h"
+#include "data/Schemas.h"
+#include "data/TableFormat.h"
+#include "data/Text.h"
+#include "tests/support/TempDir.h"
+#include "timing/DateTime.h"
+#include "tools/jrn/JournalText.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <sys/wait.h>
+
+using namespace kv::literals;
+using namespace std::string_literals;
+
+namespace {
+
+std::string Utf8(const char8_t* s)
+{
+    return reinterpret_cast<const char*>(s);
+}
+
+TEST(JournalTool, ConvertsCodePage1251ToUtf8)
+{
+    EXPECT_EQ(kv::jrn::Cp1251ToUtf8("Тревога №1 Ёё"_cp), Utf8(u8"Тревога №1 Ёё"));
+    EXPECT_EQ(kv::jrn::Cp1251ToUtf8("a\x98z"), Utf8(u8"a\uFFFDz"));
+    std::string all;
+    for (int c = 1; c < 256; ++c)
+        all.push_back(static_cast<char>(c));
+    const std::string out = kv::jrn::Cp1251ToUtf8(all);
+    EXPECT_EQ(out.substr(0, 127), all.substr(0, 127));
+    EXPECT_EQ(out.substr(out.size() - 2), Utf8(u8"я"));
+}
+
+const kv::MemTable& SampleJournal()
+{
+    static kv::MemTable t;
+    if (t.FieldCount() > 0)
+        return t;
+    kv::DefineJournal(t);
+    kv::RecordEvent(t, "Тревога"_cp, "+7900", "plain", nullptr, kv::EncodeDateTime({2010, 1, 1, 12, 0, 0, 0}));
+    t.First();
+    t.Insert();
+    t.FieldByName("EventTime").SetAsDateTime(kv::EncodeDateTime({2024, 2, 29, 23, 59, 58, 250}));
+    t.FieldByName("Status").SetAsString("Логин"_cp);
+    t.FieldByName("tel").SetAsString("a,b");
+    t.FieldByName("event").SetAsString("say \"hi\"\r\nbye");
+    t.Post();
+    return t;
+}
+
+TEST(JournalTool, CsvQuotesWhatNeedsItAndWritesIsoTimes)
+{
+    std::ostringstream out;
+    kv::jrn::WriteCsv(SampleJournal(), out);
+    EXPECT_EQ(out.str(), Utf8(u8"EventTime,Status,tel,event,simplename\r\n"
+                              u8"2024-02-29T23:59:58.250,Логин,\"a,b\",\"say \"\"hi\"\"\r\nbye\",\r\n"
+                              u8"2010-01-01T12:00:00,Тревога,+7900,plain,\r\n"));
+}
+
+TEST(JournalTool, DumpShowsFieldsAndRecordsWithNulls)
+{
+    std::ostringstream out;
+    kv::jrn::Dump(SampleJournal(), out);
+    const std::string s = out.str();
+    EXPECT_NE(s.find("Fields: 5\n  1. EventTime DateTime size 0 label \"EventTime\" width 14\n"), std::string::npos);
+    EXPECT_NE(s.find("Records: 2\n[1]\n  EventTime: 2024-02-29T23:59:58.250\n"), std::string::npos);
+    EXPECT_NE(s.find("  event: say \"hi\"\\r\\nbye\n  simplename: (null)\n"), std::string::npos);
+    EXPECT_NE(s.find(Utf8(u8"  Status: Тревога\n")), std::string::npos);
+}
+
+int RunTool(std::initializer_list<const char*> args, std::string& out, std::string& err)
+{
+    std::vector<const char*> argv = {"korvalen-jrn"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::ostringstream o, e;
+    const int code = kv::jrn::Run(static_cast<int>(argv.size()), argv.data(), o, e);
+    out = o.str();
+    err = e.str();
+    return code;
+}
+
+TEST(JournalTool, CheckReportsCountOrTheLoadersMessage)
+{
+    kv::test::TempDir dir;
+    kv::TableFormat().Save(SampleJournal(), "t3.bin");
+    // Format 100: no format number, no index list, bare values.
+    kv::test::WriteFileBytes("old.jrn", "TPF0\x01\x06\x01k\x06\x07Integer\x02\x00\x06\x01k\x06\x00\x02\x0A\x08\x08"
+                                        "\x00\x01\x02\x05\x02\x06\x00"s);
+    kv::test::WriteFileBytes("bad.bin", "not a table");
+    std::string out, err;
+    EXPECT_EQ(RunTool({"check", "t3.bin"}, out, err), 0);
+    EXPECT_EQ(out, "OK 2\n");
+    EXPECT_EQ(RunTool({"check", "old.jrn"}, out, err), 0) << err;
+    EXPECT_EQ(out, "OK 2\n");
+    EXPECT_EQ(RunTool({"check", "bad.bin"}, out, err), 1);
+    EXPECT_EQ(err, "Invalid stream format\n");
+    EXPECT_EQ(RunTool({"check", "none.bin"}, out, err), 1);
+    EXPECT_EQ(err, "Cannot open file none.bin\n");
+    EXPECT_EQ(RunTool({"csv"}, out, err), 2);
+    EXPECT_EQ(RunTool({"print", "t3.bin"}, out, err), 2);
+
+    // The installed program answers the same way.
+    // The tool is built beside the tests.
+    const std::string tool = (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "korvalen-jrn").string();
+    EXPECT_EQ(WEXITSTATUS(std::system((tool + " check t3.bin > out.txt").c_str())), 0);
+    EXPECT_EQ(kv::test::ReadFileBytes("out.txt"), "OK 2\n");
+    EXPECT_EQ(WEXITSTATUS(std::system((tool + " check bad.bin 2> err.txt").c_str())), 1);
+    EXPECT_EQ(kv::test::ReadFileBytes("err.txt"), "Invalid stream format\n");
+}
+
+} // namespace

@@ -1,0 +1,113 @@
+#include "data/TileStates.h"
+#include "tests/support/TempDir.h"
+#include "timing/DateTime.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <time.h>
+
+namespace {
+
+using kv::TileRestore;
+using kv::TileStates;
+
+std::string FileOfCodes(std::uint8_t guard, std::uint8_t info)
+{
+    return std::string(900, static_cast<char>(guard)) + std::string(900, static_cast<char>(info));
+}
+
+// Sets the file's modification time `minutes` before now and returns now as
+// the station's local date-time.
+double AgeFile(const char* name, int minutes)
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    timespec times[2] = {now, now};
+    times[1].tv_sec -= minutes * 60;
+    EXPECT_EQ(utimensat(AT_FDCWD, name, times, 0), 0);
+    std::tm tm{};
+    localtime_r(&now.tv_sec, &tm);
+    return kv::EncodeDateTime({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, 0});
+}
+
+TEST(TileStates, RestoredOnlyWhenWrittenWithinFifteenMinutes)
+{
+    kv::test::TempDir dir;
+    kv::test::WriteFileBytes("t5.bin", FileOfCodes(2, 7));
+    std::vector<std::string> warnings;
+    auto warn = [&](const std::string& w) { warnings.push_back(w); };
+
+    TileStates stale;
+    EXPECT_EQ(kv::RestoreTileStates(stale, "t5.bin", AgeFile("t5.bin", 16), warn), TileRestore::Stale);
+    EXPECT_EQ(stale.GuardStates[0].load(), 0);
+    EXPECT_TRUE(warnings.empty());
+
+    TileStates fresh;
+    EXPECT_EQ(kv::RestoreTileStates(fresh, "t5.bin", AgeFile("t5.bin", 14), warn), TileRestore::Restored);
+    EXPECT_EQ(fresh.GuardStates[TileStates::Index(29, 29)].load(), 2);
+    EXPECT_EQ(fresh.InfoStates[TileStates::Index(0, 0)].load(), 7);
+    EXPECT_EQ(fresh.AlarmMarks[0].load(), 0);
+    EXPECT_TRUE(warnings.empty());
+}
+
+TEST(TileStates, MissingOrShortFileWarnsAndKeepsWhatWasRead)
+{
+    kv::test::TempDir dir;
+    std::vector<std::string> warnings;
+    auto warn = [&](const std::string& w) { warnings.push_back(w); };
+    TileStates s;
+    EXPECT_EQ(kv::RestoreTileStates(s, "t5.bin", kv::LocalNow(), warn), TileRestore::Missing);
+    EXPECT_EQ(warnings, std::vector<std::string>{std::string(kv::kTileStatesEmpty)});
+
+    // 900 guard codes and 100 info codes, one of them no known code.
+    std::string part = FileOfCodes(1, 5).substr(0, 1000);
+    part[950] = static_cast<char>(238);
+    kv::test::WriteFileBytes("t5.bin", part);
+    EXPECT_EQ(kv::RestoreTileStates(s, "t5.bin", kv::LocalNow(), warn), TileRestore::Short);
+    EXPECT_EQ(warnings.size(), 2u);
+    EXPECT_EQ(s.GuardStates[899].load(), 1);
+    EXPECT_EQ(s.InfoStates[99].load(), 5);
+    EXPECT_EQ(s.InfoStates[50].load(), 0);
+    EXPECT_EQ(s.InfoStates[100].load(), 0);
+}
+
+TEST(TileStates, SaveWritesBothArraysAndAFailedSaveKeepsTheOldFile)
+{
+    kv::test::TempDir dir;
+    TileStates s;
+    s.GuardStates[TileStates::Index(3, 4)] = 3;
+    s.InfoStates[TileStates::Index(0, 1)] = 9;
+    s.AlarmMarks[5] = 1;
+    ASSERT_EQ(kv::SaveTileStates(s, "t5.bin"), kv::TileSave::Saved);
+    std::string want(1800, '\0');
+    want[3 * 30 + 4] = 3;
+    want[900 + 1] = 9;
+    EXPECT_EQ(kv::test::ReadFileBytes("t5.bin"), want);
+
+    TileStates back;
+    EXPECT_EQ(kv::RestoreTileStates(back, "t5.bin", kv::LocalNow(), nullptr), TileRestore::Restored);
+    EXPECT_EQ(back.GuardStates[TileStates::Index(3, 4)].load(), 3);
+
+    EXPECT_EQ(kv::SaveTileStates(s, "no/such/dir/t5.bin"), kv::TileSave::CannotCreate);
+
+    struct rlimit old {};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = old;
+    limit.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    s.GuardStates[0] = 1;
+    const kv::TileSave result = kv::SaveTileStates(s, "t5.bin");
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(result, kv::TileSave::WriteFailed);
+    EXPECT_EQ(kv::test::ReadFileBytes("t5.bin"), want);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), std::filesystem::directory_iterator()), 1);
+}
+
+} // namespace

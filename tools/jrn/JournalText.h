@@ -1,0 +1,26 @@
+#pragma once
+// The journal tool's work, apart from its main() so that tests can run it.
+#include <iosfwd>
+#include <string>
+#include <string_view>
+
+namespace kv {
+class MemTable;
+}
+
+namespace kv::jrn {
+
+// Code page 1251 to UTF-8; the one byte without a character becomes U+FFFD.
+std::string Cp1251ToUtf8(std::string_view text);
+
+// Field definitions and every record, one value per line.
+void Dump(const MemTable& table, std::ostream& out);
+// A header of field names, then one line per record (RFC 4180 quoting,
+// CR LF line ends); date-times as ISO 8601 local time; null is empty.
+void WriteCsv(const MemTable& table, std::ostream& out);
+
+// korvalen-jrn dump|csv|check FILE. Returns the exit code: 0 done, 1 the file
+// did not load (the loader's message on `err`), 2 wrong usage.
+int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+} // namespace kv::jrn
