@@ -138,7 +138,6 @@ TEST(Dialogs, TheSaveDialogsSuffixRule)
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QTest>
 
 namespace {
 
