@@ -261,6 +261,22 @@ ControlReply Simulator::Execute(std::string_view line, Millis now)
     if (std::find(std::begin(kModemCommands), std::end(kModemCommands), command) == std::end(kModemCommands))
         return Fail("unknown command " + EscapeText(command));
 
+    static constexpr std::pair<std::string_view, int> kMostArguments[] = {
+        {"ring", 1},  {"hangup", 1}, {"dial", 3}, {"error", 0}, {"errorall", 1}, {"garbage", 1},
+        {"flood", 1}, {"split", 1},  {"truncate", 0}, {"silent", 1}, {"echo", 1}, {"signal", 1},
+        {"unplug", 0}, {"plug", 0},  {"sim", 0},  {"sent", 0},  {"calls", 0},  {"outbox", 0}};
+    for (const auto& [name, most] : kMostArguments) {
+        if (name != command)
+            continue;
+        std::string_view scan = rest;
+        NextToken(scan);
+        int count = 0;
+        while (!NextToken(scan).empty())
+            ++count;
+        if (count > most)
+            return Fail("too many arguments for " + std::string(command));
+    }
+
     const std::string_view modemToken = NextToken(rest);
     long long number = 0;
     if (!ParseInteger(modemToken, 1, static_cast<long long>(m_ports.size()), number))
