@@ -130,6 +130,33 @@ ModemSim::Result ModemSim::TryCommand(const std::string& line)
     Fail("no answer to '" + line + "' in time");
 }
 
+const std::vector<std::string>& ModemSim::SentLines(int modem)
+{
+    if (modem < 1 || modem > Modems())
+        Fail("no modem " + std::to_string(modem));
+    m_sent.resize(m_paths.size());
+    auto& history = m_sent[static_cast<size_t>(modem - 1)];
+    for (std::string& line : Command("sent " + std::to_string(modem)))
+        history.push_back(std::move(line));
+    return history;
+}
+
+bool ModemSim::WaitForSent(int modem, const std::string& line, std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    size_t checked = 0;
+    for (;;) {
+        const auto& history = SentLines(modem);
+        for (; checked < history.size(); ++checked) {
+            if (history[checked] == line)
+                return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 bool ModemSim::ReadLine(std::string& line, std::chrono::steady_clock::time_point deadline)
 {
     for (;;) {

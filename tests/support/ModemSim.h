@@ -46,6 +46,13 @@ public:
     // The same, but an "error" answer is returned; a missed deadline still fails.
     Result TryCommand(const std::string& line);
 
+    // Every line the station sent to `modem` so far, escaped as `sent` gives them
+    // (the simulator's `sent` empties its list; this keeps the whole history).
+    const std::vector<std::string>& SentLines(int modem);
+    // Waits until the station has sent `line` (escaped, e.g. "AT+CPMS?\\r") to `modem`.
+    bool WaitForSent(int modem, const std::string& line,
+                     std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
+
     // Closes the control channel (end of input) without waiting.
     void CloseInput();
     // Waits for the simulator to end: its exit status, or -1 when it did not end in time.
@@ -68,6 +75,7 @@ private:
     int m_fromChild = -1;
     std::string m_buffer;
     std::vector<std::string> m_paths;
+    std::vector<std::vector<std::string>> m_sent;
 };
 
 } // namespace kv::test

@@ -91,10 +91,14 @@ TEST(ModemSimProgram, UnplugHangsUpTheStationAndPlugComesBackOnTheSameLink)
     EXPECT_TRUE(p.revents & POLLHUP);
     EXPECT_FALSE(std::filesystem::is_symlink(link)) << "a pulled modem's port is gone";
 
-    EXPECT_EQ(sim.Command("plug 1"), std::vector<std::string>{"modem1 " + link});
+    EXPECT_EQ(sim.Command("plug 1"), std::vector<std::string>{link});
     const int fresh = OpenPort(link);
     Send(fresh, "AT\r");
     EXPECT_EQ(ReadUntil(fresh, "OK\r\n"), "AT\r\r\nOK\r\n");
+    Send(fresh, "AT+CSQ\r");
+    EXPECT_TRUE(sim.WaitForSent(1, "AT+CSQ\\r"));
+    EXPECT_EQ(sim.SentLines(1), (std::vector<std::string>{"AT\\r", "AT+CSQ\\r"}));
+    EXPECT_FALSE(sim.WaitForSent(1, "ATZ\\r", 100ms));
     ::close(fresh);
     ::close(old);
 }

@@ -341,8 +341,11 @@ ControlReply Simulator::Execute(std::string_view line, Millis now)
             modem.SetFailAll(on);
         else if (command == "split")
             modem.SetSplit(on);
-        else if (command == "silent")
+        else if (command == "silent") {
             modem.SetSilent(on);
+            if (on)
+                port.pending.clear();
+        }
         else
             modem.SetEcho(on);
     } else if (command == "garbage") {
@@ -376,7 +379,7 @@ ControlReply Simulator::Execute(std::string_view line, Millis now)
         std::string error;
         if (!Plug(port, error))
             return Fail(error);
-        reply.lines.push_back(name + " " + PortPath(static_cast<int>(number)));
+        reply.lines.push_back(PortPath(static_cast<int>(number)));
     } else if (command == "sim") {
         for (const StoredSms& sms : modem.Messages())
             reply.lines.push_back(std::to_string(sms.index) + " " + sms.status + " " + EscapeText(sms.number) + " " +
