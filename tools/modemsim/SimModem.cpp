@@ -612,6 +612,9 @@ void SimModem::Advance(Millis now)
 void SimModem::Ring(std::string number, Millis now)
 {
     m_now = now;
+    // The network cannot reach a modem that is not plugged in.
+    if (!m_plugged)
+        return;
     Call call;
     call.id = m_nextCallId++;
     call.incoming = true;
