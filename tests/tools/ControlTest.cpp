@@ -1,0 +1,86 @@
+// Control commands of the simulator, executed in-process.
+#include "tools/modemsim/Simulator.h"
+
+#include <gtest/gtest.h>
+
+using namespace kv::modemsim;
+
+namespace {
+
+class Control : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        SimulatorOptions options;
+        options.modems = 2;
+        options.modem.stampNow = [] { return std::string("24/05/17,10:30:00+12"); };
+        sim = std::make_unique<Simulator>(options);
+        std::string error;
+        ASSERT_TRUE(sim->Start(error, now)) << error;
+    }
+
+    std::vector<std::string> Ok(const std::string& line)
+    {
+        const ControlReply reply = sim->Execute(line, now);
+        EXPECT_TRUE(reply.ok) << line << ": " << reply.error;
+        return reply.lines;
+    }
+
+    std::unique_ptr<Simulator> sim;
+    Millis now = 0;
+};
+
+TEST_F(Control, RefusesMalformedCommandsWithOneErrorLine)
+{
+    for (const char* bad :
+         {"", "bogus 1", "sms 3 +7900 x", "sms 0 +7900 x", "sms 1", "ring 1", "hangup 1", "dial 1 maybe",
+          "dial 1 busy -1", "dial 1 busy 1s", "dial 1 busy", "errorall 1 yes", "split 1", "garbage 1 0",
+          "garbage 1 zz", "flood 1 -5", "flood 1 many", "signal 1 x", "plug 1", "sim", "echo 2 on off"}) {
+        const ControlReply reply = sim->Execute(bad, now);
+        EXPECT_FALSE(reply.ok) << bad;
+        EXPECT_EQ(reply.error.rfind("error ", 0), 0u) << bad;
+        EXPECT_EQ(reply.error.find('\n'), std::string::npos);
+    }
+    Ok("unplug 2");
+    EXPECT_FALSE(sim->Execute("unplug 2", now).ok);
+    EXPECT_FALSE(sim->Execute("ring 2 +7900", now).ok) << "nobody rings a pulled modem";
+    EXPECT_TRUE(sim->Execute("quit", now).quit);
+}
+
+TEST_F(Control, StoresAndListsMessagesInUtf8)
+{
+    EXPECT_EQ(Ok("sms 1 +79111111111 Снято  с охраны\\nЗона 2"), std::vector<std::string>{"1"});
+    EXPECT_EQ(Ok("sms 1 +79111111112 ok"), std::vector<std::string>{"2"});
+    EXPECT_EQ(Ok("sim 1"), (std::vector<std::string>{"1 REC UNREAD +79111111111 Снято  с охраны\\nЗона 2",
+                                                     "2 REC UNREAD +79111111112 ok"}));
+    EXPECT_TRUE(Ok("sim 2").empty()) << "each modem has its own SIM";
+    ASSERT_EQ(sim->Modem(1).Messages()[0].text, "Снято  с охраны\nЗона 2");
+    for (int i = 3; i <= 25; ++i)
+        Ok("sms 1 +7900 x");
+    const ControlReply full = sim->Execute("sms 1 +7900 x", now);
+    EXPECT_FALSE(full.ok);
+    EXPECT_EQ(full.error, "error SIM full");
+}
+
+TEST_F(Control, DialRulesAndTheListingsOfCallsAndSentMessages)
+{
+    SimModem& modem = sim->Modem(1);
+    Ok("dial 1 never");
+    Ok("dial 1 busy 0.25 +79001000001");
+    modem.Receive("ATD+79001000001;\r", now);
+    modem.Advance(now + 249);
+    EXPECT_EQ(Ok("calls 1"), std::vector<std::string>{"1 +79001000001 dialling"});
+    modem.Advance(now + 250);
+    modem.Receive("ATD+79001000002;\r", now + 300);
+    modem.Advance(now + 100000);
+    EXPECT_EQ(Ok("calls 1"), (std::vector<std::string>{"1 +79001000001 busy", "2 +79001000002 dialling"}));
+    Ok("hangup 1");
+    EXPECT_EQ(Ok("calls 1").back(), "2 +79001000002 no carrier");
+
+    modem.Receive("AT+CMGF=1\rAT+CSCS=\"IRA\"\rAT+CMGS=\"+79001000001\"\r*8411#_temp#\x1a", now);
+    EXPECT_EQ(Ok("outbox 1"), std::vector<std::string>{"1 IRA +79001000001 *8411#_temp#"});
+    EXPECT_EQ(Ok("sent 1").back(), "*8411#_temp#\\x1a");
+    EXPECT_TRUE(Ok("sent 1").empty());
+}
+
+} // namespace

@@ -1,0 +1,160 @@
+// The modemsim program end to end: its banner, its pseudo-terminals as the station
+// opens them, unplugging and plugging, and how it ends.
+#include "tests/support/ModemSim.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <unistd.h>
+
+using kv::test::ModemSim;
+using kv::test::ModemSimOptions;
+using namespace std::chrono_literals;
+
+namespace {
+
+int OpenPort(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_GE(fd, 0) << path;
+    return fd;
+}
+
+void Send(int fd, std::string_view bytes)
+{
+    ASSERT_EQ(::write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+// Reads until `done` holds for what has arrived, or two seconds have passed.
+template <typename Done>
+std::string ReadWhile(int fd, Done done)
+{
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + 2s;
+    while (!done(got) && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0 || !(p.revents & POLLIN))
+            continue;
+        char buffer[4096];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0)
+            got.append(buffer, static_cast<size_t>(n));
+    }
+    return got;
+}
+
+std::string ReadUntil(int fd, std::string_view until)
+{
+    return ReadWhile(fd, [until](const std::string& got) { return got.find(until) != std::string::npos; });
+}
+
+TEST(ModemSimProgram, AnswersOnEachPseudoTerminalAndSurvivesTheStationClosingIt)
+{
+    ModemSim sim;
+    ASSERT_EQ(sim.Modems(), 2);
+    EXPECT_EQ(sim.Path(1).rfind("/dev/pts/", 0), 0u);
+    const int one = OpenPort(sim.Path(1));
+    const int two = OpenPort(sim.Path(2));
+    Send(one, "AT\r");
+    Send(two, "AT+CSQ\r");
+    EXPECT_EQ(ReadUntil(one, "OK\r\n"), "AT\r\r\nOK\r\n");
+    EXPECT_EQ(ReadUntil(two, "OK\r\n"), "AT+CSQ\r\r\n+CSQ: 21,0\r\n\r\nOK\r\n");
+    EXPECT_EQ(sim.Command("sent 1"), std::vector<std::string>{"AT\\r"});
+    EXPECT_EQ(sim.Command("sent 2"), std::vector<std::string>{"AT+CSQ\\r"});
+
+    // The station closing its end must not hang the modem up.
+    ::close(one);
+    const int again = OpenPort(sim.Path(1));
+    sim.Command("signal 1 7");
+    Send(again, "AT+CSQ\r");
+    EXPECT_EQ(ReadUntil(again, "OK\r\n"), "AT+CSQ\r\r\n+CSQ: 7,0\r\n\r\nOK\r\n");
+    ::close(again);
+    ::close(two);
+}
+
+TEST(ModemSimProgram, UnplugHangsUpTheStationAndPlugComesBackOnTheSameLink)
+{
+    kv::test::TempDir dir;
+    ModemSimOptions options;
+    options.linkDir = dir.File("ports");
+    ModemSim sim(options);
+    const std::string link = dir.File("ports") + "/modem1";
+    ASSERT_EQ(sim.Path(1), link);
+    const int old = OpenPort(link);
+    sim.Command("unplug 1");
+    pollfd p{old, POLLIN, 0};
+    ASSERT_EQ(::poll(&p, 1, 2000), 1);
+    EXPECT_TRUE(p.revents & POLLHUP);
+    EXPECT_FALSE(std::filesystem::is_symlink(link)) << "a pulled modem's port is gone";
+
+    EXPECT_EQ(sim.Command("plug 1"), std::vector<std::string>{link});
+    const int fresh = OpenPort(link);
+    Send(fresh, "AT\r");
+    EXPECT_EQ(ReadUntil(fresh, "OK\r\n"), "AT\r\r\nOK\r\n");
+    Send(fresh, "AT+CSQ\r");
+    EXPECT_TRUE(sim.WaitForSent(1, "AT+CSQ\\r"));
+    EXPECT_EQ(sim.SentLines(1), (std::vector<std::string>{"AT\\r", "AT+CSQ\\r"}));
+    EXPECT_FALSE(sim.WaitForSent(1, "ATZ\\r", 100ms));
+    ::close(fresh);
+    ::close(old);
+}
+
+TEST(ModemSimProgram, AFloodNobodyReadsDoesNotHoldUpTheControlChannel)
+{
+    ModemSim sim;
+    sim.Command("flood 1 50000000");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(sim.Command("sim 1").empty());
+    EXPECT_EQ(sim.Command("sms 1 +7900 x"), std::vector<std::string>{"1"});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    const int fd = OpenPort(sim.Path(1));
+    EXPECT_GT(ReadWhile(fd, [](const std::string& got) { return got.size() > 100000; }).size(), 100000u);
+    ::close(fd);
+}
+
+TEST(ModemSimProgram, ReportsWhatTheStationSentEscapedAndWhatItMeant)
+{
+    ModemSim sim;
+    const int fd = OpenPort(sim.Path(1));
+    Send(fd, "AT+CMGF=1\r");
+    ReadUntil(fd, "OK\r\n");
+    Send(fd, "AT+CSCS=\"IRA\"\r");
+    ReadUntil(fd, "OK\r\n");
+    Send(fd, "AT+CMGS=\"+79111111111\"\r");
+    EXPECT_EQ(ReadUntil(fd, "> "), "AT+CMGS=\"+79111111111\"\r\r\n> ");
+    Send(fd, "*8411#_on#\x1a");
+    EXPECT_EQ(ReadUntil(fd, "OK\r\n"), "*8411#_on#\r\n+CMGS: 1\r\n\r\nOK\r\n");
+    EXPECT_EQ(sim.Command("sent 1"), (std::vector<std::string>{"AT+CMGF=1\\r", "AT+CSCS=\"IRA\"\\r",
+                                                                "AT+CMGS=\"+79111111111\"\\r", "*8411#_on#\\x1a"}));
+    EXPECT_EQ(sim.Command("outbox 1"), std::vector<std::string>{"1 IRA +79111111111 *8411#_on#"});
+
+    const ModemSim::Result bad = sim.TryCommand("bogus 1");
+    EXPECT_FALSE(bad.ok);
+    EXPECT_EQ(bad.error, "error unknown command bogus");
+    EXPECT_TRUE(sim.Command("calls 1").empty()) << "the run goes on after an error";
+    ::close(fd);
+}
+
+TEST(ModemSimProgram, EndsOnEndOfInputAndOnSigtermAndRemovesItsLinks)
+{
+    kv::test::TempDir dir;
+    ModemSimOptions options;
+    options.modems = 1;
+    options.linkDir = dir.File("a");
+    ModemSim first(options);
+    ASSERT_TRUE(std::filesystem::is_symlink(first.Path(1)));
+    first.CloseInput();
+    EXPECT_EQ(first.WaitExit(), 0);
+    EXPECT_FALSE(std::filesystem::is_symlink(first.Path(1)));
+
+    options.linkDir = dir.File("b");
+    ModemSim second(options);
+    EXPECT_EQ(second.Terminate(), 0);
+    EXPECT_FALSE(std::filesystem::is_symlink(second.Path(1)));
+}
+
+} // namespace
