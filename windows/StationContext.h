@@ -1,0 +1,82 @@
+#pragma once
+// What the station's windows share: the login flags, the objects the main
+// window owns, the windows themselves, and the operations of one window that
+// others call. Created once by the start-up, filled as each window is created
+// (in the start-up order), and handed to every window.
+#include <functional>
+#include <string>
+
+class QWidget;
+
+namespace kv {
+
+class MemTable;
+class TableFormat;
+class TComPort;
+class TModem;
+class DialSchedule;
+struct DialState;
+struct TileStates;
+class TTechnoJournalForm;
+class TLinkErrorForm;
+class THelpForm;
+class TMainJournal;
+
+// The main window's five toggle buttons, one WindowShown flag each.
+enum class ShownWindow { Modem, Devices, Access, WorkJournal, Help, Count };
+
+struct StationContext {
+    // Login (UI thread only).
+    bool LoggedIn = false;
+    bool AdminAccess = false;
+    bool WindowShown[static_cast<int>(ShownWindow::Count)] = {};
+    bool& Shown(ShownWindow w) { return WindowShown[static_cast<int>(w)]; }
+
+    // Owned by the main window.
+    QWidget* MainWindow = nullptr;
+    TModem* Modem1 = nullptr;
+    TModem* Modem2 = nullptr;
+    TComPort* ComPort1 = nullptr;
+    TComPort* ComPort2 = nullptr;
+    MemTable* EventsTable = nullptr;
+    MemTable* DialEventsTable = nullptr;
+    TileStates* Tiles = nullptr;
+    DialSchedule* Schedule = nullptr;
+    DialState* DialVars = nullptr;
+
+    // Windows of the lower layers.
+    TTechnoJournalForm* TechnoJournalForm = nullptr;
+    TLinkErrorForm* LinkErrorForm = nullptr;
+    THelpForm* HelpForm = nullptr;
+    TMainJournal* MainJournal = nullptr;
+
+    // Operations offered by the windows that own them. Empty until that
+    // window exists; callers test before calling where the order allows that.
+    // Main window:
+    std::function<void()> RebuildBoard;
+    std::function<void(bool)> SetLoginControlsEnabled; // StringGrid1 and DBGrid2
+    std::function<void(const std::string&)> SetDialStatus;
+    std::function<void(const std::string& number, const std::string& text)> SendSms;
+    std::function<bool()> StartCommThread; // false when one is already running
+    std::function<bool()> StartDialThread; // false when one is already running
+    // Device window:
+    std::function<void(bool)> SetCommandButtonsEnabled;
+    std::function<void(const std::string&)> SetStatusEdit;
+    std::function<void()> FillLastEvents;
+    std::function<void(bool readOnly)> SetDeviceTablesReadOnly;
+    std::function<std::string(const std::string& number, const std::string& initial)> FindShortNameByNumber;
+    std::function<std::string(const std::string& shortName, const std::string& initial)> FindNumberByShortName;
+    std::function<bool(const std::string& shortName)> SelectDeviceByShortName;
+    std::function<void()> ShowDeviceCard;
+    // Modem window:
+    std::function<void(const std::string&)> SetLinkText;       // Edit5
+    std::function<void(const std::string&)> SetSignalText1;    // Edit4
+    std::function<void(const std::string&)> SetSignalText2;    // Edit8
+    std::function<void(const std::string&)> AddBalanceLine;    // BalanceInfo
+    std::function<std::string()> BalanceNumber;                // BalanceNumber
+    std::function<void()> RefreshPortFields;
+    // Password dialog:
+    std::function<void()> ShowPasswordDlg;
+};
+
+} // namespace kv
