@@ -470,7 +470,7 @@ void TCommThread::OnMemoryCount(std::string& buffer)
     m_clock.SleepMs(2000);
     Techno(buffer, kGreen);
     // A count that is not a number fails the pass; the next memory poll tries again.
-    const std::int64_t count = ParseMemoryCount(buffer);
+    const std::int64_t count = TakeMemoryCount(buffer);
     if (count != 0)
         Queue(ReadSmsCommand(m_modem.SmsIndex));
     else

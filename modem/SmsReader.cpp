@@ -19,18 +19,21 @@ void CutThrough(std::string& buffer, std::string_view marker, std::size_t extra)
 
 } // namespace
 
-std::int64_t ParseMemoryCount(std::string_view buffer)
+std::int64_t TakeMemoryCount(std::string& buffer)
 {
     static constexpr std::string_view kMarker = "+CPMS: \"SM_P\",";
-    const std::size_t at = buffer.find(kMarker);
-    if (at == std::string_view::npos)
+    if (buffer.find(kMarker) == std::string::npos) {
+        const std::size_t last = buffer.rfind("+CPMS");
+        if (last != std::string::npos)
+            buffer.erase(0, last + 5);
         throw EConvertError("memory reply without the SM_P storage");
-    std::string_view rest = buffer.substr(at + kMarker.size());
-    const std::size_t comma = rest.find(',');
-    const std::string_view countText = comma == std::string_view::npos ? std::string_view{} : rest.substr(0, comma);
+    }
+    CutThrough(buffer, kMarker, 0);
+    const std::size_t comma = buffer.find(',');
+    const std::string countText = comma == std::string::npos ? std::string() : buffer.substr(0, comma);
     const auto count = TextToInt(countText);
     if (!count)
-        throw EConvertError("'" + std::string(countText) + "' is not a valid integer value");
+        throw EConvertError("'" + countText + "' is not a valid integer value");
     return *count;
 }
 

@@ -7,8 +7,10 @@
 namespace kv {
 
 // The number of stored messages: the first number after "+CPMS: \"SM_P\",".
+// Cuts the buffer through that marker first (through the last "+CPMS" when the
+// storage is another one), so a reply that cannot be read is not read again and again.
 // Throws EConvertError when the storage marker is missing or the count is not a number.
-std::int64_t ParseMemoryCount(std::string_view buffer);
+std::int64_t TakeMemoryCount(std::string& buffer);
 
 struct ReadReply {
     bool found = false;

@@ -1,0 +1,674 @@
+// Modem 1's worker driven pass by pass on virtual time.
+#include "modem/Commands.h"
+#include "modem/SendSms.h"
+#include "tests/modem/Modem1Fixture.h"
+
+#include <random>
+
+namespace kv::test {
+namespace {
+
+std::string Techno(const char* colour, std::string_view text) { return "techno " + std::string(colour) + " " + S(text); }
+std::string Event(std::string_view status, std::string_view tel, std::string_view event)
+{
+    return "event " + S(status) + " | " + S(tel) + " | " + S(event);
+}
+
+const std::string kTimeout = Techno("red", "Ошибка обмена по таймауту..."_cp);
+const std::string kIncomplete = Techno("red", "Принят не полный пакет..."_cp);
+const std::string kPassFailed = Techno("red", "Ошибка E001 - обработка данных модема..."_cp);
+const std::string kModemTel = S("GSM-модем №1"_cp);
+
+// ---------------------------------------------------------------- exchanges
+
+TEST_F(Modem1Test, StartUpBareOkRunsTheFullWaitThenTextModeIsConfirmed)
+{
+    for (const char* line : {"ATE1\r", "AT+CMGF=1\r", "AT+CSCS=\"UCS2\"\r", "AT+CSMP=17,167,0,25\r"}) {
+        port.On(line, EchoOk(line));
+        ASSERT_TRUE(EnqueueCommand(modem, line));
+    }
+    AnswerPolls();
+    RunUntil(16000);
+
+    EXPECT_EQ(TimeOf("sent ATE1\r"), 500);
+    EXPECT_EQ(TimeOf(kIncomplete), 10500) << "the bare OK of ATE1 is handled by no row";
+    EXPECT_TRUE(InOrder({"sent ATE1\r", kIncomplete, "sent AT+CMGF=1\r", Techno("green", "Включен текстовый режим"_cp),
+                         "sent AT+CSCS=\"UCS2\"\r", Techno("green", "Выбрана кодировка UNICODE"_cp),
+                         "sent AT+CSMP=17,167,0,25\r",
+                         Techno("green", "Выполнена настройка текстового режима"_cp)}));
+    EXPECT_EQ(TechnoTexts(kRed).size(), 1u);
+}
+
+TEST_F(Modem1Test, SilenceEndsInTimeOutAndLinkLossEveryTime)
+{
+    RunUntil(24000);
+    // Polls at 2.5 s and 13.5 s, each waits 10 s.
+    EXPECT_EQ(TimeOf("sent AT+CSQ\r"), 2500);
+    EXPECT_EQ(TimeOf(kTimeout), 12500);
+    EXPECT_EQ(log.Count(kTimeout), 2u);
+    EXPECT_EQ(log.Count("linklost"), 2u);
+    EXPECT_TRUE(InOrder({kTimeout, "linklost", kTimeout, "linklost"}));
+    EXPECT_TRUE(modem.LinkLost);
+    EXPECT_EQ(log.Count(kIncomplete), 0u);
+}
+
+TEST_F(Modem1Test, FailingPortWriteEndsAsTimeOut)
+{
+    port.FailWrites(true);
+    RunUntil(13000);
+    EXPECT_EQ(port.FailedWrites(), 1);
+    EXPECT_EQ(log.Count(kTimeout), 1u);
+    EXPECT_TRUE(modem.LinkLost);
+}
+
+TEST_F(Modem1Test, ErrorWithoutFinalOkEndsQuietlyAfterTheWait)
+{
+    EnqueueCommand(modem, "AT+CMGD=1,2\r");
+    port.On("AT+CMGD=1,2\r", "AT+CMGD=1,2\r\r\n+CMS ERROR: 321\r\n", 30);
+    RunUntil(11000);
+    EXPECT_EQ(TechnoTexts(kRed), std::vector<std::string>{S("Ошибка AT - команды"_cp)});
+    EXPECT_EQ(log.Count(kTimeout) + log.Count(kIncomplete), 0u);
+    EXPECT_FALSE(modem.LinkLost);
+    EXPECT_EQ(modem.SmsIndex, 1);
+}
+
+TEST_F(Modem1Test, ReplyInPiecesIsHandledWhenItsFinalOkArrives)
+{
+    EnqueueCommand(modem, "AT\r");
+    port.On("AT\r", std::vector<FakePort::Piece>{{10, "AT\r"}, {3000, "\r\nOK\r\n"}});
+    RunUntil(5000);
+    EXPECT_EQ(TimeOf(Event("На связи"_cp, kModemTel, "Соединение с GSM-модулем установлено"_cp)), 3500);
+    EXPECT_TRUE(InOrder({"linktext " + S("на связи"_cp), Techno("green", "GSM-модем на связи."_cp),
+                         Event("На связи"_cp, kModemTel, "Соединение с GSM-модулем установлено"_cp)}));
+}
+
+TEST_F(Modem1Test, LinkTestRecordsEveryAnswer)
+{
+    port.Always("AT\r", EchoOk("AT\r"));
+    EnqueueCommand(modem, "AT\r");
+    EnqueueCommand(modem, "AT\r");
+    RunUntil(2000);
+    EXPECT_EQ(log.Count(Event("На связи"_cp, kModemTel, "Соединение с GSM-модулем установлено"_cp)), 2u);
+}
+
+TEST_F(Modem1Test, HostFailureEndsThePassWithE001AndTheWorkerGoesOn)
+{
+    port.Always("AT\r", EchoOk("AT\r"));
+    EnqueueCommand(modem, "AT\r");
+    host.FailNext("event");
+    RunUntil(1000);
+    EXPECT_EQ(log.Count(kPassFailed), 1u);
+    // The failed pass did not clear the buffer; the next exchange still works.
+    EnqueueCommand(modem, "AT\r");
+    RunUntil(3000);
+    EXPECT_GE(log.Count(Event("На связи"_cp, kModemTel, "Соединение с GSM-модулем установлено"_cp)), 1u);
+}
+
+// ---------------------------------------------------------------- polls
+
+TEST_F(Modem1Test, PollsAlternateAndTileStatesAreSavedEverySecondPoll)
+{
+    AnswerPolls();
+    RunUntil(20000);
+    const std::vector<std::string> sent = Sent();
+    ASSERT_GE(sent.size(), 4u);
+    for (std::size_t i = 0; i < sent.size(); ++i)
+        EXPECT_EQ(sent[i], i % 2 == 0 ? "AT+CSQ\r" : "AT+CPMS?\r") << i;
+    EXPECT_EQ(TimeOf("sent AT+CSQ\r"), 2500);
+    EXPECT_EQ(TimeOf("sent AT+CPMS?\r"), 5000);
+    EXPECT_EQ(saves, static_cast<int>(SentCount("AT+CSQ\r")));
+    EXPECT_EQ(host.Of("signal").size(), SentCount("AT+CSQ\r"));
+}
+
+class PollGate : public Modem1Test, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(PollGate, PollsAreRefusedButTheToggleFlipsAndTilesAreSaved)
+{
+    (GetParam() ? modem.SmsSending : modem.UssdPending) = true;
+    AnswerPolls();
+    RunUntil(12600);
+    EXPECT_TRUE(Sent().empty());
+    // Poll times 2.5, 5, 7.5, 10 and 12.5 s: signal, memory, signal, memory, signal.
+    EXPECT_EQ(saves, 3);
+    (GetParam() ? modem.SmsSending : modem.UssdPending) = false;
+    RunUntil(15100);
+    EXPECT_EQ(Sent(), std::vector<std::string>{"AT+CPMS?\r"}) << "the toggle kept flipping while refused";
+}
+
+INSTANTIATE_TEST_SUITE_P(SmsSendingOrUssdPending, PollGate, ::testing::Bool());
+
+TEST_F(Modem1Test, TileStatesThatCannotBeCreatedAreNeverTriedAgain)
+{
+    AnswerPolls();
+    saveResult = TileSaveResult::CannotCreate;
+    RunUntil(30000);
+    EXPECT_EQ(saves, 1);
+    EXPECT_FALSE(worker->SaveEnabled());
+    EXPECT_TRUE(host.Of("warning").empty());
+}
+
+TEST_F(Modem1Test, FailedTileWriteWarnsAndSavingGoesOn)
+{
+    AnswerPolls();
+    saveResult = TileSaveResult::WriteFailed;
+    RunUntil(20000);
+    EXPECT_GE(saves, 2);
+    EXPECT_EQ(host.Of("warning"), std::vector<std::string>(saves, S("Не удалось сохранить состояния объектов "_cp)));
+    EXPECT_TRUE(worker->SaveEnabled());
+}
+
+// ---------------------------------------------------------------- SMS reception
+
+class SmsTest : public Modem1Test {
+protected:
+    void SetUp() override
+    {
+        Modem1Test::SetUp();
+        host.AddDevice("+79111111111", "Obj1");
+        host.AddDevice("+79222222222", "Obj2");
+        port.Always("AT+CSQ\r", SignalReply());
+        port.Always("AT+CMGD=*", "AT+CMGD=1,2\r\r\nOK\r\n");
+    }
+};
+
+TEST_F(SmsTest, ArmedMessageEndToEnd)
+{
+    const std::string text = S("Объект 12. Поставлено на охрану"_cp);
+    port.On("AT+CPMS?\r", MemoryReply(1));
+    port.On("AT+CMGR=1\r", ReadReplyText(1, "REC UNREAD", kCallerHex, Ucs2Hex(text)));
+    port.Always("AT+CPMS?\r", MemoryReply(0));
+    RunUntil(20000);
+
+    const std::string green = "techno green ";
+    EXPECT_TRUE(InOrder({
+        "sent AT+CPMS?\r",
+        green + MemoryReply(1),
+        "sent AT+CMGR=1\r",
+        green + S("Есть принятое сообщение."_cp),
+        "sound On",
+        "findname +79111111111",
+        "guard Obj1 2",
+        "info Obj1 238",
+        green + S("Принято новое SMS - сообщение: \rТелефон: +79111111111\rСообщение:"_cp) + text,
+        green + "SMlen=1",
+        Event("На охране"_cp, "+79111111111", S("Новое сообщение:"_cp) + text),
+        "sent AT+CMGD=1,2\r",
+        green + S("SMS удалена из памяти SIM"_cp),
+    }));
+    EXPECT_EQ(host.Events().size(), 1u);
+    EXPECT_EQ(modem.SmsIndex, 1);
+}
+
+class ReadOrUnread : public SmsTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ReadOrUnread, IsHandledAlike)
+{
+    const std::string disarmed = Ucs2Hex(S("Снято с охраны"_cp));
+    port.On("AT+CPMS?\r", MemoryReply(1));
+    port.On("AT+CMGR=1\r", ReadReplyText(1, GetParam(), kCallerHex, disarmed));
+    port.Always("AT+CPMS?\r", MemoryReply(0));
+    RunUntil(20000);
+    ASSERT_EQ(host.Events().size(), 1u);
+    EXPECT_EQ(host.Events()[0],
+              (EventRow{S("Снято с охраны"_cp), "+79111111111", S("Новое сообщение:Снято с охраны"_cp)}));
+    EXPECT_TRUE(InOrder({"sound Off", "guard Obj1 1", "sent AT+CMGD=1,2\r"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Status, ReadOrUnread, ::testing::Values("REC UNREAD", "REC READ"));
+
+TEST_F(SmsTest, NinePollsFromIndexThreeToAMessageAtIndexOne)
+{
+    modem.SmsIndex = 3;
+    port.Always("AT+CPMS?\r", MemoryReply(1));
+    for (int i = 2; i <= 10; ++i)
+        port.Always("AT+CMGR=" + std::to_string(i) + "\r", "AT+CMGR=" + std::to_string(i) + "\r\r\nOK\r\n");
+    port.On("AT+CMGR=1\r", ReadReplyText(1, "REC UNREAD", kCallerHex, "0422043504410442"));
+    port.Always("AT+CMGR=1\r", "AT+CMGR=1\r\r\nOK\r\n");
+    RunUntil(120000);
+
+    std::vector<std::string> reads;
+    for (const std::string& w : Sent())
+        if (w.starts_with("AT+CMGR="))
+            reads.push_back(w);
+    ASSERT_GE(reads.size(), 9u);
+    EXPECT_EQ(std::vector<std::string>(reads.begin(), reads.begin() + 9),
+              (std::vector<std::string>{"AT+CMGR=3\r", "AT+CMGR=4\r", "AT+CMGR=5\r", "AT+CMGR=6\r", "AT+CMGR=7\r",
+                                        "AT+CMGR=8\r", "AT+CMGR=9\r", "AT+CMGR=10\r", "AT+CMGR=1\r"}));
+    // One read per memory poll: the ninth memory poll reads the message.
+    std::size_t memoryPolls = 0;
+    for (const std::string& w : Sent()) {
+        memoryPolls += w == "AT+CPMS?\r";
+        if (w == "AT+CMGR=1\r")
+            break;
+    }
+    EXPECT_EQ(memoryPolls, 9u);
+    EXPECT_EQ(host.Events().size(), 1u);
+    EXPECT_EQ(host.Events()[0].event, S("Новое сообщение:Тест"_cp));
+}
+
+TEST_F(SmsTest, EmptyMemoryResetsTheIndexAndReadsNothing)
+{
+    modem.SmsIndex = 7;
+    port.Always("AT+CPMS?\r", MemoryReply(0));
+    RunUntil(15000);
+    EXPECT_EQ(modem.SmsIndex, 1);
+    for (const std::string& w : Sent())
+        EXPECT_FALSE(w.starts_with("AT+CMGR"));
+}
+
+TEST_F(SmsTest, UndecodableBodyIsReportedAndStillDeleted)
+{
+    port.On("AT+CPMS?\r", MemoryReply(1));
+    port.On("AT+CMGR=1\r", ReadReplyText(1, "REC UNREAD", kCallerHex, "0422043Z"));
+    port.Always("AT+CPMS?\r", MemoryReply(0));
+    RunUntil(20000);
+    EXPECT_TRUE(InOrder({
+        "techno green " + S("Есть принятое сообщение."_cp),
+        "techno red " + S("Ошибка в SMS - сообщении.\r\nТелефон: "_cp) + kCallerHex + "\r\n" + S("Сообщение: "_cp)
+            + "0422043Z",
+        Event("Внимание"_cp, kModemTel, "Ошибка в SMS-сообщении:"_cp),
+        "sent AT+CMGD=1,2\r",
+    }));
+    EXPECT_TRUE(host.Of("sound").empty()) << "the body fails before classification";
+    EXPECT_TRUE(host.Of("guard").empty());
+    EXPECT_EQ(log.Count(kPassFailed), 0u);
+}
+
+TEST_F(SmsTest, BadNumberWithArmedBodyStartsTheSoundThenFails)
+{
+    port.On("AT+CPMS?\r", MemoryReply(1));
+    port.On("AT+CMGR=1\r", ReadReplyText(1, "REC UNREAD", "002B 0037", Ucs2Hex(S("Поставлено на охрану"_cp))));
+    port.Always("AT+CPMS?\r", MemoryReply(0));
+    RunUntil(20000);
+    EXPECT_EQ(host.Of("sound"), std::vector<std::string>{"On"});
+    ASSERT_EQ(host.Events().size(), 1u);
+    EXPECT_EQ(host.Events()[0].status, S("Внимание"_cp));
+    EXPECT_TRUE(host.Of("guard").empty());
+}
+
+TEST_F(SmsTest, UnknownSenderReachesTheBoardAsEightBlanks)
+{
+    port.On("AT+CPMS?\r", MemoryReply(1));
+    port.On("AT+CMGR=1\r", ReadReplyText(1, "REC UNREAD", Ucs2Hex("+7000"), Ucs2Hex(S("Поставлено на охрану"_cp))));
+    port.Always("AT+CPMS?\r", MemoryReply(0));
+    RunUntil(20000);
+    EXPECT_EQ(host.Of("guard"), std::vector<std::string>{"         2"}) << "eight blanks, then the code";
+    ASSERT_EQ(host.Events().size(), 1u);
+    EXPECT_EQ(host.Events()[0].tel, "+7000");
+    EXPECT_EQ(host.Events()[0].status, S("На охране"_cp));
+}
+
+TEST_F(Modem1Test, SenderWithAnEmptyRegisterReachesTheBoardAsAnEmptyName)
+{
+    port.Always("AT+CSQ\r", SignalReply());
+    port.On("AT+CPMS?\r", MemoryReply(1));
+    port.On("AT+CMGR=1\r", ReadReplyText(1, "REC UNREAD", kCallerHex, Ucs2Hex(S("Внимание Пожар!"_cp))));
+    port.Always("AT+CPMS?\r", MemoryReply(0));
+    RunUntil(20000);
+    EXPECT_EQ(host.Of("guard"), std::vector<std::string>{" 238"});
+    EXPECT_EQ(host.Of("info"), std::vector<std::string>{" 9"});
+    ASSERT_EQ(host.Events().size(), 1u);
+    EXPECT_EQ(host.Events()[0].status, S("Норма"_cp));
+}
+
+TEST_F(SmsTest, TextInFrontOfAnEmptyIndexTakesTheFailurePath)
+{
+    port.On("AT+CPMS?\r", MemoryReply(1));
+    port.On("AT+CMGR=1\r", "\r\n+CMTI: \"SM\",2\r\nAT+CMGR=1\r\r\nOK\r\n");
+    port.Always("AT+CPMS?\r", MemoryReply(0));
+    RunUntil(20000);
+    ASSERT_EQ(host.Events().size(), 1u);
+    EXPECT_EQ(host.Events()[0].status, S("Внимание"_cp));
+    EXPECT_EQ(SentCount("AT+CMGD=1,2\r"), 1u);
+}
+
+TEST_F(SmsTest, MemoryCountThatIsNoNumberFailsThePass)
+{
+    port.On("AT+CPMS?\r", "AT+CPMS?\r\r\n+CPMS: \"SM_P\",x,10\r\n\r\nOK\r\n");
+    port.On("AT+CPMS?\r", "AT+CPMS?\r\r\n+CPMS: \"ME\",1,10\r\n\r\nOK\r\n");
+    port.Always("AT+CPMS?\r", MemoryReply(0));
+    modem.SmsIndex = 4;
+    RunUntil(40000);
+    // Each failed reply fails once: the cut leaves nothing that looks like a memory reply.
+    EXPECT_EQ(log.Count(kPassFailed), 2u);
+    EXPECT_GE(log.Count("techno green " + MemoryReply(0)), 1u) << "the next memory poll tries again";
+    EXPECT_EQ(modem.SmsIndex, 1);
+    for (const std::string& w : Sent())
+        EXPECT_FALSE(w.starts_with("AT+CMGR"));
+}
+
+// ---------------------------------------------------------------- calls
+
+TEST_F(Modem1Test, RingDuringAPollIsCutOutAndTheCallRaisesTheAlarm)
+{
+    host.AddDevice("+79111111111", "Obj1");
+    port.Always("AT+CSQ\r", std::vector<FakePort::Piece>{{50, SignalReply()}});
+    port.Always("AT+CPMS?\r", MemoryReply(0));
+    port.Inject(2520, "\r\nRING\r\n");
+    port.On("AT+CLCC\r", "AT+CLCC\r\r\n+CLCC: 1,1,4,0,0,\"+79111111111\",145\r\n\r\nOK\r\n");
+    port.On("ATA\r", "ATA\r\r\nOK\r\n");
+    port.On("ATH\r", "ATH\r\r\nOK\r\n");
+    RunUntil(30000);
+
+    const std::string blue = "techno blue ";
+    EXPECT_EQ(host.Of("signal"), std::vector<std::string>(host.Of("signal").size(), "21"));
+    EXPECT_TRUE(InOrder({
+        "sent AT+CSQ\r",
+        "signal 21",
+        "sent AT+CLCC\r",
+        blue + S("\"ТРЕВОГА\" - входящий вызов с телефона: +79111111111"_cp),
+        Event("Тревога"_cp, "+79111111111", "\"ТРЕВОГА\" - входящий вызов с телефона"_cp),
+        "findname +79111111111",
+        "guard Obj1 3",
+        blue + S("Выдана команда на подъем трубки."_cp),
+        blue + S("Выдана команда на отбой."_cp),
+        "sent ATA\r",
+        kIncomplete,
+        "sent ATH\r",
+    }));
+    EXPECT_EQ(TimeOf(blue + S("Выдана команда на отбой."_cp)) - TimeOf(blue + S("Выдана команда на подъем трубки."_cp)),
+              2000);
+    EXPECT_EQ(log.Count(kIncomplete), 1u) << "only the bare OK of ATA";
+}
+
+TEST_F(Modem1Test, CallAlreadyOverRecordsNothing)
+{
+    EnqueueCommand(modem, "AT+CLCC\r");
+    port.On("AT+CLCC\r", "AT+CLCC\r\r\nOK\r\n");
+    RunUntil(2000);
+    EXPECT_TRUE(host.Events().empty());
+    EXPECT_TRUE(host.Of("guard").empty());
+    EXPECT_TRUE(host.Techno().empty());
+}
+
+TEST_F(Modem1Test, CallListTakesTheWholeBufferBeforeASignalReply)
+{
+    host.AddDevice("+79111111111", "Obj1");
+    EnqueueCommand(modem, "AT+CLCC\r");
+    port.On("AT+CLCC\r", "AT+CLCC\r\r\n+CLCC: 1,1,4,0,0,\"+79111111111\",145\r\n\r\nOK\r\n" + SignalReply());
+    RunUntil(2000);
+    EXPECT_EQ(host.Of("guard"), std::vector<std::string>{"Obj1 3"});
+    EXPECT_TRUE(host.Of("signal").empty());
+}
+
+TEST_F(Modem1Test, ShortCallListTakesWhatThereIs)
+{
+    EnqueueCommand(modem, "AT+CLCC\r");
+    port.On("AT+CLCC\r", "AT+CLCC\r\r\n+CLCC: 1,1,4,0,0,\"+7911\r\n\r\nOK\r\n");
+    RunUntil(3000);
+    ASSERT_EQ(host.Events().size(), 1u);
+    EXPECT_EQ(host.Events()[0].tel, "+7911\r\n\r\nOK\r") << "twelve characters, whatever they are";
+}
+
+TEST_F(Modem1Test, BusyHangsUpAndNoCarrierIsAnAlarmRow)
+{
+    EnqueueCommand(modem, "ATD+79111111111;\r");
+    port.On("ATD+79111111111;\r", std::vector<FakePort::Piece>{{0, "ATD+79111111111;\r"}, {4000, "\r\nBUSY\r\n"}});
+    port.Inject(9000, "\r\nNO CARRIER\r\n");
+    port.On("ATH\r", EchoOk("ATH\r"));
+    RunUntil(12000);
+    EXPECT_TRUE(InOrder({"sent ATD+79111111111;\r", "buttons on", Techno("blue", "Отбой вызова!"_cp),
+                         Event("Тревога"_cp, kModemTel, "Отбой вызова!"_cp), "sent ATH\r"}));
+    // Both rows marked the reply handled, though no final OK came.
+    EXPECT_EQ(log.Count(kIncomplete) + log.Count(kTimeout), 0u);
+}
+
+// ---------------------------------------------------------------- signal
+
+class SignalReplyTest : public Modem1Test,
+                        public ::testing::WithParamInterface<std::pair<const char*, const char*>> {};
+
+TEST_P(SignalReplyTest, LevelIsShownAsRead)
+{
+    EnqueueCommand(modem, "AT+CSQ\r");
+    port.On("AT+CSQ\r", SignalReply(GetParam().first));
+    RunUntil(1500);
+    EXPECT_EQ(host.Of("signal"), std::vector<std::string>{GetParam().second});
+    EXPECT_EQ(TechnoTexts(kNavy), std::vector<std::string>{SignalReply(GetParam().first)});
+    EXPECT_TRUE(TechnoTexts(kRed).empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, SignalReplyTest,
+                         ::testing::Values(std::pair{"7,0", "7"}, std::pair{"8,0", "8"}, std::pair{"23,0", "23"},
+                                           std::pair{"24,0", "24"}, std::pair{"99,99", "99"},
+                                           std::pair{"0,0", "0"}));
+
+TEST_F(Modem1Test, UnreadableSignalReplyIsAnErrorLine)
+{
+    for (const char* level : {"21", ",0", "x,0"}) {
+        EnqueueCommand(modem, "AT+CSQ\r");
+        port.On("AT+CSQ\r", SignalReply(level));
+    }
+    EnqueueCommand(modem, "AT+CSQ\r");
+    port.On("AT+CSQ\r", "AT+CSQ\r\r\nOK\r\n");
+    RunUntil(4000);
+    EXPECT_TRUE(host.Of("signal").empty());
+    EXPECT_EQ(TechnoTexts(kRed), std::vector<std::string>(4, S("Ошибка при определении уровня сигнала"_cp)));
+}
+
+TEST_F(Modem1Test, SignalReplyWithoutEchoIsNotRecognised)
+{
+    EnqueueCommand(modem, "AT+CSQ\r");
+    port.On("AT+CSQ\r", "\r\n+CSQ: 21,0\r\n\r\nOK\r\n");
+    RunUntil(11500);
+    EXPECT_TRUE(host.Of("signal").empty());
+    EXPECT_EQ(log.Count(kIncomplete), 1u);
+}
+
+// ---------------------------------------------------------------- balance
+
+TEST_F(Modem1Test, BalanceAnswerIsDecodedAndClearsThePendingFlag)
+{
+    modem.UssdPending = true;
+    const std::string request = "AT+CUSD=1,\"002A0031003000300023\",15\r";
+    EnqueueCommand(modem, request);
+    const std::string answer = "\r\n+CUSD: 0, \"04110430043B0430043D0441003A0020003100320033\", 72\r\n";
+    port.On(request, std::vector<FakePort::Piece>{{0, EchoOk(request)}, {3000, answer}});
+    RunUntil(5000);
+    const std::string text = S("Баланс: 123"_cp);
+    EXPECT_TRUE(InOrder({"techno blue " + EchoOk(request) + answer, "balance " + text,
+                         Event("Баланс"_cp, kModemTel, text)}));
+    EXPECT_FALSE(modem.UssdPending);
+}
+
+class UnrecognisedBalance : public Modem1Test, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(UnrecognisedBalance, LeavesThePendingFlagUntilTheGiveUpTime)
+{
+    modem.UssdPending = true;
+    const std::string request = "AT+CUSD=1,\"002A0031003000300023\",15\r";
+    EnqueueCommand(modem, request);
+    port.On(request, std::vector<FakePort::Piece>{{0, EchoOk(request)}, {2000, GetParam()}});
+    AnswerPolls();
+    RunUntil(12000);
+    EXPECT_TRUE(host.Of("balance").empty());
+    EXPECT_TRUE(modem.UssdPending);
+    EXPECT_EQ(log.Count(kIncomplete), 1u);
+    EXPECT_TRUE(Sent().size() == 1u) << "no polls while the answer is awaited";
+
+    // Mended: one lost answer no longer stops the polls for good.
+    RunUntil(40000);
+    EXPECT_FALSE(modem.UssdPending);
+    EXPECT_EQ(TechnoTexts(kRed).back(), S("Нет ответа на запрос баланса. Опрос модема возобновлен."_cp));
+    EXPECT_GE(SentCount("AT+CSQ\r"), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, UnrecognisedBalance,
+                         ::testing::Values("\r\n+CUSD: 1, \"0031\", 72\r\n", "\r\n+CUSD: 2\r\n",
+                                           "\r\n+CUSD: 0, \"0031\", 15\r\n", "\r\n+CUSD: 0,\"0031\",72\r\n"));
+
+TEST_F(Modem1Test, BalanceAnswerThatIsNoHexFailsThePass)
+{
+    modem.UssdPending = true;
+    EnqueueCommand(modem, "AT+CUSD=1,\"0031\",15\r");
+    port.On("AT+CUSD=1,\"0031\",15\r", "AT+CUSD=1,\"0031\",15\r\r\nOK\r\n\r\n+CUSD: 0, \"Balance 5\", 72\r\n");
+    RunUntil(1500);
+    EXPECT_EQ(log.Count(kPassFailed), 1u);
+    EXPECT_TRUE(host.Of("balance").empty());
+    EXPECT_TRUE(host.Events().empty());
+    EXPECT_TRUE(modem.UssdPending);
+}
+
+// ---------------------------------------------------------------- link loss and restore
+
+TEST_F(Modem1Test, LinkIsRestoredOnceByTheNextMemoryReply)
+{
+    port.On("AT+CSQ\r", ""); // the first poll goes unanswered
+    port.Always("AT+CSQ\r", SignalReply());
+    port.Always("AT+CPMS?\r", MemoryReply(0));
+    port.Always("AT+CMGF=1\r", EchoOk("AT+CMGF=1\r"));
+    port.Always("AT+CSCS=\"UCS2\"\r", EchoOk("AT+CSCS=\"UCS2\"\r"));
+    port.Always("AT+CSMP=17,167,0,25\r", EchoOk("AT+CSMP=17,167,0,25\r"));
+    RunUntil(60000);
+
+    const std::string restored = Event("На связи"_cp, kModemTel, "Соединение с GSM-модулем восстановлено"_cp);
+    EXPECT_EQ(log.Count(restored), 1u);
+    EXPECT_TRUE(InOrder({"sent AT+CSQ\r", kTimeout, "linklost", "sent AT+CPMS?\r", "close", "open", restored,
+                         "sent AT+CMGF=1\r", "sent AT+CSCS=\"UCS2\"\r", "sent AT+CSMP=17,167,0,25\r"}));
+    EXPECT_EQ(TimeOf("open") - TimeOf("close"), 1000);
+    EXPECT_FALSE(modem.LinkLost);
+    EXPECT_EQ(port.Opens(), 1);
+}
+
+TEST_F(Modem1Test, PortThatCannotReopenIsReportedAndTheRestoreGoesOn)
+{
+    modem.LinkLost = true;
+    port.FailOpen(true);
+    EnqueueCommand(modem, "AT+CPMS?\r");
+    port.On("AT+CPMS?\r", MemoryReply(0));
+    RunUntil(4000);
+    EXPECT_TRUE(InOrder({"close", Techno("red", "Ком-порт \"обзвона\" не доступен"_cp),
+                         Event("На связи"_cp, kModemTel, "Соединение с GSM-модулем восстановлено"_cp)}));
+    EXPECT_FALSE(modem.LinkLost);
+    EXPECT_EQ(modem.PendingCommands(),
+              (std::vector<std::string>{"AT+CMGF=1\r", "AT+CSCS=\"UCS2\"\r", "AT+CSMP=17,167,0,25\r"}));
+}
+
+// ---------------------------------------------------------------- SMS sending
+
+class SendTest : public Modem1Test {
+protected:
+    const std::string command = "AT+CMGS=\"+79111111111\"\r";
+    const std::string text = "INFO\x1A";
+    void Send()
+    {
+        ASSERT_TRUE(SendSms(modem, "+79111111111", "INFO", [](std::uint32_t) {}));
+    }
+};
+
+TEST_F(SendTest, QueuesTheCommandThenTheTextOneSecondLater)
+{
+    std::vector<std::string> queuedAtWait;
+    std::uint32_t waited = 0;
+    ASSERT_TRUE(SendSms(modem, "+79111111111", "INFO", [&](std::uint32_t ms) {
+        waited = ms;
+        queuedAtWait = modem.PendingCommands();
+        EXPECT_TRUE(modem.SmsSending);
+    }));
+    EXPECT_EQ(waited, 1000u);
+    EXPECT_EQ(queuedAtWait, std::vector<std::string>{command});
+    EXPECT_EQ(modem.PendingCommands(), (std::vector<std::string>{command, text}));
+}
+
+TEST_F(SendTest, ConfirmationEndsTheSendAndPollsResume)
+{
+    AnswerPolls();
+    Send();
+    port.On(command, command + "\r\n> ");
+    port.On(text, "INFO\x1A\r\n+CMGS: 17\r\n\r\nOK\r\n", 2000);
+    RunUntil(9000);
+    const std::string sent = S("Сообщение отправлено"_cp);
+    EXPECT_TRUE(InOrder({"sent " + command, "sent " + text, "techno green " + sent, Event(sent, kModemTel, sent),
+                         "statusedit " + sent, "buttons on", "sent AT+CSQ\r"}));
+    EXPECT_FALSE(modem.SmsSending);
+    EXPECT_EQ(log.Count(kIncomplete) + log.Count(kTimeout), 0u);
+}
+
+TEST_F(SendTest, ErrorAbandonsTheSendAndSetsTheTextModeAgain)
+{
+    Send();
+    port.On(command, command + "\r\n> ");
+    port.On(text, "INFO\x1A\r\n+CMS ERROR: 500\r\n", 1500);
+    RunUntil(4000);
+    EXPECT_TRUE(InOrder({"sent " + text, Techno("red", "Ошибка AT - команды"_cp), "buttons on"}));
+    EXPECT_FALSE(modem.SmsSending);
+    EXPECT_TRUE(host.Events().empty());
+    EXPECT_EQ(modem.PendingCommands(),
+              (std::vector<std::string>{"AT+CMGF=1\r", "AT+CSCS=\"UCS2\"\r", "AT+CSMP=17,167,0,25\r"}));
+}
+
+TEST_F(SendTest, SilentModemEndsTheSendInsteadOfStoppingThePollsForGood)
+{
+    Send();
+    AnswerPolls();
+    RunUntil(11000);
+    EXPECT_EQ(log.Count(kTimeout), 1u);
+    EXPECT_FALSE(modem.SmsSending);
+    RunUntil(30000);
+    EXPECT_GE(SentCount("AT+CPMS?\r"), 1u);
+}
+
+TEST_F(SendTest, TextAnsweredWithoutConfirmationAlsoEndsTheSend)
+{
+    Send();
+    port.On(command, command + "\r\n> ");
+    port.On(text, "INFO\x1A\r\n");
+    RunUntil(12000);
+    EXPECT_EQ(log.Count(kIncomplete), 1u);
+    EXPECT_FALSE(modem.SmsSending);
+    EXPECT_TRUE(InOrder({kIncomplete, "buttons on"}));
+}
+
+// ---------------------------------------------------------------- hostile input
+
+TEST_F(Modem1Test, BinaryGarbageNeverStopsTheWorker)
+{
+    std::mt19937 random(7);
+    std::string garbage(64 * 1024, '\0');
+    for (char& c : garbage)
+        c = static_cast<char>(random() & 0xFF);
+    EnqueueCommand(modem, "AT+CMGF=1\r");
+    port.On("AT+CMGF=1\r", garbage);
+    port.Always("AT\r", EchoOk("AT\r"));
+    RunUntil(12000);
+    EnqueueCommand(modem, "AT\r");
+    RunUntil(40000);
+    EXPECT_GE(log.Count(Event("На связи"_cp, kModemTel, "Соединение с GSM-модулем установлено"_cp)), 1u);
+    EXPECT_TRUE(modem.RxSnapshot().empty());
+}
+
+TEST_F(Modem1Test, FloodInPiecesEndsAsIncompleteAndIsDropped)
+{
+    EnqueueCommand(modem, "AT+CMGF=1\r");
+    std::vector<FakePort::Piece> flood;
+    for (int i = 0; i < 100; ++i)
+        flood.push_back({static_cast<std::uint32_t>(10 + i * 50), std::string(5 * 1024, 'A') + "\r\n"});
+    port.On("AT+CMGF=1\r", flood);
+    RunUntil(11000);
+    EXPECT_EQ(log.Count(kIncomplete), 1u);
+    EXPECT_TRUE(modem.RxSnapshot().empty());
+}
+
+TEST_F(Modem1Test, GluedRepliesAreEachHandled)
+{
+    host.AddDevice("+79111111111", "Obj1");
+    EnqueueCommand(modem, "AT+CSQ\r");
+    port.On("AT+CSQ\r", "\r\nRING\r\n" + SignalReply() + "\r\nRING\r\n\r\nNO CARRIER\r\n");
+    worker->Pass();
+    EXPECT_EQ(host.Of("signal"), std::vector<std::string>{"21"});
+    EXPECT_EQ(modem.PendingCommands(), std::vector<std::string>{"AT+CLCC\r"}) << "first RING cut; the rest cleared";
+    EXPECT_EQ(log.Count(Event("Тревога"_cp, kModemTel, "Отбой вызова!"_cp)), 1u);
+}
+
+TEST_F(Modem1Test, PromptEndsTheWaitAtOnce)
+{
+    EnqueueCommand(modem, "AT+CMGS=\"1\"\r");
+    port.On("AT+CMGS=\"1\"\r", "AT+CMGS=\"1\"\r\r\n> ", 40);
+    worker->Pass();
+    EXPECT_EQ(worker->ExchangeState(), TCommThread::kReplyHandled);
+    EXPECT_EQ(log.Count(kIncomplete) + log.Count(kTimeout), 0u);
+    EXPECT_EQ(clock.NowMs(), 1040u) << "pass sleep 500 ms, the prompt at 40 ms, 500 ms after the exchange";
+}
+
+} // namespace
+} // namespace kv::test
