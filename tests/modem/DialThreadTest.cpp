@@ -124,9 +124,11 @@ TEST_F(DialTest, BusyEarlyIsStillJudgedTwentyFiveSecondsAfterDialling)
     EXPECT_GE(verdict, dialled + 25000);
     EXPECT_LE(verdict, dialled + 25500);
     // Nothing else goes to the modem during the call, not even the signal poll.
-    for (const LogEntry& e : log.Entries())
-        if (e.ms > dialled && e.ms < verdict)
+    for (const LogEntry& e : log.Entries()) {
+        if (e.ms > dialled && e.ms < verdict) {
             EXPECT_FALSE(e.text.starts_with("sent ")) << e.text;
+        }
+    }
 }
 
 TEST_F(DialTest, SeventhFailedCallIsFinalAndEachRetryComesOneMinuteAfterTheLastDueTime)

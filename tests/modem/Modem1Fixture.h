@@ -5,7 +5,6 @@
 #include "modem/CommThread.h"
 #include "modem/Modem.h"
 #include "tests/support/CallLog.h"
-#include "tests/support/Cp1251.h"
 #include "tests/support/FakePort.h"
 #include "tests/support/RecordingHost.h"
 #include "tests/support/TestClock.h"
@@ -38,17 +37,6 @@ inline std::string ReadReplyText(int index, const std::string& status, const std
 {
     return "AT+CMGR=" + std::to_string(index) + "\r\r\n+CMGR: \"" + status + "\",\"" + numberHex
            + "\",\"\",\"24/05/01,10:00:00+12\"\r\n" + bodyHex + "\r\n\r\nOK\r\n";
-}
-// UCS2 hex of a station text, by the C library's tables rather than the station's codec.
-inline std::string Ucs2Hex(const std::string& cp1251)
-{
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : Iconv(cp1251, "CP1251", "UCS-2BE")) {
-        out += kDigits[(static_cast<unsigned char>(c) >> 4) & 0xF];
-        out += kDigits[static_cast<unsigned char>(c) & 0xF];
-    }
-    return out;
 }
 inline const std::string kCallerHex = "002B00370039003100310031003100310031003100310031"; // +79111111111
 

@@ -1,13 +1,10 @@
 // The command ring, the receive buffer and the pieces around them.
-#include "modem/Commands.h"
 #include "modem/Modem.h"
 #include "modem/SignalLevel.h"
 #include "modem/SmsReader.h"
 #include "codec/Ucs2.h"
 
 #include <gtest/gtest.h>
-
-#include <thread>
 
 namespace kv {
 namespace {
@@ -100,21 +97,6 @@ TEST(ReceiveBuffer, ClearDuringALeaseWins)
     EXPECT_EQ(modem.RxSnapshot(), "new");
 }
 
-TEST(ReceiveBuffer, WaitWakesOnArrivalFromAnotherThread)
-{
-    TModem modem;
-    const auto start = std::chrono::steady_clock::now();
-    std::thread sender([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        modem.AppendReceived("OK\r\n");
-    });
-    modem.WaitForData(std::chrono::seconds(5));
-    const auto waited = std::chrono::steady_clock::now() - start;
-    sender.join();
-    EXPECT_LT(waited, std::chrono::seconds(2));
-    EXPECT_EQ(modem.RxSnapshot(), "OK\r\n");
-}
-
 TEST(SignalIconFile, BandsOfTheLevel)
 {
     EXPECT_EQ(SignalIconFile(0), "ICO/Signal3/blocks-nm-signal-00.png");
@@ -129,15 +111,6 @@ TEST(SignalIconFile, BandsOfTheLevel)
     EXPECT_EQ(SignalIconFile(99), "ICO/Signal3/blocks-gnome-netstatus-75-100.png");
     EXPECT_TRUE(SignalIconFile(-1).empty());
     EXPECT_TRUE(SignalIconFile(-0.1).empty());
-}
-
-TEST(CommandLines, AreTheModemsBytes)
-{
-    EXPECT_EQ(DialCommand("+79111111111"), "ATD+79111111111;\r");
-    EXPECT_EQ(BalanceRequestCommand(TextToUcs2Hex("*100#")), "AT+CUSD=1,\"002A0031003000300023\",15\r");
-    EXPECT_EQ(ReadSmsCommand(10), "AT+CMGR=10\r");
-    EXPECT_EQ(DeleteSmsCommand(3), "AT+CMGD=3,2\r");
-    EXPECT_EQ(SendSmsCommand(""), "AT+CMGS=\"\"\r");
 }
 
 TEST(ParseReadReply, EmptyIndexAdvancesAndWraps)
