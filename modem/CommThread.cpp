@@ -375,7 +375,7 @@ void TCommThread::OnSignalLevel(std::string& buffer)
 void TCommThread::OnBalance(std::string& buffer)
 {
     Techno(buffer, kBlue);
-    const std::size_t colon = buffer.find(':');
+    const std::size_t colon = buffer.find(':'); // the row saw "+CUSD: ", so there is one
     buffer.erase(0, std::min(buffer.size(), colon + 2));
     const std::size_t start = buffer.find(", \"");
     const std::size_t end = buffer.find("\",");

@@ -44,6 +44,9 @@ public:
     // The worker starts as at a fresh start: exchange handled, the first poll asks
     // for the signal, last poll now, SmsIndex 1, tile saving enabled.
     TCommThread(TModem& modem, ISerialIo& port, IModemHost& host, IClock& clock, TileSaveFn saveTiles);
+    // Stops the loop and waits for the pass under way. A pass may be waiting on a
+    // hand-over to the UI thread: destroy from the UI thread only after the
+    // hand-overs have been released (BeginShutdown).
     ~TCommThread();
     TCommThread(const TCommThread&) = delete;
     TCommThread& operator=(const TCommThread&) = delete;

@@ -112,7 +112,7 @@ void TDialThread::HandleBalanceReply()
     RxLease lease(m_modem);
     std::string& buffer = lease.Buffer();
     Techno(buffer, kBlue);
-    const std::size_t colon = buffer.find(':');
+    const std::size_t colon = buffer.find(':'); // "+CUSD:" is in, so there is one
     buffer.erase(0, std::min(buffer.size(), colon + 2));
     const std::size_t start = buffer.find(",\"");
     const std::size_t end = buffer.find("\",");

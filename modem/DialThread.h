@@ -48,6 +48,7 @@ public:
 
     TDialThread(TModem& modem, ISerialIo& port, IModemHost& host, IClock& clock, DialSchedule& schedule,
                 DialState& state);
+    // As for TCommThread: stops the loop and waits for the pass under way.
     ~TDialThread();
     TDialThread(const TDialThread&) = delete;
     TDialThread& operator=(const TDialThread&) = delete;
