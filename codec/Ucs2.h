@@ -1,0 +1,26 @@
+#pragma once
+// The modem's UCS2 hex text (four hex digits per character) to and from station
+// text (code page 1251 bytes). Only Basic Latin and the Russian alphabet map
+// faithfully; anything else goes through the same fixed arithmetic the devices
+// and older stations use, so the bytes stay compatible with them.
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+// A text that is not what a conversion expects (not hexadecimal, not a number).
+class EConvertError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Decodes hex groups of four digits; a short last group of two or three digits
+// is read as it stands, a lone last digit is ignored. Any character of a group
+// that is not a hex digit throws EConvertError: never a partial result.
+std::string Ucs2HexToText(std::string_view hex);
+
+// Four upper-case hex digits per input byte. Never fails.
+std::string TextToUcs2Hex(std::string_view text);
+
+} // namespace kv

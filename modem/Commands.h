@@ -1,0 +1,34 @@
+#pragma once
+// The command lines the station sends to its modems, byte for byte.
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+inline constexpr std::string_view kCmdSignalPoll = "AT+CSQ\r";
+inline constexpr std::string_view kCmdMemoryPoll = "AT+CPMS?\r";
+inline constexpr std::string_view kCmdListCalls = "AT+CLCC\r";
+inline constexpr std::string_view kCmdAnswer = "ATA\r";
+inline constexpr std::string_view kCmdHangUp = "ATH\r";
+inline constexpr std::string_view kCmdLinkTest = "AT\r";
+inline constexpr std::string_view kCmdEchoOn = "ATE1\r";
+// SMS text mode with the UCS2 character set: SMS-SUBMIT, validity 24 h, UCS2 coding.
+inline constexpr std::string_view kCmdTextMode = "AT+CMGF=1\r";
+inline constexpr std::string_view kCmdCharsetUcs2 = "AT+CSCS=\"UCS2\"\r";
+inline constexpr std::string_view kCmdTextParams = "AT+CSMP=17,167,0,25\r";
+inline constexpr char kCtrlZ = '\x1A';
+
+// "ATD" + number + ";\r": a voice call.
+inline std::string DialCommand(std::string_view number) { return "ATD" + std::string(number) + ";\r"; }
+// The USSD request of a balance enquiry; `hexCode` is the request code already in UCS2 hex.
+// Data coding 15: GSM default alphabet, language unspecified.
+inline std::string BalanceRequestCommand(std::string_view hexCode)
+{
+    return "AT+CUSD=1,\"" + std::string(hexCode) + "\",15\r";
+}
+inline std::string ReadSmsCommand(unsigned index) { return "AT+CMGR=" + std::to_string(index) + "\r"; }
+// Delete flag 2: every read (and sent) message goes, unread ones stay.
+inline std::string DeleteSmsCommand(unsigned index) { return "AT+CMGD=" + std::to_string(index) + ",2\r"; }
+inline std::string SendSmsCommand(std::string_view number) { return "AT+CMGS=\"" + std::string(number) + "\"\r"; }
+
+} // namespace kv

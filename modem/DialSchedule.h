@@ -1,0 +1,75 @@
+#pragma once
+// The ring-round schedule, one entry per board tile, and the board layout the
+// ring-round reads (column and row count, tile texts). The UI thread rebuilds it
+// from the register; the ring-round worker scans and advances it. One lock
+// guards all of it, so the worker never sees a half-rebuilt board.
+#include <array>
+#include <cstddef>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kv {
+
+struct DialDevice {
+    std::string simplename;
+    bool dialenable = false;
+    std::string dialtime; // minutes as text, "." as decimal separator
+};
+
+class DialSchedule {
+public:
+    static constexpr int kMaxColumns = 30;
+    static constexpr int kMaxRows = 30;
+    static constexpr double kDefaultIntervalMinutes = 60;
+
+    struct Entry {
+        bool enabled = false;
+        double intervalMinutes = 0;
+        double nextDue = 0; // date-time
+    };
+    struct Tile {
+        int column = 0;
+        int row = 0;
+        std::string text;
+    };
+    struct Layout {
+        int columns = 0;
+        int rows = 0;
+        std::array<std::string, kMaxColumns * kMaxRows> texts; // column * 30 + row
+        const std::string& Text(int column, int row) const { return texts[Index(column, row)]; }
+    };
+
+    static constexpr std::size_t Index(int column, int row) { return static_cast<std::size_t>(column * kMaxRows + row); }
+
+    // Disables every entry and clears every tile text, then places the devices in
+    // register order down the first column, then the next (never beyond column 29
+    // or row 29). Each placed device is next due one full interval from `now`.
+    void Rebuild(const std::vector<DialDevice>& devices, int columns, int rows, double now);
+
+    // The first enabled tile due at `now`, scanning the board row by row and
+    // within a row column by column; its entry is advanced by one interval (the
+    // next regular call counts from its due time, not from now).
+    std::optional<Tile> TakeDue(double now);
+    // A failed call is due again one minute after its own due time.
+    void Retry(int column, int row);
+
+    Entry At(int column, int row) const;
+    std::string Text(int column, int row) const;
+    int Columns() const;
+    int Rows() const;
+    Layout Snapshot() const;
+
+    // An interval text as the register holds it; 60 when it is not a number.
+    static double IntervalMinutes(const std::string& dialtime);
+
+private:
+    static bool Valid(int column, int row) { return column >= 0 && column < kMaxColumns && row >= 0 && row < kMaxRows; }
+
+    mutable std::mutex m_lock;
+    Layout m_layout;
+    std::array<Entry, kMaxColumns * kMaxRows> m_entries{};
+};
+
+} // namespace kv

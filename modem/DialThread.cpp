@@ -1,0 +1,243 @@
+#include "modem/DialThread.h"
+
+#include "codec/Classify.h"
+#include "codec/Number.h"
+#include "codec/Ucs2.h"
+#include "data/Text.h"
+#include "modem/Commands.h"
+
+namespace kv {
+
+using namespace kv::literals;
+
+namespace {
+
+constexpr double kSecondsPerDay = 86400.0;
+constexpr double kMinutesPerDay = 1440.0;
+constexpr std::string_view kModemTel = "GSM-модем №2"_cp;
+constexpr std::string_view kStatusOffline = "Нет связи"_cp;
+
+double Seconds(double s) { return s / kSecondsPerDay; }
+
+} // namespace
+
+TDialThread::TDialThread(TModem& modem, ISerialIo& port, IModemHost& host, IClock& clock, DialSchedule& schedule,
+                         DialState& state)
+    : m_modem(modem), m_port(port), m_host(host), m_clock(clock), m_schedule(schedule), m_state(state)
+{
+    m_state.attempts = 0;
+    m_state.nextSignalPoll = m_clock.Now() + Seconds(kSignalPeriodSeconds);
+}
+
+TDialThread::~TDialThread()
+{
+    RequestStop();
+    m_thread.Join();
+}
+
+void TDialThread::Start()
+{
+    m_thread.Start([this] { RunLoop(); });
+}
+
+void TDialThread::RequestStop() { m_modem.Running = false; }
+
+bool TDialThread::Wait(std::chrono::milliseconds limit) { return m_thread.Wait(limit); }
+
+bool TDialThread::Finished() const { return m_thread.Finished(); }
+
+void TDialThread::RunLoop()
+{
+    while (m_modem.Running)
+        Pass();
+    try {
+        m_host.SetDialStatus(Str("Статус дозвона: ожидание"_cp));
+    } catch (...) {
+    }
+}
+
+void TDialThread::Pass()
+{
+    try {
+        PassBody();
+    } catch (...) {
+        // A port that is not open fails every write; the worker keeps trying quietly.
+        m_clock.SleepMs(kAfterErrorMs);
+    }
+}
+
+void TDialThread::PassBody()
+{
+    m_clock.SleepMs(kPassSleepMs);
+    const double now = m_clock.Now();
+    CheckTimeouts(now);
+    if (m_state.balanceWait) {
+        if (m_modem.RxContains("+CUSD:"))
+            HandleBalanceReply();
+    } else if (m_state.signalWait) {
+        if (m_modem.RxContains("AT+CSQ"))
+            HandleSignalReply();
+    } else if (m_state.dialling) {
+        // A "BUSY" left from before the call counts for it too.
+        if (m_modem.RxContains("BUSY")) {
+            m_state.busySeen = true;
+            m_modem.ClearRx();
+        }
+        if (now >= m_state.dialDeadline)
+            Verdict();
+    } else if (m_state.balanceRequest) {
+        RequestBalance(now);
+    } else if (now > m_state.nextSignalPoll) {
+        PollSignal(now);
+    } else {
+        StartCall(now);
+    }
+}
+
+void TDialThread::CheckTimeouts(double now)
+{
+    if (m_state.signalWait && now > m_state.nextSignalPoll) {
+        m_state.nextSignalPoll = now + Seconds(kSignalPeriodSeconds);
+        m_state.signalWait = false;
+    }
+    if (m_state.balanceWait && now > m_state.balanceDeadline) {
+        m_state.balanceWait = false;
+        m_host.WriteDialEvent(std::string(kStatusOffline), std::string(kModemTel),
+                              Str("Превышен интервал времени ожидания баланса"_cp));
+    }
+}
+
+void TDialThread::HandleBalanceReply()
+{
+    RxLease lease(m_modem);
+    std::string& buffer = lease.Buffer();
+    Techno(buffer, kBlue);
+    const std::size_t colon = buffer.find(':'); // "+CUSD:" is in, so there is one
+    buffer.erase(0, std::min(buffer.size(), colon + 2));
+    const std::size_t start = buffer.find(",\"");
+    const std::size_t end = buffer.find("\",");
+    std::string hex;
+    if (start != std::string::npos && end != std::string::npos && end > start + 2)
+        hex = buffer.substr(start + 2, end - start - 2);
+    // Not hex: the pass ends with the balance still awaited; the time-out row follows.
+    const std::string text = Ucs2HexToText(hex);
+    m_host.AddBalanceLine(Str("Модем 2(обзвон):"_cp) + text);
+    m_host.WriteDialEvent(Str("Баланс"_cp), std::string(kModemTel), text);
+    buffer.clear();
+    m_state.balanceWait = false;
+}
+
+void TDialThread::HandleSignalReply()
+{
+    RxLease lease(m_modem);
+    std::string& buffer = lease.Buffer();
+    m_state.signalWait = false;
+    // Parsed as soon as the echo is in: the modem sends its answer right behind it.
+    Techno(buffer, kOrange);
+    std::optional<double> level;
+    const std::size_t at = buffer.find("+CSQ:");
+    if (at != std::string::npos) {
+        buffer.erase(0, std::min(buffer.size(), at + 6));
+        const std::size_t comma = buffer.find(',');
+        if (comma != std::string::npos)
+            level = TextToFloat(std::string_view(buffer).substr(0, comma));
+    }
+    if (level)
+        m_host.ShowSignalLevel2(*level);
+    else
+        Techno(Str("Ошибка при определении уровня сигнала модема 2"_cp), kRed);
+    buffer.clear();
+}
+
+void TDialThread::Verdict()
+{
+    if (!m_call) {
+        // Inherited from a stopped worker: tile and number unknown, so it is
+        // neither journalled nor counted and no schedule entry is touched.
+        m_state.dialling = false;
+        if (m_state.busySeen.exchange(false))
+            m_modem.ClearRx();
+        else
+            HangUp();
+        return;
+    }
+    const Call call = *m_call;
+    const int attempt = m_state.attempts + 1;
+    if (m_state.busySeen) {
+        m_state.dialling = false;
+        m_call.reset();
+        m_host.SetDialStatus(Str("Статус дозвона: дозвон завершен успешно"_cp));
+        m_host.WriteDialEvent(Str("На связи"_cp), call.number, Str("Дозвон завершен успешно"_cp));
+        Techno(Str("Дозвон завершен УСПЕШНО. Телефон:"_cp) + call.number + Str(". Попытка: "_cp)
+                   + std::to_string(attempt),
+               kGreen);
+        m_state.attempts = 0;
+        m_state.busySeen = false;
+        m_modem.ClearRx();
+        return; // the device's rejection ended the call: nothing to hang up
+    }
+    m_call.reset();
+    if (m_state.attempts < kFinalAfterAttempts) {
+        m_schedule.Retry(call.column, call.row);
+        m_state.attempts = attempt;
+        HangUp();
+        return;
+    }
+    // Final: the counter stays, so every further failure is final at once until a call succeeds.
+    m_host.SetDialStatus(Str("Статус дозвона: дозвон завершен не успешно"_cp));
+    m_host.WriteDialEvent(std::string(kStatusOffline), call.number, Str("Дозвон завершен не успешно"_cp));
+    Techno(Str("Дозвон завершен НЕ УДАЧНО. Телефон:"_cp) + call.number + Str(". Попытка: "_cp)
+               + std::to_string(attempt),
+           kRed);
+    m_host.PlaySound(Sound::Alarm);
+    m_host.SetInfoState(m_host.FindShortNameByNumber(call.number, std::string()), kInfoWarning);
+    m_clock.SleepMs(kAfterFinalFailureMs);
+    HangUp();
+}
+
+void TDialThread::HangUp()
+{
+    m_state.dialling = false;
+    m_port.WriteText(std::string(kCmdHangUp));
+    m_clock.SleepMs(kAfterHangUpMs);
+    m_modem.ClearRx();
+}
+
+void TDialThread::RequestBalance(double now)
+{
+    m_port.WriteText(BalanceRequestCommand(TextToUcs2Hex(m_host.BalanceNumber())));
+    m_state.balanceWait = true;
+    m_state.balanceRequest = false;
+    m_state.balanceDeadline = now + Seconds(kBalanceWaitSeconds);
+}
+
+void TDialThread::PollSignal(double now)
+{
+    m_state.nextSignalPoll = now + Seconds(kSignalPeriodSeconds);
+    m_port.WriteText(std::string(kCmdSignalPoll));
+    m_state.signalWait = true;
+}
+
+void TDialThread::StartCall(double now)
+{
+    const std::optional<DialSchedule::Tile> tile = m_schedule.TakeDue(now);
+    if (!tile)
+        return;
+    // The entry has moved on by one interval already, so a tile whose name lost
+    // its number is tried again only at its next due time.
+    const std::string number = m_host.FindNumberByShortName(tile->text, std::string());
+    if (number.empty()) {
+        Techno(Str("Дозвон пропущен: не найден номер телефона объекта "_cp) + tile->text, kRed);
+        return;
+    }
+    m_state.dialDeadline = now + Seconds(kVerdictSeconds);
+    m_host.SetDialStatus(Str("Статус дозвона: идет дозвон"_cp));
+    m_host.SetDialNumber(Str("Дозвон: "_cp) + number);
+    m_port.WriteText(DialCommand(number));
+    m_state.dialling = true;
+    m_call = Call{tile->column, tile->row, number};
+}
+
+void TDialThread::Techno(const std::string& text, Rgb colour) { m_host.WriteTechno(text, colour); }
+
+} // namespace kv

@@ -1,0 +1,98 @@
+#pragma once
+// TDialThread: the ring-round worker on modem 2. It calls every enabled device
+// at its own interval (a device that is alive rejects the call, and "BUSY" is
+// success), polls modem 2's signal level between calls and asks for its balance
+// on request.
+#include "modem/DialSchedule.h"
+#include "modem/Modem.h"
+#include "modem/ModemHost.h"
+#include "modem/WorkerThread.h"
+#include "serial/SerialIo.h"
+#include "timing/Clock.h"
+
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <string>
+
+namespace kv {
+
+// The ring-round's variables: one set for the program, outliving any one
+// worker. A new worker resets only the attempts and the next signal poll; the
+// rest is what the previous worker left.
+struct DialState {
+    std::atomic<bool> dialling{false};
+    std::atomic<bool> busySeen{false};
+    std::atomic<bool> signalWait{false};
+    std::atomic<bool> balanceWait{false};
+    // Set by the modem window to ask for modem 2's balance.
+    std::atomic<bool> balanceRequest{false};
+    // Failed calls since the last successful one, for the whole ring-round.
+    std::atomic<int> attempts{0};
+    std::atomic<double> nextSignalPoll{0};
+    std::atomic<double> dialDeadline{0};
+    std::atomic<double> balanceDeadline{0};
+};
+
+class TDialThread {
+public:
+    static constexpr std::uint32_t kPassSleepMs = 500;
+    static constexpr double kSignalPeriodSeconds = 5;
+    static constexpr double kBalanceWaitSeconds = 10;
+    static constexpr double kVerdictSeconds = 25;
+    // A failed call is final once this many failures have been counted before it.
+    static constexpr int kFinalAfterAttempts = 6;
+    static constexpr std::uint32_t kAfterFinalFailureMs = 2000;
+    static constexpr std::uint32_t kAfterHangUpMs = 1000;
+    static constexpr std::uint32_t kAfterErrorMs = 500;
+
+    TDialThread(TModem& modem, ISerialIo& port, IModemHost& host, IClock& clock, DialSchedule& schedule,
+                DialState& state);
+    // As for TCommThread: stops the loop and waits for the pass under way.
+    ~TDialThread();
+    TDialThread(const TDialThread&) = delete;
+    TDialThread& operator=(const TDialThread&) = delete;
+
+    void Start();
+    // Clears modem 2's Running: the loop ends after the pass under way. A call in
+    // progress is not hung up.
+    void RequestStop();
+    bool Wait(std::chrono::milliseconds limit);
+    bool Finished() const;
+
+    // Passes while Running is set, then "Статус дозвона: ожидание".
+    void RunLoop();
+    // One pass: sleep, time-outs, then the first case that applies.
+    void Pass();
+
+private:
+    struct Call {
+        int column = 0;
+        int row = 0;
+        std::string number;
+    };
+
+    void PassBody();
+    void CheckTimeouts(double now);
+    void HandleBalanceReply();
+    void HandleSignalReply();
+    void Verdict();
+    void RequestBalance(double now);
+    void PollSignal(double now);
+    void StartCall(double now);
+    void HangUp();
+    void Techno(const std::string& text, Rgb colour);
+
+    TModem& m_modem;
+    ISerialIo& m_port;
+    IModemHost& m_host;
+    IClock& m_clock;
+    DialSchedule& m_schedule;
+    DialState& m_state;
+    // The call this worker started; a call inherited from a stopped worker has none.
+    std::optional<Call> m_call;
+
+    WorkerThread m_thread; // last: joined before the members above go
+};
+
+} // namespace kv

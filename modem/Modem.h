@@ -1,0 +1,115 @@
+#pragma once
+// The state of one GSM modem: its command ring, its receive buffer and its flags.
+// Two exist, one per modem. The ring-round worker uses only Running and the
+// receive buffer of modem 2's object.
+#include "timing/Clock.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kv {
+
+class TModem {
+public:
+    static constexpr std::size_t kRingSize = 256;
+
+    TModem() = default;
+    TModem(const TModem&) = delete;
+    TModem& operator=(const TModem&) = delete;
+
+    // The worker loops while this is set.
+    std::atomic<bool> Running{false};
+    // SIM index the next "AT+CMGR=" reads, 1..10.
+    std::atomic<std::uint16_t> SmsIndex{1};
+    // An SMS send is under way: the polls are not queued.
+    std::atomic<bool> SmsSending{false};
+    // A balance request (USSD) is under way: the polls are not queued. Kept here,
+    // beside SmsSending, because both gate the same polls of this modem; only
+    // modem 1's object uses it.
+    std::atomic<bool> UssdPending{false};
+    // An exchange ended without any reply; the next memory reply restores the link.
+    std::atomic<bool> LinkLost{false};
+
+    // --- command ring (Commands, QueueIn, QueueOut under one lock) ---
+    // Stores the line at QueueIn. False when the ring already holds 255 unsent
+    // lines: one more would make QueueIn meet QueueOut and the ring look empty.
+    bool PutCommand(std::string line);
+    // The line at QueueOut, advancing it; nothing when the ring is empty.
+    std::optional<std::string> TakeCommand();
+    bool QueueEmpty() const;
+    std::size_t PendingCount() const;
+    std::vector<std::string> PendingCommands() const;
+    std::uint16_t QueueIn() const;
+    std::uint16_t QueueOut() const;
+
+    // --- receive path (RxBuffer and DataReceived under one lock) ---
+    // The port's receive handler: appends, sets DataReceived, wakes the worker.
+    void AppendReceived(std::string_view bytes);
+    void ClearRx();
+    std::string RxSnapshot() const;
+    bool RxContains(std::string_view what) const;
+    // Clears DataReceived; returns whether it was set.
+    bool TakeDataReceived();
+    void ClearDataReceived();
+    // Sleeps until bytes arrive (DataReceived set) or `limit` of real time has passed.
+    void WaitForData(std::chrono::milliseconds limit);
+
+    // A worker works on the buffer outside the lock (it hands work to the UI
+    // thread, which appends under the same lock): it takes the bytes out, and
+    // gives back what is left, which goes in front of anything that arrived in
+    // the meantime. A ClearRx in between wins: what was taken is dropped.
+    struct RxTicket {
+        std::uint64_t clearCount;
+    };
+    std::string TakeRx(RxTicket& ticket);
+    void ReturnRx(std::string rest, const RxTicket& ticket);
+
+private:
+    mutable std::mutex m_queueLock;
+    std::array<std::string, kRingSize> m_commands;
+    std::uint16_t m_queueIn = 0;
+    std::uint16_t m_queueOut = 0;
+
+    mutable std::mutex m_rxLock;
+    std::condition_variable m_rxSignal;
+    std::string m_rxBuffer;
+    bool m_dataReceived = false;
+    std::uint64_t m_clearCount = 0;
+};
+
+// The dispatch's working copy of the receive buffer for one look: taken out on
+// construction, handed back on destruction, also when a handler throws (a failed
+// pass leaves the buffer as the handlers left it).
+class RxLease {
+public:
+    explicit RxLease(TModem& modem) : m_modem(modem), m_buffer(modem.TakeRx(m_ticket)) {}
+    ~RxLease() { m_modem.ReturnRx(std::move(m_buffer), m_ticket); }
+    RxLease(const RxLease&) = delete;
+    RxLease& operator=(const RxLease&) = delete;
+    std::string& Buffer() { return m_buffer; }
+
+private:
+    TModem& m_modem;
+    TModem::RxTicket m_ticket{};
+    std::string m_buffer;
+};
+
+// Queues a command line on modem 1. The polls "AT+CSQ\r" and "AT+CPMS?\r" are
+// refused while an SMS send or a balance request is under way; any line is
+// refused when the ring is full. Returns whether the line was queued.
+bool EnqueueCommand(TModem& modem, std::string line);
+
+// Lets the worker wait for modem bytes: on the real clock it sleeps on the
+// receive signal for at most `ms`; on any other clock (a test's virtual time,
+// which only moves when someone sleeps on it) it sleeps `ms` on that clock.
+void WaitForModemBytes(TModem& modem, IClock& clock, std::uint32_t ms);
+
+} // namespace kv

@@ -1,0 +1,23 @@
+#include "modem/SendSms.h"
+
+#include "modem/Commands.h"
+
+namespace kv {
+
+bool SendSms(TModem& modem, const std::string& number, const std::string& text, const WaitFn& wait)
+{
+    modem.SmsSending = true;
+    if (!EnqueueCommand(modem, SendSmsCommand(number))) {
+        modem.SmsSending = false;
+        return false;
+    }
+    if (wait)
+        wait(1000);
+    if (!EnqueueCommand(modem, text + kCtrlZ)) {
+        modem.SmsSending = false; // otherwise the polls would stay off for good
+        return false;
+    }
+    return true;
+}
+
+} // namespace kv

@@ -1,0 +1,116 @@
+#include "modem/DialSchedule.h"
+
+#include <gtest/gtest.h>
+
+namespace kv {
+namespace {
+
+constexpr double kNow = 45000.5;
+constexpr double kMinute = 1.0 / 1440;
+
+std::vector<DialDevice> Devices(int n, const std::string& dialtime = "1")
+{
+    std::vector<DialDevice> out;
+    for (int i = 0; i < n; ++i)
+        out.push_back({"D" + std::to_string(i), true, dialtime});
+    return out;
+}
+
+TEST(DialSchedule, PlacesDevicesDownEachColumnThenTheNext)
+{
+    DialSchedule schedule;
+    schedule.Rebuild(Devices(36), 5, 7, kNow);
+    EXPECT_EQ(schedule.Columns(), 5);
+    EXPECT_EQ(schedule.Rows(), 7);
+    EXPECT_EQ(schedule.Text(0, 0), "D0");
+    EXPECT_EQ(schedule.Text(0, 6), "D6");
+    EXPECT_EQ(schedule.Text(1, 0), "D7");
+    EXPECT_EQ(schedule.Text(4, 6), "D34");
+    // The 36th device has no visible tile but is placed all the same.
+    EXPECT_EQ(schedule.Text(5, 0), "D35");
+    EXPECT_TRUE(schedule.At(5, 0).enabled);
+    const DialSchedule::Layout layout = schedule.Snapshot();
+    EXPECT_EQ(layout.Text(1, 3), "D10");
+    EXPECT_EQ(layout.Text(5, 1), "");
+}
+
+TEST(DialSchedule, NeverPlacesBeyondTheLastTile)
+{
+    DialSchedule schedule;
+    schedule.Rebuild(Devices(1000), 30, 30, kNow);
+    EXPECT_EQ(schedule.Text(29, 29), "D899");
+    schedule.Rebuild(Devices(1000), 3, 2, kNow);
+    EXPECT_EQ(schedule.Text(29, 1), "D59");
+    EXPECT_EQ(schedule.Text(29, 2), "");
+    // A board with no rows holds nothing; sizes are kept to the 30 x 30 arrays.
+    schedule.Rebuild(Devices(3), 5, 0, kNow);
+    EXPECT_EQ(schedule.Text(0, 0), "");
+    schedule.Rebuild(Devices(3), 99, 99, kNow);
+    EXPECT_EQ(schedule.Columns(), 30);
+    EXPECT_EQ(schedule.Rows(), 30);
+    EXPECT_EQ(schedule.Text(-1, 0), "");
+    EXPECT_FALSE(schedule.At(30, 0).enabled);
+}
+
+TEST(DialSchedule, IntervalsFromTheRegisterText)
+{
+    EXPECT_EQ(DialSchedule::IntervalMinutes("1.5"), 1.5);
+    EXPECT_EQ(DialSchedule::IntervalMinutes("0"), 0);
+    for (const char* bad : {"1,5", "", "abc", "10 min"})
+        EXPECT_EQ(DialSchedule::IntervalMinutes(bad), 60) << bad;
+
+    DialSchedule schedule;
+    schedule.Rebuild({{"A", true, "1.5"}, {"B", false, "x"}}, 5, 7, kNow);
+    EXPECT_DOUBLE_EQ(schedule.At(0, 0).nextDue, kNow + 1.5 * kMinute);
+    EXPECT_EQ(schedule.At(0, 1).intervalMinutes, 60);
+    EXPECT_FALSE(schedule.At(0, 1).enabled);
+}
+
+TEST(DialSchedule, RebuildDisablesEveryTileFirstAndRestartsEveryInterval)
+{
+    DialSchedule schedule;
+    schedule.Rebuild(Devices(3), 5, 7, kNow);
+    schedule.Rebuild(Devices(1), 5, 7, kNow + 10 * kMinute);
+    EXPECT_TRUE(schedule.At(0, 0).enabled);
+    EXPECT_DOUBLE_EQ(schedule.At(0, 0).nextDue, kNow + 11 * kMinute);
+    EXPECT_FALSE(schedule.At(0, 1).enabled);
+    EXPECT_FALSE(schedule.At(0, 2).enabled);
+    EXPECT_EQ(schedule.Text(0, 1), "");
+}
+
+TEST(DialSchedule, ScansRowByRowThenColumnAndAdvancesByOneInterval)
+{
+    DialSchedule schedule;
+    // (0,0) disabled, (0,1) enabled, (1,0) enabled: row 0 comes first.
+    schedule.Rebuild({{"A", false, "1"}, {"B", true, "1"}, {"C", true, "1"}}, 2, 2, kNow);
+    EXPECT_FALSE(schedule.TakeDue(kNow + 0.5 * kMinute).has_value());
+    const auto first = schedule.TakeDue(kNow + 5 * kMinute);
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(first->text, "C");
+    EXPECT_EQ(first->column, 1);
+    EXPECT_EQ(first->row, 0);
+    EXPECT_DOUBLE_EQ(schedule.At(1, 0).nextDue, kNow + 2 * kMinute) << "from its due time, not from now";
+    const auto second = schedule.TakeDue(kNow + 5 * kMinute);
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ(second->text, "C") << "still due: one interval later is still in the past";
+
+    schedule.Retry(1, 0);
+    EXPECT_DOUBLE_EQ(schedule.At(1, 0).nextDue, kNow + 3 * kMinute);
+}
+
+TEST(DialSchedule, TilesOutsideTheBoardAreNotCalled)
+{
+    DialSchedule schedule;
+    schedule.Rebuild(Devices(3), 1, 2, kNow);
+    EXPECT_EQ(schedule.Text(1, 0), "D2");
+    int calls = 0;
+    while (const auto tile = schedule.TakeDue(kNow + 10.5 * kMinute)) {
+        EXPECT_EQ(tile->column, 0);
+        if (++calls > 100)
+            break;
+    }
+    EXPECT_EQ(calls, 2 * 10);
+}
+
+} // namespace
+} // namespace kv

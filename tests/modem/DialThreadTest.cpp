@@ -1,0 +1,342 @@
+// The ring-round worker driven pass by pass on virtual time.
+#include "data/Text.h"
+#include "modem/DialThread.h"
+#include "tests/support/CallLog.h"
+#include "tests/support/FakePort.h"
+#include "tests/support/RecordingHost.h"
+#include "tests/support/TestClock.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace kv::test {
+namespace {
+
+using namespace kv::literals;
+
+std::string S(std::string_view s) { return std::string(s); }
+
+const std::string kNum1 = "+79110000001";
+const std::string kNum2 = "+79110000002";
+const std::string kNum3 = "+79110000003";
+const std::string kSignal = "AT+CSQ\r\r\n+CSQ: 21,0\r\n\r\nOK\r\n";
+
+class DialTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        modem.Running = true;
+        port.DeliverTo([this](const std::string& bytes) { modem.AppendReceived(bytes); });
+        host.AddDevice(kNum1, "Obj1");
+        host.AddDevice(kNum2, "Obj2");
+        host.AddDevice(kNum3, "Obj3");
+    }
+    void Start(const std::vector<DialDevice>& devices)
+    {
+        // Last, so that a test's own signal answers come first.
+        port.Always("AT+CSQ\r", kSignal);
+        schedule.Rebuild(devices, 5, 7, clock.Now());
+        worker = std::make_unique<TDialThread>(modem, port, host, clock, schedule, state);
+    }
+    // The device rejects every call 3 s after dialling.
+    void Busy(const std::string& number)
+    {
+        port.Always(DialCommand(number), std::vector<FakePort::Piece>{{0, DialCommand(number) + "\r\n"},
+                                                                       {3000, "\r\nBUSY\r\n"}});
+    }
+    void Silent(const std::string& number) { port.Always(DialCommand(number), DialCommand(number) + "\r\n"); }
+    void RunUntil(std::uint64_t ms)
+    {
+        while (clock.NowMs() < ms)
+            worker->Pass();
+    }
+    std::vector<std::uint64_t> TimesOf(const std::string& text) const
+    {
+        std::vector<std::uint64_t> out;
+        for (const LogEntry& e : log.Entries())
+            if (e.text == text)
+                out.push_back(e.ms);
+        return out;
+    }
+    static std::string Dialled(const std::string& number) { return "sent " + DialCommand(number); }
+    static std::string DialCommand(const std::string& number) { return "ATD" + number + ";\r"; }
+    static std::string Success(const std::string& number, int attempt)
+    {
+        return "techno green " + S("Дозвон завершен УСПЕШНО. Телефон:"_cp) + number + S(". Попытка: "_cp)
+               + std::to_string(attempt);
+    }
+    static std::string Failure(const std::string& number, int attempt)
+    {
+        return "techno red " + S("Дозвон завершен НЕ УДАЧНО. Телефон:"_cp) + number + S(". Попытка: "_cp)
+               + std::to_string(attempt);
+    }
+    ::testing::AssertionResult InOrder(const std::vector<std::string>& expected) const
+    {
+        const std::vector<std::string> all = log.Texts();
+        std::size_t at = 0;
+        for (const std::string& want : expected) {
+            while (at < all.size() && all[at] != want)
+                ++at;
+            if (at == all.size())
+                return ::testing::AssertionFailure() << "missing, or out of order: " << want;
+            ++at;
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    TestClock clock;
+    CallLog log{&clock};
+    FakePort port{&clock, &log};
+    RecordingHost host{&log};
+    TModem modem;
+    DialSchedule schedule;
+    DialState state;
+    std::unique_ptr<TDialThread> worker;
+};
+
+TEST_F(DialTest, OneMinuteDeviceIsCalledOnceAMinuteFromOneMinuteAfterTheStart)
+{
+    Busy(kNum1);
+    Start({{"Obj1", true, "1"}});
+    RunUntil(210000);
+    const std::vector<std::uint64_t> calls = TimesOf(Dialled(kNum1));
+    ASSERT_EQ(calls.size(), 3u);
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_GE(calls[i], 60000 * (i + 1));
+        EXPECT_LE(calls[i], 60000 * (i + 1) + 1500) << "a signal poll may come first";
+    }
+    EXPECT_EQ(host.DialEvents(),
+              std::vector<EventRow>(3, EventRow{S("На связи"_cp), kNum1, S("Дозвон завершен успешно"_cp)}));
+    EXPECT_EQ(log.Count(Success(kNum1, 1)), 3u);
+    EXPECT_TRUE(InOrder({"dialstatus " + S("Статус дозвона: идет дозвон"_cp), "dialnumber " + S("Дозвон: "_cp) + kNum1,
+                         Dialled(kNum1), "dialstatus " + S("Статус дозвона: дозвон завершен успешно"_cp)}));
+    EXPECT_EQ(log.Count("sent ATH\r"), 0u) << "the device's rejection ended the call";
+}
+
+TEST_F(DialTest, BusyEarlyIsStillJudgedTwentyFiveSecondsAfterDialling)
+{
+    Busy(kNum1);
+    Start({{"Obj1", true, "1"}});
+    RunUntil(100000);
+    const std::uint64_t dialled = TimesOf(Dialled(kNum1)).at(0);
+    const std::uint64_t verdict = TimesOf(Success(kNum1, 1)).at(0);
+    EXPECT_GE(verdict, dialled + 25000);
+    EXPECT_LE(verdict, dialled + 25500);
+    // Nothing else goes to the modem during the call, not even the signal poll.
+    for (const LogEntry& e : log.Entries()) {
+        if (e.ms > dialled && e.ms < verdict) {
+            EXPECT_FALSE(e.text.starts_with("sent ")) << e.text;
+        }
+    }
+}
+
+TEST_F(DialTest, SeventhFailedCallIsFinalAndEachRetryComesOneMinuteAfterTheLastDueTime)
+{
+    Silent(kNum1);
+    Start({{"Obj1", true, "5"}});
+    RunUntil(720000);
+    const std::vector<std::uint64_t> calls = TimesOf(Dialled(kNum1));
+    ASSERT_EQ(calls.size(), 7u);
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_GE(calls[i], 300000 + 60000 * i) << i;
+        EXPECT_LE(calls[i], 300000 + 60000 * i + 1500) << i;
+    }
+    EXPECT_EQ(host.DialEvents(),
+              (std::vector<EventRow>{EventRow{S("Нет связи"_cp), kNum1, S("Дозвон завершен не успешно"_cp)}}));
+    EXPECT_TRUE(InOrder({Dialled(kNum1), "sent ATH\r", "dialstatus " + S("Статус дозвона: дозвон завершен не успешно"_cp),
+                         Failure(kNum1, 7), "sound Alarm", "findname " + kNum1, "info Obj1 9", "sent ATH\r"}));
+    EXPECT_EQ(log.Count(Failure(kNum1, 7)), 1u);
+    EXPECT_EQ(log.Count("sent ATH\r"), 7u);
+    EXPECT_EQ(state.attempts, 6) << "left as it was: the next failure is final at once";
+    // After the final failure the regular interval counts again from the last due time.
+    EXPECT_NEAR(schedule.At(0, 0).nextDue, 45000.5 + 16.0 / 1440, 1e-9);
+    const std::uint64_t hangUp = TimesOf("sent ATH\r").back();
+    EXPECT_EQ(hangUp - TimesOf(Failure(kNum1, 7)).at(0), 2000u);
+}
+
+TEST_F(DialTest, AfterAFinalFailureTheNextDevicesFirstFailureIsFinalAtOnce)
+{
+    Silent(kNum1);
+    Silent(kNum2);
+    Start({{"Obj1", true, "5"}, {"Obj2", true, "12"}});
+    RunUntil(760000);
+    ASSERT_EQ(TimesOf(Dialled(kNum2)).size(), 1u);
+    EXPECT_EQ(log.Count(Failure(kNum1, 7)), 1u);
+    EXPECT_EQ(log.Count(Failure(kNum2, 7)), 1u);
+    EXPECT_TRUE(InOrder({Failure(kNum1, 7), Dialled(kNum2), Failure(kNum2, 7), "info Obj2 9"}));
+}
+
+TEST_F(DialTest, SuccessResetsTheCountAndReportsTheCallsItTook)
+{
+    port.On(DialCommand(kNum1), DialCommand(kNum1) + "\r\n");
+    port.On(DialCommand(kNum1), DialCommand(kNum1) + "\r\n");
+    Busy(kNum1);
+    Start({{"Obj1", true, "5"}});
+    RunUntil(750000);
+    EXPECT_TRUE(InOrder({Success(kNum1, 3), Success(kNum1, 1)}));
+    EXPECT_EQ(host.DialEvents().size(), 2u) << "retries are not journalled";
+    EXPECT_EQ(state.attempts, 0);
+    const std::vector<std::uint64_t> calls = TimesOf(Dialled(kNum1));
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_NEAR(static_cast<double>(calls[2]), 420000, 1500);
+    EXPECT_NEAR(static_cast<double>(calls[3]), 720000, 1500) << "a full interval after the successful call's due time";
+}
+
+TEST_F(DialTest, IntervalZeroStaysDueAheadOfLaterTiles)
+{
+    Busy(kNum1);
+    Busy(kNum2);
+    Start({{"Obj1", true, "0"}, {"Obj2", true, "1"}});
+    RunUntil(150000);
+    EXPECT_EQ(TimesOf(Dialled(kNum1)).at(0), 500u) << "due at once";
+    EXPECT_GE(TimesOf(Dialled(kNum1)).size(), 5u);
+    EXPECT_TRUE(TimesOf(Dialled(kNum2)).empty());
+}
+
+TEST_F(DialTest, BalanceRequestedDuringACallIsSentAfterTheVerdict)
+{
+    Busy(kNum1);
+    const std::string request = "AT+CUSD=1,\"002A0031003000300023\",15\r";
+    port.On(request, std::vector<FakePort::Piece>{
+                         {0, request + "\r\nOK\r\n"}, {2000, "\r\n+CUSD: 0,\"04110430043B0430043D0441003A00200035\",72\r\n"}});
+    Start({{"Obj1", true, "1"}});
+    clock.At(65000, [this] { state.balanceRequest = true; });
+    RunUntil(100000);
+    EXPECT_TRUE(InOrder({Dialled(kNum1), Success(kNum1, 1), "balancenumber", "sent " + request,
+                         "balance " + S("Модем 2(обзвон):Баланс: 5"_cp),
+                         "dialevent " + S("Баланс | GSM-модем №2 | Баланс: 5"_cp)}));
+    EXPECT_FALSE(state.balanceWait);
+    EXPECT_FALSE(state.balanceRequest);
+}
+
+TEST_F(DialTest, BalanceThatNeverComesIsJournalledAfterTenSeconds)
+{
+    Start({});
+    state.balanceRequest = true;
+    RunUntil(20000);
+    const std::string timeout = "dialevent " + S("Нет связи | GSM-модем №2 | Превышен интервал времени ожидания баланса"_cp);
+    ASSERT_EQ(TimesOf(timeout).size(), 1u);
+    EXPECT_NEAR(static_cast<double>(TimesOf(timeout)[0]) - TimesOf("sent AT+CUSD=1,\"002A0031003000300023\",15\r").at(0),
+                10000, 600);
+    EXPECT_FALSE(state.balanceWait);
+}
+
+TEST_F(DialTest, UndecodableBalanceWaitsForTheTimeOut)
+{
+    port.On("AT+CUSD=*", "\r\n+CUSD: 0,\"12 34\",72\r\n");
+    Start({});
+    state.balanceRequest = true;
+    RunUntil(20000);
+    EXPECT_TRUE(host.Of("balance").empty());
+    EXPECT_EQ(log.Count("dialevent " + S("Нет связи | GSM-модем №2 | Превышен интервал времени ожидания баланса"_cp)),
+              1u);
+}
+
+TEST_F(DialTest, RebuildPostponesEveryCall)
+{
+    Busy(kNum1);
+    Start({{"Obj1", true, "1"}});
+    clock.At(50000, [this] { schedule.Rebuild({{"Obj1", true, "1"}}, 5, 7, clock.Now()); });
+    RunUntil(130000);
+    const std::vector<std::uint64_t> calls = TimesOf(Dialled(kNum1));
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_GE(calls[0], 110000u);
+}
+
+TEST_F(DialTest, EmptyTileIsNeverCalledAfterTheRegisterShrank)
+{
+    Busy(kNum1);
+    Busy(kNum2);
+    Start({{"Obj1", true, "1"}, {"Obj2", true, "1"}});
+    schedule.Rebuild({{"Obj1", true, "1"}}, 5, 7, clock.Now());
+    RunUntil(200000);
+    EXPECT_FALSE(TimesOf(Dialled(kNum1)).empty());
+    EXPECT_TRUE(TimesOf(Dialled(kNum2)).empty());
+}
+
+TEST_F(DialTest, TileWithoutANumberIsSkippedWithARedLine)
+{
+    Start({{"Ghost", true, "1"}});
+    RunUntil(130000);
+    EXPECT_EQ(log.Count("techno red " + S("Дозвон пропущен: не найден номер телефона объекта Ghost"_cp)), 2u)
+        << "once per interval: the entry moved on";
+    for (const std::string& w : port.Writes())
+        EXPECT_FALSE(w.starts_with("ATD"));
+    EXPECT_TRUE(host.DialEvents().empty());
+}
+
+TEST_F(DialTest, SignalLevelsAndUnreadableReplies)
+{
+    port.On("AT+CSQ\r", "AT+CSQ\r\r\n+CSQ: 99,99\r\n\r\nOK\r\n");
+    port.On("AT+CSQ\r", "AT+CSQ\r\r\n+CSQ: 0,0\r\n\r\nOK\r\n");
+    port.On("AT+CSQ\r", "AT+CSQ\r\r\n+CSQ: 21\r\n\r\nOK\r\n");
+    Start({});
+    RunUntil(23000);
+    EXPECT_TRUE(InOrder({"techno orange AT+CSQ\r\r\n+CSQ: 99,99\r\n\r\nOK\r\n", "signal2 99", "signal2 0",
+                         "techno orange AT+CSQ\r\r\n+CSQ: 21\r\n\r\nOK\r\n",
+                         "techno red " + S("Ошибка при определении уровня сигнала модема 2"_cp), "signal2 21"}));
+    EXPECT_EQ(host.Of("signal2").size(), 3u);
+    EXPECT_NEAR(static_cast<double>(TimesOf("sent AT+CSQ\r").at(0)), 5500, 1);
+}
+
+TEST_F(DialTest, UnansweredSignalPollIsForgottenAfterFiveSeconds)
+{
+    port.On("AT+CSQ\r", "");
+    Start({});
+    RunUntil(18000);
+    const std::vector<std::uint64_t> polls = TimesOf("sent AT+CSQ\r");
+    ASSERT_GE(polls.size(), 2u);
+    EXPECT_EQ(polls[0], 5500u);
+    // 5 s wait, then the next poll 5 s later (within a pass: times are date-time doubles).
+    EXPECT_GE(polls[1], 16000u);
+    EXPECT_LE(polls[1], 16500u);
+    EXPECT_EQ(host.Of("signal2").size(), 1u);
+}
+
+TEST_F(DialTest, LoopEndSetsTheWaitingStatusAndLeavesTheCallAlone)
+{
+    Busy(kNum1);
+    Start({{"Obj1", true, "1"}});
+    RunUntil(61000);
+    ASSERT_TRUE(state.dialling);
+    worker->RequestStop();
+    worker->RunLoop();
+    EXPECT_EQ(host.Of("dialstatus").back(), S("Статус дозвона: ожидание"_cp));
+    EXPECT_TRUE(state.dialling) << "a call in progress is not hung up";
+    EXPECT_EQ(log.Count("sent ATH\r"), 0u);
+}
+
+TEST_F(DialTest, NewWorkerDropsAnInheritedCallWithoutTouchingTheSchedule)
+{
+    Busy(kNum1);
+    schedule.Rebuild({{"Obj1", true, "1"}}, 5, 7, clock.Now());
+    const DialSchedule::Entry before = schedule.At(0, 0);
+    state.dialling = true;
+    state.attempts = 4;
+    state.dialDeadline = clock.Now() + 10.0 / 86400;
+    worker = std::make_unique<TDialThread>(modem, port, host, clock, schedule, state);
+    EXPECT_EQ(state.attempts, 0) << "every start resets the count";
+    RunUntil(12000);
+    EXPECT_FALSE(state.dialling);
+    EXPECT_EQ(log.Count("sent ATH\r"), 1u) << "no BUSY came: the old call is hung up";
+    EXPECT_TRUE(host.DialEvents().empty());
+    EXPECT_EQ(schedule.At(0, 0).nextDue, before.nextDue);
+    for (const std::string& w : port.Writes())
+        EXPECT_FALSE(w.starts_with("ATD"));
+}
+
+TEST_F(DialTest, PortThatCannotWriteLosesTheCallButTheLoopGoesOn)
+{
+    port.FailWrites(true);
+    Start({{"Obj1", true, "1"}});
+    const double start = clock.Now();
+    RunUntil(70000);
+    EXPECT_FALSE(state.dialling);
+    EXPECT_NEAR(schedule.At(0, 0).nextDue, start + 2.0 / 1440, 1e-9) << "advanced before the write failed";
+    EXPECT_GT(port.FailedWrites(), 2);
+    EXPECT_TRUE(host.DialEvents().empty());
+}
+
+} // namespace
+} // namespace kv::test

@@ -1,0 +1,303 @@
+// Modem 1 transcripts: tests/modem/transcripts/*.txt, one exchange per file, each
+// its own CTest case (CMake globs the folder). A new modem quirk is a new file.
+//
+// Format. The file is UTF-8 and is turned into code page 1251 line by line; then
+// \r \n \t \\ and \xHH stand for their bytes. Blank lines and lines starting with
+// '#' are comments. Directives run top to bottom on modem 1's worker in virtual
+// time (the worker starts at 0 ms; its first pass ends its sleep at 500 ms):
+//   device <number> <short name>      an entry of the register's lookup table
+//   flag <SmsSending|UssdPending|LinkLost> <0|1>
+//   smsindex <n>
+//   portfail <write|open>             the port fails its writes / its opening
+//   queue <line>                      the station queues a command line now
+//   on <line> => <reply>              the modem answers the next write of <line>
+//   always <line> => <reply>          ... and every later one
+//       A <line> ending in '*' matches every line that starts with it. A <reply>
+//       is one or more pieces "[+<ms> ]<bytes>" joined by " ;; ", each sent <ms>
+//       after the write (at once when omitted; write "+0 " before bytes that
+//       themselves start with '+' and a digit). An empty reply is silence.
+//   rx <ms> <bytes>                   unsolicited modem bytes at virtual time <ms>
+//   run <ms>                          worker passes until virtual time reaches <ms>
+//   expect [@<from>-<to>] <entry>     the next such entry after the one the previous
+//                                     expect found, optionally within that time
+//   never <entry>                     no such entry so far
+//   count <n> <entry>                 exactly n such entries so far
+//   state <SmsSending|UssdPending|LinkLost|SmsIndex|Queue> <value>
+// Entries are what the worker did, in order: "sent <line>", "open", "close",
+// "techno <red|green|blue|navy|orange> <text>", "event <status> | <tel> | <event>",
+// "signal <level>", "findname <number>", "guard <name> <code>", "info <name> <code>",
+// "buttons on", "statusedit <text>", "linktext <text>", "balance <text>",
+// "linklost", "warning <text>", "sound <Alarm|On|Off|SmsInfo>".
+#include "modem/CommThread.h"
+#include "modem/Modem.h"
+#include "tests/support/CallLog.h"
+#include "tests/support/Cp1251.h"
+#include "tests/support/FakePort.h"
+#include "tests/support/RecordingHost.h"
+#include "tests/support/TestClock.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace kv::test {
+namespace {
+
+std::string Unescape(const std::string& s)
+{
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\' || i + 1 == s.size()) {
+            out += s[i];
+            continue;
+        }
+        const char c = s[++i];
+        switch (c) {
+        case 'r': out += '\r'; break;
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case '\\': out += '\\'; break;
+        case 'x':
+            if (i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1]))
+                && std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+                out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+                break;
+            }
+            throw std::runtime_error("bad \\x escape");
+        default: throw std::runtime_error(std::string("unknown escape \\") + c);
+        }
+    }
+    return out;
+}
+
+// Station bytes made readable in a failure message.
+std::string Printable(const std::string& cp1251)
+{
+    std::string out;
+    for (const char ch : cp1251) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c < 0x20 || c == 0x7F) {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        } else if (c < 0x80) {
+            out += ch;
+        } else {
+            try {
+                out += Cp1251ToUtf8(std::string(1, ch));
+            } catch (const std::exception&) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\x%02X", c);
+                out += buf;
+            }
+        }
+    }
+    return out;
+}
+
+std::pair<std::string, std::string> SplitWord(const std::string& s)
+{
+    const std::size_t sp = s.find(' ');
+    if (sp == std::string::npos)
+        return {s, ""};
+    return {s.substr(0, sp), s.substr(sp + 1)};
+}
+
+std::vector<FakePort::Piece> ParseReply(const std::string& text)
+{
+    std::vector<FakePort::Piece> pieces;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t sep = text.find(" ;; ", start);
+        std::string piece = text.substr(start, sep == std::string::npos ? std::string::npos : sep - start);
+        std::uint32_t delay = 0;
+        if (piece.size() > 1 && piece[0] == '+' && std::isdigit(static_cast<unsigned char>(piece[1]))) {
+            const std::size_t sp = piece.find(' ');
+            const std::string digits = piece.substr(1, sp == std::string::npos ? std::string::npos : sp - 1);
+            if (digits.find_first_not_of("0123456789") == std::string::npos) {
+                delay = static_cast<std::uint32_t>(std::stoul(digits));
+                piece = sp == std::string::npos ? std::string() : piece.substr(sp + 1);
+            }
+        }
+        pieces.push_back({delay, Unescape(piece)});
+        if (sep == std::string::npos)
+            break;
+        start = sep + 4;
+    }
+    return pieces;
+}
+
+class TranscriptTest : public ::testing::Test {
+public:
+    explicit TranscriptTest(std::filesystem::path path) : m_path(std::move(path)) {}
+
+    void TestBody() override
+    {
+        std::ifstream in(m_path, std::ios::binary);
+        ASSERT_TRUE(in) << "cannot read " << m_path;
+        modem.Running = true;
+        port.DeliverTo([this](const std::string& bytes) { modem.AppendReceived(bytes); });
+        worker = std::make_unique<TCommThread>(modem, port, host, clock, [] { return TileSaveResult::Saved; });
+
+        std::string raw;
+        int lineNo = 0;
+        while (std::getline(in, raw)) {
+            ++lineNo;
+            if (!raw.empty() && raw.back() == '\r')
+                raw.pop_back();
+            if (raw.empty() || raw[0] == '#')
+                continue;
+            std::string line;
+            try {
+                line = Utf8ToCp1251(raw);
+            } catch (const std::exception& e) {
+                ADD_FAILURE_AT(m_path.c_str(), lineNo) << "not convertible to code page 1251: " << e.what();
+                continue;
+            }
+            try {
+                Run(line, lineNo);
+            } catch (const std::exception& e) {
+                ADD_FAILURE_AT(m_path.c_str(), lineNo) << e.what() << ": " << raw;
+            }
+        }
+    }
+
+private:
+    void Run(const std::string& line, int lineNo)
+    {
+        const auto [word, rest] = SplitWord(line);
+        if (word == "device") {
+            const auto [number, name] = SplitWord(rest);
+            host.AddDevice(Unescape(number), Unescape(name));
+        } else if (word == "flag") {
+            const auto [name, value] = SplitWord(rest);
+            Flag(name) = value == "1";
+        } else if (word == "smsindex") {
+            modem.SmsIndex = static_cast<std::uint16_t>(std::stoi(rest));
+        } else if (word == "portfail") {
+            if (rest == "write")
+                port.FailWrites(true);
+            else if (rest == "open")
+                port.FailOpen(true);
+            else
+                throw std::runtime_error("portfail takes write or open");
+        } else if (word == "queue") {
+            EnqueueCommand(modem, Unescape(rest));
+        } else if (word == "on" || word == "always") {
+            const std::size_t arrow = rest.find(" => ");
+            const std::string pattern = Unescape(arrow == std::string::npos ? rest : rest.substr(0, arrow));
+            const std::string reply = arrow == std::string::npos ? std::string() : rest.substr(arrow + 4);
+            if (word == "on")
+                port.On(pattern, ParseReply(reply));
+            else
+                port.Always(pattern, ParseReply(reply));
+        } else if (word == "rx") {
+            const auto [ms, bytes] = SplitWord(rest);
+            port.Inject(std::stoull(ms), Unescape(bytes));
+        } else if (word == "run") {
+            const std::uint64_t until = std::stoull(rest);
+            while (clock.NowMs() < until)
+                worker->Pass();
+        } else if (word == "expect") {
+            Expect(rest, lineNo);
+        } else if (word == "never") {
+            const std::string entry = Unescape(rest);
+            if (log.Count(entry) != 0)
+                ADD_FAILURE_AT(m_path.c_str(), lineNo) << "unexpected: " << Printable(entry) << Dump();
+        } else if (word == "count") {
+            const auto [n, entryText] = SplitWord(rest);
+            const std::string entry = Unescape(entryText);
+            if (log.Count(entry) != std::stoul(n))
+                ADD_FAILURE_AT(m_path.c_str(), lineNo)
+                    << log.Count(entry) << " times, not " << n << ": " << Printable(entry) << Dump();
+        } else if (word == "state") {
+            const auto [name, value] = SplitWord(rest);
+            const std::string actual = name == "SmsIndex" ? std::to_string(modem.SmsIndex.load())
+                                       : name == "Queue"  ? std::to_string(modem.PendingCount())
+                                                          : std::string(Flag(name) ? "1" : "0");
+            if (actual != value)
+                ADD_FAILURE_AT(m_path.c_str(), lineNo) << name << " is " << actual << ", not " << value;
+        } else {
+            throw std::runtime_error("unknown directive '" + word + "'");
+        }
+    }
+
+    std::atomic<bool>& Flag(const std::string& name)
+    {
+        if (name == "SmsSending")
+            return modem.SmsSending;
+        if (name == "UssdPending")
+            return modem.UssdPending;
+        if (name == "LinkLost")
+            return modem.LinkLost;
+        throw std::runtime_error("unknown flag " + name);
+    }
+
+    void Expect(const std::string& rest, int lineNo)
+    {
+        std::string text = rest;
+        std::uint64_t from = 0;
+        std::uint64_t to = UINT64_MAX;
+        if (!text.empty() && text[0] == '@') {
+            const auto [window, entryText] = SplitWord(text.substr(1));
+            const std::size_t dash = window.find('-');
+            from = std::stoull(window.substr(0, dash));
+            to = dash == std::string::npos ? from : std::stoull(window.substr(dash + 1));
+            text = entryText;
+        }
+        const std::string entry = Unescape(text);
+        const std::vector<LogEntry> entries = log.Entries();
+        for (std::size_t i = m_next; i < entries.size(); ++i) {
+            if (entries[i].text != entry)
+                continue;
+            if (entries[i].ms < from || entries[i].ms > to)
+                ADD_FAILURE_AT(m_path.c_str(), lineNo)
+                    << "at " << entries[i].ms << " ms, not within " << from << "-" << to << ": " << Printable(entry);
+            m_next = i + 1;
+            return;
+        }
+        ADD_FAILURE_AT(m_path.c_str(), lineNo) << "missing, or out of order: " << Printable(entry) << Dump();
+    }
+
+    std::string Dump() const
+    {
+        std::ostringstream out;
+        out << "\nwhat the worker did:";
+        std::size_t i = 0;
+        for (const LogEntry& e : log.Entries())
+            out << "\n" << (i++ == m_next ? "> " : "  ") << e.ms << " " << Printable(e.text);
+        return out.str();
+    }
+
+    std::filesystem::path m_path;
+    TestClock clock;
+    CallLog log{&clock};
+    FakePort port{&clock, &log};
+    RecordingHost host{&log};
+    TModem modem;
+    std::unique_ptr<TCommThread> worker;
+    std::size_t m_next = 0;
+};
+
+} // namespace
+} // namespace kv::test
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc != 2) {
+        std::cerr << "usage: modem_transcripts <transcript.txt>\n";
+        return 2;
+    }
+    const std::filesystem::path path = argv[1];
+    ::testing::RegisterTest("Transcript", path.stem().c_str(), nullptr, nullptr, __FILE__, __LINE__,
+                            [path]() -> ::testing::Test* { return new kv::test::TranscriptTest(path); });
+    return RUN_ALL_TESTS();
+}

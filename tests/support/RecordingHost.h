@@ -1,0 +1,82 @@
+#pragma once
+// An IModemHost that records every call in order and answers the register
+// lookups from a small table, the way the register answers them: the first
+// device with the number gives its short name; eight blanks when the register
+// holds devices but none has it; the caller's value when it is empty.
+#include "modem/ModemHost.h"
+#include "tests/support/CallLog.h"
+
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace kv::test {
+
+struct TechnoLine {
+    std::string text;
+    Rgb colour;
+};
+
+struct EventRow {
+    std::string status, tel, event;
+    friend bool operator==(const EventRow&, const EventRow&) = default;
+};
+
+class RecordingHost final : public IModemHost {
+public:
+    // Records into `log` when given (shared with a FakePort for one ordered
+    // record), otherwise into a log of its own.
+    explicit RecordingHost(CallLog* log = nullptr) : m_log(log ? log : &m_ownLog) {}
+
+    void AddDevice(std::string number, std::string shortName);
+    void SetBalanceNumberText(std::string text);
+    // The next call whose log kind is `kind` ("techno", "event", ...) throws.
+    void FailNext(std::string kind);
+
+    const CallLog& Log() const { return *m_log; }
+    std::vector<std::string> Calls() const { return m_log->Texts(); }
+    std::vector<TechnoLine> Techno() const;
+    std::vector<EventRow> Events() const;
+    std::vector<EventRow> DialEvents() const;
+    // Payloads of one kind of call, e.g. Of("guard") -> {"Obj1 3"}.
+    std::vector<std::string> Of(const std::string& kind) const { return m_log->Kind(kind); }
+
+    static std::string ColourName(Rgb colour);
+
+    void WriteEvent(const std::string& status, const std::string& tel, const std::string& event) override;
+    void WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event) override;
+    void WriteTechno(const std::string& text, Rgb colour) override;
+    void ShowSignalLevel(double level) override;
+    void ShowSignalLevel2(double level) override;
+    std::string FindShortNameByNumber(const std::string& number, const std::string& initial) override;
+    std::string FindNumberByShortName(const std::string& shortName, const std::string& initial) override;
+    void SetGuardState(const std::string& shortName, std::uint8_t code) override;
+    void SetInfoState(const std::string& shortName, std::uint8_t code) override;
+    void SetCommandButtonsEnabled(bool enabled) override;
+    void SetStatusEdit(const std::string& text) override;
+    void SetLinkText(const std::string& text) override;
+    void AddBalanceLine(const std::string& text) override;
+    std::string BalanceNumber() override;
+    void SetDialStatus(const std::string& text) override;
+    void SetDialNumber(const std::string& text) override;
+    void ShowLinkLost() override;
+    void ShowWarning(const std::string& text) override;
+    void PlaySound(Sound sound) override;
+
+private:
+    void Record(const std::string& kind, const std::string& payload, bool hasPayload = true);
+
+    CallLog m_ownLog;
+    CallLog* m_log;
+    mutable std::mutex m_lock;
+    std::vector<std::pair<std::string, std::string>> m_devices; // number, short name
+    std::string m_balanceNumber = "*100#";
+    std::multiset<std::string> m_failNext;
+    std::vector<TechnoLine> m_techno;
+    std::vector<EventRow> m_events;
+    std::vector<EventRow> m_dialEvents;
+};
+
+} // namespace kv::test
