@@ -54,8 +54,8 @@ TEST(JournalGrid, RowsTakeTheirStatusColourAndIconAndTurnGreyAfterLogout)
 TEST(JournalGrid, IconSitsSixteenPixelsLeftOfTheColumnMiddleRoundedHalfToEven)
 {
     EXPECT_EQ(kv::JournalIconPosition(QRect(0, 40, 60, 20)), QPoint(14, 40));  // (0+60)/2-16
-    EXPECT_EQ(kv::JournalIconPosition(QRect(1, 0, 60, 20)), QPoint(14, 0));   // 14.5 -> 14
-    EXPECT_EQ(kv::JournalIconPosition(QRect(3, 0, 60, 20)), QPoint(16, 0));   // 15.5 -> 16
+    EXPECT_EQ(kv::JournalIconPosition(QRect(0, 0, 61, 20)), QPoint(14, 0));   // 14.5 -> 14
+    EXPECT_EQ(kv::JournalIconPosition(QRect(0, 0, 63, 20)), QPoint(16, 0));   // 15.5 -> 16
 }
 
 TEST(JournalGrid, TheModelFollowsInsertionsAndClearingWithoutCopying)
