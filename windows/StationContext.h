@@ -5,6 +5,7 @@
 // (in the start-up order), and handed to every window.
 #include <functional>
 #include <string>
+#include <vector>
 
 class QWidget;
 
@@ -21,6 +22,7 @@ class TTechnoJournalForm;
 class TLinkErrorForm;
 class THelpForm;
 class TMainJournal;
+struct DialDevice;
 
 // The main window's five toggle buttons, one WindowShown flag each.
 enum class ShownWindow { Modem, Devices, Access, WorkJournal, Help, Count };
@@ -31,6 +33,15 @@ struct StationContext {
     bool AdminAccess = false;
     bool WindowShown[static_cast<int>(ShownWindow::Count)] = {};
     bool& Shown(ShownWindow w) { return WindowShown[static_cast<int>(w)]; }
+
+    // Each toggled window registers how it is shown and closed; closing by any
+    // way runs the window's own close handler, which clears its flag.
+    struct WindowOps {
+        std::function<void()> show;
+        std::function<void()> close;
+    };
+    WindowOps Windows[static_cast<int>(ShownWindow::Count)];
+    WindowOps& Window(ShownWindow w) { return Windows[static_cast<int>(w)]; }
 
     // Owned by the main window.
     QWidget* MainWindow = nullptr;
@@ -68,6 +79,8 @@ struct StationContext {
     std::function<std::string(const std::string& shortName, const std::string& initial)> FindNumberByShortName;
     std::function<bool(const std::string& shortName)> SelectDeviceByShortName;
     std::function<void()> ShowDeviceCard;
+    // The register in its order, as the board and the ring-round schedule need it.
+    std::function<std::vector<DialDevice>()> RegisterDevices;
     // Modem window:
     std::function<void(const std::string&)> SetLinkText;       // Edit5
     std::function<void(const std::string&)> SetSignalText1;    // Edit4
