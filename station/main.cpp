@@ -1,15 +1,17 @@
+#include "station/Station.h"
+#include "station/mainunit.h"
 #include "timing/UiThread.h"
 
 #include <QApplication>
-#include <QMainWindow>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     kv::InstallUiThread();
-    QMainWindow window;
-    window.setWindowTitle(QStringLiteral("Korvalen   -  ver.2.1.5"));
-    window.resize(850, 600);
-    window.show();
+    kv::UseDecimalPoint();
+    kv::Station station;
+    // Other windows may still be open: the main window's close ends the program.
+    QObject::connect(&station.Form1(), &kv::TForm1::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+    station.Show();
     return app.exec();
 }

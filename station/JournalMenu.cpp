@@ -1,0 +1,144 @@
+#include "station/JournalMenu.h"
+
+#include "data/MemTable.h"
+#include "data/TableFormat.h"
+#include "data/Text.h"
+#include "windows/Dialogs.h"
+#include "windows/QtText.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace kv {
+
+using namespace literals;
+
+namespace {
+
+constexpr std::string_view kFilter = "Файл журналов событий(*.jrn)|*.jrn|Все файлы (*.*)|*.*"_cp;
+constexpr std::string_view kSaveTitle = "Укажите имя и путь сохранения"_cp;
+constexpr std::string_view kOpenTitle = "Укажите имя файла с журналом"_cp;
+constexpr std::string_view kReplaceQuestion = "Внимание! Текущий журнал событий будет удален!"_cp;
+constexpr std::string_view kClearQuestion = "Подтвердите удаление журнала событий"_cp;
+const QString kSuffix = QStringLiteral("jrn");
+
+std::string FileName(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+// The table errors name the file in the file system's bytes; the box shows station text.
+std::string ErrorText(const std::exception& e, const std::string& fileName, const QString& path)
+{
+    std::string text = e.what();
+    const std::string shown = FromQ(path);
+    for (std::size_t at = text.find(fileName); !fileName.empty() && at != std::string::npos;
+         at = text.find(fileName, at + shown.size()))
+        text.replace(at, fileName.size(), shown);
+    return text;
+}
+
+std::string ReadWholeFile(const std::string& fileName)
+{
+    std::ifstream in(fileName, std::ios::binary);
+    if (!in)
+        throw ETableFileError("Cannot open file " + fileName);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (in.bad())
+        throw ETableFileError("Stream read error");
+    return std::move(bytes).str();
+}
+
+} // namespace
+
+QString QtFileFilter(std::string_view pipeSeparatedCp1251)
+{
+    const QStringList parts = ToQ(pipeSeparatedCp1251).split(QLatin1Char('|'));
+    QStringList filters;
+    static const QRegularExpression trailingPatterns(QStringLiteral("\\s*\\([^()]*\\)\\s*$"));
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString description = parts[i];
+        description.remove(trailingPatterns);
+        QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        for (QString& p : patterns)
+            if (p == QStringLiteral("*.*"))
+                p = QStringLiteral("*");
+        filters << description + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+bool IsJournal(const MemTable& table)
+{
+    for (const char* field : {"EventTime", "Status", "tel", "event"})
+        if (table.FindField(field) < 0)
+            return false;
+    return true;
+}
+
+void SaveJournalAs(const MemTable& journal, const TableFormat& format, QWidget* parent)
+{
+    const QString path = Dialogs().SaveFileName(ToQ(kSaveTitle), QtFileFilter(kFilter), kSuffix, parent);
+    if (path.isEmpty())
+        return;
+    const std::string fileName = FileName(path);
+    try {
+        format.Save(journal, fileName);
+    } catch (const std::exception& e) {
+        ShowError(ErrorText(e, fileName, path), parent);
+    }
+}
+
+bool OpenJournalFile(MemTable& journal, const TableFormat& format, QWidget* parent)
+{
+    const QString path = Dialogs().OpenFileName(ToQ(kOpenTitle), QtFileFilter(kFilter), parent);
+    if (path.isEmpty())
+        return false;
+    if (!Dialogs().AskYesNo(std::string(kReplaceQuestion), parent))
+        return false;
+    const std::string fileName = FileName(path);
+    try {
+        // Read once and tried on a table of its own: a load that fails half-way
+        // would otherwise leave the station's journal half replaced.
+        const std::string bytes = ReadWholeFile(fileName);
+        {
+            MemTable trial(journal.Name());
+            format.LoadFromBytes(trial, bytes);
+            if (!IsJournal(trial)) {
+                ShowError(Str("Файл "_cp) + FromQ(path) + Str(" не является журналом событий"_cp), parent);
+                return false;
+            }
+        }
+        format.LoadFromBytes(journal, bytes);
+        journal.First();
+        return true;
+    } catch (const std::exception& e) {
+        ShowError(ErrorText(e, fileName, path), parent);
+        return false;
+    }
+}
+
+void ClearJournal(MemTable& journal, QWidget* parent)
+{
+    if (journal.State() != DataSetState::Browse)
+        return;
+    if (!Dialogs().AskYesNo(std::string(kClearQuestion), parent))
+        return;
+    const int count = journal.RecordCount();
+    journal.DisableControls();
+    try {
+        journal.First();
+        for (int i = 0; i < count && !journal.IsEmpty(); ++i)
+            journal.Delete();
+    } catch (const std::exception& e) {
+        journal.EnableControls();
+        ShowError(e.what(), parent);
+        return;
+    }
+    journal.EnableControls();
+}
+
+} // namespace kv

@@ -1,0 +1,59 @@
+#pragma once
+// The station's start-up: every window created once, fully, in a fixed order,
+// the main window first; only the main window is shown. Destroying the station
+// stops the workers and destroys the windows in reverse order, the main window
+// (which owns what the others use) last. Tests create and destroy it freely.
+#include "windows/StationContext.h"
+
+#include <memory>
+#include <vector>
+
+class QWidget;
+
+namespace kv {
+
+class TForm1;
+class TTechnoJournalForm;
+class TLinkErrorForm;
+class TMainJournal;
+class THelpForm;
+
+// "." as decimal separator for the whole process, whatever the regional
+// settings. After the application object, which adopts the environment's locale.
+void UseDecimalPoint();
+
+class Station {
+public:
+    Station();
+    ~Station();
+    Station(const Station&) = delete;
+    Station& operator=(const Station&) = delete;
+
+    // Shows the main window.
+    void Show();
+
+    StationContext& Context() { return m_ctx; }
+    TForm1& Form1() { return *m_form1; }
+    TTechnoJournalForm& TechnoJournalForm() { return *m_technoJournalForm; }
+    TLinkErrorForm& LinkErrorForm() { return *m_linkErrorForm; }
+    TMainJournal& MainJournal() { return *m_mainJournal; }
+    THelpForm& HelpForm() { return *m_helpForm; }
+    // Every window, in the order created.
+    const std::vector<QWidget*>& Windows() const { return m_windows; }
+
+private:
+    StationContext m_ctx; // first: every window holds on to it
+    std::unique_ptr<TForm1> m_form1;
+    // TComPortForm: created here once modemsetup/ provides it.
+    // TDeviceForm: created here once devices/ provides it.
+    // TModemForm: created here once modemsetup/ provides it.
+    std::unique_ptr<TTechnoJournalForm> m_technoJournalForm;
+    // TPasswordDlg: created here once users/ provides it.
+    // TSecurityForm: created here once users/ provides it.
+    std::unique_ptr<TLinkErrorForm> m_linkErrorForm;
+    std::unique_ptr<TMainJournal> m_mainJournal;
+    std::unique_ptr<THelpForm> m_helpForm;
+    std::vector<QWidget*> m_windows;
+};
+
+} // namespace kv

@@ -1,0 +1,191 @@
+#include "station/StationHost.h"
+
+#include "data/RecordEvent.h"
+#include "modem/SignalLevel.h"
+#include "station/mainunit.h"
+#include "timing/DateTime.h"
+#include "timing/UiThread.h"
+#include "windows/AppPaths.h"
+#include "windows/Dialogs.h"
+#include "windows/ModemLinkUnit.h"
+#include "windows/QtText.h"
+#include "windows/SoundPlayer.h"
+#include "windows/StationContext.h"
+#include "windows/TechnoJournalUnit.h"
+
+#include <QLabel>
+
+#include <cstdio>
+
+namespace kv {
+
+namespace {
+
+QPixmap SignalPicture(double level)
+{
+    const std::string_view file = SignalIconFile(level);
+    if (file.empty())
+        return {};
+    return QPixmap(ProgramFile(QString::fromLatin1(file.data(), static_cast<qsizetype>(file.size()))));
+}
+
+ShortNameLookup RegisterLookup(StationContext& ctx)
+{
+    if (!ctx.FindShortNameByNumber)
+        return {};
+    return [&ctx](const std::string& tel) { return ctx.FindShortNameByNumber(tel, std::string()); };
+}
+
+void Record(StationContext& ctx, MemTable* journal, const std::string& status, const std::string& tel,
+            const std::string& event)
+{
+    if (journal)
+        RecordEvent(*journal, status, tel, event, RegisterLookup(ctx), LocalNow());
+}
+
+} // namespace
+
+std::string FormatSignalLevel(double level)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f", level);
+    std::string s(text);
+    // Whatever the C library's numeric locale: the station writes a point.
+    for (char& c : s)
+        if (c == ',')
+            c = '.';
+    return s;
+}
+
+void StationHost::WriteEvent(const std::string& status, const std::string& tel, const std::string& event)
+{
+    Synchronize([&] { Record(m_ctx, m_ctx.EventsTable, status, tel, event); });
+}
+
+void StationHost::WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event)
+{
+    Synchronize([&] { Record(m_ctx, m_ctx.DialEventsTable, status, tel, event); });
+}
+
+void StationHost::WriteTechno(const std::string& text, Rgb colour)
+{
+    Synchronize([&] {
+        if (m_ctx.TechnoJournalForm)
+            m_ctx.TechnoJournalForm->AppendTechnoLine(text, colour);
+    });
+}
+
+void StationHost::ShowSignalLevel(double level)
+{
+    Synchronize([&] {
+        if (m_ctx.SetSignalText1)
+            m_ctx.SetSignalText1(FormatSignalLevel(level));
+        m_form.Image1->setPixmap(SignalPicture(level));
+    });
+}
+
+void StationHost::ShowSignalLevel2(double level)
+{
+    Synchronize([&] {
+        if (m_ctx.SetSignalText2)
+            m_ctx.SetSignalText2(FormatSignalLevel(level));
+        m_form.Image3->setPixmap(SignalPicture(level));
+    });
+}
+
+std::string StationHost::FindShortNameByNumber(const std::string& number, const std::string& initial)
+{
+    std::string result = initial;
+    Synchronize([&] {
+        if (m_ctx.FindShortNameByNumber)
+            result = m_ctx.FindShortNameByNumber(number, initial);
+    });
+    return result;
+}
+
+std::string StationHost::FindNumberByShortName(const std::string& shortName, const std::string& initial)
+{
+    std::string result = initial;
+    Synchronize([&] {
+        if (m_ctx.FindNumberByShortName)
+            result = m_ctx.FindNumberByShortName(shortName, initial);
+    });
+    return result;
+}
+
+void StationHost::SetGuardState(const std::string& shortName, std::uint8_t code) { m_form.SetGuardState(shortName, code); }
+
+void StationHost::SetInfoState(const std::string& shortName, std::uint8_t code) { m_form.SetInfoState(shortName, code); }
+
+void StationHost::SetCommandButtonsEnabled(bool enabled)
+{
+    Synchronize([&] {
+        if (m_ctx.SetCommandButtonsEnabled)
+            m_ctx.SetCommandButtonsEnabled(enabled);
+    });
+}
+
+void StationHost::SetStatusEdit(const std::string& text)
+{
+    Synchronize([&] {
+        if (m_ctx.SetStatusEdit)
+            m_ctx.SetStatusEdit(text);
+    });
+}
+
+void StationHost::SetLinkText(const std::string& text)
+{
+    Synchronize([&] {
+        if (m_ctx.SetLinkText)
+            m_ctx.SetLinkText(text);
+    });
+}
+
+void StationHost::AddBalanceLine(const std::string& text)
+{
+    Synchronize([&] {
+        if (m_ctx.AddBalanceLine)
+            m_ctx.AddBalanceLine(text);
+    });
+}
+
+std::string StationHost::BalanceNumber()
+{
+    std::string number;
+    Synchronize([&] {
+        if (m_ctx.BalanceNumber)
+            number = m_ctx.BalanceNumber();
+    });
+    return number;
+}
+
+void StationHost::SetDialStatus(const std::string& text)
+{
+    Synchronize([&] { m_form.DialStatus->setText(ToQ(text)); });
+}
+
+void StationHost::SetDialNumber(const std::string& text)
+{
+    Synchronize([&] { m_form.DialNumber->setText(ToQ(text)); });
+}
+
+void StationHost::ShowLinkLost()
+{
+    Synchronize([&] {
+        // A device command under way will get no confirmation now.
+        if (m_ctx.SetCommandButtonsEnabled)
+            m_ctx.SetCommandButtonsEnabled(true);
+        PlayStationSound(Sound::Alarm);
+        if (m_ctx.LinkErrorForm)
+            m_ctx.LinkErrorForm->ShowAlert();
+    });
+}
+
+void StationHost::ShowWarning(const std::string& text)
+{
+    Synchronize([&] { kv::ShowWarning(text, m_form.isVisible() ? &m_form : nullptr); });
+}
+
+void StationHost::PlaySound(Sound sound) { PlayStationSound(sound); }
+
+} // namespace kv

@@ -1,0 +1,292 @@
+#include "station/StatusBoard.h"
+
+#include "assets/AssetNames.h"
+#include "timing/UiThread.h"
+#include "windows/AppPaths.h"
+#include "windows/QtText.h"
+#include "windows/SoundPlayer.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+
+namespace kv {
+
+namespace {
+
+constexpr int kStep = TStatusBoard::kTileWidth + TStatusBoard::kLine;
+constexpr int kRowStep = TStatusBoard::kTileHeight + TStatusBoard::kLine;
+const QColor kGridLine(192, 192, 192);
+const QColor kBoardBackground(255, 255, 255);
+
+} // namespace
+
+TileColours TileColoursFor(std::uint8_t guard, bool blinkPhase)
+{
+    switch (guard) {
+    case 1: return {QColor(164, 255, 164), QColor(0, 128, 255)};
+    case 2: return {QColor(255, 255, 0), QColor(164, 164, 0)};
+    case 3:
+        if (!blinkPhase)
+            return {QColor(244, 117, 142), QColor(136, 11, 36)};
+        break;
+    default: break;
+    }
+    return {QColor(255, 255, 255), QColor(81, 81, 255)};
+}
+
+int BoardIconFor(std::uint8_t info)
+{
+    switch (info) {
+    case 4:
+    case 5:
+    case 6: return 4;
+    case 7: return 1;
+    case 8: return 0;
+    case 9: return 5;
+    default: return -1;
+    }
+}
+
+bool BoardIconSounds(std::uint8_t info) { return info >= 4 && info <= 8; }
+
+TStatusBoard::TStatusBoard(TileStates& tiles, QWidget* parent)
+    : QWidget(parent), m_tiles(tiles), m_layout(std::make_shared<DialSchedule::Layout>()),
+      m_link(std::make_shared<Link>(Link{this}))
+{
+    for (std::size_t i = 0; i < ImageList2.size(); ++i) {
+        const std::string_view name = assets::kBoardIcons[i];
+        ImageList2[i] = QPixmap(ProgramFile(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()))));
+    }
+    m_font = QFont(QStringLiteral("Verdana"));
+    m_font.setPixelSize(13);
+    m_font.setBold(true);
+    setFocusPolicy(Qt::StrongFocus);
+    // Every pixel is painted each time: no background fill by the toolkit.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+TStatusBoard::~TStatusBoard() { m_link->board = nullptr; }
+
+void TStatusBoard::SetLayout(const DialSchedule::Layout& layout)
+{
+    auto published = std::make_shared<const DialSchedule::Layout>(layout);
+    {
+        std::lock_guard lock(m_layoutLock);
+        m_layout = std::move(published);
+        m_columns = layout.columns;
+        m_rows = layout.rows;
+    }
+    m_currentColumn = std::clamp(m_currentColumn, 0, std::max(0, layout.columns - 1));
+    m_currentRow = std::clamp(m_currentRow, 0, std::max(0, layout.rows - 1));
+    update();
+}
+
+TStatusBoard::LayoutPtr TStatusBoard::CurrentLayout() const
+{
+    std::lock_guard lock(m_layoutLock);
+    return m_layout;
+}
+
+std::string TStatusBoard::TileText(int column, int row) const
+{
+    const LayoutPtr layout = CurrentLayout();
+    if (column < 0 || row < 0 || column >= layout->columns || row >= layout->rows)
+        return {};
+    return layout->Text(column, row);
+}
+
+void TStatusBoard::SetState(const std::string& shortName, std::uint8_t code, bool guard)
+{
+    if (code == kNoChange || shortName.empty())
+        return;
+    const LayoutPtr layout = CurrentLayout();
+    bool changed = false;
+    for (int c = 0; c < layout->columns; ++c) {
+        for (int r = 0; r < layout->rows; ++r) {
+            if (layout->Text(c, r) != shortName)
+                continue;
+            const auto i = static_cast<std::size_t>(TileStates::Index(c, r));
+            if (guard) {
+                m_tiles.GuardStates[i] = code;
+                if (code == kAlarm)
+                    m_tiles.AlarmMarks[i] = kAlarm;
+            } else {
+                m_tiles.InfoStates[i] = code;
+            }
+            changed = true;
+        }
+    }
+    if (changed)
+        RequestRepaint();
+}
+
+void TStatusBoard::SetGuardState(const std::string& shortName, std::uint8_t code) { SetState(shortName, code, true); }
+
+void TStatusBoard::SetInfoState(const std::string& shortName, std::uint8_t code) { SetState(shortName, code, false); }
+
+void TStatusBoard::RequestRepaint()
+{
+    if (m_repaintPending.exchange(true))
+        return;
+    PostToUi([link = m_link] {
+        if (TStatusBoard* board = link->board) {
+            board->m_repaintPending = false;
+            // At once, not deferred: the tick's alarm sound is queued behind this
+            // repaint and must start after the notification sounds it plays.
+            board->repaint();
+        }
+    });
+}
+
+void TStatusBoard::Tick(bool modemRunning)
+{
+    m_blinkPhase = !m_blinkPhase;
+    if (!modemRunning)
+        return;
+    RequestRepaint();
+    const int columns = m_columns;
+    const int rows = m_rows;
+    for (int c = 0; c < columns; ++c) {
+        for (int r = 0; r < rows; ++r) {
+            const auto i = static_cast<std::size_t>(TileStates::Index(c, r));
+            if (m_tiles.GuardStates[i] == kAlarm && m_tiles.AlarmMarks[i] == kAlarm) {
+                PlayStationSound(Sound::Alarm);
+                break;
+            }
+        }
+    }
+}
+
+QRect TStatusBoard::CellRect(int column, int row) const
+{
+    return {kLine + column * kStep, kLine + row * kRowStep, kTileWidth, kTileHeight};
+}
+
+bool TStatusBoard::CellAt(const QPoint& at, int& column, int& row) const
+{
+    if (at.x() < kLine || at.y() < kLine)
+        return false;
+    const int c = (at.x() - kLine) / kStep;
+    const int r = (at.y() - kLine) / kRowStep;
+    if (c >= ColCount() || r >= RowCount() || !CellRect(c, r).contains(at))
+        return false;
+    column = c;
+    row = r;
+    return true;
+}
+
+bool TStatusBoard::DrawCell(QPainter& painter, int column, int row, const QRect& cell)
+{
+    const auto i = static_cast<std::size_t>(TileStates::Index(column, row));
+    const bool phase = m_blinkPhase;
+    const TileColours colours = TileColoursFor(m_tiles.GuardStates[i], phase);
+    painter.fillRect(cell, colours.background);
+
+    const std::string text = TileText(column, row);
+    if (!text.empty()) {
+        painter.save();
+        painter.setClipRect(cell);
+        painter.setFont(m_font);
+        painter.setPen(colours.text);
+        painter.setBackgroundMode(Qt::OpaqueMode);
+        painter.setBackground(colours.background);
+        const QRect textBox(cell.left(), cell.top() + 10, cell.width() - 2, cell.height() - 10);
+        painter.drawText(textBox, Qt::AlignRight | Qt::AlignTop | Qt::TextSingleLine, ToQ(text));
+        painter.restore();
+    }
+
+    if (!phase)
+        return false;
+    const std::uint8_t info = m_tiles.InfoStates[i];
+    const int icon = BoardIconFor(info);
+    if (icon < 0)
+        return false;
+    painter.save();
+    painter.setClipRect(cell);
+    painter.drawPixmap(cell.topLeft(), ImageList2[static_cast<std::size_t>(icon)]);
+    painter.restore();
+    return BoardIconSounds(info);
+}
+
+void TStatusBoard::paintEvent(QPaintEvent*)
+{
+    ++m_paints;
+    QPainter painter(this);
+    painter.fillRect(rect(), kBoardBackground);
+    const int columns = ColCount();
+    const int rows = RowCount();
+    painter.setPen(kGridLine);
+    for (int c = 0; c <= columns; ++c)
+        painter.drawLine(c * kStep, 0, c * kStep, rows * kRowStep);
+    for (int r = 0; r <= rows; ++r)
+        painter.drawLine(0, r * kRowStep, columns * kStep, r * kRowStep);
+
+    bool sound = false;
+    for (int c = 0; c < columns; ++c)
+        for (int r = 0; r < rows; ++r)
+            sound = DrawCell(painter, c, r, CellRect(c, r)) || sound;
+
+    if (hasFocus() && columns > 0 && rows > 0) {
+        QPen pen(Qt::black);
+        pen.setStyle(Qt::DotLine);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect(CellRect(m_currentColumn, m_currentRow).adjusted(1, 1, -2, -2));
+    }
+    // One start per paint: each start interrupts the one before.
+    if (sound)
+        PlayStationSound(Sound::SmsInfo);
+}
+
+void TStatusBoard::SelectCell(int column, int row)
+{
+    if (column < 0 || row < 0 || column >= ColCount() || row >= RowCount())
+        return;
+    m_currentColumn = column;
+    m_currentRow = row;
+    const auto i = static_cast<std::size_t>(TileStates::Index(column, row));
+    m_tiles.InfoStates[i] = 0;
+    m_tiles.AlarmMarks[i] = 0;
+    repaint();
+}
+
+void TStatusBoard::mousePressEvent(QMouseEvent* e)
+{
+    int column = 0;
+    int row = 0;
+    if (!CellAt(e->position().toPoint(), column, row))
+        return;
+    if (e->button() == Qt::LeftButton) {
+        // Also on the tile already selected: a new alarm there must be
+        // acknowledgeable without first selecting another tile.
+        SelectCell(column, row);
+    } else if (e->button() == Qt::RightButton && OnRightClick) {
+        OnRightClick(column, row);
+    }
+}
+
+void TStatusBoard::keyPressEvent(QKeyEvent* e)
+{
+    int column = m_currentColumn;
+    int row = m_currentRow;
+    switch (e->key()) {
+    case Qt::Key_Left: --column; break;
+    case Qt::Key_Right: ++column; break;
+    case Qt::Key_Up: --row; break;
+    case Qt::Key_Down: ++row; break;
+    case Qt::Key_Home: column = 0; break;
+    case Qt::Key_End: column = ColCount() - 1; break;
+    case Qt::Key_PageUp: row = 0; break;
+    case Qt::Key_PageDown: row = RowCount() - 1; break;
+    default: QWidget::keyPressEvent(e); return;
+    }
+    column = std::clamp(column, 0, std::max(0, ColCount() - 1));
+    row = std::clamp(row, 0, std::max(0, RowCount() - 1));
+    if (column != m_currentColumn || row != m_currentRow)
+        SelectCell(column, row);
+}
+
+} // namespace kv

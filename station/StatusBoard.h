@@ -1,0 +1,118 @@
+#pragma once
+// The status board (StringGrid1): one tile per device of the register, its
+// colours from the tile's guard state, a blinking notification icon and an
+// alarm that blinks and sounds until the operator selects the tile.
+//
+// The state bytes belong to tile positions and are shared with the modem
+// workers and the board tick without a lock (one byte each, written and read
+// whole). The tile texts are a layout published whole by the UI thread, so a
+// worker comparing names never sees a half-rebuilt board. Repaints and sounds
+// asked for from other threads reach the UI thread in the order asked.
+#include "data/TileStates.h"
+#include "modem/DialSchedule.h"
+
+#include <QColor>
+#include <QPixmap>
+#include <QWidget>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace kv {
+
+struct TileColours {
+    QColor background;
+    QColor text;
+};
+// Codes outside 0 to 3 (only a damaged file could hold one) draw as "nothing received".
+TileColours TileColoursFor(std::uint8_t guard, bool blinkPhase);
+// Index into the board icons for an information code, -1 for none.
+int BoardIconFor(std::uint8_t info);
+// Codes 4 to 8 sound when their icon shows; 9 (case opened, fire, failed call) is silent.
+bool BoardIconSounds(std::uint8_t info);
+
+class TStatusBoard : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kTileWidth = 141;
+    static constexpr int kTileHeight = 33;
+    static constexpr int kLine = 1;
+    static constexpr std::uint8_t kNoChange = 238;
+    static constexpr std::uint8_t kAlarm = 3;
+
+    explicit TStatusBoard(TileStates& tiles, QWidget* parent = nullptr);
+    ~TStatusBoard() override;
+
+    // Tile texts and the grid size they were laid for (UI thread).
+    void SetLayout(const DialSchedule::Layout& layout);
+    int ColCount() const { return m_columns.load(); }
+    int RowCount() const { return m_rows.load(); }
+    std::string TileText(int column, int row) const;
+
+    // Any thread. 238 changes nothing and asks for no repaint; every tile whose
+    // text equals the name (an empty name matches none) takes the code.
+    void SetGuardState(const std::string& shortName, std::uint8_t code);
+    void SetInfoState(const std::string& shortName, std::uint8_t code);
+
+    // The board tick (timer thread): flips the blink phase; while modem 1 runs,
+    // asks for a repaint and sounds each column's first unacknowledged alarm.
+    void Tick(bool modemRunning);
+    bool BlinkPhase() const { return m_blinkPhase.load(); }
+
+    // Draws one tile; returns whether its notification sound is due.
+    bool DrawCell(QPainter& painter, int column, int row, const QRect& cell);
+    // Acknowledgement: the tile's notification and alarm mark are cleared.
+    void SelectCell(int column, int row);
+    int CurrentColumn() const { return m_currentColumn; }
+    int CurrentRow() const { return m_currentRow; }
+
+    QRect CellRect(int column, int row) const;
+    // False outside every tile (grid lines included).
+    bool CellAt(const QPoint& at, int& column, int& row) const;
+
+    // Asks the UI thread for a repaint; requests already waiting are merged.
+    void RequestRepaint();
+    // Paints so far (for tests: a repaint that was asked for has happened).
+    int PaintCount() const { return m_paints; }
+
+    // Right button on a tile: column, row.
+    std::function<void(int, int)> OnRightClick;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+
+private:
+    struct Link {
+        TStatusBoard* board;
+    };
+    using LayoutPtr = std::shared_ptr<const DialSchedule::Layout>;
+    LayoutPtr CurrentLayout() const;
+    void SetState(const std::string& shortName, std::uint8_t code, bool guard);
+
+    TileStates& m_tiles;
+    std::array<QPixmap, 6> ImageList2;
+    QFont m_font;
+
+    mutable std::mutex m_layoutLock;
+    LayoutPtr m_layout;
+    std::atomic<int> m_columns{0};
+    std::atomic<int> m_rows{0};
+
+    std::atomic<bool> m_blinkPhase{false};
+    std::atomic<bool> m_repaintPending{false};
+    // Posted repaints reach the board only while it exists (UI thread on both sides).
+    std::shared_ptr<Link> m_link;
+
+    int m_currentColumn = 0;
+    int m_currentRow = 0;
+    int m_paints = 0;
+};
+
+} // namespace kv

@@ -1,0 +1,645 @@
+#include "station/mainunit.h"
+
+#include "assets/AssetNames.h"
+#include "data/RecordEvent.h"
+#include "data/Schemas.h"
+#include "data/Text.h"
+#include "modem/CommThread.h"
+#include "modem/SendSms.h"
+#include "station/JournalMenu.h"
+#include "station/ScheduleWindow.h"
+#include "station/StatusBoard.h"
+#include "timing/DateTime.h"
+#include "timing/UiThread.h"
+#include "timing/rdtsc.h"
+#include "windows/AppPaths.h"
+#include "windows/Controls.h"
+#include "windows/Dialogs.h"
+#include "windows/JournalGrid.h"
+#include "windows/QtText.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace kv {
+
+using namespace literals;
+
+namespace {
+
+constexpr std::string_view kNotLoggedIn = "Авторизация пользователя не выполнена"_cp;
+constexpr std::string_view kDialIdle = "Статус дозвона: ожидание"_cp;
+constexpr std::string_view kJournalHint = "Нажмите правую кнопку мыши для активации меню"_cp;
+constexpr std::string_view kCloseUnsaved = "Журналы событий не сохранены. Закрыть программу без сохранения?"_cp;
+
+// Layout of the window around the board.
+constexpr int kMargin = 2;
+constexpr int kBoardTop = 76;
+constexpr int kPanelWidth = 131;
+constexpr int kRingGroupHeight = 50;
+constexpr int kRingGroupWidth = 428;
+// The journal grids' columns: "Статус", time, short name, "Телефон", event.
+constexpr int kStatusWidth = 60;
+constexpr int kTimeWidth = 131;
+constexpr int kNameWidth = 100;
+constexpr int kTelWidth = 142;
+constexpr int kEventWidth = 683;
+constexpr int kEventSlack = 25;
+
+QPixmap Picture(std::string_view relative)
+{
+    if (relative.empty())
+        return {};
+    return QPixmap(ProgramFile(QString::fromLatin1(relative.data(), static_cast<qsizetype>(relative.size()))));
+}
+
+int RoundHalfEven(double v) { return static_cast<int>(std::nearbyint(v)); }
+
+} // namespace
+
+TForm1::TForm1(StationContext& ctx)
+    : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                           Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
+      m_ctx(ctx), m_host(ctx, *this)
+{
+    // The window's design: controls and owned objects, then the board tick,
+    // which runs from here on, before and independently of FormCreate.
+    CreateControls();
+    CreateOwnedObjects();
+    MMTimer1.SetDelay(500);
+    MMTimer1.SetResolution(10);
+    MMTimer1.SetMode(mmePeriodic);
+    MMTimer1.SetEnabled(true);
+    MMTimer1.SetOnTimer([this](TMMTimer*) { CheckStatusDevices(); });
+
+    RegisterOperations();
+    FormCreate();
+    FormResize();
+}
+
+TForm1::~TForm1()
+{
+    MMTimer1.SetOnTimer(nullptr);
+    if (!StopWorkers(kShutdownWait))
+        BeginShutdown(); // let a worker still waiting on a hand-over go, so it can be joined
+    m_commSlot.Join();
+    m_dialSlot.Join();
+    ComPort1.Close();
+    ComPort2.Close();
+    EventsTable.SetAfterPost(nullptr);
+    DialEventsTable.SetAfterPost(nullptr);
+}
+
+void TForm1::CreateControls()
+{
+    Name(this, "Form1", "Korvalen   -  ver.2.1.5"_cp);
+    setWindowTitle(QStringLiteral("Korvalen   -  ver.2.1.5"));
+    setWindowIcon(Picture(assets::kAppIcon));
+    resize(kClientWidth, kClientHeight);
+    setFixedSize(kClientWidth, kClientHeight);
+
+    PNGButton6 = new TPNGButton(assets::kLogo, this);
+    Name(PNGButton6, "PNGButton6", QStringLiteral("Korvalen"));
+    PNGButton1 = new TPNGButton(assets::kBtnModem, this);
+    Name(PNGButton1, "PNGButton1", QStringLiteral("GSM MODEM"));
+    PNGButton2 = new TPNGButton(assets::kBtnDevices, this);
+    Name(PNGButton2, "PNGButton2", "Устройства"_cp);
+    PNGButton3 = new TPNGButton(assets::kBtnAccess, this);
+    Name(PNGButton3, "PNGButton3", "Доступ"_cp);
+    PNGButton4 = new TPNGButton(assets::kBtnEvents, this);
+    Name(PNGButton4, "PNGButton4", "События"_cp);
+    PNGButton5 = new TPNGButton(assets::kBtnHelp, this);
+    Name(PNGButton5, "PNGButton5", "Справка"_cp);
+    connect(PNGButton6, &QAbstractButton::clicked, this, &TForm1::PNGButton6Click);
+    connect(PNGButton1, &QAbstractButton::clicked, this, &TForm1::PNGButton1Click);
+    connect(PNGButton2, &QAbstractButton::clicked, this, &TForm1::PNGButton2Click);
+    connect(PNGButton3, &QAbstractButton::clicked, this, &TForm1::PNGButton3Click);
+    connect(PNGButton4, &QAbstractButton::clicked, this, &TForm1::PNGButton4Click);
+    connect(PNGButton5, &QAbstractButton::clicked, this, &TForm1::PNGButton5Click);
+
+    StringGrid1 = new TStatusBoard(Tiles, this);
+    Name(StringGrid1, "StringGrid1", "Объекты"_cp);
+    StringGrid1->setEnabled(false);
+    StringGrid1->OnRightClick = [this](int c, int r) { StringGrid1MouseDown(c, r); };
+
+    GroupBox1 = new QGroupBox(ToQ("Обзвон"_cp), this);
+    Name(GroupBox1, "GroupBox1", "Обзвон"_cp);
+    Button3 = new QPushButton(ToQ("Журнал обзвона"_cp), GroupBox1);
+    Name(Button3, "Button3", "Журнал обзвона"_cp);
+    Button1 = new QPushButton(ToQ("Запуск обзвона"_cp), GroupBox1);
+    Name(Button1, "Button1", "Запуск обзвона"_cp);
+    Button2 = new QPushButton(ToQ("Останов обзвона"_cp), GroupBox1);
+    Name(Button2, "Button2", "Останов обзвона"_cp);
+    Button3->setGeometry(8, 18, 134, 25);
+    Button1->setGeometry(147, 18, 134, 25);
+    Button2->setGeometry(286, 18, 134, 25);
+    connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+    connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    Button4 = new QPushButton(QStringLiteral("Button4"), this);
+    Name(Button4, "Button4", QStringLiteral("Button4"));
+    Button4->hide();
+
+    DialNumber = new QLabel(ToQ("Дозвон на номер:"_cp), this);
+    Name(DialNumber, "DialNumber", "Дозвон на номер:"_cp);
+    DialStatus = new QLabel(ToQ("Статус дозвона: не активен"_cp), this);
+    Name(DialStatus, "DialStatus", "Статус дозвона: не активен"_cp);
+
+    Panel1 = new QWidget(this);
+    Name(Panel1, "Panel1");
+    AbClock1 = new TAbClock(Panel1);
+    Name(AbClock1, "AbClock1", "Часы"_cp);
+    AbClock1->setGeometry(10, 2, 110, 130);
+    Label1 = new QLabel(ToQ("Модем 1"_cp), Panel1);
+    Name(Label1, "Label1", "Модем 1"_cp);
+    Label1->setGeometry(8, 146, 70, 20);
+    Image1 = new QLabel(Panel1);
+    Name(Image1, "Image1", "Модем 1"_cp);
+    Image1->setGeometry(84, 140, 32, 32);
+    Image1->setPixmap(Picture(assets::kModemOff));
+    Label2 = new QLabel(ToQ("Модем 2"_cp), Panel1);
+    Name(Label2, "Label2", "Модем 2"_cp);
+    Label2->setGeometry(8, 186, 70, 20);
+    Image3 = new QLabel(Panel1);
+    Name(Image3, "Image3", "Модем 2"_cp);
+    Image3->setGeometry(84, 180, 32, 32);
+    Image3->setPixmap(Picture(assets::kModemOff));
+
+    PageControl1 = new QTabWidget(this);
+    Name(PageControl1, "PageControl1");
+    DefineJournal(EventsTable);
+    DefineJournal(DialEventsTable);
+    const auto columns = JournalColumns(kStatusWidth, kTimeWidth, kNameWidth, kTelWidth, kEventWidth);
+    m_eventsModel = new TMemTableModel(EventsTable, columns, this);
+    m_dialEventsModel = new TMemTableModel(DialEventsTable, columns, this);
+    auto loggedIn = [this] { return m_ctx.LoggedIn; };
+    const QColor base(0, 128, 255);
+
+    auto* page1 = new QWidget;
+    Name(page1, "TabSheet1", "Основной протокол"_cp);
+    DBGrid2 = new TJournalGrid(m_eventsModel, base, loggedIn, page1);
+    Name(DBGrid2, "DBGrid2", "Основной протокол"_cp);
+    auto* page2 = new QWidget;
+    Name(page2, "TabSheet2", "Протокол обзвона"_cp);
+    DBGrid3 = new TJournalGrid(m_dialEventsModel, base, loggedIn, page2);
+    Name(DBGrid3, "DBGrid3", "Протокол обзвона"_cp);
+    for (auto [page, grid] : {std::pair{page1, DBGrid2}, std::pair{page2, DBGrid3}}) {
+        auto* layout = new QVBoxLayout(page);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(grid);
+        grid->setToolTip(ToQ(kJournalHint));
+        grid->setCursor(Qt::PointingHandCursor);
+        grid->viewport()->setCursor(Qt::PointingHandCursor);
+        grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        grid->installEventFilter(this);
+    }
+    PageControl1->addTab(page1, ToQ("Основной протокол"_cp));
+    PageControl1->addTab(page2, ToQ("Протокол обзвона"_cp));
+    DBGrid2->setEnabled(false);
+    // The ring-round journal is for reading only: it never takes the mouse or keyboard.
+    DBGrid3->setEnabled(false);
+
+    PopupMenu2 = new QMenu(this);
+    Name(PopupMenu2, "PopupMenu2");
+    N3 = PopupMenu2->addAction(ToQ("Сохранить"_cp));
+    N3->setObjectName(QStringLiteral("N3"));
+    N4 = PopupMenu2->addAction(ToQ("Открыть"_cp));
+    N4->setObjectName(QStringLiteral("N4"));
+    N5 = PopupMenu2->addSeparator();
+    N5->setObjectName(QStringLiteral("N5"));
+    N6 = PopupMenu2->addAction(ToQ("Очистить"_cp));
+    N6->setObjectName(QStringLiteral("N6"));
+    connect(N3, &QAction::triggered, this, &TForm1::N3Click);
+    connect(N4, &QAction::triggered, this, &TForm1::N4Click);
+    connect(N6, &QAction::triggered, this, &TForm1::N6Click);
+    // The grid is enabled only while someone is logged in, so is its menu.
+    DBGrid2->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(DBGrid2, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { PopupMenu2->popup(DBGrid2->viewport()->mapToGlobal(at)); });
+}
+
+void TForm1::CreateOwnedObjects()
+{
+    ComPort1.BeginUpdate();
+    ComPort1.SetPort("COM1");
+    ComPort1.SetBaudRate(br115200);
+    ComPort1.SetDataBits(dbEight);
+    ComPort1.SetStopBits(sbOneStopBit);
+    ComPort1.SetParity({});
+    ComPort1.SetFlowControl({}); // no handshake of any kind, DTR and RTS held off
+    ComPort1.SetDiscardNull(true);
+    ComPort1.SetBuffer({4096, 4096});
+    ComPort1.SetEvents({evRxChar});
+    ComPort1.EndUpdate();
+    ComPort1.SetOnRxChar([this](TComPort* sender, int count) { ComPort1RxChar(sender, count); });
+
+    ComPort2.BeginUpdate();
+    ComPort2.SetPort("COM2");
+    ComPort2.SetBaudRate(br115200);
+    ComPort2.SetDataBits(dbEight);
+    ComPort2.SetStopBits(sbOneStopBit);
+    ComPort2.SetParity({});
+    ComPort2.SetFlowControl({});
+    ComPort2.SetBuffer({1024, 1024});
+    ComPort2.SetEvents(TComEvents::All());
+    ComPort2.EndUpdate();
+    ComPort2.SetOnRxChar([this](TComPort* sender, int count) { ComPort2RxChar(sender, count); });
+
+    EventsTable.SetDefaultFormat(&frmbin);
+    DialEventsTable.SetDefaultFormat(&frmbin);
+    EventsTable.SetAfterPost([this](MemTable& t) { EventsTableAfterPost(t); });
+    DialEventsTable.SetAfterPost([this](MemTable& t) { DialEventsTableAfterPost(t); });
+}
+
+void TForm1::RegisterOperations()
+{
+    m_ctx.MainWindow = this;
+    m_ctx.ComPort1 = &ComPort1;
+    m_ctx.ComPort2 = &ComPort2;
+    m_ctx.EventsTable = &EventsTable;
+    m_ctx.DialEventsTable = &DialEventsTable;
+    m_ctx.Tiles = &Tiles;
+    m_ctx.Schedule = &Schedule;
+    m_ctx.DialVars = &DialVars;
+
+    m_ctx.RebuildBoard = [this] { RebuildBoard(); };
+    m_ctx.SetLoginControlsEnabled = [this](bool enabled) {
+        StringGrid1->setEnabled(enabled);
+        DBGrid2->setEnabled(enabled);
+        // Both journal views change colour with the login.
+        DBGrid2->viewport()->update();
+        DBGrid3->viewport()->update();
+    };
+    m_ctx.SetDialStatus = [this](const std::string& text) { DialStatus->setText(ToQ(text)); };
+    m_ctx.SendSms = [this](const std::string& number, const std::string& text) {
+        if (Modem1)
+            SendSms(*Modem1, number, text, [](std::uint32_t ms) { WaitMs(ms); });
+    };
+    m_ctx.StartCommThread = [this] { return StartCommThread(); };
+    m_ctx.StartDialThread = [this] { return StartDialThread(); };
+}
+
+void TForm1::FormCreate()
+{
+    Modem1 = std::make_unique<TModem>();
+    Modem2 = std::make_unique<TModem>();
+    m_ctx.Modem1 = Modem1.get();
+    m_ctx.Modem2 = Modem2.get();
+    m_tickModem1 = Modem1.get();
+
+    auto inform = [this](const std::string& message) { ShowInfo(message, this); };
+    OpenJournal(EventsTable, "t3.bin", frmbin, kMainJournalEmpty, inform, LocalNow());
+    OpenJournal(DialEventsTable, "t6.bin", frmbin, kDialJournalEmpty, inform, LocalNow());
+    RestoreTileStates(Tiles, kTileStatesFile, LocalNow(), [this](const std::string& message) {
+        ShowWarning(message, this);
+    });
+}
+
+// ---------------------------------------------------------------- layout
+
+void TForm1::FormResize()
+{
+    const int columns = std::clamp(RoundHalfEven((width() - kReservedWidth) / kColumnStep), 1, kMaxColumns);
+    const int rows = std::clamp(RoundHalfEven((height() - kReservedHeight) / kRowStep), 1, kMaxRows);
+    StringGrid1->setGeometry(kMargin, kBoardTop, RoundHalfEven(columns * kColumnStep), RoundHalfEven(rows * kRowStep));
+    m_boardColumns = columns;
+    m_boardRows = rows;
+    LayOut();
+    RebuildBoard();
+    WidenEventColumns();
+}
+
+void TForm1::LayOut()
+{
+    const int w = width();
+    const int h = height();
+    PNGButton6->move(kMargin, 3);
+    TPNGButton* buttons[] = {PNGButton1, PNGButton2, PNGButton3, PNGButton4, PNGButton5};
+    for (int i = 0; i < 5; ++i)
+        buttons[i]->move(140 + i * 114, 3);
+
+    const QRect board = StringGrid1->geometry();
+    // The panel keeps to the right edge, but never over a tile.
+    Panel1->setGeometry(std::max(w - kPanelWidth - kMargin / 2, board.right() + 4), kMargin, kPanelWidth, 220);
+
+    const int ringTop = board.bottom() + 4;
+    GroupBox1->setGeometry(kMargin, ringTop, kRingGroupWidth, kRingGroupHeight);
+    const int labelLeft = kMargin + kRingGroupWidth + 12;
+    DialNumber->setGeometry(labelLeft, ringTop + 8, std::max(0, w - labelLeft - kMargin), 18);
+    DialStatus->setGeometry(labelLeft, ringTop + 28, std::max(0, w - labelLeft - kMargin), 18);
+
+    const int pagesTop = ringTop + kRingGroupHeight + 2;
+    PageControl1->setGeometry(kMargin, pagesTop, std::max(0, w - 2 * kMargin), std::max(0, h - pagesTop - kMargin));
+}
+
+void TForm1::WidenEventColumns()
+{
+    // The "Телефон" column is deducted too, so that the five columns fit the
+    // grid and the event text is not pushed out of sight behind a scroll bar
+    // (the ring-round grid cannot be scrolled at all).
+    // Only the page on show is laid out; the other gets the same size when it shows.
+    const QWidget* shown = PageControl1->currentWidget() == DBGrid3->parentWidget() ? DBGrid3 : DBGrid2;
+    const int rest = shown->width() - kStatusWidth - kTimeWidth - kNameWidth - kTelWidth - kEventSlack;
+    for (TJournalGrid* grid : {DBGrid2, DBGrid3})
+        grid->setColumnWidth(4, std::max(kStatusWidth, rest));
+}
+
+void TForm1::resizeEvent(QResizeEvent* e)
+{
+    QWidget::resizeEvent(e);
+    FormResize();
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* e)
+{
+    // The grids get their final width from the page control's own layout,
+    // after the window's resize handler has run.
+    if (e->type() == QEvent::Resize && (watched == DBGrid2 || watched == DBGrid3))
+        WidenEventColumns();
+    return QWidget::eventFilter(watched, e);
+}
+
+void TForm1::showEvent(QShowEvent* e)
+{
+    QWidget::showEvent(e);
+    if (m_centred)
+        return;
+    m_centred = true;
+    if (const QScreen* s = screen())
+        move(s->availableGeometry().center() - rect().center());
+}
+
+void TForm1::changeEvent(QEvent* e)
+{
+    QWidget::changeEvent(e);
+    if (e->type() != QEvent::WindowStateChange)
+        return;
+    // The operator cannot drag the size, but may maximise: the board then
+    // grows by whole tiles.
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) {
+        setMinimumSize(0, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    } else if (!(windowState() & Qt::WindowMinimized)) {
+        setFixedSize(kClientWidth, kClientHeight);
+    }
+}
+
+// ---------------------------------------------------------------- buttons
+
+bool TForm1::LoginGate()
+{
+    if (m_ctx.LoggedIn)
+        return true;
+    ShowWarning(std::string(kNotLoggedIn), this);
+    return false;
+}
+
+void TForm1::Toggle(ShownWindow which, const std::function<void()>& afterClose)
+{
+    StationContext::WindowOps& ops = m_ctx.Window(which);
+    if (m_ctx.Shown(which)) {
+        if (ops.close)
+            ops.close();
+        m_ctx.Shown(which) = false;
+        if (afterClose)
+            afterClose();
+        return;
+    }
+    if (!ops.show)
+        return; // that window is not part of this build
+    ops.show();
+    m_ctx.Shown(which) = true;
+}
+
+void TForm1::PNGButton6Click()
+{
+    if (OpenUrl)
+        OpenUrl(QString::fromLatin1(THelpForm::kMakerUrl));
+}
+
+void TForm1::PNGButton1Click()
+{
+    if (!LoginGate())
+        return;
+    const bool showing = !m_ctx.Shown(ShownWindow::Modem);
+    Toggle(ShownWindow::Modem);
+    if (showing && m_ctx.Shown(ShownWindow::Modem) && m_ctx.RefreshPortFields)
+        m_ctx.RefreshPortFields();
+}
+
+void TForm1::PNGButton2Click()
+{
+    if (!LoginGate())
+        return;
+    Toggle(ShownWindow::Devices, [this] { RebuildBoard(); });
+}
+
+void TForm1::PNGButton3Click() { Toggle(ShownWindow::Access); }
+
+void TForm1::PNGButton4Click()
+{
+    if (!LoginGate())
+        return;
+    Toggle(ShownWindow::WorkJournal);
+}
+
+void TForm1::PNGButton5Click() { Toggle(ShownWindow::Help); }
+
+// ---------------------------------------------------------------- ring-round
+
+void TForm1::Button1Click()
+{
+    DialStatus->setText(ToQ(kDialIdle));
+    Modem2->Running = true;
+    StartDialThread();
+    RebuildBoard();
+}
+
+void TForm1::Button2Click() { Modem2->Running = false; }
+
+void TForm1::Button3Click()
+{
+    try {
+        ShowScheduleWindow(this, Schedule, StringGrid1->ColCount(), StringGrid1->RowCount());
+    } catch (...) {
+        ShowError("TForm1::CreateModal::Unable to execute!", this);
+    }
+}
+
+void TForm1::ComPort1RxChar(TComPort*, int count)
+{
+    try {
+        const std::string bytes = ComPort1.ReadText(count);
+        if (Modem1 && !bytes.empty())
+            Modem1->AppendReceived(bytes);
+    } catch (...) {
+        // The bytes are lost; the exchange that waited for them times out.
+    }
+}
+
+void TForm1::ComPort2RxChar(TComPort*, int count)
+{
+    try {
+        const std::string bytes = ComPort2.ReadText(count);
+        if (Modem2 && !bytes.empty())
+            Modem2->AppendReceived(bytes);
+    } catch (...) {
+    }
+}
+
+// ---------------------------------------------------------------- workers
+
+bool TForm1::StartCommThread()
+{
+    if (!Modem1)
+        return false;
+    return m_commSlot.Start(Modem1->Running, [this] {
+        TileSaveFn save = [this] {
+            switch (SaveTileStates(Tiles, kTileStatesFile)) {
+            case TileSave::Saved: return TileSaveResult::Saved;
+            case TileSave::CannotCreate: return TileSaveResult::CannotCreate;
+            case TileSave::WriteFailed: break;
+            }
+            return TileSaveResult::WriteFailed;
+        };
+        auto worker = std::make_shared<TCommThread>(*Modem1, ComPort1, m_host, *WorkerClock, std::move(save));
+        TModem* modem = Modem1.get();
+        return WorkerSlot::Worker{worker, [modem, w = worker.get()] {
+                                      while (modem->Running)
+                                          w->Pass();
+                                  }};
+    });
+}
+
+bool TForm1::StartDialThread()
+{
+    if (!Modem2)
+        return false;
+    return m_dialSlot.Start(Modem2->Running, [this] {
+        auto worker = std::make_shared<TDialThread>(*Modem2, ComPort2, m_host, *WorkerClock, Schedule, DialVars);
+        return WorkerSlot::Worker{worker, [w = worker.get()] { w->RunLoop(); }};
+    });
+}
+
+bool TForm1::StopWorkers(std::chrono::milliseconds limit)
+{
+    if (Modem1)
+        Modem1->Running = false;
+    if (Modem2)
+        Modem2->Running = false;
+    return WaitServing([this] { return !m_commSlot.Live() && !m_dialSlot.Live(); }, limit);
+}
+
+// ---------------------------------------------------------------- board
+
+void TForm1::RebuildBoard()
+{
+    std::vector<DialDevice> devices;
+    if (m_ctx.RegisterDevices)
+        devices = m_ctx.RegisterDevices();
+    Schedule.Rebuild(devices, m_boardColumns, m_boardRows, WorkerClock->Now());
+    StringGrid1->SetLayout(Schedule.Snapshot());
+}
+
+void TForm1::SetGuardState(const std::string& shortName, std::uint8_t code) { StringGrid1->SetGuardState(shortName, code); }
+
+void TForm1::SetInfoState(const std::string& shortName, std::uint8_t code) { StringGrid1->SetInfoState(shortName, code); }
+
+void TForm1::CheckStatusDevices()
+{
+    const TModem* modem = m_tickModem1.load();
+    StringGrid1->Tick(modem && modem->Running);
+}
+
+bool TForm1::StringGrid1DrawCell(QPainter& painter, int column, int row, const QRect& cell)
+{
+    return StringGrid1->DrawCell(painter, column, row, cell);
+}
+
+void TForm1::StringGrid1SelectCell(int column, int row) { StringGrid1->SelectCell(column, row); }
+
+void TForm1::StringGrid1MouseDown(int column, int row)
+{
+    if (!m_ctx.SelectDeviceByShortName)
+        return;
+    if (!m_ctx.SelectDeviceByShortName(StringGrid1->TileText(column, row)))
+        return;
+    if (m_ctx.FillLastEvents)
+        m_ctx.FillLastEvents();
+    if (m_ctx.ShowDeviceCard)
+        m_ctx.ShowDeviceCard();
+}
+
+// ---------------------------------------------------------------- journals
+
+void TForm1::EventsTableAfterPost(MemTable& table)
+{
+    // The device card keeps its own index of the journal, so refreshing its
+    // last events walks nothing here.
+    if (m_ctx.FillLastEvents)
+        m_ctx.FillLastEvents();
+    if (table.State() == DataSetState::Browse && table.RecNo() != 1)
+        table.First();
+    DBGrid2->scrollToTop();
+}
+
+void TForm1::N3Click() { SaveJournalAs(EventsTable, frmbin, this); }
+
+void TForm1::N4Click() { OpenJournalFile(EventsTable, frmbin, this); }
+
+void TForm1::N6Click() { ClearJournal(EventsTable, this); }
+
+// ---------------------------------------------------------------- close
+
+bool TForm1::SaveJournal(const MemTable& table, const char* fileName)
+{
+    try {
+        table.SaveToFile(fileName, &frmbin);
+        return true;
+    } catch (const std::exception& e) {
+        ShowError(std::string("Ошибка сохранения журнала событий в файл "_cp) + fileName + ":\r\n" + e.what(), this);
+        return false;
+    }
+}
+
+bool TForm1::FormClose()
+{
+    // Workers first, so that an event they record in their last pass is saved
+    // too; the hand-overs they wait on are served meanwhile.
+    StopWorkers(kShutdownWait);
+    ComPort1.Close();
+    ComPort2.Close();
+
+    bool saved = SaveJournal(EventsTable, "t3.bin");
+    saved = SaveJournal(DialEventsTable, "t6.bin") && saved;
+    // A failed save keeps the window on request, so the operator can free the
+    // disk and close again (or save the journal elsewhere) before the events are lost.
+    if (!saved && !Dialogs().AskYesNo(std::string(kCloseUnsaved), this))
+        return false;
+    m_closed = true;
+    BeginShutdown();
+    return true;
+}
+
+void TForm1::closeEvent(QCloseEvent* e)
+{
+    if (m_closed || FormClose()) {
+        e->accept();
+        emit Closed();
+    } else {
+        e->ignore();
+    }
+}
+
+} // namespace kv

@@ -1,0 +1,201 @@
+#pragma once
+// The main window: the picture buttons that open the other windows, the status
+// board, the two journal views with the journal menu, the ring-round controls,
+// the clock and the two modem icons. It owns both serial ports, both modem
+// states, both journals, the tile states, the ring-round schedule and the board
+// timer, and it runs the modem workers.
+#include "data/MemTable.h"
+#include "data/TableFormat.h"
+#include "data/TileStates.h"
+#include "modem/DialSchedule.h"
+#include "modem/DialThread.h"
+#include "modem/Modem.h"
+#include "serial/CPort.h"
+#include "station/StationHost.h"
+#include "station/WorkerSlot.h"
+#include "timing/Clock.h"
+#include "timing/MMTimer.h"
+#include "windows/HelpUnit.h"
+#include "windows/StationContext.h"
+
+#include <QWidget>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QTabWidget;
+
+namespace kv {
+
+class TAbClock;
+class TJournalGrid;
+class TMemTableModel;
+class TPNGButton;
+class TStatusBoard;
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kClientWidth = 850;
+    static constexpr int kClientHeight = 600;
+    // Board tiles per pixel of window, and the pixels the rest of the window keeps.
+    static constexpr double kColumnStep = 142.6;
+    static constexpr double kRowStep = 34.43;
+    static constexpr int kReservedWidth = 137;
+    static constexpr int kReservedHeight = 359;
+    static constexpr int kMaxColumns = 30;
+    static constexpr int kMaxRows = 30;
+    // How long the close waits for the workers' last passes.
+    static constexpr std::chrono::milliseconds kShutdownWait{15000};
+
+    // Creates the controls and the owned objects, starts the board tick, and
+    // runs FormCreate (journals and tile states). Fills `ctx` with what it owns.
+    explicit TForm1(StationContext& ctx);
+    ~TForm1() override;
+
+    // ---- controls ----
+    TPNGButton* PNGButton6; // logo: the maker's page
+    TPNGButton* PNGButton1; // modem window
+    TPNGButton* PNGButton2; // device window
+    TPNGButton* PNGButton3; // access window
+    TPNGButton* PNGButton4; // work journal
+    TPNGButton* PNGButton5; // help
+    QGroupBox* GroupBox1;   // "Обзвон"
+    QPushButton* Button3;
+    QPushButton* Button1;
+    QPushButton* Button2;
+    QPushButton* Button4;
+    QLabel* DialNumber;
+    QLabel* DialStatus;
+    TStatusBoard* StringGrid1;
+    QTabWidget* PageControl1;
+    TJournalGrid* DBGrid2;
+    TJournalGrid* DBGrid3;
+    QMenu* PopupMenu2;
+    QAction* N3;
+    QAction* N4;
+    QAction* N5;
+    QAction* N6;
+    QWidget* Panel1; // the right-hand panel
+    TAbClock* AbClock1;
+    QLabel* Label1;
+    QLabel* Image1;
+    QLabel* Label2;
+    QLabel* Image3;
+
+    // ---- owned objects (declared so that the workers go before what they use) ----
+    TableFormat frmbin;
+    MemTable EventsTable{"EventsTable"};
+    MemTable DialEventsTable{"DialEventsTable"};
+    TileStates Tiles;
+    DialSchedule Schedule;
+    DialState DialVars;
+    std::unique_ptr<TModem> Modem1;
+    std::unique_ptr<TModem> Modem2;
+    TComPort ComPort1;
+    TComPort ComPort2;
+    // The workers' time; tests put a virtual clock here before starting one.
+    IClock* WorkerClock = &RealClock::Instance();
+    // Opens a web page; replaceable in tests.
+    std::function<void(const QString& url)> OpenUrl = OpenWebPage;
+
+    // ---- handlers ----
+    void FormCreate();
+    void FormResize();
+    // The close: stops the workers, closes the ports, saves both journals.
+    // False when a journal could not be saved and the operator keeps the window.
+    bool FormClose();
+
+    void PNGButton6Click();
+    void PNGButton1Click();
+    void PNGButton2Click();
+    void PNGButton3Click();
+    void PNGButton4Click();
+    void PNGButton5Click();
+
+    void Button1Click(); // start the ring-round
+    void Button2Click(); // stop it
+    void Button3Click(); // the schedule window
+
+    void ComPort1RxChar(TComPort* sender, int count);
+    void ComPort2RxChar(TComPort* sender, int count);
+
+    void EventsTableAfterPost(MemTable& table);
+    void DialEventsTableAfterPost(MemTable&) {}
+
+    void N3Click(); // "Сохранить"
+    void N4Click(); // "Открыть"
+    void N6Click(); // "Очистить"
+
+    // ---- the board ----
+    void RebuildBoard();
+    void SetGuardState(const std::string& shortName, std::uint8_t code);
+    void SetInfoState(const std::string& shortName, std::uint8_t code);
+    void CheckStatusDevices(); // MMTimer1's handler, on the timer's thread
+    bool StringGrid1DrawCell(QPainter& painter, int column, int row, const QRect& cell);
+    void StringGrid1SelectCell(int column, int row);
+    void StringGrid1MouseDown(int column, int row); // right button
+
+    // ---- the workers ----
+    bool StartCommThread();
+    bool StartDialThread();
+    bool CommThreadLive() const { return m_commSlot.Live(); }
+    bool DialThreadLive() const { return m_dialSlot.Live(); }
+    // Clears both Running flags and waits, serving hand-overs, until both
+    // workers have ended. False when one is still running at the limit.
+    bool StopWorkers(std::chrono::milliseconds limit);
+
+    StationHost& Host() { return m_host; }
+
+    // Widens the last column of both journal grids to what the grid leaves.
+    void WidenEventColumns();
+
+signals:
+    // The window has closed for good: the program ends.
+    void Closed();
+
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void changeEvent(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void CreateControls();
+    void CreateOwnedObjects();
+    void RegisterOperations();
+    void LayOut();
+    bool LoginGate();
+    void Toggle(ShownWindow which, const std::function<void()>& afterClose = {});
+    bool SaveJournal(const MemTable& table, const char* fileName);
+
+    StationContext& m_ctx;
+    StationHost m_host;
+    TMemTableModel* m_eventsModel = nullptr;
+    TMemTableModel* m_dialEventsModel = nullptr;
+    int m_boardColumns = 1;
+    int m_boardRows = 1;
+    bool m_centred = false;
+    bool m_closed = false;
+
+    // Read by the board tick, which can run before FormCreate has made modem 1.
+    std::atomic<TModem*> m_tickModem1{nullptr};
+
+    WorkerSlot m_commSlot;
+    WorkerSlot m_dialSlot;
+
+public:
+    // The board tick, 500 ms. Last: destroyed first, waiting for a tick under way.
+    TMMTimer MMTimer1;
+};
+
+} // namespace kv

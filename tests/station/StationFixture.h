@@ -1,0 +1,139 @@
+#pragma once
+// A whole station in a fresh working folder, with a scripted operator, a sound
+// recorder and a register the test fills itself (the device window is not
+// part of these tests).
+#include "data/Text.h"
+#include "modem/DialSchedule.h"
+#include "station/Station.h"
+#include "station/StatusBoard.h"
+#include "station/mainunit.h"
+#include "tests/support/ScriptedDialogs.h"
+#include "tests/support/TempDir.h"
+#include "timing/UiThread.h"
+#include "windows/SoundPlayer.h"
+
+#include <QApplication>
+#include <QImage>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kv::test {
+
+struct FakeDevice {
+    std::string simplename;
+    std::string simcard;
+    bool dialenable = false;
+    std::string dialtime = "60";
+};
+
+class StationTest : public ::testing::Test {
+protected:
+    StationTest()
+    {
+        ResetShutdownForTests();
+        SetSoundPlayer(&sounds);
+        UseDecimalPoint();
+    }
+    ~StationTest() override
+    {
+        station.reset();
+        ServeHandOvers();
+        SetSoundPlayer(nullptr);
+        ResetShutdownForTests();
+    }
+
+    // A station, with the board tick stopped so the test drives the blinking.
+    void Create()
+    {
+        station = std::make_unique<Station>();
+        form().MMTimer1.SetEnabled(false);
+        dialogs.messages.clear();
+    }
+    StationContext& ctx() { return station->Context(); }
+    TForm1& form() { return station->Form1(); }
+    TStatusBoard& board() { return *form().StringGrid1; }
+
+    // The register as the device window offers it, in register order.
+    void InstallRegister()
+    {
+        ctx().RegisterDevices = [this] {
+            std::vector<DialDevice> list;
+            for (const FakeDevice& d : devices)
+                list.push_back({d.simplename, d.dialenable, d.dialtime});
+            return list;
+        };
+        ctx().FindShortNameByNumber = [this](const std::string& number, const std::string& initial) {
+            for (const FakeDevice& d : devices)
+                if (d.simcard == number)
+                    return d.simplename;
+            return devices.empty() ? initial : std::string(8, ' ');
+        };
+        ctx().FindNumberByShortName = [this](const std::string& name, const std::string& initial) {
+            for (const FakeDevice& d : devices)
+                if (d.simplename == name)
+                    return d.simcard;
+            return initial;
+        };
+    }
+    void AddDevices(std::initializer_list<const char*> names)
+    {
+        for (const char* n : names)
+            devices.push_back({n, std::string("+7911") + n});
+    }
+
+    void LogIn(bool in = true)
+    {
+        ctx().LoggedIn = in;
+        ctx().SetLoginControlsEnabled(in);
+    }
+
+    void ShowAndSettle()
+    {
+        station->Show();
+        Settle();
+    }
+    static void Settle()
+    {
+        for (int i = 0; i < 3; ++i) {
+            QApplication::processEvents();
+            ServeHandOvers();
+        }
+    }
+
+    // The colour of a board pixel as drawn now (x, y inside the tile).
+    QColor TilePixel(int column, int row, int x, int y)
+    {
+        const QImage image = board().grab().toImage();
+        const QRect cell = board().CellRect(column, row);
+        return image.pixelColor(cell.left() + x, cell.top() + y);
+    }
+    // Bottom-left corner of a tile: no text (right-aligned) and no icon (top-left) there.
+    QColor TileBackground(int column, int row) { return TilePixel(column, row, 3, TStatusBoard::kTileHeight - 3); }
+
+    // Flips the blink phase until it is `phase`, driving the tick as the timer would.
+    void TickTo(bool phase)
+    {
+        if (board().BlinkPhase() != phase)
+            form().CheckStatusDevices();
+        Settle();
+    }
+
+    template <class F>
+    static bool WaitFor(F done, std::chrono::milliseconds limit = std::chrono::seconds(5))
+    {
+        return WaitServing(done, limit) || done();
+    }
+
+    TempDir dir;
+    ScriptedDialogs dialogs;
+    RecordingSoundPlayer sounds;
+    std::vector<FakeDevice> devices;
+    std::unique_ptr<Station> station;
+};
+
+} // namespace kv::test

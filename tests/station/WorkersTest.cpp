@@ -1,0 +1,311 @@
+// The hand-overs of the modem workers, the receive path, the one-worker rule,
+// the ring-round controls and the close.
+#include "tests/station/StationFixture.h"
+
+#include "data/RecordEvent.h"
+#include "data/Schemas.h"
+#include "data/Status.h"
+#include "modem/Modem.h"
+#include "tests/support/Pty.h"
+#include "tests/support/TestClock.h"
+#include "timing/DateTime.h"
+#include "windows/ModemLinkUnit.h"
+#include "windows/QtText.h"
+#include "windows/TechnoJournalUnit.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTableWidget>
+
+#include <filesystem>
+#include <mutex>
+
+namespace kv::test {
+namespace {
+
+using namespace kv::literals;
+using namespace std::chrono_literals;
+
+class Workers : public StationTest {
+protected:
+    void SetUp() override
+    {
+        Create();
+        InstallRegister();
+        ShowAndSettle();
+        form().WorkerClock = &clock;
+    }
+    void TearDown() override { form().StopWorkers(5s); }
+    // Runs `body` on a thread of its own while the UI thread serves its hand-overs.
+    template <class F>
+    void OnWorker(F body)
+    {
+        std::atomic<bool> done{false};
+        std::thread t([&] {
+            body();
+            done = true;
+        });
+        const bool finished = WaitFor([&] { return done.load(); }, 10s);
+        t.join();
+        ASSERT_TRUE(finished);
+    }
+    TestClock clock;
+};
+
+TEST_F(Workers, HandOversRunOnTheUiThreadInTheOrderCalled)
+{
+    AddDevices({"Sklad"});
+    const std::thread::id ui = std::this_thread::get_id();
+    std::vector<std::string> seen;
+    std::mutex lock;
+    auto note = [&](std::string what) {
+        std::lock_guard g(lock);
+        seen.push_back((std::this_thread::get_id() == ui ? "ui " : "worker ") + what);
+    };
+    ctx().SetSignalText1 = [&](const std::string& t) { note("level1 " + t); };
+    ctx().SetSignalText2 = [&](const std::string& t) { note("level2 " + t); };
+    ctx().SetLinkText = [&](const std::string& t) { note("link " + t); };
+    ctx().SetStatusEdit = [&](const std::string& t) { note("status " + t); };
+    ctx().AddBalanceLine = [&](const std::string& t) { note("balance " + t); };
+    ctx().SetCommandButtonsEnabled = [&](bool on) { note(on ? "buttons on" : "buttons off"); };
+    ctx().BalanceNumber = [&] {
+        note("number");
+        return std::string("*100#");
+    };
+    station->TechnoJournalForm().WriteTechnoJournal->setChecked(true);
+
+    std::string balanceNumber, shortName, number;
+    OnWorker([&] {
+        IModemHost& host = form().Host();
+        host.WriteEvent(Str("Тревога"_cp), "+7911Sklad", "one");
+        host.SetLinkText("on");
+        host.WriteEvent(Str("На охране"_cp), "+70000000000", "two");
+        host.ShowSignalLevel(21);
+        host.ShowSignalLevel2(99);
+        host.WriteDialEvent(Str("На связи"_cp), "+7911Sklad", "dial");
+        host.SetStatusEdit("sent");
+        host.AddBalanceLine("10 rub");
+        host.SetCommandButtonsEnabled(false);
+        host.SetDialStatus(Str("Статус дозвона: идет дозвон"_cp));
+        host.SetDialNumber(Str("Дозвон: "_cp) + "+7911Sklad");
+        host.WriteTechno("GSM", kGreen);
+        balanceNumber = host.BalanceNumber();
+        shortName = host.FindShortNameByNumber("+7911Sklad", "");
+        number = host.FindNumberByShortName("Sklad", "none");
+    });
+    EXPECT_EQ(seen, (std::vector<std::string>{"ui link on", "ui level1 21.0", "ui level2 99.0", "ui status sent",
+                                              "ui balance 10 rub", "ui buttons off", "ui number"}));
+    EXPECT_EQ(balanceNumber, "*100#");
+    EXPECT_EQ(shortName, "Sklad");
+    EXPECT_EQ(number, "+7911Sklad");
+
+    MemTable& events = form().EventsTable;
+    ASSERT_EQ(events.RecordCount(), 3);
+    EXPECT_EQ(events.TextAt(0, journal::Event), "two");
+    EXPECT_EQ(events.TextAt(0, journal::SimpleName), "        ") << "a number no device has";
+    EXPECT_EQ(events.TextAt(1, journal::Event), "one");
+    EXPECT_EQ(events.TextAt(1, journal::SimpleName), "Sklad");
+    EXPECT_EQ(form().DialEventsTable.TextAt(0, journal::Event), "dial");
+    EXPECT_EQ(form().DialStatus->text(), ToQ("Статус дозвона: идет дозвон"_cp));
+    EXPECT_EQ(form().DialNumber->text(), ToQ("Дозвон: +7911Sklad"_cp));
+    EXPECT_FALSE(form().Image1->pixmap().isNull());
+    EXPECT_EQ(station->TechnoJournalForm().Otchet->document()->blockCount(), 1);
+}
+
+TEST_F(Workers, MissingWindowsAreSkippedAndLookupsKeepTheCallersValue)
+{
+    ctx().FindShortNameByNumber = nullptr;
+    ctx().FindNumberByShortName = nullptr;
+    std::string name, number, balance = "x";
+    OnWorker([&] {
+        IModemHost& host = form().Host();
+        host.SetLinkText("on");
+        host.SetStatusEdit("sent");
+        host.AddBalanceLine("b");
+        host.SetCommandButtonsEnabled(true);
+        host.ShowSignalLevel(-1);
+        host.WriteEvent(Str("Баланс"_cp), "GSM", "10");
+        name = host.FindShortNameByNumber("+1", "initial");
+        number = host.FindNumberByShortName("A", "kept");
+        balance = host.BalanceNumber();
+    });
+    EXPECT_EQ(name, "initial");
+    EXPECT_EQ(number, "kept");
+    EXPECT_EQ(balance, "");
+    EXPECT_TRUE(form().Image1->pixmap().isNull()) << "a level below 0 clears the picture";
+    EXPECT_EQ(form().EventsTable.TextAt(0, journal::SimpleName), "") << "no register: empty short name";
+}
+
+TEST_F(Workers, LinkLostEnablesTheCommandsSoundsAndShowsTheAlert)
+{
+    std::vector<bool> buttons;
+    ctx().SetCommandButtonsEnabled = [&](bool on) { buttons.push_back(on); };
+    OnWorker([&] { form().Host().ShowLinkLost(); });
+    Settle();
+    EXPECT_EQ(buttons, std::vector<bool>{true});
+    EXPECT_EQ(sounds.Count(Sound::Alarm), 1);
+    EXPECT_TRUE(station->LinkErrorForm().isVisible());
+    station->LinkErrorForm().hide();
+}
+
+TEST_F(Workers, AWarningFromAWorkerWaitsForTheBoxAndSoundsDoNot)
+{
+    OnWorker([&] {
+        form().Host().PlaySound(Sound::On);
+        form().Host().ShowWarning(Str("Не удалось сохранить состояния объектов "_cp));
+    });
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].kind, MsgKind::Warning);
+    EXPECT_EQ(sounds.Count(Sound::On), 1);
+}
+
+TEST_F(Workers, ReceivedBytesOfBothPortsJoinTheirModemsBuffersInArrivalOrder)
+{
+    Pty one, two;
+    ASSERT_TRUE(one.MasterOpen() && two.MasterOpen());
+    form().ComPort1.SetPort(one.SlavePath());
+    form().ComPort2.SetPort(two.SlavePath());
+    form().ComPort1.Open();
+    form().ComPort2.Open();
+    ASSERT_TRUE(one.Write("AT+CSQ\r\r\n"));
+    ASSERT_TRUE(WaitFor([&] { return form().Modem1->RxContains("AT+CSQ\r\r\n"); }));
+    ASSERT_TRUE(one.Write(std::string("+CSQ: 21,0\0\r\n", 13)));
+    ASSERT_TRUE(two.Write("BU"));
+    ASSERT_TRUE(WaitFor([&] { return form().Modem2->RxContains("BU"); }));
+    ASSERT_TRUE(two.Write("SY\r\n"));
+    EXPECT_TRUE(WaitFor([&] { return form().Modem2->RxSnapshot() == "BUSY\r\n"; }));
+    EXPECT_TRUE(WaitFor([&] { return form().Modem1->RxSnapshot() == "AT+CSQ\r\r\n+CSQ: 21,0\r\n"; }))
+        << "modem 1's port drops zero bytes";
+    // A read after the port went away is swallowed.
+    form().ComPort1.Close();
+    form().ComPort1RxChar(&form().ComPort1, 10);
+}
+
+TEST_F(Workers, OnlyOneRingRoundWorkerRunsAndAFinishedOneIsReplaced)
+{
+    form().Modem2->Running = true;
+    EXPECT_TRUE(form().StartDialThread());
+    EXPECT_TRUE(form().DialThreadLive());
+    EXPECT_FALSE(form().StartDialThread()) << "a start while one runs leaves it running";
+
+    form().Button2Click();
+    EXPECT_FALSE(form().Modem2->Running);
+    ASSERT_TRUE(WaitFor([&] { return !form().DialThreadLive(); }));
+    Settle();
+    EXPECT_EQ(form().DialStatus->text(), ToQ("Статус дозвона: ожидание"_cp)) << "set by the ending worker";
+
+    form().DialStatus->setText("x");
+    form().Button1Click();
+    EXPECT_EQ(form().DialStatus->text(), ToQ("Статус дозвона: ожидание"_cp));
+    EXPECT_TRUE(form().Modem2->Running) << "the replaced worker's end did not clear the new run flag";
+    EXPECT_TRUE(form().DialThreadLive());
+
+    // Stopped and started again before the worker noticed: the one worker goes on.
+    form().Modem2->Running = false;
+    form().Modem2->Running = true;
+    EXPECT_FALSE(form().StartDialThread());
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(form().DialThreadLive());
+}
+
+TEST_F(Workers, TheModemOneWorkerFollowsTheSameRule)
+{
+    form().Modem1->Running = true;
+    EXPECT_TRUE(form().StartCommThread());
+    EXPECT_FALSE(form().StartCommThread());
+    EXPECT_TRUE(form().StopWorkers(10s));
+    EXPECT_FALSE(form().CommThreadLive());
+    form().Modem1->Running = true;
+    EXPECT_TRUE(form().StartCommThread());
+    EXPECT_TRUE(form().Modem1->Running);
+}
+
+TEST_F(Workers, StartingTheRingRoundRestartsEveryDevicesInterval)
+{
+    devices.push_back({"Sklad", "+1", true, "2"});
+    form().RebuildBoard();
+    clock.Advance(90 * 1000);
+    form().Button1Click();
+    const double expected = clock.Now() + 2.0 / 1440;
+    EXPECT_NEAR(form().Schedule.At(0, 0).nextDue, expected, 1e-9);
+    EXPECT_TRUE(form().Schedule.At(0, 0).enabled);
+    EXPECT_FALSE(form().Schedule.At(0, 1).enabled);
+}
+
+TEST_F(Workers, EachScheduleWindowShowsTheDueTimesOfTheBoardAsTheyWere)
+{
+    devices.push_back({"Sklad", "+1", true, "30"});
+    form().RebuildBoard();
+    form().Button3Click();
+    form().Button3Click();
+    const auto windows = form().findChildren<QWidget*>(QStringLiteral("ScheduleForm"));
+    ASSERT_EQ(windows.size(), 2);
+    QWidget* window = windows[0];
+    EXPECT_TRUE(window->isWindow());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isModal());
+    EXPECT_EQ(window->size(), QSize(1000, 700));
+    auto* grid = window->findChild<QTableWidget*>();
+    ASSERT_NE(grid, nullptr);
+    EXPECT_EQ(grid->size(), QSize(935, 635));
+    EXPECT_EQ(grid->columnCount(), 5);
+    EXPECT_EQ(grid->rowCount(), 7);
+    EXPECT_EQ(grid->columnWidth(0), 50);
+    EXPECT_EQ(grid->rowHeight(0), 15);
+    EXPECT_EQ(grid->item(0, 0)->text().toStdString(), FormatTime(form().Schedule.At(0, 0).nextDue));
+    EXPECT_EQ(grid->item(6, 4)->text(), QStringLiteral("00:00:00")) << "a tile that never held a device";
+    for (QWidget* w : windows)
+        w->close();
+}
+
+TEST_F(Workers, CloseWithAWorkerBlockedInAHandOverEndsWithinTheBound)
+{
+    // Modem 1's port is not open: the worker's first exchange times out at once
+    // on virtual time and waits for the UI thread to take its journal line.
+    form().Modem1->Running = true;
+    ASSERT_TRUE(form().StartCommThread());
+    form().Modem2->Running = true;
+    ASSERT_TRUE(form().StartDialThread());
+    std::this_thread::sleep_for(100ms); // the UI thread serves nothing meanwhile
+
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(form().close());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    EXPECT_FALSE(form().CommThreadLive());
+    EXPECT_FALSE(form().DialThreadLive());
+    EXPECT_TRUE(std::filesystem::exists("t3.bin"));
+    EXPECT_TRUE(std::filesystem::exists("t6.bin"));
+    EXPECT_TRUE(ShutdownBegun());
+}
+
+TEST_F(Workers, AJournalThatCannotBeSavedIsReportedAndTheOperatorMayKeepTheWindow)
+{
+    std::filesystem::create_directory("t3.bin"); // nothing can be renamed over a folder
+    dialogs.yesNoAnswers = {false};
+    EXPECT_FALSE(form().close());
+    EXPECT_TRUE(form().isVisible());
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].kind, MsgKind::Error);
+    EXPECT_NE(dialogs.messages[0].text.find("t3.bin"), std::string::npos);
+    ASSERT_EQ(dialogs.questions.size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists("t6.bin")) << "the other journal is saved all the same";
+    EXPECT_FALSE(ShutdownBegun());
+
+    std::filesystem::remove("t3.bin");
+    EXPECT_TRUE(form().close()) << "once there is room the next close saves";
+    EXPECT_TRUE(std::filesystem::is_regular_file("t3.bin"));
+}
+
+TEST_F(Workers, ClosingAnywayAfterAFailedSaveEndsTheProgram)
+{
+    std::filesystem::create_directory("t6.bin");
+    dialogs.yesNoAnswers = {true};
+    bool ended = false;
+    QObject::connect(&form(), &TForm1::Closed, [&] { ended = true; });
+    EXPECT_TRUE(form().close());
+    EXPECT_TRUE(ended);
+}
+
+} // namespace
+} // namespace kv::test
