@@ -99,6 +99,11 @@ TForm1::~TForm1()
     ComPort2.Close();
     EventsTable.SetAfterPost(nullptr);
     DialEventsTable.SetAfterPost(nullptr);
+    // The grids and their models follow the journals: they go before the
+    // journals do, not with the window's other children afterwards.
+    delete PageControl1;
+    delete m_eventsModel;
+    delete m_dialEventsModel;
 }
 
 void TForm1::CreateControls()
