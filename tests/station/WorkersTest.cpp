@@ -34,6 +34,8 @@ protected:
         ShowAndSettle();
         form().WorkerClock = &clock;
     }
+    // The workers use the clock: they end before it goes.
+    void TearDown() override { station.reset(); }
     // Runs `body` on a thread of its own while the UI thread serves its hand-overs.
     template <class F>
     void OnWorker(F body)
