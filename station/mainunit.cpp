@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTabWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -111,8 +112,8 @@ void TForm1::CreateControls()
     Name(this, "Form1", "Korvalen   -  ver.2.1.5"_cp);
     setWindowTitle(QStringLiteral("Korvalen   -  ver.2.1.5"));
     setWindowIcon(Picture(assets::kAppIcon));
+    setMinimumSize(kClientWidth, kClientHeight);
     resize(kClientWidth, kClientHeight);
-    setFixedSize(kClientWidth, kClientHeight);
 
     PNGButton6 = new TPNGButton(assets::kLogo, this);
     Name(PNGButton6, "PNGButton6", QStringLiteral("Korvalen"));
@@ -363,6 +364,16 @@ void TForm1::WidenEventColumns()
 void TForm1::resizeEvent(QResizeEvent* e)
 {
     QWidget::resizeEvent(e);
+    // The operator cannot drag the size, but may maximise (the board then grows
+    // by whole tiles). A window of fixed size would lose its maximise button
+    // with most window managers, so a dragged size is put back instead.
+    constexpr Qt::WindowStates kSized = Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized;
+    if (e->spontaneous() && !(windowState() & kSized) && size() != QSize(kClientWidth, kClientHeight)) {
+        QTimer::singleShot(0, this, [this, kSized] {
+            if (!(windowState() & kSized))
+                resize(kClientWidth, kClientHeight);
+        });
+    }
     FormResize();
 }
 
@@ -388,16 +399,9 @@ void TForm1::showEvent(QShowEvent* e)
 void TForm1::changeEvent(QEvent* e)
 {
     QWidget::changeEvent(e);
-    if (e->type() != QEvent::WindowStateChange)
-        return;
-    // The operator cannot drag the size, but may maximise: the board then
-    // grows by whole tiles.
-    if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) {
-        setMinimumSize(0, 0);
-        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    } else if (!(windowState() & Qt::WindowMinimized)) {
-        setFixedSize(kClientWidth, kClientHeight);
-    }
+    // Back from maximised: the design size again.
+    if (e->type() == QEvent::WindowStateChange && windowState() == Qt::WindowNoState)
+        resize(kClientWidth, kClientHeight);
 }
 
 // ---------------------------------------------------------------- buttons
