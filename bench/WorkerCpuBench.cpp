@@ -13,6 +13,8 @@
 #include "timing/rdtsc.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <chrono>
 #include <cstdio>
@@ -32,10 +34,19 @@ double Phase(const char* name, int seconds, const std::function<void(int)>& ever
 {
     const double cpu0 = CpuSeconds();
     const auto t0 = std::chrono::steady_clock::now();
-    for (int s = 0; s < seconds; ++s) {
-        everySecond(s);
-        kv::WaitServing([] { return false; }, std::chrono::milliseconds(1000));
-    }
+    // The Qt event loop serves the hand-overs, as in the station: no polling here.
+    QEventLoop loop;
+    int second = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        if (second == seconds)
+            loop.quit();
+        else
+            everySecond(second++);
+    });
+    tick.start(1000);
+    everySecond(second++);
+    loop.exec();
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     const double share = 100.0 * (CpuSeconds() - cpu0) / wall;
     std::printf("%-28s %6.1f s wall  %7.3f s CPU  %6.2f %% of one core\n", name, wall, CpuSeconds() - cpu0, share);
