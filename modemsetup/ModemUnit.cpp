@@ -252,9 +252,13 @@ void TModemForm::RefreshPortFields()
 
 void TModemForm::ShowCentred()
 {
-    if (m_ctx.MainWindow)
-        move(m_ctx.MainWindow->frameGeometry().center() - rect().center());
+    // The frame is known only once the window is shown.
     show();
+    if (m_ctx.MainWindow) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(m_ctx.MainWindow->frameGeometry().center());
+        move(frame.topLeft());
+    }
     raise();
     activateWindow();
 }

@@ -45,9 +45,14 @@ TEST_F(ModemSettings, WithoutConfigFileBothPortsDefaultAndCloseWritesExactlyTheS
     EXPECT_EQ(Text(form->BalanceNumber), "") << "a missing key replaces the design text";
     EXPECT_FALSE(std::filesystem::exists(ConfigPath())) << "reading creates nothing";
 
+    QWidget mainWindow;
+    mainWindow.setGeometry(100, 80, 850, 600);
+    mainWindow.show();
+    ctx.MainWindow = &mainWindow;
     ctx.Shown(ShownWindow::Modem) = true;
     ctx.Window(ShownWindow::Modem).show();
     ASSERT_TRUE(form->isVisible());
+    EXPECT_LE((form->frameGeometry().center() - mainWindow.frameGeometry().center()).manhattanLength(), 1);
     ctx.Window(ShownWindow::Modem).close();
     EXPECT_FALSE(form->isVisible());
     EXPECT_FALSE(ctx.Shown(ShownWindow::Modem));
