@@ -824,6 +824,8 @@ void TDeviceForm::Rele2ButtonOffClick() { SmsCommand(kCommandRelay2Off, false); 
 
 void TDeviceForm::FillLastEvents()
 {
+    // A selected row would now point at another event.
+    LastEvents->clearSelection();
     for (int r = 0; r < kLastEventRows; ++r)
         for (int c = 0; c < kLastEventColumns; ++c)
             LastEvents->item(r, c)->setText({});
@@ -852,7 +854,14 @@ void TDeviceForm::LastEventsDrawCell(QPainter& canvas, int col, int row, const Q
     const QTableWidgetItem* eventCell = LastEvents->item(row, 2);
     const Rgb colour = LastEventColour(eventCell ? FromQ(eventCell->text()) : std::string());
     const QPalette& palette = LastEvents->palette();
-    canvas.fillRect(rect, selected ? palette.highlight() : palette.base());
+    QColor background = palette.color(QPalette::Base);
+    if (selected) {
+        // A light tint, so that the row's own colour stays readable when selected.
+        const QColor h = palette.color(QPalette::Highlight);
+        background = QColor((background.red() * 3 + h.red()) / 4, (background.green() * 3 + h.green()) / 4,
+                            (background.blue() * 3 + h.blue()) / 4);
+    }
+    canvas.fillRect(rect, background);
     canvas.setPen(ToColor(colour));
     canvas.setFont(LastEvents->font());
     const QTableWidgetItem* cell = LastEvents->item(row, col);

@@ -212,6 +212,7 @@ TEST(RegisterReadOnly, WithoutTheAdministratorEveryChangeIsRefused)
     form.DBCheckBox2->click();
     EXPECT_EQ(form.DBEdit1->text(), kv::ToQ("Склад"_cp));
     EXPECT_FALSE(form.DBCheckBox2->isChecked());
+    EXPECT_EQ(st.dialogs.messages.size(), 2u) << "the card's fields simply do not change";
     EXPECT_EQ(form.DescriptionTable.State(), kv::DataSetState::Browse);
     EXPECT_TRUE(form.RbButton2->isHidden());
 
