@@ -479,6 +479,10 @@ void TDeviceForm::LoadRegister()
 
 void TDeviceForm::ShowCentred()
 {
+    // The window takes its size from its layout, which has to be settled before it is centred.
+    ensurePolished();
+    if (layout())
+        layout()->activate();
     if (!isVisible() && m_ctx.MainWindow)
         move(m_ctx.MainWindow->frameGeometry().center() - rect().center());
     show();

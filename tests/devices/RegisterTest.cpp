@@ -4,6 +4,7 @@
 
 #include "data/TableFormat.h"
 #include "modem/DialSchedule.h"
+#include "windows/DBGrid.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -216,12 +217,19 @@ TEST(RegisterReadOnly, WithoutTheAdministratorEveryChangeIsRefused)
     EXPECT_EQ(form.DescriptionTable.State(), kv::DataSetState::Browse);
     EXPECT_TRUE(form.RbButton2->isHidden());
 
+    const QModelIndex firstRow = form.DataSource1->index(0, 0);
+    EXPECT_FALSE(form.DataSource1->flags(firstRow).testFlag(Qt::ItemIsEditable));
+
     st.ctx.SetDeviceTablesReadOnly(false);
+    EXPECT_TRUE(form.DataSource1->flags(firstRow).testFlag(Qt::ItemIsEditable)) << "the list is edited in place";
+    EXPECT_TRUE(form.DataSource1->setData(firstRow, kv::ToQ("Склад 1"_cp), Qt::EditRole));
+    EXPECT_EQ(st.CurrentDevice(), S("Склад 1"_cp));
     Type(form.DBEdit1, "x");
     EXPECT_EQ(form.DescriptionTable.State(), kv::DataSetState::Edit);
     EXPECT_FALSE(form.RbButton2->isHidden());
     form.RbButton2Click();
     EXPECT_EQ(form.DescriptionTable.FieldByName("name").AsString(), S("Складx"_cp));
+    EXPECT_EQ(st.dialogs.messages.size(), 2u);
 
     // A change left open when another user logs in is dropped, not handed over.
     Type(form.DBEdit1, "y");
@@ -333,9 +341,14 @@ TEST(RegisterFiles, CloseSavesBothFilesEvenUnchangedAndKeepsTheCurrentDevice)
     st.AddDevice("Дача"_cp.data(), "C", "+79007778899");
     form.DeviceTable.SetRecNo(2);
 
+    EXPECT_EQ(form.windowTitle(), kv::ToQ("Каталог устройств охраны"_cp));
+    EXPECT_TRUE(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    st.mainWindow.setGeometry(100, 80, 1200, 800);
     st.ctx.Window(kv::ShownWindow::Devices).show();
     EXPECT_TRUE(form.isVisible());
     EXPECT_TRUE(st.ctx.Shown(kv::ShownWindow::Devices));
+    // Centred up to the window frame, which is only known once the window is up.
+    EXPECT_LE((form.frameGeometry().center() - st.mainWindow.frameGeometry().center()).manhattanLength(), 8);
     st.ctx.Window(kv::ShownWindow::Devices).close();
     EXPECT_FALSE(form.isVisible());
     EXPECT_FALSE(st.ctx.Shown(kv::ShownWindow::Devices));
