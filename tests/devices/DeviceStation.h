@@ -1,15 +1,13 @@
 #pragma once
-// A station around the device window for its tests: a temporary working
-// folder, the scripted operator, a real modem-1 state for the command queue, a
-// main journal, and a SendSms that records its calls and runs the real one, so
-// the queued lines are the station's own. Pauses are recorded, not waited.
-#include "data/MemTable.h"
+// A station around the device window: a temporary working folder, the scripted
+// operator, a real modem-1 state whose queue receives the commands, a main
+// journal, and a SendSms that records its calls and runs the real one. Pauses
+// are recorded with the number of lines queued before them, never waited.
 #include "data/RecordEvent.h"
 #include "data/Schemas.h"
 #include "data/TableFormat.h"
 #include "devices/DataControls.h"
 #include "devices/DeviceUnit.h"
-#include "modem/Modem.h"
 #include "modem/SendSms.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
@@ -22,14 +20,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QWidget>
 
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <string>
-#include <utility>
-#include <vector>
 
 namespace kv::test {
 
@@ -42,7 +36,6 @@ struct DeviceStation {
     StationContext ctx;
     int rebuilds = 0;
     std::vector<std::pair<std::string, std::string>> sentSms;
-    // Each pause with the number of lines queued when it began.
     std::vector<std::pair<std::size_t, std::uint32_t>> pauses;
     std::unique_ptr<TDeviceForm> form;
     double clock = 45000.0;
@@ -65,7 +58,7 @@ struct DeviceStation {
 
     void Pause(std::uint32_t ms) { pauses.emplace_back(modem1.PendingCommands().size(), ms); }
 
-    // An empty register on disk first, as a station that has run before has.
+    // With an empty register on disk, as at any start but the very first.
     TDeviceForm& Open()
     {
         if (!std::filesystem::exists("t1.bin") && !std::filesystem::exists("t2.bin")) {
@@ -77,7 +70,6 @@ struct DeviceStation {
         }
         return OpenAsFound();
     }
-
     TDeviceForm& OpenAsFound()
     {
         form = std::make_unique<TDeviceForm>(ctx);
@@ -85,31 +77,23 @@ struct DeviceStation {
         return *form;
     }
 
-    // Queued lines with the pauses between them, as "<1000 ms>".
+    // Queued lines with the pauses between them as "<1000 ms>".
     std::vector<std::string> Timeline() const
     {
         const std::vector<std::string> lines = modem1.PendingCommands();
         std::vector<std::string> out;
         std::size_t p = 0;
         for (std::size_t i = 0; i <= lines.size(); ++i) {
-            while (p < pauses.size() && pauses[p].first == i)
-                out.push_back("<" + std::to_string(pauses[p++].second) + " ms>");
+            for (; p < pauses.size() && pauses[p].first == i; ++p)
+                out.push_back("<" + std::to_string(pauses[p].second) + " ms>");
             if (i < lines.size())
                 out.push_back(lines[i]);
         }
         return out;
     }
 
-    void ForgetQueue()
-    {
-        while (modem1.TakeCommand()) {
-        }
-        pauses.clear();
-        sentSms.clear();
-    }
-
-    // A device with its description row, written straight into the tables.
-    void AddDevice(const std::string& device, const std::string& simplename, const std::string& simcard,
+    // A device, and its card unless `simplename` is null; written straight into the tables.
+    void AddDevice(const std::string& device, const char* simplename = nullptr, const std::string& simcard = {},
                    bool drosvel = false, const std::string& dialtime = "60", bool dialenable = false)
     {
         TDeviceForm& f = *form;
@@ -118,54 +102,41 @@ struct DeviceStation {
         f.DeviceTable.Append();
         f.DeviceTable.FieldByName("device").SetAsString(device);
         f.DeviceTable.Post();
-        f.DescriptionTable.Append();
-        f.DescriptionTable.FieldByName("name").SetAsString(device);
-        f.DescriptionTable.FieldByName("simplename").SetAsString(simplename);
-        f.DescriptionTable.FieldByName("simcard").SetAsString(simcard);
-        f.DescriptionTable.FieldByName("dialtime").SetAsString(dialtime);
-        f.DescriptionTable.FieldByName("dialenable").SetAsBoolean(dialenable);
-        f.DescriptionTable.FieldByName("drosvel").SetAsBoolean(drosvel);
-        f.DescriptionTable.Post();
-        f.RbButton2->hide();
+        if (simplename) {
+            MemTable& d = f.DescriptionTable;
+            d.Append();
+            for (auto [field, value] : {std::pair{"name", device}, {"simplename", std::string(simplename)},
+                                        {"simcard", simcard}, {"dialtime", dialtime}})
+                d.FieldByName(field).SetAsString(value);
+            d.FieldByName("dialenable").SetAsBoolean(dialenable);
+            d.FieldByName("drosvel").SetAsBoolean(drosvel);
+            d.Post();
+            f.RbButton2->hide();
+        }
         f.SetDeviceTablesReadOnly(readOnly);
     }
 
-    // A device as "Добавить прибор" leaves it: no description row yet.
-    void AddBareDevice(const std::string& device)
+    void Event(const std::string& tel, const std::string& text)
     {
-        TDeviceForm& f = *form;
-        const bool readOnly = f.DeviceTable.ReadOnly();
-        f.SetDeviceTablesReadOnly(false);
-        f.DeviceTable.Append();
-        f.DeviceTable.FieldByName("device").SetAsString(device);
-        f.DeviceTable.Post();
-        f.SetDeviceTablesReadOnly(readOnly);
-    }
-
-    void Event(const std::string& tel, const std::string& text, const std::string& status = "")
-    {
-        clock += 1.0 / 1440;
-        RecordEvent(events, status, tel, text, nullptr, clock);
+        RecordEvent(events, "", tel, text, nullptr, clock += 1.0 / 1440);
     }
 
     std::string CurrentDevice() { return form->DeviceTable.FieldByName("device").AsString(); }
 };
 
-// Keys as the operator types them (station text).
-inline void Type(QWidget* w, const std::string& cp1251)
+// Keys as the operator types them (station text); an empty text clears the field.
+inline void Type(QWidget* w, const std::string& cp1251, bool clearFirst = false)
 {
+    if (clearFirst) {
+        QKeyEvent selectAll(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier);
+        QKeyEvent erase(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
+        QApplication::sendEvent(w, &selectAll);
+        QApplication::sendEvent(w, &erase);
+    }
     for (QChar ch : ToQ(cp1251)) {
         QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
         QApplication::sendEvent(w, &press);
     }
-}
-
-inline void ClearByKeys(QWidget* w)
-{
-    QKeyEvent selectAll(QEvent::KeyPress, Qt::Key_A, Qt::ControlModifier);
-    QApplication::sendEvent(w, &selectAll);
-    QKeyEvent erase(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
-    QApplication::sendEvent(w, &erase);
 }
 
 } // namespace kv::test

@@ -1,6 +1,6 @@
 // The journal index by number against a plain walk of the journal, through the
 // changes a journal goes through: new events, clearing from any row, edits,
-// rows put in the middle, loads and a new schema.
+// rows put in the middle and loads.
 #include "data/MemTable.h"
 #include "data/RecordEvent.h"
 #include "data/Schemas.h"
@@ -79,27 +79,6 @@ TEST(TelEventIndex, AgreesWithAWalkOfTheJournalThroughEveryKindOfChange)
         }
         ExpectSame(index, journal, "step " + std::to_string(step) + " after " + what);
     }
-}
-
-TEST(TelEventIndex, AJournalOpenedWithoutATelColumnHasNoRowsForAnyNumber)
-{
-    kv::test::TempDir dir;
-    kv::MemTable journal("EventsTable");
-    kv::DefineJournal(journal);
-    kv::RecordEvent(journal, "", "+1", "e", nullptr, 45000);
-    kv::TelEventIndex index(journal);
-    ASSERT_EQ(index.Newest("+1", 5).size(), 1u);
-
-    kv::MemTable other;
-    kv::DefineDeviceTable(other);
-    kv::TableFormat().Save(other, "other.jrn");
-    kv::TableFormat().Load(journal, "other.jrn");
-    EXPECT_TRUE(index.Newest("+1", 5).empty());
-    EXPECT_TRUE(index.Newest("", 5).empty());
-
-    kv::DefineJournal(journal);
-    kv::RecordEvent(journal, "", "+1", "again", nullptr, 45001);
-    EXPECT_EQ(index.Newest("+1", 5).size(), 1u) << "a journal schema again";
 }
 
 } // namespace
