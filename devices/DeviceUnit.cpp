@@ -425,7 +425,13 @@ void TDeviceForm::RegisterOperations()
                                           m_ctx.Shown(ShownWindow::Devices) = true;
                                           ShowCentred();
                                       },
-                                      [this] { close(); }};
+                                      [this] {
+                                          // A window already hidden still saves, as any close does.
+                                          if (isVisible())
+                                              close();
+                                          else
+                                              FormClose();
+                                      }};
     c.SetCommandButtonsEnabled = [this](bool enabled) { SetCommandButtonsEnabled(enabled); };
     c.SetStatusEdit = [this](const std::string& text) { SetStatusEdit(text); };
     c.FillLastEvents = [this] { FillLastEvents(); };

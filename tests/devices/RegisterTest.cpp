@@ -242,6 +242,11 @@ TEST(RegisterFiles, EveryCloseSavesBothFilesAndKeepsTheCurrentDevice)
     EXPECT_FALSE(st.ctx.Shown(kv::ShownWindow::Devices)) << "the board's card leaves the toggle alone";
     form.close();
     EXPECT_TRUE(std::filesystem::exists("t1.bin") && std::filesystem::exists("t2.bin"));
+    std::filesystem::remove("t2.bin");
+    st.ctx.Shown(kv::ShownWindow::Devices) = true;
+    st.ctx.Window(kv::ShownWindow::Devices).close(); // the toggle, after the window hid by itself
+    EXPECT_TRUE(std::filesystem::exists("t2.bin"));
+    EXPECT_FALSE(st.ctx.Shown(kv::ShownWindow::Devices));
     EXPECT_TRUE(st.dialogs.messages.empty());
 
     DeviceStation again;
