@@ -934,11 +934,13 @@ void MemTable::Delete()
         m_view.erase(m_view.begin() + static_cast<std::ptrdiff_t>(row));
     InvalidateBookmarks(r);
     Record::Destroy(r);
-    ForObservers([first](ITableObserver& o) { o.RowsRemoved(first, 1); });
+    // The cursor stands on a record again before anyone hears of the removal:
+    // an observer may read the current record.
     const std::ptrdiff_t n = static_cast<std::ptrdiff_t>(ViewSize());
     if (m_cur >= n)
         m_cur = n - 1;
     m_bof = m_eof = n == 0;
+    ForObservers([first](ITableObserver& o) { o.RowsRemoved(first, 1); });
     AfterCursorMove();
 }
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build pkg-config
+  g++ cmake ninja-build pkg-config zlib1g-dev
   qt6-base-dev qt6-multimedia-dev qt6-serialport-dev libqt6multimedia6
   fonts-dejavu-core fontconfig
   libgtest-dev libgmock-dev libbenchmark-dev

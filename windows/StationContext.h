@@ -88,6 +88,8 @@ struct StationContext {
     std::function<void(const std::string&)> AddBalanceLine;    // BalanceInfo
     std::function<std::string()> BalanceNumber;                // BalanceNumber
     std::function<void()> RefreshPortFields;
+    // Port selection window (modal):
+    std::function<void()> ShowComPortForm;
     // Password dialog:
     std::function<void()> ShowPasswordDlg;
 };

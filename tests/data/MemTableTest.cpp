@@ -484,3 +484,45 @@ TEST(MemTableJournal, InsertInFrontStaysFastForALargeJournal)
 }
 
 } // namespace
+
+namespace {
+
+// An observer that reads the current record whenever it hears of a change.
+struct CurrentReader final : kv::ITableObserver {
+    explicit CurrentReader(kv::MemTable& t) : table(t) {}
+    void Read()
+    {
+        if (!table.IsEmpty())
+            seen.push_back(table.FieldAt(0).AsString());
+    }
+    void RowsAboutToBeInserted(int, int) override {}
+    void RowsInserted(int, int) override { Read(); }
+    void RowsAboutToBeRemoved(int, int) override {}
+    void RowsRemoved(int, int) override { Read(); }
+    void RowChanged(int) override { Read(); }
+    void AboutToReset() override {}
+    void Reset() override { Read(); }
+    void CursorMoved(int) override {}
+    kv::MemTable& table;
+    std::vector<std::string> seen;
+};
+
+TEST(MemTableObservers, AfterDeletingTheLastRowTheCursorIsValidWhenObserversHear)
+{
+    kv::MemTable t("T");
+    t.SetFields({kv::FieldDef{"s", kv::FieldType::String, 10}});
+    for (const char* v : {"a", "b", "c"}) {
+        t.Append();
+        t.FieldAt(0).SetAsString(v);
+        t.Post();
+    }
+    CurrentReader reader(t);
+    t.AddObserver(&reader);
+    t.Last();
+    t.Delete(); // "c" goes; the observer reads "b"
+    t.Delete(); // "b" goes; the observer reads "a"
+    t.RemoveObserver(&reader);
+    EXPECT_EQ(reader.seen, (std::vector<std::string>{"b", "a"}));
+}
+
+} // namespace

@@ -1,0 +1,882 @@
+#include "devices/DeviceUnit.h"
+
+#include "codec/Classify.h"
+#include "codec/Number.h"
+#include "data/Schemas.h"
+#include "data/Text.h"
+#include "devices/DataControls.h"
+#include "devices/TelEventIndex.h"
+#include "modem/Commands.h"
+#include "modem/DialSchedule.h"
+#include "modem/Modem.h"
+#include "timing/DateTime.h"
+#include "timing/rdtsc.h"
+#include "windows/Controls.h"
+#include "windows/DBGrid.h"
+#include "windows/Dialogs.h"
+#include "windows/QtText.h"
+#include "windows/StationContext.h"
+
+#include <QAction>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QHideEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QStyledItemDelegate>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <array>
+#include <filesystem>
+#include <system_error>
+#include <unordered_map>
+
+namespace kv {
+
+using namespace literals;
+
+namespace {
+
+// The plain character set for command texts, and SMS-SUBMIT parameters with a
+// validity of 7 days and the GSM default alphabet.
+constexpr std::string_view kCmdCharsetIra = "AT+CSCS=\"IRA\"\r";
+constexpr std::string_view kCmdTextParamsIra = "AT+CSMP=17,173,0,0\r";
+
+constexpr std::string_view kCommandInfo = "*8411#_info#";
+constexpr std::string_view kCommandArm = "*8411#_on#";
+constexpr std::string_view kCommandDisarm = "*8411#_off#";
+constexpr std::string_view kCommandTemperature = "*8411#_temp#";
+constexpr std::string_view kCommandRelay1On = "*8411#_set_1=1#";
+constexpr std::string_view kCommandRelay1Off = "*8411#_set_1=0#";
+constexpr std::string_view kCommandRelay2On = "*8411#_set_2=1#";
+constexpr std::string_view kCommandRelay2Off = "*8411#_set_2=0#";
+
+constexpr std::string_view kNoDeviceForNumber = "        ";
+constexpr std::string_view kDefaultInterval = "60";
+
+constexpr int kLastEventRows = 5;
+constexpr int kLastEventColumns = 3;
+
+struct ColourRule {
+    std::array<std::string_view, 2> texts;
+    Rgb colour;
+};
+
+constexpr ColourRule kColourRules[] = {
+    {{"Неверный номер IButton!"_cp, {}}, {0, 128, 255}},
+    {{"Сетевое питание отключено, система питается от АКБ"_cp, "Сетевое питание системы восстановлено"_cp},
+     {145, 92, 216}},
+    {{kAlarmMarker, "\"ТРЕВОГА\" - входящий вызов с телефона"_cp}, {255, 0, 0}},
+    {{"Снято с охраны"_cp, {}}, {96, 191, 0}},
+    {{"Поставлено на охрану"_cp, {}}, {174, 174, 0}},
+    {{"Нет связи"_cp, {}}, {255, 128, 0}},
+    {{"Температура"_cp, "Датчик температуры не подключен"_cp}, {128, 128, 128}},
+};
+
+bool CompatibleType(FieldType have, FieldType want)
+{
+    auto integer = [](FieldType t) {
+        return t == FieldType::Integer || t == FieldType::AutoInc || t == FieldType::SmallInt || t == FieldType::Word;
+    };
+    auto text = [](FieldType t) {
+        return t == FieldType::String || t == FieldType::FixedChar || t == FieldType::Memo || t == FieldType::FmtMemo;
+    };
+    if (integer(want))
+        return integer(have);
+    if (text(want))
+        return text(have);
+    return have == want;
+}
+
+// A register file holds the register's fields (possibly in another order).
+bool HoldsFields(const MemTable& table, const std::vector<FieldDef>& wanted)
+{
+    for (const FieldDef& w : wanted) {
+        const int f = table.FindField(w.name);
+        if (f < 0 || !CompatibleType(table.Fields()[static_cast<std::size_t>(f)].type, w.type))
+            return false;
+    }
+    return true;
+}
+
+// A register file that was not loaded would be overwritten by the next close of
+// the window: it is moved aside first, so nothing the operator had is lost.
+void KeepAside(const std::string& fileName, const std::string& suffix)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(fileName, ec) || std::filesystem::file_size(fileName, ec) == 0)
+        return;
+    for (int n = 1; n < 1000; ++n) {
+        const std::string aside = fileName + suffix + (n == 1 ? std::string() : std::to_string(n));
+        if (std::filesystem::exists(std::filesystem::symlink_status(aside, ec)))
+            continue;
+        std::filesystem::rename(fileName, aside, ec);
+        return;
+    }
+}
+
+QColor ToColor(Rgb c) { return QColor(c.r, c.g, c.b); }
+
+class LastEventsPainter final : public QStyledItemDelegate {
+public:
+    explicit LastEventsPainter(TDeviceForm& form) : QStyledItemDelegate(&form), m_form(form) {}
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        painter->save();
+        m_form.LastEventsDrawCell(*painter, index.column(), index.row(), option.rect,
+                                  option.state.testFlag(QStyle::State_Selected));
+        painter->restore();
+    }
+
+private:
+    TDeviceForm& m_form;
+};
+
+QLabel* FieldLabel(const char* name, std::string_view text, QWidget* parent)
+{
+    auto* label = new QLabel(ToQ(text), parent);
+    Name(label, name, text);
+    QFont f = label->font();
+    f.setBold(true);
+    label->setFont(f);
+    return label;
+}
+
+} // namespace
+
+Rgb LastEventColour(std::string_view eventText)
+{
+    Rgb colour{0, 0, 0};
+    for (const ColourRule& rule : kColourRules)
+        for (std::string_view t : rule.texts)
+            if (!t.empty() && eventText.find(t) != std::string_view::npos)
+                colour = rule.colour;
+    return colour;
+}
+
+// ---------------------------------------------------------------- creation
+
+TDeviceForm::TDeviceForm(StationContext& ctx)
+    : QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint |
+                           Qt::WindowStaysOnTopHint),
+      Wait(WaitMs),
+      m_ctx(ctx)
+{
+    DefineDeviceTable(DeviceTable);
+    DefineDescriptionTable(DescriptionTable);
+    DescriptionTable.SetMaster(&DeviceTable, "k1", "k1");
+    DeviceTable.SetReadOnly(true);
+    DescriptionTable.SetReadOnly(true);
+    DescriptionTable.SetAfterEdit([this](MemTable&) { DescriptionTableAfterEdit(); });
+    DescriptionTable.SetAfterInsert([this](MemTable&) { DescriptionTableAfterInsert(); });
+
+    BuildWindow();
+    if (m_ctx.EventsTable)
+        m_events = std::make_unique<TelEventIndex>(*m_ctx.EventsTable);
+    RegisterOperations();
+    LoadRegister();
+    m_shownDevice = DeviceTable.CurrentHandle();
+    DataSource2DataChange();
+}
+
+TDeviceForm::~TDeviceForm()
+{
+    StationContext& c = m_ctx;
+    c.Window(ShownWindow::Devices) = {};
+    c.SetCommandButtonsEnabled = nullptr;
+    c.SetStatusEdit = nullptr;
+    c.FillLastEvents = nullptr;
+    c.SetDeviceTablesReadOnly = nullptr;
+    c.FindShortNameByNumber = nullptr;
+    c.FindNumberByShortName = nullptr;
+    c.SelectDeviceByShortName = nullptr;
+    c.ShowDeviceCard = nullptr;
+    c.RegisterDevices = nullptr;
+    // The views observe the tables, which are members and go before the children would.
+    delete DBGrid1;
+    delete DataSource1;
+    delete DataSource2;
+}
+
+void TDeviceForm::BuildWindow()
+{
+    Name(this, "DeviceForm", "Каталог устройств охраны"_cp);
+    setWindowTitle(ToQ("Каталог устройств охраны"_cp));
+
+    // ---- the device list
+    DataSource1 = new TMemTableModel(DeviceTable, {GridColumn{"device", ToQ("Устройства"_cp), 180}}, this);
+    DataSource1->SetEditable(true);
+    DBGrid1 = new TDBGrid(DataSource1, this);
+    Name(DBGrid1, "DBGrid1", "Устройства"_cp);
+    DBGrid1->horizontalHeader()->show();
+    DBGrid1->horizontalHeader()->setStretchLastSection(true);
+    DBGrid1->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                             QAbstractItemView::AnyKeyPressed);
+    DBGrid1->setFixedWidth(210);
+    DBGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
+    PopupMenu1 = new QMenu(this);
+    Name(PopupMenu1, "PopupMenu1");
+    N1 = PopupMenu1->addAction(ToQ("Добавить прибор"_cp));
+    N1->setObjectName(QStringLiteral("N1"));
+    N2 = PopupMenu1->addAction(ToQ("Удалить прибор"_cp));
+    N2->setObjectName(QStringLiteral("N2"));
+    connect(DBGrid1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { PopupMenu1->popup(DBGrid1->viewport()->mapToGlobal(at)); });
+    connect(N1, &QAction::triggered, this, &TDeviceForm::N1Click);
+    connect(N2, &QAction::triggered, this, &TDeviceForm::N2Click);
+    connect(DBGrid1, &QAbstractItemView::clicked, this, &TDeviceForm::DBGrid1CellClick);
+    // Before the description table follows its master: the card's pending
+    // change still belongs to the device being left.
+    connect(DataSource1, &TMemTableModel::cursorMoved, this, &TDeviceForm::DeviceChanged);
+
+    // ---- the card
+    DataSource2 = new TDataSource(DescriptionTable, this);
+    auto edit = [this](const char* name, const char* field, std::string_view label) {
+        auto* e = new TDBEdit(*DataSource2, field, this);
+        Name(e, name, label);
+        return e;
+    };
+    DBEdit1 = edit("DBEdit1", "name", "НАЗВАНИЕ"_cp);
+    DBEdit2 = edit("DBEdit2", "adress", "АДРЕС"_cp);
+    DBEdit3 = edit("DBEdit3", "description", "ОПИСАНИЕ"_cp);
+    DBEdit4 = edit("DBEdit4", "simplename", "ЯРЛЫК"_cp);
+    DBEdit5 = edit("DBEdit5", "simcard", "SIM-КАРТА"_cp);
+    DBEdit6 = edit("DBEdit6", "dialtime", "мин"_cp);
+    DBEdit6->setFixedWidth(48);
+    DBMemo1 = new TDBMemo(*DataSource2, "devicedescription", this);
+    Name(DBMemo1, "DBMemo1", "ОПИСАНИЕ"_cp);
+    DBMemo1->setFixedHeight(54);
+    DBCheckBox1 = new TDBCheckBox(*DataSource2, "dialenable", ToQ("Активировать дозвон каждые"_cp), this);
+    Name(DBCheckBox1, "DBCheckBox1", "Активировать дозвон каждые"_cp);
+    DBCheckBox2 = new TDBCheckBox(*DataSource2, "drosvel", ToQ("Датчик Drosvel"_cp), this);
+    Name(DBCheckBox2, "DBCheckBox2", "Датчик Drosvel"_cp);
+    auto* minutes = new QLabel(ToQ("мин"_cp), this);
+    Name(minutes, "MinutesLabel", "мин"_cp);
+    RbButton2 = new QPushButton(ToQ("Сохранить"_cp), this);
+    Name(RbButton2, "RbButton2", "Сохранить"_cp);
+    RbButton2->hide();
+    connect(RbButton2, &QPushButton::clicked, this, &TDeviceForm::RbButton2Click);
+
+    auto* fields = new QGridLayout;
+    fields->setHorizontalSpacing(8);
+    fields->setVerticalSpacing(5);
+    fields->addWidget(FieldLabel("NameLabel", "НАЗВАНИЕ"_cp, this), 0, 0);
+    fields->addWidget(DBEdit1, 0, 1, 1, 3);
+    fields->addWidget(FieldLabel("AdressLabel", "АДРЕС"_cp, this), 1, 0);
+    fields->addWidget(DBEdit2, 1, 1, 1, 3);
+    fields->addWidget(FieldLabel("DescriptionLabel", "ОПИСАНИЕ"_cp, this), 2, 0);
+    fields->addWidget(DBEdit3, 2, 1);
+    fields->addWidget(FieldLabel("SimpleNameLabel", "ЯРЛЫК"_cp, this), 2, 2);
+    fields->addWidget(DBEdit4, 2, 3);
+    fields->addWidget(FieldLabel("SimCardLabel", "SIM-КАРТА"_cp, this), 3, 0);
+    fields->addWidget(DBEdit5, 3, 1);
+    fields->addWidget(DBMemo1, 4, 0, 1, 4);
+    fields->setColumnStretch(1, 1);
+    fields->setColumnStretch(3, 1);
+
+    auto* dialRow = new QHBoxLayout;
+    dialRow->addWidget(DBCheckBox1);
+    dialRow->addWidget(DBEdit6);
+    dialRow->addWidget(minutes);
+    dialRow->addSpacing(24);
+    dialRow->addWidget(DBCheckBox2);
+    dialRow->addStretch(1);
+    dialRow->addWidget(RbButton2);
+
+    // ---- commands
+    InfoButton = new TPNGButton(assets::kBtnInfo, this);
+    Name(InfoButton, "InfoButton", "ИНФО"_cp);
+    OnAlarmButton = new TPNGButton(assets::kBtnArm, this);
+    Name(OnAlarmButton, "OnAlarmButton", "ПОСТАВИТЬ НА ОХРАНУ"_cp);
+    OffAlarmButton = new TPNGButton(assets::kBtnDisarm, this);
+    Name(OffAlarmButton, "OffAlarmButton", "СНЯТЬ С ОХРАНЫ"_cp);
+    TempButton = new TPNGButton(assets::kBtnTemp, this);
+    Name(TempButton, "TempButton", "T°C"_cp);
+    Rele1ButtonON = new TPNGButton(assets::kBtnRelayOn, this);
+    Name(Rele1ButtonON, "Rele1ButtonON", "Реле 1 вкл."_cp);
+    Rele1ButtonOff = new TPNGButton(assets::kBtnRelayOff, this);
+    Name(Rele1ButtonOff, "Rele1ButtonOff", "Реле 1 выкл."_cp);
+    Rele2ButtonON = new TPNGButton(assets::kBtnRelayOn, this);
+    Name(Rele2ButtonON, "Rele2ButtonON", "Реле 2 вкл."_cp);
+    Rele2ButtonOff = new TPNGButton(assets::kBtnRelayOff, this);
+    Name(Rele2ButtonOff, "Rele2ButtonOff", "Реле 2 выкл."_cp);
+    Label3 = new QLabel(ToQ("Реле 1"_cp), this);
+    Name(Label3, "Label3", "Реле 1"_cp);
+    Label4 = new QLabel(ToQ("Реле 2"_cp), this);
+    Name(Label4, "Label4", "Реле 2"_cp);
+    connect(InfoButton, &QAbstractButton::clicked, this, &TDeviceForm::InfoButtonClick);
+    connect(OnAlarmButton, &QAbstractButton::clicked, this, &TDeviceForm::OnAlarmButtonClick);
+    connect(OffAlarmButton, &QAbstractButton::clicked, this, &TDeviceForm::OffAlarmButtonClick);
+    connect(TempButton, &QAbstractButton::clicked, this, &TDeviceForm::TempButtonClick);
+    connect(Rele1ButtonON, &QAbstractButton::clicked, this, &TDeviceForm::Rele1ButtonONClick);
+    connect(Rele1ButtonOff, &QAbstractButton::clicked, this, &TDeviceForm::Rele1ButtonOffClick);
+    connect(Rele2ButtonON, &QAbstractButton::clicked, this, &TDeviceForm::Rele2ButtonONClick);
+    connect(Rele2ButtonOff, &QAbstractButton::clicked, this, &TDeviceForm::Rele2ButtonOffClick);
+
+    auto* commandFrame = new QGroupBox(ToQ("КОМАНДЫ"_cp), this);
+    Name(commandFrame, "CommandFrame", "КОМАНДЫ"_cp);
+    auto* commands = new QGridLayout(commandFrame);
+    commands->setHorizontalSpacing(8);
+    commands->setVerticalSpacing(8);
+    commands->addWidget(InfoButton, 0, 0);
+    commands->addWidget(TempButton, 0, 1);
+    commands->addWidget(OnAlarmButton, 1, 0);
+    commands->addWidget(OffAlarmButton, 1, 1);
+    commands->setColumnMinimumWidth(2, 16);
+    commands->addWidget(Label3, 0, 3, Qt::AlignRight | Qt::AlignVCenter);
+    commands->addWidget(Rele1ButtonON, 0, 4);
+    commands->addWidget(Rele1ButtonOff, 0, 5);
+    commands->addWidget(Label4, 1, 3, Qt::AlignRight | Qt::AlignVCenter);
+    commands->addWidget(Rele2ButtonON, 1, 4);
+    commands->addWidget(Rele2ButtonOff, 1, 5);
+    commands->setColumnStretch(6, 1);
+
+    StatusEdit = new QLineEdit(this);
+    Name(StatusEdit, "StatusEdit", "СТАТУС"_cp);
+    auto* statusFrame = new QGroupBox(ToQ("СТАТУС"_cp), this);
+    Name(statusFrame, "StatusFrame", "СТАТУС"_cp);
+    auto* status = new QVBoxLayout(statusFrame);
+    status->addWidget(StatusEdit);
+    status->addStretch(1);
+
+    auto* commandRow = new QHBoxLayout;
+    commandRow->addWidget(commandFrame, 3);
+    commandRow->addWidget(statusFrame, 2);
+
+    // ---- the five newest events
+    Label1 = new QLabel(ToQ("Последние 5 событий на объекте"_cp), this);
+    Name(Label1, "Label1", "Последние 5 событий на объекте"_cp);
+    LastEvents = new QTableWidget(kLastEventRows, kLastEventColumns, this);
+    Name(LastEvents, "LastEvents", "Последние 5 событий на объекте"_cp);
+    LastEvents->horizontalHeader()->hide();
+    LastEvents->verticalHeader()->hide();
+    LastEvents->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    LastEvents->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    LastEvents->setSelectionBehavior(QAbstractItemView::SelectRows);
+    LastEvents->setSelectionMode(QAbstractItemView::SingleSelection);
+    LastEvents->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    LastEvents->setFont(QFont(QStringLiteral("Verdana"), 8));
+    LastEvents->verticalHeader()->setMinimumSectionSize(1);
+    LastEvents->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    LastEvents->verticalHeader()->setDefaultSectionSize(15);
+    LastEvents->horizontalHeader()->setMinimumSectionSize(1);
+    constexpr int kWidths[kLastEventColumns] = {31, 134, 501};
+    for (int c = 0; c < kLastEventColumns; ++c)
+        LastEvents->setColumnWidth(c, kWidths[c]);
+    for (int r = 0; r < kLastEventRows; ++r) {
+        LastEvents->setRowHeight(r, 15);
+        for (int c = 0; c < kLastEventColumns; ++c)
+            LastEvents->setItem(r, c, new QTableWidgetItem);
+    }
+    LastEvents->setItemDelegate(new LastEventsPainter(*this));
+    const int frame = 2 * LastEvents->frameWidth();
+    LastEvents->setFixedSize(31 + 134 + 501 + frame, kLastEventRows * 15 + frame);
+
+    // The grid has no title row: its column heads are labels over the columns.
+    auto* heads = new QHBoxLayout;
+    heads->setSpacing(0);
+    heads->setContentsMargins(LastEvents->frameWidth(), 0, 0, 0);
+    const std::string_view headTexts[kLastEventColumns] = {"№"_cp, "ДАТА / ВРЕМЯ"_cp, "СОБЫТИЕ"_cp};
+    const char* headNames[kLastEventColumns] = {"NumberHead", "TimeHead", "EventHead"};
+    for (int c = 0; c < kLastEventColumns; ++c) {
+        QLabel* head = FieldLabel(headNames[c], headTexts[c], this);
+        head->setFixedWidth(kWidths[c]);
+        head->setIndent(2);
+        heads->addWidget(head);
+    }
+    heads->addStretch(1);
+
+    auto* events = new QVBoxLayout;
+    events->setSpacing(2);
+    events->addWidget(Label1);
+    events->addLayout(heads);
+    events->addWidget(LastEvents);
+
+    auto* card = new QVBoxLayout;
+    card->setSpacing(8);
+    card->addLayout(fields);
+    card->addLayout(dialRow);
+    card->addLayout(commandRow);
+    card->addLayout(events);
+
+    auto* whole = new QHBoxLayout(this);
+    whole->setContentsMargins(8, 8, 8, 8);
+    whole->setSpacing(10);
+    whole->addWidget(DBGrid1);
+    whole->addLayout(card);
+    whole->setSizeConstraint(QLayout::SetFixedSize);
+
+    // Connected after the controls, so that they hold the new values first.
+    connect(DataSource2, &TDataSource::dataChange, this, &TDeviceForm::DataSource2DataChange);
+}
+
+void TDeviceForm::RegisterOperations()
+{
+    StationContext& c = m_ctx;
+    c.Window(ShownWindow::Devices) = {[this] {
+                                          m_ctx.Shown(ShownWindow::Devices) = true;
+                                          ShowCentred();
+                                      },
+                                      [this] {
+                                          // A window already hidden still saves, as any close does.
+                                          if (isVisible())
+                                              close();
+                                          else
+                                              FormClose();
+                                      }};
+    c.SetCommandButtonsEnabled = [this](bool enabled) { SetCommandButtonsEnabled(enabled); };
+    c.SetStatusEdit = [this](const std::string& text) { SetStatusEdit(text); };
+    c.FillLastEvents = [this] { FillLastEvents(); };
+    c.SetDeviceTablesReadOnly = [this](bool readOnly) { SetDeviceTablesReadOnly(readOnly); };
+    c.FindShortNameByNumber = [this](const std::string& number, const std::string& initial) {
+        return FindShortNameByNumber(number, initial);
+    };
+    c.FindNumberByShortName = [this](const std::string& name, const std::string& initial) {
+        return FindNumberByShortName(name, initial);
+    };
+    c.SelectDeviceByShortName = [this](const std::string& name) { return SelectDeviceByShortName(name); };
+    c.ShowDeviceCard = [this] { ShowCentred(); };
+    c.RegisterDevices = [this] { return RegisterDevices(); };
+}
+
+void TDeviceForm::LoadRegister()
+{
+    auto load = [this](MemTable& table, const char* file, const std::vector<FieldDef>& fields) {
+        try {
+            frmbin.Load(table, file);
+            if (HoldsFields(table, fields))
+                return true;
+        } catch (const std::exception&) {
+        }
+        KeepAside(file, ".damaged");
+        if (!HoldsFields(table, fields))
+            table.SetFields(fields);
+        return false;
+    };
+    bool loaded = load(DescriptionTable, kDescriptionFile, DescriptionFields());
+    if (loaded) {
+        loaded = load(DeviceTable, kDeviceFile, DeviceFields());
+    } else {
+        // Without the descriptions the device list is not read either; it must
+        // not be overwritten by the empty register at the next close.
+        KeepAside(kDeviceFile, ".unloaded");
+    }
+    if (loaded) {
+        try {
+            if (m_ctx.RebuildBoard)
+                m_ctx.RebuildBoard();
+        } catch (const std::exception&) {
+            loaded = false;
+        }
+    }
+    if (!loaded)
+        ShowWarning(std::string("Не найдена база устройств!"_cp), m_ctx.MainWindow);
+}
+
+// ---------------------------------------------------------------- showing and closing
+
+void TDeviceForm::ShowCentred()
+{
+    // The window takes its size from its layout, which has to be settled before it is centred.
+    ensurePolished();
+    if (layout())
+        layout()->activate();
+    if (!isVisible() && m_ctx.MainWindow)
+        move(m_ctx.MainWindow->frameGeometry().center() - rect().center());
+    show();
+    raise();
+    activateWindow();
+}
+
+void TDeviceForm::showEvent(QShowEvent* e)
+{
+    QDialog::showEvent(e);
+    if (!e->spontaneous())
+        FormShow();
+}
+
+void TDeviceForm::hideEvent(QHideEvent* e)
+{
+    // The close box, Escape and the main window's toggle all end here; a
+    // spontaneous hide (the desktop minimising everything) is no close.
+    if (!e->spontaneous())
+        FormClose();
+    QDialog::hideEvent(e);
+}
+
+void TDeviceForm::FormShow() { FillLastEvents(); }
+
+void TDeviceForm::FormClose()
+{
+    MemTable::Bookmark mark = 0;
+    try {
+        mark = DeviceTable.GetBookmark();
+        DeviceTable.SaveToFile(kDeviceFile, &frmbin);
+        DescriptionTable.SaveToFile(kDescriptionFile, &frmbin);
+        DeviceTable.GotoBookmark(mark);
+    } catch (const std::exception&) {
+        ShowError(std::string("Ошибка сохранения базы устройств"_cp), this);
+    }
+    DeviceTable.FreeBookmark(mark);
+    m_ctx.Shown(ShownWindow::Devices) = false;
+}
+
+// ---------------------------------------------------------------- register
+
+namespace {
+
+// The register's columns as the loaded files have them.
+struct RegisterColumns {
+    int deviceKey, descriptionKey, simpleName, simCard, dialTime, dialEnable;
+    explicit RegisterColumns(const MemTable& devices, const MemTable& descriptions)
+        : deviceKey(devices.FindField("k1")),
+          descriptionKey(descriptions.FindField("k1")),
+          simpleName(descriptions.FindField("simplename")),
+          simCard(descriptions.FindField("simcard")),
+          dialTime(descriptions.FindField("dialtime")),
+          dialEnable(descriptions.FindField("dialenable"))
+    {
+    }
+};
+
+std::string_view TextOf(const MemTable& table, RecordHandle row, int field)
+{
+    return row && field >= 0 ? table.TextView(row, field) : std::string_view();
+}
+
+// Calls f(description row) for each device in register order (a null handle
+// for a device without one) until f returns true; the description row of a
+// device is the first with its key, the one the card shows.
+template <class F>
+void ForEachDevice(const MemTable& devices, const MemTable& descriptions, const RegisterColumns& cols, F&& f)
+{
+    std::unordered_map<std::int32_t, RecordHandle> byKey;
+    if (cols.descriptionKey >= 0) {
+        const std::size_t n = descriptions.TotalRecordCount();
+        for (std::size_t i = 0; i < n; ++i) {
+            const RecordHandle d = descriptions.RecordAt(i);
+            if (!descriptions.IsNull(d, cols.descriptionKey))
+                byKey.emplace(descriptions.Integer(d, cols.descriptionKey), d);
+        }
+    }
+    const std::size_t n = devices.TotalRecordCount();
+    for (std::size_t i = 0; i < n; ++i) {
+        const RecordHandle device = devices.RecordAt(i);
+        RecordHandle description;
+        if (cols.deviceKey >= 0 && !devices.IsNull(device, cols.deviceKey)) {
+            const auto it = byKey.find(devices.Integer(device, cols.deviceKey));
+            if (it != byKey.end())
+                description = it->second;
+        }
+        if (f(i, description))
+            return;
+    }
+}
+
+} // namespace
+
+std::string TDeviceForm::FindShortNameByNumber(const std::string& number, const std::string& initial) const
+{
+    const RegisterColumns cols(DeviceTable, DescriptionTable);
+    std::string result = initial;
+    ForEachDevice(DeviceTable, DescriptionTable, cols, [&](std::size_t, RecordHandle d) {
+        if (TextOf(DescriptionTable, d, cols.simCard) == number) {
+            result = TextOf(DescriptionTable, d, cols.simpleName);
+            return true;
+        }
+        result = kNoDeviceForNumber;
+        return false;
+    });
+    return result;
+}
+
+std::string TDeviceForm::FindNumberByShortName(const std::string& shortName, const std::string& initial) const
+{
+    const RegisterColumns cols(DeviceTable, DescriptionTable);
+    std::string result = initial;
+    ForEachDevice(DeviceTable, DescriptionTable, cols, [&](std::size_t, RecordHandle d) {
+        if (TextOf(DescriptionTable, d, cols.simpleName) != shortName)
+            return false;
+        result = TextOf(DescriptionTable, d, cols.simCard);
+        return true;
+    });
+    return result;
+}
+
+bool TDeviceForm::SelectDeviceByShortName(const std::string& shortName)
+{
+    const RegisterColumns cols(DeviceTable, DescriptionTable);
+    std::size_t found = 0;
+    bool matched = false;
+    ForEachDevice(DeviceTable, DescriptionTable, cols, [&](std::size_t i, RecordHandle d) {
+        matched = TextOf(DescriptionTable, d, cols.simpleName) == shortName;
+        found = i;
+        return matched;
+    });
+    try {
+        if (matched)
+            DeviceTable.SetRecNo(static_cast<int>(found) + 1);
+        else
+            DeviceTable.Last();
+    } catch (const std::exception& e) {
+        ShowError(e.what(), this);
+    }
+    return matched;
+}
+
+std::vector<DialDevice> TDeviceForm::RegisterDevices() const
+{
+    const RegisterColumns cols(DeviceTable, DescriptionTable);
+    std::vector<DialDevice> out;
+    out.reserve(DeviceTable.TotalRecordCount());
+    ForEachDevice(DeviceTable, DescriptionTable, cols, [&](std::size_t, RecordHandle d) {
+        DialDevice device;
+        device.simplename = TextOf(DescriptionTable, d, cols.simpleName);
+        device.dialtime = TextOf(DescriptionTable, d, cols.dialTime);
+        device.dialenable = d && cols.dialEnable >= 0 && DescriptionTable.Boolean(d, cols.dialEnable);
+        out.push_back(std::move(device));
+        return false;
+    });
+    return out;
+}
+
+void TDeviceForm::SetDeviceTablesReadOnly(bool readOnly)
+{
+    if (readOnly) {
+        // A change begun by the administrator is not left for the next user to save.
+        if (DescriptionTable.State() != DataSetState::Browse)
+            DescriptionTable.Cancel();
+        if (DeviceTable.State() != DataSetState::Browse)
+            DeviceTable.Cancel();
+        RbButton2->hide();
+    }
+    DeviceTable.SetReadOnly(readOnly);
+    DescriptionTable.SetReadOnly(readOnly);
+    DataSource2->Refresh();
+}
+
+void TDeviceForm::DeviceChanged()
+{
+    const RecordHandle current = DeviceTable.CurrentHandle();
+    if (current == m_shownDevice)
+        return;
+    m_shownDevice = current;
+    if (DescriptionTable.State() == DataSetState::Browse)
+        return;
+    // Leaving a device saves its card as the save button does, so the change
+    // can neither be lost nor be shown and saved as the next device's.
+    try {
+        Field interval = DescriptionTable.FieldByName("dialtime");
+        if (!TextToFloat(interval.AsString()))
+            interval.SetAsString(kDefaultInterval);
+        DescriptionTable.Post();
+    } catch (const std::exception&) {
+        DescriptionTable.Cancel();
+    }
+    RbButton2->hide();
+    // Not from inside the table's notification: the board reads the register.
+    QTimer::singleShot(0, this, [this] {
+        if (m_ctx.RebuildBoard)
+            m_ctx.RebuildBoard();
+    });
+}
+
+void TDeviceForm::DBGrid1CellClick() { FillLastEvents(); }
+
+void TDeviceForm::N1Click()
+{
+    const std::optional<std::string> answer =
+        Dialogs().InputQuery(std::string("Новое устройство "_cp), std::string("Введите название"_cp), {}, this);
+    if (answer && !answer->empty()) {
+        try {
+            DeviceTable.Append();
+            try {
+                DeviceTable.FieldByName("device").SetAsString(*answer);
+                DeviceTable.Post();
+            } catch (...) {
+                DeviceTable.Cancel();
+                throw;
+            }
+        } catch (const std::exception& e) {
+            ShowError(e.what(), this);
+        }
+    }
+    DBEdit1->setFocus();
+}
+
+void TDeviceForm::N2Click()
+{
+    try {
+        if (!DeviceTable.IsEmpty()) {
+            // A read-only register holds no pending change (see SetDeviceTablesReadOnly):
+            // the tables' own refusal below comes before anything is dropped.
+            if (DescriptionTable.State() == DataSetState::Insert) {
+                DescriptionTable.Cancel(); // the row was never made
+                RbButton2->hide();
+                DataSource2->Refresh();
+            }
+            if (!DescriptionTable.IsEmpty()) {
+                DescriptionTable.Delete();
+                RbButton2->hide();
+            }
+            DeviceTable.Delete();
+        }
+    } catch (const std::exception& e) {
+        ShowError(e.what(), this);
+    }
+    if (m_ctx.RebuildBoard)
+        m_ctx.RebuildBoard();
+}
+
+void TDeviceForm::RbButton2Click()
+{
+    try {
+        if (!TextToFloat(FromQ(DBEdit6->text())))
+            DBEdit6->SetFieldText(std::string(kDefaultInterval));
+        DescriptionTable.Post();
+        if (m_ctx.RebuildBoard)
+            m_ctx.RebuildBoard();
+        RbButton2->hide();
+    } catch (const std::exception& e) {
+        ShowError(e.what(), this);
+    }
+}
+
+void TDeviceForm::DescriptionTableAfterEdit() { RbButton2->show(); }
+
+void TDeviceForm::DescriptionTableAfterInsert() { RbButton2->show(); }
+
+void TDeviceForm::DataSource2DataChange()
+{
+    const bool relays = !DBCheckBox2->isChecked();
+    for (QWidget* w : {static_cast<QWidget*>(Rele1ButtonON), static_cast<QWidget*>(Rele1ButtonOff),
+                       static_cast<QWidget*>(Rele2ButtonON), static_cast<QWidget*>(Rele2ButtonOff),
+                       static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4)})
+        w->setVisible(relays);
+    // The list follows the card, whatever made it change.
+    FillLastEvents();
+}
+
+// ---------------------------------------------------------------- card
+
+void TDeviceForm::SetCommandButtonsEnabled(bool enabled)
+{
+    for (TPNGButton* b : {InfoButton, OnAlarmButton, OffAlarmButton, TempButton})
+        b->setEnabled(enabled);
+}
+
+void TDeviceForm::SetStatusEdit(const std::string& text) { StatusEdit->setText(ToQ(text)); }
+
+std::string TDeviceForm::CardNumber() const { return FromQ(DBEdit5->text()); }
+
+void TDeviceForm::Enqueue(std::string_view line)
+{
+    if (m_ctx.Modem1)
+        EnqueueCommand(*m_ctx.Modem1, std::string(line));
+}
+
+void TDeviceForm::SmsCommand(std::string_view text, bool pauseAfterSend)
+{
+    // The device the operator clicked for, even if the card moves on during the pauses.
+    const std::string number = CardNumber();
+    SetCommandButtonsEnabled(false);
+    StatusEdit->setText(ToQ("Ожидание..."_cp));
+    if (Wait)
+        Wait(1000);
+    Enqueue(kCmdCharsetIra);
+    Enqueue(kCmdTextParamsIra);
+    if (m_ctx.SendSms)
+        m_ctx.SendSms(number, std::string(text));
+    if (pauseAfterSend && Wait)
+        Wait(1000);
+    Enqueue(kCmdCharsetUcs2);
+    Enqueue(kCmdTextParams);
+}
+
+void TDeviceForm::CallCommand()
+{
+    const std::string number = CardNumber();
+    SetCommandButtonsEnabled(false);
+    Enqueue(DialCommand(number));
+}
+
+void TDeviceForm::InfoButtonClick() { SmsCommand(kCommandInfo, true); }
+
+void TDeviceForm::OnAlarmButtonClick()
+{
+    if (DBCheckBox2->isChecked())
+        CallCommand();
+    else
+        SmsCommand(kCommandArm, true);
+}
+
+void TDeviceForm::OffAlarmButtonClick()
+{
+    if (DBCheckBox2->isChecked())
+        CallCommand();
+    else
+        SmsCommand(kCommandDisarm, true);
+}
+
+void TDeviceForm::TempButtonClick() { SmsCommand(kCommandTemperature, true); }
+void TDeviceForm::Rele1ButtonONClick() { SmsCommand(kCommandRelay1On, false); }
+void TDeviceForm::Rele1ButtonOffClick() { SmsCommand(kCommandRelay1Off, false); }
+void TDeviceForm::Rele2ButtonONClick() { SmsCommand(kCommandRelay2On, false); }
+void TDeviceForm::Rele2ButtonOffClick() { SmsCommand(kCommandRelay2Off, false); }
+
+void TDeviceForm::FillLastEvents()
+{
+    // A selected row would now point at another event.
+    LastEvents->clearSelection();
+    for (int r = 0; r < kLastEventRows; ++r)
+        for (int c = 0; c < kLastEventColumns; ++c)
+            LastEvents->item(r, c)->setText({});
+    if (!m_events || !m_ctx.EventsTable)
+        return;
+    const MemTable& journal = *m_ctx.EventsTable;
+    const int timeField = journal.FindField("EventTime");
+    const int eventField = journal.FindField("event");
+    const std::vector<RecordHandle> rows = m_events->Newest(CardNumber(), kLastEventRows);
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+        const RecordHandle row = rows[static_cast<std::size_t>(r)];
+        LastEvents->item(r, 0)->setText(QString::number(r + 1));
+        try {
+            if (timeField >= 0 && !journal.IsNull(row, timeField))
+                LastEvents->item(r, 1)->setText(QString::fromLatin1(FormatDateTime(journal.DateTime(row, timeField))));
+            if (eventField >= 0)
+                LastEvents->item(r, 2)->setText(ToQ(journal.Text(row, eventField)));
+        } catch (const std::exception&) {
+            // A journal file of another make: what cannot be read stays empty.
+        }
+    }
+}
+
+void TDeviceForm::LastEventsDrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool selected)
+{
+    const QTableWidgetItem* eventCell = LastEvents->item(row, 2);
+    const Rgb colour = LastEventColour(eventCell ? FromQ(eventCell->text()) : std::string());
+    const QPalette& palette = LastEvents->palette();
+    QColor background = palette.color(QPalette::Base);
+    if (selected) {
+        // A light tint, so that the row's own colour stays readable when selected.
+        const QColor h = palette.color(QPalette::Highlight);
+        background = QColor((background.red() * 3 + h.red()) / 4, (background.green() * 3 + h.green()) / 4,
+                            (background.blue() * 3 + h.blue()) / 4);
+    }
+    canvas.fillRect(rect, background);
+    canvas.setPen(ToColor(colour));
+    canvas.setFont(LastEvents->font());
+    const QTableWidgetItem* cell = LastEvents->item(row, col);
+    canvas.drawText(rect.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                    cell ? cell->text() : QString());
+}
+
+} // namespace kv

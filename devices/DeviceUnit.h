@@ -1,0 +1,155 @@
+#pragma once
+// The device window "Каталог устройств охраны": the device register (the
+// device list and one description row per device, "t2.bin" and "t1.bin"),
+// the lookups the station makes in it, and the device card with its commands
+// and the device's five newest events.
+#include "data/MemTable.h"
+#include "data/Rgb.h"
+#include "data/TableFormat.h"
+#include "modem/SendSms.h"
+
+#include <QDialog>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPainter;
+class QPushButton;
+class QTableWidget;
+
+namespace kv {
+
+struct StationContext;
+struct DialDevice;
+class TDataSource;
+class TDBCheckBox;
+class TDBEdit;
+class TDBGrid;
+class TDBMemo;
+class TMemTableModel;
+class TPNGButton;
+class TelEventIndex;
+
+inline constexpr const char* kDescriptionFile = "t1.bin";
+inline constexpr const char* kDeviceFile = "t2.bin";
+
+// The text colour of a row of the last-events grid, chosen by its event text;
+// later rules win over earlier ones.
+Rgb LastEventColour(std::string_view eventText);
+
+class TDeviceForm : public QDialog {
+    Q_OBJECT
+public:
+    // Loads the register and registers the window's operations in `ctx`
+    // (created once, after the main window).
+    explicit TDeviceForm(StationContext& ctx);
+    ~TDeviceForm() override;
+
+    // Shown centred on the main window.
+    void ShowCentred();
+
+    // --- register ---
+    MemTable DeviceTable{"DeviceTable"};
+    MemTable DescriptionTable{"DescriptionTable"};
+    TableFormat frmbin;
+
+    // Lookups; they read the register without moving its cursor, so the
+    // current device and an unsaved change on the card stay as they are.
+    // The short name of the first device with that number; eight blanks when
+    // none of a non-empty register has it; `initial` for an empty register.
+    std::string FindShortNameByNumber(const std::string& number, const std::string& initial) const;
+    // The number of the first device with that short name; `initial` when none.
+    std::string FindNumberByShortName(const std::string& shortName, const std::string& initial) const;
+    // Makes the first device with that short name current; when none has it,
+    // the last device is left current and the result is false.
+    bool SelectDeviceByShortName(const std::string& shortName);
+    // The register in its order, as the board and the ring-round need it.
+    std::vector<DialDevice> RegisterDevices() const;
+    void SetDeviceTablesReadOnly(bool readOnly);
+
+    // --- card ---
+    void SetCommandButtonsEnabled(bool enabled);
+    void SetStatusEdit(const std::string& text);
+    void FillLastEvents();
+    // Draws one cell of LastEvents (`selected`: the cell's row is selected).
+    void LastEventsDrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool selected);
+    // The pauses of the commands; tests record them instead of waiting.
+    WaitFn Wait;
+
+    // Handlers.
+    void FormClose();
+    void FormShow();
+    void DBGrid1CellClick();
+    void N1Click();
+    void N2Click();
+    void RbButton2Click();
+    void DescriptionTableAfterEdit();
+    void DescriptionTableAfterInsert();
+    void DataSource2DataChange();
+    void InfoButtonClick();
+    void OnAlarmButtonClick();
+    void OffAlarmButtonClick();
+    void TempButtonClick();
+    void Rele1ButtonONClick();
+    void Rele1ButtonOffClick();
+    void Rele2ButtonONClick();
+    void Rele2ButtonOffClick();
+
+    // Components.
+    TMemTableModel* DataSource1;
+    TDataSource* DataSource2;
+    TDBGrid* DBGrid1;
+    QMenu* PopupMenu1;
+    QAction* N1;
+    QAction* N2;
+    TDBEdit* DBEdit1;
+    TDBEdit* DBEdit2;
+    TDBEdit* DBEdit3;
+    TDBEdit* DBEdit4;
+    TDBEdit* DBEdit5;
+    TDBEdit* DBEdit6;
+    TDBMemo* DBMemo1;
+    TDBCheckBox* DBCheckBox1;
+    TDBCheckBox* DBCheckBox2;
+    QPushButton* RbButton2;
+    TPNGButton* InfoButton;
+    TPNGButton* OnAlarmButton;
+    TPNGButton* OffAlarmButton;
+    TPNGButton* TempButton;
+    TPNGButton* Rele1ButtonON;
+    TPNGButton* Rele1ButtonOff;
+    TPNGButton* Rele2ButtonON;
+    TPNGButton* Rele2ButtonOff;
+    QLabel* Label1;
+    QLabel* Label3;
+    QLabel* Label4;
+    QLineEdit* StatusEdit;
+    QTableWidget* LastEvents;
+
+protected:
+    void hideEvent(QHideEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+
+private:
+    void BuildWindow();
+    void LoadRegister();
+    void RegisterOperations();
+    void SmsCommand(std::string_view text, bool pauseAfterSend);
+    void CallCommand();
+    void Enqueue(std::string_view line);
+    std::string CardNumber() const;
+    void DeviceChanged();
+
+    StationContext& m_ctx;
+    std::unique_ptr<TelEventIndex> m_events;
+    RecordHandle m_shownDevice;
+};
+
+} // namespace kv

@@ -1,0 +1,62 @@
+#include "modemsetup/ComPortUnit.h"
+
+#include "data/Text.h"
+#include "serial/CPort.h"
+#include "serial/setup/CPortSetup.h"
+#include "windows/Controls.h"
+#include "windows/Dialogs.h"
+#include "windows/QtText.h"
+#include "windows/StationContext.h"
+
+#include <QHBoxLayout>
+
+namespace kv {
+
+using namespace literals;
+
+TComPortForm::TComPortForm(StationContext& ctx)
+    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+      RunSetup([](TComPort& port, QWidget* parent) { return RunSetupDialog(port, parent); }),
+      m_ctx(ctx)
+{
+    Name(this, "ComPortForm", "Настройка коммуникационных портов"_cp);
+    setWindowTitle(ToQ("Настройка коммуникационных портов"_cp));
+
+    PNGButton1 = new TPNGButton(assets::kBtnDevice1, this);
+    Name(PNGButton1, "PNGButton1", "УСТРОЙСТВО №1"_cp);
+    PNGButton2 = new TPNGButton(assets::kBtnDevice2, this);
+    Name(PNGButton2, "PNGButton2", "УСТРОЙСТВО №2"_cp);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(16, 16, 16, 16);
+    layout->setSpacing(16);
+    layout->addWidget(PNGButton1);
+    layout->addWidget(PNGButton2);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(PNGButton1, &QAbstractButton::clicked, this, &TComPortForm::RbButton1Click);
+    connect(PNGButton2, &QAbstractButton::clicked, this, &TComPortForm::RbButton2Click);
+
+    m_ctx.ShowComPortForm = [this] { exec(); };
+}
+
+void TComPortForm::RbButton1Click() { SetUpPort(m_ctx.ComPort1); }
+void TComPortForm::RbButton2Click() { SetUpPort(m_ctx.ComPort2); }
+
+void TComPortForm::SetUpPort(TComPort* port)
+{
+    if (port) {
+        try {
+            RunSetup(*port, this);
+        } catch (const std::exception& e) {
+            // The new settings could not be applied to the open port (another
+            // name that does not exist or is busy): the port says why.
+            ShowError(e.what(), this);
+        }
+    }
+    if (m_ctx.RefreshPortFields)
+        m_ctx.RefreshPortFields();
+    close();
+}
+
+} // namespace kv

@@ -1,0 +1,499 @@
+#include "modemsetup/ModemUnit.h"
+
+#include "codec/Ucs2.h"
+#include "data/Text.h"
+#include "modem/Commands.h"
+#include "modem/DialThread.h"
+#include "modem/Modem.h"
+#include "serial/CPort.h"
+#include "timing/rdtsc.h"
+#include "windows/AppPaths.h"
+#include "windows/Controls.h"
+#include "windows/Dialogs.h"
+#include "windows/IniFile.h"
+#include "windows/QtText.h"
+#include "windows/StationContext.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHideEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace kv {
+
+using namespace literals;
+
+namespace {
+
+constexpr std::string_view kMainDevice = "MainDevice";
+constexpr std::string_view kSecondDevice = "SecondDevice";
+constexpr std::string_view kPhoneNumber = "PhoneNumber";
+constexpr std::string_view kCPort = "CPort";
+constexpr std::string_view kCPortBaudRate = "CPortBaudRate";
+// Not a speed of the list: a missing key gives 9600 baud.
+constexpr std::string_view kDefaultBaudRate = "9200";
+
+constexpr std::string_view kModem1Failed = "Невозможно инициализировать COM-порт для модема 1!"_cp;
+constexpr std::string_view kModem2Failed = "Невозможно инициализировать COM-порт для модема 2!"_cp;
+
+std::string S(std::string_view v) { return std::string(v); }
+
+IniFile ConfigIni() { return IniFile(ProgramFile(QStringLiteral("config.ini")).toStdString()); }
+
+QLabel* FieldLabel(const char* name, std::string_view text, QWidget* parent)
+{
+    auto* label = new QLabel(ToQ(text), parent);
+    Name(label, name, text);
+    QFont f(QStringLiteral("Verdana"));
+    f.setPixelSize(11);
+    f.setBold(true);
+    label->setFont(f);
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, QColor(0, 64, 128));
+    label->setPalette(pal);
+    return label;
+}
+
+QLineEdit* TextBox(const char* name, std::string_view label, std::string_view text, QWidget* parent)
+{
+    auto* edit = new QLineEdit(ToQ(text), parent);
+    Name(edit, name, label);
+    return edit;
+}
+
+QLineEdit* Display(const char* name, std::string_view label, std::string_view text, QWidget* parent)
+{
+    QLineEdit* edit = TextBox(name, label, text, parent);
+    edit->setReadOnly(true);
+    edit->setAlignment(Qt::AlignCenter);
+    return edit;
+}
+
+} // namespace
+
+TModemForm::TModemForm(StationContext& ctx)
+    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+      m_ctx(ctx),
+      m_wait(WaitMs)
+{
+    Name(this, "ModemForm", "Управление GSM-модемом"_cp);
+    setWindowTitle(ToQ("Управление GSM-модемом"_cp));
+
+    PNGButton1 = new TPNGButton(assets::kBtnComSetup, this);
+    Name(PNGButton1, "PNGButton1", "НАСТРОЙКА COM ПОРТОВ"_cp);
+    PNGButton7 = new TPNGButton(assets::kBtnConnect, this);
+    Name(PNGButton7, "PNGButton7", "УСТАНОВИТЬ СВЯЗЬ"_cp);
+    PNGButton3 = new TPNGButton(assets::kBtnLinkTest, this);
+    Name(PNGButton3, "PNGButton3", "ПРОВЕРКА СВЯЗИ"_cp);
+    PNGButton3->setEnabled(false);
+    PNGButton2 = new TPNGButton(assets::kBtnBalance, this);
+    Name(PNGButton2, "PNGButton2", "ЗАПРОС «БАЛАНСА» Модем 1"_cp);
+    PNGButton2->setEnabled(false);
+    PNGButton4 = new TPNGButton(assets::kBtnBalance, this);
+    Name(PNGButton4, "PNGButton4", "ЗАПРОС «БАЛАНСА» Модем 2"_cp);
+    PNGButton4->setEnabled(false);
+    RbButton4 = new QPushButton(ToQ("Открыть технологический журнал"_cp), this);
+    Name(RbButton4, "RbButton4", "Открыть технологический журнал"_cp);
+    RbButton4->setMinimumWidth(RbButton4->fontMetrics().horizontalAdvance(RbButton4->text()) + 40);
+
+    Edit1 = TextBox("Edit1", "ПОРТ №1"_cp, {}, this);
+    Edit3 = TextBox("Edit3", "СКОРОСТЬ №1"_cp, {}, this);
+    Edit6 = TextBox("Edit6", "ПОРТ №2"_cp, {}, this);
+    Edit7 = TextBox("Edit7", "СКОРОСТЬ №2"_cp, {}, this);
+    Edit5 = Display("Edit5", "СТАТУС"_cp, "нет связи"_cp, this);
+    Edit4 = Display("Edit4", "УРОВЕНЬ СИГНАЛА №1"_cp, "0", this);
+    Edit9 = Display("Edit9", "|", "|", this);
+    Edit8 = Display("Edit8", "УРОВЕНЬ СИГНАЛА №2"_cp, "0", this);
+    for (QLineEdit* e : {Edit4, Edit8})
+        e->setFixedWidth(60);
+    Edit9->setFixedWidth(20);
+    Edit9->setFrame(false);
+    BalanceNumber = TextBox("BalanceNumber", "ЗАПРОС"_cp, "*100#", this);
+    BalanceInfo = new QPlainTextEdit(this);
+    Name(BalanceInfo, "BalanceInfo", "БАЛАНС"_cp);
+    BalanceInfo->setReadOnly(true);
+    BalanceInfo->setFixedHeight(84);
+    BalanceInfo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    BalanceInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+
+    // The fields and their labels on the left, the three main buttons on the right.
+    auto* fields = new QGridLayout;
+    fields->setHorizontalSpacing(8);
+    fields->setVerticalSpacing(6);
+    fields->addWidget(FieldLabel("Label1", "ПОРТ №1"_cp, this), 0, 0);
+    fields->addWidget(Edit1, 0, 1);
+    fields->addWidget(FieldLabel("Label2", "СКОРОСТЬ"_cp, this), 0, 2);
+    fields->addWidget(Edit3, 0, 3);
+    fields->addWidget(FieldLabel("Label3", "ПОРТ №2"_cp, this), 1, 0);
+    fields->addWidget(Edit6, 1, 1);
+    fields->addWidget(FieldLabel("Label4", "СКОРОСТЬ"_cp, this), 1, 2);
+    fields->addWidget(Edit7, 1, 3);
+    fields->addWidget(FieldLabel("Label5", "СТАТУС"_cp, this), 2, 0);
+    fields->addWidget(Edit5, 2, 1, 1, 3);
+    fields->addWidget(FieldLabel("Label6", "УРОВЕНЬ СИГНАЛА"_cp, this), 3, 0);
+    auto* signal = new QHBoxLayout;
+    signal->setSpacing(2);
+    signal->addWidget(Edit4);
+    signal->addWidget(Edit9);
+    signal->addWidget(Edit8);
+    signal->addStretch(1);
+    fields->addLayout(signal, 3, 1, 1, 3);
+    fields->addWidget(FieldLabel("Label7", "ЗАПРОС"_cp, this), 4, 0);
+    fields->addWidget(BalanceNumber, 4, 1, 1, 3);
+    fields->setColumnMinimumWidth(1, 110);
+    fields->setColumnMinimumWidth(3, 80);
+
+    auto* actions = new QVBoxLayout;
+    actions->setSpacing(6);
+    actions->addWidget(PNGButton1);
+    actions->addWidget(PNGButton7);
+    actions->addWidget(PNGButton3);
+    actions->addStretch(1);
+
+    auto* top = new QHBoxLayout;
+    top->setSpacing(16);
+    top->addLayout(fields, 1);
+    top->addLayout(actions);
+
+    auto* balanceButtons = new QGridLayout;
+    balanceButtons->setHorizontalSpacing(16);
+    balanceButtons->setVerticalSpacing(2);
+    QLabel* modem1 = FieldLabel("Label8", "Модем 1"_cp, this);
+    QLabel* modem2 = FieldLabel("Label9", "Модем 2"_cp, this);
+    modem1->setAlignment(Qt::AlignCenter);
+    modem2->setAlignment(Qt::AlignCenter);
+    balanceButtons->addWidget(modem1, 0, 0);
+    balanceButtons->addWidget(modem2, 0, 1);
+    balanceButtons->addWidget(PNGButton2, 1, 0);
+    balanceButtons->addWidget(PNGButton4, 1, 1);
+    balanceButtons->setColumnStretch(2, 1);
+
+    auto* balance = new QHBoxLayout;
+    balance->setSpacing(8);
+    QLabel* balanceLabel = FieldLabel("Label10", "БАЛАНС"_cp, this);
+    balanceLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    balance->addWidget(balanceLabel);
+    balance->addWidget(BalanceInfo, 1);
+
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(14, 14, 14, 14);
+    page->setSpacing(12);
+    page->addLayout(top);
+    page->addLayout(balanceButtons);
+    page->addLayout(balance);
+    page->addWidget(RbButton4, 0, Qt::AlignRight);
+    page->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(PNGButton1, &QAbstractButton::clicked, this, &TModemForm::RbButton1Click);
+    connect(PNGButton7, &QAbstractButton::clicked, this, &TModemForm::RbButton7Click);
+    connect(PNGButton3, &QAbstractButton::clicked, this, &TModemForm::RbButton3Click);
+    connect(PNGButton2, &QAbstractButton::clicked, this, &TModemForm::RbButton2Click);
+    connect(PNGButton4, &QAbstractButton::clicked, this, &TModemForm::PNGButton4Click);
+    connect(RbButton4, &QAbstractButton::clicked, this, &TModemForm::RbButton4Click);
+
+    FormCreate();
+
+    StationContext::WindowOps& ops = m_ctx.Window(ShownWindow::Modem);
+    ops.show = [this] {
+        RefreshPortFields();
+        ShowCentred();
+    };
+    ops.close = [this] { close(); };
+    m_ctx.SetLinkText = [this](const std::string& text) { Edit5->setText(ToQ(text)); };
+    m_ctx.SetSignalText1 = [this](const std::string& text) { Edit4->setText(ToQ(text)); };
+    m_ctx.SetSignalText2 = [this](const std::string& text) { Edit8->setText(ToQ(text)); };
+    m_ctx.AddBalanceLine = [this](const std::string& line) { BalanceInfo->appendPlainText(ToQ(line)); };
+    m_ctx.BalanceNumber = [this] { return FromQ(BalanceNumber->text()); };
+    m_ctx.RefreshPortFields = [this] { RefreshPortFields(); };
+}
+
+void TModemForm::FormCreate()
+{
+    LoadSettings();
+    RefreshPortFields();
+}
+
+void TModemForm::LoadSettings()
+{
+    // A broken or missing file leaves whatever could not be read as it was.
+    try {
+        const IniFile ini = ConfigIni();
+        BalanceNumber->setText(ToQ(ini.ReadString(S(kMainDevice), S(kPhoneNumber), {})));
+        if (m_ctx.ComPort1) {
+            m_ctx.ComPort1->SetPort(ini.ReadString(S(kMainDevice), S(kCPort), "Com1"));
+            m_ctx.ComPort1->SetBaudRate(
+                BaudRateFromName(ini.ReadString(S(kMainDevice), S(kCPortBaudRate), S(kDefaultBaudRate))));
+        }
+        (void)ini.Read(S(kSecondDevice), S(kPhoneNumber));
+        if (m_ctx.ComPort2) {
+            m_ctx.ComPort2->SetPort(ini.ReadString(S(kSecondDevice), S(kCPort), "Com2"));
+            m_ctx.ComPort2->SetBaudRate(
+                BaudRateFromName(ini.ReadString(S(kSecondDevice), S(kCPortBaudRate), S(kDefaultBaudRate))));
+        }
+    } catch (const std::exception&) {
+    }
+}
+
+void TModemForm::RefreshPortFields()
+{
+    if (m_ctx.ComPort1) {
+        Edit1->setText(ToQ(m_ctx.ComPort1->Port()));
+        Edit3->setText(ToQ(BaudRateName(m_ctx.ComPort1->BaudRate())));
+    }
+    if (m_ctx.ComPort2) {
+        Edit6->setText(ToQ(m_ctx.ComPort2->Port()));
+        Edit7->setText(ToQ(BaudRateName(m_ctx.ComPort2->BaudRate())));
+    }
+}
+
+void TModemForm::ShowCentred()
+{
+    // The frame is known only once the window is shown.
+    show();
+    if (m_ctx.MainWindow) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(m_ctx.MainWindow->frameGeometry().center());
+        move(frame.topLeft());
+    }
+    raise();
+    activateWindow();
+}
+
+void TModemForm::hideEvent(QHideEvent* e)
+{
+    // The close box, Escape and the main window's toggle all end here; a
+    // spontaneous hide (the desktop minimising everything) is no close.
+    if (!e->spontaneous())
+        FormClose();
+    QDialog::hideEvent(e);
+}
+
+void TModemForm::FormClose()
+{
+    m_ctx.Shown(ShownWindow::Modem) = false;
+    // Saving and applying fail separately: a folder the station may not write
+    // to must not keep the operator from switching ports.
+    try {
+        SaveSettings();
+    } catch (const std::exception& e) {
+        std::string text = e.what();
+        if (text.find("config.ini") == std::string::npos)
+            text = "config.ini: " + text;
+        ShowError(text, this);
+    }
+    try {
+        ApplySettings();
+    } catch (const std::exception& e) {
+        ShowError(e.what(), this);
+    }
+}
+
+void TModemForm::SaveSettings()
+{
+    const IniFile ini = ConfigIni();
+    ini.WriteString(S(kMainDevice), S(kPhoneNumber), FromQ(BalanceNumber->text()));
+    ini.WriteString(S(kMainDevice), S(kCPort), FromQ(Edit1->text()));
+    ini.WriteString(S(kMainDevice), S(kCPortBaudRate), FromQ(Edit3->text()));
+    ini.WriteString(S(kSecondDevice), S(kPhoneNumber), {});
+    ini.WriteString(S(kSecondDevice), S(kCPort), FromQ(Edit6->text()));
+    ini.WriteString(S(kSecondDevice), S(kCPortBaudRate), FromQ(Edit7->text()));
+}
+
+void TModemForm::ApplySettings()
+{
+    // A new name on an open port closes it and opens the new device; when
+    // that fails the port stays closed and the error reaches the operator.
+    std::string firstError;
+    auto apply = [&](TComPort* port, QLineEdit* name, QLineEdit* speed) {
+        if (!port)
+            return;
+        try {
+            port->SetPort(FromQ(name->text()));
+            port->SetBaudRate(BaudRateFromName(FromQ(speed->text())));
+        } catch (const std::exception& e) {
+            if (firstError.empty())
+                firstError = e.what();
+        }
+    };
+    apply(m_ctx.ComPort1, Edit1, Edit3);
+    apply(m_ctx.ComPort2, Edit6, Edit7);
+    if (!firstError.empty())
+        throw std::runtime_error(firstError);
+}
+
+void TModemForm::RbButton1Click()
+{
+    if (m_ctx.ShowComPortForm)
+        m_ctx.ShowComPortForm();
+}
+
+void TModemForm::RbButton7Click()
+{
+    if (!m_ctx.Modem1 || !m_ctx.Modem2 || !m_ctx.ComPort1 || !m_ctx.ComPort2)
+        return;
+    const bool modem1 = InitModem1();
+    const bool modem2 = InitModem2();
+    PNGButton7->setEnabled(!(modem1 && modem2));
+}
+
+bool TModemForm::KeepRunningWorker(TModem& modem, TComPort& port, const std::string& failure, bool& ok)
+{
+    // Its state, buffer and port belong to the running worker; only a port the
+    // worker could not get back (or a ring-round started before any
+    // initialisation) is opened for it.
+    if (!modem.Running)
+        return false;
+    try {
+        port.Open();
+        ok = true;
+    } catch (const std::exception&) {
+        ShowError(failure, this);
+        ok = false;
+    }
+    return true;
+}
+
+void TModemForm::Fail(TModem& modem, TComPort& port, bool workerStarted, const std::string& failure)
+{
+    ShowError(failure, this);
+    modem.Running = false;
+    // A port that failed before any worker took it is closed again, so that the
+    // next attempt really opens the device (an open port ignores Open).
+    if (!workerStarted) {
+        try {
+            port.Close();
+        } catch (const std::exception&) {
+        }
+    }
+    PNGButton7->setEnabled(true);
+}
+
+void TModemForm::EnableModem1Buttons()
+{
+    PNGButton3->setEnabled(true);
+    PNGButton2->setEnabled(true);
+    if (m_ctx.SetCommandButtonsEnabled)
+        m_ctx.SetCommandButtonsEnabled(true);
+}
+
+bool TModemForm::InitModem1()
+{
+    TModem& modem = *m_ctx.Modem1;
+    TComPort& port = *m_ctx.ComPort1;
+    bool ok = false;
+    if (KeepRunningWorker(modem, port, S(kModem1Failed), ok)) {
+        // The device card's buttons are the running worker's business (a
+        // command may be awaiting its confirmation).
+        if (ok) {
+            PNGButton3->setEnabled(true);
+            PNGButton2->setEnabled(true);
+        }
+        return ok;
+    }
+
+    modem.ClearRx();
+    modem.SmsSending = false;
+    modem.SmsIndex = 1;
+    modem.Running = true;
+    PNGButton7->setEnabled(false);
+    bool workerStarted = false;
+    try {
+        port.Open();
+        port.WriteText(S(kCmdLinkTest));
+        m_wait(1000);
+        // False only when a worker stopped a moment ago is still in its last
+        // pass; it sees Running set again and carries on.
+        if (m_ctx.StartCommThread)
+            m_ctx.StartCommThread();
+        workerStarted = true;
+        for (std::string_view line : {kCmdEchoOn, kCmdTextMode, kCmdCharsetUcs2, kCmdTextParams})
+            EnqueueCommand(modem, S(line));
+        m_wait(100);
+        modem.ClearRx();
+        EnableModem1Buttons();
+        return true;
+    } catch (const std::exception&) {
+        Fail(modem, port, workerStarted, S(kModem1Failed));
+        return false;
+    }
+}
+
+bool TModemForm::InitModem2()
+{
+    TModem& modem = *m_ctx.Modem2;
+    TComPort& port = *m_ctx.ComPort2;
+    bool ok = false;
+    if (KeepRunningWorker(modem, port, S(kModem2Failed), ok)) {
+        if (ok)
+            PNGButton4->setEnabled(true);
+        return ok;
+    }
+
+    modem.ClearRx();
+    modem.SmsSending = false;
+    modem.Running = true;
+    PNGButton7->setEnabled(false);
+    bool workerStarted = false;
+    try {
+        port.Open();
+        port.WriteText(S(kCmdEchoOn));
+        port.WriteText(S(kCmdTextMode));
+        m_wait(100);
+        port.WriteText(S(kCmdCharsetUcs2));
+        m_wait(100);
+        port.WriteText(S(kCmdTextParams));
+        m_wait(1000);
+        modem.ClearRx();
+        if (m_ctx.StartDialThread)
+            m_ctx.StartDialThread();
+        workerStarted = true;
+        if (m_ctx.RebuildBoard)
+            m_ctx.RebuildBoard();
+        if (m_ctx.SetDialStatus)
+            m_ctx.SetDialStatus(S("Статус дозвона: ожидание"_cp));
+        PNGButton4->setEnabled(true);
+        return true;
+    } catch (const std::exception&) {
+        Fail(modem, port, workerStarted, S(kModem2Failed));
+        return false;
+    }
+}
+
+void TModemForm::RbButton3Click()
+{
+    if (m_ctx.Modem1)
+        EnqueueCommand(*m_ctx.Modem1, S(kCmdLinkTest));
+}
+
+void TModemForm::RbButton2Click()
+{
+    if (!m_ctx.Modem1)
+        return;
+    TModem& modem = *m_ctx.Modem1;
+    modem.UssdPending = true;
+    BalanceInfo->clear();
+    const std::string code = TextToUcs2Hex(FromQ(BalanceNumber->text()));
+    // A request the full ring refused gets no answer, and a pending flag nobody
+    // clears would stop the polls for good.
+    if (!EnqueueCommand(modem, BalanceRequestCommand(code)))
+        modem.UssdPending = false;
+}
+
+void TModemForm::PNGButton4Click()
+{
+    BalanceInfo->clear();
+    if (m_ctx.DialVars)
+        m_ctx.DialVars->balanceRequest = true;
+}
+
+void TModemForm::RbButton4Click()
+{
+    if (m_ctx.ShowPasswordDlg)
+        m_ctx.ShowPasswordDlg();
+}
+
+} // namespace kv

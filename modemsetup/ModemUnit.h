@@ -1,0 +1,87 @@
+#pragma once
+// The modem settings window: the ports and speeds of both modems (kept in
+// "config.ini" beside the program), their initialisation, which starts both
+// workers, the balance enquiries, the link test and the way to the
+// technological journal.
+#include <QDialog>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace kv {
+
+struct StationContext;
+class TComPort;
+class TModem;
+class TPNGButton;
+
+class TModemForm : public QDialog {
+    Q_OBJECT
+public:
+    using WaitFunction = std::function<void(std::uint32_t ms)>;
+
+    // Reads "config.ini", names the ports and registers the window's
+    // operations in ctx. ctx's ports and modems must exist already.
+    explicit TModemForm(StationContext& ctx);
+
+    // The pauses of the initialisation; kv::WaitMs unless a test records them.
+    void SetWait(WaitFunction wait) { m_wait = std::move(wait); }
+
+    // Edit1, Edit3, Edit6, Edit7 from the ports.
+    void RefreshPortFields();
+    // Centred on the main window.
+    void ShowCentred();
+
+    void RbButton1Click();  // port selection window, modal
+    void RbButton7Click();  // initialise both modems
+    void RbButton3Click();  // link test of modem 1
+    void RbButton2Click();  // balance through modem 1
+    void PNGButton4Click(); // balance through modem 2
+    void RbButton4Click();  // journal password dialog
+
+    TPNGButton* PNGButton1;
+    TPNGButton* PNGButton7;
+    TPNGButton* PNGButton3;
+    TPNGButton* PNGButton2;
+    TPNGButton* PNGButton4;
+    QPushButton* RbButton4;
+    QLineEdit* Edit1; // port of modem 1
+    QLineEdit* Edit3; // speed of modem 1
+    QLineEdit* Edit6; // port of modem 2
+    QLineEdit* Edit7; // speed of modem 2
+    QLineEdit* Edit5; // link state of modem 1
+    QLineEdit* Edit4; // signal of modem 1
+    QLineEdit* Edit9; // separator
+    QLineEdit* Edit8; // signal of modem 2
+    QLineEdit* BalanceNumber;
+    QPlainTextEdit* BalanceInfo;
+
+protected:
+    void hideEvent(QHideEvent* e) override;
+
+private:
+    void FormCreate();
+    void FormClose();
+    void LoadSettings();
+    void SaveSettings();
+    void ApplySettings();
+    // Each returns whether its modem is now running with an open port.
+    bool InitModem1();
+    bool InitModem2();
+    void EnableModem1Buttons();
+    // True when the modem's worker already runs: it keeps its state and port,
+    // and only a closed port is opened for it (`ok` tells whether that worked).
+    bool KeepRunningWorker(TModem& modem, TComPort& port, const std::string& failure, bool& ok);
+    void Fail(TModem& modem, TComPort& port, bool workerStarted, const std::string& failure);
+
+    StationContext& m_ctx;
+    WaitFunction m_wait;
+};
+
+} // namespace kv

@@ -1,0 +1,201 @@
+#include "data/DurableJournal.h"
+#include "data/RecordEvent.h"
+#include "data/Schemas.h"
+#include "data/TableFormat.h"
+#include "data/Text.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using kv::test::ReadFileBytes;
+using kv::test::TempDir;
+using kv::test::WriteFileBytes;
+
+// One run of the station's main journal: open, events, and an end that is
+// either a clean fold or a crash (the object goes away without folding).
+struct Station {
+    Station() : journal(table, "t3.bin", format)
+    {
+        kv::DefineJournal(table);
+        opened = journal.Open("empty", [this](const std::string& m) { messages.push_back(m); }, 45000.0);
+    }
+    void Event(const std::string& text)
+    {
+        kv::RecordEvent(table, "S", "+7", text, nullptr, 45000.0 + (++n) / 86400.0);
+        journal.FoldIfDue();
+    }
+    // Newest first, as the journal stands.
+    std::vector<std::string> Events() const
+    {
+        std::vector<std::string> out;
+        for (int r = 0; r < table.RecordCount(); ++r)
+            out.push_back(table.TextAt(r, table.FindField("event")));
+        return out;
+    }
+    kv::TableFormat format;
+    kv::MemTable table{"EventsTable"};
+    kv::DurableJournal journal;
+    bool opened = false;
+    std::vector<std::string> messages;
+    int n = 0;
+};
+
+const std::string kCreated(kv::kJournalCreated);
+
+std::vector<std::string> LogSegments()
+{
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator("."))
+        if (e.path().filename().string().rfind("t3.bin.log.", 0) == 0)
+            names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(DurableJournal, RowsPostedBeforeACrashComeBackOnceAndTheFileIsFolded)
+{
+    TempDir dir;
+    {
+        Station first;
+        EXPECT_FALSE(first.opened);
+        first.Event("a");
+        first.Event("b");
+        first.journal.SyncNow();
+        // Crash: no fold, no save of t3.bin.
+    }
+    {
+        Station second;
+        EXPECT_TRUE(second.opened);
+        EXPECT_EQ(second.journal.Replayed(), 2u);
+        EXPECT_EQ(second.Events(), (std::vector<std::string>{"b", "a", kCreated}));
+        second.Event("c");
+        second.journal.SyncNow();
+    }
+    Station third;
+    EXPECT_EQ(third.Events(), (std::vector<std::string>{"c", "b", "a", kCreated}));
+    // The table file alone holds everything after the start's fold.
+    kv::MemTable check;
+    kv::TableFormat().Load(check, "t3.bin");
+    EXPECT_EQ(check.RecordCount(), 4);
+    EXPECT_EQ(LogSegments().size(), 1u) << "older segments are removed by the fold";
+}
+
+TEST(DurableJournal, ACrashAnywhereInAFoldNeitherLosesNorDuplicates)
+{
+    // Snapshots of the folder around one fold, then every in-between state a
+    // crash can leave, each started on a copy.
+    TempDir dir;
+    {
+        Station run;
+        run.Event("a");
+        run.Event("b");
+        run.journal.SyncNow();
+    }
+    // Now: t3.bin holds only the "Создание журнала" row; segment 1 holds a, b.
+    const std::string oldFile = ReadFileBytes("t3.bin");
+    const std::vector<std::string> before = LogSegments();
+    ASSERT_EQ(before.size(), 1u);
+    const std::string oldSegment = ReadFileBytes(before[0]);
+    std::string newFile, newSegment, newSegmentName;
+    {
+        Station run; // replays a, b and folds: t3.bin new, segment 2 with its fingerprint
+        newFile = ReadFileBytes("t3.bin");
+        newSegmentName = LogSegments().back();
+        newSegment = ReadFileBytes(newSegmentName);
+    }
+    ASSERT_NE(newSegmentName, before[0]);
+
+    struct State {
+        const char* name;
+        bool foldFileLeft, renamed, oldSegmentLeft;
+    };
+    for (const State& s : {State{"new segment written, file not renamed", true, false, true},
+                           State{"file renamed, old segment not removed", false, true, true}}) {
+        TempDir crash;
+        WriteFileBytes("t3.bin", s.renamed ? newFile : oldFile);
+        if (s.foldFileLeft)
+            WriteFileBytes("t3.bin.fold", newFile);
+        if (s.oldSegmentLeft)
+            WriteFileBytes(before[0], oldSegment);
+        WriteFileBytes(newSegmentName, newSegment);
+        Station restart;
+        EXPECT_EQ(restart.Events(), (std::vector<std::string>{"b", "a", kCreated})) << s.name;
+        EXPECT_FALSE(fs::exists("t3.bin.fold")) << s.name;
+    }
+}
+
+TEST(DurableJournal, ATornLastEntryIsDroppedAndTheOnesBeforeItKept)
+{
+    TempDir dir;
+    {
+        Station run;
+        run.Event("a");
+        run.Event("b");
+        run.journal.SyncNow();
+    }
+    const std::string segment = LogSegments().back();
+    std::string bytes = ReadFileBytes(segment);
+    bytes.resize(bytes.size() - 3); // the crash came in the middle of writing "b"
+    WriteFileBytes(segment, bytes);
+    Station restart;
+    EXPECT_EQ(restart.Events(), (std::vector<std::string>{"a", kCreated}));
+
+    // Garbage instead of a segment replays nothing and breaks nothing.
+    WriteFileBytes("t3.bin.log.999", std::string(100, '\xff'));
+    Station again;
+    EXPECT_EQ(again.Events(), (std::vector<std::string>{"a", kCreated}));
+}
+
+TEST(DurableJournal, AFoldThatCannotWriteKeepsLoggingAndLosesNothing)
+{
+    TempDir dir;
+    {
+        Station run;
+        fs::create_directory("t3.bin.fold"); // the fold's file cannot be created
+        run.Event("a");
+        EXPECT_THROW(run.journal.Fold(), std::exception);
+        run.Event("b");
+        run.journal.SyncNow();
+        fs::remove("t3.bin.fold");
+    }
+    Station restart;
+    EXPECT_EQ(restart.Events(), (std::vector<std::string>{"b", "a", kCreated}));
+}
+
+TEST(DurableJournal, AReplacedJournalIsFoldedAtOnceSoItsOldRowsDoNotReturn)
+{
+    TempDir dir;
+    {
+        Station run;
+        run.Event("a");
+        run.journal.Replace([&] {
+            run.table.First();
+            while (!run.table.IsEmpty())
+                run.table.Delete();
+        });
+        run.Event("b");
+        run.journal.SyncNow();
+    }
+    Station restart;
+    EXPECT_EQ(restart.Events(), (std::vector<std::string>{"b"}));
+}
+
+TEST(DurableJournal, FoldsByItselfAfterEnoughRowsSoTheLogStaysShort)
+{
+    TempDir dir;
+    Station run;
+    for (std::size_t i = 0; i < kv::DurableJournal::kFoldEvery + 3; ++i)
+        run.Event(std::to_string(i));
+    EXPECT_EQ(run.journal.LoggedSinceFold(), 3u);
+    kv::MemTable check;
+    kv::TableFormat().Load(check, "t3.bin");
+    EXPECT_EQ(check.RecordCount(), static_cast<int>(kv::DurableJournal::kFoldEvery) + 1);
+}
+
+} // namespace

@@ -1,0 +1,224 @@
+// The device card: its commands as queued on modem 1, the relay buttons, and
+// the device's five newest events with their colours.
+#include "tests/devices/DeviceStation.h"
+
+#include "codec/Classify.h"
+#include "timing/DateTime.h"
+#include "windows/Controls.h"
+
+#include <QTableWidget>
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace {
+
+using namespace kv::literals;
+using kv::test::Type;
+using Lines = std::vector<std::string>;
+
+std::string S(std::string_view cp) { return std::string(cp); }
+
+const std::string kNumber = "+79111111111";
+
+struct CardStation : kv::test::DeviceStation {
+    CardStation()
+    {
+        Open();
+        AddDevice(S("Склад"_cp), "A", kNumber);
+        AddDevice(S("Дача"_cp), "D", "+79222222222", true);
+        form->DeviceTable.First();
+    }
+    int CommandGroupEnabled() const
+    {
+        int n = 0;
+        for (kv::TPNGButton* b : {form->InfoButton, form->OnAlarmButton, form->OffAlarmButton, form->TempButton})
+            n += b->isEnabled();
+        return n;
+    }
+    bool RelaysUsable() const
+    {
+        for (QWidget* w : std::initializer_list<QWidget*>{form->Rele1ButtonON, form->Rele1ButtonOff, form->Rele2ButtonON,
+                                                          form->Rele2ButtonOff, form->Label3, form->Label4})
+            if (!w->isEnabled() || w->isHidden())
+                return false;
+        return true;
+    }
+    std::string Cell(int row, int col) const { return kv::FromQ(form->LastEvents->item(row, col)->text()); }
+};
+
+Lines SmsLines(const std::string& number, const std::string& text, bool pauseAfterSend)
+{
+    Lines l = {"<1000 ms>", "AT+CSCS=\"IRA\"\r", "AT+CSMP=17,173,0,0\r", "AT+CMGS=\"" + number + "\"\r", "<1000 ms>",
+               text + "\x1A"};
+    if (pauseAfterSend)
+        l.push_back("<1000 ms>");
+    l.insert(l.end(), {"AT+CSCS=\"UCS2\"\r", "AT+CSMP=17,167,0,25\r"});
+    return l;
+}
+
+TEST(CardCommands, EachSmsCommandSwitchesTheCharacterSetAroundItsTextWithItsPauses)
+{
+    const std::pair<void (kv::TDeviceForm::*)(), std::pair<std::string, bool>> cases[] = {
+        {&kv::TDeviceForm::InfoButtonClick, {"*8411#_info#", true}},
+        {&kv::TDeviceForm::OnAlarmButtonClick, {"*8411#_on#", true}},
+        {&kv::TDeviceForm::OffAlarmButtonClick, {"*8411#_off#", true}},
+        {&kv::TDeviceForm::TempButtonClick, {"*8411#_temp#", true}},
+        {&kv::TDeviceForm::Rele1ButtonONClick, {"*8411#_set_1=1#", false}},
+        {&kv::TDeviceForm::Rele1ButtonOffClick, {"*8411#_set_1=0#", false}},
+        {&kv::TDeviceForm::Rele2ButtonONClick, {"*8411#_set_2=1#", false}},
+        {&kv::TDeviceForm::Rele2ButtonOffClick, {"*8411#_set_2=0#", false}},
+    };
+    for (const auto& [click, expected] : cases) {
+        CardStation st;
+        EXPECT_EQ(st.CommandGroupEnabled(), 4);
+        (st.form.get()->*click)();
+        EXPECT_EQ(st.Timeline(), SmsLines(kNumber, expected.first, expected.second)) << expected.first;
+        EXPECT_EQ(st.sentSms, (std::vector<std::pair<std::string, std::string>>{{kNumber, expected.first}}));
+        EXPECT_EQ(st.form->StatusEdit->text(), kv::ToQ("Ожидание..."_cp));
+        EXPECT_EQ(st.CommandGroupEnabled(), 0) << expected.first;
+        EXPECT_TRUE(st.RelaysUsable()) << "a relay command can go while an SMS command is under way";
+    }
+}
+
+TEST(CardCommands, TheNumberIsWhatTheCardShowsUnsavedChangeIncluded)
+{
+    CardStation st;
+    st.form->SetDeviceTablesReadOnly(false);
+    Type(st.form->DBEdit5, "9");
+    st.form->TempButton->click();
+    EXPECT_EQ(st.Timeline(), SmsLines(kNumber + "9", "*8411#_temp#", true));
+    EXPECT_EQ(st.form->FindShortNameByNumber(kNumber, ""), "A") << "the register itself is unchanged";
+}
+
+TEST(CardCommands, ADrosvelSensorIsArmedAndDisarmedByTheSameCallWithoutRelays)
+{
+    CardStation st;
+    kv::TDeviceForm& form = *st.form;
+    ASSERT_TRUE(form.SelectDeviceByShortName("D"));
+    EXPECT_TRUE(form.DBCheckBox2->isChecked());
+    for (QWidget* w : std::initializer_list<QWidget*>{form.Rele1ButtonON, form.Rele1ButtonOff, form.Rele2ButtonON,
+                                                      form.Rele2ButtonOff, form.Label3, form.Label4})
+        EXPECT_TRUE(w->isHidden()) << w->objectName().toStdString();
+
+    form.OnAlarmButton->click();
+    EXPECT_EQ(st.CommandGroupEnabled(), 0);
+    st.ctx.SetCommandButtonsEnabled(true);
+    form.OffAlarmButton->click();
+    EXPECT_EQ(st.Timeline(), (Lines{"ATD+79222222222;\r", "ATD+79222222222;\r"}));
+    EXPECT_TRUE(st.sentSms.empty());
+    EXPECT_TRUE(form.StatusEdit->text().isEmpty());
+
+    // The relays follow the current device and the box itself.
+    form.DeviceTable.First();
+    EXPECT_TRUE(st.RelaysUsable());
+    form.SetDeviceTablesReadOnly(false);
+    form.DBCheckBox2->click();
+    EXPECT_TRUE(form.Rele1ButtonON->isHidden());
+    form.DBCheckBox2->click();
+    EXPECT_TRUE(st.RelaysUsable());
+}
+
+TEST(CardLastEvents, TheFiveNewestOfTheCardsNumberNewestFirst)
+{
+    CardStation st;
+    for (int i = 1; i <= 7; ++i) {
+        st.Event(kNumber, "event " + std::to_string(i));
+        st.Event("+79222222222", "other " + std::to_string(i));
+    }
+    st.Event(kNumber + " ", "not this number");
+    st.ctx.FillLastEvents();
+    for (int r = 0; r < 5; ++r) {
+        EXPECT_EQ(st.Cell(r, 0), std::to_string(r + 1));
+        EXPECT_EQ(st.Cell(r, 2), "event " + std::to_string(7 - r));
+    }
+    const kv::RecordHandle newest = st.events.RecordAt(2);
+    EXPECT_EQ(st.Cell(0, 1), kv::FormatDateTime(st.events.DateTime(newest, kv::journal::EventTime)));
+    EXPECT_EQ(st.events.RecNo(), 1) << "the journal's cursor is not walked";
+
+    ASSERT_TRUE(st.form->SelectDeviceByShortName("D"));
+    EXPECT_EQ(st.Cell(0, 2), "other 7") << "the list follows the card";
+    st.AddDevice(S("Пусто"_cp), "E", "+79333333333");
+    st.form->DBGrid1CellClick();
+    for (int r = 0; r < 5; ++r)
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(st.Cell(r, c), "") << r << "," << c;
+}
+
+TEST(CardLastEvents, FollowTheJournalThroughClearingAndLoading)
+{
+    CardStation st;
+    for (int i = 1; i <= 6; ++i)
+        st.Event(i % 2 ? kNumber : "+79222222222", "event " + std::to_string(i));
+    kv::TableFormat().Save(st.events, "journal.jrn");
+
+    st.events.SetRecNo(3); // clearing deletes the current row as often as there are rows
+    for (int n = st.events.RecordCount(); n > 0; --n)
+        st.events.Delete();
+    st.form->FillLastEvents();
+    EXPECT_EQ(st.Cell(0, 2), "");
+    st.Event(kNumber, "after clearing");
+    st.form->FillLastEvents();
+    EXPECT_EQ(st.Cell(0, 2), "after clearing");
+    EXPECT_EQ(st.Cell(1, 2), "");
+
+    kv::TableFormat().Load(st.events, "journal.jrn");
+    st.Event(kNumber, "after loading");
+    st.form->FillLastEvents();
+    EXPECT_EQ(st.Cell(0, 2), "after loading");
+    EXPECT_EQ(st.Cell(1, 2), "event 5");
+    EXPECT_EQ(st.Cell(3, 2), "event 1");
+}
+
+TEST(CardLastEvents, RowColoursFollowTheEventTextLaterRulesWinning)
+{
+    const std::string alarm(kv::kAlarmMarker);
+    const std::pair<std::string, kv::Rgb> cases[] = {
+        {"Norma", {0, 0, 0}},
+        {S("Неверный номер IButton! 0012"_cp), {0, 128, 255}},
+        {S("Сетевое питание системы восстановлено"_cp), {145, 92, 216}},
+        {alarm + S(" Зона 2"_cp), {255, 0, 0}},
+        {S("Внимание ТРЕВОГА"_cp), {0, 0, 0}}, // the device's marker has Latin letters in it
+        {S("\"ТРЕВОГА\" - входящий вызов с телефона +7911"_cp), {255, 0, 0}},
+        {S("Поставлено на охрану"_cp), {174, 174, 0}},
+        {S("Нет связи. Снято с охраны"_cp), {255, 128, 0}},
+        {alarm + S(" Снято с охраны"_cp), {96, 191, 0}},
+        {S("Нет связи. Датчик температуры не подключен"_cp), {128, 128, 128}},
+    };
+    for (const auto& [text, colour] : cases)
+        EXPECT_EQ(kv::LastEventColour(text), colour) << kv::ToQ(text).toStdString();
+}
+
+TEST(CardLastEvents, AllThreeCellsOfARowAreDrawnInItsColour)
+{
+    CardStation st;
+    st.Event(kNumber, S("Снято с охраны, Нет связи"_cp));
+    st.Event(kNumber, "Norma");
+    st.form->FillLastEvents();
+    const QImage image = st.form->LastEvents->grab().toImage();
+    // Text is drawn smoothed, so its ink lies between white and the colour:
+    // orange ink keeps full red and has less blue than green; black ink is grey.
+    auto inkOf = [&](int row, int col) {
+        const int frame = st.form->LastEvents->frameWidth();
+        const QRect cell = st.form->LastEvents->visualItemRect(st.form->LastEvents->item(row, col))
+                               .adjusted(0, 0, -2, -2)
+                               .translated(frame, frame);
+        std::vector<QColor> ink;
+        for (int y = cell.top(); y <= cell.bottom(); ++y)
+            for (int x = cell.left(); x <= cell.right(); ++x)
+                if (image.pixelColor(x, y) != QColor(Qt::white))
+                    ink.push_back(image.pixelColor(x, y));
+        return ink;
+    };
+    for (int col = 0; col < 3; ++col) {
+        const std::vector<QColor> orange = inkOf(1, col), black = inkOf(0, col);
+        ASSERT_GT(orange.size(), 10u) << col;
+        ASSERT_GT(black.size(), 10u) << col;
+        for (const QColor& c : orange)
+            ASSERT_TRUE(c.red() == 255 && c.blue() < c.green()) << col << ": " << c.name().toStdString();
+        for (const QColor& c : black)
+            ASSERT_TRUE(c.red() == c.green() && c.green() == c.blue()) << col << ": " << c.name().toStdString();
+    }
+}
+
+} // namespace

@@ -1,0 +1,316 @@
+// The device register: lookups, adding, deleting, editing and the read-only
+// rule, and its files.
+#include "tests/devices/DeviceStation.h"
+
+#include "modem/DialSchedule.h"
+#include "windows/DBGrid.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace kv::literals;
+using kv::test::DeviceStation;
+using kv::test::Type;
+using Texts = std::vector<std::string>;
+
+std::string S(std::string_view cp) { return std::string(cp); }
+
+TEST(RegisterLookups, FirstMatchInRegisterOrderAndWhatANonMatchGives)
+{
+    DeviceStation st;
+    kv::TDeviceForm& form = st.Open();
+    EXPECT_EQ(form.FindShortNameByNumber("+7900", "keep"), "keep") << "an empty register keeps the caller's text";
+    EXPECT_FALSE(form.SelectDeviceByShortName("A"));
+
+    st.AddDevice(S("Склад"_cp), "A", "+7900");
+    st.AddDevice(S("Новый"_cp));
+    st.AddDevice(S("Офис"_cp), "B", "+7900");
+    st.AddDevice(S("Офис 2"_cp), "B", "+7911");
+    st.AddDevice(S("Дача"_cp), "C", "+7922");
+    EXPECT_EQ(st.ctx.FindShortNameByNumber("+7900", ""), "A");
+    EXPECT_EQ(form.FindShortNameByNumber("+7922", ""), "C");
+    EXPECT_EQ(form.FindShortNameByNumber("+7933", ""), "        ");
+    EXPECT_EQ(form.FindShortNameByNumber("+7900 ", ""), "        ") << "no trimming";
+    EXPECT_EQ(form.FindShortNameByNumber("", "x"), "") << "a device without a card has the empty number";
+    EXPECT_EQ(st.ctx.FindNumberByShortName("B", ""), "+7900");
+    EXPECT_EQ(form.FindNumberByShortName("c", "keep"), "keep") << "case-sensitive, no eight blanks";
+    EXPECT_EQ(form.FindNumberByShortName("", "x"), "");
+
+    form.DeviceTable.First();
+    EXPECT_TRUE(st.ctx.SelectDeviceByShortName("B"));
+    EXPECT_EQ(st.CurrentDevice(), S("Офис"_cp));
+    EXPECT_EQ(form.DBEdit5->text(), QStringLiteral("+7900")) << "the card follows";
+    EXPECT_TRUE(form.SelectDeviceByShortName(""));
+    EXPECT_EQ(st.CurrentDevice(), S("Новый"_cp));
+    form.DeviceTable.First();
+    EXPECT_FALSE(form.SelectDeviceByShortName("Z"));
+    EXPECT_EQ(st.CurrentDevice(), S("Дача"_cp)) << "the last device is left current";
+
+    const std::vector<kv::DialDevice> devices = st.ctx.RegisterDevices();
+    ASSERT_EQ(devices.size(), 5u);
+    EXPECT_EQ(devices[1].simplename, "");
+    EXPECT_EQ(devices[4].simplename, "C");
+}
+
+TEST(RegisterLookups, LeaveTheCurrentDeviceAndAnUnsavedCardAsTheyWere)
+{
+    DeviceStation st;
+    kv::TDeviceForm& form = st.Open();
+    form.SetDeviceTablesReadOnly(false);
+    st.AddDevice(S("Склад"_cp), "A", "+7900");
+    st.AddDevice(S("Офис"_cp), "B", "+7911");
+    st.AddDevice(S("Дача"_cp), "C", "+7922");
+    form.DeviceTable.SetRecNo(2);
+    Type(form.DBEdit5, "0");
+
+    EXPECT_EQ(form.FindShortNameByNumber("+7922", ""), "C");
+    EXPECT_EQ(form.FindShortNameByNumber("+79110", ""), "        ") << "an unsaved number is no register entry";
+    EXPECT_EQ(form.FindNumberByShortName("A", ""), "+7900");
+    EXPECT_EQ(form.RegisterDevices().size(), 3u);
+    EXPECT_EQ(form.DeviceTable.RecNo(), 2);
+    EXPECT_EQ(form.DescriptionTable.State(), kv::DataSetState::Edit);
+    EXPECT_EQ(form.DBEdit5->text(), QStringLiteral("+79110"));
+    EXPECT_FALSE(form.RbButton2->isHidden());
+}
+
+TEST(RegisterChanges, AddAndDelete)
+{
+    DeviceStation st;
+    kv::TDeviceForm& form = st.Open();
+    form.SetDeviceTablesReadOnly(false);
+    st.dialogs.inputAnswers = {std::nullopt, std::string(), S("Склад №2"_cp)};
+    form.N1Click();
+    form.N1Click();
+    EXPECT_TRUE(form.DeviceTable.IsEmpty()) << "cancelled or empty";
+    form.N1Click();
+    EXPECT_EQ(st.dialogs.inputs, Texts(3, S("Новое устройство |Введите название"_cp)));
+    EXPECT_EQ(st.CurrentDevice(), S("Склад №2"_cp));
+    EXPECT_TRUE(form.DescriptionTable.IsEmpty()) << "the card's row comes with its first change";
+
+    form.N2Click();
+    const int rebuilds = st.rebuilds;
+    form.N2Click();
+    EXPECT_EQ(st.rebuilds, rebuilds + 1) << "an empty register still rebuilds the board";
+
+    st.AddDevice(S("Склад"_cp), "A", "+7900");
+    st.AddDevice(S("Офис"_cp), "B", "+7911");
+    st.AddDevice(S("Дача"_cp), "C", "+7922");
+    st.AddDevice(S("Новый"_cp));
+    Type(form.DBEdit1, "x"); // a card started, not saved
+    form.N2Click();
+    EXPECT_EQ(form.DescriptionTable.TotalRecordCount(), 3u) << "the started card leaves no stray row";
+    EXPECT_EQ(st.CurrentDevice(), S("Дача"_cp)) << "the new last device";
+    form.DeviceTable.SetRecNo(2);
+    form.N2Click();
+    EXPECT_EQ(st.CurrentDevice(), S("Дача"_cp)) << "the following device";
+    EXPECT_EQ(form.DescriptionTable.TotalRecordCount(), 2u);
+    EXPECT_EQ(form.FindNumberByShortName("B", "none"), "none");
+    EXPECT_TRUE(form.RbButton2->isHidden());
+    EXPECT_TRUE(st.dialogs.messages.empty());
+}
+
+TEST(RegisterReadOnly, WithoutTheAdministratorEveryChangeIsRefused)
+{
+    DeviceStation st;
+    kv::TDeviceForm& form = st.Open();
+    st.AddDevice(S("Склад"_cp), "A", "+7900");
+    st.dialogs.inputAnswers = {S("Офис"_cp)};
+    form.N1Click();
+    form.N2Click();
+    Type(form.DBEdit1, "x");
+    form.DBCheckBox2->click();
+    const QModelIndex firstRow = form.DataSource1->index(0, 0);
+    EXPECT_FALSE(form.DataSource1->flags(firstRow).testFlag(Qt::ItemIsEditable));
+    ASSERT_EQ(st.dialogs.messages.size(), 2u) << "the card's fields simply do not change";
+    EXPECT_EQ(st.dialogs.messages[0].text, "DeviceTable: Cannot modify a read-only dataset");
+    EXPECT_EQ(st.dialogs.messages[0].kind, kv::MsgKind::Error);
+    EXPECT_NE(st.dialogs.messages[1].text.find("Cannot modify a read-only dataset"), std::string::npos);
+    EXPECT_EQ(form.DeviceTable.RecordCount(), 1);
+    EXPECT_EQ(form.DBEdit1->text(), kv::ToQ("Склад"_cp));
+    EXPECT_FALSE(form.DBCheckBox2->isChecked());
+    EXPECT_TRUE(form.RbButton2->isHidden());
+
+    st.ctx.SetDeviceTablesReadOnly(false);
+    EXPECT_TRUE(form.DataSource1->setData(firstRow, kv::ToQ("Склад 1"_cp), Qt::EditRole)) << "edited in place";
+    Type(form.DBEdit1, "x");
+    EXPECT_FALSE(form.RbButton2->isHidden());
+    form.RbButton2Click();
+    EXPECT_EQ(form.DescriptionTable.FieldByName("name").AsString(), S("Складx"_cp));
+    EXPECT_EQ(st.CurrentDevice(), S("Склад 1"_cp));
+
+    // A change left open when another user logs in is dropped, not handed over.
+    Type(form.DBEdit1, "y");
+    st.ctx.SetDeviceTablesReadOnly(true);
+    EXPECT_EQ(form.DBEdit1->text(), kv::ToQ("Складx"_cp));
+    EXPECT_TRUE(form.RbButton2->isHidden());
+    EXPECT_EQ(st.dialogs.messages.size(), 2u);
+}
+
+TEST(RegisterEditing, TheFirstChangeStartsTheCardWithTheDevicesKeyAndSaveRebuildsTheBoard)
+{
+    DeviceStation st;
+    kv::TDeviceForm& form = st.Open();
+    form.SetDeviceTablesReadOnly(false);
+    st.AddDevice(S("Склад"_cp), "A", "+7900");
+    st.AddDevice(S("Новый"_cp));
+    const std::int32_t key = form.DeviceTable.FieldByName("k1").AsInteger();
+    EXPECT_TRUE(form.RbButton2->isHidden());
+    Type(form.DBEdit4, "N");
+    EXPECT_FALSE(form.RbButton2->isHidden());
+    Type(form.DBEdit5, "+7955");
+    form.DBCheckBox1->click();
+    Type(form.DBEdit6, "15");
+    form.DBMemo1->setPlainText(QStringLiteral("line 1\nline 2"));
+    const int rebuilds = st.rebuilds;
+    form.RbButton2Click();
+    EXPECT_EQ(st.rebuilds, rebuilds + 1);
+    EXPECT_TRUE(form.RbButton2->isHidden());
+    EXPECT_EQ(form.DescriptionTable.FieldByName("k1").AsInteger(), key);
+    EXPECT_EQ(form.FindShortNameByNumber("+7955", ""), "N");
+    EXPECT_TRUE(form.RegisterDevices()[1].dialenable);
+    EXPECT_EQ(form.DescriptionTable.FieldByName("devicedescription").AsString(), "line 1\r\nline 2")
+        << "the register's files keep CR LF";
+}
+
+TEST(RegisterEditing, AnIntervalThatIsNoNumberIsSavedAsSixty)
+{
+    for (const auto& [typed, stored] : {std::pair{"abc", "60"}, {"", "60"}, {"1,5", "60"}, {"1.5", "1.5"}}) {
+        DeviceStation st;
+        kv::TDeviceForm& form = st.Open();
+        form.SetDeviceTablesReadOnly(false);
+        st.AddDevice(S("Склад"_cp), "A", "+7900", false, "45");
+        Type(form.DBEdit6, typed, true);
+        form.RbButton2Click();
+        EXPECT_EQ(form.DescriptionTable.FieldByName("dialtime").AsString(), stored) << typed;
+        EXPECT_EQ(form.DBEdit6->text(), QString::fromLatin1(stored)) << typed;
+    }
+}
+
+TEST(RegisterEditing, LeavingADeviceSavesItsCardOnThatDevice)
+{
+    DeviceStation st;
+    kv::TDeviceForm& form = st.Open();
+    form.SetDeviceTablesReadOnly(false);
+    st.AddDevice(S("Склад"_cp), "A", "+7900");
+    st.AddDevice(S("Офис"_cp), "B", "+7911");
+    st.AddDevice(S("Новый"_cp));
+    form.DeviceTable.First();
+    Type(form.DBEdit4, "1");
+    Type(form.DBEdit6, "x", true);
+    form.DeviceTable.Next();
+    EXPECT_EQ(form.DBEdit4->text(), QStringLiteral("B")) << "the next device shows its own card";
+    EXPECT_TRUE(form.RbButton2->isHidden());
+    EXPECT_EQ(form.FindNumberByShortName("A1", ""), "+7900");
+    EXPECT_EQ(form.RegisterDevices()[0].dialtime, "60");
+
+    form.DeviceTable.Last();
+    Type(form.DBEdit4, "N");
+    form.DeviceTable.First();
+    EXPECT_EQ(form.DBEdit4->text(), QStringLiteral("A1"));
+    EXPECT_EQ(form.RegisterDevices()[2].simplename, "N") << "a card started on a device stays with it";
+    const int rebuilds = st.rebuilds;
+    QApplication::processEvents();
+    EXPECT_GT(st.rebuilds, rebuilds);
+}
+
+TEST(RegisterFiles, EveryCloseSavesBothFilesAndKeepsTheCurrentDevice)
+{
+    DeviceStation st;
+    kv::TDeviceForm& form = st.Open();
+    EXPECT_EQ(form.windowTitle(), kv::ToQ("Каталог устройств охраны"_cp));
+    EXPECT_TRUE(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    st.AddDevice(S("Склад"_cp), "A", "+7900");
+    st.AddDevice(S("Офис"_cp), "B", "+7911", true, "1.5", true);
+    form.DeviceTable.First();
+    std::filesystem::remove("t1.bin");
+    std::filesystem::remove("t2.bin");
+
+    st.mainWindow.setGeometry(100, 80, 1200, 800);
+    st.ctx.Window(kv::ShownWindow::Devices).show();
+    EXPECT_TRUE(st.ctx.Shown(kv::ShownWindow::Devices));
+    // Centred up to the window frame, which is only known once the window is up.
+    EXPECT_LE((form.frameGeometry().center() - st.mainWindow.frameGeometry().center()).manhattanLength(), 8);
+    st.ctx.Window(kv::ShownWindow::Devices).close();
+    EXPECT_FALSE(st.ctx.Shown(kv::ShownWindow::Devices));
+    EXPECT_EQ(st.CurrentDevice(), S("Склад"_cp));
+    EXPECT_TRUE(std::filesystem::exists("t1.bin") && std::filesystem::exists("t2.bin"));
+
+    std::filesystem::remove("t1.bin");
+    std::filesystem::remove("t2.bin");
+    st.ctx.ShowDeviceCard();
+    EXPECT_FALSE(st.ctx.Shown(kv::ShownWindow::Devices)) << "the board's card leaves the toggle alone";
+    form.close();
+    EXPECT_TRUE(std::filesystem::exists("t1.bin") && std::filesystem::exists("t2.bin"));
+    std::filesystem::remove("t2.bin");
+    st.ctx.Shown(kv::ShownWindow::Devices) = true;
+    st.ctx.Window(kv::ShownWindow::Devices).close(); // the toggle, after the window hid by itself
+    EXPECT_TRUE(std::filesystem::exists("t2.bin"));
+    EXPECT_FALSE(st.ctx.Shown(kv::ShownWindow::Devices));
+    EXPECT_TRUE(st.dialogs.messages.empty());
+
+    DeviceStation again;
+    std::filesystem::copy_file(st.dir.File("t1.bin"), "t1.bin");
+    std::filesystem::copy_file(st.dir.File("t2.bin"), "t2.bin");
+    kv::TDeviceForm& reloaded = again.Open();
+    EXPECT_TRUE(again.dialogs.messages.empty());
+    EXPECT_EQ(again.rebuilds, 1);
+    const auto devices = reloaded.RegisterDevices();
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[1].simplename, "B");
+    EXPECT_EQ(devices[1].dialtime, "1.5");
+    EXPECT_TRUE(devices[1].dialenable);
+    reloaded.SetDeviceTablesReadOnly(false);
+    again.dialogs.inputAnswers = {S("Гараж"_cp)};
+    reloaded.N1Click();
+    EXPECT_EQ(reloaded.DeviceTable.FieldByName("k1").AsInteger(), 2) << "keys go on from the loaded ones";
+    EXPECT_TRUE(reloaded.DBEdit4->text().isEmpty()) << "and find no other device's card";
+}
+
+TEST(RegisterFiles, SaveAndLoadFailures)
+{
+    {
+        DeviceStation st;
+        kv::TDeviceForm& form = st.Open();
+        std::filesystem::remove("t2.bin");
+        std::filesystem::create_directory("t2.bin");
+        st.ctx.Window(kv::ShownWindow::Devices).show();
+        form.close();
+        EXPECT_EQ(st.dialogs.Texts(), Texts{S("Ошибка сохранения базы устройств"_cp)});
+        EXPECT_FALSE(form.isVisible());
+        EXPECT_FALSE(st.ctx.Shown(kv::ShownWindow::Devices));
+    }
+    {
+        DeviceStation st;
+        st.OpenAsFound();
+        EXPECT_EQ(st.dialogs.Texts(), Texts{S("Не найдена база устройств!"_cp)});
+        EXPECT_EQ(st.rebuilds, 0) << "the board waits for the next rebuild";
+    }
+    {
+        // Files that were not read are kept from the next save.
+        DeviceStation st;
+        kv::test::WriteFileBytes("t1.bin", "TPF0 garbage");
+        kv::test::WriteFileBytes("t2.bin", "not read either");
+        kv::TDeviceForm& form = st.Open();
+        EXPECT_EQ(st.dialogs.Texts(), Texts{S("Не найдена база устройств!"_cp)});
+        EXPECT_EQ(kv::test::ReadFileBytes("t1.bin.damaged"), "TPF0 garbage");
+        EXPECT_EQ(kv::test::ReadFileBytes("t2.bin.unloaded"), "not read either");
+        st.AddDevice(S("Склад"_cp), "A", "+7900");
+        form.show();
+        form.close();
+        kv::MemTable check;
+        kv::TableFormat().Load(check, "t1.bin");
+        EXPECT_EQ(check.RecordCount(), 1) << "the register still works and saves";
+    }
+    {
+        DeviceStation st;
+        kv::MemTable journal;
+        kv::DefineJournal(journal);
+        kv::TableFormat().Save(journal, "t1.bin");
+        kv::TDeviceForm& form = st.Open();
+        EXPECT_EQ(st.dialogs.Texts(), Texts{S("Не найдена база устройств!"_cp)}) << "another table's file";
+        EXPECT_GE(form.DescriptionTable.FindField("simcard"), 0);
+    }
+}
+
+} // namespace

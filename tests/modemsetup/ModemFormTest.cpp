@@ -1,0 +1,340 @@
+// The modem settings and port selection windows over a station context with
+// real modem state and real ports on pseudo-terminals; the worker starts are
+// fakes that keep to the one-worker-per-modem rule.
+#include "data/Text.h"
+#include "modem/DialThread.h"
+#include "modem/Modem.h"
+#include "modemsetup/ComPortUnit.h"
+#include "modemsetup/ModemUnit.h"
+#include "serial/CPort.h"
+#include "tests/support/Pty.h"
+#include "tests/support/ScriptedDialogs.h"
+#include "tests/support/TempDir.h"
+#include "windows/AppPaths.h"
+#include "windows/Controls.h"
+#include "windows/QtText.h"
+#include "windows/StationContext.h"
+
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+using namespace kv;
+using namespace kv::literals;
+using Strings = std::vector<std::string>;
+
+std::string Cp(std::string_view v) { return std::string(v); }
+std::string Text(const QLineEdit* e) { return FromQ(e->text()); }
+
+const std::string kModem1Failed = Cp("Невозможно инициализировать COM-порт для модема 1!"_cp);
+const std::string kModem2Failed = Cp("Невозможно инициализировать COM-порт для модема 2!"_cp);
+const std::string kModem2Lines = "ATE1\rAT+CMGF=1\rAT+CSCS=\"UCS2\"\rAT+CSMP=17,167,0,25\r";
+const Strings kModem1Queue = {"ATE1\r", "AT+CMGF=1\r", "AT+CSCS=\"UCS2\"\r", "AT+CSMP=17,167,0,25\r"};
+const std::string kDialWaiting = "Dial:" + Cp("Статус дозвона: ожидание"_cp);
+
+class ModemWindow : public ::testing::Test {
+protected:
+    ModemWindow()
+    {
+        SetProgramDirForTests(QString::fromStdString(dir.path().string()));
+        ctx.Modem1 = &modem1;
+        ctx.Modem2 = &modem2;
+        ctx.ComPort1 = &port1;
+        ctx.ComPort2 = &port2;
+        ctx.DialVars = &dialVars;
+        ctx.StartCommThread = [this] { return Start("Comm", commStarted, modem1); };
+        ctx.StartDialThread = [this] { return Start("Dial", dialStarted, modem2); };
+        ctx.RebuildBoard = [this] { calls.push_back("Rebuild"); };
+        ctx.SetDialStatus = [this](const std::string& s) { calls.push_back("Dial:" + s); };
+        ctx.SetCommandButtonsEnabled = [this](bool on) { calls.push_back(on ? "Commands:on" : "Commands:off"); };
+    }
+    ~ModemWindow() override { SetProgramDirForTests({}); }
+
+    // A fake worker lives while its modem's Running flag stays set.
+    bool Start(const char* name, bool& started, TModem& modem)
+    {
+        calls.push_back(name);
+        if (started && modem.Running)
+            return false;
+        return started = true;
+    }
+
+    std::unique_ptr<TModemForm> MakeForm()
+    {
+        auto form = std::make_unique<TModemForm>(ctx);
+        form->SetWait([this](std::uint32_t ms) {
+            waits.push_back(ms);
+            if (onWait)
+                onWait();
+        });
+        return form;
+    }
+
+    // The operator names the ports in the window; closing it applies them.
+    void Rename(TModemForm& form, const std::string& name1, const std::string& name2)
+    {
+        form.show();
+        form.Edit1->setText(ToQ(name1));
+        form.Edit6->setText(ToQ(name2));
+        form.close();
+    }
+
+    std::string Config() const { return test::ReadFileBytes(dir.File("config.ini")); }
+
+    test::TempDir dir;
+    test::ScriptedDialogs dialogs;
+    test::Pty pty1, pty2; // outlive the ports
+    TModem modem1, modem2;
+    TComPort port1, port2;
+    DialState dialVars;
+    StationContext ctx;
+    Strings calls;
+    std::vector<std::uint32_t> waits;
+    std::function<void()> onWait;
+    bool commStarted = false, dialStarted = false;
+};
+
+TEST_F(ModemWindow, WithoutConfigFileThePortsDefaultAndEveryCloseWritesTheSixKeys)
+{
+    auto form = MakeForm();
+    EXPECT_EQ(port1.Port() + " " + port2.Port(), "Com1 Com2");
+    EXPECT_EQ(port1.BaudRate(), br9600) << "the default text 9200 is no speed of the list";
+    EXPECT_EQ(Text(form->Edit3) + " " + Text(form->Edit7), "9600 9600");
+    EXPECT_EQ(Text(form->BalanceNumber), "") << "a missing key replaces the design text";
+
+    QWidget mainWindow;
+    mainWindow.setGeometry(100, 80, 850, 600);
+    mainWindow.show();
+    ctx.MainWindow = &mainWindow;
+    ctx.Shown(ShownWindow::Modem) = true;
+    ctx.Window(ShownWindow::Modem).show();
+    EXPECT_LE((form->frameGeometry().center() - mainWindow.frameGeometry().center()).manhattanLength(), 1);
+    ctx.Window(ShownWindow::Modem).close();
+    EXPECT_FALSE(ctx.Shown(ShownWindow::Modem));
+    EXPECT_EQ(Config(), "[MainDevice]\r\nPhoneNumber=\r\nCPort=Com1\r\nCPortBaudRate=9600\r\n\r\n"
+                        "[SecondDevice]\r\nPhoneNumber=\r\nCPort=Com2\r\nCPortBaudRate=9600\r\n");
+
+    form->show();
+    form->BalanceNumber->setText(QStringLiteral("*102#"));
+    form->Edit3->setText(QStringLiteral("115200"));
+    form->Edit6->setText(QStringLiteral("COM4"));
+    form->Edit7->setText(QStringLiteral("abc"));
+    form->close();
+    EXPECT_EQ(port1.BaudRate(), br115200);
+    EXPECT_EQ(port2.Port(), "COM4");
+    EXPECT_EQ(port2.BaudRate(), br9600);
+    EXPECT_EQ(Config(), "[MainDevice]\r\nPhoneNumber=*102#\r\nCPort=Com1\r\nCPortBaudRate=115200\r\n\r\n"
+                        "[SecondDevice]\r\nPhoneNumber=\r\nCPort=COM4\r\nCPortBaudRate=abc\r\n");
+    ctx.Window(ShownWindow::Modem).show();
+    EXPECT_EQ(Text(form->Edit7), "9600") << "refreshed from the port when shown";
+    form->close();
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(ModemWindow, SpeedTextsGarbageLinesAndMissingSections)
+{
+    test::WriteFileBytes(dir.File("config.ini"), "garbage\n\x01\xff\n=no key\n[MainDevice]\nCPort = /dev/ttyUSB3\n"
+                                                 "CPortBaudRate=custom\n[SecondDevice\nCPort=nothing\n");
+    auto form = MakeForm();
+    EXPECT_EQ(port1.Port(), "/dev/ttyUSB3");
+    EXPECT_EQ(Text(form->Edit3), "Custom");
+    EXPECT_EQ(port2.Port(), "Com2") << "a broken header opens no section";
+    test::WriteFileBytes(dir.File("config.ini"), "[SecondDevice]\nCPortBaudRate= 115200 \n[MainDevice]\nCPortBaudRate=abc\n");
+    form = MakeForm();
+    EXPECT_EQ(Text(form->Edit3), "9600");
+    EXPECT_EQ(port2.BaudRate(), br115200);
+}
+
+TEST_F(ModemWindow, AnUnreadableUnwritableFileKeepsThePortsAndStillAppliesTheFields)
+{
+    std::filesystem::create_directory(dir.File("config.ini"));
+    auto form = MakeForm();
+    EXPECT_EQ(port1.Port(), "COM1") << "a load that fails leaves the ports as they were";
+    form->show();
+    form->Edit1->setText(QStringLiteral("COM7"));
+    form->close();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_NE(dialogs.messages[0].text.find("config.ini"), std::string::npos) << dialogs.messages[0].text;
+    EXPECT_EQ(port1.Port(), "COM7");
+}
+
+TEST_F(ModemWindow, InitialisationWritesTheExactBytesWithItsPausesAndStartsBothWorkers)
+{
+    auto form = MakeForm();
+    Rename(*form, pty1.SlavePath(), pty2.SlavePath());
+    EXPECT_FALSE(form->PNGButton3->isEnabled() || form->PNGButton2->isEnabled() || form->PNGButton4->isEnabled());
+    modem1.AppendReceived("stale");
+    modem1.SmsSending = true;
+    modem1.SmsIndex = 7;
+    modem2.AppendReceived("stale");
+    modem2.SmsSending = true;
+    // Replies arrive during the pauses; each buffer is emptied after its modem's last pause.
+    onWait = [this] {
+        if (waits.size() == 1) {
+            EXPECT_TRUE(modem1.Running && modem1.SmsIndex == 1 && !modem1.SmsSending);
+            EXPECT_EQ(modem1.RxSnapshot(), "") << "cleared before the port opened";
+            EXPECT_TRUE(calls.empty()) << "the worker starts after the first pause";
+        }
+        if (waits.size() == 2)
+            modem1.AppendReceived("AT\r\r\nOK\r\n");
+        if (waits.size() == 3) {
+            EXPECT_TRUE(modem2.RxSnapshot().empty() && !modem2.SmsSending);
+        }
+        if (waits.size() == 5)
+            modem2.AppendReceived("ATE1\r\r\nOK\r\n");
+    };
+
+    form->RbButton7Click();
+    EXPECT_EQ(pty1.ReadAll(), "AT\r") << "the rest of modem 1's set-up goes through its worker's queue";
+    EXPECT_EQ(pty2.ReadAll(), kModem2Lines);
+    EXPECT_EQ(waits, (std::vector<std::uint32_t>{1000, 100, 100, 100, 1000}));
+    EXPECT_EQ(modem1.PendingCommands(), kModem1Queue);
+    EXPECT_EQ(modem1.RxSnapshot() + modem2.RxSnapshot(), "");
+    EXPECT_EQ(calls, (Strings{"Comm", "Commands:on", "Dial", "Rebuild", kDialWaiting}));
+    EXPECT_FALSE(form->PNGButton7->isEnabled());
+    EXPECT_TRUE(form->PNGButton3->isEnabled() && form->PNGButton2->isEnabled() && form->PNGButton4->isEnabled());
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(ModemWindow, AMissingModem1PortStillInitialisesModem2AndALaterPressLeavesModem2Alone)
+{
+    auto form = MakeForm();
+    Rename(*form, dir.File("no-such-port"), pty2.SlavePath());
+    form->RbButton7Click();
+    EXPECT_EQ(dialogs.Texts(), Strings{kModem1Failed});
+    EXPECT_FALSE(modem1.Running);
+    EXPECT_TRUE(modem1.QueueEmpty());
+    EXPECT_EQ(pty2.ReadAll(), kModem2Lines);
+    EXPECT_EQ(calls, (Strings{"Dial", "Rebuild", kDialWaiting}));
+    EXPECT_TRUE(form->PNGButton7->isEnabled() && form->PNGButton4->isEnabled());
+    EXPECT_FALSE(form->PNGButton3->isEnabled());
+
+    // Fixed and pressed again while modem 2's worker is at work: only modem 1 is set up.
+    Rename(*form, pty1.SlavePath(), pty2.SlavePath());
+    calls.clear();
+    dialogs.messages.clear();
+    modem2.AppendReceived("+CSQ: 17,0\r\n");
+    form->RbButton7Click();
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_EQ(pty1.ReadAll(), "AT\r");
+    EXPECT_EQ(pty2.ReadAll(), "") << "nothing written to a running worker's modem";
+    EXPECT_EQ(modem2.RxSnapshot(), "+CSQ: 17,0\r\n");
+    EXPECT_EQ(calls, (Strings{"Comm", "Commands:on"}));
+    EXPECT_FALSE(form->PNGButton7->isEnabled());
+
+    // Both running: a further press changes nothing at all.
+    calls.clear();
+    waits.clear();
+    modem1.AppendReceived("+CMTI: \"SM\",1\r\n");
+    form->RbButton7Click();
+    EXPECT_TRUE(calls.empty() && waits.empty() && dialogs.messages.empty());
+    EXPECT_EQ(modem1.PendingCommands(), kModem1Queue);
+    EXPECT_EQ(modem1.RxSnapshot(), "+CMTI: \"SM\",1\r\n");
+    EXPECT_EQ(pty1.ReadAll(), "");
+}
+
+TEST_F(ModemWindow, PortsHeldByAnotherProgramFailEachModemOnItsOwn)
+{
+    auto form = MakeForm();
+    Rename(*form, pty1.SlavePath(), pty2.SlavePath());
+    TComPort other1, other2;
+    other1.SetPort(pty1.SlavePath());
+    other2.SetPort(pty2.SlavePath());
+    other1.Open();
+    other2.Open();
+    form->RbButton7Click();
+    EXPECT_EQ(dialogs.Texts(), (Strings{kModem1Failed, kModem2Failed}));
+    EXPECT_FALSE(modem1.Running || modem2.Running || port1.Connected() || port2.Connected());
+    EXPECT_TRUE(calls.empty()) << "no worker, no board rebuild, no command buttons";
+    EXPECT_TRUE(form->PNGButton7->isEnabled());
+}
+
+TEST_F(ModemWindow, ARingRoundStartedBeforeInitialisationOnlyGetsItsPortOpened)
+{
+    auto form = MakeForm();
+    Rename(*form, pty1.SlavePath(), pty2.SlavePath());
+    modem2.Running = dialStarted = true; // the main window's ring-round start, port still closed
+    form->RbButton7Click();
+    EXPECT_TRUE(port2.Connected());
+    EXPECT_EQ(pty2.ReadAll(), "");
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "Dial"), 0);
+    EXPECT_TRUE(form->PNGButton4->isEnabled());
+}
+
+TEST_F(ModemWindow, ARenamedOpenPortIsReopenedUnderItsNewNameAtClose)
+{
+    auto form = MakeForm();
+    Rename(*form, pty1.SlavePath(), pty2.SlavePath());
+    form->RbButton7Click();
+    test::Pty other;
+    Rename(*form, other.SlavePath(), pty2.SlavePath());
+    EXPECT_TRUE(port1.Connected());
+    EXPECT_EQ(port1.WriteText("AT\r"), 3);
+    EXPECT_EQ(other.Read(3), "AT\r");
+
+    Rename(*form, dir.File("gone"), pty2.SlavePath());
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_NE(dialogs.messages[0].text.find("Unable to open com port"), std::string::npos);
+    EXPECT_FALSE(port1.Connected());
+    EXPECT_TRUE(port2.Connected()) << "modem 2's port is applied on its own";
+}
+
+TEST_F(ModemWindow, BalanceRequestsAndTheLinkTest)
+{
+    auto form = MakeForm();
+    form->BalanceNumber->setText(QStringLiteral("*100#"));
+    EXPECT_EQ(ctx.BalanceNumber(), "*100#");
+    ctx.AddBalanceLine("old answer");
+    form->RbButton2Click();
+    EXPECT_TRUE(modem1.UssdPending);
+    EXPECT_TRUE(form->BalanceInfo->toPlainText().isEmpty());
+    form->RbButton3Click();
+    EXPECT_EQ(modem1.PendingCommands(), (Strings{"AT+CUSD=1,\"002A0031003000300023\",15\r", "AT\r"}));
+
+    ctx.AddBalanceLine("old answer");
+    form->PNGButton4Click();
+    EXPECT_TRUE(dialVars.balanceRequest);
+    EXPECT_TRUE(form->BalanceInfo->toPlainText().isEmpty());
+
+    // A request the full ring refuses gets no answer: the polls must not stay stopped.
+    modem1.UssdPending = false;
+    while (EnqueueCommand(modem1, "AT\r")) {
+    }
+    form->RbButton2Click();
+    EXPECT_FALSE(modem1.UssdPending);
+}
+
+TEST_F(ModemWindow, PortSelectionSetsUpEachPortRefreshesTheModemWindowAndCloses)
+{
+    auto modemForm = MakeForm();
+    TComPortForm form(ctx);
+    form.RunSetup = [&](TComPort& port, QWidget*) {
+        port.SetPort(&port == &port1 ? "/dev/ttyUSB0" : "elsewhere");
+        if (&port == &port2)
+            throw EComPort(ComError::OpenFailed, 2, "elsewhere");
+        return true;
+    };
+    bool wasModal = false;
+    QTimer::singleShot(0, [&] {
+        wasModal = form.isVisible() && form.isModal();
+        form.PNGButton1->click();
+    });
+    modemForm->PNGButton1->click();
+    EXPECT_TRUE(wasModal);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(Text(modemForm->Edit1), "/dev/ttyUSB0");
+
+    // A choice that cannot be applied is reported; the window still refreshes and closes.
+    form.show();
+    form.RbButton2Click();
+    EXPECT_EQ(dialogs.Texts(), Strings{"COM Port Error: Unable to open com port on elsewhere"});
+    EXPECT_EQ(Text(modemForm->Edit6), "elsewhere");
+    EXPECT_FALSE(form.isVisible());
+}
+
+} // namespace

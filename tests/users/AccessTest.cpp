@@ -1,0 +1,304 @@
+// The access window and the journal password dialog, with the account file
+// in a fresh current folder and "user.ini" in a fresh program folder.
+#include "data/MemTable.h"
+#include "data/Schemas.h"
+#include "data/TableFormat.h"
+#include "data/Text.h"
+#include "tests/support/ScriptedDialogs.h"
+#include "tests/support/TempDir.h"
+#include "timing/DateTime.h"
+#include "users/SecurityUnit.h"
+#include "users/password.h"
+#include "windows/AppPaths.h"
+#include "windows/DBGrid.h"
+#include "windows/IniFile.h"
+#include "windows/QtText.h"
+#include "windows/StationContext.h"
+#include "windows/TechnoJournalUnit.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+namespace {
+
+using namespace kv;
+using namespace kv::literals;
+using Strings = std::vector<std::string>;
+using Accounts = std::vector<std::pair<std::string, std::string>>;
+
+std::string Cp(std::string_view v) { return std::string(v); }
+
+const std::string kAdmin = Cp("Администратор"_cp);
+
+void Press(QWidget* w, Qt::Key key)
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QApplication::sendEvent(w, &press);
+}
+
+class Access : public ::testing::Test {
+protected:
+    Access()
+    {
+        SetProgramDirForTests(QString::fromStdString(dir.path().string()));
+        DefineJournal(events);
+        events.SetAfterPost([this](MemTable&) { ++afterPosts; });
+        ctx.EventsTable = &events;
+        ctx.SetLoginControlsEnabled = [this](bool on) { loginControls.push_back(on); };
+        ctx.SetDeviceTablesReadOnly = [this](bool readOnly) { tablesReadOnly.push_back(readOnly); };
+    }
+    ~Access() override { SetProgramDirForTests({}); }
+
+    static void WriteAccounts(const Accounts& accounts)
+    {
+        MemTable table("SecurityTable");
+        DefineSecurityTable(table);
+        for (const auto& [user, password] : accounts) {
+            table.Append();
+            table.FieldByName("user").SetAsString(user);
+            table.FieldByName("password").SetAsString(password);
+            table.Post();
+        }
+        TableFormat().Save(table, "t4.bin");
+    }
+
+    static Accounts Saved()
+    {
+        MemTable table;
+        TableFormat().Load(table, "t4.bin");
+        Accounts out;
+        for (int row = 0; row < table.RecordCount(); ++row)
+            out.emplace_back(table.TextAt(row, security::User), table.TextAt(row, security::Password));
+        return out;
+    }
+
+    static void LogIn(TSecurityForm& form, const std::string& user, const std::string& password)
+    {
+        form.UserEdit->setText(ToQ(user));
+        form.PasswordEdit->setText(ToQ(password));
+        form.RbButton1Click();
+    }
+
+    std::string Row(int row) const
+    {
+        return events.TextAt(row, journal::Status) + "|" + events.TextAt(row, journal::Tel) + "|" +
+               events.TextAt(row, journal::Event) + (events.IsNullAt(row, journal::SimpleName) ? "|null" : "|set");
+    }
+
+    test::TempDir dir;
+    test::ScriptedDialogs dialogs;
+    MemTable events;
+    StationContext ctx;
+    int afterPosts = 0;
+    std::vector<bool> loginControls, tablesReadOnly;
+};
+
+TEST_F(Access, AnEmptyListLetsTheOperatorCreateTheAdministratorAndLogIn)
+{
+    WriteAccounts({});
+    auto form = std::make_unique<TSecurityForm>(ctx);
+    EXPECT_EQ(dialogs.Texts(), Strings{Cp("Список пользователей пуст!"_cp)});
+    EXPECT_TRUE(ctx.AdminAccess);
+
+    ctx.Window(ShownWindow::Access).show();
+    form->PageControl1->setCurrentIndex(1);
+    ASSERT_EQ(form->PageControl1->currentIndex(), 1);
+    form->Edit1->setText(ToQ(kAdmin));
+    form->Edit2->setText(QStringLiteral("secret"));
+    form->RbButton2Click();
+    EXPECT_TRUE(form->Edit1->text().isEmpty() && form->Edit2->text().isEmpty());
+    form->PageControl1->setCurrentIndex(0);
+
+    ctx.Shown(ShownWindow::Access) = true;
+    LogIn(*form, kAdmin, "secret");
+    EXPECT_TRUE(ctx.LoggedIn && ctx.AdminAccess);
+    EXPECT_EQ(tablesReadOnly, std::vector<bool>{false}) << "the administrator may edit the register";
+    EXPECT_EQ(loginControls, std::vector<bool>{true});
+    EXPECT_EQ(FromQ(form->RbButton1->text()), Cp("Выход из системы"_cp));
+    EXPECT_FALSE(form->UserEdit->isEnabled() || form->PasswordEdit->isEnabled());
+    EXPECT_FALSE(form->isVisible()) << "a successful login closes the window";
+    EXPECT_FALSE(ctx.Shown(ShownWindow::Access));
+    EXPECT_EQ(Saved(), (Accounts{{kAdmin, "secret"}}));
+    EXPECT_EQ(IniFile(dir.File("user.ini")).Read("Users", "LastLoginUser"), kAdmin);
+
+    ASSERT_EQ(events.RecordCount(), 1);
+    EXPECT_EQ(Row(0), Cp("Логин|GSM-модем|Пользователь: Администратор вошел в систему|null"_cp));
+    EXPECT_NEAR(events.DateTimeAt(0, journal::EventTime), LocalNow(), 1.0 / 1440);
+    EXPECT_EQ(afterPosts, 1) << "the row is posted, so the journal's after-post runs";
+}
+
+TEST_F(Access, AnotherLetterCaseOfTheAdministratorIsAnOrdinaryUser)
+{
+    WriteAccounts({{Cp("администратор"_cp), "pw"}, {kAdmin, "root"}});
+    auto form = std::make_unique<TSecurityForm>(ctx);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_FALSE(ctx.AdminAccess);
+    form->show();
+    LogIn(*form, Cp("администратор"_cp), "pw");
+    EXPECT_TRUE(ctx.LoggedIn);
+    EXPECT_FALSE(ctx.AdminAccess);
+    EXPECT_EQ(tablesReadOnly, std::vector<bool>{true});
+    form->show();
+    form->PageControl1->setCurrentIndex(1);
+    EXPECT_EQ(form->PageControl1->currentIndex(), 0) << "only the administrator opens the other tab";
+
+    form->RbButton1Click(); // logout
+    EXPECT_FALSE(ctx.LoggedIn || ctx.AdminAccess);
+    EXPECT_EQ(loginControls, (std::vector<bool>{true, false}));
+    EXPECT_EQ(tablesReadOnly, std::vector<bool>{true}) << "logout leaves the tables as the login set them";
+    EXPECT_EQ(FromQ(form->RbButton1->text()), Cp("Авторизация"_cp));
+    EXPECT_TRUE(form->UserEdit->isEnabled() && form->PasswordEdit->isEnabled());
+    EXPECT_TRUE(form->PasswordEdit->text().isEmpty());
+    EXPECT_FALSE(form->RbButton1->isEnabled());
+    EXPECT_TRUE(form->isVisible());
+    ASSERT_EQ(events.RecordCount(), 2);
+    EXPECT_EQ(Row(0), Cp("Логин|GSM-модем|Пользователь: администратор вышел из системы|null"_cp));
+    EXPECT_EQ(Row(1), Cp("Логин|GSM-модем|Пользователь: администратор вошел в систему|null"_cp));
+    form->close();
+}
+
+TEST_F(Access, AFailedLoginChangesNothingButTheLoginFlag)
+{
+    WriteAccounts({{"operator", "pw"}});
+    auto form = std::make_unique<TSecurityForm>(ctx);
+    form->show();
+    ctx.LoggedIn = true;
+    for (const auto& [user, password] : Accounts{{"operator", "pw "}, {"Operator", "pw"}}) {
+        dialogs.messages.clear();
+        LogIn(*form, user, password);
+        EXPECT_EQ(dialogs.Texts(), Strings{Cp("Не верное имя пользователя или пароль!"_cp)});
+        EXPECT_FALSE(ctx.LoggedIn);
+        EXPECT_EQ(FromQ(form->RbButton1->text()), Cp("Авторизация"_cp));
+        EXPECT_TRUE(form->UserEdit->isEnabled() && form->PasswordEdit->isEnabled() && form->isVisible());
+    }
+    EXPECT_EQ(events.RecordCount(), 0);
+    EXPECT_TRUE(loginControls.empty() && tablesReadOnly.empty());
+
+    // Enter in the password field is the login button, never an administrator's button.
+    form->UserEdit->setText(QStringLiteral("operator"));
+    form->PasswordEdit->setText(QStringLiteral("pw"));
+    Press(form->PasswordEdit, Qt::Key_Return);
+    EXPECT_TRUE(ctx.LoggedIn);
+    EXPECT_EQ(form->SecurityTable.RecordCount(), 1);
+}
+
+TEST_F(Access, AMissingOrDamagedListIsReportedAndADamagedFileIsKeptAside)
+{
+    std::make_unique<TSecurityForm>(ctx);
+    EXPECT_EQ(dialogs.Texts(), Strings{Cp("Нет информации о пользователях!"_cp)});
+    EXPECT_TRUE(ctx.AdminAccess);
+
+    const std::string garbage = "TPF0\xff\xff\xff\x7f not a table at all";
+    test::WriteFileBytes(dir.File("t4.bin"), garbage);
+    dialogs.messages.clear();
+    ctx.AdminAccess = false;
+    auto form = std::make_unique<TSecurityForm>(ctx);
+    EXPECT_EQ(dialogs.Texts(), Strings{Cp("Нет информации о пользователях!"_cp)});
+    EXPECT_TRUE(ctx.AdminAccess);
+    LogIn(*form, "nobody", "x");
+    EXPECT_TRUE(ctx.AdminAccess) << "a failed login without accounts keeps the tab open";
+    form->show();
+    form->Edit1->setText(QStringLiteral("first"));
+    form->Edit2->setText(QStringLiteral("1"));
+    form->RbButton2Click();
+    form->close();
+    EXPECT_EQ(Saved(), (Accounts{{"first", "1"}}));
+    EXPECT_EQ(test::ReadFileBytes(dir.File("t4.bin.damaged")), garbage);
+}
+
+TEST_F(Access, ASaveThatFailsIsReportedWithTheFileName)
+{
+    std::filesystem::create_directory(dir.File("t4.bin"));
+    auto form = std::make_unique<TSecurityForm>(ctx);
+    dialogs.messages.clear();
+    form->show();
+    form->close();
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].kind, MsgKind::Error);
+    EXPECT_NE(dialogs.messages[0].text.find("t4.bin"), std::string::npos) << dialogs.messages[0].text;
+}
+
+TEST_F(Access, TheLastUserIsOfferedAgainAndFieldsEnableTheNextStep)
+{
+    WriteAccounts({{"operator", "pw"}});
+    auto form = std::make_unique<TSecurityForm>(ctx);
+    EXPECT_FALSE(form->PasswordEdit->isEnabled() || form->RbButton1->isEnabled());
+    EXPECT_FALSE(form->Edit2->isEnabled() || form->RbButton2->isEnabled());
+    form->Edit1->setText(QStringLiteral("n"));
+    form->Edit2->setText(QStringLiteral("p"));
+    EXPECT_TRUE(form->RbButton2->isEnabled());
+    form->Edit1->clear();
+    EXPECT_FALSE(form->Edit2->isEnabled());
+    form->show();
+    form->UserEdit->setText(ToQ("Оператор смены"_cp));
+    form->close();
+
+    form = std::make_unique<TSecurityForm>(ctx);
+    EXPECT_EQ(FromQ(form->UserEdit->text()), Cp("Оператор смены"_cp));
+    EXPECT_TRUE(form->PasswordEdit->isEnabled());
+    form->PasswordEdit->setText(QStringLiteral("p"));
+    EXPECT_TRUE(form->RbButton1->isEnabled());
+    form->UserEdit->clear();
+    EXPECT_FALSE(form->PasswordEdit->isEnabled());
+}
+
+TEST_F(Access, AddingCutsToTheFieldWidthAndDeletingTakesTheSelectedRow)
+{
+    WriteAccounts({});
+    auto form = std::make_unique<TSecurityForm>(ctx);
+    dialogs.messages.clear();
+    form->RbButton3Click();
+    EXPECT_EQ(dialogs.Texts(), Strings{"SecurityTable: Cannot perform this operation on an empty dataset"});
+    for (const std::string& name : {std::string(150, 'x'), std::string("second")}) {
+        form->Edit1->setText(ToQ(name));
+        form->Edit2->setText(ToQ(std::string(120, 'y')));
+        form->RbButton2Click();
+    }
+    EXPECT_EQ(form->SecurityTable.TextAt(0, security::User), std::string(100, 'x'));
+    EXPECT_EQ(form->SecurityTable.TextAt(0, security::Password), std::string(100, 'y'));
+    form->DBGrid1->selectRow(0);
+    form->RbButton3Click();
+    ASSERT_EQ(form->SecurityTable.RecordCount(), 1);
+    EXPECT_EQ(form->SecurityTable.TextAt(0, security::User), "second");
+}
+
+TEST_F(Access, TheJournalPasswordMustMatchByteForByte)
+{
+    QWidget mainWindow;
+    TTechnoJournalForm techno(&mainWindow);
+    ctx.TechnoJournalForm = &techno;
+    TPasswordDlg dialog(ctx);
+    ctx.ShowPasswordDlg();
+    ASSERT_TRUE(dialog.isVisible());
+    EXPECT_FALSE(dialog.isModal());
+    const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+    EXPECT_LE((dialog.frameGeometry().center() - centre).manhattanLength(), 1);
+    for (const char* wrong : {"kwomzr ", "KWOMZR", ""}) {
+        dialogs.messages.clear();
+        dialog.Password->setText(QString::fromLatin1(wrong));
+        dialog.OKBtnClick();
+        EXPECT_EQ(dialogs.Texts(), Strings{Cp("Неверный пароль!"_cp)}) << wrong;
+        EXPECT_TRUE(dialog.Password->text().isEmpty() && dialog.isVisible() && !techno.isVisible());
+    }
+    dialog.Password->setText(QStringLiteral("kwomzr"));
+    Press(dialog.Password, Qt::Key_Escape);
+    EXPECT_FALSE(dialog.isVisible() || techno.isVisible());
+
+    dialogs.messages.clear();
+    dialog.ShowCentred();
+    dialog.Password->setText(QStringLiteral("kwomzr"));
+    Press(dialog.Password, Qt::Key_Return);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_TRUE(techno.isVisible() && !dialog.isVisible() && dialog.Password->text().isEmpty());
+    techno.hide();
+}
+
+} // namespace

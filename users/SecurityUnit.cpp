@@ -1,0 +1,378 @@
+#include "users/SecurityUnit.h"
+
+#include "data/Schemas.h"
+#include "data/Status.h"
+#include "data/Text.h"
+#include "timing/DateTime.h"
+#include "windows/AppPaths.h"
+#include "windows/Controls.h"
+#include "windows/DBGrid.h"
+#include "windows/Dialogs.h"
+#include "windows/IniFile.h"
+#include "windows/QtText.h"
+#include "windows/StationContext.h"
+
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QHideEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace kv {
+
+using namespace literals;
+
+namespace {
+
+constexpr std::string_view kAdministrator = "Администратор"_cp;
+constexpr std::string_view kLoginCaption = "Авторизация"_cp;
+constexpr std::string_view kLogoutCaption = "Выход из системы"_cp;
+constexpr std::string_view kUserField = "user";
+constexpr std::string_view kPasswordField = "password";
+
+IniFile UserIni() { return IniFile(ProgramFile(QStringLiteral("user.ini")).toStdString()); }
+
+void StarEcho(QLineEdit* edit)
+{
+    edit->setEchoMode(QLineEdit::Password);
+    edit->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+}
+
+QLabel* Caption(const char* name, std::string_view text, QWidget* parent)
+{
+    auto* label = new QLabel(ToQ(text), parent);
+    Name(label, name, text);
+    return label;
+}
+
+// A file that exists but could not be read is moved out of the way of the
+// save at close, which would otherwise replace it with an empty list.
+void KeepUnreadableFile(const std::string& fileName)
+{
+    struct stat st {};
+    if (::stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+        return;
+    for (int n = 1; n < 1000; ++n) {
+        const std::string aside = fileName + ".damaged" + (n == 1 ? std::string() : std::to_string(n));
+        struct stat existing {};
+        if (::lstat(aside.c_str(), &existing) == 0)
+            continue;
+        std::rename(fileName.c_str(), aside.c_str());
+        return;
+    }
+}
+
+bool HasAccountFields(const MemTable& table)
+{
+    return table.FindField(kUserField) >= 0 && table.FindField(kPasswordField) >= 0;
+}
+
+} // namespace
+
+TSecurityForm::TSecurityForm(StationContext& ctx)
+    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+      SecurityTable("SecurityTable"),
+      m_ctx(ctx)
+{
+    Name(this, "SecurityForm", "Доступ"_cp);
+    setWindowTitle(ToQ("Доступ"_cp));
+    DefineSecurityTable(SecurityTable);
+
+    PageControl1 = new QTabWidget(this);
+    Name(PageControl1, "PageControl1");
+
+    // Users' tab.
+    auto* users = new QWidget;
+    Name(users, "TabSheet1", "Пользователи"_cp);
+    UserEdit = new QLineEdit(users);
+    Name(UserEdit, "UserEdit", "Пользователь"_cp);
+    PasswordEdit = new QLineEdit(users);
+    Name(PasswordEdit, "PasswordEdit", "Пароль"_cp);
+    StarEcho(PasswordEdit);
+    PasswordEdit->setEnabled(false);
+    RbButton1 = new QPushButton(ToQ(kLoginCaption), users);
+    Name(RbButton1, "RbButton1", kLoginCaption);
+    RbButton1->setEnabled(false);
+    RbButton1->setMinimumWidth(160);
+    // Enter in the password field logs in; it never reaches the
+    // administrator's buttons (deleting asks nothing).
+    RbButton1->setDefault(true);
+    auto* userForm = new QFormLayout;
+    userForm->addRow(Caption("Label1", "Пользователь"_cp, users), UserEdit);
+    userForm->addRow(Caption("Label2", "Пароль"_cp, users), PasswordEdit);
+    auto* usersLayout = new QVBoxLayout(users);
+    usersLayout->setContentsMargins(16, 20, 16, 16);
+    usersLayout->setSpacing(16);
+    usersLayout->addLayout(userForm);
+    usersLayout->addWidget(RbButton1, 0, Qt::AlignRight);
+    usersLayout->addStretch(1);
+    PageControl1->addTab(users, ToQ("Пользователи"_cp));
+
+    // Administrator's tab.
+    auto* admin = new QWidget;
+    Name(admin, "TabSheet2", "Администратор"_cp);
+    m_model = new TMemTableModel(SecurityTable,
+                                 {{std::string(kUserField), ToQ("Пользователь"_cp), 150},
+                                  {std::string(kPasswordField), QStringLiteral("password"), 150}},
+                                 this);
+    DBGrid1 = new TDBGrid(m_model, admin);
+    Name(DBGrid1, "DBGrid1", "Пользователи"_cp);
+    DBGrid1->horizontalHeader()->show();
+    DBGrid1->horizontalHeader()->setStretchLastSection(true);
+    DBGrid1->setMinimumHeight(130);
+    Edit1 = new QLineEdit(admin);
+    Name(Edit1, "Edit1", "Новый пользователь"_cp);
+    Edit2 = new QLineEdit(admin);
+    Name(Edit2, "Edit2", "Пароль нового пользователя"_cp);
+    StarEcho(Edit2);
+    Edit2->setEnabled(false);
+    RbButton2 = new QPushButton(ToQ("Добавить пользователя"_cp), admin);
+    Name(RbButton2, "RbButton2", "Добавить пользователя"_cp);
+    RbButton2->setEnabled(false);
+    RbButton3 = new QPushButton(ToQ("Удалить пользователя"_cp), admin);
+    Name(RbButton3, "RbButton3", "Удалить пользователя"_cp);
+    RbButton2->setAutoDefault(false);
+    RbButton3->setAutoDefault(false);
+    auto* adminForm = new QFormLayout;
+    adminForm->addRow(Caption("Label3", "Пользователь"_cp, admin), Edit1);
+    adminForm->addRow(Caption("Label4", "Пароль"_cp, admin), Edit2);
+    auto* adminButtons = new QHBoxLayout;
+    adminButtons->addWidget(RbButton2);
+    adminButtons->addWidget(RbButton3);
+    auto* adminLayout = new QVBoxLayout(admin);
+    adminLayout->setContentsMargins(10, 10, 10, 10);
+    adminLayout->addWidget(DBGrid1, 1);
+    adminLayout->addLayout(adminForm);
+    adminLayout->addLayout(adminButtons);
+    PageControl1->addTab(admin, ToQ("Администратор"_cp));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->addWidget(PageControl1);
+    setFixedSize(380, 340);
+
+    connect(UserEdit, &QLineEdit::textChanged, this,
+            [this](const QString& text) { PasswordEdit->setEnabled(!text.isEmpty()); });
+    connect(PasswordEdit, &QLineEdit::textChanged, this,
+            [this](const QString& text) { RbButton1->setEnabled(!text.isEmpty()); });
+    connect(Edit1, &QLineEdit::textChanged, this, [this](const QString& text) { Edit2->setEnabled(!text.isEmpty()); });
+    connect(Edit2, &QLineEdit::textChanged, this,
+            [this](const QString& text) { RbButton2->setEnabled(!text.isEmpty()); });
+    connect(PageControl1, &QTabWidget::currentChanged, this, &TSecurityForm::PageControl1Changing);
+    connect(RbButton1, &QPushButton::clicked, this, &TSecurityForm::RbButton1Click);
+    connect(RbButton2, &QPushButton::clicked, this, &TSecurityForm::RbButton2Click);
+    connect(RbButton3, &QPushButton::clicked, this, &TSecurityForm::RbButton3Click);
+
+    FormCreate();
+
+    StationContext::WindowOps& ops = m_ctx.Window(ShownWindow::Access);
+    ops.show = [this] { ShowCentred(); };
+    ops.close = [this] { close(); };
+}
+
+TSecurityForm::~TSecurityForm()
+{
+    // The grid's model observes SecurityTable, which goes before the children.
+    delete DBGrid1;
+    delete m_model;
+}
+
+void TSecurityForm::FormCreate()
+{
+    if (auto last = UserIni().Read("Users", "LastLoginUser"))
+        UserEdit->setText(ToQ(*last));
+    LoadAccounts();
+}
+
+void TSecurityForm::LoadAccounts()
+{
+    bool loaded = false;
+    try {
+        frmbin.Load(SecurityTable, kTableFile);
+        loaded = HasAccountFields(SecurityTable);
+    } catch (const std::exception&) {
+    }
+    if (!loaded) {
+        KeepUnreadableFile(kTableFile);
+        DefineSecurityTable(SecurityTable);
+        ShowInfo(std::string("Нет информации о пользователях!"_cp), this);
+        m_ctx.AdminAccess = true;
+    } else if (SecurityTable.IsEmpty()) {
+        ShowInfo(std::string("Список пользователей пуст!"_cp), this);
+        m_ctx.AdminAccess = true;
+    } else {
+        SecurityTable.First();
+    }
+}
+
+void TSecurityForm::ShowCentred()
+{
+    // The frame is known only once the window is shown.
+    show();
+    if (m_ctx.MainWindow) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(m_ctx.MainWindow->frameGeometry().center());
+        move(frame.topLeft());
+    }
+    raise();
+    activateWindow();
+}
+
+void TSecurityForm::hideEvent(QHideEvent* e)
+{
+    // The close box, Escape, the main window's toggle and a successful login
+    // all end here; a spontaneous hide (minimising everything) is no close.
+    if (!e->spontaneous())
+        FormClose();
+    QDialog::hideEvent(e);
+}
+
+void TSecurityForm::FormClose()
+{
+    try {
+        frmbin.Save(SecurityTable, kTableFile);
+    } catch (const std::exception& e) {
+        std::string text = e.what();
+        if (text.find(kTableFile) == std::string::npos)
+            text = std::string(kTableFile) + ": " + text;
+        ShowError(text, this);
+    }
+    m_ctx.Shown(ShownWindow::Access) = false;
+    // Only a convenience for the next start: a folder the station may not
+    // write to costs the operator nothing but retyping the name.
+    try {
+        UserIni().WriteString("Users", "LastLoginUser", FromQ(UserEdit->text()));
+    } catch (const std::exception&) {
+    }
+}
+
+void TSecurityForm::PageControl1Changing(int index)
+{
+    if (index == m_page)
+        return;
+    if (!m_ctx.AdminAccess) {
+        const QSignalBlocker block(PageControl1);
+        PageControl1->setCurrentIndex(m_page);
+        return;
+    }
+    m_page = index;
+}
+
+void TSecurityForm::RbButton1Click()
+{
+    if (RbButton1->text() == ToQ(kLoginCaption))
+        Login();
+    else
+        Logout();
+}
+
+void TSecurityForm::Login()
+{
+    const std::string user = FromQ(UserEdit->text());
+    const std::string password = FromQ(PasswordEdit->text());
+    const int userField = SecurityTable.FindField(kUserField);
+    const int passwordField = SecurityTable.FindField(kPasswordField);
+    int found = -1;
+    for (int row = 0; row < SecurityTable.RecordCount() && found < 0; ++row) {
+        if (SecurityTable.TextAt(row, userField) == user && SecurityTable.TextAt(row, passwordField) == password)
+            found = row;
+    }
+    if (found < 0) {
+        m_ctx.LoggedIn = false;
+        ShowError(std::string("Не верное имя пользователя или пароль!"_cp), this);
+        return;
+    }
+    SecurityTable.SetRecNo(found + 1);
+
+    RbButton1->setText(ToQ(kLogoutCaption));
+    RbButton1->setAccessibleName(ToQ(kLogoutCaption));
+    m_ctx.LoggedIn = true;
+    if (m_ctx.SetLoginControlsEnabled)
+        m_ctx.SetLoginControlsEnabled(true);
+    const bool admin = user == kAdministrator;
+    m_ctx.AdminAccess = admin;
+    if (m_ctx.SetDeviceTablesReadOnly)
+        m_ctx.SetDeviceTablesReadOnly(!admin);
+    UserEdit->setEnabled(false);
+    PasswordEdit->setEnabled(false);
+    WriteLoginEvent(std::string("Пользователь: "_cp) + user + std::string(" вошел в систему"_cp));
+    close();
+}
+
+void TSecurityForm::Logout()
+{
+    RbButton1->setText(ToQ(kLoginCaption));
+    RbButton1->setAccessibleName(ToQ(kLoginCaption));
+    WriteLoginEvent(std::string("Пользователь: "_cp) + FromQ(UserEdit->text()) + std::string(" вышел из системы"_cp));
+    UserEdit->setEnabled(true);
+    PasswordEdit->setEnabled(true);
+    PasswordEdit->clear();
+    m_ctx.LoggedIn = false;
+    m_ctx.AdminAccess = false;
+    if (m_ctx.SetLoginControlsEnabled)
+        m_ctx.SetLoginControlsEnabled(false);
+}
+
+void TSecurityForm::WriteLoginEvent(const std::string& event)
+{
+    MemTable* journal = m_ctx.EventsTable;
+    if (!journal)
+        return;
+    // A journal opened from a foreign file may lack a column; the row gets the rest.
+    auto set = [journal](const char* field, auto&& assign) {
+        const int index = journal->FindField(field);
+        if (index >= 0)
+            assign(journal->FieldAt(index));
+    };
+    try {
+        journal->First();
+        journal->Insert();
+        set("EventTime", [](Field f) { f.SetAsDateTime(LocalNow()); });
+        set("Status", [](Field f) { f.SetAsString(status::kLogin); });
+        set("tel", [](Field f) { f.SetAsString("GSM-модем"_cp); });
+        set("event", [&event](Field f) { f.SetAsString(event); });
+        journal->Post();
+    } catch (const std::exception& e) {
+        if (journal->State() != DataSetState::Browse)
+            journal->Cancel();
+        ShowError(e.what(), this);
+    }
+}
+
+void TSecurityForm::RbButton2Click()
+{
+    const std::string user = FromQ(Edit1->text());
+    const std::string password = FromQ(Edit2->text());
+    try {
+        SecurityTable.Append();
+        SecurityTable.FieldByName(kUserField).SetAsString(user);
+        SecurityTable.FieldByName(kPasswordField).SetAsString(password);
+        SecurityTable.Post();
+    } catch (const std::exception& e) {
+        if (SecurityTable.State() != DataSetState::Browse)
+            SecurityTable.Cancel();
+        ShowError(e.what(), this);
+        return;
+    }
+    Edit1->clear();
+    Edit2->clear();
+}
+
+void TSecurityForm::RbButton3Click()
+{
+    try {
+        SecurityTable.Delete();
+    } catch (const std::exception& e) {
+        ShowError(e.what(), this);
+    }
+}
+
+} // namespace kv

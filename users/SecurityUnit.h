@@ -1,0 +1,70 @@
+#pragma once
+// The access window: the operator accounts ("t4.bin"), login and logout with
+// their journal rows, and the administrator's tab for adding and deleting
+// accounts. Its result is carried by ctx.LoggedIn and ctx.AdminAccess.
+#include "data/MemTable.h"
+#include "data/TableFormat.h"
+
+#include <QDialog>
+
+#include <string>
+
+class QLineEdit;
+class QPushButton;
+class QTabWidget;
+
+namespace kv {
+
+struct StationContext;
+class TDBGrid;
+class TMemTableModel;
+
+class TSecurityForm : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr const char* kTableFile = "t4.bin";
+
+    // Offers the last user again, loads the accounts and registers the
+    // window's show and close in ctx. Message boxes may appear.
+    explicit TSecurityForm(StationContext& ctx);
+    ~TSecurityForm() override;
+
+    // Centred on the main window.
+    void ShowCentred();
+
+    void RbButton1Click(); // login, or logout while logged in
+    void RbButton2Click(); // add the account of Edit1 and Edit2
+    void RbButton3Click(); // delete the selected account
+
+    MemTable SecurityTable;
+    TableFormat frmbin;
+
+    QTabWidget* PageControl1;
+    QLineEdit* UserEdit;
+    QLineEdit* PasswordEdit;
+    QPushButton* RbButton1;
+    TDBGrid* DBGrid1;
+    QLineEdit* Edit1;
+    QLineEdit* Edit2;
+    QPushButton* RbButton2;
+    QPushButton* RbButton3;
+
+protected:
+    void hideEvent(QHideEvent* e) override;
+
+private:
+    void FormCreate();
+    void FormClose();
+    void LoadAccounts();
+    void Login();
+    void Logout();
+    // A "Логин" row at the top of the main journal; simplename stays null.
+    void WriteLoginEvent(const std::string& event);
+    void PageControl1Changing(int index);
+
+    StationContext& m_ctx;
+    TMemTableModel* m_model;
+    int m_page = 0;
+};
+
+} // namespace kv
