@@ -1,6 +1,11 @@
 #include "station/Station.h"
 
+#include "devices/DeviceUnit.h"
+#include "modemsetup/ComPortUnit.h"
+#include "modemsetup/ModemUnit.h"
 #include "station/mainunit.h"
+#include "users/SecurityUnit.h"
+#include "users/password.h"
 #include "windows/HelpUnit.h"
 #include "windows/MainJournalUnit.h"
 #include "windows/ModemLinkUnit.h"
@@ -23,16 +28,24 @@ Station::Station()
     m_form1 = std::make_unique<TForm1>(m_ctx);
     m_windows.push_back(m_form1.get());
 
-    // ---- TComPortForm (modemsetup/ComPortUnit.h) goes here.
-    // ---- TDeviceForm (devices/DeviceUnit.h) goes here: it loads the register and rebuilds the board.
-    // ---- TModemForm (modemsetup/ModemUnit.h) goes here: it names the ports from "config.ini".
+    m_comPortForm = std::make_unique<TComPortForm>(m_ctx);
+    m_windows.push_back(m_comPortForm.get());
+    // Loads the register and lays the device tiles.
+    m_deviceForm = std::make_unique<TDeviceForm>(m_ctx);
+    m_windows.push_back(m_deviceForm.get());
+    // Reads "config.ini" and names the ports.
+    m_modemForm = std::make_unique<TModemForm>(m_ctx);
+    m_windows.push_back(m_modemForm.get());
 
     m_technoJournalForm = std::make_unique<TTechnoJournalForm>(m_form1.get());
     m_ctx.TechnoJournalForm = m_technoJournalForm.get();
     m_windows.push_back(m_technoJournalForm.get());
 
-    // ---- TPasswordDlg (users/password.h) goes here.
-    // ---- TSecurityForm (users/SecurityUnit.h) goes here: it loads the operators.
+    m_passwordDlg = std::make_unique<TPasswordDlg>(m_ctx);
+    m_windows.push_back(m_passwordDlg.get());
+    // Loads the operators.
+    m_securityForm = std::make_unique<TSecurityForm>(m_ctx);
+    m_windows.push_back(m_securityForm.get());
 
     m_linkErrorForm = std::make_unique<TLinkErrorForm>();
     m_ctx.LinkErrorForm = m_linkErrorForm.get();
@@ -67,8 +80,13 @@ Station::~Station()
     m_ctx.MainJournal = nullptr;
     m_linkErrorForm.reset();
     m_ctx.LinkErrorForm = nullptr;
+    m_securityForm.reset();
+    m_passwordDlg.reset();
     m_technoJournalForm.reset();
     m_ctx.TechnoJournalForm = nullptr;
+    m_modemForm.reset();
+    m_deviceForm.reset();
+    m_comPortForm.reset();
     m_form1.reset();
 }
 

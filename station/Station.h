@@ -13,6 +13,11 @@ class QWidget;
 namespace kv {
 
 class TForm1;
+class TComPortForm;
+class TDeviceForm;
+class TModemForm;
+class TPasswordDlg;
+class TSecurityForm;
 class TTechnoJournalForm;
 class TLinkErrorForm;
 class TMainJournal;
@@ -34,6 +39,11 @@ public:
 
     StationContext& Context() { return m_ctx; }
     TForm1& Form1() { return *m_form1; }
+    TComPortForm& ComPortForm() { return *m_comPortForm; }
+    TDeviceForm& DeviceForm() { return *m_deviceForm; }
+    TModemForm& ModemForm() { return *m_modemForm; }
+    TPasswordDlg& PasswordDlg() { return *m_passwordDlg; }
+    TSecurityForm& SecurityForm() { return *m_securityForm; }
     TTechnoJournalForm& TechnoJournalForm() { return *m_technoJournalForm; }
     TLinkErrorForm& LinkErrorForm() { return *m_linkErrorForm; }
     TMainJournal& MainJournal() { return *m_mainJournal; }
@@ -44,12 +54,12 @@ public:
 private:
     StationContext m_ctx; // first: every window holds on to it
     std::unique_ptr<TForm1> m_form1;
-    // TComPortForm: created here once modemsetup/ provides it.
-    // TDeviceForm: created here once devices/ provides it.
-    // TModemForm: created here once modemsetup/ provides it.
+    std::unique_ptr<TComPortForm> m_comPortForm;
+    std::unique_ptr<TDeviceForm> m_deviceForm;
+    std::unique_ptr<TModemForm> m_modemForm;
     std::unique_ptr<TTechnoJournalForm> m_technoJournalForm;
-    // TPasswordDlg: created here once users/ provides it.
-    // TSecurityForm: created here once users/ provides it.
+    std::unique_ptr<TPasswordDlg> m_passwordDlg;
+    std::unique_ptr<TSecurityForm> m_securityForm;
     std::unique_ptr<TLinkErrorForm> m_linkErrorForm;
     std::unique_ptr<TMainJournal> m_mainJournal;
     std::unique_ptr<THelpForm> m_helpForm;

@@ -10,6 +10,7 @@
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 #include "timing/UiThread.h"
+#include "windows/AppPaths.h"
 #include "windows/SoundPlayer.h"
 
 #include <QApplication>
@@ -17,6 +18,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -35,6 +38,12 @@ class StationTest : public ::testing::Test {
 protected:
     StationTest()
     {
+        // The program folder is the test's own, so that INI files land there; the
+        // build's pictures and sounds are reached through links.
+        if (const char* bin = std::getenv("KORVALEN_BIN_DIR"))
+            for (const char* folder : {"ICO", "Pictures", "Sounds"})
+                std::filesystem::create_directory_symlink(std::filesystem::path(bin) / folder, dir.path() / folder);
+        SetProgramDirForTests(QString::fromStdString(dir.path().string()));
         ResetShutdownForTests();
         SetSoundPlayer(&sounds);
         UseDecimalPoint();
@@ -42,6 +51,7 @@ protected:
     ~StationTest() override
     {
         station.reset();
+        SetProgramDirForTests({});
         SetSoundPlayer(nullptr);
         ResetShutdownForTests();
     }
