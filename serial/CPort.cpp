@@ -381,7 +381,9 @@ void TComPort::Close()
         m_lost = false;
         m_abortWrite = false;
     }
-    if (purgeError != 0)
+    // A device that went away meanwhile (its event thread had not yet seen the
+    // hang-up) cannot be purged; it is closed all the same and that is no error.
+    if (purgeError != 0 && purgeError != EIO && purgeError != ENXIO && purgeError != ENODEV)
         throw EComPort(ComError::PurgeFailed, purgeError, Port());
 }
 

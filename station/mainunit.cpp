@@ -96,8 +96,7 @@ TForm1::~TForm1()
         BeginShutdown(); // let a worker still waiting on a hand-over go, so it can be joined
     m_commSlot.Join();
     m_dialSlot.Join();
-    ComPort1.Close();
-    ComPort2.Close();
+    ClosePorts();
     EventsTable.SetAfterPost(nullptr);
     DialEventsTable.SetAfterPost(nullptr);
     // The grids and their models follow the journals: they go before the
@@ -622,13 +621,23 @@ bool TForm1::SaveJournal(const MemTable& table, const char* fileName)
     }
 }
 
+void TForm1::ClosePorts()
+{
+    // Closing at the end never fails the close: the devices are let go either way.
+    for (TComPort* port : {&ComPort1, &ComPort2}) {
+        try {
+            port->Close();
+        } catch (const std::exception&) {
+        }
+    }
+}
+
 bool TForm1::FormClose()
 {
     // Workers first, so that an event they record in their last pass is saved
     // too; the hand-overs they wait on are served meanwhile.
     StopWorkers(kShutdownWait);
-    ComPort1.Close();
-    ComPort2.Close();
+    ClosePorts();
 
     bool saved = SaveJournal(EventsTable, "t3.bin");
     saved = SaveJournal(DialEventsTable, "t6.bin") && saved;

@@ -170,6 +170,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
+    void ClosePorts();
     void CreateControls();
     void CreateOwnedObjects();
     void RegisterOperations();
