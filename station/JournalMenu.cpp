@@ -1,5 +1,7 @@
 #include "station/JournalMenu.h"
 
+#include "data/DurableJournal.h"
+
 #include "data/MemTable.h"
 #include "data/TableFormat.h"
 #include "data/Text.h"
@@ -97,7 +99,7 @@ void SaveJournalAs(const MemTable& journal, const TableFormat& format, QWidget* 
     }
 }
 
-bool OpenJournalFile(MemTable& journal, const TableFormat& format, QWidget* parent)
+bool OpenJournalFile(MemTable& journal, const TableFormat& format, QWidget* parent, DurableJournal* log)
 {
     const QString path = Dialogs().OpenFileName(ToQ(kOpenTitle), QtFileFilter(kFilter), parent);
     if (path.isEmpty())
@@ -117,8 +119,16 @@ bool OpenJournalFile(MemTable& journal, const TableFormat& format, QWidget* pare
                 return false;
             }
         }
-        format.LoadFromBytes(journal, bytes);
-        journal.First();
+        // The journal's log restarts with the new content, so that a crash
+        // cannot bring the replaced rows back.
+        auto replace = [&] {
+            format.LoadFromBytes(journal, bytes);
+            journal.First();
+        };
+        if (log)
+            log->Replace(replace);
+        else
+            replace();
         return true;
     } catch (const std::exception& e) {
         ShowError(ErrorText(e, fileName, path), parent);
@@ -126,24 +136,34 @@ bool OpenJournalFile(MemTable& journal, const TableFormat& format, QWidget* pare
     }
 }
 
-void ClearJournal(MemTable& journal, QWidget* parent)
+void ClearJournal(MemTable& journal, QWidget* parent, DurableJournal* log)
 {
     if (journal.State() != DataSetState::Browse)
         return;
     if (!Dialogs().AskYesNo(std::string(kClearQuestion), parent))
         return;
     const int count = journal.RecordCount();
-    journal.DisableControls();
-    try {
-        journal.First();
-        for (int i = 0; i < count && !journal.IsEmpty(); ++i)
-            journal.Delete();
-    } catch (const std::exception& e) {
+    auto clear = [&] {
+        journal.DisableControls();
+        try {
+            journal.First();
+            for (int i = 0; i < count && !journal.IsEmpty(); ++i)
+                journal.Delete();
+        } catch (...) {
+            journal.EnableControls();
+            throw;
+        }
         journal.EnableControls();
+    };
+    try {
+        // The cleared journal is folded at once: a crash cannot bring its rows back.
+        if (log)
+            log->Replace(clear);
+        else
+            clear();
+    } catch (const std::exception& e) {
         ShowError(e.what(), parent);
-        return;
     }
-    journal.EnableControls();
 }
 
 } // namespace kv

@@ -9,6 +9,8 @@ class QWidget;
 
 namespace kv {
 
+class DurableJournal;
+
 class MemTable;
 class TableFormat;
 
@@ -25,9 +27,9 @@ void SaveJournalAs(const MemTable& journal, const TableFormat& format, QWidget* 
 // "Открыть": after the operator confirms, the file replaces the journal. It is
 // read into a table of its own first: a file that cannot be read or holds no
 // journal leaves the current journal exactly as it was. True when replaced.
-bool OpenJournalFile(MemTable& journal, const TableFormat& format, QWidget* parent);
+bool OpenJournalFile(MemTable& journal, const TableFormat& format, QWidget* parent, DurableJournal* log = nullptr);
 // "Очистить": after the operator confirms, deletes every record one by one,
 // with the grids silenced meanwhile. Nothing while a record is being edited.
-void ClearJournal(MemTable& journal, QWidget* parent);
+void ClearJournal(MemTable& journal, QWidget* parent, DurableJournal* log = nullptr);
 
 } // namespace kv

@@ -264,7 +264,11 @@ void TForm1::CreateOwnedObjects()
     EventsTable.SetDefaultFormat(&frmbin);
     DialEventsTable.SetDefaultFormat(&frmbin);
     EventsTable.SetAfterPost([this](MemTable& t) { EventsTableAfterPost(t); });
-    DialEventsTable.SetAfterPost([this](MemTable& t) { DialEventsTableAfterPost(t); });
+    DialEventsTable.SetAfterPost([this](MemTable& t) {
+        DialEventsTableAfterPost(t);
+        if (DialEventsLog)
+            DialEventsLog->FoldIfDue();
+    });
 }
 
 void TForm1::RegisterOperations()
@@ -304,8 +308,10 @@ void TForm1::FormCreate()
     m_tickModem1 = Modem1.get();
 
     auto inform = [this](const std::string& message) { ShowInfo(message, this); };
-    OpenJournal(EventsTable, "t3.bin", frmbin, kMainJournalEmpty, inform, LocalNow());
-    OpenJournal(DialEventsTable, "t6.bin", frmbin, kDialJournalEmpty, inform, LocalNow());
+    EventsLog = std::make_unique<DurableJournal>(EventsTable, "t3.bin", frmbin);
+    EventsLog->Open(kMainJournalEmpty, inform, LocalNow());
+    DialEventsLog = std::make_unique<DurableJournal>(DialEventsTable, "t6.bin", frmbin);
+    DialEventsLog->Open(kDialJournalEmpty, inform, LocalNow());
     RestoreTileStates(Tiles, kTileStatesFile, LocalNow(), [this](const std::string& message) {
         ShowWarning(message, this);
     });
@@ -600,20 +606,26 @@ void TForm1::EventsTableAfterPost(MemTable& table)
     if (table.State() == DataSetState::Browse && table.RecNo() != 1)
         table.First();
     DBGrid2->scrollToTop();
+    if (EventsLog)
+        EventsLog->FoldIfDue();
 }
 
 void TForm1::N3Click() { SaveJournalAs(EventsTable, frmbin, this); }
 
-void TForm1::N4Click() { OpenJournalFile(EventsTable, frmbin, this); }
+void TForm1::N4Click() { OpenJournalFile(EventsTable, frmbin, this, EventsLog.get()); }
 
-void TForm1::N6Click() { ClearJournal(EventsTable, this); }
+void TForm1::N6Click() { ClearJournal(EventsTable, this, EventsLog.get()); }
 
 // ---------------------------------------------------------------- close
 
-bool TForm1::SaveJournal(const MemTable& table, const char* fileName)
+bool TForm1::SaveJournal(MemTable& table, DurableJournal* log, const char* fileName)
 {
     try {
-        table.SaveToFile(fileName, &frmbin);
+        if (log) {
+            log->Fold(); // the table file, and an empty log
+        } else {
+            table.SaveToFile(fileName, &frmbin);
+        }
         return true;
     } catch (const std::exception& e) {
         ShowError(std::string("Ошибка сохранения журнала событий в файл "_cp) + fileName + ":\r\n" + e.what(), this);
@@ -639,8 +651,8 @@ bool TForm1::FormClose()
     StopWorkers(kShutdownWait);
     ClosePorts();
 
-    bool saved = SaveJournal(EventsTable, "t3.bin");
-    saved = SaveJournal(DialEventsTable, "t6.bin") && saved;
+    bool saved = SaveJournal(EventsTable, EventsLog.get(), "t3.bin");
+    saved = SaveJournal(DialEventsTable, DialEventsLog.get(), "t6.bin") && saved;
     // A failed save keeps the window on request, so the operator can free the
     // disk and close again (or save the journal elsewhere) before the events are lost.
     if (!saved && !Dialogs().AskYesNo(std::string(kCloseUnsaved), this))

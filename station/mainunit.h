@@ -4,6 +4,7 @@
 // the clock and the two modem icons. It owns both serial ports, both modem
 // states, both journals, the tile states, the ring-round schedule and the board
 // timer, and it runs the modem workers.
+#include "data/DurableJournal.h"
 #include "data/MemTable.h"
 #include "data/TableFormat.h"
 #include "data/TileStates.h"
@@ -95,6 +96,10 @@ public:
     TableFormat frmbin;
     MemTable EventsTable{"EventsTable"};
     MemTable DialEventsTable{"DialEventsTable"};
+    // Every row of the two journals also goes to a log synced within a second,
+    // so a crash or a power cut loses no event; created by FormCreate.
+    std::unique_ptr<DurableJournal> EventsLog;
+    std::unique_ptr<DurableJournal> DialEventsLog;
     TileStates Tiles;
     DialSchedule Schedule;
     DialState DialVars;
@@ -177,7 +182,7 @@ private:
     void LayOut();
     bool LoginGate();
     void Toggle(ShownWindow which, const std::function<void()>& afterClose = {});
-    bool SaveJournal(const MemTable& table, const char* fileName);
+    bool SaveJournal(MemTable& table, DurableJournal* log, const char* fileName);
 
     StationContext& m_ctx;
     StationHost m_host;

@@ -246,6 +246,7 @@ TEST_F(Workers, CloseWithAWorkerBlockedInAHandOverEndsWithinTheBound)
 
 TEST_F(Workers, AJournalThatCannotBeSavedIsReportedAndTheOperatorChooses)
 {
+    std::filesystem::remove("t3.bin"); // written by the start-up
     std::filesystem::create_directory("t3.bin"); // nothing can be renamed over a folder
     dialogs.yesNoAnswers = {false};
     EXPECT_FALSE(form().close());
