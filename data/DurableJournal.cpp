@@ -294,6 +294,20 @@ bool DurableJournal::Open(std::string_view failureMessage, const JournalNotify& 
     m_segment = segments.empty() ? 0 : segments.back().number;
     m_logging = true;
     m_syncThread = std::thread([this] { SyncLoop(); });
+
+    // A clean last close leaves the file and one empty segment that names it:
+    // logging goes on in that segment, and the start needs no full save.
+    if (loaded && file && m_replayed == 0 && !segments.empty() && first == segments.size() - 1) {
+        std::error_code sizeError;
+        if (fs::file_size(segments.back().path, sizeError) == kHeaderSize && !sizeError) {
+            const int fd = ::open(segments.back().path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+            if (fd >= 0) {
+                std::lock_guard lock(m_lock);
+                m_fd = fd;
+                return loaded;
+            }
+        }
+    }
     try {
         Fold();
     } catch (const std::exception& e) {

@@ -199,3 +199,29 @@ TEST(DurableJournal, FoldsByItselfAfterEnoughRowsSoTheLogStaysShort)
 }
 
 } // namespace
+
+namespace {
+
+TEST(DurableJournal, AStartAfterACleanCloseWritesNoTableFileAndLogsOn)
+{
+    kv::test::TempDir dir;
+    {
+        Station first;
+        first.Event("a");
+        first.journal.Fold(); // the close
+    }
+    const auto written = std::filesystem::last_write_time("t3.bin");
+    const std::vector<std::string> segments = LogSegments();
+    ASSERT_EQ(segments.size(), 1u);
+    {
+        Station second;
+        EXPECT_EQ(std::filesystem::last_write_time("t3.bin"), written) << "nothing to fold: no full save at start";
+        EXPECT_EQ(LogSegments(), segments);
+        second.Event("b");
+        second.journal.SyncNow();
+    }
+    Station third;
+    EXPECT_EQ(third.Events(), (std::vector<std::string>{"b", "a", kCreated}));
+}
+
+} // namespace
