@@ -295,17 +295,25 @@ bool DurableJournal::Open(std::string_view failureMessage, const JournalNotify& 
     m_logging = true;
     m_syncThread = std::thread([this] { SyncLoop(); });
 
-    // A clean last close leaves the file and one empty segment that names it:
-    // logging goes on in that segment, and the start needs no full save.
-    if (loaded && file && m_replayed == 0 && !segments.empty() && first == segments.size() - 1) {
+    // Nothing put back: the table file already holds the whole journal, so the
+    // start needs no full save. A clean last close leaves one empty segment
+    // that names the file: logging goes on in it. Otherwise a new segment
+    // names the file as it is, and the older ones are done with.
+    if (loaded && file && m_replayed == 0) {
         std::error_code sizeError;
-        if (fs::file_size(segments.back().path, sizeError) == kHeaderSize && !sizeError) {
+        if (!segments.empty() && first == segments.size() - 1 &&
+            fs::file_size(segments.back().path, sizeError) == kHeaderSize && !sizeError) {
             const int fd = ::open(segments.back().path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
             if (fd >= 0) {
                 std::lock_guard lock(m_lock);
                 m_fd = fd;
                 return loaded;
             }
+        }
+        if (OpenSegment(m_segment + 1, file->size, file->crc)) {
+            for (const Segment& s : segments)
+                fs::remove(s.path, sizeError);
+            return loaded;
         }
     }
     try {

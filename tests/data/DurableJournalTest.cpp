@@ -225,3 +225,29 @@ TEST(DurableJournal, AStartAfterACleanCloseWritesNoTableFileAndLogsOn)
 }
 
 } // namespace
+
+namespace {
+
+TEST(DurableJournal, AJournalFileWithoutALogIsTakenAsItIsAndLoggedFromThere)
+{
+    // A journal written before logging existed, or copied in by a maintainer.
+    kv::test::TempDir dir;
+    {
+        kv::MemTable old;
+        kv::DefineJournal(old);
+        kv::RecordEvent(old, "S", "+7", "old", nullptr, 44000.0);
+        kv::TableFormat().Save(old, "t3.bin");
+    }
+    const auto written = std::filesystem::last_write_time("t3.bin");
+    {
+        Station first;
+        EXPECT_TRUE(first.opened);
+        EXPECT_EQ(std::filesystem::last_write_time("t3.bin"), written);
+        first.Event("new");
+        first.journal.SyncNow();
+    }
+    Station second;
+    EXPECT_EQ(second.Events(), (std::vector<std::string>{"new", "old"}));
+}
+
+} // namespace
