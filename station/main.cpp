@@ -1,16 +1,39 @@
 #include "station/Signals.h"
 #include "station/Station.h"
 #include "station/mainunit.h"
+#include "data/Text.h"
 #include "timing/UiThread.h"
+#include "windows/Dialogs.h"
 
 #include <QApplication>
 #include <QSessionManager>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+// Two stations working in one folder would write the same journals and logs.
+// The lock goes with the process, also when it is killed.
+bool LockWorkingFolder()
+{
+    const int fd = ::open("korvalen.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     kv::InstallUiThread();
     kv::UseDecimalPoint();
+    if (!LockWorkingFolder()) {
+        using namespace kv::literals;
+        kv::ShowError(std::string("Станция уже работает с журналами в этой папке."_cp));
+        return 1;
+    }
     kv::Station station;
     kv::TForm1& main = station.Form1();
     // Other windows may still be open: the main window's close ends the program.
