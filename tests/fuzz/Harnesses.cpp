@@ -33,14 +33,19 @@ namespace {
 
 FailureHandler g_onFailure = nullptr;
 
-void Require(bool ok, const std::string& message)
+[[noreturn]] void Fail(const std::string& message)
 {
-    if (ok)
-        return;
     if (g_onFailure)
         g_onFailure(message);
     std::fprintf(stderr, "fuzz property failed: %s\n", message.c_str());
     std::abort();
+}
+
+// Messages with details are built only on failure: the checks run millions of times.
+void Require(bool ok, const char* message)
+{
+    if (!ok)
+        Fail(message);
 }
 
 std::string_view AsText(const std::uint8_t* data, std::size_t size)
@@ -119,8 +124,8 @@ void CheckSameRecords(const MemTable& a, const MemTable& b)
     for (std::size_t i = 0; i < written.size(); ++i) {
         const FieldDef& da = a.Fields()[static_cast<std::size_t>(written[i])];
         const FieldDef& db = b.Fields()[i];
-        Require(da.name == db.name && da.type == db.type && da.size == db.size,
-                "field " + Shown(da.name) + " changed in the reload");
+        if (da.name != db.name || da.type != db.type || da.size != db.size)
+            Fail("field " + Shown(da.name) + " changed in the reload");
     }
     for (std::size_t r = 0; r < a.TotalRecordCount(); ++r) {
         const RecordHandle ha = a.RecordAt(r);
@@ -128,16 +133,17 @@ void CheckSameRecords(const MemTable& a, const MemTable& b)
         for (std::size_t i = 0; i < written.size(); ++i) {
             const int fa = written[i];
             const int fb = static_cast<int>(i);
-            const std::string where = "record " + std::to_string(r) + " field " + std::to_string(fa);
-            Require(a.IsNull(ha, fa) == b.IsNull(hb, fb), where + ": null flag changed");
-            if (a.IsNull(ha, fa))
-                continue;
-            switch (detail::StorageOf(a.Fields()[static_cast<std::size_t>(fa)].type)) {
-            case detail::Storage::Int32: Require(a.Integer(ha, fa) == b.Integer(hb, fb), where); break;
-            case detail::Storage::Bool: Require(a.Boolean(ha, fa) == b.Boolean(hb, fb), where); break;
-            case detail::Storage::Float64: Require(SameBits(a.Float(ha, fa), b.Float(hb, fb)), where); break;
-            case detail::Storage::Text: Require(a.TextView(ha, fa) == b.TextView(hb, fb), where); break;
+            bool same = a.IsNull(ha, fa) == b.IsNull(hb, fb);
+            if (same && !a.IsNull(ha, fa)) {
+                switch (detail::StorageOf(a.Fields()[static_cast<std::size_t>(fa)].type)) {
+                case detail::Storage::Int32: same = a.Integer(ha, fa) == b.Integer(hb, fb); break;
+                case detail::Storage::Bool: same = a.Boolean(ha, fa) == b.Boolean(hb, fb); break;
+                case detail::Storage::Float64: same = SameBits(a.Float(ha, fa), b.Float(hb, fb)); break;
+                case detail::Storage::Text: same = a.TextView(ha, fa) == b.TextView(hb, fb); break;
+                }
             }
+            if (!same)
+                Fail("record " + std::to_string(r) + " field " + std::to_string(fa) + " changed in the reload");
         }
     }
 }
@@ -156,11 +162,12 @@ constexpr std::size_t kMaxPieces = 32;
 void CheckModem(const TModem& modem)
 {
     const std::uint16_t index = modem.SmsIndex;
-    Require(index >= 1 && index <= 10, "SmsIndex left 1..10: " + std::to_string(index));
+    if (index < 1 || index > 10)
+        Fail("SmsIndex left 1..10: " + std::to_string(index));
     Require(modem.PendingCount() < TModem::kRingSize, "the command ring overflowed");
     for (const std::string& line : modem.PendingCommands())
-        Require(!line.empty() && (line.back() == '\r' || line.back() == kCtrlZ),
-                "queued command not ended by CR or Ctrl-Z: " + Shown(line));
+        if (line.empty() || (line.back() != '\r' && line.back() != kCtrlZ))
+            Fail("queued command not ended by CR or Ctrl-Z: " + Shown(line));
 }
 
 // Each look that acts clears the buffer or cuts a whole marker of at least
@@ -180,13 +187,14 @@ int FuzzTableLoader(const std::uint8_t* data, std::size_t size)
     try {
         format.LoadFromBytes(table, AsText(data, size));
     } catch (const ETableFileError& e) {
-        Require(IsLoaderMessage(e.what()), std::string("undocumented loader message: ") + e.what());
+        if (!IsLoaderMessage(e.what()))
+            Fail(std::string("undocumented loader message: ") + e.what());
         loaded = false;
     }
     if (heapBefore) {
         const std::size_t held = HeapInUse() - heapBefore;
-        Require(held <= kLoadExpansion * size + kLoadSlack,
-                "a file of " + std::to_string(size) + " bytes holds " + std::to_string(held) + " bytes");
+        if (held > kLoadExpansion * size + kLoadSlack)
+            Fail("a file of " + std::to_string(size) + " bytes holds " + std::to_string(held) + " bytes");
     }
     CheckLoadedTexts(table);
 
@@ -202,7 +210,7 @@ int FuzzTableLoader(const std::uint8_t* data, std::size_t size)
     try {
         format.LoadFromBytes(reloaded, saved);
     } catch (const ETableFileError& e) {
-        Require(false, std::string("a saved table does not load again: ") + e.what());
+        Fail(std::string("a saved table does not load again: ") + e.what());
     }
     CheckSameRecords(table, reloaded);
     Require(format.SaveToBytes(reloaded) == saved, "saving the reloaded table gives other bytes");
@@ -282,8 +290,8 @@ int FuzzReadReply(const std::uint8_t* data, std::size_t size)
         std::uint16_t i = start;
         const ReadReply parsed = ParseReadReply(wellFormed, i);
         Require(parsed.found && i == start, "a well-formed reply was not taken as a message");
-        Require(parsed.numberHex == number, "number cut wrongly from " + Shown(wellFormed));
-        Require(parsed.bodyHex == body, "body cut wrongly from " + Shown(wellFormed));
+        if (parsed.numberHex != number || parsed.bodyHex != body)
+            Fail("number or body cut wrongly from " + Shown(wellFormed));
     }
     return 0;
 }
@@ -340,10 +348,10 @@ int FuzzReplyDispatch(const std::uint8_t* data, std::size_t size)
         try {
             worker.DispatchReceived(1);
         } catch (const EConvertError&) {
-            Require(false, "a look at a settled buffer failed: " + Shown(rest));
+            Fail("a look at a settled buffer failed: " + Shown(rest));
         }
-        Require(modem.RxSnapshot() == rest && host.Log().Entries().size() == calls && modem.PendingCount() == queued,
-                "the dispatch did not settle: " + Shown(rest));
+        if (modem.RxSnapshot() != rest || host.Log().Entries().size() != calls || modem.PendingCount() != queued)
+            Fail("the dispatch did not settle: " + Shown(rest));
     }
     return 0;
 }
