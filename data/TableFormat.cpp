@@ -291,10 +291,19 @@ bool AtEndOfList(Reader& in)
     return true;
 }
 
+// A record version may take at most this much memory per byte it has in the
+// file, plus the slack. Fields the file holds no values for (calculated,
+// lookup) still take room in every record, so without a bound a few thousand
+// of them would let a file of a megabyte claim gigabytes. Every field with
+// values costs at least one byte in the file and at most nine in memory.
+constexpr std::uint64_t kMaxRecordExpansion = 16;
+constexpr std::uint64_t kRecordSlack = 64;
+
 // Values of one record version, one per data field of the table.
 void ReadValues(Reader& in, RecordBuilder& out, const RecordLayout& layout, const std::vector<FieldDef>& fields,
                 int format, bool loadBlobs)
 {
+    const std::uint64_t leftBefore = in.Left();
     out.Start(layout);
     for (int f = 0; f < static_cast<int>(fields.size()); ++f) {
         const FieldDef& def = fields[static_cast<std::size_t>(f)];
@@ -344,6 +353,8 @@ void ReadValues(Reader& in, RecordBuilder& out, const RecordLayout& layout, cons
         }
     }
     out.Finish();
+    if (out.Size() > kMaxRecordExpansion * (leftBefore - in.Left()) + kRecordSlack)
+        InvalidValue();
 }
 
 } // namespace

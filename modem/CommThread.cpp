@@ -187,6 +187,20 @@ void TCommThread::Exchange()
     m_modem.ClearRx();
 }
 
+bool TCommThread::DispatchReceived(int maxLooks)
+{
+    if (m_modem.TakeDataReceived())
+        m_state = kReplyIncomplete;
+    for (int i = 0; i < maxLooks; ++i) {
+        bool acted = false;
+        if (Dispatch(acted))
+            return true;
+        if (!acted)
+            break;
+    }
+    return false;
+}
+
 std::span<const TCommThread::ReplyRow> TCommThread::ReplyRows()
 {
     // Checked on every look, in this order, each on the buffer as the rows

@@ -62,6 +62,15 @@ public:
     // the E001 line.
     void Pass();
 
+    // The reply dispatch of an exchange on what the receive buffer holds now,
+    // without sending and without the ten-second wait: bytes that arrived since
+    // the last call make the state "reply incomplete", then the buffer is looked
+    // at as the wait looks at it, again after every look in which a row acted, at
+    // most `maxLooks` times. Returns whether the wait would end. Sleeps inside the
+    // handlers go to the worker's clock; a failure leaves as it leaves a pass.
+    // Lets tests and fuzzers put replies straight into the buffer.
+    bool DispatchReceived(int maxLooks);
+
     std::uint8_t ExchangeState() const { return m_state; }
     bool PollToggle() const { return m_pollToggle; }
     bool SaveEnabled() const { return m_saveEnabled; }

@@ -431,6 +431,48 @@ TEST(TableFile, HostileFilesEndInAMessageWithoutLargeAllocations)
     }
 }
 
+// A file whose fields hold no values (calculated ones) and records of four
+// bytes each: `calculated` date fields, `records` records, one Integer data
+// field when `withData` (null in every record).
+std::string CalculatedFieldsFile(int calculated, int records, bool withData)
+{
+    Bytes f;
+    f.b = "TPF0";
+    f.Int(251).Raw({0x01});
+    if (withData)
+        f.Def(251, "k", "Integer", 0, 10);
+    for (int i = 0; i < calculated; ++i)
+        f.Str("c" + std::to_string(i)).Str("DateTime").Int(0).Str("").Str("").Int(18).Bool(false).Bool(false)
+            .Str("Calculated").Str("");
+    f.Raw({0x00, 0x01, 0x00, 0x01});
+    for (int r = 0; r < records; ++r) {
+        f.Raw({0x01, 0x02, 0x00});
+        if (withData)
+            f.Bool(true);
+        f.Raw({0x00});
+    }
+    f.Raw({0x00});
+    return f.b;
+}
+
+TEST(TableFile, FieldsWithoutValuesCannotMakeRecordsOutgrowTheFile)
+{
+    // 2000 fields of 16000 bytes per record, from four bytes each: refused at the
+    // first record instead of taking 160 MB for a file of 110 KB.
+    MemTable t;
+    EXPECT_EQ(LoadError(t, CalculatedFieldsFile(2000, 10000, true)), "Invalid property value");
+    EXPECT_EQ(t.FieldCount(), 2001);
+    EXPECT_EQ(t.TotalRecordCount(), 0u);
+
+    // A few such fields beside data fields cost little and still load.
+    MemTable few;
+    ASSERT_EQ(LoadError(few, CalculatedFieldsFile(3, 50, true)), "loaded");
+    EXPECT_EQ(few.TotalRecordCount(), 50u);
+    MemTable none;
+    ASSERT_EQ(LoadError(none, CalculatedFieldsFile(3, 50, false)), "loaded");
+    EXPECT_EQ(none.TotalRecordCount(), 50u);
+}
+
 TEST(TableFile, EveryPrefixOfAJournalFailsCleanlyKeepingTheRecordsRead)
 {
     MemTable t;

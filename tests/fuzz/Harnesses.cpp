@@ -1,0 +1,359 @@
+#include "tests/fuzz/Harnesses.h"
+
+#include "codec/Ucs2.h"
+#include "data/MemTable.h"
+#include "data/RecordStore.h"
+#include "data/TableFormat.h"
+#include "data/Text.h"
+#include "modem/Commands.h"
+#include "modem/CommThread.h"
+#include "modem/Modem.h"
+#include "modem/SmsReader.h"
+#include "tests/support/FakePort.h"
+#include "tests/support/RecordingHost.h"
+#include "tests/support/TestClock.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <string_view>
+#include <vector>
+
+// Bytes the sanitizer's allocator holds for the program; only there under
+// AddressSanitizer, so the memory bound is checked only in such builds.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes() __attribute__((weak));
+
+namespace kv::fuzz {
+
+using namespace kv::literals;
+
+namespace {
+
+FailureHandler g_onFailure = nullptr;
+
+[[noreturn]] void Fail(const std::string& message)
+{
+    if (g_onFailure)
+        g_onFailure(message);
+    std::fprintf(stderr, "fuzz property failed: %s\n", message.c_str());
+    std::abort();
+}
+
+// Messages with details are built only on failure: the checks run millions of times.
+void Require(bool ok, const char* message)
+{
+    if (!ok)
+        Fail(message);
+}
+
+std::string_view AsText(const std::uint8_t* data, std::size_t size)
+{
+    return {reinterpret_cast<const char*>(data), size};
+}
+
+// Station bytes readable in a message.
+std::string Shown(std::string_view bytes)
+{
+    std::string out;
+    for (const char ch : bytes) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c < 0x7F && c != '\\') {
+            out += ch;
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        }
+    }
+    return out;
+}
+
+// ------------------------------------------------------------ table loader
+
+// A load may hold this many bytes of memory per byte of file, plus the slack.
+// The densest honest file (one-byte values of an old format) costs about 30.
+constexpr std::size_t kLoadExpansion = 64;
+constexpr std::size_t kLoadSlack = 64 * 1024;
+
+std::size_t HeapInUse()
+{
+    return __sanitizer_get_current_allocated_bytes ? __sanitizer_get_current_allocated_bytes() : 0;
+}
+
+bool IsLoaderMessage(const std::string& m)
+{
+    return m == "Invalid stream format" || m == "Stream read error" || m == "Invalid property value"
+           || m == "Couldnt determine field count for load."
+           // The type name is the file's: a zero byte in it ends what() early.
+           || m.starts_with("Unknown field type (");
+}
+
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// What was loaded satisfies the cut rules of its fields.
+void CheckLoadedTexts(const MemTable& table)
+{
+    const auto& fields = table.Fields();
+    for (std::size_t r = 0; r < table.TotalRecordCount(); ++r) {
+        const RecordHandle h = table.RecordAt(r);
+        for (std::size_t f = 0; f < fields.size(); ++f) {
+            const FieldDef& def = fields[f];
+            if (detail::StorageOf(def.type) != detail::Storage::Text || table.IsNull(h, static_cast<int>(f)))
+                continue;
+            const std::string_view text = table.TextView(h, static_cast<int>(f));
+            if (def.type == FieldType::String || def.type == FieldType::FixedChar) {
+                Require(text.find('\0') == std::string_view::npos, "a string field holds a zero byte");
+                Require(def.size <= 0 || text.size() <= static_cast<std::size_t>(def.size),
+                        "a string field holds more than its width");
+            }
+        }
+    }
+}
+
+// Every value of every written field of `a` is in `b`, field for field.
+void CheckSameRecords(const MemTable& a, const MemTable& b)
+{
+    std::vector<int> written;
+    for (int f = 0; f < a.FieldCount(); ++f)
+        if (a.Fields()[static_cast<std::size_t>(f)].HoldsData())
+            written.push_back(f);
+    Require(static_cast<std::size_t>(b.FieldCount()) == written.size(), "the reload has other fields");
+    Require(a.TotalRecordCount() == b.TotalRecordCount(), "the reload has another number of records");
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        const FieldDef& da = a.Fields()[static_cast<std::size_t>(written[i])];
+        const FieldDef& db = b.Fields()[i];
+        if (da.name != db.name || da.type != db.type || da.size != db.size)
+            Fail("field " + Shown(da.name) + " changed in the reload");
+    }
+    for (std::size_t r = 0; r < a.TotalRecordCount(); ++r) {
+        const RecordHandle ha = a.RecordAt(r);
+        const RecordHandle hb = b.RecordAt(r);
+        for (std::size_t i = 0; i < written.size(); ++i) {
+            const int fa = written[i];
+            const int fb = static_cast<int>(i);
+            bool same = a.IsNull(ha, fa) == b.IsNull(hb, fb);
+            if (same && !a.IsNull(ha, fa)) {
+                switch (detail::StorageOf(a.Fields()[static_cast<std::size_t>(fa)].type)) {
+                case detail::Storage::Int32: same = a.Integer(ha, fa) == b.Integer(hb, fb); break;
+                case detail::Storage::Bool: same = a.Boolean(ha, fa) == b.Boolean(hb, fb); break;
+                case detail::Storage::Float64: same = SameBits(a.Float(ha, fa), b.Float(hb, fb)); break;
+                case detail::Storage::Text: same = a.TextView(ha, fa) == b.TextView(hb, fb); break;
+                }
+            }
+            if (!same)
+                Fail("record " + std::to_string(r) + " field " + std::to_string(fa) + " changed in the reload");
+        }
+    }
+}
+
+// ------------------------------------------------------------ UCS2
+
+bool IsHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// ------------------------------------------------------------ reply dispatch
+
+constexpr std::size_t kMaxPieces = 32;
+
+void CheckModem(const TModem& modem)
+{
+    const std::uint16_t index = modem.SmsIndex;
+    if (index < 1 || index > 10)
+        Fail("SmsIndex left 1..10: " + std::to_string(index));
+    Require(modem.PendingCount() < TModem::kRingSize, "the command ring overflowed");
+    for (const std::string& line : modem.PendingCommands())
+        if (line.empty() || (line.back() != '\r' && line.back() != kCtrlZ))
+            Fail("queued command not ended by CR or Ctrl-Z: " + Shown(line));
+}
+
+// Each look that acts clears the buffer or cuts a whole marker of at least
+// eight bytes out of it, so this many looks always settle it.
+int LooksFor(std::size_t bufferSize) { return static_cast<int>(bufferSize / 8) + 4; }
+
+} // namespace
+
+void SetFailureHandler(FailureHandler handler) { g_onFailure = handler; }
+
+int FuzzTableLoader(const std::uint8_t* data, std::size_t size)
+{
+    const TableFormat format;
+    const std::size_t heapBefore = HeapInUse();
+    MemTable table;
+    bool loaded = true;
+    try {
+        format.LoadFromBytes(table, AsText(data, size));
+    } catch (const ETableFileError& e) {
+        if (!IsLoaderMessage(e.what()))
+            Fail(std::string("undocumented loader message: ") + e.what());
+        loaded = false;
+    }
+    if (heapBefore) {
+        const std::size_t held = HeapInUse() - heapBefore;
+        if (held > kLoadExpansion * size + kLoadSlack)
+            Fail("a file of " + std::to_string(size) + " bytes holds " + std::to_string(held) + " bytes");
+    }
+    CheckLoadedTexts(table);
+
+    // Whatever the table holds now, all of the file or what came before a failure,
+    // survives a save and a reload unchanged.
+    const auto& fields = table.Fields();
+    if (std::none_of(fields.begin(), fields.end(), [](const FieldDef& f) { return f.HoldsData(); })) {
+        Require(!loaded || !fields.empty(), "a load without fields succeeded");
+        return 0;
+    }
+    const std::string saved = format.SaveToBytes(table);
+    MemTable reloaded;
+    try {
+        format.LoadFromBytes(reloaded, saved);
+    } catch (const ETableFileError& e) {
+        Fail(std::string("a saved table does not load again: ") + e.what());
+    }
+    CheckSameRecords(table, reloaded);
+    Require(format.SaveToBytes(reloaded) == saved, "saving the reloaded table gives other bytes");
+    return 0;
+}
+
+int FuzzUcs2(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view bytes = AsText(data, size);
+
+    // Decoding: groups of four, a short last group of two or three, a lone last
+    // character ignored; any other non-hex character fails the whole text.
+    const std::size_t read = size % 4 == 1 ? size - 1 : size;
+    const bool allHex = std::all_of(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(read), IsHexDigit);
+    try {
+        const std::string text = Ucs2HexToText(bytes);
+        Require(allHex, "a text with a non-hex character decoded");
+        Require(text.size() == (size + 2) / 4, "decoded length is not the number of groups");
+        std::string upper(bytes);
+        for (char& c : upper)
+            if (c >= 'a' && c <= 'f')
+                c = static_cast<char>(c - 'a' + 'A');
+        Require(Ucs2HexToText(upper) == text, "hex letters decode differently in another case");
+    } catch (const EConvertError&) {
+        Require(!allHex, "a hex text failed to decode");
+    }
+
+    // Encoding: four upper-case digits per byte; decoding gives the bytes back,
+    // but for a zero byte (comes back a blank) and 0xB1 (comes back as 0xA8).
+    const std::string hex = TextToUcs2Hex(bytes);
+    Require(hex.size() == 4 * size, "encoding is not four digits per byte");
+    Require(std::all_of(hex.begin(), hex.end(), [](char c) { return IsHexDigit(c) && !(c >= 'a' && c <= 'f'); }),
+            "encoding holds a character other than an upper-case hex digit");
+    std::string expected(bytes);
+    for (char& c : expected) {
+        if (c == '\0')
+            c = ' ';
+        else if (static_cast<unsigned char>(c) == 0xB1)
+            c = static_cast<char>(0xA8);
+    }
+    Require(Ucs2HexToText(hex) == expected, "encoded text does not decode back");
+    return 0;
+}
+
+int FuzzReadReply(const std::uint8_t* data, std::size_t size)
+{
+    if (size == 0)
+        return 0;
+    const std::uint16_t start = static_cast<std::uint16_t>(1 + data[0] % 10);
+    const std::string buffer(AsText(data + 1, size - 1));
+
+    std::uint16_t index = start;
+    const ReadReply reply = ParseReadReply(buffer, index);
+    Require(index >= 1 && index <= 10, "SmsIndex left 1..10");
+    if (buffer == ReadSmsCommand(start) + "\r\nOK\r\n") {
+        Require(!reply.found, "the empty-index reply gave a message");
+        Require(index == start % 10 + 1, "the empty-index reply did not advance the index");
+    } else {
+        Require(reply.found, "a reply other than the empty one gave no message");
+        Require(index == start, "a message moved the index");
+        Require(reply.numberHex.find('"') == std::string::npos, "the number runs past its closing quote");
+        Require(reply.bodyHex.find('\r') == std::string::npos, "the body runs past its line");
+        Require(buffer.find(reply.numberHex) != std::string::npos && buffer.find(reply.bodyHex) != std::string::npos,
+                "number or body is not a piece of the reply");
+    }
+
+    // The bytes as the number (its hex digits) and the body (up to a quote or a
+    // line break) of a well-formed reply come back whole.
+    const std::string firstHalf = buffer.substr(0, buffer.size() / 2);
+    std::string number;
+    std::copy_if(firstHalf.begin(), firstHalf.end(), std::back_inserter(number), IsHexDigit);
+    std::string body = buffer.substr(buffer.size() / 2);
+    body = body.substr(0, body.find_first_of("\"\r\n"));
+    for (const std::string_view status : {"REC UNREAD", "REC READ"}) {
+        const std::string wellFormed = ReadSmsCommand(start) + "\r\n+CMGR: \"" + std::string(status) + "\",\""
+                                       + number + "\",\"\",\"24/05/01,10:00:00+12\"\r\n" + body + "\r\n\r\nOK\r\n";
+        std::uint16_t i = start;
+        const ReadReply parsed = ParseReadReply(wellFormed, i);
+        Require(parsed.found && i == start, "a well-formed reply was not taken as a message");
+        if (parsed.numberHex != number || parsed.bodyHex != body)
+            Fail("number or body cut wrongly from " + Shown(wellFormed));
+    }
+    return 0;
+}
+
+int FuzzReplyDispatch(const std::uint8_t* data, std::size_t size)
+{
+    if (size == 0)
+        return 0;
+    const std::uint8_t flags = data[0];
+    std::vector<std::string> pieces(1);
+    for (std::size_t i = 1; i < size; ++i) {
+        if (data[i] != 0)
+            pieces.back().push_back(static_cast<char>(data[i]));
+        else if (pieces.size() < kMaxPieces)
+            pieces.emplace_back();
+    }
+
+    test::TestClock clock;
+    test::RecordingHost host;
+    host.AddDevice("+79111111111", std::string("Объект1"_cp));
+    test::FakePort port;
+    TModem modem;
+    modem.Running = true;
+    TCommThread worker(modem, port, host, clock, nullptr);
+    modem.SmsSending = (flags & 1) != 0;
+    modem.UssdPending = (flags & 2) != 0;
+    modem.LinkLost = (flags & 4) != 0;
+    modem.SmsIndex = static_cast<std::uint16_t>(1 + (flags >> 3) % 10);
+
+    for (const std::string& piece : pieces) {
+        modem.AppendReceived(piece);
+        const std::size_t before = modem.RxSnapshot().size();
+        bool ended = false;
+        try {
+            ended = worker.DispatchReceived(LooksFor(before));
+        } catch (const EConvertError&) {
+            // The pass fails and keeps the buffer for the next exchange: the row
+            // that failed must have consumed something, or every later exchange
+            // would fail on the same bytes again.
+            Require(modem.RxSnapshot().size() < before, "a failing row left the buffer as it was");
+            CheckModem(modem);
+            continue;
+        }
+        CheckModem(modem);
+        if (ended) {
+            Require(worker.ExchangeState() == TCommThread::kReplyHandled, "the wait ended on an unhandled reply");
+            modem.ClearRx();
+            continue;
+        }
+        // Settled: one more look finds nothing to do.
+        const std::string rest = modem.RxSnapshot();
+        const std::size_t calls = host.Log().Entries().size();
+        const std::size_t queued = modem.PendingCount();
+        try {
+            worker.DispatchReceived(1);
+        } catch (const EConvertError&) {
+            Fail("a look at a settled buffer failed: " + Shown(rest));
+        }
+        if (modem.RxSnapshot() != rest || host.Log().Entries().size() != calls || modem.PendingCount() != queued)
+            Fail("the dispatch did not settle: " + Shown(rest));
+    }
+    return 0;
+}
+
+} // namespace kv::fuzz
