@@ -228,7 +228,8 @@ void ReportClipping(QWidget* window, const QString& file)
             const int need = g->fontMetrics().horizontalAdvance(g->title()) + 20;
             if (need > g->width())
                 tell(g, g->title(), need, g->width());
-        } else if (auto* e = qobject_cast<QLineEdit*>(w); e && !e->text().isEmpty() && e->echoMode() == QLineEdit::Normal) {
+        } else if (auto* e = qobject_cast<QLineEdit*>(w); e && !e->text().isEmpty() && e->echoMode() == QLineEdit::Normal &&
+                                                            e->toolTip() != e->text()) { // a long path shows in full there
             const int need = e->fontMetrics().horizontalAdvance(e->text()) + 10;
             if (need > e->width())
                 tell(e, e->text(), need, e->width());
@@ -248,25 +249,41 @@ void ReportClipping(QWidget* window, const QString& file)
     }
 }
 
+void Save(QWidget* window, const QString& file)
+{
+    if (!Framed(window).save(file))
+        throw std::runtime_error("cannot write " + file.toStdString());
+    std::cout << file.toStdString() << "\n";
+}
+
 class Camera {
 public:
     explicit Camera(QString dir) : m_dir(std::move(dir)) { QDir().mkpath(m_dir); }
 
-    void Shoot(QWidget* window, const QString& name)
+    // `ready` runs last before the picture is taken (after the window has settled).
+    void Shoot(QWidget* window, const QString& name, const std::function<void()>& ready = {})
     {
         window->raise();
         window->activateWindow();
         Pump(400);
-        const QString file = m_dir + "/" + name + ".png";
-        if (!Framed(window).save(file))
-            throw std::runtime_error("cannot write " + file.toStdString());
+        if (ready)
+            ready();
+        Save(window, m_dir + "/" + name + ".png");
         ReportClipping(window, name);
-        std::cout << file.toStdString() << "\n";
     }
 
 private:
     QString m_dir;
 };
+
+// Just after the board's blink has turned alarm tiles red (`red`) or shown the
+// notification icons: a phase lasts 500 ms, and a picture is drawn when taken.
+void AtBlinkPhase(const TStatusBoard& board, bool red)
+{
+    PumpUntil([&] { return board.BlinkPhase() == red; }, 2000);
+    PumpUntil([&] { return board.BlinkPhase() != red; }, 2000);
+    Pump(20);
+}
 
 // ---------------------------------------------------------------- the run
 
@@ -344,6 +361,7 @@ int Render(const QString& outDir, const QString& readmeFile)
     modems.RbButton7Click();
     if (!PumpUntil([&] { return main.CommThreadLive() && main.DialThreadLive(); }, 15000))
         throw std::runtime_error("the modem workers did not start");
+    modems.PNGButton4Click(); // modem 2's balance, into the ring-round journal
 
     // The dacha never answers the ring-round: its calls fail.
     sim.Command(QStringLiteral("dial 2 never +79001000006"));
@@ -351,12 +369,19 @@ int Render(const QString& outDir, const QString& readmeFile)
     for (const Sms& sms : kTraffic)
         sim.Command(QStringLiteral("sms 1 %1 %2").arg(QString::fromLatin1(sms.number), Utf8(sms.text)));
     std::cerr << "korvalen-screens: waiting for the station to read " << std::size(kTraffic) << " messages\n";
-    const int before = main.EventsTable.RecordCount();
-    if (!PumpUntil([&] { return main.EventsTable.RecordCount() >= before + static_cast<int>(std::size(kTraffic)); },
-                   180000))
+    // Counted by the devices' rows: the station writes rows of its own too. A
+    // command from the card must wait for them all, since it switches the
+    // modem's character set under a message being read.
+    auto deviceRows = [&] {
+        int n = 0;
+        for (int r = 0; r < main.EventsTable.RecordCount(); ++r)
+            n += main.EventsTable.TextAt(r, journal::Tel).rfind("+79001", 0) == 0;
+        return n;
+    };
+    if (!PumpUntil([&] { return deviceRows() >= static_cast<int>(std::size(kTraffic)); }, 240000))
         std::cerr << "korvalen-screens: not every message was read in time\n";
 
-    // A balance answer and a command to a device.
+    // A balance answer through modem 1, and a command to a device.
     modems.RbButton2Click();
     PumpUntil([&] { return !modems.BalanceInfo->toPlainText().isEmpty(); }, 20000);
     Pump(1500);
@@ -377,19 +402,18 @@ int Render(const QString& outDir, const QString& readmeFile)
     PumpUntil([&] { return main.EventsTable.RecordCount() > beforeCall; }, 20000);
     Pump(1500);
 
-    // The ring-round: the first calls come a minute after the start, and the
-    // dacha, which never answers, fails 25 s later. Only the full set waits.
+    // The ring-round's first calls come a minute after the start (the dacha's
+    // fail only after six tries, too late to wait for). Only the full set waits.
     if (readmeFile.isEmpty()) {
-        modems.PNGButton4Click();
         std::cerr << "korvalen-screens: waiting for the ring-round's first calls\n";
-        auto hasOffline = [&] {
+        auto answered = [&] {
+            int n = 0;
             for (int r = 0; r < main.DialEventsTable.RecordCount(); ++r)
-                if (main.DialEventsTable.TextAt(r, journal::Status) == status::kOffline)
-                    return true;
-            return false;
+                n += main.DialEventsTable.TextAt(r, journal::Status) == status::kOnline;
+            return n;
         };
-        if (!PumpUntil(hasOffline, 150000))
-            std::cerr << "korvalen-screens: no failed ring-round call in time\n";
+        if (!PumpUntil([&] { return answered() >= 3; }, 120000))
+            std::cerr << "korvalen-screens: fewer ring-round calls than wanted\n";
     }
 
     // The card of the warehouse, with its five newest events.
@@ -407,19 +431,15 @@ int Render(const QString& outDir, const QString& readmeFile)
     main.raise();
     Pump(600);
     if (!readmeFile.isEmpty()) {
-        // The alarm tile in its red phase.
-        PumpUntil([&] { return main.StringGrid1->BlinkPhase(); }, 2000);
-        Pump(100);
-        if (!Framed(&main).save(readmeFile))
-            throw std::runtime_error("cannot write " + readmeFile.toStdString());
-        std::cout << readmeFile.toStdString() << "\n";
+        AtBlinkPhase(*main.StringGrid1, true);
+        Save(&main, readmeFile);
         main.close();
         Pump(200);
         return 0;
     }
-    camera.Shoot(&main, "main-operation");
+    camera.Shoot(&main, "main-operation", [&] { AtBlinkPhase(*main.StringGrid1, true); });
     main.PageControl1->setCurrentIndex(1);
-    camera.Shoot(&main, "main-ring-round");
+    camera.Shoot(&main, "main-ring-round", [&] { AtBlinkPhase(*main.StringGrid1, false); });
     main.PageControl1->setCurrentIndex(0);
 
     main.PNGButton1Click();
