@@ -341,6 +341,8 @@ void TDeviceForm::BuildWindow()
 
     StatusEdit = new QLineEdit(this);
     Name(StatusEdit, "StatusEdit", "СТАТУС"_cp);
+    // Wide enough for the modem's confirmation, the longest text it is given.
+    StatusEdit->setMinimumWidth(StatusEdit->fontMetrics().horizontalAdvance(ToQ("Сообщение отправлено"_cp)) + 20);
     auto* statusFrame = new QGroupBox(ToQ("СТАТУС"_cp), this);
     Name(statusFrame, "StatusFrame", "СТАТУС"_cp);
     auto* status = new QVBoxLayout(statusFrame);

@@ -104,6 +104,12 @@ TModemForm::TModemForm(StationContext& ctx)
     Edit3 = TextBox("Edit3", "СКОРОСТЬ №1"_cp, {}, this);
     Edit6 = TextBox("Edit6", "ПОРТ №2"_cp, {}, this);
     Edit7 = TextBox("Edit7", "СКОРОСТЬ №2"_cp, {}, this);
+    // Stable device names (/dev/serial/by-id/..., the simulator's links) are
+    // long: the port fields are wider, and the whole name is in the tool tip.
+    for (QLineEdit* e : {Edit1, Edit6}) {
+        e->setMinimumWidth(220);
+        connect(e, &QLineEdit::textChanged, e, [e](const QString& text) { e->setToolTip(text); });
+    }
     Edit5 = Display("Edit5", "СТАТУС"_cp, "нет связи"_cp, this);
     Edit4 = Display("Edit4", "УРОВЕНЬ СИГНАЛА №1"_cp, "0", this);
     Edit9 = Display("Edit9", "|", "|", this);

@@ -21,7 +21,9 @@ TMainJournal::TMainJournal(MemTable& eventsTable, QWidget* mainWindow)
     setWindowTitle(ToQ("Журнал работы"_cp));
     resize(1010, 560);
 
-    m_model = new TMemTableModel(eventsTable, JournalColumns(59, 163, 80, 90, 598), this);
+    // A phone number and "GSM-модем №1" need 110 pixels here; the time column
+    // gives up what it never used, so the grid keeps its width.
+    m_model = new TMemTableModel(eventsTable, JournalColumns(59, 143, 80, 110, 598), this);
     MainJournalDBGrid = new TJournalGrid(m_model, QApplication::palette().color(QPalette::WindowText), {}, this);
     Name(MainJournalDBGrid, "MainJournalDBGrid", "Журнал работы"_cp);
 
