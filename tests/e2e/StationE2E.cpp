@@ -22,6 +22,7 @@
 #include <QTabWidget>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -56,6 +57,7 @@ StationE2E::StationE2E() : StationTest(NewProgramFolder()), program(ProgramDir()
 
 StationE2E::~StationE2E()
 {
+    ReportOnFailure();
     // The workers and the ports go before the simulator that plays the modems.
     station.reset();
     sim.reset();
@@ -82,10 +84,27 @@ void StationE2E::Start()
 
 bool StationE2E::Close()
 {
+    ReportOnFailure();
     if (!form().close())
         return false;
     station.reset();
     return true;
+}
+
+void StationE2E::ReportOnFailure() const
+{
+    // A failure on a loaded machine is read from the log afterwards: what the
+    // modems said and what the journal holds tell a slow station from a wrong one.
+    if (!station || !::testing::Test::HasFailure())
+        return;
+    if (station->TechnoJournalForm().WriteTechnoJournal->isChecked())
+        std::fprintf(stderr, "----- technological journal\n%s\n", TechnoText().c_str());
+    const MemTable& events = station->Form1().EventsTable;
+    std::fprintf(stderr, "----- main journal, newest first\n");
+    for (int r = 0; r < events.RecordCount(); ++r)
+        std::fprintf(stderr, "%s | %s | %s\n", Cp1251ToUtf8(events.TextAt(r, journal::Status)).c_str(),
+                     Cp1251ToUtf8(events.TextAt(r, journal::Tel)).c_str(), Cp1251ToUtf8(events.TextAt(r, journal::Event)).c_str());
+    std::fprintf(stderr, "-----\n");
 }
 
 bool StationE2E::Until(const std::function<bool()>& done, std::chrono::milliseconds limit,

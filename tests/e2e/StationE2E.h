@@ -83,7 +83,10 @@ protected:
     std::uint8_t AlarmMark(int column, int row) const;
     static bool Same(const QColor& a, int r, int g, int b) { return a == QColor(r, g, b); }
 
-    // Every table file the tool can read; the record count of each.
+    // After a failure: the technological journal and the main journal on stderr.
+    void ReportOnFailure() const;
+
+    // Each file passes `korvalen-jrn check`.
     void ExpectToolReads(const std::vector<std::string>& files);
 
     std::filesystem::path program;

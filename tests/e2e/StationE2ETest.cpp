@@ -461,7 +461,31 @@ TEST_F(StationE2E, SilentModemIsReportedAndItsReturnRecordedOnce)
     const auto before = polls();
     ASSERT_TRUE(Until([&] { return polls() >= before + 2; }, 30s, 100ms)) << "the polls did not go on";
     EXPECT_EQ(restores(), 1);
-    ASSERT_TRUE(Close());
+
+    // Silent again (a modem unplugged), and the operator closes the station while
+    // an exchange waits for its answer: the close does not sit out the wait, and
+    // the exit raises no link-lost alarm.
+    sim->Command("silent 1 on");
+    // Within a few seconds the worker has sent a poll into the silence, unless it
+    // still waits for the answer to one sent just before: either way it waits.
+    const std::size_t sentBefore = sim->SentLines(1).size();
+    Until([&] { return sim->SentLines(1).size() > sentBefore; }, 4s, 50ms);
+    auto timeouts = [&] {
+        const std::string text = TechnoText();
+        std::size_t n = 0;
+        for (std::size_t at = text.find("Ошибка обмена по таймауту"); at != std::string::npos;
+             at = text.find("Ошибка обмена по таймауту", at + 1))
+            ++n;
+        return n;
+    };
+    const std::size_t timeoutsBefore = timeouts();
+    const int alarmsBefore = sounds.Count(Sound::Alarm);
+    const auto closing = std::chrono::steady_clock::now();
+    ASSERT_TRUE(form().close());
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, 3s) << "the silent modem held the close";
+    EXPECT_EQ(timeouts(), timeoutsBefore);
+    EXPECT_EQ(sounds.Count(Sound::Alarm), alarmsBefore);
+    station.reset();
 
     const auto events = ReadTableFile("t3.bin");
     int onDisk = 0;
