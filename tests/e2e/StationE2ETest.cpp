@@ -8,6 +8,7 @@
 #include "devices/DataControls.h"
 #include "devices/DeviceUnit.h"
 #include "modem/Modem.h"
+#include "modemsetup/ModemUnit.h"
 #include "tests/support/Cp1251.h"
 #include "tests/support/TempDir.h"
 #include "users/SecurityUnit.h"
@@ -127,6 +128,35 @@ TEST_F(StationE2E, FirstStartCreatesEveryFileAndTheNextStartRestoresAll)
     ASSERT_EQ(again.size(), 3u);
     EXPECT_EQ(RowsWithStatus(again, "Логин").size(), 2u);
     EXPECT_EQ(again[2].at("event"), "Создание журнала");
+}
+
+// ------------------------------------------------------------------ windows open at the close
+
+TEST_F(StationE2E, WindowsLeftOpenAtTheCloseKeepWhatTheyHold)
+{
+    Start();
+    dialogs.messages.clear();
+    ASSERT_NO_FATAL_FAILURE(LogInAsNewAdministrator());
+    ASSERT_NO_FATAL_FAILURE(AddDevice(kStore)); // the device window stays open
+    ASSERT_NO_FATAL_FAILURE(CreateAccount(Str("Оператор"_cp), "1")); // so does the access window
+    form().PNGButton1Click();
+    Type(station->ModemForm().Edit3, "57600", true);
+    ASSERT_TRUE(station->DeviceForm().isVisible() && station->SecurityForm().isVisible() &&
+                station->ModemForm().isVisible());
+    ASSERT_TRUE(Close());
+
+    const auto cards = ReadTableFile("t1.bin");
+    ASSERT_EQ(cards.size(), 1u) << "the register was lost";
+    EXPECT_EQ(cards[0].at("simplename"), "Склад");
+    EXPECT_EQ(ReadTableFile("t2.bin").size(), 1u);
+    EXPECT_EQ(ReadTableFile("t4.bin").size(), 2u) << "the new account was lost";
+    EXPECT_NE(ReadFileBytes(program / "config.ini").find("CPortBaudRate=57600"), std::string::npos);
+
+    dialogs.messages.clear();
+    Start();
+    for (const std::string& text : dialogs.Texts())
+        EXPECT_NE(text, "Не найдена база устройств!"_cp);
+    EXPECT_EQ(board().TileText(0, 0), kStore.shortName);
 }
 
 // ------------------------------------------------------------------ the journal menu
