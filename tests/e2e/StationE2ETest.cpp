@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
 
@@ -355,7 +356,7 @@ TEST_F(StationE2E, ArmedThenAlarmBlinksAndSoundsUntilTheTileIsSelected)
 
 // ------------------------------------------------------------------ a command from the card
 
-TEST_F(StationE2E, InfoCommandReachesTheModemByteForByteAndItsConfirmationIsRecorded)
+TEST_F(StationE2E, CardCommandAndBalanceRequestsReachTheModemsAndTheirAnswersAreRecorded)
 {
     StartSimulator();
     Start();
@@ -408,12 +409,31 @@ TEST_F(StationE2E, InfoCommandReachesTheModemByteForByteAndItsConfirmationIsReco
     const auto outbox = sim->Command("outbox 1");
     ASSERT_EQ(outbox.size(), 1u);
     EXPECT_NE(outbox[0].find(" IRA +79001000001 *8411#_info#"), std::string::npos) << outbox[0];
+
+    // The balance of each modem's SIM, asked from the modem window.
+    form().PNGButton1Click();
+    TModemForm& modems = station->ModemForm();
+    modems.RbButton2Click();
+    ASSERT_TRUE(Until([&] { return FindRow(journal, "Баланс"_cp) >= 0; }, 30s)) << "no balance of modem 1 within 30 s";
+    EXPECT_EQ(journal.TextAt(0, journal::Event), "Баланс: 150.00 р."_cp);
+    EXPECT_EQ(FromQ(modems.BalanceInfo->toPlainText()), "Баланс: 150.00 р."_cp);
+    modems.PNGButton4Click();
+    MemTable& dial = form().DialEventsTable;
+    ASSERT_TRUE(Until([&] { return FindRow(dial, "Баланс"_cp) >= 0; }, 30s)) << "no balance of modem 2 within 30 s";
+    EXPECT_EQ(dial.TextAt(0, journal::Tel), "GSM-модем №2"_cp);
+    EXPECT_EQ(dial.TextAt(0, journal::Event), "Баланс: 150.00 р."_cp);
+    EXPECT_TRUE(Until([&] { return FromQ(modems.BalanceInfo->toPlainText()) == "Модем 2(обзвон):Баланс: 150.00 р."_cp; },
+                      5s));
     ASSERT_TRUE(Close());
 
     const auto events = ReadTableFile("t3.bin");
-    ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events[0].at("Status"), "Сообщение отправлено");
-    EXPECT_EQ(events[0].at("tel"), "GSM-модем №1");
+    ASSERT_GE(events.size(), 2u);
+    EXPECT_EQ(events[0].at("Status"), "Баланс");
+    EXPECT_EQ(events[1].at("Status"), "Сообщение отправлено");
+    EXPECT_EQ(events[1].at("tel"), "GSM-модем №1");
+    const auto dialRows = ReadTableFile("t6.bin");
+    ASSERT_FALSE(dialRows.empty());
+    EXPECT_EQ(dialRows[0].at("event"), "Баланс: 150.00 р.");
 }
 
 // ------------------------------------------------------------------ an alarm call
