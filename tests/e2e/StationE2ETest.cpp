@@ -593,6 +593,11 @@ TEST_F(StationE2E, RingRoundJournalsTheAnsweringAndTheSilentDevice)
     EXPECT_TRUE(Sent(2, "ATH\\r")) << "the silent call is hung up";
     EXPECT_TRUE(Sent(2, "ATD+79001000001;\\r"));
     EXPECT_EQ(CountRows(form().EventsTable, "Нет связи"_cp), 0) << "the ring-round has a journal of its own";
+
+    form().Button2Click();
+    EXPECT_TRUE(Until([&] { return !form().DialThreadLive(); }, 10s)) << "the ring-round did not stop";
+    EXPECT_EQ(FromQ(form().DialStatus->text()), "Статус дозвона: ожидание"_cp);
+    EXPECT_TRUE(form().CommThreadLive()) << "modem 1 goes on";
     ASSERT_TRUE(Close());
 
     ExpectToolReads({"t6.bin"});
