@@ -7,6 +7,7 @@
 #include "devices/DataControls.h"
 #include "devices/DeviceUnit.h"
 #include "modemsetup/ModemUnit.h"
+#include "tests/support/Cp1251.h"
 #include "users/SecurityUnit.h"
 #include "users/password.h"
 #include "windows/Controls.h"
@@ -15,8 +16,8 @@
 #include "windows/TechnoJournalUnit.h"
 
 #include <QCheckBox>
-#include <QLabel>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>

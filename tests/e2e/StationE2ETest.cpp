@@ -12,9 +12,9 @@
 #include "tests/support/Cp1251.h"
 #include "tests/support/TempDir.h"
 #include "users/SecurityUnit.h"
+#include "windows/Controls.h"
 #include "windows/JournalGrid.h"
 #include "windows/ModemLinkUnit.h"
-#include "windows/Controls.h"
 #include "windows/QtText.h"
 
 #include <QLabel>
