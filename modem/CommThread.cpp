@@ -165,6 +165,14 @@ void TCommThread::Exchange()
                 break;
             look = acted;
         }
+        // A stop (the station closing) does not sit out the wait: with a silent
+        // modem the close would hang for ten seconds and end in a link-lost alarm.
+        // What arrived so far has been dispatched; the rest of the reply no longer
+        // matters, and the missing answer says nothing about the modem.
+        if (!m_modem.Running) {
+            m_modem.ClearRx();
+            return;
+        }
         WaitForModemBytes(m_modem, m_clock, kLookIntervalMs);
     }
 

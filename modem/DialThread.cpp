@@ -114,11 +114,14 @@ void TDialThread::HandleBalanceReply()
     Techno(buffer, kBlue);
     const std::size_t colon = buffer.find(':'); // "+CUSD:" is in, so there is one
     buffer.erase(0, std::min(buffer.size(), colon + 2));
-    const std::size_t start = buffer.find(",\"");
-    const std::size_t end = buffer.find("\",");
+    // The quoted text, with or without a blank after each comma: modem 1's
+    // handler takes only "+CUSD: 0, \"...\", 72", and the same make of modem
+    // serves both ports; looking for ",\"" alone left modem 2's balance empty.
+    const std::size_t open = buffer.find('"');
+    const std::size_t close = open == std::string::npos ? open : buffer.find('"', open + 1);
     std::string hex;
-    if (start != std::string::npos && end != std::string::npos && end > start + 2)
-        hex = buffer.substr(start + 2, end - start - 2);
+    if (close != std::string::npos)
+        hex = buffer.substr(open + 1, close - open - 1);
     // Not hex: the pass ends with the balance still awaited; the time-out row follows.
     const std::string text = Ucs2HexToText(hex);
     m_host.AddBalanceLine(Str("Модем 2(обзвон):"_cp) + text);

@@ -19,6 +19,7 @@
 #include "windows/QtText.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -644,8 +645,18 @@ void TForm1::ClosePorts()
     }
 }
 
+void TForm1::CloseOtherWindows()
+{
+    // Each window saves what it holds when it closes (the register, the accounts,
+    // the modem settings); an exit with one of them still open must not lose that.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && w->isVisible())
+            w->close();
+}
+
 bool TForm1::FormClose()
 {
+    CloseOtherWindows();
     // Workers first, so that an event they record in their last pass is saved
     // too; the hand-overs they wait on are served meanwhile.
     StopWorkers(kShutdownWait);

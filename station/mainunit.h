@@ -115,7 +115,8 @@ public:
     // ---- handlers ----
     void FormCreate();
     void FormResize();
-    // The close: stops the workers, closes the ports, saves both journals.
+    // The close: closes the other windows (each saves what it holds), stops the
+    // workers, closes the ports, saves both journals.
     // False when a journal could not be saved and the operator keeps the window.
     bool FormClose();
 
@@ -176,6 +177,7 @@ protected:
 
 private:
     void ClosePorts();
+    void CloseOtherWindows();
     void CreateControls();
     void CreateOwnedObjects();
     void RegisterOperations();

@@ -210,6 +210,18 @@ TEST_F(DialTest, BalanceRequestedDuringACallIsSentAfterTheVerdict)
     EXPECT_FALSE(state.balanceRequest);
 }
 
+TEST_F(DialTest, BalanceWrittenWithBlanksAfterTheCommasIsReadToo)
+{
+    // The form modem 1's handler recognises; one make of modem serves both ports.
+    port.On("AT+CUSD=*", "\r\n+CUSD: 0, \"04110430043B0430043D0441003A00200035\", 72\r\n");
+    Start({});
+    state.balanceRequest = true;
+    RunUntil(5000);
+    EXPECT_EQ(host.Of("balance"), std::vector<std::string>{S("Модем 2(обзвон):Баланс: 5"_cp)});
+    EXPECT_EQ(log.Count("dialevent " + S("Баланс | GSM-модем №2 | Баланс: 5"_cp)), 1u);
+    EXPECT_FALSE(state.balanceWait);
+}
+
 TEST_F(DialTest, BalanceThatNeverComesIsJournalledAfterTenSeconds)
 {
     Start({});

@@ -89,6 +89,27 @@ TEST(ThreadedCommThread, ReplyAppendedByAnotherThreadWakesTheWait)
     EXPECT_TRUE(worker.Wait(std::chrono::milliseconds(1500)));
 }
 
+TEST(ThreadedCommThread, StopDuringTheWaitForASilentModemEndsAtOnceWithoutALinkAlarm)
+{
+    TModem modem;
+    FakePort port; // answers nothing
+    RecordingHost host;
+    modem.Running = true;
+    EnqueueCommand(modem, "AT+CMGF=1\r");
+    TCommThread worker(modem, port, host, RealClock::Instance(), {});
+    worker.Start();
+    ASSERT_TRUE(WaitUntil([&] { return !port.Writes().empty(); }, std::chrono::seconds(5)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    const auto stop = Clock::now();
+    worker.RequestStop();
+    EXPECT_TRUE(worker.Wait(std::chrono::milliseconds(1500)));
+    EXPECT_LT(Clock::now() - stop, std::chrono::milliseconds(1500)) << "the ten-second wait held the stop";
+    EXPECT_FALSE(modem.LinkLost);
+    EXPECT_TRUE(host.Of("linklost").empty());
+    EXPECT_TRUE(host.Of("techno").empty()) << "no time-out line for an answer nobody waits for any more";
+}
+
 TEST(ThreadedCommThread, DestroyingARunningWorkerStopsAndJoinsIt)
 {
     TModem modem;

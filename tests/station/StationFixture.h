@@ -36,14 +36,18 @@ struct FakeDevice {
 
 class StationTest : public ::testing::Test {
 protected:
-    StationTest()
+    StationTest() : StationTest(std::filesystem::path()) {}
+    // `programDir`: the folder of the program file (INI files, pictures, sounds);
+    // empty for the working folder itself.
+    explicit StationTest(const std::filesystem::path& programDir)
     {
         // The program folder is the test's own, so that INI files land there; the
         // build's pictures and sounds are reached through links.
+        const std::filesystem::path program = programDir.empty() ? dir.path() : programDir;
         if (const char* bin = std::getenv("KORVALEN_BIN_DIR"))
             for (const char* folder : {"ICO", "Pictures", "Sounds"})
-                std::filesystem::create_directory_symlink(std::filesystem::path(bin) / folder, dir.path() / folder);
-        SetProgramDirForTests(QString::fromStdString(dir.path().string()));
+                std::filesystem::create_directory_symlink(std::filesystem::path(bin) / folder, program / folder);
+        SetProgramDirForTests(QString::fromStdString(program.string()));
         ResetShutdownForTests();
         SetSoundPlayer(&sounds);
         UseDecimalPoint();
