@@ -1,6 +1,7 @@
 #include "data/AtomicFile.h"
 
 #include <atomic>
+#include <cstdio>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -113,6 +114,21 @@ void AtomicFileWriter::Abandon()
     if (!m_temp.empty()) {
         ::unlink(m_temp.c_str());
         m_temp.clear();
+    }
+}
+
+void KeepAside(const std::string& fileName, const std::string& suffix)
+{
+    struct stat st {};
+    if (::stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
+        return;
+    for (int n = 1; n < 1000; ++n) {
+        const std::string aside = fileName + suffix + (n == 1 ? std::string() : std::to_string(n));
+        struct stat existing {};
+        if (::lstat(aside.c_str(), &existing) == 0)
+            continue;
+        (void)std::rename(fileName.c_str(), aside.c_str());
+        return;
     }
 }
 

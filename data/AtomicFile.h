@@ -32,4 +32,9 @@ private:
     int m_fd = -1;
 };
 
+// A table file that could not be loaded would be overwritten by the next save:
+// it is moved aside as "<file><suffix>" (then "<file><suffix>2", ...) so that
+// nothing the operator had is lost. Missing and empty files stay as they are.
+void KeepAside(const std::string& fileName, const std::string& suffix = ".damaged");
+
 } // namespace kv

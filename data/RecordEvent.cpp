@@ -1,5 +1,7 @@
 #include "data/RecordEvent.h"
 
+#include "data/AtomicFile.h"
+
 #include "data/MemTable.h"
 #include "data/RecordStore.h"
 #include "data/Schemas.h"
@@ -7,7 +9,6 @@
 
 #include <cstdio>
 #include <optional>
-#include <sys/stat.h>
 
 namespace kv {
 
@@ -65,22 +66,6 @@ bool HasJournalColumns(const MemTable& table)
     return true;
 }
 
-// Moves a file that failed to load out of the way of the next save.
-void KeepDamagedFile(const std::string& fileName)
-{
-    struct stat st {};
-    if (::stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
-        return;
-    for (int n = 1; n < 1000; ++n) {
-        const std::string aside = fileName + ".damaged" + (n == 1 ? std::string() : std::to_string(n));
-        struct stat existing {};
-        if (::lstat(aside.c_str(), &existing) == 0)
-            continue;
-        std::rename(fileName.c_str(), aside.c_str());
-        return;
-    }
-}
-
 } // namespace
 
 std::string JoinLineBreaks(std::string_view text)
@@ -118,7 +103,7 @@ bool OpenJournal(MemTable& journal, const std::string& fileName, const TableForm
         return true;
     } catch (const std::exception&) {
     }
-    KeepDamagedFile(fileName);
+    KeepAside(fileName);
     if (notify)
         notify(std::string(failureMessage));
     if (!HasJournalColumns(journal))

@@ -1,5 +1,7 @@
 #include "devices/DeviceUnit.h"
 
+#include "data/AtomicFile.h"
+
 #include "codec/Classify.h"
 #include "codec/Number.h"
 #include "data/Schemas.h"
@@ -105,22 +107,6 @@ bool HoldsFields(const MemTable& table, const std::vector<FieldDef>& wanted)
             return false;
     }
     return true;
-}
-
-// A register file that was not loaded would be overwritten by the next close of
-// the window: it is moved aside first, so nothing the operator had is lost.
-void KeepAside(const std::string& fileName, const std::string& suffix)
-{
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(fileName, ec) || std::filesystem::file_size(fileName, ec) == 0)
-        return;
-    for (int n = 1; n < 1000; ++n) {
-        const std::string aside = fileName + suffix + (n == 1 ? std::string() : std::to_string(n));
-        if (std::filesystem::exists(std::filesystem::symlink_status(aside, ec)))
-            continue;
-        std::filesystem::rename(fileName, aside, ec);
-        return;
-    }
 }
 
 QColor ToColor(Rgb c) { return QColor(c.r, c.g, c.b); }

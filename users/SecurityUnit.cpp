@@ -1,5 +1,7 @@
 #include "users/SecurityUnit.h"
 
+#include "data/AtomicFile.h"
+
 #include "data/Schemas.h"
 #include "data/Status.h"
 #include "data/Text.h"
@@ -24,7 +26,6 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
-#include <sys/stat.h>
 
 namespace kv {
 
@@ -51,23 +52,6 @@ QLabel* Caption(const char* name, std::string_view text, QWidget* parent)
     auto* label = new QLabel(ToQ(text), parent);
     Name(label, name, text);
     return label;
-}
-
-// A file that exists but could not be read is moved out of the way of the
-// save at close, which would otherwise replace it with an empty list.
-void KeepUnreadableFile(const std::string& fileName)
-{
-    struct stat st {};
-    if (::stat(fileName.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0)
-        return;
-    for (int n = 1; n < 1000; ++n) {
-        const std::string aside = fileName + ".damaged" + (n == 1 ? std::string() : std::to_string(n));
-        struct stat existing {};
-        if (::lstat(aside.c_str(), &existing) == 0)
-            continue;
-        std::rename(fileName.c_str(), aside.c_str());
-        return;
-    }
 }
 
 bool HasAccountFields(const MemTable& table)
@@ -201,7 +185,7 @@ void TSecurityForm::LoadAccounts()
     } catch (const std::exception&) {
     }
     if (!loaded) {
-        KeepUnreadableFile(kTableFile);
+        KeepAside(kTableFile); // the save at close would replace it with an empty list
         DefineSecurityTable(SecurityTable);
         ShowInfo(std::string("Нет информации о пользователях!"_cp), this);
         m_ctx.AdminAccess = true;
