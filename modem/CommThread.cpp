@@ -176,6 +176,7 @@ void TCommThread::Exchange()
             m_modem.SmsSending = false;
         m_modem.LinkLost = true;
         m_host.ShowLinkLost();
+        ReopenVanishedPort();
     } else if (m_state == kReplyIncomplete) {
         Techno(kLineIncomplete, kRed);
         if (IsSendLine(*line) && m_modem.SmsSending) {
@@ -496,6 +497,21 @@ void TCommThread::RestoreLink()
     Queue(kCmdTextParams);
     m_modem.LinkLost = false;
     Event(kStatusOnline, kModemTel, "Соединение с GSM-модулем восстановлено"_cp);
+}
+
+void TCommThread::ReopenVanishedPort()
+{
+    // A port whose device went away (unplugged, powered off), or that the link
+    // restore could not open again, hears nothing: the memory reply that
+    // restores the link would never come. It is opened afresh at each time-out
+    // until the device is back.
+    if (m_port.Connected() && !m_port.DeviceLost())
+        return;
+    try {
+        m_port.Close();
+        m_port.Open();
+    } catch (...) {
+    }
 }
 
 } // namespace kv
