@@ -152,8 +152,15 @@ void TCommThread::Exchange()
         // A port that cannot write gets no answer: the wait ends as a time-out.
     }
     const std::uint64_t start = m_clock.ReadTimeStamp();
+    const bool running = m_modem.Running;
     bool look = true;
     while (m_clock.ElapsedMs(start) < kExchangeWaitMs) {
+        // A close does not sit out a silent modem's ten seconds; an exchange
+        // the station itself broke off is no fault of the modem's.
+        if (running && !m_modem.Running) {
+            m_modem.ClearRx();
+            return;
+        }
         if (m_modem.TakeDataReceived()) {
             m_state = kReplyIncomplete;
             look = true;
