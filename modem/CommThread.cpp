@@ -479,14 +479,17 @@ void TCommThread::OnMemoryCount(std::string& buffer)
     Techno(buffer, kGreen);
     // A count that is not a number fails the pass; the next memory poll tries again.
     const std::int64_t count = TakeMemoryCount(buffer);
+    buffer.clear();
+    m_state = kReplyHandled;
+    // A modem that comes back has often restarted, in PDU mode: its text mode
+    // is set again before the message is read, or the read would take the PDU
+    // for a damaged message, and delete it.
+    if (m_modem.LinkLost)
+        RestoreLink();
     if (count != 0)
         Queue(ReadSmsCommand(m_modem.SmsIndex));
     else
         m_modem.SmsIndex = 1;
-    buffer.clear();
-    m_state = kReplyHandled;
-    if (m_modem.LinkLost)
-        RestoreLink();
 }
 
 void TCommThread::RestoreLink()
