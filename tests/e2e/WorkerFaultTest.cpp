@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <stdexcept>
 
@@ -30,7 +31,10 @@ public:
         if (!m_open || m_lost)
             throw std::runtime_error("write to a port without its device");
         writes.push_back(text);
-        if (const auto it = replies.find(text); it != replies.end())
+        if (answer) {
+            if (const std::string reply = answer(text); !reply.empty())
+                m_modem.AppendReceived(reply);
+        } else if (const auto it = replies.find(text); it != replies.end())
             m_modem.AppendReceived(it->second);
         return static_cast<int>(text.size());
     }
@@ -64,6 +68,8 @@ public:
     int closes = 0;
     std::vector<std::string> writes;
     std::map<std::string, std::string> replies;
+    // When set, answers every line instead of `replies`.
+    std::function<std::string(const std::string&)> answer;
 
 private:
     TModem& m_modem;
@@ -188,6 +194,48 @@ TEST_F(VanishedModem1, ACloseDoesNotSitOutTheWaitOfASilentModem)
     EXPECT_EQ(Count(Str("Ошибка обмена по таймауту..."_cp)), 0) << "the station broke it off, not the modem";
     EXPECT_EQ(host.Of("linklost").size(), 0u);
     EXPECT_EQ(modem.RxSnapshot(), "");
+}
+
+// A modem that restarted while silent answers again in PDU mode, with a
+// message waiting: the text mode must be set again before the message is read.
+TEST_F(VanishedModem1, AModemBackFromARestartHasItsTextModeSetBeforeTheWaitingMessageIsRead)
+{
+    bool silent = false, textMode = true, stored = false;
+    port.answer = [&](const std::string& line) -> std::string {
+        if (silent)
+            return {};
+        const std::string echo = line + "\r\n";
+        if (line == "AT+CMGF=1\r")
+            textMode = true;
+        if (line == "AT+CPMS?\r") {
+            const std::string n = stored ? "1" : "0";
+            return echo + "+CPMS: \"SM_P\"," + n + ",10,\"SM_P\"," + n + ",10,\"SM_P\"," + n + ",10\r\n\r\nOK\r\n";
+        }
+        if (line == "AT+CMGR=1\r") {
+            if (!stored)
+                return echo + "OK\r\n";
+            if (!textMode) // the same message as a PDU
+                return echo + "+CMGR: 0,,40\r\n07919701000000F0040B919711111111F100084250101000002118041F043E04410442\r\n\r\nOK\r\n";
+            return echo + "+CMGR: \"REC UNREAD\",\"002B00370039003100310031003100310031003100310031\",,\"24/05/01,10:00:00+12\"\r\n"
+                   "041F043E0441044204300432043B0435043D043E0020043D04300020043E044504400430043D0443\r\n\r\nOK\r\n";
+        }
+        if (line.rfind("AT+CMGD=", 0) == 0)
+            stored = false;
+        return echo + "OK\r\n";
+    };
+    RunFor(6000);
+    silent = true;
+    RunFor(15000);
+    ASSERT_TRUE(modem.LinkLost);
+    silent = false;
+    textMode = false;
+    stored = true;
+    RunFor(30000);
+    std::vector<EventRow> events = host.Events();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].event, Str("Соединение с GSM-модулем восстановлено"_cp));
+    EXPECT_EQ(events[1].status, Str("На охране"_cp)) << events[1].event;
+    EXPECT_EQ(events[1].tel, "+79111111111");
 }
 
 TEST(VanishedModem2, TheRingRoundOpensItsPortAgainAfterFailedWritesAndSetsTheModemUpAgain)
