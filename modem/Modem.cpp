@@ -73,11 +73,12 @@ void TModem::AppendReceived(std::string_view bytes)
 {
     {
         std::lock_guard lock(m_rxLock);
-        if (bytes.size() >= kRxLimit)
+        if (bytes.size() >= kRxLimit) {
             m_rxBuffer.assign(bytes.substr(bytes.size() - kRxLimit));
-        else
+        } else {
             m_rxBuffer.append(bytes);
-        KeepNewest(m_rxBuffer);
+            KeepNewest(m_rxBuffer);
+        }
         m_dataReceived = true;
     }
     m_rxSignal.notify_all();

@@ -1,6 +1,7 @@
 #pragma once
 // What a modem worker needs of its port: bytes out, and closing and reopening
-// after a link loss or when its device went away. TComPort implements it; worker tests use a fake port.
+// after a link loss or when its device went away. TComPort implements it;
+// worker tests use a fake port.
 #include <string>
 
 namespace kv {
