@@ -216,7 +216,9 @@ private:
     {
         m_driver.Send(Current().end);
         const double cpu = m_cpu.Percent();
-        m_figures += std::string(" ") + Current().name + " " + std::to_string(static_cast<int>(cpu * 10) / 10.0).substr(0, 4) + "%";
+        char figure[64];
+        std::snprintf(figure, sizeof figure, " %s %.1f%%", Current().name, cpu);
+        m_figures += figure;
         SCOPED_TRACE(std::string("modem ") + std::to_string(m_modem) + ", " + Current().name);
         EXPECT_LT(cpu, kFaultCpuLimit) << "CPU in percent of one core while the fault lasted";
         EXPECT_LE(m_largestRx, 64u * 1024) << "the receive buffer grew with the fault";
@@ -235,7 +237,6 @@ private:
         m_phase = Phase::Recovery;
         m_phaseStart = now;
         if (m_modem == 1) {
-            ++m_messages;
             m_armed = !m_armed;
             m_text = std::string(m_armed ? "Поставлено на охрану" : "Снято с охраны") + ". Проверка после "
                      + Current().name;
@@ -295,7 +296,6 @@ private:
     int m_rowsBefore = 0;
     int m_alarmsBefore = 0;
     std::uint8_t m_guardBefore = 0;
-    int m_messages = 0;
     bool m_armed = false;
     std::string m_text;
     std::string m_figures;
