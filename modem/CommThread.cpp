@@ -184,6 +184,7 @@ void TCommThread::Exchange()
             m_modem.SmsSending = false;
         m_modem.LinkLost = true;
         m_host.ShowLinkLost();
+        ReopenVanishedPort();
     } else if (m_state == kReplyIncomplete) {
         Techno(kLineIncomplete, kRed);
         if (IsSendLine(*line) && m_modem.SmsSending) {
@@ -493,14 +494,17 @@ void TCommThread::OnMemoryCount(std::string& buffer)
     Techno(buffer, kGreen);
     // A count that is not a number fails the pass; the next memory poll tries again.
     const std::int64_t count = TakeMemoryCount(buffer);
+    buffer.clear();
+    m_state = kReplyHandled;
+    // A modem that comes back has often restarted, in PDU mode: its text mode
+    // is set again before the message is read, or the read would take the PDU
+    // for a damaged message, and delete it.
+    if (m_modem.LinkLost)
+        RestoreLink();
     if (count != 0)
         Queue(ReadSmsCommand(m_modem.SmsIndex));
     else
         m_modem.SmsIndex = 1;
-    buffer.clear();
-    m_state = kReplyHandled;
-    if (m_modem.LinkLost)
-        RestoreLink();
 }
 
 void TCommThread::RestoreLink()
@@ -518,6 +522,21 @@ void TCommThread::RestoreLink()
     Queue(kCmdTextParams);
     m_modem.LinkLost = false;
     Event(kStatusOnline, kModemTel, "Соединение с GSM-модулем восстановлено"_cp);
+}
+
+void TCommThread::ReopenVanishedPort()
+{
+    // A port whose device went away (unplugged, powered off), or that the link
+    // restore could not open again, hears nothing: the memory reply that
+    // restores the link would never come. It is opened afresh at each time-out
+    // until the device is back.
+    if (m_port.Connected() && !m_port.DeviceLost())
+        return;
+    try {
+        m_port.Close();
+        m_port.Open();
+    } catch (...) {
+    }
 }
 
 } // namespace kv

@@ -118,6 +118,7 @@ private:
     void OnMemoryCount(std::string& buffer);
 
     void RestoreLink();
+    void ReopenVanishedPort();
 
     TModem& m_modem;
     ISerialIo& m_port;

@@ -62,7 +62,33 @@ void TDialThread::Pass()
         PassBody();
     } catch (...) {
         // A port that is not open fails every write; the worker keeps trying quietly.
+        ReopenVanishedPort();
         m_clock.SleepMs(kAfterErrorMs);
+    }
+}
+
+void TDialThread::ReopenVanishedPort()
+{
+    // Without this a modem unplugged and plugged in again would never be heard
+    // of again: its port stays open on the device that went away.
+    if (m_port.Connected() && !m_port.DeviceLost())
+        return;
+    if (m_lastReopen && m_clock.ElapsedMs(*m_lastReopen) < kReopenEveryMs)
+        return;
+    m_lastReopen = m_clock.ReadTimeStamp();
+    try {
+        m_port.Close();
+        m_port.Open();
+        // Back from power-on: the set-up the modem window gave it at the start.
+        m_port.WriteText(std::string(kCmdEchoOn));
+        m_port.WriteText(std::string(kCmdTextMode));
+        m_clock.SleepMs(100);
+        m_port.WriteText(std::string(kCmdCharsetUcs2));
+        m_clock.SleepMs(100);
+        m_port.WriteText(std::string(kCmdTextParams));
+        m_clock.SleepMs(1000);
+        m_modem.ClearRx();
+    } catch (...) {
     }
 }
 

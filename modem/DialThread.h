@@ -45,6 +45,8 @@ public:
     static constexpr std::uint32_t kAfterFinalFailureMs = 2000;
     static constexpr std::uint32_t kAfterHangUpMs = 1000;
     static constexpr std::uint32_t kAfterErrorMs = 500;
+    // How often a port whose device went away is tried again.
+    static constexpr std::uint32_t kReopenEveryMs = 2000;
 
     TDialThread(TModem& modem, ISerialIo& port, IModemHost& host, IClock& clock, DialSchedule& schedule,
                 DialState& state);
@@ -81,6 +83,7 @@ private:
     void PollSignal(double now);
     void StartCall(double now);
     void HangUp();
+    void ReopenVanishedPort();
     void Techno(const std::string& text, Rgb colour);
 
     TModem& m_modem;
@@ -91,6 +94,7 @@ private:
     DialState& m_state;
     // The call this worker started; a call inherited from a stopped worker has none.
     std::optional<Call> m_call;
+    std::optional<std::uint64_t> m_lastReopen;
 
     WorkerThread m_thread; // last: joined before the members above go
 };

@@ -4,6 +4,16 @@
 
 namespace kv {
 
+namespace {
+
+void KeepNewest(std::string& buffer)
+{
+    if (buffer.size() > TModem::kRxLimit)
+        buffer.erase(0, buffer.size() - TModem::kRxLimit);
+}
+
+} // namespace
+
 bool TModem::PutCommand(std::string line)
 {
     std::lock_guard lock(m_queueLock);
@@ -63,7 +73,12 @@ void TModem::AppendReceived(std::string_view bytes)
 {
     {
         std::lock_guard lock(m_rxLock);
-        m_rxBuffer.append(bytes);
+        if (bytes.size() >= kRxLimit) {
+            m_rxBuffer.assign(bytes.substr(bytes.size() - kRxLimit));
+        } else {
+            m_rxBuffer.append(bytes);
+            KeepNewest(m_rxBuffer);
+        }
         m_dataReceived = true;
     }
     m_rxSignal.notify_all();
@@ -128,6 +143,7 @@ void TModem::ReturnRx(std::string rest, const RxTicket& ticket)
         rest.append(m_rxBuffer);
         m_rxBuffer.swap(rest);
     }
+    KeepNewest(m_rxBuffer);
 }
 
 bool EnqueueCommand(TModem& modem, std::string line)

@@ -20,6 +20,11 @@ namespace kv {
 class TModem {
 public:
     static constexpr std::size_t kRingSize = 256;
+    // A modem's longest reply (an SMS read, a balance answer) is well under a
+    // kilobyte. More than this waiting is line noise or a runaway device: only
+    // the newest bytes are kept, so that a flood neither grows the buffer
+    // without end nor makes each look at it slow.
+    static constexpr std::size_t kRxLimit = 16 * 1024;
 
     TModem() = default;
     TModem(const TModem&) = delete;
@@ -51,7 +56,8 @@ public:
     std::uint16_t QueueOut() const;
 
     // --- receive path (RxBuffer and DataReceived under one lock) ---
-    // The port's receive handler: appends, sets DataReceived, wakes the worker.
+    // The port's receive handler: appends (keeping at most kRxLimit bytes, the
+    // newest), sets DataReceived, wakes the worker.
     void AppendReceived(std::string_view bytes);
     void ClearRx();
     std::string RxSnapshot() const;

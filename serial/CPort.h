@@ -171,7 +171,7 @@ public:
     int ReadFailures() const { return m_readFailures.load(); }
     int LastReadError() const { return m_lastReadError.load(); }
     // The device went away while open (unplugged, hung up). Close clears it.
-    bool DeviceLost() const { return m_lost.load(); }
+    bool DeviceLost() const override { return m_lost.load(); }
 
     std::string Port() const;
     // Another name on an open port closes it and opens the new one.

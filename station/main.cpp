@@ -1,3 +1,4 @@
+#include "station/AutoStart.h"
 #include "station/Signals.h"
 #include "station/Station.h"
 #include "station/mainunit.h"
@@ -44,5 +45,7 @@ int main(int argc, char** argv)
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &main, [&main](QSessionManager&) { main.close(); });
     app.setQuitOnLastWindowClosed(false);
     station.Show();
+    // KORVALEN_AUTOSTART="user:password": an unattended login and modem start.
+    kv::AutoStartFromEnvironment(station);
     return app.exec();
 }

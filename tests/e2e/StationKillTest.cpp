@@ -1,0 +1,417 @@
+// The station as a separate program against the modem simulator, killed with
+// SIGKILL at seeded random moments while SMS keep arriving, and restarted on the
+// same folder each time. What a crash may cost is bounded: every event recorded
+// more than a second before the kill is in "t3.bin" once the next start has
+// folded its log, exactly once and newest first, and no table file is ever left
+// damaged. At the end SIGTERM closes it like its close box, promptly and with
+// exit code 0, and "t3.bin" then holds everything.
+#include "data/MemTable.h"
+#include "data/Schemas.h"
+#include "data/TableFormat.h"
+#include "data/Text.h"
+#include "data/TileStates.h"
+#include "tests/e2e/StationProcess.h"
+#include "tests/support/Cp1251.h"
+#include "tests/support/ModemSim.h"
+#include "tests/support/TempDir.h"
+#include "timing/DateTime.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <thread>
+#include <tuple>
+
+namespace kv::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace kv::literals;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kSender = "+79111111111";
+constexpr const char* kOperator = "Оператор"; // UTF-8, as the environment carries it
+constexpr const char* kPassword = "1234";
+// Old rows the journal starts with, so that the start-up's load and fold take a
+// moment a kill can fall into.
+constexpr int kOldRows = 30000;
+// A new message goes to the lowest free SIM index, and the station reads the
+// index it read last again once that message is deleted: with more than one
+// waiting under a steady stream, the higher indices would wait for good. The
+// stream therefore keeps one message waiting, a new one at most every period.
+constexpr std::size_t kMaxWaiting = 1;
+constexpr auto kSmsPeriod = 1s;
+constexpr auto kLookPeriod = 100ms;
+constexpr auto kSyncGrace = 1s;
+
+const char* const kTableFiles[] = {"t1.bin", "t2.bin", "t3.bin", "t4.bin", "t6.bin"};
+
+void WriteTables(const fs::path& dir)
+{
+    const TableFormat format;
+    MemTable devices, descriptions;
+    DefineDeviceTable(devices);
+    DefineDescriptionTable(descriptions);
+    devices.Append();
+    devices.FieldAt(device::K1).SetAsInteger(0);
+    devices.FieldAt(device::Device).SetAsString("Склад"_cp);
+    devices.Post();
+    descriptions.Append();
+    descriptions.FieldAt(description::K1).SetAsInteger(0);
+    descriptions.FieldAt(description::SimpleName).SetAsString("Склад"_cp);
+    descriptions.FieldAt(description::SimCard).SetAsString(kSender);
+    descriptions.FieldAt(description::DialTime).SetAsString("60");
+    descriptions.FieldAt(description::DialEnable).SetAsBoolean(false);
+    descriptions.Post();
+    format.Save(devices, (dir / "t2.bin").string());
+    format.Save(descriptions, (dir / "t1.bin").string());
+
+    MemTable accounts;
+    DefineSecurityTable(accounts);
+    accounts.Append();
+    accounts.FieldAt(security::User).SetAsString(Utf8ToCp1251(kOperator));
+    accounts.FieldAt(security::Password).SetAsString(kPassword);
+    accounts.Post();
+    format.Save(accounts, (dir / "t4.bin").string());
+
+    MemTable events, dialEvents;
+    DefineJournal(events);
+    DefineJournal(dialEvents);
+    const double base = LocalNow() - 30;
+    for (int i = 0; i < kOldRows; ++i) {
+        events.First();
+        events.Insert();
+        events.FieldAt(journal::EventTime).SetAsDateTime(base + i / 86400.0);
+        events.FieldAt(journal::Status).SetAsString("Норма"_cp);
+        events.FieldAt(journal::Tel).SetAsString(kSender);
+        events.FieldAt(journal::Event).SetAsString("old " + std::to_string(i));
+        events.Post();
+    }
+    format.Save(events, (dir / "t3.bin").string());
+    format.Save(dialEvents, (dir / "t6.bin").string());
+
+    TileStates tiles;
+    ASSERT_EQ(SaveTileStates(tiles, (dir / kTileStatesFile).string()), TileSave::Saved);
+}
+
+void WriteConfig(const fs::path& dir, const ModemSim& sim)
+{
+    std::ofstream ini(dir / "config.ini", std::ios::binary);
+    ini << "[MainDevice]\r\nPhoneNumber=*100#\r\nCPort=" << sim.Path(1) << "\r\nCPortBaudRate=115200\r\n"
+        << "[SecondDevice]\r\nPhoneNumber=\r\nCPort=" << sim.Path(2) << "\r\nCPortBaudRate=115200\r\n";
+}
+
+struct Message {
+    std::string text;    // UTF-8, as the simulator takes it
+    std::string event;   // the journal's "event" text, CP1251
+    std::set<int> runsThatRead; // runs in which the SIM showed it read, or deleted it
+    std::optional<Clock::time_point> deleted; // when it was first seen gone from the SIM
+};
+
+struct StationRun {
+    Clock::time_point spawned;
+    std::optional<Clock::time_point> initialised; // "AT\r" seen: logged in, start-up fold done
+    std::optional<Clock::time_point> ended;
+};
+
+class KillHarness {
+public:
+    KillHarness(ModemSim& sim, fs::path programDir) : m_sim(sim), m_dir(std::move(programDir)) {}
+
+    // SIM listing and sent lines, as often as the test looks.
+    void Look(int run)
+    {
+        std::set<int> present;
+        for (const std::string& line : m_sim.Command("sim 1")) {
+            // "<index> <REC UNREAD|REC READ> <number> <text>"
+            const std::size_t status = line.find(' ');
+            if (status == std::string::npos)
+                continue;
+            const bool read = line.compare(status + 1, 9, "REC READ ") == 0;
+            const std::size_t number = line.find(' ', status + (read ? 9 : 11)) + 1;
+            const std::size_t numberEnd = line.find(' ', number);
+            if (number == 0 || numberEnd == std::string::npos)
+                continue;
+            const auto it = m_byText.find(line.substr(numberEnd + 1));
+            if (it == m_byText.end())
+                continue;
+            present.insert(it->second);
+            if (read)
+                m_messages[static_cast<std::size_t>(it->second)].runsThatRead.insert(run);
+        }
+        const auto now = Clock::now();
+        for (std::size_t i = 0; i < m_messages.size(); ++i) {
+            Message& m = m_messages[i];
+            if (!m.deleted && m_stored.count(static_cast<int>(i)) && !present.count(static_cast<int>(i))) {
+                m.deleted = now;
+                m.runsThatRead.insert(run);
+            }
+        }
+        m_waiting = present.size();
+
+        const auto& sent = m_sim.SentLines(1);
+        for (; m_sentSeen < sent.size(); ++m_sentSeen) {
+            m_sentAt.emplace_back(now, sent[m_sentSeen]);
+            if (sent[m_sentSeen] == "AT\\r" && !m_runs.back().initialised)
+                m_runs.back().initialised = now;
+        }
+    }
+
+    // One more message when the last is a period old and few are waiting.
+    void MaybeSend()
+    {
+        const auto now = Clock::now();
+        if (now - m_lastSent < kSmsPeriod || m_waiting >= kMaxWaiting)
+            return;
+        m_lastSent = now;
+        const int n = static_cast<int>(m_messages.size());
+        Message m;
+        m.text = std::string(n % 2 ? "Снято с охраны" : "Поставлено на охрану") + " " + std::to_string(n);
+        m.event = Utf8ToCp1251("Новое сообщение:" + m.text);
+        const ModemSim::Result stored = m_sim.TryCommand("sms 1 " + std::string(kSender) + " " + m.text);
+        m_byText[m.text] = n;
+        m_messages.push_back(std::move(m));
+        if (stored.ok) {
+            m_stored.insert(n);
+            ++m_waiting;
+        }
+    }
+
+    StationRun& StartRun()
+    {
+        m_runs.push_back({Clock::now(), {}, {}});
+        return m_runs.back();
+    }
+    std::vector<StationRun>& Runs() { return m_runs; }
+    std::size_t Deleted() const
+    {
+        std::size_t n = 0;
+        for (const Message& m : m_messages)
+            n += m.deleted ? 1 : 0;
+        return n;
+    }
+
+    // "t3.bin" as it stands: every event the runs so far must have kept is
+    // there, none twice, newest first, the old rows untouched. `finalClose`:
+    // the last run ended by a clean close, so it keeps everything to its end.
+    void CheckJournal(const std::string& when, bool finalClose)
+    {
+        SCOPED_TRACE(when);
+        MemTable events;
+        ASSERT_NO_THROW(TableFormat().Load(events, (m_dir / "t3.bin").string()));
+        const int count = events.RecordCount();
+
+        std::map<std::string, int> perEvent;
+        std::set<std::tuple<double, std::string, std::string, std::string, std::string>> rows;
+        int logins = 0, old = 0, firstOld = -1;
+        double previous = 1e300;
+        for (int r = 0; r < count; ++r) {
+            const double time = events.DateTimeAt(r, journal::EventTime);
+            const std::string status = events.TextAt(r, journal::Status);
+            const std::string event = events.TextAt(r, journal::Event);
+            EXPECT_LE(time, previous) << "row " << r << " is newer than the row above it";
+            previous = time;
+            const bool fresh = rows.emplace(time, status, events.TextAt(r, journal::Tel), event,
+                                            events.TextAt(r, journal::SimpleName))
+                                   .second;
+            EXPECT_TRUE(fresh) << "row " << r << " is there twice: " << Cp1251ToUtf8(event);
+            ++perEvent[event];
+            if (status == "Логин"_cp)
+                ++logins;
+            if (event.rfind("old ", 0) == 0) {
+                if (firstOld < 0)
+                    firstOld = r;
+                ++old;
+            }
+        }
+        EXPECT_EQ(old, kOldRows);
+        EXPECT_EQ(firstOld, count - kOldRows) << "the old rows stay below every new one";
+        if (count >= 1 && old == kOldRows) {
+            EXPECT_EQ(events.TextAt(count - 1, journal::Event), "old 0");
+            EXPECT_EQ(events.TextAt(firstOld, journal::Event), "old " + std::to_string(kOldRows - 1));
+        }
+
+        // Only runs that have ended count: a running one logs, it has not folded yet.
+        int keptLogins = 0, endedRuns = 0;
+        for (const StationRun& run : m_runs) {
+            if (!run.ended)
+                continue;
+            ++endedRuns;
+            const bool closedCleanly = finalClose && &run == &m_runs.back();
+            if (run.initialised && (closedCleanly || *run.initialised + kSyncGrace <= *run.ended))
+                ++keptLogins;
+        }
+        EXPECT_GE(logins, keptLogins) << "a login recorded well before its run ended is lost";
+        EXPECT_LE(logins, endedRuns);
+
+        for (const Message& m : m_messages) {
+            const int rowsOf = perEvent.count(m.event) ? perEvent[m.event] : 0;
+            const StationRun* deletedIn = nullptr;
+            for (const StationRun& run : m_runs)
+                if (m.deleted && *m.deleted >= run.spawned && (!run.ended || *m.deleted <= *run.ended))
+                    deletedIn = &run;
+            // Its row was written before the delete went out; the delete was
+            // seen a second or more before the kill, so the row was synced.
+            const bool mustBeKept =
+                deletedIn && deletedIn->ended && (finalClose || *m.deleted + kSyncGrace <= *deletedIn->ended);
+            if (mustBeKept) {
+                EXPECT_GE(rowsOf, 1) << "lost: " << m.text << Describe(events);
+            }
+            // A run killed between reading a message and deleting it leaves it
+            // on the SIM, and the next run reads it again: one row per reading run.
+            EXPECT_LE(rowsOf, static_cast<int>(m.runsThatRead.size())) << "more rows than readings: " << m.text;
+        }
+    }
+
+    std::string Describe() const
+    {
+        MemTable events;
+        try {
+            TableFormat().Load(events, (m_dir / "t3.bin").string());
+        } catch (const std::exception&) {
+        }
+        return Describe(events);
+    }
+
+private:
+    std::string Describe(const MemTable& events) const
+    {
+        const auto origin = m_runs.front().spawned;
+        auto ms = [&](Clock::time_point t) {
+            return std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(t - origin).count());
+        };
+        std::string out = "\nruns (ms from the first start):";
+        for (const StationRun& run : m_runs)
+            out += "\n  spawned " + ms(run.spawned) + (run.initialised ? " initialised " + ms(*run.initialised) : "")
+                   + (run.ended ? " ended " + ms(*run.ended) : "");
+        out += "\nmessages:";
+        for (const Message& m : m_messages) {
+            out += "\n  " + m.text + (m.deleted ? " deleted " + ms(*m.deleted) : "") + " read in";
+            for (int r : m.runsThatRead)
+                out += " " + std::to_string(r);
+        }
+        out += "\nsent to modem 1:";
+        for (const auto& [at, line] : m_sentAt)
+            out += "\n  " + ms(at) + " " + line;
+        out += "\nnew rows:";
+        for (int r = 0; r < events.RecordCount() - kOldRows && r < events.RecordCount(); ++r)
+            out += "\n  " + FormatDateTime(events.DateTimeAt(r, journal::EventTime)) + " "
+                   + Cp1251ToUtf8(events.TextAt(r, journal::Status)) + " " + Cp1251ToUtf8(events.TextAt(r, journal::Event));
+        return out;
+    }
+
+    ModemSim& m_sim;
+    fs::path m_dir;
+    std::vector<Message> m_messages;
+    std::map<std::string, int> m_byText;
+    std::set<int> m_stored;
+    std::size_t m_waiting = 0;
+    std::size_t m_sentSeen = 0;
+    std::vector<std::pair<Clock::time_point, std::string>> m_sentAt;
+    Clock::time_point m_lastSent{};
+    std::vector<StationRun> m_runs;
+};
+
+void CheckTableFiles(const fs::path& dir, const std::string& when)
+{
+    for (const char* file : kTableFiles) {
+        const ToolResult check = RunBuildTool("korvalen-jrn", {"check", (dir / file).string()});
+        EXPECT_EQ(check.status, 0) << file << " " << when << ": " << check.output;
+        EXPECT_EQ(check.output.rfind("OK ", 0), 0u) << file << " " << when << ": " << check.output;
+    }
+    std::ifstream tiles(dir / kTileStatesFile, std::ios::binary | std::ios::ate);
+    EXPECT_EQ(static_cast<long>(tiles.tellg()), 2 * TileStates::kTiles) << "t5.bin " << when;
+}
+
+TEST(StationProcess, KilledAtRandomMomentsItKeepsEveryEventOnceAndASignalClosesItCleanly)
+{
+    const auto testStart = Clock::now();
+    const auto testLimit = 230s;
+    TempDir dir;
+    const fs::path program = dir.path() / "station";
+    InstallStation(program);
+    WriteTables(program);
+    ASSERT_FALSE(HasFatalFailure());
+    ModemSimOptions options;
+    options.linkDir = (dir.path() / "links").string();
+    ModemSim sim(options);
+    WriteConfig(program, sim);
+
+    KillHarness harness(sim, program);
+    StationProcess station;
+    const std::vector<std::string> env = {std::string("KORVALEN_AUTOSTART=") + kOperator + ":" + kPassword};
+    const fs::path log = dir.path() / "station.log";
+
+    // Late kills fall while messages are read, journalled and deleted; early
+    // ones into the start-up, where the journal is loaded, replayed and folded.
+    std::mt19937 random(20240611);
+    // A start reads its first message some 21 s in: its first exchange waits
+    // out the ten seconds that the bare "OK" to "ATE1" leaves unanswered.
+    std::uniform_int_distribution<int> late(23000, 38000), early(50, 2000);
+    constexpr int kKills = 6;
+    for (int k = 0; k < kKills; ++k) {
+        SCOPED_TRACE("run " + std::to_string(k));
+        const bool isLate = k % 3 != 1;
+        const auto killAfter = std::chrono::milliseconds(isLate ? late(random) : early(random));
+        station.Start(program, env, log);
+        StationRun& run = harness.StartRun();
+        bool checked = k == 0;
+        while (Clock::now() - run.spawned < killAfter) {
+            harness.Look(k);
+            harness.MaybeSend();
+            if (!checked && run.initialised) {
+                // The start-up has folded what the killed run logged.
+                harness.CheckJournal("after the restart of run " + std::to_string(k), false);
+                checked = true;
+            }
+            ASSERT_LT(Clock::now() - testStart, testLimit);
+            std::this_thread::sleep_for(kLookPeriod);
+        }
+        EXPECT_EQ(station.Kill(), 128 + SIGKILL) << "the station ended before its kill; see " << log;
+        run.ended = Clock::now();
+        harness.Look(k); // what the killed run read and left on the SIM
+        CheckTableFiles(program, "after kill " + std::to_string(k));
+        if (HasFailure())
+            return;
+    }
+
+    // The last run reads on until a few more messages are done, then SIGTERM.
+    station.Start(program, env, log);
+    StationRun& last = harness.StartRun();
+    const std::size_t deletedBefore = harness.Deleted();
+    bool checked = false;
+    while (!checked || harness.Deleted() < deletedBefore + 2) {
+        harness.Look(kKills);
+        harness.MaybeSend();
+        if (!checked && last.initialised) {
+            harness.CheckJournal("after the last restart", false);
+            checked = true;
+        }
+        ASSERT_LT(Clock::now() - testStart, testLimit) << "the last run read too few messages";
+        std::this_thread::sleep_for(kLookPeriod);
+    }
+    const auto signalled = Clock::now();
+    station.Signal(SIGTERM);
+    const int status = station.WaitExit(15s);
+    const auto closeTime = Clock::now() - signalled;
+    last.ended = signalled;
+    EXPECT_EQ(status, 0) << "SIGTERM must close the station as its close box does; see " << log;
+    if (status < 0)
+        station.Kill();
+    std::cout << "[ figures  ] SIGTERM to exit: "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(closeTime).count() << " ms; "
+              << harness.Deleted() << " messages journalled and deleted over " << kKills + 1 << " runs\n";
+    harness.Look(kKills);
+    harness.CheckJournal("after SIGTERM", true);
+    CheckTableFiles(program, "after SIGTERM");
+    EXPECT_GE(harness.Deleted(), 5u) << "too few messages went through to prove much" << harness.Describe();
+}
+
+} // namespace
+} // namespace kv::test

@@ -1,0 +1,54 @@
+#pragma once
+// The station as a program of its own: installed into a folder of the test's
+// (the executable copied there, its pictures and sounds linked in, never
+// anything written into the build's folder), started with that folder as its
+// working directory, signalled, and reaped. The journal tool as a child too.
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace kv::test {
+
+// Copies the built station into `programDir` (a hard link when the build is
+// on the same file system) and links ICO/, Pictures/ and Sounds/ beside it.
+void InstallStation(const std::filesystem::path& programDir);
+
+class StationProcess {
+public:
+    StationProcess() = default;
+    // SIGKILL and reap, should the test end with the station still running.
+    ~StationProcess();
+    StationProcess(const StationProcess&) = delete;
+    StationProcess& operator=(const StationProcess&) = delete;
+
+    // Starts programDir/korvalen in programDir, offscreen, with `env` added
+    // ("NAME=value"); its output goes to `logFile`. Throws when it cannot start.
+    void Start(const std::filesystem::path& programDir, const std::vector<std::string>& env,
+               const std::filesystem::path& logFile);
+    bool Started() const { return m_pid > 0; }
+    pid_t Pid() const { return m_pid; }
+    void Signal(int signal) const;
+    // Exit code, 128 + signal when a signal ended it, -1 when it is still
+    // running at the limit.
+    int WaitExit(std::chrono::milliseconds limit);
+    // Kills with SIGKILL and reaps; returns the status as WaitExit does.
+    int Kill();
+
+private:
+    pid_t m_pid = -1;
+};
+
+struct ToolResult {
+    int status = -1; // exit code, -1 when it did not end in time
+    std::string output; // standard output and error together
+};
+// Runs a program of the build's folder (e.g. "korvalen-jrn") with arguments, bounded.
+ToolResult RunBuildTool(const std::string& program, const std::vector<std::string>& args,
+                        std::chrono::milliseconds limit = std::chrono::seconds(20));
+
+// The build's folder (KORVALEN_BIN_DIR).
+std::filesystem::path BuildBinDir();
+
+} // namespace kv::test
