@@ -17,6 +17,7 @@ constexpr std::string_view kModemTel = "GSM-модем №1"_cp;
 constexpr std::string_view kLineTimeout = "Ошибка обмена по таймауту..."_cp;
 constexpr std::string_view kLineIncomplete = "Принят не полный пакет..."_cp;
 constexpr std::string_view kLinePassFailed = "Ошибка E001 - обработка данных модема..."_cp;
+constexpr std::string_view kLineReadPostponed = "Чтение SMS отложено: модем не в кодировке UNICODE"_cp;
 constexpr std::string_view kStatusAlarm = "Тревога"_cp;
 constexpr std::string_view kStatusOnline = "На связи"_cp;
 constexpr std::string_view kSmsSent = "Сообщение отправлено"_cp;
@@ -44,6 +45,8 @@ TCommThread::TCommThread(TModem& modem, ISerialIo& port, IModemHost& host, ICloc
 {
     m_lastPoll = m_clock.ReadTimeStamp();
     m_modem.SmsIndex = 1;
+    // The modem window has just set UCS2 by writing to the port itself.
+    m_modem.CharsetUcs2 = true;
 }
 
 TCommThread::~TCommThread()
@@ -120,6 +123,13 @@ void TCommThread::Poll()
         m_lastPoll = m_clock.ReadTimeStamp();
         SaveTiles();
     } else {
+        // A modem left in the plain character set (a device command whose
+        // switch back was refused or lost) would never have its messages read:
+        // once nothing else is pending it is put back into UCS2.
+        if (!m_modem.CharsetUcs2 && !m_modem.SmsSending && m_modem.QueueEmpty()) {
+            EnqueueCommand(m_modem, std::string(kCmdCharsetUcs2));
+            EnqueueCommand(m_modem, std::string(kCmdTextParams));
+        }
         EnqueueCommand(m_modem, std::string(kCmdMemoryPoll));
         m_pollToggle = false;
         m_lastPoll = m_clock.ReadTimeStamp();
@@ -143,6 +153,15 @@ void TCommThread::Exchange()
     const std::optional<std::string> line = m_modem.TakeCommand();
     if (!line)
         return;
+    if (line->starts_with("AT+CSCS=")) {
+        // Unknown until the modem confirms it.
+        m_modem.CharsetUcs2 = false;
+    } else if (line->starts_with("AT+CMGR=") && !m_modem.CharsetUcs2) {
+        // Not sent: the message stays in the SIM and a later memory poll reads
+        // it once the modem is back in UCS2.
+        Techno(kLineReadPostponed, kRed);
+        return;
+    }
     // Cleared before the write, so that a modem quick enough to answer while the
     // write is still returning counts as having answered.
     m_modem.ClearDataReceived();
@@ -465,6 +484,8 @@ void TCommThread::OnTextMode(std::string& buffer)
 
 void TCommThread::OnCharset(std::string& buffer)
 {
+    if (Contains(buffer, "\"UCS2\""))
+        m_modem.CharsetUcs2 = true;
     buffer.clear();
     m_state = kReplyHandled;
     Techno("Выбрана кодировка UNICODE"_cp, kGreen);

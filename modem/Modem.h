@@ -42,6 +42,10 @@ public:
     std::atomic<bool> UssdPending{false};
     // An exchange ended without any reply; the next memory reply restores the link.
     std::atomic<bool> LinkLost{false};
+    // The last character set the worker selected was UCS2. A device command
+    // switches modem 1 to the plain set for its SMS; a message read in between
+    // would not decode and would be deleted as damaged, so reads wait for UCS2.
+    std::atomic<bool> CharsetUcs2{true};
 
     // --- command ring (Commands, QueueIn, QueueOut under one lock) ---
     // Stores the line at QueueIn. False when the ring already holds 255 unsent

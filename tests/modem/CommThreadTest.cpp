@@ -3,6 +3,7 @@
 #include "modem/SendSms.h"
 #include "tests/modem/Modem1Fixture.h"
 
+#include <algorithm>
 #include <random>
 
 namespace kv::test {
@@ -179,6 +180,54 @@ TEST_F(SmsTest, MemoryCountThatIsNoNumberFailsThePass)
     EXPECT_EQ(modem.SmsIndex, 1);
     for (const std::string& w : Sent())
         EXPECT_FALSE(w.starts_with("AT+CMGR"));
+}
+
+// A device command switches modem 1 to the plain character set for its SMS.
+// A message read in that window would come back in plain text, fail to decode
+// and be deleted as damaged: an alarm lost. Reads wait until UCS2 is back, and a
+// modem left in the plain set by a refused switch is put back by the worker.
+TEST_F(SmsTest, NoMessageIsReadOrDeletedWhileThePlainCharacterSetIsOn)
+{
+    const std::string ira = "AT+CSCS=\"IRA\"\r";
+    const std::string iraParams = "AT+CSMP=17,173,0,0\r";
+    const std::string ucs2 = "AT+CSCS=\"UCS2\"\r";
+    port.Always(ira, EchoOk(ira));
+    port.Always(iraParams, EchoOk(iraParams));
+    // The card's switch back is refused once; the worker's own one goes through.
+    port.On(ucs2, ucs2 + "\r\nERROR\r\n");
+    port.Always(ucs2, EchoOk(ucs2));
+    port.Always("AT+CSMP=17,167,0,25\r", EchoOk("AT+CSMP=17,167,0,25\r"));
+    port.Always("AT+CPMS?\r", MemoryReply(1));
+    // In the plain set the modem would answer with a number that is no hex.
+    port.On("AT+CMGR=1\r", ReadReplyText(1, "REC UNREAD", kCallerHex, "0422043504410442"));
+    for (int i = 1; i <= 10; ++i)
+        port.Always("AT+CMGR=" + std::to_string(i) + "\r", "AT+CMGR=" + std::to_string(i) + "\r\r\nOK\r\n");
+
+    // A read queued by a memory reply just before the card's switch, the send
+    // still under way behind it.
+    EnqueueCommand(modem, ira);
+    EnqueueCommand(modem, iraParams);
+    modem.PutCommand("AT+CMGR=1\r");
+    modem.SmsSending = true;
+    RunUntil(30000);
+    for (const std::string& w : Sent()) {
+        EXPECT_FALSE(w.starts_with("AT+CMGR")) << "read in the plain character set";
+        EXPECT_FALSE(w.starts_with("AT+CMGD")) << "deleted in the plain character set";
+    }
+    EXPECT_TRUE(host.Events().empty());
+
+    modem.SmsSending = false;
+    EnqueueCommand(modem, ucs2);
+    EnqueueCommand(modem, "AT+CSMP=17,167,0,25\r");
+    RunUntil(90000);
+    EXPECT_EQ(SentCount(ucs2), 2u) << "the refused switch back is tried again once nothing else is pending";
+    ASSERT_EQ(host.Events().size(), 1u);
+    EXPECT_EQ(host.Events()[0].event, S("Новое сообщение:Тест"_cp));
+    const std::vector<std::string> sent = Sent();
+    const auto read = std::find(sent.begin(), sent.end(), "AT+CMGR=1\r");
+    const auto back = std::find(sent.begin(), sent.end(), ucs2);
+    ASSERT_NE(read, sent.end());
+    EXPECT_GT(read - std::find(back + 1, sent.end(), ucs2), 0) << "read before UCS2 was confirmed";
 }
 
 // ---------------------------------------------------------------- signal
