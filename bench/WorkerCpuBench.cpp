@@ -60,7 +60,9 @@ int main(int argc, char** argv)
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
     QCoreApplication app(argc, argv);
     kv::InstallUiThread();
-    kv::test::ModemSim sim({.modems = 1});
+    kv::test::ModemSimOptions options;
+    options.modems = 1;
+    kv::test::ModemSim sim(options);
     kv::test::RecordingHost host;
     kv::TModem modem;
     kv::TComPort port;
