@@ -1,4 +1,5 @@
 #include "devices/DeviceUnit.h"
+#include "windows/Placement.h"
 
 #include "data/AtomicFile.h"
 
@@ -471,18 +472,7 @@ void TDeviceForm::LoadRegister()
 
 // ---------------------------------------------------------------- showing and closing
 
-void TDeviceForm::ShowCentred()
-{
-    // The window takes its size from its layout, which has to be settled before it is centred.
-    ensurePolished();
-    if (layout())
-        layout()->activate();
-    if (!isVisible() && m_ctx.MainWindow)
-        move(m_ctx.MainWindow->frameGeometry().center() - rect().center());
-    show();
-    raise();
-    activateWindow();
-}
+void TDeviceForm::ShowCentred() { ShowCentredOver(*this, m_ctx.MainWindow); }
 
 void TDeviceForm::showEvent(QShowEvent* e)
 {

@@ -1,4 +1,5 @@
 #include "modemsetup/ModemUnit.h"
+#include "windows/Placement.h"
 
 #include "codec/Ucs2.h"
 #include "data/Text.h"
@@ -256,18 +257,7 @@ void TModemForm::RefreshPortFields()
     }
 }
 
-void TModemForm::ShowCentred()
-{
-    // The frame is known only once the window is shown.
-    show();
-    if (m_ctx.MainWindow) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(m_ctx.MainWindow->frameGeometry().center());
-        move(frame.topLeft());
-    }
-    raise();
-    activateWindow();
-}
+void TModemForm::ShowCentred() { ShowCentredOver(*this, m_ctx.MainWindow); }
 
 void TModemForm::hideEvent(QHideEvent* e)
 {

@@ -1,4 +1,5 @@
 #include "users/SecurityUnit.h"
+#include "windows/Placement.h"
 
 #include "data/AtomicFile.h"
 
@@ -197,18 +198,7 @@ void TSecurityForm::LoadAccounts()
     }
 }
 
-void TSecurityForm::ShowCentred()
-{
-    // The frame is known only once the window is shown.
-    show();
-    if (m_ctx.MainWindow) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(m_ctx.MainWindow->frameGeometry().center());
-        move(frame.topLeft());
-    }
-    raise();
-    activateWindow();
-}
+void TSecurityForm::ShowCentred() { ShowCentredOver(*this, m_ctx.MainWindow); }
 
 void TSecurityForm::hideEvent(QHideEvent* e)
 {

@@ -1,4 +1,5 @@
 #include "windows/HelpUnit.h"
+#include "windows/Placement.h"
 
 #include "data/Text.h"
 #include "windows/AppPaths.h"
@@ -63,13 +64,7 @@ THelpForm::THelpForm(QWidget* mainWindow)
 void THelpForm::RxLabel1Click() { OpenUrl(QString::fromLatin1(kMakerUrl)); }
 void THelpForm::RxLabel2Click() { OpenUrl(QString::fromLatin1(kStudioUrl)); }
 
-void THelpForm::ShowCentred()
-{
-    if (m_mainWindow)
-        move(m_mainWindow->frameGeometry().center() - rect().center());
-    show();
-    raise();
-}
+void THelpForm::ShowCentred() { ShowCentredOver(*this, m_mainWindow, false); }
 
 void THelpForm::hideEvent(QHideEvent* e)
 {

@@ -1,4 +1,5 @@
 #include "windows/MainJournalUnit.h"
+#include "windows/Placement.h"
 
 #include "data/Text.h"
 #include "windows/Controls.h"
@@ -32,13 +33,7 @@ TMainJournal::TMainJournal(MemTable& eventsTable, QWidget* mainWindow)
     layout->addWidget(MainJournalDBGrid);
 }
 
-void TMainJournal::ShowCentred()
-{
-    if (m_mainWindow)
-        move(m_mainWindow->frameGeometry().center() - rect().center());
-    show();
-    raise();
-}
+void TMainJournal::ShowCentred() { ShowCentredOver(*this, m_mainWindow, false); }
 
 void TMainJournal::hideEvent(QHideEvent* e)
 {

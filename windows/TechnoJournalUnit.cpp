@@ -1,4 +1,5 @@
 #include "windows/TechnoJournalUnit.h"
+#include "windows/Placement.h"
 
 #include "data/Text.h"
 #include "windows/Controls.h"
@@ -78,15 +79,6 @@ void TTechnoJournalForm::AppendTechnoLine(const std::string& text, Rgb colour)
         Otchet->verticalScrollBar()->setValue(Otchet->verticalScrollBar()->maximum());
 }
 
-void TTechnoJournalForm::ShowCentred()
-{
-    if (!isVisible() && m_mainWindow) {
-        const QRect main = m_mainWindow->frameGeometry();
-        move(main.center() - rect().center());
-    }
-    show();
-    raise();
-    activateWindow();
-}
+void TTechnoJournalForm::ShowCentred() { ShowCentredOver(*this, m_mainWindow); }
 
 } // namespace kv
