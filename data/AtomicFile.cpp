@@ -28,6 +28,8 @@ std::string ResolveLink(const std::string& path)
     return resolved;
 }
 
+} // namespace
+
 std::string FolderOf(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
@@ -36,7 +38,30 @@ std::string FolderOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-} // namespace
+bool WriteAll(int fd, const void* data, std::size_t size)
+{
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void SyncFolderOf(const std::string& path)
+{
+    const int dir = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        (void)::fsync(dir);
+        ::close(dir);
+    }
+}
 
 AtomicFileWriter::AtomicFileWriter(std::string target) : m_target(ResolveLink(target)) {}
 
@@ -68,20 +93,7 @@ bool AtomicFileWriter::Open()
 
 bool AtomicFileWriter::Write(const void* data, std::size_t size)
 {
-    if (m_fd < 0)
-        return false;
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(m_fd, p, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return m_fd >= 0 && WriteAll(m_fd, data, size);
 }
 
 bool AtomicFileWriter::Commit()
@@ -97,11 +109,7 @@ bool AtomicFileWriter::Commit()
     }
     m_temp.clear();
     // The rename itself must reach the disk too.
-    const int dir = ::open(FolderOf(m_target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        (void)::fsync(dir);
-        ::close(dir);
-    }
+    SyncFolderOf(m_target);
     return true;
 }
 

@@ -32,6 +32,13 @@ private:
     int m_fd = -1;
 };
 
+// The folder a file name lies in ("." for a bare name).
+std::string FolderOf(const std::string& path);
+// Writes every byte, going on after interruptions; false on an error.
+bool WriteAll(int fd, const void* data, std::size_t size);
+// Makes a file's creation, renaming or removal in its folder durable.
+void SyncFolderOf(const std::string& path);
+
 // A table file that could not be loaded would be overwritten by the next save:
 // it is moved aside as "<file><suffix>" (then "<file><suffix>2", ...) so that
 // nothing the operator had is lost. Missing and empty files stay as they are.

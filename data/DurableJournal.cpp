@@ -1,5 +1,7 @@
 #include "data/DurableJournal.h"
 
+#include "data/AtomicFile.h"
+#include "data/RecordStore.h"
 #include "data/TableFormat.h"
 
 #include <zlib.h>
@@ -71,27 +73,16 @@ private:
     std::size_t m_pos = 0;
 };
 
+// The log stores each value as the table holds it.
 ValueKind KindOf(FieldType type)
 {
-    switch (type) {
-    case FieldType::Float:
-    case FieldType::Currency:
-    case FieldType::BCD:
-    case FieldType::Date:
-    case FieldType::Time:
-    case FieldType::DateTime:
-    case FieldType::LargeInt:
-        return kReal;
-    case FieldType::SmallInt:
-    case FieldType::Integer:
-    case FieldType::Word:
-    case FieldType::AutoInc:
-        return kInt;
-    case FieldType::Boolean:
-        return kBool;
-    default:
-        return kText;
+    switch (detail::StorageOf(type)) {
+    case detail::Storage::Float64: return kReal;
+    case detail::Storage::Int32: return kInt;
+    case detail::Storage::Bool: return kBool;
+    case detail::Storage::Text: break;
     }
+    return kText;
 }
 
 struct Fingerprint {
@@ -113,38 +104,6 @@ std::optional<Fingerprint> FingerprintOf(const std::string& path)
         f.size += got;
     }
     return f;
-}
-
-std::string FolderOf(const std::string& path)
-{
-    const fs::path parent = fs::path(path).parent_path();
-    return parent.empty() ? "." : parent.string();
-}
-
-void SyncFolder(const std::string& path)
-{
-    const int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        (void)::fsync(fd);
-        ::close(fd);
-    }
-}
-
-bool WriteAll(int fd, const std::string& bytes)
-{
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 } // namespace
@@ -343,13 +302,13 @@ bool DurableJournal::OpenSegment(std::uint64_t number, std::uint64_t fileSize, s
     PutU32(header, fileCrc);
     PutU32(header, fileSize || fileCrc ? 1 : 0);
     PutU32(header, Crc(header.data(), header.size()));
-    if (!WriteAll(fd, header) || ::fdatasync(fd) != 0) {
+    if (!WriteAll(fd, header.data(), header.size()) || ::fdatasync(fd) != 0) {
         SetError("Cannot write file " + path + ": " + std::strerror(errno));
         ::close(fd);
         ::unlink(path.c_str());
         return false;
     }
-    SyncFolder(path);
+    SyncFolderOf(path);
     int old = -1;
     {
         std::lock_guard lock(m_lock);
@@ -396,7 +355,7 @@ void DurableJournal::Fold()
         fs::remove(foldPath, ec);
         throw ETableFileError("Cannot create file " + m_fileName + ": " + reason);
     }
-    SyncFolder(m_fileName);
+    SyncFolderOf(m_fileName);
     for (const Segment& s : Segments())
         if (s.number < m_segment)
             fs::remove(s.path, ec);
@@ -470,7 +429,7 @@ void DurableJournal::RecordAdded(RecordHandle record, std::size_t)
     std::lock_guard lock(m_lock);
     if (m_fd < 0)
         return;
-    if (!WriteAll(m_fd, entry)) {
+    if (!WriteAll(m_fd, entry.data(), entry.size())) {
         m_error = "Cannot write the journal log: " + std::string(std::strerror(errno));
         return;
     }

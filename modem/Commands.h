@@ -1,5 +1,9 @@
 #pragma once
 // The command lines the station sends to its modems, byte for byte.
+#include "serial/SerialIo.h"
+
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -30,5 +34,19 @@ inline std::string ReadSmsCommand(unsigned index) { return "AT+CMGR=" + std::to_
 // Delete flag 2: every read (and sent) message goes, unread ones stay.
 inline std::string DeleteSmsCommand(unsigned index) { return "AT+CMGD=" + std::to_string(index) + ",2\r"; }
 inline std::string SendSmsCommand(std::string_view number) { return "AT+CMGS=\"" + std::string(number) + "\"\r"; }
+
+// Sets a modem up for SMS text in UCS2 by writing straight to its port, with
+// the pauses a modem needs between these lines: modem 2 at its start, and
+// again when it is back after being unplugged.
+inline void WriteTextModeSetup(ISerialIo& port, const std::function<void(std::uint32_t ms)>& pause)
+{
+    port.WriteText(std::string(kCmdEchoOn));
+    port.WriteText(std::string(kCmdTextMode));
+    pause(100);
+    port.WriteText(std::string(kCmdCharsetUcs2));
+    pause(100);
+    port.WriteText(std::string(kCmdTextParams));
+    pause(1000);
+}
 
 } // namespace kv

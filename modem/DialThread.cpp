@@ -80,13 +80,7 @@ void TDialThread::ReopenVanishedPort()
         m_port.Close();
         m_port.Open();
         // Back from power-on: the set-up the modem window gave it at the start.
-        m_port.WriteText(std::string(kCmdEchoOn));
-        m_port.WriteText(std::string(kCmdTextMode));
-        m_clock.SleepMs(100);
-        m_port.WriteText(std::string(kCmdCharsetUcs2));
-        m_clock.SleepMs(100);
-        m_port.WriteText(std::string(kCmdTextParams));
-        m_clock.SleepMs(1000);
+        WriteTextModeSetup(m_port, [this](std::uint32_t ms) { m_clock.SleepMs(ms); });
         m_modem.ClearRx();
     } catch (...) {
     }

@@ -436,13 +436,7 @@ bool TModemForm::InitModem2()
     bool workerStarted = false;
     try {
         port.Open();
-        port.WriteText(S(kCmdEchoOn));
-        port.WriteText(S(kCmdTextMode));
-        m_wait(100);
-        port.WriteText(S(kCmdCharsetUcs2));
-        m_wait(100);
-        port.WriteText(S(kCmdTextParams));
-        m_wait(1000);
+        WriteTextModeSetup(port, m_wait);
         modem.ClearRx();
         if (m_ctx.StartDialThread)
             m_ctx.StartDialThread();
