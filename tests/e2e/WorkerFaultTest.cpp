@@ -6,6 +6,7 @@
 #include "modem/Commands.h"
 #include "modem/DialThread.h"
 #include "modem/Modem.h"
+#include "tests/modem/Modem1Fixture.h"
 #include "tests/support/RecordingHost.h"
 #include "tests/support/TestClock.h"
 
@@ -76,12 +77,6 @@ private:
     bool m_open = true;
     bool m_lost = false;
 };
-
-std::string MemoryReply(int count)
-{
-    const std::string n = std::to_string(count);
-    return "AT+CPMS?\r\r\n+CPMS: \"SM_P\"," + n + ",10,\"SM_P\"," + n + ",10,\"SM_P\"," + n + ",10\r\n\r\nOK\r\n";
-}
 
 TEST(ReceiveBuffer, AFloodKeepsOnlyTheNewestBytesAndTheReplyBehindIt)
 {
@@ -207,10 +202,8 @@ TEST_F(VanishedModem1, AModemBackFromARestartHasItsTextModeSetBeforeTheWaitingMe
         const std::string echo = line + "\r\n";
         if (line == "AT+CMGF=1\r")
             textMode = true;
-        if (line == "AT+CPMS?\r") {
-            const std::string n = stored ? "1" : "0";
-            return echo + "+CPMS: \"SM_P\"," + n + ",10,\"SM_P\"," + n + ",10,\"SM_P\"," + n + ",10\r\n\r\nOK\r\n";
-        }
+        if (line == "AT+CPMS?\r")
+            return MemoryReply(stored ? 1 : 0);
         if (line == "AT+CMGR=1\r") {
             if (!stored)
                 return echo + "OK\r\n";
