@@ -21,6 +21,17 @@ namespace kv {
 
 namespace {
 
+// A control of a window that may not exist yet is reached through the
+// context; unset, the call does nothing.
+template <class Fn, class... Args>
+void CallOnUi(const Fn& fn, const Args&... args)
+{
+    Synchronize([&] {
+        if (fn)
+            fn(args...);
+    });
+}
+
 QPixmap SignalPicture(double level)
 {
     const std::string_view file = SignalIconFile(level);
@@ -119,34 +130,22 @@ void StationHost::SetInfoState(const std::string& shortName, std::uint8_t code) 
 
 void StationHost::SetCommandButtonsEnabled(bool enabled)
 {
-    Synchronize([&] {
-        if (m_ctx.SetCommandButtonsEnabled)
-            m_ctx.SetCommandButtonsEnabled(enabled);
-    });
+    CallOnUi(m_ctx.SetCommandButtonsEnabled, enabled);
 }
 
 void StationHost::SetStatusEdit(const std::string& text)
 {
-    Synchronize([&] {
-        if (m_ctx.SetStatusEdit)
-            m_ctx.SetStatusEdit(text);
-    });
+    CallOnUi(m_ctx.SetStatusEdit, text);
 }
 
 void StationHost::SetLinkText(const std::string& text)
 {
-    Synchronize([&] {
-        if (m_ctx.SetLinkText)
-            m_ctx.SetLinkText(text);
-    });
+    CallOnUi(m_ctx.SetLinkText, text);
 }
 
 void StationHost::AddBalanceLine(const std::string& text)
 {
-    Synchronize([&] {
-        if (m_ctx.AddBalanceLine)
-            m_ctx.AddBalanceLine(text);
-    });
+    CallOnUi(m_ctx.AddBalanceLine, text);
 }
 
 std::string StationHost::BalanceNumber()
