@@ -265,11 +265,7 @@ void TForm1::CreateOwnedObjects()
     EventsTable.SetDefaultFormat(&frmbin);
     DialEventsTable.SetDefaultFormat(&frmbin);
     EventsTable.SetAfterPost([this](MemTable& t) { EventsTableAfterPost(t); });
-    DialEventsTable.SetAfterPost([this](MemTable& t) {
-        DialEventsTableAfterPost(t);
-        if (DialEventsLog)
-            DialEventsLog->FoldIfDue();
-    });
+    DialEventsTable.SetAfterPost([this](MemTable& t) { DialEventsTableAfterPost(t); });
 }
 
 void TForm1::RegisterOperations()
@@ -609,6 +605,12 @@ void TForm1::EventsTableAfterPost(MemTable& table)
     DBGrid2->scrollToTop();
     if (EventsLog)
         EventsLog->FoldIfDue();
+}
+
+void TForm1::DialEventsTableAfterPost(MemTable&)
+{
+    if (DialEventsLog)
+        DialEventsLog->FoldIfDue();
 }
 
 void TForm1::N3Click() { SaveJournalAs(EventsTable, frmbin, this); }

@@ -135,7 +135,7 @@ public:
     void ComPort2RxChar(TComPort* sender, int count);
 
     void EventsTableAfterPost(MemTable& table);
-    void DialEventsTableAfterPost(MemTable&) {}
+    void DialEventsTableAfterPost(MemTable& table);
 
     void N3Click(); // "Сохранить"
     void N4Click(); // "Открыть"
