@@ -200,14 +200,14 @@ void TCommThread::Exchange()
         // A send that got no answer is over: without this the polls, and with
         // them the SMS reading, would stay off until the next send.
         if (IsSendLine(*line))
-            m_modem.SmsSending = false;
+            EndSend(false);
         m_modem.LinkLost = true;
         m_host.ShowLinkLost();
         ReopenVanishedPort();
     } else if (m_state == kReplyIncomplete) {
         Techno(kLineIncomplete, kRed);
         if (IsSendLine(*line) && m_modem.SmsSending) {
-            m_modem.SmsSending = false;
+            EndSend(false);
             m_host.SetCommandButtonsEnabled(true);
         }
     }
@@ -323,7 +323,7 @@ void TCommThread::OnError(std::string& buffer)
     Techno("Ошибка AT - команды"_cp, kRed);
     if (m_modem.SmsSending) {
         // The send is abandoned; the card may have left the plain character set on.
-        m_modem.SmsSending = false;
+        EndSend(false);
         m_clock.SleepMs(1000);
         Queue(kCmdTextMode);
         Queue(kCmdCharsetUcs2);
@@ -505,8 +505,15 @@ void TCommThread::OnSmsSent(std::string& buffer)
     Techno(kSmsSent, kGreen);
     Event(kSmsSent, kModemTel, kSmsSent);
     m_host.SetStatusEdit(std::string(kSmsSent));
-    m_modem.SmsSending = false;
+    EndSend(true);
     m_host.SetCommandButtonsEnabled(true);
+}
+
+void TCommThread::EndSend(bool sent)
+{
+    m_modem.SmsSending = false;
+    if (const TModem::SmsOutcome outcome = m_modem.TakeSmsOutcome())
+        outcome(sent);
 }
 
 void TCommThread::OnMemoryCount(std::string& buffer)

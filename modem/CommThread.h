@@ -117,6 +117,8 @@ private:
     void OnSmsSent(std::string& buffer);
     void OnMemoryCount(std::string& buffer);
 
+    // The send under way is over: the polls may go again, its requester is told.
+    void EndSend(bool sent);
     void RestoreLink();
     void ReopenVanishedPort();
 

@@ -25,6 +25,33 @@ bool TModem::PutCommand(std::string line)
     return true;
 }
 
+bool TModem::PutCommands(const std::vector<std::string>& lines)
+{
+    std::lock_guard lock(m_queueLock);
+    const std::size_t pending = (m_queueIn + kRingSize - m_queueOut) % kRingSize;
+    if (pending + lines.size() > kRingSize - 1)
+        return false;
+    for (const std::string& line : lines) {
+        m_commands[m_queueIn] = line;
+        m_queueIn = static_cast<std::uint16_t>((m_queueIn + 1) % kRingSize);
+    }
+    return true;
+}
+
+void TModem::SetSmsOutcome(SmsOutcome outcome)
+{
+    std::lock_guard lock(m_outcomeLock);
+    m_smsOutcome = std::move(outcome);
+}
+
+TModem::SmsOutcome TModem::TakeSmsOutcome()
+{
+    std::lock_guard lock(m_outcomeLock);
+    SmsOutcome taken;
+    taken.swap(m_smsOutcome);
+    return taken;
+}
+
 std::optional<std::string> TModem::TakeCommand()
 {
     std::lock_guard lock(m_queueLock);

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -51,6 +52,9 @@ public:
     // Stores the line at QueueIn. False when the ring already holds 255 unsent
     // lines: one more would make QueueIn meet QueueOut and the ring look empty.
     bool PutCommand(std::string line);
+    // Stores the lines one after the other, with nothing of anyone else's
+    // between them; all or none (false when the ring has no room for all).
+    bool PutCommands(const std::vector<std::string>& lines);
     // The line at QueueOut, advancing it; nothing when the ring is empty.
     std::optional<std::string> TakeCommand();
     bool QueueEmpty() const;
@@ -58,6 +62,13 @@ public:
     std::vector<std::string> PendingCommands() const;
     std::uint16_t QueueIn() const;
     std::uint16_t QueueOut() const;
+
+    // --- the outcome of the SMS send under way (one at a time) ---
+    // Told on the worker thread: true when the modem confirmed the message,
+    // false when it refused it or did not answer. Taken once.
+    using SmsOutcome = std::function<void(bool sent)>;
+    void SetSmsOutcome(SmsOutcome outcome);
+    SmsOutcome TakeSmsOutcome();
 
     // --- receive path (RxBuffer and DataReceived under one lock) ---
     // The port's receive handler: appends (keeping at most kRxLimit bytes, the
@@ -87,6 +98,9 @@ private:
     std::array<std::string, kRingSize> m_commands;
     std::uint16_t m_queueIn = 0;
     std::uint16_t m_queueOut = 0;
+
+    std::mutex m_outcomeLock;
+    SmsOutcome m_smsOutcome;
 
     mutable std::mutex m_rxLock;
     std::condition_variable m_rxSignal;

@@ -18,4 +18,11 @@ using WaitFn = std::function<void(std::uint32_t)>;
 // the queue refused the lines (full ring); SmsSending is then cleared again.
 bool SendSms(TModem& modem, const std::string& number, const std::string& text, const WaitFn& wait);
 
+// One SMS whose number and text travel as UCS2 hex, so that Cyrillic arrives;
+// modem 1 stays in its UCS2 set. The command line and the text are queued
+// together. `outcome` (may be empty) is told on the worker thread whether the
+// modem confirmed the message. False, with nothing queued, when the ring has
+// no room or another send is under way.
+bool SendUcs2Sms(TModem& modem, const std::string& number, const std::string& text, TModem::SmsOutcome outcome);
+
 } // namespace kv

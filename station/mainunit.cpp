@@ -292,6 +292,15 @@ void TForm1::RegisterOperations()
         if (Modem1)
             SendSms(*Modem1, number, text, [](std::uint32_t ms) { WaitMs(ms); });
     };
+    m_ctx.SendUcs2Sms = [this](const std::string& number, const std::string& text,
+                               std::function<void(bool)> outcome) {
+        if (!Modem1 || !Modem1->Running)
+            return false;
+        return SendUcs2Sms(*Modem1, number, text, [outcome = std::move(outcome)](bool sent) {
+            if (outcome)
+                Synchronize([&] { outcome(sent); });
+        });
+    };
     m_ctx.StartCommThread = [this] { return StartCommThread(); };
     m_ctx.StartDialThread = [this] { return StartDialThread(); };
 }

@@ -68,6 +68,11 @@ struct StationContext {
     std::function<void(bool)> SetLoginControlsEnabled; // StringGrid1 and DBGrid2
     std::function<void(const std::string&)> SetDialStatus;
     std::function<void(const std::string& number, const std::string& text)> SendSms;
+    // One SMS through modem 1 whose number and text travel as UCS2 hex (Cyrillic
+    // arrives). `outcome` runs on the UI thread: true when the modem confirmed
+    // it. False, nothing sent, when modem 1 cannot take it now.
+    std::function<bool(const std::string& number, const std::string& text, std::function<void(bool sent)> outcome)>
+        SendUcs2Sms;
     std::function<bool()> StartCommThread; // false when one is already running
     std::function<bool()> StartDialThread; // false when one is already running
     // Device window:

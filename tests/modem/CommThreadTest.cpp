@@ -339,6 +339,38 @@ TEST_F(SendTest, TextAnsweredWithoutConfirmationAlsoEndsTheSend)
     EXPECT_TRUE(InOrder({kIncomplete, "buttons on"}));
 }
 
+// A UCS2 send queues its two lines together and tells its requester how it
+// ended, once: confirmed, refused, or left without an answer.
+struct Ucs2SendCase {
+    const char* name;
+    std::string textReply; // the modem's answer to the text
+    bool sent;
+};
+
+class Ucs2Send : public Modem1Test, public ::testing::WithParamInterface<Ucs2SendCase> {};
+
+TEST_P(Ucs2Send, TellsTheOutcomeOnce)
+{
+    const std::string command = "AT+CMGS=\"002B00370039003100310031003100310031003100310031\"\r";
+    const std::string text = "041F043E0436043004400021\x1A"; // Пожар!
+    std::vector<bool> outcomes;
+    ASSERT_TRUE(SendUcs2Sms(modem, "+79111111111", S("Пожар!"_cp), [&](bool sent) { outcomes.push_back(sent); }));
+    EXPECT_EQ(modem.PendingCommands(), (std::vector<std::string>{command, text}));
+    EXPECT_FALSE(SendUcs2Sms(modem, "+79111111111", "x", {})) << "one send at a time";
+    port.On(command, command + "\r\n> ");
+    if (!GetParam().textReply.empty())
+        port.On(text, GetParam().textReply);
+    RunUntil(14000);
+    EXPECT_EQ(outcomes, std::vector<bool>{GetParam().sent});
+    EXPECT_FALSE(modem.SmsSending);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, Ucs2Send,
+                         ::testing::Values(Ucs2SendCase{"confirmed", "\r\n+CMGS: 7\r\n\r\nOK\r\n", true},
+                                           Ucs2SendCase{"refused", "\r\n+CMS ERROR: 500\r\n", false},
+                                           Ucs2SendCase{"silent", "", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // ---------------------------------------------------------------- hostile input
 
 TEST_F(Modem1Test, BinaryGarbageNeverStopsTheWorker)
