@@ -75,4 +75,25 @@ std::string TextToUcs2Hex(std::string_view text)
     return out;
 }
 
+bool IsPrintableUcs2Hex(std::string_view hex)
+{
+    if (hex.empty() || hex.size() % 4 != 0)
+        return false;
+    for (std::size_t p = 0; p < hex.size(); p += 4) {
+        unsigned v = 0;
+        for (std::size_t i = 0; i < 4; ++i) {
+            const int d = HexDigit(hex[p + i]);
+            if (d < 0)
+                return false;
+            v = v * 16 + static_cast<unsigned>(d);
+        }
+        const bool printable = v == 0x0A || v == 0x0D || (v >= 0x20 && v <= 0x7E) || (v >= 0xA0 && v <= 0xFF)
+                               || (v >= 0x0400 && v <= 0x045F) || (v >= 0x2010 && v <= 0x2044) || v == 0x20AC
+                               || v == 0x2116;
+        if (!printable)
+            return false;
+    }
+    return true;
+}
+
 } // namespace kv
