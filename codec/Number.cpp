@@ -5,8 +5,6 @@
 
 namespace kv {
 
-namespace {
-
 std::string_view TrimBlanks(std::string_view s)
 {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
@@ -15,6 +13,8 @@ std::string_view TrimBlanks(std::string_view s)
         s.remove_suffix(1);
     return s;
 }
+
+namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 

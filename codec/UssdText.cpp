@@ -31,25 +31,14 @@ Alphabet AlphabetOf(std::optional<int> dcs)
     return Alphabet::Unknown;
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 std::optional<std::vector<unsigned char>> HexBytes(std::string_view hex)
 {
     if (hex.empty() || hex.size() % 2 != 0)
         return std::nullopt;
     std::vector<unsigned char> bytes;
     for (std::size_t i = 0; i < hex.size(); i += 2) {
-        const int hi = HexValue(hex[i]);
-        const int lo = HexValue(hex[i + 1]);
+        const int hi = HexDigitValue(hex[i]);
+        const int lo = HexDigitValue(hex[i + 1]);
         if (hi < 0 || lo < 0)
             return std::nullopt;
         bytes.push_back(static_cast<unsigned char>(hi * 16 + lo));
