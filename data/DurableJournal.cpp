@@ -469,6 +469,18 @@ void DurableJournal::SyncNow()
     m_synced.wait(lock, [&] { return m_durable >= target || !m_syncThread.joinable(); });
 }
 
+std::uint64_t DurableJournal::Appended() const
+{
+    std::lock_guard lock(m_lock);
+    return m_written;
+}
+
+std::uint64_t DurableJournal::Synced() const
+{
+    std::lock_guard lock(m_lock);
+    return m_durable;
+}
+
 void DurableJournal::Close()
 {
     {
