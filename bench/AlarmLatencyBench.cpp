@@ -263,10 +263,8 @@ int RunPhase(const Options& o, bool indications)
 {
     kv::test::TempDir dir;
     kv::test::ModemSimOptions simOptions;
-    if (!o.family.empty())
-        simOptions.extraArgs = {"--family", o.family};
-    simOptions.extraArgs.push_back("--seed");
-    simOptions.extraArgs.push_back(std::to_string(o.seed));
+    simOptions.family = o.family;
+    simOptions.extraArgs = {"--seed", std::to_string(o.seed)};
     kv::test::ModemSim sim(simOptions);
     if (!indications)
         sim.Command("indications 1 off");
@@ -296,7 +294,7 @@ int RunPhase(const Options& o, bool indications)
     kv::test::ServeFor(5s);
     const bool asked = StationAskedForIndications(sim);
 
-    std::printf("\n== family %s, new-message indications %s%s\n", o.family.empty() ? "(default)" : o.family.c_str(),
+    std::printf("\n== family %s, new-message indications %s%s\n", o.family.empty() ? "sim800" : o.family.c_str(),
                 indications ? "offered by the modem" : "refused by the modem (the poll alone)",
                 indications ? (asked ? "; the station switched them on" : "; the station did not ask for them") : "");
 
@@ -339,7 +337,7 @@ int RunPhase(const Options& o, bool indications)
         bDisk.Print("SIM to disk:");
         bTile.Print("SIM to tile:");
         if (bDisk.missing == 0)
-            std::printf("  all %d on disk within %.2f s of the first arrival\n", o.burst,
+            std::printf("  all %d on disk within %.2f s of their arrival\n", o.burst,
                         *std::max_element(bDisk.values.begin(), bDisk.values.end()));
         else
             std::printf("  %d of %d never on disk within the %d s allowed\n", bDisk.missing, o.burst, o.limit);

@@ -163,7 +163,7 @@ TEST(ModemSimProgram, PlaysTheFamilyItIsToldAndTakesUnsolicitedLines)
 {
     ModemSimOptions options;
     options.modems = 1;
-    options.extraArgs = {"--family", "huawei"};
+    options.family = "huawei";
     ModemSim sim(options);
     const int fd = OpenPort(sim.Path(1));
     Send(fd, "AT+CPMS?\r");
