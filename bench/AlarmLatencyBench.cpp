@@ -292,11 +292,8 @@ int RunPhase(const Options& o, bool indications)
     }
     // The start-up exchanges (and any indication set-up) are over before the first report.
     kv::test::ServeFor(5s);
-    const bool asked = StationAskedForIndications(sim);
-
-    std::printf("\n== family %s, new-message indications %s%s\n", o.family.empty() ? "sim800" : o.family.c_str(),
-                indications ? "offered by the modem" : "refused by the modem (the poll alone)",
-                indications ? (asked ? "; the station switched them on" : "; the station did not ask for them") : "");
+    std::printf("\n== family %s, new-message indications %s\n", o.family.empty() ? "sim800" : o.family.c_str(),
+                indications ? "offered by the modem" : "refused by the modem (the poll alone)");
 
     Watch watch(live.form(), tiles, names);
     std::vector<int> perDevice(devices.size(), 0);
@@ -342,8 +339,8 @@ int RunPhase(const Options& o, bool indications)
         else
             std::printf("  %d of %d never on disk within the %d s allowed\n", bDisk.missing, o.burst, o.limit);
     }
-    std::printf("false \"Ошибка в SMS-сообщении:\" rows: %d; left in the SIM: %zu\n", watch.falseErrors,
-                sim.Command("sim 1").size());
+    std::printf("false \"Ошибка в SMS-сообщении:\" rows: %d; left in the SIM: %zu; the station %s AT+CNMI=\n",
+                watch.falseErrors, sim.Command("sim 1").size(), StationAskedForIndications(sim) ? "sent" : "never sent");
     bool accepted = false;
     live.Close(accepted);
     return 0;

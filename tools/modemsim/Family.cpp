@@ -1,7 +1,5 @@
 #include "tools/modemsim/Family.h"
 
-#include <vector>
-
 namespace kv::modemsim {
 namespace {
 
@@ -115,42 +113,6 @@ constexpr Family kFamilies[] = {
     },
 };
 
-bool ParseInt(std::string_view s, int& value)
-{
-    if (s.empty() || s.size() > 6)
-        return false;
-    int v = 0;
-    for (const char c : s) {
-        if (c < '0' || c > '9')
-            return false;
-        v = v * 10 + (c - '0');
-    }
-    value = v;
-    return true;
-}
-
-// "0-3" or "0,2,3" (the inside of one parenthesis) holds `value`.
-bool ListHolds(std::string_view list, int value)
-{
-    while (!list.empty()) {
-        const size_t comma = list.find(',');
-        const std::string_view item = list.substr(0, comma);
-        const size_t dash = item.find('-');
-        int lo = 0, hi = 0;
-        if (dash == std::string_view::npos) {
-            if (ParseInt(item, lo) && lo == value)
-                return true;
-        } else if (ParseInt(item.substr(0, dash), lo) && ParseInt(item.substr(dash + 1), hi) && lo <= value &&
-                   value <= hi) {
-            return true;
-        }
-        if (comma == std::string_view::npos)
-            break;
-        list.remove_prefix(comma + 1);
-    }
-    return false;
-}
-
 } // namespace
 
 std::span<const Family> Families() { return kFamilies; }
@@ -171,23 +133,6 @@ std::string FamilyNames()
     for (const Family& f : kFamilies)
         names += (names.empty() ? "" : ", ") + std::string(f.name);
     return names;
-}
-
-bool TestFormAccepts(std::string_view testForm, std::span<const int> values)
-{
-    std::vector<std::string_view> lists;
-    for (size_t open = testForm.find('('); open != std::string_view::npos; open = testForm.find('(', open + 1)) {
-        const size_t close = testForm.find(')', open);
-        if (close == std::string_view::npos)
-            break;
-        lists.push_back(testForm.substr(open + 1, close - open - 1));
-    }
-    if (values.size() > lists.size())
-        return false;
-    for (size_t i = 0; i < values.size(); ++i)
-        if (values[i] >= 0 && !ListHolds(lists[i], values[i]))
-            return false;
-    return true;
 }
 
 } // namespace kv::modemsim

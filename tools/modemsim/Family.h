@@ -3,7 +3,6 @@
 // A family is one row of data; the simulated modem consults its row wherever
 // families differ, so a new quirk is a new field or a new row, not a branch in
 // the command code.
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -102,9 +101,5 @@ const Family& DefaultFamily();
 const Family* FindFamily(std::string_view name);
 // "sim800, huawei, ..." for help texts.
 std::string FamilyNames();
-
-// Whether each given value lies in its list of a test-form answer such as
-// "(0-3),(0,1),(1)"; a negative value is one left out and is not checked.
-bool TestFormAccepts(std::string_view testForm, std::span<const int> values);
 
 } // namespace kv::modemsim

@@ -81,6 +81,47 @@ bool ParseNumberList(std::string_view s, std::vector<int>& values, size_t most)
     }
 }
 
+// "0-3" or "0,2,3" (the inside of one parenthesis) holds `value`.
+bool ListHolds(std::string_view list, int value)
+{
+    while (!list.empty()) {
+        const size_t comma = list.find(',');
+        const std::string_view item = list.substr(0, comma);
+        const size_t dash = item.find('-');
+        int lo = 0, hi = 0;
+        if (dash == std::string_view::npos) {
+            if (ParseNumber(item, lo) && lo == value)
+                return true;
+        } else if (ParseNumber(item.substr(0, dash), lo) && ParseNumber(item.substr(dash + 1), hi) && lo <= value &&
+                   value <= hi) {
+            return true;
+        }
+        if (comma == std::string_view::npos)
+            break;
+        list.remove_prefix(comma + 1);
+    }
+    return false;
+}
+
+// Whether each given value lies in its list of a test-form answer such as
+// "(0-3),(0,1),(1)"; a negative value is one left out and is not checked.
+bool TestFormAccepts(std::string_view testForm, const std::vector<int>& values)
+{
+    std::vector<std::string_view> lists;
+    for (size_t open = testForm.find('('); open != std::string_view::npos; open = testForm.find('(', open + 1)) {
+        const size_t close = testForm.find(')', open);
+        if (close == std::string_view::npos)
+            break;
+        lists.push_back(testForm.substr(open + 1, close - open - 1));
+    }
+    if (values.size() > lists.size())
+        return false;
+    for (size_t i = 0; i < values.size(); ++i)
+        if (values[i] >= 0 && !ListHolds(lists[i], values[i]))
+            return false;
+    return true;
+}
+
 bool IsUssdCode(std::string_view s)
 {
     return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
@@ -278,8 +319,12 @@ void SimModem::Execute(const std::string& body, const std::string& upper)
         CmdStorage(upper);
     } else if (StartsWith(upper, "+CNMI")) {
         CmdIndications(upper);
-    } else if (CmdSwitch(upper, "+CLIP", m_clip) || CmdSwitch(upper, "+CRC", m_crc) ||
-               CmdSwitch(upper, "+CSDH", m_csdh)) {
+    } else if (StartsWith(upper, "+CLIP")) {
+        CmdSwitch(upper, "+CLIP", m_clip);
+    } else if (StartsWith(upper, "+CRC")) {
+        CmdSwitch(upper, "+CRC", m_crc);
+    } else if (StartsWith(upper, "+CSDH")) {
+        CmdSwitch(upper, "+CSDH", m_csdh);
     } else if (StartsWith(upper, "+CMGR=")) {
         CmdReadSms(upper);
     } else if (StartsWith(upper, "+CMGL")) {
@@ -303,11 +348,9 @@ void SimModem::Execute(const std::string& body, const std::string& upper)
     }
 }
 
-// "+NAME=0|1", "+NAME?" and "+NAME=?" of an on/off setting; false when `upper` is another command.
-bool SimModem::CmdSwitch(const std::string& upper, std::string_view name, bool& setting)
+// "+NAME=0|1", "+NAME?" and "+NAME=?" of an on/off setting.
+void SimModem::CmdSwitch(const std::string& upper, std::string_view name, bool& setting)
 {
-    if (!StartsWith(upper, name))
-        return false;
     const std::string_view rest = std::string_view(upper).substr(name.size());
     const std::string head = "\r\n" + std::string(name) + ": ";
     int value = 0;
@@ -322,7 +365,6 @@ bool SimModem::CmdSwitch(const std::string& upper, std::string_view name, bool& 
     } else {
         Error();
     }
-    return true;
 }
 
 void SimModem::CmdCharset(const std::string& upper)
@@ -384,12 +426,10 @@ void SimModem::CmdIndications(const std::string& upper)
         CmsError(302);
         return;
     }
-    std::vector<int> next(std::begin(m_cnmi), std::end(m_cnmi));
     for (size_t i = 0; i < values.size(); ++i) {
         if (values[i] >= 0)
-            next[i] = values[i];
+            m_cnmi[i] = values[i];
     }
-    std::copy(next.begin(), next.end(), m_cnmi);
     Ok();
     // Indications kept while buffering follow the OK (bfr 0) or are dropped (bfr 1).
     if (m_cnmi[0] != 0) {

@@ -218,7 +218,7 @@ private:
     void CmdHangUp();
     void CmdListCalls();
     void CmdUssd(const std::string& body);
-    bool CmdSwitch(const std::string& upper, std::string_view name, bool& setting);
+    void CmdSwitch(const std::string& upper, std::string_view name, bool& setting);
 
     // Output. Final results end the command in flight; codes held for it follow.
     void Emit(std::string bytes);
