@@ -117,6 +117,21 @@ TEST_F(Dialogue, ReadsAStoredMessageAsUcs2HexAndMarksItRead)
     EXPECT_EQ(Say("AT+CMGR=41\r"), "AT+CMGR=41\r\r\n+CMS ERROR: 321\r\n");
     EXPECT_EQ(Say("AT+CMGR=0\r"), "AT+CMGR=0\r\r\n+CMS ERROR: 321\r\n");
     EXPECT_EQ(Say("AT+CMGR=x\r"), "AT+CMGR=x\r\r\nERROR\r\n");
+
+    // An empty text and a long one come whole, from a number of any length.
+    const std::string longNumber(30, '7');
+    modem.StoreSms(longNumber, "");
+    modem.StoreSms("+7900", std::string(2000, 'x'));
+    std::string longHex;
+    for (int i = 0; i < 30; ++i)
+        longHex += "0037";
+    EXPECT_EQ(Say("AT+CMGR=3\r"), "AT+CMGR=3\r\r\n+CMGR: \"REC UNREAD\",\"" + longHex + "\",\"\",\"" + kStamp +
+                                      "\"\r\n\r\n\r\nOK\r\n");
+    std::string xs;
+    for (int i = 0; i < 2000; ++i)
+        xs += "0078";
+    const std::string reply = Say("AT+CMGR=4\r");
+    EXPECT_NE(reply.find("\r\n" + xs + "\r\n\r\nOK\r\n"), std::string::npos) << reply.size();
 }
 
 TEST_F(Dialogue, StartsInPduModeAndAnswersTheCharacterSetInForce)
