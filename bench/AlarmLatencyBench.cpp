@@ -125,6 +125,7 @@ public:
         }
         return true;
     }
+
 private:
     void RecordAdded(kv::RecordHandle record, std::size_t) override
     {
@@ -399,7 +400,13 @@ int main(int argc, char** argv)
     // The station's pictures and sounds, and the simulator, are beside this program.
     setenv("KORVALEN_BIN_DIR", QCoreApplication::applicationDirPath().toLocal8Bit().constData(), 0);
     int status = 0;
-    for (const bool indications : o.indications)
-        status |= RunPhase(o, indications);
+    for (const bool indications : o.indications) {
+        try {
+            status |= RunPhase(o, indications);
+        } catch (const std::exception& e) {
+            std::printf("the run stopped: %s\n", e.what());
+            status = 1;
+        }
+    }
     return status;
 }
