@@ -493,6 +493,18 @@ bool DurableJournal::WaitSynced(const Mark& before, const Mark& after, std::chro
     return m_durable >= after.appended && m_failures == before.failures;
 }
 
+std::uint64_t DurableJournal::Appended() const
+{
+    std::lock_guard lock(m_lock);
+    return m_written;
+}
+
+std::uint64_t DurableJournal::Synced() const
+{
+    std::lock_guard lock(m_lock);
+    return m_durable;
+}
+
 void DurableJournal::Close()
 {
     {

@@ -75,6 +75,12 @@ public:
     // logged or synced, or the time ran out.
     bool WaitSynced(const Mark& before, const Mark& after, std::chrono::milliseconds limit);
 
+    // Rows appended to the log since the start, and how many of them are synced:
+    // a row is on disk once Synced() has passed the Appended() read right after
+    // its post.
+    std::uint64_t Appended() const;
+    std::uint64_t Synced() const;
+
 private:
     void RecordAdded(RecordHandle record, std::size_t position) override;
     void RecordChanged(RecordHandle) override {}

@@ -78,6 +78,9 @@ TEST(DurableJournal, RowsPostedBeforeACrashComeBackOnceAndTheFileIsFolded)
         EXPECT_EQ(second.Events(), (std::vector<std::string>{"b", "a", kCreated}));
         second.Event("c");
         second.journal.SyncNow();
+        // What a reader of the log's progress sees: only this run's row, synced.
+        EXPECT_EQ(second.journal.Appended(), 1u);
+        EXPECT_EQ(second.journal.Synced(), 1u);
     }
     Station third;
     EXPECT_EQ(third.Events(), (std::vector<std::string>{"c", "b", "a", kCreated}));

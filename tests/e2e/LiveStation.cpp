@@ -26,26 +26,30 @@ using namespace kv::literals;
 
 namespace {
 
-void WriteTables()
+void WriteTables(const std::vector<Reporter>& moreReporters)
 {
     const TableFormat format;
     MemTable devices, descriptions;
     DefineDeviceTable(devices);
     DefineDescriptionTable(descriptions);
     struct Device {
-        std::string_view name;
-        const char* number;
+        std::string name;
+        std::string number;
         bool dial;
     };
+    std::vector<Device> all = {{std::string("Склад"_cp), kReporterNumber, false},
+                               {std::string("Офис"_cp), kRingedNumber, true}};
+    for (const Reporter& r : moreReporters)
+        all.push_back({r.shortName, r.number, false});
     int key = 0;
-    for (const Device& d : {Device{"Склад"_cp, kReporterNumber, false}, Device{"Офис"_cp, kRingedNumber, true}}) {
+    for (const Device& d : all) {
         devices.Append();
         devices.FieldAt(device::K1).SetAsInteger(key);
-        devices.FieldAt(device::Device).SetAsString(std::string(d.name));
+        devices.FieldAt(device::Device).SetAsString(d.name);
         devices.Post();
         descriptions.Append();
         descriptions.FieldAt(description::K1).SetAsInteger(key);
-        descriptions.FieldAt(description::SimpleName).SetAsString(std::string(d.name));
+        descriptions.FieldAt(description::SimpleName).SetAsString(d.name);
         descriptions.FieldAt(description::SimCard).SetAsString(d.number);
         // Due again at once after each call: the test lets it ring when it wants a call.
         descriptions.FieldAt(description::DialTime).SetAsString("0");
@@ -112,12 +116,12 @@ void ServeFor(std::chrono::milliseconds span)
     WaitServing([] { return false; }, span);
 }
 
-LiveStation::LiveStation(const fs::path& dir, const ModemSim& sim)
+LiveStation::LiveStation(const fs::path& dir, const ModemSim& sim, const std::vector<Reporter>& moreReporters)
 {
     if (const char* bin = std::getenv("KORVALEN_BIN_DIR"))
         for (const char* folder : {"ICO", "Pictures", "Sounds"})
             fs::create_directory_symlink(fs::path(bin) / folder, dir / folder);
-    WriteTables();
+    WriteTables(moreReporters);
     WriteConfig(dir, sim);
     SetProgramDirForTests(QString::fromStdString(dir.string()));
     ResetShutdownForTests();

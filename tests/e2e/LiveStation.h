@@ -35,11 +35,18 @@ void PrintTo(const JournalRow& row, std::ostream* out);
 std::vector<JournalRow> NewestRows(const MemTable& journal, int count);
 std::string Describe(const std::vector<JournalRow>& rows);
 
+// A device of the register that reports by SMS: short name in CP1251, number.
+struct Reporter {
+    std::string shortName;
+    std::string number;
+};
+
 class LiveStation {
 public:
     // Writes the files into `dir` (the current directory), then starts the
-    // station. Check Started() before use.
-    LiveStation(const std::filesystem::path& dir, const ModemSim& sim);
+    // station. Check Started() before use. `moreReporters` join the register
+    // after the two standard devices.
+    LiveStation(const std::filesystem::path& dir, const ModemSim& sim, const std::vector<Reporter>& moreReporters = {});
     ~LiveStation();
     LiveStation(const LiveStation&) = delete;
     LiveStation& operator=(const LiveStation&) = delete;
@@ -51,6 +58,8 @@ public:
 
     // Lets the ring-round call "Офис" (due at once) or keeps it from calling.
     void RingRound(bool on);
+    // The board position of a device's tile (TileStates::Index), -1 when none.
+    int TileOf(const std::string& shortName);
     // The board codes of a device's tile.
     std::uint8_t Guard(const std::string& shortName);
     std::uint8_t Info(const std::string& shortName);
@@ -67,8 +76,6 @@ public:
     RecordingSoundPlayer sounds;
 
 private:
-    int TileOf(const std::string& shortName);
-
     std::unique_ptr<Station> m_station;
     bool m_ringing = false;
     bool m_started = false;

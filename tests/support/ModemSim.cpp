@@ -40,6 +40,10 @@ ModemSim::ModemSim(ModemSimOptions options) : m_options(std::move(options))
         args.push_back("--link-dir");
         args.push_back(m_options.linkDir);
     }
+    if (!m_options.family.empty()) {
+        args.push_back("--family");
+        args.push_back(m_options.family);
+    }
     args.insert(args.end(), m_options.extraArgs.begin(), m_options.extraArgs.end());
     std::vector<char*> argv;
     for (std::string& a : args)

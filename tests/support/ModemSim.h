@@ -14,6 +14,7 @@ struct ModemSimOptions {
     int modems = 2;
     bool demo = false;
     std::string linkDir;                 // --link-dir: stable DIR/modemN paths
+    std::string family;                  // --family: the modems' family (sim800 when empty)
     std::vector<std::string> extraArgs;
     std::chrono::milliseconds deadline{5000}; // for the banner and for each command
 };

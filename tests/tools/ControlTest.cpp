@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace kv::modemsim;
 
 namespace {
@@ -35,7 +37,9 @@ TEST_F(Control, RefusesMalformedCommandsWithOneErrorLine)
     for (const char* bad :
          {"", "bogus 1", "sms 3 +7900 x", "sms 0 +7900 x", "sms 1", "ring 1", "hangup 1", "dial 1 maybe",
           "dial 1 busy -1", "dial 1 busy 1s", "dial 1 busy", "errorall 1 yes", "split 1", "garbage 1 0",
-          "garbage 1 zz", "flood 1 -5", "flood 1 many", "signal 1 x", "plug 1", "sim", "echo 2 on off"}) {
+          "garbage 1 zz", "flood 1 -5", "flood 1 many", "signal 1 x", "plug 1", "sim", "echo 2 on off", "urc 1",
+          "noise 1 maybe", "family 1 nokia", "family 1 huawei siemens", "refuse 1 maybe", "indications 1",
+          "contact 1 +7900", "dial 1 answer", "dial 1 noanswer soon", "status 1 2"}) {
         const ControlReply reply = sim->Execute(bad, now);
         EXPECT_FALSE(reply.ok) << bad;
         EXPECT_EQ(reply.error.rfind("error ", 0), 0u) << bad;
@@ -55,11 +59,11 @@ TEST_F(Control, StoresAndListsMessagesInUtf8)
                                                      "2 REC UNREAD +79111111112 ok"}));
     EXPECT_TRUE(Ok("sim 2").empty()) << "each modem has its own SIM";
     ASSERT_EQ(sim->Modem(1).Messages()[0].text, "Снято  с охраны\nЗона 2");
-    for (int i = 3; i <= 25; ++i)
-        Ok("sms 1 +7900 x");
-    const ControlReply full = sim->Execute("sms 1 +7900 x", now);
-    EXPECT_FALSE(full.ok);
-    EXPECT_EQ(full.error, "error SIM full");
+    for (int i = 3; i <= 40; ++i)
+        EXPECT_EQ(Ok("sms 1 +7900 x" + std::to_string(i)), std::vector<std::string>{std::to_string(i)});
+    // A full SIM: the network keeps the message until one is deleted.
+    EXPECT_EQ(Ok("sms 1 +7900 late"), std::vector<std::string>{"waiting"});
+    EXPECT_EQ(Ok("network 1"), std::vector<std::string>{"+7900 late"});
 }
 
 TEST_F(Control, DialRulesAndTheListingsOfCallsAndSentMessages)
@@ -81,6 +85,24 @@ TEST_F(Control, DialRulesAndTheListingsOfCallsAndSentMessages)
     EXPECT_EQ(Ok("outbox 1"), std::vector<std::string>{"1 IRA +79001000001 *8411#_temp#"});
     EXPECT_EQ(Ok("sent 1").back(), "*8411#_temp#\\x1a");
     EXPECT_TRUE(Ok("sent 1").empty());
+}
+
+TEST_F(Control, FamiliesSwitchAtPowerOnAndTheSettingsAreListed)
+{
+    EXPECT_EQ(Ok("family 1"), std::vector<std::string>{"sim800 sim800"});
+    Ok("family 1 huawei");
+    EXPECT_EQ(Ok("family 1"), std::vector<std::string>{"sim800 huawei"});
+    Ok("unplug 1");
+    Ok("plug 1");
+    EXPECT_EQ(Ok("family 1"), std::vector<std::string>{"huawei huawei"});
+    EXPECT_EQ(Ok("family 2"), std::vector<std::string>{"sim800 sim800"}) << "each modem its own";
+
+    Ok("indications 1 off");
+    Ok("noise 1 on");
+    const std::vector<std::string> status = Ok("status 1");
+    for (const char* line : {"family huawei", "echo on", "cmgf 0", "cscs GSM", "cnmi 0,0,0,0,0", "cpms SM,SM,SM",
+                             "indications off", "noise on", "waiting 0"})
+        EXPECT_NE(std::find(status.begin(), status.end(), line), status.end()) << line;
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <sys/wait.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
@@ -155,6 +157,23 @@ TEST(ModemSimProgram, EndsOnEndOfInputAndOnSigtermAndRemovesItsLinks)
     ModemSim second(options);
     EXPECT_EQ(second.Terminate(), 0);
     EXPECT_FALSE(std::filesystem::is_symlink(second.Path(1)));
+}
+
+TEST(ModemSimProgram, PlaysTheFamilyItIsToldAndTakesUnsolicitedLines)
+{
+    ModemSimOptions options;
+    options.modems = 1;
+    options.family = "huawei";
+    ModemSim sim(options);
+    const int fd = OpenPort(sim.Path(1));
+    Send(fd, "AT+CPMS?\r");
+    EXPECT_EQ(ReadUntil(fd, "OK\r\n"), "AT+CPMS?\r\r\n+CPMS: \"SM\",0,10,\"SM\",0,10,\"SM\",0,10\r\n\r\nOK\r\n");
+    sim.Command("urc 1 ^RSSI: 9");
+    EXPECT_EQ(ReadUntil(fd, "9\r\n"), "\r\n^RSSI: 9\r\n");
+    ::close(fd);
+
+    const int status = std::system((ModemSim::BinaryPath() + " --family nokia </dev/null 2>/dev/null").c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << "an unknown family is refused";
 }
 
 } // namespace

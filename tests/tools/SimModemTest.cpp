@@ -1,9 +1,11 @@
 // The simulated modem in-process, on virtual time: what the station writes, what
 // comes back, byte for byte. Expected UCS2 hex is written out by hand here.
 #include "tools/modemsim/SimModem.h"
+#include "tools/modemsim/Ucs2Hex.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -18,10 +20,11 @@ const std::string kNumberHex = "002B" "0037" "0039" "0031" "0031" "0031" "0031" 
 
 class Dialogue : public ::testing::Test {
 protected:
-    static ModemOptions Options()
+    static ModemOptions Options(const char* family = "sim800", std::string stamp = kStamp)
     {
         ModemOptions options;
-        options.stampNow = [] { return kStamp; };
+        options.stampNow = [stamp] { return stamp; };
+        options.family = FindFamily(family);
         return options;
     }
 
@@ -89,30 +92,46 @@ TEST_F(Dialogue, SignalAndStorageReports)
     modem.SetSignal(99);
     EXPECT_EQ(Say("AT+CSQ\r"), "AT+CSQ\r\r\n+CSQ: 99,0\r\n\r\nOK\r\n");
 
-    EXPECT_EQ(Say("AT+CPMS?\r"), "AT+CPMS?\r\r\n+CPMS: \"SM_P\",0,25,\"SM_P\",0,25,\"SM_P\",0,25\r\n\r\nOK\r\n");
+    EXPECT_EQ(Say("AT+CPMS?\r"), "AT+CPMS?\r\r\n+CPMS: \"SM_P\",0,40,\"SM_P\",0,40,\"SM_P\",0,40\r\n\r\nOK\r\n");
     modem.StoreSms("+79111111111", "a");
     modem.StoreSms("+79111111112", "b");
-    EXPECT_EQ(Say("AT+CPMS?\r"), "AT+CPMS?\r\r\n+CPMS: \"SM_P\",2,25,\"SM_P\",2,25,\"SM_P\",2,25\r\n\r\nOK\r\n");
+    EXPECT_EQ(Say("AT+CPMS?\r"), "AT+CPMS?\r\r\n+CPMS: \"SM_P\",2,40,\"SM_P\",2,40,\"SM_P\",2,40\r\n\r\nOK\r\n");
 }
 
 TEST_F(Dialogue, ReadsAStoredMessageAsUcs2HexAndMarksItRead)
 {
     TextMode("UCS2");
-    ASSERT_EQ(modem.StoreSms("+79111111111", "Тревога №1"), 1);
-    ASSERT_EQ(modem.StoreSms("+79111111111", "Ёлка ёж"), 2);
+    ASSERT_EQ(modem.StoreSms("+79111111111", "Тревога №1").index, 1);
+    ASSERT_EQ(modem.StoreSms("+79111111111", "Ёлка ёж").index, 2);
 
     const std::string alarmHex = "0422" "0440" "0435" "0432" "043E" "0433" "0430" "0020" "2116" "0031";
-    const std::string header = "\",\"" + kNumberHex + "\",,\"" + kStamp + "\"\r\n";
+    const std::string header = "\",\"" + kNumberHex + "\",\"\",\"" + kStamp + "\"\r\n";
     EXPECT_EQ(Say("AT+CMGR=1\r"), "AT+CMGR=1\r\r\n+CMGR: \"REC UNREAD" + header + alarmHex + "\r\n\r\nOK\r\n");
     EXPECT_EQ(Say("AT+CMGR=1\r"), "AT+CMGR=1\r\r\n+CMGR: \"REC READ" + header + alarmHex + "\r\n\r\nOK\r\n");
     EXPECT_EQ(Say("AT+CMGR=2\r"), "AT+CMGR=2\r\r\n+CMGR: \"REC UNREAD" + header +
                                       "0401" "043B" "043A" "0430" "0020" "0451" "0436" "\r\n\r\nOK\r\n");
 
-    // The station recognises an empty index by exactly these bytes.
+    // An empty index, and indexes outside the SIM.
     EXPECT_EQ(Say("AT+CMGR=3\r"), "AT+CMGR=3\r\r\nOK\r\n");
-    EXPECT_EQ(Say("AT+CMGR=26\r"), "AT+CMGR=26\r\r\nERROR\r\n");
-    EXPECT_EQ(Say("AT+CMGR=0\r"), "AT+CMGR=0\r\r\nERROR\r\n");
+    EXPECT_EQ(Say("AT+CMGR=40\r"), "AT+CMGR=40\r\r\nOK\r\n");
+    EXPECT_EQ(Say("AT+CMGR=41\r"), "AT+CMGR=41\r\r\n+CMS ERROR: 321\r\n");
+    EXPECT_EQ(Say("AT+CMGR=0\r"), "AT+CMGR=0\r\r\n+CMS ERROR: 321\r\n");
     EXPECT_EQ(Say("AT+CMGR=x\r"), "AT+CMGR=x\r\r\nERROR\r\n");
+
+    // An empty text and a long one come whole, from a number of any length.
+    const std::string longNumber(30, '7');
+    modem.StoreSms(longNumber, "");
+    modem.StoreSms("+7900", std::string(2000, 'x'));
+    std::string longHex;
+    for (int i = 0; i < 30; ++i)
+        longHex += "0037";
+    EXPECT_EQ(Say("AT+CMGR=3\r"), "AT+CMGR=3\r\r\n+CMGR: \"REC UNREAD\",\"" + longHex + "\",\"\",\"" + kStamp +
+                                      "\"\r\n\r\n\r\nOK\r\n");
+    std::string xs;
+    for (int i = 0; i < 2000; ++i)
+        xs += "0078";
+    const std::string reply = Say("AT+CMGR=4\r");
+    EXPECT_NE(reply.find("\r\n" + xs + "\r\n\r\nOK\r\n"), std::string::npos) << reply.size();
 }
 
 TEST_F(Dialogue, StartsInPduModeAndAnswersTheCharacterSetInForce)
@@ -124,7 +143,7 @@ TEST_F(Dialogue, StartsInPduModeAndAnswersTheCharacterSetInForce)
     EXPECT_EQ(Say("AT+CSCS=\"KOI8\"\r"), "AT+CSCS=\"KOI8\"\r\r\nERROR\r\n");
 
     TextMode("IRA");
-    EXPECT_EQ(Say("AT+CMGR=1\r"), "AT+CMGR=1\r\r\n+CMGR: \"REC UNREAD\",\"+79111111111\",,\"" + kStamp +
+    EXPECT_EQ(Say("AT+CMGR=1\r"), "AT+CMGR=1\r\r\n+CMGR: \"REC UNREAD\",\"+79111111111\",\"\",\"" + kStamp +
                                       "\"\r\n???? ok\r\n\r\nOK\r\n");
 }
 
@@ -132,14 +151,14 @@ TEST_F(Dialogue, DeletesByIndexAndByFlag)
 {
     TextMode("UCS2");
     for (int i = 1; i <= 3; ++i)
-        ASSERT_EQ(modem.StoreSms("+7900", std::to_string(i)), i);
+        ASSERT_EQ(modem.StoreSms("+7900", std::to_string(i)).index, i);
     Say("AT+CMGR=1\r");
     Say("AT+CMGR=3\r");
     // Flag 2 takes the read messages and leaves the unread one.
     EXPECT_EQ(Say("AT+CMGD=1,2\r"), "AT+CMGD=1,2\r\r\nOK\r\n");
     ASSERT_EQ(modem.Messages().size(), 1u);
     EXPECT_EQ(modem.Messages()[0].index, 2);
-    EXPECT_EQ(modem.StoreSms("+7900", "4"), 1) << "the lowest free index is taken";
+    EXPECT_EQ(modem.StoreSms("+7900", "4").index, 1) << "the lowest free index is taken";
 
     EXPECT_EQ(Say("AT+CMGD=2\r"), "AT+CMGD=2\r\r\nOK\r\n");
     EXPECT_EQ(Say("AT+CMGD=2\r"), "AT+CMGD=2\r\r\nOK\r\n") << "deleting an empty index is no error";
@@ -147,12 +166,10 @@ TEST_F(Dialogue, DeletesByIndexAndByFlag)
     EXPECT_EQ(Say("AT+CMGD=1,4\r"), "AT+CMGD=1,4\r\r\nOK\r\n");
     EXPECT_TRUE(modem.Messages().empty());
 
-    for (const char* bad : {"AT+CMGD=0\r", "AT+CMGD=26\r", "AT+CMGD=1,5\r", "AT+CMGD=\r", "AT+CMGD=1,\r"})
+    for (const char* bad : {"AT+CMGD=1,5\r", "AT+CMGD=\r", "AT+CMGD=1,\r"})
         EXPECT_EQ(Say(bad), std::string(bad) + "\r\nERROR\r\n");
-
-    for (int i = 1; i <= SimModem::kSimSlots; ++i)
-        ASSERT_EQ(modem.StoreSms("+7900", "x"), i);
-    EXPECT_EQ(modem.StoreSms("+7900", "x"), std::nullopt);
+    for (const char* outside : {"AT+CMGD=0\r", "AT+CMGD=41\r"})
+        EXPECT_EQ(Say(outside), std::string(outside) + "\r\n+CMS ERROR: 321\r\n");
 }
 
 TEST_F(Dialogue, SendsAnSmsThroughThePrompt)
@@ -414,6 +431,424 @@ TEST_F(Dialogue, SurvivesArbitraryBytesAndStillAnswers)
     Wait(10000);
     modem.SetEcho(false);
     EXPECT_EQ(Say("AT\r"), "\r\nOK\r\n");
+}
+
+// ---------------------------------------------------------------- families
+
+// "Тест", "Баланс:\n5 р." and "89111111111" in UCS2 hex.
+const std::string kText = "0422" "0435" "0441" "0442";
+const std::string kBalance = "0411" "0430" "043B" "0430" "043D" "0441" "003A" "000A" "0035" "0020" "0440" "002E";
+const std::string kCallerHex = "0038" "0039" "0031" "0031" "0031" "0031" "0031" "0031" "0031" "0031" "0031";
+
+// One step of a family's transcript: what the station writes ("@sms": a message
+// from +79111111111 arrives; "@ring": 89111111111 calls), how long it then
+// waits, and every byte the modem writes meanwhile.
+struct Step {
+    std::string send;
+    Millis wait;
+    std::string expect;
+};
+struct FamilyScript {
+    const char* family;
+    std::vector<Step> steps;
+};
+
+// After text mode, UCS2 and AT+CNMI=2,1: the storage report, an indication,
+// the storage set to the SIM, a read, an empty index, one past the SIM, the
+// list, the indication settings offered, a balance request in UCS2 hex and in
+// plain text, an incoming call.
+const FamilyScript kScripts[] = {
+    {"sim800",
+     {{"AT+CPMS?\r", 100, "AT+CPMS?\r\r\n+CPMS: \"SM_P\",0,40,\"SM_P\",0,40,\"SM_P\",0,40\r\n\r\nOK\r\n"},
+      {"@sms", 300, "\r\n+CMTI: \"SM_P\",1\r\n"},
+      {"AT+CPMS=\"SM\",\"SM\",\"SM\"\r", 100, "AT+CPMS=\"SM\",\"SM\",\"SM\"\r\r\n+CPMS: 1,40,1,40,1,40\r\n\r\nOK\r\n"},
+      {"AT+CMGR=1\r", 100, "AT+CMGR=1\r\r\n+CMGR: \"REC UNREAD\",\"" + kNumberHex + "\",\"\",\"24/05/17,10:30:00+04\"\r\n" +
+                              kText + "\r\n\r\nOK\r\n"},
+      {"AT+CMGR=2\r", 100, "AT+CMGR=2\r\r\nOK\r\n"},
+      {"AT+CMGR=41\r", 100, "AT+CMGR=41\r\r\n+CMS ERROR: 321\r\n"},
+      {"AT+CMGL=\"0041004C004C\"\r", 100, "AT+CMGL=\"0041004C004C\"\r\r\n+CMGL: 1,\"REC READ\",\"" + kNumberHex +
+                                             "\",\"\",\"24/05/17,10:30:00+04\"\r\n" + kText + "\r\n\r\nOK\r\n"},
+      {"AT+CNMI=?\r", 100, "AT+CNMI=?\r\r\n+CNMI: (0-3),(0-3),(0,2),(0,1),(0,1)\r\n\r\nOK\r\n"},
+      {"AT+CUSD=1,\"002A0031003000300023\",15\r", 1500,
+       "AT+CUSD=1,\"002A0031003000300023\",15\r\r\nOK\r\n\r\n+CUSD: 0, \"" + kBalance + "\", 72\r\n"},
+      {"AT+CUSD=1,\"*100#\",15\r", 1500, "AT+CUSD=1,\"*100#\",15\r\r\nERROR\r\n"},
+      {"@ring", 300, "\r\nRING\r\n"},
+      {"AT+CLCC\r", 100, "AT+CLCC\r\r\n+CLCC: 1,1,4,0,0,\"89111111111\",129\r\n\r\nOK\r\n"}}},
+    {"huawei",
+     {{"AT+CPMS?\r", 100, "AT+CPMS?\r\r\n+CPMS: \"SM\",0,10,\"SM\",0,10,\"SM\",0,10\r\n\r\nOK\r\n"},
+      {"@sms", 300, "\r\n+CMTI: \"SM\",1\r\n"},
+      {"AT+CPMS=\"SM\",\"SM\",\"SM\"\r", 100, "AT+CPMS=\"SM\",\"SM\",\"SM\"\r\r\n+CPMS: 1,10,1,10,1,10\r\n\r\nOK\r\n"},
+      {"AT+CMGR=1\r", 100, "AT+CMGR=1\r\r\n+CMGR: \"REC UNREAD\",\"" + kNumberHex + "\",,\"24/05/17,10:30:00+04\"\r\n" +
+                              kText + "\r\n\r\nOK\r\n"},
+      {"AT+CMGR=2\r", 100, "AT+CMGR=2\r\r\n+CMS ERROR: 500\r\n"},
+      {"AT+CMGR=11\r", 100, "AT+CMGR=11\r\r\n+CMS ERROR: 321\r\n"},
+      {"AT+CMGL=\"0041004C004C\"\r", 100, "AT+CMGL=\"0041004C004C\"\r\r\n+CMGL: 1,\"REC READ\",\"" + kNumberHex +
+                                             "\",,\"24/05/17,10:30:00+04\"\r\n" + kText + "\r\n\r\nOK\r\n"},
+      {"AT+CNMI=?\r", 100, "AT+CNMI=?\r\r\n+CNMI: (0-2),(0-3),(0,2),(0-2),(0,1)\r\n\r\nOK\r\n"},
+      {"AT+CUSD=1,\"002A0031003000300023\",15\r", 1500, "AT+CUSD=1,\"002A0031003000300023\",15\r\r\nERROR\r\n"},
+      {"AT+CUSD=1,\"*100#\",15\r", 1500,
+       "AT+CUSD=1,\"*100#\",15\r\r\nOK\r\n\r\n+CUSD: 0,\"" + kBalance + "\",72\r\n"},
+      {"@ring", 300, "\r\nRING\r\n"},
+      {"AT+CLCC\r", 100, "AT+CLCC\r\r\n+CLCC: 1,1,4,0,0,\"89111111111\",129,\"\"\r\n\r\nOK\r\n"}}},
+    {"siemens",
+     {{"AT+CPMS?\r", 100, "AT+CPMS?\rAT+CPMS?\r\r\n+CPMS: \"SM\",0,50,\"SM\",0,50,\"SM\",0,50\r\n\r\nOK\r\n"},
+      {"@sms", 300, "\r\n+CMTI: \"SM\",1\r\n"},
+      {"AT+CPMS=\"SM\",\"SM\",\"SM\"\r", 100,
+       "AT+CPMS=\"SM\",\"SM\",\"SM\"\rAT+CPMS=\"SM\",\"SM\",\"SM\"\r\r\n+CPMS: 1,50,1,50,1,50\r\n\r\nOK\r\n"},
+      {"AT+CMGR=1\r", 100, "AT+CMGR=1\rAT+CMGR=1\r\r\n+CMGR: \"REC UNREAD\",\"+79111111111\",,\"24/05/17,10:30:00+4\"\r\n" +
+                              kText + "\r\n\r\nOK\r\n"},
+      {"AT+CMGR=2\r", 100, "AT+CMGR=2\rAT+CMGR=2\r\r\n+CMGR: 0,,0\r\n\r\nOK\r\n"},
+      {"AT+CMGR=51\r", 100, "AT+CMGR=51\rAT+CMGR=51\r\r\n+CMS ERROR: 321\r\n"},
+      {"AT+CMGL=\"0041004C004C\"\r", 100,
+       "AT+CMGL=\"0041004C004C\"\rAT+CMGL=\"0041004C004C\"\r\r\n+CMGL: 1,\"REC READ\",\"+79111111111\",,"
+       "\"24/05/17,10:30:00+4\"\r\n" + kText + "\r\n\r\nOK\r\n"},
+      {"AT+CNMI=?\r", 100, "AT+CNMI=?\rAT+CNMI=?\r\r\n+CNMI: (0-3),(0,1),(0,2,3),(0,2),(1)\r\n\r\nOK\r\n"},
+      {"AT+CUSD=1,\"002A0031003000300023\",15\r", 1500,
+       "AT+CUSD=1,\"002A0031003000300023\",15\rAT+CUSD=1,\"002A0031003000300023\",15\r\r\nOK\r\n"
+       "\r\n+CUSD: 2\r\n\r\n+CUSD: 0,\"" + kBalance + "\",72\r\n"},
+      {"AT+CUSD=1,\"*100#\",15\r", 1500,
+       "AT+CUSD=1,\"*100#\",15\rAT+CUSD=1,\"*100#\",15\r\r\nOK\r\n\r\n+CUSD: 2\r\n\r\n+CUSD: 0,\"" + kBalance +
+           "\",72\r\n"},
+      {"@ring", 300, "\r\nRING\r\n"},
+      {"AT+CLCC\r", 100, "AT+CLCC\rAT+CLCC\r\r\n+CLCC: 1,1,4,0,0,\"89111111111\",129,\"\"\r\n\r\nOK\r\n"}}},
+    {"quectel",
+     {{"AT+CPMS?\r", 100, "AT+CPMS?\r\r\n+CPMS: \"SM\",0,30,\"SM\",0,30,\"SM\",0,30\r\n\r\nOK\r\n"},
+      {"@sms", 300, "\r\n+CMTI: \"SM\",1\r\n"},
+      {"AT+CPMS=\"SM\",\"SM\",\"SM\"\r", 100, "AT+CPMS=\"SM\",\"SM\",\"SM\"\r\r\n+CPMS: 1,30,1,30,1,30\r\n\r\nOK\r\n"},
+      {"AT+CMGR=1\r", 100, "AT+CMGR=1\r\r\n+CMGR: \"REC UNREAD\",\"" + kNumberHex + "\",\"\",\"24/05/17,10:30:00+04\"\r\n" +
+                              kText + "    \r\n\r\nOK\r\n"},
+      {"AT+CMGR=2\r", 100, "AT+CMGR=2\r\r\nOK\r\n"},
+      {"AT+CMGR=31\r", 100, "AT+CMGR=31\r\r\n+CMS ERROR: 321\r\n"},
+      {"AT+CMGL=\"0041004C004C\"\r", 100, "AT+CMGL=\"0041004C004C\"\r\r\n+CMGL: 1,\"REC READ\",\"" + kNumberHex +
+                                             "\",\"\",\"24/05/17,10:30:00+04\"\r\n" + kText + "    \r\n\r\nOK\r\n"},
+      {"AT+CNMI=?\r", 100, "AT+CNMI=?\r\r\n+CNMI: (0-2),(0-3),(0,2),(0-2),(0,1)\r\n\r\nOK\r\n"},
+      {"AT+CUSD=1,\"002A0031003000300023\",15\r", 1500,
+       "AT+CUSD=1,\"002A0031003000300023\",15\r\r\n+CUSD: 0,\"" + kBalance + "\",15\r\n\r\nOK\r\n"},
+      {"AT+CUSD=1,\"*100#\",15\r", 1500, "AT+CUSD=1,\"*100#\",15\r\r\n+CUSD: 0,\"" + kBalance + "\",15\r\n\r\nOK\r\n"},
+      {"@ring", 300, "\r\nRING\r\n"},
+      {"AT+CLCC\r", 100, "AT+CLCC\r\r\n+CLCC: 1,1,4,0,0,\"" + kCallerHex + "\",129,\"\"\r\n\r\nOK\r\n"}}},
+    {"wavecom",
+     {{"AT+CPMS?\r", 100, "AT+CPMS?\r\r\r\n+CPMS: \"SM\", 0, 20, \"SM\", 0, 20, \"SM\", 0, 20\r\r\n\r\r\nOK\r\r\n"},
+      {"@sms", 300, "\r\r\n+CMTI: \"SM\", 1\r\r\n"},
+      {"AT+CPMS=\"SM\",\"SM\",\"SM\"\r", 100,
+       "AT+CPMS=\"SM\",\"SM\",\"SM\"\r\r\r\n+CPMS: 1, 20, 1, 20, 1, 20\r\r\n\r\r\nOK\r\r\n"},
+      {"AT+CMGR=1\r", 100, "AT+CMGR=1\r\r\r\n+CMGR: \"REC UNREAD\", \"+79111111111\", \"2024/5/17,10:30:00\"\r\r\n" +
+                              kText + "\r\r\n\r\r\nOK\r\r\n"},
+      {"AT+CMGR=2\r", 100, "AT+CMGR=2\r\r\r\n+CMS ERROR: 321\r\r\n"},
+      {"AT+CMGR=21\r", 100, "AT+CMGR=21\r\r\r\n+CMS ERROR: 321\r\r\n"},
+      {"AT+CMGL=\"0041004C004C\"\r", 100,
+       "AT+CMGL=\"0041004C004C\"\r\r\r\n+CMGL: 1, \"REC READ\", \"+79111111111\", \"2024/5/17,10:30:00\"\r\r\n" + kText +
+           "\r\r\n\r\r\nOK\r\r\n"},
+      {"AT+CNMI=?\r", 100, "AT+CNMI=?\r\r\r\n+CNMI: (0-3),(0-3),(0-3),(0-2),(0,1)\r\r\n\r\r\nOK\r\r\n"},
+      // A bare LF stands where the text breaks its line.
+      {"AT+CUSD=1,\"002A0031003000300023\",15\r", 1500,
+       "AT+CUSD=1,\"002A0031003000300023\",15\r\r\r\n+CUSD: 0, \"0411" "0430" "043B" "0430" "043D" "0441" "003A\n"
+       "0035" "0020" "0440" "002E\", 72\r\r\n\r\r\nOK\r\r\n"},
+      {"AT+CUSD=1,\"*100#\",15\r", 1500,
+       "AT+CUSD=1,\"*100#\",15\r\r\r\n+CUSD: 0, \"0411" "0430" "043B" "0430" "043D" "0441" "003A\n"
+       "0035" "0020" "0440" "002E\", 72\r\r\n\r\r\nOK\r\r\n"},
+      {"@ring", 300, "\r\r\nRING\r\r\n"},
+      {"AT+CLCC\r", 100, "AT+CLCC\r\r\r\n+CLCC: 1, 1, 4, 0, 0, \"89111111111\", 161, \"\"\r\r\n\r\r\nOK\r\r\n"}}},
+    {"cinterion",
+     {{"AT+CPMS?\r", 100, "AT+CPMS?\r\r\n+CPMS: \"ME\",0,25,\"ME\",0,25,\"SM\",0,20\r\n\r\nOK\r\n"},
+      // Received into the SIM, while reads still look at the modem's own memory.
+      {"@sms", 300, "\r\n+CMTI: \"SM\",1\r\n"},
+      {"AT+CPMS=\"SM\",\"SM\",\"SM\"\r", 100, "AT+CPMS=\"SM\",\"SM\",\"SM\"\r\r\n+CPMS: 1,20,1,20,1,20\r\n\r\nOK\r\n"},
+      {"AT+CMGR=1\r", 100, "AT+CMGR=1\r\r\n+CMGR: \"REC UNREAD\",\"" + kNumberHex + "\",,\"24/05/17,10:30:00+04\"\r\n" +
+                              kText + "\r\n\r\nOK\r\n"},
+      {"AT+CMGR=2\r", 100, "AT+CMGR=2\r\r\n+CMGR: 0,,0\r\n\r\nOK\r\n"},
+      {"AT+CMGR=21\r", 100, "AT+CMGR=21\r\r\n+CMS ERROR: 321\r\n"},
+      {"AT+CMGL=\"0041004C004C\"\r", 100, "AT+CMGL=\"0041004C004C\"\r\r\n+CMGL: 1,\"REC READ\",\"" + kNumberHex +
+                                             "\",,\"24/05/17,10:30:00+04\"\r\n" + kText + "\r\n\r\nOK\r\n"},
+      {"AT+CNMI=?\r", 100, "AT+CNMI=?\r\r\n+CNMI: (0-3),(0,1),(0,2,3),(0,2),(1)\r\n\r\nOK\r\n"},
+      {"AT+CUSD=1,\"002A0031003000300023\",15\r", 1500,
+       "AT+CUSD=1,\"002A0031003000300023\",15\r\r\nOK\r\n\r\n+CUSD: 0,\"" + kBalance + "\",72\r\n"},
+      {"AT+CUSD=1,\"*100#\",15\r", 1500, "AT+CUSD=1,\"*100#\",15\r\r\nOK\r\n\r\n+CUSD: 0,\"" + kBalance + "\",72\r\n"},
+      {"@ring", 300, "\r\nRING\r\n"},
+      {"AT+CLCC\r", 100, "AT+CLCC\r\r\n+CLCC: 1,1,4,0,0,\"" + kCallerHex + "\",129,\"\"\r\n\r\nOK\r\n"}}},
+    {"telit",
+     {{"AT+CPMS?\r", 100, "AT+CPMS?\r\r\n+CPMS: \"SM\",0,30,\"SM\",0,30,\"SM\",0,30\r\n\r\nOK\r\n"},
+      {"@sms", 300, "\r\n+CMTI: \"SM\",1\r\n"},
+      {"AT+CPMS=\"SM\",\"SM\",\"SM\"\r", 100, "AT+CPMS=\"SM\",\"SM\",\"SM\"\r\r\n+CPMS: 1,30,1,30,1,30\r\n\r\nOK\r\n"},
+      {"AT+CMGR=1\r", 100, "AT+CMGR=1\r\r\n+CMGR: \"REC UNREAD\",\"" + kNumberHex + "\",\"\",\"24/05/17,10:30:00+04\"\r\n" +
+                              kText + "\r\n\r\nOK\r\n"},
+      {"AT+CMGR=2\r", 100, "AT+CMGR=2\r\r\nERROR\r\n"},
+      {"AT+CMGR=31\r", 100, "AT+CMGR=31\r\r\n+CMS ERROR: 321\r\n"},
+      {"AT+CMGL=\"0041004C004C\"\r", 100, "AT+CMGL=\"0041004C004C\"\r\r\n+CMGL: 1,\"REC READ\",\"" + kNumberHex +
+                                             "\",\"\",\"24/05/17,10:30:00+04\"\r\n" + kText + "\r\n\r\nOK\r\n"},
+      {"AT+CNMI=?\r", 100, "AT+CNMI=?\r\r\n+CNMI: (0-3),(0-3),(0,2),(0-2),(0,1)\r\n\r\nOK\r\n"},
+      {"AT+CUSD=1,\"002A0031003000300023\",15\r", 1500,
+       "AT+CUSD=1,\"002A0031003000300023\",15\r\r\nOK\r\n\r\n+CUSD: 0,\"" + kBalance + "\",17\r\n"},
+      {"AT+CUSD=1,\"*100#\",15\r", 1500, "AT+CUSD=1,\"*100#\",15\r\r\nOK\r\n\r\n+CUSD: 0,\"" + kBalance + "\",17\r\n"},
+      {"@ring", 300, "\r\nRING\r\n"},
+      {"AT+CLCC\r", 100, "AT+CLCC\r\r\n+CLCC: 1,1,4,0,0,\"89111111111\",161,\"\"\r\n\r\nOK\r\n"}}},
+};
+
+void PrintTo(const FamilyScript& script, std::ostream* out) { *out << script.family; }
+
+class FamilyDialogue : public Dialogue, public ::testing::WithParamInterface<FamilyScript> {
+protected:
+    // Text mode, UCS2 and indications, whatever the family's framing.
+    void Become(const char* family)
+    {
+        modem = SimModem(Options(family, "24/05/17,10:30:00+04"));
+        modem.SetBalance("Баланс:\n5 р.");
+        for (const char* line : {"AT+CMGF=1\r", "AT+CSCS=\"UCS2\"\r", "AT+CNMI=2,1\r"}) {
+            const std::string answer = Say(line);
+            ASSERT_NE(answer.find("OK\r"), std::string::npos) << line << answer;
+        }
+    }
+};
+
+TEST_P(FamilyDialogue, AnswerTheStationsCommandsByteForByte)
+{
+    Become(GetParam().family);
+    for (const Step& step : GetParam().steps) {
+        std::string got;
+        if (step.send == "@sms") {
+            modem.StoreSms("+79111111111", "Тест");
+            got = Wait(step.wait);
+        } else if (step.send == "@ring") {
+            modem.Ring("89111111111", now);
+            got = Wait(step.wait);
+        } else {
+            got = Say(step.send, step.wait);
+        }
+        EXPECT_EQ(EscapeBytes(got), EscapeBytes(step.expect)) << GetParam().family << ": " << EscapeBytes(step.send);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFamily, FamilyDialogue, ::testing::ValuesIn(kScripts),
+                         [](const auto& info) { return std::string(info.param.family); });
+
+TEST(FamilyTable, EveryFamilyHasItsScript)
+{
+    ASSERT_EQ(std::size(kScripts), Families().size());
+    for (size_t i = 0; i < std::size(kScripts); ++i)
+        EXPECT_EQ(kScripts[i].family, Families()[i].name);
+}
+
+TEST_F(FamilyDialogue, UnsolicitedCodesComeWhenTheFamilyLetsThem)
+{
+    // Any time: between a command's echo and its reply.
+    Become("sim800");
+    modem.Receive("AT+CSQ\r", now);
+    modem.InjectUrc("+CREG: 1", now);
+    EXPECT_EQ(Wait(100), "AT+CSQ\r\r\n+CREG: 1\r\n\r\n+CSQ: 21,0\r\n\r\nOK\r\n");
+    EXPECT_EQ(Say("AT+CMGS=\"002B0037\"\r"), "AT+CMGS=\"002B0037\"\r\r\n> ");
+    modem.InjectUrc("RING", now);
+    EXPECT_EQ(Wait(100), "\r\nRING\r\n") << "even while the text of an SMS is awaited";
+    EXPECT_EQ(Say("\x1b"), "\r\nOK\r\n");
+
+    // Held until the command in flight has its final result.
+    Become("quectel");
+    modem.Receive("AT+CSQ\r", now);
+    modem.InjectUrc("+CREG: 1", now);
+    EXPECT_EQ(Wait(100), "AT+CSQ\r\r\n+CSQ: 21,0\r\n\r\nOK\r\n\r\n+CREG: 1\r\n");
+    EXPECT_EQ(Say("AT+CMGS=\"002B0037\"\r"), "AT+CMGS=\"002B0037\"\r\r\n> ");
+    modem.InjectUrc("RING", now);
+    EXPECT_EQ(Wait(5000), "");
+    EXPECT_EQ(Say("0031\x1a"), "0031\r\n+CMGS: 1\r\n\r\nOK\r\n\r\nRING\r\n");
+
+    // A moment late, so that it crosses the next command: in front of its echo.
+    Become("huawei");
+    modem.InjectUrc("+CMTI: \"SM\",3", now);
+    EXPECT_EQ(Say("AT+CPIN?\r"), "+CMTI: \"SM\",3\r\nAT+CPIN?\r\r\n+CPIN: READY\r\n\r\nOK\r\n");
+    modem.InjectUrc("+CREG: 1", now);
+    EXPECT_EQ(Wait(200), "");
+    EXPECT_EQ(Wait(100), "\r\n+CREG: 1\r\n") << "with no command, after the moment";
+}
+
+TEST_F(FamilyDialogue, NoiseIsHarmlessCodesOfTheFamilyOnly)
+{
+    Become("huawei");
+    modem.SetNoise(true, now);
+    std::string heard;
+    for (int i = 0; i < 40; ++i)
+        heard += Wait(10000);
+    modem.SetNoise(false, now);
+    EXPECT_EQ(Wait(60000), "");
+    int codes = 0;
+    for (size_t at = 0; (at = heard.find("\r\n", at)) != std::string::npos; at += 2) {
+        const size_t end = heard.find("\r\n", at + 2);
+        ASSERT_NE(end, std::string::npos);
+        const std::string line = heard.substr(at + 2, end - at - 2);
+        const auto& noise = modem.CurrentFamily().noise;
+        EXPECT_NE(std::find(noise.begin(), noise.end(), line), noise.end()) << line;
+        ++codes;
+        at = end;
+    }
+    EXPECT_GE(codes, 20) << "one every 3 to 15 s over 400 s";
+    EXPECT_EQ(Say("AT\r"), "AT\r\r\nOK\r\n");
+}
+
+TEST_F(FamilyDialogue, AReadRightAfterItsIndicationIsRefusedOnce)
+{
+    Become("siemens");
+    modem.StoreSms("+79111111111", "Тест");
+    EXPECT_EQ(Wait(0), "\r\n+CMTI: \"SM\",1\r\n");
+    EXPECT_EQ(Say("AT+CMGR=1\r"), "AT+CMGR=1\rAT+CMGR=1\r\r\n+CMS ERROR: 321\r\n");
+    EXPECT_NE(Say("AT+CMGR=1\r").find(kText), std::string::npos);
+    EXPECT_EQ(modem.Messages().at(0).status, "REC READ");
+}
+
+TEST_F(FamilyDialogue, AFullSimLeavesTheRestAtTheNetworkUntilMessagesAreDeleted)
+{
+    Become("huawei");
+    for (int i = 1; i <= 12; ++i)
+        EXPECT_EQ(modem.StoreSms("+7900", "m" + std::to_string(i)).stored, i <= 10) << i;
+    std::string announced = Wait(300);
+    EXPECT_NE(announced.find("+CMTI: \"SM\",10\r\n"), std::string::npos);
+    EXPECT_EQ(announced.find("+CMTI: \"SM\",11"), std::string::npos);
+    ASSERT_EQ(modem.Waiting().size(), 2u);
+    EXPECT_EQ(modem.Waiting()[0].second, "m11");
+
+    EXPECT_EQ(Say("AT+CMGD=4\r"), "AT+CMGD=4\r\r\nOK\r\n");
+    EXPECT_EQ(Wait(1500), "\r\n+CMTI: \"SM\",4\r\n") << "the network tries again";
+    EXPECT_EQ(modem.Messages()[3].text, "m11");
+    EXPECT_EQ(modem.StoreSms("+7900", "m13").stored, false) << "later ones queue behind";
+    Say("AT+CMGD=1,4\r");
+    Wait(1500);
+    std::vector<std::string> texts;
+    for (const StoredSms& sms : modem.Messages())
+        texts.push_back(sms.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{"m12", "m13"}));
+    EXPECT_TRUE(modem.Waiting().empty());
+}
+
+TEST_F(FamilyDialogue, AnotherFamilyTakesOverAtTheNextPowerOnWithTheSameMessages)
+{
+    Become("sim800");
+    for (int i = 1; i <= 12; ++i)
+        modem.StoreSms("+7900", "m" + std::to_string(i));
+    Wait(100);
+    modem.SetNextFamily(*FindFamily("wavecom"));
+    EXPECT_EQ(Say("AT+CMGR=20\r"), "AT+CMGR=20\r\r\nOK\r\n") << "the old family until the restart";
+    modem.Unplug();
+    modem.PlugIn();
+    EXPECT_EQ(modem.CurrentFamily().name, "wavecom");
+    EXPECT_EQ(Say("AT+CPMS?\r"), "AT+CPMS?\r\r\r\n+CPMS: \"SM\", 12, 20, \"SM\", 12, 20, \"SM\", 12, 20\r\r\n\r\r\nOK\r\r\n");
+    EXPECT_EQ(Say("AT+CMGF=1\r"), "AT+CMGF=1\r\r\r\nOK\r\r\n");
+    EXPECT_EQ(Say("AT+CMGR=13\r"), "AT+CMGR=13\r\r\r\n+CMS ERROR: 321\r\r\n");
+
+    // Back to a smaller SIM: what does not fit waits at the network, nothing is lost.
+    modem.SetNextFamily(*FindFamily("huawei"));
+    modem.Unplug();
+    modem.PlugIn();
+    EXPECT_EQ(modem.Messages().size(), 10u);
+    ASSERT_EQ(modem.Waiting().size(), 2u);
+    EXPECT_EQ(modem.Waiting()[1].second, "m12");
+}
+
+TEST_F(FamilyDialogue, IndicationsFollowTheSettingsTheModemOffers)
+{
+    Become("siemens");
+    EXPECT_EQ(Say("AT+CNMI=2,1,0,0,0\r"), "AT+CNMI=2,1,0,0,0\rAT+CNMI=2,1,0,0,0\r\r\n+CMS ERROR: 302\r\n");
+    EXPECT_EQ(Say("AT+CNMI=2,1,0,0,1\r"), "AT+CNMI=2,1,0,0,1\rAT+CNMI=2,1,0,0,1\r\r\nOK\r\n");
+    EXPECT_EQ(Say("AT+CNMI=2,2\r"), "AT+CNMI=2,2\rAT+CNMI=2,2\r\r\n+CMS ERROR: 302\r\n") << "(0,1) only";
+
+    // Mode 0 keeps them in the modem until a mode that sends them (bfr 0).
+    Become("sim800");
+    Say("AT+CNMI=0,1\r");
+    modem.StoreSms("+7900", "a");
+    EXPECT_EQ(Wait(1000), "");
+    EXPECT_EQ(Say("AT+CNMI=2,1,0,0,0\r"), "AT+CNMI=2,1,0,0,0\r\r\nOK\r\n\r\n+CMTI: \"SM_P\",1\r\n");
+    EXPECT_EQ(Say("AT+CNMI?\r"), "AT+CNMI?\r\r\n+CNMI: 2,1,0,0,0\r\n\r\nOK\r\n");
+    // Routed to the line, a message is not stored.
+    Say("AT+CNMI=2,2\r");
+    EXPECT_EQ(modem.StoreSms("+7900", "b").index, 0);
+    EXPECT_EQ(Wait(100), "\r\n+CMT: \"002B0037003900300030\",\"\",\"24/05/17,10:30:00+04\"\r\n0062\r\n");
+    EXPECT_EQ(modem.Messages().size(), 1u);
+
+    // A modem without indications.
+    Become("sim800");
+    modem.SetIndications(false);
+    EXPECT_EQ(Say("AT+CNMI=?\r"), "AT+CNMI=?\r\r\nERROR\r\n");
+    modem.StoreSms("+7900", "c");
+    EXPECT_EQ(Wait(1000), "");
+}
+
+TEST_F(FamilyDialogue, ErrorsListsAndPhonebookNames)
+{
+    Become("quectel");
+    EXPECT_EQ(Say("AT+CMGL=\"ALL\"\r"), "AT+CMGL=\"ALL\"\r\r\n+CMS ERROR: 305\r\n") << "hex only under UCS2";
+    EXPECT_EQ(Say("AT+CMEE=2\r"), "AT+CMEE=2\r\r\nOK\r\n");
+    EXPECT_EQ(Say("AT+CMGR=99\r"), "AT+CMGR=99\r\r\n+CMS ERROR: invalid memory index\r\n");
+
+    Become("sim800");
+    modem.SetContact("+79111111111", "Склад");
+    modem.StoreSms("+79111111111", "Тест");
+    modem.StoreSms("+7900", "a");
+    Say("AT+CMGR=2\r");
+    // Without a status the list holds the unread ones; the plain status is taken too.
+    EXPECT_EQ(Say("AT+CMGL\r"), "AT+CMGL\r\r\n+CMGL: 1,\"REC UNREAD\",\"" + kNumberHex +
+                                    "\",\"0421043A043B04300434\",\"24/05/17,10:30:00+04\"\r\n" + kText + "\r\n\r\nOK\r\n");
+    EXPECT_EQ(Say("AT+CMGL=\"REC UNREAD\"\r"), "AT+CMGL=\"REC UNREAD\"\r\r\nOK\r\n");
+    EXPECT_EQ(Say("AT+CMGL=\"BOGUS\"\r"), "AT+CMGL=\"BOGUS\"\r\r\n+CMS ERROR: 305\r\n");
+
+    // The caller's line identification, and the extended ring.
+    Say("AT+CLIP=1\r");
+    Say("AT+CRC=1\r");
+    modem.Ring("+79111111111", now);
+    EXPECT_EQ(Wait(100), "\r\n+CRING: VOICE\r\n\r\n+CLIP: \"+79111111111\",145,,,\"0421043A043B04300434\",0\r\n");
+    modem.Ring("+79000000002", now);
+    Say("ATH\r");
+    modem.Ring("+79000000002", now);
+    EXPECT_EQ(Wait(100), "\r\n+CRING: VOICE\r\n\r\n+CLIP: \"+79000000002\",145,,,,0\r\n");
+}
+
+TEST_F(FamilyDialogue, BalanceRefusals)
+{
+    Become("sim800");
+    modem.RefuseNextUssd(UssdRefusal::Cusd4);
+    EXPECT_EQ(Say("AT+CUSD=1,\"002A0031003000300023\",15\r", 1500),
+              "AT+CUSD=1,\"002A0031003000300023\",15\r\r\nOK\r\n\r\n+CUSD: 4\r\n");
+    Say("AT+CMEE=1\r");
+    modem.RefuseNextUssd(UssdRefusal::Cme132);
+    EXPECT_EQ(Say("AT+CUSD=1,\"002A0031003000300023\",15\r", 1500),
+              "AT+CUSD=1,\"002A0031003000300023\",15\r\r\nOK\r\n\r\n+CME ERROR: 132\r\n") << "after the OK";
+    EXPECT_NE(Say("AT+CUSD=1,\"002A0031003000300023\",15\r", 1500).find("+CUSD: 0, "), std::string::npos)
+        << "only the next answer is refused";
+
+    // A family that answers before its OK refuses in place of the OK.
+    Become("quectel");
+    modem.RefuseNextUssd(UssdRefusal::Cme132);
+    EXPECT_EQ(Say("AT+CUSD=1,\"*100#\",15\r", 1500), "AT+CUSD=1,\"*100#\",15\r\r\nERROR\r\n");
+}
+
+TEST_F(FamilyDialogue, DiallingAnswers)
+{
+    struct Case {
+        const char* family;
+        DialAnswer answer;
+        std::string atOnce, later;
+        const char* outcome;
+    };
+    const Case cases[] = {
+        {"sim800", DialAnswer::NoAnswer, "OK", "NO ANSWER", "no answer"},
+        {"huawei", DialAnswer::NoAnswer, "OK", "NO CARRIER", "no answer"},
+        {"sim800", DialAnswer::NoDialtone, "OK", "NO DIALTONE", "no dialtone"},
+        {"telit", DialAnswer::NoCarrier, "OK", "NO CARRIER", "no carrier"},
+        {"sim800", DialAnswer::Answer, "OK", "", "answered"},
+        // OK only when the call is up: the verdict is the dial command's own result.
+        {"siemens", DialAnswer::Busy, "", "BUSY", "busy"},
+        {"siemens", DialAnswer::Answer, "", "OK", "answered"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.family + std::string(" ") + c.outcome);
+        Become(c.family);
+        modem.SetDialRule(DialRule{c.answer, 2000, 2000});
+        const std::string echo = modem.CurrentFamily().doubleEcho ? "ATD+7900;\rATD+7900;\r" : "ATD+7900;\r";
+        EXPECT_EQ(Say("ATD+7900;\r"), echo + (c.atOnce.empty() ? "" : "\r\n" + c.atOnce + "\r\n"));
+        EXPECT_EQ(Wait(3000), c.later.empty() ? "" : "\r\n" + c.later + "\r\n");
+        EXPECT_EQ(modem.Calls().back().outcome, c.outcome);
+    }
+    // A new command ends a call attempt that still waits for its result.
+    Become("siemens");
+    modem.SetDialRule(DialRule{DialAnswer::Never, 0, 0});
+    EXPECT_EQ(Say("ATD+7900;\r", 5000), "ATD+7900;\rATD+7900;\r");
+    EXPECT_EQ(Say("ATH\r"), "ATH\rATH\r\r\nNO CARRIER\r\n\r\nOK\r\n");
+    EXPECT_EQ(modem.Calls().back().outcome, "hung up");
 }
 
 } // namespace

@@ -103,10 +103,10 @@ void DemoScript::Report(Millis now)
 void DemoScript::Send(size_t device, std::string text)
 {
     const std::string number(kDemoDevices[device].number);
-    if (m_reports.StoreSms(number, text))
+    if (m_reports.StoreSms(number, text).stored)
         m_log("demo: SMS from " + number + ": " + text);
     else
-        m_log("demo: SIM full, SMS from " + number + " lost");
+        m_log("demo: SIM full, SMS from " + number + " waits at the network");
 }
 
 void DemoScript::ScheduleCall(size_t device, Millis at)

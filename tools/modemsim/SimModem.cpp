@@ -3,6 +3,7 @@
 #include "tools/modemsim/Ucs2Hex.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 
 namespace kv::modemsim {
@@ -12,6 +13,8 @@ constexpr char kCtrlZ = 0x1A;
 constexpr char kEsc = 0x1B;
 constexpr char kBackspace = 0x08;
 constexpr size_t kMaxSentLines = 10000;
+// Indications a modem keeps while it is told to buffer them.
+constexpr size_t kMaxBuffered = 64;
 
 // Modems take commands in either case; quoted arguments keep theirs.
 std::string UpperOutsideQuotes(std::string_view s)
@@ -59,11 +62,95 @@ bool TakeQuoted(std::string_view s, std::string& contents, std::string_view& res
     return true;
 }
 
+// Comma-separated numbers, each may be empty (kept as -1); false on anything else.
+bool ParseNumberList(std::string_view s, std::vector<int>& values, size_t most)
+{
+    values.clear();
+    for (;;) {
+        const size_t comma = s.find(',');
+        const std::string_view item = s.substr(0, comma);
+        int v = -1;
+        if (!item.empty() && !ParseNumber(item, v))
+            return false;
+        values.push_back(v);
+        if (values.size() > most)
+            return false;
+        if (comma == std::string_view::npos)
+            return true;
+        s.remove_prefix(comma + 1);
+    }
+}
+
+// "0-3" or "0,2,3" (the inside of one parenthesis) holds `value`.
+bool ListHolds(std::string_view list, int value)
+{
+    while (!list.empty()) {
+        const size_t comma = list.find(',');
+        const std::string_view item = list.substr(0, comma);
+        const size_t dash = item.find('-');
+        int lo = 0, hi = 0;
+        if (dash == std::string_view::npos) {
+            if (ParseNumber(item, lo) && lo == value)
+                return true;
+        } else if (ParseNumber(item.substr(0, dash), lo) && ParseNumber(item.substr(dash + 1), hi) && lo <= value &&
+                   value <= hi) {
+            return true;
+        }
+        if (comma == std::string_view::npos)
+            break;
+        list.remove_prefix(comma + 1);
+    }
+    return false;
+}
+
+// Whether each given value lies in its list of a test-form answer such as
+// "(0-3),(0,1),(1)"; a negative value is one left out and is not checked.
+bool TestFormAccepts(std::string_view testForm, const std::vector<int>& values)
+{
+    std::vector<std::string_view> lists;
+    for (size_t open = testForm.find('('); open != std::string_view::npos; open = testForm.find('(', open + 1)) {
+        const size_t close = testForm.find(')', open);
+        if (close == std::string_view::npos)
+            break;
+        lists.push_back(testForm.substr(open + 1, close - open - 1));
+    }
+    if (values.size() > lists.size())
+        return false;
+    for (size_t i = 0; i < values.size(); ++i)
+        if (values[i] >= 0 && !ListHolds(lists[i], values[i]))
+            return false;
+    return true;
+}
+
+bool IsUssdCode(std::string_view s)
+{
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
+        return (c >= '0' && c <= '9') || c == '*' || c == '#' || c == '+';
+    });
+}
+
+const char* CmsText(int code)
+{
+    switch (code) {
+    case 302: return "operation not allowed";
+    case 305: return "invalid text mode parameter";
+    case 321: return "invalid memory index";
+    case 322: return "memory full";
+    case 500: return "unknown error";
+    default: return "unknown error";
+    }
+}
+
 } // namespace
 
 SimModem::SimModem(ModemOptions options)
-    : m_options(std::move(options)), m_rng(m_options.seed), m_balance("Баланс: 150.00 р.")
+    : m_options(std::move(options)), m_rng(m_options.seed),
+      m_family(m_options.family ? m_options.family : &DefaultFamily()), m_nextFamily(m_family),
+      m_balance("Баланс: 150.00 р.")
 {
+    m_sim.resize(static_cast<size_t>(m_family->simSize));
+    m_phone.resize(static_cast<size_t>(m_family->phoneSize));
+    PowerOn();
 }
 
 // ---------------------------------------------------------------- station side
@@ -77,10 +164,14 @@ void SimModem::Receive(std::string_view bytes, Millis now)
         RecordSent(c);
         if (m_silent)
             continue;
-        if (m_prompt)
+        if (m_prompt) {
             HandlePromptByte(c);
-        else
+        } else {
+            // A code the modem was about to send crosses the command on the line.
+            if (!m_beforeEcho.empty())
+                ReleaseBeforeEcho(true);
             HandleCommandByte(c);
+        }
     }
     FlushEcho();
 }
@@ -104,8 +195,14 @@ void SimModem::HandleCommandByte(char c)
     case '\r': {
         const std::string line = std::move(m_line);
         const bool overflow = m_lineOverflow;
+        if (m_echo && m_family->doubleEcho)
+            m_echoPending += m_lineEcho + "\r";
         m_line.clear();
+        m_lineEcho.clear();
         m_lineOverflow = false;
+        // A new command line ends a call attempt still waiting for its result.
+        if (m_dialInFlight)
+            EndDialInFlight();
         if (overflow)
             Error();
         else
@@ -117,12 +214,13 @@ void SimModem::HandleCommandByte(char c)
         // A text that reached us outside the prompt (the prompt was refused) ends
         // here instead of being glued in front of the next command.
         m_line.clear();
+        m_lineEcho.clear();
         m_lineOverflow = false;
         return;
     case kBackspace:
         if (!m_line.empty())
             m_line.pop_back();
-        return;
+        break;
     case '\n':
         return;
     default:
@@ -130,8 +228,10 @@ void SimModem::HandleCommandByte(char c)
             m_line.push_back(c);
         else
             m_lineOverflow = true;
-        return;
+        break;
     }
+    if (m_lineEcho.size() < kMaxLine)
+        m_lineEcho.push_back(c);
 }
 
 void SimModem::HandlePromptByte(char c)
@@ -149,7 +249,7 @@ void SimModem::HandlePromptByte(char c)
     }
     if (c == '\r') {
         // Each line of a multi-line text gets a fresh prompt.
-        m_echoPending += "\r\n> ";
+        m_echoPending += Frame("\r\n> ");
         c = '\n';
     } else if (m_echo) {
         m_echoPending.push_back(c);
@@ -193,24 +293,42 @@ void SimModem::Execute(const std::string& body, const std::string& upper)
     } else if (upper == "E1") {
         m_echo = true;
         Ok();
+    } else if (upper == "Z" || upper == "&F") {
+        PowerOn();
+        Ok();
     } else if (upper == "+CMGF=0" || upper == "+CMGF=1") {
         m_textMode = upper.back() == '1';
         Ok();
     } else if (upper == "+CMGF?") {
-        Reply(std::string("\r\n+CMGF: ") + (m_textMode ? "1" : "0") + "\r\n\r\nOK\r\n");
+        Final(std::string("\r\n+CMGF: ") + (m_textMode ? "1" : "0") + "\r\n\r\nOK\r\n");
     } else if (StartsWith(upper, "+CSCS")) {
         CmdCharset(upper);
+    } else if (StartsWith(upper, "+CMEE")) {
+        CmdErrorMode(upper);
     } else if (StartsWith(upper, "+CSMP=")) {
         Ok();
     } else if (upper == "+CSQ") {
-        Reply("\r\n+CSQ: " + std::to_string(m_signal) + ",0\r\n\r\nOK\r\n");
-    } else if (upper == "+CPMS?") {
-        const auto used = std::to_string(std::count_if(std::begin(m_slots), std::end(m_slots),
-                                                       [](const Slot& s) { return s.used; }));
-        const std::string store = "\"SM_P\"," + used + ",25";
-        Reply("\r\n+CPMS: " + store + "," + store + "," + store + "\r\n\r\nOK\r\n");
+        Final("\r\n+CSQ: " + std::to_string(m_signal) + ",0\r\n\r\nOK\r\n");
+    } else if (upper == "+CPIN?") {
+        Final("\r\n+CPIN: READY\r\n\r\nOK\r\n");
+    } else if (upper == "+CREG?") {
+        Final("\r\n+CREG: 0,1\r\n\r\nOK\r\n");
+    } else if (StartsWith(upper, "+CREG=")) {
+        Ok();
+    } else if (StartsWith(upper, "+CPMS")) {
+        CmdStorage(upper);
+    } else if (StartsWith(upper, "+CNMI")) {
+        CmdIndications(upper);
+    } else if (StartsWith(upper, "+CLIP")) {
+        CmdSwitch(upper, "+CLIP", m_clip);
+    } else if (StartsWith(upper, "+CRC")) {
+        CmdSwitch(upper, "+CRC", m_crc);
+    } else if (StartsWith(upper, "+CSDH")) {
+        CmdSwitch(upper, "+CSDH", m_csdh);
     } else if (StartsWith(upper, "+CMGR=")) {
         CmdReadSms(upper);
+    } else if (StartsWith(upper, "+CMGL")) {
+        CmdListSms(body);
     } else if (StartsWith(upper, "+CMGD=")) {
         CmdDeleteSms(upper);
     } else if (StartsWith(upper, "+CMGS=")) {
@@ -230,10 +348,29 @@ void SimModem::Execute(const std::string& body, const std::string& upper)
     }
 }
 
+// "+NAME=0|1", "+NAME?" and "+NAME=?" of an on/off setting.
+void SimModem::CmdSwitch(const std::string& upper, std::string_view name, bool& setting)
+{
+    const std::string_view rest = std::string_view(upper).substr(name.size());
+    const std::string head = "\r\n" + std::string(name) + ": ";
+    int value = 0;
+    if (rest == "?") {
+        // +CLIP also tells whether the network provides the service.
+        Final(head + (setting ? "1" : "0") + (name == "+CLIP" ? ",1" : "") + "\r\n\r\nOK\r\n");
+    } else if (rest == "=?") {
+        Final(head + "(0,1)\r\n\r\nOK\r\n");
+    } else if (StartsWith(rest, "=") && ParseNumber(rest.substr(1), value) && value <= 1) {
+        setting = value == 1;
+        Ok();
+    } else {
+        Error();
+    }
+}
+
 void SimModem::CmdCharset(const std::string& upper)
 {
     if (upper == "+CSCS?") {
-        Reply("\r\n+CSCS: \"" + m_charset + "\"\r\n\r\nOK\r\n");
+        Final("\r\n+CSCS: \"" + m_charset + "\"\r\n\r\nOK\r\n");
         return;
     }
     for (const char* set : {"UCS2", "IRA", "GSM"}) {
@@ -246,24 +383,209 @@ void SimModem::CmdCharset(const std::string& upper)
     Error();
 }
 
-void SimModem::CmdReadSms(const std::string& upper)
+void SimModem::CmdErrorMode(const std::string& upper)
 {
-    int index = 0;
-    if (!m_textMode || !ParseNumber(std::string_view(upper).substr(6), index) || index < 1 ||
-        index > kSimSlots) {
+    int mode = 0;
+    if (upper == "+CMEE?")
+        Final("\r\n+CMEE: " + std::to_string(m_cmee) + "\r\n\r\nOK\r\n");
+    else if (upper == "+CMEE=?")
+        Final("\r\n+CMEE: (0-2)\r\n\r\nOK\r\n");
+    else if (StartsWith(upper, "+CMEE=") && ParseNumber(std::string_view(upper).substr(6), mode) && mode <= 2) {
+        m_cmee = mode;
+        Ok();
+    } else {
+        Error();
+    }
+}
+
+void SimModem::CmdIndications(const std::string& upper)
+{
+    // A modem without indications knows no such command.
+    if (!m_indications) {
         Error();
         return;
     }
-    Slot& slot = m_slots[index - 1];
+    if (upper == "+CNMI=?") {
+        Final("\r\n+CNMI: " + std::string(m_family->cnmiTest) + "\r\n\r\nOK\r\n");
+        return;
+    }
+    if (upper == "+CNMI?") {
+        std::vector<std::string> fields;
+        for (const int v : m_cnmi)
+            fields.push_back(std::to_string(v));
+        Final("\r\n+CNMI: " + Join(fields) + "\r\n\r\nOK\r\n");
+        return;
+    }
+    std::vector<int> values;
+    if (!StartsWith(upper, "+CNMI=") || !ParseNumberList(std::string_view(upper).substr(6), values, 5)) {
+        Error();
+        return;
+    }
+    // Omitted values keep the ones in force; the given ones must be offered.
+    if (!TestFormAccepts(m_family->cnmiTest, values)) {
+        CmsError(302);
+        return;
+    }
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (values[i] >= 0)
+            m_cnmi[i] = values[i];
+    }
+    Ok();
+    // Indications kept while buffering follow the OK (bfr 0) or are dropped (bfr 1).
+    if (m_cnmi[0] != 0) {
+        std::vector<std::string> buffered = std::move(m_modemBuffer);
+        m_modemBuffer.clear();
+        if (m_cnmi[4] == 0)
+            for (std::string& bytes : buffered)
+                Enqueue(Frame(std::move(bytes)), m_now, true);
+    }
+}
+
+void SimModem::CmdStorage(const std::string& upper)
+{
+    const auto entry = [this](int which) {
+        const Medium medium = Memory(which);
+        const int total = static_cast<int>(Store(medium).size());
+        return std::vector<std::string>{std::to_string(Used(medium)), std::to_string(total)};
+    };
+    if (upper == "+CPMS?") {
+        std::vector<std::string> fields;
+        for (int i = 0; i < 3; ++i) {
+            fields.push_back("\"" + m_mem[i] + "\"");
+            for (std::string& f : entry(i))
+                fields.push_back(std::move(f));
+        }
+        Final("\r\n+CPMS: " + Join(fields) + "\r\n\r\nOK\r\n");
+        return;
+    }
+    if (upper == "+CPMS=?") {
+        std::string names;
+        for (const StorageName& s : m_family->storages)
+            if (!Store(s.medium).empty())
+                names += (names.empty() ? "\"" : ",\"") + std::string(s.name) + "\"";
+        Final("\r\n+CPMS: (" + names + "),(" + names + "),(" + names + ")\r\n\r\nOK\r\n");
+        return;
+    }
+    if (!StartsWith(upper, "+CPMS=")) {
+        Error();
+        return;
+    }
+    std::string_view rest = std::string_view(upper).substr(6);
+    std::vector<std::string> names;
+    while (names.size() < 3) {
+        std::string name;
+        if (!TakeQuoted(rest, name, rest)) {
+            Error();
+            return;
+        }
+        names.push_back(name);
+        if (rest.empty())
+            break;
+        if (rest.front() != ',') {
+            Error();
+            return;
+        }
+        rest.remove_prefix(1);
+    }
+    if (!rest.empty()) {
+        Error();
+        return;
+    }
+    for (const std::string& name : names) {
+        const auto medium = MediumOf(name);
+        if (!medium || Store(*medium).empty()) {
+            CmsError(302);
+            return;
+        }
+    }
+    for (size_t i = 0; i < names.size(); ++i)
+        m_mem[i] = names[i];
+    std::vector<std::string> fields;
+    for (int i = 0; i < 3; ++i)
+        for (std::string& f : entry(i))
+            fields.push_back(std::move(f));
+    Final("\r\n+CPMS: " + Join(fields) + "\r\n\r\nOK\r\n");
+    // A receiving memory with room takes what waits at the network.
+    RetryNetwork();
+}
+
+void SimModem::CmdReadSms(const std::string& upper)
+{
+    int index = 0;
+    if (!m_textMode || !ParseNumber(std::string_view(upper).substr(6), index)) {
+        Error();
+        return;
+    }
+    std::vector<Slot>& store = Store(Memory(0));
+    if (index < 1 || index > static_cast<int>(store.size())) {
+        CmsError(321);
+        return;
+    }
+    Slot& slot = store[static_cast<size_t>(index - 1)];
     if (!slot.used) {
-        Ok();
+        switch (m_family->emptyRead) {
+        case EmptyRead::BareOk: Ok(); break;
+        case EmptyRead::ZeroHeader: Final("\r\n+CMGR: 0,,0\r\n\r\nOK\r\n"); break;
+        case EmptyRead::Cms500: CmsError(500); break;
+        case EmptyRead::Cms321: CmsError(321); break;
+        case EmptyRead::PlainError: Error(); break;
+        }
+        return;
+    }
+    // Announced a moment ago, the message is not yet readable.
+    if (m_family->earlyReadMs > 0 && slot.announced && !slot.earlyRefused &&
+        m_now - *slot.announced < m_family->earlyReadMs) {
+        slot.earlyRefused = true;
+        CmsError(321);
         return;
     }
     StoredSms& sms = slot.sms;
-    Reply("\r\n+CMGR: \"" + sms.status + "\",\"" + ModemText(sms.number) + "\",,\"" + sms.stamp + "\"\r\n" +
-          ModemText(sms.text) + "\r\n\r\nOK\r\n");
+    Final("\r\n+CMGR: " + MessageHeader(sms) + "\r\n" + MessageBody(sms) + "\r\n\r\nOK\r\n");
     if (sms.status == "REC UNREAD")
         sms.status = "REC READ";
+}
+
+void SimModem::CmdListSms(const std::string& body)
+{
+    std::string_view args = std::string_view(body).substr(5);
+    std::string status = "REC UNREAD";
+    if (!m_textMode) {
+        Error();
+        return;
+    }
+    if (!args.empty()) {
+        std::string_view rest;
+        if (args.front() != '=' || !TakeQuoted(args.substr(1), status, rest) || !rest.empty()) {
+            Error();
+            return;
+        }
+        if (m_charset == "UCS2") {
+            const auto decoded = Ucs2HexToUtf8(status);
+            if (decoded && !status.empty())
+                status = *decoded;
+            else if (m_family->listStatusHex) {
+                CmsError(305);
+                return;
+            }
+        }
+        for (char& c : status)
+            c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    }
+    static constexpr std::string_view kStatuses[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT", "ALL"};
+    if (std::find(std::begin(kStatuses), std::end(kStatuses), status) == std::end(kStatuses)) {
+        CmsError(305);
+        return;
+    }
+    std::string reply;
+    for (Slot& slot : Store(Memory(0))) {
+        if (!slot.used || (status != "ALL" && slot.sms.status != status))
+            continue;
+        reply += "\r\n+CMGL: " + std::to_string(slot.sms.index) + (m_family->blanks ? ", " : ",") +
+                 MessageHeader(slot.sms) + "\r\n" + MessageBody(slot.sms);
+        if (slot.sms.status == "REC UNREAD")
+            slot.sms.status = "REC READ";
+    }
+    Final(reply + (reply.empty() ? "" : "\r\n") + "\r\nOK\r\n");
 }
 
 void SimModem::CmdDeleteSms(const std::string& upper)
@@ -273,27 +595,32 @@ void SimModem::CmdDeleteSms(const std::string& upper)
     int flag = 0;
     const size_t comma = args.find(',');
     if (!ParseNumber(args.substr(0, comma), index) ||
-        (comma != std::string_view::npos && !ParseNumber(args.substr(comma + 1), flag)) || flag > 4 ||
-        index > kSimSlots || (flag == 0 && index < 1)) {
+        (comma != std::string_view::npos && !ParseNumber(args.substr(comma + 1), flag)) || flag > 4) {
         Error();
         return;
     }
-    if (flag == 0) {
-        m_slots[index - 1].used = false;
-        Ok();
+    std::vector<Slot>& store = Store(Memory(0));
+    if (index > static_cast<int>(store.size()) || (flag == 0 && index < 1)) {
+        CmsError(321);
         return;
     }
-    // Delete flags of 27.005: 1 read, 2 read and sent, 3 read, sent and unsent, 4 all.
-    for (Slot& slot : m_slots) {
-        if (!slot.used)
-            continue;
-        const std::string& st = slot.sms.status;
-        const bool remove = st == "REC READ" || (flag >= 2 && st == "STO SENT") ||
-                            (flag >= 3 && st == "STO UNSENT") || flag == 4;
-        if (remove)
-            slot.used = false;
+    if (flag == 0) {
+        store[static_cast<size_t>(index - 1)].used = false;
+    } else {
+        // Delete flags of 27.005: 1 read, 2 read and sent, 3 read, sent and unsent, 4 all.
+        for (Slot& slot : store) {
+            if (!slot.used)
+                continue;
+            const std::string& st = slot.sms.status;
+            const bool remove = st == "REC READ" || (flag >= 2 && st == "STO SENT") ||
+                                (flag >= 3 && st == "STO UNSENT") || flag == 4;
+            if (remove)
+                slot.used = false;
+        }
     }
     Ok();
+    if (!m_network.empty() && !HasTimer(TimerKind::NetworkRetry))
+        AddTimer(TimerKind::NetworkRetry, m_now + m_options.networkRetry, 0);
 }
 
 void SimModem::CmdSendSms(const std::string& body)
@@ -313,7 +640,7 @@ void SimModem::CmdSendSms(const std::string& body)
     m_smsNumber = *number;
     m_smsText.clear();
     m_smsOverflow = false;
-    Reply("\r\n> ");
+    Emit("\r\n> ");
 }
 
 void SimModem::SubmitSms()
@@ -335,7 +662,7 @@ void SimModem::SubmitSms()
     const int reference = m_nextReference;
     m_nextReference = (m_nextReference + 1) % 256;
     m_outbox.push_back(SentSms{reference, m_charset, m_smsNumber, *decoded});
-    Reply("\r\n+CMGS: " + std::to_string(reference) + "\r\n\r\nOK\r\n");
+    Final("\r\n+CMGS: " + std::to_string(reference) + "\r\n\r\nOK\r\n");
 }
 
 void SimModem::CmdDial(const std::string& body)
@@ -357,11 +684,58 @@ void SimModem::CmdDial(const std::string& body)
     call.record = m_callRecords.size();
     m_callRecords.push_back(CallRecord{number, "dialling"});
     m_calls.push_back(call);
-    Ok();
+    if (m_family->dialOkWhenUp)
+        m_dialInFlight = call.id;
+    else
+        Ok();
     const auto rule = m_numberRules.find(number);
     const DialRule& r = rule != m_numberRules.end() ? rule->second : m_defaultRule;
-    if (r.answer == DialAnswer::Busy)
+    if (r.answer != DialAnswer::Never)
         AddTimer(TimerKind::DialVerdict, m_now + Draw(r.minDelay, r.maxDelay), call.id);
+}
+
+void SimModem::DialVerdict(int callId)
+{
+    const auto call = std::find_if(m_calls.begin(), m_calls.end(), [&](const Call& c) { return c.id == callId; });
+    if (call == m_calls.end())
+        return;
+    const auto rule = m_numberRules.find(call->number);
+    const DialAnswer answer = (rule != m_numberRules.end() ? rule->second : m_defaultRule).answer;
+    const bool final = m_dialInFlight == callId;
+    if (final)
+        m_dialInFlight = 0;
+    if (answer == DialAnswer::Answer) {
+        call->active = true;
+        if (m_callRecords[call->record].outcome == "dialling")
+            m_callRecords[call->record].outcome = "answered";
+        if (final)
+            Ok();
+        return;
+    }
+    const char* result = "BUSY";
+    const char* outcome = "busy";
+    switch (answer) {
+    case DialAnswer::NoCarrier: result = "NO CARRIER"; outcome = "no carrier"; break;
+    case DialAnswer::NoAnswer:
+        result = m_family->noAnswer ? "NO ANSWER" : "NO CARRIER";
+        outcome = "no answer";
+        break;
+    case DialAnswer::NoDialtone: result = "NO DIALTONE"; outcome = "no dialtone"; break;
+    default: break;
+    }
+    EndCall(callId, outcome);
+    if (final)
+        Final("\r\n" + std::string(result) + "\r\n");
+    else
+        Unsolicited(result);
+}
+
+void SimModem::EndDialInFlight()
+{
+    const int id = m_dialInFlight;
+    m_dialInFlight = 0;
+    EndCall(id, "hung up");
+    Final("\r\nNO CARRIER\r\n");
 }
 
 void SimModem::CmdAnswer()
@@ -369,14 +743,12 @@ void SimModem::CmdAnswer()
     for (Call& call : m_calls) {
         if (call.incoming && !call.active) {
             call.active = true;
-            m_timers.erase(std::remove_if(m_timers.begin(), m_timers.end(),
-                                          [](const Timer& t) { return t.kind == TimerKind::Ring; }),
-                           m_timers.end());
+            RemoveTimers(TimerKind::Ring);
             Ok();
             return;
         }
     }
-    Reply("\r\nNO CARRIER\r\n");
+    Final("\r\nNO CARRIER\r\n");
 }
 
 void SimModem::CmdHangUp()
@@ -402,13 +774,17 @@ void SimModem::CmdListCalls()
             state = (anyActive || ringingSeen) ? 5 : 4;
             ringingSeen = true;
         }
-        const int type = !call.number.empty() && call.number.front() == '+' ? 145 : 129;
-        reply += "\r\n+CLCC: " + std::to_string(position) + ",1," + std::to_string(state) + ",0,0,\"" +
-                 call.number + "\"," + std::to_string(type);
+        const bool international = !call.number.empty() && call.number.front() == '+';
+        const int type = international ? 145 : m_family->clccType161 ? 161 : 129;
+        std::vector<std::string> fields = {std::to_string(position), "1", std::to_string(state), "0", "0",
+                                           NumberField(call.number, m_family->clccNumberHex), std::to_string(type)};
+        if (m_family->clccAlpha)
+            fields.push_back(AlphaOf(call.number, EmptyAlpha::Quoted));
+        reply += "\r\n+CLCC: " + Join(fields);
     }
     if (!reply.empty())
         reply += "\r\n";
-    Reply(reply + "\r\nOK\r\n");
+    Final(reply + "\r\nOK\r\n");
 }
 
 void SimModem::CmdUssd(const std::string& body)
@@ -421,10 +797,10 @@ void SimModem::CmdUssd(const std::string& body)
         return;
     }
     if (comma == std::string_view::npos) {
-        if (mode == 2)
-            m_timers.erase(std::remove_if(m_timers.begin(), m_timers.end(),
-                                          [](const Timer& t) { return t.kind == TimerKind::UssdAnswer; }),
-                           m_timers.end());
+        if (mode == 2) {
+            RemoveTimers(TimerKind::UssdAnswer);
+            m_ussdInFlight = false;
+        }
         Ok();
         return;
     }
@@ -439,33 +815,209 @@ void SimModem::CmdUssd(const std::string& body)
         Error();
         return;
     }
-    const auto request = StationText(raw);
+    std::optional<std::string> request;
+    if (m_charset != "UCS2") {
+        request = raw;
+    } else {
+        const auto decoded = raw.empty() ? std::nullopt : Ucs2HexToUtf8(raw);
+        const auto plain = IsUssdCode(raw) ? std::optional(raw) : std::nullopt;
+        switch (m_family->ussdRequest) {
+        case UssdRequest::Ucs2Hex: request = decoded; break;
+        case UssdRequest::Plain: request = plain; break;
+        case UssdRequest::Either: request = decoded ? decoded : plain; break;
+        }
+    }
     if (!request) {
-        Error();
+        if (m_family->ussdRequest == UssdRequest::Plain)
+            CmeError(50);
+        else
+            Error();
         return;
     }
     m_sentLines.push_back("ussd: " + EscapeText(*request));
-    Ok();
-    if (mode == 1)
-        AddTimer(TimerKind::UssdAnswer, m_now + m_options.ussdDelay, 0);
+    if (mode != 1) {
+        Ok();
+        return;
+    }
+    m_ussdPending = m_ussdRefusal;
+    m_ussdRefusal = UssdRefusal::None;
+    RemoveTimers(TimerKind::UssdAnswer);
+    AddTimer(TimerKind::UssdAnswer, m_now + m_options.ussdDelay, 0);
+    if (m_family->ussdBeforeOk)
+        m_ussdInFlight = true;
+    else
+        Ok();
+}
+
+void SimModem::UssdAnswer()
+{
+    const bool final = m_ussdInFlight;
+    m_ussdInFlight = false;
+    const UssdRefusal refusal = m_ussdPending;
+    m_ussdPending = UssdRefusal::None;
+    if (refusal == UssdRefusal::Cme132) {
+        // Refused by the network after the modem had taken the request.
+        if (final)
+            CmeError(132);
+        else
+            Unsolicited(CmeLine(132));
+        return;
+    }
+    const std::string comma = m_family->ussdBlanks ? ", " : ",";
+    std::string answer;
+    if (refusal == UssdRefusal::Cusd4) {
+        answer = "+CUSD: 4";
+    } else {
+        std::string text;
+        if (m_family->ussdBareLf) {
+            size_t start = 0;
+            for (size_t nl; (nl = m_balance.find('\n', start)) != std::string::npos; start = nl + 1)
+                text += Utf8ToUcs2Hex(m_balance.substr(start, nl - start)) + "\n";
+            text += Utf8ToUcs2Hex(m_balance.substr(start));
+        } else {
+            text = Utf8ToUcs2Hex(m_balance);
+        }
+        answer = "+CUSD: 0" + comma + "\"" + text + "\"" + comma + std::to_string(m_family->ussdDcs);
+    }
+    if (final) {
+        // Part of the request's own reply, ahead of its OK.
+        std::string reply = m_family->ussdEndFirst ? "\r\n+CUSD: 2\r\n" : "";
+        Final(reply + "\r\n" + answer + "\r\n\r\nOK\r\n");
+        return;
+    }
+    if (m_family->ussdEndFirst)
+        Unsolicited("+CUSD: 2");
+    Unsolicited(answer);
 }
 
 // ---------------------------------------------------------------- output
 
-void SimModem::Reply(std::string bytes)
+void SimModem::Emit(std::string bytes)
 {
     if (m_truncateNext) {
         m_truncateNext = false;
         bytes.resize(bytes.size() / 2);
     }
     FlushEcho();
-    Enqueue(std::move(bytes), m_now + Draw(m_options.replyDelayMin, m_options.replyDelayMax), true);
+    Enqueue(Frame(std::move(bytes)), m_now + Draw(m_options.replyDelayMin, m_options.replyDelayMax), true);
 }
 
-void SimModem::Unsolicited(std::string bytes)
+void SimModem::Final(std::string bytes)
 {
-    FlushEcho();
-    Enqueue(std::move(bytes), m_now, true);
+    Emit(std::move(bytes));
+    ReleaseHeld();
+}
+
+void SimModem::CmsError(int code)
+{
+    Final("\r\n+CMS ERROR: " + (m_cmee == 2 ? std::string(CmsText(code)) : std::to_string(code)) + "\r\n");
+}
+
+void SimModem::CmeError(int code) { Final("\r\n" + CmeLine(code) + "\r\n"); }
+
+// Without verbose errors (AT+CMEE=0) a +CME error is a plain ERROR.
+std::string SimModem::CmeLine(int code) const
+{
+    if (m_cmee == 0)
+        return "ERROR";
+    if (m_cmee == 1)
+        return "+CME ERROR: " + std::to_string(code);
+    switch (code) {
+    case 3: return "+CME ERROR: operation not allowed";
+    case 50: return "+CME ERROR: incorrect parameters";
+    case 132: return "+CME ERROR: service option not supported";
+    default: return "+CME ERROR: unknown";
+    }
+}
+
+bool SimModem::InFlight() const { return m_prompt || m_dialInFlight != 0 || m_ussdInFlight; }
+
+void SimModem::Unsolicited(const std::string& line, bool indication)
+{
+    std::string bytes = "\r\n" + line + "\r\n";
+    if (indication) {
+        // AT+CNMI mode: 0 keep in the modem, 1 drop while the line is busy,
+        // 2 hold while busy, 3 send at once.
+        switch (m_cnmi[0]) {
+        case 0:
+            if (m_modemBuffer.size() < kMaxBuffered)
+                m_modemBuffer.push_back(std::move(bytes));
+            return;
+        case 1:
+            if (InFlight())
+                return;
+            break;
+        case 2:
+            if (InFlight()) {
+                m_held.push_back(Frame(std::move(bytes)));
+                return;
+            }
+            break;
+        default: break;
+        }
+    }
+    Deliver(std::move(bytes));
+}
+
+void SimModem::Deliver(std::string bytes)
+{
+    switch (m_family->urcTiming) {
+    case UrcTiming::AnyTime:
+        InsertNow(Frame(std::move(bytes)));
+        return;
+    case UrcTiming::AfterFinal:
+        if (InFlight()) {
+            m_held.push_back(Frame(std::move(bytes)));
+            return;
+        }
+        FlushEcho();
+        Enqueue(Frame(std::move(bytes)), m_now, true);
+        return;
+    case UrcTiming::BeforeEcho:
+        if (m_beforeEcho.empty())
+            AddTimer(TimerKind::UrcRelease, m_now + m_options.urcHold, 0);
+        m_beforeEcho.push_back(std::move(bytes));
+        return;
+    }
+}
+
+void SimModem::ReleaseHeld()
+{
+    std::vector<std::string> held = std::move(m_held);
+    m_held.clear();
+    for (std::string& bytes : held)
+        Enqueue(std::move(bytes), m_now, true);
+}
+
+void SimModem::ReleaseBeforeEcho(bool inFrontOfEcho)
+{
+    RemoveTimers(TimerKind::UrcRelease);
+    std::vector<std::string> codes = std::move(m_beforeEcho);
+    m_beforeEcho.clear();
+    for (std::string& bytes : codes) {
+        // In front of an echo the code comes as the line it is, without the
+        // line end that would otherwise lead it.
+        if (inFrontOfEcho && StartsWith(bytes, "\r\n"))
+            bytes.erase(0, 2);
+        FlushEcho();
+        Enqueue(Frame(std::move(bytes)), m_now, true);
+    }
+}
+
+std::string SimModem::Frame(std::string bytes) const
+{
+    if (m_family->lineEnd == "\r\n")
+        return bytes;
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') {
+            out += m_family->lineEnd;
+            ++i;
+        } else {
+            out.push_back(bytes[i]);
+        }
+    }
+    return out;
 }
 
 void SimModem::FlushEcho()
@@ -487,13 +1039,31 @@ void SimModem::Enqueue(std::string bytes, Millis due, bool splittable)
         return;
     m_backlog += bytes.size();
     if (m_split && splittable) {
+        bool first = true;
         for (const char c : bytes) {
-            m_out.push_back(Chunk{due, std::string(1, c), 0});
+            m_out.push_back(Chunk{due, std::string(1, c), 0, first});
+            first = false;
             due += m_options.splitGap;
         }
         return;
     }
-    m_out.push_back(Chunk{due, std::move(bytes), 0});
+    m_out.push_back(Chunk{due, std::move(bytes), 0, true});
+}
+
+// Goes out now, in front of whatever is queued but not yet due (a reply the
+// modem is still preparing), never inside a piece already on its way.
+void SimModem::InsertNow(std::string bytes)
+{
+    FlushEcho();
+    if (!m_plugged || m_silent || bytes.empty() || m_backlog + bytes.size() > kMaxBacklog)
+        return;
+    auto at = std::find_if(m_out.begin(), m_out.end(), [this](const Chunk& c) { return c.due > m_now && c.pieceStart; });
+    if (at == m_out.end()) {
+        Enqueue(std::move(bytes), m_now, true);
+        return;
+    }
+    m_backlog += bytes.size();
+    m_out.insert(at, Chunk{m_now, std::move(bytes), 0, true});
 }
 
 std::string SimModem::TakeOutput(Millis now, size_t maxBytes)
@@ -516,10 +1086,12 @@ std::string SimModem::TakeOutput(Millis now, size_t maxBytes)
         const size_t n = std::min(chunk.bytes.size(), room);
         out.append(chunk.bytes, 0, n);
         m_backlog -= n;
-        if (n == chunk.bytes.size())
+        if (n == chunk.bytes.size()) {
             m_out.pop_front();
-        else
+        } else {
             chunk.bytes.erase(0, n);
+            chunk.pieceStart = false;
+        }
     }
     return out;
 }
@@ -534,7 +1106,24 @@ std::optional<Millis> SimModem::NextOutput() const
 void SimModem::Inject(std::string_view bytes, Millis now)
 {
     m_now = now;
-    Unsolicited(std::string(bytes));
+    FlushEcho();
+    Enqueue(std::string(bytes), m_now, true);
+}
+
+void SimModem::InjectUrc(std::string_view line, Millis now)
+{
+    m_now = now;
+    if (m_plugged)
+        Unsolicited(std::string(line));
+}
+
+void SimModem::SetNoise(bool on, Millis now)
+{
+    m_now = now;
+    m_noise = on;
+    RemoveTimers(TimerKind::Noise);
+    if (on && m_plugged && !m_family->noise.empty())
+        AddTimer(TimerKind::Noise, now + Draw(m_options.noiseMin, m_options.noiseMax), 0);
 }
 
 void SimModem::Flood(std::uint64_t count, Millis now)
@@ -544,7 +1133,7 @@ void SimModem::Flood(std::uint64_t count, Millis now)
         return;
     FlushEcho();
     const Millis due = m_out.empty() ? now : std::max(now, m_out.back().due);
-    m_out.push_back(Chunk{due, {}, count});
+    m_out.push_back(Chunk{due, {}, count, true});
 }
 
 // ---------------------------------------------------------------- timers and calls
@@ -557,8 +1146,21 @@ void SimModem::AddTimer(TimerKind kind, Millis due, int callId)
 void SimModem::CancelTimers(int callId)
 {
     m_timers.erase(std::remove_if(m_timers.begin(), m_timers.end(),
-                                  [callId](const Timer& t) { return t.callId == callId && t.kind != TimerKind::Ring; }),
+                                  [callId](const Timer& t) {
+                                      return t.callId == callId && t.kind == TimerKind::DialVerdict;
+                                  }),
                    m_timers.end());
+}
+
+void SimModem::RemoveTimers(TimerKind kind)
+{
+    m_timers.erase(std::remove_if(m_timers.begin(), m_timers.end(), [kind](const Timer& t) { return t.kind == kind; }),
+                   m_timers.end());
+}
+
+bool SimModem::HasTimer(TimerKind kind) const
+{
+    return std::any_of(m_timers.begin(), m_timers.end(), [kind](const Timer& t) { return t.kind == kind; });
 }
 
 std::optional<Millis> SimModem::NextTimer() const
@@ -588,23 +1190,34 @@ void SimModem::Advance(Millis now)
         switch (timer.kind) {
         case TimerKind::Ring: {
             const bool active = std::any_of(m_calls.begin(), m_calls.end(), [](const Call& c) { return c.active; });
-            const bool ringing = std::any_of(m_calls.begin(), m_calls.end(),
-                                             [](const Call& c) { return c.incoming && !c.active; });
-            if (ringing && !active) {
-                Unsolicited("\r\nRING\r\n");
+            const auto ringing = std::find_if(m_calls.begin(), m_calls.end(),
+                                              [](const Call& c) { return c.incoming && !c.active; });
+            if (ringing != m_calls.end() && !active) {
+                std::string ring = m_crc ? "+CRING: VOICE" : "RING";
+                if (m_clip) {
+                    const bool international = !ringing->number.empty() && ringing->number.front() == '+';
+                    ring += "\r\n\r\n+CLIP: " + NumberField(ringing->number, m_family->clccNumberHex) + "," +
+                            (international ? "145" : "129") + ",,," +
+                            (m_contacts.count(ringing->number) ? AlphaOf(ringing->number, EmptyAlpha::Nothing) : "") +
+                            ",0";
+                }
+                Unsolicited(ring);
                 AddTimer(TimerKind::Ring, std::max(timer.due + m_options.ringPeriod, now + 1), 0);
             }
             break;
         }
-        case TimerKind::DialVerdict:
-            if (std::any_of(m_calls.begin(), m_calls.end(), [&](const Call& c) { return c.id == timer.callId; })) {
-                EndCall(timer.callId, "busy");
-                Unsolicited("\r\nBUSY\r\n");
+        case TimerKind::DialVerdict: DialVerdict(timer.callId); break;
+        case TimerKind::UssdAnswer: UssdAnswer(); break;
+        case TimerKind::NetworkRetry: RetryNetwork(); break;
+        case TimerKind::UrcRelease: ReleaseBeforeEcho(false); break;
+        case TimerKind::Noise: {
+            const auto& noise = m_family->noise;
+            if (!noise.empty()) {
+                Unsolicited(std::string(noise[static_cast<size_t>(Draw(0, static_cast<Millis>(noise.size()) - 1))]));
+                AddTimer(TimerKind::Noise, now + Draw(m_options.noiseMin, m_options.noiseMax), 0);
             }
             break;
-        case TimerKind::UssdAnswer:
-            Unsolicited("\r\n+CUSD: 0, \"" + Utf8ToUcs2Hex(m_balance) + "\", 72\r\n");
-            break;
+        }
         }
     }
 }
@@ -623,10 +1236,8 @@ void SimModem::Ring(std::string number, Millis now)
     const bool active = std::any_of(m_calls.begin(), m_calls.end(), [](const Call& c) { return c.active; });
     m_calls.push_back(std::move(call));
     // A call that arrives behind another one waits without RING of its own.
-    if (!ringing && !active) {
-        Unsolicited("\r\nRING\r\n");
-        AddTimer(TimerKind::Ring, now + m_options.ringPeriod, 0);
-    }
+    if (!ringing && !active)
+        AddTimer(TimerKind::Ring, now, 0);
 }
 
 bool SimModem::FarEndHangsUp(Millis now, std::string_view number)
@@ -639,9 +1250,20 @@ bool SimModem::FarEndHangsUp(Millis now, std::string_view number)
     }
     if (ids.empty())
         return false;
-    for (const int id : ids)
+    bool answered = false;
+    for (const int id : ids) {
+        // A call attempt still waiting for its result gets it now.
+        if (id == m_dialInFlight) {
+            m_dialInFlight = 0;
+            EndCall(id, "no carrier");
+            Final("\r\nNO CARRIER\r\n");
+            answered = true;
+            continue;
+        }
         EndCall(id, "no carrier");
-    Unsolicited("\r\nNO CARRIER\r\n");
+    }
+    if (!answered)
+        Unsolicited("NO CARRIER");
     return true;
 }
 
@@ -656,9 +1278,7 @@ void SimModem::EndCall(int callId, const char* outcome)
     m_calls.erase(it);
     const bool ringing = std::any_of(m_calls.begin(), m_calls.end(), [](const Call& c) { return c.incoming && !c.active; });
     if (!ringing)
-        m_timers.erase(std::remove_if(m_timers.begin(), m_timers.end(),
-                                      [](const Timer& t) { return t.kind == TimerKind::Ring; }),
-                       m_timers.end());
+        RemoveTimers(TimerKind::Ring);
 }
 
 std::vector<std::string> SimModem::RingingCalls() const
@@ -675,16 +1295,35 @@ std::vector<std::string> SimModem::RingingCalls() const
 
 void SimModem::PowerOn()
 {
+    if (m_nextFamily != m_family) {
+        m_family = m_nextFamily;
+        Rehome();
+    }
     m_echo = true;
     m_textMode = false;
     m_charset = "GSM";
+    m_cmee = 0;
+    std::fill(std::begin(m_cnmi), std::end(m_cnmi), 0);
+    m_clip = false;
+    m_crc = false;
+    m_csdh = false;
+    m_mem[0] = std::string(m_family->mem1);
+    m_mem[1] = std::string(m_family->mem2);
+    m_mem[2] = std::string(m_family->mem3);
     m_prompt = false;
     m_line.clear();
+    m_lineEcho.clear();
     m_lineOverflow = false;
     m_smsNumber.clear();
     m_smsText.clear();
     m_smsOverflow = false;
     m_echoPending.clear();
+    m_dialInFlight = 0;
+    m_ussdInFlight = false;
+    m_held.clear();
+    m_beforeEcho.clear();
+    m_modemBuffer.clear();
+    RemoveTimers(TimerKind::UrcRelease);
 }
 
 void SimModem::Unplug()
@@ -702,6 +1341,9 @@ void SimModem::PlugIn()
 {
     PowerOn();
     m_plugged = true;
+    SetNoise(m_noise, m_now);
+    if (!m_network.empty())
+        AddTimer(TimerKind::NetworkRetry, m_now + m_options.networkRetry, 0);
 }
 
 void SimModem::SetSilent(bool on)
@@ -709,6 +1351,7 @@ void SimModem::SetSilent(bool on)
     m_silent = on;
     // Whatever was half-typed when the modem went deaf is gone.
     m_line.clear();
+    m_lineEcho.clear();
     m_lineOverflow = false;
     m_echoPending.clear();
     if (on) {
@@ -717,29 +1360,146 @@ void SimModem::SetSilent(bool on)
     }
 }
 
-// ---------------------------------------------------------------- control side
+// ---------------------------------------------------------------- memories
 
-std::optional<int> SimModem::StoreSms(std::string number, std::string text)
+std::optional<Medium> SimModem::MediumOf(std::string_view storage) const
 {
-    for (int i = 0; i < kSimSlots; ++i) {
-        Slot& slot = m_slots[i];
+    for (const StorageName& s : m_family->storages)
+        if (s.name == storage)
+            return s.medium;
+    return std::nullopt;
+}
+
+Medium SimModem::Memory(int which) const { return MediumOf(m_mem[which]).value_or(Medium::Sim); }
+
+int SimModem::Used(Medium medium) const
+{
+    const auto& store = Store(medium);
+    return static_cast<int>(std::count_if(store.begin(), store.end(), [](const Slot& s) { return s.used; }));
+}
+
+std::optional<int> SimModem::StoreIncoming(const Waiter& message)
+{
+    // Routed straight to the line, the message is not stored (AT+CNMI=,2).
+    const int mt = m_indications ? m_cnmi[1] : 0;
+    if (m_plugged && mt == 2) {
+        StoredSms sms{Medium::Sim, 0, "REC UNREAD", message.number, message.text, message.stamp};
+        std::vector<std::string> fields = {NumberField(sms.number, m_family->numberHex)};
+        if (const std::string alpha = AlphaOf(sms.number, m_family->emptyAlpha);
+            m_family->emptyAlpha != EmptyAlpha::Omitted || !alpha.empty())
+            fields.push_back(alpha);
+        fields.push_back(StampField(sms.stamp));
+        Unsolicited("+CMT: " + Join(fields) + "\r\n" + MessageBody(sms), true);
+        return 0;
+    }
+    const Medium medium = Memory(2);
+    std::vector<Slot>& store = Store(medium);
+    for (size_t i = 0; i < store.size(); ++i) {
+        Slot& slot = store[i];
         if (slot.used)
             continue;
+        slot = Slot{};
         slot.used = true;
-        slot.sms = StoredSms{i + 1, "REC UNREAD", std::move(number), std::move(text), StampNow()};
-        return i + 1;
+        slot.sms = StoredSms{medium, static_cast<int>(i + 1), "REC UNREAD", message.number, message.text, message.stamp};
+        if (m_plugged && (mt == 1 || mt == 3)) {
+            slot.announced = m_now;
+            Unsolicited("+CMTI: \"" + m_mem[2] + "\"" + (m_family->blanks ? ", " : ",") + std::to_string(i + 1), true);
+        }
+        return static_cast<int>(i + 1);
     }
     return std::nullopt;
+}
+
+void SimModem::RetryNetwork()
+{
+    while (!m_network.empty() && m_plugged && StoreIncoming(m_network.front()))
+        m_network.pop_front();
+}
+
+// A modem of another family holds the same messages in memories of its own sizes:
+// each goes to the lowest free index of its kind of memory (the receiving one when
+// the new family has none of that kind); what does not fit waits at the network.
+void SimModem::Rehome()
+{
+    std::vector<Slot> all;
+    for (const Slot& s : m_sim)
+        if (s.used)
+            all.push_back(s);
+    for (const Slot& s : m_phone)
+        if (s.used)
+            all.push_back(s);
+    m_sim.assign(static_cast<size_t>(m_family->simSize), Slot{});
+    m_phone.assign(static_cast<size_t>(m_family->phoneSize), Slot{});
+    const Medium receiving = MediumOf(m_family->mem3).value_or(Medium::Sim);
+    std::deque<Waiter> overflow;
+    for (Slot& s : all) {
+        const Medium medium = Store(s.sms.medium).empty() ? receiving : s.sms.medium;
+        auto& store = Store(medium);
+        const auto free = std::find_if(store.begin(), store.end(), [](const Slot& x) { return !x.used; });
+        if (free == store.end()) {
+            overflow.push_back(Waiter{s.sms.number, s.sms.text, s.sms.stamp});
+            continue;
+        }
+        s.sms.medium = medium;
+        s.sms.index = static_cast<int>(free - store.begin()) + 1;
+        s.announced.reset();
+        *free = s;
+    }
+    m_network.insert(m_network.begin(), overflow.begin(), overflow.end());
+}
+
+// ---------------------------------------------------------------- control side
+
+Delivery SimModem::StoreSms(std::string number, std::string text)
+{
+    Waiter message{std::move(number), std::move(text), StampNow()};
+    // Later messages queue behind those already waiting, as the network keeps order.
+    if (m_network.empty()) {
+        if (const auto index = StoreIncoming(message))
+            return Delivery{true, *index};
+    }
+    if (m_network.size() < kMaxWaiting)
+        m_network.push_back(std::move(message));
+    return Delivery{false, 0};
 }
 
 std::vector<StoredSms> SimModem::Messages() const
 {
     std::vector<StoredSms> list;
-    for (const Slot& slot : m_slots) {
-        if (slot.used)
-            list.push_back(slot.sms);
-    }
+    for (const auto* store : {&m_sim, &m_phone})
+        for (const Slot& slot : *store)
+            if (slot.used)
+                list.push_back(slot.sms);
     return list;
+}
+
+std::vector<std::pair<std::string, std::string>> SimModem::Waiting() const
+{
+    std::vector<std::pair<std::string, std::string>> list;
+    for (const Waiter& w : m_network)
+        list.emplace_back(w.number, w.text);
+    return list;
+}
+
+std::vector<std::string> SimModem::Settings() const
+{
+    std::string cnmi;
+    for (const int v : m_cnmi)
+        cnmi += (cnmi.empty() ? "" : ",") + std::to_string(v);
+    return {"family " + std::string(m_family->name),
+            "next-family " + std::string(m_nextFamily->name),
+            std::string("echo ") + (m_echo ? "on" : "off"),
+            std::string("cmgf ") + (m_textMode ? "1" : "0"),
+            "cscs " + m_charset,
+            "cmee " + std::to_string(m_cmee),
+            "cnmi " + cnmi,
+            "cpms " + m_mem[0] + "," + m_mem[1] + "," + m_mem[2],
+            std::string("clip ") + (m_clip ? "1" : "0"),
+            std::string("crc ") + (m_crc ? "1" : "0"),
+            std::string("csdh ") + (m_csdh ? "1" : "0"),
+            std::string("indications ") + (m_indications ? "on" : "off"),
+            std::string("noise ") + (m_noise ? "on" : "off"),
+            "waiting " + std::to_string(m_network.size())};
 }
 
 std::vector<std::string> SimModem::TakeSentLines()
@@ -747,6 +1507,74 @@ std::vector<std::string> SimModem::TakeSentLines()
     std::vector<std::string> lines(m_sentLines.begin(), m_sentLines.end());
     m_sentLines.clear();
     return lines;
+}
+
+// ---------------------------------------------------------------- family forms
+
+std::string SimModem::Join(const std::vector<std::string>& fields) const
+{
+    std::string out;
+    for (size_t i = 0; i < fields.size(); ++i)
+        out += (i ? (m_family->blanks ? ", " : ",") : "") + fields[i];
+    return out;
+}
+
+std::string SimModem::Quoted(std::string_view utf8) const { return "\"" + ModemText(utf8) + "\""; }
+
+std::string SimModem::NumberField(const std::string& number, bool hex) const
+{
+    return "\"" + (hex && m_charset == "UCS2" ? Utf8ToUcs2Hex(number) : Utf8ToIra(number)) + "\"";
+}
+
+// The phonebook name of a number, or the family's form of an empty alpha
+// (empty for Nothing and Omitted).
+std::string SimModem::AlphaOf(const std::string& number, EmptyAlpha empty) const
+{
+    const auto contact = m_contacts.find(number);
+    if (contact != m_contacts.end())
+        return Quoted(contact->second);
+    return empty == EmptyAlpha::Quoted ? "\"\"" : "";
+}
+
+std::string SimModem::StampField(const std::string& stamp) const
+{
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, zone = 0;
+    char sign = '+';
+    if (std::sscanf(stamp.c_str(), "%2d/%2d/%2d,%2d:%2d:%2d%c%d", &y, &mo, &d, &h, &mi, &s, &sign, &zone) != 8 ||
+        (sign != '+' && sign != '-'))
+        return "\"" + stamp + "\"";
+    char buf[48];
+    if (m_family->longYear)
+        std::snprintf(buf, sizeof buf, "\"%d/%d/%d,%02d:%02d:%02d\"", 2000 + y, mo, d, h, mi, s);
+    else if (m_family->zoneUnpadded)
+        std::snprintf(buf, sizeof buf, "\"%02d/%02d/%02d,%02d:%02d:%02d%c%d\"", y, mo, d, h, mi, s, sign, zone);
+    else
+        std::snprintf(buf, sizeof buf, "\"%02d/%02d/%02d,%02d:%02d:%02d%c%02d\"", y, mo, d, h, mi, s, sign, zone);
+    return buf;
+}
+
+std::string SimModem::MessageHeader(const StoredSms& sms) const
+{
+    std::vector<std::string> fields = {"\"" + sms.status + "\"", NumberField(sms.number, m_family->numberHex)};
+    const std::string alpha = AlphaOf(sms.number, m_family->emptyAlpha);
+    if (m_family->emptyAlpha != EmptyAlpha::Omitted || !alpha.empty())
+        fields.push_back(alpha);
+    fields.push_back(StampField(sms.stamp));
+    if (m_csdh) {
+        const bool international = !sms.number.empty() && sms.number.front() == '+';
+        const bool ucs2 = std::any_of(sms.text.begin(), sms.text.end(), [](char c) { return c & 0x80; });
+        const size_t units = Utf8ToUcs2Hex(sms.text).size() / 4;
+        for (std::string f : {std::string(international ? "145" : "129"), std::string("4"), std::string("0"),
+                              std::string(ucs2 ? "8" : "0"), NumberField("+79000000000", m_family->numberHex),
+                              std::string("145"), std::to_string(ucs2 ? units * 2 : units)})
+            fields.push_back(std::move(f));
+    }
+    return Join(fields);
+}
+
+std::string SimModem::MessageBody(const StoredSms& sms) const
+{
+    return ModemText(sms.text) + std::string(static_cast<size_t>(m_family->bodyPadding), ' ');
 }
 
 // ---------------------------------------------------------------- helpers

@@ -23,10 +23,18 @@ constexpr size_t kChunk = 4096;
 constexpr size_t kPassBudget = 64 * 1024;
 
 const char* const kHelp[] = {
-    "sms M NUMBER TEXT       store an unread message (TEXT may use \\n \\r \\\\ \\xNN)",
+    "sms M NUMBER TEXT       a message arrives (TEXT may use \\n \\r \\\\ \\xNN): prints its index,",
+    "                        or \"waiting\" when the SIM is full (stored once one is deleted)",
     "ring M NUMBER           incoming call: RING every 5 s until answered",
     "hangup M [NUMBER]       the far end hangs up: NO CARRIER",
-    "dial M busy SECONDS [NUMBER] | dial M never [NUMBER]   how ATD is answered",
+    "dial M busy|nocarrier|noanswer|nodialtone|answer SECONDS [NUMBER] | dial M never [NUMBER]",
+    "                        how the far end of ATD answers (all numbers, or one)",
+    "urc M TEXT              an unsolicited line, when the modem's family lets one come",
+    "noise M on|off          harmless unsolicited codes of the family at random moments",
+    "family M [NAME]         the family from the next power-on (plug); without NAME: current and next",
+    "indications M on|off    off: the modem has no new-message indications (AT+CNMI refused)",
+    "refuse M cusd4|cme132   the next balance answer is a refusal",
+    "contact M NUMBER NAME   a phonebook entry: NAME stands in the alpha of messages and calls",
     "error M                 ERROR for the next command",
     "errorall M on|off       ERROR for every command",
     "garbage M HEX           raw bytes now",
@@ -38,7 +46,7 @@ const char* const kHelp[] = {
     "signal M N",
     "balance M TEXT",
     "unplug M | plug M",
-    "sim M | sent M | calls M | outbox M",
+    "sim M | sent M | calls M | outbox M | network M | status M",
     "quit",
 };
 
@@ -151,6 +159,8 @@ Simulator::Simulator(SimulatorOptions options) : m_options(std::move(options))
     m_options.modems = std::clamp(m_options.modems, 1, kMaxModems);
     for (int i = 0; i < m_options.modems; ++i) {
         ModemOptions modemOptions = m_options.modem;
+        if (m_options.family)
+            modemOptions.family = m_options.family;
         modemOptions.seed = m_options.seed * 7919u + static_cast<std::uint32_t>(i);
         auto port = std::make_unique<Port>();
         port->modem = std::make_unique<SimModem>(modemOptions);
@@ -187,6 +197,9 @@ bool Simulator::Start(std::string& error, Millis now)
                                               [](const std::string& line) { std::cerr << line << std::endl; });
         m_demo->Start(now);
     }
+    if (m_options.noise)
+        for (auto& port : m_ports)
+            port->modem->SetNoise(true, now);
     return true;
 }
 
@@ -256,15 +269,18 @@ ControlReply Simulator::Execute(std::string_view line, Millis now)
         return reply;
     }
     static constexpr std::string_view kModemCommands[] = {
-        "sms",  "ring",   "hangup",  "dial",  "error",   "errorall", "garbage", "flood", "split", "truncate",
-        "silent", "echo", "signal", "balance", "unplug", "plug",     "sim",     "sent",  "calls", "outbox"};
+        "sms",     "ring",   "hangup",  "dial",  "error",   "errorall", "garbage",     "flood",  "split",
+        "truncate", "silent", "echo",   "signal", "balance", "unplug",  "plug",        "sim",    "sent",
+        "calls",   "outbox", "urc",     "noise", "family",  "refuse",   "indications", "contact", "status",
+        "network"};
     if (std::find(std::begin(kModemCommands), std::end(kModemCommands), command) == std::end(kModemCommands))
         return Fail("unknown command " + EscapeText(command));
 
     static constexpr std::pair<std::string_view, int> kMostArguments[] = {
         {"ring", 1},  {"hangup", 1}, {"dial", 3}, {"error", 0}, {"errorall", 1}, {"garbage", 1},
         {"flood", 1}, {"split", 1},  {"truncate", 0}, {"silent", 1}, {"echo", 1}, {"signal", 1},
-        {"unplug", 0}, {"plug", 0},  {"sim", 0},  {"sent", 0},  {"calls", 0},  {"outbox", 0}};
+        {"unplug", 0}, {"plug", 0},  {"sim", 0},  {"sent", 0},  {"calls", 0},  {"outbox", 0},
+        {"noise", 1}, {"family", 1}, {"refuse", 1}, {"indications", 1}, {"status", 0}, {"network", 0}};
     for (const auto& [name, most] : kMostArguments) {
         if (name != command)
             continue;
@@ -291,10 +307,8 @@ ControlReply Simulator::Execute(std::string_view line, Millis now)
         const std::string_view phone = NextToken(rest);
         if (phone.empty())
             return Fail("usage: sms M NUMBER TEXT");
-        const auto index = modem.StoreSms(std::string(phone), UnescapeText(Remainder(rest)));
-        if (!index)
-            return Fail("SIM full");
-        reply.lines.push_back(std::to_string(*index));
+        const Delivery delivery = modem.StoreSms(std::string(phone), UnescapeText(Remainder(rest)));
+        reply.lines.push_back(!delivery.stored ? "waiting" : delivery.index ? std::to_string(delivery.index) : "routed");
     } else if (command == "ring") {
         const std::string_view phone = NextToken(rest);
         if (phone.empty())
@@ -308,21 +322,26 @@ ControlReply Simulator::Execute(std::string_view line, Millis now)
         if (!modem.FarEndHangsUp(now, NextToken(rest)))
             return Fail("no call on " + name);
     } else if (command == "dial") {
+        static constexpr std::pair<std::string_view, DialAnswer> kAnswers[] = {
+            {"busy", DialAnswer::Busy},          {"nocarrier", DialAnswer::NoCarrier},
+            {"noanswer", DialAnswer::NoAnswer},  {"nodialtone", DialAnswer::NoDialtone},
+            {"answer", DialAnswer::Answer},      {"never", DialAnswer::Never}};
         const std::string_view how = NextToken(rest);
+        const auto answer = std::find_if(std::begin(kAnswers), std::end(kAnswers),
+                                         [&](const auto& a) { return a.first == how; });
+        if (answer == std::end(kAnswers))
+            return Fail("usage: dial M busy|nocarrier|noanswer|nodialtone|answer SECONDS [NUMBER] | "
+                        "dial M never [NUMBER]");
         DialRule rule;
-        if (how == "busy") {
+        rule.answer = answer->second;
+        if (rule.answer != DialAnswer::Never) {
             const std::string seconds(NextToken(rest));
             char* end = nullptr;
             const double s = std::strtod(seconds.c_str(), &end);
             if (seconds.empty() || end != seconds.c_str() + seconds.size() || !std::isfinite(s) || s < 0 ||
                 s > 86400)
-                return Fail("usage: dial M busy SECONDS [NUMBER]");
-            rule.answer = DialAnswer::Busy;
+                return Fail("usage: dial M " + std::string(how) + " SECONDS [NUMBER]");
             rule.minDelay = rule.maxDelay = static_cast<Millis>(std::llround(s * 1000));
-        } else if (how == "never") {
-            rule.answer = DialAnswer::Never;
-        } else {
-            return Fail("usage: dial M busy SECONDS [NUMBER] | dial M never [NUMBER]");
         }
         const std::string_view phone = NextToken(rest);
         if (phone.empty())
@@ -333,7 +352,43 @@ ControlReply Simulator::Execute(std::string_view line, Millis now)
         modem.FailNext();
     } else if (command == "truncate") {
         modem.TruncateNext();
-    } else if (command == "errorall" || command == "split" || command == "silent" || command == "echo") {
+    } else if (command == "urc") {
+        const std::string text = UnescapeText(Remainder(rest));
+        if (text.empty())
+            return Fail("usage: urc M TEXT");
+        if (!plugged)
+            return needPlugged();
+        modem.InjectUrc(text, now);
+    } else if (command == "family") {
+        const std::string_view family = NextToken(rest);
+        if (family.empty()) {
+            reply.lines.push_back(std::string(modem.CurrentFamily().name) + " " + std::string(modem.NextFamily().name));
+        } else if (const Family* f = FindFamily(family)) {
+            modem.SetNextFamily(*f);
+        } else {
+            return Fail("no family " + EscapeText(family) + " (" + FamilyNames() + ")");
+        }
+    } else if (command == "refuse") {
+        const std::string_view how = NextToken(rest);
+        if (how == "cusd4")
+            modem.RefuseNextUssd(UssdRefusal::Cusd4);
+        else if (how == "cme132")
+            modem.RefuseNextUssd(UssdRefusal::Cme132);
+        else
+            return Fail("usage: refuse M cusd4|cme132");
+    } else if (command == "contact") {
+        const std::string_view phone = NextToken(rest);
+        const std::string contact = UnescapeText(Remainder(rest));
+        if (phone.empty() || contact.empty())
+            return Fail("usage: contact M NUMBER NAME");
+        modem.SetContact(std::string(phone), contact);
+    } else if (command == "status") {
+        reply.lines = modem.Settings();
+    } else if (command == "network") {
+        for (const auto& [phone, text] : modem.Waiting())
+            reply.lines.push_back(EscapeText(phone) + " " + EscapeText(text));
+    } else if (command == "errorall" || command == "split" || command == "silent" || command == "echo" ||
+               command == "noise" || command == "indications") {
         bool on = false;
         if (!ParseSwitch(NextToken(rest), on))
             return Fail("usage: " + std::string(command) + " M on|off");
@@ -345,7 +400,10 @@ ControlReply Simulator::Execute(std::string_view line, Millis now)
             modem.SetSilent(on);
             if (on)
                 port.pending.clear();
-        }
+        } else if (command == "noise")
+            modem.SetNoise(on, now);
+        else if (command == "indications")
+            modem.SetIndications(on);
         else
             modem.SetEcho(on);
     } else if (command == "garbage") {
@@ -381,9 +439,10 @@ ControlReply Simulator::Execute(std::string_view line, Millis now)
             return Fail(error);
         reply.lines.push_back(PortPath(static_cast<int>(number)));
     } else if (command == "sim") {
+        // The modem's own memory, where a family has one, is listed after the SIM.
         for (const StoredSms& sms : modem.Messages())
-            reply.lines.push_back(std::to_string(sms.index) + " " + sms.status + " " + EscapeText(sms.number) + " " +
-                                  EscapeText(sms.text));
+            reply.lines.push_back((sms.medium == Medium::Phone ? "ME " : "") + std::to_string(sms.index) + " " +
+                                  sms.status + " " + EscapeText(sms.number) + " " + EscapeText(sms.text));
     } else if (command == "sent") {
         reply.lines = modem.TakeSentLines();
     } else if (command == "calls") {

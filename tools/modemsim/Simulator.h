@@ -18,6 +18,8 @@ struct SimulatorOptions {
     bool demo = false;
     std::string linkDir;     // when set, DIR/modemN links follow the slaves
     std::uint32_t seed = 1;
+    const Family* family = nullptr; // every modem's family; the default when null
+    bool noise = false;             // harmless unsolicited codes from the start
     ModemOptions modem;      // seed is derived per modem from `seed`
 };
 

@@ -14,7 +14,8 @@ namespace {
 
 void Usage()
 {
-    std::cerr << "usage: modemsim [--modems N] [--demo] [--link-dir DIR] [--seed N]\n";
+    std::cerr << "usage: modemsim [--modems N] [--family NAME] [--noise] [--demo] [--link-dir DIR] [--seed N]\n"
+                 "families: " << kv::modemsim::FamilyNames() << "\n";
 }
 
 } // namespace
@@ -35,6 +36,14 @@ int main(int argc, char** argv)
                 return 2;
             }
             options.modems = static_cast<int>(n);
+        } else if (arg == "--family" && hasValue) {
+            options.family = FindFamily(argv[++i]);
+            if (!options.family) {
+                std::cerr << "modemsim: --family takes one of " << FamilyNames() << "\n";
+                return 2;
+            }
+        } else if (arg == "--noise") {
+            options.noise = true;
         } else if (arg == "--demo") {
             options.demo = true;
         } else if (arg == "--link-dir" && hasValue) {
