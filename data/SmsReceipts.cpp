@@ -25,11 +25,10 @@ std::uint64_t Fnv1a(std::uint64_t h, std::string_view s)
 
 } // namespace
 
-std::string SmsReceipts::KeyOf(std::string_view storage, int index, std::string_view number,
-                               std::string_view timestamp, std::string_view body)
+std::string SmsReceipts::KeyOf(int index, std::string_view number, std::string_view timestamp, std::string_view body)
 {
     std::uint64_t h = 14695981039346656037ULL;
-    for (std::string_view part : {storage, number, timestamp, body})
+    for (std::string_view part : {number, timestamp, body})
         h = Fnv1a(h, part);
     char key[48];
     std::snprintf(key, sizeof key, "%d:%016llx", index, static_cast<unsigned long long>(h));

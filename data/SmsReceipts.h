@@ -29,9 +29,9 @@ public:
     void KeepOnly(const std::set<std::string>& keys);
     std::size_t Size() const { return m_entries.size(); }
 
-    // A message's key: where it is stored and what it holds.
-    static std::string KeyOf(std::string_view storage, int index, std::string_view number,
-                             std::string_view timestamp, std::string_view body);
+    // A message's key: its index and what it holds. Not its memory's name,
+    // which a read on an indication may not know yet.
+    static std::string KeyOf(int index, std::string_view number, std::string_view timestamp, std::string_view body);
 
 private:
     bool Save() const;

@@ -324,10 +324,13 @@ bool TCommThread::Admit(const std::string& line, Cmd cmd)
         break;
     case Cmd::Read:
     case Cmd::List:
-        if (!m_modem.CharsetUcs2) {
-            // Not sent: read in the plain set a message would not decode and be
-            // deleted as damaged. It stays in the SIM for the next memory poll.
-            Techno(kLineReadPostponed, kRed);
+        // Not sent while the modem is silent, or in another character set: read
+        // from a modem that restarted (PDU mode, its own character set) a
+        // message would not decode and be deleted as damaged. It stays in the
+        // SIM for the memory poll after the set-up.
+        if (m_modem.LinkLost || !m_modem.CharsetUcs2) {
+            if (!m_modem.LinkLost)
+                Techno(kLineReadPostponed, kRed);
             if (cmd == Cmd::Read)
                 m_announced.erase(IndexIn(line));
             StopListing();
@@ -443,6 +446,11 @@ void TCommThread::EndReply()
         Guarded([this] { Techno(kLineTimeout, kRed); });
     else if (reply.end == End::Incomplete)
         Guarded([this] { Techno(kLineIncomplete, kRed); });
+    // The first whole reply after a silence: the modem is back, and may have
+    // restarted. Its port is opened afresh and it is set up again before
+    // anything else goes.
+    else if (m_modem.LinkLost)
+        Guarded([this] { RestoreLink(); });
 
     for (const ReplyRow& row : ReplyRows()) {
         if ((row.cmd == Cmd::Any || row.cmd == reply.cmd) && (row.end == End::Any || row.end == reply.end)) {
@@ -601,11 +609,6 @@ void TCommThread::OnMemoryCount(const Reply& reply)
     if (!state)
         throw EConvertError("memory reply without a count");
     m_memory = *state;
-    // A modem that comes back has often restarted, in PDU mode: its text mode
-    // is set again before the messages are read, or the read would take the PDU
-    // for a damaged message, and delete it.
-    if (m_modem.LinkLost)
-        RestoreLink();
     // Received messages are stored in mem3; a modem that reads from another
     // memory is made to read from that one.
     if (!state->receiveStorage.empty() && state->receiveStorage != state->readStorage) {
@@ -1059,8 +1062,7 @@ void TCommThread::ScanStep(int index, bool found)
 
 void TCommThread::HandleStoredMessage(const StoredMessage& message, int index, std::set<std::string>* keys)
 {
-    const std::string key =
-        SmsReceipts::KeyOf(m_memory.readStorage, index, message.numberField, message.timestamp, message.body);
+    const std::string key = SmsReceipts::KeyOf(index, message.numberField, message.timestamp, message.body);
     if (keys)
         keys->insert(key);
     if (index < 0 || m_deleting.count(index) || m_heldInSim.count(key))
@@ -1168,6 +1170,9 @@ void TCommThread::RestoreTextMode()
 
 void TCommThread::RestoreLink()
 {
+    // A modem that comes back has often restarted, in PDU mode: its text mode
+    // is set again before any message is read, or the read would take the PDU
+    // for a damaged message, and delete it.
     try {
         m_port.Close();
         m_clock.SleepMs(1000);

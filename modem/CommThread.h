@@ -57,7 +57,7 @@ public:
     // A device called for arming that neither rejects nor ends the call by then is hung up on.
     static constexpr std::uint32_t kDeviceCallLimitMs = 30000;
     // A message announced and not yet readable is read again once after this.
-    static constexpr std::uint32_t kReadRetryMs = 1000;
+    static constexpr std::uint32_t kReadRetryMs = 500;
 
     // The worker starts as at a fresh start: exchange handled, the first poll asks
     // for the signal, last poll now, SmsIndex 1, tile saving enabled.

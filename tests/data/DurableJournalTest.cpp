@@ -292,10 +292,10 @@ TEST(JournalHoldsEvent, FindsARowAsRecordEventStoredItSinceAMoment)
 TEST(SmsReceipts, KeptInTheirFileAcrossARestart)
 {
     TempDir dir;
-    const std::string a = kv::SmsReceipts::KeyOf("SM", 3, "+7911", "24/05/01,10:00:00+12", "0041");
-    const std::string b = kv::SmsReceipts::KeyOf("SM", 4, "+7911", "24/05/01,10:00:00+12", "0041");
+    const std::string a = kv::SmsReceipts::KeyOf(3, "+7911", "24/05/01,10:00:00+12", "0041");
+    const std::string b = kv::SmsReceipts::KeyOf(4, "+7911", "24/05/01,10:00:00+12", "0041");
     EXPECT_NE(a, b);
-    EXPECT_NE(a, kv::SmsReceipts::KeyOf("SM", 3, "+7911", "24/05/01,10:00:01+12", "0041"));
+    EXPECT_NE(a, kv::SmsReceipts::KeyOf(3, "+7911", "24/05/01,10:00:01+12", "0041"));
     {
         kv::SmsReceipts receipts("t3.bin.sms");
         ASSERT_TRUE(receipts.Add(a, 45000.25));

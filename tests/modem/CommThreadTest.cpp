@@ -323,6 +323,9 @@ TEST_P(DeviceCommandFails, IsJournalledAsAFailedSend)
     port.Always("AT+CSMP=*", "\r\nOK\r\n");
     port.On("AT+CMGS=*", GetParam().commandReply);
     port.On("*8411#_on#\x1A", GetParam().textReply);
+    // The set-up after a silence.
+    port.Always("AT+CMGF=*", "\r\nOK\r\n");
+    port.Always("AT+CNMI=*", "\r\nERROR\r\n");
     AnswerPolls();
     RunUntil(45000);
     EXPECT_EQ(SentCount("*8411#_on#\x1A"), GetParam().textSent ? 1u : 0u) << "a text never goes without its prompt";
