@@ -532,9 +532,10 @@ std::span<const TCommThread::UnsolicitedRow> TCommThread::UnsolicitedRows()
         {"NO CARRIER", &TCommThread::OnNoCarrier},
         {"NO ANSWER", &TCommThread::OnCallUnanswered},
         {"NO DIALTONE", &TCommThread::OnCallUnanswered},
+        // Power-on marks; "SMS Ready" and "Call Ready" are left alone, as some
+        // modems repeat them while running.
         {"RDY", &TCommThread::OnModemRestarted},
         {"^SYSSTART", &TCommThread::OnModemRestarted},
-        {"SMS Ready", &TCommThread::OnModemRestarted},
     };
     return rows;
 }
