@@ -636,6 +636,9 @@ void TCommThread::OnMessageList(const Reply& reply)
     m_listing = false;
     std::vector<StoredMessage> messages;
     for (const ModemLine& line : reply.lines) {
+        // Only the list's own lines: another header in it has no index to delete by.
+        if (!line.text.starts_with("+CMGL:"))
+            continue;
         std::optional<StoredMessage> message = ParseStoredMessage(line);
         if (!message || message->empty)
             continue;
@@ -670,11 +673,10 @@ void TCommThread::OnReadSms(const Reply& reply)
 {
     const int index = IndexIn(reply.command);
     m_announced.erase(index);
+    // The read's own header: a message in any other line is not the one at this index.
     std::optional<StoredMessage> message;
-    for (const ModemLine& line : reply.lines) {
-        if ((message = ParseStoredMessage(line)))
-            break;
-    }
+    if (const ModemLine* line = LineStarting(reply.lines, "+CMGR:"))
+        message = ParseStoredMessage(*line);
     const bool found = message && !message->empty;
     if (found && message->pdu) {
         StopListing();

@@ -97,7 +97,7 @@ std::optional<StoredMessage> ParseStoredMessage(const ModemLine& line)
     std::size_t stat = 0;
     if (list) {
         const std::optional<int> index = AtFieldInt(fields, 0);
-        if (!index)
+        if (!index || *index < 0)
             return std::nullopt;
         m.index = *index;
         stat = 1;
@@ -122,9 +122,10 @@ std::vector<StoredMessage> ParseStoredMessages(std::string reply, std::string_vi
 {
     TLineReader reader;
     reader.Expect(command);
+    const std::string prefix = ReplyPrefixOf(command);
     std::vector<StoredMessage> messages;
     for (const ModemLine& line : reader.Take(reply)) {
-        if (line.kind != LineKind::Reply)
+        if (line.kind != LineKind::Reply || !line.text.starts_with(prefix))
             continue;
         if (std::optional<StoredMessage> m = ParseStoredMessage(line))
             messages.push_back(std::move(*m));

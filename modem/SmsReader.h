@@ -42,7 +42,8 @@ std::optional<StoredMessage> ParseStoredMessage(const ModemLine& line);
 bool IsReceivedStatus(std::string_view status);
 
 // The messages of a whole reply to `command` ("AT+CMGR=3\r", "AT+CMGL=...\r"),
-// through the line reader as the worker reads it: for tests and the fuzzer.
+// its own lines only, through the line reader as the worker reads it: for
+// tests and the fuzzer.
 std::vector<StoredMessage> ParseStoredMessages(std::string reply, std::string_view command);
 
 // A number field: UCS2 hex of a number or a name, or a plain number
