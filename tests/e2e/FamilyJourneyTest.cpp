@@ -145,28 +145,26 @@ TEST_P(FamilyJourney, ReportsCallAndBalanceAreJournalledOnceAndRight)
     EXPECT_TRUE(Until(allJournalled, 60s)) << "a burst of twenty" << live.TechnoTail(60);
     const auto burstTime = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - burst);
 
+    auto journalled = [&](const JournalRow& row) {
+        return [&events, row] {
+            const std::vector<JournalRow> rows = NewestRows(events, events.RecordCount());
+            return std::find(rows.begin(), rows.end(), row) != rows.end();
+        };
+    };
+
     // An alarm call from a device.
     sim.Command(std::string("ring 1 ") + "+79120000002");
-    const JournalRow callRow{Str(status::kAlarm), "+79120000002", Str("\"ТРЕВОГА\" - входящий вызов с телефона"_cp),
-                             Str("Дача"_cp)};
-    EXPECT_TRUE(Until(
-        [&] {
-            const std::vector<JournalRow> rows = NewestRows(events, events.RecordCount());
-            return std::find(rows.begin(), rows.end(), callRow) != rows.end();
-        },
-        20s))
+    EXPECT_TRUE(Until(journalled({Str(status::kAlarm), "+79120000002",
+                                  Str("\"ТРЕВОГА\" - входящий вызов с телефона"_cp), Str("Дача"_cp)}),
+                      20s))
         << live.TechnoTail(40);
-    EXPECT_EQ(live.Guard(Str("Дача"_cp)), 3);
+    // The tile is set right after the row.
+    EXPECT_TRUE(Until([&] { return live.Guard(Str("Дача"_cp)) == 3; }, 2s)) << "the caller's tile in alarm";
 
     // The balance through modem 1.
     live.station().ModemForm().RbButton2Click();
-    const JournalRow balanceRow{Str(status::kBalance), Str("GSM-модем №1"_cp), Str("Баланс: 150.00 р."_cp), "        "};
-    EXPECT_TRUE(Until(
-        [&] {
-            const std::vector<JournalRow> rows = NewestRows(events, events.RecordCount());
-            return std::find(rows.begin(), rows.end(), balanceRow) != rows.end();
-        },
-        35s))
+    EXPECT_TRUE(Until(journalled({Str(status::kBalance), Str("GSM-модем №1"_cp), Str("Баланс: 150.00 р."_cp), "        "}),
+                      35s))
         << live.TechnoTail(40);
 
     // Each report once, right; nothing taken for damaged; the SIM emptied.
