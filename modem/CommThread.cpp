@@ -1099,11 +1099,14 @@ bool TCommThread::JournalMessage(const StoredMessage& message, int index, const 
         }
     }
 
-    Techno("Есть принятое сообщение."_cp, kGreen);
+    // A window or a lookup that fails costs its own part only (the E001 line):
+    // the report's row is written all the same.
+    Guarded([this] { Techno("Есть принятое сообщение."_cp, kGreen); });
     std::uint8_t guard = kNoChange;
     // The text's sound starts as soon as the text is read, even if the number then fails.
-    if (text)
-        guard = ClassifyGuardMessage(*text, [this](Sound sound) { m_host.PlaySound(sound); });
+    if (text) {
+        guard = ClassifyGuardMessage(*text, [this](Sound sound) { Guarded([&] { m_host.PlaySound(sound); }); });
+    }
     // Anything but a row on disk keeps the message in the SIM.
     JournalWrite written = JournalWrite::Written;
     bool failed = false;
@@ -1115,22 +1118,28 @@ bool TCommThread::JournalMessage(const StoredMessage& message, int index, const 
         }
     };
     if (readable) {
-        const std::string shortName = m_host.FindShortNameByNumber(*number, std::string());
-        m_host.SetGuardState(shortName, guard);
         const std::uint8_t info = ClassifyInfoMessage(*text);
-        m_host.SetInfoState(shortName, info);
-        // A fire or an opened case sounds until acknowledged, as an alarm does.
-        if (info == kInfoWarning)
-            m_host.SetAlarmMark(shortName);
-        Techno(Str("Принято новое SMS - сообщение: \rТелефон: "_cp) + *number + "\r" + Str("Сообщение:"_cp) + *text,
-               kGreen);
-        if (index >= 0)
-            Techno("SMlen=" + std::to_string(index), kGreen);
+        Guarded([&] {
+            const std::string shortName = m_host.FindShortNameByNumber(*number, std::string());
+            m_host.SetGuardState(shortName, guard);
+            m_host.SetInfoState(shortName, info);
+            // A fire or an opened case sounds until acknowledged, as an alarm does.
+            if (info == kInfoWarning)
+                m_host.SetAlarmMark(shortName);
+        });
+        Guarded([&] {
+            Techno(Str("Принято новое SMS - сообщение: \rТелефон: "_cp) + *number + "\r" + Str("Сообщение:"_cp) + *text,
+                   kGreen);
+            if (index >= 0)
+                Techno("SMlen=" + std::to_string(index), kGreen);
+        });
         journal(MessageStatus(guard, info), *number);
     } else {
-        Techno(Str("Ошибка в SMS - сообщении.\r\nТелефон: "_cp) + message.numberField + "\r\n" + Str("Сообщение: "_cp)
-                   + message.body,
-               kRed);
+        Guarded([&] {
+            Techno(Str("Ошибка в SMS - сообщении.\r\nТелефон: "_cp) + message.numberField + "\r\n"
+                       + Str("Сообщение: "_cp) + message.body,
+                   kRed);
+        });
         journal(kStatusAttention, std::string(kModemTel));
     }
     const bool durable = !failed && written == JournalWrite::Durable;
@@ -1146,7 +1155,7 @@ bool TCommThread::JournalMessage(const StoredMessage& message, int index, const 
     if (!failed)
         m_heldInSim.insert(*key);
     if (m_unjournalledTold.insert(*key).second)
-        Techno(kLineNotJournalled, kRed);
+        Guarded([this] { Techno(kLineNotJournalled, kRed); });
     return false;
 }
 

@@ -1,5 +1,5 @@
 // The line reader and the field parsers on the bytes real modems send
-// (MODEMS.md), one table row per form.
+// (as captured from them), one table row per form.
 #include "codec/UssdText.h"
 #include "data/Text.h"
 #include "modem/LineReader.h"

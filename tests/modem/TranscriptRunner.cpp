@@ -12,6 +12,8 @@
 //   journal <durable|written|fail>    how the journal takes rows from now on: on
 //                                     disk ("synced" follows the row), in memory
 //                                     only, or not at all
+//   hostfail <kind>                   the next host call of that kind ("findname",
+//                                     "techno", "event", ...) fails
 //   restart                           a new worker, as after the station was
 //                                     killed: same modem, port, journal and
 //                                     record of messages being journalled
@@ -213,6 +215,8 @@ private:
                 host.SetJournalWrite(std::nullopt);
             else
                 throw std::runtime_error("journal takes durable, written or fail");
+        } else if (word == "hostfail") {
+            host.FailNext(rest);
         } else if (word == "restart") {
             // What the killed station had queued and half-received is gone.
             while (modem.TakeCommand() || modem.TakeSend()) {
