@@ -229,6 +229,8 @@ void TModemForm::LoadSettings()
     // A broken or missing file leaves whatever could not be read as it was.
     try {
         const IniFile ini = ConfigIni();
+        if (!ini.Readable())
+            return;
         BalanceNumber->setText(ToQ(ini.ReadString(S(kMainDevice), S(kPhoneNumber), {})));
         if (m_ctx.ComPort1) {
             m_ctx.ComPort1->SetPort(ini.ReadString(S(kMainDevice), S(kCPort), "Com1"));
