@@ -2,6 +2,7 @@
 #include "windows/Placement.h"
 
 #include "data/Text.h"
+#include "timing/DateTime.h"
 #include "windows/Controls.h"
 #include "windows/QtText.h"
 
@@ -10,7 +11,6 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
-#include <QTime>
 #include <QVBoxLayout>
 
 namespace kv {
@@ -62,7 +62,7 @@ void TTechnoJournalForm::AppendTechnoLine(const std::string& text, Rgb colour)
     body.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
     body.replace(QLatin1Char('\r'), QChar::LineSeparator);
     body.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    const QString line = QTime::currentTime().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(":  ") + body;
+    const QString line = ToQ(FormatTime(LocalNow())) + QStringLiteral(":  ") + body;
 
     QTextCharFormat format;
     format.setForeground(QColor(colour.r, colour.g, colour.b));
