@@ -43,7 +43,7 @@ constexpr std::string_view kModem2Failed = "Невозможно инициал�
 
 std::string S(std::string_view v) { return std::string(v); }
 
-IniFile ConfigIni() { return IniFile(ProgramFile(QStringLiteral("config.ini")).toStdString()); }
+IniFile ConfigIni() { return IniFile(ConfigFile(QStringLiteral("config.ini")).toStdString()); }
 
 QLabel* FieldLabel(const char* name, std::string_view text, QWidget* parent)
 {
