@@ -10,6 +10,7 @@
 #include "windows/MainJournalUnit.h"
 #include "windows/ModemLinkUnit.h"
 #include "windows/TechnoJournalUnit.h"
+#include "windows/TechnoLog.h"
 
 #include <QLocale>
 
@@ -38,6 +39,8 @@ Station::Station()
     m_windows.push_back(m_modemForm.get());
 
     m_technoJournalForm = std::make_unique<TTechnoJournalForm>(m_form1.get());
+    // Beside the tables: the record of what the modems said outlives the run.
+    m_technoJournalForm->SetLog(std::make_unique<TTechnoLog>("techno.log"));
     m_ctx.TechnoJournalForm = m_technoJournalForm.get();
     m_windows.push_back(m_technoJournalForm.get());
 
