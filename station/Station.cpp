@@ -3,6 +3,7 @@
 #include "devices/DeviceUnit.h"
 #include "modemsetup/ComPortUnit.h"
 #include "modemsetup/ModemUnit.h"
+#include "station/SoundBanner.h"
 #include "station/mainunit.h"
 #include "users/SecurityUnit.h"
 #include "users/password.h"
@@ -66,12 +67,20 @@ Station::Station()
     m_helpForm->FormClose = [this] { m_ctx.Shown(ShownWindow::Help) = false; };
     m_ctx.Window(ShownWindow::Help) = {[this] { m_helpForm->ShowCentred(); }, [this] { m_helpForm->close(); }};
     m_windows.push_back(m_helpForm.get());
+
+    // Last: its red line goes to the technological journal, which exists now.
+    m_soundBanner = std::make_unique<TSoundBanner>(*m_form1, *m_form1->PageControl1, [this](const std::string& text,
+                                                                                          Rgb colour) {
+        m_technoJournalForm->AppendTechnoLine(text, colour);
+    });
+    m_soundBanner->Start();
 }
 
 Station::~Station()
 {
     // The workers use every window through the hand-overs: they end first.
     m_form1->StopWorkers(TForm1::kShutdownWait);
+    m_soundBanner.reset();
     // Closing the program does not run the other windows' close handlers.
     m_helpForm->FormClose = nullptr;
     m_mainJournal->FormClose = nullptr;

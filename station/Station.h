@@ -22,6 +22,7 @@ class TTechnoJournalForm;
 class TLinkErrorForm;
 class TMainJournal;
 class THelpForm;
+class TSoundBanner;
 
 // "." as decimal separator for the whole process, whatever the regional
 // settings. After the application object, which adopts the environment's locale.
@@ -50,6 +51,7 @@ public:
     THelpForm& HelpForm() { return *m_helpForm; }
     // Every window, in the order created.
     const std::vector<QWidget*>& Windows() const { return m_windows; }
+    TSoundBanner& SoundBanner() { return *m_soundBanner; }
 
 private:
     StationContext m_ctx; // first: every window holds on to it
@@ -64,6 +66,7 @@ private:
     std::unique_ptr<TMainJournal> m_mainJournal;
     std::unique_ptr<THelpForm> m_helpForm;
     std::vector<QWidget*> m_windows;
+    std::unique_ptr<TSoundBanner> m_soundBanner;
 };
 
 } // namespace kv

@@ -8,12 +8,17 @@
 #include "windows/HelpUnit.h"
 #include "windows/JournalGrid.h"
 #include "windows/MainJournalUnit.h"
+#include "station/SoundBanner.h"
 #include "windows/QtText.h"
+#include "windows/SoundPlayer.h"
 
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
+
+#include <sstream>
 
 namespace kv::test {
 namespace {
@@ -169,6 +174,59 @@ TEST_F(StationTest, NothingIsClippedOrOverlapsAtTheDesignSize)
     EXPECT_FALSE(form().Button4->isVisibleTo(&form()));
     if (const char* shots = std::getenv("KORVALEN_SHOT_DIR"))
         form().grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/main-window.png"));
+}
+
+std::vector<std::string> TechnoLogLines()
+{
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFileBytes("techno.log"));
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line.substr(24)); // after the date-time
+    return lines;
+}
+
+TEST_F(StationTest, NoSoundShowsARedBannerAndAJournalLineUntilSoundWorksAgain)
+{
+    sounds.failing = true;
+    Create();
+    ShowAndSettle();
+    QLabel* banner = station->SoundBanner().Banner();
+    ASSERT_TRUE(banner->isVisibleTo(&form())) << "no sound output at start";
+    EXPECT_EQ(FromQ(banner->text()), Str("Нет звука: тревоги не будут слышны"_cp));
+    EXPECT_TRUE(form().rect().contains(banner->geometry()));
+    const QRect tabs = form().PageControl1->tabBar()->geometry().translated(form().PageControl1->pos());
+    EXPECT_FALSE(banner->geometry().intersects(tabs)) << "the tabs stay readable";
+    EXPECT_EQ(banner->grab().toImage().pixelColor(2, 2), QColor(220, 0, 0));
+
+    // Every failed playback while silent: no further line.
+    PlayStationSound(Sound::Alarm);
+    PlayStationSound(Sound::Alarm);
+    EXPECT_TRUE(banner->isVisibleTo(&form()));
+    sounds.failing = false;
+    PlayStationSound(Sound::Alarm);
+    EXPECT_FALSE(banner->isVisibleTo(&form())) << "the banner goes when sound works again";
+    sounds.failing = true;
+    PlayStationSound(Sound::On);
+    EXPECT_TRUE(banner->isVisibleTo(&form())) << "a failed playback brings it back";
+    form().showMaximized();
+    ShowAndSettle();
+    EXPECT_TRUE(form().rect().contains(banner->geometry())) << "it follows the window";
+    EXPECT_FALSE(banner->geometry().intersects(form().PageControl1->tabBar()->geometry().translated(form().PageControl1->pos())));
+
+    EXPECT_EQ(TechnoLogLines(), (std::vector<std::string>{
+                                    std::string("red Нет звука: тревоги не будут слышны (нет устройства вывода звука)"),
+                                    std::string("green Звук снова работает: тревоги слышны."),
+                                    std::string("red Нет звука: тревоги не будут слышны (ошибка воспроизведения on.wav)")}));
+}
+
+TEST_F(StationTest, AStationWithSoundShowsNoBanner)
+{
+    Create();
+    ShowAndSettle();
+    EXPECT_FALSE(station->SoundBanner().Banner()->isVisibleTo(&form()));
+    PlayStationSound(Sound::Alarm);
+    EXPECT_FALSE(station->SoundBanner().Banner()->isVisibleTo(&form()));
+    EXPECT_TRUE(TechnoLogLines().empty());
 }
 
 } // namespace
