@@ -4,6 +4,7 @@
 #include "modemsetup/ComPortUnit.h"
 #include "modemsetup/ModemUnit.h"
 #include "station/SoundBanner.h"
+#include "station/StationMenu.h"
 #include "station/mainunit.h"
 #include "users/SecurityUnit.h"
 #include "users/password.h"
@@ -29,6 +30,7 @@ Station::Station()
 {
     m_form1 = std::make_unique<TForm1>(m_ctx);
     m_windows.push_back(m_form1.get());
+    m_stationMenu = new TStationMenu(*m_form1);
 
     m_comPortForm = std::make_unique<TComPortForm>(m_ctx);
     m_windows.push_back(m_comPortForm.get());

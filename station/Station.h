@@ -23,6 +23,7 @@ class TLinkErrorForm;
 class TMainJournal;
 class THelpForm;
 class TSoundBanner;
+class TStationMenu;
 
 // "." as decimal separator for the whole process, whatever the regional
 // settings. After the application object, which adopts the environment's locale.
@@ -52,6 +53,7 @@ public:
     // Every window, in the order created.
     const std::vector<QWidget*>& Windows() const { return m_windows; }
     TSoundBanner& SoundBanner() { return *m_soundBanner; }
+    TStationMenu& StationMenu() { return *m_stationMenu; }
 
 private:
     StationContext m_ctx; // first: every window holds on to it
@@ -67,6 +69,7 @@ private:
     std::unique_ptr<THelpForm> m_helpForm;
     std::vector<QWidget*> m_windows;
     std::unique_ptr<TSoundBanner> m_soundBanner;
+    TStationMenu* m_stationMenu = nullptr; // owned by the main window
 };
 
 } // namespace kv

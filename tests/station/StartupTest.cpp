@@ -9,10 +9,16 @@
 #include "windows/JournalGrid.h"
 #include "windows/MainJournalUnit.h"
 #include "station/SoundBanner.h"
+#include "station/StationMenu.h"
+#include "windows/DesktopEntry.h"
 #include "windows/QtText.h"
 #include "windows/SoundPlayer.h"
 
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
 #include <QGroupBox>
+#include <QMenu>
 #include <QLabel>
 #include <QPushButton>
 #include <QTabBar>
@@ -217,6 +223,39 @@ TEST_F(StationTest, NoSoundShowsARedBannerAndAJournalLineUntilSoundWorksAgain)
                                     std::string("red Нет звука: тревоги не будут слышны (нет устройства вывода звука)"),
                                     std::string("green Звук снова работает: тревоги слышны."),
                                     std::string("red Нет звука: тревоги не будут слышны (ошибка воспроизведения on.wav)")}));
+}
+
+TEST_F(StationTest, TheAutostartItemWritesAndRemovesTheUsersAutostartEntry)
+{
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((dir.path() / "cfg").string()));
+    Create();
+    ShowAndSettle();
+    TStationMenu& menu = station->StationMenu();
+    EXPECT_EQ(FromQ(menu.AutostartItem->text()), Str("Запускать при входе в систему"_cp));
+    EXPECT_TRUE(menu.AutostartItem->isCheckable());
+    EXPECT_TRUE(form().PopupMenu2->actions().contains(menu.AutostartItem)) << "also in the journal's menu";
+    EXPECT_TRUE(menu.OpensAt(form().Panel1->geometry().center()));
+    EXPECT_TRUE(menu.OpensAt(form().DialStatus->geometry().center()));
+    EXPECT_FALSE(menu.OpensAt(board().geometry().center())) << "the board's right click opens the card";
+    EXPECT_FALSE(menu.OpensAt(form().PageControl1->geometry().center())) << "the journal has its own menu";
+
+    const std::filesystem::path entry = dir.path() / "cfg/autostart/korvalen.desktop";
+    menu.AutostartItem->setChecked(true);
+    EXPECT_EQ(ReadFileBytes(entry),
+              AutostartEntryText(QCoreApplication::applicationFilePath(), QDir::currentPath()).toStdString());
+    EXPECT_TRUE(AutostartEnabled());
+    menu.AutostartItem->setChecked(false);
+    EXPECT_FALSE(std::filesystem::exists(entry));
+
+    // A place that cannot be written: the operator is told and the tick goes.
+    std::filesystem::create_directories(entry);
+    dialogs.messages.clear();
+    menu.AutostartItem->setChecked(false);
+    menu.AutostartItem->setChecked(true);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_NE(dialogs.messages[0].text.find("korvalen.desktop"), std::string::npos);
+    EXPECT_FALSE(menu.AutostartItem->isChecked());
+    qunsetenv("XDG_CONFIG_HOME");
 }
 
 TEST_F(StationTest, AStationWithSoundShowsNoBanner)

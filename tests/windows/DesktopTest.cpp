@@ -3,6 +3,7 @@
 // in Russian.
 #include "tests/support/TempDir.h"
 #include "windows/AppPaths.h"
+#include "windows/DesktopEntry.h"
 #include "windows/Dialogs.h"
 #include "windows/QtRussian.h"
 
@@ -75,6 +76,25 @@ TEST(AppPaths, TestsFolderHoldsTheSettingsAndThePictures)
     EXPECT_TRUE(kv::EnterStationFolders(error)) << "a build layout has nothing to create";
     EXPECT_EQ(fs::current_path(), dir.path());
     kv::SetProgramDirForTests({});
+}
+
+TEST(AutostartEntry, TheProgramIsQuotedAndEscapedAsDesktopEntriesWant)
+{
+    struct Case {
+        QString program, exec;
+    };
+    const Case cases[] = {
+        {"/usr/bin/korvalen", "Exec=/usr/bin/korvalen\n"},
+        {"/home/op/my station/korvalen", "Exec=\"/home/op/my station/korvalen\"\n"},
+        {"/opt/100%/korvalen", "Exec=\"/opt/100%%/korvalen\"\n"},
+        {"/opt/$x \"q\"/k", "Exec=\"/opt/\\\\$x \\\\\"q\\\\\"/k\"\n"},
+    };
+    for (const Case& c : cases) {
+        const QString text = kv::AutostartEntryText(c.program, QStringLiteral("/home/op/data"));
+        EXPECT_TRUE(text.startsWith(QStringLiteral("[Desktop Entry]\nType=Application\n")));
+        EXPECT_TRUE(text.contains(c.exec)) << text.toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral("\nPath=/home/op/data\n")));
+    }
 }
 
 // Texts an operator reads, without accelerator marks and key names.
