@@ -15,6 +15,7 @@ struct ModemSimOptions {
     bool demo = false;
     std::string linkDir;                 // --link-dir: stable DIR/modemN paths
     std::vector<std::string> extraArgs;
+    std::string program;                 // the simulator to run; empty: BinaryPath()
     std::chrono::milliseconds deadline{5000}; // for the banner and for each command
 };
 
