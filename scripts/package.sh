@@ -31,7 +31,8 @@ assemble() {
   stage="$work/root"
 
   cmake --build "$build" --target korvalen korvalen-jrn modemsim assets package_files >/dev/null
-  (umask 022 && cmake --install "$build" --prefix "$stage/usr" --strip >/dev/null)
+  (umask 022 && cmake --install "$build" --prefix "$stage/usr" >/dev/null)
+  strip --strip-unneeded --remove-section=.comment --remove-section=.note "$stage"/usr/bin/*
   find "$stage" -type d -exec chmod 0755 {} +
   find "$stage" -type f -exec chmod 0644 {} +
   chmod 0755 "$stage"/usr/bin/*
@@ -80,13 +81,17 @@ if [ "${1:-}" = "--from-build" ]; then
 fi
 
 out="$(mkdir -p "${1:-.}" && cd "${1:-.}" && pwd)"
-"$here/scripts/install-deps.sh"
+"$here/scripts/install-deps.sh" --package
 src="$(mktemp -d)"
 trap 'rm -rf "$src"' EXIT
 git clone -q --no-hardlinks "$here" "$src/korvalen"
 launcher=()
 if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+# Debian's hardening flags, as a package built by its tools would have.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cmake -S "$src/korvalen" -B "$src/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVALEN_BENCH=OFF \
+  -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
+  -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" \
   "${launcher[@]}" >/dev/null
 deb="$(assemble "$src/build" "$out")"
 echo "$deb"
