@@ -25,6 +25,11 @@ namespace {
 const std::string kNoDevice = std::string("нет устройства вывода звука"_cp);
 const std::string kPlaybackFailed = std::string("ошибка воспроизведения "_cp);
 
+void ReportPlaybackFailed(const QString& path)
+{
+    ReportSoundOutput(false, kPlaybackFailed + FromQ(QFileInfo(path).fileName()));
+}
+
 class QtSoundPlayer final : public ISoundPlayer {
 public:
     void Play(const QString& path) override
@@ -46,7 +51,7 @@ public:
         effect->play();
         m_current = effect;
         if (effect->status() == QSoundEffect::Error)
-            ReportSoundOutput(false, kPlaybackFailed + FromQ(QFileInfo(path).fileName()));
+            ReportPlaybackFailed(path);
     }
 
     bool OutputWorks() override
@@ -75,9 +80,7 @@ private:
         QSoundEffect* raw = effect.get();
         QObject::connect(raw, &QSoundEffect::statusChanged, raw, [raw, path] {
             if (raw->status() == QSoundEffect::Error)
-                ReportSoundOutput(false, kPlaybackFailed + FromQ(QFileInfo(path).fileName()));
-            else if (raw->status() == QSoundEffect::Ready && raw->isPlaying())
-                ReportSoundOutput(true);
+                ReportPlaybackFailed(path);
         });
         QObject::connect(raw, &QSoundEffect::playingChanged, raw, [raw] {
             if (raw->isPlaying())
@@ -125,8 +128,6 @@ void ReportSoundOutput(bool works, const std::string& why)
         g_outputListener(works, why);
 }
 
-bool SoundOutputWorks() { return g_outputWorks; }
-
 void SetSoundOutputListener(std::function<void(bool works, const std::string& why)> listener)
 {
     g_outputListener = std::move(listener);
@@ -143,7 +144,10 @@ void CheckSoundOutput()
 void RecordingSoundPlayer::Play(const QString& path)
 {
     played.push_back(path);
-    ReportSoundOutput(!failing, failing ? kPlaybackFailed + FromQ(QFileInfo(path).fileName()) : std::string());
+    if (failing)
+        ReportPlaybackFailed(path);
+    else
+        ReportSoundOutput(true);
 }
 
 int RecordingSoundPlayer::Count(Sound sound) const

@@ -30,7 +30,6 @@ void SetSoundPlayer(ISoundPlayer* player);
 // (UI thread); the one listener (the main window's banner) hears of changes
 // only, with the reason (station text) when sound stopped working.
 void ReportSoundOutput(bool works, const std::string& why = {});
-bool SoundOutputWorks();
 void SetSoundOutputListener(std::function<void(bool works, const std::string& why)> listener);
 // Asks the player whether it has an output (at start); the listener hears
 // of a missing one whatever was known before.

@@ -104,9 +104,9 @@ bool TTechnoLog::Write(const std::string& line)
             continue;
         if (n <= 0) {
             m_error = n < 0 ? errno : ENOSPC;
-            // Half a line would run into the next one: the file keeps whole lines.
-            if (done > 0 && ::ftruncate(m_fd, static_cast<off_t>(m_size)) != 0) {
-            }
+            // Half a line would run into the next one: the file keeps whole
+            // lines (as far as the disk lets it).
+            [[maybe_unused]] const int cut = done > 0 ? ::ftruncate(m_fd, static_cast<off_t>(m_size)) : 0;
             return false;
         }
         done += static_cast<std::size_t>(n);
