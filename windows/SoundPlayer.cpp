@@ -82,8 +82,9 @@ private:
             if (raw->status() == QSoundEffect::Error)
                 ReportPlaybackFailed(path);
         });
+        // Without any output an effect still says it plays: only a device makes it heard.
         QObject::connect(raw, &QSoundEffect::playingChanged, raw, [raw] {
-            if (raw->isPlaying())
+            if (raw->isPlaying() && !QMediaDevices::audioOutputs().isEmpty())
                 ReportSoundOutput(true);
         });
         return m_effects.emplace(path, std::move(effect)).first->second.get();
