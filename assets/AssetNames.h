@@ -4,6 +4,7 @@
 // the windows load them by these names, so the two cannot drift apart.
 // All names are ASCII with "/" as separator, which every platform accepts.
 #include <array>
+#include <string>
 #include <string_view>
 
 namespace kv::assets {
@@ -155,5 +156,14 @@ inline constexpr Rect kHelpLinkArea{8, 316, 292, 80};
 // Application icon.
 inline constexpr std::string_view kAppIcon = "Pictures/korvalen.png";
 inline constexpr Size kAppIconSize{64, 64};
+
+// The same icon for the desktop's menus, in the sizes of the hicolor theme,
+// laid out as the theme is: "icons/hicolor/48x48/apps/korvalen.png".
+inline constexpr int kDesktopIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+inline std::string DesktopIconName(int size)
+{
+    const std::string n = std::to_string(size);
+    return "icons/hicolor/" + n + "x" + n + "/apps/korvalen.png";
+}
 
 } // namespace kv::assets

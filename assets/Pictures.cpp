@@ -266,10 +266,12 @@ QImage HelpPicture()
     return c.Finish();
 }
 
-QImage AppIcon()
+QImage AppIcon(int size)
 {
-    Canvas c(kAppIconSize);
-    InBox(c.p(), QRectF(1, 1, 62, 62), 20, [](QPainter& q) { DrawShield(q); });
+    Canvas c(Size{size, size});
+    // A one-pixel margin at every size, as the 64-pixel icon has.
+    const qreal edge = size / 64.0;
+    InBox(c.p(), QRectF(edge, edge, size - 2 * edge, size - 2 * edge), 20, [](QPainter& q) { DrawShield(q); });
     return c.Finish();
 }
 

@@ -828,7 +828,7 @@ void TDeviceForm::FillLastEvents()
         LastEvents->item(r, 0)->setText(QString::number(r + 1));
         try {
             if (timeField >= 0 && !journal.IsNull(row, timeField))
-                LastEvents->item(r, 1)->setText(QString::fromLatin1(FormatDateTime(journal.DateTime(row, timeField))));
+                LastEvents->item(r, 1)->setText(ToQ(FormatDateTime(journal.DateTime(row, timeField))));
             if (eventField >= 0)
                 LastEvents->item(r, 2)->setText(ToQ(journal.Text(row, eventField)));
         } catch (const std::exception&) {

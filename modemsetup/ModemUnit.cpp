@@ -6,6 +6,7 @@
 #include "modem/Commands.h"
 #include "modem/DialThread.h"
 #include "modem/Modem.h"
+#include "modemsetup/PortAdvice.h"
 #include "serial/CPort.h"
 #include "timing/rdtsc.h"
 #include "windows/AppPaths.h"
@@ -43,7 +44,15 @@ constexpr std::string_view kModem2Failed = "Невозможно инициал�
 
 std::string S(std::string_view v) { return std::string(v); }
 
-IniFile ConfigIni() { return IniFile(ProgramFile(QStringLiteral("config.ini")).toStdString()); }
+// The box's text, with what the operator can do about a port that would not
+// open. Inside the catch block of the failure.
+std::string WithAdvice(const std::string& failure, const TComPort& port)
+{
+    const std::string advice = PortAdvice(std::current_exception(), port.Port());
+    return advice.empty() ? failure : failure + "\r\n\r\n" + advice;
+}
+
+IniFile ConfigIni() { return IniFile(ConfigFile(QStringLiteral("config.ini")).toStdString()); }
 
 QLabel* FieldLabel(const char* name, std::string_view text, QWidget* parent)
 {
@@ -229,6 +238,8 @@ void TModemForm::LoadSettings()
     // A broken or missing file leaves whatever could not be read as it was.
     try {
         const IniFile ini = ConfigIni();
+        if (!ini.Readable())
+            return;
         BalanceNumber->setText(ToQ(ini.ReadString(S(kMainDevice), S(kPhoneNumber), {})));
         if (m_ctx.ComPort1) {
             m_ctx.ComPort1->SetPort(ini.ReadString(S(kMainDevice), S(kCPort), "Com1"));
@@ -347,7 +358,7 @@ bool TModemForm::KeepRunningWorker(TModem& modem, TComPort& port, const std::str
         port.Open();
         ok = true;
     } catch (const std::exception&) {
-        ShowError(failure, this);
+        ShowError(WithAdvice(failure, port), this);
         ok = false;
     }
     return true;
@@ -355,7 +366,7 @@ bool TModemForm::KeepRunningWorker(TModem& modem, TComPort& port, const std::str
 
 void TModemForm::Fail(TModem& modem, TComPort& port, bool workerStarted, const std::string& failure)
 {
-    ShowError(failure, this);
+    ShowError(WithAdvice(failure, port), this);
     modem.Running = false;
     // A port that failed before any worker took it is closed again, so that the
     // next attempt really opens the device (an open port ignores Open).

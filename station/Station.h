@@ -22,6 +22,8 @@ class TTechnoJournalForm;
 class TLinkErrorForm;
 class TMainJournal;
 class THelpForm;
+class TSoundBanner;
+class TStationMenu;
 
 // "." as decimal separator for the whole process, whatever the regional
 // settings. After the application object, which adopts the environment's locale.
@@ -50,6 +52,8 @@ public:
     THelpForm& HelpForm() { return *m_helpForm; }
     // Every window, in the order created.
     const std::vector<QWidget*>& Windows() const { return m_windows; }
+    TSoundBanner& SoundBanner() { return *m_soundBanner; }
+    TStationMenu& StationMenu() { return *m_stationMenu; }
 
 private:
     StationContext m_ctx; // first: every window holds on to it
@@ -64,6 +68,8 @@ private:
     std::unique_ptr<TMainJournal> m_mainJournal;
     std::unique_ptr<THelpForm> m_helpForm;
     std::vector<QWidget*> m_windows;
+    std::unique_ptr<TSoundBanner> m_soundBanner;
+    TStationMenu* m_stationMenu = nullptr; // owned by the main window
 };
 
 } // namespace kv

@@ -40,7 +40,7 @@ constexpr std::string_view kLogoutCaption = "Выход из системы"_cp;
 constexpr std::string_view kUserField = "user";
 constexpr std::string_view kPasswordField = "password";
 
-IniFile UserIni() { return IniFile(ProgramFile(QStringLiteral("user.ini")).toStdString()); }
+IniFile UserIni() { return IniFile(ConfigFile(QStringLiteral("user.ini")).toStdString()); }
 
 void StarEcho(QLineEdit* edit)
 {

@@ -52,61 +52,6 @@ constexpr auto kSyncGrace = 1s;
 
 const char* const kTableFiles[] = {"t1.bin", "t2.bin", "t3.bin", "t4.bin", "t6.bin"};
 
-void WriteTables(const fs::path& dir)
-{
-    const TableFormat format;
-    MemTable devices, descriptions;
-    DefineDeviceTable(devices);
-    DefineDescriptionTable(descriptions);
-    devices.Append();
-    devices.FieldAt(device::K1).SetAsInteger(0);
-    devices.FieldAt(device::Device).SetAsString("Склад"_cp);
-    devices.Post();
-    descriptions.Append();
-    descriptions.FieldAt(description::K1).SetAsInteger(0);
-    descriptions.FieldAt(description::SimpleName).SetAsString("Склад"_cp);
-    descriptions.FieldAt(description::SimCard).SetAsString(kSender);
-    descriptions.FieldAt(description::DialTime).SetAsString("60");
-    descriptions.FieldAt(description::DialEnable).SetAsBoolean(false);
-    descriptions.Post();
-    format.Save(devices, (dir / "t2.bin").string());
-    format.Save(descriptions, (dir / "t1.bin").string());
-
-    MemTable accounts;
-    DefineSecurityTable(accounts);
-    accounts.Append();
-    accounts.FieldAt(security::User).SetAsString(Utf8ToCp1251(kOperator));
-    accounts.FieldAt(security::Password).SetAsString(kPassword);
-    accounts.Post();
-    format.Save(accounts, (dir / "t4.bin").string());
-
-    MemTable events, dialEvents;
-    DefineJournal(events);
-    DefineJournal(dialEvents);
-    const double base = LocalNow() - 30;
-    for (int i = 0; i < kOldRows; ++i) {
-        events.First();
-        events.Insert();
-        events.FieldAt(journal::EventTime).SetAsDateTime(base + i / 86400.0);
-        events.FieldAt(journal::Status).SetAsString("Норма"_cp);
-        events.FieldAt(journal::Tel).SetAsString(kSender);
-        events.FieldAt(journal::Event).SetAsString("old " + std::to_string(i));
-        events.Post();
-    }
-    format.Save(events, (dir / "t3.bin").string());
-    format.Save(dialEvents, (dir / "t6.bin").string());
-
-    TileStates tiles;
-    ASSERT_EQ(SaveTileStates(tiles, (dir / kTileStatesFile).string()), TileSave::Saved);
-}
-
-void WriteConfig(const fs::path& dir, const ModemSim& sim)
-{
-    std::ofstream ini(dir / "config.ini", std::ios::binary);
-    ini << "[MainDevice]\r\nPhoneNumber=*100#\r\nCPort=" << sim.Path(1) << "\r\nCPortBaudRate=115200\r\n"
-        << "[SecondDevice]\r\nPhoneNumber=\r\nCPort=" << sim.Path(2) << "\r\nCPortBaudRate=115200\r\n";
-}
-
 struct Message {
     std::string text;    // UTF-8, as the simulator takes it
     std::string event;   // the journal's "event" text, CP1251
@@ -339,12 +284,11 @@ TEST_P(StationKilled, AtRandomMomentsKeepsEveryEventOnceAndASignalClosesItCleanl
     TempDir dir;
     const fs::path program = dir.path() / "station";
     InstallStation(program);
-    WriteTables(program);
-    ASSERT_FALSE(HasFatalFailure());
+    WriteStationTables(program, kSender, kOperator, kPassword, kOldRows);
     ModemSimOptions options;
     options.linkDir = (dir.path() / "links").string();
     ModemSim sim(options);
-    WriteConfig(program, sim);
+    WriteStationConfig(program, sim.Path(1), sim.Path(2));
 
     KillHarness harness(sim, program);
     StationProcess station;

@@ -15,6 +15,7 @@
 #include "modemsetup/ComPortUnit.h"
 #include "modemsetup/ModemUnit.h"
 #include "station/ScheduleWindow.h"
+#include "station/StationMenu.h"
 #include "station/Station.h"
 #include "station/StatusBoard.h"
 #include "station/mainunit.h"
@@ -30,6 +31,7 @@
 #include "windows/JournalGrid.h"
 #include "windows/MainJournalUnit.h"
 #include "windows/ModemLinkUnit.h"
+#include "windows/QtRussian.h"
 #include "windows/QtText.h"
 #include "windows/SoundPlayer.h"
 #include "windows/TechnoJournalUnit.h"
@@ -39,10 +41,12 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPainter>
 #include <QProcess>
@@ -109,10 +113,33 @@ public:
         Tell("input", caption);
         return std::nullopt;
     }
-    QString SaveFileName(const QString&, const QString&, const QString&, QWidget*) override { return {}; }
-    QString OpenFileName(const QString&, const QString&, QWidget*) override { return {}; }
+    // The journal menu's file dialogs, as the station makes them, shown to
+    // `fileDialogShown` (the camera) and then cancelled.
+    QString SaveFileName(const QString& title, const QString& filter, const QString& suffix, QWidget* parent) override
+    {
+        ShowFileDialog(FileDialogKind::Save, title, filter, suffix, parent);
+        return {};
+    }
+    QString OpenFileName(const QString& title, const QString& filter, QWidget* parent) override
+    {
+        ShowFileDialog(FileDialogKind::Open, title, filter, {}, parent);
+        return {};
+    }
+    std::function<void(QFileDialog&)> fileDialogShown;
 
 private:
+    void ShowFileDialog(FileDialogKind kind, const QString& title, const QString& filter, const QString& suffix,
+                        QWidget* parent)
+    {
+        if (!fileDialogShown)
+            return;
+        const auto dialog = NewFileDialog(kind, title, filter, suffix, parent);
+        dialog->setDirectory(QDir::currentPath());
+        dialog->show();
+        fileDialogShown(*dialog);
+        dialog->reject();
+    }
+
     static void Tell(const char* what, const std::string& text)
     {
         std::cerr << "korvalen-screens: " << what << ": " << ToQ(text).toStdString() << "\n";
@@ -252,6 +279,19 @@ void ReportClipping(QWidget* window, const QString& file)
 void Save(QWidget* window, const QString& file)
 {
     if (!Framed(window).save(file))
+        throw std::runtime_error("cannot write " + file.toStdString());
+    std::cout << file.toStdString() << "\n";
+}
+
+// The window with an open popup menu drawn where it shows.
+void SaveWithPopup(QWidget* window, QWidget* popup, const QString& file)
+{
+    QImage image = Framed(window);
+    QPainter p(&image);
+    const QPoint at = popup->mapToGlobal(QPoint(0, 0)) - window->mapToGlobal(QPoint(0, 0)) + QPoint(1, 26);
+    p.drawPixmap(at, popup->grab());
+    p.end();
+    if (!image.save(file))
         throw std::runtime_error("cannot write " + file.toStdString());
     std::cout << file.toStdString() << "\n";
 }
@@ -442,6 +482,30 @@ int Render(const QString& outDir, const QString& readmeFile)
     camera.Shoot(&main, "main-ring-round", [&] { AtBlinkPhase(*main.StringGrid1, false); });
     main.PageControl1->setCurrentIndex(0);
 
+    // The journal menu's save and open dialogs, in Russian; a saved journal
+    // in the folder for the open dialog to list.
+    main.frmbin.Save(main.EventsTable, "journal-2026-12.jrn");
+    dialogs.fileDialogShown = [&](QFileDialog& dialog) {
+        camera.Shoot(&dialog, dialog.acceptMode() == QFileDialog::AcceptSave ? "journal-save" : "journal-open");
+    };
+    main.N3Click();
+    main.N4Click();
+    dialogs.fileDialogShown = nullptr;
+
+    // The station's own right-click menu with its autostart item.
+    // Opened from the ring-round's status line, so that the whole menu lies over the window.
+    station.StationMenu().PopupMenu1->popup(main.mapToGlobal(main.DialStatus->geometry().topLeft() + QPoint(20, 8)));
+    Pump(300);
+    SaveWithPopup(&main, station.StationMenu().PopupMenu1, outDir + "/main-menu.png");
+    station.StationMenu().PopupMenu1->hide();
+
+    // No sound output: the banner, until sound works again.
+    sounds.failing = true;
+    PlayStationSound(Sound::Alarm);
+    camera.Shoot(&main, "main-no-sound");
+    sounds.failing = false;
+    PlayStationSound(Sound::Alarm);
+
     main.PNGButton1Click();
     camera.Shoot(&modems, "modem");
 
@@ -506,6 +570,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     InstallUiThread();
     UseDecimalPoint();
+    UseSystemDateTimeFormats();
+    InstallQtRussian();
     QString outDir = QStringLiteral("screens");
     QString readme;
     const QStringList args = app.arguments();
