@@ -3,6 +3,9 @@
 #include "devices/DeviceUnit.h"
 #include "modemsetup/ComPortUnit.h"
 #include "modemsetup/ModemUnit.h"
+#include "station/AlarmsWindow.h"
+#include "station/JournalSearchWindow.h"
+#include "station/OperatorDesk.h"
 #include "station/mainunit.h"
 #include "users/SecurityUnit.h"
 #include "users/password.h"
@@ -63,12 +66,18 @@ Station::Station()
     m_helpForm->FormClose = [this] { m_ctx.Shown(ShownWindow::Help) = false; };
     m_ctx.Window(ShownWindow::Help) = {[this] { m_helpForm->ShowCentred(); }, [this] { m_helpForm->close(); }};
     m_windows.push_back(m_helpForm.get());
+
+    // Last: it feeds on every window before it.
+    m_desk = std::make_unique<OperatorDesk>(m_ctx, *m_form1);
+    m_windows.push_back(&m_desk->AlarmsForm());
+    m_windows.push_back(&m_desk->SearchForm());
 }
 
 Station::~Station()
 {
     // The workers use every window through the hand-overs: they end first.
     m_form1->StopWorkers(TForm1::kShutdownWait);
+    m_desk.reset();
     // Closing the program does not run the other windows' close handlers.
     m_helpForm->FormClose = nullptr;
     m_mainJournal->FormClose = nullptr;

@@ -22,6 +22,7 @@ class TTechnoJournalForm;
 class TLinkErrorForm;
 class TMainJournal;
 class THelpForm;
+class OperatorDesk;
 
 // "." as decimal separator for the whole process, whatever the regional
 // settings. After the application object, which adopts the environment's locale.
@@ -48,6 +49,8 @@ public:
     TLinkErrorForm& LinkErrorForm() { return *m_linkErrorForm; }
     TMainJournal& MainJournal() { return *m_mainJournal; }
     THelpForm& HelpForm() { return *m_helpForm; }
+    // The alarm desk with its windows (the open alarms, the journal search).
+    OperatorDesk& Desk() { return *m_desk; }
     // Every window, in the order created.
     const std::vector<QWidget*>& Windows() const { return m_windows; }
 
@@ -63,6 +66,7 @@ private:
     std::unique_ptr<TLinkErrorForm> m_linkErrorForm;
     std::unique_ptr<TMainJournal> m_mainJournal;
     std::unique_ptr<THelpForm> m_helpForm;
+    std::unique_ptr<OperatorDesk> m_desk;
     std::vector<QWidget*> m_windows;
 };
 

@@ -7,6 +7,7 @@
 #include "data/Text.h"
 #include "data/TextExport.h"
 #include "tests/support/Cp1251.h"
+#include "tests/support/Csv.h"
 #include "tests/support/TempDir.h"
 #include "timing/DateTime.h"
 
@@ -121,46 +122,6 @@ TEST(JournalSearch, AJournalWithoutSomeColumnsMatchesWhatItHas)
 
 // ------------------------------------------------------------------ CSV
 
-// A spreadsheet's reading of the file: fields between ";", quoted ones with
-// doubled quotes and line breaks inside.
-std::vector<std::vector<std::string>> ReadCsv(const std::string& text)
-{
-    std::vector<std::vector<std::string>> rows(1);
-    std::string field;
-    bool quoted = false, fieldStarted = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
-                field.push_back('"');
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                field.push_back(c);
-            }
-        } else if (c == '"' && !fieldStarted) {
-            quoted = fieldStarted = true;
-        } else if (c == ';') {
-            rows.back().push_back(field);
-            field.clear();
-            fieldStarted = false;
-        } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            rows.back().push_back(field);
-            field.clear();
-            fieldStarted = false;
-            rows.emplace_back();
-            ++i;
-        } else {
-            field.push_back(c);
-            fieldStarted = true;
-        }
-    }
-    if (rows.back().empty() && field.empty())
-        rows.pop_back();
-    return rows;
-}
-
 TEST(JournalCsv, ReadsBackAsTheSameRowsWithTheirDatesAsShown)
 {
     kv::test::TempDir dir;
@@ -175,7 +136,7 @@ TEST(JournalCsv, ReadsBackAsTheSameRowsWithTheirDatesAsShown)
     const std::string bytes = kv::test::ReadFileBytes("found.csv");
     ASSERT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF") << "a byte-order mark, so spreadsheets read UTF-8";
 
-    const auto csv = ReadCsv(bytes.substr(3));
+    const auto csv = kv::test::ReadCsvRecords(bytes.substr(3), ';');
     ASSERT_EQ(csv.size(), rows.size() + 1);
     EXPECT_EQ(csv[0], (std::vector<std::string>{"Время события", "Статус", "Объект", "Телефон", "Событие"}));
     for (std::size_t r = 0; r < rows.size(); ++r) {
