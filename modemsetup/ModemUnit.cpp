@@ -159,8 +159,16 @@ TModemForm::TModemForm(StationContext& ctx)
     fields->addWidget(FieldLabel("Label7", "ЗАПРОС"_cp, this), 4, 0);
     fields->addWidget(BalanceNumber, 4, 1, 1, 3);
     fields->addWidget(FieldLabel("Label11", "ЭСКАЛАЦИЯ, МИН"_cp, this), 5, 0);
-    fields->addWidget(Edit10, 5, 1);
-    fields->addWidget(FieldLabel("Label12", "НОМЕРА"_cp, this), 6, 0);
+    auto* escalation = new QHBoxLayout;
+    escalation->setSpacing(8);
+    Edit10->setFixedWidth(60);
+    escalation->addWidget(Edit10);
+    auto* off = new QLabel(ToQ("0 - выключена"_cp), this);
+    Name(off, "Label13", "0 - выключена"_cp);
+    escalation->addWidget(off);
+    escalation->addStretch(1);
+    fields->addLayout(escalation, 5, 1, 1, 3);
+    fields->addWidget(FieldLabel("Label12", "НОМЕРА ЭСКАЛАЦИИ"_cp, this), 6, 0);
     fields->addWidget(Edit11, 6, 1, 1, 3);
     fields->setColumnMinimumWidth(1, 110);
     fields->setColumnMinimumWidth(3, 80);

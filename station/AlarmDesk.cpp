@@ -1,6 +1,7 @@
 #include "station/AlarmDesk.h"
 
 #include "codec/Classify.h"
+#include "codec/Number.h"
 #include "data/AtomicFile.h"
 #include "data/Status.h"
 #include "timing/DateTime.h"
@@ -8,7 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 
 namespace kv {
 
@@ -26,15 +26,6 @@ constexpr std::string_view kRecordHead = "Korvalen open alarms 1";
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
-std::string_view Trim(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
 std::string Cut(std::string_view s, std::size_t width) { return std::string(s.substr(0, width)); }
 
 std::string HoursMinutes(double dateTime)
@@ -48,7 +39,7 @@ std::string HoursMinutes(double dateTime)
 // The name an SMS or a journal row uses for an alarm: its device, else its number.
 std::string AlarmName(const OpenAlarm& alarm)
 {
-    const std::string_view name = Trim(alarm.shortName);
+    const std::string_view name = TrimBlanks(alarm.shortName);
     return std::string(name.empty() ? std::string_view(alarm.tel) : name);
 }
 
@@ -134,15 +125,14 @@ EscalationSettings ParseEscalation(std::string_view minutes, std::string_view nu
                                    std::vector<std::string>& problems)
 {
     EscalationSettings settings;
-    const std::string time(Trim(minutes));
+    const std::string time(TrimBlanks(minutes));
     if (!time.empty()) {
-        char* end = nullptr;
-        const double value = std::strtod(time.c_str(), &end);
-        if (end != time.c_str() + time.size() || !std::isfinite(value) || value < 0)
+        const std::optional<double> value = TextToFloat(time);
+        if (!value || *value < 0)
             problems.push_back(Str("Эскалация выключена: время \""_cp) + time +
                                Str("\" не является числом минут (Minutes в config.ini)"_cp));
         else
-            settings.minutes = value;
+            settings.minutes = *value;
     }
     const std::vector<std::string_view> entries = Split(numbers, ',');
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -161,7 +151,7 @@ EscalationSettings ParseEscalation(std::string_view minutes, std::string_view nu
                            std::all_of(number.begin() + (number[0] == '+' ? 1 : 0), number.end(),
                                        [](char c) { return c >= '0' && c <= '9'; });
         if (!valid) {
-            problems.push_back(Str("Эскалация: номер \""_cp) + std::string(Trim(entries[i])) +
+            problems.push_back(Str("Эскалация: номер \""_cp) + std::string(TrimBlanks(entries[i])) +
                                Str("\" пропущен: допустимы только цифры и \"+\" в начале"_cp));
             continue;
         }
@@ -186,7 +176,7 @@ std::string CleanComment(std::string_view comment)
     std::string out;
     for (char c : comment)
         out.push_back(c == '\r' || c == '\n' || c == '\t' ? ' ' : c);
-    return std::string(Trim(Cut(out, kCommentLimit)));
+    return std::string(TrimBlanks(Cut(out, kCommentLimit)));
 }
 
 std::string HandledEvent(std::string_view result, std::string_view comment, std::string_view user,
@@ -198,7 +188,7 @@ std::string HandledEvent(std::string_view result, std::string_view comment, std:
     if (note.empty())
         return Cut(head + tail, kEventWidth);
     const std::size_t room = kEventWidth > head.size() + 1 + tail.size() ? kEventWidth - head.size() - 1 - tail.size() : 0;
-    return Cut(head + " " + std::string(Trim(Cut(note, room))) + tail, kEventWidth);
+    return Cut(head + " " + std::string(TrimBlanks(Cut(note, room))) + tail, kEventWidth);
 }
 
 std::string UnhandledEvent(std::string_view what, std::string_view user, std::uint64_t waitedSeconds)
@@ -222,9 +212,9 @@ std::string EscalationText(const OpenAlarm& alarm)
     // The name keeps at most what leaves <what> a few characters to say.
     constexpr std::size_t kWhatAtLeast = 8;
     if (fixed + name.size() + kWhatAtLeast > kSmsLimit)
-        name = std::string(Trim(Cut(name, kSmsLimit - fixed - kWhatAtLeast)));
+        name = std::string(TrimBlanks(Cut(name, kSmsLimit - fixed - kWhatAtLeast)));
     const std::size_t room = kSmsLimit - fixed - name.size();
-    return head + name + time + std::string(Trim(Cut(what, room))) + tail;
+    return head + name + time + std::string(TrimBlanks(Cut(what, room))) + tail;
 }
 
 // ---------------------------------------------------------------- the desk
@@ -350,7 +340,7 @@ bool AlarmDesk::Handle(std::uint64_t id, std::string_view result, std::string_vi
 
 int AlarmDesk::HandleDevice(const std::string& shortName, const std::string& user)
 {
-    if (Trim(shortName).empty())
+    if (TrimBlanks(shortName).empty())
         return 0;
     std::vector<std::uint64_t> ids;
     for (const OpenAlarm& a : m_rows)
@@ -494,9 +484,9 @@ void AlarmDesk::StartRecord()
     const bool first = !m_recording;
     m_recording = true;
     const std::string text = RecordText();
-    AtomicFileWriter file(m_recordFile);
+    AtomicFileWriter file(kRecordFile);
     if (!(file.Open() && file.Write(text.data(), text.size()) && file.Commit()) && first)
-        m_station.Techno(Str("Не удалось записать файл "_cp) + m_recordFile +
+        m_station.Techno(Str("Не удалось записать файл "_cp) + kRecordFile +
                              Str(": после сбоя станция не возобновит наблюдение сама"_cp),
                          kRed);
 }
@@ -504,8 +494,8 @@ void AlarmDesk::StartRecord()
 void AlarmDesk::EndRecord()
 {
     m_recording = false;
-    std::remove(m_recordFile.c_str());
-    SyncFolderOf(m_recordFile);
+    std::remove(kRecordFile);
+    SyncFolderOf(kRecordFile);
 }
 
 int AlarmDesk::Resume(std::string_view record)
@@ -526,11 +516,10 @@ int AlarmDesk::Restore(std::string_view record)
         if (f.size() != 7)
             continue;
         const std::optional<AlarmKind> kind = KindOf(f[0]);
-        const std::string time(f[1]);
-        char* end = nullptr;
-        const double openedAt = std::strtod(time.c_str(), &end);
-        if (!kind || time.empty() || end != time.c_str() + time.size() || !std::isfinite(openedAt))
+        const std::optional<double> time = TextToFloat(f[1]);
+        if (!kind || !time)
             continue;
+        const double openedAt = *time;
         OpenAlarm a;
         a.id = m_nextId++;
         a.kind = *kind;

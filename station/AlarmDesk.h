@@ -151,11 +151,9 @@ public:
     // After every change of the rows; `opened` when a new alarm came.
     std::function<void(bool opened)> OnChanged;
 
-    // The record file (in the working folder unless a test names another).
-    void SetRecordFile(std::string path) { m_recordFile = std::move(path); }
+    // The record file, in the working folder beside the tables.
     void StartRecord();
     void EndRecord();
-    bool Recording() const { return m_recording; }
     // The open rows of a record: the rows put back, with their waits; damaged
     // lines are skipped. Returns how many came back.
     int Restore(std::string_view record);
@@ -193,7 +191,6 @@ private:
     mutable std::uint64_t m_clockBase = 0;
     mutable std::uint64_t m_clockStart = 0;
 
-    std::string m_recordFile = kRecordFile;
     bool m_recording = false;
     // Outcomes of sends come back later; they reach the desk only while it lives.
     std::shared_ptr<AlarmDesk*> m_self;

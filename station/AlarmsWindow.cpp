@@ -25,19 +25,13 @@ using namespace literals;
 namespace {
 
 enum Column { kTime, kName, kListName, kWhat, kWaited, kColumns };
-constexpr int kWidths[kColumns] = {131, 100, 170, 380, 70};
+constexpr int kWidths[kColumns] = {131, 100, 170, 380, 86};
 constexpr std::string_view kHeads[kColumns] = {"Время"_cp, "Объект"_cp, "Название"_cp, "Событие"_cp, "Ожидание"_cp};
 
 QColor AlarmColour(AlarmKind kind)
 {
     // As the journals draw "Тревога" and "Нет связи".
     return kind == AlarmKind::RingRoundFailed || kind == AlarmKind::LinkLost ? QColor(255, 128, 0) : QColor(255, 0, 0);
-}
-
-std::string Trimmed(const std::string& s)
-{
-    const std::size_t first = s.find_first_not_of(' ');
-    return first == std::string::npos ? std::string() : s.substr(first, s.find_last_not_of(' ') - first + 1);
 }
 
 } // namespace
@@ -97,7 +91,7 @@ void THandlingDialog::Ask(const OpenAlarm& alarm, std::uint64_t waitedSeconds,
 {
     m_id = alarm.id;
     m_done = std::move(done);
-    std::string device = Trimmed(alarm.shortName);
+    std::string device(TrimBlanks(alarm.shortName));
     if (!alarm.listName.empty())
         device += (device.empty() ? "" : " (") + alarm.listName + (device.empty() ? "" : ")");
     if (device.empty())
@@ -199,7 +193,7 @@ void TAlarmsForm::Refresh()
     int keep = rows.empty() ? -1 : 0;
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         const OpenAlarm& a = rows[static_cast<std::size_t>(r)];
-        const std::string texts[kColumns] = {FormatDateTime(a.openedAt), Trimmed(a.shortName), a.listName, a.what,
+        const std::string texts[kColumns] = {FormatDateTime(a.openedAt), std::string(TrimBlanks(a.shortName)), a.listName, a.what,
                                              WaitText(m_desk.WaitedSeconds(a))};
         for (int c = 0; c < kColumns; ++c) {
             auto* item = new QTableWidgetItem(ToQ(texts[c]));

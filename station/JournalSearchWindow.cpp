@@ -198,6 +198,7 @@ TJournalSearchForm::TJournalSearchForm(MemTable& journal, StationContext& ctx)
         e->setDisplayFormat(QString::fromLatin1(kDateTimeFormat));
         e->setCalendarPopup(true);
         e->setEnabled(false);
+        e->setMinimumWidth(e->fontMetrics().horizontalAdvance(QStringLiteral("00.00.0000 00:00:00")) + 44);
     }
     FromEdit->setDateTime(QDateTime(QDate::currentDate(), QTime(0, 0)));
     ToEdit->setDateTime(QDateTime(QDate::currentDate(), QTime(23, 59, 59)));

@@ -108,8 +108,9 @@ void OperatorDesk::UpdateButton()
     QPushButton* button = m_form.AlarmsButton;
     button->setVisible(m_ctx.LoggedIn || open > 0);
     const QString caption = open > 0 ? ToQ("Тревоги ("_cp) + QString::number(open) + ")" : ToQ("Тревоги"_cp);
-    if (button->text() != caption)
-        button->setText(caption);
+    if (button->text() == caption)
+        return;
+    button->setText(caption);
     button->setStyleSheet(open > 0 ? QStringLiteral("color: rgb(255, 0, 0); font-weight: bold;") : QString());
 }
 

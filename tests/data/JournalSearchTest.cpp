@@ -5,7 +5,6 @@
 #include "data/Schemas.h"
 #include "data/Status.h"
 #include "data/Text.h"
-#include "data/TextExport.h"
 #include "tests/support/Cp1251.h"
 #include "tests/support/Csv.h"
 #include "tests/support/TempDir.h"
@@ -161,19 +160,6 @@ TEST(JournalCsv, AFileThatCannotBeWrittenIsReportedAndLeavesNothing)
     EXPECT_TRUE(kv::ExportJournalCsv(journal.table, {}, "empty.csv"));
     EXPECT_EQ(kv::test::ReadFileBytes("empty.csv"),
               std::string("\xEF\xBB\xBF") + "Время события;Статус;Объект;Телефон;Событие\r\n");
-}
-
-TEST(TextExport, EveryByteBecomesTheUtf8OfItsCharacter)
-{
-    for (int b = 1; b < 256; ++b) {
-        const std::string byte(1, static_cast<char>(b));
-        const std::string expected = b == 0x98 ? "\xEF\xBF\xBD" : kv::test::Cp1251ToUtf8(byte);
-        EXPECT_EQ(kv::Cp1251ToUtf8(byte), expected) << "byte " << b;
-    }
-    EXPECT_EQ(kv::CsvField("plain", ';'), "plain");
-    EXPECT_EQ(kv::CsvField("a,b", ';'), "a,b") << "only its own separator is quoted";
-    EXPECT_EQ(kv::CsvField("a,b", ','), "\"a,b\"");
-    EXPECT_EQ(kv::CsvField("say \"x\"", ';'), "\"say \"\"x\"\"\"");
 }
 
 } // namespace

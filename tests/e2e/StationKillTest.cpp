@@ -108,6 +108,27 @@ void WriteConfig(const fs::path& dir, const ModemSim& sim)
         << "[SecondDevice]\r\nPhoneNumber=\r\nCPort=" << sim.Path(2) << "\r\nCPortBaudRate=115200\r\n";
 }
 
+ModemSimOptions LinkedModems(const TempDir& dir)
+{
+    ModemSimOptions options;
+    options.linkDir = (dir.path() / "links").string();
+    return options;
+}
+
+// The station installed in a folder of its own with its tables, and the
+// simulator, its modems at stable link paths, named in its "config.ini".
+struct InstalledStation {
+    InstalledStation() : program(dir.path() / "station"), sim(LinkedModems(dir))
+    {
+        InstallStation(program);
+        WriteTables(program);
+        WriteConfig(program, sim);
+    }
+    TempDir dir;
+    fs::path program;
+    ModemSim sim;
+};
+
 struct Message {
     std::string text;    // UTF-8, as the simulator takes it
     std::string event;   // the journal's "event" text, CP1251
@@ -337,15 +358,11 @@ TEST_P(StationKilled, AtRandomMomentsKeepsEveryEventOnceAndASignalClosesItCleanl
 {
     const auto testStart = Clock::now();
     const auto testLimit = 230s;
-    TempDir dir;
-    const fs::path program = dir.path() / "station";
-    InstallStation(program);
-    WriteTables(program);
+    InstalledStation installed;
     ASSERT_FALSE(HasFatalFailure());
-    ModemSimOptions options;
-    options.linkDir = (dir.path() / "links").string();
-    ModemSim sim(options);
-    WriteConfig(program, sim);
+    TempDir& dir = installed.dir;
+    const fs::path& program = installed.program;
+    ModemSim& sim = installed.sim;
 
     KillHarness harness(sim, program);
     StationProcess station;
@@ -426,15 +443,11 @@ INSTANTIATE_TEST_SUITE_P(Seeds, StationKilled, ::testing::Values(20240611u, 2026
 TEST(StationResumed, AfterSigkillTheNextStartMonitorsWithoutALogin)
 {
     const auto testStart = Clock::now();
-    TempDir dir;
-    const fs::path program = dir.path() / "station";
-    InstallStation(program);
-    WriteTables(program);
+    InstalledStation installed;
     ASSERT_FALSE(HasFatalFailure());
-    ModemSimOptions options;
-    options.linkDir = (dir.path() / "links").string();
-    ModemSim sim(options);
-    WriteConfig(program, sim);
+    TempDir& dir = installed.dir;
+    const fs::path& program = installed.program;
+    ModemSim& sim = installed.sim;
     const fs::path log = dir.path() / "station.log";
     const fs::path record = program / "korvalen.running";
     auto simEmpty = [&] { return sim.Command("sim 1").empty(); };
