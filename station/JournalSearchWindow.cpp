@@ -79,6 +79,16 @@ void TJournalSearchModel::Search(const JournalFilter& filter)
     emit countChanged();
 }
 
+void TJournalSearchModel::Clear()
+{
+    beginResetModel();
+    m_rows.clear();
+    m_matcher.reset();
+    m_stale = false;
+    endResetModel();
+    emit countChanged();
+}
+
 void TJournalSearchModel::RecordAdded(RecordHandle record, std::size_t position)
 {
     if (m_stale || !m_matcher)
@@ -288,6 +298,12 @@ TJournalSearchForm::TJournalSearchForm(MemTable& journal, StationContext& ctx)
     connect(TextEdit, &QLineEdit::returnPressed, this, &TJournalSearchForm::FindButtonClick);
     connect(m_model, &TJournalSearchModel::countChanged, this, &TJournalSearchForm::ShowCount);
     ShowCount();
+}
+
+void TJournalSearchForm::hideEvent(QHideEvent* e)
+{
+    m_model->Clear();
+    QDialog::hideEvent(e);
 }
 
 void TJournalSearchForm::FillDevices()

@@ -37,6 +37,8 @@ public:
 
     // Searches the journal; the rows found replace the list.
     void Search(const JournalFilter& filter);
+    // An empty list that follows nothing.
+    void Clear();
     const std::deque<RecordHandle>& Rows() const { return m_rows; }
     // The journal was cleared or replaced since the last search.
     bool Stale() const { return m_stale; }
@@ -94,6 +96,10 @@ public:
     QLabel* CountLabel;
     QPushButton* ExportButton;
     QPushButton* CloseButton;
+
+protected:
+    // A closed window keeps no rows: it costs new events nothing.
+    void hideEvent(QHideEvent* e) override;
 
 private:
     void FillDevices();

@@ -210,9 +210,13 @@ TEST_F(DeskStation, TheSearchFiltersCountsFollowsTheJournalAndExports)
     EXPECT_TRUE(search.Model().Stale());
     EXPECT_FALSE(search.ExportButton->isEnabled());
     EXPECT_EQ(FromQ(search.CountLabel->text()), "Журнал изменился: нажмите \"Найти\""_cp);
+    form().Host().WriteEvent(Str(status::kAlarm), "+7911Ofis", "after the clear");
     search.ResetButtonClick();
-    EXPECT_EQ(search.Model().rowCount(), 0);
+    EXPECT_EQ(search.Model().rowCount(), 1);
     EXPECT_FALSE(search.Model().Stale());
+    search.close();
+    form().Host().WriteEvent(Str(status::kAlarm), "+7911Ofis", "window closed");
+    EXPECT_EQ(search.Model().rowCount(), 0) << "a closed window keeps and follows no rows";
 }
 
 } // namespace
