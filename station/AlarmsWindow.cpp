@@ -140,22 +140,7 @@ TAlarmsForm::TAlarmsForm(AlarmDesk& desk, StationContext& ctx)
     for (std::string_view h : kHeads)
         heads << ToQ(h);
     AlarmsGrid->setHorizontalHeaderLabels(heads);
-    AlarmsGrid->verticalHeader()->hide();
-    AlarmsGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    AlarmsGrid->verticalHeader()->setDefaultSectionSize(20);
-    AlarmsGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    AlarmsGrid->setSelectionMode(QAbstractItemView::SingleSelection);
-    AlarmsGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    AlarmsGrid->setWordWrap(false);
-    QFont f(QStringLiteral("Verdana"));
-    f.setPixelSize(11);
-    AlarmsGrid->setFont(f);
-    int width = 0;
-    for (int c = 0; c < kColumns; ++c) {
-        AlarmsGrid->setColumnWidth(c, kWidths[c]);
-        width += kWidths[c];
-    }
-    AlarmsGrid->horizontalHeader()->setStretchLastSection(false);
+    const int width = SetUpRowList(*AlarmsGrid, std::vector<int>(std::begin(kWidths), std::end(kWidths)));
     AlarmsGrid->setMinimumSize(width + 2 * AlarmsGrid->frameWidth() + 20, 200);
 
     LoginHint = new QLabel(ToQ("Для обработки тревоги войдите в систему"_cp), this);

@@ -226,23 +226,11 @@ TJournalSearchForm::TJournalSearchForm(MemTable& journal, StationContext& ctx)
     ResultGrid = new QTableView(this);
     Name(ResultGrid, "ResultGrid", "Найденные события"_cp);
     ResultGrid->setModel(m_model);
-    ResultGrid->verticalHeader()->hide();
-    // Fixed rows: a million of them cost the header nothing.
-    ResultGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    ResultGrid->verticalHeader()->setDefaultSectionSize(20);
-    ResultGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ResultGrid->setSelectionMode(QAbstractItemView::SingleSelection);
-    ResultGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ResultGrid->setWordWrap(false);
     ResultGrid->setIconSize(QSize(20, 20));
-    QFont f(QStringLiteral("Verdana"));
-    f.setPixelSize(11);
-    ResultGrid->setFont(f);
-    int width = 0;
-    for (std::size_t c = 0; c < Columns().size(); ++c) {
-        ResultGrid->setColumnWidth(static_cast<int>(c), Columns()[c].width);
-        width += Columns()[c].width;
-    }
+    std::vector<int> widths;
+    for (const GridColumn& c : Columns())
+        widths.push_back(c.width);
+    const int width = SetUpRowList(*ResultGrid, widths);
     ResultGrid->horizontalHeader()->setStretchLastSection(true);
     ResultGrid->setMinimumSize(width + 30, 300);
     CountLabel = new QLabel(this);
