@@ -147,6 +147,7 @@ QImage JournalIcon(int index)
     case 9: DrawCoin(p); break;
     case 10: DrawPerson(p); break;
     case 11: DrawMessages(p); break;
+    case 12: DrawHandled(p); break;
     default: throw std::invalid_argument("no journal icon " + std::to_string(index));
     }
     return c.Finish();

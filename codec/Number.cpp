@@ -1,20 +1,13 @@
 #include "codec/Number.h"
 
+#include "data/Text.h"
+
 #include <charconv>
 #include <cmath>
 
 namespace kv {
 
 namespace {
-
-std::string_view TrimBlanks(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 

@@ -184,6 +184,7 @@ TDeviceForm::~TDeviceForm()
     c.SetDeviceTablesReadOnly = nullptr;
     c.FindShortNameByNumber = nullptr;
     c.FindNumberByShortName = nullptr;
+    c.FindListNameByNumber = nullptr;
     c.SelectDeviceByShortName = nullptr;
     c.ShowDeviceCard = nullptr;
     c.RegisterDevices = nullptr;
@@ -383,9 +384,17 @@ void TDeviceForm::BuildWindow()
     }
     heads->addStretch(1);
 
+    JournalButton = new QPushButton(ToQ("Журнал объекта"_cp), this);
+    Name(JournalButton, "JournalButton", "Журнал объекта"_cp);
+    connect(JournalButton, &QPushButton::clicked, this, &TDeviceForm::JournalButtonClick);
+    auto* eventsHead = new QHBoxLayout;
+    eventsHead->addWidget(Label1);
+    eventsHead->addStretch(1);
+    eventsHead->addWidget(JournalButton);
+
     auto* events = new QVBoxLayout;
     events->setSpacing(2);
-    events->addWidget(Label1);
+    events->addLayout(eventsHead);
     events->addLayout(heads);
     events->addWidget(LastEvents);
 
@@ -431,6 +440,7 @@ void TDeviceForm::RegisterOperations()
     c.FindNumberByShortName = [this](const std::string& name, const std::string& initial) {
         return FindNumberByShortName(name, initial);
     };
+    c.FindListNameByNumber = [this](const std::string& number) { return FindListNameByNumber(number); };
     c.SelectDeviceByShortName = [this](const std::string& name) { return SelectDeviceByShortName(name); };
     c.ShowDeviceCard = [this] { ShowCentred(); };
     c.RegisterDevices = [this] { return RegisterDevices(); };
@@ -584,6 +594,20 @@ std::string TDeviceForm::FindNumberByShortName(const std::string& shortName, con
         if (TextOf(DescriptionTable, d, cols.simpleName) != shortName)
             return false;
         result = TextOf(DescriptionTable, d, cols.simCard);
+        return true;
+    });
+    return result;
+}
+
+std::string TDeviceForm::FindListNameByNumber(const std::string& number) const
+{
+    const RegisterColumns cols(DeviceTable, DescriptionTable);
+    const int listName = DeviceTable.FindField("device");
+    std::string result;
+    ForEachDevice(DeviceTable, DescriptionTable, cols, [&](std::size_t i, RecordHandle d) {
+        if (TextOf(DescriptionTable, d, cols.simCard) != number)
+            return false;
+        result = TextOf(DeviceTable, DeviceTable.RecordAt(i), listName);
         return true;
     });
     return result;
@@ -809,6 +833,16 @@ void TDeviceForm::Rele1ButtonONClick() { SmsCommand(kCommandRelay1On, false); }
 void TDeviceForm::Rele1ButtonOffClick() { SmsCommand(kCommandRelay1Off, false); }
 void TDeviceForm::Rele2ButtonONClick() { SmsCommand(kCommandRelay2On, false); }
 void TDeviceForm::Rele2ButtonOffClick() { SmsCommand(kCommandRelay2Off, false); }
+
+void TDeviceForm::JournalButtonClick()
+{
+    // By its short name: the search adds the number the register gives it.
+    std::string device = FromQ(DBEdit4->text().trimmed());
+    if (device.empty())
+        device = CardNumber();
+    if (m_ctx.ShowJournalSearch)
+        m_ctx.ShowJournalSearch(device);
+}
 
 void TDeviceForm::FillLastEvents()
 {

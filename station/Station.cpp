@@ -5,6 +5,9 @@
 #include "modemsetup/ModemUnit.h"
 #include "station/SoundBanner.h"
 #include "station/StationMenu.h"
+#include "station/AlarmsWindow.h"
+#include "station/JournalSearchWindow.h"
+#include "station/OperatorDesk.h"
 #include "station/mainunit.h"
 #include "users/SecurityUnit.h"
 #include "users/password.h"
@@ -70,12 +73,16 @@ Station::Station()
     m_ctx.Window(ShownWindow::Help) = {[this] { m_helpForm->ShowCentred(); }, [this] { m_helpForm->close(); }};
     m_windows.push_back(m_helpForm.get());
 
-    // Last: its red line goes to the technological journal, which exists now.
+    // After the technological journal, which takes its red line.
     m_soundBanner = std::make_unique<TSoundBanner>(*m_form1, *m_form1->PageControl1, [this](const std::string& text,
                                                                                           Rgb colour) {
         m_technoJournalForm->AppendTechnoLine(text, colour);
     });
     m_soundBanner->Start();
+    // Last: it feeds on every window before it.
+    m_desk = std::make_unique<OperatorDesk>(m_ctx, *m_form1);
+    m_windows.push_back(&m_desk->AlarmsForm());
+    m_windows.push_back(&m_desk->SearchForm());
 }
 
 Station::~Station()
@@ -83,6 +90,7 @@ Station::~Station()
     // The workers use every window through the hand-overs: they end first.
     m_form1->StopWorkers(TForm1::kShutdownWait);
     m_soundBanner.reset();
+    m_desk.reset();
     // Closing the program does not run the other windows' close handlers.
     m_helpForm->FormClose = nullptr;
     m_mainJournal->FormClose = nullptr;

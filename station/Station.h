@@ -24,6 +24,7 @@ class TMainJournal;
 class THelpForm;
 class TSoundBanner;
 class TStationMenu;
+class OperatorDesk;
 
 // "." as decimal separator for the whole process, whatever the regional
 // settings. After the application object, which adopts the environment's locale.
@@ -50,6 +51,8 @@ public:
     TLinkErrorForm& LinkErrorForm() { return *m_linkErrorForm; }
     TMainJournal& MainJournal() { return *m_mainJournal; }
     THelpForm& HelpForm() { return *m_helpForm; }
+    // The alarm desk with its windows (the open alarms, the journal search).
+    OperatorDesk& Desk() { return *m_desk; }
     // Every window, in the order created.
     const std::vector<QWidget*>& Windows() const { return m_windows; }
     TSoundBanner& SoundBanner() { return *m_soundBanner; }
@@ -67,6 +70,7 @@ private:
     std::unique_ptr<TLinkErrorForm> m_linkErrorForm;
     std::unique_ptr<TMainJournal> m_mainJournal;
     std::unique_ptr<THelpForm> m_helpForm;
+    std::unique_ptr<OperatorDesk> m_desk;
     std::vector<QWidget*> m_windows;
     std::unique_ptr<TSoundBanner> m_soundBanner;
     TStationMenu* m_stationMenu = nullptr; // owned by the main window

@@ -56,7 +56,7 @@ int main(int argc, char** argv)
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &main, [&main](QSessionManager&) { main.close(); });
     app.setQuitOnLastWindowClosed(false);
     station.Show();
-    // KORVALEN_AUTOSTART="user:password": an unattended login and modem start.
-    kv::AutoStartFromEnvironment(station);
+    // Monitoring resumed after a crash; KORVALEN_AUTOSTART="user:password": a login and modem start.
+    kv::StartUnattended(station);
     return app.exec();
 }

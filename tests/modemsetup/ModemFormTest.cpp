@@ -117,7 +117,7 @@ protected:
     bool commStarted = false, dialStarted = false;
 };
 
-TEST_F(ModemWindow, WithoutConfigFileThePortsDefaultAndEveryCloseWritesTheSixKeys)
+TEST_F(ModemWindow, WithoutConfigFileThePortsDefaultAndEveryCloseWritesTheKeys)
 {
     auto form = MakeForm();
     EXPECT_EQ(port1.Port() + " " + port2.Port(), "Com1 Com2");
@@ -134,20 +134,28 @@ TEST_F(ModemWindow, WithoutConfigFileThePortsDefaultAndEveryCloseWritesTheSixKey
     EXPECT_LE((form->frameGeometry().center() - mainWindow.frameGeometry().center()).manhattanLength(), 1);
     ctx.Window(ShownWindow::Modem).close();
     EXPECT_FALSE(ctx.Shown(ShownWindow::Modem));
+    // The old six keys in their order, escalation after them, off.
     EXPECT_EQ(Config(), "[MainDevice]\r\nPhoneNumber=\r\nCPort=Com1\r\nCPortBaudRate=9600\r\n\r\n"
-                        "[SecondDevice]\r\nPhoneNumber=\r\nCPort=Com2\r\nCPortBaudRate=9600\r\n");
+                        "[SecondDevice]\r\nPhoneNumber=\r\nCPort=Com2\r\nCPortBaudRate=9600\r\n\r\n"
+                        "[Escalation]\r\nMinutes=0\r\nNumbers=\r\n");
 
     form->show();
     form->BalanceNumber->setText(QStringLiteral("*102#"));
     form->Edit3->setText(QStringLiteral("115200"));
     form->Edit6->setText(QStringLiteral("COM4"));
     form->Edit7->setText(QStringLiteral("abc"));
+    form->Edit10->setText(QStringLiteral("-3"));
+    form->Edit11->setText(QStringLiteral(" +7911 , x,"));
+    EXPECT_EQ(ctx.EscalationSettings(), (std::pair<std::string, std::string>{"0", ""})) << "applied at the close";
     form->close();
     EXPECT_EQ(port1.BaudRate(), br115200);
     EXPECT_EQ(port2.Port(), "COM4");
     EXPECT_EQ(port2.BaudRate(), br9600);
+    // Kept as typed: the desk tells what it cannot use.
+    EXPECT_EQ(ctx.EscalationSettings(), (std::pair<std::string, std::string>{"-3", " +7911 , x,"}));
     EXPECT_EQ(Config(), "[MainDevice]\r\nPhoneNumber=*102#\r\nCPort=Com1\r\nCPortBaudRate=115200\r\n\r\n"
-                        "[SecondDevice]\r\nPhoneNumber=\r\nCPort=COM4\r\nCPortBaudRate=abc\r\n");
+                        "[SecondDevice]\r\nPhoneNumber=\r\nCPort=COM4\r\nCPortBaudRate=abc\r\n\r\n"
+                        "[Escalation]\r\nMinutes=-3\r\nNumbers= +7911 , x,\r\n");
     ctx.Window(ShownWindow::Modem).show();
     EXPECT_EQ(Text(form->Edit7), "9600") << "refreshed from the port when shown";
     form->close();
@@ -162,10 +170,13 @@ TEST_F(ModemWindow, SpeedTextsGarbageLinesAndMissingSections)
     EXPECT_EQ(port1.Port(), "/dev/ttyUSB3");
     EXPECT_EQ(Text(form->Edit3), "Custom");
     EXPECT_EQ(port2.Port(), "Com2") << "a broken header opens no section";
-    test::WriteFileBytes(dir.File("config.ini"), "[SecondDevice]\nCPortBaudRate= 115200 \n[MainDevice]\nCPortBaudRate=abc\n");
+    test::WriteFileBytes(dir.File("config.ini"), "[SecondDevice]\nCPortBaudRate= 115200 \n[MainDevice]\nCPortBaudRate=abc\n"
+                                                 "[escalation]\nNumbers=+79001234567\nMinutes=15\n");
     form = MakeForm();
     EXPECT_EQ(Text(form->Edit3), "9600");
     EXPECT_EQ(port2.BaudRate(), br115200);
+    EXPECT_EQ(Text(form->Edit10) + " " + Text(form->Edit11), "15 +79001234567");
+    EXPECT_EQ(ctx.EscalationSettings(), (std::pair<std::string, std::string>{"15", "+79001234567"}));
 }
 
 TEST_F(ModemWindow, AnUnreadableUnwritableFileKeepsThePortsAndStillAppliesTheFields)

@@ -61,7 +61,8 @@ TEST_F(StationTest, WindowsAreCreatedInOrderAndOnlyTheMainWindowShows)
         EXPECT_EQ(w->isVisible(), w == &form()) << w->objectName().toStdString();
     }
     EXPECT_EQ(names, (std::vector<QString>{"Form1", "ComPortForm", "DeviceForm", "ModemForm", "TechnoJournalForm",
-                                           "PasswordDlg", "SecurityForm", "ModemLinkForm", "MainJournal", "HelpForm"}));
+                                           "PasswordDlg", "SecurityForm", "ModemLinkForm", "MainJournal", "HelpForm",
+                                           "AlarmsForm", "JournalSearchForm"}));
     EXPECT_EQ(form().windowTitle(), QStringLiteral("Korvalen   -  ver.2.1.5"));
     EXPECT_EQ(ctx().Modem1, form().Modem1.get());
     EXPECT_NE(ctx().Modem1, ctx().Modem2);

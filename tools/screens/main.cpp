@@ -14,6 +14,9 @@
 #include "devices/DeviceUnit.h"
 #include "modemsetup/ComPortUnit.h"
 #include "modemsetup/ModemUnit.h"
+#include "station/AlarmsWindow.h"
+#include "station/JournalSearchWindow.h"
+#include "station/OperatorDesk.h"
 #include "station/ScheduleWindow.h"
 #include "station/StationMenu.h"
 #include "station/Station.h"
@@ -39,6 +42,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -505,6 +509,30 @@ int Render(const QString& outDir, const QString& readmeFile)
     camera.Shoot(&main, "main-no-sound");
     sounds.failing = false;
     PlayStationSound(Sound::Alarm);
+
+    // The open alarms: the warehouse's alarm and the shop's call wait; then the
+    // handling dialog over the oldest, a result chosen and a comment typed.
+    TAlarmsForm& alarms = station.Desk().AlarmsForm();
+    alarms.ShowCentred();
+    alarms.SelectRow(0);
+    Pump(1100);
+    camera.Shoot(&alarms, "alarms");
+    alarms.HandleButtonClick();
+    THandlingDialog& handling = *alarms.HandlingDlg;
+    handling.ResultBox->setCurrentIndex(1);
+    handling.CommentEdit->setText(Utf8("Группа 3 выехала, прибытие через 5 минут"));
+    camera.Shoot(&handling, "alarm-handling");
+    handling.OkButtonClick();
+    alarms.hide();
+
+    // The journal search: the warehouse's events of today.
+    main.N7Click();
+    TJournalSearchForm& search = station.Desk().SearchForm();
+    search.DeviceBox->setEditText(Utf8("Склад"));
+    search.FromCheck->setChecked(true);
+    search.FindButtonClick();
+    camera.Shoot(&search, "journal-search");
+    search.close();
 
     main.PNGButton1Click();
     camera.Shoot(&modems, "modem");
