@@ -4,6 +4,7 @@
 // the windows load them by these names, so the two cannot drift apart.
 // All names are ASCII with "/" as separator, which every platform accepts.
 #include <array>
+#include <string>
 #include <string_view>
 
 namespace kv::assets {
@@ -48,14 +49,15 @@ inline constexpr std::array<std::string_view, 5> kSignalByBars = {
 // ---- Journal status icons (ImageList1), 20 x 20, transparent ----
 // 0 key, 1 envelope, 2 closed padlock, 3 cross, 4 envelope with a cross,
 // 5 open padlock, 6 thermometer, 7 exclamation mark, 8 globe, 9 coin,
-// 10 person, 11 stacked messages.
+// 10 person, 11 stacked messages, 12 clipboard with a tick.
 
 inline constexpr Size kJournalIconSize{20, 20};
-inline constexpr std::array<std::string_view, 12> kJournalIcons = {
+inline constexpr std::array<std::string_view, 13> kJournalIcons = {
     "Pictures/journal/0.png", "Pictures/journal/1.png",  "Pictures/journal/2.png",
     "Pictures/journal/3.png", "Pictures/journal/4.png",  "Pictures/journal/5.png",
     "Pictures/journal/6.png", "Pictures/journal/7.png",  "Pictures/journal/8.png",
-    "Pictures/journal/9.png", "Pictures/journal/10.png", "Pictures/journal/11.png"};
+    "Pictures/journal/9.png", "Pictures/journal/10.png", "Pictures/journal/11.png",
+    "Pictures/journal/12.png"};
 
 // ---- Board notification icons (ImageList2), 32 x 32, transparent ----
 // 0 grey, 1 blue, 2 green, 3 orange, 4 magenta disc with a white "i",
@@ -155,5 +157,14 @@ inline constexpr Rect kHelpLinkArea{8, 316, 292, 80};
 // Application icon.
 inline constexpr std::string_view kAppIcon = "Pictures/korvalen.png";
 inline constexpr Size kAppIconSize{64, 64};
+
+// The same icon for the desktop's menus, in the sizes of the hicolor theme,
+// laid out as the theme is: "icons/hicolor/48x48/apps/korvalen.png".
+inline constexpr int kDesktopIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
+inline std::string DesktopIconName(int size)
+{
+    const std::string n = std::to_string(size);
+    return "icons/hicolor/" + n + "x" + n + "/apps/korvalen.png";
+}
 
 } // namespace kv::assets

@@ -546,6 +546,28 @@ void DrawMonitor(QPainter& p, const QColor& frame, const QColor& screen)
     p.drawRoundedRect(QRectF(5.2, 16.6, 9.6, 1.8), 0.8, 0.8);
 }
 
+void DrawHandled(QPainter& p)
+{
+    // A clipboard with a tick: the alarm is on record as dealt with.
+    QPainterPath board;
+    board.addRoundedRect(QRectF(3.2, 2.6, 13.6, 16.6), 1.6, 1.6);
+    FillAndOutline(p, board, Vertical(2.6, 19.2, QColor(70, 185, 185), QColor(0, 120, 120)), QColor(0, 70, 70), 0.9);
+    QPainterPath sheet;
+    sheet.addRect(QRectF(5.0, 5.0, 10.0, 12.6));
+    FillAndOutline(p, sheet, QColor(255, 255, 255), QColor(150, 150, 150), 0.5);
+    QPainterPath clip;
+    clip.addRoundedRect(QRectF(7.0, 1.0, 6.0, 3.4), 1.0, 1.0);
+    FillAndOutline(p, clip, Vertical(1.0, 4.4, QColor(225, 230, 240), QColor(140, 150, 165)), QColor(70, 75, 90),
+                   0.7);
+    QPainterPath tick;
+    tick.moveTo(6.6, 11.2);
+    tick.lineTo(9.2, 14.2);
+    tick.lineTo(14.0, 7.6);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(Pen(QColor(0, 140, 140), 2.1));
+    p.drawPath(tick);
+}
+
 void DrawCheckDisc(QPainter& p)
 {
     QRadialGradient g(QPointF(8, 7), 10);

@@ -30,6 +30,7 @@ void DrawGlobeWithArrows(QPainter& p);
 void DrawCoin(QPainter& p);
 void DrawPerson(QPainter& p);
 void DrawMessages(QPainter& p);
+void DrawHandled(QPainter& p);
 QPainterPath ShieldOutline();
 void DrawShield(QPainter& p);
 void DrawModem(QPainter& p);

@@ -147,6 +147,7 @@ QImage JournalIcon(int index)
     case 9: DrawCoin(p); break;
     case 10: DrawPerson(p); break;
     case 11: DrawMessages(p); break;
+    case 12: DrawHandled(p); break;
     default: throw std::invalid_argument("no journal icon " + std::to_string(index));
     }
     return c.Finish();
@@ -266,10 +267,12 @@ QImage HelpPicture()
     return c.Finish();
 }
 
-QImage AppIcon()
+QImage AppIcon(int size)
 {
-    Canvas c(kAppIconSize);
-    InBox(c.p(), QRectF(1, 1, 62, 62), 20, [](QPainter& q) { DrawShield(q); });
+    Canvas c(Size{size, size});
+    // A one-pixel margin at every size, as the 64-pixel icon has.
+    const qreal edge = size / 64.0;
+    InBox(c.p(), QRectF(edge, edge, size - 2 * edge, size - 2 * edge), 20, [](QPainter& q) { DrawShield(q); });
     return c.Finish();
 }
 

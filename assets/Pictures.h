@@ -32,7 +32,8 @@ QImage JournalIcon(int index);
 QImage BoardIcon(int index);
 QImage AlertPicture();
 QImage HelpPicture();
-QImage AppIcon();
+// `size` pixels square; the window icon is 64.
+QImage AppIcon(int size = 64);
 
 enum class ButtonState { Normal, Hover, Down };
 // Throws std::invalid_argument for a button it has no drawing for, and

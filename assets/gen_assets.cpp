@@ -94,6 +94,8 @@ void Generate(Writer& out)
     out.Put(kAlertPicture, AlertPicture());
     out.Put(kHelpPicture, HelpPicture());
     out.Put(kAppIcon, AppIcon());
+    for (const int size : kDesktopIconSizes)
+        out.Put(DesktopIconName(size), AppIcon(size));
 }
 
 } // namespace

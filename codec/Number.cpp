@@ -1,18 +1,11 @@
 #include "codec/Number.h"
 
+#include "data/Text.h"
+
 #include <charconv>
 #include <cmath>
 
 namespace kv {
-
-std::string_view TrimBlanks(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
 
 namespace {
 

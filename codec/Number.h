@@ -8,8 +8,6 @@
 
 namespace kv {
 
-// The text without the blanks and tabs around it.
-std::string_view TrimBlanks(std::string_view s);
 // Decimal integer with an optional sign.
 std::optional<std::int64_t> TextToInt(std::string_view text);
 // Decimal number with an optional sign, fraction and exponent; no "inf", "nan"

@@ -74,11 +74,11 @@ std::string CellText(FieldType type, Storage st, const Cell& c)
         return c.b ? "True" : "False";
     case Storage::Float64:
         if (type == FieldType::DateTime)
-            return FormatDateTime(c.f);
+            return FixedDateTimeText(c.f);
         if (type == FieldType::Date)
             return DateText(c.f);
         if (type == FieldType::Time)
-            return FormatTime(c.f);
+            return FixedTimeText(c.f);
         return FloatText(c.f);
     case Storage::Text:
         return std::string(c.s);
@@ -418,7 +418,7 @@ void Field::SetAsDateTime(double value)
     const detail::FieldSlot& slot = m_table->m_layout->slots[static_cast<std::size_t>(m_index)];
     if (slot.storage == Storage::Text) {
         MemTable::Value& v = m_table->WritableValue(m_index);
-        v.s.assign(CutText(slot, FormatDateTime(value)));
+        v.s.assign(CutText(slot, FixedDateTimeText(value)));
         v.null = false;
         return;
     }

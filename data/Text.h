@@ -88,4 +88,14 @@ consteval std::string_view operator""_cp()
 // Station text built from a literal, for places that want an owning string.
 inline std::string Str(std::string_view s) { return std::string(s); }
 
+// The text without the blanks and tabs around it.
+inline std::string_view TrimBlanks(std::string_view s)
+{
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    return s;
+}
+
 } // namespace kv

@@ -177,6 +177,7 @@ TDeviceForm::~TDeviceForm()
     c.SetDeviceTablesReadOnly = nullptr;
     c.FindShortNameByNumber = nullptr;
     c.FindNumberByShortName = nullptr;
+    c.FindListNameByNumber = nullptr;
     c.SelectDeviceByShortName = nullptr;
     c.ShowDeviceCard = nullptr;
     c.RegisterDevices = nullptr;
@@ -376,9 +377,17 @@ void TDeviceForm::BuildWindow()
     }
     heads->addStretch(1);
 
+    JournalButton = new QPushButton(ToQ("Журнал объекта"_cp), this);
+    Name(JournalButton, "JournalButton", "Журнал объекта"_cp);
+    connect(JournalButton, &QPushButton::clicked, this, &TDeviceForm::JournalButtonClick);
+    auto* eventsHead = new QHBoxLayout;
+    eventsHead->addWidget(Label1);
+    eventsHead->addStretch(1);
+    eventsHead->addWidget(JournalButton);
+
     auto* events = new QVBoxLayout;
     events->setSpacing(2);
-    events->addWidget(Label1);
+    events->addLayout(eventsHead);
     events->addLayout(heads);
     events->addWidget(LastEvents);
 
@@ -424,6 +433,7 @@ void TDeviceForm::RegisterOperations()
     c.FindNumberByShortName = [this](const std::string& name, const std::string& initial) {
         return FindNumberByShortName(name, initial);
     };
+    c.FindListNameByNumber = [this](const std::string& number) { return FindListNameByNumber(number); };
     c.SelectDeviceByShortName = [this](const std::string& name) { return SelectDeviceByShortName(name); };
     c.ShowDeviceCard = [this] { ShowCentred(); };
     c.RegisterDevices = [this] { return RegisterDevices(); };
@@ -577,6 +587,20 @@ std::string TDeviceForm::FindNumberByShortName(const std::string& shortName, con
         if (TextOf(DescriptionTable, d, cols.simpleName) != shortName)
             return false;
         result = TextOf(DescriptionTable, d, cols.simCard);
+        return true;
+    });
+    return result;
+}
+
+std::string TDeviceForm::FindListNameByNumber(const std::string& number) const
+{
+    const RegisterColumns cols(DeviceTable, DescriptionTable);
+    const int listName = DeviceTable.FindField("device");
+    std::string result;
+    ForEachDevice(DeviceTable, DescriptionTable, cols, [&](std::size_t i, RecordHandle d) {
+        if (TextOf(DescriptionTable, d, cols.simCard) != number)
+            return false;
+        result = TextOf(DeviceTable, DeviceTable.RecordAt(i), listName);
         return true;
     });
     return result;
@@ -799,6 +823,16 @@ void TDeviceForm::Rele1ButtonOffClick() { SmsCommand(kCommandRelay1Off); }
 void TDeviceForm::Rele2ButtonONClick() { SmsCommand(kCommandRelay2On); }
 void TDeviceForm::Rele2ButtonOffClick() { SmsCommand(kCommandRelay2Off); }
 
+void TDeviceForm::JournalButtonClick()
+{
+    // By its short name: the search adds the number the register gives it.
+    std::string device = FromQ(DBEdit4->text().trimmed());
+    if (device.empty())
+        device = CardNumber();
+    if (m_ctx.ShowJournalSearch)
+        m_ctx.ShowJournalSearch(device);
+}
+
 void TDeviceForm::FillLastEvents()
 {
     // A selected row would now point at another event.
@@ -817,7 +851,7 @@ void TDeviceForm::FillLastEvents()
         LastEvents->item(r, 0)->setText(QString::number(r + 1));
         try {
             if (timeField >= 0 && !journal.IsNull(row, timeField))
-                LastEvents->item(r, 1)->setText(QString::fromLatin1(FormatDateTime(journal.DateTime(row, timeField))));
+                LastEvents->item(r, 1)->setText(ToQ(FormatDateTime(journal.DateTime(row, timeField))));
             if (eventField >= 0)
                 LastEvents->item(r, 2)->setText(ToQ(journal.Text(row, eventField)));
         } catch (const std::exception&) {

@@ -67,6 +67,8 @@ public:
     std::string FindShortNameByNumber(const std::string& number, const std::string& initial) const;
     // The number of the first device with that short name; `initial` when none.
     std::string FindNumberByShortName(const std::string& shortName, const std::string& initial) const;
+    // The device-list name of the first device with that number; empty when none.
+    std::string FindListNameByNumber(const std::string& number) const;
     // Makes the first device with that short name current; when none has it,
     // the last device is left current and the result is false.
     bool SelectDeviceByShortName(const std::string& shortName);
@@ -99,6 +101,7 @@ public:
     void Rele1ButtonOffClick();
     void Rele2ButtonONClick();
     void Rele2ButtonOffClick();
+    void JournalButtonClick(); // the journal search, filtered to this device
 
     // Components.
     TMemTableModel* DataSource1;
@@ -130,6 +133,7 @@ public:
     QLabel* Label4;
     QLineEdit* StatusEdit;
     QTableWidget* LastEvents;
+    QPushButton* JournalButton; // "Журнал объекта"
 
 protected:
     void hideEvent(QHideEvent* e) override;

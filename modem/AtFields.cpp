@@ -1,6 +1,7 @@
 #include "modem/AtFields.h"
 
 #include "codec/Number.h"
+#include "data/Text.h"
 
 namespace kv {
 

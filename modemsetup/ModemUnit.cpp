@@ -6,6 +6,7 @@
 #include "modem/Commands.h"
 #include "modem/DialThread.h"
 #include "modem/Modem.h"
+#include "modemsetup/PortAdvice.h"
 #include "serial/CPort.h"
 #include "timing/rdtsc.h"
 #include "windows/AppPaths.h"
@@ -35,6 +36,9 @@ constexpr std::string_view kSecondDevice = "SecondDevice";
 constexpr std::string_view kPhoneNumber = "PhoneNumber";
 constexpr std::string_view kCPort = "CPort";
 constexpr std::string_view kCPortBaudRate = "CPortBaudRate";
+constexpr std::string_view kEscalation = "Escalation";
+constexpr std::string_view kMinutes = "Minutes";
+constexpr std::string_view kNumbers = "Numbers";
 // Not a speed of the list: a missing key gives 9600 baud.
 constexpr std::string_view kDefaultBaudRate = "9200";
 
@@ -43,7 +47,15 @@ constexpr std::string_view kModem2Failed = "Невозможно инициал�
 
 std::string S(std::string_view v) { return std::string(v); }
 
-IniFile ConfigIni() { return IniFile(ProgramFile(QStringLiteral("config.ini")).toStdString()); }
+// The box's text, with what the operator can do about a port that would not
+// open. Inside the catch block of the failure.
+std::string WithAdvice(const std::string& failure, const TComPort& port)
+{
+    const std::string advice = PortAdvice(std::current_exception(), port.Port());
+    return advice.empty() ? failure : failure + "\r\n\r\n" + advice;
+}
+
+IniFile ConfigIni() { return IniFile(ConfigFile(QStringLiteral("config.ini")).toStdString()); }
 
 QLabel* FieldLabel(const char* name, std::string_view text, QWidget* parent)
 {
@@ -126,6 +138,10 @@ TModemForm::TModemForm(StationContext& ctx)
     BalanceInfo->setFixedHeight(84);
     BalanceInfo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     BalanceInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Edit10 = TextBox("Edit10", "ЭСКАЛАЦИЯ ЧЕРЕЗ, МИН"_cp, "0", this);
+    Edit10->setToolTip(ToQ("Через сколько минут необработанная тревога уходит SMS на номера эскалации; 0 - выключено"_cp));
+    Edit11 = TextBox("Edit11", "НОМЕРА ЭСКАЛАЦИИ"_cp, {}, this);
+    Edit11->setToolTip(ToQ("Номера через запятую, например +79001234567, +79007654321"_cp));
 
     // The fields and their labels on the left, the three main buttons on the right.
     auto* fields = new QGridLayout;
@@ -151,6 +167,18 @@ TModemForm::TModemForm(StationContext& ctx)
     fields->addLayout(signal, 3, 1, 1, 3);
     fields->addWidget(FieldLabel("Label7", "ЗАПРОС"_cp, this), 4, 0);
     fields->addWidget(BalanceNumber, 4, 1, 1, 3);
+    fields->addWidget(FieldLabel("Label11", "ЭСКАЛАЦИЯ, МИН"_cp, this), 5, 0);
+    auto* escalation = new QHBoxLayout;
+    escalation->setSpacing(8);
+    Edit10->setFixedWidth(60);
+    escalation->addWidget(Edit10);
+    auto* off = new QLabel(ToQ("0 - выключена"_cp), this);
+    Name(off, "Label13", "0 - выключена"_cp);
+    escalation->addWidget(off);
+    escalation->addStretch(1);
+    fields->addLayout(escalation, 5, 1, 1, 3);
+    fields->addWidget(FieldLabel("Label12", "НОМЕРА ЭСКАЛАЦИИ"_cp, this), 6, 0);
+    fields->addWidget(Edit11, 6, 1, 1, 3);
     fields->setColumnMinimumWidth(1, 110);
     fields->setColumnMinimumWidth(3, 80);
 
@@ -216,6 +244,7 @@ TModemForm::TModemForm(StationContext& ctx)
     m_ctx.AddBalanceLine = [this](const std::string& line) { BalanceInfo->appendPlainText(ToQ(line)); };
     m_ctx.BalanceNumber = [this] { return FromQ(BalanceNumber->text()); };
     m_ctx.RefreshPortFields = [this] { RefreshPortFields(); };
+    m_ctx.EscalationSettings = [this] { return std::pair{m_escalationMinutes, m_escalationNumbers}; };
 }
 
 void TModemForm::FormCreate()
@@ -229,6 +258,8 @@ void TModemForm::LoadSettings()
     // A broken or missing file leaves whatever could not be read as it was.
     try {
         const IniFile ini = ConfigIni();
+        if (!ini.Readable())
+            return;
         BalanceNumber->setText(ToQ(ini.ReadString(S(kMainDevice), S(kPhoneNumber), {})));
         if (m_ctx.ComPort1) {
             m_ctx.ComPort1->SetPort(ini.ReadString(S(kMainDevice), S(kCPort), "Com1"));
@@ -241,8 +272,12 @@ void TModemForm::LoadSettings()
             m_ctx.ComPort2->SetBaudRate(
                 BaudRateFromName(ini.ReadString(S(kSecondDevice), S(kCPortBaudRate), S(kDefaultBaudRate))));
         }
+        m_escalationMinutes = ini.ReadString(S(kEscalation), S(kMinutes), "0");
+        m_escalationNumbers = ini.ReadString(S(kEscalation), S(kNumbers), {});
     } catch (const std::exception&) {
     }
+    Edit10->setText(ToQ(m_escalationMinutes));
+    Edit11->setText(ToQ(m_escalationNumbers));
 }
 
 void TModemForm::RefreshPortFields()
@@ -290,6 +325,9 @@ void TModemForm::FormClose()
 
 void TModemForm::SaveSettings()
 {
+    // The desk takes what the fields say at the close, saved or not.
+    m_escalationMinutes = FromQ(Edit10->text());
+    m_escalationNumbers = FromQ(Edit11->text());
     const IniFile ini = ConfigIni();
     ini.WriteString(S(kMainDevice), S(kPhoneNumber), FromQ(BalanceNumber->text()));
     ini.WriteString(S(kMainDevice), S(kCPort), FromQ(Edit1->text()));
@@ -297,6 +335,8 @@ void TModemForm::SaveSettings()
     ini.WriteString(S(kSecondDevice), S(kPhoneNumber), {});
     ini.WriteString(S(kSecondDevice), S(kCPort), FromQ(Edit6->text()));
     ini.WriteString(S(kSecondDevice), S(kCPortBaudRate), FromQ(Edit7->text()));
+    ini.WriteString(S(kEscalation), S(kMinutes), m_escalationMinutes);
+    ini.WriteString(S(kEscalation), S(kNumbers), m_escalationNumbers);
 }
 
 void TModemForm::ApplySettings()
@@ -347,7 +387,7 @@ bool TModemForm::KeepRunningWorker(TModem& modem, TComPort& port, const std::str
         port.Open();
         ok = true;
     } catch (const std::exception&) {
-        ShowError(failure, this);
+        ShowError(WithAdvice(failure, port), this);
         ok = false;
     }
     return true;
@@ -355,7 +395,7 @@ bool TModemForm::KeepRunningWorker(TModem& modem, TComPort& port, const std::str
 
 void TModemForm::Fail(TModem& modem, TComPort& port, bool workerStarted, const std::string& failure)
 {
-    ShowError(failure, this);
+    ShowError(WithAdvice(failure, port), this);
     modem.Running = false;
     // A port that failed before any worker took it is closed again, so that the
     // next attempt really opens the device (an open port ignores Open).

@@ -61,6 +61,8 @@ public:
     QLineEdit* Edit8; // signal of modem 2
     QLineEdit* BalanceNumber;
     QPlainTextEdit* BalanceInfo;
+    QLineEdit* Edit10; // escalation: minutes an alarm may wait, 0 = off
+    QLineEdit* Edit11; // escalation: numbers, comma-separated
 
 protected:
     void hideEvent(QHideEvent* e) override;
@@ -82,6 +84,9 @@ private:
 
     StationContext& m_ctx;
     WaitFunction m_wait;
+    // The escalation settings as read or last saved (the fields apply at the close).
+    std::string m_escalationMinutes = "0";
+    std::string m_escalationNumbers;
 };
 
 } // namespace kv

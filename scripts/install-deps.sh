@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages the station needs to build, run and be tested.
-# Only what is missing is installed.
+# Only what is missing is installed. --package: also what checks the Debian
+# package (scripts/package.sh).
 set -euo pipefail
 
 packages=(
   g++ cmake ninja-build pkg-config zlib1g-dev
   qt6-base-dev qt6-multimedia-dev qt6-serialport-dev libqt6multimedia6
+  qt6-translations-l10n
   fonts-dejavu-core fontconfig
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-utils imagemagick
+  dpkg-dev
 )
+if [ "${1:-}" = "--package" ]; then
+  packages+=(lintian)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,9 @@
 #include "station/AutoStart.h"
 
+#include "modem/Modem.h"
 #include "modemsetup/ModemUnit.h"
+#include "station/AlarmsWindow.h"
+#include "station/OperatorDesk.h"
 #include "station/Station.h"
 #include "users/SecurityUnit.h"
 
@@ -40,15 +43,35 @@ bool AutoStart(Station& station, const std::string& text)
     return true;
 }
 
-void AutoStartFromEnvironment(Station& station)
+bool ResumeAfterCrash(Station& station)
 {
-    const char* value = std::getenv("KORVALEN_AUTOSTART");
-    if (!value || !*value)
-        return;
-    // The password is not left for child processes to inherit.
-    std::string text = value;
-    unsetenv("KORVALEN_AUTOSTART");
-    QTimer::singleShot(0, [&station, text] { AutoStart(station, text); });
+    OperatorDesk& desk = station.Desk();
+    std::string record;
+    if (!desk.ReadRecord(record))
+        return false;
+    StationContext& ctx = station.Context();
+    desk.Desk().Resume(record);
+    // A login of the environment's may have started the modems already.
+    if (!ctx.Modem1 || !ctx.Modem1->Running)
+        station.ModemForm().RbButton7Click();
+    if (desk.Desk().AnyOpen())
+        desk.AlarmsForm().ShowCentred(false);
+    return true;
+}
+
+void StartUnattended(Station& station)
+{
+    std::string text;
+    if (const char* value = std::getenv("KORVALEN_AUTOSTART"); value && *value) {
+        text = value;
+        // The password is not left for child processes to inherit.
+        unsetenv("KORVALEN_AUTOSTART");
+    }
+    QTimer::singleShot(0, [&station, text] {
+        if (!text.empty())
+            AutoStart(station, text);
+        ResumeAfterCrash(station);
+    });
 }
 
 } // namespace kv

@@ -1,9 +1,18 @@
 #pragma once
-// Unattended start for process tests and demonstrations: with
-// KORVALEN_AUTOSTART="user:password" in the environment, that operator logs in
-// once the main window is up (the "Логин" row is written as for a login by
-// hand) and the modem initialisation button is pressed. Unset or empty, the
-// station starts as always and waits for an operator.
+// Starts that need nobody at the desk.
+//
+// After a crash: a run that ended without its close while modem 1 was being
+// watched left the alarm desk's record beside the tables. The next start then
+// initialises both modems by itself (the modem window's initialisation),
+// journals "Возобновление работы после сбоя", puts the alarms that were open
+// back on the list and monitors; the windows that need a login stay locked
+// until an operator logs in, and open alarms sound meanwhile. A start after a
+// clean close finds no record and waits for an operator as always.
+//
+// For process tests and demonstrations: with KORVALEN_AUTOSTART="user:password"
+// in the environment, that operator logs in once the main window is up (the
+// "Логин" row is written as for a login by hand) and the modem initialisation
+// button is pressed.
 #include <string>
 
 namespace kv {
@@ -23,8 +32,12 @@ bool ParseAutoStart(const std::string& text, AutoStartLogin& login);
 // operator is logged in afterwards. UI thread, main window shown.
 bool AutoStart(Station& station, const std::string& text);
 
-// Queues AutoStart with the environment's KORVALEN_AUTOSTART for the first
-// turn of the event loop; nothing when it is unset.
-void AutoStartFromEnvironment(Station& station);
+// The resume after a crash, when the record of an unclosed run is there.
+// Returns whether it resumed. UI thread, main window shown.
+bool ResumeAfterCrash(Station& station);
+
+// Queues for the first turn of the event loop: AutoStart with the
+// environment's KORVALEN_AUTOSTART when it is set, then ResumeAfterCrash.
+void StartUnattended(Station& station);
 
 } // namespace kv

@@ -51,7 +51,7 @@ QWidget* ShowScheduleWindow(QWidget* owner, const DialSchedule& schedule, int co
     grid->setTextElideMode(Qt::ElideNone);
     for (int c = 0; c < columns; ++c) {
         for (int r = 0; r < rows; ++r) {
-            auto* item = new QTableWidgetItem(QString::fromLatin1(FormatTime(schedule.At(c, r).nextDue)));
+            auto* item = new QTableWidgetItem(ToQ(FormatTime(schedule.At(c, r).nextDue)));
             item->setTextAlignment(Qt::AlignCenter);
             grid->setItem(r, c, item);
         }

@@ -3,6 +3,11 @@
 #include "devices/DeviceUnit.h"
 #include "modemsetup/ComPortUnit.h"
 #include "modemsetup/ModemUnit.h"
+#include "station/SoundBanner.h"
+#include "station/StationMenu.h"
+#include "station/AlarmsWindow.h"
+#include "station/JournalSearchWindow.h"
+#include "station/OperatorDesk.h"
 #include "station/mainunit.h"
 #include "users/SecurityUnit.h"
 #include "users/password.h"
@@ -10,6 +15,7 @@
 #include "windows/MainJournalUnit.h"
 #include "windows/ModemLinkUnit.h"
 #include "windows/TechnoJournalUnit.h"
+#include "windows/TechnoLog.h"
 
 #include <QLocale>
 
@@ -27,6 +33,7 @@ Station::Station()
 {
     m_form1 = std::make_unique<TForm1>(m_ctx);
     m_windows.push_back(m_form1.get());
+    m_stationMenu = new TStationMenu(*m_form1);
 
     m_comPortForm = std::make_unique<TComPortForm>(m_ctx);
     m_windows.push_back(m_comPortForm.get());
@@ -38,6 +45,8 @@ Station::Station()
     m_windows.push_back(m_modemForm.get());
 
     m_technoJournalForm = std::make_unique<TTechnoJournalForm>(m_form1.get());
+    // Beside the tables: the record of what the modems said outlives the run.
+    m_technoJournalForm->SetLog(std::make_unique<TTechnoLog>("techno.log"));
     m_ctx.TechnoJournalForm = m_technoJournalForm.get();
     m_windows.push_back(m_technoJournalForm.get());
 
@@ -63,12 +72,25 @@ Station::Station()
     m_helpForm->FormClose = [this] { m_ctx.Shown(ShownWindow::Help) = false; };
     m_ctx.Window(ShownWindow::Help) = {[this] { m_helpForm->ShowCentred(); }, [this] { m_helpForm->close(); }};
     m_windows.push_back(m_helpForm.get());
+
+    // After the technological journal, which takes its red line.
+    m_soundBanner = std::make_unique<TSoundBanner>(*m_form1, *m_form1->PageControl1, [this](const std::string& text,
+                                                                                          Rgb colour) {
+        m_technoJournalForm->AppendTechnoLine(text, colour);
+    });
+    m_soundBanner->Start();
+    // Last: it feeds on every window before it.
+    m_desk = std::make_unique<OperatorDesk>(m_ctx, *m_form1);
+    m_windows.push_back(&m_desk->AlarmsForm());
+    m_windows.push_back(&m_desk->SearchForm());
 }
 
 Station::~Station()
 {
     // The workers use every window through the hand-overs: they end first.
     m_form1->StopWorkers(TForm1::kShutdownWait);
+    m_soundBanner.reset();
+    m_desk.reset();
     // Closing the program does not run the other windows' close handlers.
     m_helpForm->FormClose = nullptr;
     m_mainJournal->FormClose = nullptr;

@@ -22,6 +22,9 @@ class TTechnoJournalForm;
 class TLinkErrorForm;
 class TMainJournal;
 class THelpForm;
+class TSoundBanner;
+class TStationMenu;
+class OperatorDesk;
 
 // "." as decimal separator for the whole process, whatever the regional
 // settings. After the application object, which adopts the environment's locale.
@@ -48,8 +51,12 @@ public:
     TLinkErrorForm& LinkErrorForm() { return *m_linkErrorForm; }
     TMainJournal& MainJournal() { return *m_mainJournal; }
     THelpForm& HelpForm() { return *m_helpForm; }
+    // The alarm desk with its windows (the open alarms, the journal search).
+    OperatorDesk& Desk() { return *m_desk; }
     // Every window, in the order created.
     const std::vector<QWidget*>& Windows() const { return m_windows; }
+    TSoundBanner& SoundBanner() { return *m_soundBanner; }
+    TStationMenu& StationMenu() { return *m_stationMenu; }
 
 private:
     StationContext m_ctx; // first: every window holds on to it
@@ -63,7 +70,10 @@ private:
     std::unique_ptr<TLinkErrorForm> m_linkErrorForm;
     std::unique_ptr<TMainJournal> m_mainJournal;
     std::unique_ptr<THelpForm> m_helpForm;
+    std::unique_ptr<OperatorDesk> m_desk;
     std::vector<QWidget*> m_windows;
+    std::unique_ptr<TSoundBanner> m_soundBanner;
+    TStationMenu* m_stationMenu = nullptr; // owned by the main window
 };
 
 } // namespace kv

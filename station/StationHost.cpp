@@ -72,7 +72,11 @@ std::string FormatSignalLevel(double level)
 
 void StationHost::WriteEvent(const std::string& status, const std::string& tel, const std::string& event)
 {
-    Synchronize([&] { Record(m_ctx, m_ctx.EventsTable, status, tel, event); });
+    Synchronize([&] {
+        Record(m_ctx, m_ctx.EventsTable, status, tel, event);
+        if (m_ctx.MainEventSeen)
+            m_ctx.MainEventSeen(status, tel, event);
+    });
 }
 
 JournalWrite StationHost::WriteDurableEvent(const std::string& status, const std::string& tel,
@@ -110,7 +114,11 @@ bool StationHost::JournalHolds(const std::string& tel, const std::string& event,
 
 void StationHost::WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event)
 {
-    Synchronize([&] { Record(m_ctx, m_ctx.DialEventsTable, status, tel, event); });
+    Synchronize([&] {
+        Record(m_ctx, m_ctx.DialEventsTable, status, tel, event);
+        if (m_ctx.DialEventSeen)
+            m_ctx.DialEventSeen(status, tel, event);
+    });
 }
 
 void StationHost::WriteTechno(const std::string& text, Rgb colour)
@@ -214,6 +222,8 @@ void StationHost::ShowLinkLost()
         PlayStationSound(Sound::Alarm);
         if (m_ctx.LinkErrorForm)
             m_ctx.LinkErrorForm->ShowAlert();
+        if (m_ctx.LinkLostSeen)
+            m_ctx.LinkLostSeen();
     });
 }
 

@@ -161,23 +161,27 @@ void TStatusBoard::RequestRepaint()
     });
 }
 
-void TStatusBoard::Tick(bool modemRunning)
+void TStatusBoard::Tick(bool modemRunning, bool alarmsOpen)
 {
     m_blinkPhase = !m_blinkPhase;
-    if (!modemRunning)
-        return;
-    RequestRepaint();
-    const int columns = m_columns;
-    const int rows = m_rows;
-    for (int c = 0; c < columns; ++c) {
-        for (int r = 0; r < rows; ++r) {
-            const auto i = static_cast<std::size_t>(TileStates::Index(c, r));
-            if (Sounding(i)) {
-                PlayStationSound(Sound::Alarm);
-                break;
+    bool sounded = false;
+    if (modemRunning) {
+        RequestRepaint();
+        const int columns = m_columns;
+        const int rows = m_rows;
+        for (int c = 0; c < columns; ++c) {
+            for (int r = 0; r < rows; ++r) {
+                const auto i = static_cast<std::size_t>(TileStates::Index(c, r));
+                if (Sounding(i)) {
+                    PlayStationSound(Sound::Alarm);
+                    sounded = true;
+                    break;
+                }
             }
         }
     }
+    if (alarmsOpen && !sounded)
+        PlayStationSound(Sound::Alarm);
 }
 
 QRect TStatusBoard::CellRect(int column, int row) const
@@ -272,6 +276,8 @@ void TStatusBoard::SelectCell(int column, int row)
     m_tiles.InfoStates[i] = 0;
     m_tiles.AlarmMarks[i] = 0;
     repaint();
+    if (OnSelect)
+        OnSelect(column, row);
 }
 
 void TStatusBoard::mousePressEvent(QMouseEvent* e)

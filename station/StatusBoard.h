@@ -66,7 +66,9 @@ public:
 
     // The board tick (timer thread): flips the blink phase; while modem 1 runs,
     // asks for a repaint and sounds each column's first unacknowledged alarm.
-    void Tick(bool modemRunning);
+    // `alarmsOpen` (unhandled rows of the alarm desk) sounds the alarm
+    // whether modem 1 runs or not.
+    void Tick(bool modemRunning, bool alarmsOpen = false);
     bool BlinkPhase() const { return m_blinkPhase.load(); }
 
     // Draws one tile; returns whether its notification sound is due.
@@ -87,6 +89,8 @@ public:
 
     // Right button on a tile: column, row.
     std::function<void(int, int)> OnRightClick;
+    // After a tile was selected and acknowledged: column, row.
+    std::function<void(int, int)> OnSelect;
 
 protected:
     void paintEvent(QPaintEvent*) override;

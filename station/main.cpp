@@ -3,8 +3,11 @@
 #include "station/Station.h"
 #include "station/mainunit.h"
 #include "data/Text.h"
+#include "timing/DateTime.h"
 #include "timing/UiThread.h"
+#include "windows/AppPaths.h"
 #include "windows/Dialogs.h"
+#include "windows/QtRussian.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -30,6 +33,14 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     kv::InstallUiThread();
     kv::UseDecimalPoint();
+    kv::UseSystemDateTimeFormats();
+    kv::InstallQtRussian();
+    // Installed: the tables in the user's data folder, which becomes the
+    // current directory; from a build folder the current directory as it is.
+    if (std::string error; !kv::EnterStationFolders(error)) {
+        kv::ShowError(error);
+        return 1;
+    }
     if (!LockWorkingFolder()) {
         using namespace kv::literals;
         kv::ShowError(std::string("Станция уже работает с журналами в этой папке."_cp));
@@ -45,7 +56,7 @@ int main(int argc, char** argv)
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &main, [&main](QSessionManager&) { main.close(); });
     app.setQuitOnLastWindowClosed(false);
     station.Show();
-    // KORVALEN_AUTOSTART="user:password": an unattended login and modem start.
-    kv::AutoStartFromEnvironment(station);
+    // Monitoring resumed after a crash; KORVALEN_AUTOSTART="user:password": a login and modem start.
+    kv::StartUnattended(station);
     return app.exec();
 }

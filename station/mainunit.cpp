@@ -138,6 +138,11 @@ void TForm1::CreateControls()
     Name(StringGrid1, "StringGrid1", "Объекты"_cp);
     StringGrid1->setEnabled(false);
     StringGrid1->OnRightClick = [this](int c, int r) { StringGrid1MouseDown(c, r); };
+    // Selecting a tile also handles the alarm desk's rows of its device.
+    StringGrid1->OnSelect = [this](int c, int r) {
+        if (m_ctx.TileSelected)
+            m_ctx.TileSelected(StringGrid1->TileText(c, r));
+    };
 
     GroupBox1 = new QGroupBox(ToQ("Обзвон"_cp), this);
     Name(GroupBox1, "GroupBox1", "Обзвон"_cp);
@@ -181,6 +186,13 @@ void TForm1::CreateControls()
     Name(Image3, "Image3", "Модем 2"_cp);
     Image3->setGeometry(84, 180, 32, 32);
     Image3->setPixmap(Picture(assets::kModemOff));
+    AlarmsButton = new QPushButton(ToQ("Тревоги"_cp), this);
+    Name(AlarmsButton, "AlarmsButton", "Тревоги"_cp);
+    AlarmsButton->hide();
+    connect(AlarmsButton, &QPushButton::clicked, this, [this] {
+        if (m_ctx.ShowAlarms)
+            m_ctx.ShowAlarms();
+    });
 
     PageControl1 = new QTabWidget(this);
     Name(PageControl1, "PageControl1");
@@ -229,6 +241,10 @@ void TForm1::CreateControls()
     connect(N3, &QAction::triggered, this, &TForm1::N3Click);
     connect(N4, &QAction::triggered, this, &TForm1::N4Click);
     connect(N6, &QAction::triggered, this, &TForm1::N6Click);
+    PopupMenu2->addSeparator();
+    N7 = PopupMenu2->addAction(ToQ("Поиск в журнале"_cp));
+    N7->setObjectName(QStringLiteral("N7"));
+    connect(N7, &QAction::triggered, this, &TForm1::N7Click);
     // The grid is enabled only while someone is logged in, so is its menu.
     DBGrid2->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(DBGrid2, &QWidget::customContextMenuRequested, this,
@@ -349,6 +365,7 @@ void TForm1::LayOut()
     const QRect board = StringGrid1->geometry();
     // The panel keeps to the right edge, but never over a tile.
     Panel1->setGeometry(std::max(w - kPanelWidth - kMargin / 2, board.right() + 4), kMargin, kPanelWidth, 220);
+    AlarmsButton->setGeometry(Panel1->x() + 8, Panel1->geometry().bottom() + 6, kPanelWidth - 16, 28);
 
     const int ringTop = board.bottom() + 4;
     GroupBox1->setGeometry(kMargin, ringTop, kRingGroupWidth, kRingGroupHeight);
@@ -524,7 +541,7 @@ bool TForm1::StartCommThread()
 {
     if (!Modem1)
         return false;
-    return m_commSlot.Start(Modem1->Running, [this] {
+    const bool started = m_commSlot.Start(Modem1->Running, [this] {
         TileSaveFn save = [this] {
             switch (SaveTileStates(Tiles, kTileStatesFile)) {
             case TileSave::Saved: return TileSaveResult::Saved;
@@ -541,6 +558,10 @@ bool TForm1::StartCommThread()
                                           w->Pass();
                                   }};
     });
+    // Started now, or a worker just stopped carries on: either way modem 1 is watched.
+    if (Modem1->Running && m_ctx.MonitoringStarted)
+        m_ctx.MonitoringStarted();
+    return started;
 }
 
 bool TForm1::StartDialThread()
@@ -580,7 +601,7 @@ void TForm1::SetInfoState(const std::string& shortName, std::uint8_t code) { Str
 void TForm1::CheckStatusDevices()
 {
     const TModem* modem = m_tickModem1.load();
-    StringGrid1->Tick(modem && modem->Running);
+    StringGrid1->Tick(modem && modem->Running, m_ctx.AlarmsOpen && !m_closing);
 }
 
 bool TForm1::StringGrid1DrawCell(QPainter& painter, int column, int row, const QRect& cell)
@@ -629,6 +650,12 @@ void TForm1::N4Click() { OpenJournalFile(EventsTable, frmbin, this, EventsLog.ge
 
 void TForm1::N6Click() { ClearJournal(EventsTable, this, EventsLog.get()); }
 
+void TForm1::N7Click()
+{
+    if (m_ctx.ShowJournalSearch)
+        m_ctx.ShowJournalSearch({});
+}
+
 // ---------------------------------------------------------------- close
 
 bool TForm1::SaveJournal(MemTable& table, DurableJournal* log, const char* fileName)
@@ -668,19 +695,26 @@ void TForm1::CloseOtherWindows()
 
 bool TForm1::FormClose()
 {
+    m_closing = true;
     CloseOtherWindows();
     // Workers first, so that an event they record in their last pass is saved
     // too; the hand-overs they wait on are served meanwhile.
     StopWorkers(kShutdownWait);
     ClosePorts();
+    if (m_ctx.JournalsClosing)
+        m_ctx.JournalsClosing();
 
     bool saved = SaveJournal(EventsTable, EventsLog.get(), "t3.bin");
     saved = SaveJournal(DialEventsTable, DialEventsLog.get(), "t6.bin") && saved;
     // A failed save keeps the window on request, so the operator can free the
     // disk and close again (or save the journal elsewhere) before the events are lost.
-    if (!saved && !Dialogs().AskYesNo(std::string(kCloseUnsaved), this))
+    if (!saved && !Dialogs().AskYesNo(std::string(kCloseUnsaved), this)) {
+        m_closing = false;
         return false;
+    }
     m_closed = true;
+    if (m_ctx.StationClosed)
+        m_ctx.StationClosed();
     BeginShutdown();
     return true;
 }

@@ -92,6 +92,8 @@ public:
     QLabel* Image1;
     QLabel* Label2;
     QLabel* Image3;
+    QPushButton* AlarmsButton; // the open-alarms window
+    QAction* N7;               // "Поиск в журнале"
 
     // ---- owned objects (declared so that the workers go before what they use) ----
     TableFormat frmbin;
@@ -144,6 +146,7 @@ public:
     void N3Click(); // "Сохранить"
     void N4Click(); // "Открыть"
     void N6Click(); // "Очистить"
+    void N7Click(); // "Поиск в журнале"
 
     // ---- the board ----
     void RebuildBoard();
@@ -198,6 +201,8 @@ private:
     int m_boardRows = 1;
     bool m_centred = false;
     bool m_closed = false;
+    // A closing station no longer sounds its open alarms (the tick reads it).
+    std::atomic<bool> m_closing{false};
 
     // Read by the board tick, which can run before FormCreate has made modem 1.
     std::atomic<TModem*> m_tickModem1{nullptr};

@@ -4,6 +4,11 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <optional>
+
+#include <QDateTime>
+#include <QLocale>
+#include <QStringEncoder>
 
 namespace kv {
 
@@ -77,7 +82,7 @@ double LocalNow()
     return EncodeDateTime(p);
 }
 
-std::string FormatDateTime(double value)
+std::string FixedDateTimeText(double value)
 {
     const DateTimeParts p = DecodeDateTime(value);
     char buf[40];
@@ -86,12 +91,91 @@ std::string FormatDateTime(double value)
     return buf;
 }
 
-std::string FormatTime(double value)
+std::string FixedTimeText(double value)
 {
     const DateTimeParts p = DecodeDateTime(value);
     char buf[16];
     std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", p.hour, p.minute, p.second);
     return buf;
 }
+
+namespace {
+
+struct DisplayFormats {
+    QLocale locale;
+    QString date;
+    QString time;
+};
+std::optional<DisplayFormats> g_display;
+
+// Qt's long time format carries the time zone ("HH:mm:ss t"); journal times
+// are local and the zone would only crowd the column.
+QString WithoutTimeZone(const QString& pattern)
+{
+    QString out;
+    bool quoted = false;
+    for (const QChar c : pattern) {
+        if (c == QLatin1Char('\''))
+            quoted = !quoted;
+        if (!quoted && c == QLatin1Char('t'))
+            continue;
+        out += c;
+    }
+    return out.trimmed();
+}
+
+QDateTime ToQDateTime(double value)
+{
+    const DateTimeParts p = DecodeDateTime(value);
+    return QDateTime(QDate(p.year, p.month, p.day), QTime(p.hour, p.minute, p.second, p.msec));
+}
+
+// Station text is code page 1251; a locale's month or AM/PM names outside it
+// become '?', as anywhere else at the widget edge.
+std::string ToStationText(const QString& text)
+{
+    QStringEncoder encoder("windows-1251", QStringConverter::Flag::Default);
+    if (!encoder.isValid())
+        return text.toLatin1().toStdString();
+    QByteArray bytes = encoder.encode(text);
+    return bytes.toStdString();
+}
+
+} // namespace
+
+std::string FormatDateTime(double value)
+{
+    if (!g_display)
+        return FixedDateTimeText(value);
+    const QDateTime dt = ToQDateTime(value);
+    return ToStationText(g_display->locale.toString(dt.date(), g_display->date) + QLatin1Char(' ') +
+                         g_display->locale.toString(dt.time(), g_display->time));
+}
+
+std::string FormatTime(double value)
+{
+    if (!g_display)
+        return FixedTimeText(value);
+    return ToStationText(g_display->locale.toString(ToQDateTime(value).time(), g_display->time));
+}
+
+namespace {
+void Adopt(const QLocale& locale)
+{
+    if (locale.language() == QLocale::C) {
+        g_display.reset();
+        return;
+    }
+    g_display = DisplayFormats{locale, locale.dateFormat(QLocale::ShortFormat),
+                               WithoutTimeZone(locale.timeFormat(QLocale::LongFormat))};
+}
+} // namespace
+
+void SetDateTimeFormatsOf(const std::string& localeName)
+{
+    Adopt(localeName.empty() ? QLocale::c() : QLocale(QString::fromStdString(localeName)));
+}
+
+void UseSystemDateTimeFormats() { Adopt(QLocale::system()); }
 
 } // namespace kv

@@ -14,9 +14,23 @@ struct DateTimeParts {
 double LocalNow();
 double EncodeDateTime(const DateTimeParts& p);
 DateTimeParts DecodeDateTime(double value);
-// "dd.MM.yyyy hh:mm:ss", the short date and long time the journals show.
+// What the windows show: the short date and the long time of the system's
+// locale once UseSystemDateTimeFormats has run, "dd.MM.yyyy hh:mm:ss" until
+// then (and under the C locale).
 std::string FormatDateTime(double value);
-// "hh:mm:ss".
+// The time of day alone, in the same long time format.
 std::string FormatTime(double value);
+
+// Files, CSV and stored text never depend on the desktop: always
+// "dd.MM.yyyy hh:mm:ss" and "hh:mm:ss".
+std::string FixedDateTimeText(double value);
+std::string FixedTimeText(double value);
+
+// Takes the formats of the locale named (Qt's names: "ru_RU", "en_US"); "C"
+// or an empty name restores the fixed formats. Once, at start, before any
+// window draws: not for use while other threads format.
+void SetDateTimeFormatsOf(const std::string& localeName);
+// The same for the system's locale (LC_ALL, LC_TIME, LANG).
+void UseSystemDateTimeFormats();
 
 } // namespace kv

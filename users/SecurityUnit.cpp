@@ -40,7 +40,7 @@ constexpr std::string_view kLogoutCaption = "Выход из системы"_cp;
 constexpr std::string_view kUserField = "user";
 constexpr std::string_view kPasswordField = "password";
 
-IniFile UserIni() { return IniFile(ProgramFile(QStringLiteral("user.ini")).toStdString()); }
+IniFile UserIni() { return IniFile(ConfigFile(QStringLiteral("user.ini")).toStdString()); }
 
 void StarEcho(QLineEdit* edit)
 {
@@ -269,6 +269,7 @@ void TSecurityForm::Login()
     RbButton1->setText(ToQ(kLogoutCaption));
     RbButton1->setAccessibleName(ToQ(kLogoutCaption));
     m_ctx.LoggedIn = true;
+    m_ctx.Operator = user;
     if (m_ctx.SetLoginControlsEnabled)
         m_ctx.SetLoginControlsEnabled(true);
     const bool admin = user == kAdministrator;
@@ -285,12 +286,16 @@ void TSecurityForm::Logout()
 {
     RbButton1->setText(ToQ(kLoginCaption));
     RbButton1->setAccessibleName(ToQ(kLoginCaption));
+    // What the operator leaves unhandled is on record before the logout.
+    if (m_ctx.OperatorLeaving)
+        m_ctx.OperatorLeaving();
     WriteLoginEvent(std::string("Пользователь: "_cp) + FromQ(UserEdit->text()) + std::string(" вышел из системы"_cp));
     UserEdit->setEnabled(true);
     PasswordEdit->setEnabled(true);
     PasswordEdit->clear();
     m_ctx.LoggedIn = false;
     m_ctx.AdminAccess = false;
+    m_ctx.Operator.clear();
     if (m_ctx.SetLoginControlsEnabled)
         m_ctx.SetLoginControlsEnabled(false);
 }

@@ -5,6 +5,8 @@
 
 #include <QEnterEvent>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QTableView>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTime>
@@ -24,6 +26,26 @@ void Name(QWidget* w, const char* componentName, const QString& label)
 void Name(QWidget* w, const char* componentName, std::string_view labelCp1251)
 {
     Name(w, componentName, ToQ(labelCp1251));
+}
+
+int SetUpRowList(QTableView& view, const std::vector<int>& widths)
+{
+    view.verticalHeader()->hide();
+    view.verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view.verticalHeader()->setDefaultSectionSize(20);
+    view.setSelectionBehavior(QAbstractItemView::SelectRows);
+    view.setSelectionMode(QAbstractItemView::SingleSelection);
+    view.setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view.setWordWrap(false);
+    QFont f(QStringLiteral("Verdana"));
+    f.setPixelSize(11);
+    view.setFont(f);
+    int total = 0;
+    for (std::size_t c = 0; c < widths.size(); ++c) {
+        view.setColumnWidth(static_cast<int>(c), widths[c]);
+        total += widths[c];
+    }
+    return total;
 }
 
 namespace {

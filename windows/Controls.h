@@ -9,7 +9,9 @@
 #include <QWidget>
 
 #include <string>
+#include <vector>
 
+class QTableView;
 class QTimer;
 
 namespace kv {
@@ -18,6 +20,11 @@ namespace kv {
 // accessible name := its caption or picture label ("УСТАНОВИТЬ СВЯЗЬ").
 void Name(QWidget* w, const char* componentName, const QString& label = {});
 void Name(QWidget* w, const char* componentName, std::string_view labelCp1251);
+
+// A read-only list of rows: whole rows selected one at a time, fixed rows of
+// 20 pixels (a million cost the header nothing), no row header, the journals'
+// font, the columns at these widths. Returns their sum.
+int SetUpRowList(QTableView& view, const std::vector<int>& widths);
 
 // Frameless picture button with normal, hover and pressed pictures; its label
 // is part of the picture. Picture paths are relative to the program folder.

@@ -47,7 +47,7 @@ QString DisplayText(const MemTable& table, int row, int field)
     case FieldType::DateTime:
     case FieldType::Date:
     case FieldType::Time:
-        return QString::fromLatin1(FormatDateTime(table.DateTimeAt(row, field)));
+        return ToQ(FormatDateTime(table.DateTimeAt(row, field)));
     case FieldType::Boolean:
         return table.BooleanAt(row, field) ? QStringLiteral("True") : QStringLiteral("False");
     default:

@@ -76,24 +76,18 @@ public:
     QString SaveFileName(const QString& title, const QString& filter, const QString& defaultSuffix,
                          QWidget* parent) override
     {
-        QFileDialog dialog(Parent(parent), title, QString(), filter);
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setDefaultSuffix(defaultSuffix);
-        dialog.setOption(QFileDialog::DontUseNativeDialog);
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        const auto dialog = NewFileDialog(FileDialogKind::Save, title, filter, defaultSuffix, Parent(parent));
+        if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
             return {};
-        return AddDefaultSuffix(dialog.selectedFiles().first(), defaultSuffix);
+        return AddDefaultSuffix(dialog->selectedFiles().first(), defaultSuffix);
     }
 
     QString OpenFileName(const QString& title, const QString& filter, QWidget* parent) override
     {
-        QFileDialog dialog(Parent(parent), title, QString(), filter);
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setFileMode(QFileDialog::ExistingFile);
-        dialog.setOption(QFileDialog::DontUseNativeDialog);
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        const auto dialog = NewFileDialog(FileDialogKind::Open, title, filter, {}, Parent(parent));
+        if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
             return {};
-        return dialog.selectedFiles().first();
+        return dialog->selectedFiles().first();
     }
 };
 
@@ -108,6 +102,25 @@ IDialogs& Dialogs()
 }
 
 void SetDialogs(IDialogs* dialogs) { g_installed = dialogs; }
+
+std::unique_ptr<QFileDialog> NewFileDialog(FileDialogKind kind, const QString& title, const QString& filter,
+                                           const QString& defaultSuffix, QWidget* parent)
+{
+    auto dialog = std::make_unique<QFileDialog>(parent, title, QString(), filter);
+    // Qt's own dialog, in Russian through Qt's translations: the desktop's
+    // dialog would speak the desktop's language and look different on every PC.
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    if (kind == FileDialogKind::Save) {
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setDefaultSuffix(defaultSuffix);
+        // Choosing an existing journal file means overwriting it: no second question.
+        dialog->setOption(QFileDialog::DontConfirmOverwrite);
+    } else {
+        dialog->setAcceptMode(QFileDialog::AcceptOpen);
+        dialog->setFileMode(QFileDialog::ExistingFile);
+    }
+    return dialog;
+}
 
 QString AddDefaultSuffix(const QString& path, const QString& suffix)
 {

@@ -3,9 +3,11 @@
 // through this service so that tests can answer instead of an operator.
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <string>
 
+class QFileDialog;
 class QWidget;
 
 namespace kv {
@@ -32,6 +34,12 @@ public:
 IDialogs& Dialogs();
 // Installs `dialogs` (nullptr restores the Qt implementation). Not owned.
 void SetDialogs(IDialogs* dialogs);
+
+enum class FileDialogKind { Save, Open };
+// The file dialog the station shows (Qt's own, not the desktop's); a save
+// dialog overwrites an existing file without asking again.
+std::unique_ptr<QFileDialog> NewFileDialog(FileDialogKind kind, const QString& title, const QString& filter,
+                                           const QString& defaultSuffix, QWidget* parent);
 
 // The save dialogs' rule: a file name without an extension gets `suffix`.
 QString AddDefaultSuffix(const QString& path, const QString& suffix);

@@ -1,11 +1,12 @@
 #include "windows/IniFile.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace kv {
@@ -36,14 +37,35 @@ bool SameName(const std::string& a, const std::string& b)
     return true;
 }
 
-std::vector<std::string> ReadLines(const std::string& path, bool& exists)
+enum class FileState { Missing, Read, Unreadable };
+
+// A folder of the file's name or an I/O error reads as Unreadable: the stream
+// would throw from inside the read, and no caller may be stopped by that.
+std::vector<std::string> ReadLines(const std::string& path, FileState& state)
 {
-    std::ifstream in(path, std::ios::binary);
-    exists = static_cast<bool>(in);
     std::vector<std::string> lines;
-    if (!in)
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        state = errno == ENOENT ? FileState::Missing : FileState::Unreadable;
         return lines;
-    const std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    std::string all;
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            state = FileState::Unreadable;
+            return lines;
+        }
+        if (n == 0)
+            break;
+        all.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    state = FileState::Read;
     std::size_t start = 0;
     while (start < all.size()) {
         std::size_t nl = all.find('\n', start);
@@ -81,8 +103,8 @@ bool KeyValue(const std::string& line, std::string& key, std::string& value)
 
 std::optional<std::string> IniFile::Read(const std::string& section, const std::string& key) const
 {
-    bool exists = false;
-    const std::vector<std::string> lines = ReadLines(m_path, exists);
+    FileState state = FileState::Missing;
+    const std::vector<std::string> lines = ReadLines(m_path, state);
     bool inSection = false;
     for (const std::string& line : lines) {
         if (auto s = SectionOf(line)) {
@@ -96,6 +118,13 @@ std::optional<std::string> IniFile::Read(const std::string& section, const std::
     return std::nullopt;
 }
 
+bool IniFile::Readable() const
+{
+    FileState state = FileState::Missing;
+    ReadLines(m_path, state);
+    return state != FileState::Unreadable;
+}
+
 std::string IniFile::ReadString(const std::string& section, const std::string& key, const std::string& fallback) const
 {
     auto v = Read(section, key);
@@ -104,8 +133,11 @@ std::string IniFile::ReadString(const std::string& section, const std::string& k
 
 void IniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) const
 {
-    bool exists = false;
-    std::vector<std::string> lines = ReadLines(m_path, exists);
+    FileState state = FileState::Missing;
+    std::vector<std::string> lines = ReadLines(m_path, state);
+    // Writing over a file that could not be read would lose its other keys.
+    if (state == FileState::Unreadable)
+        throw std::runtime_error("Cannot read file " + m_path);
     const std::string newLine = key + "=" + value;
     bool inSection = false, sectionFound = false, written = false;
     std::size_t insertAt = lines.size();

@@ -39,13 +39,19 @@ QPoint JournalIconPosition(const QRect& cell)
     return {static_cast<int>(std::nearbyint((left + right) / 2.0 - 16.0)), cell.top()};
 }
 
+QPixmap JournalIconPicture(int index)
+{
+    if (index < 0 || index >= static_cast<int>(assets::kJournalIcons.size()))
+        return {};
+    const std::string_view name = assets::kJournalIcons[static_cast<std::size_t>(index)];
+    return QPixmap(ProgramFile(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()))));
+}
+
 TJournalGrid::TJournalGrid(TMemTableModel* model, QColor baseColour, std::function<bool()> loggedIn, QWidget* parent)
     : QAbstractScrollArea(parent), m_model(model), m_base(baseColour), m_loggedIn(std::move(loggedIn))
 {
-    for (std::size_t i = 0; i < m_icons.size(); ++i) {
-        const std::string_view name = assets::kJournalIcons[i];
-        m_icons[i] = QPixmap(ProgramFile(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()))));
-    }
+    for (std::size_t i = 0; i < m_icons.size(); ++i)
+        m_icons[i] = JournalIconPicture(static_cast<int>(i));
     for (const GridColumn& c : model->Columns())
         m_widths.push_back(c.width);
     QFont f(QStringLiteral("Verdana"));

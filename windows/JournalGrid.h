@@ -4,6 +4,7 @@
 // A journal grows to millions of rows, so the grid keeps no per-row state: it
 // paints the rows in view straight from the table, and an insertion costs the
 // same whatever the journal's length.
+#include "assets/AssetNames.h"
 #include "windows/DBGrid.h"
 
 #include <QAbstractItemView>
@@ -24,6 +25,10 @@ std::vector<GridColumn> JournalColumns(int fWidth, int timeWidth, int nameWidth,
 // Where the icon of a cell goes: x = (left + right) / 2 - 16 rounded to nearest,
 // halves to even; y = the cell's top.
 QPoint JournalIconPosition(const QRect& cell);
+
+// The journal icon of a status icon index, loaded from beside the program
+// (null when the index has no picture).
+QPixmap JournalIconPicture(int index);
 
 class TJournalGrid : public QAbstractScrollArea {
     Q_OBJECT
@@ -73,7 +78,7 @@ private:
     TMemTableModel* m_model;
     QColor m_base;
     std::function<bool()> m_loggedIn;
-    std::array<QPixmap, 12> m_icons;
+    std::array<QPixmap, assets::kJournalIcons.size()> m_icons;
     std::vector<int> m_widths;
     int m_rowHeight = 20;
     int m_current = -1;

@@ -3,8 +3,10 @@
 // window owns, the windows themselves, and the operations of one window that
 // others call. Created once by the start-up, filled as each window is created
 // (in the start-up order), and handed to every window.
+#include <atomic>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class QWidget;
@@ -95,10 +97,36 @@ struct StationContext {
     std::function<void(const std::string&)> AddBalanceLine;    // BalanceInfo
     std::function<std::string()> BalanceNumber;                // BalanceNumber
     std::function<void()> RefreshPortFields;
+    // The [Escalation] texts of "config.ini" as last read or saved: Minutes, Numbers.
+    std::function<std::pair<std::string, std::string>()> EscalationSettings;
     // Port selection window (modal):
     std::function<void()> ShowComPortForm;
     // Password dialog:
     std::function<void()> ShowPasswordDlg;
+    // Device window: the device-list name of the first device with that number.
+    std::function<std::string(const std::string& number)> FindListNameByNumber;
+
+    // The operator's alarm desk.
+    std::string Operator; // the logged-in user's name; empty while nobody is
+    // Some alarm is still unhandled: the board tick sounds it. Any thread.
+    std::atomic<bool> AlarmsOpen{false};
+    // Live events of the modem workers, on the UI thread after their row was journalled.
+    std::function<void(const std::string& status, const std::string& tel, const std::string& event)> MainEventSeen;
+    std::function<void(const std::string& status, const std::string& tel, const std::string& event)> DialEventSeen;
+    std::function<void()> LinkLostSeen;
+    // A board tile was selected (acknowledged).
+    std::function<void(const std::string& shortName)> TileSelected;
+    // The operator logs out: before the logout row.
+    std::function<void()> OperatorLeaving;
+    // Modem 1's worker runs.
+    std::function<void()> MonitoringStarted;
+    // The main window's close: the workers have stopped and the journals are
+    // about to be saved; then the close went through.
+    std::function<void()> JournalsClosing;
+    std::function<void()> StationClosed;
+    std::function<void()> ShowAlarms;
+    // The journal search, its device filter set ("" for none).
+    std::function<void(const std::string& device)> ShowJournalSearch;
 };
 
 } // namespace kv

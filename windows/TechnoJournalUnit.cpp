@@ -2,15 +2,16 @@
 #include "windows/Placement.h"
 
 #include "data/Text.h"
+#include "timing/DateTime.h"
 #include "windows/Controls.h"
 #include "windows/QtText.h"
+#include "windows/TechnoLog.h"
 
 #include <QCheckBox>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
-#include <QTime>
 #include <QVBoxLayout>
 
 namespace kv {
@@ -52,8 +53,15 @@ TTechnoJournalForm::TTechnoJournalForm(QWidget* mainWindow, int maxLines)
     layout->addWidget(WriteTechnoJournal);
 }
 
+TTechnoJournalForm::~TTechnoJournalForm() = default;
+
+void TTechnoJournalForm::SetLog(std::unique_ptr<TTechnoLog> log) { m_log = std::move(log); }
+
 void TTechnoJournalForm::AppendTechnoLine(const std::string& text, Rgb colour)
 {
+    const double now = LocalNow();
+    if (m_log && m_log->Append(now, text, colour) == TTechnoLog::Outcome::Failed)
+        AddLine(ToQ(FormatTime(now)) + QStringLiteral(":  ") + ToQ(TechnoLogFailureText(*m_log)), kRed);
     if (!WriteTechnoJournal->isChecked())
         return;
     // A modem line may carry its own CR/LF; keep one journal line per entry and
@@ -62,8 +70,11 @@ void TTechnoJournalForm::AppendTechnoLine(const std::string& text, Rgb colour)
     body.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
     body.replace(QLatin1Char('\r'), QChar::LineSeparator);
     body.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    const QString line = QTime::currentTime().toString(QStringLiteral("HH:mm:ss")) + QStringLiteral(":  ") + body;
+    AddLine(ToQ(FormatTime(now)) + QStringLiteral(":  ") + body, colour);
+}
 
+void TTechnoJournalForm::AddLine(const QString& line, Rgb colour)
+{
     QTextCharFormat format;
     format.setForeground(QColor(colour.r, colour.g, colour.b));
     // One edit block per line: without it every append re-lays out the whole

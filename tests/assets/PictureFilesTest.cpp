@@ -23,6 +23,17 @@ struct Picture {
     Size size;
 };
 
+const std::vector<std::string>& DesktopIcons()
+{
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> out;
+        for (const int size : kDesktopIconSizes)
+            out.push_back(DesktopIconName(size));
+        return out;
+    }();
+    return names;
+}
+
 std::vector<Picture> AllPictures()
 {
     std::vector<Picture> all;
@@ -39,6 +50,8 @@ std::vector<Picture> AllPictures()
     all.push_back({kAlertPicture, kAlertSize});
     all.push_back({kHelpPicture, kHelpSize});
     all.push_back({kAppIcon, kAppIconSize});
+    for (std::size_t i = 0; i < DesktopIcons().size(); ++i)
+        all.push_back({DesktopIcons()[i], Size{kDesktopIconSizes[i], kDesktopIconSizes[i]}});
     return all;
 }
 
@@ -53,6 +66,8 @@ std::vector<std::string_view> Icons()
     for (std::string_view n : kBoardIcons)
         icons.push_back(n);
     icons.push_back(kAppIcon);
+    for (const std::string& name : DesktopIcons())
+        icons.push_back(name);
     return icons;
 }
 
@@ -99,7 +114,7 @@ bool HueNear(int hue, int expected, int tolerance)
 TEST(PictureFiles, EveryPictureLoadsAtItsSize)
 {
     const auto all = AllPictures();
-    EXPECT_EQ(all.size(), 6u + 12u + 6u + 3u * 18u + 3u);
+    EXPECT_EQ(all.size(), 6u + 13u + 6u + 3u * 18u + 3u + 8u);
     for (const Picture& p : all) {
         SCOPED_TRACE(std::string(p.name));
         const QImage image = LoadAsset(p.name);
@@ -166,7 +181,7 @@ TEST(PictureFiles, JournalIconsHaveTheColoursOfTheirStatuses)
         int hue; // -1 grey
     };
     const Expect expected[] = {{0, 210}, {1, 265}, {2, 45}, {3, -1}, {4, 0},
-                               {5, 100}, {7, 0},   {8, 210}, {9, 45}, {10, 215}};
+                               {5, 100}, {7, 0},   {8, 210}, {9, 45}, {10, 215}, {12, 180}};
     for (const Expect& e : expected) {
         SCOPED_TRACE(std::string(kJournalIcons[e.index]));
         const int hue = DominantHue(LoadAsset(kJournalIcons[e.index]));

@@ -157,13 +157,16 @@ TEST(StatusVocabulary, IconsAndColoursByExactText)
     EXPECT_EQ(kv::StatusIcon("тревога"_cp), -1) << "case-sensitive";
     EXPECT_EQ(std::string(kv::status::kAlarm), std::string("\xD2\xF0\xE5\xE2\xEE\xE3\xE0"));
 
-    // Twelve icons, each used once.
+    EXPECT_EQ(kv::StatusIcon(kv::status::kHandling), 12);
+    EXPECT_EQ(kv::StatusRowColour(kv::status::kHandling), kv::RowColour::Of({0, 140, 140}));
+
+    // Thirteen icons, each used once.
     std::vector<int> icons;
     for (const kv::StatusEntry& e : kv::StatusVocabulary())
         if (e.icon >= 0)
             icons.push_back(e.icon);
     std::sort(icons.begin(), icons.end());
-    EXPECT_EQ(icons, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
+    EXPECT_EQ(icons, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
 }
 
 TEST(Schemas, JournalAndRegisterFilesCarryTheirHeaders)

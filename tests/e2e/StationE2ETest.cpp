@@ -341,17 +341,23 @@ TEST_F(StationE2E, ArmedThenAlarmBlinksAndSoundsUntilTheTileIsSelected)
     TDeviceForm& card = station->DeviceForm();
     ASSERT_TRUE(card.isVisible()) << "the card did not open";
     EXPECT_EQ(FromQ(card.DBEdit4->text()), kStore.shortName);
-    EXPECT_EQ(FromQ(card.LastEvents->item(0, 2)->text()), Str("Новое сообщение:"_cp) + Utf8ToCp1251(alarm));
-    EXPECT_EQ(FromQ(card.LastEvents->item(1, 2)->text()), "Новое сообщение:Поставлено на охрану. Объект в норме"_cp);
-    EXPECT_TRUE(card.LastEvents->item(2, 2)->text().isEmpty());
+    // The click handled the alarm on record, under the device's number.
+    const std::string handled = Str("Обработано: Принята с табло. (оператор Администратор, ждала 0:"_cp);
+    EXPECT_EQ(FromQ(card.LastEvents->item(0, 2)->text()).rfind(handled, 0), 0u);
+    EXPECT_EQ(FromQ(card.LastEvents->item(1, 2)->text()), Str("Новое сообщение:"_cp) + Utf8ToCp1251(alarm));
+    EXPECT_EQ(FromQ(card.LastEvents->item(2, 2)->text()), "Новое сообщение:Поставлено на охрану. Объект в норме"_cp);
+    EXPECT_TRUE(card.LastEvents->item(3, 2)->text().isEmpty());
     ASSERT_TRUE(Close());
 
     const auto events = ReadTableFile("t3.bin");
-    ASSERT_GE(events.size(), 2u);
-    EXPECT_EQ(events[0].at("Status"), "Тревога");
-    EXPECT_EQ(events[0].at("event"), "Новое сообщение:" + alarm);
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(events[0].at("Status"), "Обработка");
+    EXPECT_EQ(events[0].at("tel"), "+79001000001");
     EXPECT_EQ(events[0].at("simplename"), "Склад");
-    EXPECT_EQ(events[1].at("Status"), "На охране");
+    EXPECT_EQ(events[1].at("Status"), "Тревога");
+    EXPECT_EQ(events[1].at("event"), "Новое сообщение:" + alarm);
+    EXPECT_EQ(events[1].at("simplename"), "Склад");
+    EXPECT_EQ(events[2].at("Status"), "На охране");
 }
 
 // ------------------------------------------------------------------ a command from the card

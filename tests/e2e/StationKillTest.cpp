@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -53,60 +54,26 @@ constexpr auto kSyncGrace = 1s;
 
 const char* const kTableFiles[] = {"t1.bin", "t2.bin", "t3.bin", "t4.bin", "t6.bin"};
 
-void WriteTables(const fs::path& dir)
+ModemSimOptions LinkedModems(const TempDir& dir)
 {
-    const TableFormat format;
-    MemTable devices, descriptions;
-    DefineDeviceTable(devices);
-    DefineDescriptionTable(descriptions);
-    devices.Append();
-    devices.FieldAt(device::K1).SetAsInteger(0);
-    devices.FieldAt(device::Device).SetAsString("Склад"_cp);
-    devices.Post();
-    descriptions.Append();
-    descriptions.FieldAt(description::K1).SetAsInteger(0);
-    descriptions.FieldAt(description::SimpleName).SetAsString("Склад"_cp);
-    descriptions.FieldAt(description::SimCard).SetAsString(kSender);
-    descriptions.FieldAt(description::DialTime).SetAsString("60");
-    descriptions.FieldAt(description::DialEnable).SetAsBoolean(false);
-    descriptions.Post();
-    format.Save(devices, (dir / "t2.bin").string());
-    format.Save(descriptions, (dir / "t1.bin").string());
+    ModemSimOptions options;
+    options.linkDir = (dir.path() / "links").string();
+    return options;
+}
 
-    MemTable accounts;
-    DefineSecurityTable(accounts);
-    accounts.Append();
-    accounts.FieldAt(security::User).SetAsString(Utf8ToCp1251(kOperator));
-    accounts.FieldAt(security::Password).SetAsString(kPassword);
-    accounts.Post();
-    format.Save(accounts, (dir / "t4.bin").string());
-
-    MemTable events, dialEvents;
-    DefineJournal(events);
-    DefineJournal(dialEvents);
-    const double base = LocalNow() - 30;
-    for (int i = 0; i < kOldRows; ++i) {
-        events.First();
-        events.Insert();
-        events.FieldAt(journal::EventTime).SetAsDateTime(base + i / 86400.0);
-        events.FieldAt(journal::Status).SetAsString("Норма"_cp);
-        events.FieldAt(journal::Tel).SetAsString(kSender);
-        events.FieldAt(journal::Event).SetAsString("old " + std::to_string(i));
-        events.Post();
+// The station installed in a folder of its own with its tables, and the
+// simulator, its modems at stable link paths, named in its "config.ini".
+struct InstalledStation {
+    InstalledStation() : program(dir.path() / "station"), sim(LinkedModems(dir))
+    {
+        InstallStation(program);
+        WriteStationTables(program, kSender, kOperator, kPassword, kOldRows);
+        WriteStationConfig(program, sim.Path(1), sim.Path(2));
     }
-    format.Save(events, (dir / "t3.bin").string());
-    format.Save(dialEvents, (dir / "t6.bin").string());
-
-    TileStates tiles;
-    ASSERT_EQ(SaveTileStates(tiles, (dir / kTileStatesFile).string()), TileSave::Saved);
-}
-
-void WriteConfig(const fs::path& dir, const ModemSim& sim)
-{
-    std::ofstream ini(dir / "config.ini", std::ios::binary);
-    ini << "[MainDevice]\r\nPhoneNumber=*100#\r\nCPort=" << sim.Path(1) << "\r\nCPortBaudRate=115200\r\n"
-        << "[SecondDevice]\r\nPhoneNumber=\r\nCPort=" << sim.Path(2) << "\r\nCPortBaudRate=115200\r\n";
-}
+    TempDir dir;
+    fs::path program;
+    ModemSim sim;
+};
 
 struct Message {
     std::string text;    // UTF-8, as the simulator takes it
@@ -357,15 +324,11 @@ TEST_P(StationKilled, AtRandomMomentsKeepsEveryEventOnceAndASignalClosesItCleanl
 {
     const auto testStart = Clock::now();
     const auto testLimit = 230s;
-    TempDir dir;
-    const fs::path program = dir.path() / "station";
-    InstallStation(program);
-    WriteTables(program);
+    InstalledStation installed;
     ASSERT_FALSE(HasFatalFailure());
-    ModemSimOptions options;
-    options.linkDir = (dir.path() / "links").string();
-    ModemSim sim(options);
-    WriteConfig(program, sim);
+    TempDir& dir = installed.dir;
+    const fs::path& program = installed.program;
+    ModemSim& sim = installed.sim;
 
     KillHarness harness(sim, program);
     StationProcess station;
@@ -451,6 +414,71 @@ TEST_P(StationKilled, AtRandomMomentsKeepsEveryEventOnceAndASignalClosesItCleanl
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, StationKilled, ::testing::Values(20240611u, 20261207u));
+
+// Killed while it watched modem 1 with an alarm open, the station is started
+// again with nobody to log in: it initialises the modems itself, journals the
+// resume, reads the report sent while it was down, and keeps the alarm open
+// (journalled as unhandled by the clean close that ends the test).
+TEST(StationResumed, AfterSigkillTheNextStartMonitorsWithoutALogin)
+{
+    const auto testStart = Clock::now();
+    InstalledStation installed;
+    ASSERT_FALSE(HasFatalFailure());
+    TempDir& dir = installed.dir;
+    const fs::path& program = installed.program;
+    ModemSim& sim = installed.sim;
+    const fs::path log = dir.path() / "station.log";
+    const fs::path record = program / "korvalen.running";
+    auto simEmpty = [&] { return sim.Command("sim 1").empty(); };
+    auto until = [&](const std::function<bool()>& done, std::chrono::seconds limit) {
+        for (const auto start = Clock::now(); Clock::now() - start < limit; std::this_thread::sleep_for(kLookPeriod))
+            if (done())
+                return true;
+        return done();
+    };
+    const std::string alarm = std::string("Вним") + "a" + "ние Т" + "PEB" + "ОГА! Зона 1";
+
+    StationProcess station;
+    station.Start(program, {std::string("KORVALEN_AUTOSTART=") + kOperator + ":" + kPassword}, log);
+    ASSERT_TRUE(sim.WaitForSent(1, "AT+CSQ\\r", 60s)) << "modem 1's start-up; see " << log;
+    EXPECT_TRUE(fs::exists(record)) << "the record of a watched run";
+    sim.Command(std::string("sms 1 ") + kSender + " " + alarm);
+    ASSERT_TRUE(until(simEmpty, 60s)) << "the alarm is not read; see " << log;
+    ASSERT_TRUE(until([&] { return ReadFileBytes(record).find("intrusion\t") != std::string::npos; }, 10s));
+    std::this_thread::sleep_for(kSyncGrace + 500ms); // the journal's log is synced
+    ASSERT_EQ(station.Kill(), 128 + SIGKILL);
+    ASSERT_TRUE(fs::exists(record)) << "a kill leaves it";
+
+    const std::string armed = "Поставлено на охрану. Пока станция лежала";
+    sim.Command(std::string("sms 1 ") + kSender + " " + armed);
+    station.Start(program, {}, log);
+    ASSERT_TRUE(until(simEmpty, 60s)) << "the report sent meanwhile is not read without a login; see " << log;
+    std::this_thread::sleep_for(kSyncGrace + 500ms);
+    station.Signal(SIGTERM);
+    ASSERT_EQ(station.WaitExit(15s), 0) << "see " << log;
+    EXPECT_FALSE(fs::exists(record)) << "the clean close removes it";
+    EXPECT_LT(Clock::now() - testStart, 150s);
+
+    MemTable events;
+    ASSERT_NO_THROW(TableFormat().Load(events, (program / "t3.bin").string()));
+    int logins = 0, resumed = -1, read = -1, unhandled = -1;
+    for (int r = 0; r < events.RecordCount(); ++r) {
+        const std::string event = events.TextAt(r, journal::Event);
+        logins += events.TextAt(r, journal::Status) == "Логин"_cp;
+        if (event == "Возобновление работы после сбоя"_cp)
+            resumed = r;
+        if (event == Utf8ToCp1251("Новое сообщение:" + armed))
+            read = r;
+        if (event.rfind(Utf8ToCp1251("Не обработано: Новое сообщение:" + alarm + " (без оператора, ждала "), 0) == 0)
+            unhandled = r;
+    }
+    EXPECT_EQ(logins, 1) << "only the first run logged in";
+    ASSERT_GE(resumed, 0) << "no resume row";
+    ASSERT_GE(read, 0) << "the report sent meanwhile is not journalled";
+    EXPECT_LT(read, resumed) << "read after the resume";
+    EXPECT_GE(unhandled, 0) << "the alarm open at the kill was not open again";
+    EXPECT_EQ(events.TextAt(resumed, journal::Status), "Внимание"_cp);
+}
 
 } // namespace
 } // namespace kv::test

@@ -1,10 +1,19 @@
 #include "tests/e2e/StationProcess.h"
 
+#include "data/MemTable.h"
+#include "data/Schemas.h"
+#include "data/TableFormat.h"
+#include "data/Text.h"
+#include "data/TileStates.h"
+#include "tests/support/Cp1251.h"
+#include "timing/DateTime.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <spawn.h>
 #include <stdexcept>
@@ -17,6 +26,7 @@ extern char** environ;
 namespace kv::test {
 
 namespace fs = std::filesystem;
+using namespace kv::literals;
 
 namespace {
 
@@ -77,15 +87,27 @@ StationProcess::~StationProcess()
 
 void StationProcess::Start(const fs::path& programDir, const std::vector<std::string>& env, const fs::path& logFile)
 {
+    Start(programDir / "korvalen", programDir, env, logFile);
+}
+
+void StationProcess::Start(const fs::path& program, const fs::path& workingDir, const std::vector<std::string>& env,
+                           const fs::path& logFile)
+{
     if (m_pid > 0)
         throw std::logic_error("the station is already running");
-    std::vector<std::string> args = {(programDir / "korvalen").string()};
+    std::vector<std::string> args = {program.string()};
     std::vector<std::string> environment;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        if (entry.rfind("QT_QPA_PLATFORM=", 0) != 0 && entry.rfind("KORVALEN_AUTOSTART=", 0) != 0)
-            environment.push_back(entry);
-    }
+    auto replaced = [&env](const std::string& entry) {
+        if (entry.rfind("QT_QPA_PLATFORM=", 0) == 0 || entry.rfind("KORVALEN_AUTOSTART=", 0) == 0)
+            return true;
+        for (const std::string& e : env)
+            if (entry.compare(0, e.find('=') + 1, e, 0, e.find('=') + 1) == 0)
+                return true;
+        return false;
+    };
+    for (char** e = environ; *e; ++e)
+        if (!replaced(*e))
+            environment.push_back(*e);
     environment.push_back("QT_QPA_PLATFORM=offscreen");
     environment.insert(environment.end(), env.begin(), env.end());
     std::vector<char*> argv = Pointers(args);
@@ -93,7 +115,7 @@ void StationProcess::Start(const fs::path& programDir, const std::vector<std::st
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, programDir.c_str());
+    posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
@@ -126,6 +148,12 @@ ToolResult RunBuildTool(const std::string& program, const std::vector<std::strin
 {
     std::vector<std::string> args = {(BuildBinDir() / program).string()};
     args.insert(args.end(), arguments.begin(), arguments.end());
+    return RunProgram(args, limit);
+}
+
+ToolResult RunProgram(const std::vector<std::string>& arguments, std::chrono::milliseconds limit)
+{
+    std::vector<std::string> args = arguments;
     std::vector<char*> argv = Pointers(args);
     int out[2];
     if (pipe2(out, O_CLOEXEC) != 0)
@@ -166,6 +194,63 @@ ToolResult RunBuildTool(const std::string& program, const std::vector<std::strin
         ::waitpid(pid, nullptr, 0);
     }
     return result;
+}
+
+void WriteStationTables(const fs::path& dir, const std::string& sender, const std::string& user,
+                        const std::string& password, int oldRows)
+{
+    const TableFormat format;
+    MemTable devices, descriptions;
+    DefineDeviceTable(devices);
+    DefineDescriptionTable(descriptions);
+    devices.Append();
+    devices.FieldAt(device::K1).SetAsInteger(0);
+    devices.FieldAt(device::Device).SetAsString("Склад"_cp);
+    devices.Post();
+    descriptions.Append();
+    descriptions.FieldAt(description::K1).SetAsInteger(0);
+    descriptions.FieldAt(description::SimpleName).SetAsString("Склад"_cp);
+    descriptions.FieldAt(description::SimCard).SetAsString(sender);
+    descriptions.FieldAt(description::DialTime).SetAsString("60");
+    descriptions.FieldAt(description::DialEnable).SetAsBoolean(false);
+    descriptions.Post();
+    format.Save(devices, (dir / "t2.bin").string());
+    format.Save(descriptions, (dir / "t1.bin").string());
+
+    MemTable accounts;
+    DefineSecurityTable(accounts);
+    accounts.Append();
+    accounts.FieldAt(security::User).SetAsString(Utf8ToCp1251(user));
+    accounts.FieldAt(security::Password).SetAsString(password);
+    accounts.Post();
+    format.Save(accounts, (dir / "t4.bin").string());
+
+    MemTable events, dialEvents;
+    DefineJournal(events);
+    DefineJournal(dialEvents);
+    const double base = LocalNow() - 30;
+    for (int i = 0; i < oldRows; ++i) {
+        events.First();
+        events.Insert();
+        events.FieldAt(journal::EventTime).SetAsDateTime(base + i / 86400.0);
+        events.FieldAt(journal::Status).SetAsString("Норма"_cp);
+        events.FieldAt(journal::Tel).SetAsString(sender);
+        events.FieldAt(journal::Event).SetAsString("old " + std::to_string(i));
+        events.Post();
+    }
+    format.Save(events, (dir / "t3.bin").string());
+    format.Save(dialEvents, (dir / "t6.bin").string());
+
+    TileStates tiles;
+    if (SaveTileStates(tiles, (dir / kTileStatesFile).string()) != TileSave::Saved)
+        throw std::runtime_error("cannot write the tile states in " + dir.string());
+}
+
+void WriteStationConfig(const fs::path& dir, const std::string& port1, const std::string& port2)
+{
+    std::ofstream ini(dir / "config.ini", std::ios::binary);
+    ini << "[MainDevice]\r\nPhoneNumber=*100#\r\nCPort=" << port1 << "\r\nCPortBaudRate=115200\r\n"
+        << "[SecondDevice]\r\nPhoneNumber=\r\nCPort=" << port2 << "\r\nCPortBaudRate=115200\r\n";
 }
 
 } // namespace kv::test

@@ -27,6 +27,10 @@ public:
     // ("NAME=value"); its output goes to `logFile`. Throws when it cannot start.
     void Start(const std::filesystem::path& programDir, const std::vector<std::string>& env,
                const std::filesystem::path& logFile);
+    // The same for any station program started in `workingDir` (an installed
+    // one); a variable of `env` replaces the inherited one of that name.
+    void Start(const std::filesystem::path& program, const std::filesystem::path& workingDir,
+               const std::vector<std::string>& env, const std::filesystem::path& logFile);
     bool Started() const { return m_pid > 0; }
     pid_t Pid() const { return m_pid; }
     void Signal(int signal) const;
@@ -47,6 +51,17 @@ struct ToolResult {
 // Runs a program of the build's folder (e.g. "korvalen-jrn") with arguments, bounded.
 ToolResult RunBuildTool(const std::string& program, const std::vector<std::string>& args,
                         std::chrono::milliseconds limit = std::chrono::seconds(20));
+// Runs argv[0] (a path) with the rest as its arguments, bounded.
+ToolResult RunProgram(const std::vector<std::string>& argv, std::chrono::milliseconds limit);
+
+// A station's files in `dir`: a register of one device "Склад" with number
+// `sender`, the account `user` (UTF-8) with `password`, a main journal of
+// `oldRows` old rows, an empty ring-round journal and fresh tile states, so
+// that it starts without a message. Throws when a file cannot be written.
+void WriteStationTables(const std::filesystem::path& dir, const std::string& sender, const std::string& user,
+                        const std::string& password, int oldRows);
+// "config.ini" in `dir` naming the two ports at 115200 baud.
+void WriteStationConfig(const std::filesystem::path& dir, const std::string& port1, const std::string& port2);
 
 // The build's folder (KORVALEN_BIN_DIR).
 std::filesystem::path BuildBinDir();

@@ -6,7 +6,10 @@
 #include "modem/Modem.h"
 #include "modemsetup/ComPortUnit.h"
 #include "modemsetup/ModemUnit.h"
+#include "modemsetup/PortAdvice.h"
 #include "serial/CPort.h"
+#include "serial/ComPortPlatform.h"
+#include "serial/PortDiagnosis.h"
 #include "tests/support/Pty.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
@@ -21,6 +24,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -86,6 +96,14 @@ protected:
     }
 
     std::string Config() const { return test::ReadFileBytes(dir.File("config.ini")); }
+    // The first line of every box: the failure; what follows is the advice.
+    Strings Heads() const
+    {
+        Strings heads;
+        for (const std::string& text : dialogs.Texts())
+            heads.push_back(text.substr(0, text.find('\r')));
+        return heads;
+    }
 
     test::TempDir dir;
     test::ScriptedDialogs dialogs;
@@ -100,7 +118,7 @@ protected:
     bool commStarted = false, dialStarted = false;
 };
 
-TEST_F(ModemWindow, WithoutConfigFileThePortsDefaultAndEveryCloseWritesTheSixKeys)
+TEST_F(ModemWindow, WithoutConfigFileThePortsDefaultAndEveryCloseWritesTheKeys)
 {
     auto form = MakeForm();
     EXPECT_EQ(port1.Port() + " " + port2.Port(), "Com1 Com2");
@@ -117,20 +135,28 @@ TEST_F(ModemWindow, WithoutConfigFileThePortsDefaultAndEveryCloseWritesTheSixKey
     EXPECT_LE((form->frameGeometry().center() - mainWindow.frameGeometry().center()).manhattanLength(), 1);
     ctx.Window(ShownWindow::Modem).close();
     EXPECT_FALSE(ctx.Shown(ShownWindow::Modem));
+    // The old six keys in their order, escalation after them, off.
     EXPECT_EQ(Config(), "[MainDevice]\r\nPhoneNumber=\r\nCPort=Com1\r\nCPortBaudRate=9600\r\n\r\n"
-                        "[SecondDevice]\r\nPhoneNumber=\r\nCPort=Com2\r\nCPortBaudRate=9600\r\n");
+                        "[SecondDevice]\r\nPhoneNumber=\r\nCPort=Com2\r\nCPortBaudRate=9600\r\n\r\n"
+                        "[Escalation]\r\nMinutes=0\r\nNumbers=\r\n");
 
     form->show();
     form->BalanceNumber->setText(QStringLiteral("*102#"));
     form->Edit3->setText(QStringLiteral("115200"));
     form->Edit6->setText(QStringLiteral("COM4"));
     form->Edit7->setText(QStringLiteral("abc"));
+    form->Edit10->setText(QStringLiteral("-3"));
+    form->Edit11->setText(QStringLiteral(" +7911 , x,"));
+    EXPECT_EQ(ctx.EscalationSettings(), (std::pair<std::string, std::string>{"0", ""})) << "applied at the close";
     form->close();
     EXPECT_EQ(port1.BaudRate(), br115200);
     EXPECT_EQ(port2.Port(), "COM4");
     EXPECT_EQ(port2.BaudRate(), br9600);
+    // Kept as typed: the desk tells what it cannot use.
+    EXPECT_EQ(ctx.EscalationSettings(), (std::pair<std::string, std::string>{"-3", " +7911 , x,"}));
     EXPECT_EQ(Config(), "[MainDevice]\r\nPhoneNumber=*102#\r\nCPort=Com1\r\nCPortBaudRate=115200\r\n\r\n"
-                        "[SecondDevice]\r\nPhoneNumber=\r\nCPort=COM4\r\nCPortBaudRate=abc\r\n");
+                        "[SecondDevice]\r\nPhoneNumber=\r\nCPort=COM4\r\nCPortBaudRate=abc\r\n\r\n"
+                        "[Escalation]\r\nMinutes=-3\r\nNumbers= +7911 , x,\r\n");
     ctx.Window(ShownWindow::Modem).show();
     EXPECT_EQ(Text(form->Edit7), "9600") << "refreshed from the port when shown";
     form->close();
@@ -145,10 +171,13 @@ TEST_F(ModemWindow, SpeedTextsGarbageLinesAndMissingSections)
     EXPECT_EQ(port1.Port(), "/dev/ttyUSB3");
     EXPECT_EQ(Text(form->Edit3), "Custom");
     EXPECT_EQ(port2.Port(), "Com2") << "a broken header opens no section";
-    test::WriteFileBytes(dir.File("config.ini"), "[SecondDevice]\nCPortBaudRate= 115200 \n[MainDevice]\nCPortBaudRate=abc\n");
+    test::WriteFileBytes(dir.File("config.ini"), "[SecondDevice]\nCPortBaudRate= 115200 \n[MainDevice]\nCPortBaudRate=abc\n"
+                                                 "[escalation]\nNumbers=+79001234567\nMinutes=15\n");
     form = MakeForm();
     EXPECT_EQ(Text(form->Edit3), "9600");
     EXPECT_EQ(port2.BaudRate(), br115200);
+    EXPECT_EQ(Text(form->Edit10) + " " + Text(form->Edit11), "15 +79001234567");
+    EXPECT_EQ(ctx.EscalationSettings(), (std::pair<std::string, std::string>{"15", "+79001234567"}));
 }
 
 TEST_F(ModemWindow, AnUnreadableUnwritableFileKeepsThePortsAndStillAppliesTheFields)
@@ -207,7 +236,8 @@ TEST_F(ModemWindow, AMissingModem1PortStillInitialisesModem2AndALaterPressLeaves
     auto form = MakeForm();
     Rename(*form, dir.File("no-such-port"), pty2.SlavePath());
     form->RbButton7Click();
-    EXPECT_EQ(dialogs.Texts(), Strings{kModem1Failed});
+    EXPECT_EQ(Heads(), Strings{kModem1Failed});
+    EXPECT_NE(dialogs.Texts()[0].find(Cp(" не найден: проверьте, подключён ли модем"_cp)), std::string::npos);
     EXPECT_FALSE(modem1.Running);
     EXPECT_TRUE(modem1.QueueEmpty());
     EXPECT_EQ(pty2.ReadAll(), kModem2Lines);
@@ -249,10 +279,116 @@ TEST_F(ModemWindow, PortsHeldByAnotherProgramFailEachModemOnItsOwn)
     other1.Open();
     other2.Open();
     form->RbButton7Click();
-    EXPECT_EQ(dialogs.Texts(), (Strings{kModem1Failed, kModem2Failed}));
+    EXPECT_EQ(Heads(), (Strings{kModem1Failed, kModem2Failed}));
+    EXPECT_EQ(dialogs.Texts()[0], kModem1Failed + "\r\n\r\n" + Cp("Порт "_cp) + pty1.SlavePath() +
+                                      Cp(" уже открыт этой станцией: проверьте, не указан ли один порт для обоих модемов."_cp));
     EXPECT_FALSE(modem1.Running || modem2.Running || port1.Connected() || port2.Connected());
     EXPECT_TRUE(calls.empty()) << "no worker, no board rebuild, no command buttons";
     EXPECT_TRUE(form->PNGButton7->isEnabled());
+}
+
+// A child process that opens a device as the station does and holds it
+// until the test lets go; its name is what the box should tell.
+class Holder {
+public:
+    explicit Holder(const std::string& path)
+    {
+        int ready[2];
+        if (pipe(ready) != 0 || pipe(m_release) != 0)
+            return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            // Only async-signal-safe calls: the test process has threads.
+            close(m_release[1]); // the test's close is the release
+            prctl(PR_SET_NAME, "kv-holder");
+            int error = 0;
+            const int fd = comport::OpenExclusive(path, error);
+            char byte = fd >= 0 ? 1 : 0;
+            (void)!write(ready[1], &byte, 1);
+            (void)!read(m_release[0], &byte, 1);
+            _exit(0);
+        }
+        close(m_release[0]);
+        char byte = 0;
+        m_holding = read(ready[0], &byte, 1) == 1 && byte == 1;
+        close(ready[0]);
+        close(ready[1]);
+    }
+    ~Holder()
+    {
+        close(m_release[1]);
+        if (m_pid > 0)
+            waitpid(m_pid, nullptr, 0);
+    }
+    bool Holding() const { return m_holding; }
+    pid_t Pid() const { return m_pid; }
+
+private:
+    pid_t m_pid = -1;
+    int m_release[2] = {-1, -1}; // the child reads [0], the test holds [1]
+    bool m_holding = false;
+};
+
+TEST_F(ModemWindow, APortHeldByAnotherProcessNamesItInTheBox)
+{
+    auto form = MakeForm();
+    Rename(*form, pty1.SlavePath(), pty2.SlavePath());
+    Holder holder(pty1.SlavePath());
+    ASSERT_TRUE(holder.Holding());
+    form->RbButton7Click();
+    ASSERT_EQ(Heads(), Strings{kModem1Failed}) << "modem 2 opens as usual";
+    EXPECT_EQ(dialogs.Texts()[0], kModem1Failed + "\r\n\r\n" + Cp("Порт "_cp) + pty1.SlavePath() +
+                                      Cp(" занят программой "_cp) + "kv-holder" + Cp(" (процесс "_cp) +
+                                      std::to_string(holder.Pid()) + Cp("). Закройте её и повторите."_cp));
+}
+
+// The permission refusal comes from a real open by an unprivileged user: the
+// tests run as root, whom a mode of 000 does not stop.
+TEST(PortAdvice, APortTheUserMayNotOpenNamesTheGroupAndTheNewLogin)
+{
+    test::Pty pty;
+    ASSERT_EQ(chmod(pty.SlavePath().c_str(), 0), 0);
+    int error = 0;
+    if (geteuid() != 0) {
+        EXPECT_LT(comport::OpenExclusive(pty.SlavePath(), error), 0);
+    } else {
+        const passwd* nobody = getpwnam("nobody");
+        ASSERT_NE(nobody, nullptr);
+        const uid_t uid = nobody->pw_uid;
+        const gid_t gid = nobody->pw_gid;
+        int result[2];
+        ASSERT_EQ(pipe(result), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            int e = 0;
+            if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
+                e = -1;
+            else if (comport::OpenExclusive(pty.SlavePath(), e) >= 0)
+                e = 0;
+            (void)!write(result[1], &e, sizeof e);
+            _exit(0);
+        }
+        ASSERT_EQ(read(result[0], &error, sizeof error), static_cast<ssize_t>(sizeof error));
+        waitpid(child, nullptr, 0);
+        close(result[0]);
+        close(result[1]);
+    }
+    ASSERT_EQ(error, EACCES);
+
+    // As the station gets it from the port.
+    std::string advice;
+    try {
+        throw EComPort(ComError::OpenFailed, error, pty.SlavePath());
+    } catch (...) {
+        advice = PortAdvice(std::current_exception(), pty.SlavePath());
+    }
+    const std::string user = comport::CurrentUserName();
+    EXPECT_EQ(advice, Cp("Нет прав на доступ к порту "_cp) + pty.SlavePath() + Cp(". Добавьте пользователя "_cp) +
+                          user + Cp(" в группу dialout (sudo adduser "_cp) + user +
+                          Cp(" dialout) и войдите в систему заново."_cp));
+    EXPECT_EQ(PortAdvice(std::make_exception_ptr(EComPort(ComError::WriteFailed, EACCES, "x")), "x"), "")
+        << "only a refused open has advice";
+    EXPECT_EQ(PortAdvice(std::make_exception_ptr(std::runtime_error("x")), "x"), "");
 }
 
 TEST_F(ModemWindow, ARingRoundStartedBeforeInitialisationOnlyGetsItsPortOpened)

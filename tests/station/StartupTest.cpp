@@ -8,12 +8,23 @@
 #include "windows/HelpUnit.h"
 #include "windows/JournalGrid.h"
 #include "windows/MainJournalUnit.h"
+#include "station/SoundBanner.h"
+#include "station/StationMenu.h"
+#include "windows/DesktopEntry.h"
 #include "windows/QtText.h"
+#include "windows/SoundPlayer.h"
 
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
 #include <QGroupBox>
+#include <QMenu>
 #include <QLabel>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
+
+#include <sstream>
 
 namespace kv::test {
 namespace {
@@ -50,7 +61,8 @@ TEST_F(StationTest, WindowsAreCreatedInOrderAndOnlyTheMainWindowShows)
         EXPECT_EQ(w->isVisible(), w == &form()) << w->objectName().toStdString();
     }
     EXPECT_EQ(names, (std::vector<QString>{"Form1", "ComPortForm", "DeviceForm", "ModemForm", "TechnoJournalForm",
-                                           "PasswordDlg", "SecurityForm", "ModemLinkForm", "MainJournal", "HelpForm"}));
+                                           "PasswordDlg", "SecurityForm", "ModemLinkForm", "MainJournal", "HelpForm",
+                                           "AlarmsForm", "JournalSearchForm"}));
     EXPECT_EQ(form().windowTitle(), QStringLiteral("Korvalen   -  ver.2.1.5"));
     EXPECT_EQ(ctx().Modem1, form().Modem1.get());
     EXPECT_NE(ctx().Modem1, ctx().Modem2);
@@ -169,6 +181,92 @@ TEST_F(StationTest, NothingIsClippedOrOverlapsAtTheDesignSize)
     EXPECT_FALSE(form().Button4->isVisibleTo(&form()));
     if (const char* shots = std::getenv("KORVALEN_SHOT_DIR"))
         form().grab().save(QString::fromLocal8Bit(shots) + QStringLiteral("/main-window.png"));
+}
+
+std::vector<std::string> TechnoLogLines()
+{
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFileBytes("techno.log"));
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line.substr(24)); // after the date-time
+    return lines;
+}
+
+TEST_F(StationTest, NoSoundShowsARedBannerAndAJournalLineUntilSoundWorksAgain)
+{
+    sounds.failing = true;
+    Create();
+    ShowAndSettle();
+    QLabel* banner = station->SoundBanner().Banner();
+    ASSERT_TRUE(banner->isVisibleTo(&form())) << "no sound output at start";
+    EXPECT_EQ(FromQ(banner->text()), Str("Нет звука: тревоги не будут слышны"_cp));
+    EXPECT_TRUE(form().rect().contains(banner->geometry()));
+    const QRect tabs = form().PageControl1->tabBar()->geometry().translated(form().PageControl1->pos());
+    EXPECT_FALSE(banner->geometry().intersects(tabs)) << "the tabs stay readable";
+    EXPECT_EQ(banner->grab().toImage().pixelColor(2, 2), QColor(220, 0, 0));
+
+    // Every failed playback while silent: no further line.
+    PlayStationSound(Sound::Alarm);
+    PlayStationSound(Sound::Alarm);
+    EXPECT_TRUE(banner->isVisibleTo(&form()));
+    sounds.failing = false;
+    PlayStationSound(Sound::Alarm);
+    EXPECT_FALSE(banner->isVisibleTo(&form())) << "the banner goes when sound works again";
+    sounds.failing = true;
+    PlayStationSound(Sound::On);
+    EXPECT_TRUE(banner->isVisibleTo(&form())) << "a failed playback brings it back";
+    form().showMaximized();
+    ShowAndSettle();
+    EXPECT_TRUE(form().rect().contains(banner->geometry())) << "it follows the window";
+    EXPECT_FALSE(banner->geometry().intersects(form().PageControl1->tabBar()->geometry().translated(form().PageControl1->pos())));
+
+    EXPECT_EQ(TechnoLogLines(), (std::vector<std::string>{
+                                    std::string("red Нет звука: тревоги не будут слышны (нет устройства вывода звука)"),
+                                    std::string("green Звук снова работает: тревоги слышны."),
+                                    std::string("red Нет звука: тревоги не будут слышны (ошибка воспроизведения on.wav)")}));
+}
+
+TEST_F(StationTest, TheAutostartItemWritesAndRemovesTheUsersAutostartEntry)
+{
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((dir.path() / "cfg").string()));
+    Create();
+    ShowAndSettle();
+    TStationMenu& menu = station->StationMenu();
+    EXPECT_EQ(FromQ(menu.AutostartItem->text()), Str("Запускать при входе в систему"_cp));
+    EXPECT_TRUE(menu.AutostartItem->isCheckable());
+    EXPECT_TRUE(form().PopupMenu2->actions().contains(menu.AutostartItem)) << "also in the journal's menu";
+    EXPECT_TRUE(menu.OpensAt(form().Panel1->geometry().center()));
+    EXPECT_TRUE(menu.OpensAt(form().DialStatus->geometry().center()));
+    EXPECT_FALSE(menu.OpensAt(board().geometry().center())) << "the board's right click opens the card";
+    EXPECT_FALSE(menu.OpensAt(form().PageControl1->geometry().center())) << "the journal has its own menu";
+
+    const std::filesystem::path entry = dir.path() / "cfg/autostart/korvalen.desktop";
+    menu.AutostartItem->setChecked(true);
+    EXPECT_EQ(ReadFileBytes(entry),
+              AutostartEntryText(QCoreApplication::applicationFilePath(), QDir::currentPath()).toStdString());
+    EXPECT_TRUE(AutostartEnabled());
+    menu.AutostartItem->setChecked(false);
+    EXPECT_FALSE(std::filesystem::exists(entry));
+
+    // A place that cannot be written: the operator is told and the tick goes.
+    std::filesystem::create_directories(entry);
+    dialogs.messages.clear();
+    menu.AutostartItem->setChecked(false);
+    menu.AutostartItem->setChecked(true);
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_NE(dialogs.messages[0].text.find("korvalen.desktop"), std::string::npos);
+    EXPECT_FALSE(menu.AutostartItem->isChecked());
+    qunsetenv("XDG_CONFIG_HOME");
+}
+
+TEST_F(StationTest, AStationWithSoundShowsNoBanner)
+{
+    Create();
+    ShowAndSettle();
+    EXPECT_FALSE(station->SoundBanner().Banner()->isVisibleTo(&form()));
+    PlayStationSound(Sound::Alarm);
+    EXPECT_FALSE(station->SoundBanner().Banner()->isVisibleTo(&form()));
+    EXPECT_TRUE(TechnoLogLines().empty());
 }
 
 } // namespace

@@ -32,7 +32,7 @@ ModemSim::ModemSim(ModemSimOptions options) : m_options(std::move(options))
     // A simulator that died must fail the test, not kill it with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
 
-    const std::string binary = BinaryPath();
+    const std::string binary = m_options.program.empty() ? BinaryPath() : m_options.program;
     std::vector<std::string> args = {binary, "--modems", std::to_string(m_options.modems)};
     if (m_options.demo)
         args.push_back("--demo");

@@ -16,6 +16,7 @@ struct ModemSimOptions {
     std::string linkDir;                 // --link-dir: stable DIR/modemN paths
     std::string family;                  // --family: the modems' family (sim800 when empty)
     std::vector<std::string> extraArgs;
+    std::string program;                 // the simulator to run; empty: BinaryPath()
     std::chrono::milliseconds deadline{5000}; // for the banner and for each command
 };
 

@@ -38,6 +38,32 @@ TEST(DateTime, GarbageValuesDecodeWithoutCrashing)
         (void)kv::FormatDateTime(v);
 }
 
+// The windows follow the desktop's locale; files never do.
+TEST(DateTime, WindowsShowTheLocalesShortDateAndLongTimeWithoutTheZone)
+{
+    struct Case {
+        const char* locale;
+        const char* dateTime;
+        const char* time;
+    };
+    const Case cases[] = {
+        {"ru_RU", "07.12.2026 14:05:09", "14:05:09"},
+        {"en_US", "12/7/26 2:05:09 PM", "2:05:09 PM"},
+        {"de_DE", "07.12.26 14:05:09", "14:05:09"},
+        {"C", "07.12.2026 14:05:09", "14:05:09"},
+        {"", "07.12.2026 14:05:09", "14:05:09"},
+    };
+    const double value = kv::EncodeDateTime({2026, 12, 7, 14, 5, 9, 0});
+    for (const Case& c : cases) {
+        kv::SetDateTimeFormatsOf(c.locale);
+        EXPECT_EQ(kv::FormatDateTime(value), c.dateTime) << c.locale;
+        EXPECT_EQ(kv::FormatTime(value), c.time) << c.locale;
+        EXPECT_EQ(kv::FixedDateTimeText(value), "07.12.2026 14:05:09") << c.locale;
+        EXPECT_EQ(kv::FixedTimeText(value), "14:05:09") << c.locale;
+    }
+    kv::SetDateTimeFormatsOf("");
+}
+
 TEST(Timing, ElapsedRoundsHalvesToEven)
 {
     EXPECT_EQ(kv::TicksToMs(2500000000ULL), 2500u); // 2.5 s

@@ -226,6 +226,20 @@ TEST_F(Access, ASaveThatFailsIsReportedWithTheFileName)
     EXPECT_NE(dialogs.messages[0].text.find("t4.bin"), std::string::npos) << dialogs.messages[0].text;
 }
 
+TEST_F(Access, AnUnreadableUserIniIsIgnoredAsAMissingOne)
+{
+    WriteAccounts({{"operator", "pw"}});
+    std::filesystem::create_directory(dir.File("user.ini"));
+    auto form = std::make_unique<TSecurityForm>(ctx);
+    EXPECT_TRUE(form->UserEdit->text().isEmpty());
+    EXPECT_TRUE(dialogs.messages.empty());
+    form->show();
+    form->UserEdit->setText(QStringLiteral("operator"));
+    form->close();
+    EXPECT_TRUE(dialogs.messages.empty()) << "the name is only a convenience";
+    EXPECT_EQ(Saved(), (Accounts{{"operator", "pw"}}));
+}
+
 TEST_F(Access, TheLastUserIsOfferedAgainAndFieldsEnableTheNextStep)
 {
     WriteAccounts({{"operator", "pw"}});

@@ -3,7 +3,10 @@
 #include "windows/Controls.h"
 #include "windows/HelpUnit.h"
 #include "windows/QtText.h"
+#include "tests/support/TempDir.h"
+#include "timing/DateTime.h"
 #include "windows/TechnoJournalUnit.h"
+#include "windows/TechnoLog.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -14,6 +17,9 @@
 #include <QTextBlock>
 #include <QWidget>
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
 
 namespace {
 
@@ -72,6 +78,116 @@ TEST(TechnoJournal, KeepsOnlyTheNewestLines)
         EXPECT_TRUE(form.Otchet->document()->firstBlock().text().endsWith(QStringLiteral("line 50")));
         EXPECT_TRUE(form.Otchet->document()->lastBlock().text().endsWith(QStringLiteral("line %1").arg(cap + 49)));
     }
+}
+
+std::vector<std::string> FileLines(const std::string& path)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(kv::test::ReadFileBytes(path));
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+TEST(TechnoJournal, TheFileGetsEveryLineWithDateTimeAndColourWhetherOrNotTheWindowRecords)
+{
+    kv::test::TempDir dir;
+    QWidget main;
+    kv::TTechnoJournalForm form(&main);
+    form.SetLog(std::make_unique<kv::TTechnoLog>("techno.log"));
+    form.AppendTechnoLine(std::string("GSM-модем на связи."_cp), kv::kGreen);
+    form.WriteTechnoJournal->setChecked(true);
+    form.AppendTechnoLine("AT+CSQ\r\r\n+CSQ: 21,0\r\n", kv::kNavy);
+    form.AppendTechnoLine("x", kv::Rgb{1, 2, 3});
+    EXPECT_EQ(form.Otchet->document()->blockCount(), 2) << "the window still records only while ticked";
+
+    const auto lines = FileLines(dir.File("techno.log"));
+    ASSERT_EQ(lines.size(), 3u);
+    const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
+    for (const std::string& line : lines)
+        EXPECT_TRUE(stamp.match(QString::fromStdString(line)).hasMatch()) << line;
+    EXPECT_EQ(lines[0].substr(24), "green GSM-модем на связи.") << "UTF-8 in the file";
+    EXPECT_EQ(lines[1].substr(24), "navy AT+CSQ\\r\\r\\n+CSQ: 21,0\\r\\n");
+    EXPECT_EQ(lines[2].substr(24), "#010203 x");
+}
+
+TEST(TechnoJournal, TheFileIsRotatedAtItsLimitKeepingTheNewestFiles)
+{
+    kv::test::TempDir dir;
+    constexpr std::uint64_t kLimit = 1000;
+    kv::TTechnoLog log("techno.log", kLimit, 3);
+    const double when = kv::EncodeDateTime({2026, 12, 7, 14, 5, 9, 0});
+    const std::size_t lineSize = kv::TTechnoLog::LineText(when, "entry 0000", kv::kBlue).size() + 1;
+    const int perFile = static_cast<int>(kLimit / lineSize);
+    const int total = perFile * 6 + 3;
+    for (int i = 0; i < total; ++i) {
+        char text[24];
+        std::snprintf(text, sizeof text, "entry %04d", i);
+        ASSERT_EQ(log.Append(when, text, kv::kBlue), kv::TTechnoLog::Outcome::Written);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("techno.log.4"))) << "three old files are kept";
+    // Newest first: the current file, then .1, .2, .3; together an unbroken run
+    // of the newest entries, each file within the limit and of whole lines.
+    std::vector<std::string> newestFirst;
+    for (const char* name : {"techno.log", "techno.log.1", "techno.log.2", "techno.log.3"}) {
+        EXPECT_LE(std::filesystem::file_size(dir.File(name)), kLimit) << name;
+        auto lines = FileLines(dir.File(name));
+        EXPECT_EQ(lines.size(), std::string(name) == "techno.log" ? 3u : static_cast<std::size_t>(perFile)) << name;
+        newestFirst.insert(newestFirst.end(), lines.rbegin(), lines.rend());
+    }
+    for (std::size_t k = 0; k < newestFirst.size(); ++k) {
+        char text[24];
+        std::snprintf(text, sizeof text, "entry %04d", total - 1 - static_cast<int>(k));
+        ASSERT_EQ(newestFirst[k], kv::TTechnoLog::LineText(when, text, kv::kBlue)) << k;
+    }
+
+    // A station started again goes on in the same file, up to the same limit.
+    kv::TTechnoLog again("techno.log", kLimit, 3);
+    for (int i = 0; i < perFile; ++i)
+        again.Append(when, "entry 9999", kv::kBlue);
+    EXPECT_LE(std::filesystem::file_size(dir.File("techno.log")), kLimit);
+    EXPECT_EQ(FileLines(dir.File("techno.log.1")).back(), kv::TTechnoLog::LineText(when, "entry 9999", kv::kBlue));
+}
+
+TEST(TechnoJournal, AFullDiskOrAnUnwritablePlaceCostsOneRedLineAndNothingElse)
+{
+    kv::test::TempDir dir;
+    QWidget main;
+    struct Place {
+        const char* path;
+        const char* why;
+    };
+    std::filesystem::create_directory(dir.File("techno.log"));
+    // /sys takes no new files, not even from root (the reason varies by system).
+    for (const Place& place : {Place{"/dev/full", "нет места на диске"}, Place{"techno.log", "под этим именем папка"},
+                               Place{"/sys/techno.log", ""}}) {
+        kv::TTechnoJournalForm form(&main);
+        form.SetLog(std::make_unique<kv::TTechnoLog>(place.path));
+        for (int i = 0; i < 50; ++i)
+            form.AppendTechnoLine("line", kv::kGreen);
+        ASSERT_EQ(form.Otchet->document()->blockCount(), 1) << place.path << ": shown though the window does not record";
+        const QString red = form.Otchet->document()->firstBlock().text();
+        EXPECT_TRUE(red.contains(QString::fromUtf8(place.why))) << red.toStdString();
+        EXPECT_TRUE(red.contains(QString::fromUtf8(place.path))) << red.toStdString();
+        EXPECT_EQ(LineColour(form.Otchet, 0), QColor(255, 0, 0));
+        form.WriteTechnoJournal->setChecked(true);
+        form.AppendTechnoLine("shown", kv::kGreen);
+        EXPECT_EQ(form.Otchet->document()->blockCount(), 2) << "the window goes on as before";
+    }
+
+    // Writable again: the file takes the next line; failing again is told again.
+    using Outcome = kv::TTechnoLog::Outcome;
+    kv::TTechnoLog log(dir.File("sub/techno.log"), 200, 1);
+    EXPECT_EQ(log.Append(0, "lost", kv::kGreen), Outcome::Failed);
+    EXPECT_EQ(log.Append(0, "lost", kv::kGreen), Outcome::StillFailing);
+    std::filesystem::create_directory(dir.File("sub"));
+    EXPECT_EQ(log.Append(0, "kept", kv::kGreen), Outcome::Written);
+    EXPECT_EQ(FileLines(dir.File("sub/techno.log")).size(), 1u);
+    std::filesystem::remove_all(dir.File("sub"));
+    Outcome outcome = Outcome::Written;
+    for (int i = 0; i < 20 && outcome == Outcome::Written; ++i)
+        outcome = log.Append(0, "rotated into a folder that went", kv::kGreen);
+    EXPECT_EQ(outcome, Outcome::Failed);
 }
 
 TEST(HelpWindow, LinksUnderlineOnHoverOpenTheirPagesAndCloseClearsTheFlag)

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace {
 
 using kv::test::ReadFileBytes;
@@ -54,6 +56,19 @@ TEST(IniFile, AFailedWriteThrowsAndLeavesTheFile)
     TempDir dir;
     kv::IniFile ini(dir.File("missing-folder/config.ini"));
     EXPECT_THROW(ini.WriteString("A", "k", "v"), std::runtime_error);
+}
+
+TEST(IniFile, AFolderOfTheFilesNameReadsAsMissingAndIsNeverWrittenOver)
+{
+    TempDir dir;
+    std::filesystem::create_directories(dir.File("user.ini") + "/inside");
+    kv::IniFile ini(dir.File("user.ini"));
+    EXPECT_FALSE(ini.Readable());
+    EXPECT_FALSE(ini.Read("Users", "LastLoginUser"));
+    EXPECT_EQ(ini.ReadString("Users", "LastLoginUser", "x"), "x");
+    EXPECT_THROW(ini.WriteString("Users", "LastLoginUser", "v"), std::runtime_error);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("user.ini") + "/inside"));
+    EXPECT_TRUE(kv::IniFile(dir.File("missing.ini")).Readable()) << "missing is not unreadable";
 }
 
 } // namespace

@@ -2,56 +2,16 @@
 
 #include "data/MemTable.h"
 #include "data/TableFormat.h"
+#include "data/TextExport.h"
 #include "timing/DateTime.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <iconv.h>
 #include <ostream>
 #include <stdexcept>
 
 namespace kv::jrn {
 
 namespace {
-
-class Converter {
-public:
-    Converter() : m_cd(iconv_open("UTF-8", "CP1251"))
-    {
-        if (m_cd == reinterpret_cast<iconv_t>(-1))
-            throw std::runtime_error("iconv cannot convert from CP1251");
-    }
-    ~Converter() { iconv_close(m_cd); }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
-
-    std::string operator()(std::string_view text)
-    {
-        std::string out;
-        out.reserve(text.size() * 2);
-        char buffer[1024];
-        char* in = const_cast<char*>(text.data());
-        std::size_t inLeft = text.size();
-        iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
-        while (inLeft > 0) {
-            char* o = buffer;
-            std::size_t oLeft = sizeof buffer;
-            const std::size_t r = iconv(m_cd, &in, &inLeft, &o, &oLeft);
-            out.append(buffer, static_cast<std::size_t>(o - buffer));
-            if (r == static_cast<std::size_t>(-1) && errno == EILSEQ) {
-                out += "\xEF\xBF\xBD";
-                ++in;
-                --inLeft;
-            } else if (r == static_cast<std::size_t>(-1) && errno != E2BIG) {
-                break;
-            }
-        }
-        return out;
-    }
-
-private:
-    iconv_t m_cd;
-};
 
 bool IsBinary(FieldType t)
 {
@@ -100,7 +60,7 @@ std::string Iso(double value, FieldType type)
 }
 
 // A value as UTF-8 text; false when null.
-bool ValueText(const MemTable& t, RecordHandle r, int f, Converter& utf8, std::string& out)
+bool ValueText(const MemTable& t, RecordHandle r, int f, std::string& out)
 {
     if (t.IsNull(r, f))
         return false;
@@ -112,7 +72,7 @@ bool ValueText(const MemTable& t, RecordHandle r, int f, Converter& utf8, std::s
     else if (IsBinary(type))
         out = Hex(t.TextView(r, f));
     else
-        out = utf8(t.Text(r, f));
+        out = kv::Cp1251ToUtf8(t.Text(r, f));
     return true;
 }
 
@@ -136,36 +96,19 @@ std::string Escaped(std::string_view s)
     return out;
 }
 
-std::string CsvField(const std::string& s)
-{
-    if (s.find_first_of(",\"\r\n") == std::string::npos)
-        return s;
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"')
-            out.push_back('"');
-        out.push_back(c);
-    }
-    out.push_back('"');
-    return out;
-}
+std::string CsvField(const std::string& s) { return kv::CsvField(s, ','); }
 
 } // namespace
 
-std::string Cp1251ToUtf8(std::string_view text)
-{
-    Converter utf8;
-    return utf8(text);
-}
+std::string Cp1251ToUtf8(std::string_view text) { return kv::Cp1251ToUtf8(text); }
 
 void Dump(const MemTable& t, std::ostream& out)
 {
-    Converter utf8;
     out << "Fields: " << t.FieldCount() << '\n';
     for (int f = 0; f < t.FieldCount(); ++f) {
         const FieldDef& d = t.Fields()[static_cast<std::size_t>(f)];
-        out << "  " << f + 1 << ". " << utf8(d.name) << ' ' << FieldTypeName(d.type) << " size " << d.size
-            << " label \"" << utf8(d.DisplayName()) << "\" width " << d.EffectiveDisplayWidth();
+        out << "  " << f + 1 << ". " << Cp1251ToUtf8(d.name) << ' ' << FieldTypeName(d.type) << " size " << d.size
+            << " label \"" << Cp1251ToUtf8(d.DisplayName()) << "\" width " << d.EffectiveDisplayWidth();
         if (d.kind != FieldKind::Data)
             out << " kind " << FieldKindName(d.kind);
         out << '\n';
@@ -176,8 +119,8 @@ void Dump(const MemTable& t, std::ostream& out)
         const RecordHandle r = t.RecordAt(i);
         out << '[' << i + 1 << "]\n";
         for (int f = 0; f < t.FieldCount(); ++f) {
-            out << "  " << utf8(t.Fields()[static_cast<std::size_t>(f)].name) << ": ";
-            if (ValueText(t, r, f, utf8, value))
+            out << "  " << Cp1251ToUtf8(t.Fields()[static_cast<std::size_t>(f)].name) << ": ";
+            if (ValueText(t, r, f, value))
                 out << Escaped(value) << '\n';
             else
                 out << "(null)\n";
@@ -187,9 +130,8 @@ void Dump(const MemTable& t, std::ostream& out)
 
 void WriteCsv(const MemTable& t, std::ostream& out)
 {
-    Converter utf8;
     for (int f = 0; f < t.FieldCount(); ++f)
-        out << (f ? "," : "") << CsvField(utf8(t.Fields()[static_cast<std::size_t>(f)].name));
+        out << (f ? "," : "") << CsvField(Cp1251ToUtf8(t.Fields()[static_cast<std::size_t>(f)].name));
     out << "\r\n";
     std::string value;
     for (std::size_t i = 0; i < t.TotalRecordCount(); ++i) {
@@ -197,7 +139,7 @@ void WriteCsv(const MemTable& t, std::ostream& out)
         for (int f = 0; f < t.FieldCount(); ++f) {
             if (f)
                 out << ',';
-            if (ValueText(t, r, f, utf8, value))
+            if (ValueText(t, r, f, value))
                 out << CsvField(value);
         }
         out << "\r\n";

@@ -14,7 +14,11 @@
 #include "devices/DeviceUnit.h"
 #include "modemsetup/ComPortUnit.h"
 #include "modemsetup/ModemUnit.h"
+#include "station/AlarmsWindow.h"
+#include "station/JournalSearchWindow.h"
+#include "station/OperatorDesk.h"
 #include "station/ScheduleWindow.h"
+#include "station/StationMenu.h"
 #include "station/Station.h"
 #include "station/StatusBoard.h"
 #include "station/mainunit.h"
@@ -30,6 +34,7 @@
 #include "windows/JournalGrid.h"
 #include "windows/MainJournalUnit.h"
 #include "windows/ModemLinkUnit.h"
+#include "windows/QtRussian.h"
 #include "windows/QtText.h"
 #include "windows/SoundPlayer.h"
 #include "windows/TechnoJournalUnit.h"
@@ -37,12 +42,15 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPainter>
 #include <QProcess>
@@ -109,10 +117,33 @@ public:
         Tell("input", caption);
         return std::nullopt;
     }
-    QString SaveFileName(const QString&, const QString&, const QString&, QWidget*) override { return {}; }
-    QString OpenFileName(const QString&, const QString&, QWidget*) override { return {}; }
+    // The journal menu's file dialogs, as the station makes them, shown to
+    // `fileDialogShown` (the camera) and then cancelled.
+    QString SaveFileName(const QString& title, const QString& filter, const QString& suffix, QWidget* parent) override
+    {
+        ShowFileDialog(FileDialogKind::Save, title, filter, suffix, parent);
+        return {};
+    }
+    QString OpenFileName(const QString& title, const QString& filter, QWidget* parent) override
+    {
+        ShowFileDialog(FileDialogKind::Open, title, filter, {}, parent);
+        return {};
+    }
+    std::function<void(QFileDialog&)> fileDialogShown;
 
 private:
+    void ShowFileDialog(FileDialogKind kind, const QString& title, const QString& filter, const QString& suffix,
+                        QWidget* parent)
+    {
+        if (!fileDialogShown)
+            return;
+        const auto dialog = NewFileDialog(kind, title, filter, suffix, parent);
+        dialog->setDirectory(QDir::currentPath());
+        dialog->show();
+        fileDialogShown(*dialog);
+        dialog->reject();
+    }
+
     static void Tell(const char* what, const std::string& text)
     {
         std::cerr << "korvalen-screens: " << what << ": " << ToQ(text).toStdString() << "\n";
@@ -252,6 +283,19 @@ void ReportClipping(QWidget* window, const QString& file)
 void Save(QWidget* window, const QString& file)
 {
     if (!Framed(window).save(file))
+        throw std::runtime_error("cannot write " + file.toStdString());
+    std::cout << file.toStdString() << "\n";
+}
+
+// The window with an open popup menu drawn where it shows.
+void SaveWithPopup(QWidget* window, QWidget* popup, const QString& file)
+{
+    QImage image = Framed(window);
+    QPainter p(&image);
+    const QPoint at = popup->mapToGlobal(QPoint(0, 0)) - window->mapToGlobal(QPoint(0, 0)) + QPoint(1, 26);
+    p.drawPixmap(at, popup->grab());
+    p.end();
+    if (!image.save(file))
         throw std::runtime_error("cannot write " + file.toStdString());
     std::cout << file.toStdString() << "\n";
 }
@@ -442,6 +486,54 @@ int Render(const QString& outDir, const QString& readmeFile)
     camera.Shoot(&main, "main-ring-round", [&] { AtBlinkPhase(*main.StringGrid1, false); });
     main.PageControl1->setCurrentIndex(0);
 
+    // The journal menu's save and open dialogs, in Russian; a saved journal
+    // in the folder for the open dialog to list.
+    main.frmbin.Save(main.EventsTable, "journal-2026-12.jrn");
+    dialogs.fileDialogShown = [&](QFileDialog& dialog) {
+        camera.Shoot(&dialog, dialog.acceptMode() == QFileDialog::AcceptSave ? "journal-save" : "journal-open");
+    };
+    main.N3Click();
+    main.N4Click();
+    dialogs.fileDialogShown = nullptr;
+
+    // The station's own right-click menu with its autostart item.
+    // Opened from the ring-round's status line, so that the whole menu lies over the window.
+    station.StationMenu().PopupMenu1->popup(main.mapToGlobal(main.DialStatus->geometry().topLeft() + QPoint(20, 8)));
+    Pump(300);
+    SaveWithPopup(&main, station.StationMenu().PopupMenu1, outDir + "/main-menu.png");
+    station.StationMenu().PopupMenu1->hide();
+
+    // No sound output: the banner, until sound works again.
+    sounds.failing = true;
+    PlayStationSound(Sound::Alarm);
+    camera.Shoot(&main, "main-no-sound");
+    sounds.failing = false;
+    PlayStationSound(Sound::Alarm);
+
+    // The open alarms: the warehouse's alarm and the shop's call wait; then the
+    // handling dialog over the oldest, a result chosen and a comment typed.
+    TAlarmsForm& alarms = station.Desk().AlarmsForm();
+    alarms.ShowCentred();
+    alarms.SelectRow(0);
+    Pump(1100);
+    camera.Shoot(&alarms, "alarms");
+    alarms.HandleButtonClick();
+    THandlingDialog& handling = *alarms.HandlingDlg;
+    handling.ResultBox->setCurrentIndex(1);
+    handling.CommentEdit->setText(Utf8("Группа 3 выехала, прибытие через 5 минут"));
+    camera.Shoot(&handling, "alarm-handling");
+    handling.OkButtonClick();
+    alarms.hide();
+
+    // The journal search: the warehouse's events of today.
+    main.N7Click();
+    TJournalSearchForm& search = station.Desk().SearchForm();
+    search.DeviceBox->setEditText(Utf8("Склад"));
+    search.FromCheck->setChecked(true);
+    search.FindButtonClick();
+    camera.Shoot(&search, "journal-search");
+    search.close();
+
     main.PNGButton1Click();
     camera.Shoot(&modems, "modem");
 
@@ -506,6 +598,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     InstallUiThread();
     UseDecimalPoint();
+    UseSystemDateTimeFormats();
+    InstallQtRussian();
     QString outDir = QStringLiteral("screens");
     QString readme;
     const QStringList args = app.arguments();

@@ -1,0 +1,117 @@
+#include "serial/PortDiagnosis.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <fstream>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kv::comport {
+
+namespace {
+
+std::string CommandName(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(in, name);
+    return name;
+}
+
+bool IsNumber(const char* s)
+{
+    if (!*s)
+        return false;
+    for (; *s; ++s)
+        if (*s < '0' || *s > '9')
+            return false;
+    return true;
+}
+
+// Whether process `pid` has a descriptor on the character device `device`.
+bool HoldsDevice(const std::string& pid, dev_t device)
+{
+    const std::string fdDir = "/proc/" + pid + "/fd";
+    DIR* fds = ::opendir(fdDir.c_str());
+    if (!fds)
+        return false; // another user's process, or gone
+    bool holds = false;
+    while (const dirent* e = ::readdir(fds)) {
+        if (!IsNumber(e->d_name))
+            continue;
+        struct stat st{};
+        if (::stat((fdDir + "/" + e->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device) {
+            holds = true;
+            break;
+        }
+    }
+    ::closedir(fds);
+    return holds;
+}
+
+PortHolder FromLockFile(const std::string& devicePath)
+{
+    const std::string base = devicePath.substr(devicePath.rfind('/') + 1);
+    for (const char* dir : {"/var/lock/", "/run/lock/"}) {
+        std::ifstream in(std::string(dir) + "LCK.." + base);
+        long pid = 0;
+        if (in >> pid && pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM))
+            return {static_cast<pid_t>(pid), CommandName(static_cast<pid_t>(pid))};
+    }
+    return {};
+}
+
+} // namespace
+
+PortHolder FindPortHolder(const std::string& devicePath)
+{
+    struct stat device{};
+    if (::stat(devicePath.c_str(), &device) != 0 || !S_ISCHR(device.st_mode))
+        return {};
+    // Our own process last: a port held by this very program (both modems on
+    // one port) is told as such, but another holder is the likelier news.
+    const std::string self = std::to_string(::getpid());
+    bool selfHolds = false;
+    if (DIR* proc = ::opendir("/proc")) {
+        while (const dirent* e = ::readdir(proc)) {
+            if (!IsNumber(e->d_name))
+                continue;
+            if (e->d_name == self) {
+                selfHolds = HoldsDevice(self, device.st_rdev);
+                continue;
+            }
+            if (HoldsDevice(e->d_name, device.st_rdev)) {
+                const pid_t pid = static_cast<pid_t>(std::atol(e->d_name));
+                ::closedir(proc);
+                return {pid, CommandName(pid)};
+            }
+        }
+        ::closedir(proc);
+    }
+    if (selfHolds)
+        return {::getpid(), CommandName(::getpid())};
+    return FromLockFile(devicePath);
+}
+
+std::string DeviceGroup(const std::string& devicePath)
+{
+    struct stat st{};
+    if (::stat(devicePath.c_str(), &st) != 0)
+        return {};
+    const group* g = ::getgrgid(st.st_gid);
+    return g ? g->gr_name : std::string();
+}
+
+std::string CurrentUserName()
+{
+    const passwd* pw = ::getpwuid(::geteuid());
+    return pw ? pw->pw_name : std::string();
+}
+
+} // namespace kv::comport

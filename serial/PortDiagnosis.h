@@ -1,0 +1,23 @@
+#pragma once
+// What the system can tell about a serial device that would not open: who
+// holds it, and which group may use it.
+#include <string>
+#include <sys/types.h>
+
+namespace kv::comport {
+
+struct PortHolder {
+    pid_t pid = -1;   // -1: the system does not tell
+    std::string name; // the process's command name
+};
+// A process that has `devicePath` open (from /proc/*/fd, readable for the
+// user's own processes or for root), else the one named by a UUCP lock file
+// (/var/lock/LCK..ttyUSB0) while it runs.
+PortHolder FindPortHolder(const std::string& devicePath);
+
+// The group owning the device ("dialout"); empty when it cannot be read.
+std::string DeviceGroup(const std::string& devicePath);
+// The user this program runs as.
+std::string CurrentUserName();
+
+} // namespace kv::comport

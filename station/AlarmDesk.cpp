@@ -1,0 +1,547 @@
+#include "station/AlarmDesk.h"
+
+#include "codec/Classify.h"
+#include "codec/Number.h"
+#include "data/AtomicFile.h"
+#include "data/Status.h"
+#include "timing/DateTime.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace kv {
+
+using namespace literals;
+
+namespace {
+
+constexpr std::string_view kSmsPrefix = "Новое сообщение:"_cp;
+constexpr std::string_view kAlarmCall = "\"ТРЕВОГА\" - входящий вызов с телефона"_cp;
+constexpr std::string_view kRingRoundFailed = "Дозвон завершен не успешно"_cp;
+constexpr std::string_view kLinkRestored = "Соединение с GSM-модулем восстановлено"_cp;
+constexpr std::string_view kModem1 = "GSM-модем №1"_cp;
+constexpr std::size_t kEventWidth = 200;
+constexpr std::string_view kRecordHead = "Korvalen open alarms 1";
+
+bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+std::string Cut(std::string_view s, std::size_t width) { return std::string(s.substr(0, width)); }
+
+std::string HoursMinutes(double dateTime)
+{
+    const DateTimeParts p = DecodeDateTime(dateTime);
+    char text[8];
+    std::snprintf(text, sizeof text, "%02d:%02d", p.hour, p.minute);
+    return text;
+}
+
+// The name an SMS or a journal row uses for an alarm: its device, else its number.
+std::string AlarmName(const OpenAlarm& alarm)
+{
+    const std::string_view name = TrimBlanks(alarm.shortName);
+    return std::string(name.empty() ? std::string_view(alarm.tel) : name);
+}
+
+std::string OperatorPart(std::string_view user, std::uint64_t waitedSeconds)
+{
+    const std::string who = user.empty() ? Str("без оператора"_cp) : Str("оператор "_cp) + std::string(user);
+    return " (" + who + Str(", ждала "_cp) + WaitText(waitedSeconds) + ")";
+}
+
+// ---- the record file: one row per line, fields between tabs ----
+
+const char* KindName(AlarmKind kind)
+{
+    switch (kind) {
+    case AlarmKind::Intrusion: return "intrusion";
+    case AlarmKind::AlarmCall: return "call";
+    case AlarmKind::Warning: return "warning";
+    case AlarmKind::RingRoundFailed: return "ringround";
+    case AlarmKind::LinkLost: return "link";
+    }
+    return "intrusion";
+}
+
+std::optional<AlarmKind> KindOf(std::string_view name)
+{
+    for (AlarmKind k : {AlarmKind::Intrusion, AlarmKind::AlarmCall, AlarmKind::Warning, AlarmKind::RingRoundFailed,
+                        AlarmKind::LinkLost})
+        if (name == KindName(k))
+            return k;
+    return std::nullopt;
+}
+
+std::string Escape(std::string_view s)
+{
+    std::string out;
+    for (char c : s) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\r': out += "\\r"; break;
+        case '\n': out += "\\n"; break;
+        default: out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::string Unescape(std::string_view s)
+{
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] != '\\' || i + 1 == s.size()) {
+            out.push_back(s[i]);
+            continue;
+        }
+        switch (s[++i]) {
+        case 't': out.push_back('\t'); break;
+        case 'r': out.push_back('\r'); break;
+        case 'n': out.push_back('\n'); break;
+        default: out.push_back(s[i]);
+        }
+    }
+    return out;
+}
+
+std::vector<std::string_view> Split(std::string_view s, char separator)
+{
+    std::vector<std::string_view> parts;
+    for (;;) {
+        const std::size_t at = s.find(separator);
+        parts.push_back(s.substr(0, at));
+        if (at == std::string_view::npos)
+            return parts;
+        s.remove_prefix(at + 1);
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- texts
+
+EscalationSettings ParseEscalation(std::string_view minutes, std::string_view numbers,
+                                   std::vector<std::string>& problems)
+{
+    EscalationSettings settings;
+    const std::string time(TrimBlanks(minutes));
+    if (!time.empty()) {
+        const std::optional<double> value = TextToFloat(time);
+        if (!value || *value < 0)
+            problems.push_back(Str("Эскалация выключена: время \""_cp) + time +
+                               Str("\" не является числом минут (Minutes в config.ini)"_cp));
+        else
+            settings.minutes = *value;
+    }
+    const std::vector<std::string_view> entries = Split(numbers, ',');
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        std::string number;
+        for (char c : entries[i])
+            if (c != ' ' && c != '\t')
+                number.push_back(c);
+        if (number.empty()) {
+            // A lone empty text is no list at all; an empty entry inside one is a slip.
+            if (entries.size() > 1)
+                problems.push_back(Str("Эскалация: пустой номер в списке пропущен (Numbers в config.ini)"_cp));
+            continue;
+        }
+        const std::size_t digits = number.size() - (number[0] == '+' ? 1 : 0);
+        const bool valid = digits >= 3 && digits <= 20 &&
+                           std::all_of(number.begin() + (number[0] == '+' ? 1 : 0), number.end(),
+                                       [](char c) { return c >= '0' && c <= '9'; });
+        if (!valid) {
+            problems.push_back(Str("Эскалация: номер \""_cp) + std::string(TrimBlanks(entries[i])) +
+                               Str("\" пропущен: допустимы только цифры и \"+\" в начале"_cp));
+            continue;
+        }
+        if (std::find(settings.numbers.begin(), settings.numbers.end(), number) == settings.numbers.end())
+            settings.numbers.push_back(number);
+    }
+    if (settings.minutes > 0 && settings.numbers.empty())
+        problems.push_back(Str("Эскалация выключена: нет ни одного номера (Numbers в config.ini)"_cp));
+    return settings;
+}
+
+std::string WaitText(std::uint64_t seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu:%02llu", static_cast<unsigned long long>(seconds / 60),
+                  static_cast<unsigned long long>(seconds % 60));
+    return text;
+}
+
+std::string CleanComment(std::string_view comment)
+{
+    std::string out;
+    for (char c : comment)
+        out.push_back(c == '\r' || c == '\n' || c == '\t' ? ' ' : c);
+    return std::string(TrimBlanks(Cut(out, kCommentLimit)));
+}
+
+std::string HandledEvent(std::string_view result, std::string_view comment, std::string_view user,
+                         std::uint64_t waitedSeconds)
+{
+    const std::string head = Str("Обработано: "_cp) + std::string(result) + ".";
+    const std::string tail = OperatorPart(user, waitedSeconds);
+    const std::string note = CleanComment(comment);
+    if (note.empty())
+        return Cut(head + tail, kEventWidth);
+    const std::size_t room = kEventWidth > head.size() + 1 + tail.size() ? kEventWidth - head.size() - 1 - tail.size() : 0;
+    return Cut(head + " " + std::string(TrimBlanks(Cut(note, room))) + tail, kEventWidth);
+}
+
+std::string UnhandledEvent(std::string_view what, std::string_view user, std::uint64_t waitedSeconds)
+{
+    const std::string head = Str("Не обработано: "_cp);
+    const std::string tail = OperatorPart(user, waitedSeconds);
+    const std::size_t room = kEventWidth > head.size() + tail.size() ? kEventWidth - head.size() - tail.size() : 0;
+    return Cut(head + Cut(what, room) + tail, kEventWidth);
+}
+
+std::string EscalationText(const OpenAlarm& alarm)
+{
+    std::string what = alarm.what;
+    if (StartsWith(what, kSmsPrefix))
+        what.erase(0, kSmsPrefix.size());
+    std::string name = AlarmName(alarm);
+    const std::string head = Str("Korvalen: тревога "_cp);
+    const std::string time = " " + HoursMinutes(alarm.openedAt) + " (";
+    const std::string tail = Str(") не обработана"_cp);
+    const std::size_t fixed = head.size() + time.size() + tail.size();
+    // The name keeps at most what leaves <what> a few characters to say.
+    constexpr std::size_t kWhatAtLeast = 8;
+    if (fixed + name.size() + kWhatAtLeast > kSmsLimit)
+        name = std::string(TrimBlanks(Cut(name, kSmsLimit - fixed - kWhatAtLeast)));
+    const std::size_t room = kSmsLimit - fixed - name.size();
+    return head + name + time + std::string(TrimBlanks(Cut(what, room))) + tail;
+}
+
+// ---------------------------------------------------------------- the desk
+
+AlarmDesk::AlarmDesk(IDeskStation& station, IClock& clock)
+    : m_station(station), m_clock(&clock), m_clockStart(clock.ReadTimeStamp()),
+      m_self(std::make_shared<AlarmDesk*>(this))
+{
+}
+
+AlarmDesk::~AlarmDesk() { *m_self = nullptr; }
+
+std::uint64_t AlarmDesk::DeskMs() const
+{
+    const std::uint32_t elapsed = m_clock->ElapsedMs(m_clockStart);
+    // Re-based long before the 32-bit milliseconds could wrap.
+    if (elapsed > 0x40000000u) {
+        m_clockBase += elapsed;
+        m_clockStart = m_clock->ReadTimeStamp();
+        return m_clockBase;
+    }
+    return m_clockBase + elapsed;
+}
+
+void AlarmDesk::SetClock(IClock& clock)
+{
+    m_clockBase = DeskMs();
+    m_clock = &clock;
+    m_clockStart = clock.ReadTimeStamp();
+}
+
+std::uint64_t AlarmDesk::WaitedSeconds(const OpenAlarm& alarm) const
+{
+    return (DeskMs() - alarm.openedMs + alarm.waitedBeforeMs) / 1000;
+}
+
+const OpenAlarm* AlarmDesk::Find(std::uint64_t id) const
+{
+    for (const OpenAlarm& a : m_rows)
+        if (a.id == id)
+            return &a;
+    return nullptr;
+}
+
+OpenAlarm& AlarmDesk::Open(AlarmKind kind, const std::string& tel, const std::string& what)
+{
+    OpenAlarm alarm;
+    alarm.id = m_nextId++;
+    alarm.kind = kind;
+    alarm.openedAt = m_clock->Now();
+    alarm.openedMs = DeskMs();
+    alarm.tel = tel;
+    alarm.what = what;
+    alarm.shortName = m_station.ShortName(tel);
+    alarm.listName = m_station.ListName(tel);
+    m_rows.push_back(std::move(alarm));
+    return m_rows.back();
+}
+
+void AlarmDesk::Changed(bool opened)
+{
+    if (m_recording)
+        StartRecord();
+    if (OnChanged)
+        OnChanged(opened);
+}
+
+void AlarmDesk::MainEvent(const std::string& status, const std::string& tel, const std::string& event)
+{
+    if (StartsWith(event, kSmsPrefix)) {
+        const std::string_view text = std::string_view(event).substr(kSmsPrefix.size());
+        if (ClassifyGuardMessage(text, {}) == kGuardAlarm)
+            Open(AlarmKind::Intrusion, tel, event);
+        else if (ClassifyInfoMessage(text) == kInfoWarning)
+            Open(AlarmKind::Warning, tel, event);
+        else
+            return;
+        Changed(true);
+    } else if (status == status::kAlarm && event == kAlarmCall) {
+        Open(AlarmKind::AlarmCall, tel, event);
+        Changed(true);
+    } else if (status == status::kOnline && tel == kModem1 && event == kLinkRestored && m_linkDown) {
+        m_linkDown = false;
+        // The row stays for the operator: alarms may have gone unheard meanwhile.
+        const std::string back = Str("; связь восстановлена в "_cp) + FormatTime(m_clock->Now());
+        for (OpenAlarm& a : m_rows)
+            if (a.kind == AlarmKind::LinkLost && a.what == kLinkLostEvent)
+                a.what += back;
+        Changed(false);
+    }
+}
+
+void AlarmDesk::DialEvent(const std::string& status, const std::string& tel, const std::string& event)
+{
+    if (status != status::kOffline || event != kRingRoundFailed)
+        return;
+    Open(AlarmKind::RingRoundFailed, tel, event);
+    Changed(true);
+}
+
+void AlarmDesk::LinkLost()
+{
+    if (m_linkDown)
+        return;
+    m_linkDown = true;
+    m_station.Journal(status::kOffline, std::string(kModem1), std::string(kLinkLostEvent), m_clock->Now());
+    Open(AlarmKind::LinkLost, std::string(kModem1), std::string(kLinkLostEvent));
+    Changed(true);
+}
+
+bool AlarmDesk::Handle(std::uint64_t id, std::string_view result, std::string_view comment, const std::string& user)
+{
+    const auto it = std::find_if(m_rows.begin(), m_rows.end(), [id](const OpenAlarm& a) { return a.id == id; });
+    if (it == m_rows.end())
+        return false;
+    const std::string event = HandledEvent(result, comment, user, WaitedSeconds(*it));
+    const std::string tel = it->tel;
+    m_rows.erase(it);
+    m_station.Journal(status::kHandling, tel, event, m_clock->Now());
+    Changed(false);
+    return true;
+}
+
+int AlarmDesk::HandleDevice(const std::string& shortName, const std::string& user)
+{
+    if (TrimBlanks(shortName).empty())
+        return 0;
+    std::vector<std::uint64_t> ids;
+    for (const OpenAlarm& a : m_rows)
+        if (a.shortName == shortName)
+            ids.push_back(a.id);
+    for (std::uint64_t id : ids)
+        Handle(id, kResultFromBoard, {}, user);
+    return static_cast<int>(ids.size());
+}
+
+void AlarmDesk::LeftOpen(const std::string& user)
+{
+    for (const OpenAlarm& a : m_rows)
+        m_station.Journal(status::kHandling, a.tel, UnhandledEvent(a.what, user, WaitedSeconds(a)), m_clock->Now());
+}
+
+void AlarmDesk::Clear()
+{
+    if (m_rows.empty())
+        return;
+    m_rows.clear();
+    m_sending.reset();
+    Changed(false);
+}
+
+// ---------------------------------------------------------------- escalation
+
+void AlarmDesk::SetEscalation(const std::string& minutesText, const std::string& numbersText)
+{
+    if (m_settingsRead && minutesText == m_minutesText && numbersText == m_numbersText)
+        return;
+    m_settingsRead = true;
+    m_minutesText = minutesText;
+    m_numbersText = numbersText;
+    std::vector<std::string> problems;
+    m_escalation = ParseEscalation(minutesText, numbersText, problems);
+    for (const std::string& line : problems)
+        m_station.Techno(line, kRed);
+}
+
+void AlarmDesk::Tick()
+{
+    if (m_sending && DeskMs() - m_sending->sinceMs > kSendGiveUpMs)
+        SendOutcome(m_sending->serial, false);
+    Escalate();
+}
+
+void AlarmDesk::Escalate()
+{
+    if (m_escalation.minutes <= 0 || m_escalation.numbers.empty() || m_sending)
+        return;
+    const std::uint64_t limitMs = static_cast<std::uint64_t>(m_escalation.minutes * 60000.0);
+    const std::uint64_t now = DeskMs();
+    for (OpenAlarm& a : m_rows) {
+        if (WaitedSeconds(a) * 1000 < limitMs)
+            continue;
+        std::string number;
+        for (const std::string& n : m_escalation.numbers) {
+            const bool reached = std::find(a.escalatedTo.begin(), a.escalatedTo.end(), n) != a.escalatedTo.end();
+            const OpenAlarm::Tries& t = a.tries[n];
+            if (!reached && t.failed < kEscalationTries && now >= t.retryAfterMs) {
+                number = n;
+                break;
+            }
+        }
+        if (number.empty())
+            continue;
+        const bool running = m_station.Modem1Running();
+        if (!running || m_linkDown) {
+            if (!a.delayTold) {
+                a.delayTold = true;
+                const std::string why = running ? Str("GSM-модем №1 не отвечает"_cp) : Str("GSM-модем №1 не запущен"_cp);
+                m_station.Journal(status::kSmsFailed, std::string(kModem1),
+                                  Str("Эскалация отложена: "_cp) + why + Str(". Тревога "_cp) + AlarmName(a) + " " +
+                                      HoursMinutes(a.openedAt),
+                                  m_clock->Now());
+            }
+            continue;
+        }
+        a.delayTold = false;
+        const std::string text = EscalationText(a);
+        std::weak_ptr<AlarmDesk*> self = m_self;
+        const std::uint64_t serial = ++m_sendSerial;
+        const bool queued = m_station.SendSms(number, text, [self, serial](bool sent) {
+            if (const auto desk = self.lock(); desk && *desk)
+                (*desk)->SendOutcome(serial, sent);
+        });
+        // Not queued: another send is under way; the next tick tries again.
+        if (queued)
+            m_sending = Sending{serial, a.id, number, text, now};
+        return;
+    }
+}
+
+void AlarmDesk::SendOutcome(std::uint64_t serial, bool sent)
+{
+    if (!m_sending || m_sending->serial != serial)
+        return;
+    const Sending done = *m_sending;
+    m_sending.reset();
+    const std::string& number = done.number;
+    const std::string& text = done.text;
+    if (sent)
+        m_station.Journal(status::kSmsSent, number, Str("Эскалация: "_cp) + text, m_clock->Now());
+    else
+        m_station.Journal(status::kSmsFailed, number, Str("Эскалация не отправлена: "_cp) + text, m_clock->Now());
+    // The row may have been handled meanwhile; the outcome is on record either way.
+    for (OpenAlarm& a : m_rows) {
+        if (a.id != done.id)
+            continue;
+        if (sent) {
+            a.escalatedTo.push_back(number);
+        } else {
+            OpenAlarm::Tries& t = a.tries[number];
+            ++t.failed;
+            t.retryAfterMs = DeskMs() + kRetryMs;
+        }
+    }
+    Changed(false);
+}
+
+// ---------------------------------------------------------------- the record
+
+std::string AlarmDesk::RecordText() const
+{
+    std::string out = std::string(kRecordHead) + "\n";
+    for (const OpenAlarm& a : m_rows) {
+        char time[32];
+        std::snprintf(time, sizeof time, "%.9f", a.openedAt);
+        std::string reached;
+        for (const std::string& n : a.escalatedTo)
+            reached += (reached.empty() ? "" : ",") + n;
+        out += std::string(KindName(a.kind)) + "\t" + time + "\t" + Escape(a.tel) + "\t" + Escape(a.shortName) + "\t" +
+               Escape(a.listName) + "\t" + Escape(a.what) + "\t" + Escape(reached) + "\n";
+    }
+    return out;
+}
+
+void AlarmDesk::StartRecord()
+{
+    const bool first = !m_recording;
+    m_recording = true;
+    const std::string text = RecordText();
+    AtomicFileWriter file(kRecordFile);
+    if (!(file.Open() && file.Write(text.data(), text.size()) && file.Commit()) && first)
+        m_station.Techno(Str("Не удалось записать файл "_cp) + kRecordFile +
+                             Str(": после сбоя станция не возобновит наблюдение сама"_cp),
+                         kRed);
+}
+
+void AlarmDesk::EndRecord()
+{
+    m_recording = false;
+    std::remove(kRecordFile);
+    SyncFolderOf(kRecordFile);
+}
+
+int AlarmDesk::Resume(std::string_view record)
+{
+    m_station.Journal(status::kAttention, Str("GSM-модем"_cp), std::string(kResumeEvent), m_clock->Now());
+    return Restore(record);
+}
+
+int AlarmDesk::Restore(std::string_view record)
+{
+    const std::vector<std::string_view> lines = Split(record, '\n');
+    if (lines.empty() || lines[0] != kRecordHead)
+        return 0;
+    int restored = 0;
+    const double now = m_clock->Now();
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::vector<std::string_view> f = Split(lines[i], '\t');
+        if (f.size() != 7)
+            continue;
+        const std::optional<AlarmKind> kind = KindOf(f[0]);
+        const std::optional<double> time = TextToFloat(f[1]);
+        if (!kind || !time)
+            continue;
+        const double openedAt = *time;
+        OpenAlarm a;
+        a.id = m_nextId++;
+        a.kind = *kind;
+        a.openedAt = openedAt;
+        a.openedMs = DeskMs();
+        const double before = (now - openedAt) * 86400000.0;
+        a.waitedBeforeMs = before > 0 && before < 1e15 ? static_cast<std::uint64_t>(std::llround(before)) : 0;
+        a.tel = Cut(Unescape(f[2]), 50);
+        a.shortName = Cut(Unescape(f[3]), 100);
+        a.listName = Cut(Unescape(f[4]), 150);
+        a.what = Cut(Unescape(f[5]), kEventWidth);
+        for (std::string_view n : Split(f[6], ','))
+            if (!n.empty())
+                a.escalatedTo.push_back(Unescape(n));
+        m_rows.push_back(std::move(a));
+        ++restored;
+    }
+    std::stable_sort(m_rows.begin(), m_rows.end(),
+                     [](const OpenAlarm& x, const OpenAlarm& y) { return x.openedAt < y.openedAt; });
+    if (restored > 0)
+        Changed(true);
+    return restored;
+}
+
+} // namespace kv

@@ -1,0 +1,199 @@
+#pragma once
+// The operator's alarm desk. Every alarm the modem workers report (an
+// intrusion, an alarm call, fire or a case opened, a ring-round call failed for
+// good, the loss of modem 1) is an open row until a named operator handles it;
+// the handling, and every row still open at a logout or at the station's end,
+// goes into the main journal as a "Обработка" row. A row left open longer than
+// the escalation time is sent by SMS to each escalation number, once.
+//
+// UI thread only. No widgets: the windows show and drive it, tests drive it on
+// a virtual clock. All texts are code page 1251 bytes.
+#include "data/Rgb.h"
+#include "data/Text.h"
+#include "timing/Clock.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kv {
+
+enum class AlarmKind { Intrusion, AlarmCall, Warning, RingRoundFailed, LinkLost };
+
+// The results an operator chooses from; the tile click has its own.
+inline constexpr std::string_view kHandlingResults[] = {"Ложная тревога"_cp, "Выезд группы"_cp,
+                                                       "Проверено, всё в порядке"_cp, "Другое"_cp};
+inline constexpr std::string_view kResultFromBoard = "Принята с табло"_cp;
+inline constexpr std::size_t kCommentLimit = 100;
+// What one UCS2 SMS carries.
+inline constexpr std::size_t kSmsLimit = 70;
+inline constexpr std::string_view kResumeEvent = "Возобновление работы после сбоя"_cp;
+inline constexpr std::string_view kLinkLostEvent = "Потеряна связь с GSM-модулем"_cp;
+
+struct OpenAlarm {
+    std::uint64_t id = 0;
+    AlarmKind kind = AlarmKind::Intrusion;
+    double openedAt = 0;      // station date-time
+    std::string tel;          // the device's number, or "GSM-модем №1"
+    std::string shortName;    // empty when the number is no device's
+    std::string listName;     // the device's name in the device list
+    std::string what;         // the journal text of the alarm
+
+    // Escalation: the numbers the SMS reached, and the failed tries per number.
+    std::vector<std::string> escalatedTo;
+    struct Tries {
+        int failed = 0;
+        std::uint64_t retryAfterMs = 0; // desk time
+    };
+    std::map<std::string, Tries> tries;
+    bool delayTold = false; // why escalation waits is in the journal
+
+    std::uint64_t openedMs = 0;       // desk time when the desk saw it
+    std::uint64_t waitedBeforeMs = 0; // waited before the station's restart
+};
+
+struct EscalationSettings {
+    double minutes = 0; // 0: off
+    std::vector<std::string> numbers;
+};
+// The "[Escalation]" texts of "config.ini". What cannot be used is left out
+// (a negative or non-numeric time switches escalation off, a number with
+// anything but digits and a leading "+" is skipped, blanks are dropped) and
+// told in `problems`, one line each for the technological journal.
+EscalationSettings ParseEscalation(std::string_view minutes, std::string_view numbers,
+                                   std::vector<std::string>& problems);
+
+// "m:ss"; minutes go past 59.
+std::string WaitText(std::uint64_t seconds);
+// A comment as it goes into the journal: line breaks and tabs as blanks, at
+// most kCommentLimit bytes, blanks around it dropped.
+std::string CleanComment(std::string_view comment);
+// "Обработано: <result>. <comment> (оператор <user>, ждала <m:ss>)", within a
+// journal's 200 bytes (the comment gives way first).
+std::string HandledEvent(std::string_view result, std::string_view comment, std::string_view user,
+                         std::uint64_t waitedSeconds);
+// "Не обработано: <what> (оператор <user>, ждала <m:ss>)"; "без оператора"
+// when nobody is logged in.
+std::string UnhandledEvent(std::string_view what, std::string_view user, std::uint64_t waitedSeconds);
+// "Korvalen: тревога <short name> <hh:mm> (<what>) не обработана", at most
+// kSmsLimit characters: <what> is cut first, then a long name.
+std::string EscalationText(const OpenAlarm& alarm);
+
+// What the desk needs of the station.
+class IDeskStation {
+public:
+    virtual ~IDeskStation() = default;
+    // A row of the main journal (RecordEvent: the short name follows the number).
+    virtual void Journal(std::string_view status, const std::string& tel, const std::string& event, double now) = 0;
+    virtual void Techno(const std::string& text, Rgb colour) = 0;
+    // StationContext::SendUcs2Sms.
+    virtual bool SendSms(const std::string& number, const std::string& text, std::function<void(bool sent)> outcome) = 0;
+    virtual bool Modem1Running() = 0;
+    // The register: empty when the number is no device's.
+    virtual std::string ShortName(const std::string& tel) = 0;
+    virtual std::string ListName(const std::string& tel) = 0;
+};
+
+class AlarmDesk {
+public:
+    // The record of a monitoring run, beside the tables: written when modem 1
+    // starts, kept up to date with the open rows, removed by the clean close.
+    // Found at a start, it tells that the last run ended without its close.
+    static constexpr const char* kRecordFile = "korvalen.running";
+    // A refused escalation SMS is tried again after this, at most kEscalationTries times.
+    static constexpr std::uint64_t kRetryMs = 60000;
+    static constexpr int kEscalationTries = 3;
+    // A send whose outcome never came (a worker stopped under it) is given up.
+    static constexpr std::uint64_t kSendGiveUpMs = 120000;
+
+    AlarmDesk(IDeskStation& station, IClock& clock);
+    ~AlarmDesk();
+    AlarmDesk(const AlarmDesk&) = delete;
+    AlarmDesk& operator=(const AlarmDesk&) = delete;
+
+    // Tests put a virtual clock here; rows opened since keep their waits.
+    void SetClock(IClock& clock);
+
+    // Live events, after the worker's row was journalled.
+    void MainEvent(const std::string& status, const std::string& tel, const std::string& event);
+    void DialEvent(const std::string& status, const std::string& tel, const std::string& event);
+    // Modem 1 did not answer: one row per loss, however many time-outs follow,
+    // until "Соединение с GSM-модулем восстановлено" ends the loss.
+    void LinkLost();
+
+    // One row handled by `user`; false when it is no longer open.
+    bool Handle(std::uint64_t id, std::string_view result, std::string_view comment, const std::string& user);
+    // The tile of that short name was selected: its rows, "Принята с табло".
+    int HandleDevice(const std::string& shortName, const std::string& user);
+    // Every open row journalled "Не обработано" (a logout, the station's end);
+    // the rows stay open for whoever comes next.
+    void LeftOpen(const std::string& user);
+    // The list emptied without a word (the station has ended).
+    void Clear();
+
+    // Every second: escalation.
+    void Tick();
+    // The "[Escalation]" texts; parsed (and problems told) when they change.
+    void SetEscalation(const std::string& minutesText, const std::string& numbersText);
+    const EscalationSettings& Escalation() const { return m_escalation; }
+
+    const std::vector<OpenAlarm>& Rows() const { return m_rows; } // oldest first
+    const OpenAlarm* Find(std::uint64_t id) const;
+    std::uint64_t WaitedSeconds(const OpenAlarm& alarm) const;
+    bool LinkDown() const { return m_linkDown; }
+    bool AnyOpen() const { return !m_rows.empty(); }
+
+    // After every change of the rows; `opened` when a new alarm came.
+    std::function<void(bool opened)> OnChanged;
+
+    // The record file, in the working folder beside the tables.
+    void StartRecord();
+    void EndRecord();
+    // The open rows of a record: the rows put back, with their waits; damaged
+    // lines are skipped. Returns how many came back.
+    int Restore(std::string_view record);
+    std::string RecordText() const;
+    // The start after a run that ended without its close: "Возобновление
+    // работы после сбоя" is journalled and the rows of its record come back.
+    int Resume(std::string_view record);
+
+private:
+    OpenAlarm& Open(AlarmKind kind, const std::string& tel, const std::string& what);
+    void Changed(bool opened);
+    void Escalate();
+    void SendOutcome(std::uint64_t serial, bool sent);
+    std::uint64_t DeskMs() const;
+
+    IDeskStation& m_station;
+    IClock* m_clock;
+    std::vector<OpenAlarm> m_rows;
+    std::uint64_t m_nextId = 1;
+    bool m_linkDown = false;
+
+    std::string m_minutesText, m_numbersText;
+    bool m_settingsRead = false;
+    EscalationSettings m_escalation;
+    struct Sending {
+        std::uint64_t serial = 0; // an outcome of an earlier send is not this one's
+        std::uint64_t id = 0;
+        std::string number, text;
+        std::uint64_t sinceMs = 0;
+    };
+    std::optional<Sending> m_sending;
+    std::uint64_t m_sendSerial = 0;
+    // Desk time: milliseconds on the clock, carried on across a change of
+    // clock and across the clock's 32-bit elapsed times.
+    mutable std::uint64_t m_clockBase = 0;
+    mutable std::uint64_t m_clockStart = 0;
+
+    bool m_recording = false;
+    // Outcomes of sends come back later; they reach the desk only while it lives.
+    std::shared_ptr<AlarmDesk*> m_self;
+};
+
+} // namespace kv

@@ -1,0 +1,243 @@
+#include "station/AlarmsWindow.h"
+
+#include "data/Text.h"
+#include "station/AlarmDesk.h"
+#include "timing/DateTime.h"
+#include "windows/Controls.h"
+#include "windows/Dialogs.h"
+#include "windows/Placement.h"
+#include "windows/QtText.h"
+#include "windows/StationContext.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace kv {
+
+using namespace literals;
+
+namespace {
+
+enum Column { kTime, kName, kListName, kWhat, kWaited, kColumns };
+constexpr int kWidths[kColumns] = {131, 100, 170, 380, 86};
+constexpr std::string_view kHeads[kColumns] = {"Время"_cp, "Объект"_cp, "Название"_cp, "Событие"_cp, "Ожидание"_cp};
+
+QColor AlarmColour(AlarmKind kind)
+{
+    // As the journals draw "Тревога" and "Нет связи".
+    return kind == AlarmKind::RingRoundFailed || kind == AlarmKind::LinkLost ? QColor(255, 128, 0) : QColor(255, 0, 0);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- handling
+
+THandlingDialog::THandlingDialog(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+{
+    Name(this, "HandlingDlg", "Обработка тревоги"_cp);
+    setWindowTitle(ToQ("Обработка тревоги"_cp));
+    AlarmText = new QLabel(this);
+    Name(AlarmText, "AlarmText", "Тревога"_cp);
+    AlarmText->setWordWrap(true);
+    AlarmText->setMinimumWidth(420);
+    ResultBox = new QComboBox(this);
+    Name(ResultBox, "ResultBox", "Результат"_cp);
+    for (std::string_view r : kHandlingResults)
+        ResultBox->addItem(ToQ(r));
+    CommentEdit = new QLineEdit(this);
+    Name(CommentEdit, "CommentEdit", "Комментарий"_cp);
+    CommentEdit->setMaxLength(static_cast<int>(kCommentLimit));
+    CommentEdit->setPlaceholderText(ToQ("не обязателен; для \"Другое\" нужен"_cp));
+    OkButton = new QPushButton(ToQ("Записать"_cp), this);
+    Name(OkButton, "OkButton", "Записать"_cp);
+    OkButton->setDefault(true);
+    CancelButton = new QPushButton(ToQ("Отмена"_cp), this);
+    Name(CancelButton, "CancelButton", "Отмена"_cp);
+
+    auto* resultLabel = new QLabel(ToQ("Результат:"_cp), this);
+    Name(resultLabel, "Label1", "Результат:"_cp);
+    auto* commentLabel = new QLabel(ToQ("Комментарий (до 100 знаков):"_cp), this);
+    Name(commentLabel, "Label2", "Комментарий (до 100 знаков):"_cp);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(OkButton);
+    buttons->addWidget(CancelButton);
+    auto* page = new QVBoxLayout(this);
+    page->addWidget(AlarmText);
+    page->addSpacing(6);
+    page->addWidget(resultLabel);
+    page->addWidget(ResultBox);
+    page->addWidget(commentLabel);
+    page->addWidget(CommentEdit);
+    page->addSpacing(6);
+    page->addLayout(buttons);
+    page->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(OkButton, &QPushButton::clicked, this, &THandlingDialog::OkButtonClick);
+    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(ResultBox, &QComboBox::currentIndexChanged, this, &THandlingDialog::UpdateOk);
+    connect(CommentEdit, &QLineEdit::textChanged, this, &THandlingDialog::UpdateOk);
+}
+
+void THandlingDialog::Ask(const OpenAlarm& alarm, std::uint64_t waitedSeconds,
+                          std::function<void(std::uint64_t, std::string, std::string)> done)
+{
+    m_id = alarm.id;
+    m_done = std::move(done);
+    std::string device(TrimBlanks(alarm.shortName));
+    if (!alarm.listName.empty())
+        device += (device.empty() ? "" : " (") + alarm.listName + (device.empty() ? "" : ")");
+    if (device.empty())
+        device = alarm.tel;
+    AlarmText->setText(ToQ(FormatDateTime(alarm.openedAt) + "   " + device + "\n" + alarm.what +
+                           Str("\nЖдёт обработки: "_cp) + WaitText(waitedSeconds)));
+    ResultBox->setCurrentIndex(0);
+    CommentEdit->clear();
+    UpdateOk();
+    setWindowModality(Qt::WindowModal);
+    ShowCentredOver(*this, parentWidget());
+    CommentEdit->setFocus();
+}
+
+void THandlingDialog::UpdateOk()
+{
+    // "Другое" says nothing by itself: it needs the comment.
+    const bool other = ResultBox->currentIndex() == static_cast<int>(std::size(kHandlingResults)) - 1;
+    OkButton->setEnabled(!other || !CommentEdit->text().trimmed().isEmpty());
+}
+
+void THandlingDialog::OkButtonClick()
+{
+    if (!OkButton->isEnabled())
+        return;
+    const std::string result = FromQ(ResultBox->currentText());
+    const std::string comment = FromQ(CommentEdit->text());
+    accept();
+    if (m_done)
+        m_done(m_id, result, comment);
+}
+
+// ---------------------------------------------------------------- the list
+
+TAlarmsForm::TAlarmsForm(AlarmDesk& desk, StationContext& ctx)
+    : QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
+      m_desk(desk), m_ctx(ctx)
+{
+    Name(this, "AlarmsForm", "Тревоги"_cp);
+    setWindowTitle(ToQ("Тревоги"_cp));
+    Label1 = new QLabel(ToQ("Необработанные тревоги, самая старая первой"_cp), this);
+    Name(Label1, "Label1", "Необработанные тревоги, самая старая первой"_cp);
+    AlarmsGrid = new QTableWidget(0, kColumns, this);
+    Name(AlarmsGrid, "AlarmsGrid", "Тревоги"_cp);
+    QStringList heads;
+    for (std::string_view h : kHeads)
+        heads << ToQ(h);
+    AlarmsGrid->setHorizontalHeaderLabels(heads);
+    const int width = SetUpRowList(*AlarmsGrid, std::vector<int>(std::begin(kWidths), std::end(kWidths)));
+    AlarmsGrid->setMinimumSize(width + 2 * AlarmsGrid->frameWidth() + 20, 200);
+
+    LoginHint = new QLabel(ToQ("Для обработки тревоги войдите в систему"_cp), this);
+    Name(LoginHint, "LoginHint", "Для обработки тревоги войдите в систему"_cp);
+    HandleButton = new QPushButton(ToQ("Обработать..."_cp), this);
+    Name(HandleButton, "HandleButton", "Обработать..."_cp);
+    CloseButton = new QPushButton(ToQ("Закрыть"_cp), this);
+    Name(CloseButton, "CloseButton", "Закрыть"_cp);
+    HandlingDlg = new THandlingDialog(this);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(LoginHint);
+    buttons->addStretch(1);
+    buttons->addWidget(HandleButton);
+    buttons->addWidget(CloseButton);
+    auto* page = new QVBoxLayout(this);
+    page->addWidget(Label1);
+    page->addWidget(AlarmsGrid, 1);
+    page->addLayout(buttons);
+
+    connect(HandleButton, &QPushButton::clicked, this, &TAlarmsForm::HandleButtonClick);
+    connect(CloseButton, &QPushButton::clicked, this, &QDialog::close);
+    connect(AlarmsGrid, &QTableWidget::cellDoubleClicked, this, [this] { HandleButtonClick(); });
+    connect(AlarmsGrid, &QTableWidget::itemSelectionChanged, this, [this] { UpdateWaits(); });
+    Refresh();
+}
+
+void TAlarmsForm::ShowCentred(bool activate) { ShowCentredOver(*this, m_ctx.MainWindow, activate); }
+
+void TAlarmsForm::Refresh()
+{
+    const std::uint64_t selected = SelectedId();
+    const auto& rows = m_desk.Rows();
+    AlarmsGrid->setRowCount(static_cast<int>(rows.size()));
+    int keep = rows.empty() ? -1 : 0;
+    for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+        const OpenAlarm& a = rows[static_cast<std::size_t>(r)];
+        const std::string texts[kColumns] = {FormatDateTime(a.openedAt), std::string(TrimBlanks(a.shortName)), a.listName, a.what,
+                                             WaitText(m_desk.WaitedSeconds(a))};
+        for (int c = 0; c < kColumns; ++c) {
+            auto* item = new QTableWidgetItem(ToQ(texts[c]));
+            item->setForeground(AlarmColour(a.kind));
+            if (c == kTime)
+                item->setData(Qt::UserRole, QVariant::fromValue<qulonglong>(a.id));
+            if (c == kWhat)
+                item->setToolTip(ToQ(a.what));
+            AlarmsGrid->setItem(r, c, item);
+        }
+        if (a.id == selected)
+            keep = r;
+    }
+    if (keep >= 0)
+        SelectRow(keep);
+    UpdateWaits();
+}
+
+void TAlarmsForm::UpdateWaits()
+{
+    const auto& rows = m_desk.Rows();
+    for (int r = 0; r < AlarmsGrid->rowCount() && r < static_cast<int>(rows.size()); ++r)
+        if (QTableWidgetItem* item = AlarmsGrid->item(r, kWaited))
+            item->setText(ToQ(WaitText(m_desk.WaitedSeconds(rows[static_cast<std::size_t>(r)]))));
+    LoginHint->setVisible(!m_ctx.LoggedIn);
+    HandleButton->setEnabled(m_ctx.LoggedIn && SelectedId() != 0);
+}
+
+std::uint64_t TAlarmsForm::SelectedId() const
+{
+    const QList<QTableWidgetItem*> items = AlarmsGrid->selectedItems();
+    for (QTableWidgetItem* item : items)
+        if (item->column() == kTime)
+            return item->data(Qt::UserRole).toULongLong();
+    return 0;
+}
+
+void TAlarmsForm::SelectRow(int row)
+{
+    if (row >= 0 && row < AlarmsGrid->rowCount())
+        AlarmsGrid->selectRow(row);
+}
+
+void TAlarmsForm::HandleButtonClick()
+{
+    if (!m_ctx.LoggedIn) {
+        ShowWarning(Str("Авторизация пользователя не выполнена"_cp), this);
+        return;
+    }
+    const OpenAlarm* alarm = m_desk.Find(SelectedId());
+    if (!alarm)
+        return;
+    HandlingDlg->Ask(*alarm, m_desk.WaitedSeconds(*alarm), [this](std::uint64_t id, std::string result, std::string comment) {
+        // The operator may have logged out meanwhile, or the tile taken the row.
+        if (!m_ctx.LoggedIn)
+            ShowWarning(Str("Авторизация пользователя не выполнена"_cp), this);
+        else if (!m_desk.Handle(id, result, comment, m_ctx.Operator))
+            ShowInfo(Str("Эта тревога уже обработана"_cp), this);
+    });
+}
+
+} // namespace kv

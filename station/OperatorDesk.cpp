@@ -1,0 +1,160 @@
+#include "station/OperatorDesk.h"
+
+#include "data/RecordEvent.h"
+#include "modem/Modem.h"
+#include "station/AlarmsWindow.h"
+#include "station/JournalSearchWindow.h"
+#include "station/mainunit.h"
+#include "windows/QtText.h"
+#include "windows/StationContext.h"
+#include "windows/TechnoJournalUnit.h"
+
+#include <QPushButton>
+
+#include <fstream>
+#include <sstream>
+
+namespace kv {
+
+using namespace literals;
+
+OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow)
+    : m_ctx(ctx), m_form(mainWindow), m_desk(*this, RealClock::Instance()),
+      m_alarms(std::make_unique<TAlarmsForm>(m_desk, ctx)),
+      m_search(std::make_unique<TJournalSearchForm>(mainWindow.EventsTable, ctx))
+{
+    m_desk.OnChanged = [this](bool opened) { Changed(opened); };
+    m_ctx.MainEventSeen = [this](const std::string& status, const std::string& tel, const std::string& event) {
+        m_desk.MainEvent(status, tel, event);
+    };
+    m_ctx.DialEventSeen = [this](const std::string& status, const std::string& tel, const std::string& event) {
+        m_desk.DialEvent(status, tel, event);
+    };
+    m_ctx.LinkLostSeen = [this] { m_desk.LinkLost(); };
+    m_ctx.TileSelected = [this](const std::string& shortName) {
+        if (m_ctx.LoggedIn)
+            m_desk.HandleDevice(shortName, m_ctx.Operator);
+    };
+    m_ctx.OperatorLeaving = [this] { m_desk.LeftOpen(m_ctx.Operator); };
+    m_ctx.MonitoringStarted = [this] { m_desk.StartRecord(); };
+    m_ctx.JournalsClosing = [this] { m_desk.LeftOpen(m_ctx.Operator); };
+    m_ctx.StationClosed = [this] {
+        m_timer.stop();
+        m_desk.Clear();
+        m_desk.EndRecord();
+    };
+    m_ctx.ShowAlarms = [this] { m_alarms->ShowCentred(); };
+    m_ctx.ShowJournalSearch = [this](const std::string& device) { m_search->ShowFor(device); };
+
+    connect(&m_timer, &QTimer::timeout, this, &OperatorDesk::Tick);
+    m_timer.start(1000);
+    UpdateButton();
+}
+
+OperatorDesk::~OperatorDesk()
+{
+    m_timer.stop();
+    StationContext& c = m_ctx;
+    c.MainEventSeen = nullptr;
+    c.DialEventSeen = nullptr;
+    c.LinkLostSeen = nullptr;
+    c.TileSelected = nullptr;
+    c.OperatorLeaving = nullptr;
+    c.MonitoringStarted = nullptr;
+    c.JournalsClosing = nullptr;
+    c.StationClosed = nullptr;
+    c.ShowAlarms = nullptr;
+    c.ShowJournalSearch = nullptr;
+    c.AlarmsOpen = false;
+    m_desk.OnChanged = nullptr;
+}
+
+bool OperatorDesk::ReadRecord(std::string& text) const
+{
+    std::ifstream in(AlarmDesk::kRecordFile, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream all;
+    all << in.rdbuf();
+    text = all.str();
+    return true;
+}
+
+void OperatorDesk::Tick()
+{
+    if (m_ctx.EscalationSettings) {
+        const auto [minutes, numbers] = m_ctx.EscalationSettings();
+        m_desk.SetEscalation(minutes, numbers);
+    }
+    m_desk.Tick();
+    if (m_alarms->isVisible())
+        m_alarms->UpdateWaits();
+    UpdateButton();
+}
+
+void OperatorDesk::Changed(bool opened)
+{
+    m_ctx.AlarmsOpen = m_desk.AnyOpen();
+    m_alarms->Refresh();
+    // A new alarm brings the list up without taking the keyboard from the operator.
+    if (opened && !m_alarms->isVisible())
+        m_alarms->ShowCentred(false);
+    UpdateButton();
+}
+
+void OperatorDesk::UpdateButton()
+{
+    const std::size_t open = m_desk.Rows().size();
+    QPushButton* button = m_form.AlarmsButton;
+    button->setVisible(m_ctx.LoggedIn || open > 0);
+    const QString caption = open > 0 ? ToQ("Тревоги ("_cp) + QString::number(open) + ")" : ToQ("Тревоги"_cp);
+    if (button->text() == caption)
+        return;
+    button->setText(caption);
+    button->setStyleSheet(open > 0 ? QStringLiteral("color: rgb(255, 0, 0); font-weight: bold;") : QString());
+}
+
+// ---------------------------------------------------------------- the station for the desk
+
+void OperatorDesk::Journal(std::string_view status, const std::string& tel, const std::string& event, double now)
+{
+    if (!m_ctx.EventsTable)
+        return;
+    ShortNameLookup lookup;
+    if (m_ctx.FindShortNameByNumber)
+        lookup = [this](const std::string& number) { return m_ctx.FindShortNameByNumber(number, {}); };
+    try {
+        RecordEvent(*m_ctx.EventsTable, status, tel, event, lookup, now);
+    } catch (const std::exception& e) {
+        Techno(Str("Не удалось записать событие в журнал: "_cp) + e.what(), kRed);
+    }
+}
+
+void OperatorDesk::Techno(const std::string& text, Rgb colour)
+{
+    if (m_ctx.TechnoJournalForm)
+        m_ctx.TechnoJournalForm->AppendTechnoLine(text, colour);
+}
+
+bool OperatorDesk::SendSms(const std::string& number, const std::string& text, std::function<void(bool)> outcome)
+{
+    return m_ctx.SendUcs2Sms && m_ctx.SendUcs2Sms(number, text, std::move(outcome));
+}
+
+bool OperatorDesk::Modem1Running() { return m_ctx.Modem1 && m_ctx.Modem1->Running; }
+
+std::string OperatorDesk::ShortName(const std::string& tel)
+{
+    if (!m_ctx.FindShortNameByNumber)
+        return {};
+    std::string name = m_ctx.FindShortNameByNumber(tel, {});
+    // Eight blanks: a number that is no device's.
+    return name.find_first_not_of(' ') == std::string::npos ? std::string() : name;
+}
+
+std::string OperatorDesk::ListName(const std::string& tel)
+{
+    return m_ctx.FindListNameByNumber ? m_ctx.FindListNameByNumber(tel) : std::string();
+}
+
+} // namespace kv

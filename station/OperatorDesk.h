@@ -1,0 +1,56 @@
+#pragma once
+// The alarm desk in the station: the desk's logic fed by the workers' live
+// events, the tile clicks, the logins and the close; its journal rows, SMS and
+// technological-journal lines through the station; its two windows, and the
+// one-second tick that renews the waits and escalates.
+#include "station/AlarmDesk.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+
+namespace kv {
+
+struct StationContext;
+class TForm1;
+class TAlarmsForm;
+class TJournalSearchForm;
+
+class OperatorDesk final : public QObject, private IDeskStation {
+    Q_OBJECT
+public:
+    // Created once the other windows exist; registers its hooks in `ctx`.
+    OperatorDesk(StationContext& ctx, TForm1& mainWindow);
+    ~OperatorDesk() override;
+
+    AlarmDesk& Desk() { return m_desk; }
+    TAlarmsForm& AlarmsForm() { return *m_alarms; }
+    TJournalSearchForm& SearchForm() { return *m_search; }
+
+    // The record of a run that ended without its close, when there is one.
+    bool ReadRecord(std::string& text) const;
+    // The second's work, also for tests that drive the desk's clock.
+    void Tick();
+
+private:
+    void Journal(std::string_view status, const std::string& tel, const std::string& event, double now) override;
+    void Techno(const std::string& text, Rgb colour) override;
+    bool SendSms(const std::string& number, const std::string& text, std::function<void(bool sent)> outcome) override;
+    bool Modem1Running() override;
+    std::string ShortName(const std::string& tel) override;
+    std::string ListName(const std::string& tel) override;
+
+    void Changed(bool opened);
+    void UpdateButton();
+
+    StationContext& m_ctx;
+    TForm1& m_form;
+    AlarmDesk m_desk;
+    std::unique_ptr<TAlarmsForm> m_alarms;
+    std::unique_ptr<TJournalSearchForm> m_search;
+    QTimer m_timer;
+};
+
+} // namespace kv

@@ -1,0 +1,478 @@
+// The alarm desk on virtual time: which live events open a row, the handling
+// and what it journals, the loss of modem 1, escalation by SMS and the record
+// that survives a crash. The station around it is a recorder.
+#include "data/Status.h"
+#include "station/AlarmDesk.h"
+#include "tests/support/TempDir.h"
+#include "timing/DateTime.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace kv::test {
+namespace {
+
+using namespace kv::literals;
+
+const std::string kStoreTel = "+79001000001";
+const std::string kOfficeTel = "+79001000002";
+const std::string kSms = Str("Новое сообщение:"_cp);
+const std::string kMarker = std::string("Вним"_cp) + "a" + Str("ние Т"_cp) + "PEB" + Str("ОГА"_cp);
+
+struct JournalRow {
+    std::string status, tel, event;
+};
+
+class RecordingDeskStation final : public IDeskStation {
+public:
+    void Journal(std::string_view status, const std::string& tel, const std::string& event, double) override
+    {
+        rows.push_back({std::string(status), tel, event});
+    }
+    void Techno(const std::string& text, Rgb) override { techno.push_back(text); }
+    bool SendSms(const std::string& number, const std::string& text, std::function<void(bool)> outcome) override
+    {
+        if (busy)
+            return false;
+        sends.push_back({number, text, std::move(outcome)});
+        return true;
+    }
+    bool Modem1Running() override { return running; }
+    std::string ShortName(const std::string& tel) override
+    {
+        return tel == kStoreTel ? Str("Склад"_cp) : tel == kOfficeTel ? Str("Офис"_cp) : std::string();
+    }
+    std::string ListName(const std::string& tel) override
+    {
+        return tel == kStoreTel ? Str("Склад на Заводской, 12"_cp) : std::string();
+    }
+    // The rows with this status.
+    std::vector<JournalRow> With(std::string_view status) const
+    {
+        std::vector<JournalRow> out;
+        std::copy_if(rows.begin(), rows.end(), std::back_inserter(out), [&](const JournalRow& r) { return r.status == status; });
+        return out;
+    }
+
+    struct Send {
+        std::string number, text;
+        std::function<void(bool)> outcome;
+    };
+    std::vector<JournalRow> rows;
+    std::vector<std::string> techno;
+    std::vector<Send> sends;
+    bool running = true;
+    bool busy = false;
+};
+
+class Desk : public ::testing::Test {
+protected:
+    void Wait(std::uint64_t seconds)
+    {
+        for (std::uint64_t s = 0; s < seconds; ++s) {
+            clock.Advance(1000);
+            desk.Tick();
+        }
+    }
+    std::uint64_t OpenAlarm(const std::string& tel = kStoreTel)
+    {
+        desk.MainEvent(Str(status::kAlarm), tel, kSms + kMarker);
+        return desk.Rows().back().id;
+    }
+
+    TempDir dir;
+    RecordingDeskStation station;
+    VirtualClock clock{46000.5}; // 12:00
+    AlarmDesk desk{station, clock};
+};
+
+// ------------------------------------------------------------------ what opens a row
+
+struct EventCase {
+    const char* name;
+    bool ringRound; // DialEventsTable
+    std::string status, tel, event;
+    std::optional<AlarmKind> opens;
+};
+
+class WhatOpensARow : public Desk, public ::testing::WithParamInterface<EventCase> {};
+
+TEST_P(WhatOpensARow, AlarmsOnlyAndEachOnce)
+{
+    const EventCase& c = GetParam();
+    if (c.ringRound)
+        desk.DialEvent(c.status, c.tel, c.event);
+    else
+        desk.MainEvent(c.status, c.tel, c.event);
+    ASSERT_EQ(desk.Rows().size(), c.opens ? 1u : 0u);
+    EXPECT_TRUE(station.rows.empty()) << "the worker's row is the alarm's: the desk writes none";
+    if (!c.opens)
+        return;
+    const auto& a = desk.Rows()[0];
+    EXPECT_EQ(a.kind, *c.opens);
+    EXPECT_EQ(a.what, c.event);
+    EXPECT_EQ(a.tel, c.tel);
+    EXPECT_DOUBLE_EQ(a.openedAt, 46000.5);
+}
+
+const std::string kGuard = Str(status::kArmed);
+INSTANTIATE_TEST_SUITE_P(
+    Events, WhatOpensARow,
+    ::testing::Values(
+        EventCase{"intrusion_marker", false, Str(status::kAlarm), kStoreTel, kSms + kMarker + " 2", AlarmKind::Intrusion},
+        EventCase{"intrusion_motion", false, Str(status::kAlarm), kStoreTel,
+                  kSms + Str("Внимание, сработал датчик движения"_cp), AlarmKind::Intrusion},
+        EventCase{"fire_journalled_normal", false, Str(status::kNormal), kStoreTel, kSms + Str("Внимание Пожар!"_cp),
+                  AlarmKind::Warning},
+        EventCase{"fire_journalled_attention", false, Str(status::kAttention), kStoreTel,
+                  kSms + Str("Внимание Пожар!"_cp), AlarmKind::Warning},
+        EventCase{"case_opened", false, Str(status::kNormal), kOfficeTel, kSms + Str("Вскрыт корпус датчика"_cp),
+                  AlarmKind::Warning},
+        EventCase{"armed", false, kGuard, kStoreTel, kSms + Str("Поставлено на охрану"_cp), std::nullopt},
+        EventCase{"mains_off", false, Str(status::kInfoSms), kStoreTel,
+                  kSms + Str("Сетевое питание отключено, система питается от АКБ"_cp), std::nullopt},
+        EventCase{"alarm_call", false, Str(status::kAlarm), kStoreTel,
+                  Str("\"ТРЕВОГА\" - входящий вызов с телефона"_cp), AlarmKind::AlarmCall},
+        EventCase{"call_ended_by_network", false, Str(status::kAlarm), Str("GSM-модем №1"_cp), Str("Отбой вызова!"_cp),
+                  std::nullopt},
+        EventCase{"ring_round_failed", true, Str(status::kOffline), kOfficeTel,
+                  Str("Дозвон завершен не успешно"_cp), AlarmKind::RingRoundFailed},
+        EventCase{"ring_round_answered", true, Str(status::kOnline), kOfficeTel, Str("Дозвон завершен успешно"_cp),
+                  std::nullopt},
+        EventCase{"balance_timeout", true, Str(status::kOffline), Str("GSM-модем №2"_cp),
+                  Str("Превышен интервал времени ожидания баланса"_cp), std::nullopt},
+        EventCase{"sms_sent", false, Str(status::kSmsSent), Str("GSM-модем №1"_cp), Str("Сообщение отправлено"_cp),
+                  std::nullopt}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Desk, ARowNamesItsDeviceAndANumberOfNoDeviceStaysUnnamed)
+{
+    OpenAlarm();
+    OpenAlarm("+79990000000");
+    EXPECT_EQ(desk.Rows()[0].shortName, "Склад"_cp);
+    EXPECT_EQ(desk.Rows()[0].listName, "Склад на Заводской, 12"_cp);
+    EXPECT_EQ(desk.Rows()[1].shortName, "");
+    EXPECT_TRUE(desk.AnyOpen());
+}
+
+// ------------------------------------------------------------------ modem 1 lost
+
+TEST_F(Desk, ALossOpensOneRowHoweverManyTimeOutsAndItsReturnIsNotedOnTheRow)
+{
+    for (int i = 0; i < 3; ++i)
+        desk.LinkLost();
+    ASSERT_EQ(desk.Rows().size(), 1u);
+    EXPECT_EQ(desk.Rows()[0].kind, AlarmKind::LinkLost);
+    ASSERT_EQ(station.rows.size(), 1u) << "the loss itself is journalled once";
+    EXPECT_EQ(station.rows[0].status, status::kOffline);
+    EXPECT_EQ(station.rows[0].tel, "GSM-модем №1"_cp);
+    EXPECT_EQ(station.rows[0].event, kLinkLostEvent);
+
+    clock.Advance(90000);
+    desk.MainEvent(Str(status::kOnline), Str("GSM-модем №1"_cp), Str("Соединение с GSM-модулем восстановлено"_cp));
+    ASSERT_EQ(desk.Rows().size(), 1u) << "the operator still has to see that the station was deaf";
+    EXPECT_EQ(desk.Rows()[0].what, std::string(kLinkLostEvent) + Str("; связь восстановлена в 12:01:30"_cp));
+    EXPECT_FALSE(desk.LinkDown());
+
+    desk.LinkLost();
+    EXPECT_EQ(desk.Rows().size(), 2u) << "a new loss is a new row";
+    // A return without a loss changes nothing.
+    desk.MainEvent(Str(status::kOnline), Str("GSM-модем №1"_cp), Str("Соединение с GSM-модулем восстановлено"_cp));
+    desk.MainEvent(Str(status::kOnline), Str("GSM-модем №1"_cp), Str("Соединение с GSM-модулем восстановлено"_cp));
+    EXPECT_EQ(desk.Rows()[1].what.find(Str("восстановлена"_cp)), desk.Rows()[1].what.rfind(Str("восстановлена"_cp)));
+}
+
+// ------------------------------------------------------------------ handling
+
+TEST_F(Desk, HandlingJournalsResultCommentOperatorAndWaitThenClosesTheRow)
+{
+    const std::uint64_t id = OpenAlarm();
+    OpenAlarm(kOfficeTel);
+    clock.Advance(83000);
+    ASSERT_TRUE(desk.Handle(id, kHandlingResults[1], "Группа 3 на месте"_cp, Str("Иванов"_cp)));
+    ASSERT_EQ(station.rows.size(), 1u);
+    EXPECT_EQ(station.rows[0].status, status::kHandling);
+    EXPECT_EQ(station.rows[0].tel, kStoreTel);
+    EXPECT_EQ(station.rows[0].event, "Обработано: Выезд группы. Группа 3 на месте (оператор Иванов, ждала 1:23)"_cp);
+    ASSERT_EQ(desk.Rows().size(), 1u);
+    EXPECT_EQ(desk.Rows()[0].tel, kOfficeTel) << "the other row stays";
+    EXPECT_FALSE(desk.Handle(id, kHandlingResults[0], {}, Str("Иванов"_cp))) << "handled once only";
+    EXPECT_EQ(station.rows.size(), 1u);
+}
+
+TEST_F(Desk, ATileTakesTheRowsOfItsDeviceOnly)
+{
+    OpenAlarm();
+    OpenAlarm(kOfficeTel);
+    OpenAlarm();
+    desk.LinkLost();
+    station.rows.clear();
+    EXPECT_EQ(desk.HandleDevice(Str("Склад"_cp), Str("Петрова"_cp)), 2);
+    ASSERT_EQ(station.rows.size(), 2u);
+    for (const JournalRow& r : station.rows)
+        EXPECT_EQ(r.event, "Обработано: Принята с табло. (оператор Петрова, ждала 0:00)"_cp);
+    EXPECT_EQ(desk.HandleDevice({}, Str("Петрова"_cp)), 0) << "an empty tile is no device";
+    EXPECT_EQ(desk.HandleDevice("        ", Str("Петрова"_cp)), 0);
+    EXPECT_EQ(desk.Rows().size(), 2u) << "the office's and the modem's rows stay";
+}
+
+TEST_F(Desk, LeftOpenAtALogoutEachRowIsJournalledAndStaysForTheNextOperator)
+{
+    OpenAlarm();
+    clock.Advance(5000);
+    desk.LinkLost();
+    clock.Advance(130000);
+    desk.LeftOpen(Str("Иванов"_cp));
+    ASSERT_EQ(station.With(status::kHandling).size(), 2u);
+    EXPECT_EQ(station.With(status::kHandling)[0].event,
+              Str("Не обработано: "_cp) + kSms + kMarker + Str(" (оператор Иванов, ждала 2:15)"_cp));
+    EXPECT_EQ(station.With(status::kHandling)[1].tel, "GSM-модем №1"_cp);
+    EXPECT_EQ(desk.Rows().size(), 2u);
+    desk.LeftOpen({});
+    EXPECT_NE(station.rows.back().event.find(" (без оператора, ждала 2:10)"_cp), std::string::npos);
+    desk.Clear();
+    EXPECT_FALSE(desk.AnyOpen());
+}
+
+// ------------------------------------------------------------------ texts
+
+TEST(DeskTexts, CommentsAreCleanedAndCutAndEveryRowFitsTheJournal)
+{
+    EXPECT_EQ(WaitText(0), "0:00");
+    EXPECT_EQ(WaitText(61), "1:01");
+    EXPECT_EQ(WaitText(3600 + 59), "60:59");
+
+    EXPECT_EQ(CleanComment("  ложный\r\nвызов\tсосед\"а\"  "_cp), "ложный  вызов сосед\"а\""_cp);
+    const std::string long500(500, 'x');
+    EXPECT_EQ(CleanComment(long500), std::string(kCommentLimit, 'x'));
+
+    const std::string user(100, 'u');
+    for (const std::string& comment : {long500, std::string("\r\n\r\n"), std::string()}) {
+        const std::string event = HandledEvent(kHandlingResults[2], comment, user, 99999);
+        EXPECT_LE(event.size(), 200u);
+        EXPECT_NE(event.find(Str(", ждала 1666:39)"_cp)), std::string::npos) << "the wait is never cut: " << event;
+        EXPECT_EQ(event.find('\r'), std::string::npos);
+    }
+    EXPECT_EQ(HandledEvent(kHandlingResults[0], "  ", "A", 5), "Обработано: Ложная тревога. (оператор A, ждала 0:05)"_cp);
+    const std::string unhandled = UnhandledEvent(std::string(300, 'w'), user, 7);
+    EXPECT_EQ(unhandled.size(), 200u);
+    EXPECT_NE(unhandled.find(", ждала 0:07)"_cp), std::string::npos);
+}
+
+TEST(DeskTexts, TheEscalationSmsFitsOneUcs2MessageCuttingWhatFirst)
+{
+    OpenAlarm a;
+    a.openedAt = EncodeDateTime({2026, 12, 9, 3, 7, 0, 0});
+    a.tel = kStoreTel;
+    a.shortName = Str("Склад"_cp);
+    const std::string what = kMarker + Str(" Сработал датчик зоны 2"_cp);
+    a.what = kSms + what;
+    EXPECT_EQ(EscalationText(a), Str("Korvalen: тревога Склад 03:07 ("_cp) + what.substr(0, 24) + Str(") не обработана"_cp));
+    EXPECT_EQ(EscalationText(a).size(), kSmsLimit);
+
+    a.what = Str("\"ТРЕВОГА\""_cp);
+    EXPECT_EQ(EscalationText(a), Str("Korvalen: тревога Склад 03:07 (\"ТРЕВОГА\") не обработана"_cp)) << "short: whole";
+
+    a.shortName = std::string(50, 'N');
+    const std::string longName = EscalationText(a);
+    EXPECT_LE(longName.size(), kSmsLimit);
+    EXPECT_NE(longName.find("(\"" + Str("ТРЕВ"_cp)), std::string::npos) << "a long name leaves room for what: " << longName;
+
+    a.shortName = "        ";
+    a.tel = Str("GSM-модем №1"_cp);
+    EXPECT_EQ(EscalationText(a).rfind(Str("Korvalen: тревога GSM-модем №1 03:07"_cp), 0), 0u) << "no device: its number";
+}
+
+struct SettingsCase {
+    const char* name;
+    std::string minutes, numbers;
+    double expectMinutes;
+    std::vector<std::string> expectNumbers;
+    std::size_t problems;
+};
+
+class EscalationSettingsText : public ::testing::TestWithParam<SettingsCase> {};
+
+TEST_P(EscalationSettingsText, KeepsWhatIsUsableAndTellsTheRest)
+{
+    std::vector<std::string> problems;
+    const EscalationSettings s = ParseEscalation(GetParam().minutes, GetParam().numbers, problems);
+    EXPECT_DOUBLE_EQ(s.minutes, GetParam().expectMinutes);
+    EXPECT_EQ(s.numbers, GetParam().expectNumbers);
+    EXPECT_EQ(problems.size(), GetParam().problems);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Config, EscalationSettingsText,
+    ::testing::Values(SettingsCase{"off_by_default", "", "", 0, {}, 0}, SettingsCase{"zero", "0", "+7911", 0, {"+7911"}, 0},
+                      SettingsCase{"plain", "5", "+79111111111,89122222222", 5, {"+79111111111", "89122222222"}, 0},
+                      SettingsCase{"blanks_dropped", " 2.5 ", " +7 911 111 11 11 , 8912 ", 2.5,
+                                   {"+79111111111", "8912"}, 0},
+                      SettingsCase{"empty_entries_skipped", "1", "+7911,, ,+7912,", 1, {"+7911", "+7912"}, 3},
+                      SettingsCase{"letters_skipped", "1", "+7911,abc,+79x1,8-912", 1, {"+7911"}, 3},
+                      SettingsCase{"repeats_once", "1", "+7911,+7911", 1, {"+7911"}, 0},
+                      SettingsCase{"negative_is_off", "-5", "+7911", 0, {"+7911"}, 1},
+                      SettingsCase{"text_is_off", "пять", "+7911", 0, {"+7911"}, 1},
+                      SettingsCase{"number_then_text_is_off", "5min", "+7911", 0, {"+7911"}, 1},
+                      SettingsCase{"infinite_is_off", "inf", "+7911", 0, {"+7911"}, 1},
+                      SettingsCase{"time_without_numbers", "3", " , ", 3, {}, 3}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Desk, SettingsProblemsAreToldOncePerChange)
+{
+    desk.SetEscalation("-1", "+7911,x");
+    desk.SetEscalation("-1", "+7911,x");
+    EXPECT_EQ(station.techno.size(), 2u);
+    desk.SetEscalation("1", "+7911");
+    EXPECT_EQ(station.techno.size(), 2u);
+    EXPECT_DOUBLE_EQ(desk.Escalation().minutes, 1);
+}
+
+// ------------------------------------------------------------------ escalation
+
+TEST_F(Desk, AfterTheTimeEachNumberGetsOneSmsAndEachOutcomeIsJournalled)
+{
+    desk.SetEscalation("1", "+79110000001, +79110000002");
+    const std::uint64_t id = OpenAlarm();
+    Wait(59);
+    EXPECT_TRUE(station.sends.empty()) << "not before the minute";
+    Wait(2);
+    ASSERT_EQ(station.sends.size(), 1u);
+    EXPECT_EQ(station.sends[0].number, "+79110000001");
+    EXPECT_EQ(station.sends[0].text, Str("Korvalen: тревога Склад 12:00 ("_cp) + kMarker + Str(") не обработана"_cp));
+    Wait(5);
+    EXPECT_EQ(station.sends.size(), 1u) << "one send at a time";
+    station.sends[0].outcome(true);
+    ASSERT_EQ(station.With(status::kSmsSent).size(), 1u);
+    EXPECT_EQ(station.With(status::kSmsSent)[0].tel, "+79110000001");
+    EXPECT_EQ(station.With(status::kSmsSent)[0].event, Str("Эскалация: "_cp) + station.sends[0].text);
+
+    // The second number: busy at first, then refused, tried again a minute later.
+    station.busy = true;
+    Wait(3);
+    EXPECT_EQ(station.sends.size(), 1u);
+    station.busy = false;
+    Wait(1);
+    ASSERT_EQ(station.sends.size(), 2u);
+    EXPECT_EQ(station.sends[1].number, "+79110000002");
+    station.sends[1].outcome(false);
+    ASSERT_EQ(station.With(status::kSmsFailed).size(), 1u);
+    EXPECT_EQ(station.With(status::kSmsFailed)[0].event, Str("Эскалация не отправлена: "_cp) + station.sends[1].text);
+    Wait(59);
+    EXPECT_EQ(station.sends.size(), 2u);
+    Wait(2);
+    ASSERT_EQ(station.sends.size(), 3u);
+    EXPECT_EQ(station.sends[2].number, "+79110000002");
+    station.sends[2].outcome(true);
+    Wait(600);
+    EXPECT_EQ(station.sends.size(), 3u) << "once per number";
+    EXPECT_EQ(station.With(status::kSmsSent).size(), 2u);
+
+    // An outcome that comes after the row was handled is still on record.
+    const std::uint64_t later = OpenAlarm(kOfficeTel);
+    Wait(61);
+    ASSERT_EQ(station.sends.size(), 4u);
+    ASSERT_TRUE(desk.Handle(later, kHandlingResults[0], {}, "A"));
+    station.sends[3].outcome(true);
+    EXPECT_EQ(station.With(status::kSmsSent).size(), 3u);
+    EXPECT_TRUE(desk.Handle(id, kHandlingResults[0], {}, "A"));
+}
+
+TEST_F(Desk, RefusedThreeTimesANumberIsGivenUp)
+{
+    desk.SetEscalation("1", "+79110000001");
+    OpenAlarm();
+    for (int i = 0; i < 5; ++i) {
+        Wait(61);
+        if (station.sends.size() > static_cast<std::size_t>(i))
+            station.sends.back().outcome(false);
+    }
+    EXPECT_EQ(station.sends.size(), static_cast<std::size_t>(AlarmDesk::kEscalationTries));
+}
+
+TEST_F(Desk, WithoutModem1TheWaitIsJournalledOnceAndTheSmsGoesWhenItRuns)
+{
+    desk.SetEscalation("1", "+79110000001");
+    station.running = false;
+    OpenAlarm();
+    Wait(120);
+    EXPECT_TRUE(station.sends.empty());
+    ASSERT_EQ(station.With(status::kSmsFailed).size(), 1u);
+    EXPECT_EQ(station.With(status::kSmsFailed)[0].event,
+              "Эскалация отложена: GSM-модем №1 не запущен. Тревога Склад 12:00"_cp);
+    station.running = true;
+    desk.LinkLost();
+    Wait(5);
+    EXPECT_TRUE(station.sends.empty()) << "a silent modem sends nothing";
+    EXPECT_EQ(station.With(status::kSmsFailed).size(), 1u) << "a row says why it waits once";
+    desk.MainEvent(Str(status::kOnline), Str("GSM-модем №1"_cp), Str("Соединение с GSM-модулем восстановлено"_cp));
+    Wait(1);
+    ASSERT_EQ(station.sends.size(), 1u);
+}
+
+TEST_F(Desk, AnOutcomeThatNeverComesIsGivenUpAndOneAfterTheDeskIsHarmless)
+{
+    desk.SetEscalation("1", "+79110000001,+79110000002");
+    OpenAlarm();
+    Wait(61);
+    ASSERT_EQ(station.sends.size(), 1u);
+    Wait(AlarmDesk::kSendGiveUpMs / 1000 + 1);
+    ASSERT_EQ(station.sends.size(), 2u) << "the next number is not held up for good";
+    EXPECT_EQ(station.sends[1].number, "+79110000002");
+    EXPECT_EQ(station.With(status::kSmsFailed).size(), 1u) << "the send without an answer counts as failed";
+    station.sends[0].outcome(true); // too late: not the send under way
+    EXPECT_TRUE(station.With(status::kSmsSent).empty());
+    station.sends[1].outcome(true);
+    EXPECT_EQ(station.With(status::kSmsSent).size(), 1u);
+    auto late = std::make_unique<AlarmDesk>(station, clock);
+    late->SetEscalation("1", "+79110000003");
+    late->MainEvent(Str(status::kAlarm), kStoreTel, kSms + kMarker);
+    clock.Advance(61000);
+    late->Tick();
+    ASSERT_EQ(station.sends.size(), 3u);
+    late.reset();
+    station.sends[2].outcome(true); // no desk any more
+    EXPECT_EQ(station.With(status::kSmsSent).size(), 1u);
+}
+
+// ------------------------------------------------------------------ the record
+
+TEST_F(Desk, TheRecordBringsTheOpenRowsBackWithTheirWaitsAndGoesWithTheCleanClose)
+{
+    desk.SetEscalation("1", "+79110000001");
+    OpenAlarm();
+    desk.MainEvent(Str(status::kNormal), kOfficeTel, kSms + Str("Внимание Пожар!\tкухня\r\nэтаж 2\\"_cp));
+    EXPECT_FALSE(std::filesystem::exists(AlarmDesk::kRecordFile)) << "written once modem 1 is watched";
+    desk.StartRecord();
+    Wait(61);
+    station.sends[0].outcome(true);
+    const std::string record = ReadFileBytes(AlarmDesk::kRecordFile);
+    ASSERT_FALSE(record.empty());
+    EXPECT_EQ(record, desk.RecordText()) << "kept up to date";
+
+    // The next start, ten minutes later: same rows, their waits go on.
+    VirtualClock later(46000.5 + 600.0 / 86400.0 + 61.0 / 86400.0);
+    RecordingDeskStation next;
+    AlarmDesk restarted(next, later);
+    restarted.SetEscalation("1", "+79110000001");
+    EXPECT_EQ(restarted.Resume(record + "garbage\tline\nintrusion\tnot-a-time\t\t\t\t\t\n"), 2);
+    ASSERT_EQ(next.rows.size(), 1u);
+    EXPECT_EQ(next.rows[0].status, status::kAttention);
+    EXPECT_EQ(next.rows[0].event, kResumeEvent);
+    ASSERT_EQ(restarted.Rows().size(), 2u);
+    EXPECT_EQ(restarted.Rows()[1].what, kSms + Str("Внимание Пожар!\tкухня\r\nэтаж 2\\"_cp));
+    EXPECT_EQ(restarted.Rows()[0].shortName, "Склад"_cp);
+    EXPECT_EQ(restarted.Rows()[0].kind, AlarmKind::Intrusion);
+    EXPECT_EQ(restarted.WaitedSeconds(restarted.Rows()[0]), 661u);
+    restarted.Tick();
+    ASSERT_EQ(next.sends.size(), 1u) << "the office's row escalates; the store's was sent before the crash";
+    EXPECT_NE(next.sends[0].text.find(Str("Офис"_cp)), std::string::npos);
+
+    EXPECT_EQ(restarted.Resume("not a record"), 0);
+    desk.EndRecord();
+    EXPECT_FALSE(std::filesystem::exists(AlarmDesk::kRecordFile));
+}
+
+} // namespace
+} // namespace kv::test

@@ -1,0 +1,223 @@
+// The alarm desk inside the station: live events through the workers' host,
+// the open-alarms window and its handling dialog, the tile click, the logout
+// and the close, the board's sound, and the journal search window.
+#include "tests/station/StationFixture.h"
+
+#include "data/RecordEvent.h"
+#include "data/Schemas.h"
+#include "data/Status.h"
+#include "station/AlarmsWindow.h"
+#include "station/JournalSearchWindow.h"
+#include "station/OperatorDesk.h"
+#include "timing/DateTime.h"
+#include "users/SecurityUnit.h"
+#include "windows/QtText.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTableView>
+#include <QTableWidget>
+
+namespace kv::test {
+namespace {
+
+using namespace kv::literals;
+
+const std::string kMarker = std::string("Вним"_cp) + "a" + Str("ние Т"_cp) + "PEB" + Str("ОГА"_cp);
+const std::string kAlarmSms = Str("Новое сообщение:"_cp) + kMarker;
+
+class DeskStation : public StationTest {
+protected:
+    void SetUp() override
+    {
+        Create();
+        InstallRegister();
+        Place({"Sklad", "Ofis"});
+        ctx().FindListNameByNumber = [](const std::string& n) { return n == "+7911Sklad" ? Str("Склад, ул. Заводская"_cp) : ""; };
+        ShowAndSettle();
+        Desk().Desk().SetClock(clock);
+    }
+    OperatorDesk& Desk() { return station->Desk(); }
+    TAlarmsForm& Alarms() { return Desk().AlarmsForm(); }
+    void Alarm(const std::string& tel) { form().Host().WriteEvent(Str(status::kAlarm), tel, kAlarmSms); }
+    // Through the access window, as an operator does.
+    void RealLogin()
+    {
+        TSecurityForm& access = station->SecurityForm();
+        access.Edit1->setText(ToQ("Иванов"_cp));
+        access.Edit2->setText("pw");
+        access.RbButton2Click();
+        access.UserEdit->setText(ToQ("Иванов"_cp));
+        access.PasswordEdit->setText("pw");
+        access.RbButton1Click();
+        ASSERT_TRUE(ctx().LoggedIn);
+    }
+    std::string Event(int row) { return form().EventsTable.TextAt(row, journal::Event); }
+    std::string Status(int row) { return form().EventsTable.TextAt(row, journal::Status); }
+
+    VirtualClock clock{46000.5};
+};
+
+TEST_F(DeskStation, ALiveAlarmBringsTheListUpAndSoundsUntilAnOperatorHandlesIt)
+{
+    // Rows written otherwise (a replayed or opened journal, a login) are no alarms.
+    RecordEvent(form().EventsTable, status::kAlarm, "+7911Sklad", kAlarmSms, {}, 46000);
+    EXPECT_FALSE(Desk().Desk().AnyOpen());
+    EXPECT_FALSE(form().AlarmsButton->isVisible()) << "nobody logged in, nothing open";
+
+    Alarm("+7911Sklad");
+    Settle();
+    ASSERT_EQ(Desk().Desk().Rows().size(), 1u);
+    EXPECT_TRUE(Alarms().isVisible()) << "the list comes up by itself";
+    ASSERT_EQ(Alarms().AlarmsGrid->rowCount(), 1);
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 1)->text()), "Sklad");
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 2)->text()), "Склад, ул. Заводская"_cp);
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 3)->text()), kAlarmSms);
+    EXPECT_EQ(Alarms().AlarmsGrid->item(0, 3)->foreground().color(), QColor(255, 0, 0));
+    EXPECT_TRUE(form().AlarmsButton->isVisible()) << "an open alarm shows its button to anyone";
+    EXPECT_EQ(FromQ(form().AlarmsButton->text()), "Тревоги (1)"_cp);
+
+    // With modem 1 stopped and nobody logged in the tick still sounds it.
+    sounds.played.clear();
+    form().CheckStatusDevices();
+    form().CheckStatusDevices();
+    Settle();
+    EXPECT_EQ(sounds.Count(Sound::Alarm), 2);
+
+    Desk().Tick();
+    EXPECT_TRUE(Alarms().LoginHint->isVisible());
+    EXPECT_FALSE(Alarms().HandleButton->isEnabled());
+    Alarms().HandleButtonClick();
+    EXPECT_EQ(dialogs.Texts().back(), "Авторизация пользователя не выполнена"_cp);
+    EXPECT_FALSE(Alarms().HandlingDlg->isVisible());
+
+    ASSERT_NO_FATAL_FAILURE(RealLogin());
+    clock.Advance(65000);
+    Alarms().SelectRow(0);
+    Desk().Tick();
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 4)->text()), "1:05") << "the wait, renewed each second";
+    EXPECT_TRUE(Alarms().HandleButton->isEnabled());
+    Alarms().HandleButtonClick();
+    THandlingDialog& dlg = *Alarms().HandlingDlg;
+    ASSERT_TRUE(dlg.isVisible());
+    dlg.ResultBox->setCurrentIndex(3);
+    EXPECT_FALSE(dlg.OkButton->isEnabled()) << "\"Другое\" needs a comment";
+    dlg.CommentEdit->setText(ToQ("сосед \"Петров\"; дверь закрыта "_cp) + QString(500, 'x'));
+    EXPECT_EQ(dlg.CommentEdit->text().size(), 100);
+    ASSERT_TRUE(dlg.OkButton->isEnabled());
+    dlg.OkButtonClick();
+    Settle();
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(Status(0), status::kHandling);
+    EXPECT_EQ(form().EventsTable.TextAt(0, journal::Tel), "+7911Sklad");
+    EXPECT_EQ(form().EventsTable.TextAt(0, journal::SimpleName), "Sklad");
+    const std::string comment = FromQ(ToQ("сосед \"Петров\"; дверь закрыта "_cp) + QString(500, 'x')).substr(0, 100);
+    EXPECT_EQ(Event(0), Str("Обработано: Другое. "_cp) + comment + Str(" (оператор Иванов, ждала 1:05)"_cp));
+    EXPECT_FALSE(Desk().Desk().AnyOpen());
+    EXPECT_EQ(Alarms().AlarmsGrid->rowCount(), 0);
+    sounds.played.clear();
+    form().CheckStatusDevices();
+    Settle();
+    EXPECT_EQ(sounds.Count(Sound::Alarm), 0) << "handled: silent";
+}
+
+TEST_F(DeskStation, ATileTakesItsDeviceAndALogoutAndTheCloseLeaveTheRestOnRecord)
+{
+    ASSERT_NO_FATAL_FAILURE(RealLogin());
+    Alarm("+7911Sklad");
+    Alarm("+7911Ofis");
+    form().Host().ShowLinkLost();
+    form().Host().ShowLinkLost();
+    Settle();
+    ASSERT_EQ(Desk().Desk().Rows().size(), 3u) << "one row for the loss, however many time-outs";
+    EXPECT_EQ(Status(0), status::kOffline);
+    EXPECT_EQ(Event(0), "Потеряна связь с GSM-модулем"_cp);
+
+    const QPointF at = board().CellRect(0, 0).center();
+    QMouseEvent press(QEvent::MouseButtonPress, at, board().mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(&board(), &press);
+    EXPECT_EQ(Event(0), "Обработано: Принята с табло. (оператор Иванов, ждала 0:00)"_cp);
+    ASSERT_EQ(Desk().Desk().Rows().size(), 2u);
+    EXPECT_EQ(Desk().Desk().Rows()[0].shortName, "Ofis");
+
+    station->SecurityForm().RbButton1Click(); // logout
+    EXPECT_EQ(Status(0), status::kLogin);
+    EXPECT_EQ(Event(0), "Пользователь: Иванов вышел из системы"_cp);
+    for (int r : {1, 2}) {
+        EXPECT_EQ(Status(r), status::kHandling);
+        EXPECT_EQ(Event(r).rfind("Не обработано: "_cp, 0), 0u) << Event(r);
+        EXPECT_NE(Event(r).find("(оператор Иванов, ждала 0:00)"_cp), std::string::npos) << Event(r);
+    }
+    EXPECT_EQ(Desk().Desk().Rows().size(), 2u) << "left for the next operator";
+    Desk().Tick();
+    EXPECT_TRUE(form().AlarmsButton->isVisible());
+
+    const int before = form().EventsTable.RecordCount();
+    ASSERT_TRUE(form().close());
+    EXPECT_EQ(form().EventsTable.RecordCount(), before + 2);
+    EXPECT_NE(Event(0).find("(без оператора, ждала 0:00)"_cp), std::string::npos) << Event(0);
+    EXPECT_FALSE(ctx().AlarmsOpen);
+}
+
+TEST_F(DeskStation, TheSearchFiltersCountsFollowsTheJournalAndExports)
+{
+    const ShortNameLookup lookup = [this](const std::string& tel) { return ctx().FindShortNameByNumber(tel, {}); };
+    for (int i = 0; i < 40; ++i)
+        RecordEvent(form().EventsTable, i % 4 ? status::kArmed : status::kAlarm, i % 2 ? "+7911Sklad" : "+7911Ofis",
+                    "event " + std::to_string(i), lookup, 46000 + i / 1440.0);
+    LogIn();
+    form().N7Click();
+    TJournalSearchForm& search = Desk().SearchForm();
+    ASSERT_TRUE(search.isVisible());
+    EXPECT_EQ(search.Model().rowCount(), 41) << "every row at first, the journal's first row too";
+    EXPECT_EQ(FromQ(search.CountLabel->text()), "Найдено событий: 41"_cp);
+
+    search.DeviceBox->setEditText("Ofis");
+    for (int i = 0; i < search.StatusList->count(); ++i)
+        if (FromQ(search.StatusList->item(i)->text()) == status::kAlarm)
+            search.StatusList->item(i)->setCheckState(Qt::Checked);
+    search.FindButtonClick();
+    ASSERT_EQ(search.Model().rowCount(), 10); // i = 0, 4, ... 36
+    const QModelIndex first = search.Model().index(0, 4);
+    EXPECT_EQ(FromQ(first.data().toString()), "event 36");
+    EXPECT_EQ(first.data(Qt::ForegroundRole).value<QColor>(), QColor(255, 0, 0));
+    EXPECT_FALSE(search.Model().index(0, 0).data(Qt::DecorationRole).value<QPixmap>().isNull());
+    EXPECT_EQ(FromQ(search.Model().index(0, 1).data().toString()), FormatDateTime(46000 + 36 / 1440.0));
+
+    // A new event that matches comes in on top; one that does not stays out.
+    form().Host().WriteEvent(Str(status::kAlarm), "+7911Ofis", "live one");
+    form().Host().WriteEvent(Str(status::kAlarm), "+7911Sklad", "live two");
+    ASSERT_EQ(search.Model().rowCount(), 11);
+    EXPECT_EQ(FromQ(search.Model().index(0, 4).data().toString()), "live one");
+
+    dialogs.fileAnswers.push_back(QString::fromStdString(dir.File("found")));
+    search.ExportButtonClick();
+    const std::string csv = ReadFileBytes(dir.File("found.csv"));
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 12) << "a header and the eleven rows";
+    EXPECT_NE(csv.find("live one"), std::string::npos);
+    EXPECT_EQ(dialogs.Texts().back().rfind("Записано событий: 11"_cp, 0), 0u);
+
+    // Cleared: nothing found stays on show, and nothing can be exported.
+    dialogs.yesNoAnswers.push_back(true);
+    form().N6Click();
+    EXPECT_EQ(search.Model().rowCount(), 0);
+    EXPECT_TRUE(search.Model().Stale());
+    EXPECT_FALSE(search.ExportButton->isEnabled());
+    EXPECT_EQ(FromQ(search.CountLabel->text()), "Журнал изменился: нажмите \"Найти\""_cp);
+    form().Host().WriteEvent(Str(status::kAlarm), "+7911Ofis", "after the clear");
+    search.ResetButtonClick();
+    EXPECT_EQ(search.Model().rowCount(), 1);
+    EXPECT_FALSE(search.Model().Stale());
+    search.close();
+    form().Host().WriteEvent(Str(status::kAlarm), "+7911Ofis", "window closed");
+    EXPECT_EQ(search.Model().rowCount(), 0) << "a closed window keeps and follows no rows";
+}
+
+} // namespace
+} // namespace kv::test
