@@ -73,6 +73,8 @@ std::string_view MessageStatus(std::uint8_t guardCode, std::uint8_t infoCode)
     case kInfoBatteryLow: return "ИнфоСМС"_cp;
     case kInfoWrongKey: return "Чужой ключ"_cp;
     case kInfoTemperature: return "Температурный режим"_cp;
+    // A fire or an opened case is no normal state.
+    case kInfoWarning: return "Внимание"_cp;
     default: return "Норма"_cp;
     }
 }

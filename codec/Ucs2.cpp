@@ -2,9 +2,7 @@
 
 namespace kv {
 
-namespace {
-
-int HexDigit(char c)
+int HexDigitValue(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -14,6 +12,8 @@ int HexDigit(char c)
         return c - 'a' + 10;
     return -1;
 }
+
+namespace {
 
 unsigned char CodeToByte(unsigned v)
 {
@@ -41,7 +41,7 @@ std::string Ucs2HexToText(std::string_view hex)
         const std::size_t n = hex.size() - p < 4 ? hex.size() - p : 4;
         unsigned v = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            const int d = HexDigit(hex[p + i]);
+            const int d = HexDigitValue(hex[p + i]);
             if (d < 0)
                 throw EConvertError("'" + std::string(hex.substr(p, n)) + "' is not a valid hexadecimal value");
             v = v * 16 + static_cast<unsigned>(d);
@@ -73,6 +73,27 @@ std::string TextToUcs2Hex(std::string_view text)
         out.push_back(kDigits[v & 0xF]);
     }
     return out;
+}
+
+bool IsPrintableUcs2Hex(std::string_view hex)
+{
+    if (hex.empty() || hex.size() % 4 != 0)
+        return false;
+    for (std::size_t p = 0; p < hex.size(); p += 4) {
+        unsigned v = 0;
+        for (std::size_t i = 0; i < 4; ++i) {
+            const int d = HexDigitValue(hex[p + i]);
+            if (d < 0)
+                return false;
+            v = v * 16 + static_cast<unsigned>(d);
+        }
+        const bool printable = v == 0x0A || v == 0x0D || (v >= 0x20 && v <= 0x7E) || (v >= 0xA0 && v <= 0xFF)
+                               || (v >= 0x0400 && v <= 0x045F) || (v >= 0x2010 && v <= 0x2044) || v == 0x20AC
+                               || v == 0x2116;
+        if (!printable)
+            return false;
+    }
+    return true;
 }
 
 } // namespace kv

@@ -23,4 +23,12 @@ std::string Ucs2HexToText(std::string_view hex);
 // Four upper-case hex digits per input byte. Never fails.
 std::string TextToUcs2Hex(std::string_view text);
 
+// 0 to 15 for a hex digit of either case, -1 for anything else.
+int HexDigitValue(char c);
+
+// Whole groups of four hex digits, each a printable character of Basic Latin,
+// Latin-1, Cyrillic or common punctuation: how a modem under the UCS2 set
+// writes a text. Plain digits and words are rarely that by chance.
+bool IsPrintableUcs2Hex(std::string_view hex);
+
 } // namespace kv

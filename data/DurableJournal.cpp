@@ -389,8 +389,11 @@ void DurableJournal::Replace(const std::function<void()>& change)
 
 void DurableJournal::RecordAdded(RecordHandle record, std::size_t)
 {
-    if (!m_logging || m_folding)
+    if (!m_logging || m_folding) {
+        std::lock_guard lock(m_lock);
+        ++m_failures;
         return;
+    }
     std::string payload;
     const auto& fields = m_table.Fields();
     PutU16(payload, static_cast<std::uint16_t>(fields.size()));
@@ -427,10 +430,13 @@ void DurableJournal::RecordAdded(RecordHandle record, std::size_t)
     entry += payload;
 
     std::lock_guard lock(m_lock);
-    if (m_fd < 0)
+    if (m_fd < 0) {
+        ++m_failures;
         return;
+    }
     if (!WriteAll(m_fd, entry.data(), entry.size())) {
         m_error = "Cannot write the journal log: " + std::string(std::strerror(errno));
+        ++m_failures;
         return;
     }
     ++m_written;
@@ -454,8 +460,10 @@ void DurableJournal::SyncLoop()
         if (fd >= 0)
             ::close(fd);
         lock.lock();
-        if (!ok)
+        if (!ok) {
             m_error = "Cannot sync the journal log: " + std::string(std::strerror(error));
+            ++m_failures;
+        }
         m_durable = std::max(m_durable, target);
         m_synced.notify_all();
     }
@@ -467,6 +475,22 @@ void DurableJournal::SyncNow()
     const std::uint64_t target = m_written;
     m_wake.notify_one();
     m_synced.wait(lock, [&] { return m_durable >= target || !m_syncThread.joinable(); });
+}
+
+DurableJournal::Mark DurableJournal::Position() const
+{
+    std::lock_guard lock(m_lock);
+    return {m_written, m_failures};
+}
+
+bool DurableJournal::WaitSynced(const Mark& before, const Mark& after, std::chrono::milliseconds limit)
+{
+    if (after.appended <= before.appended || after.failures != before.failures)
+        return false;
+    std::unique_lock lock(m_lock);
+    m_wake.notify_one();
+    m_synced.wait_for(lock, limit, [&] { return m_durable >= after.appended; });
+    return m_durable >= after.appended && m_failures == before.failures;
 }
 
 std::uint64_t DurableJournal::Appended() const

@@ -13,6 +13,7 @@
 #include "data/RecordEvent.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -62,6 +63,18 @@ public:
     // For tests: waits until everything appended so far is synced.
     void SyncNow();
 
+    // The log as it stands: rows appended so far, and how often a row could
+    // not be logged or a sync failed.
+    struct Mark {
+        std::uint64_t appended = 0;
+        std::uint64_t failures = 0;
+    };
+    Mark Position() const;
+    // Waits (on any thread) until the rows appended between `before` and
+    // `after` are on disk. False when none was appended, one could not be
+    // logged or synced, or the time ran out.
+    bool WaitSynced(const Mark& before, const Mark& after, std::chrono::milliseconds limit);
+
     // Rows appended to the log since the start, and how many of them are synced:
     // a row is on disk once Synced() has passed the Appended() read right after
     // its post.
@@ -96,6 +109,7 @@ private:
     std::uint64_t m_segment = 0;
     std::uint64_t m_written = 0; // entries appended
     std::uint64_t m_durable = 0; // entries synced
+    std::uint64_t m_failures = 0; // rows not logged, syncs failed
     bool m_stop = false;
     std::string m_error;
     std::thread m_syncThread;

@@ -94,6 +94,31 @@ void RecordEvent(MemTable& journal, std::string_view status, std::string_view te
     WriteRow(journal, now, status, tel, JoinLineBreaks(event), std::move(simpleName));
 }
 
+bool JournalHoldsEvent(const MemTable& journal, std::string_view tel, std::string_view event, double since)
+{
+    const int timeField = journal.FindField(kJournalFieldNames[journal::EventTime]);
+    const int telField = journal.FindField(kJournalFieldNames[journal::Tel]);
+    const int eventField = journal.FindField(kJournalFieldNames[journal::Event]);
+    if (timeField < 0 || telField < 0 || eventField < 0)
+        return false;
+    // Stored as RecordEvent stores them: line breaks joined, cut to the field's width.
+    auto stored = [&](int field, std::string_view text) {
+        const int width = journal.Fields()[static_cast<std::size_t>(field)].size;
+        return width > 0 && text.size() > static_cast<std::size_t>(width) ? text.substr(0, width) : text;
+    };
+    const std::string joined = JoinLineBreaks(event);
+    const std::string_view wantTel = stored(telField, tel);
+    const std::string_view wantEvent = stored(eventField, joined);
+    for (std::size_t i = 0; i < journal.TotalRecordCount(); ++i) {
+        const RecordHandle row = journal.RecordAt(i);
+        if (journal.DateTime(row, timeField) < since)
+            break;
+        if (journal.TextView(row, telField) == wantTel && journal.TextView(row, eventField) == wantEvent)
+            return true;
+    }
+    return false;
+}
+
 bool OpenJournal(MemTable& journal, const std::string& fileName, const TableFormat& format,
                  std::string_view failureMessage, const JournalNotify& notify, double now)
 {

@@ -29,6 +29,11 @@ std::string JoinLineBreaks(std::string_view text);
 void RecordEvent(MemTable& journal, std::string_view status, std::string_view tel, std::string_view event,
                  const ShortNameLookup& lookup, double now);
 
+// Whether the journal holds a row with this tel and event, as RecordEvent
+// stores them, whose EventTime is `since` or later. Looks from the newest row
+// back to the first one older than that.
+bool JournalHoldsEvent(const MemTable& journal, std::string_view tel, std::string_view event, double since);
+
 // Loads the journal and moves to its first record. On any failure: tells
 // `notify` the caller's message, keeps a damaged file aside as
 // "<file>.damaged" (so the save at exit cannot destroy it), and starts the

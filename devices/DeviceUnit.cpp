@@ -13,7 +13,6 @@
 #include "modem/DialSchedule.h"
 #include "modem/Modem.h"
 #include "timing/DateTime.h"
-#include "timing/rdtsc.h"
 #include "windows/Controls.h"
 #include "windows/DBGrid.h"
 #include "windows/Dialogs.h"
@@ -47,11 +46,6 @@ namespace kv {
 using namespace literals;
 
 namespace {
-
-// The plain character set for command texts, and SMS-SUBMIT parameters with a
-// validity of 7 days and the GSM default alphabet.
-constexpr std::string_view kCmdCharsetIra = "AT+CSCS=\"IRA\"\r";
-constexpr std::string_view kCmdTextParamsIra = "AT+CSMP=17,173,0,0\r";
 
 constexpr std::string_view kCommandInfo = "*8411#_info#";
 constexpr std::string_view kCommandArm = "*8411#_on#";
@@ -154,7 +148,6 @@ Rgb LastEventColour(std::string_view eventText)
 TDeviceForm::TDeviceForm(StationContext& ctx)
     : QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint |
                            Qt::WindowStaysOnTopHint),
-      Wait(WaitMs),
       m_ctx(ctx)
 {
     DefineDeviceTable(DeviceTable);
@@ -785,22 +778,18 @@ void TDeviceForm::Enqueue(std::string_view line)
         EnqueueCommand(*m_ctx.Modem1, std::string(line));
 }
 
-void TDeviceForm::SmsCommand(std::string_view text, bool pauseAfterSend)
+void TDeviceForm::SmsCommand(std::string_view text)
 {
-    // The device the operator clicked for, even if the card moves on during the pauses.
+    // The device the operator clicked for.
     const std::string number = CardNumber();
     SetCommandButtonsEnabled(false);
     StatusEdit->setText(ToQ("Ожидание..."_cp));
-    if (Wait)
-        Wait(1000);
-    Enqueue(kCmdCharsetIra);
-    Enqueue(kCmdTextParamsIra);
-    if (m_ctx.SendSms)
-        m_ctx.SendSms(number, std::string(text));
-    if (pauseAfterSend && Wait)
-        Wait(1000);
-    Enqueue(kCmdCharsetUcs2);
-    Enqueue(kCmdTextParams);
+    // One unit on modem 1's queue: the plain character set, the send, UCS2
+    // again. The worker confirms or journals the outcome and gives the buttons back.
+    if (!m_ctx.SendSms || !m_ctx.SendSms(number, std::string(text))) {
+        StatusEdit->setText(ToQ("Неудачная отправка СМС"_cp));
+        SetCommandButtonsEnabled(true);
+    }
 }
 
 void TDeviceForm::CallCommand()
@@ -810,14 +799,14 @@ void TDeviceForm::CallCommand()
     Enqueue(DialCommand(number));
 }
 
-void TDeviceForm::InfoButtonClick() { SmsCommand(kCommandInfo, true); }
+void TDeviceForm::InfoButtonClick() { SmsCommand(kCommandInfo); }
 
 void TDeviceForm::OnAlarmButtonClick()
 {
     if (DBCheckBox2->isChecked())
         CallCommand();
     else
-        SmsCommand(kCommandArm, true);
+        SmsCommand(kCommandArm);
 }
 
 void TDeviceForm::OffAlarmButtonClick()
@@ -825,14 +814,14 @@ void TDeviceForm::OffAlarmButtonClick()
     if (DBCheckBox2->isChecked())
         CallCommand();
     else
-        SmsCommand(kCommandDisarm, true);
+        SmsCommand(kCommandDisarm);
 }
 
-void TDeviceForm::TempButtonClick() { SmsCommand(kCommandTemperature, true); }
-void TDeviceForm::Rele1ButtonONClick() { SmsCommand(kCommandRelay1On, false); }
-void TDeviceForm::Rele1ButtonOffClick() { SmsCommand(kCommandRelay1Off, false); }
-void TDeviceForm::Rele2ButtonONClick() { SmsCommand(kCommandRelay2On, false); }
-void TDeviceForm::Rele2ButtonOffClick() { SmsCommand(kCommandRelay2Off, false); }
+void TDeviceForm::TempButtonClick() { SmsCommand(kCommandTemperature); }
+void TDeviceForm::Rele1ButtonONClick() { SmsCommand(kCommandRelay1On); }
+void TDeviceForm::Rele1ButtonOffClick() { SmsCommand(kCommandRelay1Off); }
+void TDeviceForm::Rele2ButtonONClick() { SmsCommand(kCommandRelay2On); }
+void TDeviceForm::Rele2ButtonOffClick() { SmsCommand(kCommandRelay2Off); }
 
 void TDeviceForm::JournalButtonClick()
 {

@@ -6,7 +6,7 @@
 #include "data/MemTable.h"
 #include "data/Rgb.h"
 #include "data/TableFormat.h"
-#include "modem/SendSms.h"
+#include "modem/Modem.h"
 
 #include <QDialog>
 
@@ -82,8 +82,6 @@ public:
     void FillLastEvents();
     // Draws one cell of LastEvents (`selected`: the cell's row is selected).
     void LastEventsDrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool selected);
-    // The pauses of the commands; tests record them instead of waiting.
-    WaitFn Wait;
 
     // Handlers.
     void FormClose();
@@ -145,7 +143,7 @@ private:
     void BuildWindow();
     void LoadRegister();
     void RegisterOperations();
-    void SmsCommand(std::string_view text, bool pauseAfterSend);
+    void SmsCommand(std::string_view text);
     void CallCommand();
     void Enqueue(std::string_view line);
     std::string CardNumber() const;

@@ -4,8 +4,12 @@
 #include "codec/Number.h"
 #include "codec/Ucs2.h"
 #include "data/Text.h"
+#include "modem/AtFields.h"
 #include "modem/Commands.h"
-#include "modem/SmsReader.h"
+#include "modem/Ussd.h"
+
+#include <algorithm>
+#include <utility>
 
 namespace kv {
 
@@ -17,25 +21,53 @@ constexpr std::string_view kModemTel = "GSM-модем №1"_cp;
 constexpr std::string_view kLineTimeout = "Ошибка обмена по таймауту..."_cp;
 constexpr std::string_view kLineIncomplete = "Принят не полный пакет..."_cp;
 constexpr std::string_view kLinePassFailed = "Ошибка E001 - обработка данных модема..."_cp;
+constexpr std::string_view kLineAtError = "Ошибка AT - команды"_cp;
 constexpr std::string_view kLineReadPostponed = "Чтение SMS отложено: модем не в кодировке UNICODE"_cp;
+constexpr std::string_view kLineNotJournalled = "Событие не записано в журнал: SMS оставлено в памяти SIM"_cp;
+constexpr std::string_view kLinePduMode = "Модем в режиме PDU: текстовый режим устанавливается заново"_cp;
+constexpr std::string_view kLineIndicationsOn = "Включены уведомления о новых SMS"_cp;
+constexpr std::string_view kLineIndicationsOff =
+    "Уведомления о новых SMS не включены: SMS читаются по опросу памяти"_cp;
+constexpr std::string_view kLineAnswer = "Выдана команда на подъем трубки."_cp;
+constexpr std::string_view kLineHangUp = "Выдана команда на отбой."_cp;
+constexpr std::string_view kLineCallEnded = "Отбой вызова!"_cp;
 constexpr std::string_view kStatusAlarm = "Тревога"_cp;
 constexpr std::string_view kStatusOnline = "На связи"_cp;
+constexpr std::string_view kStatusAttention = "Внимание"_cp;
+constexpr std::string_view kStatusSmsFailed = "Неудачная отправка СМС"_cp;
 constexpr std::string_view kSmsSent = "Сообщение отправлено"_cp;
 constexpr std::string_view kCallAlarm = "\"ТРЕВОГА\" - входящий вызов с телефона"_cp;
+constexpr std::string_view kNewMessage = "Новое сообщение:"_cp;
+constexpr std::string_view kBadMessage = "Ошибка в SMS-сообщении:"_cp;
 
-bool Contains(std::string_view buffer, std::string_view what) { return buffer.find(what) != std::string_view::npos; }
+bool EndsWithCtrlZ(std::string_view line) { return !line.empty() && line.back() == kCtrlZ; }
 
-// Removes the first occurrence of `what`; the row has already seen it is there.
-void RemoveFirst(std::string& buffer, std::string_view what)
+// The index of "AT+CMGR=3\r", "AT+CMGD=3\r" or "AT+CMGD=3,0\r".
+int IndexIn(std::string_view command)
 {
-    const std::size_t at = buffer.find(what);
-    if (at != std::string::npos)
-        buffer.erase(at, what.size());
+    const std::size_t eq = command.find('=');
+    if (eq == std::string_view::npos)
+        return -1;
+    const std::string_view rest = command.substr(eq + 1);
+    const std::optional<std::int64_t> index = TextToInt(rest.substr(0, rest.find_first_of(",\r")));
+    return index && *index >= 0 && *index < 100000 ? static_cast<int>(*index) : -1;
 }
 
-bool IsSendLine(std::string_view line)
+// The first reply line that starts with `prefix`.
+const ModemLine* LineStarting(const std::vector<ModemLine>& lines, std::string_view prefix)
 {
-    return line.starts_with("AT+CMGS=") || (!line.empty() && line.back() == kCtrlZ);
+    for (const ModemLine& line : lines)
+        if (line.text.starts_with(prefix))
+            return &line;
+    return nullptr;
+}
+
+// The quoted number of "AT+CMGS="...""; a send queued without its record.
+std::string QuotedOf(std::string_view line)
+{
+    const std::size_t open = line.find('"');
+    const std::size_t close = open == std::string_view::npos ? open : line.find('"', open + 1);
+    return close == std::string_view::npos ? std::string() : std::string(line.substr(open + 1, close - open - 1));
 }
 
 } // namespace
@@ -55,6 +87,8 @@ TCommThread::~TCommThread()
     m_thread.Join();
 }
 
+void TCommThread::SetReceipts(SmsReceipts* receipts) { m_receipts = receipts ? receipts : &m_ownReceipts; }
+
 void TCommThread::Start()
 {
     m_thread.Start([this] { Run(); });
@@ -72,10 +106,12 @@ void TCommThread::Run()
         Pass();
 }
 
-void TCommThread::Pass()
+void TCommThread::Pass() { Guarded([this] { PassBody(); }); }
+
+void TCommThread::Guarded(const std::function<void()>& fn)
 {
     try {
-        PassBody();
+        fn();
     } catch (...) {
         try {
             Techno(kLinePassFailed, kRed);
@@ -87,11 +123,41 @@ void TCommThread::Pass()
 
 void TCommThread::PassBody()
 {
-    m_clock.SleepMs(kPassSleepMs);
-    CheckUssdGiveUp();
+    // A queued command goes at once; otherwise the worker rests until the modem
+    // says something or a command is queued.
+    if (m_modem.QueueEmpty())
+        WaitForModemWork(m_modem, m_clock, kPassSleepMs);
+    ReadUnsolicited();
+    RunTimers();
     Poll();
     if (!m_modem.QueueEmpty())
         Exchange();
+}
+
+void TCommThread::RunTimers()
+{
+    CheckUssdGiveUp();
+    if (m_hangUpAt && m_clock.ElapsedMs(*m_hangUpAt) >= kHangUpAfterMs) {
+        m_hangUpAt.reset();
+        m_answering = false;
+        Queue(kCmdHangUp);
+        Techno(kLineHangUp, kBlue);
+    }
+    if (m_deviceCallSince && m_clock.ElapsedMs(*m_deviceCallSince) >= kDeviceCallLimitMs) {
+        EndDeviceCall();
+        Queue(kCmdHangUp);
+        Techno(kLineHangUp, kBlue);
+        m_host.SetCommandButtonsEnabled(true);
+    }
+    for (auto it = m_readRetries.begin(); it != m_readRetries.end();) {
+        if (m_clock.ElapsedMs(it->second) < kReadRetryMs) {
+            ++it;
+            continue;
+        }
+        if (!m_deleting.count(it->first) && m_announced.insert(it->first).second)
+            Queue(ReadSmsCommand(static_cast<unsigned>(it->first)));
+        it = m_readRetries.erase(it);
+    }
 }
 
 void TCommThread::CheckUssdGiveUp()
@@ -107,6 +173,7 @@ void TCommThread::CheckUssdGiveUp()
     if (m_clock.ElapsedMs(*m_ussdSeenAt) >= kUssdGiveUpMs) {
         m_modem.UssdPending = false;
         m_ussdSeenAt.reset();
+        m_ussdRequest.clear();
         Techno("Нет ответа на запрос баланса. Опрос модема возобновлен."_cp, kRed);
     }
 }
@@ -118,7 +185,8 @@ void TCommThread::Poll()
     // The toggle flips even when the queue refuses the poll (during a send or a
     // balance request), so the tile states are still saved every second poll.
     if (!m_pollToggle) {
-        EnqueueCommand(m_modem, std::string(kCmdSignalPoll));
+        if (!m_modem.HasPending(kCmdSignalPoll))
+            EnqueueCommand(m_modem, std::string(kCmdSignalPoll));
         m_pollToggle = true;
         m_lastPoll = m_clock.ReadTimeStamp();
         SaveTiles();
@@ -130,7 +198,8 @@ void TCommThread::Poll()
             EnqueueCommand(m_modem, std::string(kCmdCharsetUcs2));
             EnqueueCommand(m_modem, std::string(kCmdTextParams));
         }
-        EnqueueCommand(m_modem, std::string(kCmdMemoryPoll));
+        if (!m_modem.HasPending(kCmdMemoryPoll))
+            EnqueueCommand(m_modem, std::string(kCmdMemoryPoll));
         m_pollToggle = false;
         m_lastPoll = m_clock.ReadTimeStamp();
     }
@@ -147,157 +216,352 @@ void TCommThread::SaveTiles()
     }
 }
 
+// ---------------------------------------------------------------- one exchange
+
+TCommThread::Cmd TCommThread::CommandOf(std::string_view line)
+{
+    if (EndsWithCtrlZ(line))
+        return Cmd::SendText;
+    struct Prefix {
+        std::string_view start;
+        Cmd cmd;
+    };
+    // Longer starts before the shorter ones they begin with.
+    static constexpr Prefix kPrefixes[] = {
+        {"AT\r", Cmd::LinkTest},          {"AT+CSQ", Cmd::Signal},         {"AT+CPMS?", Cmd::Memory},
+        {"AT+CPMS=", Cmd::Storage},       {"AT+CMGL", Cmd::List},          {"AT+CMGR=", Cmd::Read},
+        {"AT+CMGD=", Cmd::Delete},        {"AT+CMGF", Cmd::TextMode},      {"AT+CSCS", Cmd::Charset},
+        {"AT+CSMP", Cmd::TextParams},     {"AT+CNMI=?", Cmd::IndicationsTest}, {"AT+CNMI=", Cmd::Indications},
+        {"AT+CMGS=", Cmd::SendCommand},   {"AT+CLCC", Cmd::ListCalls},     {"AT+CUSD=", Cmd::Ussd},
+        {"ATA", Cmd::Answer},             {"ATH", Cmd::HangUp},            {"ATD", Cmd::Dial},
+    };
+    for (const Prefix& p : kPrefixes)
+        if (line.starts_with(p.start))
+            return p.cmd;
+    return Cmd::Other;
+}
+
+TCommThread::End TCommThread::EndOf(const ModemLine& final)
+{
+    if (final.kind == LineKind::Prompt)
+        return End::Prompt;
+    switch (FinalResultOf(final.text, true)) {
+    case FinalResult::Ok:
+    case FinalResult::Connect: return End::Ok;
+    case FinalResult::Busy: return End::Busy;
+    case FinalResult::NoCarrier: return End::NoCarrier;
+    case FinalResult::NoAnswer: return End::NoAnswer;
+    case FinalResult::Error:
+    case FinalResult::None: break;
+    }
+    return End::Error;
+}
+
 void TCommThread::Exchange()
 {
-    m_state = kAwaitingReply;
-    const std::optional<std::string> line = m_modem.TakeCommand();
-    if (!line)
+    const std::optional<std::string> taken = m_modem.TakeCommand();
+    if (!taken)
         return;
-    if (line->starts_with("AT+CSCS=")) {
-        // Unknown until the modem confirms it.
-        m_modem.CharsetUcs2 = false;
-    } else if (line->starts_with("AT+CMGR=") && !m_modem.CharsetUcs2) {
-        // Not sent: the message stays in the SIM and a later memory poll reads
-        // it once the modem is back in UCS2.
-        Techno(kLineReadPostponed, kRed);
+    const std::string line = *taken;
+    const Cmd cmd = CommandOf(line);
+    if (!Admit(line, cmd))
         return;
-    }
+    BeginReply(line, cmd);
     // Cleared before the write, so that a modem quick enough to answer while the
     // write is still returning counts as having answered.
     m_modem.ClearDataReceived();
     try {
-        m_port.WriteText(*line);
+        m_port.WriteText(line);
     } catch (...) {
         // A port that cannot write gets no answer: the wait ends as a time-out.
     }
     const std::uint64_t start = m_clock.ReadTimeStamp();
+    const std::uint32_t limit = cmd == Cmd::SendText || cmd == Cmd::Dial ? kNetworkWaitMs : kExchangeWaitMs;
     bool look = true;
-    while (m_clock.ElapsedMs(start) < kExchangeWaitMs) {
+    while (m_clock.ElapsedMs(start) < limit) {
         if (m_modem.TakeDataReceived()) {
-            m_state = kReplyIncomplete;
+            if (m_state == kAwaitingReply)
+                m_state = kReplyIncomplete;
             look = true;
         }
-        // An unchanged buffer that no row acted on would give the same result again.
+        // An unchanged buffer would give the same lines again.
         if (look) {
-            bool acted = false;
-            if (Dispatch(acted))
+            look = false;
+            if (LookAtReply())
                 break;
-            look = acted;
         }
         // A stop (the station closing) does not sit out the wait: with a silent
         // modem the close would hang for ten seconds and end in a link-lost alarm.
-        // What arrived so far has been dispatched; the rest of the reply no longer
+        // What arrived so far has been read; the rest of the reply no longer
         // matters, and the missing answer says nothing about the modem.
         if (!m_modem.Running) {
             m_modem.ClearRx();
+            m_reader.Expect({});
+            m_inReply = false;
+            if (m_send && m_send->outcome)
+                m_send->outcome(false);
+            m_send.reset();
             return;
         }
         WaitForModemBytes(m_modem, m_clock, kLookIntervalMs);
     }
-
-    if (m_state == kAwaitingReply) {
-        Techno(kLineTimeout, kRed);
-        // A send that got no answer is over: without this the polls, and with
-        // them the SMS reading, would stay off until the next send.
-        if (IsSendLine(*line))
-            EndSend(false);
-        m_modem.LinkLost = true;
-        m_host.ShowLinkLost();
-        ReopenVanishedPort();
-    } else if (m_state == kReplyIncomplete) {
-        Techno(kLineIncomplete, kRed);
-        if (IsSendLine(*line) && m_modem.SmsSending) {
-            EndSend(false);
-            m_host.SetCommandButtonsEnabled(true);
-        }
+    if (!m_replyDone) {
+        if (m_modem.TakeDataReceived() && m_state == kAwaitingReply)
+            m_state = kReplyIncomplete;
+        LookAtReply();
     }
+    EndReply();
     m_clock.SleepMs(kAfterExchangeMs);
-    m_modem.ClearRx();
 }
 
-bool TCommThread::DispatchReceived(int maxLooks)
+bool TCommThread::Admit(const std::string& line, Cmd cmd)
 {
-    if (m_modem.TakeDataReceived())
-        m_state = kReplyIncomplete;
-    for (int i = 0; i < maxLooks; ++i) {
-        bool acted = false;
-        if (Dispatch(acted))
-            return true;
-        if (!acted)
-            break;
+    const bool prompted = std::exchange(m_promptGiven, false);
+    switch (cmd) {
+    case Cmd::Charset:
+        // Unknown until the modem confirms it.
+        m_modem.CharsetUcs2 = false;
+        break;
+    case Cmd::Read:
+    case Cmd::List:
+        // Not sent while the modem is silent, or in another character set: read
+        // from a modem that restarted (PDU mode, its own character set) a
+        // message would not decode and be deleted as damaged. It stays in the
+        // SIM for the memory poll after the set-up.
+        if (m_modem.LinkLost || !m_modem.CharsetUcs2) {
+            if (!m_modem.LinkLost)
+                Techno(kLineReadPostponed, kRed);
+            if (cmd == Cmd::Read)
+                m_announced.erase(IndexIn(line));
+            StopListing();
+            return false;
+        }
+        break;
+    case Cmd::SendCommand:
+        m_send = m_modem.TakeSend();
+        if (!m_send)
+            m_send = TModem::SmsSend{QuotedOf(line), {}, true, {}};
+        m_modem.SmsSending = true;
+        break;
+    case Cmd::SendText:
+        // Only at the prompt of its own send command: written at any other
+        // moment the text would be taken as a command.
+        if (!prompted)
+            return false;
+        if (m_send && m_send->text.empty())
+            m_send->text = line.substr(0, line.size() - 1);
+        break;
+    case Cmd::Dial:
+        m_deviceCall = true;
+        m_deviceCallSince.reset();
+        break;
+    case Cmd::Ussd: m_ussdRequest = line; break;
+    default: break;
     }
-    return false;
+    return true;
+}
+
+void TCommThread::BeginReply(std::string line, Cmd cmd)
+{
+    m_reply = Reply{};
+    m_reply.command = std::move(line);
+    m_reply.cmd = cmd;
+    m_reader.Expect(m_reply.command);
+    m_inReply = true;
+    m_replyDone = false;
+    m_state = kAwaitingReply;
+}
+
+void TCommThread::BeginReplyFor(std::string line)
+{
+    const Cmd cmd = CommandOf(line);
+    if (Admit(line, cmd))
+        BeginReply(std::move(line), cmd);
+}
+
+bool TCommThread::DispatchReceived()
+{
+    if (m_modem.TakeDataReceived() && m_state == kAwaitingReply)
+        m_state = kReplyIncomplete;
+    if (!m_inReply) {
+        ReadUnsolicited();
+        return false;
+    }
+    if (!LookAtReply())
+        return false;
+    EndReply();
+    return true;
+}
+
+bool TCommThread::LookAtReply()
+{
+    RxLease lease(m_modem);
+    std::string& buffer = lease.Buffer();
+    if (lease.Trimmed()) {
+        m_reader.Resync(buffer);
+        m_reply.damaged = true;
+    }
+    for (ModemLine& line : m_reader.Take(buffer)) {
+        switch (line.kind) {
+        case LineKind::Unsolicited: HandleUnsolicited(line); break;
+        case LineKind::Echo: m_reply.raw += line.raw; break;
+        case LineKind::Reply:
+            m_reply.raw += line.raw;
+            m_reply.lines.push_back(std::move(line));
+            break;
+        case LineKind::Final:
+        case LineKind::Prompt:
+            m_reply.raw += line.raw;
+            m_reply.end = EndOf(line);
+            m_reply.finalText = line.text;
+            m_state = kReplyHandled;
+            m_replyDone = true;
+            break;
+        }
+    }
+    if (!m_replyDone)
+        return false;
+    // What follows the final result is not part of the reply.
+    m_reader.Expect({});
+    for (const ModemLine& line : m_reader.Take(buffer))
+        HandleUnsolicited(line);
+    return true;
+}
+
+void TCommThread::EndReply()
+{
+    if (!m_inReply)
+        return;
+    m_inReply = false;
+    Reply reply = std::move(m_reply);
+    m_reply = Reply{};
+    if (!m_replyDone) {
+        reply.end = m_state == kAwaitingReply ? End::Timeout : End::Incomplete;
+        RxLease lease(m_modem);
+        m_reader.DropPartial(lease.Buffer());
+    }
+    m_reader.Expect({});
+
+    if (reply.end == End::Timeout)
+        Guarded([this] { Techno(kLineTimeout, kRed); });
+    else if (reply.end == End::Incomplete)
+        Guarded([this] { Techno(kLineIncomplete, kRed); });
+    // The first whole reply after a silence: the modem is back, and may have
+    // restarted. Its port is opened afresh and it is set up again before
+    // anything else goes.
+    else if (m_modem.LinkLost)
+        Guarded([this] { RestoreLink(); });
+
+    for (const ReplyRow& row : ReplyRows()) {
+        if ((row.cmd == Cmd::Any || row.cmd == reply.cmd) && (row.end == End::Any || row.end == reply.end)) {
+            Guarded([&] { (this->*row.handle)(reply); });
+            break;
+        }
+    }
+    // Whatever happened in its handler, a send is told its outcome once.
+    const bool sendOver =
+        reply.cmd == Cmd::SendText || (reply.cmd == Cmd::SendCommand && reply.end != End::Prompt);
+    if (m_send && sendOver)
+        Guarded([&] { FinishSend(reply.cmd == Cmd::SendText && reply.end == End::Ok); });
+
+    if (reply.end == End::Timeout) {
+        Guarded([this] {
+            m_modem.LinkLost = true;
+            m_host.ShowLinkLost();
+            ReopenVanishedPort();
+        });
+    }
 }
 
 std::span<const TCommThread::ReplyRow> TCommThread::ReplyRows()
 {
-    // Checked on every look, in this order, each on the buffer as the rows
-    // before it left it.
-    static const ReplyRow rows[] = {
-        {"prompt", [](std::string_view b) { return Contains(b, ">"); }, &TCommThread::OnPrompt},
-        {"error", [](std::string_view b) { return Contains(b, "ERROR"); }, &TCommThread::OnError},
-        {"ring", [](std::string_view b) { return Contains(b, "\r\nRING\r\n"); }, &TCommThread::OnRing},
-        {"busy", [](std::string_view b) { return Contains(b, "\r\nBUSY\r\n"); }, &TCommThread::OnBusy},
-        {"no carrier", [](std::string_view b) { return Contains(b, "\r\nNO CARRIER\r\n"); }, &TCommThread::OnNoCarrier},
+    // The first row that names the command (or any) and how its reply ended
+    // (or any) handles it.
+    static constexpr ReplyRow rows[] = {
+        {Cmd::LinkTest, End::Ok, &TCommThread::OnLinkTest},
+        {Cmd::Signal, End::Ok, &TCommThread::OnSignalLevel},
+        {Cmd::Memory, End::Ok, &TCommThread::OnMemoryCount},
+        {Cmd::List, End::Ok, &TCommThread::OnMessageList},
+        {Cmd::List, End::Error, &TCommThread::OnListRefused},
+        {Cmd::List, End::Any, &TCommThread::OnListLost},
+        {Cmd::Read, End::Ok, &TCommThread::OnReadSms},
+        {Cmd::Read, End::Error, &TCommThread::OnReadEmpty},
+        {Cmd::Read, End::Any, &TCommThread::OnReadLost},
+        {Cmd::Delete, End::Ok, &TCommThread::OnDeleted},
+        {Cmd::Delete, End::Any, &TCommThread::OnDeleteRefused},
+        {Cmd::TextMode, End::Ok, &TCommThread::OnTextMode},
+        {Cmd::Charset, End::Ok, &TCommThread::OnCharset},
+        {Cmd::TextParams, End::Ok, &TCommThread::OnTextParams},
+        {Cmd::IndicationsTest, End::Ok, &TCommThread::OnIndicationsOffered},
+        {Cmd::IndicationsTest, End::Error, &TCommThread::OnIndicationsOffered},
+        {Cmd::Indications, End::Ok, &TCommThread::OnIndicationsOn},
+        {Cmd::Indications, End::Error, &TCommThread::OnIndicationsRefused},
+        {Cmd::SendCommand, End::Prompt, &TCommThread::OnPrompt},
+        {Cmd::SendCommand, End::Any, &TCommThread::OnSendFailed},
+        {Cmd::SendText, End::Ok, &TCommThread::OnSmsSent},
+        {Cmd::SendText, End::Any, &TCommThread::OnSendFailed},
+        {Cmd::ListCalls, End::Ok, &TCommThread::OnCallList},
+        {Cmd::ListCalls, End::Any, &TCommThread::OnCallListEnded},
+        {Cmd::Dial, End::Ok, &TCommThread::OnDialling},
+        {Cmd::Dial, End::Busy, &TCommThread::OnDialBusy},
+        {Cmd::Dial, End::NoCarrier, &TCommThread::OnDialNoCarrier},
+        {Cmd::Dial, End::Any, &TCommThread::OnDialFailed},
+        {Cmd::Answer, End::NoCarrier, &TCommThread::OnAnswerNoCarrier},
+        {Cmd::Ussd, End::Ok, &TCommThread::OnUssdAccepted},
+        {Cmd::Ussd, End::Error, &TCommThread::OnUssdRefused},
+        {Cmd::Any, End::Error, &TCommThread::OnError},
+        {Cmd::Any, End::Any, &TCommThread::OnNothing},
     };
     return rows;
 }
 
-std::span<const TCommThread::ReplyRow> TCommThread::FinalReplyRows()
+std::span<const TCommThread::UnsolicitedRow> TCommThread::UnsolicitedRows()
 {
-    // Only once the final "OK\r\n" is in. Most replies are known by the modem's
-    // echo of the command in front of them (echo is switched on at start-up).
-    static const ReplyRow rows[] = {
-        {"call over", [](std::string_view b) { return Contains(b, "AT+CLCC\r\r\nOK"); }, &TCommThread::OnCallOver},
-        {"hang-up", [](std::string_view b) { return Contains(b, "ATH"); }, &TCommThread::OnHangUp},
-        {"incoming call", [](std::string_view b) { return Contains(b, "AT+CLCC\r\r\n+CLCC:"); },
-         &TCommThread::OnIncomingCall},
-        {"link test", [](std::string_view b) { return Contains(b, "AT\r\r\nOK\r\n"); }, &TCommThread::OnLinkTest},
-        {"signal level",
-         [](std::string_view b) {
-             const std::size_t echo = b.find("AT+CSQ");
-             const std::size_t ok = b.find("OK");
-             return echo != std::string_view::npos && ok != std::string_view::npos && ok > echo;
-         },
-         &TCommThread::OnSignalLevel},
-        {"balance", [](std::string_view b) { return Contains(b, "+CUSD: 0, \"") && Contains(b, "\", 72"); },
-         &TCommThread::OnBalance},
-        {"read sms", [](std::string_view b) { return Contains(b, "AT+CMGR="); }, &TCommThread::OnReadSms},
-        {"deleted", [](std::string_view b) { return Contains(b, "AT+CMGD"); }, &TCommThread::OnDeleted},
-        {"text mode", [](std::string_view b) { return Contains(b, "AT+CMGF"); }, &TCommThread::OnTextMode},
-        {"charset", [](std::string_view b) { return Contains(b, "AT+CSCS"); }, &TCommThread::OnCharset},
-        {"text params", [](std::string_view b) { return Contains(b, "AT+CSMP"); }, &TCommThread::OnTextParams},
-        {"sms sent", [](std::string_view b) { return Contains(b, "+CMGS"); }, &TCommThread::OnSmsSent},
-        {"memory count", [](std::string_view b) { return Contains(b, "+CPMS"); }, &TCommThread::OnMemoryCount},
+    // A code ending in ':' matches the start of a line, any other the whole
+    // line. Codes not listed (network registration, time, signal reports) are
+    // read and left.
+    static constexpr UnsolicitedRow rows[] = {
+        {"RING", &TCommThread::OnRing},
+        {"+CRING:", &TCommThread::OnRing},
+        {"+CMTI:", &TCommThread::OnNewMessage},
+        {"+CMT:", &TCommThread::OnDeliveredMessage},
+        {"+CUSD:", &TCommThread::OnUssdAnswer},
+        {"+CME ERROR:", &TCommThread::OnAsyncError},
+        {"+CMS ERROR:", &TCommThread::OnAsyncError},
+        {"BUSY", &TCommThread::OnBusy},
+        {"NO CARRIER", &TCommThread::OnNoCarrier},
+        {"NO ANSWER", &TCommThread::OnCallUnanswered},
+        {"NO DIALTONE", &TCommThread::OnCallUnanswered},
+        // Power-on marks; "SMS Ready" and "Call Ready" are left alone, as some
+        // modems repeat them while running.
+        {"RDY", &TCommThread::OnModemRestarted},
+        {"^SYSSTART", &TCommThread::OnModemRestarted},
     };
     return rows;
 }
 
-bool TCommThread::Dispatch(bool& acted)
+void TCommThread::ReadUnsolicited()
 {
+    m_modem.TakeDataReceived();
     RxLease lease(m_modem);
     std::string& buffer = lease.Buffer();
-    m_endWait = false;
-    acted = false;
-    for (const ReplyRow& row : ReplyRows()) {
-        if (!row.matches(buffer))
-            continue;
-        acted = true;
-        (this->*row.handle)(buffer);
-        if (m_endWait)
-            return true;
+    if (buffer.empty())
+        return;
+    if (lease.Trimmed())
+        m_reader.Resync(buffer);
+    for (const ModemLine& line : m_reader.Take(buffer))
+        HandleUnsolicited(line);
+}
+
+void TCommThread::HandleUnsolicited(const ModemLine& line)
+{
+    for (const UnsolicitedRow& row : UnsolicitedRows()) {
+        const bool matches = row.code.back() == ':' ? line.text.starts_with(row.code) : line.text == row.code;
+        if (matches) {
+            Guarded([&] { (this->*row.handle)(line); });
+            return;
+        }
     }
-    // Without the final result the command is still running: rows 2 to 5 may have
-    // acted, but the wait goes on.
-    if (!Contains(buffer, "OK\r\n"))
-        return false;
-    for (const ReplyRow& row : FinalReplyRows()) {
-        if (!row.matches(buffer))
-            continue;
-        acted = true;
-        (this->*row.handle)(buffer);
-    }
-    return m_state == kReplyHandled;
 }
 
 void TCommThread::Techno(std::string_view text, Rgb colour) { m_host.WriteTechno(std::string(text), colour); }
@@ -307,236 +571,620 @@ void TCommThread::Event(std::string_view status, std::string_view tel, std::stri
     m_host.WriteEvent(std::string(status), std::string(tel), std::string(event));
 }
 
-void TCommThread::Queue(std::string_view line) { EnqueueCommand(m_modem, std::string(line)); }
+bool TCommThread::Queue(std::string_view line) { return EnqueueCommand(m_modem, std::string(line)); }
 
-void TCommThread::OnPrompt(std::string& buffer)
-{
-    m_state = kReplyHandled;
-    buffer.clear();
-    m_endWait = true; // the SMS text is queued a second after its command
-}
+bool TCommThread::QueueOnce(std::string_view line) { return !m_modem.HasPending(line) && Queue(line); }
 
-void TCommThread::OnError(std::string& buffer)
-{
-    m_state = kReplyHandled;
-    buffer.clear();
-    Techno("Ошибка AT - команды"_cp, kRed);
-    if (m_modem.SmsSending) {
-        // The send is abandoned; the card may have left the plain character set on.
-        EndSend(false);
-        m_clock.SleepMs(1000);
-        Queue(kCmdTextMode);
-        Queue(kCmdCharsetUcs2);
-        Queue(kCmdTextParams);
-        m_host.SetCommandButtonsEnabled(true);
-    }
-}
+// ---------------------------------------------------------------- replies
 
-void TCommThread::OnRing(std::string& buffer)
-{
-    m_state = kReplyHandled;
-    RemoveFirst(buffer, "\r\nRING\r\n");
-    Queue(kCmdListCalls);
-}
+void TCommThread::OnError(const Reply&) { Techno(kLineAtError, kRed); }
 
-void TCommThread::OnBusy(std::string& buffer)
-{
-    m_state = kReplyHandled;
-    RemoveFirst(buffer, "\r\nBUSY\r\n");
-    Queue(kCmdHangUp);
-    m_host.SetCommandButtonsEnabled(true);
-}
-
-void TCommThread::OnNoCarrier(std::string& buffer)
-{
-    m_state = kReplyHandled;
-    RemoveFirst(buffer, "\r\nNO CARRIER\r\n");
-    Techno("Отбой вызова!"_cp, kBlue);
-    Event(kStatusAlarm, kModemTel, "Отбой вызова!"_cp);
-}
-
-void TCommThread::OnCallOver(std::string& buffer)
-{
-    buffer.clear();
-    m_state = kReplyHandled;
-}
-
-void TCommThread::OnHangUp(std::string& buffer)
-{
-    buffer.clear();
-    m_state = kReplyHandled;
-}
-
-void TCommThread::OnIncomingCall(std::string& buffer)
-{
-    buffer.erase(0, buffer.find("+CLCC:") + 1);
-    // The caller's number stands quoted, as the modem gives it (not hex).
-    const std::size_t quote = buffer.find(",\"");
-    const std::string number = quote == std::string::npos ? std::string() : buffer.substr(quote + 2, 12);
-    Techno(Str("\"ТРЕВОГА\" - входящий вызов с телефона: "_cp) + number, kBlue);
-    Event(kStatusAlarm, number, kCallAlarm);
-    m_host.SetGuardState(m_host.FindShortNameByNumber(number, std::string()), kGuardAlarm);
-    buffer.clear();
-    m_state = kReplyHandled;
-    // Answer and hang up: the station never speaks, the call only raises the alarm.
-    Queue(kCmdAnswer);
-    Techno("Выдана команда на подъем трубки."_cp, kBlue);
-    m_clock.SleepMs(2000);
-    Queue(kCmdHangUp);
-    Techno("Выдана команда на отбой."_cp, kBlue);
-}
-
-void TCommThread::OnLinkTest(std::string& buffer)
+void TCommThread::OnLinkTest(const Reply&)
 {
     m_host.SetLinkText(Str("на связи"_cp));
     Techno("GSM-модем на связи."_cp, kGreen);
     Event(kStatusOnline, kModemTel, "Соединение с GSM-модулем установлено"_cp);
-    buffer.clear();
-    m_state = kReplyHandled;
 }
 
-void TCommThread::OnSignalLevel(std::string& buffer)
+void TCommThread::OnSignalLevel(const Reply& reply)
 {
-    Techno(buffer, kNavy);
+    Techno(reply.raw, kNavy);
     std::optional<double> level;
-    const std::size_t at = buffer.find("+CSQ:");
-    if (at != std::string::npos) {
-        buffer.erase(0, std::min(buffer.size(), at + 6)); // "+CSQ:" and the blank after it
-        const std::size_t comma = buffer.find(',');
-        if (comma != std::string::npos)
-            level = TextToFloat(std::string_view(buffer).substr(0, comma));
+    if (const ModemLine* line = LineStarting(reply.lines, "+CSQ:")) {
+        const std::vector<AtField> fields = SplitAtFields(AtArguments(line->text));
+        if (fields.size() >= 2)
+            level = TextToFloat(fields[0].text);
     }
     if (level)
         m_host.ShowSignalLevel(*level);
     else
         Techno("Ошибка при определении уровня сигнала"_cp, kRed);
-    buffer.clear();
-    m_state = kReplyHandled;
 }
 
-void TCommThread::OnBalance(std::string& buffer)
+void TCommThread::OnMemoryCount(const Reply& reply)
 {
-    Techno(buffer, kBlue);
-    const std::size_t colon = buffer.find(':'); // the row saw "+CUSD: ", so there is one
-    buffer.erase(0, std::min(buffer.size(), colon + 2));
-    const std::size_t start = buffer.find(", \"");
-    const std::size_t end = buffer.find("\",");
-    std::string hex;
-    if (start != std::string::npos && end != std::string::npos && end > start + 3)
-        hex = buffer.substr(start + 3, end - start - 3);
-    // Not hex: the pass fails, UssdPending stays set until the give-up time.
-    const std::string text = Ucs2HexToText(hex);
-    m_host.AddBalanceLine(text);
-    Event("Баланс"_cp, kModemTel, text);
-    buffer.clear();
-    m_state = kReplyHandled;
-    m_modem.UssdPending = false;
-}
-
-void TCommThread::OnReadSms(std::string& buffer)
-{
-    std::uint16_t index = m_modem.SmsIndex;
-    ReadReply reply;
-    try {
-        reply = ParseReadReply(buffer, index);
-        m_modem.SmsIndex = index;
-        if (reply.found) {
-            Techno("Есть принятое сообщение."_cp, kGreen);
-            // Queued before decoding, so a message that cannot be read is deleted too
-            // instead of being read again at every poll.
-            Queue(DeleteSmsCommand(index));
-            const std::string text = Ucs2HexToText(reply.bodyHex);
-            const std::uint8_t guard =
-                ClassifyGuardMessage(text, [this](Sound sound) { m_host.PlaySound(sound); });
-            const std::string number = Ucs2HexToText(reply.numberHex);
-            const std::string shortName = m_host.FindShortNameByNumber(number, std::string());
-            m_host.SetGuardState(shortName, guard);
-            const std::uint8_t info = ClassifyInfoMessage(text);
-            m_host.SetInfoState(shortName, info);
-            Techno(Str("Принято новое SMS - сообщение: \rТелефон: "_cp) + number + "\r" + Str("Сообщение:"_cp) + text,
-                   kGreen);
-            Techno("SMlen=" + std::to_string(index), kGreen);
-            Event(MessageStatus(guard, info), number, Str("Новое сообщение:"_cp) + text);
-        }
-    } catch (...) {
-        Techno(Str("Ошибка в SMS - сообщении.\r\nТелефон: "_cp) + reply.numberHex + "\r\n" + Str("Сообщение: "_cp)
-                   + reply.bodyHex,
-               kRed);
-        Event("Внимание"_cp, kModemTel, "Ошибка в SMS-сообщении:"_cp);
+    Techno(reply.raw, kGreen);
+    const ModemLine* line = LineStarting(reply.lines, "+CPMS:");
+    const std::optional<MemoryState> state = line ? ParseMemoryState(line->text) : std::nullopt;
+    // A count that is not a number fails the pass; the next memory poll tries again.
+    if (!state)
+        throw EConvertError("memory reply without a count");
+    m_memory = *state;
+    // Received messages are stored in mem3; a modem that reads from another
+    // memory is made to read from that one.
+    if (!state->receiveStorage.empty() && state->receiveStorage != state->readStorage) {
+        QueueOnce(SelectStorageCommand(state->receiveStorage));
+        m_memory.readStorage = state->receiveStorage;
+        m_memory.used = state->receiveUsed;
+        m_memory.total = state->receiveTotal;
     }
-    buffer.clear();
-    m_state = kReplyHandled;
+    if (m_memory.used == 0) {
+        m_modem.SmsIndex = 1;
+        // Nothing stored: no message left to journal twice.
+        std::set<std::string> going;
+        for (const auto& [index, key] : m_deleting)
+            going.insert(key);
+        m_receipts->KeepOnly(going);
+        m_journalled.clear();
+        return;
+    }
+    QueueListing();
 }
 
-void TCommThread::OnDeleted(std::string& buffer)
+void TCommThread::OnMessageList(const Reply& reply)
 {
-    buffer.clear();
-    m_state = kReplyHandled;
+    m_listing = false;
+    std::vector<StoredMessage> messages;
+    for (const ModemLine& line : reply.lines) {
+        // Only the list's own lines: another header in it has no index to delete by.
+        if (!line.text.starts_with("+CMGL:"))
+            continue;
+        std::optional<StoredMessage> message = ParseStoredMessage(line);
+        if (!message || message->empty)
+            continue;
+        if (message->pdu) {
+            RestoreTextMode();
+            return;
+        }
+        messages.push_back(std::move(*message));
+    }
+    // A list the buffer lost bytes of may pair a header with another's body:
+    // it is listed again, whole, at the next poll.
+    if (reply.damaged)
+        return;
+    std::set<std::string> keys;
+    for (const StoredMessage& message : messages)
+        HandleStoredMessage(message, message.index, &keys);
+    for (const auto& [index, key] : m_deleting)
+        keys.insert(key);
+    m_receipts->KeepOnly(keys);
+}
+
+void TCommThread::OnListRefused(const Reply&)
+{
+    m_listing = false;
+    m_listForm = m_listForm == ListForm::Plain ? ListForm::Hex : ListForm::Unsupported;
+    QueueListing();
+}
+
+void TCommThread::OnListLost(const Reply&) { m_listing = false; }
+
+void TCommThread::OnReadSms(const Reply& reply)
+{
+    const int index = IndexIn(reply.command);
+    m_announced.erase(index);
+    // The read's own header: a message in any other line is not the one at this index.
+    std::optional<StoredMessage> message;
+    if (const ModemLine* line = LineStarting(reply.lines, "+CMGR:"))
+        message = ParseStoredMessage(*line);
+    const bool found = message && !message->empty;
+    if (found && message->pdu) {
+        StopListing();
+        RestoreTextMode();
+        return;
+    }
+    if (found) {
+        m_retried.erase(index);
+        if (!reply.damaged)
+            HandleStoredMessage(*message, index, nullptr);
+    }
+    ScanStep(index, found);
+}
+
+void TCommThread::OnReadEmpty(const Reply& reply)
+{
+    // "+CMS ERROR: 321", "+CMS ERROR: 500", "ERROR": nothing at that index.
+    // Right after its indication a message may not be readable yet: once more, a moment later.
+    const int index = IndexIn(reply.command);
+    if (m_announced.erase(index)) {
+        if (m_retried.insert(index).second)
+            m_readRetries[index] = m_clock.ReadTimeStamp();
+        else
+            m_retried.erase(index);
+    }
+    ScanStep(index, false);
+}
+
+void TCommThread::OnReadLost(const Reply& reply)
+{
+    const int index = IndexIn(reply.command);
+    m_announced.erase(index);
+    if (m_scan && m_scan->next == index)
+        StopListing();
+}
+
+void TCommThread::OnDeleted(const Reply& reply)
+{
+    const int index = IndexIn(reply.command);
+    if (const auto it = m_deleting.find(index); it != m_deleting.end()) {
+        m_receipts->Remove(it->second);
+        m_journalled.erase(it->second);
+        m_deleting.erase(it);
+    }
     Techno("SMS удалена из памяти SIM"_cp, kGreen);
 }
 
-void TCommThread::OnTextMode(std::string& buffer)
+void TCommThread::OnDeleteRefused(const Reply& reply)
 {
-    buffer.clear();
-    m_state = kReplyHandled;
-    Techno("Включен текстовый режим"_cp, kGreen);
+    const int index = IndexIn(reply.command);
+    if (reply.end == End::Error) {
+        Techno(kLineAtError, kRed);
+        // Some modems take a delete only with its flag; 0 deletes this one alone.
+        if (reply.command.find(',') == std::string::npos && m_deleting.count(index)) {
+            Queue("AT+CMGD=" + std::to_string(index) + ",0\r");
+            return;
+        }
+    }
+    // The message stays; its row is on disk, so the next read only deletes it.
+    m_deleting.erase(index);
 }
 
-void TCommThread::OnCharset(std::string& buffer)
+void TCommThread::OnTextMode(const Reply&) { Techno("Включен текстовый режим"_cp, kGreen); }
+
+void TCommThread::OnCharset(const Reply& reply)
 {
-    if (Contains(buffer, "\"UCS2\""))
+    if (reply.command.find("\"UCS2\"") != std::string::npos)
         m_modem.CharsetUcs2 = true;
-    buffer.clear();
-    m_state = kReplyHandled;
+    // Also after the switch to the plain set of a device command.
     Techno("Выбрана кодировка UNICODE"_cp, kGreen);
 }
 
-void TCommThread::OnTextParams(std::string& buffer)
+void TCommThread::OnTextParams(const Reply&) { Techno("Выполнена настройка текстового режима"_cp, kGreen); }
+
+void TCommThread::OnIndicationsOffered(const Reply& reply)
 {
-    buffer.clear();
-    m_state = kReplyHandled;
-    Techno("Выполнена настройка текстового режима"_cp, kGreen);
+    // "+CNMI: (0-3),(0,1),(0,2,3),(0,2),(1)": mode, mt, bm, ds, bfr. Wanted: mode
+    // 2 (or 1) and mt 1, store and indicate; nothing else.
+    std::vector<std::vector<int>> offered;
+    if (const ModemLine* line = LineStarting(reply.lines, "+CNMI:"))
+        for (const AtField& field : SplitAtFields(AtArguments(line->text)))
+            offered.push_back(AtRangeValues(field.text));
+    auto offers = [&](std::size_t group, int value) {
+        return group < offered.size() && std::find(offered[group].begin(), offered[group].end(), value)
+                                             != offered[group].end();
+    };
+    std::vector<std::string> settings;
+    if (offered.empty()) {
+        // No test form: the setting most modems take, then the plainer one.
+        settings = {"AT+CNMI=2,1,0,0,0\r", "AT+CNMI=1,1,0,0,0\r"};
+    } else if (offers(1, 1)) {
+        std::string rest;
+        for (std::size_t group = 2; group < offered.size(); ++group) {
+            const int value = offers(group, 0) || offered[group].empty() ? 0 : offered[group].front();
+            rest += "," + std::to_string(value);
+        }
+        for (const int mode : {2, 1})
+            if (offers(0, mode))
+                settings.push_back("AT+CNMI=" + std::to_string(mode) + ",1" + rest + "\r");
+    }
+    if (settings.empty()) {
+        Techno(kLineIndicationsOff, kRed);
+        return;
+    }
+    m_indicationsFallback = settings.size() > 1 ? settings[1] : std::string();
+    Queue(settings.front());
 }
 
-void TCommThread::OnSmsSent(std::string& buffer)
+void TCommThread::OnIndicationsOn(const Reply&)
 {
-    buffer.clear();
-    m_state = kReplyHandled;
+    m_indicationsFallback.clear();
+    Techno(kLineIndicationsOn, kGreen);
+    // What was stored before (the station was off, the modem restarted) is read now.
+    QueueOnce(kCmdMemoryPoll);
+}
+
+void TCommThread::OnIndicationsRefused(const Reply&)
+{
+    if (!m_indicationsFallback.empty()) {
+        Queue(std::exchange(m_indicationsFallback, std::string()));
+        return;
+    }
+    Techno(kLineIndicationsOff, kRed);
+    QueueOnce(kCmdMemoryPoll);
+}
+
+void TCommThread::OnPrompt(const Reply&)
+{
+    const std::optional<std::string> next = m_modem.PeekCommand();
+    if (next && EndsWithCtrlZ(*next)) {
+        m_promptGiven = true;
+        return;
+    }
+    // No text to give: the prompt is left with ESC, or the modem would take the
+    // next command for the message.
+    try {
+        m_port.WriteText(std::string(1, kEsc));
+    } catch (...) {
+    }
+    FinishSend(false);
+}
+
+void TCommThread::OnSmsSent(const Reply&)
+{
     Techno(kSmsSent, kGreen);
     Event(kSmsSent, kModemTel, kSmsSent);
     m_host.SetStatusEdit(std::string(kSmsSent));
-    EndSend(true);
+    FinishSend(true);
+}
+
+void TCommThread::OnSendFailed(const Reply& reply)
+{
+    if (reply.end == End::Error)
+        Techno(kLineAtError, kRed);
+    // The text of a send that got no prompt is not written: the modem would
+    // take it for a command.
+    if (reply.cmd == Cmd::SendCommand) {
+        if (const std::optional<std::string> next = m_modem.PeekCommand(); next && EndsWithCtrlZ(*next))
+            m_modem.TakeCommand();
+    }
+    FinishSend(false);
+}
+
+void TCommThread::FinishSend(bool sent)
+{
+    m_modem.SmsSending = false;
+    if (!m_send)
+        return;
+    TModem::SmsSend send = std::move(*m_send);
+    m_send.reset();
+    if (send.outcome)
+        send.outcome(sent);
+    if (!sent && send.deviceCommand) {
+        Event(kStatusSmsFailed, send.number, send.text);
+        m_host.SetStatusEdit(std::string(kStatusSmsFailed));
+    }
     m_host.SetCommandButtonsEnabled(true);
 }
 
-void TCommThread::EndSend(bool sent)
+void TCommThread::OnCallList(const Reply& reply)
 {
-    m_modem.SmsSending = false;
-    if (const TModem::SmsOutcome outcome = m_modem.TakeSmsOutcome())
-        outcome(sent);
+    m_callsListed = false;
+    // +CLCC: <id>,<dir>,<stat>,<mode>,<mpty>[,<number>,<type>[,<alpha>]]; dir 1: a call to the station.
+    for (const ModemLine& line : reply.lines) {
+        if (!line.text.starts_with("+CLCC:"))
+            continue;
+        const std::vector<AtField> fields = SplitAtFields(AtArguments(line.text));
+        if (AtFieldInt(fields, 1) != 1)
+            continue;
+        const std::string field = AtFieldText(fields, 5);
+        RaiseCallAlarm(DecodeNumberField(field, AtFieldInt(fields, 6)).value_or(field));
+        return;
+    }
+    // No call to the station: the caller hung up before the list was asked for.
 }
 
-void TCommThread::OnMemoryCount(std::string& buffer)
+void TCommThread::OnCallListEnded(const Reply&) { m_callsListed = false; }
+
+void TCommThread::RaiseCallAlarm(const std::string& number)
 {
-    m_clock.SleepMs(2000);
-    Techno(buffer, kGreen);
-    // A count that is not a number fails the pass; the next memory poll tries again.
-    const std::int64_t count = TakeMemoryCount(buffer);
-    buffer.clear();
-    m_state = kReplyHandled;
-    // A modem that comes back has often restarted, in PDU mode: its text mode
-    // is set again before the message is read, or the read would take the PDU
-    // for a damaged message, and delete it.
-    if (m_modem.LinkLost)
-        RestoreLink();
-    if (count != 0)
-        Queue(ReadSmsCommand(m_modem.SmsIndex));
-    else
-        m_modem.SmsIndex = 1;
+    Techno(Str("\"ТРЕВОГА\" - входящий вызов с телефона: "_cp) + number, kBlue);
+    Event(kStatusAlarm, number, kCallAlarm);
+    m_host.SetGuardState(m_host.FindShortNameByNumber(number, std::string()), kGuardAlarm);
+    // Answer and hang up: the station never speaks, the call only raises the
+    // alarm. The hang-up is timed, so reports waiting are read meanwhile.
+    m_answering = true;
+    Queue(kCmdAnswer);
+    Techno(kLineAnswer, kBlue);
+    m_hangUpAt = m_clock.ReadTimeStamp();
 }
+
+void TCommThread::OnDialling(const Reply&)
+{
+    // The call is set up or under way; the device ends it (BUSY), or the station
+    // does after a while.
+    m_deviceCallSince = m_clock.ReadTimeStamp();
+}
+
+void TCommThread::OnDialBusy(const Reply&) { OnBusy(ModemLine{}); }
+
+void TCommThread::OnDialNoCarrier(const Reply&) { OnNoCarrier(ModemLine{}); }
+
+void TCommThread::OnDialFailed(const Reply& reply)
+{
+    if (reply.end == End::Error)
+        Techno(kLineAtError, kRed);
+    EndDeviceCall();
+    m_host.SetCommandButtonsEnabled(true);
+}
+
+void TCommThread::OnAnswerNoCarrier(const Reply&) { OnNoCarrier(ModemLine{}); }
+
+void TCommThread::EndDeviceCall()
+{
+    m_deviceCall = false;
+    m_deviceCallSince.reset();
+}
+
+void TCommThread::OnUssdAccepted(const Reply& reply)
+{
+    // Some modems give the answer before the OK.
+    for (const ModemLine& line : reply.lines)
+        if (line.text.starts_with("+CUSD:"))
+            OnUssdAnswer(line);
+}
+
+void TCommThread::OnUssdRefused(const Reply& reply) { RefuseBalance(reply.command, reply.finalText); }
+
+void TCommThread::RefuseBalance(const std::string& request, const std::string& errorLine)
+{
+    // Some modems refuse the request code as UCS2 hex and take the plain one.
+    if (const std::optional<std::string> plain = PlainUssdRequest(request)) {
+        if (Queue(*plain))
+            return;
+    }
+    const std::string text = UssdRefusedByModem(errorLine);
+    Techno(text, kBlue);
+    BalanceAnswered(text);
+}
+
+void TCommThread::BalanceAnswered(const std::string& text)
+{
+    m_host.AddBalanceLine(text);
+    Event("Баланс"_cp, kModemTel, text);
+    m_modem.UssdPending = false;
+    m_ussdRequest.clear();
+}
+
+// ---------------------------------------------------------------- unsolicited codes
+
+void TCommThread::OnRing(const ModemLine&)
+{
+    // One list per call: the modem repeats RING until the call is answered.
+    if (m_answering || m_callsListed)
+        return;
+    m_callsListed = Queue(kCmdListCalls);
+}
+
+void TCommThread::OnNewMessage(const ModemLine& line)
+{
+    // +CMTI: "SM",3: read at once, not at the next memory poll.
+    const std::vector<AtField> fields = SplitAtFields(AtArguments(line.text));
+    const std::optional<int> index = AtFieldInt(fields, 1);
+    if (!index || *index < 0)
+        return;
+    const std::string storage = AtFieldText(fields, 0);
+    if (!storage.empty() && !m_memory.readStorage.empty() && storage != m_memory.readStorage) {
+        QueueOnce(SelectStorageCommand(storage));
+        m_memory.readStorage = storage;
+    }
+    if (m_deleting.count(*index) || !m_announced.insert(*index).second)
+        return;
+    Queue(ReadSmsCommand(static_cast<unsigned>(*index)));
+}
+
+void TCommThread::OnDeliveredMessage(const ModemLine& line)
+{
+    // Given straight to the station instead of stored: nothing to delete.
+    if (const std::optional<StoredMessage> message = ParseStoredMessage(line))
+        JournalMessage(*message, -1, nullptr);
+}
+
+void TCommThread::OnUssdAnswer(const ModemLine& line)
+{
+    const UssdAnswer answer = ParseUssdAnswer(line.text);
+    if (answer.kind == UssdAnswer::Kind::None)
+        return; // "+CUSD: 2" alone: the answer may still follow
+    Techno(line.raw, kBlue);
+    BalanceAnswered(answer.text);
+}
+
+void TCommThread::OnAsyncError(const ModemLine& line)
+{
+    // The network's refusal of a balance request can come after its OK.
+    if (m_modem.UssdPending && !m_ussdRequest.empty())
+        RefuseBalance(m_ussdRequest, line.text);
+}
+
+void TCommThread::OnBusy(const ModemLine&)
+{
+    EndDeviceCall();
+    Queue(kCmdHangUp);
+    m_host.SetCommandButtonsEnabled(true);
+}
+
+void TCommThread::OnNoCarrier(const ModemLine&)
+{
+    Techno(kLineCallEnded, kBlue);
+    Event(kStatusAlarm, kModemTel, kLineCallEnded);
+    if (m_deviceCall) {
+        EndDeviceCall();
+        m_host.SetCommandButtonsEnabled(true);
+    }
+}
+
+void TCommThread::OnCallUnanswered(const ModemLine&)
+{
+    if (!m_deviceCall)
+        return;
+    EndDeviceCall();
+    m_host.SetCommandButtonsEnabled(true);
+}
+
+void TCommThread::OnModemRestarted(const ModemLine&) { RestoreSetup(); }
+
+// ---------------------------------------------------------------- SMS reception
+
+void TCommThread::QueueListing()
+{
+    if (m_listing)
+        return;
+    m_listing = true;
+    if (m_listForm != ListForm::Unsupported) {
+        Queue(ListSmsCommand(m_listForm == ListForm::Hex));
+        return;
+    }
+    // A modem that cannot list is read index by index up to its size, until
+    // as many messages as it holds have been found.
+    constexpr int kLongestScan = 255;
+    m_scan = Scan{1, 0, m_memory.used, m_memory.total > 0 ? std::min(m_memory.total, kLongestScan) : kLongestScan};
+    m_modem.SmsIndex = 1;
+    Queue(ReadSmsCommand(1));
+}
+
+void TCommThread::StopListing()
+{
+    m_listing = false;
+    m_scan.reset();
+    m_modem.SmsIndex = 1;
+}
+
+void TCommThread::ScanStep(int index, bool found)
+{
+    if (!m_scan || index != m_scan->next)
+        return;
+    if (found)
+        ++m_scan->found;
+    ++m_scan->next;
+    if (m_scan->found >= m_scan->count || m_scan->next > m_scan->total) {
+        StopListing();
+        return;
+    }
+    m_modem.SmsIndex = static_cast<std::uint16_t>(m_scan->next);
+    Queue(ReadSmsCommand(static_cast<unsigned>(m_scan->next)));
+}
+
+void TCommThread::HandleStoredMessage(const StoredMessage& message, int index, std::set<std::string>* keys)
+{
+    const std::string key = SmsReceipts::KeyOf(index, message.numberField, message.timestamp, message.body);
+    if (keys)
+        keys->insert(key);
+    if (index < 0 || m_deleting.count(index) || m_heldInSim.count(key))
+        return; // its delete is on its way, or it waits for its row to be saved
+    if (m_journalled.count(key) || JournalMessage(message, index, &key)) {
+        m_journalled.insert(key);
+        QueueDelete(index, key);
+    }
+}
+
+bool TCommThread::JournalMessage(const StoredMessage& message, int index, const std::string* key)
+{
+    std::optional<std::string> text;
+    try {
+        text = Ucs2HexToText(message.body);
+    } catch (const EConvertError&) {
+    }
+    const std::optional<std::string> number = DecodeNumberField(message.numberField, message.numberType);
+    const bool readable = text && number && IsReceivedStatus(message.status);
+    const std::string tel = readable ? *number : std::string(kModemTel);
+    const std::string event = readable ? Str(kNewMessage) + *text : Str(kBadMessage);
+
+    // A message journalled before a crash or a refused delete is in the SIM
+    // still: its row is looked for instead of written again.
+    if (key) {
+        if (const std::optional<double> since = m_receipts->Find(*key)) {
+            if (m_host.JournalHolds(tel, event, *since))
+                return true;
+        } else {
+            m_receipts->Add(*key, m_clock.Now());
+        }
+    }
+
+    // A window or a lookup that fails costs its own part only (the E001 line):
+    // the report's row is written all the same.
+    Guarded([this] { Techno("Есть принятое сообщение."_cp, kGreen); });
+    std::uint8_t guard = kNoChange;
+    // The text's sound starts as soon as the text is read, even if the number then fails.
+    if (text) {
+        guard = ClassifyGuardMessage(*text, [this](Sound sound) { Guarded([&] { m_host.PlaySound(sound); }); });
+    }
+    // Anything but a row on disk keeps the message in the SIM.
+    JournalWrite written = JournalWrite::Written;
+    bool failed = false;
+    auto journal = [&](std::string_view status, const std::string& rowTel) {
+        try {
+            written = m_host.WriteDurableEvent(std::string(status), rowTel, event);
+        } catch (...) {
+            failed = true;
+        }
+    };
+    if (readable) {
+        const std::uint8_t info = ClassifyInfoMessage(*text);
+        Guarded([&] {
+            const std::string shortName = m_host.FindShortNameByNumber(*number, std::string());
+            m_host.SetGuardState(shortName, guard);
+            m_host.SetInfoState(shortName, info);
+            // A fire or an opened case sounds until acknowledged, as an alarm does.
+            if (info == kInfoWarning)
+                m_host.SetAlarmMark(shortName);
+        });
+        Guarded([&] {
+            Techno(Str("Принято новое SMS - сообщение: \rТелефон: "_cp) + *number + "\r" + Str("Сообщение:"_cp) + *text,
+                   kGreen);
+            if (index >= 0)
+                Techno("SMlen=" + std::to_string(index), kGreen);
+        });
+        journal(MessageStatus(guard, info), *number);
+    } else {
+        Guarded([&] {
+            Techno(Str("Ошибка в SMS - сообщении.\r\nТелефон: "_cp) + message.numberField + "\r\n"
+                       + Str("Сообщение: "_cp) + message.body,
+                   kRed);
+        });
+        journal(kStatusAttention, std::string(kModemTel));
+    }
+    const bool durable = !failed && written == JournalWrite::Durable;
+    if (!key)
+        return durable;
+    if (durable) {
+        m_unjournalledTold.erase(*key);
+        return true;
+    }
+    // A row that is in the journal but not on disk is not written again: the
+    // message waits in the SIM until a save has kept the row (the next start
+    // finds it there). A row that failed is tried again at the next read.
+    if (!failed)
+        m_heldInSim.insert(*key);
+    if (m_unjournalledTold.insert(*key).second)
+        Guarded([this] { Techno(kLineNotJournalled, kRed); });
+    return false;
+}
+
+void TCommThread::QueueDelete(int index, const std::string& key)
+{
+    if (Queue(DeleteSmsCommand(static_cast<unsigned>(index))))
+        m_deleting[index] = key;
+}
+
+void TCommThread::RestoreTextMode()
+{
+    // A modem that restarted is in its own character set until told again:
+    // what is read before would not decode and be deleted as damaged.
+    m_modem.CharsetUcs2 = false;
+    if (m_modem.HasPending(kCmdTextMode))
+        return;
+    Techno(kLinePduMode, kRed);
+    Queue(kCmdTextMode);
+    Queue(kCmdCharsetUcs2);
+    Queue(kCmdTextParams);
+}
+
+// ---------------------------------------------------------------- link
 
 void TCommThread::RestoreLink()
 {
+    // A modem that comes back has often restarted, in PDU mode: its text mode
+    // is set again before any message is read, or the read would take the PDU
+    // for a damaged message, and delete it.
     try {
         m_port.Close();
         m_clock.SleepMs(1000);
@@ -544,12 +1192,26 @@ void TCommThread::RestoreLink()
     } catch (...) {
         Techno("Ком-порт \"обзвона\" не доступен"_cp, kRed);
     }
-    // The modem may have been power-cycled: set the text mode again.
-    Queue(kCmdTextMode);
-    Queue(kCmdCharsetUcs2);
-    Queue(kCmdTextParams);
+    // The modem may have been power-cycled: set it up again, and read nothing
+    // before it is back in UCS2.
+    m_modem.CharsetUcs2 = false;
+    for (const std::string_view line : kModem1Setup)
+        Queue(line);
+    m_listForm = ListForm::Plain;
     m_modem.LinkLost = false;
     Event(kStatusOnline, kModemTel, "Соединение с GSM-модулем восстановлено"_cp);
+}
+
+void TCommThread::RestoreSetup()
+{
+    // A modem that says it has started again has lost its text mode, its
+    // character set and its indications.
+    m_modem.CharsetUcs2 = false;
+    if (m_modem.HasPending(kCmdIndicationsTest))
+        return;
+    for (const std::string_view line : kModem1Setup)
+        Queue(line);
+    m_listForm = ListForm::Plain;
 }
 
 void TCommThread::ReopenVanishedPort()

@@ -1,11 +1,15 @@
 #pragma once
 // TCommThread: the worker that owns the whole conversation with modem 1. It sends
-// the queued commands one at a time, waits for each reply in the receive buffer,
-// recognises what the reply (and anything unsolicited that came with it) says and
-// acts on it; between commands it polls the modem for its signal level and its
-// SIM memory, and saves the tile states.
+// the queued commands one at a time; the line reader splits what comes back into
+// the reply to the command in flight and the unsolicited codes around it; a
+// dispatch keyed by the command and its final result acts on each reply, and a
+// table of unsolicited codes acts on the rest. Between commands it polls the
+// modem for its signal level and its SIM memory, and saves the tile states.
+#include "data/SmsReceipts.h"
+#include "modem/LineReader.h"
 #include "modem/Modem.h"
 #include "modem/ModemHost.h"
+#include "modem/SmsReader.h"
 #include "modem/WorkerThread.h"
 #include "serial/SerialIo.h"
 #include "timing/Clock.h"
@@ -13,10 +17,13 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kv {
 
@@ -31,15 +38,26 @@ public:
     static constexpr std::uint8_t kReplyIncomplete = 0xE0;
     static constexpr std::uint8_t kReplyHandled = 0;
 
+    // The rest between passes when nothing is queued; bytes or a command end it.
     static constexpr std::uint32_t kPassSleepMs = 500;
     static constexpr std::uint32_t kPollIntervalMs = 2000;
     static constexpr std::uint32_t kExchangeWaitMs = 10000;
-    static constexpr std::uint32_t kAfterExchangeMs = 500;
+    // An SMS text and a dialling are answered by the network, which can take
+    // longer than the modem alone: a send confirmed after ten seconds is sent.
+    static constexpr std::uint32_t kNetworkWaitMs = 30000;
+    // A breath between a final result and the next command, which some modems need.
+    static constexpr std::uint32_t kAfterExchangeMs = 50;
     // How often the wait looks at the buffer when no byte wakes it.
     static constexpr std::uint32_t kLookIntervalMs = 5;
     // A balance request with no recognised answer after this long is given up,
     // so that one lost answer cannot stop the polls (and the SMS reading) for good.
     static constexpr std::uint32_t kUssdGiveUpMs = 30000;
+    // An alarm call is answered, then hung up this long after.
+    static constexpr std::uint32_t kHangUpAfterMs = 2000;
+    // A device called for arming that neither rejects nor ends the call by then is hung up on.
+    static constexpr std::uint32_t kDeviceCallLimitMs = 30000;
+    // A message announced and not yet readable is read again once after this.
+    static constexpr std::uint32_t kReadRetryMs = 500;
 
     // The worker starts as at a fresh start: exchange handled, the first poll asks
     // for the signal, last poll now, SmsIndex 1, tile saving enabled.
@@ -51,6 +69,10 @@ public:
     TCommThread(const TCommThread&) = delete;
     TCommThread& operator=(const TCommThread&) = delete;
 
+    // Where the messages being journalled are kept across a restart; without
+    // one they are kept in memory.
+    void SetReceipts(SmsReceipts* receipts);
+
     // Runs the loop on its own thread while the modem's Running flag is set.
     void Start();
     // Clears Running: the loop ends after the pass under way.
@@ -58,68 +80,143 @@ public:
     bool Wait(std::chrono::milliseconds limit);
     bool Finished() const;
 
-    // One pass: sleep, poll, one exchange. Any failure inside ends the pass with
-    // the E001 line.
+    // One pass: rest, unsolicited codes, timers, poll, one exchange. Any failure
+    // inside ends the pass with the E001 line.
     void Pass();
 
-    // The reply dispatch of an exchange on what the receive buffer holds now,
-    // without sending and without the ten-second wait: bytes that arrived since
-    // the last call make the state "reply incomplete", then the buffer is looked
-    // at as the wait looks at it, again after every look in which a row acted, at
-    // most `maxLooks` times. Returns whether the wait would end. Sleeps inside the
-    // handlers go to the worker's clock; a failure leaves as it leaves a pass.
-    // Lets tests and fuzzers put replies straight into the buffer.
-    bool DispatchReceived(int maxLooks);
+    // Lets tests and fuzzers put replies straight into the buffer: the reply to
+    // `line` is awaited as if it had just been written (nothing is sent).
+    void BeginReplyFor(std::string line);
+    // The reply dispatch on what the receive buffer holds now, without the wait:
+    // bytes that arrived since the last call make the state "reply incomplete";
+    // the lines are read as the wait reads them, the unsolicited ones handled.
+    // Returns whether the reply is complete (and then dispatched).
+    bool DispatchReceived();
 
     std::uint8_t ExchangeState() const { return m_state; }
     bool PollToggle() const { return m_pollToggle; }
     bool SaveEnabled() const { return m_saveEnabled; }
 
 private:
+    // What a command line is, for the dispatch.
+    enum class Cmd {
+        Any, Other, LinkTest, Signal, Memory, Storage, List, Read, Delete, TextMode, Charset, TextParams,
+        IndicationsTest, Indications, SendCommand, SendText, ListCalls, Answer, HangUp, Dial, Ussd,
+    };
+    // How its reply ended.
+    enum class End { Any, Ok, Error, Prompt, Busy, NoCarrier, NoAnswer, Timeout, Incomplete };
+
+    struct Reply {
+        std::string command; // as written
+        Cmd cmd = Cmd::Other;
+        End end = End::Timeout;
+        std::string finalText;
+        std::vector<ModemLine> lines; // the reply's own lines, bodies attached
+        std::string raw;              // its bytes, the unsolicited ones left out
+        bool damaged = false;         // the buffer lost bytes in the middle of it
+    };
     struct ReplyRow {
-        std::string_view name;
-        bool (*matches)(std::string_view buffer);
-        void (TCommThread::*handle)(std::string& buffer);
+        Cmd cmd;
+        End end;
+        void (TCommThread::*handle)(const Reply& reply);
+    };
+    struct UnsolicitedRow {
+        std::string_view code; // the line's start
+        void (TCommThread::*handle)(const ModemLine& line);
     };
     static std::span<const ReplyRow> ReplyRows();
-    static std::span<const ReplyRow> FinalReplyRows();
+    static std::span<const UnsolicitedRow> UnsolicitedRows();
+    static Cmd CommandOf(std::string_view line);
+    static End EndOf(const ModemLine& final);
 
     void Run();
     void PassBody();
+    void RunTimers();
     void CheckUssdGiveUp();
     void Poll();
     void SaveTiles();
     void Exchange();
-    // One look at the buffer; true when the wait ends. `acted`: some row changed it.
-    bool Dispatch(bool& acted);
+    // Checks made before a line goes out; false: it does not go.
+    bool Admit(const std::string& line, Cmd cmd);
+    void BeginReply(std::string line, Cmd cmd);
+    // One look at the buffer; true when the reply is complete.
+    bool LookAtReply();
+    void EndReply();
+    void ReadUnsolicited();
+    void HandleUnsolicited(const ModemLine& line);
+    // Runs `fn`; a failure in it is told with the E001 line and goes no further.
+    void Guarded(const std::function<void()>& fn);
 
     void Techno(std::string_view text, Rgb colour);
     void Event(std::string_view status, std::string_view tel, std::string_view event);
-    void Queue(std::string_view line);
+    bool Queue(std::string_view line);
+    bool QueueOnce(std::string_view line);
 
-    // Rows, in the order the buffer is checked.
-    void OnPrompt(std::string& buffer);
-    void OnError(std::string& buffer);
-    void OnRing(std::string& buffer);
-    void OnBusy(std::string& buffer);
-    void OnNoCarrier(std::string& buffer);
-    void OnCallOver(std::string& buffer);
-    void OnHangUp(std::string& buffer);
-    void OnIncomingCall(std::string& buffer);
-    void OnLinkTest(std::string& buffer);
-    void OnSignalLevel(std::string& buffer);
-    void OnBalance(std::string& buffer);
-    void OnReadSms(std::string& buffer);
-    void OnDeleted(std::string& buffer);
-    void OnTextMode(std::string& buffer);
-    void OnCharset(std::string& buffer);
-    void OnTextParams(std::string& buffer);
-    void OnSmsSent(std::string& buffer);
-    void OnMemoryCount(std::string& buffer);
+    // ---- replies, by command and final result ----
+    void OnNothing(const Reply&) {}
+    void OnError(const Reply& reply);
+    void OnLinkTest(const Reply& reply);
+    void OnSignalLevel(const Reply& reply);
+    void OnMemoryCount(const Reply& reply);
+    void OnMessageList(const Reply& reply);
+    void OnListRefused(const Reply& reply);
+    void OnListLost(const Reply& reply);
+    void OnReadSms(const Reply& reply);
+    void OnReadEmpty(const Reply& reply);
+    void OnReadLost(const Reply& reply);
+    void OnDeleted(const Reply& reply);
+    void OnDeleteRefused(const Reply& reply);
+    void OnTextMode(const Reply& reply);
+    void OnCharset(const Reply& reply);
+    void OnTextParams(const Reply& reply);
+    void OnIndicationsOffered(const Reply& reply);
+    void OnIndicationsOn(const Reply& reply);
+    void OnIndicationsRefused(const Reply& reply);
+    void OnPrompt(const Reply& reply);
+    void OnSmsSent(const Reply& reply);
+    void OnSendFailed(const Reply& reply);
+    void OnCallList(const Reply& reply);
+    void OnCallListEnded(const Reply& reply);
+    void OnDialling(const Reply& reply);
+    void OnDialBusy(const Reply& reply);
+    void OnDialNoCarrier(const Reply& reply);
+    void OnDialFailed(const Reply& reply);
+    void OnAnswerNoCarrier(const Reply& reply);
+    void OnUssdAccepted(const Reply& reply);
+    void OnUssdRefused(const Reply& reply);
 
-    // The send under way is over: the polls may go again, its requester is told.
-    void EndSend(bool sent);
+    // ---- unsolicited codes ----
+    void OnRing(const ModemLine& line);
+    void OnNewMessage(const ModemLine& line);
+    void OnDeliveredMessage(const ModemLine& line);
+    void OnUssdAnswer(const ModemLine& line);
+    void OnAsyncError(const ModemLine& line);
+    void OnBusy(const ModemLine& line);
+    void OnNoCarrier(const ModemLine& line);
+    void OnCallUnanswered(const ModemLine& line);
+    void OnModemRestarted(const ModemLine& line);
+
+    // ---- SMS reception ----
+    void QueueListing();
+    void StopListing();
+    void ScanStep(int index, bool found);
+    // Journals a stored message once, then deletes it from the SIM.
+    void HandleStoredMessage(const StoredMessage& message, int index, std::set<std::string>* keys);
+    // Journals one message; true once its row is on disk. `key` names it in
+    // the SIM (none for a message given straight to the station).
+    bool JournalMessage(const StoredMessage& message, int index, const std::string* key);
+    void QueueDelete(int index, const std::string& key);
+    void RestoreTextMode();
+
+    // ---- calls, balance, sends ----
+    void RaiseCallAlarm(const std::string& number);
+    void EndDeviceCall();
+    void BalanceAnswered(const std::string& text);
+    void RefuseBalance(const std::string& request, const std::string& errorLine);
+    // The send under way is over: told to its requester, journalled when refused.
+    void FinishSend(bool sent);
     void RestoreLink();
+    void RestoreSetup();
     void ReopenVanishedPort();
 
     TModem& m_modem;
@@ -127,13 +224,53 @@ private:
     IModemHost& m_host;
     IClock& m_clock;
     TileSaveFn m_saveTiles;
+    SmsReceipts m_ownReceipts;
+    SmsReceipts* m_receipts = &m_ownReceipts;
 
     std::uint8_t m_state = kReplyHandled;
     bool m_pollToggle = false;
     std::uint64_t m_lastPoll = 0;
     bool m_saveEnabled = true;
-    bool m_endWait = false;
     std::optional<std::uint64_t> m_ussdSeenAt;
+
+    TLineReader m_reader;
+    bool m_inReply = false;
+    bool m_replyDone = false;
+    Reply m_reply;
+
+    // SMS reception.
+    enum class ListForm { Plain, Hex, Unsupported };
+    ListForm m_listForm = ListForm::Plain;
+    bool m_listing = false; // a list or a scan is queued or under way
+    struct Scan {
+        int next = 1;
+        int found = 0;
+        int count = 0;
+        int total = 0;
+    };
+    std::optional<Scan> m_scan;
+    MemoryState m_memory;
+    std::set<int> m_announced;                    // reads queued for an indication
+    std::map<int, std::uint64_t> m_readRetries;   // index, when to read it again
+    std::set<int> m_retried;
+    std::map<int, std::string> m_deleting;        // index, key of the message going
+    std::set<std::string> m_journalled;           // keys whose rows are on disk
+    std::set<std::string> m_unjournalledTold;     // keys whose failed row was told
+    std::set<std::string> m_heldInSim;            // keys whose row is not on disk
+    // Indications: the setting to try when the first one is refused.
+    std::string m_indicationsFallback;
+
+    // Calls.
+    bool m_callsListed = false; // "AT+CLCC" queued or under way
+    bool m_answering = false;   // an alarm call is being answered
+    std::optional<std::uint64_t> m_hangUpAt;
+    bool m_deviceCall = false;
+    std::optional<std::uint64_t> m_deviceCallSince;
+
+    // Sends.
+    std::optional<TModem::SmsSend> m_send;
+    bool m_promptGiven = false;
+    std::string m_ussdRequest;
 
     WorkerThread m_thread; // last: joined before the members above go
 };

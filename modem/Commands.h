@@ -20,7 +20,20 @@ inline constexpr std::string_view kCmdEchoOn = "ATE1\r";
 inline constexpr std::string_view kCmdTextMode = "AT+CMGF=1\r";
 inline constexpr std::string_view kCmdCharsetUcs2 = "AT+CSCS=\"UCS2\"\r";
 inline constexpr std::string_view kCmdTextParams = "AT+CSMP=17,167,0,25\r";
+// The plain character set for a device command's text, and SMS-SUBMIT
+// parameters with a validity of 7 days and the GSM default alphabet.
+inline constexpr std::string_view kCmdCharsetIra = "AT+CSCS=\"IRA\"\r";
+inline constexpr std::string_view kCmdTextParamsIra = "AT+CSMP=17,173,0,0\r";
+// New-message indications: what the modem offers, then the setting chosen from it.
+inline constexpr std::string_view kCmdIndicationsTest = "AT+CNMI=?\r";
 inline constexpr char kCtrlZ = '\x1A';
+// Aborts an SMS text at its prompt.
+inline constexpr char kEsc = '\x1B';
+
+// Modem 1's set-up after the echo: SMS text mode in UCS2, then the new-message
+// indications (at the initialisation and again at every link restore).
+inline constexpr std::string_view kModem1Setup[] = {kCmdTextMode, kCmdCharsetUcs2, kCmdTextParams,
+                                                   kCmdIndicationsTest};
 
 // "ATD" + number + ";\r": a voice call.
 inline std::string DialCommand(std::string_view number) { return "ATD" + std::string(number) + ";\r"; }
@@ -31,8 +44,19 @@ inline std::string BalanceRequestCommand(std::string_view hexCode)
     return "AT+CUSD=1,\"" + std::string(hexCode) + "\",15\r";
 }
 inline std::string ReadSmsCommand(unsigned index) { return "AT+CMGR=" + std::to_string(index) + "\r"; }
-// Delete flag 2: every read (and sent) message goes, unread ones stay.
-inline std::string DeleteSmsCommand(unsigned index) { return "AT+CMGD=" + std::to_string(index) + ",2\r"; }
+// This message only: no delete flag, which would sweep others away with it.
+inline std::string DeleteSmsCommand(unsigned index) { return "AT+CMGD=" + std::to_string(index) + "\r"; }
+// Every stored message with its own index; under UCS2 some modems want the
+// status string as UCS2 hex.
+inline std::string ListSmsCommand(bool hexStatus)
+{
+    return hexStatus ? "AT+CMGL=\"0041004C004C\"\r" : "AT+CMGL=\"ALL\"\r";
+}
+// Reads and deletes from `storage` (mem1 only; the others stay as they are).
+inline std::string SelectStorageCommand(std::string_view storage)
+{
+    return "AT+CPMS=\"" + std::string(storage) + "\"\r";
+}
 inline std::string SendSmsCommand(std::string_view number) { return "AT+CMGS=\"" + std::string(number) + "\"\r"; }
 
 // Sets a modem up for SMS text in UCS2 by writing straight to its port, with

@@ -5,6 +5,8 @@
 #include "codec/Ucs2.h"
 #include "data/Text.h"
 #include "modem/Commands.h"
+#include "modem/LineReader.h"
+#include "modem/Ussd.h"
 
 namespace kv {
 
@@ -92,8 +94,7 @@ void TDialThread::PassBody()
     const double now = m_clock.Now();
     CheckTimeouts(now);
     if (m_state.balanceWait) {
-        if (m_modem.RxContains("+CUSD:"))
-            HandleBalanceReply();
+        HandleBalanceReply(now);
     } else if (m_state.signalWait) {
         if (m_modem.RxContains("AT+CSQ"))
             HandleSignalReply();
@@ -127,27 +128,42 @@ void TDialThread::CheckTimeouts(double now)
     }
 }
 
-void TDialThread::HandleBalanceReply()
+void TDialThread::HandleBalanceReply(double now)
 {
     RxLease lease(m_modem);
     std::string& buffer = lease.Buffer();
-    Techno(buffer, kBlue);
-    const std::size_t colon = buffer.find(':'); // "+CUSD:" is in, so there is one
-    buffer.erase(0, std::min(buffer.size(), colon + 2));
-    // The quoted text, with or without a blank after each comma: modem 1's
-    // handler takes only "+CUSD: 0, \"...\", 72", and the same make of modem
-    // serves both ports; looking for ",\"" alone left modem 2's balance empty.
-    const std::size_t open = buffer.find('"');
-    const std::size_t close = open == std::string::npos ? open : buffer.find('"', open + 1);
-    std::string hex;
-    if (close != std::string::npos)
-        hex = buffer.substr(open + 1, close - open - 1);
-    // Not hex: the pass ends with the balance still awaited; the time-out row follows.
-    const std::string text = Ucs2HexToText(hex);
-    m_host.AddBalanceLine(Str("Модем 2(обзвон):"_cp) + text);
-    m_host.WriteDialEvent(Str("Баланс"_cp), std::string(kModemTel), text);
-    buffer.clear();
-    m_state.balanceWait = false;
+    // Whole lines only: a text split over two reads waits for its end. The
+    // answer comes after the OK or before it, with blanks after the commas or
+    // without, in the coding its dcs names.
+    TLineReader reader;
+    for (const ModemLine& line : reader.Take(buffer)) {
+        std::string text;
+        if (line.text.starts_with("+CUSD:")) {
+            const UssdAnswer answer = ParseUssdAnswer(line.text);
+            if (answer.kind == UssdAnswer::Kind::None)
+                continue; // "+CUSD: 2" alone: the answer may still follow
+            Techno(line.raw, kBlue);
+            text = answer.text;
+        } else if (FinalResultOf(line.text, false) == FinalResult::Error
+                   || line.text.starts_with("+CME ERROR") || line.text.starts_with("+CMS ERROR")) {
+            // Some modems refuse the request code as UCS2 hex and take the plain one.
+            if (const auto plain = PlainUssdRequest(m_balanceRequest)) {
+                m_balanceRequest = *plain;
+                m_port.WriteText(*plain);
+                m_state.balanceDeadline = now + Seconds(kBalanceWaitSeconds);
+                continue;
+            }
+            text = UssdRefusedByModem(line.text);
+            Techno(text, kBlue);
+        } else {
+            continue;
+        }
+        m_host.AddBalanceLine(Str("Модем 2(обзвон):"_cp) + text);
+        m_host.WriteDialEvent(Str("Баланс"_cp), std::string(kModemTel), text);
+        buffer.clear();
+        m_state.balanceWait = false;
+        return;
+    }
 }
 
 void TDialThread::HandleSignalReply()
@@ -228,7 +244,8 @@ void TDialThread::HangUp()
 
 void TDialThread::RequestBalance(double now)
 {
-    m_port.WriteText(BalanceRequestCommand(TextToUcs2Hex(m_host.BalanceNumber())));
+    m_balanceRequest = BalanceRequestCommand(TextToUcs2Hex(m_host.BalanceNumber()));
+    m_port.WriteText(m_balanceRequest);
     m_state.balanceWait = true;
     m_state.balanceRequest = false;
     m_state.balanceDeadline = now + Seconds(kBalanceWaitSeconds);

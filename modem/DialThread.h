@@ -76,7 +76,7 @@ private:
 
     void PassBody();
     void CheckTimeouts(double now);
-    void HandleBalanceReply();
+    void HandleBalanceReply(double now);
     void HandleSignalReply();
     void Verdict();
     void RequestBalance(double now);
@@ -95,6 +95,8 @@ private:
     // The call this worker started; a call inherited from a stopped worker has none.
     std::optional<Call> m_call;
     std::optional<std::uint64_t> m_lastReopen;
+    // The balance request written last (its code as UCS2 hex, or plain after a refusal).
+    std::string m_balanceRequest;
 
     WorkerThread m_thread; // last: joined before the members above go
 };

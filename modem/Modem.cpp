@@ -2,54 +2,84 @@
 
 #include "modem/Commands.h"
 
+#include <algorithm>
+
 namespace kv {
 
 namespace {
 
-void KeepNewest(std::string& buffer)
+bool KeepNewest(std::string& buffer)
 {
-    if (buffer.size() > TModem::kRxLimit)
-        buffer.erase(0, buffer.size() - TModem::kRxLimit);
+    if (buffer.size() <= TModem::kRxLimit)
+        return false;
+    buffer.erase(0, buffer.size() - TModem::kRxLimit);
+    return true;
 }
+
+constexpr std::uint32_t kVirtualStepMs = 5;
 
 } // namespace
 
 bool TModem::PutCommand(std::string line)
 {
-    std::lock_guard lock(m_queueLock);
-    const std::uint16_t next = static_cast<std::uint16_t>((m_queueIn + 1) % kRingSize);
-    if (next == m_queueOut)
-        return false;
-    m_commands[m_queueIn] = std::move(line);
-    m_queueIn = next;
+    {
+        std::lock_guard lock(m_queueLock);
+        const std::uint16_t next = static_cast<std::uint16_t>((m_queueIn + 1) % kRingSize);
+        if (next == m_queueOut)
+            return false;
+        m_commands[m_queueIn] = std::move(line);
+        m_queueIn = next;
+    }
+    NotifyCommand();
     return true;
 }
 
 bool TModem::PutCommands(const std::vector<std::string>& lines)
 {
-    std::lock_guard lock(m_queueLock);
-    const std::size_t pending = (m_queueIn + kRingSize - m_queueOut) % kRingSize;
-    if (pending + lines.size() > kRingSize - 1)
-        return false;
-    for (const std::string& line : lines) {
-        m_commands[m_queueIn] = line;
-        m_queueIn = static_cast<std::uint16_t>((m_queueIn + 1) % kRingSize);
+    {
+        std::lock_guard lock(m_queueLock);
+        const std::size_t pending = (m_queueIn + kRingSize - m_queueOut) % kRingSize;
+        if (pending + lines.size() > kRingSize - 1)
+            return false;
+        for (const std::string& line : lines) {
+            m_commands[m_queueIn] = line;
+            m_queueIn = static_cast<std::uint16_t>((m_queueIn + 1) % kRingSize);
+        }
     }
+    NotifyCommand();
     return true;
 }
 
-void TModem::SetSmsOutcome(SmsOutcome outcome)
+void TModem::NotifyCommand()
 {
-    std::lock_guard lock(m_outcomeLock);
-    m_smsOutcome = std::move(outcome);
+    {
+        std::lock_guard lock(m_rxLock);
+        m_commandQueued = true;
+    }
+    m_rxSignal.notify_all();
 }
 
-TModem::SmsOutcome TModem::TakeSmsOutcome()
+void TModem::PushSend(SmsSend send)
 {
-    std::lock_guard lock(m_outcomeLock);
-    SmsOutcome taken;
-    taken.swap(m_smsOutcome);
-    return taken;
+    std::lock_guard lock(m_sendLock);
+    m_sends.push_back(std::move(send));
+}
+
+std::optional<TModem::SmsSend> TModem::TakeSend()
+{
+    std::lock_guard lock(m_sendLock);
+    if (m_sends.empty())
+        return std::nullopt;
+    SmsSend send = std::move(m_sends.front());
+    m_sends.pop_front();
+    return send;
+}
+
+void TModem::DropLastSend()
+{
+    std::lock_guard lock(m_sendLock);
+    if (!m_sends.empty())
+        m_sends.pop_back();
 }
 
 std::optional<std::string> TModem::TakeCommand()
@@ -61,6 +91,23 @@ std::optional<std::string> TModem::TakeCommand()
     m_commands[m_queueOut].clear();
     m_queueOut = static_cast<std::uint16_t>((m_queueOut + 1) % kRingSize);
     return line;
+}
+
+std::optional<std::string> TModem::PeekCommand() const
+{
+    std::lock_guard lock(m_queueLock);
+    if (m_queueOut == m_queueIn)
+        return std::nullopt;
+    return m_commands[m_queueOut];
+}
+
+bool TModem::HasPending(std::string_view line) const
+{
+    std::lock_guard lock(m_queueLock);
+    for (std::uint16_t i = m_queueOut; i != m_queueIn; i = static_cast<std::uint16_t>((i + 1) % kRingSize))
+        if (m_commands[i] == line)
+            return true;
+    return false;
 }
 
 bool TModem::QueueEmpty() const
@@ -101,10 +148,11 @@ void TModem::AppendReceived(std::string_view bytes)
     {
         std::lock_guard lock(m_rxLock);
         if (bytes.size() >= kRxLimit) {
+            m_trimmed = m_trimmed || bytes.size() > kRxLimit || !m_rxBuffer.empty();
             m_rxBuffer.assign(bytes.substr(bytes.size() - kRxLimit));
         } else {
             m_rxBuffer.append(bytes);
-            KeepNewest(m_rxBuffer);
+            m_trimmed = KeepNewest(m_rxBuffer) || m_trimmed;
         }
         m_dataReceived = true;
     }
@@ -150,10 +198,25 @@ void TModem::WaitForData(std::chrono::milliseconds limit)
     m_rxSignal.wait_for(lock, limit, [this] { return m_dataReceived; });
 }
 
+void TModem::WaitForWork(std::chrono::milliseconds limit)
+{
+    std::unique_lock lock(m_rxLock);
+    m_rxSignal.wait_for(lock, limit, [this] { return m_dataReceived || m_commandQueued; });
+    m_commandQueued = false;
+}
+
+bool TModem::DataWaiting() const
+{
+    std::lock_guard lock(m_rxLock);
+    return m_dataReceived;
+}
+
 std::string TModem::TakeRx(RxTicket& ticket)
 {
     std::lock_guard lock(m_rxLock);
     ticket.clearCount = m_clearCount;
+    ticket.trimmed = m_trimmed;
+    m_trimmed = false;
     std::string taken;
     taken.swap(m_rxBuffer);
     return taken;
@@ -170,7 +233,7 @@ void TModem::ReturnRx(std::string rest, const RxTicket& ticket)
         rest.append(m_rxBuffer);
         m_rxBuffer.swap(rest);
     }
-    KeepNewest(m_rxBuffer);
+    m_trimmed = KeepNewest(m_rxBuffer) || m_trimmed;
 }
 
 bool EnqueueCommand(TModem& modem, std::string line)
@@ -186,6 +249,19 @@ void WaitForModemBytes(TModem& modem, IClock& clock, std::uint32_t ms)
         modem.WaitForData(std::chrono::milliseconds(ms));
     else
         clock.SleepMs(ms);
+}
+
+void WaitForModemWork(TModem& modem, IClock& clock, std::uint32_t ms)
+{
+    if (dynamic_cast<RealClock*>(&clock)) {
+        modem.WaitForWork(std::chrono::milliseconds(ms));
+        return;
+    }
+    for (std::uint32_t waited = 0; waited < ms; waited += kVirtualStepMs) {
+        if (modem.DataWaiting() || !modem.QueueEmpty())
+            return;
+        clock.SleepMs(std::min(kVirtualStepMs, ms - waited));
+    }
 }
 
 } // namespace kv

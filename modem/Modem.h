@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -33,7 +34,8 @@ public:
 
     // The worker loops while this is set.
     std::atomic<bool> Running{false};
-    // SIM index the next "AT+CMGR=" reads, 1..10.
+    // SIM index the next read of a scan through the SIM takes (a modem that
+    // cannot list its messages is read index by index, 1 up to its size).
     std::atomic<std::uint16_t> SmsIndex{1};
     // An SMS send is under way: the polls are not queued.
     std::atomic<bool> SmsSending{false};
@@ -57,18 +59,33 @@ public:
     bool PutCommands(const std::vector<std::string>& lines);
     // The line at QueueOut, advancing it; nothing when the ring is empty.
     std::optional<std::string> TakeCommand();
+    // The line at QueueOut, left in the ring.
+    std::optional<std::string> PeekCommand() const;
+    // Whether `line` is in the ring, not yet sent.
+    bool HasPending(std::string_view line) const;
     bool QueueEmpty() const;
     std::size_t PendingCount() const;
     std::vector<std::string> PendingCommands() const;
     std::uint16_t QueueIn() const;
     std::uint16_t QueueOut() const;
 
-    // --- the outcome of the SMS send under way (one at a time) ---
+    // --- the SMS sends queued, in the order of their "AT+CMGS" lines ---
     // Told on the worker thread: true when the modem confirmed the message,
-    // false when it refused it or did not answer. Taken once.
+    // false when it refused it or did not answer.
     using SmsOutcome = std::function<void(bool sent)>;
-    void SetSmsOutcome(SmsOutcome outcome);
-    SmsOutcome TakeSmsOutcome();
+    struct SmsSend {
+        std::string number; // station text
+        std::string text;
+        // A device card's command: a failure is journalled and shown on the card.
+        bool deviceCommand = false;
+        SmsOutcome outcome;
+    };
+    void PushSend(SmsSend send);
+    // The send whose "AT+CMGS" line the worker takes now; nothing when none was
+    // registered (a line queued on its own).
+    std::optional<SmsSend> TakeSend();
+    // Drops the newest registered send (its lines could not be queued).
+    void DropLastSend();
 
     // --- receive path (RxBuffer and DataReceived under one lock) ---
     // The port's receive handler: appends (keeping at most kRxLimit bytes, the
@@ -82,6 +99,9 @@ public:
     void ClearDataReceived();
     // Sleeps until bytes arrive (DataReceived set) or `limit` of real time has passed.
     void WaitForData(std::chrono::milliseconds limit);
+    // Also wakes when a command is queued.
+    void WaitForWork(std::chrono::milliseconds limit);
+    bool DataWaiting() const;
 
     // A worker works on the buffer outside the lock (it hands work to the UI
     // thread, which appends under the same lock): it takes the bytes out, and
@@ -89,23 +109,30 @@ public:
     // the meantime. A ClearRx in between wins: what was taken is dropped.
     struct RxTicket {
         std::uint64_t clearCount;
+        // The buffer dropped bytes from its front since the last take: its
+        // first line is not whole.
+        bool trimmed = false;
     };
     std::string TakeRx(RxTicket& ticket);
     void ReturnRx(std::string rest, const RxTicket& ticket);
 
 private:
+    void NotifyCommand();
+
     mutable std::mutex m_queueLock;
     std::array<std::string, kRingSize> m_commands;
     std::uint16_t m_queueIn = 0;
     std::uint16_t m_queueOut = 0;
 
-    std::mutex m_outcomeLock;
-    SmsOutcome m_smsOutcome;
+    std::mutex m_sendLock;
+    std::deque<SmsSend> m_sends;
 
     mutable std::mutex m_rxLock;
     std::condition_variable m_rxSignal;
     std::string m_rxBuffer;
     bool m_dataReceived = false;
+    bool m_commandQueued = false;
+    bool m_trimmed = false;
     std::uint64_t m_clearCount = 0;
 };
 
@@ -119,6 +146,7 @@ public:
     RxLease(const RxLease&) = delete;
     RxLease& operator=(const RxLease&) = delete;
     std::string& Buffer() { return m_buffer; }
+    bool Trimmed() const { return m_ticket.trimmed; }
 
 private:
     TModem& m_modem;
@@ -135,5 +163,8 @@ bool EnqueueCommand(TModem& modem, std::string line);
 // receive signal for at most `ms`; on any other clock (a test's virtual time,
 // which only moves when someone sleeps on it) it sleeps `ms` on that clock.
 void WaitForModemBytes(TModem& modem, IClock& clock, std::uint32_t ms);
+// The worker's rest between passes: at most `ms`, over as soon as bytes arrive
+// or a command is queued (on virtual time in steps of a few milliseconds).
+void WaitForModemWork(TModem& modem, IClock& clock, std::uint32_t ms);
 
 } // namespace kv

@@ -11,6 +11,10 @@
 
 namespace kv {
 
+// How far a row got: synced to disk, or only into the journal in memory (its
+// log could not be written or synced; the next full save keeps it).
+enum class JournalWrite { Durable, Written };
+
 class IModemHost {
 public:
     virtual ~IModemHost() = default;
@@ -18,6 +22,15 @@ public:
     // Journals: RecordEvent on EventsTable / DialEventsTable.
     virtual void WriteEvent(const std::string& status, const std::string& tel, const std::string& event) = 0;
     virtual void WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event) = 0;
+    // WriteEvent, then a wait, on the caller's thread, until the row is in the
+    // durable journal on disk. Throws when the row could not be written.
+    // Anything but Durable: what the row stands for must be kept (a message
+    // stays in the SIM).
+    virtual JournalWrite WriteDurableEvent(const std::string& status, const std::string& tel,
+                                           const std::string& event) = 0;
+    // Whether EventsTable holds a row with this tel and event written at
+    // `since` (the worker clock's Now) or later.
+    virtual bool JournalHolds(const std::string& tel, const std::string& event, double since) = 0;
     // One time-stamped line of the technological journal.
     virtual void WriteTechno(const std::string& text, Rgb colour) = 0;
 
@@ -33,6 +46,9 @@ public:
     // layout and repaints through the UI thread in order). 238 changes nothing.
     virtual void SetGuardState(const std::string& shortName, std::uint8_t code) = 0;
     virtual void SetInfoState(const std::string& shortName, std::uint8_t code) = 0;
+    // The alarm mark alone (a fire, a case opened): the tile blinks and sounds
+    // until acknowledged, its guard state stays.
+    virtual void SetAlarmMark(const std::string& shortName) = 0;
 
     // Controls of other windows.
     virtual void SetCommandButtonsEnabled(bool enabled) = 0; // device card command group

@@ -5,33 +5,35 @@
 
 namespace kv {
 
-bool SendSms(TModem& modem, const std::string& number, const std::string& text, const WaitFn& wait)
+namespace {
+
+bool QueueSend(TModem& modem, TModem::SmsSend send, const std::vector<std::string>& lines)
 {
-    modem.SmsSending = true;
-    if (!EnqueueCommand(modem, SendSmsCommand(number))) {
-        modem.SmsSending = false;
-        return false;
-    }
-    if (wait)
-        wait(1000);
-    if (!EnqueueCommand(modem, text + kCtrlZ)) {
-        modem.SmsSending = false; // otherwise the polls would stay off for good
+    // Set before the lines can be taken: the worker clears it when the send is over.
+    const bool sending = modem.SmsSending.exchange(true);
+    modem.PushSend(std::move(send));
+    if (!modem.PutCommands(lines)) {
+        modem.DropLastSend();
+        modem.SmsSending = sending;
         return false;
     }
     return true;
 }
 
+} // namespace
+
+bool SendSms(TModem& modem, const std::string& number, const std::string& text)
+{
+    const std::vector<std::string> unit = {std::string(kCmdCharsetIra), std::string(kCmdTextParamsIra),
+                                           SendSmsCommand(number),       text + kCtrlZ,
+                                           std::string(kCmdCharsetUcs2), std::string(kCmdTextParams)};
+    return QueueSend(modem, {number, text, true, {}}, unit);
+}
+
 bool SendUcs2Sms(TModem& modem, const std::string& number, const std::string& text, TModem::SmsOutcome outcome)
 {
-    if (modem.SmsSending.exchange(true))
-        return false;
-    modem.SetSmsOutcome(std::move(outcome));
-    if (!modem.PutCommands({SendSmsCommand(TextToUcs2Hex(number)), TextToUcs2Hex(text) + kCtrlZ})) {
-        modem.TakeSmsOutcome();
-        modem.SmsSending = false;
-        return false;
-    }
-    return true;
+    return QueueSend(modem, {number, text, false, std::move(outcome)},
+                     {SendSmsCommand(TextToUcs2Hex(number)), TextToUcs2Hex(text) + kCtrlZ});
 }
 
 } // namespace kv

@@ -1,28 +1,26 @@
 #pragma once
-// One SMS to a number through modem 1. Only queues lines; the modem-1 worker
-// sends them and reports the outcome.
+// SMS through modem 1. Only queues lines; the modem-1 worker sends them and
+// reports the outcome. Each send is one unit in the command ring: nothing of
+// anyone else's comes between its lines, and its text goes only after the
+// modem's "> " prompt for that send (a send whose command is refused never
+// writes its text).
 #include "modem/Modem.h"
 
-#include <cstdint>
-#include <functional>
 #include <string>
 
 namespace kv {
 
-// Waits the given milliseconds (WaitMs in the station: the UI keeps serving meanwhile).
-using WaitFn = std::function<void(std::uint32_t)>;
-
-// Sets SmsSending, queues the send command, waits one second for the modem's
-// prompt to come and go, then queues the text closed by Ctrl-Z. Number and text
-// go as they are: the caller has chosen the modem's character set. False when
-// the queue refused the lines (full ring); SmsSending is then cleared again.
-bool SendSms(TModem& modem, const std::string& number, const std::string& text, const WaitFn& wait);
+// A device command: the plain character set for its text, the send command,
+// the text closed by Ctrl-Z, and UCS2 again. Sets SmsSending. The worker
+// journals a refused or unanswered send ("Неудачная отправка СМС") and shows
+// it on the card. False, with nothing queued, when the ring has no room.
+bool SendSms(TModem& modem, const std::string& number, const std::string& text);
 
 // One SMS whose number and text travel as UCS2 hex, so that Cyrillic arrives;
-// modem 1 stays in its UCS2 set. The command line and the text are queued
-// together. `outcome` (may be empty) is told on the worker thread whether the
-// modem confirmed the message. False, with nothing queued, when the ring has
-// no room or another send is under way.
+// modem 1 stays in its UCS2 set. `outcome` (may be empty) is told once, on the
+// worker thread, whether the modem confirmed the message. A send queued while
+// another is under way waits behind it. False, with nothing queued, when the
+// ring has no room.
 bool SendUcs2Sms(TModem& modem, const std::string& number, const std::string& text, TModem::SmsOutcome outcome);
 
 } // namespace kv

@@ -1,26 +1,54 @@
 #pragma once
-// Cutting the SIM memory count and a stored message out of modem 1's replies.
-#include <cstdint>
+// The fields of modem 1's SMS replies: the memory state of "+CPMS", the stored
+// messages of "+CMGR" and "+CMGL" (and "+CMT", a message given straight to the
+// station), and the sender's number in whatever form the modem wrote it.
+#include "modem/LineReader.h"
+
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kv {
 
-// The number of stored messages: the first number after "+CPMS: \"SM_P\",".
-// Cuts the buffer through that marker first (through the last "+CPMS" when the
-// storage is another one), so a reply that cannot be read is not read again and again.
-// Throws EConvertError when the storage marker is missing or the count is not a number.
-std::int64_t TakeMemoryCount(std::string& buffer);
+// "+CPMS: "SM_P",2,40,..." (the query form): where messages are read and
+// deleted (mem1) with its count and size, and where received ones are stored
+// (mem3, the same as mem1 when the modem names one storage only).
+struct MemoryState {
+    std::string readStorage;
+    int used = 0;
+    int total = 0;
+    std::string receiveStorage;
+    int receiveUsed = 0;
+    int receiveTotal = 0;
+};
+// Nothing when the line holds no count that is a number.
+std::optional<MemoryState> ParseMemoryState(std::string_view line);
 
-struct ReadReply {
-    bool found = false;
-    std::string numberHex;
-    std::string bodyHex;
+struct StoredMessage {
+    int index = -1;          // the modem's own index, from a list; -1 from a read
+    std::string status;      // "REC UNREAD", "REC READ", ... (decoded when sent as UCS2 hex)
+    bool empty = false;      // "+CMGR: 0,,0": nothing stored at that index
+    bool pdu = false;        // a numeric status: the modem is in PDU mode
+    std::string numberField; // the sender as the modem wrote it
+    std::optional<int> numberType;
+    std::string timestamp;
+    std::string body; // the line after the header, as it came
 };
 
-// A read reply for index `smsIndex`. The exact empty-index reply advances the
-// index (10 wraps to 1) and finds nothing; anything else is taken as a message,
-// cut from its status field ("REC UNREAD" or "REC READ"), and leaves the index.
-ReadReply ParseReadReply(std::string buffer, std::uint16_t& smsIndex);
+// A "+CMGR:", "+CMGL:" or "+CMT:" line with its body.
+std::optional<StoredMessage> ParseStoredMessage(const ModemLine& line);
+// "REC UNREAD" and "REC READ": a message the SIM received.
+bool IsReceivedStatus(std::string_view status);
+
+// The messages of a whole reply to `command` ("AT+CMGR=3\r", "AT+CMGL=...\r"),
+// its own lines only, through the line reader as the worker reads it: for
+// tests and the fuzzer.
+std::vector<StoredMessage> ParseStoredMessages(std::string reply, std::string_view command);
+
+// A number field: UCS2 hex of a number or a name, or a plain number
+// ("+79111111111", digits, '*', '#'); type 145 (international) without its '+'
+// gets one. Nothing for a field that is neither.
+std::optional<std::string> DecodeNumberField(std::string_view field, std::optional<int> type);
 
 } // namespace kv

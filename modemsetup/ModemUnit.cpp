@@ -446,7 +446,9 @@ bool TModemForm::InitModem1()
         if (m_ctx.StartCommThread)
             m_ctx.StartCommThread();
         workerStarted = true;
-        for (std::string_view line : {kCmdEchoOn, kCmdTextMode, kCmdCharsetUcs2, kCmdTextParams})
+        // The echo, the text mode in UCS2, then the new-message indications.
+        EnqueueCommand(modem, S(kCmdEchoOn));
+        for (std::string_view line : kModem1Setup)
             EnqueueCommand(modem, S(line));
         m_wait(100);
         modem.ClearRx();

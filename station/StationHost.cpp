@@ -2,6 +2,7 @@
 
 #include "data/RecordEvent.h"
 #include "modem/SignalLevel.h"
+#include "station/StatusBoard.h"
 #include "station/mainunit.h"
 #include "timing/DateTime.h"
 #include "timing/UiThread.h"
@@ -15,6 +16,7 @@
 
 #include <QLabel>
 
+#include <chrono>
 #include <cstdio>
 
 namespace kv {
@@ -77,6 +79,39 @@ void StationHost::WriteEvent(const std::string& status, const std::string& tel, 
     });
 }
 
+JournalWrite StationHost::WriteDurableEvent(const std::string& status, const std::string& tel,
+                                            const std::string& event)
+{
+    // A sync is a few milliseconds; this bounds a disk that has stopped answering.
+    constexpr std::chrono::seconds kSyncLimit{10};
+    DurableJournal* log = nullptr;
+    DurableJournal::Mark before;
+    Synchronize([&] {
+        log = m_form.EventsLog.get();
+        if (log)
+            before = log->Position();
+    });
+    // Through WriteEvent, as every row of the workers goes.
+    WriteEvent(status, tel, event);
+    DurableJournal::Mark after = before;
+    if (!log || !Synchronize([&] { after = log->Position(); }))
+        return JournalWrite::Written;
+    // Waited for here, on the worker's thread: the UI thread goes on meanwhile.
+    return log->WaitSynced(before, after, kSyncLimit) ? JournalWrite::Durable : JournalWrite::Written;
+}
+
+bool StationHost::JournalHolds(const std::string& tel, const std::string& event, double since)
+{
+    // A second of slack for a clock set back a little between the two.
+    constexpr double kSlack = 1.0 / 86400;
+    bool found = false;
+    Synchronize([&] {
+        if (m_ctx.EventsTable)
+            found = JournalHoldsEvent(*m_ctx.EventsTable, tel, event, since - kSlack);
+    });
+    return found;
+}
+
 void StationHost::WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event)
 {
     Synchronize([&] {
@@ -135,6 +170,8 @@ std::string StationHost::FindNumberByShortName(const std::string& shortName, con
 void StationHost::SetGuardState(const std::string& shortName, std::uint8_t code) { m_form.SetGuardState(shortName, code); }
 
 void StationHost::SetInfoState(const std::string& shortName, std::uint8_t code) { m_form.SetInfoState(shortName, code); }
+
+void StationHost::SetAlarmMark(const std::string& shortName) { m_form.StringGrid1->SetAlarmMark(shortName); }
 
 void StationHost::SetCommandButtonsEnabled(bool enabled)
 {

@@ -20,6 +20,9 @@ public:
 
     void WriteEvent(const std::string& status, const std::string& tel, const std::string& event) override;
     void WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event) override;
+    JournalWrite WriteDurableEvent(const std::string& status, const std::string& tel,
+                                   const std::string& event) override;
+    bool JournalHolds(const std::string& tel, const std::string& event, double since) override;
     void WriteTechno(const std::string& text, Rgb colour) override;
     void ShowSignalLevel(double level) override;
     void ShowSignalLevel2(double level) override;
@@ -27,6 +30,7 @@ public:
     std::string FindNumberByShortName(const std::string& shortName, const std::string& initial) override;
     void SetGuardState(const std::string& shortName, std::uint8_t code) override;
     void SetInfoState(const std::string& shortName, std::uint8_t code) override;
+    void SetAlarmMark(const std::string& shortName) override;
     void SetCommandButtonsEnabled(bool enabled) override;
     void SetStatusEdit(const std::string& text) override;
     void SetLinkText(const std::string& text) override;

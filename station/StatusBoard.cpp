@@ -98,7 +98,7 @@ std::string TStatusBoard::TileText(int column, int row) const
     return layout->Text(column, row);
 }
 
-void TStatusBoard::SetState(const std::string& shortName, std::uint8_t code, bool guard)
+void TStatusBoard::SetState(const std::string& shortName, std::uint8_t code, Byte which)
 {
     if (code == kNoChange || shortName.empty())
         return;
@@ -109,12 +109,18 @@ void TStatusBoard::SetState(const std::string& shortName, std::uint8_t code, boo
             if (layout->Text(c, r) != shortName)
                 continue;
             const auto i = static_cast<std::size_t>(TileStates::Index(c, r));
-            if (guard) {
+            switch (which) {
+            case Byte::Guard:
                 m_tiles.GuardStates[i] = code;
                 if (code == kAlarm)
                     m_tiles.AlarmMarks[i] = kAlarm;
-            } else {
-                m_tiles.InfoStates[i] = code;
+                break;
+            case Byte::Info: m_tiles.InfoStates[i] = code; break;
+            case Byte::Mark:
+                // An intrusion's mark is not overwritten by a warning's.
+                if (m_tiles.AlarmMarks[i] != kAlarm)
+                    m_tiles.AlarmMarks[i] = code;
+                break;
             }
             changed = true;
         }
@@ -123,9 +129,23 @@ void TStatusBoard::SetState(const std::string& shortName, std::uint8_t code, boo
         RequestRepaint();
 }
 
-void TStatusBoard::SetGuardState(const std::string& shortName, std::uint8_t code) { SetState(shortName, code, true); }
+void TStatusBoard::SetGuardState(const std::string& shortName, std::uint8_t code)
+{
+    SetState(shortName, code, Byte::Guard);
+}
 
-void TStatusBoard::SetInfoState(const std::string& shortName, std::uint8_t code) { SetState(shortName, code, false); }
+void TStatusBoard::SetInfoState(const std::string& shortName, std::uint8_t code)
+{
+    SetState(shortName, code, Byte::Info);
+}
+
+void TStatusBoard::SetAlarmMark(const std::string& shortName) { SetState(shortName, kWarningMark, Byte::Mark); }
+
+bool TStatusBoard::Sounding(std::size_t tile) const
+{
+    const std::uint8_t mark = m_tiles.AlarmMarks[tile];
+    return (m_tiles.GuardStates[tile] == kAlarm && mark == kAlarm) || mark == kWarningMark;
+}
 
 void TStatusBoard::RequestRepaint()
 {
@@ -152,7 +172,7 @@ void TStatusBoard::Tick(bool modemRunning, bool alarmsOpen)
         for (int c = 0; c < columns; ++c) {
             for (int r = 0; r < rows; ++r) {
                 const auto i = static_cast<std::size_t>(TileStates::Index(c, r));
-                if (m_tiles.GuardStates[i] == kAlarm && m_tiles.AlarmMarks[i] == kAlarm) {
+                if (Sounding(i)) {
                     PlayStationSound(Sound::Alarm);
                     sounded = true;
                     break;
@@ -186,7 +206,8 @@ bool TStatusBoard::DrawCell(QPainter& painter, int column, int row, const QRect&
 {
     const auto i = static_cast<std::size_t>(TileStates::Index(column, row));
     const bool phase = m_blinkPhase;
-    const TileColours colours = TileColoursFor(m_tiles.GuardStates[i], phase);
+    const bool warning = m_tiles.AlarmMarks[i] == kWarningMark;
+    const TileColours colours = TileColoursFor(warning ? kAlarm : m_tiles.GuardStates[i].load(), phase);
     painter.fillRect(cell, colours.background);
 
     const std::string text = TileText(column, row);

@@ -44,6 +44,9 @@ public:
     static constexpr int kLine = 1;
     static constexpr std::uint8_t kNoChange = 238;
     static constexpr std::uint8_t kAlarm = 3;
+    // The alarm mark of a fire or an opened case: the tile blinks in the alarm
+    // colours and sounds until acknowledged, whatever its guard state.
+    static constexpr std::uint8_t kWarningMark = 9;
 
     explicit TStatusBoard(TileStates& tiles, QWidget* parent = nullptr);
     ~TStatusBoard() override;
@@ -58,6 +61,8 @@ public:
     // text equals the name (an empty name matches none) takes the code.
     void SetGuardState(const std::string& shortName, std::uint8_t code);
     void SetInfoState(const std::string& shortName, std::uint8_t code);
+    // Any thread: every tile of that name gets the warning mark.
+    void SetAlarmMark(const std::string& shortName);
 
     // The board tick (timer thread): flips the blink phase; while modem 1 runs,
     // asks for a repaint and sounds each column's first unacknowledged alarm.
@@ -98,7 +103,9 @@ private:
     };
     using LayoutPtr = std::shared_ptr<const DialSchedule::Layout>;
     LayoutPtr CurrentLayout() const;
-    void SetState(const std::string& shortName, std::uint8_t code, bool guard);
+    enum class Byte { Guard, Info, Mark };
+    void SetState(const std::string& shortName, std::uint8_t code, Byte which);
+    bool Sounding(std::size_t tile) const;
 
     TileStates& m_tiles;
     std::array<QPixmap, 6> ImageList2;

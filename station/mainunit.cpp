@@ -305,8 +305,7 @@ void TForm1::RegisterOperations()
     };
     m_ctx.SetDialStatus = [this](const std::string& text) { DialStatus->setText(ToQ(text)); };
     m_ctx.SendSms = [this](const std::string& number, const std::string& text) {
-        if (Modem1)
-            SendSms(*Modem1, number, text, [](std::uint32_t ms) { WaitMs(ms); });
+        return Modem1 && SendSms(*Modem1, number, text);
     };
     m_ctx.SendUcs2Sms = [this](const std::string& number, const std::string& text,
                                std::function<void(bool)> outcome) {
@@ -334,6 +333,7 @@ void TForm1::FormCreate()
     EventsLog->Open(kMainJournalEmpty, inform, LocalNow());
     DialEventsLog = std::make_unique<DurableJournal>(DialEventsTable, "t6.bin", frmbin);
     DialEventsLog->Open(kDialJournalEmpty, inform, LocalNow());
+    MessageReceipts.Load();
     RestoreTileStates(Tiles, kTileStatesFile, LocalNow(), [this](const std::string& message) {
         ShowWarning(message, this);
     });
@@ -551,6 +551,7 @@ bool TForm1::StartCommThread()
             return TileSaveResult::WriteFailed;
         };
         auto worker = std::make_shared<TCommThread>(*Modem1, ComPort1, m_host, *WorkerClock, std::move(save));
+        worker->SetReceipts(&MessageReceipts);
         TModem* modem = Modem1.get();
         return WorkerSlot::Worker{worker, [modem, w = worker.get()] {
                                       while (modem->Running)

@@ -6,6 +6,7 @@
 // timer, and it runs the modem workers.
 #include "data/DurableJournal.h"
 #include "data/MemTable.h"
+#include "data/SmsReceipts.h"
 #include "data/TableFormat.h"
 #include "data/TileStates.h"
 #include "modem/DialSchedule.h"
@@ -102,6 +103,9 @@ public:
     // so a crash or a power cut loses no event; created by FormCreate.
     std::unique_ptr<DurableJournal> EventsLog;
     std::unique_ptr<DurableJournal> DialEventsLog;
+    // The messages modem 1's worker is journalling, kept beside the main
+    // journal so that none is journalled twice after a crash.
+    SmsReceipts MessageReceipts{"t3.bin.sms"};
     TileStates Tiles;
     DialSchedule Schedule;
     DialState DialVars;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -20,6 +21,7 @@ struct Task {
     std::function<void()> fn;
     bool waited = false;
     bool done = false;
+    std::exception_ptr failure;
 };
 
 struct HandOverState {
@@ -86,6 +88,8 @@ bool Synchronize(const std::function<void()>& fn)
     s.queue.push_back(task);
     Wake(s);
     s.doneCv.wait(lock, [&] { return task->done || s.shutdown.load(); });
+    if (task->failure)
+        std::rethrow_exception(task->failure);
     return task->done;
 }
 
@@ -115,15 +119,19 @@ void ServeHandOvers()
             task = std::move(s.queue.front());
             s.queue.pop_front();
         }
+        std::exception_ptr failure;
         try {
             task->fn();
         } catch (...) {
             // A failing hand-over must not take the UI thread down; the worker
-            // that waits for it learns nothing more than that it has run.
+            // that waits for it gets the failure and takes its failure path.
+            failure = std::current_exception();
         }
         {
             std::lock_guard lock(s.mutex);
             task->done = true;
+            if (task->waited)
+                task->failure = failure;
         }
         s.doneCv.notify_all();
     }

@@ -12,8 +12,9 @@ void InstallUiThread();
 bool IsUiThread();
 
 // Runs fn on the UI thread and returns once it has run (a direct call on the UI
-// thread). Once shut-down has begun it returns false without running fn, so a
-// worker can never deadlock the exit.
+// thread); what fn throws is thrown again here, to the waiting caller. Once
+// shut-down has begun it returns false without running fn, so a worker can
+// never deadlock the exit.
 bool Synchronize(const std::function<void()>& fn);
 
 // Queues fn for the UI thread and returns at once; queued calls run in the order

@@ -69,7 +69,9 @@ struct StationContext {
     std::function<void()> RebuildBoard;
     std::function<void(bool)> SetLoginControlsEnabled; // StringGrid1 and DBGrid2
     std::function<void(const std::string&)> SetDialStatus;
-    std::function<void(const std::string& number, const std::string& text)> SendSms;
+    // A device command by SMS, queued whole (the plain character set around its
+    // text); false, nothing queued, when modem 1 cannot take it now.
+    std::function<bool(const std::string& number, const std::string& text)> SendSms;
     // One SMS through modem 1 whose number and text travel as UCS2 hex (Cyrillic
     // arrives). `outcome` runs on the UI thread: true when the modem confirmed
     // it. False, nothing sent, when modem 1 cannot take it now.

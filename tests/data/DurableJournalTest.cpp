@@ -1,12 +1,14 @@
 #include "data/DurableJournal.h"
 #include "data/RecordEvent.h"
 #include "data/Schemas.h"
+#include "data/SmsReceipts.h"
 #include "data/TableFormat.h"
 #include "data/Text.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <vector>
 
@@ -251,6 +253,67 @@ TEST(DurableJournal, AJournalFileWithoutALogIsTakenAsItIsAndLoggedFromThere)
     }
     Station second;
     EXPECT_EQ(second.Events(), (std::vector<std::string>{"new", "old"}));
+}
+
+// A worker waits, off the UI thread, for its row to be on disk before it lets
+// go of what the row stands for.
+TEST(DurableJournal, AWorkerCanWaitForItsRowsToBeOnDisk)
+{
+    TempDir dir;
+    Station st;
+    const kv::DurableJournal::Mark before = st.journal.Position();
+    EXPECT_FALSE(st.journal.WaitSynced(before, before, std::chrono::milliseconds(10))) << "no row, nothing to wait for";
+    st.Event("a");
+    st.Event("b");
+    const kv::DurableJournal::Mark after = st.journal.Position();
+    EXPECT_EQ(after.appended, before.appended + 2);
+    EXPECT_TRUE(st.journal.WaitSynced(before, after, std::chrono::seconds(5)));
+    // Once logging has stopped a row is in the table only: not on disk.
+    st.journal.Close();
+    st.Event("c");
+    const kv::DurableJournal::Mark closed = st.journal.Position();
+    EXPECT_NE(closed.failures, after.failures);
+    EXPECT_FALSE(st.journal.WaitSynced(after, closed, std::chrono::milliseconds(10)));
+}
+
+TEST(JournalHoldsEvent, FindsARowAsRecordEventStoredItSinceAMoment)
+{
+    kv::MemTable journal;
+    kv::DefineJournal(journal);
+    kv::RecordEvent(journal, "S", "+7911", "Old\r\ntext", nullptr, 45000.0);
+    kv::RecordEvent(journal, "S", "+7911", "Line\r\nbreak", nullptr, 45001.0);
+    kv::RecordEvent(journal, "S", "+7911", std::string(300, 'x'), nullptr, 45002.0);
+    EXPECT_TRUE(kv::JournalHoldsEvent(journal, "+7911", "Line\r\nbreak", 45000.5));
+    EXPECT_TRUE(kv::JournalHoldsEvent(journal, "+7911", std::string(300, 'x'), 45000.5)) << "cut to its width";
+    EXPECT_FALSE(kv::JournalHoldsEvent(journal, "+7911", "Old\r\ntext", 45000.5)) << "written before";
+    EXPECT_FALSE(kv::JournalHoldsEvent(journal, "+7922", "Line\r\nbreak", 45000.5));
+}
+
+TEST(SmsReceipts, KeptInTheirFileAcrossARestart)
+{
+    TempDir dir;
+    const std::string a = kv::SmsReceipts::KeyOf(3, "+7911", "24/05/01,10:00:00+12", "0041");
+    const std::string b = kv::SmsReceipts::KeyOf(4, "+7911", "24/05/01,10:00:00+12", "0041");
+    EXPECT_NE(a, b);
+    EXPECT_NE(a, kv::SmsReceipts::KeyOf(3, "+7911", "24/05/01,10:00:01+12", "0041"));
+    {
+        kv::SmsReceipts receipts("t3.bin.sms");
+        ASSERT_TRUE(receipts.Add(a, 45000.25));
+        ASSERT_TRUE(receipts.Add(b, 45000.5));
+        receipts.Remove(b);
+    }
+    kv::SmsReceipts again("t3.bin.sms");
+    again.Load();
+    EXPECT_EQ(again.Find(a), 45000.25);
+    EXPECT_EQ(again.Find(b), std::nullopt);
+    again.KeepOnly({});
+    EXPECT_EQ(again.Size(), 0u);
+
+    // A damaged file is an empty store, not a failed start.
+    WriteFileBytes("t3.bin.sms", std::string("\x01\x02garbage", 9));
+    kv::SmsReceipts damaged("t3.bin.sms");
+    damaged.Load();
+    EXPECT_EQ(damaged.Size(), 0u);
 }
 
 } // namespace

@@ -47,38 +47,56 @@ struct CardStation : kv::test::DeviceStation {
     std::string Cell(int row, int col) const { return kv::FromQ(form->LastEvents->item(row, col)->text()); }
 };
 
-Lines SmsLines(const std::string& number, const std::string& text, bool pauseAfterSend)
+// One unit on modem 1's queue, with no pause on the UI thread: the worker
+// sends the text at the modem's prompt.
+Lines SmsLines(const std::string& number, const std::string& text)
 {
-    Lines l = {"<1000 ms>", "AT+CSCS=\"IRA\"\r", "AT+CSMP=17,173,0,0\r", "AT+CMGS=\"" + number + "\"\r", "<1000 ms>",
-               text + "\x1A"};
-    if (pauseAfterSend)
-        l.push_back("<1000 ms>");
-    l.insert(l.end(), {"AT+CSCS=\"UCS2\"\r", "AT+CSMP=17,167,0,25\r"});
-    return l;
+    return {"AT+CSCS=\"IRA\"\r", "AT+CSMP=17,173,0,0\r", "AT+CMGS=\"" + number + "\"\r", text + "\x1A",
+            "AT+CSCS=\"UCS2\"\r", "AT+CSMP=17,167,0,25\r"};
 }
 
-TEST(CardCommands, EachSmsCommandSwitchesTheCharacterSetAroundItsTextWithItsPauses)
+TEST(CardCommands, EachSmsCommandIsOneUnitWithTheCharacterSetAroundItsText)
 {
-    const std::pair<void (kv::TDeviceForm::*)(), std::pair<std::string, bool>> cases[] = {
-        {&kv::TDeviceForm::InfoButtonClick, {"*8411#_info#", true}},
-        {&kv::TDeviceForm::OnAlarmButtonClick, {"*8411#_on#", true}},
-        {&kv::TDeviceForm::OffAlarmButtonClick, {"*8411#_off#", true}},
-        {&kv::TDeviceForm::TempButtonClick, {"*8411#_temp#", true}},
-        {&kv::TDeviceForm::Rele1ButtonONClick, {"*8411#_set_1=1#", false}},
-        {&kv::TDeviceForm::Rele1ButtonOffClick, {"*8411#_set_1=0#", false}},
-        {&kv::TDeviceForm::Rele2ButtonONClick, {"*8411#_set_2=1#", false}},
-        {&kv::TDeviceForm::Rele2ButtonOffClick, {"*8411#_set_2=0#", false}},
+    const std::pair<void (kv::TDeviceForm::*)(), std::string> cases[] = {
+        {&kv::TDeviceForm::InfoButtonClick, "*8411#_info#"},
+        {&kv::TDeviceForm::OnAlarmButtonClick, "*8411#_on#"},
+        {&kv::TDeviceForm::OffAlarmButtonClick, "*8411#_off#"},
+        {&kv::TDeviceForm::TempButtonClick, "*8411#_temp#"},
+        {&kv::TDeviceForm::Rele1ButtonONClick, "*8411#_set_1=1#"},
+        {&kv::TDeviceForm::Rele1ButtonOffClick, "*8411#_set_1=0#"},
+        {&kv::TDeviceForm::Rele2ButtonONClick, "*8411#_set_2=1#"},
+        {&kv::TDeviceForm::Rele2ButtonOffClick, "*8411#_set_2=0#"},
     };
-    for (const auto& [click, expected] : cases) {
+    for (const auto& [click, text] : cases) {
         CardStation st;
         EXPECT_EQ(st.CommandGroupEnabled(), 4);
         (st.form.get()->*click)();
-        EXPECT_EQ(st.Timeline(), SmsLines(kNumber, expected.first, expected.second)) << expected.first;
-        EXPECT_EQ(st.sentSms, (std::vector<std::pair<std::string, std::string>>{{kNumber, expected.first}}));
+        EXPECT_EQ(st.Timeline(), SmsLines(kNumber, text)) << text;
+        EXPECT_EQ(st.sentSms, (std::vector<std::pair<std::string, std::string>>{{kNumber, text}}));
         EXPECT_EQ(st.form->StatusEdit->text(), kv::ToQ("Ожидание..."_cp));
-        EXPECT_EQ(st.CommandGroupEnabled(), 0) << expected.first;
+        EXPECT_EQ(st.CommandGroupEnabled(), 0) << text;
         EXPECT_TRUE(st.RelaysUsable()) << "a relay command can go while an SMS command is under way";
     }
+}
+
+TEST(CardCommands, ASecondCommandWaitsBehindTheFirstAndOneThatCannotBeQueuedSaysSo)
+{
+    CardStation st;
+    st.form->InfoButton->click();
+    st.form->Rele1ButtonON->click();
+    Lines both = SmsLines(kNumber, "*8411#_info#");
+    const Lines relay = SmsLines(kNumber, "*8411#_set_1=1#");
+    both.insert(both.end(), relay.begin(), relay.end());
+    EXPECT_EQ(st.Timeline(), both);
+
+    // A ring with no room for the unit queues none of it.
+    while (st.modem1.PutCommand("AT\r")) {
+    }
+    const std::size_t queued = st.modem1.PendingCount();
+    st.form->Rele2ButtonON->click();
+    EXPECT_EQ(st.modem1.PendingCount(), queued);
+    EXPECT_EQ(st.form->StatusEdit->text(), kv::ToQ("Неудачная отправка СМС"_cp));
+    EXPECT_EQ(st.CommandGroupEnabled(), 4);
 }
 
 TEST(CardCommands, TheNumberIsWhatTheCardShowsUnsavedChangeIncluded)
@@ -87,7 +105,7 @@ TEST(CardCommands, TheNumberIsWhatTheCardShowsUnsavedChangeIncluded)
     st.form->SetDeviceTablesReadOnly(false);
     Type(st.form->DBEdit5, "9");
     st.form->TempButton->click();
-    EXPECT_EQ(st.Timeline(), SmsLines(kNumber + "9", "*8411#_temp#", true));
+    EXPECT_EQ(st.Timeline(), SmsLines(kNumber + "9", "*8411#_temp#"));
     EXPECT_EQ(st.form->FindShortNameByNumber(kNumber, ""), "A") << "the register itself is unchanged";
 }
 

@@ -1,8 +1,7 @@
 #pragma once
 // A station around the device window: a temporary working folder, the scripted
 // operator, a real modem-1 state whose queue receives the commands, a main
-// journal, and a SendSms that records its calls and runs the real one. Pauses
-// are recorded with the number of lines queued before them, never waited.
+// journal, and a SendSms that records its calls and runs the real one.
 #include "data/RecordEvent.h"
 #include "data/Schemas.h"
 #include "data/TableFormat.h"
@@ -36,7 +35,6 @@ struct DeviceStation {
     StationContext ctx;
     int rebuilds = 0;
     std::vector<std::pair<std::string, std::string>> sentSms;
-    std::vector<std::pair<std::size_t, std::uint32_t>> pauses;
     std::unique_ptr<TDeviceForm> form;
     double clock = 45000.0;
 
@@ -51,12 +49,10 @@ struct DeviceStation {
         ctx.RebuildBoard = [this] { ++rebuilds; };
         ctx.SendSms = [this](const std::string& number, const std::string& text) {
             sentSms.emplace_back(number, text);
-            SendSms(modem1, number, text, [this](std::uint32_t ms) { Pause(ms); });
+            return SendSms(modem1, number, text);
         };
     }
     ~DeviceStation() { SetProgramDirForTests({}); }
-
-    void Pause(std::uint32_t ms) { pauses.emplace_back(modem1.PendingCommands().size(), ms); }
 
     // With an empty register on disk, as at any start but the very first.
     TDeviceForm& Open()
@@ -73,24 +69,10 @@ struct DeviceStation {
     TDeviceForm& OpenAsFound()
     {
         form = std::make_unique<TDeviceForm>(ctx);
-        form->Wait = [this](std::uint32_t ms) { Pause(ms); };
         return *form;
     }
 
-    // Queued lines with the pauses between them as "<1000 ms>".
-    std::vector<std::string> Timeline() const
-    {
-        const std::vector<std::string> lines = modem1.PendingCommands();
-        std::vector<std::string> out;
-        std::size_t p = 0;
-        for (std::size_t i = 0; i <= lines.size(); ++i) {
-            for (; p < pauses.size() && pauses[p].first == i; ++p)
-                out.push_back("<" + std::to_string(pauses[p].second) + " ms>");
-            if (i < lines.size())
-                out.push_back(lines[i]);
-        }
-        return out;
-    }
+    std::vector<std::string> Timeline() const { return modem1.PendingCommands(); }
 
     // A device, and its card unless `simplename` is null; written straight into the tables.
     void AddDevice(const std::string& device, const char* simplename = nullptr, const std::string& simcard = {},

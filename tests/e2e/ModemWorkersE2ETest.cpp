@@ -52,6 +52,17 @@ public:
                 onDialEvent();
         });
     }
+    kv::JournalWrite WriteDurableEvent(const std::string& s, const std::string& t, const std::string& e) override
+    {
+        WriteEvent(s, t, e);
+        return kv::JournalWrite::Durable;
+    }
+    bool JournalHolds(const std::string& t, const std::string& e, double since) override
+    {
+        bool held = false;
+        kv::Synchronize([&] { held = kv::JournalHoldsEvent(events, t, e, since); });
+        return held;
+    }
     void WriteTechno(const std::string& text, kv::Rgb c) override { rec.WriteTechno(text, c); }
     void ShowSignalLevel(double l) override { rec.ShowSignalLevel(l); }
     void ShowSignalLevel2(double l) override { rec.ShowSignalLevel2(l); }
@@ -65,6 +76,7 @@ public:
     }
     void SetGuardState(const std::string& n, std::uint8_t c) override { rec.SetGuardState(n, c); }
     void SetInfoState(const std::string& n, std::uint8_t c) override { rec.SetInfoState(n, c); }
+    void SetAlarmMark(const std::string& n) override { rec.SetAlarmMark(n); }
     void SetCommandButtonsEnabled(bool e) override { rec.SetCommandButtonsEnabled(e); }
     void SetStatusEdit(const std::string& t) override { rec.SetStatusEdit(t); }
     void SetLinkText(const std::string& t) override { rec.SetLinkText(t); }
@@ -137,15 +149,16 @@ TEST(ModemWorkersRealTime, Modem1ReadsAnSmsFromTheSimulatorSimAndJournalsIt)
     kv::TCommThread worker(modem, station.port, host, kv::RealClock::Instance(),
                            [] { return kv::TileSaveResult::Saved; });
     worker.Start();
-    for (auto line : {kv::kCmdEchoOn, kv::kCmdTextMode, kv::kCmdCharsetUcs2, kv::kCmdTextParams})
+    kv::EnqueueCommand(modem, std::string(kv::kCmdEchoOn));
+    for (auto line : kv::kModem1Setup)
         kv::EnqueueCommand(modem, std::string(line));
     kv::WaitMs(100);
     modem.ClearRx();
 
     sim.Command("sms 1 +79111111111 Поставлено на охрану. Объект в норме");
     const bool recorded = Serve([&] { return host.events.RecordCount() >= 1; }, 50s);
-    // The read message is deleted from the SIM in the next exchange.
-    EXPECT_TRUE(Serve([&] { return sim.WaitForSent(1, "AT+CMGD=1,2\\r", 100ms); }, 15s));
+    // The read message is deleted from the SIM by its own index, its row written.
+    EXPECT_TRUE(Serve([&] { return sim.WaitForSent(1, "AT+CMGD=1\\r", 100ms); }, 15s));
     modem.Running = false;
     ASSERT_TRUE(recorded) << "no journal row within 50 s";
     EXPECT_TRUE(Serve([&] { return worker.Finished(); }, 15s));

@@ -119,6 +119,9 @@ protected:
         port.replies["AT+CPMS?\r"] = MemoryReply(0);
         for (std::string_view line : {kCmdTextMode, kCmdCharsetUcs2, kCmdTextParams})
             port.replies[std::string(line)] = std::string(line) + "\r\nOK\r\n";
+        // A modem without new-message indications.
+        for (const char* line : {"AT+CNMI=?\r", "AT+CNMI=2,1,0,0,0\r", "AT+CNMI=1,1,0,0,0\r"})
+            port.replies[line] = "\r\nERROR\r\n";
     }
     void RunFor(std::uint64_t ms)
     {
@@ -214,6 +217,8 @@ TEST_F(VanishedModem1, AModemBackFromARestartHasItsTextModeSetBeforeTheWaitingMe
         }
         if (line.rfind("AT+CMGD=", 0) == 0)
             stored = false;
+        if (line.rfind("AT+CMGL=", 0) == 0)
+            return echo + "ERROR\r\n"; // it cannot list: it is read index by index
         return echo + "OK\r\n";
     };
     RunFor(6000);

@@ -19,10 +19,10 @@ class DispatchEntry : public ::testing::Test {
 protected:
     DispatchEntry() { modem.Running = true; }
 
-    bool Feed(const std::string& bytes, int looks = 16)
+    bool Feed(const std::string& bytes)
     {
         modem.AppendReceived(bytes);
-        return worker.DispatchReceived(looks);
+        return worker.DispatchReceived();
     }
 
     TestClock clock;
@@ -32,57 +32,52 @@ protected:
     TCommThread worker{modem, port, host, clock, nullptr};
 };
 
-TEST_F(DispatchEntry, RecognisedReplyEndsTheWaitAndBareOkDoesNot)
+TEST_F(DispatchEntry, AReplyEndsAtItsFinalResultWhateverItsCommand)
 {
+    worker.BeginReplyFor("AT+CSQ\r");
     EXPECT_TRUE(Feed("AT+CSQ\r\r\n+CSQ: 21,0\r\n\r\nOK\r\n"));
     EXPECT_EQ(worker.ExchangeState(), TCommThread::kReplyHandled);
     EXPECT_EQ(host.Of("signal"), std::vector<std::string>{"21"});
     EXPECT_EQ(modem.RxSnapshot(), "");
 
-    modem.ClearRx();
-    EXPECT_FALSE(Feed("ATE1\r\r\nOK\r\n"));
-    EXPECT_EQ(worker.ExchangeState(), TCommThread::kReplyIncomplete);
-    EXPECT_EQ(modem.RxSnapshot(), "ATE1\r\r\nOK\r\n");
+    // A bare OK is the whole reply of a command that has nothing to say.
+    worker.BeginReplyFor("ATE1\r");
+    EXPECT_TRUE(Feed("ATE1\r\r\nOK\r\n"));
+    EXPECT_EQ(worker.ExchangeState(), TCommThread::kReplyHandled);
 }
 
 TEST_F(DispatchEntry, ReplyInPiecesIsHandledWhenItsFinalResultArrives)
 {
+    worker.BeginReplyFor("AT+CMGF=1\r");
     EXPECT_FALSE(Feed("AT+CMGF=1\r\r\n"));
+    EXPECT_EQ(worker.ExchangeState(), TCommThread::kReplyIncomplete);
     EXPECT_TRUE(host.Techno().empty());
     EXPECT_TRUE(Feed("OK\r\n"));
     ASSERT_EQ(host.Techno().size(), 1u);
     EXPECT_EQ(host.Techno()[0].text, std::string("Включен текстовый режим"_cp));
 }
 
-TEST_F(DispatchEntry, UnsolicitedRingIsCutOutAndTheReplyBehindItStillRead)
+TEST_F(DispatchEntry, UnsolicitedRingIsReadOutAndTheReplyBehindItStillRead)
 {
+    worker.BeginReplyFor("AT+CSQ\r");
     EXPECT_TRUE(Feed("\r\nRING\r\nAT+CSQ\r\r\n+CSQ: 15,0\r\n\r\nOK\r\n"));
     EXPECT_EQ(modem.PendingCommands(), std::vector<std::string>{"AT+CLCC\r"});
     EXPECT_EQ(host.Of("signal"), std::vector<std::string>{"15"});
 
-    // Without a final result the wait goes on after the ring row has acted, and
-    // another look at the same bytes does nothing more.
-    modem.ClearRx();
+    // Between replies: the ring of the same call lists nothing more, and another
+    // look at the same bytes does nothing.
     EXPECT_FALSE(Feed("\r\nRING\r\n"));
-    EXPECT_FALSE(worker.DispatchReceived(16));
-    EXPECT_EQ(modem.PendingCount(), 2u);
-}
-
-TEST_F(DispatchEntry, FailureLeavesAsFromAPassWithTheRowsCutKept)
-{
-    modem.AppendReceived("AT+CPMS?\r\r\n+CPMS: \"SM_P\",x,10\r\n\r\nOK\r\n");
-    EXPECT_THROW(worker.DispatchReceived(16), EConvertError);
-    EXPECT_EQ(modem.RxSnapshot(), "x,10\r\n\r\nOK\r\n");
-    EXPECT_EQ(clock.NowMs(), 2000u); // the memory row's sleep went to the worker's clock
-}
-
-TEST_F(DispatchEntry, LooksAreBounded)
-{
-    // Two rings need two looks of the ring row: one look cuts only the first.
-    EXPECT_FALSE(Feed("\r\nRING\r\n\r\nRING\r\n", 1));
+    EXPECT_FALSE(worker.DispatchReceived());
     EXPECT_EQ(modem.PendingCount(), 1u);
-    EXPECT_FALSE(worker.DispatchReceived(1));
-    EXPECT_EQ(modem.PendingCount(), 2u);
+}
+
+TEST_F(DispatchEntry, AFailingHandlerIsToldAndTheLinesAreNotReadAgain)
+{
+    worker.BeginReplyFor("AT+CPMS?\r");
+    EXPECT_TRUE(Feed("AT+CPMS?\r\r\n+CPMS: \"SM_P\",x,10\r\n\r\nOK\r\n"));
+    EXPECT_EQ(host.Techno().back().text, std::string("Ошибка E001 - обработка данных модема..."_cp));
+    EXPECT_EQ(modem.RxSnapshot(), "");
+    EXPECT_EQ(clock.NowMs(), 0u) << "no sleep inside the dispatch";
 }
 
 } // namespace

@@ -15,14 +15,25 @@ int FuzzTableLoader(const std::uint8_t* data, std::size_t size);
 // The UCS2 codec: the bytes as hex text to decode, and as station text to
 // encode and decode again.
 int FuzzUcs2(const std::uint8_t* data, std::size_t size);
-// The read-reply parser. First byte: SmsIndex (1 + byte % 10); the rest: the
-// receive buffer.
+// The stored-message parser through the line reader. First byte: the command
+// the reply answers ("AT+CMGR=<1 + byte>" below 40, the list from 40 on); the
+// rest: the reply.
 int FuzzReadReply(const std::uint8_t* data, std::size_t size);
 // Modem 1's reply dispatch. First byte: bit 0 SmsSending, bit 1 UssdPending,
-// bit 2 LinkLost, bits 3-7 SmsIndex (1 + value % 10). The rest: the modem's
-// bytes, a zero byte between pieces that arrive one after the other (the port
-// drops zero bytes, so the buffer never holds one).
+// bit 2 LinkLost, bit 3 the plain character set on. Second byte: the command in
+// flight, an index into DispatchCommands (past its end: none). The rest: the
+// modem's bytes, a zero byte between pieces that arrive one after the other
+// (the port drops zero bytes, so the buffer never holds one).
 int FuzzReplyDispatch(const std::uint8_t* data, std::size_t size);
+
+// The commands the dispatch fuzzer puts in flight: one of each kind the worker sends.
+inline constexpr const char* kDispatchCommands[] = {
+    "AT+CSQ\r",          "AT+CPMS?\r",          "AT+CMGL=\"ALL\"\r", "AT+CMGR=3\r",
+    "AT+CMGD=3\r",       "AT+CMGS=\"+79111111111\"\r",                "*8411#_on#\x1A",
+    "AT+CLCC\r",         "ATD+79111111111;\r",  "ATA\r",               "AT+CUSD=1,\"002A0031003000300023\",15\r",
+    "AT+CNMI=?\r",       "AT+CNMI=2,1,0,0,0\r", "AT\r",                "AT+CSCS=\"UCS2\"\r",
+    "AT+CPMS=\"SM\"\r",  "ATE1\r",
+};
 
 // A property that failed. By default the message goes to stderr and the
 // process aborts (a crash for libFuzzer); the regression test installs a

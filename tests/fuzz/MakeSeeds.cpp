@@ -3,8 +3,9 @@
 //   fuzz_table_loader   files of each station table as the station saves them,
 //                       and the journal in each older format the loader reads;
 //   fuzz_ucs2           hex texts as devices and the network send them;
-//   fuzz_read_reply     the read replies of the modem transcripts;
-//   fuzz_reply_dispatch every reply and whole conversation of the transcripts.
+//   fuzz_read_reply     the read and list replies of the modem transcripts;
+//   fuzz_reply_dispatch every reply (with its command in flight) and whole
+//                       conversation of the transcripts.
 // Run by hand when the formats change; the output is committed.
 #include "codec/Ucs2.h"
 #include "data/Extended80.h"
@@ -14,6 +15,7 @@
 #include "data/Schemas.h"
 #include "data/TableFormat.h"
 #include "data/Text.h"
+#include "tests/fuzz/Harnesses.h"
 #include "tests/support/Cp1251.h"
 
 #include <algorithm>
@@ -290,6 +292,20 @@ std::string Joined(const std::vector<std::string>& pieces, char separator)
     return out;
 }
 
+// The dispatch fuzzer's command for a transcript line the modem answers.
+char CommandSelector(const std::string& line)
+{
+    for (std::size_t i = 0; i < std::size(fuzz::kDispatchCommands); ++i)
+        if (line == fuzz::kDispatchCommands[i])
+            return static_cast<char>(i);
+    for (std::size_t i = 0; i < std::size(fuzz::kDispatchCommands); ++i) {
+        const std::string_view known = fuzz::kDispatchCommands[i];
+        if (line.compare(0, 7, known.substr(0, 7)) == 0)
+            return static_cast<char>(i);
+    }
+    return static_cast<char>(std::size(fuzz::kDispatchCommands));
+}
+
 void TranscriptSeeds(const fs::path& transcripts)
 {
     std::vector<fs::path> files;
@@ -302,7 +318,6 @@ void TranscriptSeeds(const fs::path& transcripts)
         const std::string stem = file.stem().string();
         std::ifstream in(file, std::ios::binary);
         int flags = 0;
-        int smsIndex = 1;
         int n = 0;
         std::vector<std::string> conversation;
         std::string raw;
@@ -314,15 +329,16 @@ void TranscriptSeeds(const fs::path& transcripts)
             const std::string word = line.substr(0, sp);
             const std::string rest = sp == std::string::npos ? std::string() : line.substr(sp + 1);
             std::vector<std::string> pieces;
+            char command = static_cast<char>(std::size(fuzz::kDispatchCommands));
             if (word == "flag") {
                 const int bit = rest.starts_with("SmsSending") ? 1 : rest.starts_with("UssdPending") ? 2 : 4;
                 flags = rest.ends_with(" 1") ? (flags | bit) : (flags & ~bit);
-            } else if (word == "smsindex") {
-                smsIndex = std::stoi(rest);
             } else if (word == "on" || word == "always") {
                 const std::size_t arrow = rest.find(" => ");
-                if (arrow != std::string::npos)
+                if (arrow != std::string::npos) {
                     pieces = ReplyPieces(rest.substr(arrow + 4));
+                    command = CommandSelector(Unescape(rest.substr(0, arrow)));
+                }
             } else if (word == "rx") {
                 const std::size_t at = rest.find(' ');
                 if (at != std::string::npos)
@@ -330,28 +346,26 @@ void TranscriptSeeds(const fs::path& transcripts)
             }
             if (pieces.empty())
                 continue;
-            const char head = static_cast<char>(flags | ((smsIndex - 1) << 3));
-            Put("fuzz_reply_dispatch", stem + "_" + std::to_string(++n), head + Joined(pieces, '\0'));
+            Put("fuzz_reply_dispatch", stem + "_" + std::to_string(++n),
+                std::string{static_cast<char>(flags), command} + Joined(pieces, '\0'));
             conversation.insert(conversation.end(), pieces.begin(), pieces.end());
 
-            // The read parser sees the pieces as they stand together in the buffer.
+            // The message parser sees the pieces as they stand together in the buffer.
             std::string whole;
             for (const std::string& piece : pieces)
                 whole += piece;
-            const std::size_t read = whole.find("AT+CMGR=");
-            if (read != std::string::npos) {
-                const int index = std::atoi(whole.c_str() + read + 8);
-                Put("fuzz_read_reply", stem + "_" + std::to_string(n), static_cast<char>(index >= 1 ? index - 1 : 0) + whole);
-            }
+            if (whole.find("+CMGL:") != std::string::npos)
+                Put("fuzz_read_reply", stem + "_" + std::to_string(n), '\x28' + whole);
+            else if (const std::size_t read = whole.find("+CMGR:"); read != std::string::npos)
+                Put("fuzz_read_reply", stem + "_" + std::to_string(n), '\x00' + whole);
         }
         if (conversation.size() > 1)
             Put("fuzz_reply_dispatch", stem + "_all",
-                static_cast<char>(flags | ((smsIndex - 1) << 3)) + Joined(conversation, '\0'));
+                std::string{static_cast<char>(flags), static_cast<char>(std::size(fuzz::kDispatchCommands))}
+                    + Joined(conversation, '\0'));
     }
-    for (const int index : {1, 5, 10})
-        Put("fuzz_read_reply", "empty_index_" + std::to_string(index),
-            static_cast<char>(index - 1) + ("AT+CMGR=" + std::to_string(index) + "\r\r\nOK\r\n"));
-    Put("fuzz_read_reply", "empty_reply_of_another_index", std::string(1, '\x02') + "AT+CMGR=1\r\r\nOK\r\n");
+    Put("fuzz_read_reply", "empty_index_bare_ok", std::string(1, '\x04') + "AT+CMGR=5\r\r\nOK\r\n");
+    Put("fuzz_read_reply", "empty_index_siemens", std::string(1, '\x04') + "\r\n+CMGR: 0,,0\r\n\r\nOK\r\n");
 }
 
 } // namespace

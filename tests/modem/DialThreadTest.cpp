@@ -234,16 +234,48 @@ TEST_F(DialTest, BalanceThatNeverComesIsJournalledAfterTenSeconds)
     EXPECT_FALSE(state.balanceWait);
 }
 
-TEST_F(DialTest, UndecodableBalanceWaitsForTheTimeOut)
+// Modem 2's balance in the forms modems give it: the whole text or a clear
+// refusal, never a lost answer.
+struct BalanceForm {
+    const char* name;
+    std::vector<FakePort::Piece> answer; // to the request as the worker writes it first
+    std::string plainAnswer;             // to the plain code, when the worker falls back to it
+    std::string row;                     // the "Баланс" row's text
+};
+
+class DialBalance : public DialTest, public ::testing::WithParamInterface<BalanceForm> {};
+
+TEST_P(DialBalance, RowHoldsTheWholeTextOrTheRefusal)
 {
-    port.On("AT+CUSD=*", "\r\n+CUSD: 0,\"12 34\",72\r\n");
+    port.On("AT+CUSD=1,\"002A0031003000300023\",15\r", GetParam().answer);
+    port.On("AT+CUSD=1,\"*100#\",15\r", GetParam().plainAnswer);
     Start({});
     state.balanceRequest = true;
-    RunUntil(20000);
-    EXPECT_TRUE(host.Of("balance").empty());
+    RunUntil(15000);
+    const std::string& row = GetParam().row;
+    EXPECT_EQ(host.Of("balance"), std::vector<std::string>{S("Модем 2(обзвон):"_cp) + row});
+    EXPECT_EQ(log.Count("dialevent " + S("Баланс | GSM-модем №2 | "_cp) + row), 1u);
     EXPECT_EQ(log.Count("dialevent " + S("Нет связи | GSM-модем №2 | Превышен интервал времени ожидания баланса"_cp)),
-              1u);
+              0u);
+    EXPECT_FALSE(state.balanceWait);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, DialBalance,
+    ::testing::Values(
+        BalanceForm{"NotValidForItsCodingShownAsItCame", {{0, "\r\n+CUSD: 0,\"12 34\",72\r\n"}}, "", "12 34"},
+        BalanceForm{"SplitOverTwoReads",
+                    {{0, "\r\nOK\r\n\r\n+CUSD: 0, \"04110430043B04"}, {700, "30043D0441003A00200035\", 72\r\n"}},
+                    "", S("Баланс: 5"_cp)},
+        BalanceForm{"SessionEndedBeforeTheAnswer",
+                    {{0, "\r\nOK\r\n\r\n+CUSD: 2\r\n"}, {900, "\r\n+CUSD: 0,\"Balance 5\",15\r\n"}}, "", "Balance 5"},
+        BalanceForm{"RefusedByTheNetwork", {{0, "\r\nOK\r\n"}, {600, "\r\n+CUSD: 4\r\n"}}, "",
+                    S("Запрос баланса отклонен сетью"_cp)},
+        BalanceForm{"HexCodeRefusedPlainTaken", {{0, "\r\nERROR\r\n"}},
+                    "\r\nOK\r\n\r\n+CUSD: 0,\"0414043E043B04330020003000200440\",72\r\n", S("Долг 0 р"_cp)},
+        BalanceForm{"RefusedInEveryForm", {{0, "\r\n+CME ERROR: 132\r\n"}}, "\r\n+CME ERROR: 132\r\n",
+                    S("Запрос баланса отклонен модемом (ошибка 132)"_cp)}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DialTest, RebuildPostponesEveryCall)
 {

@@ -1,8 +1,6 @@
 // The command ring, the receive buffer and the pieces around them.
 #include "modem/Modem.h"
 #include "modem/SignalLevel.h"
-#include "modem/SmsReader.h"
-#include "codec/Ucs2.h"
 
 #include <gtest/gtest.h>
 
@@ -111,53 +109,6 @@ TEST(SignalIconFile, BandsOfTheLevel)
     EXPECT_EQ(SignalIconFile(99), "ICO/Signal3/blocks-gnome-netstatus-75-100.png");
     EXPECT_TRUE(SignalIconFile(-1).empty());
     EXPECT_TRUE(SignalIconFile(-0.1).empty());
-}
-
-TEST(ParseReadReply, EmptyIndexAdvancesAndWraps)
-{
-    std::uint16_t index = 3;
-    EXPECT_FALSE(ParseReadReply("AT+CMGR=3\r\r\nOK\r\n", index).found);
-    EXPECT_EQ(index, 4);
-    index = 10;
-    EXPECT_FALSE(ParseReadReply("AT+CMGR=10\r\r\nOK\r\n", index).found);
-    EXPECT_EQ(index, 1);
-    // Only the exact empty reply of the index being read counts as empty.
-    index = 5;
-    EXPECT_TRUE(ParseReadReply("AT+CMGR=4\r\r\nOK\r\n", index).found);
-    EXPECT_EQ(index, 5);
-}
-
-TEST(ParseReadReply, CutsNumberAndBody)
-{
-    std::uint16_t index = 2;
-    const ReadReply r = ParseReadReply(
-        "AT+CMGR=2\r\r\n+CMGR: \"REC READ\",\"002B0037\",\"\",\"24/05/01,10:00:00+12\"\r\n04220435\r\n\r\nOK\r\n", index);
-    EXPECT_TRUE(r.found);
-    EXPECT_EQ(r.numberHex, "002B0037");
-    EXPECT_EQ(r.bodyHex, "04220435");
-    EXPECT_EQ(index, 2);
-
-    const ReadReply odd = ParseReadReply("garbage without quotes or line ends", index);
-    EXPECT_TRUE(odd.found);
-    EXPECT_EQ(odd.numberHex, "");
-    EXPECT_EQ(odd.bodyHex, "");
-
-    // A stored outgoing message: no status marker, so the cuts land on the header.
-    const ReadReply sent =
-        ParseReadReply("AT+CMGR=2\r\r\n+CMGR: \"STO SENT\",\"0031\"\r\n0032\r\n\r\nOK\r\n", index);
-    EXPECT_EQ(sent.numberHex, "AT+CMGR=2\r\r\n+CMGR: ");
-    EXPECT_EQ(sent.bodyHex, "+CMGR: \"STO SENT\",\"0031\"");
-}
-
-TEST(TakeMemoryCount, ReadsTheFirstNumberAfterTheStorage)
-{
-    std::string reply = "AT+CPMS?\r\r\n+CPMS: \"SM_P\",3,10,\"SM_P\",3,10\r\n\r\nOK\r\n";
-    EXPECT_EQ(TakeMemoryCount(reply), 3);
-    for (std::string bad : {std::string("AT+CPMS?\r\r\n+CPMS: \"SM_P\",,10\r\n"), std::string("+CPMS: \"SM_P\",7"),
-                            std::string("AT+CPMS?\r\r\n+CPMS: \"ME\",1,10\r\n\r\nOK\r\n")}) {
-        EXPECT_THROW(TakeMemoryCount(bad), EConvertError);
-        EXPECT_EQ(bad.find("+CPMS"), std::string::npos) << "a failed reply must not be read again";
-    }
 }
 
 } // namespace

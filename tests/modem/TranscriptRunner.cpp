@@ -9,6 +9,14 @@
 //   flag <SmsSending|UssdPending|LinkLost> <0|1>
 //   smsindex <n>
 //   portfail <write|open>             the port fails its writes / its opening
+//   journal <durable|written|fail>    how the journal takes rows from now on: on
+//                                     disk ("synced" follows the row), in memory
+//                                     only, or not at all
+//   hostfail <kind>                   the next host call of that kind ("findname",
+//                                     "techno", "event", ...) fails
+//   restart                           a new worker, as after the station was
+//                                     killed: same modem, port, journal and
+//                                     record of messages being journalled
 //   queue <line>                      the station queues a command line now
 //   on <line> => <reply>              the modem answers the next write of <line>
 //   always <line> => <reply>          ... and every later one
@@ -27,7 +35,8 @@
 // "techno <red|green|blue|navy|orange> <text>", "event <status> | <tel> | <event>",
 // "signal <level>", "findname <number>", "guard <name> <code>", "info <name> <code>",
 // "buttons on", "statusedit <text>", "linktext <text>", "balance <text>",
-// "linklost", "warning <text>", "sound <Alarm|On|Off|SmsInfo>".
+// "linklost", "warning <text>", "sound <Alarm|On|Off|SmsInfo>", "synced",
+// "eventfailed <status> | <tel> | <event>", "alarmmark <name>".
 #include "modem/CommThread.h"
 #include "modem/Modem.h"
 #include "tests/support/CallLog.h"
@@ -144,7 +153,8 @@ public:
         ASSERT_TRUE(in) << "cannot read " << m_path;
         modem.Running = true;
         port.DeliverTo([this](const std::string& bytes) { modem.AppendReceived(bytes); });
-        worker = std::make_unique<TCommThread>(modem, port, host, clock, [] { return TileSaveResult::Saved; });
+        host.SetClock(&clock);
+        StartWorker();
 
         std::string raw;
         int lineNo = 0;
@@ -170,6 +180,14 @@ public:
     }
 
 private:
+    void StartWorker()
+    {
+        worker.reset();
+        modem.Running = true;
+        worker = std::make_unique<TCommThread>(modem, port, host, clock, [] { return TileSaveResult::Saved; });
+        worker->SetReceipts(&receipts);
+    }
+
     void Run(const std::string& line, int lineNo)
     {
         const auto [word, rest] = SplitWord(line);
@@ -188,6 +206,26 @@ private:
                 port.FailOpen(true);
             else
                 throw std::runtime_error("portfail takes write or open");
+        } else if (word == "journal") {
+            if (rest == "durable")
+                host.SetJournalWrite(JournalWrite::Durable);
+            else if (rest == "written")
+                host.SetJournalWrite(JournalWrite::Written);
+            else if (rest == "fail")
+                host.SetJournalWrite(std::nullopt);
+            else
+                throw std::runtime_error("journal takes durable, written or fail");
+        } else if (word == "hostfail") {
+            host.FailNext(rest);
+        } else if (word == "restart") {
+            // What the killed station had queued and half-received is gone.
+            while (modem.TakeCommand() || modem.TakeSend()) {
+            }
+            modem.ClearRx();
+            modem.SmsSending = false;
+            modem.UssdPending = false;
+            modem.LinkLost = false;
+            StartWorker();
         } else if (word == "queue") {
             EnqueueCommand(modem, Unescape(rest));
         } else if (word == "on" || word == "always") {
@@ -282,6 +320,7 @@ private:
     FakePort port{&clock, &log};
     RecordingHost host{&log};
     TModem modem;
+    SmsReceipts receipts;
     std::unique_ptr<TCommThread> worker;
     std::size_t m_next = 0;
 };

@@ -44,7 +44,8 @@ std::string Text(const QLineEdit* e) { return FromQ(e->text()); }
 const std::string kModem1Failed = Cp("Невозможно инициализировать COM-порт для модема 1!"_cp);
 const std::string kModem2Failed = Cp("Невозможно инициализировать COM-порт для модема 2!"_cp);
 const std::string kModem2Lines = "ATE1\rAT+CMGF=1\rAT+CSCS=\"UCS2\"\rAT+CSMP=17,167,0,25\r";
-const Strings kModem1Queue = {"ATE1\r", "AT+CMGF=1\r", "AT+CSCS=\"UCS2\"\r", "AT+CSMP=17,167,0,25\r"};
+// The echo, text mode in UCS2, then the test form of the new-message indications.
+const Strings kModem1Queue = {"ATE1\r", "AT+CMGF=1\r", "AT+CSCS=\"UCS2\"\r", "AT+CSMP=17,167,0,25\r", "AT+CNMI=?\r"};
 const std::string kDialWaiting = "Dial:" + Cp("Статус дозвона: ожидание"_cp);
 
 class ModemWindow : public ::testing::Test {

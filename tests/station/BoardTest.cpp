@@ -190,6 +190,38 @@ TEST_F(Board, FireShowsItsIconSilentlyAndUnknownCodesDrawAsNothingReceived)
     EXPECT_EQ(IconPixel(0, 1), kWhite);
 }
 
+// A fire reported by SMS raises the alarm mark too: the tile blinks in the
+// alarm colours and sounds until acknowledged, its guard state untouched; the
+// ring-round's failure, the same information code, stays silent.
+TEST_F(Board, AFireMarkBlinksAndSoundsUntilAcknowledged)
+{
+    Place({"Sklad", "Ofis"});
+    LogIn();
+    form().Modem1->Running = true;
+    form().SetGuardState("Sklad", 2);
+    form().SetInfoState("Sklad", 9);
+    board().SetAlarmMark("Sklad");
+    form().SetInfoState("Ofis", 9);
+    std::vector<QColor> seen;
+    for (int tick = 1; tick <= 2; ++tick) {
+        Tick();
+        EXPECT_EQ(sounds.Count(Sound::Alarm), tick) << "one column sounds";
+        seen.push_back(TileBackground(0, 0));
+    }
+    EXPECT_TRUE((seen[0] == kAlarmRed && seen[1] == kWhite) || (seen[0] == kWhite && seen[1] == kAlarmRed));
+    EXPECT_EQ(Guard(0, 0), 2);
+    Press(Qt::LeftButton, 0, 0);
+    const int alarms = sounds.Count(Sound::Alarm);
+    Tick();
+    Tick();
+    EXPECT_EQ(sounds.Count(Sound::Alarm), alarms);
+    EXPECT_EQ(TileBackground(0, 0), QColor(255, 255, 0)) << "armed, as it was";
+    // An intrusion's mark is not taken over by a warning's.
+    form().SetGuardState("Sklad", 3);
+    board().SetAlarmMark("Sklad");
+    EXPECT_EQ(Mark(0, 0), 3);
+}
+
 TEST_F(Board, CodeTwoThirtyEightChangesNothingAndPaintsNothing)
 {
     Place({"Sklad"});

@@ -124,6 +124,36 @@ TEST_F(Workers, MissingWindowsAreSkippedAndLookupsKeepTheCallersValue)
     EXPECT_EQ(form().EventsTable.TextAt(0, journal::SimpleName), "") << "no register: empty short name";
 }
 
+// A message's row: written on the UI thread, waited for on the worker's until
+// its log entry is on disk; found again by JournalHolds after a restart; a
+// journal failure reaches the worker instead of being swallowed.
+TEST_F(Workers, ADurableRowIsWaitedForOffTheUiThreadAndAFailedOneReported)
+{
+    const double since = LocalNow() - 1.0 / 86400;
+    JournalWrite written{};
+    bool held = false, heldBefore = true, failed = false;
+    OnWorker([&](IModemHost& host) {
+        heldBefore = host.JournalHolds("+7911", Str("Новое сообщение:Тест"_cp), since);
+        written = host.WriteDurableEvent(Str("Норма"_cp), "+7911", Str("Новое сообщение:Тест"_cp));
+        held = host.JournalHolds("+7911", Str("Новое сообщение:Тест"_cp), since);
+    });
+    EXPECT_EQ(written, JournalWrite::Durable);
+    EXPECT_FALSE(heldBefore);
+    EXPECT_TRUE(held);
+    EXPECT_EQ(form().EventsTable.TextAt(0, journal::Tel), "+7911");
+
+    form().EventsTable.SetAfterPost([](MemTable&) { throw std::runtime_error("journal window failed"); });
+    OnWorker([&](IModemHost& host) {
+        try {
+            host.WriteDurableEvent(Str("Норма"_cp), "+7922", "x");
+        } catch (const std::runtime_error&) {
+            failed = true;
+        }
+    });
+    EXPECT_TRUE(failed) << "the hand-over's failure reached the worker";
+    form().EventsTable.SetAfterPost([this](MemTable& t) { form().EventsTableAfterPost(t); });
+}
+
 TEST_F(Workers, LinkLostAndWarningsReachTheOperator)
 {
     std::vector<bool> buttons;

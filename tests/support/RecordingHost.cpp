@@ -91,11 +91,52 @@ void RecordingHost::Record(const std::string& kind, const std::string& payload, 
     m_log->Add(hasPayload ? kind + " " + payload : kind);
 }
 
+void RecordingHost::SetJournalWrite(std::optional<JournalWrite> result)
+{
+    std::lock_guard lock(m_lock);
+    m_journalWrite = result;
+}
+
+void RecordingHost::SetClock(IClock* clock)
+{
+    std::lock_guard lock(m_lock);
+    m_clock = clock;
+}
+
 void RecordingHost::WriteEvent(const std::string& status, const std::string& tel, const std::string& event)
 {
     Record("event", status + " | " + tel + " | " + event);
     std::lock_guard lock(m_lock);
     m_events.push_back({status, tel, event});
+    m_eventTimes.push_back(m_clock ? m_clock->Now() : 0.0);
+}
+
+JournalWrite RecordingHost::WriteDurableEvent(const std::string& status, const std::string& tel,
+                                              const std::string& event)
+{
+    std::optional<JournalWrite> result;
+    {
+        std::lock_guard lock(m_lock);
+        result = m_journalWrite;
+    }
+    if (!result) {
+        // The row never reached the journal.
+        Record("eventfailed", status + " | " + tel + " | " + event);
+        throw std::runtime_error("recording host: the journal failed on request");
+    }
+    WriteEvent(status, tel, event);
+    if (*result == JournalWrite::Durable)
+        Record("synced", "", false);
+    return *result;
+}
+
+bool RecordingHost::JournalHolds(const std::string& tel, const std::string& event, double since)
+{
+    std::lock_guard lock(m_lock);
+    for (std::size_t i = 0; i < m_events.size(); ++i)
+        if (m_events[i].tel == tel && m_events[i].event == event && m_eventTimes[i] >= since)
+            return true;
+    return false;
 }
 
 void RecordingHost::WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event)
@@ -146,6 +187,8 @@ void RecordingHost::SetInfoState(const std::string& shortName, std::uint8_t code
 {
     Record("info", shortName + " " + std::to_string(code));
 }
+
+void RecordingHost::SetAlarmMark(const std::string& shortName) { Record("alarmmark", shortName); }
 
 void RecordingHost::SetCommandButtonsEnabled(bool enabled) { Record("buttons", enabled ? "on" : "off"); }
 void RecordingHost::SetStatusEdit(const std::string& text) { Record("statusedit", text); }

@@ -6,7 +6,10 @@
 #include "modem/ModemHost.h"
 #include "tests/support/CallLog.h"
 
+#include "timing/Clock.h"
+
 #include <map>
+#include <optional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -31,6 +34,11 @@ public:
     explicit RecordingHost(CallLog* log = nullptr) : m_log(log ? log : &m_ownLog) {}
 
     void AddDevice(std::string number, std::string shortName);
+    // How WriteDurableEvent ends from now on: the row on disk (the default),
+    // only in memory, or a failure (nothing: it throws after recording).
+    void SetJournalWrite(std::optional<JournalWrite> result);
+    // The time the rows are stamped with, for JournalHolds; none: 0.
+    void SetClock(IClock* clock);
     void SetBalanceNumberText(std::string text);
     // The next call whose log kind is `kind` ("techno", "event", ...) throws.
     void FailNext(std::string kind);
@@ -47,6 +55,11 @@ public:
 
     void WriteEvent(const std::string& status, const std::string& tel, const std::string& event) override;
     void WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event) override;
+    // Records "event ...", then "synced" when the row is on disk; "eventfailed
+    // ..." when the journal fails.
+    JournalWrite WriteDurableEvent(const std::string& status, const std::string& tel,
+                                   const std::string& event) override;
+    bool JournalHolds(const std::string& tel, const std::string& event, double since) override;
     void WriteTechno(const std::string& text, Rgb colour) override;
     void ShowSignalLevel(double level) override;
     void ShowSignalLevel2(double level) override;
@@ -54,6 +67,7 @@ public:
     std::string FindNumberByShortName(const std::string& shortName, const std::string& initial) override;
     void SetGuardState(const std::string& shortName, std::uint8_t code) override;
     void SetInfoState(const std::string& shortName, std::uint8_t code) override;
+    void SetAlarmMark(const std::string& shortName) override;
     void SetCommandButtonsEnabled(bool enabled) override;
     void SetStatusEdit(const std::string& text) override;
     void SetLinkText(const std::string& text) override;
@@ -76,6 +90,9 @@ private:
     std::multiset<std::string> m_failNext;
     std::vector<TechnoLine> m_techno;
     std::vector<EventRow> m_events;
+    std::vector<double> m_eventTimes;
+    std::optional<JournalWrite> m_journalWrite = JournalWrite::Durable;
+    IClock* m_clock = nullptr;
     std::vector<EventRow> m_dialEvents;
 };
 

@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -55,6 +57,34 @@ TEST(HandOver, ShutdownReleasesAWaitingWorkerWithoutRunningItsCall)
     std::thread late([] { EXPECT_FALSE(kv::Synchronize([] {})) << "hand-overs after shut-down return at once"; });
     late.join();
     kv::ResetShutdownForTests();
+}
+
+TEST(HandOver, AFailureOnTheUiThreadReachesTheWaitingWorker)
+{
+    kv::ResetShutdownForTests();
+    std::atomic<bool> finished{false};
+    std::string caught;
+    bool ranAfter = false;
+    std::thread worker([&] {
+        try {
+            kv::Synchronize([] { throw std::runtime_error("journal full"); });
+        } catch (const std::runtime_error& e) {
+            caught = e.what();
+        }
+        // The UI thread goes on serving.
+        ranAfter = kv::Synchronize([] {});
+        finished = true;
+    });
+    EXPECT_TRUE(kv::WaitServing([&] { return finished.load(); }, std::chrono::seconds(10)));
+    worker.join();
+    EXPECT_EQ(caught, "journal full");
+    EXPECT_TRUE(ranAfter);
+    // A queued call that fails has nobody to tell: it is dropped and the rest run.
+    std::atomic<int> after{0};
+    kv::PostToUi([] { throw std::runtime_error("nobody waits"); });
+    kv::PostToUi([&] { ++after; });
+    kv::ServeHandOvers();
+    EXPECT_EQ(after.load(), 1);
 }
 
 TEST(HandOver, QueuedCallsRunFromTheEventLoop)

@@ -1,0 +1,191 @@
+// The whole station in-process against every modem family of the simulator,
+// in real time: reports stored while the station was off, a burst of twenty
+// while it runs, an alarm call and the balance. Every report is journalled once
+// with its status, number and short name, none is taken for a damaged message,
+// and none leaves the SIM before its row is written (each new row looks at the
+// SIM while the worker waits for it). One CTest case per family, side by side.
+#include "data/Schemas.h"
+#include "data/Status.h"
+#include "data/Text.h"
+#include "modemsetup/ModemUnit.h"
+#include "tests/e2e/LiveStation.h"
+#include "tests/support/Cp1251.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+namespace kv::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace kv::literals;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A report as the device sends it (UTF-8) and the row it must give.
+struct Expected {
+    std::string text;
+    std::string status; // CP1251
+    std::string number;
+    std::string shortName; // CP1251
+};
+
+bool Until(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const auto end = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() > end)
+            return false;
+        ServeFor(20ms);
+    }
+    return true;
+}
+
+// The texts of the messages the simulator's SIM (and the modem's own memory) holds.
+std::set<std::string> StoredTexts(ModemSim& sim)
+{
+    std::set<std::string> texts;
+    for (std::string line : sim.Command("sim 1")) {
+        if (line.rfind("ME ", 0) == 0)
+            line.erase(0, 3);
+        // "<index> <REC UNREAD|REC READ> <number> <text>"
+        const std::size_t status = line.find(' ');
+        const std::size_t number = line.find(' ', line.find("REC ", status) + 4 + 1);
+        const std::size_t text = number == std::string::npos ? number : line.find(' ', number + 1);
+        if (text != std::string::npos)
+            texts.insert(line.substr(text + 1));
+    }
+    return texts;
+}
+
+// Each new report row looks at the SIM while the worker waits in its hand-over:
+// the message must still be there, or it was deleted before it was journalled.
+class SimAtEachRow final : public IRecordListener {
+public:
+    SimAtEachRow(MemTable& journal, ModemSim& sim) : m_journal(journal), m_sim(sim) { m_journal.AddRecordListener(this); }
+    ~SimAtEachRow() override { m_journal.RemoveRecordListener(this); }
+    void RecordAdded(RecordHandle record, std::size_t) override
+    {
+        const std::string event(m_journal.TextView(record, journal::Event));
+        const std::string prefix(Str("Новое сообщение:"_cp));
+        if (event.rfind(prefix, 0) != 0)
+            return;
+        const std::string text = Cp1251ToUtf8(event.substr(prefix.size()));
+        if (!StoredTexts(m_sim).count(text))
+            deletedFirst.push_back(text);
+    }
+    void RecordChanged(RecordHandle) override {}
+    void RecordRemoving(RecordHandle, std::size_t) override {}
+    void RecordsCleared() override {}
+
+    std::vector<std::string> deletedFirst;
+
+private:
+    MemTable& m_journal;
+    ModemSim& m_sim;
+};
+
+class FamilyJourney : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(FamilyJourney, ReportsCallAndBalanceAreJournalledOnceAndRight)
+{
+    TempDir dir;
+    ModemSimOptions options;
+    options.linkDir = (dir.path() / "links").string();
+    options.family = GetParam();
+    ModemSim sim(options);
+    const std::vector<Reporter> reporters = {{Str("Гараж"_cp), "+79120000001"}, {Str("Дача"_cp), "+79120000002"},
+                                             {Str("Котельная"_cp), "+79120000003"}};
+    std::vector<Reporter> all = {{Str("Склад"_cp), kReporterNumber}};
+    all.insert(all.end(), reporters.begin(), reporters.end());
+
+    // Markers as the devices write them (the alarm one with its Latin letters).
+    const std::pair<const char*, std::string_view> kinds[] = {
+        {"Поставлено на охрану", status::kArmed}, {"Снято с охраны", status::kDisarmed},
+        {"Внимaние ТPEBОГА", status::kAlarm}};
+    std::vector<Expected> expected;
+    auto report = [&](int n) {
+        const Reporter& who = all[static_cast<std::size_t>(n) % all.size()];
+        const auto& [marker, status] = kinds[static_cast<std::size_t>(n) % 3];
+        expected.push_back({std::string(marker) + " " + std::to_string(n), std::string(status), who.number, who.shortName});
+        sim.Command("sms 1 " + who.number + " " + expected.back().text);
+    };
+
+    // Stored while the station is off.
+    for (int n = 0; n < 3; ++n)
+        report(n);
+    LiveStation live(dir.path(), sim, reporters);
+    ASSERT_TRUE(live.Started()) << live.TechnoTail(40);
+    MemTable& events = live.form().EventsTable;
+    SimAtEachRow watch(events, sim);
+
+    auto rowsOf = [&](const Expected& e) {
+        const std::string event = Utf8ToCp1251("Новое сообщение:" + e.text);
+        std::vector<JournalRow> rows;
+        for (const JournalRow& row : NewestRows(events, events.RecordCount()))
+            if (row.event == event)
+                rows.push_back(row);
+        return rows;
+    };
+    auto allJournalled = [&] {
+        for (const Expected& e : expected)
+            if (rowsOf(e).empty())
+                return false;
+        return true;
+    };
+    EXPECT_TRUE(Until(allJournalled, 20s)) << "reports stored while the station was off" << live.TechnoTail(60);
+
+    // A burst of twenty while it runs (more than some SIMs hold: the rest waits at the network).
+    for (int n = 3; n < 23; ++n)
+        report(n);
+    const auto burst = Clock::now();
+    EXPECT_TRUE(Until(allJournalled, 60s)) << "a burst of twenty" << live.TechnoTail(60);
+    const auto burstTime = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - burst);
+
+    auto journalled = [&](const JournalRow& row) {
+        return [&events, row] {
+            const std::vector<JournalRow> rows = NewestRows(events, events.RecordCount());
+            return std::find(rows.begin(), rows.end(), row) != rows.end();
+        };
+    };
+
+    // An alarm call from a device.
+    sim.Command(std::string("ring 1 ") + "+79120000002");
+    EXPECT_TRUE(Until(journalled({Str(status::kAlarm), "+79120000002",
+                                  Str("\"ТРЕВОГА\" - входящий вызов с телефона"_cp), Str("Дача"_cp)}),
+                      20s))
+        << live.TechnoTail(40);
+    // The tile is set right after the row.
+    EXPECT_TRUE(Until([&] { return live.Guard(Str("Дача"_cp)) == 3; }, 2s)) << "the caller's tile in alarm";
+
+    // The balance through modem 1.
+    live.station().ModemForm().RbButton2Click();
+    EXPECT_TRUE(Until(journalled({Str(status::kBalance), Str("GSM-модем №1"_cp), Str("Баланс: 150.00 р."_cp), "        "}),
+                      35s))
+        << live.TechnoTail(40);
+
+    // Each report once, right; nothing taken for damaged; the SIM emptied.
+    for (const Expected& e : expected) {
+        const std::vector<JournalRow> rows = rowsOf(e);
+        ASSERT_EQ(rows.size(), 1u) << e.text << Describe(rows);
+        EXPECT_EQ(rows[0].status, e.status) << e.text;
+        EXPECT_EQ(rows[0].tel, e.number) << e.text;
+        EXPECT_EQ(rows[0].simplename, e.shortName) << e.text;
+    }
+    for (const JournalRow& row : NewestRows(events, events.RecordCount()))
+        EXPECT_NE(row.event, Str("Ошибка в SMS-сообщении:"_cp)) << Describe(NewestRows(events, 60));
+    EXPECT_TRUE(watch.deletedFirst.empty()) << "deleted before its row: " << watch.deletedFirst.front();
+    EXPECT_TRUE(Until([&] { return StoredTexts(sim).empty() && sim.Command("network 1").empty(); }, 15s))
+        << "left in the SIM";
+    std::cout << "[ figures  ] " << GetParam() << ": a burst of twenty journalled in " << burstTime.count() << " ms\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFamily, FamilyJourney,
+                         ::testing::Values("sim800", "huawei", "siemens", "quectel", "wavecom", "cinterion", "telit"),
+                         [](const auto& info) { return std::string(info.param); });
+
+} // namespace
+} // namespace kv::test
