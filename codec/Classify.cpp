@@ -53,9 +53,12 @@ std::uint8_t ClassifyGuardMessage(std::string_view text, const PlaySoundFn& play
 std::uint8_t ClassifyInfoMessage(std::string_view text)
 {
     std::uint8_t code = kNoChange;
-    for (const InfoMarker& m : kInfoMarkers)
-        if (Contains(text, m.phrase))
+    for (const InfoMarker& m : kInfoMarkers) {
+        // A fire or an opened case is never hidden behind the temperature
+        // threshold tested after it: it is what the operator must see.
+        if (Contains(text, m.phrase) && code != kInfoWarning)
             code = m.code;
+    }
     return code;
 }
 

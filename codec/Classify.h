@@ -28,7 +28,8 @@ inline constexpr std::string_view kAlarmMarker{"\xC2\xED\xE8\xEC\x61\xED\xE8\xE5
 // 1, 2, 3 or kNoChange; the last marker found wins. Starts the disarm and arm
 // sounds of the markers it finds, in that order (the later one cuts the earlier).
 std::uint8_t ClassifyGuardMessage(std::string_view text, const PlaySoundFn& play);
-// 4 to 9 or kNoChange; the last marker found wins.
+// 4 to 9 or kNoChange; the last marker found wins, except that nothing wins
+// over a fire or an opened case (9).
 std::uint8_t ClassifyInfoMessage(std::string_view text);
 // The journal status: the guard code decides when there is one.
 std::string_view MessageStatus(std::uint8_t guardCode, std::uint8_t infoCode);

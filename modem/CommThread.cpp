@@ -823,7 +823,6 @@ void TCommThread::OnSmsSent(const Reply&)
 {
     Techno(kSmsSent, kGreen);
     Event(kSmsSent, kModemTel, kSmsSent);
-    m_host.SetStatusEdit(std::string(kSmsSent));
     FinishSend(true);
 }
 
@@ -843,16 +842,24 @@ void TCommThread::OnSendFailed(const Reply& reply)
 void TCommThread::FinishSend(bool sent)
 {
     m_modem.SmsSending = false;
-    if (!m_send)
+    if (!m_send) {
+        // A send line queued on its own: the card is the only one that does so.
+        if (sent)
+            m_host.SetStatusEdit(std::string(kSmsSent));
+        m_host.SetCommandButtonsEnabled(true);
         return;
+    }
     TModem::SmsSend send = std::move(*m_send);
     m_send.reset();
     if (send.outcome)
         send.outcome(sent);
-    if (!sent && send.deviceCommand) {
+    // Only a device command speaks to the card: an escalation's outcome would
+    // overwrite the status of the operator's own command and free its buttons.
+    if (!send.deviceCommand)
+        return;
+    if (!sent)
         Event(kStatusSmsFailed, send.number, send.text);
-        m_host.SetStatusEdit(std::string(kStatusSmsFailed));
-    }
+    m_host.SetStatusEdit(std::string(sent ? kSmsSent : kStatusSmsFailed));
     m_host.SetCommandButtonsEnabled(true);
 }
 

@@ -124,6 +124,11 @@ TEST(ClassifyInfo, OrderAndCaseDecide)
 {
     // Marker 7 is tested after marker 6.
     EXPECT_EQ(Classify(S("Температура 30. Вскрыт корпус датчика"_cp)).info, 9);
+    // Mended: a fire reported with the temperature threshold was a thermometer
+    // and "Температурный режим"; the fire wins.
+    const Classified fire = Classify(S("Внимание Пожар! Внимание-температура достигла установленного порога"_cp));
+    EXPECT_EQ(fire.info, 9);
+    EXPECT_EQ(fire.status, "Внимание"_cp);
     // The lower-case word inside other markers is not the temperature report.
     EXPECT_EQ(Classify(S("температура"_cp)).info, kNoChange);
     EXPECT_EQ(Classify(S("ВНИМАНИЕ ПОЖАР!"_cp)).info, kNoChange);

@@ -376,8 +376,11 @@ TEST_P(Ucs2Send, TellsTheOutcomeOnce)
     EXPECT_EQ(outcomes, (std::vector<std::string>{std::string("first ") + (GetParam().sent ? "sent" : "failed"),
                                                   "second sent"}));
     EXPECT_FALSE(modem.SmsSending);
-    // Not a device command: the requester journals it, not the worker.
+    // Not a device command: the requester journals it, not the worker, and
+    // the card's status and buttons are left to the operator's own command.
     EXPECT_EQ(log.Count("event " + S("Неудачная отправка СМС | +79111111111 | Пожар!"_cp)), 0u);
+    EXPECT_EQ(log.Count("buttons on"), 0u);
+    EXPECT_TRUE(log.Kind("statusedit").empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, Ucs2Send,
