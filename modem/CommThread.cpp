@@ -6,6 +6,7 @@
 #include "data/Text.h"
 #include "modem/AtFields.h"
 #include "modem/Commands.h"
+#include "modem/EventTexts.h"
 #include "modem/Ussd.h"
 
 #include <algorithm>
@@ -17,7 +18,7 @@ using namespace kv::literals;
 
 namespace {
 
-constexpr std::string_view kModemTel = "GSM-модем №1"_cp;
+constexpr std::string_view kModemTel = events::kModem1Tel;
 constexpr std::string_view kLineTimeout = "Ошибка обмена по таймауту..."_cp;
 constexpr std::string_view kLineIncomplete = "Принят не полный пакет..."_cp;
 constexpr std::string_view kLinePassFailed = "Ошибка E001 - обработка данных модема..."_cp;
@@ -36,8 +37,8 @@ constexpr std::string_view kStatusOnline = "На связи"_cp;
 constexpr std::string_view kStatusAttention = "Внимание"_cp;
 constexpr std::string_view kStatusSmsFailed = "Неудачная отправка СМС"_cp;
 constexpr std::string_view kSmsSent = "Сообщение отправлено"_cp;
-constexpr std::string_view kCallAlarm = "\"ТРЕВОГА\" - входящий вызов с телефона"_cp;
-constexpr std::string_view kNewMessage = "Новое сообщение:"_cp;
+constexpr std::string_view kCallAlarm = events::kCallAlarm;
+constexpr std::string_view kNewMessage = events::kNewMessage;
 constexpr std::string_view kBadMessage = "Ошибка в SMS-сообщении:"_cp;
 
 bool EndsWithCtrlZ(std::string_view line) { return !line.empty() && line.back() == kCtrlZ; }
@@ -1206,7 +1207,7 @@ void TCommThread::RestoreLink()
         Queue(line);
     m_listForm = ListForm::Plain;
     m_modem.LinkLost = false;
-    Event(kStatusOnline, kModemTel, "Соединение с GSM-модулем восстановлено"_cp);
+    Event(kStatusOnline, kModemTel, events::kLinkRestored);
 }
 
 void TCommThread::RestoreSetup()

@@ -5,6 +5,7 @@
 #include "codec/Ucs2.h"
 #include "data/Text.h"
 #include "modem/Commands.h"
+#include "modem/EventTexts.h"
 #include "modem/LineReader.h"
 #include "modem/Ussd.h"
 
@@ -16,7 +17,7 @@ namespace {
 
 constexpr double kSecondsPerDay = 86400.0;
 constexpr double kMinutesPerDay = 1440.0;
-constexpr std::string_view kModemTel = "GSM-модем №2"_cp;
+constexpr std::string_view kModemTel = events::kModem2Tel;
 constexpr std::string_view kStatusOffline = "Нет связи"_cp;
 
 double Seconds(double s) { return s / kSecondsPerDay; }
@@ -224,7 +225,7 @@ void TDialThread::Verdict()
     }
     // Final: the counter stays, so every further failure is final at once until a call succeeds.
     m_host.SetDialStatus(Str("Статус дозвона: дозвон завершен не успешно"_cp));
-    m_host.WriteDialEvent(std::string(kStatusOffline), call.number, Str("Дозвон завершен не успешно"_cp));
+    m_host.WriteDialEvent(std::string(kStatusOffline), call.number, std::string(events::kRingRoundFailed));
     Techno(Str("Дозвон завершен НЕ УДАЧНО. Телефон:"_cp) + call.number + Str(". Попытка: "_cp)
                + std::to_string(attempt),
            kRed);

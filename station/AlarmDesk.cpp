@@ -4,6 +4,7 @@
 #include "codec/Number.h"
 #include "data/AtomicFile.h"
 #include "data/Status.h"
+#include "modem/EventTexts.h"
 #include "timing/DateTime.h"
 
 #include <algorithm>
@@ -16,11 +17,11 @@ using namespace literals;
 
 namespace {
 
-constexpr std::string_view kSmsPrefix = "Новое сообщение:"_cp;
-constexpr std::string_view kAlarmCall = "\"ТРЕВОГА\" - входящий вызов с телефона"_cp;
-constexpr std::string_view kRingRoundFailed = "Дозвон завершен не успешно"_cp;
-constexpr std::string_view kLinkRestored = "Соединение с GSM-модулем восстановлено"_cp;
-constexpr std::string_view kModem1 = "GSM-модем №1"_cp;
+constexpr std::string_view kSmsPrefix = events::kNewMessage;
+constexpr std::string_view kAlarmCall = events::kCallAlarm;
+constexpr std::string_view kRingRoundFailed = events::kRingRoundFailed;
+constexpr std::string_view kLinkRestored = events::kLinkRestored;
+constexpr std::string_view kModem1 = events::kModem1Tel;
 constexpr std::size_t kEventWidth = 200;
 constexpr std::string_view kRecordHead = "Korvalen open alarms 1";
 
