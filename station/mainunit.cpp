@@ -542,6 +542,10 @@ bool TForm1::StartCommThread()
     if (!Modem1)
         return false;
     const bool started = m_commSlot.Start(Modem1->Running, [this] {
+        // Written at once rather than at the worker's first save, so that a crash
+        // in the first seconds leaves a file and the unattended restart is not
+        // stopped by the missing-states warning.
+        SaveTileStates(Tiles, kTileStatesFile);
         TileSaveFn save = [this] {
             switch (SaveTileStates(Tiles, kTileStatesFile)) {
             case TileSave::Saved: return TileSaveResult::Saved;

@@ -7,6 +7,7 @@
 #include "data/Schemas.h"
 #include "data/Status.h"
 #include "data/TextExport.h"
+#include "data/TileStates.h"
 #include "devices/DeviceUnit.h"
 #include "modemsetup/ModemUnit.h"
 #include "station/AlarmsWindow.h"
@@ -175,6 +176,8 @@ TEST_F(DeskE2E, AStationEndedWithoutItsCloseResumesMonitoringWithoutALoginAndThe
     ToggleDeviceWindow();
     ASSERT_NO_FATAL_FAILURE(InitialiseModems());
     EXPECT_TRUE(std::filesystem::exists(dir.path() / AlarmDesk::kRecordFile)) << "modem 1 is watched";
+    // A crash before the worker's first save must not leave the restart to a warning box.
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / kTileStatesFile)) << "tile states written as modem 1 starts";
     sim->Command("sms 1 " + kStore.number + " " + kAlarmText);
     ASSERT_TRUE(RowOpens()) << "no open alarm within 60 s";
     EXPECT_TRUE(RecordHas("intrusion\t"));
