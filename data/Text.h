@@ -98,4 +98,15 @@ inline std::string_view TrimBlanks(std::string_view s)
     return s;
 }
 
+// The same, line breaks around it also gone (a modem's lines).
+inline std::string_view TrimBlanksAndBreaks(std::string_view s)
+{
+    constexpr auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!s.empty() && space(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && space(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
 } // namespace kv

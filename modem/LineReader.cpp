@@ -1,5 +1,6 @@
 #include "modem/LineReader.h"
 
+#include "data/Text.h"
 #include "modem/AtFields.h"
 
 #include <array>
@@ -9,15 +10,6 @@ namespace kv {
 namespace {
 
 constexpr char kCtrlZ = '\x1A';
-
-std::string Trim(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-        s.remove_suffix(1);
-    return std::string(s);
-}
 
 // Codes a modem sends on its own, by the start of their line. Lines starting
 // with '^' (one maker's private codes) are all of this kind.
@@ -94,7 +86,7 @@ void TLineReader::Expect(std::string_view command)
     std::string_view c = command;
     while (!c.empty() && c.back() == '\r')
         c.remove_suffix(1);
-    m_command = Trim(c);
+    m_command = std::string(TrimBlanksAndBreaks(c));
     m_prefix = ReplyPrefixOf(command);
     m_active = !m_command.empty();
     m_calling = c.starts_with("ATD") || c == "ATA";
@@ -180,7 +172,7 @@ std::vector<ModemLine> TLineReader::Take(std::string& bytes)
         const std::string_view raw = std::string_view(bytes).substr(pos, *lineEnd + 1 - pos);
         const std::size_t start = pos - blanks;
         pos = *lineEnd + 1;
-        std::string text = Trim(raw);
+        std::string text(TrimBlanksAndBreaks(raw));
         if (m_header) {
             m_header->body = std::move(text);
             m_header->raw += bytes.substr(start, pos - start);
