@@ -110,7 +110,10 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(JournalSearch, AJournalWithoutSomeColumnsMatchesWhatItHas)
 {
     MemTable foreign("EventsTable");
-    foreign.SetFields({{"event", kv::FieldType::String, 200}});
+    kv::FieldDef event;
+    event.name = "event";
+    event.size = 200;
+    foreign.SetFields({event});
     foreign.Append();
     foreign.FieldAt(0).SetAsString("Пожар"_cp);
     foreign.Post();

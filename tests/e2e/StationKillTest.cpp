@@ -252,8 +252,9 @@ public:
             // A run killed between a message's row and its delete leaves it on
             // the SIM; the next run finds the row and only deletes it.
             EXPECT_LE(rowsOf, 1) << "journalled twice: " << m.text << Describe(events);
-            if (finalClose && m.deleted)
+            if (finalClose && m.deleted) {
                 EXPECT_EQ(rowsOf, 1) << "not journalled: " << m.text << Describe(events);
+            }
         }
     }
 
