@@ -88,9 +88,14 @@ bool Synchronize(const std::function<void()>& fn)
     s.queue.push_back(task);
     Wake(s);
     s.doneCv.wait(lock, [&] { return task->done || s.shutdown.load(); });
-    if (task->failure)
-        std::rethrow_exception(task->failure);
-    return task->done;
+    // Taken out under the lock: the UI thread keeps no reference to the
+    // exception, so it is released here, on the thread that catches it.
+    std::exception_ptr failure = std::move(task->failure);
+    const bool done = task->done;
+    lock.unlock();
+    if (failure)
+        std::rethrow_exception(std::move(failure));
+    return done;
 }
 
 void PostToUi(std::function<void()> fn)
@@ -131,7 +136,7 @@ void ServeHandOvers()
             std::lock_guard lock(s.mutex);
             task->done = true;
             if (task->waited)
-                task->failure = failure;
+                task->failure = std::move(failure);
         }
         s.doneCv.notify_all();
     }
