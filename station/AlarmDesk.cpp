@@ -129,9 +129,14 @@ EscalationSettings ParseEscalation(std::string_view minutes, std::string_view nu
     const std::string time(TrimBlanks(minutes));
     if (!time.empty()) {
         const std::optional<double> value = TextToFloat(time);
+        // Beyond a year is a slip, and would overflow the wait in milliseconds.
+        constexpr double kYearMinutes = 366.0 * 24 * 60;
         if (!value || *value < 0)
             problems.push_back(Str("Эскалация выключена: время \""_cp) + time +
                                Str("\" не является числом минут (Minutes в config.ini)"_cp));
+        else if (*value > kYearMinutes)
+            problems.push_back(Str("Эскалация выключена: время \""_cp) + time +
+                               Str("\" больше года (Minutes в config.ini)"_cp));
         else
             settings.minutes = *value;
     }
@@ -300,7 +305,8 @@ void AlarmDesk::MainEvent(const std::string& status, const std::string& tel, con
     } else if (status == status::kOnline && tel == kModem1 && event == kLinkRestored && m_linkDown) {
         m_linkDown = false;
         // The row stays for the operator: alarms may have gone unheard meanwhile.
-        const std::string back = Str("; связь восстановлена в "_cp) + FormatTime(m_clock->Now());
+        // Its text is journalled if left open, so the time is in the fixed format.
+        const std::string back = Str("; связь восстановлена в "_cp) + FixedTimeText(m_clock->Now());
         for (OpenAlarm& a : m_rows)
             if (a.kind == AlarmKind::LinkLost && a.what == kLinkLostEvent)
                 a.what += back;

@@ -170,7 +170,10 @@ TEST_F(Desk, ALossOpensOneRowHoweverManyTimeOutsAndItsReturnIsNotedOnTheRow)
     EXPECT_EQ(station.rows[0].event, kLinkLostEvent);
 
     clock.Advance(90000);
+    // The row's text may be journalled: the desktop's time format stays out of it.
+    kv::SetDateTimeFormatsOf("en_US");
     desk.MainEvent(Str(status::kOnline), Str("GSM-модем №1"_cp), Str("Соединение с GSM-модулем восстановлено"_cp));
+    kv::SetDateTimeFormatsOf("");
     ASSERT_EQ(desk.Rows().size(), 1u) << "the operator still has to see that the station was deaf";
     EXPECT_EQ(desk.Rows()[0].what, std::string(kLinkLostEvent) + Str("; связь восстановлена в 12:01:30"_cp));
     EXPECT_FALSE(desk.LinkDown());
@@ -316,6 +319,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SettingsCase{"text_is_off", "пять", "+7911", 0, {"+7911"}, 1},
                       SettingsCase{"number_then_text_is_off", "5min", "+7911", 0, {"+7911"}, 1},
                       SettingsCase{"infinite_is_off", "inf", "+7911", 0, {"+7911"}, 1},
+                      SettingsCase{"beyond_a_year_is_off", "1e300", "+7911", 0, {"+7911"}, 1},
+                      SettingsCase{"a_year_is_kept", "527040", "+7911", 527040, {"+7911"}, 0},
                       SettingsCase{"time_without_numbers", "3", " , ", 3, {}, 3}),
     [](const auto& info) { return std::string(info.param.name); });
 
