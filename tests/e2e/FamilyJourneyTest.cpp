@@ -1,6 +1,6 @@
 // The whole station in-process against every modem family of the simulator,
 // in real time: reports stored while the station was off, a burst of twenty
-// while it runs, an alarm call and the balance. Every report is journalled once
+// while it runs among unsolicited codes, an alarm call and the balance. Every report is journalled once
 // with its status, number and short name, none is taken for a damaged message,
 // and none leaves the SIM before its row is written (each new row looks at the
 // SIM while the worker waits for it). One CTest case per family, side by side.
@@ -119,6 +119,10 @@ TEST_P(FamilyJourney, ReportsCallAndBalanceAreJournalledOnceAndRight)
         report(n);
     LiveStation live(dir.path(), sim, reporters);
     ASSERT_TRUE(live.Started()) << live.TechnoTail(40);
+    // The family's harmless unsolicited codes at random moments on both modems,
+    // and more of them in the middle of the burst: none may spoil a reply.
+    sim.Command("noise 1 on");
+    sim.Command("noise 2 on");
     MemTable& events = live.form().EventsTable;
     SimAtEachRow watch(events, sim);
 
@@ -139,8 +143,12 @@ TEST_P(FamilyJourney, ReportsCallAndBalanceAreJournalledOnceAndRight)
     EXPECT_TRUE(Until(allJournalled, 20s)) << "reports stored while the station was off" << live.TechnoTail(60);
 
     // A burst of twenty while it runs (more than some SIMs hold: the rest waits at the network).
-    for (int n = 3; n < 23; ++n)
+    const char* const codes[] = {"+CREG: 1", "Call Ready", "+CIEV: 1,3", "+CTZV: +12,0", "^RSSI: 14"};
+    for (int n = 3; n < 23; ++n) {
         report(n);
+        if (n % 4 == 0)
+            sim.Command(std::string("urc 1 ") + codes[(n / 4) % std::size(codes)]);
+    }
     const auto burst = Clock::now();
     EXPECT_TRUE(Until(allJournalled, 60s)) << "a burst of twenty" << live.TechnoTail(60);
     const auto burstTime = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - burst);
