@@ -8,6 +8,7 @@
 #include "windows/AppPaths.h"
 #include "windows/Dialogs.h"
 #include "windows/QtRussian.h"
+#include "windows/TechnoJournalUnit.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -34,7 +35,7 @@ int main(int argc, char** argv)
     kv::InstallUiThread();
     kv::UseDecimalPoint();
     kv::UseSystemDateTimeFormats();
-    kv::InstallQtRussian();
+    const bool qtRussian = kv::InstallQtRussian();
     // Installed: the tables in the user's data folder, which becomes the
     // current directory; from a build folder the current directory as it is.
     if (std::string error; !kv::EnterStationFolders(error)) {
@@ -55,6 +56,12 @@ int main(int argc, char** argv)
     kv::CloseOnSignals([&main] { main.close(); });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &main, [&main](QSessionManager&) { main.close(); });
     app.setQuitOnLastWindowClosed(false);
+    if (!qtRussian) {
+        using namespace kv::literals;
+        station.TechnoJournalForm().AppendTechnoLine(
+            std::string("Переводы Qt не найдены: кнопки и диалоги Qt будут на английском (пакет qt6-translations-l10n)"_cp),
+            kv::kRed);
+    }
     station.Show();
     // Monitoring resumed after a crash; KORVALEN_AUTOSTART="user:password": a login and modem start.
     kv::StartUnattended(station);
