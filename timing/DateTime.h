@@ -21,8 +21,10 @@ std::string FormatDateTime(double value);
 // The time of day alone, in the same long time format.
 std::string FormatTime(double value);
 
-// Files, CSV and stored text never depend on the desktop: always
-// "dd.MM.yyyy hh:mm:ss" and "hh:mm:ss".
+// Table files, stored text and the journal tool's CSV never depend on the
+// desktop: always "dd.MM.yyyy hh:mm:ss" and "hh:mm:ss". (The search window's
+// CSV export is for a spreadsheet on the same desktop and shows dates as the
+// windows do.)
 std::string FixedDateTimeText(double value);
 std::string FixedTimeText(double value);
 
