@@ -1,9 +1,10 @@
 // The whole station in-process against every modem family of the simulator,
 // in real time: reports stored while the station was off, a burst of twenty
-// while it runs among unsolicited codes, an alarm call and the balance. Every report is journalled once
-// with its status, number and short name, none is taken for a damaged message,
-// and none leaves the SIM before its row is written (each new row looks at the
-// SIM while the worker waits for it). One CTest case per family, side by side.
+// among unsolicited codes while it runs, an alarm call and the balance. Every
+// report is journalled once with its status, number and short name, none is
+// taken for a damaged message, and none leaves the SIM before its row is
+// written (each new row looks at the SIM while the worker waits for it). One
+// CTest case per family, side by side.
 #include "data/Schemas.h"
 #include "data/Status.h"
 #include "data/Text.h"
