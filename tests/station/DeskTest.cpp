@@ -455,6 +455,9 @@ TEST_F(Desk, TheRecordBringsTheOpenRowsBackWithTheirWaitsAndGoesWithTheCleanClos
     const std::string record = ReadFileBytes(AlarmDesk::kRecordFile);
     ASSERT_FALSE(record.empty());
     EXPECT_EQ(record, desk.RecordText()) << "kept up to date";
+    EXPECT_EQ(std::filesystem::status(AlarmDesk::kRecordFile).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+        << "the open alarms are nobody else's business";
 
     // The next start, ten minutes later: same rows, their waits go on.
     VirtualClock later(46000.5 + 600.0 / 86400.0 + 61.0 / 86400.0);
