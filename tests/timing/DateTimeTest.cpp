@@ -99,7 +99,7 @@ TEST(Timing, AWallClockStepOfMoreThanAMinuteIsToldOnceEitherWay)
     const Case cases[] = {
         {-120, 1000, true}, {120, 1000, true},  {-3600, 1000, true}, {86400, 1000, true},
         {-30, 1000, false}, {30, 1000, false},  {59, 1000, false},
-        // Time that passed on both clocks (a late check, a suspended PC) is no step.
+        // Time that passed on both clocks (a late check) is no step.
         {0, 600000, false}, {-120, 600000, true},
     };
     for (const Case& c : cases) {
