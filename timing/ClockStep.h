@@ -2,7 +2,8 @@
 // Notices when the wall clock is set (by the operator, the network or a time
 // service): between two checks the wall clock moved by more, or less, than the
 // monotonic clock. Waits run on the monotonic clock and go on regardless; the
-// step is only told, so the journal's times can be read right.
+// step is only told, so the journal's times can be read right. The wall clock
+// is local time: a change of summer time or of the time zone is told as well.
 #include "timing/Clock.h"
 
 #include <cstdint>

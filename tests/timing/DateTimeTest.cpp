@@ -71,6 +71,10 @@ TEST(Timing, ElapsedRoundsHalvesToEven)
     EXPECT_EQ(kv::TicksToMs(500000ULL), 0u);        // 0.5 ms -> 0
     EXPECT_EQ(kv::TicksToMs(1500000ULL), 2u);       // 1.5 ms -> 2
     EXPECT_EQ(kv::TicksToMs(1499999ULL), 1u);
+    // Past 32 bits of milliseconds a time-out stays expired.
+    EXPECT_EQ(kv::TicksToMs(4294967294ULL * 1000000ULL), 4294967294u);
+    EXPECT_EQ(kv::TicksToMs(50ULL * 86400 * 1000000000ULL), 0xFFFFFFFFu);
+    EXPECT_EQ(kv::TicksToMs(~0ULL), 0xFFFFFFFFu);
 }
 
 TEST(Timing, VirtualClockMovesOnlyWhenSleptOn)
