@@ -263,12 +263,15 @@ int FuzzReadReply(const std::uint8_t* data, std::size_t size)
     const std::string command = list ? ListSmsCommand(false) : ReadSmsCommand(1u + data[0]);
     const std::string reply(AsText(data + 1, size - 1));
 
-    for (const StoredMessage& m : ParseStoredMessages(reply, command)) {
-        Require(m.body.find("\r\n") == std::string::npos, "a body runs past its line");
-        Require(reply.find(m.body) != std::string::npos, "a body is not a piece of the reply");
-        Require(reply.find(m.numberField) != std::string::npos, "a number is not a piece of the reply");
-        Require(!list || m.index >= 0 || m.pdu || m.empty, "a listed message has no index");
-        Require(!(m.pdu && m.empty), "a message is both empty and in PDU mode");
+    for (const bool ucs2 : {false, true}) {
+        for (const StoredMessage& m : ParseStoredMessages(reply, command, ucs2)) {
+            Require(m.body.find("\r\n") == std::string::npos, "a body runs past its line");
+            Require(reply.find(m.body) != std::string::npos, "a body is not a piece of the reply");
+            Require(reply.find(m.numberField) != std::string::npos, "a number is not a piece of the reply");
+            Require(!list || m.index >= 0 || m.pdu || m.empty, "a listed message has no index");
+            Require(!(m.pdu && m.empty), "a message is both empty and in PDU mode");
+            Require(!ucs2 || m.body.empty() || !IsUnsolicitedCode(m.body), "a code taken as a body under UCS2");
+        }
     }
 
     // The reply's hex digits as the number and its text as the body of a
