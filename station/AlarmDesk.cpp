@@ -373,7 +373,7 @@ void AlarmDesk::LinkLost()
         return;
     m_linkDown = true;
     m_station.Journal(status::kOffline, std::string(kModem1), std::string(kLinkLostEvent), m_clock->Now());
-    Open(AlarmKind::LinkLost, std::string(kModem1), std::string(kLinkLostEvent), m_station.ShortName(std::string(kModem1)));
+    Open(AlarmKind::LinkLost, std::string(kModem1), std::string(kLinkLostEvent), {}); // a modem is no device
     Changed(true);
 }
 
