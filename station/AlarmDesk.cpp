@@ -209,6 +209,25 @@ std::string UnhandledEvent(std::string_view what, std::string_view user, std::ui
 
 namespace {
 
+bool IsLetter(char c)
+{
+    const auto b = static_cast<unsigned char>(c);
+    return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || b >= 0xC0 || b == 0xA8 || b == 0xB8;
+}
+
+// The station's own alarm texts said in fewer words, for an SMS that cannot
+// hold them whole: cut after a word, "Дозвон завершен не успешно" would say
+// the opposite.
+std::string_view ShortWhat(AlarmKind kind)
+{
+    switch (kind) {
+    case AlarmKind::AlarmCall: return "Тревожный вызов"_cp;
+    case AlarmKind::RingRoundFailed: return "Дозвон не удался"_cp;
+    case AlarmKind::LinkLost: return "Потеряна связь"_cp;
+    default: return {};
+    }
+}
+
 // At most `room` characters of the text: whole words and "…", or nothing.
 std::string FitWords(std::string_view text, std::size_t room)
 {
@@ -224,10 +243,15 @@ std::string FitWords(std::string_view text, std::size_t room)
     if (blank == std::string_view::npos)
         return {};
     kept = TrimBlanks(kept.substr(0, blank));
-    // Nor does it end on a one-letter word ("связь с…").
-    const std::size_t last = kept.find_last_of(" \t");
-    if (last != std::string_view::npos && kept.size() - last == 2)
+    // Nor does it end on a preposition or a particle ("связь с…", "питание не…"):
+    // a word of one or two letters means little without the next.
+    for (;;) {
+        const std::size_t last = kept.find_last_of(" \t");
+        if (last == std::string_view::npos || kept.size() - last > 3 ||
+            !std::all_of(kept.begin() + static_cast<std::ptrdiff_t>(last) + 1, kept.end(), IsLetter))
+            break;
         kept = TrimBlanks(kept.substr(0, last));
+    }
     while (!kept.empty() && (kept.back() == ',' || kept.back() == ';' || kept.back() == ':' || kept.back() == '-'))
         kept = TrimBlanks(kept.substr(0, kept.size() - 1));
     return kept.empty() ? std::string() : std::string(kept) + std::string(ellipsis);
@@ -251,7 +275,10 @@ std::string EscalationText(const OpenAlarm& alarm)
     if (fixed + name.size() > kSmsLimit)
         name = std::string(TrimBlanks(Cut(name, kSmsLimit - fixed - kBrackets - kWhatAtLeast)));
     const std::size_t used = fixed + name.size() + kBrackets;
-    const std::string said = used < kSmsLimit ? FitWords(what, kSmsLimit - used) : std::string();
+    const std::size_t room = used < kSmsLimit ? kSmsLimit - used : 0;
+    if (TrimBlanks(what).size() > room && !ShortWhat(alarm.kind).empty())
+        what = ShortWhat(alarm.kind);
+    const std::string said = FitWords(what, room);
     return head + name + time + (said.empty() ? std::string() : " (" + said + ")") + tail;
 }
 

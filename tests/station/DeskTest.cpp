@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 namespace kv::test {
 namespace {
@@ -302,7 +303,7 @@ TEST(DeskTexts, EveryKindsEscalationKeepsItsNameAndWholeWords)
         {AlarmKind::Intrusion, kStoreTel, Str("Котельн "_cp), longSms},
         {AlarmKind::AlarmCall, kStoreTel, Str("Магазин"_cp), Str("\"ТРЕВОГА\" - входящий вызов с телефона"_cp)},
         {AlarmKind::Warning, kOfficeTel, Str("Офис"_cp), kSms + Str("Внимание Пожар! Сработал пожарный шлейф 1, помещение склада"_cp)},
-        {AlarmKind::RingRoundFailed, kOfficeTel, Str("Дача"_cp), Str("Дозвон завершен не успешно"_cp)},
+        {AlarmKind::RingRoundFailed, kOfficeTel, Str("Котельня"_cp), Str("Дозвон завершен не успешно"_cp)},
         {AlarmKind::LinkLost, modem1, "", std::string(kLinkLostEvent)},
         {AlarmKind::LinkLost, modem1, "", std::string(kLinkLostEvent) + Str("; связь восстановлена в 12:01:30"_cp)},
         {AlarmKind::Stranger, "+79990000000123", "", longSms},
@@ -329,16 +330,24 @@ TEST(DeskTexts, EveryKindsEscalationKeepsItsNameAndWholeWords)
             said.resize(said.size() - 1);
             ASSERT_EQ(what.rfind(said, 0), 0u) << "a start of the alarm's text";
             EXPECT_TRUE(what[said.size()] == ' ' || what[said.size()] == ',') << "cut after a whole word";
-            EXPECT_NE(said.substr(said.size() - 2, 1), " ") << "not ending on a one-letter word";
-        } else {
-            EXPECT_EQ(said, what);
+            EXPECT_GT(said.size() - said.rfind(' '), 3u) << "not ending on a word of two letters";
+        } else if (said != what) {
+            // The station's own texts have a short form that keeps their sense.
+            const std::map<AlarmKind, std::string> shortForms = {{AlarmKind::AlarmCall, Str("Тревожный вызов"_cp)},
+                                                                 {AlarmKind::RingRoundFailed, Str("Дозвон не удался"_cp)},
+                                                                 {AlarmKind::LinkLost, Str("Потеряна связь"_cp)}};
+            EXPECT_EQ(said, shortForms.count(k.kind) ? shortForms.at(k.kind) : what);
         }
     }
     OpenAlarm link;
     link.kind = AlarmKind::LinkLost;
     link.tel = modem1;
     link.what = std::string(kLinkLostEvent);
-    EXPECT_EQ(EscalationText(link), Str("Korvalen: тревога GSM-модем №1 00:00 (Потеряна связь…) не обработана"_cp));
+    EXPECT_EQ(EscalationText(link), Str("Korvalen: тревога GSM-модем №1 00:00 (Потеряна связь) не обработана"_cp));
+    link.kind = AlarmKind::Intrusion;
+    link.what = kSms + Str("Сетевое питание не восстановлено, работа от АКБ"_cp);
+    EXPECT_EQ(EscalationText(link), Str("Korvalen: тревога GSM-модем №1 00:00 (Сетевое питание…) не обработана"_cp))
+        << "never \"питание не…\"";
 }
 
 struct SettingsCase {
