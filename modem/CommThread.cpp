@@ -402,6 +402,7 @@ bool TCommThread::LookAtReply()
         m_reader.Resync(buffer);
         m_reply.damaged = true;
     }
+    m_reader.SetUcs2Bodies(m_modem.CharsetUcs2);
     for (ModemLine& line : m_reader.Take(buffer)) {
         switch (line.kind) {
         case LineKind::Unsolicited: HandleUnsolicited(line); break;
@@ -550,6 +551,7 @@ void TCommThread::ReadUnsolicited()
         return;
     if (lease.Trimmed())
         m_reader.Resync(buffer);
+    m_reader.SetUcs2Bodies(m_modem.CharsetUcs2);
     for (const ModemLine& line : m_reader.Take(buffer))
         HandleUnsolicited(line);
 }

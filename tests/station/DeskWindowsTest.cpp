@@ -131,6 +131,23 @@ TEST_F(DeskStation, ALiveAlarmBringsTheListUpAndSoundsUntilAnOperatorHandlesIt)
     form().CheckStatusDevices();
     Settle();
     EXPECT_EQ(sounds.Count(Sound::Alarm), 0) << "handled: silent";
+
+    // A number of no device: its own row, named by the number, handled the same way.
+    Alarm("+79990000000");
+    Alarm("+79990000000");
+    Settle();
+    ASSERT_EQ(Alarms().AlarmsGrid->rowCount(), 1);
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 1)->text()), "+79990000000");
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 2)->text()), "Неизвестный отправитель"_cp);
+    EXPECT_EQ(Alarms().AlarmsGrid->item(0, 3)->foreground().color(), QColor(255, 128, 0));
+    Alarms().SelectRow(0);
+    Alarms().HandleButtonClick();
+    ASSERT_TRUE(dlg.isVisible());
+    dlg.OkButtonClick();
+    Settle();
+    EXPECT_EQ(form().EventsTable.TextAt(0, journal::Tel), "+79990000000");
+    EXPECT_EQ(Event(0), "Обработано: Ложная тревога. (оператор Иванов, ждала 0:00)"_cp);
+    EXPECT_FALSE(Desk().Desk().AnyOpen());
 }
 
 TEST_F(DeskStation, ATileTakesItsDeviceAndALogoutAndTheCloseLeaveTheRestOnRecord)
