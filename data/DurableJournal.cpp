@@ -373,10 +373,11 @@ bool DurableJournal::Open(std::string_view failureMessage, const JournalNotify& 
         lastWhole = Replay(segments[i].path, highest, matched && i == first);
     m_table.First();
 
+    const std::uint64_t next = segments.empty() ? 1 : segments.back().number + 1;
     {
         std::lock_guard lock(m_lock);
         m_firstSeq = m_durableSeq = m_writtenSeq = m_lastSeq;
-        m_segment = segments.empty() ? 0 : segments.back().number;
+        m_segment = next - 1;
     }
     m_logging = true;
     m_syncThread = std::thread([this] { SyncLoop(); });
@@ -397,7 +398,7 @@ bool DurableJournal::Open(std::string_view failureMessage, const JournalNotify& 
                 return loaded;
             }
         }
-        if (OpenSegment(m_segment + 1, file->size, file->crc)) {
+        if (OpenSegment(next, file->size, file->crc)) {
             for (const Segment& s : segments)
                 fs::remove(s.path, sizeError);
             return loaded;
@@ -410,7 +411,8 @@ bool DurableJournal::Open(std::string_view failureMessage, const JournalNotify& 
         // header matches no file, so the next start replays from the last
         // segment that does and nothing logged before is dropped.
         SetError(e.what());
-        if (!OpenSegment(m_segment + 1, 0, 0))
+        std::lock_guard lock(m_lock);
+        if (!OpenSegmentLocked(m_segment + 1, 0, 0))
             m_logging = false;
     }
     return loaded;
