@@ -54,6 +54,34 @@ bool WriteAll(int fd, const void* data, std::size_t size)
     return true;
 }
 
+bool MakePrivate(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+        (st.st_mode & 07777) == kPrivateFileMode)
+        return true;
+    return ::chmod(path.c_str(), kPrivateFileMode) == 0;
+}
+
+bool MakePrivateFolder(const std::string& path)
+{
+    if (path.empty())
+        return false;
+    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
+        if (::mkdir(part.c_str(), kPrivateFolderMode) != 0 && errno != EEXIST)
+            return false;
+        if (slash == std::string::npos)
+            break;
+    }
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
+    if ((st.st_mode & 07777) != kPrivateFolderMode && st.st_uid == ::geteuid())
+        (void)::chmod(path.c_str(), kPrivateFolderMode);
+    return true;
+}
+
 void SyncFolderOf(const std::string& path)
 {
     const int dir = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -75,12 +103,10 @@ bool AtomicFileWriter::Open()
     Abandon();
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = m_target + ".~" + std::to_string(getpid()) + "-" + std::to_string(g_sequence++);
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
         if (fd >= 0) {
-            // A file kept private by its owner stays private.
-            struct stat old {};
-            if (::stat(m_target.c_str(), &old) == 0)
-                (void)::fchmod(fd, old.st_mode & 07777);
+            // An unusual umask must not leave the owner unable to read it back.
+            (void)::fchmod(fd, kPrivateFileMode);
             m_fd = fd;
             m_temp = std::move(name);
             return true;

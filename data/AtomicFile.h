@@ -32,6 +32,17 @@ private:
     int m_fd = -1;
 };
 
+// Station files hold the operators' password hashes and every SMS with its
+// sender: their owner alone reads them, whatever the umask.
+inline constexpr unsigned kPrivateFileMode = 0600;
+inline constexpr unsigned kPrivateFolderMode = 0700;
+// An existing regular file of this user is narrowed to 0600 (older stations
+// made them 0644); anything else is left alone. False when chmod failed.
+bool MakePrivate(const std::string& path);
+// Creates the folder and its missing parents 0700, and narrows the folder
+// itself (the station's own) to 0700. False when it is not a folder after.
+bool MakePrivateFolder(const std::string& path);
+
 // The folder a file name lies in ("." for a bare name).
 std::string FolderOf(const std::string& path);
 // Writes every byte, going on after interruptions; false on an error.

@@ -427,7 +427,7 @@ bool DurableJournal::OpenSegment(std::uint64_t number, std::uint64_t fileSize, s
 bool DurableJournal::OpenSegmentLocked(std::uint64_t number, std::uint64_t fileSize, std::uint32_t fileCrc)
 {
     const std::string path = m_fileName + ".log." + std::to_string(number);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) {
         m_error = "Cannot create file " + path + ": " + std::strerror(errno);
         FailLocked(errno);

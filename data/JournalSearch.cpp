@@ -139,7 +139,7 @@ std::string JournalCsv(const MemTable& journal, const std::vector<RecordHandle>&
         for (std::size_t f = 0; f < std::size(kCsvHeader); ++f) {
             if (f)
                 out.push_back(';');
-            out += CsvField(Cp1251ToUtf8(value(f)), ';');
+            out += CsvField(Cp1251ToUtf8(value(f)), ';', f == 0);
         }
         out += "\r\n";
     };

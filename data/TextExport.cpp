@@ -61,15 +61,43 @@ std::string Cp1251ToUtf8(std::string_view text)
     return out;
 }
 
-std::string CsvField(std::string_view text, char separator)
+std::string CsvField(std::string_view text, char separator, bool plainValue)
 {
+    std::string cell;
+    cell.reserve(text.size() + 1);
+    if (!plainValue && !text.empty()) {
+        switch (text.front()) {
+        case '=':
+        case '+':
+        case '-':
+        case '@':
+        case '\t':
+        case '\r':
+        case '\'':
+            cell.push_back('\'');
+            break;
+        default:
+            break;
+        }
+    }
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\t' && c != '\r' && c != '\n') || byte == 0x7F) {
+            // U+2400 + byte (U+2421 for DEL) in UTF-8: E2 90 80+byte.
+            const unsigned picture = byte == 0x7F ? 0x21 : byte;
+            cell += "\xE2\x90";
+            cell.push_back(static_cast<char>(0x80 + picture));
+        } else {
+            cell.push_back(c);
+        }
+    }
     const char special[] = {separator, '"', '\r', '\n', '\0'};
-    if (text.find_first_of(special) == std::string_view::npos)
-        return std::string(text);
+    if (cell.find_first_of(special) == std::string::npos)
+        return cell;
     std::string out;
-    out.reserve(text.size() + 2);
+    out.reserve(cell.size() + 2);
     out.push_back('"');
-    for (char c : text) {
+    for (char c : cell) {
         if (c == '"')
             out.push_back('"');
         out.push_back(c);

@@ -205,6 +205,13 @@ std::string UnhandledEvent(std::string_view what, std::string_view user, std::ui
     return Cut(head + Cut(what, room) + tail, kEventWidth);
 }
 
+std::string ClockStepText(const ClockStepDetector::Step& step)
+{
+    const bool sameDay = std::floor(step.before) == std::floor(step.after);
+    const auto text = [sameDay](double t) { return sameDay ? FixedTimeText(t) : FixedDateTimeText(t); };
+    return Str("Системное время изменено: было "_cp) + text(step.before) + Str(", стало "_cp) + text(step.after);
+}
+
 std::string EscalationText(const OpenAlarm& alarm)
 {
     std::string what = alarm.what;
@@ -226,7 +233,7 @@ std::string EscalationText(const OpenAlarm& alarm)
 // ---------------------------------------------------------------- the desk
 
 AlarmDesk::AlarmDesk(IDeskStation& station, IClock& clock)
-    : m_station(station), m_clock(&clock), m_clockStart(clock.ReadTimeStamp()),
+    : m_station(station), m_clock(&clock), m_clockStart(clock.ReadTimeStamp()), m_clockStep(clock),
       m_self(std::make_shared<AlarmDesk*>(this))
 {
 }
@@ -250,6 +257,7 @@ void AlarmDesk::SetClock(IClock& clock)
     m_clockBase = DeskMs();
     m_clock = &clock;
     m_clockStart = clock.ReadTimeStamp();
+    m_clockStep.Reset(clock);
 }
 
 std::uint64_t AlarmDesk::WaitedSeconds(const OpenAlarm& alarm) const
@@ -390,6 +398,8 @@ void AlarmDesk::SetEscalation(const std::string& minutesText, const std::string&
 
 void AlarmDesk::Tick()
 {
+    if (const auto step = m_clockStep.Check())
+        m_station.Techno(ClockStepText(*step), kNavy);
     if (m_sending && DeskMs() - m_sending->sinceMs > kSendGiveUpMs)
         SendOutcome(m_sending->serial, false);
     Escalate();

@@ -11,6 +11,7 @@
 #include "data/Rgb.h"
 #include "data/Text.h"
 #include "timing/Clock.h"
+#include "timing/ClockStep.h"
 
 #include <cstdint>
 #include <functional>
@@ -83,6 +84,9 @@ std::string UnhandledEvent(std::string_view what, std::string_view user, std::ui
 // "Korvalen: тревога <short name> <hh:mm> (<what>) не обработана", at most
 // kSmsLimit characters: <what> is cut first, then a long name.
 std::string EscalationText(const OpenAlarm& alarm);
+// "Системное время изменено: было <time>, стало <time>", with the dates when
+// the step crossed midnight.
+std::string ClockStepText(const ClockStepDetector::Step& step);
 
 // What the desk needs of the station.
 class IDeskStation {
@@ -136,7 +140,8 @@ public:
     // The list emptied without a word (the station has ended).
     void Clear();
 
-    // Every second: escalation.
+    // Every second: escalation, and a step of the wall clock told in the
+    // technological journal (waits run on the monotonic clock regardless).
     void Tick();
     // The "[Escalation]" texts; parsed (and problems told) when they change.
     void SetEscalation(const std::string& minutesText, const std::string& numbersText);
@@ -190,6 +195,8 @@ private:
     // clock and across the clock's 32-bit elapsed times.
     mutable std::uint64_t m_clockBase = 0;
     mutable std::uint64_t m_clockStart = 0;
+
+    ClockStepDetector m_clockStep;
 
     bool m_recording = false;
     // Outcomes of sends come back later; they reach the desk only while it lives.

@@ -15,6 +15,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -23,7 +24,7 @@ namespace {
 // The lock goes with the process, also when it is killed.
 bool LockWorkingFolder()
 {
-    const int fd = ::open("korvalen.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = ::open("korvalen.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
 
@@ -31,6 +32,9 @@ bool LockWorkingFolder()
 
 int main(int argc, char** argv)
 {
+    // Besides the explicit 0600 of every station file: whatever else a
+    // library creates stays the operator's own.
+    ::umask(077);
     QApplication app(argc, argv);
     kv::InstallUiThread();
     kv::UseDecimalPoint();

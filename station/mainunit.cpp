@@ -516,7 +516,7 @@ void TForm1::Button2Click() { Modem2->Running = false; }
 void TForm1::Button3Click()
 {
     try {
-        ShowScheduleWindow(this, Schedule, StringGrid1->ColCount(), StringGrid1->RowCount());
+        ShowScheduleWindow(this, Schedule, StringGrid1->ColCount(), StringGrid1->RowCount(), *WorkerClock);
     } catch (...) {
         ShowError("TForm1::CreateModal::Unable to execute!", this);
     }
@@ -601,7 +601,7 @@ void TForm1::RebuildBoard()
     std::vector<DialDevice> devices;
     if (m_ctx.RegisterDevices)
         devices = m_ctx.RegisterDevices();
-    Schedule.Rebuild(devices, m_boardColumns, m_boardRows, WorkerClock->Now());
+    Schedule.Rebuild(devices, m_boardColumns, m_boardRows, WorkerClock->MonotonicMs());
     StringGrid1->SetLayout(Schedule.Snapshot());
 }
 

@@ -7,6 +7,7 @@
 #include "data/Status.h"
 #include "data/Text.h"
 #include "timing/DateTime.h"
+#include "users/PasswordHash.h"
 #include "windows/AppPaths.h"
 #include "windows/Controls.h"
 #include "windows/DBGrid.h"
@@ -14,6 +15,7 @@
 #include "windows/IniFile.h"
 #include "windows/QtText.h"
 #include "windows/StationContext.h"
+#include "windows/TechnoJournalUnit.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -104,10 +106,8 @@ TSecurityForm::TSecurityForm(StationContext& ctx)
     // Administrator's tab.
     auto* admin = new QWidget;
     Name(admin, "TabSheet2", "Администратор"_cp);
-    m_model = new TMemTableModel(SecurityTable,
-                                 {{std::string(kUserField), ToQ("Пользователь"_cp), 150},
-                                  {std::string(kPasswordField), QStringLiteral("password"), 150}},
-                                 this);
+    // Passwords are hashes and nobody's business: the grid lists the names only.
+    m_model = new TMemTableModel(SecurityTable, {{std::string(kUserField), ToQ("Пользователь"_cp), 300}}, this);
     DBGrid1 = new TDBGrid(m_model, admin);
     Name(DBGrid1, "DBGrid1", "Пользователи"_cp);
     DBGrid1->horizontalHeader()->show();
@@ -124,13 +124,18 @@ TSecurityForm::TSecurityForm(StationContext& ctx)
     RbButton2->setEnabled(false);
     RbButton3 = new QPushButton(ToQ("Удалить пользователя"_cp), admin);
     Name(RbButton3, "RbButton3", "Удалить пользователя"_cp);
+    RbButton4 = new QPushButton(ToQ("Сменить пароль"_cp), admin);
+    Name(RbButton4, "RbButton4", "Сменить пароль"_cp);
+    RbButton4->setEnabled(false);
     RbButton2->setAutoDefault(false);
     RbButton3->setAutoDefault(false);
+    RbButton4->setAutoDefault(false);
     auto* adminForm = new QFormLayout;
     adminForm->addRow(Caption("Label3", "Пользователь"_cp, admin), Edit1);
     adminForm->addRow(Caption("Label4", "Пароль"_cp, admin), Edit2);
     auto* adminButtons = new QHBoxLayout;
     adminButtons->addWidget(RbButton2);
+    adminButtons->addWidget(RbButton4);
     adminButtons->addWidget(RbButton3);
     auto* adminLayout = new QVBoxLayout(admin);
     adminLayout->setContentsMargins(10, 10, 10, 10);
@@ -142,19 +147,28 @@ TSecurityForm::TSecurityForm(StationContext& ctx)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     layout->addWidget(PageControl1);
-    setFixedSize(380, 340);
+    setFixedSize(460, 340);
 
     connect(UserEdit, &QLineEdit::textChanged, this,
             [this](const QString& text) { PasswordEdit->setEnabled(!text.isEmpty()); });
     connect(PasswordEdit, &QLineEdit::textChanged, this,
             [this](const QString& text) { RbButton1->setEnabled(!text.isEmpty()); });
     connect(Edit1, &QLineEdit::textChanged, this, [this](const QString& text) { Edit2->setEnabled(!text.isEmpty()); });
-    connect(Edit2, &QLineEdit::textChanged, this,
-            [this](const QString& text) { RbButton2->setEnabled(!text.isEmpty()); });
+    connect(Edit2, &QLineEdit::textChanged, this, [this](const QString& text) {
+        RbButton2->setEnabled(!text.isEmpty());
+        RbButton4->setEnabled(!text.isEmpty());
+    });
+    // A click on an account names it for a new password.
+    connect(DBGrid1, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
+        const int userField = SecurityTable.FindField(kUserField);
+        if (index.isValid() && userField >= 0 && index.row() < SecurityTable.RecordCount())
+            Edit1->setText(ToQ(SecurityTable.TextAt(index.row(), userField)));
+    });
     connect(PageControl1, &QTabWidget::currentChanged, this, &TSecurityForm::PageControl1Changing);
     connect(RbButton1, &QPushButton::clicked, this, &TSecurityForm::RbButton1Click);
     connect(RbButton2, &QPushButton::clicked, this, &TSecurityForm::RbButton2Click);
     connect(RbButton3, &QPushButton::clicked, this, &TSecurityForm::RbButton3Click);
+    connect(RbButton4, &QPushButton::clicked, this, &TSecurityForm::RbButton4Click);
 
     FormCreate();
 
@@ -194,7 +208,58 @@ void TSecurityForm::LoadAccounts()
         ShowInfo(std::string("Список пользователей пуст!"_cp), this);
         m_ctx.AdminAccess = true;
     } else {
+        HashStoredPasswords();
         SecurityTable.First();
+    }
+}
+
+void TSecurityForm::HashStoredPasswords()
+{
+    // An older station kept the passwords in clear: each is replaced by its
+    // hash at once (the same password still logs in), and the file saved.
+    const int passwordField = SecurityTable.FindField(kPasswordField);
+    bool changed = false;
+    try {
+        for (int row = 0; row < SecurityTable.RecordCount(); ++row) {
+            const std::string stored = SecurityTable.TextAt(row, passwordField);
+            if (IsPasswordHash(stored))
+                continue;
+            SetPassword(row, stored);
+            changed = true;
+        }
+    } catch (const std::exception& e) {
+        ShowError(e.what(), this);
+    }
+    // No box at the start, which may be unattended: a file that cannot be
+    // written now is reported by the save at the window's close.
+    if (changed) {
+        try {
+            frmbin.Save(SecurityTable, kTableFile);
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+void TSecurityForm::SetPassword(int row, const std::string& password)
+{
+    const std::string hash = HashPassword(password);
+    SecurityTable.SetRecNo(row + 1);
+    SecurityTable.Edit();
+    SecurityTable.FieldByName(kPasswordField).SetAsString(hash);
+    SecurityTable.Post();
+}
+
+bool TSecurityForm::SaveAccounts()
+{
+    try {
+        frmbin.Save(SecurityTable, kTableFile);
+        return true;
+    } catch (const std::exception& e) {
+        std::string text = e.what();
+        if (text.find(kTableFile) == std::string::npos)
+            text = std::string(kTableFile) + ": " + text;
+        ShowError(text, this);
+        return false;
     }
 }
 
@@ -211,14 +276,7 @@ void TSecurityForm::hideEvent(QHideEvent* e)
 
 void TSecurityForm::FormClose()
 {
-    try {
-        frmbin.Save(SecurityTable, kTableFile);
-    } catch (const std::exception& e) {
-        std::string text = e.what();
-        if (text.find(kTableFile) == std::string::npos)
-            text = std::string(kTableFile) + ": " + text;
-        ShowError(text, this);
-    }
+    SaveAccounts();
     m_ctx.Shown(ShownWindow::Access) = false;
     // Only a convenience for the next start: a folder the station may not
     // write to costs the operator nothing but retyping the name.
@@ -256,13 +314,24 @@ void TSecurityForm::Login()
     const int passwordField = SecurityTable.FindField(kPasswordField);
     int found = -1;
     for (int row = 0; row < SecurityTable.RecordCount() && found < 0; ++row) {
-        if (SecurityTable.TextAt(row, userField) == user && SecurityTable.TextAt(row, passwordField) == password)
+        if (SecurityTable.TextAt(row, userField) == user &&
+            PasswordMatches(SecurityTable.TextAt(row, passwordField), password))
             found = row;
     }
     if (found < 0) {
         m_ctx.LoggedIn = false;
         ShowError(std::string("Не верное имя пользователя или пароль!"_cp), this);
         return;
+    }
+    // A password still in clear (its hash could not be saved at the start)
+    // or a hash of weaker limits is replaced now that the password is known.
+    if (NeedsRehash(SecurityTable.TextAt(found, passwordField))) {
+        try {
+            SetPassword(found, password);
+            SaveAccounts();
+        } catch (const std::exception& e) {
+            ShowError(e.what(), this);
+        }
     }
     SecurityTable.SetRecNo(found + 1);
 
@@ -296,6 +365,9 @@ void TSecurityForm::Logout()
     m_ctx.LoggedIn = false;
     m_ctx.AdminAccess = false;
     m_ctx.Operator.clear();
+    // The next one to log in may be no administrator.
+    if (m_ctx.TechnoJournalForm)
+        m_ctx.TechnoJournalForm->hide();
     if (m_ctx.SetLoginControlsEnabled)
         m_ctx.SetLoginControlsEnabled(false);
 }
@@ -331,9 +403,10 @@ void TSecurityForm::RbButton2Click()
     const std::string user = FromQ(Edit1->text());
     const std::string password = FromQ(Edit2->text());
     try {
+        const std::string hash = HashPassword(password);
         SecurityTable.Append();
         SecurityTable.FieldByName(kUserField).SetAsString(user);
-        SecurityTable.FieldByName(kPasswordField).SetAsString(password);
+        SecurityTable.FieldByName(kPasswordField).SetAsString(hash);
         SecurityTable.Post();
     } catch (const std::exception& e) {
         if (SecurityTable.State() != DataSetState::Browse)
@@ -343,6 +416,32 @@ void TSecurityForm::RbButton2Click()
     }
     Edit1->clear();
     Edit2->clear();
+}
+
+void TSecurityForm::RbButton4Click()
+{
+    const std::string user = FromQ(Edit1->text());
+    const int userField = SecurityTable.FindField(kUserField);
+    int found = -1;
+    for (int row = 0; row < SecurityTable.RecordCount() && found < 0; ++row) {
+        if (SecurityTable.TextAt(row, userField) == user)
+            found = row;
+    }
+    if (found < 0) {
+        ShowError(std::string("Нет пользователя "_cp) + user + "!", this);
+        return;
+    }
+    try {
+        SetPassword(found, FromQ(Edit2->text()));
+    } catch (const std::exception& e) {
+        if (SecurityTable.State() != DataSetState::Browse)
+            SecurityTable.Cancel();
+        ShowError(e.what(), this);
+        return;
+    }
+    Edit2->clear();
+    if (SaveAccounts())
+        ShowInfo(std::string("Пароль пользователя "_cp) + user + std::string(" изменён."_cp), this);
 }
 
 void TSecurityForm::RbButton3Click()

@@ -1,7 +1,8 @@
 #pragma once
-// The access window: the operator accounts ("t4.bin"), login and logout with
-// their journal rows, and the administrator's tab for adding and deleting
-// accounts. Its result is carried by ctx.LoggedIn and ctx.AdminAccess.
+// The access window: the operator accounts ("t4.bin", passwords as Argon2id
+// hashes), login and logout with their journal rows, and the administrator's
+// tab for adding and deleting accounts and setting new passwords. Its result
+// is carried by ctx.LoggedIn and ctx.AdminAccess.
 #include "data/MemTable.h"
 #include "data/TableFormat.h"
 
@@ -35,6 +36,7 @@ public:
     void RbButton1Click(); // login, or logout while logged in
     void RbButton2Click(); // add the account of Edit1 and Edit2
     void RbButton3Click(); // delete the selected account
+    void RbButton4Click(); // a new password (Edit2) for the account named in Edit1
 
     MemTable SecurityTable;
     TableFormat frmbin;
@@ -48,6 +50,7 @@ public:
     QLineEdit* Edit2;
     QPushButton* RbButton2;
     QPushButton* RbButton3;
+    QPushButton* RbButton4;
 
 protected:
     void hideEvent(QHideEvent* e) override;
@@ -56,6 +59,11 @@ private:
     void FormCreate();
     void FormClose();
     void LoadAccounts();
+    void HashStoredPasswords();
+    // The row's password becomes the hash of `password`; throws when it cannot.
+    void SetPassword(int row, const std::string& password);
+    // False, with the reason shown, when the file could not be written.
+    bool SaveAccounts();
     void Login();
     void Logout();
     // A "Логин" row at the top of the main journal; simplename stays null.

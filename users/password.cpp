@@ -1,8 +1,11 @@
 #include "users/password.h"
 
 #include "data/Text.h"
+#include "users/PasswordHash.h"
+#include "windows/AppPaths.h"
 #include "windows/Controls.h"
 #include "windows/Dialogs.h"
+#include "windows/IniFile.h"
 #include "windows/QtText.h"
 #include "windows/StationContext.h"
 #include "windows/TechnoJournalUnit.h"
@@ -20,8 +23,13 @@ namespace kv {
 using namespace literals;
 
 namespace {
-constexpr std::string_view kJournalPassword = "kwomzr";
-}
+
+IniFile UserIni() { return IniFile(ConfigFile(QStringLiteral("user.ini")).toStdString()); }
+
+constexpr std::string_view kEnterCaption = "Введите пароль:"_cp;
+constexpr std::string_view kSetCaption = "Задайте пароль технологического журнала:"_cp;
+
+} // namespace
 
 TPasswordDlg::TPasswordDlg(StationContext& ctx)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
@@ -38,6 +46,15 @@ TPasswordDlg::TPasswordDlg(StationContext& ctx)
     Password->setEchoMode(QLineEdit::Password);
     Password->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
     Label1->setBuddy(Password);
+    Label2 = new QLabel(ToQ("Повторите пароль:"_cp), this);
+    Name(Label2, "Label2", "Повторите пароль:"_cp);
+    Password2 = new QLineEdit(this);
+    Name(Password2, "Password2", "Повторите пароль:"_cp);
+    Password2->setEchoMode(QLineEdit::Password);
+    Password2->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+    Label2->setBuddy(Password2);
+    Label2->hide();
+    Password2->hide();
     OKBtn = new QPushButton(QStringLiteral("OK"), this);
     Name(OKBtn, "OKBtn", QStringLiteral("OK"));
     OKBtn->setDefault(true);
@@ -52,9 +69,12 @@ TPasswordDlg::TPasswordDlg(StationContext& ctx)
     layout->setContentsMargins(12, 12, 12, 12);
     layout->addWidget(Label1);
     layout->addWidget(Password);
+    layout->addWidget(Label2);
+    layout->addWidget(Password2);
     layout->addSpacing(8);
+    layout->addStretch(1);
     layout->addLayout(buttons);
-    setFixedSize(300, 130);
+    setFixedSize(340, 180);
 
     connect(OKBtn, &QPushButton::clicked, this, &TPasswordDlg::OKBtnClick);
     // Escape ends in reject() as well.
@@ -63,8 +83,23 @@ TPasswordDlg::TPasswordDlg(StationContext& ctx)
     m_ctx.ShowPasswordDlg = [this] { ShowCentred(); };
 }
 
+std::string TPasswordDlg::StoredHash() const { return UserIni().ReadString(kSection, kKey, {}); }
+
 void TPasswordDlg::ShowCentred()
 {
+    // The journal shows every SMS and number the modems pass: the
+    // administrator's alone.
+    if (!m_ctx.LoggedIn || !m_ctx.AdminAccess) {
+        ShowError(std::string("Технологический журнал открывает только администратор, вошедший в систему."_cp));
+        return;
+    }
+    m_setting = !IsPasswordHash(StoredHash());
+    Label1->setText(ToQ(m_setting ? kSetCaption : kEnterCaption));
+    Label1->setAccessibleName(ToQ(m_setting ? kSetCaption : kEnterCaption));
+    Label2->setVisible(m_setting);
+    Password2->setVisible(m_setting);
+    Password->clear();
+    Password2->clear();
     // The frame is known only once the window is shown.
     show();
     if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -79,12 +114,42 @@ void TPasswordDlg::ShowCentred()
 
 void TPasswordDlg::OKBtnClick()
 {
-    const bool right = FromQ(Password->text()) == kJournalPassword;
+    const std::string typed = FromQ(Password->text());
+    const std::string again = FromQ(Password2->text());
     Password->clear();
-    if (!right) {
-        ShowError(std::string("Неверный пароль!"_cp), this);
+    Password2->clear();
+    // The administrator may have logged out while the dialog stood open.
+    if (!m_ctx.LoggedIn || !m_ctx.AdminAccess) {
+        close();
         return;
     }
+    if (!m_setting) {
+        if (!PasswordMatches(StoredHash(), typed) || typed.empty()) {
+            ShowError(std::string("Неверный пароль!"_cp), this);
+            return;
+        }
+        OpenJournal();
+        return;
+    }
+    if (typed.empty()) {
+        ShowError(std::string("Пароль не может быть пустым!"_cp), this);
+        return;
+    }
+    if (typed != again) {
+        ShowError(std::string("Пароли не совпадают!"_cp), this);
+        return;
+    }
+    try {
+        UserIni().WriteString(kSection, kKey, HashPassword(typed));
+    } catch (const std::exception& e) {
+        ShowError(std::string("Пароль не сохранён: "_cp) + e.what(), this);
+        return;
+    }
+    OpenJournal();
+}
+
+void TPasswordDlg::OpenJournal()
+{
     if (m_ctx.TechnoJournalForm)
         m_ctx.TechnoJournalForm->ShowCentred();
     close();

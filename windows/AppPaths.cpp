@@ -1,5 +1,6 @@
 #include "windows/AppPaths.h"
 
+#include "data/AtomicFile.h"
 #include "data/Text.h"
 #include "windows/QtText.h"
 
@@ -8,6 +9,7 @@
 #include <QFileInfo>
 
 #include <cstdlib>
+#include <filesystem>
 
 #include <unistd.h>
 
@@ -41,6 +43,21 @@ StationFolders OfThisProgram()
     return FindStationFolders(program, Environment);
 }
 
+bool IsStationFile(const std::string& name)
+{
+    static constexpr std::string_view kExact[] = {"config.ini", "user.ini", "config.ini.saved", "korvalen.running",
+                                                  "korvalen.lock"};
+    static constexpr std::string_view kPrefixes[] = {"t1.bin", "t2.bin", "t3.bin", "t4.bin",
+                                                     "t5.bin", "t6.bin", "techno.log"};
+    for (std::string_view exact : kExact)
+        if (name == exact)
+            return true;
+    for (std::string_view prefix : kPrefixes)
+        if (name.rfind(prefix, 0) == 0)
+            return true;
+    return false;
+}
+
 } // namespace
 
 StationFolders FindStationFolders(const QString& programDir, const std::function<QString(const char*)>& env)
@@ -70,23 +87,36 @@ StationFolders Folders()
     return program;
 }
 
-bool EnterStationFolders(std::string& error)
+void KeepStationFilesPrivate(const std::string& folder)
 {
-    const StationFolders f = Folders();
-    if (!f.installed)
-        return true;
-    for (const QString& dir : {f.config, f.data}) {
-        if (!QDir().mkpath(dir)) {
-            error = std::string("Не удалось создать папку "_cp) + FromQ(dir);
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (IsStationFile(it->path().filename().string()))
+            (void)MakePrivate(it->path().string());
+    }
+}
+
+bool EnterStationFolders(const StationFolders& f, std::string& error)
+{
+    if (f.installed) {
+        for (const QString& dir : {f.config, f.data}) {
+            if (!MakePrivateFolder(QFile::encodeName(dir).toStdString())) {
+                error = std::string("Не удалось создать папку "_cp) + FromQ(dir);
+                return false;
+            }
+        }
+        if (::chdir(QFile::encodeName(f.data).constData()) != 0) {
+            error = std::string("Не удалось открыть папку "_cp) + FromQ(f.data);
             return false;
         }
     }
-    if (::chdir(QFile::encodeName(f.data).constData()) != 0) {
-        error = std::string("Не удалось открыть папку "_cp) + FromQ(f.data);
-        return false;
-    }
+    // Files an older station left readable by everyone are narrowed at the start.
+    KeepStationFilesPrivate(QFile::encodeName(f.config).toStdString());
+    KeepStationFilesPrivate(".");
     return true;
 }
+
+bool EnterStationFolders(std::string& error) { return EnterStationFolders(Folders(), error); }
 
 QString ProgramDir() { return Folders().assets; }
 

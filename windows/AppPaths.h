@@ -26,9 +26,15 @@ QString XdgConfigHome();
 
 // The folders of this process (tests: the program folder they set).
 StationFolders Folders();
-// An installed station creates its folders and works in its data folder.
-// False, with the reason in `error` (station text), when a folder cannot be made.
+// An installed station creates its folders (0700) and works in its data
+// folder. The station's files already there, in the settings' folder and the
+// current directory, are narrowed to 0600. False, with the reason in `error`
+// (station text), when a folder cannot be made.
+bool EnterStationFolders(const StationFolders& folders, std::string& error);
 bool EnterStationFolders(std::string& error);
+// Narrows the station's own files in `folder` (tables and their logs,
+// techno.log*, INI files, korvalen.running) to 0600.
+void KeepStationFilesPrivate(const std::string& folder);
 
 // The folder of the sounds and pictures.
 QString ProgramDir();

@@ -1,8 +1,9 @@
 #include "windows/IniFile.h"
 
+#include "data/AtomicFile.h"
+
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <stdexcept>
 #include <vector>
 
@@ -178,22 +179,11 @@ void IniFile::WriteString(const std::string& section, const std::string& key, co
         out += l;
         out += "\r\n";
     }
-    const std::string tmp = m_path + ".tmp";
-    {
-        std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-        if (!f)
-            throw std::runtime_error("Cannot create file " + m_path);
-        f.write(out.data(), static_cast<std::streamsize>(out.size()));
-        f.flush();
-        if (!f) {
-            std::remove(tmp.c_str());
-            throw std::runtime_error("Cannot write file " + m_path);
-        }
-    }
-    if (std::rename(tmp.c_str(), m_path.c_str()) != 0) {
-        std::remove(tmp.c_str());
+    AtomicFileWriter file(m_path);
+    if (!file.Open())
         throw std::runtime_error("Cannot create file " + m_path);
-    }
+    if (!file.Write(out.data(), out.size()) || !file.Commit())
+        throw std::runtime_error("Cannot write file " + m_path);
 }
 
 } // namespace kv

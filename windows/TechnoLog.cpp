@@ -1,5 +1,7 @@
 #include "windows/TechnoLog.h"
 
+#include "data/AtomicFile.h"
+
 #include "data/Text.h"
 #include "timing/DateTime.h"
 #include "windows/QtText.h"
@@ -70,13 +72,17 @@ std::string TTechnoLog::LineText(double when, const std::string& text, Rgb colou
 
 bool TTechnoLog::OpenFile()
 {
-    m_fd = ::open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    m_fd = ::open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kPrivateFileMode);
     if (m_fd < 0) {
         m_error = errno;
         return false;
     }
     struct stat st{};
-    m_size = ::fstat(m_fd, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    const bool known = ::fstat(m_fd, &st) == 0;
+    m_size = known ? static_cast<std::uint64_t>(st.st_size) : 0;
+    // Every SMS and number passes through it: an older station's 0644 file is narrowed.
+    if (known && S_ISREG(st.st_mode) && (st.st_mode & 07777) != kPrivateFileMode)
+        (void)::fchmod(m_fd, kPrivateFileMode);
     return true;
 }
 

@@ -1,8 +1,11 @@
+#include "data/JournalSearch.h"
 #include "data/MemTable.h"
 #include "data/RecordEvent.h"
 #include "data/Schemas.h"
 #include "data/TableFormat.h"
 #include "data/Text.h"
+#include "data/TextExport.h"
+#include "tests/support/Csv.h"
 #include "tests/support/TempDir.h"
 #include "timing/DateTime.h"
 #include "tools/jrn/JournalText.h"
@@ -59,7 +62,76 @@ TEST(JournalTool, CsvQuotesWhatNeedsItAndWritesIsoTimes)
     kv::jrn::WriteCsv(SampleJournal(), out);
     EXPECT_EQ(out.str(), Utf8(u8"EventTime,Status,tel,event,simplename\r\n"
                               u8"2024-02-29T23:59:58.250,Логин,\"a,b\",\"say \"\"hi\"\"\r\nbye\",\r\n"
-                              u8"2010-01-01T12:00:00,Тревога,+7900,plain,\r\n"));
+                              u8"2010-01-01T12:00:00,Тревога,'+7900,plain,\r\n"));
+}
+
+TEST(SpreadsheetCsv, AFieldThatASpreadsheetWouldRunOrTurnIntoANumberIsMarkedAsText)
+{
+    const struct {
+        std::string text, cell;
+    } cases[] = {
+        {"=1+2", "'=1+2"},
+        {"@SUM(9,9)", "\"'@SUM(9,9)\""},
+        {"+79111234567", "'+79111234567"},
+        {"-1", "'-1"},
+        {"\tx", "'\tx"},
+        {"\r=1", "\"'\r=1\""},
+        {"'quoted", "''quoted"},
+        {"a=1+2", "a=1+2"},
+        {"bell\x07" "esc\x1B[2J del\x7F", Utf8(u8"bell\u2407esc\u241B[2J del\u2421")},
+        {"\x01=", Utf8(u8"\u2401=")},
+        {"say \"hi\";\nbye", "\"say \"\"hi\"\";\nbye\""},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(kv::CsvField(c.text, ','), c.cell) << c.text;
+    EXPECT_EQ(kv::CsvField("-1.5", ',', true), "-1.5") << "a number the program wrote stays a number";
+    EXPECT_EQ(kv::CsvField("\x07", ',', true), Utf8(u8"\u2407"));
+}
+
+// The search window's export and the journal tool share the rule: hostile
+// texts read back as they were, control bytes as their pictures.
+TEST(SpreadsheetCsv, BothExportersReadBackTheSameTexts)
+{
+    const std::string texts[] = {"=1+2", "@SUM(9,9)", "+79111234567", "-1", "\tTAB first", "\rCR first",
+                                 "bell\x07 esc\x1B", "a;b,c", "\"q\"", "two\r\nlines", "'", "=HYPERLINK(\"x\")"};
+    kv::MemTable t;
+    kv::DefineJournal(t);
+    for (const std::string& text : texts) {
+        t.Append();
+        t.FieldByName("EventTime").SetAsDateTime(kv::EncodeDateTime({2026, 1, 2, 3, 4, 5, 0}));
+        t.FieldByName("Status").SetAsString("Тревога"_cp);
+        for (const char* field : {"tel", "event", "simplename"})
+            t.FieldByName(field).SetAsString(text);
+        t.Post();
+    }
+    auto shown = [](std::string text) {
+        for (const auto& [byte, picture] : {std::pair{"\x07", u8"\u2407"}, std::pair{"\x1B", u8"\u241B"}})
+            if (const auto at = text.find(byte); at != std::string::npos)
+                text.replace(at, 1, Utf8(picture));
+        return text;
+    };
+
+    std::ostringstream tool;
+    kv::jrn::WriteCsv(t, tool);
+    const auto toolRows = kv::test::ReadCsvRecords(tool.str(), ',');
+    const auto rows = kv::SearchJournal(t, {});
+    const auto searchRows = kv::test::ReadCsvRecords(kv::JournalCsv(t, rows).substr(3), ';');
+    ASSERT_EQ(toolRows.size(), std::size(texts) + 1);
+    ASSERT_EQ(searchRows.size(), std::size(texts) + 1);
+    for (std::size_t r = 1; r <= std::size(texts); ++r) {
+        const std::string expected = shown(texts[r - 1]);
+        SCOPED_TRACE(expected);
+        EXPECT_EQ(toolRows[r], (std::vector<std::string>{toolRows[r][0], Utf8(u8"Тревога"), expected, expected,
+                                                         expected}));
+        EXPECT_EQ(toolRows[r][0], "2026-01-02T03:04:05");
+        EXPECT_EQ(searchRows[r], (std::vector<std::string>{"02.01.2026 03:04:05", Utf8(u8"Тревога"), expected,
+                                                           expected, expected}));
+    }
+    for (const std::string cell : {",'=1+2,", ",\"'@SUM(9,9)\",", ",'+79111234567,", ",'-1,", ",'\tTAB first,", ",\"'\rCR first\","})
+        EXPECT_NE(tool.str().find(cell), std::string::npos) << cell;
+    EXPECT_EQ(tool.str().find('\x07'), std::string::npos);
+    EXPECT_EQ(tool.str().find('\x1B'), std::string::npos);
 }
 
 TEST(JournalTool, DumpShowsFieldsAndRecordsWithNulls)

@@ -205,10 +205,10 @@ TEST(ModemWorkersRealTime, RingRoundJudgesAnAnsweringAndASilentDevice)
     // Interval 0: due at once and again after each call. First only A rings;
     // once its success is journalled, only B, standing for a device after six
     // failed calls, so that its next failure is final.
-    schedule.Rebuild({{"A", true, "0"}, {"B", false, "0"}}, 5, 7, kv::LocalNow());
+    schedule.Rebuild({{"A", true, "0"}, {"B", false, "0"}}, 5, 7, kv::RealClock::Instance().MonotonicMs());
     host.onDialEvent = [&] {
         if (host.dialEvents.RecordCount() == 1)
-            schedule.Rebuild({{"A", false, "0"}, {"B", true, "0"}}, 5, 7, kv::LocalNow());
+            schedule.Rebuild({{"A", false, "0"}, {"B", true, "0"}}, 5, 7, kv::RealClock::Instance().MonotonicMs());
     };
     host.onDialNumber = [&](const std::string& text) {
         if (text.find("+79001000006") != std::string::npos)

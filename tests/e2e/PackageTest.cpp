@@ -131,6 +131,18 @@ TEST(Package, InstalledIntoAFreshRootItStartsInAFreshHomeJournalsAnSmsAndClosesC
     std::ifstream techno(data / "techno.log");
     std::string technoText((std::istreambuf_iterator<char>(techno)), std::istreambuf_iterator<char>());
     EXPECT_NE(technoText.find("Поставлено на охрану"), std::string::npos) << "the technological journal is kept";
+
+    // Private: the folders the station made and every file it wrote, the
+    // accounts' passwords hashed at the start (the installer wrote one in clear).
+    for (const fs::path& folder : {config, data})
+        EXPECT_EQ(fs::status(folder).permissions(), fs::perms::owner_all) << folder;
+    for (const fs::path& file : {data / "t3.bin", data / "t4.bin", data / "techno.log", data / "korvalen.lock"})
+        EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write) << file;
+    const ToolResult accounts = RunProgram({(root / "usr/bin/korvalen-jrn").string(), "csv", (data / "t4.bin").string()}, 20s);
+    EXPECT_NE(accounts.output.find("$argon2id$"), std::string::npos) << accounts.output;
+    EXPECT_EQ(accounts.output.find(std::string(",") + kPassword), std::string::npos) << accounts.output;
+    const ToolResult depends = RunProgram({"/usr/bin/dpkg-deb", "-f", deb, "Depends"}, 20s);
+    EXPECT_NE(depends.output.find("libsodium"), std::string::npos) << depends.output;
 }
 
 } // namespace

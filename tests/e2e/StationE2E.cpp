@@ -230,8 +230,11 @@ void StationE2E::OpenTechnoJournal()
     ASSERT_TRUE(modems.isVisible());
     modems.RbButton4Click();
     TPasswordDlg& password = station->PasswordDlg();
-    ASSERT_TRUE(password.isVisible());
-    Type(password.Password, "kwomzr");
+    ASSERT_TRUE(password.isVisible()) << "messages: " << Joined(dialogs.Texts());
+    // The administrator's first opening sets the password, later ones ask for it.
+    Type(password.Password, "techno 4711");
+    if (password.Setting())
+        Type(password.Password2, "techno 4711");
     password.OKBtnClick();
     TTechnoJournalForm& techno = station->TechnoJournalForm();
     ASSERT_TRUE(techno.isVisible()) << "messages: " << Joined(dialogs.Texts());

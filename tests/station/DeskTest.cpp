@@ -441,6 +441,35 @@ TEST_F(Desk, AnOutcomeThatNeverComesIsGivenUpAndOneAfterTheDeskIsHarmless)
     EXPECT_EQ(station.With(status::kSmsSent).size(), 1u);
 }
 
+// The operator or the network sets the wall clock: the waits and the
+// escalation go by the monotonic clock, and each step over a minute is told once.
+TEST_F(Desk, AWallClockStepMovesNoWaitNorEscalationAndIsToldOnce)
+{
+    desk.SetEscalation("2", "+79110000001");
+    const std::uint64_t id = OpenAlarm();
+    Wait(30);
+    clock.StepWall(-3600);
+    Wait(1);
+    EXPECT_EQ(station.techno, std::vector<std::string>{Str("Системное время изменено: было 12:00:31, стало 11:00:31"_cp)});
+    clock.StepWall(30);
+    Wait(60);
+    EXPECT_EQ(station.techno.size(), 1u) << "half a minute is no step";
+    EXPECT_EQ(desk.WaitedSeconds(*desk.Find(id)), 91u);
+    clock.StepWall(-13 * 3600); // across midnight: the dates tell the day
+    Wait(1);
+    ASSERT_EQ(station.techno.size(), 2u);
+    EXPECT_EQ(station.techno[1], Str("Системное время изменено: было 09.12.2025 11:02:02, стало 08.12.2025 22:02:02"_cp));
+    clock.StepWall(14 * 3600);
+    Wait(27);
+    EXPECT_TRUE(station.sends.empty()) << "not before two minutes of waiting";
+    Wait(1);
+    ASSERT_EQ(station.sends.size(), 1u);
+    EXPECT_EQ(desk.WaitedSeconds(*desk.Find(id)), 120u);
+    EXPECT_EQ(station.sends[0].text, Str("Korvalen: тревога Склад 12:00 ("_cp) + kMarker + Str(") не обработана"_cp))
+        << "the row keeps the time it came";
+    EXPECT_EQ(station.techno.size(), 3u);
+}
+
 // ------------------------------------------------------------------ the record
 
 TEST_F(Desk, TheRecordBringsTheOpenRowsBackWithTheirWaitsAndGoesWithTheCleanClose)
@@ -455,6 +484,9 @@ TEST_F(Desk, TheRecordBringsTheOpenRowsBackWithTheirWaitsAndGoesWithTheCleanClos
     const std::string record = ReadFileBytes(AlarmDesk::kRecordFile);
     ASSERT_FALSE(record.empty());
     EXPECT_EQ(record, desk.RecordText()) << "kept up to date";
+    EXPECT_EQ(std::filesystem::status(AlarmDesk::kRecordFile).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+        << "the open alarms are nobody else's business";
 
     // The next start, ten minutes later: same rows, their waits go on.
     VirtualClock later(46000.5 + 600.0 / 86400.0 + 61.0 / 86400.0);

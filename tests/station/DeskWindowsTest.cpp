@@ -12,6 +12,7 @@
 #include "timing/DateTime.h"
 #include "users/SecurityUnit.h"
 #include "windows/QtText.h"
+#include "windows/TechnoJournalUnit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,6 +20,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
@@ -97,10 +99,15 @@ TEST_F(DeskStation, ALiveAlarmBringsTheListUpAndSoundsUntilAnOperatorHandlesIt)
     EXPECT_FALSE(Alarms().HandlingDlg->isVisible());
 
     ASSERT_NO_FATAL_FAILURE(RealLogin());
+    station->TechnoJournalForm().WriteTechnoJournal->setChecked(true);
+    clock.StepWall(-3600);
     clock.Advance(65000);
     Alarms().SelectRow(0);
     Desk().Tick();
     EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 4)->text()), "1:05") << "the wait, renewed each second";
+    EXPECT_TRUE(station->TechnoJournalForm().Otchet->toPlainText().contains(
+        ToQ("Системное время изменено: было 12:01:05, стало 11:01:05"_cp)))
+        << "the clock set back an hour is told, the wait goes on";
     EXPECT_TRUE(Alarms().HandleButton->isEnabled());
     Alarms().HandleButtonClick();
     THandlingDialog& dlg = *Alarms().HandlingDlg;

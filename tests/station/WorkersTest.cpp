@@ -229,10 +229,10 @@ TEST_F(Workers, StartingTheRingRoundRestartsEveryDevicesInterval)
     devices.push_back({"Sklad", "+1", true, "2"});
     form().RebuildBoard();
     clock.Advance(90 * 1000);
-    const double pressed = clock.Now();
+    const auto pressed = static_cast<std::int64_t>(clock.MonotonicMs());
     form().Button1Click();
     // The worker now running moves the virtual time on; the entry counts from the press at least.
-    EXPECT_GE(form().Schedule.At(0, 0).nextDue, pressed + 2.0 / 1440 - 1e-9);
+    EXPECT_GE(form().Schedule.At(0, 0).nextDueMs, pressed + 2 * 60000);
     EXPECT_TRUE(form().Schedule.At(0, 0).enabled);
     EXPECT_FALSE(form().Schedule.At(0, 1).enabled);
 }
@@ -253,7 +253,8 @@ TEST_F(Workers, EachScheduleWindowShowsTheBoardsDueTimes)
     EXPECT_EQ(grid->size(), QSize(935, 635));
     EXPECT_EQ(grid->columnCount() * 100 + grid->rowCount(), 507);
     EXPECT_EQ(grid->columnWidth(0) * 100 + grid->rowHeight(0), 5015);
-    EXPECT_EQ(grid->item(0, 0)->text().toStdString(), FormatTime(form().Schedule.At(0, 0).nextDue));
+    EXPECT_EQ(grid->item(0, 0)->text().toStdString(),
+              FormatTime(form().Schedule.At(0, 0).DueDateTime(clock.Now(), clock.MonotonicMs())));
     EXPECT_EQ(grid->item(6, 4)->text(), QStringLiteral("00:00:00")) << "a tile that never held a device";
     for (QWidget* w : windows)
         w->close();

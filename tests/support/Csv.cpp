@@ -2,6 +2,18 @@
 
 namespace kv::test {
 
+namespace {
+
+// A leading apostrophe marks a text cell; spreadsheets do not show it.
+std::string CellText(std::string&& field)
+{
+    if (!field.empty() && field.front() == '\'')
+        field.erase(0, 1);
+    return std::move(field);
+}
+
+} // namespace
+
 std::vector<std::vector<std::string>> ReadCsvRecords(const std::string& text, char separator)
 {
     std::vector<std::vector<std::string>> records;
@@ -26,12 +38,12 @@ std::vector<std::vector<std::string>> ReadCsvRecords(const std::string& text, ch
             quoted = true;
             any = true;
         } else if (c == separator) {
-            record.push_back(std::move(field));
+            record.push_back(CellText(std::move(field)));
             field.clear();
             any = true;
         } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
             ++i;
-            record.push_back(std::move(field));
+            record.push_back(CellText(std::move(field)));
             field.clear();
             records.push_back(std::move(record));
             record.clear();
@@ -42,7 +54,7 @@ std::vector<std::vector<std::string>> ReadCsvRecords(const std::string& text, ch
         }
     }
     if (any) {
-        record.push_back(std::move(field));
+        record.push_back(CellText(std::move(field)));
         records.push_back(std::move(record));
     }
     return records;

@@ -129,7 +129,10 @@ TEST_F(DemoSetup, FilesAreMadeOnlyWhereMissingAndOnlyWorkingLoginsAreTold)
     fs::create_directories(data());
     demo::Prepared p = demo::PrepareFiles(data(), program(), 45000.5);
     EXPECT_EQ(p.made, (std::vector<std::string>{"t1.bin", "t2.bin", "t4.bin", "t3.bin", "t6.bin", "t5.bin", "user.ini"}));
-    EXPECT_EQ(p.logins.size(), std::size(demo::kAccounts));
+    EXPECT_EQ(p.logins.size(), std::size(demo::kAccounts)) << "the hashed demo passwords let one in";
+    const std::string demoAccounts = ReadFileBytes(data() / "t4.bin");
+    for (const demo::Account& a : demo::kAccounts)
+        EXPECT_EQ(demoAccounts.find(a.password), std::string::npos) << a.password << " in clear";
 
     const std::string register1 = ReadFileBytes(data() / "t1.bin");
     p = demo::PrepareFiles(data(), program(), 45001.5);

@@ -7,6 +7,7 @@
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 #include "timing/DateTime.h"
+#include "users/PasswordHash.h"
 #include "users/SecurityUnit.h"
 #include "users/password.h"
 #include "windows/AppPaths.h"
@@ -80,6 +81,23 @@ protected:
         return out;
     }
 
+    // The names as saved, each password a hash that the given password passes.
+    static void ExpectSaved(const Accounts& expected)
+    {
+        const Accounts saved = Saved();
+        ASSERT_EQ(saved.size(), expected.size());
+        const std::string bytes = test::ReadFileBytes("t4.bin");
+        for (std::size_t i = 0; i < saved.size(); ++i) {
+            EXPECT_EQ(saved[i].first, expected[i].first);
+            EXPECT_TRUE(IsPasswordHash(saved[i].second)) << saved[i].second;
+            EXPECT_TRUE(PasswordMatches(saved[i].second, expected[i].second)) << expected[i].first;
+            // Shorter ones may turn up by chance in a salt.
+            if (expected[i].second.size() >= 4) {
+                EXPECT_EQ(bytes.find(expected[i].second), std::string::npos) << "in clear: " << expected[i].second;
+            }
+        }
+    }
+
     static void LogIn(TSecurityForm& form, const std::string& user, const std::string& password)
     {
         form.UserEdit->setText(ToQ(user));
@@ -126,7 +144,7 @@ TEST_F(Access, AnEmptyListLetsTheOperatorCreateTheAdministratorAndLogIn)
     EXPECT_FALSE(form->UserEdit->isEnabled() || form->PasswordEdit->isEnabled());
     EXPECT_FALSE(form->isVisible()) << "a successful login closes the window";
     EXPECT_FALSE(ctx.Shown(ShownWindow::Access));
-    EXPECT_EQ(Saved(), (Accounts{{kAdmin, "secret"}}));
+    ExpectSaved({{kAdmin, "secret"}});
     EXPECT_EQ(IniFile(dir.File("user.ini")).Read("Users", "LastLoginUser"), kAdmin);
 
     ASSERT_EQ(events.RecordCount(), 1);
@@ -210,7 +228,7 @@ TEST_F(Access, AMissingOrDamagedListIsReportedAndADamagedFileIsKeptAside)
     form->Edit2->setText(QStringLiteral("1"));
     form->RbButton2Click();
     form->close();
-    EXPECT_EQ(Saved(), (Accounts{{"first", "1"}}));
+    ExpectSaved({{"first", "1"}});
     EXPECT_EQ(test::ReadFileBytes(dir.File("t4.bin.damaged")), garbage);
 }
 
@@ -237,7 +255,7 @@ TEST_F(Access, AnUnreadableUserIniIsIgnoredAsAMissingOne)
     form->UserEdit->setText(QStringLiteral("operator"));
     form->close();
     EXPECT_TRUE(dialogs.messages.empty()) << "the name is only a convenience";
-    EXPECT_EQ(Saved(), (Accounts{{"operator", "pw"}}));
+    ExpectSaved({{"operator", "pw"}});
 }
 
 TEST_F(Access, TheLastUserIsOfferedAgainAndFieldsEnableTheNextStep)
@@ -277,42 +295,150 @@ TEST_F(Access, AddingCutsToTheFieldWidthAndDeletingTakesTheSelectedRow)
         form->RbButton2Click();
     }
     EXPECT_EQ(form->SecurityTable.TextAt(0, security::User), std::string(100, 'x'));
-    EXPECT_EQ(form->SecurityTable.TextAt(0, security::Password), std::string(100, 'y'));
+    EXPECT_TRUE(PasswordMatches(form->SecurityTable.TextAt(0, security::Password), std::string(120, 'y')))
+        << "the whole password counts: its hash fits the field";
     form->DBGrid1->selectRow(0);
     form->RbButton3Click();
     ASSERT_EQ(form->SecurityTable.RecordCount(), 1);
     EXPECT_EQ(form->SecurityTable.TextAt(0, security::User), "second");
 }
 
-TEST_F(Access, TheJournalPasswordMustMatchByteForByte)
+TEST_F(Access, AnOlderListInClearIsHashedAtOnceAndStillLetsItsUsersIn)
 {
+    WriteAccounts({{"operator", "pw"}, {kAdmin, "root"}});
+    auto form = std::make_unique<TSecurityForm>(ctx);
+    EXPECT_TRUE(dialogs.messages.empty());
+    ExpectSaved({{"operator", "pw"}, {kAdmin, "root"}});
+    const std::string hashed = test::ReadFileBytes("t4.bin");
+
+    for (const auto& [user, password] : Accounts{{"operator", "root"}, {kAdmin, "pw"}, {"operator", ""}}) {
+        dialogs.messages.clear();
+        LogIn(*form, user, password);
+        EXPECT_FALSE(ctx.LoggedIn) << user << " with " << password;
+        EXPECT_EQ(dialogs.Texts(), Strings{Cp("Не верное имя пользователя или пароль!"_cp)});
+    }
+    LogIn(*form, kAdmin, "root");
+    EXPECT_TRUE(ctx.LoggedIn && ctx.AdminAccess);
+    EXPECT_EQ(test::ReadFileBytes("t4.bin"), hashed) << "a current hash is kept as it is";
+
+    // The grid lists the names only.
+    ASSERT_EQ(form->DBGrid1->model()->columnCount(), 1);
+    EXPECT_EQ(FromQ(form->DBGrid1->model()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString()),
+              Cp("Пользователь"_cp));
+}
+
+TEST_F(Access, TheAdministratorSetsANewPasswordForAnAccount)
+{
+    WriteAccounts({{"operator", "pw"}, {kAdmin, "root"}});
+    auto form = std::make_unique<TSecurityForm>(ctx);
+    LogIn(*form, kAdmin, "root");
+    form->show();
+    form->PageControl1->setCurrentIndex(1);
+    EXPECT_FALSE(form->RbButton4->isEnabled());
+    form->DBGrid1->clicked(form->DBGrid1->model()->index(0, 0));
+    EXPECT_EQ(FromQ(form->Edit1->text()), "operator") << "a click on an account names it";
+    form->Edit2->setText(QStringLiteral("new one"));
+    ASSERT_TRUE(form->RbButton4->isEnabled());
+    form->RbButton4Click();
+    EXPECT_EQ(dialogs.Texts(), Strings{Cp("Пароль пользователя operator изменён."_cp)});
+    EXPECT_TRUE(form->Edit2->text().isEmpty());
+    ExpectSaved({{"operator", "new one"}, {kAdmin, "root"}});
+
+    dialogs.messages.clear();
+    form->Edit1->setText(QStringLiteral("nobody"));
+    form->Edit2->setText(QStringLiteral("x"));
+    form->RbButton4Click();
+    EXPECT_EQ(dialogs.Texts(), Strings{Cp("Нет пользователя nobody!"_cp)});
+    EXPECT_EQ(form->SecurityTable.RecordCount(), 2);
+
+    form->RbButton1Click(); // logout
+    LogIn(*form, "operator", "pw");
+    EXPECT_FALSE(ctx.LoggedIn) << "the old password is gone";
+    LogIn(*form, "operator", "new one");
+    EXPECT_TRUE(ctx.LoggedIn);
+    form->close();
+}
+
+TEST_F(Access, TheJournalPasswordIsTheAdministratorsOwnAndOnlyTheAdministratorGetsTheDialog)
+{
+    WriteAccounts({{"operator", "pw"}, {kAdmin, "root"}});
+    auto form = std::make_unique<TSecurityForm>(ctx);
     QWidget mainWindow;
     TTechnoJournalForm techno(&mainWindow);
     ctx.TechnoJournalForm = &techno;
     TPasswordDlg dialog(ctx);
+    const std::string refused = Cp("Технологический журнал открывает только администратор, вошедший в систему."_cp);
+
+    // Nobody logged in (even where the empty list leaves the tab open), and an operator.
+    ctx.AdminAccess = true;
+    ctx.ShowPasswordDlg();
+    EXPECT_EQ(dialogs.Texts(), Strings{refused});
+    ctx.AdminAccess = false;
+    LogIn(*form, "operator", "pw");
+    ASSERT_TRUE(ctx.LoggedIn);
+    dialogs.messages.clear();
+    ctx.ShowPasswordDlg();
+    EXPECT_EQ(dialogs.Texts(), Strings{refused});
+    EXPECT_FALSE(dialog.isVisible() || techno.isVisible());
+    form->RbButton1Click(); // logout
+
+    // The administrator's first opening sets the password.
+    LogIn(*form, kAdmin, "root");
+    dialogs.messages.clear();
     ctx.ShowPasswordDlg();
     ASSERT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(dialog.Setting() && dialog.Password2->isVisible());
     EXPECT_FALSE(dialog.isModal());
     const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
     EXPECT_LE((dialog.frameGeometry().center() - centre).manhattanLength(), 1);
-    for (const char* wrong : {"kwomzr ", "KWOMZR", ""}) {
+    const struct {
+        const char *first, *again;
+        std::string_view message;
+    } refusedSettings[] = {{"", "", "Пароль не может быть пустым!"_cp}, {"tech", "Tech", "Пароли не совпадают!"_cp}};
+    for (const auto& r : refusedSettings) {
+        dialogs.messages.clear();
+        dialog.Password->setText(QString::fromLatin1(r.first));
+        dialog.Password2->setText(QString::fromLatin1(r.again));
+        dialog.OKBtnClick();
+        EXPECT_EQ(dialogs.Texts(), Strings{Cp(r.message)}) << r.first;
+        EXPECT_TRUE(dialog.isVisible() && !techno.isVisible());
+    }
+    dialogs.messages.clear();
+    dialog.Password->setText(QStringLiteral("tech 42"));
+    dialog.Password2->setText(QStringLiteral("tech 42"));
+    Press(dialog.Password2, Qt::Key_Return);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_TRUE(techno.isVisible() && !dialog.isVisible());
+    const std::string ini = test::ReadFileBytes(dir.File("user.ini"));
+    EXPECT_EQ(ini.find("tech 42"), std::string::npos) << "kept as a hash only";
+    const auto stored = IniFile(dir.File("user.ini")).Read("TechnoJournal", "PasswordHash");
+    ASSERT_TRUE(stored);
+    EXPECT_TRUE(IsPasswordHash(*stored) && PasswordMatches(*stored, "tech 42"));
+    techno.hide();
+
+    // From now on it is asked for, byte for byte.
+    ctx.ShowPasswordDlg();
+    EXPECT_FALSE(dialog.Setting() || dialog.Password2->isVisible());
+    for (const char* wrong : {"tech 42 ", "TECH 42", "", "kwomzr"}) {
         dialogs.messages.clear();
         dialog.Password->setText(QString::fromLatin1(wrong));
         dialog.OKBtnClick();
         EXPECT_EQ(dialogs.Texts(), Strings{Cp("Неверный пароль!"_cp)}) << wrong;
         EXPECT_TRUE(dialog.Password->text().isEmpty() && dialog.isVisible() && !techno.isVisible());
     }
-    dialog.Password->setText(QStringLiteral("kwomzr"));
+    dialog.Password->setText(QStringLiteral("tech 42"));
     Press(dialog.Password, Qt::Key_Escape);
     EXPECT_FALSE(dialog.isVisible() || techno.isVisible());
-
     dialogs.messages.clear();
-    dialog.ShowCentred();
-    dialog.Password->setText(QStringLiteral("kwomzr"));
+    ctx.ShowPasswordDlg();
+    dialog.Password->setText(QStringLiteral("tech 42"));
     Press(dialog.Password, Qt::Key_Return);
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_TRUE(techno.isVisible() && !dialog.isVisible() && dialog.Password->text().isEmpty());
-    techno.hide();
+
+    // The logout closes the journal for whoever comes next.
+    form->RbButton1Click();
+    EXPECT_FALSE(techno.isVisible());
 }
 
 } // namespace

@@ -5,7 +5,9 @@
 #include "windows/AppPaths.h"
 #include "windows/DesktopEntry.h"
 #include "windows/Dialogs.h"
+#include "windows/IniFile.h"
 #include "windows/QtRussian.h"
+#include "windows/TechnoLog.h"
 
 #include <QAbstractButton>
 #include <QFileDialog>
@@ -18,6 +20,8 @@
 
 #include <filesystem>
 #include <map>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -76,6 +80,58 @@ TEST(AppPaths, TestsFolderHoldsTheSettingsAndThePictures)
     EXPECT_TRUE(kv::EnterStationFolders(error)) << "a build layout has nothing to create";
     EXPECT_EQ(fs::current_path(), dir.path());
     kv::SetProgramDirForTests({});
+}
+
+unsigned ModeOf(const fs::path& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
+}
+
+// Modes are the station's own, not the umask's: the test opens it wide.
+TEST(AppPaths, AnInstalledStationsFoldersAre0700AndItsFilesTheOwnersAlone)
+{
+    kv::test::TempDir dir;
+    const mode_t umask = ::umask(0);
+    const QString root = QString::fromStdString(dir.path().string());
+    const kv::StationFolders folders{true, root, root + "/home/.config/korvalen", root + "/home/.local/share/korvalen"};
+    // An older station's data folder and files, readable by everyone.
+    fs::create_directories(dir.path() / "home/.local/share/korvalen");
+    ::chmod((dir.path() / "home/.local/share/korvalen").c_str(), 0755);
+    for (const char* name : {"t4.bin", "t3.bin.log.7", "techno.log.2", "korvalen.running", "notes.txt"}) {
+        kv::test::WriteFileBytes(dir.path() / "home/.local/share/korvalen" / name, "old");
+        ::chmod((dir.path() / "home/.local/share/korvalen" / name).c_str(), 0644);
+    }
+    std::string error;
+    ASSERT_TRUE(kv::EnterStationFolders(folders, error)) << error;
+    EXPECT_EQ(fs::current_path(), dir.path() / "home/.local/share/korvalen");
+    for (const char* folder : {"home/.config/korvalen", "home/.local/share/korvalen", "home/.config"})
+        EXPECT_EQ(ModeOf(dir.path() / folder), 0700u) << folder;
+    for (const char* name : {"t4.bin", "t3.bin.log.7", "techno.log.2", "korvalen.running"})
+        EXPECT_EQ(ModeOf(name), 0600u) << name;
+    EXPECT_EQ(ModeOf("notes.txt"), 0644u) << "a file that is not the station's is left alone";
+
+    // The INI files and the technological journal's file, new and over a 0644 one.
+    const std::string ini = (dir.path() / "home/.config/korvalen/user.ini").string();
+    kv::IniFile(ini).WriteString("Users", "LastLoginUser", "op");
+    EXPECT_EQ(ModeOf(ini), 0600u);
+    ::chmod(ini.c_str(), 0644);
+    kv::IniFile(ini).WriteString("Users", "LastLoginUser", "op2");
+    EXPECT_EQ(ModeOf(ini), 0600u);
+    for (const char* name : {"techno.log", "techno.log.1"}) {
+        kv::test::WriteFileBytes(name, "old\n");
+        ::chmod(name, 0644);
+    }
+    {
+        kv::TTechnoLog log("techno.log", 64, 3);
+        EXPECT_EQ(log.Append(45000.0, "first", kv::kBlue), kv::TTechnoLog::Outcome::Written);
+        EXPECT_EQ(ModeOf("techno.log"), 0600u);
+        for (int i = 0; i < 4; ++i)
+            log.Append(45000.0, std::string(40, 'x'), kv::kBlue);
+    }
+    for (const char* name : {"techno.log", "techno.log.1", "techno.log.2", "techno.log.3"})
+        EXPECT_EQ(ModeOf(name), 0600u) << name << " after rotation";
+    ::umask(umask);
 }
 
 TEST(AutostartEntry, TheProgramIsQuotedAndEscapedAsDesktopEntriesWant)

@@ -1,5 +1,7 @@
 #include "tools/demo/DemoSetup.h"
 
+#include "users/PasswordHash.h"
+
 #include "data/MemTable.h"
 #include "data/RecordEvent.h"
 #include "data/Schemas.h"
@@ -112,7 +114,8 @@ void FillAccounts(MemTable& security)
     for (const Account& a : kAccounts) {
         security.Append();
         SetText(security, security::User, a.user);
-        SetText(security, security::Password, a.password);
+        // Hashed as the station keeps them: t4.bin never holds a password in clear.
+        security.FieldAt(security::Password).SetAsString(HashPassword(Cp(a.password)));
         security.Post();
     }
     security.First();
@@ -261,7 +264,7 @@ Prepared PrepareFiles(const fs::path& dataDir, const fs::path& programDir, doubl
     for (const Account& a : kAccounts) {
         for (std::size_t r = 0; r < security.TotalRecordCount(); ++r) {
             const RecordHandle h = security.RecordAt(r);
-            if (security.Text(h, user) == Cp(a.user) && security.Text(h, password) == Cp(a.password)) {
+            if (security.Text(h, user) == Cp(a.user) && PasswordMatches(security.Text(h, password), Cp(a.password))) {
                 p.logins.push_back(a);
                 break;
             }

@@ -29,6 +29,29 @@ bool IsBinary(FieldType t)
     }
 }
 
+// Values the tool formats itself (numbers, dates, flags, hex): a spreadsheet
+// may count with them. Everything else is text from outside, an SMS included.
+bool IsFormatted(FieldType t)
+{
+    switch (t) {
+    case FieldType::SmallInt:
+    case FieldType::Integer:
+    case FieldType::Word:
+    case FieldType::Boolean:
+    case FieldType::Float:
+    case FieldType::Currency:
+    case FieldType::BCD:
+    case FieldType::Date:
+    case FieldType::Time:
+    case FieldType::DateTime:
+    case FieldType::AutoInc:
+    case FieldType::LargeInt:
+        return true;
+    default:
+        return IsBinary(t);
+    }
+}
+
 std::string Hex(std::string_view bytes)
 {
     static const char digits[] = "0123456789ABCDEF";
@@ -96,7 +119,7 @@ std::string Escaped(std::string_view s)
     return out;
 }
 
-std::string CsvField(const std::string& s) { return kv::CsvField(s, ','); }
+std::string CsvField(const std::string& s, bool plainValue = false) { return kv::CsvField(s, ',', plainValue); }
 
 } // namespace
 
@@ -140,7 +163,7 @@ void WriteCsv(const MemTable& t, std::ostream& out)
             if (f)
                 out << ',';
             if (ValueText(t, r, f, value))
-                out << CsvField(value);
+                out << CsvField(value, IsFormatted(t.Fields()[static_cast<std::size_t>(f)].type));
         }
         out << "\r\n";
     }

@@ -16,7 +16,8 @@ std::string Cp1251ToUtf8(std::string_view text);
 // Field definitions and every record, one value per line.
 void Dump(const MemTable& table, std::ostream& out);
 // A header of field names, then one line per record (RFC 4180 quoting,
-// CR LF line ends); date-times as ISO 8601 local time; null is empty.
+// CR LF line ends); date-times as ISO 8601 local time; null is empty; texts
+// made safe for a spreadsheet as kv::CsvField does for the search window.
 void WriteCsv(const MemTable& table, std::ostream& out);
 
 // korvalen-jrn dump|csv|check FILE. Returns the exit code: 0 done, 1 the file

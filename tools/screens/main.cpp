@@ -558,7 +558,9 @@ int Render(const QString& outDir, const QString& readmeFile)
     Pump(3000);
 
     modems.RbButton4Click();
-    station.PasswordDlg().Password->setText(QStringLiteral("kwomzr"));
+    station.PasswordDlg().Password->setText(QStringLiteral("techno"));
+    if (station.PasswordDlg().Setting())
+        station.PasswordDlg().Password2->setText(QStringLiteral("techno"));
     camera.Shoot(&station.PasswordDlg(), "password");
     station.PasswordDlg().OKBtnClick();
     Pump(200);
