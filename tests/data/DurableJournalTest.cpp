@@ -425,6 +425,8 @@ TEST(DurableJournal, ASyncThatFailsForAWhileHoldsRowsThenWritesThemOnce)
         EXPECT_EQ(run.journal.State().reason, kv::Str("ошибка ввода-вывода"_cp));
         EXPECT_EQ(run.journal.StateOf("B"), kv::DurableJournal::TagState::Pending);
         run.Event("c"); // while the disk still fails
+        EXPECT_THROW(run.journal.Fold(), std::exception) << "a fold cannot sync its segment either";
+        EXPECT_FALSE(fs::exists("t3.bin.fold"));
         std::this_thread::sleep_for(std::chrono::milliseconds(1200)); // a retry or two fail as well
         EXPECT_FALSE(run.journal.IsDurable(b));
         files.syncError_ = 0;
