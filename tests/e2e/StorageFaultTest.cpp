@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <set>
 #include <thread>
 
@@ -188,7 +189,11 @@ TEST_F(DiskFaults, SyncsFailingForAWhileHoldTheReportsThenReleaseThem)
     std::this_thread::sleep_for(3s);
     EXPECT_EQ(InSim().size(), 2u) << "held in the SIM while their rows are not on disk";
     Faults("ok");
+    const auto recovered = Clock::now();
     ASSERT_TRUE(Gone({"Поставлено на охрану B1", "Снято с охраны B2"}, 25s)) << "held reports never released";
+    std::cout << "[ figures  ] held reports out of the SIM "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - recovered).count()
+              << " ms after the disk recovered\n";
     Send("Поставлено на охрану B3");
     ASSERT_TRUE(Gone({"Поставлено на охрану B3"}, 20s)) << "no new report read after the disk came back";
     EXPECT_TRUE(TechnoHas("red Ошибка записи журнала: ошибка ввода-вывода"));
