@@ -312,7 +312,6 @@ int FuzzReplyDispatch(const std::uint8_t* data, std::size_t size)
 
     test::TestClock clock;
     test::RecordingHost host;
-    host.SetClock(&clock);
     host.AddDevice("+79111111111", std::string("Объект1"_cp));
     test::FakePort port;
     TModem modem;

@@ -125,27 +125,30 @@ TEST_F(Workers, MissingWindowsAreSkippedAndLookupsKeepTheCallersValue)
 }
 
 // A message's row: written on the UI thread, waited for on the worker's until
-// its log entry is on disk; found again by JournalHolds after a restart; a
-// journal failure reaches the worker instead of being swallowed.
+// its log entry is on disk; known by its tag afterwards (a restart recovers it
+// from the log); a journal failure reaches the worker instead of being swallowed.
 TEST_F(Workers, ADurableRowIsWaitedForOffTheUiThreadAndAFailedOneReported)
 {
-    const double since = LocalNow() - 1.0 / 86400;
     JournalWrite written{};
-    bool held = false, heldBefore = true, failed = false;
+    JournalState before{}, after{}, forgotten{};
+    bool failed = false;
     OnWorker([&](IModemHost& host) {
-        heldBefore = host.JournalHolds("+7911", Str("Новое сообщение:Тест"_cp), since);
-        written = host.WriteDurableEvent(Str("Норма"_cp), "+7911", Str("Новое сообщение:Тест"_cp));
-        held = host.JournalHolds("+7911", Str("Новое сообщение:Тест"_cp), since);
+        before = host.JournalStateOf("1:abc");
+        written = host.WriteDurableEvent(Str("Норма"_cp), "+7911", Str("Новое сообщение:Тест"_cp), "1:abc");
+        after = host.JournalStateOf("1:abc");
+        host.ForgetJournalTag("1:abc");
+        forgotten = host.JournalStateOf("1:abc");
     });
     EXPECT_EQ(written, JournalWrite::Durable);
-    EXPECT_FALSE(heldBefore);
-    EXPECT_TRUE(held);
+    EXPECT_EQ(before, JournalState::Unknown);
+    EXPECT_EQ(after, JournalState::Durable);
+    EXPECT_EQ(forgotten, JournalState::Unknown);
     EXPECT_EQ(form().EventsTable.TextAt(0, journal::Tel), "+7911");
 
     form().EventsTable.SetAfterPost([](MemTable&) { throw std::runtime_error("journal window failed"); });
     OnWorker([&](IModemHost& host) {
         try {
-            host.WriteDurableEvent(Str("Норма"_cp), "+7922", "x");
+            host.WriteDurableEvent(Str("Норма"_cp), "+7922", "x", "2:def");
         } catch (const std::runtime_error&) {
             failed = true;
         }
