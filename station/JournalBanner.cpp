@@ -52,11 +52,12 @@ void TJournalBanner::Poll()
             shown = failed;
     }
     m_banner->setText(ToQ(shown));
+    const bool was = !m_banner->isHidden();
     m_banner->setVisible(!shown.empty());
-    if (!shown.empty()) {
+    if (!shown.empty() || was)
         Place();
+    if (!shown.empty())
         m_banner->raise();
-    }
 }
 
 void TJournalBanner::Place()
@@ -65,11 +66,15 @@ void TJournalBanner::Place()
     // one takes the right half of the row so that both are read.
     const QRect pages = m_journals.geometry();
     int left = pages.left() + m_journals.tabBar()->sizeHint().width() + 8;
-    const QWidget* sound = m_main.findChild<QWidget*>(QStringLiteral("SoundBanner"));
-    if (sound && sound->isVisible())
-        left = (left + pages.right()) / 2;
-    m_banner->setGeometry(left, pages.top() + 1, std::max(0, pages.right() - left - 2),
-                          m_journals.tabBar()->sizeHint().height() - 2);
+    const int height = m_journals.tabBar()->sizeHint().height() - 2;
+    QWidget* sound = m_main.findChild<QWidget*>(QStringLiteral("SoundBanner"));
+    if (sound && !sound->isHidden()) {
+        // The sound banner gives up the right half for as long as this one shows.
+        const int half = !m_banner->isHidden() ? (left + pages.right()) / 2 : pages.right() + 2;
+        sound->setGeometry(left, pages.top() + 1, std::max(0, half - 4 - left), height);
+        left = half;
+    }
+    m_banner->setGeometry(left, pages.top() + 1, std::max(0, pages.right() - left - 2), height);
 }
 
 bool TJournalBanner::eventFilter(QObject* watched, QEvent* e)

@@ -55,9 +55,15 @@ void TSoundBanner::Place()
 {
     // Right of the tabs "Основной протокол" and "Протокол обзвона", where the
     // row is empty: nothing of the window is covered.
+    // A journal that cannot be written shows its banner in the right half of
+    // the same row; this one then keeps to the left half, so neither hides the other.
     const QRect pages = m_journals.geometry();
     const int left = pages.left() + m_journals.tabBar()->sizeHint().width() + 8;
-    m_banner->setGeometry(left, pages.top() + 1, std::max(0, pages.right() - left - 2),
+    int right = pages.right() - 2;
+    const QWidget* journal = m_banner->parentWidget()->findChild<QWidget*>(QStringLiteral("JournalBanner"));
+    if (journal && !journal->isHidden())
+        right = (left + pages.right()) / 2 - 4;
+    m_banner->setGeometry(left, pages.top() + 1, std::max(0, right - left),
                           m_journals.tabBar()->sizeHint().height() - 2);
 }
 

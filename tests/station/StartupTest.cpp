@@ -225,6 +225,20 @@ TEST_F(StationTest, NoSoundShowsARedBannerAndAJournalLineUntilSoundWorksAgain)
                                     std::string("red Нет звука: тревоги не будут слышны (нет устройства вывода звука)"),
                                     std::string("green Звук снова работает: тревоги слышны."),
                                     std::string("red Нет звука: тревоги не будут слышны (ошибка воспроизведения on.wav)")}));
+
+    // A journal failure at the same time: the two banners share the row, neither covers the other.
+    DurableJournal::Health failing{false, Str("нет места на диске"_cp), 1};
+    form().JournalBanner->Watch(Str("журнала"_cp), [&] { return failing; });
+    form().JournalBanner->Poll();
+    QLabel* journal = form().JournalBanner->Banner();
+    ASSERT_TRUE(journal->isVisibleTo(&form()));
+    EXPECT_FALSE(journal->geometry().intersects(banner->geometry()));
+    const int shared = banner->width();
+    EXPECT_GT(shared, 100) << "the sound banner keeps half the row";
+    failing.ok = true;
+    form().JournalBanner->Poll();
+    EXPECT_FALSE(journal->isVisibleTo(&form()));
+    EXPECT_GT(banner->width(), shared + 100) << "and has the whole row back";
 }
 
 TEST_F(StationTest, AJournalThatCannotBeWrittenShowsARedBannerAndALinePerFailurePeriod)
