@@ -51,7 +51,8 @@ void TJournalBanner::Poll()
         if (!h.ok && shown.empty())
             shown = failed;
     }
-    m_banner->setText(ToQ(shown));
+    m_text = ToQ(shown);
+    m_banner->setText(m_text);
     const bool was = !m_banner->isHidden();
     m_banner->setVisible(!shown.empty());
     if (!shown.empty() || was)
@@ -62,19 +63,31 @@ void TJournalBanner::Poll()
 
 void TJournalBanner::Place()
 {
-    // Right of the tabs, as the sound banner; when that one shows too, this
-    // one takes the right half of the row so that both are read.
+    // Right of the tabs, as the sound banner. When that one shows too, this
+    // one takes the room its text needs at the right end (the sound banner
+    // keeps a third at least) and the sound banner the rest.
     const QRect pages = m_journals.geometry();
-    int left = pages.left() + m_journals.tabBar()->sizeHint().width() + 8;
+    const int rowLeft = pages.left() + m_journals.tabBar()->sizeHint().width() + 8;
+    const int rowRight = pages.right() - 2;
+    const int top = pages.top() + 1;
     const int height = m_journals.tabBar()->sizeHint().height() - 2;
-    QWidget* sound = m_main.findChild<QWidget*>(QStringLiteral("SoundBanner"));
-    if (sound && !sound->isHidden()) {
-        // The sound banner gives up the right half for as long as this one shows.
-        const int half = !m_banner->isHidden() ? (left + pages.right()) / 2 : pages.right() + 2;
-        sound->setGeometry(left, pages.top() + 1, std::max(0, half - 4 - left), height);
-        left = half;
+    auto* sound = m_main.findChild<QLabel*>(QStringLiteral("SoundBanner"));
+    const bool shared = sound && !sound->isHidden();
+    int left = rowLeft;
+    m_banner->ensurePolished();
+    if (shared && !m_banner->isHidden()) {
+        const int wanted = m_banner->fontMetrics().horizontalAdvance(m_text) + 24;
+        left = std::max(rowLeft + (rowRight - rowLeft) / 3, rowRight - wanted);
     }
-    m_banner->setGeometry(left, pages.top() + 1, std::max(0, pages.right() - left - 2), height);
+    m_banner->setGeometry(left, top, std::max(0, rowRight - left), height);
+    m_banner->setText(m_banner->fontMetrics().elidedText(m_text, Qt::ElideRight, std::max(0, m_banner->width() - 8)));
+    if (shared) {
+        const int soundRight = m_banner->isHidden() ? rowRight : left - 4;
+        sound->setGeometry(rowLeft, top, std::max(0, soundRight - rowLeft), height);
+        sound->ensurePolished();
+        sound->setText(sound->fontMetrics().elidedText(sound->accessibleName(), Qt::ElideRight,
+                                                       std::max(0, sound->width() - 8)));
+    }
 }
 
 bool TJournalBanner::eventFilter(QObject* watched, QEvent* e)

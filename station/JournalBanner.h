@@ -7,6 +7,7 @@
 #include "data/Rgb.h"
 
 #include <QObject>
+#include <QString>
 #include <QTimer>
 
 #include <functional>
@@ -52,6 +53,7 @@ private:
     QTabWidget& m_journals;
     TechnoWriter m_techno;
     QLabel* m_banner;
+    QString m_text; // the whole text; the label shows it shortened when narrow
     QTimer m_timer;
     std::vector<Watched> m_watched;
 };

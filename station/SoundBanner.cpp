@@ -54,17 +54,19 @@ void TSoundBanner::Show(bool works, const std::string& why)
 void TSoundBanner::Place()
 {
     // Right of the tabs "Основной протокол" and "Протокол обзвона", where the
-    // row is empty: nothing of the window is covered.
-    // A journal that cannot be written shows its banner in the right half of
-    // the same row; this one then keeps to the left half, so neither hides the other.
+    // row is empty: nothing of the window is covered. A journal that cannot be
+    // written shows its banner at the right end of the same row; this one then
+    // keeps to what is left, its text shortened rather than hidden.
     const QRect pages = m_journals.geometry();
     const int left = pages.left() + m_journals.tabBar()->sizeHint().width() + 8;
     int right = pages.right() - 2;
     const QWidget* journal = m_banner->parentWidget()->findChild<QWidget*>(QStringLiteral("JournalBanner"));
     if (journal && !journal->isHidden())
-        right = (left + pages.right()) / 2 - 4;
+        right = journal->geometry().left() - 4;
     m_banner->setGeometry(left, pages.top() + 1, std::max(0, right - left),
                           m_journals.tabBar()->sizeHint().height() - 2);
+    m_banner->ensurePolished();
+    m_banner->setText(m_banner->fontMetrics().elidedText(ToQ(kNoSound), Qt::ElideRight, std::max(0, m_banner->width() - 8)));
 }
 
 bool TSoundBanner::eventFilter(QObject* watched, QEvent* e)
