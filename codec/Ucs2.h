@@ -1,8 +1,8 @@
 #pragma once
 // The modem's UCS2 hex text (four hex digits per character) to and from station
-// text (code page 1251 bytes). Only Basic Latin and the Russian alphabet map
-// faithfully; anything else goes through the same fixed arithmetic the devices
-// and older stations use, so the bytes stay compatible with them.
+// text (code page 1251 bytes). Every character of the code page maps to its
+// own Unicode character both ways; a character outside it goes through the
+// fixed arithmetic older stations use, so it still comes out as one byte.
 #include <stdexcept>
 #include <string>
 #include <string_view>

@@ -3,6 +3,7 @@
 #include "data/AtomicFile.h"
 #include "data/RecordStore.h"
 #include "data/TableFormat.h"
+#include "data/Text.h"
 
 #include <zlib.h>
 
@@ -12,6 +13,7 @@
 #include <fstream>
 #include <algorithm>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -24,8 +26,15 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kMagic[4] = {'K', 'V', 'J', 'L'};
-constexpr std::uint32_t kVersion = 1;
-constexpr std::size_t kHeaderSize = 28;
+// Version 1: no sequence numbers, no tags; still replayed after an upgrade.
+constexpr std::uint32_t kVersion1 = 1;
+constexpr std::size_t kHeaderSize1 = 28;
+constexpr std::uint32_t kVersion = 2;
+constexpr std::size_t kHeaderSize = 36;
+// An entry with a row, or one that only keeps a tag alive across a fold.
+constexpr char kRowEntry = 'R';
+constexpr char kTagEntry = 'T';
+constexpr std::size_t kMaxTag = 255;
 // A logged row is a few hundred bytes; anything claiming more is damage.
 constexpr std::uint32_t kMaxEntry = 1u << 20;
 
@@ -108,8 +117,112 @@ std::optional<Fingerprint> FingerprintOf(const std::string& path)
 
 } // namespace
 
-DurableJournal::DurableJournal(MemTable& table, std::string fileName, const TableFormat& format)
-    : m_table(table), m_fileName(std::move(fileName)), m_format(format)
+// Descriptors are owned by the journal; only these calls go through the seam.
+ssize_t JournalFiles::Write(int fd, const void* data, std::size_t size) { return ::write(fd, data, size); }
+int JournalFiles::DataSync(int fd) { return ::fdatasync(fd); }
+int JournalFiles::Truncate(int fd, off_t size) { return ::ftruncate(fd, size); }
+
+namespace {
+
+bool WriteAllVia(JournalFiles& files, int fd, const std::string& bytes)
+{
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = files.Write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string EncodeEntry(std::uint64_t seq, char kind, const std::string& tag, std::string_view row)
+{
+    std::string payload;
+    PutU64(payload, seq);
+    payload.push_back(kind);
+    const std::size_t tagSize = std::min(tag.size(), kMaxTag);
+    payload.push_back(static_cast<char>(tagSize));
+    payload.append(tag, 0, tagSize);
+    payload.append(row);
+    std::string entry;
+    PutU32(entry, static_cast<std::uint32_t>(payload.size()));
+    PutU32(entry, Crc(payload.data(), payload.size()));
+    return entry + payload;
+}
+
+// What the operator reads after "Ошибка записи журнала: ".
+std::string ReasonOf(int error)
+{
+    switch (error) {
+    case ENOSPC: return Str("нет места на диске"_cp);
+    case EDQUOT: return Str("превышена дисковая квота"_cp);
+    case EIO: return Str("ошибка ввода-вывода"_cp);
+    case EROFS: return Str("диск только для чтения"_cp);
+    case EACCES:
+    case EPERM: return Str("нет прав на запись"_cp);
+    default: return std::strerror(error);
+    }
+}
+
+struct SegmentHeader {
+    std::uint32_t version = 0;
+    std::size_t size = 0;
+    std::optional<Fingerprint> file; // none: it names no table file
+    std::uint64_t baseSeq = 0;       // every row up to it is in that file
+};
+
+// Nothing for a damaged header.
+std::optional<SegmentHeader> ReadHeader(std::string_view bytes)
+{
+    if (bytes.size() < kHeaderSize1 || std::memcmp(bytes.data(), kMagic, 4) != 0)
+        return std::nullopt;
+    SegmentHeader h;
+    std::memcpy(&h.version, bytes.data() + 4, 4);
+    if (h.version != kVersion1 && h.version != kVersion)
+        return std::nullopt;
+    h.size = h.version == kVersion1 ? kHeaderSize1 : kHeaderSize;
+    if (bytes.size() < h.size)
+        return std::nullopt;
+    std::uint32_t has = 0, crc = 0;
+    Fingerprint f;
+    std::memcpy(&f.size, bytes.data() + 8, 8);
+    std::memcpy(&f.crc, bytes.data() + 16, 4);
+    std::memcpy(&has, bytes.data() + 20, 4);
+    if (h.version == kVersion)
+        std::memcpy(&h.baseSeq, bytes.data() + 24, 8);
+    std::memcpy(&crc, bytes.data() + h.size - 4, 4);
+    if (crc != Crc(bytes.data(), h.size - 4))
+        return std::nullopt;
+    if (has == 1)
+        h.file = f;
+    return h;
+}
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string ReadHead(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::string head(kHeaderSize, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    return head;
+}
+
+} // namespace
+
+DurableJournal::DurableJournal(MemTable& table, std::string fileName, const TableFormat& format, JournalFiles* files)
+    : m_table(table), m_fileName(std::move(fileName)), m_format(format), m_files(files ? *files : m_posix)
 {
     m_table.AddRecordListener(this);
 }
@@ -138,49 +251,51 @@ std::vector<DurableJournal::Segment> DurableJournal::Segments() const
     return found;
 }
 
-namespace {
-// The fold fingerprint a segment's header carries; nothing for a damaged header.
-std::optional<Fingerprint> SegmentFingerprint(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    char header[kHeaderSize];
-    if (!in.read(header, kHeaderSize))
-        return std::nullopt;
-    std::uint32_t version, has, crc;
-    Fingerprint f;
-    std::memcpy(&version, header + 4, 4);
-    std::memcpy(&f.size, header + 8, 8);
-    std::memcpy(&f.crc, header + 16, 4);
-    std::memcpy(&has, header + 20, 4);
-    std::memcpy(&crc, header + 24, 4);
-    if (std::memcmp(header, kMagic, 4) != 0 || version != kVersion || crc != Crc(header, 24) || has != 1)
-        return std::nullopt;
-    return f;
-}
-} // namespace
 
-void DurableJournal::Replay(const std::string& path)
+bool DurableJournal::Replay(const std::string& path, std::uint64_t& highest, bool fromFile)
 {
-    std::ifstream in(path, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::size_t pos = kHeaderSize;
-    // Entries are read up to the first one that is incomplete or damaged: the
-    // tail a crash left in the middle of a write.
+    const std::string bytes = ReadAll(path);
+    const std::optional<SegmentHeader> header = ReadHeader(bytes);
+    if (!header)
+        return false;
+    const bool sequenced = header->version == kVersion;
+    // The table file holds every row up to the base of the segment that names it.
+    if (sequenced && fromFile)
+        highest = std::max(highest, header->baseSeq);
+    m_lastSeq = std::max(m_lastSeq, header->baseSeq);
+    std::size_t pos = header->size;
+    // A torn or damaged entry ends its segment only: nothing was appended
+    // behind it, and the next segment holds what was written again.
     while (bytes.size() >= pos + 8) {
         std::uint32_t length, crc;
         std::memcpy(&length, bytes.data() + pos, 4);
         std::memcpy(&crc, bytes.data() + pos + 4, 4);
         if (length > kMaxEntry || bytes.size() - pos - 8 < length)
-            break;
+            return false;
         const std::string_view payload(bytes.data() + pos + 8, length);
         if (Crc(payload.data(), payload.size()) != crc)
-            break;
+            return false;
         pos += 8 + length;
 
         Cursor c(payload);
+        if (sequenced) {
+            std::uint64_t seq = 0;
+            char kind = 0;
+            std::uint8_t tagSize = 0;
+            std::string tag;
+            if (!c.Take(&seq, 8) || !c.Take(&kind, 1) || !c.Take(&tagSize, 1) || !c.Text(tag, tagSize))
+                return false;
+            m_lastSeq = std::max(m_lastSeq, seq);
+            if (!tag.empty())
+                m_tags[tag] = std::max(m_tags[tag], seq);
+            // A row written again after a failure, or one the file holds already.
+            if (kind != kRowEntry || seq <= highest)
+                continue;
+            highest = seq;
+        }
         std::uint16_t count = 0;
         if (!c.Take(&count, 2))
-            break;
+            return false;
         m_table.First();
         m_table.Insert();
         bool ok = true;
@@ -219,11 +334,12 @@ void DurableJournal::Replay(const std::string& path)
         }
         if (!ok) {
             m_table.Cancel();
-            break;
+            return false;
         }
         m_table.Post();
         ++m_replayed;
     }
+    return pos == bytes.size();
 }
 
 bool DurableJournal::Open(std::string_view failureMessage, const JournalNotify& notify, double now)
@@ -237,39 +353,52 @@ bool DurableJournal::Open(std::string_view failureMessage, const JournalNotify& 
     const bool loaded = OpenJournal(m_table, m_fileName, m_format, failureMessage, notify, now);
 
     std::size_t first = 0;
-    if (loaded && file) {
-        for (std::size_t i = segments.size(); i-- > 0;) {
-            const auto f = SegmentFingerprint(segments[i].path);
-            if (f && f->size == file->size && f->crc == file->crc) {
-                first = i;
-                break;
-            }
+    bool matched = false;
+    std::uint32_t lastVersion = 0;
+    for (std::size_t i = segments.size(); i-- > 0;) {
+        const auto h = ReadHeader(ReadHead(segments[i].path));
+        if (!h)
+            continue;
+        m_lastSeq = std::max(m_lastSeq, h->baseSeq);
+        if (i + 1 == segments.size())
+            lastVersion = h->version;
+        if (!matched && loaded && file && h->file && h->file->size == file->size && h->file->crc == file->crc) {
+            first = i;
+            matched = true;
         }
     }
+    std::uint64_t highest = 0;
+    bool lastWhole = false;
     for (std::size_t i = first; i < segments.size(); ++i)
-        Replay(segments[i].path);
+        lastWhole = Replay(segments[i].path, highest, matched && i == first);
     m_table.First();
 
-    m_segment = segments.empty() ? 0 : segments.back().number;
+    const std::uint64_t next = segments.empty() ? 1 : segments.back().number + 1;
+    {
+        std::lock_guard lock(m_lock);
+        m_firstSeq = m_durableSeq = m_writtenSeq = m_lastSeq;
+        m_segment = next - 1;
+    }
     m_logging = true;
     m_syncThread = std::thread([this] { SyncLoop(); });
 
     // Nothing put back: the table file already holds the whole journal, so the
-    // start needs no full save. A clean last close leaves one empty segment
-    // that names the file: logging goes on in it. Otherwise a new segment
-    // names the file as it is, and the older ones are done with.
+    // start needs no full save. A clean last close leaves a whole segment that
+    // names the file: logging goes on in it. Otherwise a new segment names the
+    // file as it is (the live tags carried into it), and the older ones are done with.
     if (loaded && file && m_replayed == 0) {
         std::error_code sizeError;
-        if (!segments.empty() && first == segments.size() - 1 &&
-            fs::file_size(segments.back().path, sizeError) == kHeaderSize && !sizeError) {
-            const int fd = ::open(segments.back().path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        if (!segments.empty() && matched && first == segments.size() - 1 && lastWhole && lastVersion == kVersion) {
+            const auto size = fs::file_size(segments.back().path, sizeError);
+            const int fd = sizeError ? -1 : ::open(segments.back().path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
             if (fd >= 0) {
                 std::lock_guard lock(m_lock);
                 m_fd = fd;
+                m_segmentSize = size;
                 return loaded;
             }
         }
-        if (OpenSegment(m_segment + 1, file->size, file->crc)) {
+        if (OpenSegment(next, file->size, file->crc)) {
             for (const Segment& s : segments)
                 fs::remove(s.path, sizeError);
             return loaded;
@@ -282,7 +411,8 @@ bool DurableJournal::Open(std::string_view failureMessage, const JournalNotify& 
         // header matches no file, so the next start replays from the last
         // segment that does and nothing logged before is dropped.
         SetError(e.what());
-        if (!OpenSegment(m_segment + 1, 0, 0))
+        std::lock_guard lock(m_lock);
+        if (!OpenSegmentLocked(m_segment + 1, 0, 0))
             m_logging = false;
     }
     return loaded;
@@ -321,39 +451,53 @@ std::size_t DurableJournal::ReadWithLog(MemTable& table, const std::string& file
 
 bool DurableJournal::OpenSegment(std::uint64_t number, std::uint64_t fileSize, std::uint32_t fileCrc)
 {
+    std::lock_guard lock(m_lock);
+    return OpenSegmentLocked(number, fileSize, fileCrc);
+}
+
+bool DurableJournal::OpenSegmentLocked(std::uint64_t number, std::uint64_t fileSize, std::uint32_t fileCrc)
+{
     const std::string path = m_fileName + ".log." + std::to_string(number);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) {
-        SetError("Cannot create file " + path + ": " + std::strerror(errno));
+        m_error = "Cannot create file " + path + ": " + std::strerror(errno);
+        FailLocked(errno);
         return false;
     }
-    std::string header(kMagic, 4);
-    PutU32(header, kVersion);
-    PutU64(header, fileSize);
-    PutU32(header, fileCrc);
-    PutU32(header, fileSize || fileCrc ? 1 : 0);
-    PutU32(header, Crc(header.data(), header.size()));
-    if (!WriteAll(fd, header.data(), header.size()) || ::fdatasync(fd) != 0) {
-        SetError("Cannot write file " + path + ": " + std::strerror(errno));
+    std::string bytes(kMagic, 4);
+    PutU32(bytes, kVersion);
+    PutU64(bytes, fileSize);
+    PutU32(bytes, fileCrc);
+    PutU32(bytes, fileSize || fileCrc ? 1 : 0);
+    PutU64(bytes, m_lastSeq);
+    PutU32(bytes, Crc(bytes.data(), bytes.size()));
+    // The tags of rows on disk live on in the new segment; the rows not yet on
+    // disk go into it whole (a start from its file skips those the file holds).
+    for (const auto& [tag, seq] : m_tags)
+        bytes += EncodeEntry(seq, kTagEntry, tag, {});
+    for (const Pending& p : m_pending)
+        bytes += p.entry;
+    if (!WriteAllVia(m_files, fd, bytes) || m_files.DataSync(fd) != 0) {
+        const int error = errno;
+        m_error = "Cannot write file " + path + ": " + std::strerror(error);
+        FailLocked(error);
         ::close(fd);
         ::unlink(path.c_str());
         return false;
     }
     SyncFolderOf(path);
-    int old = -1;
-    {
-        std::lock_guard lock(m_lock);
-        old = m_fd;
-        m_fd = fd;
-        m_segment = number;
-    }
-    if (old >= 0) {
-        (void)::fdatasync(old);
-        ::close(old);
-        std::lock_guard lock(m_lock);
-        m_durable = m_written;
-    }
-    m_synced.notify_all();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = fd;
+    m_segment = number;
+    m_segmentSize = bytes.size();
+    m_needSegment = false;
+    ++m_generation;
+    for (Pending& p : m_pending)
+        p.written = true;
+    m_writtenSeq = m_lastSeq;
+    MarkDurableLocked(m_lastSeq);
+    RecoveredLocked();
     return true;
 }
 
@@ -377,9 +521,14 @@ void DurableJournal::Fold()
     }
     // The new segment's header names the file about to replace the old one
     // before the rename: whatever the crash, the next start can tell.
-    if (!OpenSegment(m_segment + 1, f->size, f->crc)) {
-        fs::remove(foldPath, ec);
-        throw ETableFileError("Cannot create file " + m_fileName + ".log." + std::to_string(m_segment + 1));
+    std::uint64_t mine = 0;
+    {
+        std::lock_guard lock(m_lock);
+        mine = m_segment + 1;
+        if (!OpenSegmentLocked(mine, f->size, f->crc)) {
+            fs::remove(foldPath, ec);
+            throw ETableFileError("Cannot create file " + m_fileName + ".log." + std::to_string(mine));
+        }
     }
     if (std::rename(foldPath.c_str(), m_fileName.c_str()) != 0) {
         const std::string reason = std::strerror(errno);
@@ -388,7 +537,7 @@ void DurableJournal::Fold()
     }
     SyncFolderOf(m_fileName);
     for (const Segment& s : Segments())
-        if (s.number < m_segment)
+        if (s.number < mine)
             fs::remove(s.path, ec);
     m_sinceFold = 0;
 }
@@ -420,11 +569,8 @@ void DurableJournal::Replace(const std::function<void()>& change)
 
 void DurableJournal::RecordAdded(RecordHandle record, std::size_t)
 {
-    if (!m_logging || m_folding) {
-        std::lock_guard lock(m_lock);
-        ++m_failures;
+    if (!m_logging || m_folding)
         return;
-    }
     std::string payload;
     const auto& fields = m_table.Fields();
     PutU16(payload, static_cast<std::uint16_t>(fields.size()));
@@ -455,85 +601,209 @@ void DurableJournal::RecordAdded(RecordHandle record, std::size_t)
         case kBool: payload.push_back(m_table.Boolean(record, f) ? 1 : 0); break;
         }
     }
-    std::string entry;
-    PutU32(entry, static_cast<std::uint32_t>(payload.size()));
-    PutU32(entry, Crc(payload.data(), payload.size()));
-    entry += payload;
 
     std::lock_guard lock(m_lock);
-    if (m_fd < 0) {
-        ++m_failures;
-        return;
-    }
-    if (!WriteAll(m_fd, entry.data(), entry.size())) {
-        m_error = "Cannot write the journal log: " + std::string(std::strerror(errno));
-        ++m_failures;
-        return;
-    }
-    ++m_written;
+    Pending p;
+    p.seq = ++m_lastSeq;
+    p.tag = std::exchange(m_nextTag, {});
+    p.entry = EncodeEntry(p.seq, kRowEntry, p.tag, payload);
+    m_pending.push_back(std::move(p));
+    m_postedSeq = m_lastSeq;
     ++m_sinceFold;
+    FlushLocked();
     m_wake.notify_one();
+}
+
+void DurableJournal::FlushLocked()
+{
+    if (m_fd < 0 || m_needSegment)
+        return;
+    for (Pending& p : m_pending) {
+        if (p.written)
+            continue;
+        if (!WriteAllVia(m_files, m_fd, p.entry)) {
+            const int error = errno;
+            m_error = "Cannot write the journal log: " + std::string(std::strerror(error));
+            FailLocked(error);
+            // Nothing may follow a torn entry: cut it off, or leave the segment.
+            if (m_files.Truncate(m_fd, static_cast<off_t>(m_segmentSize)) != 0) {
+                ::close(m_fd);
+                m_fd = -1;
+                m_needSegment = true;
+                for (Pending& q : m_pending)
+                    q.written = false;
+            }
+            m_wake.notify_one();
+            return;
+        }
+        p.written = true;
+        m_segmentSize += p.entry.size();
+        m_writtenSeq = p.seq;
+    }
+}
+
+void DurableJournal::FailLocked(int error)
+{
+    ++m_failEvents;
+    if (!m_failing) {
+        m_failing = true;
+        ++m_failurePeriods;
+        m_reason = ReasonOf(error);
+    }
+    m_synced.notify_all();
+}
+
+void DurableJournal::RecoveredLocked()
+{
+    if (m_needSegment || m_fd < 0 || m_writtenSeq != m_lastSeq)
+        return;
+    m_failing = false;
+}
+
+void DurableJournal::MarkDurableLocked(std::uint64_t seq)
+{
+    m_durableSeq = std::max(m_durableSeq, seq);
+    while (!m_pending.empty() && m_pending.front().seq <= m_durableSeq) {
+        if (!m_pending.front().tag.empty())
+            m_tags[m_pending.front().tag] = m_pending.front().seq;
+        m_pending.pop_front();
+    }
+    m_synced.notify_all();
 }
 
 void DurableJournal::SyncLoop()
 {
     std::unique_lock lock(m_lock);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_stop || m_written > m_durable; });
-        if (m_written == m_durable && m_stop)
-            return;
-        const std::uint64_t target = m_written;
-        // Synced on a duplicate so that a fold may swap the segment meanwhile.
-        const int fd = m_fd >= 0 ? ::dup(m_fd) : -1;
-        lock.unlock();
-        const bool ok = fd < 0 || ::fdatasync(fd) == 0;
-        const int error = errno;
-        if (fd >= 0)
-            ::close(fd);
-        lock.lock();
-        if (!ok) {
-            m_error = "Cannot sync the journal log: " + std::string(std::strerror(error));
-            ++m_failures;
+        bool failed = false;
+        if (m_needSegment) {
+            // After a failed sync the page cache may have dropped what was
+            // written: everything pending goes into a new segment. Its header
+            // names no table file, so a start replays through it.
+            failed = !OpenSegmentLocked(m_segment + 1, 0, 0);
+        } else {
+            FlushLocked();
         }
-        m_durable = std::max(m_durable, target);
-        m_synced.notify_all();
+        if (!failed && !m_needSegment && m_fd >= 0 && m_writtenSeq > m_durableSeq) {
+            const std::uint64_t target = m_writtenSeq;
+            const std::uint64_t generation = m_generation;
+            // Synced on a duplicate so that a fold may swap the segment meanwhile.
+            const int fd = ::dup(m_fd);
+            lock.unlock();
+            const bool ok = fd >= 0 && m_files.DataSync(fd) == 0;
+            const int error = errno;
+            if (fd >= 0)
+                ::close(fd);
+            lock.lock();
+            if (ok) {
+                MarkDurableLocked(target);
+                RecoveredLocked();
+            } else if (generation == m_generation) {
+                m_error = "Cannot sync the journal log: " + std::string(std::strerror(error));
+                FailLocked(error);
+                ::close(m_fd);
+                m_fd = -1;
+                m_needSegment = true;
+                for (Pending& p : m_pending)
+                    p.written = false;
+                failed = true;
+            }
+        }
+        if (m_stop)
+            return;
+        const auto unwritten = [this] { return !m_pending.empty() && !m_pending.back().written; };
+        if (failed || m_needSegment || unwritten()) {
+            // Tried again a second later, so that a failing disk is not
+            // hammered; sooner when an append got everything written.
+            m_wake.wait_for(lock, kRetryEvery, [&] {
+                return m_stop || (!m_needSegment && !unwritten() && m_writtenSeq > m_durableSeq);
+            });
+        } else {
+            m_wake.wait(lock, [&] { return m_stop || m_needSegment || unwritten() || m_writtenSeq > m_durableSeq; });
+        }
     }
 }
 
 void DurableJournal::SyncNow()
 {
     std::unique_lock lock(m_lock);
-    const std::uint64_t target = m_written;
+    const std::uint64_t target = m_lastSeq;
+    const std::uint64_t failures = m_failEvents;
     m_wake.notify_one();
-    m_synced.wait(lock, [&] { return m_durable >= target || !m_syncThread.joinable(); });
+    m_synced.wait(lock, [&] { return m_durableSeq >= target || m_failEvents != failures || !m_syncThread.joinable(); });
 }
 
-DurableJournal::Mark DurableJournal::Position() const
+std::uint64_t DurableJournal::PostTagged(const std::string& tag, const std::function<void()>& post)
 {
+    {
+        std::lock_guard lock(m_lock);
+        m_nextTag = tag;
+        m_postedSeq = 0;
+    }
+    struct Clear {
+        DurableJournal& j;
+        ~Clear()
+        {
+            std::lock_guard lock(j.m_lock);
+            j.m_nextTag.clear();
+        }
+    } clear{*this};
+    post();
     std::lock_guard lock(m_lock);
-    return {m_written, m_failures};
+    return m_postedSeq;
 }
 
-bool DurableJournal::WaitSynced(const Mark& before, const Mark& after, std::chrono::milliseconds limit)
+bool DurableJournal::WaitDurable(std::uint64_t seq, std::chrono::milliseconds limit)
 {
-    if (after.appended <= before.appended || after.failures != before.failures)
+    if (seq == 0)
         return false;
     std::unique_lock lock(m_lock);
+    // A disk failing already is tried again within a second: its next failure ends the wait.
+    const std::uint64_t failures = m_failEvents;
     m_wake.notify_one();
-    m_synced.wait_for(lock, limit, [&] { return m_durable >= after.appended; });
-    return m_durable >= after.appended && m_failures == before.failures;
+    m_synced.wait_for(lock, limit, [&] { return m_durableSeq >= seq || m_failEvents != failures || m_stop; });
+    return m_durableSeq >= seq;
+}
+
+bool DurableJournal::IsDurable(std::uint64_t seq) const
+{
+    std::lock_guard lock(m_lock);
+    return seq != 0 && m_durableSeq >= seq;
+}
+
+DurableJournal::TagState DurableJournal::StateOf(const std::string& tag) const
+{
+    std::lock_guard lock(m_lock);
+    if (m_tags.count(tag))
+        return TagState::Durable;
+    for (const Pending& p : m_pending)
+        if (p.tag == tag)
+            return TagState::Pending;
+    return TagState::Unknown;
+}
+
+void DurableJournal::ForgetTag(const std::string& tag)
+{
+    std::lock_guard lock(m_lock);
+    m_tags.erase(tag);
+}
+
+DurableJournal::Health DurableJournal::State() const
+{
+    std::lock_guard lock(m_lock);
+    return {!m_failing, m_reason, m_failurePeriods};
 }
 
 std::uint64_t DurableJournal::Appended() const
 {
     std::lock_guard lock(m_lock);
-    return m_written;
+    return m_lastSeq - m_firstSeq;
 }
 
 std::uint64_t DurableJournal::Synced() const
 {
     std::lock_guard lock(m_lock);
-    return m_durable;
+    return m_durableSeq - m_firstSeq;
 }
 
 void DurableJournal::Close()
@@ -547,11 +817,15 @@ void DurableJournal::Close()
         m_syncThread.join();
     std::lock_guard lock(m_lock);
     if (m_fd >= 0) {
-        (void)::fdatasync(m_fd);
-        ::close(m_fd);
+        FlushLocked();
+        if (m_fd >= 0 && m_files.DataSync(m_fd) == 0)
+            MarkDurableLocked(m_writtenSeq);
+        if (m_fd >= 0)
+            ::close(m_fd);
         m_fd = -1;
     }
     m_logging = false;
+    m_synced.notify_all();
 }
 
 void DurableJournal::SetError(const std::string& error)

@@ -9,6 +9,12 @@
 // CRC of the table file written by the fold that opened it, so a start after a
 // crash in the middle of a fold can tell which segments the table file already
 // holds: replay starts at the newest segment whose header matches the file.
+//
+// Every entry has a sequence number, rising across restarts, and may carry a
+// tag (a worker's name for what the row stands for). A write that fails or
+// comes up short is cut back, or its segment given up for a new one, so that
+// no entry is ever appended behind a torn one; rows not yet on disk are kept
+// encoded in memory and written again until a sync covers them.
 #include "data/MemTable.h"
 #include "data/RecordEvent.h"
 
@@ -16,22 +22,38 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include <sys/types.h>
+
 namespace kv {
 
 class TableFormat;
+
+// The few calls the log makes on its descriptors; tests put failures in here.
+class JournalFiles {
+public:
+    virtual ~JournalFiles() = default;
+    virtual ssize_t Write(int fd, const void* data, std::size_t size);
+    virtual int DataSync(int fd);
+    virtual int Truncate(int fd, off_t size);
+};
 
 class DurableJournal final : private IRecordListener {
 public:
     // A fold follows on its own after this many logged rows, so that the log
     // and the replay at start stay short.
     static constexpr std::size_t kFoldEvery = 5000;
+    // How often the sync thread tries again while the disk fails.
+    static constexpr std::chrono::milliseconds kRetryEvery{1000};
 
-    DurableJournal(MemTable& table, std::string fileName, const TableFormat& format);
+    // `files` (kept by the caller) stands in for the system calls; none: POSIX.
+    DurableJournal(MemTable& table, std::string fileName, const TableFormat& format, JournalFiles* files = nullptr);
     ~DurableJournal() override;
     DurableJournal(const DurableJournal&) = delete;
     DurableJournal& operator=(const DurableJournal&) = delete;
@@ -66,20 +88,33 @@ public:
     // The last failure to write or sync the log; empty when none.
     std::string LogError() const;
 
-    // For tests: waits until everything appended so far is synced.
+    // For tests: waits until everything appended so far is synced, or a
+    // write or sync fails.
     void SyncNow();
 
-    // The log as it stands: rows appended so far, and how often a row could
-    // not be logged or a sync failed.
-    struct Mark {
-        std::uint64_t appended = 0;
-        std::uint64_t failures = 0;
+    // Runs `post` (one row posted to the table) with `tag` on its entry and
+    // returns the entry's sequence number; 0 when the row was not logged.
+    std::uint64_t PostTagged(const std::string& tag, const std::function<void()>& post);
+    // Waits (on any thread) until entry `seq` is on disk; false when the time
+    // runs out or a write or sync fails meanwhile (the entry is still written later).
+    bool WaitDurable(std::uint64_t seq, std::chrono::milliseconds limit);
+    bool IsDurable(std::uint64_t seq) const;
+
+    enum class TagState { Unknown, Pending, Durable };
+    // Whether the row logged with `tag` is on disk, logged but not yet on disk,
+    // or not logged at all (as far as this journal remembers).
+    TagState StateOf(const std::string& tag) const;
+    // What the tag stands for is done with: it is no longer carried into new segments.
+    void ForgetTag(const std::string& tag);
+
+    // Whether writing works now, and the reason (CP1251) of the failure that
+    // began the last failure period (kept after it ended).
+    struct Health {
+        bool ok = true;
+        std::string reason;
+        std::uint64_t failures = 0; // failure periods since the start
     };
-    Mark Position() const;
-    // Waits (on any thread) until the rows appended between `before` and
-    // `after` are on disk. False when none was appended, one could not be
-    // logged or synced, or the time ran out.
-    bool WaitSynced(const Mark& before, const Mark& after, std::chrono::milliseconds limit);
+    Health State() const;
 
     // Rows appended to the log since the start, and how many of them are synced:
     // a row is on disk once Synced() has passed the Appended() read right after
@@ -97,25 +132,54 @@ private:
         std::uint64_t number = 0;
         std::string path;
     };
+    struct Pending {
+        std::uint64_t seq = 0;
+        std::string tag;
+        std::string entry; // as written to the log
+        bool written = false;
+    };
     std::vector<Segment> Segments() const;
-    void Replay(const std::string& path);
+    // Returns whether the segment was read to its end without damage.
+    bool Replay(const std::string& path, std::uint64_t& highest, bool fromFile);
+    // All under m_lock: a new segment with the live tags and every pending
+    // entry in it, synced before it replaces the one in use.
+    bool OpenSegmentLocked(std::uint64_t number, std::uint64_t fileSize, std::uint32_t fileCrc);
     bool OpenSegment(std::uint64_t number, std::uint64_t fileSize, std::uint32_t fileCrc);
-    void CloseSegment();
+    // Writes the pending entries not yet written, in order; on a failure cuts
+    // the segment back to its last whole entry or gives it up.
+    void FlushLocked();
+    void FailLocked(int error);
+    void RecoveredLocked();
+    void MarkDurableLocked(std::uint64_t seq);
     void SyncLoop();
     void SetError(const std::string& error);
 
     MemTable& m_table;
     std::string m_fileName;
     const TableFormat& m_format;
+    JournalFiles m_posix;
+    JournalFiles& m_files;
 
-    mutable std::mutex m_lock; // the segment descriptor and the sync state
+    mutable std::mutex m_lock; // the segment descriptor, the pending entries, the tags
     std::condition_variable m_wake;
     std::condition_variable m_synced;
     int m_fd = -1;
+    bool m_needSegment = false;     // the segment in use was given up
     std::uint64_t m_segment = 0;
-    std::uint64_t m_written = 0; // entries appended
-    std::uint64_t m_durable = 0; // entries synced
-    std::uint64_t m_failures = 0; // rows not logged, syncs failed
+    std::uint64_t m_segmentSize = 0; // bytes of whole entries in it
+    std::uint64_t m_generation = 0;  // bumped when the segment changes
+    std::uint64_t m_firstSeq = 0;    // the last seq before this run
+    std::uint64_t m_lastSeq = 0;     // the last seq given out
+    std::uint64_t m_durableSeq = 0;  // every entry up to this one is on disk
+    std::uint64_t m_writtenSeq = 0;  // every entry up to this one is written
+    std::deque<Pending> m_pending;
+    std::map<std::string, std::uint64_t, std::less<>> m_tags; // durable tags
+    std::string m_nextTag;
+    std::uint64_t m_postedSeq = 0;
+    bool m_failing = false;
+    std::string m_reason;
+    std::uint64_t m_failurePeriods = 0;
+    std::uint64_t m_failEvents = 0; // every failed write, cut, segment or sync
     bool m_stop = false;
     std::string m_error;
     std::thread m_syncThread;

@@ -1,11 +1,10 @@
 #pragma once
-// The messages modem 1's worker is journalling: a message leaves the SIM only
-// after its row is on disk, so a crash (or a delete the modem refused) between
-// the two leaves a message in the SIM whose row may already be there. Each is
-// kept here by its key with the moment its row was asked for; the next read of
-// the same message looks for the row written since then instead of writing a
-// second one. Kept in a small file of its own (rewritten whole on each change),
-// or in memory only when no file is named. Used by one worker at a time.
+// The key of a message in the SIM (KeyOf): modem 1's worker tags its row's
+// log entry with it, and the journal tells by the key whether that row is on
+// disk, so a message left in the SIM by a crash or a refused delete is not
+// journalled twice, whatever the clock did meanwhile.
+// The store (key and a time, in a small file rewritten whole on each change)
+// is how older versions kept them in "t3.bin.sms"; the station no longer uses it.
 #include <cstdint>
 #include <map>
 #include <optional>

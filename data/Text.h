@@ -38,6 +38,7 @@ consteval unsigned char CodePointToCp1251(char32_t cp)
     case 0x0401: return 0xA8; // Ё
     case 0x0451: return 0xB8; // ё
     case 0x2116: return 0xB9; // №
+    case 0x2026: return 0x85; // …
     case 0x00AB: return 0xAB; // «
     case 0x00BB: return 0xBB; // »
     case 0x00B0: return 0xB0; // °

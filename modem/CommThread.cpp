@@ -25,6 +25,8 @@ constexpr std::string_view kLinePassFailed = "Ошибка E001 - обработ
 constexpr std::string_view kLineAtError = "Ошибка AT - команды"_cp;
 constexpr std::string_view kLineReadPostponed = "Чтение SMS отложено: модем не в кодировке UNICODE"_cp;
 constexpr std::string_view kLineNotJournalled = "Событие не записано в журнал: SMS оставлено в памяти SIM"_cp;
+constexpr std::string_view kLineTilesNotSaved = "Не удалось сохранить состояния объектов"_cp;
+constexpr std::string_view kLineTilesSavedAgain = "Состояния объектов снова сохраняются"_cp;
 constexpr std::string_view kLinePduMode = "Модем в режиме PDU: текстовый режим устанавливается заново"_cp;
 constexpr std::string_view kLineIndicationsOn = "Включены уведомления о новых SMS"_cp;
 constexpr std::string_view kLineIndicationsOff =
@@ -88,7 +90,6 @@ TCommThread::~TCommThread()
     m_thread.Join();
 }
 
-void TCommThread::SetReceipts(SmsReceipts* receipts) { m_receipts = receipts ? receipts : &m_ownReceipts; }
 
 void TCommThread::Start()
 {
@@ -211,9 +212,17 @@ void TCommThread::SaveTiles()
     if (!m_saveEnabled || !m_saveTiles)
         return;
     switch (m_saveTiles()) {
-    case TileSaveResult::Saved: break;
+    case TileSaveResult::Saved:
+        if (std::exchange(m_tilesFailing, false))
+            Techno(kLineTilesSavedAgain, kGreen);
+        break;
     case TileSaveResult::CannotCreate: m_saveEnabled = false; break;
-    case TileSaveResult::WriteFailed: m_host.ShowWarning(Str("Не удалось сохранить состояния объектов "_cp)); break;
+    case TileSaveResult::WriteFailed:
+        // A line, never a box: nobody may be at the desk to click it away, and
+        // the worker must go on reading meanwhile.
+        if (!std::exchange(m_tilesFailing, true))
+            Techno(kLineTilesNotSaved, kRed);
+        break;
     }
 }
 
@@ -402,6 +411,7 @@ bool TCommThread::LookAtReply()
         m_reader.Resync(buffer);
         m_reply.damaged = true;
     }
+    m_reader.SetUcs2Bodies(m_modem.CharsetUcs2);
     for (ModemLine& line : m_reader.Take(buffer)) {
         switch (line.kind) {
         case LineKind::Unsolicited: HandleUnsolicited(line); break;
@@ -550,6 +560,7 @@ void TCommThread::ReadUnsolicited()
         return;
     if (lease.Trimmed())
         m_reader.Resync(buffer);
+    m_reader.SetUcs2Bodies(m_modem.CharsetUcs2);
     for (const ModemLine& line : m_reader.Take(buffer))
         HandleUnsolicited(line);
 }
@@ -622,11 +633,7 @@ void TCommThread::OnMemoryCount(const Reply& reply)
     if (m_memory.used == 0) {
         m_modem.SmsIndex = 1;
         // Nothing stored: no message left to journal twice.
-        std::set<std::string> going;
-        for (const auto& [index, key] : m_deleting)
-            going.insert(key);
-        m_receipts->KeepOnly(going);
-        m_journalled.clear();
+        ForgetGone({});
         return;
     }
     QueueListing();
@@ -656,9 +663,23 @@ void TCommThread::OnMessageList(const Reply& reply)
     std::set<std::string> keys;
     for (const StoredMessage& message : messages)
         HandleStoredMessage(message, message.index, &keys);
+    ForgetGone(keys);
+}
+
+void TCommThread::ForgetGone(const std::set<std::string>& inSim)
+{
+    // A message gone from the SIM (its delete's answer lost) needs its tag no more.
+    std::set<std::string> going;
     for (const auto& [index, key] : m_deleting)
-        keys.insert(key);
-    m_receipts->KeepOnly(keys);
+        going.insert(key);
+    for (auto it = m_journalled.begin(); it != m_journalled.end();) {
+        if (inSim.count(*it) || going.count(*it)) {
+            ++it;
+            continue;
+        }
+        Guarded([&] { m_host.ForgetJournalTag(*it); });
+        it = m_journalled.erase(it);
+    }
 }
 
 void TCommThread::OnListRefused(const Reply&)
@@ -718,8 +739,9 @@ void TCommThread::OnDeleted(const Reply& reply)
 {
     const int index = IndexIn(reply.command);
     if (const auto it = m_deleting.find(index); it != m_deleting.end()) {
-        m_receipts->Remove(it->second);
+        Guarded([&] { m_host.ForgetJournalTag(it->second); });
         m_journalled.erase(it->second);
+        m_heldInSim.erase(it->second);
         m_deleting.erase(it);
     }
     Techno("SMS удалена из памяти SIM"_cp, kGreen);
@@ -1081,12 +1103,22 @@ void TCommThread::HandleStoredMessage(const StoredMessage& message, int index, s
     const std::string key = SmsReceipts::KeyOf(index, message.numberField, message.timestamp, message.body);
     if (keys)
         keys->insert(key);
-    if (index < 0 || m_deleting.count(index) || m_heldInSim.count(key))
-        return; // its delete is on its way, or it waits for its row to be saved
-    if (m_journalled.count(key) || JournalMessage(message, index, &key)) {
+    if (index < 0 || m_deleting.count(index))
+        return; // its delete is on its way
+    // Whether it was journalled (before a crash, a refused delete, or while the
+    // disk failed) is the journal's to say, by the message's key: never by time.
+    JournalState state = m_journalled.count(key) ? JournalState::Durable : JournalState::Unknown;
+    if (state == JournalState::Unknown)
+        Guarded([&] { state = m_host.JournalStateOf(key); });
+    if (state == JournalState::Durable || (state == JournalState::Unknown && !m_heldInSim.count(key)
+                                           && JournalMessage(message, index, &key))) {
         m_journalled.insert(key);
+        m_heldInSim.erase(key);
+        m_unjournalledTold.erase(key);
         QueueDelete(index, key);
     }
+    // Pending: its row waits for the disk, and the message in the SIM for its
+    // row; looked at again at the next list or read.
 }
 
 bool TCommThread::JournalMessage(const StoredMessage& message, int index, const std::string* key)
@@ -1101,17 +1133,6 @@ bool TCommThread::JournalMessage(const StoredMessage& message, int index, const 
     const std::string tel = readable ? *number : std::string(kModemTel);
     const std::string event = readable ? Str(kNewMessage) + *text : Str(kBadMessage);
 
-    // A message journalled before a crash or a refused delete is in the SIM
-    // still: its row is looked for instead of written again.
-    if (key) {
-        if (const std::optional<double> since = m_receipts->Find(*key)) {
-            if (m_host.JournalHolds(tel, event, *since))
-                return true;
-        } else {
-            m_receipts->Add(*key, m_clock.Now());
-        }
-    }
-
     // A window or a lookup that fails costs its own part only (the E001 line):
     // the report's row is written all the same.
     Guarded([this] { Techno("Есть принятое сообщение."_cp, kGreen); });
@@ -1125,7 +1146,7 @@ bool TCommThread::JournalMessage(const StoredMessage& message, int index, const 
     bool failed = false;
     auto journal = [&](std::string_view status, const std::string& rowTel) {
         try {
-            written = m_host.WriteDurableEvent(std::string(status), rowTel, event);
+            written = m_host.WriteDurableEvent(std::string(status), rowTel, event, key ? *key : std::string());
         } catch (...) {
             failed = true;
         }
@@ -1158,13 +1179,11 @@ bool TCommThread::JournalMessage(const StoredMessage& message, int index, const 
     const bool durable = !failed && written == JournalWrite::Durable;
     if (!key)
         return durable;
-    if (durable) {
-        m_unjournalledTold.erase(*key);
+    if (durable)
         return true;
-    }
     // A row that is in the journal but not on disk is not written again: the
-    // message waits in the SIM until a save has kept the row (the next start
-    // finds it there). A row that failed is tried again at the next read.
+    // message waits in the SIM until the journal says the row is on disk. A
+    // row that failed is tried again at the next read.
     if (!failed)
         m_heldInSim.insert(*key);
     if (m_unjournalledTold.insert(*key).second)

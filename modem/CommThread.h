@@ -69,10 +69,6 @@ public:
     TCommThread(const TCommThread&) = delete;
     TCommThread& operator=(const TCommThread&) = delete;
 
-    // Where the messages being journalled are kept across a restart; without
-    // one they are kept in memory.
-    void SetReceipts(SmsReceipts* receipts);
-
     // Runs the loop on its own thread while the modem's Running flag is set.
     void Start();
     // Clears Running: the loop ends after the pass under way.
@@ -206,6 +202,8 @@ private:
     // the SIM (none for a message given straight to the station).
     bool JournalMessage(const StoredMessage& message, int index, const std::string* key);
     void QueueDelete(int index, const std::string& key);
+    // Lets go of the journal tags of messages no longer in the SIM.
+    void ForgetGone(const std::set<std::string>& inSim);
     void RestoreTextMode();
 
     // ---- calls, balance, sends ----
@@ -224,13 +222,12 @@ private:
     IModemHost& m_host;
     IClock& m_clock;
     TileSaveFn m_saveTiles;
-    SmsReceipts m_ownReceipts;
-    SmsReceipts* m_receipts = &m_ownReceipts;
 
     std::uint8_t m_state = kReplyHandled;
     bool m_pollToggle = false;
     std::uint64_t m_lastPoll = 0;
     bool m_saveEnabled = true;
+    bool m_tilesFailing = false; // told once per failure period
     std::optional<std::uint64_t> m_ussdSeenAt;
 
     TLineReader m_reader;
@@ -256,7 +253,7 @@ private:
     std::map<int, std::string> m_deleting;        // index, key of the message going
     std::set<std::string> m_journalled;           // keys whose rows are on disk
     std::set<std::string> m_unjournalledTold;     // keys whose failed row was told
-    std::set<std::string> m_heldInSim;            // keys whose row is not on disk
+    std::set<std::string> m_heldInSim;            // keys whose row was written, not yet on disk
     // Indications: the setting to try when the first one is refused.
     std::string m_indicationsFallback;
 

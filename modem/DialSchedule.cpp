@@ -3,11 +3,32 @@
 #include "codec/Number.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace kv {
 
 namespace {
-constexpr double kMinutesPerDay = 1440.0;
+constexpr double kMsPerDay = 86400000.0;
+constexpr std::int64_t kMsPerMinute = 60000;
+// A register's interval of any size stays a sane count of milliseconds (about
+// 19 years); a negative one calls at every pass, as 0 does, without running the
+// due time down towards an overflow.
+constexpr double kMaxIntervalMs = 6e11;
+} // namespace
+
+double DialSchedule::Entry::DueDateTime(double wallNow, std::uint64_t monotonicNowMs) const
+{
+    if (!placed)
+        return 0;
+    return wallNow + static_cast<double>(nextDueMs - static_cast<std::int64_t>(monotonicNowMs)) / kMsPerDay;
+}
+
+std::int64_t DialSchedule::MinutesToMs(double minutes)
+{
+    const double ms = minutes * static_cast<double>(kMsPerMinute);
+    if (std::isnan(ms))
+        return 0;
+    return std::llround(std::clamp(ms, 0.0, kMaxIntervalMs));
 }
 
 double DialSchedule::IntervalMinutes(const std::string& dialtime)
@@ -15,7 +36,7 @@ double DialSchedule::IntervalMinutes(const std::string& dialtime)
     return TextToFloat(dialtime).value_or(kDefaultIntervalMinutes);
 }
 
-void DialSchedule::Rebuild(const std::vector<DialDevice>& devices, int columns, int rows, double now)
+void DialSchedule::Rebuild(const std::vector<DialDevice>& devices, int columns, int rows, std::uint64_t nowMs)
 {
     std::lock_guard lock(m_lock);
     m_layout.columns = std::clamp(columns, 0, kMaxColumns);
@@ -35,8 +56,9 @@ void DialSchedule::Rebuild(const std::vector<DialDevice>& devices, int columns, 
         m_layout.texts[i] = device.simplename;
         Entry& entry = m_entries[i];
         entry.enabled = device.dialenable;
+        entry.placed = true;
         entry.intervalMinutes = IntervalMinutes(device.dialtime);
-        entry.nextDue = now + entry.intervalMinutes / kMinutesPerDay;
+        entry.nextDueMs = static_cast<std::int64_t>(nowMs) + MinutesToMs(entry.intervalMinutes);
         if (++row == m_layout.rows) {
             row = 0;
             ++column;
@@ -44,15 +66,16 @@ void DialSchedule::Rebuild(const std::vector<DialDevice>& devices, int columns, 
     }
 }
 
-std::optional<DialSchedule::Tile> DialSchedule::TakeDue(double now)
+std::optional<DialSchedule::Tile> DialSchedule::TakeDue(std::uint64_t nowMs)
 {
+    const auto now = static_cast<std::int64_t>(nowMs);
     std::lock_guard lock(m_lock);
     for (int row = 0; row < m_layout.rows; ++row) {
         for (int column = 0; column < m_layout.columns; ++column) {
             Entry& entry = m_entries[Index(column, row)];
-            if (!entry.enabled || entry.nextDue > now)
+            if (!entry.enabled || entry.nextDueMs > now)
                 continue;
-            entry.nextDue += entry.intervalMinutes / kMinutesPerDay;
+            entry.nextDueMs += MinutesToMs(entry.intervalMinutes);
             return Tile{column, row, m_layout.texts[Index(column, row)]};
         }
     }
@@ -65,7 +88,7 @@ void DialSchedule::Retry(int column, int row)
         return;
     std::lock_guard lock(m_lock);
     Entry& entry = m_entries[Index(column, row)];
-    entry.nextDue += 1.0 / kMinutesPerDay - entry.intervalMinutes / kMinutesPerDay;
+    entry.nextDueMs += kMsPerMinute - MinutesToMs(entry.intervalMinutes);
 }
 
 DialSchedule::Entry DialSchedule::At(int column, int row) const

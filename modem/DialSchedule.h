@@ -3,8 +3,12 @@
 // ring-round reads (column and row count, tile texts). The UI thread rebuilds it
 // from the register; the ring-round worker scans and advances it. One lock
 // guards all of it, so the worker never sees a half-rebuilt board.
+//
+// Due times are milliseconds of the monotonic clock (IClock::MonotonicMs), so
+// setting the wall clock neither stops the ring-round nor makes it call at once.
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -26,8 +30,12 @@ public:
 
     struct Entry {
         bool enabled = false;
+        bool placed = false; // a device was placed here at some rebuild
         double intervalMinutes = 0;
-        double nextDue = 0; // date-time
+        std::int64_t nextDueMs = 0; // monotonic
+        // The wall-clock date-time of the due time, as the schedule window shows it;
+        // 0 for a tile that never held a device.
+        double DueDateTime(double wallNow, std::uint64_t monotonicNowMs) const;
     };
     struct Tile {
         int column = 0;
@@ -45,13 +53,13 @@ public:
 
     // Disables every entry and clears every tile text, then places the devices in
     // register order down the first column, then the next (never beyond column 29
-    // or row 29). Each placed device is next due one full interval from `now`.
-    void Rebuild(const std::vector<DialDevice>& devices, int columns, int rows, double now);
+    // or row 29). Each placed device is next due one full interval from `nowMs`.
+    void Rebuild(const std::vector<DialDevice>& devices, int columns, int rows, std::uint64_t nowMs);
 
-    // The first enabled tile due at `now`, scanning the board row by row and
+    // The first enabled tile due at `nowMs`, scanning the board row by row and
     // within a row column by column; its entry is advanced by one interval (the
     // next regular call counts from its due time, not from now).
-    std::optional<Tile> TakeDue(double now);
+    std::optional<Tile> TakeDue(std::uint64_t nowMs);
     // A failed call is due again one minute after its own due time.
     void Retry(int column, int row);
 
@@ -63,6 +71,7 @@ public:
 
     // An interval text as the register holds it; 60 when it is not a number.
     static double IntervalMinutes(const std::string& dialtime);
+    static std::int64_t MinutesToMs(double minutes);
 
 private:
     static bool Valid(int column, int row) { return column >= 0 && column < kMaxColumns && row >= 0 && row < kMaxRows; }

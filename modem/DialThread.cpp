@@ -15,12 +15,8 @@ using namespace kv::literals;
 
 namespace {
 
-constexpr double kSecondsPerDay = 86400.0;
-constexpr double kMinutesPerDay = 1440.0;
 constexpr std::string_view kModemTel = events::kModem2Tel;
 constexpr std::string_view kStatusOffline = "Нет связи"_cp;
-
-double Seconds(double s) { return s / kSecondsPerDay; }
 
 } // namespace
 
@@ -29,7 +25,7 @@ TDialThread::TDialThread(TModem& modem, ISerialIo& port, IModemHost& host, ICloc
     : m_modem(modem), m_port(port), m_host(host), m_clock(clock), m_schedule(schedule), m_state(state)
 {
     m_state.attempts = 0;
-    m_state.nextSignalPoll = m_clock.Now() + Seconds(kSignalPeriodSeconds);
+    m_state.nextSignalPollMs = m_clock.MonotonicMs() + kSignalPeriodMs;
 }
 
 TDialThread::~TDialThread()
@@ -92,7 +88,7 @@ void TDialThread::ReopenVanishedPort()
 void TDialThread::PassBody()
 {
     m_clock.SleepMs(kPassSleepMs);
-    const double now = m_clock.Now();
+    const std::uint64_t now = m_clock.MonotonicMs();
     CheckTimeouts(now);
     if (m_state.balanceWait) {
         HandleBalanceReply(now);
@@ -105,31 +101,31 @@ void TDialThread::PassBody()
             m_state.busySeen = true;
             m_modem.ClearRx();
         }
-        if (now >= m_state.dialDeadline)
+        if (now >= m_state.dialDeadlineMs)
             Verdict();
     } else if (m_state.balanceRequest) {
         RequestBalance(now);
-    } else if (now > m_state.nextSignalPoll) {
+    } else if (now > m_state.nextSignalPollMs) {
         PollSignal(now);
     } else {
         StartCall(now);
     }
 }
 
-void TDialThread::CheckTimeouts(double now)
+void TDialThread::CheckTimeouts(std::uint64_t now)
 {
-    if (m_state.signalWait && now > m_state.nextSignalPoll) {
-        m_state.nextSignalPoll = now + Seconds(kSignalPeriodSeconds);
+    if (m_state.signalWait && now > m_state.nextSignalPollMs) {
+        m_state.nextSignalPollMs = now + kSignalPeriodMs;
         m_state.signalWait = false;
     }
-    if (m_state.balanceWait && now > m_state.balanceDeadline) {
+    if (m_state.balanceWait && now > m_state.balanceDeadlineMs) {
         m_state.balanceWait = false;
         m_host.WriteDialEvent(std::string(kStatusOffline), std::string(kModemTel),
                               Str("Превышен интервал времени ожидания баланса"_cp));
     }
 }
 
-void TDialThread::HandleBalanceReply(double now)
+void TDialThread::HandleBalanceReply(std::uint64_t now)
 {
     RxLease lease(m_modem);
     std::string& buffer = lease.Buffer();
@@ -151,7 +147,7 @@ void TDialThread::HandleBalanceReply(double now)
             if (const auto plain = PlainUssdRequest(m_balanceRequest)) {
                 m_balanceRequest = *plain;
                 m_port.WriteText(*plain);
-                m_state.balanceDeadline = now + Seconds(kBalanceWaitSeconds);
+                m_state.balanceDeadlineMs = now + kBalanceWaitMs;
                 continue;
             }
             text = UssdRefusedByModem(line.text);
@@ -243,23 +239,23 @@ void TDialThread::HangUp()
     m_modem.ClearRx();
 }
 
-void TDialThread::RequestBalance(double now)
+void TDialThread::RequestBalance(std::uint64_t now)
 {
     m_balanceRequest = BalanceRequestCommand(TextToUcs2Hex(m_host.BalanceNumber()));
     m_port.WriteText(m_balanceRequest);
     m_state.balanceWait = true;
     m_state.balanceRequest = false;
-    m_state.balanceDeadline = now + Seconds(kBalanceWaitSeconds);
+    m_state.balanceDeadlineMs = now + kBalanceWaitMs;
 }
 
-void TDialThread::PollSignal(double now)
+void TDialThread::PollSignal(std::uint64_t now)
 {
-    m_state.nextSignalPoll = now + Seconds(kSignalPeriodSeconds);
+    m_state.nextSignalPollMs = now + kSignalPeriodMs;
     m_port.WriteText(std::string(kCmdSignalPoll));
     m_state.signalWait = true;
 }
 
-void TDialThread::StartCall(double now)
+void TDialThread::StartCall(std::uint64_t now)
 {
     const std::optional<DialSchedule::Tile> tile = m_schedule.TakeDue(now);
     if (!tile)
@@ -271,7 +267,7 @@ void TDialThread::StartCall(double now)
         Techno(Str("Дозвон пропущен: не найден номер телефона объекта "_cp) + tile->text, kRed);
         return;
     }
-    m_state.dialDeadline = now + Seconds(kVerdictSeconds);
+    m_state.dialDeadlineMs = now + kVerdictMs;
     m_host.SetDialStatus(Str("Статус дозвона: идет дозвон"_cp));
     m_host.SetDialNumber(Str("Дозвон: "_cp) + number);
     m_port.WriteText(DialCommand(number));

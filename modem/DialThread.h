@@ -29,17 +29,19 @@ struct DialState {
     std::atomic<bool> balanceRequest{false};
     // Failed calls since the last successful one, for the whole ring-round.
     std::atomic<int> attempts{0};
-    std::atomic<double> nextSignalPoll{0};
-    std::atomic<double> dialDeadline{0};
-    std::atomic<double> balanceDeadline{0};
+    // Monotonic milliseconds (IClock::MonotonicMs): a wall clock set back must
+    // not leave a call unjudged or the signal unpolled.
+    std::atomic<std::uint64_t> nextSignalPollMs{0};
+    std::atomic<std::uint64_t> dialDeadlineMs{0};
+    std::atomic<std::uint64_t> balanceDeadlineMs{0};
 };
 
 class TDialThread {
 public:
     static constexpr std::uint32_t kPassSleepMs = 500;
-    static constexpr double kSignalPeriodSeconds = 5;
-    static constexpr double kBalanceWaitSeconds = 10;
-    static constexpr double kVerdictSeconds = 25;
+    static constexpr std::uint64_t kSignalPeriodMs = 5000;
+    static constexpr std::uint64_t kBalanceWaitMs = 10000;
+    static constexpr std::uint64_t kVerdictMs = 25000;
     // A failed call is final once this many failures have been counted before it.
     static constexpr int kFinalAfterAttempts = 6;
     static constexpr std::uint32_t kAfterFinalFailureMs = 2000;
@@ -75,13 +77,13 @@ private:
     };
 
     void PassBody();
-    void CheckTimeouts(double now);
-    void HandleBalanceReply(double now);
+    void CheckTimeouts(std::uint64_t nowMs);
+    void HandleBalanceReply(std::uint64_t nowMs);
     void HandleSignalReply();
     void Verdict();
-    void RequestBalance(double now);
-    void PollSignal(double now);
-    void StartCall(double now);
+    void RequestBalance(std::uint64_t nowMs);
+    void PollSignal(std::uint64_t nowMs);
+    void StartCall(std::uint64_t nowMs);
     void HangUp();
     void ReopenVanishedPort();
     void Techno(const std::string& text, Rgb colour);

@@ -1,8 +1,10 @@
 #include "modem/LineReader.h"
 
+#include "codec/Ucs2.h"
 #include "data/Text.h"
 #include "modem/AtFields.h"
 
+#include <algorithm>
 #include <array>
 
 namespace kv {
@@ -173,7 +175,14 @@ std::vector<ModemLine> TLineReader::Take(std::string& bytes)
         const std::size_t start = pos - blanks;
         pos = *lineEnd + 1;
         std::string text(TrimBlanksAndBreaks(raw));
-        if (m_header) {
+        if (m_header && m_ucs2Bodies) {
+            if (TakeUcs2Body(text, bytes.substr(start, pos - start), out)) {
+                blanks = 0;
+                continue;
+            }
+            // A final result or the next header: the waiting header is finished.
+            FinishHeader(out);
+        } else if (m_header) {
             m_header->body = std::move(text);
             m_header->raw += bytes.substr(start, pos - start);
             out.push_back(std::move(*m_header));
@@ -202,10 +211,64 @@ std::vector<ModemLine> TLineReader::Take(std::string& bytes)
     return out;
 }
 
+bool TLineReader::TakeUcs2Body(std::string& text, std::string_view raw, std::vector<ModemLine>& out)
+{
+    if (text.empty()) {
+        m_header->raw += raw;
+        m_headerBlank = true;
+        return true;
+    }
+    const bool hex = std::all_of(text.begin(), text.end(), [](char c) { return HexDigitValue(c) >= 0; });
+    if (hex) {
+        // What came before it was noise on the line, not the body.
+        if (m_oddLine)
+            out.push_back(std::move(*m_oddLine));
+        m_oddLine.reset();
+        m_header->body = std::move(text);
+        m_header->raw += raw;
+        out.push_back(std::move(*m_header));
+        m_header.reset();
+        m_headerBlank = false;
+        return true;
+    }
+    const bool final = m_active && !m_done && FinalResultOf(text, m_calling) != FinalResult::None;
+    if (final || HasBody(text))
+        return false;
+    if (IsUnsolicitedCode(text)) {
+        // A RING or a +CMTI between a header and its body: the body is still to come.
+        out.push_back({LineKind::Unsolicited, std::move(text), std::nullopt, std::string(raw)});
+        return true;
+    }
+    if (m_oddLine)
+        out.push_back(std::move(*m_oddLine));
+    m_oddLine = ModemLine{LineKind::Unsolicited, std::move(text), std::nullopt, std::string(raw)};
+    return true;
+}
+
+void TLineReader::FinishHeader(std::vector<ModemLine>& out)
+{
+    if (m_oddLine) {
+        // No hex came: the odd line was the body, and the message is damaged.
+        m_header->body = std::move(m_oddLine->text);
+        m_header->raw += m_oddLine->raw;
+        out.push_back(std::move(*m_header));
+    } else if (m_headerBlank) {
+        m_header->body = std::string();
+        out.push_back(std::move(*m_header));
+    }
+    // A header with no line at all after it is no message read: it is left in
+    // the SIM for the next read rather than taken as an empty text.
+    m_header.reset();
+    m_oddLine.reset();
+    m_headerBlank = false;
+}
+
 void TLineReader::DropPartial(std::string& bytes)
 {
     bytes.clear();
     m_header.reset();
+    m_oddLine.reset();
+    m_headerBlank = false;
 }
 
 void TLineReader::Resync(std::string& bytes)
@@ -213,6 +276,8 @@ void TLineReader::Resync(std::string& bytes)
     const std::size_t newline = bytes.find('\n');
     bytes.erase(0, newline == std::string::npos ? bytes.size() : newline + 1);
     m_header.reset();
+    m_oddLine.reset();
+    m_headerBlank = false;
 }
 
 } // namespace kv

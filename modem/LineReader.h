@@ -8,7 +8,9 @@
 // echo or none, the "> " prompt without a line end, and a bare LF inside a
 // quoted text (some modems break a USSD text that way). The line after a
 // message header (+CMGR, +CMGL, +CMT) is that message's body, whatever it
-// looks like.
+// looks like; under the UCS2 character set only a line of hex digits (or an
+// empty line) can be one, and a code sent between a header and its body is
+// taken as the code it is.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,6 +50,8 @@ public:
     // The command now in flight, as it was written (empty: none). The reader
     // starts looking for its reply.
     void Expect(std::string_view command);
+    // The modem writes texts as UCS2 hex: a body is hex digits or nothing.
+    void SetUcs2Bodies(bool on) { m_ucs2Bodies = on; }
     // Takes the complete lines from the front of `bytes`, up to and including
     // the final result of the command in flight; the rest stays in `bytes`
     // (more lines, or a line still arriving).
@@ -64,6 +68,9 @@ private:
     bool PromptAt(std::string_view bytes, std::size_t from, std::size_t& end) const;
     LineKind Classify(const std::string& text);
     static bool HasBody(std::string_view text);
+    // Under UCS2: whether `text` settles the header waiting for its body.
+    bool TakeUcs2Body(std::string& text, std::string_view raw, std::vector<ModemLine>& out);
+    void FinishHeader(std::vector<ModemLine>& out);
 
     std::string m_command; // without its final CR
     std::string m_prefix;
@@ -72,6 +79,12 @@ private:
     bool m_sending = false;
     bool m_done = false;
     std::optional<ModemLine> m_header; // waits for its body
+    bool m_ucs2Bodies = false;
+    // Under UCS2, what came after the header so far: a blank line (an empty
+    // body, unless hex follows), and a line that is neither hex nor a code
+    // (the body of a damaged message, unless hex follows).
+    bool m_headerBlank = false;
+    std::optional<ModemLine> m_oddLine;
 };
 
 } // namespace kv

@@ -11,9 +11,11 @@
 
 namespace kv {
 
-// How far a row got: synced to disk, or only into the journal in memory (its
-// log could not be written or synced; the next full save keeps it).
+// How far a row got: synced to disk, or only into the journal (its log entry
+// is not on disk yet; the journal goes on writing it, and tells by its tag).
 enum class JournalWrite { Durable, Written };
+// What the journal knows of the row logged under a tag.
+enum class JournalState { Unknown, Pending, Durable };
 
 class IModemHost {
 public:
@@ -22,15 +24,17 @@ public:
     // Journals: RecordEvent on EventsTable / DialEventsTable.
     virtual void WriteEvent(const std::string& status, const std::string& tel, const std::string& event) = 0;
     virtual void WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event) = 0;
-    // WriteEvent, then a wait, on the caller's thread, until the row is in the
-    // durable journal on disk. Throws when the row could not be written.
-    // Anything but Durable: what the row stands for must be kept (a message
-    // stays in the SIM).
+    // WriteEvent with `tag` on the row's log entry, then a wait, on the caller's
+    // thread, until that entry is on disk. Throws when the row could not be
+    // written. Anything but Durable: what the row stands for must be kept (a
+    // message stays in the SIM) until JournalStateOf(tag) says Durable.
     virtual JournalWrite WriteDurableEvent(const std::string& status, const std::string& tel,
-                                           const std::string& event) = 0;
-    // Whether EventsTable holds a row with this tel and event written at
-    // `since` (the worker clock's Now) or later.
-    virtual bool JournalHolds(const std::string& tel, const std::string& event, double since) = 0;
+                                           const std::string& event, const std::string& tag) = 0;
+    // Whether the row written with `tag` is on disk, in the journal but not yet
+    // on disk, or unknown (never written, or its tag forgotten). Kept across restarts.
+    virtual JournalState JournalStateOf(const std::string& tag) = 0;
+    // What the tag stands for is gone (the message left the SIM).
+    virtual void ForgetJournalTag(const std::string& tag) = 0;
     // One time-stamped line of the technological journal.
     virtual void WriteTechno(const std::string& text, Rgb colour) = 0;
 

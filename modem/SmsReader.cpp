@@ -118,10 +118,11 @@ std::optional<StoredMessage> ParseStoredMessage(const ModemLine& line)
 
 bool IsReceivedStatus(std::string_view status) { return status == "REC UNREAD" || status == "REC READ"; }
 
-std::vector<StoredMessage> ParseStoredMessages(std::string reply, std::string_view command)
+std::vector<StoredMessage> ParseStoredMessages(std::string reply, std::string_view command, bool ucs2)
 {
     TLineReader reader;
     reader.Expect(command);
+    reader.SetUcs2Bodies(ucs2);
     const std::string prefix = ReplyPrefixOf(command);
     std::vector<StoredMessage> messages;
     for (const ModemLine& line : reader.Take(reply)) {

@@ -44,7 +44,7 @@ bool IsReceivedStatus(std::string_view status);
 // The messages of a whole reply to `command` ("AT+CMGR=3\r", "AT+CMGL=...\r"),
 // its own lines only, through the line reader as the worker reads it: for
 // tests and the fuzzer.
-std::vector<StoredMessage> ParseStoredMessages(std::string reply, std::string_view command);
+std::vector<StoredMessage> ParseStoredMessages(std::string reply, std::string_view command, bool ucs2 = false);
 
 // A number field: UCS2 hex of a number or a name, or a plain number
 // ("+79111111111", digits, '*', '#'); type 145 (international) without its '+'

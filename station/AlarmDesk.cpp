@@ -60,6 +60,8 @@ const char* KindName(AlarmKind kind)
     case AlarmKind::Warning: return "warning";
     case AlarmKind::RingRoundFailed: return "ringround";
     case AlarmKind::LinkLost: return "link";
+    // Older stations skip a line of a kind they do not know.
+    case AlarmKind::Stranger: return "stranger";
     }
     return "intrusion";
 }
@@ -67,7 +69,7 @@ const char* KindName(AlarmKind kind)
 std::optional<AlarmKind> KindOf(std::string_view name)
 {
     for (AlarmKind k : {AlarmKind::Intrusion, AlarmKind::AlarmCall, AlarmKind::Warning, AlarmKind::RingRoundFailed,
-                        AlarmKind::LinkLost})
+                        AlarmKind::LinkLost, AlarmKind::Stranger})
         if (name == KindName(k))
             return k;
     return std::nullopt;
@@ -205,6 +207,65 @@ std::string UnhandledEvent(std::string_view what, std::string_view user, std::ui
     return Cut(head + Cut(what, room) + tail, kEventWidth);
 }
 
+std::string ClockStepText(const ClockStepDetector::Step& step)
+{
+    const bool sameDay = std::floor(step.before) == std::floor(step.after);
+    const auto text = [sameDay](double t) { return sameDay ? FixedTimeText(t) : FixedDateTimeText(t); };
+    return Str("Системное время изменено: было "_cp) + text(step.before) + Str(", стало "_cp) + text(step.after);
+}
+
+namespace {
+
+bool IsLetter(char c)
+{
+    const auto b = static_cast<unsigned char>(c);
+    return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || b >= 0xC0 || b == 0xA8 || b == 0xB8;
+}
+
+// The station's own alarm texts said in fewer words, for an SMS that cannot
+// hold them whole: cut after a word, "Дозвон завершен не успешно" would say
+// the opposite.
+std::string_view ShortWhat(AlarmKind kind)
+{
+    switch (kind) {
+    case AlarmKind::AlarmCall: return "Тревожный вызов"_cp;
+    case AlarmKind::RingRoundFailed: return "Дозвон не удался"_cp;
+    case AlarmKind::LinkLost: return "Потеряна связь"_cp;
+    default: return {};
+    }
+}
+
+// At most `room` characters of the text: whole words and "…", or nothing.
+std::string FitWords(std::string_view text, std::size_t room)
+{
+    text = TrimBlanks(text);
+    if (text.size() <= room)
+        return std::string(text);
+    const std::string_view ellipsis = "…"_cp;
+    if (room <= ellipsis.size())
+        return {};
+    // The whole words before the last blank that leaves room for the ellipsis.
+    std::string_view kept = text.substr(0, room - ellipsis.size() + 1);
+    const std::size_t blank = kept.find_last_of(" \t");
+    if (blank == std::string_view::npos)
+        return {};
+    kept = TrimBlanks(kept.substr(0, blank));
+    // Nor does it end on a preposition or a particle ("связь с…", "питание не…"):
+    // a word of one or two letters means little without the next.
+    for (;;) {
+        const std::size_t last = kept.find_last_of(" \t");
+        if (last == std::string_view::npos || kept.size() - last > 3 ||
+            !std::all_of(kept.begin() + static_cast<std::ptrdiff_t>(last) + 1, kept.end(), IsLetter))
+            break;
+        kept = TrimBlanks(kept.substr(0, last));
+    }
+    while (!kept.empty() && (kept.back() == ',' || kept.back() == ';' || kept.back() == ':' || kept.back() == '-'))
+        kept = TrimBlanks(kept.substr(0, kept.size() - 1));
+    return kept.empty() ? std::string() : std::string(kept) + std::string(ellipsis);
+}
+
+} // namespace
+
 std::string EscalationText(const OpenAlarm& alarm)
 {
     std::string what = alarm.what;
@@ -212,21 +273,26 @@ std::string EscalationText(const OpenAlarm& alarm)
         what.erase(0, kSmsPrefix.size());
     std::string name = AlarmName(alarm);
     const std::string head = Str("Korvalen: тревога "_cp);
-    const std::string time = " " + HoursMinutes(alarm.openedAt) + " (";
-    const std::string tail = Str(") не обработана"_cp);
+    const std::string time = " " + HoursMinutes(alarm.openedAt);
+    const std::string tail = Str(" не обработана"_cp);
     const std::size_t fixed = head.size() + time.size() + tail.size();
-    // The name keeps at most what leaves <what> a few characters to say.
-    constexpr std::size_t kWhatAtLeast = 8;
-    if (fixed + name.size() + kWhatAtLeast > kSmsLimit)
-        name = std::string(TrimBlanks(Cut(name, kSmsLimit - fixed - kWhatAtLeast)));
-    const std::size_t room = kSmsLimit - fixed - name.size();
-    return head + name + time + std::string(TrimBlanks(Cut(what, room))) + tail;
+    constexpr std::size_t kBrackets = 3; // " (" and ")"
+    // A name too long to fit by itself is cut to leave <what> a word.
+    constexpr std::size_t kWhatAtLeast = 10;
+    if (fixed + name.size() > kSmsLimit)
+        name = std::string(TrimBlanks(Cut(name, kSmsLimit - fixed - kBrackets - kWhatAtLeast)));
+    const std::size_t used = fixed + name.size() + kBrackets;
+    const std::size_t room = used < kSmsLimit ? kSmsLimit - used : 0;
+    if (TrimBlanks(what).size() > room && !ShortWhat(alarm.kind).empty())
+        what = ShortWhat(alarm.kind);
+    const std::string said = FitWords(what, room);
+    return head + name + time + (said.empty() ? std::string() : " (" + said + ")") + tail;
 }
 
 // ---------------------------------------------------------------- the desk
 
 AlarmDesk::AlarmDesk(IDeskStation& station, IClock& clock)
-    : m_station(station), m_clock(&clock), m_clockStart(clock.ReadTimeStamp()),
+    : m_station(station), m_clock(&clock), m_clockStart(clock.ReadTimeStamp()), m_clockStep(clock),
       m_self(std::make_shared<AlarmDesk*>(this))
 {
 }
@@ -250,6 +316,7 @@ void AlarmDesk::SetClock(IClock& clock)
     m_clockBase = DeskMs();
     m_clock = &clock;
     m_clockStart = clock.ReadTimeStamp();
+    m_clockStep.Reset(clock);
 }
 
 std::uint64_t AlarmDesk::WaitedSeconds(const OpenAlarm& alarm) const
@@ -265,7 +332,7 @@ const OpenAlarm* AlarmDesk::Find(std::uint64_t id) const
     return nullptr;
 }
 
-OpenAlarm& AlarmDesk::Open(AlarmKind kind, const std::string& tel, const std::string& what)
+OpenAlarm& AlarmDesk::Open(AlarmKind kind, const std::string& tel, const std::string& what, std::string shortName)
 {
     OpenAlarm alarm;
     alarm.id = m_nextId++;
@@ -274,8 +341,8 @@ OpenAlarm& AlarmDesk::Open(AlarmKind kind, const std::string& tel, const std::st
     alarm.openedMs = DeskMs();
     alarm.tel = tel;
     alarm.what = what;
-    alarm.shortName = m_station.ShortName(tel);
-    alarm.listName = m_station.ListName(tel);
+    alarm.shortName = std::move(shortName);
+    alarm.listName = kind == AlarmKind::Stranger ? std::string(kStrangerName) : m_station.ListName(tel);
     m_rows.push_back(std::move(alarm));
     return m_rows.back();
 }
@@ -291,16 +358,29 @@ void AlarmDesk::Changed(bool opened)
 void AlarmDesk::MainEvent(const std::string& status, const std::string& tel, const std::string& event)
 {
     if (StartsWith(event, kSmsPrefix)) {
+        std::string shortName = m_station.ShortName(tel);
+        // Anyone may text the station's number: a number of no device is
+        // shown once until handled, whatever it says, and never escalated.
+        if (TrimBlanks(shortName).empty()) {
+            const bool shown = std::any_of(m_rows.begin(), m_rows.end(), [&](const OpenAlarm& a) {
+                return a.kind == AlarmKind::Stranger && a.tel == tel;
+            });
+            if (shown)
+                return;
+            Open(AlarmKind::Stranger, tel, event, {});
+            Changed(true);
+            return;
+        }
         const std::string_view text = std::string_view(event).substr(kSmsPrefix.size());
         if (ClassifyGuardMessage(text, {}) == kGuardAlarm)
-            Open(AlarmKind::Intrusion, tel, event);
+            Open(AlarmKind::Intrusion, tel, event, std::move(shortName));
         else if (ClassifyInfoMessage(text) == kInfoWarning)
-            Open(AlarmKind::Warning, tel, event);
+            Open(AlarmKind::Warning, tel, event, std::move(shortName));
         else
             return;
         Changed(true);
     } else if (status == status::kAlarm && event == kAlarmCall) {
-        Open(AlarmKind::AlarmCall, tel, event);
+        Open(AlarmKind::AlarmCall, tel, event, m_station.ShortName(tel));
         Changed(true);
     } else if (status == status::kOnline && tel == kModem1 && event == kLinkRestored && m_linkDown) {
         m_linkDown = false;
@@ -318,7 +398,7 @@ void AlarmDesk::DialEvent(const std::string& status, const std::string& tel, con
 {
     if (status != status::kOffline || event != kRingRoundFailed)
         return;
-    Open(AlarmKind::RingRoundFailed, tel, event);
+    Open(AlarmKind::RingRoundFailed, tel, event, m_station.ShortName(tel));
     Changed(true);
 }
 
@@ -328,7 +408,7 @@ void AlarmDesk::LinkLost()
         return;
     m_linkDown = true;
     m_station.Journal(status::kOffline, std::string(kModem1), std::string(kLinkLostEvent), m_clock->Now());
-    Open(AlarmKind::LinkLost, std::string(kModem1), std::string(kLinkLostEvent));
+    Open(AlarmKind::LinkLost, std::string(kModem1), std::string(kLinkLostEvent), {}); // a modem is no device
     Changed(true);
 }
 
@@ -390,6 +470,8 @@ void AlarmDesk::SetEscalation(const std::string& minutesText, const std::string&
 
 void AlarmDesk::Tick()
 {
+    if (const auto step = m_clockStep.Check())
+        m_station.Techno(ClockStepText(*step), kNavy);
     if (m_sending && DeskMs() - m_sending->sinceMs > kSendGiveUpMs)
         SendOutcome(m_sending->serial, false);
     Escalate();
@@ -402,16 +484,28 @@ void AlarmDesk::Escalate()
     const std::uint64_t limitMs = static_cast<std::uint64_t>(m_escalation.minutes * 60000.0);
     const std::uint64_t now = DeskMs();
     for (OpenAlarm& a : m_rows) {
-        if (WaitedSeconds(a) * 1000 < limitMs)
+        if (a.kind == AlarmKind::Stranger || WaitedSeconds(a) * 1000 < limitMs)
             continue;
         std::string number;
         for (const std::string& n : m_escalation.numbers) {
             const bool reached = std::find(a.escalatedTo.begin(), a.escalatedTo.end(), n) != a.escalatedTo.end();
             const OpenAlarm::Tries& t = a.tries[n];
-            if (!reached && t.failed < kEscalationTries && now >= t.retryAfterMs) {
-                number = n;
-                break;
+            if (reached || t.failed >= kEscalationTries || now < t.retryAfterMs)
+                continue;
+            if (SentLastHour(n, now) >= kSmsPerHour) {
+                // Held, not dropped: it goes once the hour has room again.
+                if (std::find(a.heldTold.begin(), a.heldTold.end(), n) == a.heldTold.end()) {
+                    a.heldTold.push_back(n);
+                    m_station.Journal(status::kAttention, n,
+                                      Str("Эскалация задержана: превышен предел "_cp) + std::to_string(kSmsPerHour) +
+                                          Str(" SMS в час на номер "_cp) + n + Str(". Тревога "_cp) + AlarmName(a) +
+                                          " " + HoursMinutes(a.openedAt),
+                                      m_clock->Now());
+                }
+                continue;
             }
+            number = n;
+            break;
         }
         if (number.empty())
             continue;
@@ -436,10 +530,23 @@ void AlarmDesk::Escalate()
                 (*desk)->SendOutcome(serial, sent);
         });
         // Not queued: another send is under way; the next tick tries again.
-        if (queued)
+        if (queued) {
             m_sending = Sending{serial, a.id, number, text, now};
+            m_sentAt[number].push_back(now);
+        }
         return;
     }
+}
+
+std::size_t AlarmDesk::SentLastHour(const std::string& number, std::uint64_t now)
+{
+    const auto it = m_sentAt.find(number);
+    if (it == m_sentAt.end())
+        return 0;
+    std::deque<std::uint64_t>& times = it->second;
+    while (!times.empty() && now - times.front() >= kHourMs)
+        times.pop_front();
+    return times.size();
 }
 
 void AlarmDesk::SendOutcome(std::uint64_t serial, bool sent)
@@ -448,6 +555,13 @@ void AlarmDesk::SendOutcome(std::uint64_t serial, bool sent)
         return;
     const Sending done = *m_sending;
     m_sending.reset();
+    // A refused SMS never left: it does not count against the number's hour.
+    // One given up without an answer may have, and keeps counting.
+    if (!sent && DeskMs() - done.sinceMs <= kSendGiveUpMs) {
+        std::deque<std::uint64_t>& times = m_sentAt[done.number];
+        if (const auto at = std::find(times.begin(), times.end(), done.sinceMs); at != times.end())
+            times.erase(at);
+    }
     const std::string& number = done.number;
     const std::string& text = done.text;
     if (sent)

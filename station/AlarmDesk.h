@@ -4,15 +4,20 @@
 // good, the loss of modem 1) is an open row until a named operator handles it;
 // the handling, and every row still open at a logout or at the station's end,
 // goes into the main journal as a "Обработка" row. A row left open longer than
-// the escalation time is sent by SMS to each escalation number, once.
+// the escalation time is sent by SMS to each escalation number, once, and no
+// number gets more than kSmsPerHour of them in any hour. An SMS from a number
+// that is no device's is one row per number, whatever it says, and never
+// leaves the station.
 //
 // UI thread only. No widgets: the windows show and drive it, tests drive it on
 // a virtual clock. All texts are code page 1251 bytes.
 #include "data/Rgb.h"
 #include "data/Text.h"
 #include "timing/Clock.h"
+#include "timing/ClockStep.h"
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -23,7 +28,8 @@
 
 namespace kv {
 
-enum class AlarmKind { Intrusion, AlarmCall, Warning, RingRoundFailed, LinkLost };
+// Stranger: an SMS from a number of no device (a list name of its own).
+enum class AlarmKind { Intrusion, AlarmCall, Warning, RingRoundFailed, LinkLost, Stranger };
 
 // The results an operator chooses from; the tile click has its own.
 inline constexpr std::string_view kHandlingResults[] = {"Ложная тревога"_cp, "Выезд группы"_cp,
@@ -34,6 +40,7 @@ inline constexpr std::size_t kCommentLimit = 100;
 inline constexpr std::size_t kSmsLimit = 70;
 inline constexpr std::string_view kResumeEvent = "Возобновление работы после сбоя"_cp;
 inline constexpr std::string_view kLinkLostEvent = "Потеряна связь с GSM-модулем"_cp;
+inline constexpr std::string_view kStrangerName = "Неизвестный отправитель"_cp;
 
 struct OpenAlarm {
     std::uint64_t id = 0;
@@ -52,6 +59,7 @@ struct OpenAlarm {
     };
     std::map<std::string, Tries> tries;
     bool delayTold = false; // why escalation waits is in the journal
+    std::vector<std::string> heldTold; // numbers whose hourly limit held this row back, journalled
 
     std::uint64_t openedMs = 0;       // desk time when the desk saw it
     std::uint64_t waitedBeforeMs = 0; // waited before the station's restart
@@ -81,8 +89,12 @@ std::string HandledEvent(std::string_view result, std::string_view comment, std:
 // when nobody is logged in.
 std::string UnhandledEvent(std::string_view what, std::string_view user, std::uint64_t waitedSeconds);
 // "Korvalen: тревога <short name> <hh:mm> (<what>) не обработана", at most
-// kSmsLimit characters: <what> is cut first, then a long name.
+// kSmsLimit characters: <what> gives way first, cut after a whole word with
+// "…" or left out; a name is cut only when it cannot fit by itself.
 std::string EscalationText(const OpenAlarm& alarm);
+// "Системное время изменено: было <time>, стало <time>", with the dates when
+// the step crossed midnight.
+std::string ClockStepText(const ClockStepDetector::Step& step);
 
 // What the desk needs of the station.
 class IDeskStation {
@@ -110,6 +122,10 @@ public:
     static constexpr int kEscalationTries = 3;
     // A send whose outcome never came (a worker stopped under it) is given up.
     static constexpr std::uint64_t kSendGiveUpMs = 120000;
+    // A responder's phone is not flooded: at most this many escalation SMS
+    // per number in any hour (sliding); the rest wait with their rows.
+    static constexpr std::size_t kSmsPerHour = 10;
+    static constexpr std::uint64_t kHourMs = 3600000;
 
     AlarmDesk(IDeskStation& station, IClock& clock);
     ~AlarmDesk();
@@ -136,7 +152,8 @@ public:
     // The list emptied without a word (the station has ended).
     void Clear();
 
-    // Every second: escalation.
+    // Every second: escalation, and a step of the wall clock told in the
+    // technological journal (waits run on the monotonic clock regardless).
     void Tick();
     // The "[Escalation]" texts; parsed (and problems told) when they change.
     void SetEscalation(const std::string& minutesText, const std::string& numbersText);
@@ -163,10 +180,12 @@ public:
     int Resume(std::string_view record);
 
 private:
-    OpenAlarm& Open(AlarmKind kind, const std::string& tel, const std::string& what);
+    OpenAlarm& Open(AlarmKind kind, const std::string& tel, const std::string& what, std::string shortName);
     void Changed(bool opened);
     void Escalate();
     void SendOutcome(std::uint64_t serial, bool sent);
+    // Sends to that number within the last hour, the older ones forgotten.
+    std::size_t SentLastHour(const std::string& number, std::uint64_t now);
     std::uint64_t DeskMs() const;
 
     IDeskStation& m_station;
@@ -185,11 +204,15 @@ private:
         std::uint64_t sinceMs = 0;
     };
     std::optional<Sending> m_sending;
+    // Desk times of the escalation SMS that may have gone, per number.
+    std::map<std::string, std::deque<std::uint64_t>> m_sentAt;
     std::uint64_t m_sendSerial = 0;
     // Desk time: milliseconds on the clock, carried on across a change of
     // clock and across the clock's 32-bit elapsed times.
     mutable std::uint64_t m_clockBase = 0;
     mutable std::uint64_t m_clockStart = 0;
+
+    ClockStepDetector m_clockStep;
 
     bool m_recording = false;
     // Outcomes of sends come back later; they reach the desk only while it lives.

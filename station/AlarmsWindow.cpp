@@ -30,8 +30,16 @@ constexpr std::string_view kHeads[kColumns] = {"Время"_cp, "Объект"_c
 
 QColor AlarmColour(AlarmKind kind)
 {
-    // As the journals draw "Тревога" and "Нет связи".
-    return kind == AlarmKind::RingRoundFailed || kind == AlarmKind::LinkLost ? QColor(255, 128, 0) : QColor(255, 0, 0);
+    // As the journals draw "Тревога" and "Нет связи"; a stranger is no device's alarm.
+    return kind == AlarmKind::RingRoundFailed || kind == AlarmKind::LinkLost || kind == AlarmKind::Stranger
+               ? QColor(255, 128, 0)
+               : QColor(255, 0, 0);
+}
+
+// A stranger has no short name: the number is what the operator can act on.
+std::string ObjectText(const OpenAlarm& alarm)
+{
+    return alarm.kind == AlarmKind::Stranger ? alarm.tel : std::string(TrimBlanks(alarm.shortName));
 }
 
 } // namespace
@@ -91,7 +99,7 @@ void THandlingDialog::Ask(const OpenAlarm& alarm, std::uint64_t waitedSeconds,
 {
     m_id = alarm.id;
     m_done = std::move(done);
-    std::string device(TrimBlanks(alarm.shortName));
+    std::string device = ObjectText(alarm);
     if (!alarm.listName.empty())
         device += (device.empty() ? "" : " (") + alarm.listName + (device.empty() ? "" : ")");
     if (device.empty())
@@ -178,7 +186,7 @@ void TAlarmsForm::Refresh()
     int keep = rows.empty() ? -1 : 0;
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         const OpenAlarm& a = rows[static_cast<std::size_t>(r)];
-        const std::string texts[kColumns] = {FormatDateTime(a.openedAt), std::string(TrimBlanks(a.shortName)), a.listName, a.what,
+        const std::string texts[kColumns] = {FormatDateTime(a.openedAt), ObjectText(a), a.listName, a.what,
                                              WaitText(m_desk.WaitedSeconds(a))};
         for (int c = 0; c < kColumns; ++c) {
             auto* item = new QTableWidgetItem(ToQ(texts[c]));

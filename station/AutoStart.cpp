@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <cstdlib>
+#include <cstring>
 
 namespace kv {
 
@@ -24,7 +25,9 @@ bool ParseAutoStart(const std::string& text, AutoStartLogin& login)
     return true;
 }
 
-bool AutoStart(Station& station, const std::string& text)
+namespace {
+
+bool LogIn(Station& station, const std::string& text)
 {
     AutoStartLogin login;
     if (!ParseAutoStart(text, login))
@@ -37,40 +40,79 @@ bool AutoStart(Station& station, const std::string& text)
             QString::fromUtf8(login.password.data(), static_cast<qsizetype>(login.password.size())));
         access.RbButton1Click();
     }
-    if (!ctx.LoggedIn)
+    return ctx.LoggedIn;
+}
+
+void StartModems(Station& station)
+{
+    StationContext& ctx = station.Context();
+    if (!ctx.Modem1 || !ctx.Modem1->Running)
+        station.ModemForm().RbButton7Click();
+}
+
+// The crash's row and its open alarms, before any modem starts.
+bool Resume(Station& station)
+{
+    OperatorDesk& desk = station.Desk();
+    const std::optional<std::string> record = desk.TakeCrashRecord();
+    if (!record)
         return false;
-    station.ModemForm().RbButton7Click();
+    desk.Desk().Resume(*record);
+    return true;
+}
+
+void ShowResumedAlarms(Station& station)
+{
+    OperatorDesk& desk = station.Desk();
+    if (desk.Desk().AnyOpen())
+        desk.AlarmsForm().ShowCentred(false);
+}
+
+} // namespace
+
+bool AutoStart(Station& station, const std::string& text)
+{
+    if (!LogIn(station, text))
+        return false;
+    StartModems(station);
     return true;
 }
 
 bool ResumeAfterCrash(Station& station)
 {
-    OperatorDesk& desk = station.Desk();
-    std::string record;
-    if (!desk.ReadRecord(record))
+    if (!Resume(station))
         return false;
-    StationContext& ctx = station.Context();
-    desk.Desk().Resume(record);
-    // A login of the environment's may have started the modems already.
-    if (!ctx.Modem1 || !ctx.Modem1->Running)
-        station.ModemForm().RbButton7Click();
-    if (desk.Desk().AnyOpen())
-        desk.AlarmsForm().ShowCentred(false);
+    StartModems(station);
+    ShowResumedAlarms(station);
     return true;
+}
+
+std::string TakeAutoStartVariable()
+{
+    char* value = std::getenv(kAutoStartVariable);
+    if (!value)
+        return {};
+    std::string text = value;
+    // getenv points into the process's environment block, which
+    // /proc/<pid>/environ shows to the user's other processes: the password is
+    // wiped there, and unsetenv keeps it from child processes.
+    explicit_bzero(value, std::strlen(value));
+    unsetenv(kAutoStartVariable);
+    return text;
 }
 
 void StartUnattended(Station& station)
 {
-    std::string text;
-    if (const char* value = std::getenv("KORVALEN_AUTOSTART"); value && *value) {
-        text = value;
-        // The password is not left for child processes to inherit.
-        unsetenv("KORVALEN_AUTOSTART");
-    }
+    const std::string text = TakeAutoStartVariable();
     QTimer::singleShot(0, [&station, text] {
-        if (!text.empty())
-            AutoStart(station, text);
-        ResumeAfterCrash(station);
+        // The open alarms are back before modem 1's start writes the record
+        // anew, and the login is in before the modems take their time.
+        const bool resumed = Resume(station);
+        const bool loggedIn = !text.empty() && LogIn(station, text);
+        if (resumed || loggedIn)
+            StartModems(station);
+        if (resumed)
+            ShowResumedAlarms(station);
     });
 }
 

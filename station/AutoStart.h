@@ -12,7 +12,8 @@
 // For process tests and demonstrations: with KORVALEN_AUTOSTART="user:password"
 // in the environment, that operator logs in once the main window is up (the
 // "Логин" row is written as for a login by hand) and the modem initialisation
-// button is pressed.
+// button is pressed, nothing more: whether the last run crashed is decided by
+// the record alone, read before the modems start.
 #include <string>
 
 namespace kv {
@@ -27,17 +28,24 @@ struct AutoStartLogin {
 };
 bool ParseAutoStart(const std::string& text, AutoStartLogin& login);
 
-// Logs in and initialises the modems when the text is a valid login; the
-// login's own message box reports a wrong password. Returns whether the
-// operator is logged in afterwards. UI thread, main window shown.
+inline constexpr const char* kAutoStartVariable = "KORVALEN_AUTOSTART";
+
+// The variable's text, taken out of the environment: removed from the C
+// library's list and its bytes wiped in the process's environment block.
+std::string TakeAutoStartVariable();
+
+// Logs in and initialises the modems (unless they run) when the text is a
+// valid login; the login's own message box reports a wrong password. Returns
+// whether the operator is logged in afterwards. UI thread, main window shown.
 bool AutoStart(Station& station, const std::string& text);
 
-// The resume after a crash, when the record of an unclosed run is there.
-// Returns whether it resumed. UI thread, main window shown.
+// The resume after a crash, when the record of an unclosed run was there as
+// the station started; once. Returns whether it resumed. UI thread, main
+// window shown.
 bool ResumeAfterCrash(Station& station);
 
-// Queues for the first turn of the event loop: AutoStart with the
-// environment's KORVALEN_AUTOSTART when it is set, then ResumeAfterCrash.
+// Takes KORVALEN_AUTOSTART at once and queues for the first turn of the event
+// loop: ResumeAfterCrash, then AutoStart with the variable's text when it is set.
 void StartUnattended(Station& station);
 
 } // namespace kv

@@ -46,6 +46,13 @@ OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow)
     m_ctx.ShowAlarms = [this] { m_alarms->ShowCentred(); };
     m_ctx.ShowJournalSearch = [this](const std::string& device) { m_search->ShowFor(device); };
 
+    // Before anything can start modem 1: its start rewrites the record.
+    if (std::ifstream in(AlarmDesk::kRecordFile, std::ios::binary); in) {
+        std::ostringstream all;
+        all << in.rdbuf();
+        m_crashRecord = all.str();
+    }
+
     connect(&m_timer, &QTimer::timeout, this, &OperatorDesk::Tick);
     m_timer.start(1000);
     UpdateButton();
@@ -69,15 +76,11 @@ OperatorDesk::~OperatorDesk()
     m_desk.OnChanged = nullptr;
 }
 
-bool OperatorDesk::ReadRecord(std::string& text) const
+std::optional<std::string> OperatorDesk::TakeCrashRecord()
 {
-    std::ifstream in(AlarmDesk::kRecordFile, std::ios::binary);
-    if (!in)
-        return false;
-    std::ostringstream all;
-    all << in.rdbuf();
-    text = all.str();
-    return true;
+    std::optional<std::string> record;
+    record.swap(m_crashRecord);
+    return record;
 }
 
 void OperatorDesk::Tick()

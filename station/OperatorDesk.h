@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace kv {
@@ -29,8 +30,9 @@ public:
     TAlarmsForm& AlarmsForm() { return *m_alarms; }
     TJournalSearchForm& SearchForm() { return *m_search; }
 
-    // The record of a run that ended without its close, when there is one.
-    bool ReadRecord(std::string& text) const;
+    // The record of the last run when it ended without its close, read as the
+    // desk was made (before any start of modem 1 could rewrite it); given once.
+    std::optional<std::string> TakeCrashRecord();
     // The second's work, also for tests that drive the desk's clock.
     void Tick();
 
@@ -51,6 +53,7 @@ private:
     std::unique_ptr<TAlarmsForm> m_alarms;
     std::unique_ptr<TJournalSearchForm> m_search;
     QTimer m_timer;
+    std::optional<std::string> m_crashRecord;
 };
 
 } // namespace kv

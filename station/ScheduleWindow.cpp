@@ -24,7 +24,7 @@ constexpr int kGridWidth = 935;
 constexpr int kGridHeight = 635;
 } // namespace
 
-QWidget* ShowScheduleWindow(QWidget* owner, const DialSchedule& schedule, int columns, int rows)
+QWidget* ShowScheduleWindow(QWidget* owner, const DialSchedule& schedule, int columns, int rows, IClock& clock)
 {
     if (columns < 0 || rows < 0)
         throw std::invalid_argument("board size");
@@ -49,9 +49,11 @@ QWidget* ShowScheduleWindow(QWidget* owner, const DialSchedule& schedule, int co
     small.setPixelSize(9);
     grid->setFont(small);
     grid->setTextElideMode(Qt::ElideNone);
+    const double wallNow = clock.Now();
+    const std::uint64_t monotonicNowMs = clock.MonotonicMs();
     for (int c = 0; c < columns; ++c) {
         for (int r = 0; r < rows; ++r) {
-            auto* item = new QTableWidgetItem(ToQ(FormatTime(schedule.At(c, r).nextDue)));
+            auto* item = new QTableWidgetItem(ToQ(FormatTime(schedule.At(c, r).DueDateTime(wallNow, monotonicNowMs))));
             item->setTextAlignment(Qt::AlignCenter);
             grid->setItem(r, c, item);
         }

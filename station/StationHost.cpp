@@ -80,36 +80,53 @@ void StationHost::WriteEvent(const std::string& status, const std::string& tel, 
 }
 
 JournalWrite StationHost::WriteDurableEvent(const std::string& status, const std::string& tel,
-                                            const std::string& event)
+                                            const std::string& event, const std::string& tag)
 {
-    // A sync is a few milliseconds; this bounds a disk that has stopped answering.
+    // A sync is a few milliseconds; this bounds a disk that has stopped
+    // answering. A failing one ends the wait at its next failure.
     constexpr std::chrono::seconds kSyncLimit{10};
     DurableJournal* log = nullptr;
-    DurableJournal::Mark before;
-    Synchronize([&] {
+    std::uint64_t seq = 0;
+    // Posted as WriteEvent posts every row of the workers, with the tag on its entry.
+    const bool ran = Synchronize([&] {
+        const auto post = [&] {
+            Record(m_ctx, m_ctx.EventsTable, status, tel, event);
+            if (m_ctx.MainEventSeen)
+                m_ctx.MainEventSeen(status, tel, event);
+        };
         log = m_form.EventsLog.get();
         if (log)
-            before = log->Position();
+            seq = log->PostTagged(tag, post);
+        else
+            post();
     });
-    // Through WriteEvent, as every row of the workers goes.
-    WriteEvent(status, tel, event);
-    DurableJournal::Mark after = before;
-    if (!log || !Synchronize([&] { after = log->Position(); }))
+    if (!ran || !log || seq == 0)
         return JournalWrite::Written;
     // Waited for here, on the worker's thread: the UI thread goes on meanwhile.
-    return log->WaitSynced(before, after, kSyncLimit) ? JournalWrite::Durable : JournalWrite::Written;
+    return log->WaitDurable(seq, kSyncLimit) ? JournalWrite::Durable : JournalWrite::Written;
 }
 
-bool StationHost::JournalHolds(const std::string& tel, const std::string& event, double since)
+JournalState StationHost::JournalStateOf(const std::string& tag)
 {
-    // A second of slack for a clock set back a little between the two.
-    constexpr double kSlack = 1.0 / 86400;
-    bool found = false;
+    JournalState state = JournalState::Unknown;
     Synchronize([&] {
-        if (m_ctx.EventsTable)
-            found = JournalHoldsEvent(*m_ctx.EventsTable, tel, event, since - kSlack);
+        if (!m_form.EventsLog)
+            return;
+        switch (m_form.EventsLog->StateOf(tag)) {
+        case DurableJournal::TagState::Durable: state = JournalState::Durable; break;
+        case DurableJournal::TagState::Pending: state = JournalState::Pending; break;
+        case DurableJournal::TagState::Unknown: break;
+        }
     });
-    return found;
+    return state;
+}
+
+void StationHost::ForgetJournalTag(const std::string& tag)
+{
+    Synchronize([&] {
+        if (m_form.EventsLog)
+            m_form.EventsLog->ForgetTag(tag);
+    });
 }
 
 void StationHost::WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event)

@@ -20,9 +20,10 @@ public:
 
     void WriteEvent(const std::string& status, const std::string& tel, const std::string& event) override;
     void WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event) override;
-    JournalWrite WriteDurableEvent(const std::string& status, const std::string& tel,
-                                   const std::string& event) override;
-    bool JournalHolds(const std::string& tel, const std::string& event, double since) override;
+    JournalWrite WriteDurableEvent(const std::string& status, const std::string& tel, const std::string& event,
+                                   const std::string& tag) override;
+    JournalState JournalStateOf(const std::string& tag) override;
+    void ForgetJournalTag(const std::string& tag) override;
     void WriteTechno(const std::string& text, Rgb colour) override;
     void ShowSignalLevel(double level) override;
     void ShowSignalLevel2(double level) override;

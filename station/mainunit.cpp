@@ -6,6 +6,7 @@
 #include "data/Text.h"
 #include "modem/CommThread.h"
 #include "modem/SendSms.h"
+#include "station/JournalBanner.h"
 #include "station/JournalMenu.h"
 #include "station/ScheduleWindow.h"
 #include "station/StatusBoard.h"
@@ -17,6 +18,7 @@
 #include "windows/Dialogs.h"
 #include "windows/JournalGrid.h"
 #include "windows/QtText.h"
+#include "windows/TechnoJournalUnit.h"
 
 #include <QAction>
 #include <QApplication>
@@ -333,7 +335,13 @@ void TForm1::FormCreate()
     EventsLog->Open(kMainJournalEmpty, inform, LocalNow());
     DialEventsLog = std::make_unique<DurableJournal>(DialEventsTable, "t6.bin", frmbin);
     DialEventsLog->Open(kDialJournalEmpty, inform, LocalNow());
-    MessageReceipts.Load();
+    JournalBanner = std::make_unique<TJournalBanner>(*this, *PageControl1, [this](const std::string& text, Rgb colour) {
+        if (m_ctx.TechnoJournalForm)
+            m_ctx.TechnoJournalForm->AppendTechnoLine(text, colour);
+    });
+    JournalBanner->Watch(Str("журнала"_cp), [this] { return EventsLog->State(); });
+    JournalBanner->Watch(Str("журнала обзвона"_cp), [this] { return DialEventsLog->State(); });
+    JournalBanner->Start();
     RestoreTileStates(Tiles, kTileStatesFile, LocalNow(), [this](const std::string& message) {
         ShowWarning(message, this);
     });
@@ -508,7 +516,7 @@ void TForm1::Button2Click() { Modem2->Running = false; }
 void TForm1::Button3Click()
 {
     try {
-        ShowScheduleWindow(this, Schedule, StringGrid1->ColCount(), StringGrid1->RowCount());
+        ShowScheduleWindow(this, Schedule, StringGrid1->ColCount(), StringGrid1->RowCount(), *WorkerClock);
     } catch (...) {
         ShowError("TForm1::CreateModal::Unable to execute!", this);
     }
@@ -555,7 +563,6 @@ bool TForm1::StartCommThread()
             return TileSaveResult::WriteFailed;
         };
         auto worker = std::make_shared<TCommThread>(*Modem1, ComPort1, m_host, *WorkerClock, std::move(save));
-        worker->SetReceipts(&MessageReceipts);
         TModem* modem = Modem1.get();
         return WorkerSlot::Worker{worker, [modem, w = worker.get()] {
                                       while (modem->Running)
@@ -594,7 +601,7 @@ void TForm1::RebuildBoard()
     std::vector<DialDevice> devices;
     if (m_ctx.RegisterDevices)
         devices = m_ctx.RegisterDevices();
-    Schedule.Rebuild(devices, m_boardColumns, m_boardRows, WorkerClock->Now());
+    Schedule.Rebuild(devices, m_boardColumns, m_boardRows, WorkerClock->MonotonicMs());
     StringGrid1->SetLayout(Schedule.Snapshot());
 }
 

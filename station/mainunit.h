@@ -6,7 +6,6 @@
 // timer, and it runs the modem workers.
 #include "data/DurableJournal.h"
 #include "data/MemTable.h"
-#include "data/SmsReceipts.h"
 #include "data/TableFormat.h"
 #include "data/TileStates.h"
 #include "modem/DialSchedule.h"
@@ -38,6 +37,7 @@ class QTabWidget;
 namespace kv {
 
 class TAbClock;
+class TJournalBanner;
 class TJournalGrid;
 class TMemTableModel;
 class TPNGButton;
@@ -103,9 +103,8 @@ public:
     // so a crash or a power cut loses no event; created by FormCreate.
     std::unique_ptr<DurableJournal> EventsLog;
     std::unique_ptr<DurableJournal> DialEventsLog;
-    // The messages modem 1's worker is journalling, kept beside the main
-    // journal so that none is journalled twice after a crash.
-    SmsReceipts MessageReceipts{"t3.bin.sms"};
+    // Red beside the journal tabs while a journal's log cannot be written.
+    std::unique_ptr<TJournalBanner> JournalBanner;
     TileStates Tiles;
     DialSchedule Schedule;
     DialState DialVars;

@@ -27,7 +27,7 @@ std::uint32_t VirtualClock::ElapsedMs(std::uint64_t start)
 
 double VirtualClock::Now()
 {
-    return m_start + static_cast<double>(m_ns.load()) / 1e9 / 86400.0;
+    return m_start + m_wallOffset.load() + static_cast<double>(m_ns.load()) / 1e9 / 86400.0;
 }
 
 } // namespace kv

@@ -14,6 +14,9 @@ public:
     virtual std::uint64_t ReadTimeStamp() = 0;
     // Milliseconds since `start` (a ReadTimeStamp value), rounded to nearest, halves to even.
     virtual std::uint32_t ElapsedMs(std::uint64_t start) = 0;
+    // Whole milliseconds of the monotonic clock: for due times and deadlines that
+    // must not move when the wall clock is set (stamps are nanoseconds).
+    std::uint64_t MonotonicMs() { return ReadTimeStamp() / 1000000ULL; }
     // Local date-time: days since 1899-12-30, fraction = time of day.
     virtual double Now() = 0;
     virtual void SleepMs(std::uint32_t ms) = 0;
@@ -40,10 +43,14 @@ public:
     void SleepMs(std::uint32_t ms) override { Advance(ms); }
     void Advance(std::uint64_t ms) { m_ns += ms * 1000000ULL; }
     std::uint64_t NowMs() const { return m_ns.load() / 1000000ULL; }
+    // Sets the wall clock (Now) by `seconds`, as an operator or the network
+    // does; the monotonic stamps do not move.
+    void StepWall(double seconds) { m_wallOffset = m_wallOffset.load() + seconds / 86400.0; }
 
 private:
     double m_start;
     std::atomic<std::uint64_t> m_ns{0};
+    std::atomic<double> m_wallOffset{0};
 };
 
 } // namespace kv

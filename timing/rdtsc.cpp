@@ -19,7 +19,11 @@ std::uint64_t ReadTimeStamp()
 
 std::uint32_t TicksToMs(std::uint64_t ticks)
 {
-    return static_cast<std::uint32_t>(std::nearbyint(static_cast<double>(ticks) / 1e6)); // FE_TONEAREST: halves to even
+    const double ms = std::nearbyint(static_cast<double>(ticks) / 1e6); // FE_TONEAREST: halves to even
+    // A stamp older than 49 days reads as long ago, never as just now (and the
+    // conversion of a larger value would be undefined).
+    constexpr double kMax = 4294967295.0;
+    return ms >= kMax ? 0xFFFFFFFFu : static_cast<std::uint32_t>(ms);
 }
 
 std::uint32_t ElapsedMs(std::uint64_t start) { return TicksToMs(ReadTimeStamp() - start); }

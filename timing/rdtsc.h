@@ -6,7 +6,8 @@
 namespace kv {
 
 std::uint64_t ReadTimeStamp();
-// Milliseconds between two stamps, rounded to nearest with halves to even.
+// Milliseconds between two stamps, rounded to nearest with halves to even;
+// 2^32 - 1 for anything longer (49.7 days).
 std::uint32_t TicksToMs(std::uint64_t ticks);
 // Milliseconds elapsed since `start`.
 std::uint32_t ElapsedMs(std::uint64_t start);

@@ -79,10 +79,13 @@ TEST(Ucs2HexToText, MapsOutsideTheAlphabetByFixedArithmeticInOrder)
     EXPECT_EQ(Ucs2HexToText("034F"), Bytes({0x4F}));
     EXPECT_EQ(Ucs2HexToText("0350"), Bytes({0x00})); // from 0x0350 the offset applies
     EXPECT_EQ(Ucs2HexToText("0400"), Bytes({0xB0}));
-    EXPECT_EQ(Ucs2HexToText("040F"), Bytes({0xBF}));
+    EXPECT_EQ(Ucs2HexToText("040F"), Bytes({0x8F})); // Џ is in the code page
+    EXPECT_EQ(Ucs2HexToText("040D"), Bytes({0xBD})); // Ѝ is not
     EXPECT_EQ(Ucs2HexToText("0450"), Bytes({0x00}));
-    EXPECT_EQ(Ucs2HexToText("045F"), Bytes({0x0F}));
-    EXPECT_EQ(Ucs2HexToText("2116"), Bytes({0xC6})); // №
+    EXPECT_EQ(Ucs2HexToText("045D"), Bytes({0x0D}));
+    EXPECT_EQ(Ucs2HexToText("045F"), Bytes({0x9F}));
+    EXPECT_EQ(Ucs2HexToText("2116"), Bytes({0xB9})); // №
+    EXPECT_EQ(Ucs2HexToText("2026"), Bytes({0x85})); // …
     EXPECT_EQ(Ucs2HexToText("FFFF"), Bytes({0xAF}));
 }
 
@@ -98,18 +101,21 @@ TEST(TextToUcs2Hex, EncodesFourUpperCaseDigitsPerByte)
     EXPECT_EQ(TextToUcs2Hex(""), "");
 }
 
-TEST(TextToUcs2Hex, BytesOutsideTheAlphabetRoundTripExceptNulAndB1)
+TEST(TextToUcs2Hex, BytesOutsideTheAlphabetRoundTripExceptNul)
 {
-    EXPECT_EQ(TextToUcs2Hex(Bytes({0x7F})), "03CF");
-    EXPECT_EQ(Ucs2HexToText("03CF"), Bytes({0x7F}));
-    EXPECT_EQ(TextToUcs2Hex(Bytes({0x80})), "03D0");
-    EXPECT_EQ(TextToUcs2Hex(Bytes({0xBF})), "040F");
-    EXPECT_EQ(TextToUcs2Hex(Bytes({0xB1})), "0401");
-    EXPECT_EQ(Ucs2HexToText("0401"), Bytes({0xA8}));
+    EXPECT_EQ(TextToUcs2Hex(Bytes({0x7F})), "007F");
+    EXPECT_EQ(TextToUcs2Hex(Bytes({0x80})), "0402");
+    EXPECT_EQ(TextToUcs2Hex(Bytes({0xBF})), "0457");
+    EXPECT_EQ(TextToUcs2Hex(Bytes({0xB1})), "00B1");
+    EXPECT_EQ(TextToUcs2Hex(Bytes({0xB9})), "2116");
+    // 0x98 is no character: it goes out by the old arithmetic and comes back.
+    EXPECT_EQ(TextToUcs2Hex(Bytes({0x98})), "03E8");
+    EXPECT_EQ(TextToUcs2Hex("GSM-модем №1"_cp), "00470053004D002D043C043E04340435043C002021160031");
+    EXPECT_EQ(Ucs2HexToText(TextToUcs2Hex("GSM-модем №1"_cp)), "GSM-модем №1"_cp);
 
     for (unsigned b = 0; b <= 0xFF; ++b) {
         const std::string one(1, static_cast<char>(b));
-        const std::string expected = b == 0x00 ? " " : b == 0xB1 ? Bytes({0xA8}) : one;
+        const std::string expected = b == 0x00 ? " " : one;
         EXPECT_EQ(Ucs2HexToText(TextToUcs2Hex(one)), expected) << "byte " << b;
     }
 }
@@ -129,4 +135,23 @@ TEST(Ucs2Codec, AgreesWithIconvForEveryAsciiAndCyrillicCharacter)
     EXPECT_EQ(TextToUcs2Hex(all), HexOf(test::Iconv(all, "CP1251", "UCS-2BE")));
     EXPECT_EQ(test::Iconv(Ucs2HexToText(HexOf(test::Iconv(all, "CP1251", "UCS-2BE"))), "CP1251", "UTF-8"),
               test::Cp1251ToUtf8(all));
+}
+
+TEST(Ucs2Codec, AgreesWithIconvForAllOfTheCodePageBothWays)
+{
+    for (unsigned b = 0; b <= 0xFF; ++b) {
+        const std::string one(1, static_cast<char>(b));
+        std::string ucs2;
+        try {
+            ucs2 = test::Iconv(one, "CP1251", "UCS-2BE");
+        } catch (const std::runtime_error&) {
+            EXPECT_EQ(b, 0x98u) << "only 0x98 is no character of the code page";
+            continue;
+        }
+        ASSERT_EQ(ucs2.size(), 2u) << "byte " << b;
+        EXPECT_EQ(TextToUcs2Hex(one), HexOf(ucs2)) << "byte " << b;
+        if (b != 0x00) {
+            EXPECT_EQ(Ucs2HexToText(HexOf(ucs2)), one) << "byte " << b;
+        }
+    }
 }

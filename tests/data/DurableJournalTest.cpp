@@ -8,11 +8,19 @@
 
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 namespace {
+
+using namespace kv::literals;
 
 namespace fs = std::filesystem;
 using kv::test::ReadFileBytes;
@@ -22,7 +30,7 @@ using kv::test::WriteFileBytes;
 // One run of the station's main journal: open, events, and an end that is
 // either a clean fold or a crash (the object goes away without folding).
 struct Station {
-    Station() : journal(table, "t3.bin", format)
+    explicit Station(kv::JournalFiles* files = nullptr) : journal(table, "t3.bin", format, files)
     {
         kv::DefineJournal(table);
         opened = journal.Open("empty", [this](const std::string& m) { messages.push_back(m); }, 45000.0);
@@ -31,6 +39,10 @@ struct Station {
     {
         kv::RecordEvent(table, "S", "+7", text, nullptr, 45000.0 + (++n) / 86400.0);
         journal.FoldIfDue();
+    }
+    std::uint64_t Tagged(const std::string& tag, const std::string& text)
+    {
+        return journal.PostTagged(tag, [&] { kv::RecordEvent(table, "S", "+7", text, nullptr, 45000.0 + (++n) / 86400.0); });
     }
     // Newest first, as the journal stands.
     std::vector<std::string> Events() const
@@ -261,19 +273,15 @@ TEST(DurableJournal, AWorkerCanWaitForItsRowsToBeOnDisk)
 {
     TempDir dir;
     Station st;
-    const kv::DurableJournal::Mark before = st.journal.Position();
-    EXPECT_FALSE(st.journal.WaitSynced(before, before, std::chrono::milliseconds(10))) << "no row, nothing to wait for";
-    st.Event("a");
-    st.Event("b");
-    const kv::DurableJournal::Mark after = st.journal.Position();
-    EXPECT_EQ(after.appended, before.appended + 2);
-    EXPECT_TRUE(st.journal.WaitSynced(before, after, std::chrono::seconds(5)));
+    EXPECT_FALSE(st.journal.WaitDurable(0, std::chrono::milliseconds(10))) << "no row, nothing to wait for";
+    const std::uint64_t a = st.Tagged("", "a");
+    const std::uint64_t b = st.Tagged("", "b");
+    EXPECT_EQ(b, a + 1);
+    EXPECT_TRUE(st.journal.WaitDurable(b, std::chrono::seconds(5)));
+    EXPECT_TRUE(st.journal.IsDurable(a));
     // Once logging has stopped a row is in the table only: not on disk.
     st.journal.Close();
-    st.Event("c");
-    const kv::DurableJournal::Mark closed = st.journal.Position();
-    EXPECT_NE(closed.failures, after.failures);
-    EXPECT_FALSE(st.journal.WaitSynced(after, closed, std::chrono::milliseconds(10)));
+    EXPECT_EQ(st.Tagged("", "c"), 0u);
 }
 
 TEST(JournalHoldsEvent, FindsARowAsRecordEventStoredItSinceAMoment)
@@ -314,6 +322,202 @@ TEST(SmsReceipts, KeptInTheirFileAcrossARestart)
     kv::SmsReceipts damaged("t3.bin.sms");
     damaged.Load();
     EXPECT_EQ(damaged.Size(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+// The log's system calls with a full or failing disk put in on request.
+class FaultyFiles final : public kv::JournalFiles {
+public:
+    ssize_t Write(int fd, const void* data, std::size_t size) override
+    {
+        const int room = room_.load();
+        if (room == 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        if (room > 0) {
+            // A disk filling up: what fits goes, the rest fails.
+            const std::size_t n = std::min<std::size_t>(size, static_cast<std::size_t>(room));
+            room_ -= static_cast<int>(n);
+            return kv::JournalFiles::Write(fd, data, n);
+        }
+        return kv::JournalFiles::Write(fd, data, size);
+    }
+    int DataSync(int fd) override
+    {
+        if (syncError_) {
+            errno = syncError_;
+            return -1;
+        }
+        return kv::JournalFiles::DataSync(fd);
+    }
+    int Truncate(int fd, off_t size) override
+    {
+        if (truncateFails_) {
+            errno = EIO;
+            return -1;
+        }
+        return kv::JournalFiles::Truncate(fd, size);
+    }
+    // Bytes left on the disk; below 0: no limit.
+    std::atomic<int> room_{-1};
+    std::atomic<int> syncError_{0};
+    std::atomic<bool> truncateFails_{false};
+};
+
+bool WaitFor(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 500 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return done();
+}
+
+TEST(DurableJournal, AShortWriteNeverLeavesLaterRowsBehindATornEntry)
+{
+    // Cut back to the last whole entry, or (when the cut fails too) a new segment.
+    for (const bool truncateFails : {false, true}) {
+        SCOPED_TRACE(truncateFails ? "cut fails" : "cut works");
+        TempDir dir;
+        FaultyFiles files;
+        {
+            Station run(&files);
+            run.Event("a");
+            run.journal.SyncNow();
+            files.truncateFails_ = truncateFails;
+            files.room_ = 40; // "b" goes in part, then the disk is full
+            const std::uint64_t b = run.Tagged("B", "b");
+            const kv::DurableJournal::Health full = run.journal.State();
+            EXPECT_FALSE(full.ok);
+            EXPECT_EQ(full.reason, kv::Str("нет места на диске"_cp));
+            EXPECT_EQ(run.journal.StateOf("B"), kv::DurableJournal::TagState::Pending);
+            EXPECT_FALSE(run.journal.WaitDurable(b, std::chrono::milliseconds(50)));
+            files.room_ = -1; // space again
+            run.Event("c");
+            const std::uint64_t d = run.Tagged("", "d");
+            EXPECT_TRUE(run.journal.WaitDurable(d, std::chrono::seconds(5)));
+            EXPECT_TRUE(run.journal.IsDurable(b)) << "the row that failed is written again, in order";
+            EXPECT_TRUE(WaitFor([&] { return run.journal.State().ok; }));
+            EXPECT_EQ(run.journal.State().failures, 1u);
+            EXPECT_EQ(run.journal.StateOf("B"), kv::DurableJournal::TagState::Durable);
+            files.truncateFails_ = false;
+            // Crash: no fold.
+        }
+        Station restart;
+        EXPECT_EQ(restart.Events(), (std::vector<std::string>{"d", "c", "b", "a", kCreated}));
+    }
+}
+
+TEST(DurableJournal, ASyncThatFailsForAWhileHoldsRowsThenWritesThemOnce)
+{
+    TempDir dir;
+    FaultyFiles files;
+    std::uint64_t last = 0;
+    {
+        Station run(&files);
+        run.Event("a");
+        run.journal.SyncNow();
+        files.syncError_ = EIO;
+        const std::uint64_t b = run.Tagged("B", "b");
+        EXPECT_FALSE(run.journal.WaitDurable(b, std::chrono::seconds(5)));
+        EXPECT_EQ(run.journal.State().reason, kv::Str("ошибка ввода-вывода"_cp));
+        EXPECT_EQ(run.journal.StateOf("B"), kv::DurableJournal::TagState::Pending);
+        run.Event("c"); // while the disk still fails
+        EXPECT_THROW(run.journal.Fold(), std::exception) << "a fold cannot sync its segment either";
+        EXPECT_FALSE(fs::exists("t3.bin.fold"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1200)); // a retry or two fail as well
+        EXPECT_FALSE(run.journal.IsDurable(b));
+        files.syncError_ = 0;
+        last = run.Tagged("", "d");
+        EXPECT_TRUE(run.journal.WaitDurable(last, std::chrono::seconds(5)));
+        EXPECT_TRUE(run.journal.IsDurable(b));
+        EXPECT_EQ(run.journal.StateOf("B"), kv::DurableJournal::TagState::Durable);
+        EXPECT_TRUE(WaitFor([&] { return run.journal.State().ok; }));
+        EXPECT_GE(LogSegments().size(), 2u) << "written again in a new segment";
+    }
+    Station restart;
+    EXPECT_EQ(restart.Events(), (std::vector<std::string>{"d", "c", "b", "a", kCreated}));
+    // Sequence numbers go on rising across the restart.
+    EXPECT_GT(restart.Tagged("", "e"), last);
+}
+
+TEST(DurableJournal, TagsSurviveFoldsAndRestartsUntilForgotten)
+{
+    TempDir dir;
+    using State = kv::DurableJournal::TagState;
+    {
+        Station run;
+        run.Tagged("k1", "one");
+        run.Tagged("k2", "two");
+        run.journal.SyncNow();
+        EXPECT_EQ(run.journal.StateOf("k1"), State::Durable);
+        EXPECT_EQ(run.journal.StateOf("k3"), State::Unknown);
+        run.journal.Fold();
+        run.journal.ForgetTag("k2");
+        EXPECT_EQ(run.journal.StateOf("k1"), State::Durable);
+        EXPECT_EQ(run.journal.StateOf("k2"), State::Unknown);
+        run.journal.Fold(); // the clean close
+    }
+    {
+        Station run; // nothing to replay: a new segment carries the tags
+        EXPECT_EQ(run.journal.StateOf("k1"), State::Durable);
+        run.Tagged("k3", "three");
+        run.journal.SyncNow();
+    }
+    Station restart; // replays "three" and folds
+    EXPECT_EQ(restart.journal.StateOf("k1"), State::Durable);
+    EXPECT_EQ(restart.journal.StateOf("k2"), State::Unknown);
+    EXPECT_EQ(restart.journal.StateOf("k3"), State::Durable);
+    EXPECT_EQ(restart.Events(), (std::vector<std::string>{"three", "two", "one", kCreated}));
+}
+
+// A segment as the station wrote it before entries had numbers: one text field
+// per entry.
+std::string VersionOneSegment(const std::vector<std::string>& events)
+{
+    const auto put = [](std::string& out, auto v) { out.append(reinterpret_cast<const char*>(&v), sizeof v); };
+    const auto crc = [](const std::string& b) {
+        return static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(b.data()), static_cast<uInt>(b.size())));
+    };
+    std::string out("KVJL");
+    put(out, std::uint32_t{1});
+    put(out, std::uint64_t{0});
+    put(out, std::uint32_t{0});
+    put(out, std::uint32_t{0});
+    put(out, crc(out));
+    for (const std::string& e : events) {
+        std::string payload;
+        put(payload, std::uint16_t{1});
+        payload += '\x05';
+        payload += "event";
+        payload += 's';
+        payload += '\0';
+        put(payload, static_cast<std::uint32_t>(e.size()));
+        payload += e;
+        put(out, static_cast<std::uint32_t>(payload.size()));
+        put(out, crc(payload));
+        out += payload;
+    }
+    return out;
+}
+
+TEST(DurableJournal, AnOlderSegmentStillReplaysAndADamagedOneEndsOnlyItself)
+{
+    TempDir dir;
+    std::string one = VersionOneSegment({"v1a", "v1b", "v1c"});
+    one.resize(one.size() - 2); // torn in "v1c"
+    WriteFileBytes("t3.bin.log.1", one);
+    WriteFileBytes("t3.bin.log.2", VersionOneSegment({"v1d"}));
+    {
+        Station run;
+        EXPECT_EQ(run.Events(), (std::vector<std::string>{"v1d", "v1b", "v1a", kCreated}));
+        run.Event("new");
+        run.journal.SyncNow();
+    }
+    Station restart;
+    EXPECT_EQ(restart.Events(), (std::vector<std::string>{"new", "v1d", "v1b", "v1a", kCreated}));
 }
 
 } // namespace

@@ -167,6 +167,56 @@ TEST_F(DeskE2E, AnAlarmLeftOpenPastTheTimeGoesBySmsOncePerNumberAndEachSendIsJou
     ASSERT_TRUE(Close());
 }
 
+TEST_F(DeskE2E, AlarmSmsFromTenStrangersAreJournalledShownOnceEachAndReachNoResponder)
+{
+    StartSimulator();
+    {
+        std::ofstream ini(program / "config.ini", std::ios::binary | std::ios::app);
+        ini << "[Escalation]\r\nMinutes=1\r\nNumbers=+79005550001\r\n";
+    }
+    Start();
+    ASSERT_NO_FATAL_FAILURE(LogInAsNewAdministrator());
+    ASSERT_NO_FATAL_FAILURE(AddDevice(kStore));
+    ToggleDeviceWindow();
+    ASSERT_NO_FATAL_FAILURE(InitialiseModems());
+    VirtualClock deskClock(LocalNow());
+    Desk().SetClock(deskClock);
+    ASSERT_TRUE(WaitModem1Ready()) << "modem 1's start-up did not get through within 60 s";
+
+    // A RING between the first message's header and its body costs no text.
+    sim->Command("urcbody 1 RING");
+    for (int i = 0; i < 10; ++i)
+        sim->Command("sms 1 +7999000000" + std::to_string(i) + " " + kAlarmText);
+    sim->Command("sms 1 +79990000003 " + kAlarmText);
+    MemTable& journal = form().EventsTable;
+    const std::string event = Utf8ToCp1251("Новое сообщение:" + kAlarmText);
+    auto received = [&] {
+        int n = 0;
+        for (int r = 0; r < journal.RecordCount(); ++r)
+            n += journal.TextAt(r, journal::Event) == event;
+        return n;
+    };
+    ASSERT_TRUE(Until([&] { return received() == 11; }, 60s, 100ms)) << "eleven rows within 60 s, " << received();
+    EXPECT_EQ(FindRow(journal, status::kAttention), -1) << "no message taken as damaged";
+    EXPECT_TRUE(Until([&] { return Sent(1, "AT+CLCC\\r"); }, 20s, 100ms)) << "the RING was taken as the call it is";
+    ASSERT_EQ(Desk().Rows().size(), 10u) << "one row per number";
+    for (const OpenAlarm& a : Desk().Rows()) {
+        EXPECT_EQ(a.kind, AlarmKind::Stranger);
+        EXPECT_EQ(a.listName, kStrangerName);
+    }
+
+    deskClock.Advance(600000);
+    ASSERT_TRUE(WaitTicks(4, 10s));
+    EXPECT_TRUE(Outbox().empty()) << "nothing forwarded";
+    EXPECT_EQ(CountRows(journal, status::kSmsSent), 0);
+
+    ASSERT_TRUE(Desk().Handle(Desk().Rows()[0].id, kHandlingResults[0], {}, ctx().Operator));
+    EXPECT_EQ(journal.TextAt(0, journal::Status), status::kHandling);
+    EXPECT_EQ(journal.TextAt(0, journal::Tel), "+79990000000");
+    EXPECT_EQ(Desk().Rows().size(), 9u);
+    ASSERT_TRUE(Close());
+}
+
 TEST_F(DeskE2E, AStationEndedWithoutItsCloseResumesMonitoringWithoutALoginAndTheAlarmsStillSound)
 {
     StartSimulator();

@@ -23,6 +23,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <mutex>
+#include <set>
 
 namespace {
 
@@ -52,16 +54,23 @@ public:
                 onDialEvent();
         });
     }
-    kv::JournalWrite WriteDurableEvent(const std::string& s, const std::string& t, const std::string& e) override
+    kv::JournalWrite WriteDurableEvent(const std::string& s, const std::string& t, const std::string& e,
+                                       const std::string& tag) override
     {
         WriteEvent(s, t, e);
+        std::lock_guard lock(tagLock);
+        tags.insert(tag);
         return kv::JournalWrite::Durable;
     }
-    bool JournalHolds(const std::string& t, const std::string& e, double since) override
+    kv::JournalState JournalStateOf(const std::string& tag) override
     {
-        bool held = false;
-        kv::Synchronize([&] { held = kv::JournalHoldsEvent(events, t, e, since); });
-        return held;
+        std::lock_guard lock(tagLock);
+        return tags.count(tag) ? kv::JournalState::Durable : kv::JournalState::Unknown;
+    }
+    void ForgetJournalTag(const std::string& tag) override
+    {
+        std::lock_guard lock(tagLock);
+        tags.erase(tag);
     }
     void WriteTechno(const std::string& text, kv::Rgb c) override { rec.WriteTechno(text, c); }
     void ShowSignalLevel(double l) override { rec.ShowSignalLevel(l); }
@@ -106,6 +115,8 @@ public:
     kv::test::RecordingHost rec;
     kv::MemTable events{"EventsTable"};
     kv::MemTable dialEvents{"DialEventsTable"};
+    std::mutex tagLock;
+    std::set<std::string> tags;
 };
 
 // A port of the station on one simulated modem, its bytes going to `modem`.
@@ -194,10 +205,10 @@ TEST(ModemWorkersRealTime, RingRoundJudgesAnAnsweringAndASilentDevice)
     // Interval 0: due at once and again after each call. First only A rings;
     // once its success is journalled, only B, standing for a device after six
     // failed calls, so that its next failure is final.
-    schedule.Rebuild({{"A", true, "0"}, {"B", false, "0"}}, 5, 7, kv::LocalNow());
+    schedule.Rebuild({{"A", true, "0"}, {"B", false, "0"}}, 5, 7, kv::RealClock::Instance().MonotonicMs());
     host.onDialEvent = [&] {
         if (host.dialEvents.RecordCount() == 1)
-            schedule.Rebuild({{"A", false, "0"}, {"B", true, "0"}}, 5, 7, kv::LocalNow());
+            schedule.Rebuild({{"A", false, "0"}, {"B", true, "0"}}, 5, 7, kv::RealClock::Instance().MonotonicMs());
     };
     host.onDialNumber = [&](const std::string& text) {
         if (text.find("+79001000006") != std::string::npos)

@@ -419,7 +419,10 @@ INSTANTIATE_TEST_SUITE_P(Seeds, StationKilled, ::testing::Values(20240611u, 2026
 // Killed while it watched modem 1 with an alarm open, the station is started
 // again with nobody to log in: it initialises the modems itself, journals the
 // resume, reads the report sent while it was down, and keeps the alarm open
-// (journalled as unhandled by the clean close that ends the test).
+// (journalled as unhandled by the clean close). Then the start-up aid: after the
+// clean close it logs in and starts the modems with no resume row; killed with
+// another alarm open and started by it again, it resumes with that alarm. The
+// password it carries is gone from the station's environment block.
 TEST(StationResumed, AfterSigkillTheNextStartMonitorsWithoutALogin)
 {
     const auto testStart = Clock::now();
@@ -439,10 +442,15 @@ TEST(StationResumed, AfterSigkillTheNextStartMonitorsWithoutALogin)
     };
     const std::string alarm = std::string("Вним") + "a" + "ние Т" + "PEB" + "ОГА! Зона 1";
 
+    const std::string login = std::string(kOperator) + ":" + kPassword;
+    const std::vector<std::string> autoStart = {std::string("KORVALEN_AUTOSTART=") + login};
     StationProcess station;
-    station.Start(program, {std::string("KORVALEN_AUTOSTART=") + kOperator + ":" + kPassword}, log);
+    station.Start(program, autoStart, log);
     ASSERT_TRUE(sim.WaitForSent(1, "AT+CSQ\\r", 60s)) << "modem 1's start-up; see " << log;
     EXPECT_TRUE(fs::exists(record)) << "the record of a watched run";
+    const std::string environ = ReadFileBytes("/proc/" + std::to_string(station.Pid()) + "/environ");
+    EXPECT_NE(environ.find("QT_QPA_PLATFORM="), std::string::npos) << "the block was read";
+    EXPECT_EQ(environ.find(login), std::string::npos) << "the password stays in /proc/<pid>/environ";
     sim.Command(std::string("sms 1 ") + kSender + " " + alarm);
     ASSERT_TRUE(until(simEmpty, 60s)) << "the alarm is not read; see " << log;
     ASSERT_TRUE(until([&] { return ReadFileBytes(record).find("intrusion\t") != std::string::npos; }, 10s));
@@ -462,12 +470,14 @@ TEST(StationResumed, AfterSigkillTheNextStartMonitorsWithoutALogin)
 
     MemTable events;
     ASSERT_NO_THROW(TableFormat().Load(events, (program / "t3.bin").string()));
-    int logins = 0, resumed = -1, read = -1, unhandled = -1;
+    int logins = 0, resumed = -1, read = -1, unhandled = -1, resumeRows = 0;
     for (int r = 0; r < events.RecordCount(); ++r) {
         const std::string event = events.TextAt(r, journal::Event);
         logins += events.TextAt(r, journal::Status) == "Логин"_cp;
-        if (event == "Возобновление работы после сбоя"_cp)
+        if (event == "Возобновление работы после сбоя"_cp) {
             resumed = r;
+            ++resumeRows;
+        }
         if (event == Utf8ToCp1251("Новое сообщение:" + armed))
             read = r;
         if (event.rfind(Utf8ToCp1251("Не обработано: Новое сообщение:" + alarm + " (без оператора, ждала "), 0) == 0)
@@ -475,10 +485,53 @@ TEST(StationResumed, AfterSigkillTheNextStartMonitorsWithoutALogin)
     }
     EXPECT_EQ(logins, 1) << "only the first run logged in";
     ASSERT_GE(resumed, 0) << "no resume row";
+    EXPECT_EQ(resumeRows, 1) << "the first start, logged in by the aid, is no resume";
     ASSERT_GE(read, 0) << "the report sent meanwhile is not journalled";
     EXPECT_LT(read, resumed) << "read after the resume";
     EXPECT_GE(unhandled, 0) << "the alarm open at the kill was not open again";
     EXPECT_EQ(events.TextAt(resumed, journal::Status), "Внимание"_cp);
+
+    // The aid after the clean close: a login and the modems, no resume.
+    const int rowsBefore = events.RecordCount();
+    station.Start(program, autoStart, log);
+    ASSERT_TRUE(until([&] { return fs::exists(record); }, 60s)) << "modem 1 not started; see " << log;
+    const std::string second = std::string("Вним") + "a" + "ние Т" + "PEB" + "ОГА! Зона 2";
+    sim.Command(std::string("sms 1 ") + kSender + " " + second);
+    ASSERT_TRUE(until(simEmpty, 60s)) << "the second alarm is not read; see " << log;
+    ASSERT_TRUE(until([&] { return ReadFileBytes(record).find("intrusion\t") != std::string::npos; }, 10s));
+    std::this_thread::sleep_for(kSyncGrace + 500ms);
+    ASSERT_EQ(station.Kill(), 128 + SIGKILL);
+
+    // Killed, then started by the aid again: the resume keeps the alarm.
+    station.Start(program, autoStart, log);
+    sim.Command(std::string("sms 1 ") + kSender + " " + armed);
+    ASSERT_TRUE(until(simEmpty, 60s)) << "modem 1 not started; see " << log;
+    ASSERT_TRUE(until([&] { return ReadFileBytes(record).find("intrusion\t") != std::string::npos; }, 10s))
+        << "the alarm open at the kill is not on record again; see " << log;
+    std::this_thread::sleep_for(kSyncGrace + 500ms);
+    station.Signal(SIGTERM);
+    ASSERT_EQ(station.WaitExit(15s), 0) << "see " << log;
+    EXPECT_LT(Clock::now() - testStart, 200s);
+
+    ASSERT_NO_THROW(TableFormat().Load(events, (program / "t3.bin").string()));
+    const int added = events.RecordCount() - rowsBefore;
+    std::vector<int> resumes;
+    int secondLeftOpen = -1, firstLeftOpen = 0;
+    logins = 0;
+    for (int r = 0; r < added; ++r) {
+        const std::string event = events.TextAt(r, journal::Event);
+        logins += events.TextAt(r, journal::Status) == "Логин"_cp;
+        if (event == "Возобновление работы после сбоя"_cp)
+            resumes.push_back(r);
+        if (event.rfind(Utf8ToCp1251("Не обработано: Новое сообщение:" + second + " ("), 0) == 0)
+            secondLeftOpen = r;
+        firstLeftOpen += event.rfind(Utf8ToCp1251("Не обработано: Новое сообщение:" + alarm + " ("), 0) == 0;
+    }
+    EXPECT_EQ(logins, 2) << "each start of the aid logged in";
+    ASSERT_EQ(resumes.size(), 1u) << "a resume after the kill only, none after the clean close";
+    EXPECT_GE(secondLeftOpen, 0) << "the alarm open at the second kill was not open again";
+    EXPECT_LT(secondLeftOpen, resumes[0]);
+    EXPECT_EQ(firstLeftOpen, 0) << "the alarm left open at the clean close is not brought back";
 }
 
 } // namespace

@@ -106,12 +106,23 @@ TEST_F(Modem1Test, TileStatesThatCannotBeCreatedAreNeverTriedAgain)
 
 TEST_F(Modem1Test, FailedTileWriteWarnsAndSavingGoesOn)
 {
+    // A red line once per failure period, a green one when saving works again;
+    // never a box that would hold the worker until somebody clicks it.
     AnswerPolls();
+    const std::string red = "techno red " + S("Не удалось сохранить состояния объектов"_cp);
+    const std::string green = "techno green " + S("Состояния объектов снова сохраняются"_cp);
     saveResult = TileSaveResult::WriteFailed;
     RunUntil(20000);
     EXPECT_GE(saves, 2);
-    EXPECT_EQ(host.Of("warning"), std::vector<std::string>(saves, S("Не удалось сохранить состояния объектов "_cp)));
+    EXPECT_TRUE(host.Of("warning").empty());
+    EXPECT_EQ(host.Log().Count(red), 1u);
     EXPECT_TRUE(worker->SaveEnabled());
+    saveResult = TileSaveResult::Saved;
+    RunUntil(30000);
+    saveResult = TileSaveResult::WriteFailed;
+    RunUntil(40000);
+    EXPECT_EQ(host.Log().Count(green), 1u);
+    EXPECT_EQ(host.Log().Count(red), 2u) << "a new failure period is told again";
 }
 
 // ---------------------------------------------------------------- SMS reception

@@ -5,8 +5,9 @@
 namespace kv {
 namespace {
 
-constexpr double kNow = 45000.5;
-constexpr double kMinute = 1.0 / 1440;
+// Monotonic milliseconds.
+constexpr std::uint64_t kNow = 3600000;
+constexpr std::uint64_t kMinute = 60000;
 
 std::vector<DialDevice> Devices(int n, const std::string& dialtime = "1")
 {
@@ -61,9 +62,29 @@ TEST(DialSchedule, IntervalsFromTheRegisterText)
 
     DialSchedule schedule;
     schedule.Rebuild({{"A", true, "1.5"}, {"B", false, "x"}}, 5, 7, kNow);
-    EXPECT_DOUBLE_EQ(schedule.At(0, 0).nextDue, kNow + 1.5 * kMinute);
+    EXPECT_EQ(schedule.At(0, 0).nextDueMs, kNow + 90000);
     EXPECT_EQ(schedule.At(0, 1).intervalMinutes, 60);
     EXPECT_FALSE(schedule.At(0, 1).enabled);
+    // Intervals no clock reaches stay a sane count of milliseconds; a negative one is 0.
+    schedule.Rebuild({{"A", true, "1e300"}, {"B", true, "-1e300"}, {"C", true, "-5"}}, 5, 7, kNow);
+    EXPECT_EQ(schedule.At(0, 0).nextDueMs, static_cast<std::int64_t>(kNow) + 600000000000);
+    EXPECT_EQ(schedule.At(0, 1).nextDueMs, static_cast<std::int64_t>(kNow));
+    EXPECT_EQ(schedule.At(0, 2).nextDueMs, static_cast<std::int64_t>(kNow));
+    for (int pass = 0; pass < 4; ++pass)
+        EXPECT_TRUE(schedule.TakeDue(kNow).has_value()) << "due at every pass";
+}
+
+// The window shows a due time as the wall clock will read then, however the
+// wall clock was set since the entry was made.
+TEST(DialSchedule, DueTimesShowOnTheWallClockOfNow)
+{
+    DialSchedule schedule;
+    schedule.Rebuild({{"A", true, "2"}}, 5, 7, kNow);
+    const double wall = 46000.25;
+    EXPECT_DOUBLE_EQ(schedule.At(0, 0).DueDateTime(wall, kNow), wall + 2.0 / 1440);
+    EXPECT_DOUBLE_EQ(schedule.At(0, 0).DueDateTime(wall - 1.0 / 24, kNow + kMinute), wall - 1.0 / 24 + 1.0 / 1440);
+    EXPECT_DOUBLE_EQ(schedule.At(0, 0).DueDateTime(wall, kNow + 3 * kMinute), wall - 1.0 / 1440) << "overdue";
+    EXPECT_EQ(schedule.At(0, 1).DueDateTime(wall, kNow), 0) << "a tile that never held a device";
 }
 
 TEST(DialSchedule, RebuildDisablesEveryTileFirstAndRestartsEveryInterval)
@@ -72,7 +93,7 @@ TEST(DialSchedule, RebuildDisablesEveryTileFirstAndRestartsEveryInterval)
     schedule.Rebuild(Devices(3), 5, 7, kNow);
     schedule.Rebuild(Devices(1), 5, 7, kNow + 10 * kMinute);
     EXPECT_TRUE(schedule.At(0, 0).enabled);
-    EXPECT_DOUBLE_EQ(schedule.At(0, 0).nextDue, kNow + 11 * kMinute);
+    EXPECT_EQ(schedule.At(0, 0).nextDueMs, kNow + 11 * kMinute);
     EXPECT_FALSE(schedule.At(0, 1).enabled);
     EXPECT_FALSE(schedule.At(0, 2).enabled);
     EXPECT_EQ(schedule.Text(0, 1), "");
@@ -83,19 +104,19 @@ TEST(DialSchedule, ScansRowByRowThenColumnAndAdvancesByOneInterval)
     DialSchedule schedule;
     // (0,0) disabled, (0,1) enabled, (1,0) enabled: row 0 comes first.
     schedule.Rebuild({{"A", false, "1"}, {"B", true, "1"}, {"C", true, "1"}}, 2, 2, kNow);
-    EXPECT_FALSE(schedule.TakeDue(kNow + 0.5 * kMinute).has_value());
+    EXPECT_FALSE(schedule.TakeDue(kNow + kMinute / 2).has_value());
     const auto first = schedule.TakeDue(kNow + 5 * kMinute);
     ASSERT_TRUE(first.has_value());
     EXPECT_EQ(first->text, "C");
     EXPECT_EQ(first->column, 1);
     EXPECT_EQ(first->row, 0);
-    EXPECT_DOUBLE_EQ(schedule.At(1, 0).nextDue, kNow + 2 * kMinute) << "from its due time, not from now";
+    EXPECT_EQ(schedule.At(1, 0).nextDueMs, kNow + 2 * kMinute) << "from its due time, not from now";
     const auto second = schedule.TakeDue(kNow + 5 * kMinute);
     ASSERT_TRUE(second.has_value());
     EXPECT_EQ(second->text, "C") << "still due: one interval later is still in the past";
 
     schedule.Retry(1, 0);
-    EXPECT_DOUBLE_EQ(schedule.At(1, 0).nextDue, kNow + 3 * kMinute);
+    EXPECT_EQ(schedule.At(1, 0).nextDueMs, kNow + 3 * kMinute);
 }
 
 TEST(DialSchedule, TilesOutsideTheBoardAreNotCalled)
@@ -104,7 +125,7 @@ TEST(DialSchedule, TilesOutsideTheBoardAreNotCalled)
     schedule.Rebuild(Devices(3), 1, 2, kNow);
     EXPECT_EQ(schedule.Text(1, 0), "D2");
     int calls = 0;
-    while (const auto tile = schedule.TakeDue(kNow + 10.5 * kMinute)) {
+    while (const auto tile = schedule.TakeDue(kNow + 10 * kMinute + kMinute / 2)) {
         EXPECT_EQ(tile->column, 0);
         if (++calls > 100)
             break;

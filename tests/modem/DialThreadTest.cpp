@@ -36,7 +36,7 @@ protected:
     {
         // Last, so that a test's own signal answers come first.
         port.Always("AT+CSQ\r", kSignal);
-        schedule.Rebuild(devices, 5, 7, clock.Now());
+        schedule.Rebuild(devices, 5, 7, clock.MonotonicMs());
         worker = std::make_unique<TDialThread>(modem, port, host, clock, schedule, state);
     }
     // The device rejects every call 3 s after dialling.
@@ -131,6 +131,46 @@ TEST_F(DialTest, BusyEarlyIsStillJudgedTwentyFiveSecondsAfterDialling)
     }
 }
 
+// The wall clock set by the operator or the network, between passes or while a
+// call is under way: calls keep their intervals and each is judged 25 s after
+// dialling.
+struct WallSteps {
+    const char* name;
+    std::vector<std::pair<std::uint64_t, double>> steps; // at virtual ms, seconds
+};
+
+class DialWallClock : public DialTest, public ::testing::WithParamInterface<WallSteps> {};
+
+TEST_P(DialWallClock, RingRoundKeepsItsIntervalsAndJudgesTheCallInFlight)
+{
+    Busy(kNum1);
+    Start({{"Obj1", true, "1"}});
+    for (const auto& [at, seconds] : GetParam().steps)
+        clock.At(at, [this, seconds] { clock.StepWall(seconds); });
+    RunUntil(270000);
+    const std::vector<std::uint64_t> calls = TimesOf(Dialled(kNum1));
+    const std::vector<std::uint64_t> verdicts = TimesOf(Success(kNum1, 1));
+    ASSERT_EQ(calls.size(), 4u);
+    ASSERT_EQ(verdicts.size(), 4u);
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        EXPECT_GE(calls[i], 60000 * (i + 1)) << i;
+        EXPECT_LE(calls[i], 60000 * (i + 1) + 1500) << i;
+        EXPECT_GE(verdicts[i], calls[i] + 25000) << i;
+        EXPECT_LE(verdicts[i], calls[i] + 25500) << i;
+    }
+    const std::vector<std::uint64_t> polls = TimesOf("sent AT+CSQ\r");
+    ASSERT_FALSE(polls.empty());
+    EXPECT_GE(polls.back(), 230000u) << "the signal polls go on between the calls";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, DialWallClock,
+    ::testing::Values(WallSteps{"BackAnHourBetweenPasses", {{30000, -3600}}},
+                      WallSteps{"BackAnHourDuringACall", {{70000, -3600}}},
+                      WallSteps{"ForwardAnHourDuringACall", {{70000, 3600}}},
+                      WallSteps{"BackAndForthAndADayBack", {{30000, -3600}, {130000, 3600}, {190000, -86400}}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(DialTest, SeventhFailedCallIsFinalAndEachRetryComesOneMinuteAfterTheLastDueTime)
 {
     Silent(kNum1);
@@ -150,7 +190,7 @@ TEST_F(DialTest, SeventhFailedCallIsFinalAndEachRetryComesOneMinuteAfterTheLastD
     EXPECT_EQ(log.Count("sent ATH\r"), 7u);
     EXPECT_EQ(state.attempts, 6) << "left as it was: the next failure is final at once";
     // After the final failure the regular interval counts again from the last due time.
-    EXPECT_NEAR(schedule.At(0, 0).nextDue, 45000.5 + 16.0 / 1440, 1e-9);
+    EXPECT_EQ(schedule.At(0, 0).nextDueMs, 16 * 60000);
     const std::uint64_t hangUp = TimesOf("sent ATH\r").back();
     EXPECT_EQ(hangUp - TimesOf(Failure(kNum1, 7)).at(0), 2000u);
 }
@@ -281,7 +321,7 @@ TEST_F(DialTest, RebuildPostponesEveryCall)
 {
     Busy(kNum1);
     Start({{"Obj1", true, "1"}});
-    clock.At(50000, [this] { schedule.Rebuild({{"Obj1", true, "1"}}, 5, 7, clock.Now()); });
+    clock.At(50000, [this] { schedule.Rebuild({{"Obj1", true, "1"}}, 5, 7, clock.MonotonicMs()); });
     RunUntil(130000);
     const std::vector<std::uint64_t> calls = TimesOf(Dialled(kNum1));
     ASSERT_EQ(calls.size(), 1u);
@@ -293,7 +333,7 @@ TEST_F(DialTest, EmptyTileIsNeverCalledAfterTheRegisterShrank)
     Busy(kNum1);
     Busy(kNum2);
     Start({{"Obj1", true, "1"}, {"Obj2", true, "1"}});
-    schedule.Rebuild({{"Obj1", true, "1"}}, 5, 7, clock.Now());
+    schedule.Rebuild({{"Obj1", true, "1"}}, 5, 7, clock.MonotonicMs());
     RunUntil(200000);
     EXPECT_FALSE(TimesOf(Dialled(kNum1)).empty());
     EXPECT_TRUE(TimesOf(Dialled(kNum2)).empty());
@@ -332,7 +372,7 @@ TEST_F(DialTest, UnansweredSignalPollIsForgottenAfterFiveSeconds)
     const std::vector<std::uint64_t> polls = TimesOf("sent AT+CSQ\r");
     ASSERT_GE(polls.size(), 2u);
     EXPECT_EQ(polls[0], 5500u);
-    // 5 s wait, then the next poll 5 s later (within a pass: times are date-time doubles).
+    // 5 s wait, then the next poll 5 s later (within a pass).
     EXPECT_GE(polls[1], 16000u);
     EXPECT_LE(polls[1], 16500u);
     EXPECT_EQ(host.Of("signal2").size(), 1u);
@@ -354,18 +394,18 @@ TEST_F(DialTest, LoopEndSetsTheWaitingStatusAndLeavesTheCallAlone)
 TEST_F(DialTest, NewWorkerDropsAnInheritedCallWithoutTouchingTheSchedule)
 {
     Busy(kNum1);
-    schedule.Rebuild({{"Obj1", true, "1"}}, 5, 7, clock.Now());
+    schedule.Rebuild({{"Obj1", true, "1"}}, 5, 7, clock.MonotonicMs());
     const DialSchedule::Entry before = schedule.At(0, 0);
     state.dialling = true;
     state.attempts = 4;
-    state.dialDeadline = clock.Now() + 10.0 / 86400;
+    state.dialDeadlineMs = clock.MonotonicMs() + 10000;
     worker = std::make_unique<TDialThread>(modem, port, host, clock, schedule, state);
     EXPECT_EQ(state.attempts, 0) << "every start resets the count";
     RunUntil(12000);
     EXPECT_FALSE(state.dialling);
     EXPECT_EQ(log.Count("sent ATH\r"), 1u) << "no BUSY came: the old call is hung up";
     EXPECT_TRUE(host.DialEvents().empty());
-    EXPECT_EQ(schedule.At(0, 0).nextDue, before.nextDue);
+    EXPECT_EQ(schedule.At(0, 0).nextDueMs, before.nextDueMs);
     for (const std::string& w : port.Writes())
         EXPECT_FALSE(w.starts_with("ATD"));
 }
@@ -374,10 +414,10 @@ TEST_F(DialTest, PortThatCannotWriteLosesTheCallButTheLoopGoesOn)
 {
     port.FailWrites(true);
     Start({{"Obj1", true, "1"}});
-    const double start = clock.Now();
+    const auto start = static_cast<std::int64_t>(clock.MonotonicMs());
     RunUntil(70000);
     EXPECT_FALSE(state.dialling);
-    EXPECT_NEAR(schedule.At(0, 0).nextDue, start + 2.0 / 1440, 1e-9) << "advanced before the write failed";
+    EXPECT_EQ(schedule.At(0, 0).nextDueMs, start + 2 * 60000) << "advanced before the write failed";
     EXPECT_GT(port.FailedWrites(), 2);
     EXPECT_TRUE(host.DialEvents().empty());
 }

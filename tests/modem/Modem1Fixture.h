@@ -46,7 +46,6 @@ protected:
     {
         modem.Running = true;
         port.DeliverTo([this](const std::string& bytes) { modem.AppendReceived(bytes); });
-        host.SetClock(&clock);
         worker = std::make_unique<TCommThread>(modem, port, host, clock, [this] {
             ++saves;
             return saveResult;

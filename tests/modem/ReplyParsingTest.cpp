@@ -17,11 +17,12 @@ using namespace kv::literals;
 // What the reader made of the pieces, one entry per line: E echo, R reply,
 // F final, P prompt, U unsolicited; " | body" after a header.
 std::vector<std::string> Read(const std::string& command, const std::vector<std::string>& pieces,
-                              std::string* rest = nullptr)
+                              std::string* rest = nullptr, bool ucs2 = false)
 {
     static const char kKinds[] = {'E', 'R', 'F', 'P', 'U'};
     TLineReader reader;
     reader.Expect(command);
+    reader.SetUcs2Bodies(ucs2);
     std::vector<std::string> out;
     std::string bytes;
     for (const std::string& piece : pieces) {
@@ -45,13 +46,14 @@ struct ReaderCase {
     std::string command;
     std::vector<std::string> pieces;
     std::vector<std::string> lines;
+    bool ucs2 = false; // the modem under the UCS2 character set
 };
 
 class ReaderForms : public ::testing::TestWithParam<ReaderCase> {};
 
 TEST_P(ReaderForms, LinesAsTheModemMeantThem)
 {
-    EXPECT_EQ(Read(GetParam().command, GetParam().pieces), GetParam().lines);
+    EXPECT_EQ(Read(GetParam().command, GetParam().pieces, nullptr, GetParam().ucs2), GetParam().lines);
 }
 
 const std::string kOkLines[] = {"E AT+CSQ", "R +CSQ: 11,99", "F OK"};
@@ -90,7 +92,28 @@ INSTANTIATE_TEST_SUITE_P(
         ReaderCase{"ErrorsAreFinal", "AT+CMGR=9\r", {"\r\n+CMS ERROR: invalid memory index\r\n"},
                    {"F +CMS ERROR: invalid memory index"}},
         ReaderCase{"SmsTextEcho", "*8411#_info#\x1A", {"*8411#_info#\x1A\r\n+CMGS: 240\r\n\r\nOK\r\n"},
-                   {"E *8411#_info#\x1A", "R +CMGS: 240", "F OK"}}),
+                   {"E *8411#_info#\x1A", "R +CMGS: 240", "F OK"}},
+        // Under UCS2 a body is hex digits: a code between a header and its
+        // body is a code, framed or not, and the body is the hex after it.
+        ReaderCase{"Ucs2RingBetweenHeaderAndBody", "AT+CMGL=\"ALL\"\r",
+                   {"\r\n+CMGL: 1,\"REC READ\",\"002B0037\",,\"24/05/01\"\r\n\r\nRING\r\n", "\r\n04220435\r\n"
+                    "+CMGL: 2,\"REC READ\",\"002B0037\",,\"24/05/01\"\r\n+CMTI: \"SM\",3\r\n0041\r\n\r\nOK\r\n"},
+                   {"U RING", "R +CMGL: 1,\"REC READ\",\"002B0037\",,\"24/05/01\" | 04220435", "U +CMTI: \"SM\",3",
+                    "R +CMGL: 2,\"REC READ\",\"002B0037\",,\"24/05/01\" | 0041", "F OK"},
+                   true},
+        ReaderCase{"Ucs2EmptyBodyIsABlankLine", "AT+CMGR=1\r",
+                   {"\r\n+CMGR: \"REC READ\",\"002B0037\",,\"24/05/01\"\r\n\r\nRING\r\n\r\nOK\r\n"},
+                   {"U RING", "R +CMGR: \"REC READ\",\"002B0037\",,\"24/05/01\" | ", "F OK"}, true},
+        // A line that is neither: the body of a damaged message unless hex follows.
+        ReaderCase{"Ucs2TextThatIsNoHexIsADamagedBody", "AT+CMGR=1\r",
+                   {"\r\n+CMGR: \"REC READ\",\"002B0037\",,\"24/05/01\"\r\nHello!\r\n\r\nOK\r\n"},
+                   {"R +CMGR: \"REC READ\",\"002B0037\",,\"24/05/01\" | Hello!", "F OK"}, true},
+        ReaderCase{"Ucs2NoiseBeforeTheHexBody", "AT+CMGR=1\r",
+                   {"\r\n+CMGR: \"REC READ\",\"002B0037\",,\"24/05/01\"\r\n#@!\r\n0041\r\n\r\nOK\r\n"},
+                   {"U #@!", "R +CMGR: \"REC READ\",\"002B0037\",,\"24/05/01\" | 0041", "F OK"}, true},
+        // No line at all before the final result: nothing read, the message stays.
+        ReaderCase{"Ucs2HeaderWithoutItsBodyIsNoMessage", "AT+CMGR=1\r",
+                   {"\r\n+CMGR: \"REC READ\",\"002B0037\",,\"24/05/01\"\r\nOK\r\n"}, {"F OK"}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LineReader, KeepsALineStillArrivingAndDropsItWhenTheReplyIsOver)

@@ -10,13 +10,14 @@
 //   smsindex <n>
 //   portfail <write|open>             the port fails its writes / its opening
 //   journal <durable|written|fail>    how the journal takes rows from now on: on
-//                                     disk ("synced" follows the row), in memory
-//                                     only, or not at all
+//                                     disk ("synced" follows the row), logged but
+//                                     not yet on disk (tag pending), or not at all
+//   journal settle                    a later sync covers every pending row
 //   hostfail <kind>                   the next host call of that kind ("findname",
 //                                     "techno", "event", ...) fails
 //   restart                           a new worker, as after the station was
-//                                     killed: same modem, port, journal and
-//                                     record of messages being journalled
+//                                     killed: same modem, port and journal
+//                                     (with the tags of its rows)
 //   queue <line>                      the station queues a command line now
 //   on <line> => <reply>              the modem answers the next write of <line>
 //   always <line> => <reply>          ... and every later one
@@ -153,7 +154,6 @@ public:
         ASSERT_TRUE(in) << "cannot read " << m_path;
         modem.Running = true;
         port.DeliverTo([this](const std::string& bytes) { modem.AppendReceived(bytes); });
-        host.SetClock(&clock);
         StartWorker();
 
         std::string raw;
@@ -185,7 +185,6 @@ private:
         worker.reset();
         modem.Running = true;
         worker = std::make_unique<TCommThread>(modem, port, host, clock, [] { return TileSaveResult::Saved; });
-        worker->SetReceipts(&receipts);
     }
 
     void Run(const std::string& line, int lineNo)
@@ -213,8 +212,10 @@ private:
                 host.SetJournalWrite(JournalWrite::Written);
             else if (rest == "fail")
                 host.SetJournalWrite(std::nullopt);
+            else if (rest == "settle")
+                host.SettlePending();
             else
-                throw std::runtime_error("journal takes durable, written or fail");
+                throw std::runtime_error("journal takes durable, written, fail or settle");
         } else if (word == "hostfail") {
             host.FailNext(rest);
         } else if (word == "restart") {
@@ -320,7 +321,6 @@ private:
     FakePort port{&clock, &log};
     RecordingHost host{&log};
     TModem modem;
-    SmsReceipts receipts;
     std::unique_ptr<TCommThread> worker;
     std::size_t m_next = 0;
 };

@@ -3,12 +3,14 @@
 // that survives a crash. The station around it is a recorder.
 #include "data/Status.h"
 #include "station/AlarmDesk.h"
+#include "tests/support/Cp1251.h"
 #include "tests/support/TempDir.h"
 #include "timing/DateTime.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 namespace kv::test {
 namespace {
@@ -271,8 +273,8 @@ TEST(DeskTexts, TheEscalationSmsFitsOneUcs2MessageCuttingWhatFirst)
     a.shortName = Str("Склад"_cp);
     const std::string what = kMarker + Str(" Сработал датчик зоны 2"_cp);
     a.what = kSms + what;
-    EXPECT_EQ(EscalationText(a), Str("Korvalen: тревога Склад 03:07 ("_cp) + what.substr(0, 24) + Str(") не обработана"_cp));
-    EXPECT_EQ(EscalationText(a).size(), kSmsLimit);
+    EXPECT_EQ(EscalationText(a), Str("Korvalen: тревога Склад 03:07 ("_cp) + kMarker + Str("…) не обработана"_cp))
+        << "cut after a whole word";
 
     a.what = Str("\"ТРЕВОГА\""_cp);
     EXPECT_EQ(EscalationText(a), Str("Korvalen: тревога Склад 03:07 (\"ТРЕВОГА\") не обработана"_cp)) << "short: whole";
@@ -285,6 +287,67 @@ TEST(DeskTexts, TheEscalationSmsFitsOneUcs2MessageCuttingWhatFirst)
     a.shortName = "        ";
     a.tel = Str("GSM-модем №1"_cp);
     EXPECT_EQ(EscalationText(a).rfind(Str("Korvalen: тревога GSM-модем №1 03:07"_cp), 0), 0u) << "no device: its number";
+}
+
+// Every kind's longest text: within one SMS, the name whole, the alarm's own
+// text whole words with "…" or left out.
+TEST(DeskTexts, EveryKindsEscalationKeepsItsNameAndWholeWords)
+{
+    const std::string modem1 = Str("GSM-модем №1"_cp);
+    struct Kind {
+        AlarmKind kind;
+        std::string tel, shortName, what;
+    };
+    const std::string longSms = kSms + Str("Внимание ТРЕВОГА! Сработал датчик движения в зоне 12, шлейф 3, вход со стороны двора"_cp);
+    const Kind kinds[] = {
+        {AlarmKind::Intrusion, kStoreTel, Str("Котельн "_cp), longSms},
+        {AlarmKind::AlarmCall, kStoreTel, Str("Магазин"_cp), Str("\"ТРЕВОГА\" - входящий вызов с телефона"_cp)},
+        {AlarmKind::Warning, kOfficeTel, Str("Офис"_cp), kSms + Str("Внимание Пожар! Сработал пожарный шлейф 1, помещение склада"_cp)},
+        {AlarmKind::RingRoundFailed, kOfficeTel, Str("Котельня"_cp), Str("Дозвон завершен не успешно"_cp)},
+        {AlarmKind::LinkLost, modem1, "", std::string(kLinkLostEvent)},
+        {AlarmKind::LinkLost, modem1, "", std::string(kLinkLostEvent) + Str("; связь восстановлена в 12:01:30"_cp)},
+        {AlarmKind::Stranger, "+79990000000123", "", longSms},
+    };
+    for (const Kind& k : kinds) {
+        OpenAlarm a;
+        a.kind = k.kind;
+        a.openedAt = EncodeDateTime({2026, 12, 9, 23, 59, 0, 0});
+        a.tel = k.tel;
+        a.shortName = k.shortName;
+        a.what = k.what;
+        const std::string text = EscalationText(a);
+        const std::string name = k.shortName.empty() ? k.tel : std::string(TrimBlanks(k.shortName));
+        SCOPED_TRACE(test::Cp1251ToUtf8(text));
+        EXPECT_LE(text.size(), kSmsLimit);
+        ASSERT_EQ(text.rfind(Str("Korvalen: тревога "_cp) + name + " 23:59", 0), 0u) << "the name whole";
+        ASSERT_TRUE(text.ends_with(Str(" не обработана"_cp)));
+        const std::size_t open = text.find(" (");
+        if (open == std::string::npos)
+            continue;
+        std::string said = text.substr(open + 2, text.size() - open - 2 - Str(") не обработана"_cp).size());
+        std::string what = k.what.starts_with(kSms) ? k.what.substr(kSms.size()) : k.what;
+        if (said.ends_with("…"_cp)) {
+            said.resize(said.size() - 1);
+            ASSERT_EQ(what.rfind(said, 0), 0u) << "a start of the alarm's text";
+            EXPECT_TRUE(what[said.size()] == ' ' || what[said.size()] == ',') << "cut after a whole word";
+            EXPECT_GT(said.size() - said.rfind(' '), 3u) << "not ending on a word of two letters";
+        } else if (said != what) {
+            // The station's own texts have a short form that keeps their sense.
+            const std::map<AlarmKind, std::string> shortForms = {{AlarmKind::AlarmCall, Str("Тревожный вызов"_cp)},
+                                                                 {AlarmKind::RingRoundFailed, Str("Дозвон не удался"_cp)},
+                                                                 {AlarmKind::LinkLost, Str("Потеряна связь"_cp)}};
+            EXPECT_EQ(said, shortForms.count(k.kind) ? shortForms.at(k.kind) : what);
+        }
+    }
+    OpenAlarm link;
+    link.kind = AlarmKind::LinkLost;
+    link.tel = modem1;
+    link.what = std::string(kLinkLostEvent);
+    EXPECT_EQ(EscalationText(link), Str("Korvalen: тревога GSM-модем №1 00:00 (Потеряна связь) не обработана"_cp));
+    link.kind = AlarmKind::Intrusion;
+    link.what = kSms + Str("Сетевое питание не восстановлено, работа от АКБ"_cp);
+    EXPECT_EQ(EscalationText(link), Str("Korvalen: тревога GSM-модем №1 00:00 (Сетевое питание…) не обработана"_cp))
+        << "never \"питание не…\"";
 }
 
 struct SettingsCase {
@@ -439,6 +502,154 @@ TEST_F(Desk, AnOutcomeThatNeverComesIsGivenUpAndOneAfterTheDeskIsHarmless)
     late.reset();
     station.sends[2].outcome(true); // no desk any more
     EXPECT_EQ(station.With(status::kSmsSent).size(), 1u);
+}
+
+// The operator or the network sets the wall clock: the waits and the
+// escalation go by the monotonic clock, and each step over a minute is told once.
+TEST_F(Desk, AWallClockStepMovesNoWaitNorEscalationAndIsToldOnce)
+{
+    desk.SetEscalation("2", "+79110000001");
+    const std::uint64_t id = OpenAlarm();
+    Wait(30);
+    clock.StepWall(-3600);
+    Wait(1);
+    EXPECT_EQ(station.techno, std::vector<std::string>{Str("Системное время изменено: было 12:00:31, стало 11:00:31"_cp)});
+    clock.StepWall(30);
+    Wait(60);
+    EXPECT_EQ(station.techno.size(), 1u) << "half a minute is no step";
+    EXPECT_EQ(desk.WaitedSeconds(*desk.Find(id)), 91u);
+    clock.StepWall(-13 * 3600); // across midnight: the dates tell the day
+    Wait(1);
+    ASSERT_EQ(station.techno.size(), 2u);
+    EXPECT_EQ(station.techno[1], Str("Системное время изменено: было 09.12.2025 11:02:02, стало 08.12.2025 22:02:02"_cp));
+    clock.StepWall(14 * 3600);
+    Wait(27);
+    EXPECT_TRUE(station.sends.empty()) << "not before two minutes of waiting";
+    Wait(1);
+    ASSERT_EQ(station.sends.size(), 1u);
+    EXPECT_EQ(desk.WaitedSeconds(*desk.Find(id)), 120u);
+    EXPECT_EQ(station.sends[0].text, Str("Korvalen: тревога Склад 12:00 ("_cp) + kMarker + Str(") не обработана"_cp))
+        << "the row keeps the time it came";
+    EXPECT_EQ(station.techno.size(), 3u);
+}
+
+// ------------------------------------------------------------------ strangers
+
+TEST_F(Desk, AStrangerIsOneRowPerNumberUntilHandledAndNeverReachesTheResponders)
+{
+    desk.SetEscalation("1", "+79110000001,+79110000002");
+    std::vector<std::string> strangers;
+    for (int i = 0; i < 10; ++i) {
+        strangers.push_back("+7999000000" + std::to_string(i));
+        desk.MainEvent(Str(status::kAlarm), strangers.back(), kSms + kMarker);
+    }
+    // The same number again, with an alarm or anything else: no new row.
+    desk.MainEvent(Str(status::kAlarm), strangers[3], kSms + kMarker);
+    desk.MainEvent(Str(status::kNormal), strangers[3], kSms + Str("Привет"_cp));
+    // A text that opens nothing from a device still opens the stranger's row.
+    desk.MainEvent(Str(status::kNormal), "+79990000777", kSms + Str("Баланс 100 р."_cp));
+    ASSERT_EQ(desk.Rows().size(), 11u);
+    for (std::size_t i = 0; i < 10; ++i) {
+        const auto& a = desk.Rows()[i];
+        EXPECT_EQ(a.kind, AlarmKind::Stranger);
+        EXPECT_EQ(a.tel, strangers[i]);
+        EXPECT_EQ(a.listName, kStrangerName);
+        EXPECT_EQ(a.what, kSms + kMarker) << "the first text stays";
+    }
+    Wait(3600);
+    EXPECT_TRUE(station.sends.empty()) << "a stranger's text never leaves the station";
+    EXPECT_TRUE(station.rows.empty()) << "the worker journals the SMS; the desk adds nothing";
+
+    EXPECT_EQ(desk.HandleDevice(std::string(8, ' '), "A"), 0) << "no tile takes it";
+    ASSERT_TRUE(desk.Handle(desk.Rows()[3].id, kHandlingResults[0], Str("спам"_cp), "A"));
+    ASSERT_EQ(station.rows.size(), 1u);
+    EXPECT_EQ(station.rows[0].tel, strangers[3]);
+    EXPECT_EQ(station.rows[0].event, "Обработано: Ложная тревога. спам (оператор A, ждала 60:00)"_cp);
+    desk.MainEvent(Str(status::kAlarm), strangers[3], kSms + kMarker);
+    EXPECT_EQ(desk.Rows().back().tel, strangers[3]) << "handled, the number may show again";
+    EXPECT_EQ(desk.Rows().size(), 11u);
+
+    // The crash record keeps it; a kind this code does not know is skipped.
+    const std::string record = desk.RecordText();
+    EXPECT_NE(record.find("stranger\t"), std::string::npos);
+    RecordingDeskStation next;
+    AlarmDesk restarted(next, clock);
+    EXPECT_EQ(restarted.Restore(record + "pager\t46000.5\t+7\t\t\tx\t\n"), 11);
+    EXPECT_EQ(restarted.Rows()[0].kind, AlarmKind::Stranger);
+    EXPECT_EQ(restarted.Rows()[0].listName, kStrangerName);
+}
+
+TEST_F(Desk, NoNumberGetsMoreThanTenEscalationsInAnHourTheRestWaitWithTheirRows)
+{
+    desk.SetEscalation("1", "+79110000001,+79110000002");
+    // Twelve alarms, one every four minutes; every SMS goes at once.
+    std::vector<std::uint64_t> sentAt;
+    auto run = [&](std::uint64_t seconds) {
+        for (std::uint64_t s = 0; s < seconds; ++s) {
+            clock.Advance(1000);
+            desk.Tick();
+            while (sentAt.size() < station.sends.size()) {
+                sentAt.push_back(clock.ElapsedMs(0));
+                station.sends[sentAt.size() - 1].outcome(true);
+            }
+        }
+    };
+    for (int i = 0; i < 12; ++i) {
+        OpenAlarm(i % 2 ? kOfficeTel : kStoreTel);
+        run(240);
+    }
+    const auto to = [&](const std::string& number) {
+        std::vector<std::uint64_t> times;
+        for (std::size_t i = 0; i < station.sends.size(); ++i)
+            if (station.sends[i].number == number)
+                times.push_back(sentAt[i]);
+        return times;
+    };
+    EXPECT_EQ(to("+79110000001").size(), 10u);
+    EXPECT_EQ(to("+79110000002").size(), 10u);
+    const auto held = station.With(status::kAttention);
+    ASSERT_EQ(held.size(), 4u) << "two rows held, told once per row and number";
+    EXPECT_EQ(held[0].tel, "+79110000001");
+    EXPECT_EQ(held[0].event,
+              "Эскалация задержана: превышен предел 10 SMS в час на номер +79110000001. Тревога Склад 12:40"_cp);
+    EXPECT_EQ(held[1].tel, "+79110000002");
+
+    // The hour slides past the first sends: the held rows go, each once.
+    run(3600);
+    for (const std::string number : {"+79110000001", "+79110000002"}) {
+        const auto times = to(number);
+        ASSERT_EQ(times.size(), 12u) << number;
+        for (std::size_t i = 10; i < times.size(); ++i)
+            EXPECT_GE(times[i] - times[i - 10], AlarmDesk::kHourMs) << "ten in any hour at most";
+    }
+    std::vector<std::string> texts;
+    for (const auto& send : station.sends)
+        texts.push_back(send.number + send.text);
+    std::sort(texts.begin(), texts.end());
+    EXPECT_EQ(std::adjacent_find(texts.begin(), texts.end()), texts.end()) << "one SMS per row and number";
+    EXPECT_EQ(station.With(status::kAttention).size(), 4u);
+}
+
+TEST_F(Desk, ARefusedEscalationDoesNotCountAgainstTheHour)
+{
+    desk.SetEscalation("1", "+79110000001");
+    std::size_t answered = 0;
+    auto run = [&](std::uint64_t seconds) {
+        for (std::uint64_t s = 0; s < seconds; ++s) {
+            clock.Advance(1000);
+            desk.Tick();
+            for (; answered < station.sends.size(); ++answered)
+                station.sends[answered].outcome(answered != 0); // the first refused by the modem
+        }
+    };
+    for (int i = 0; i < 11; ++i) {
+        OpenAlarm();
+        run(61);
+    }
+    run(600);
+    EXPECT_EQ(station.With(status::kSmsSent).size(), 10u) << "ten went although eleven were tried";
+    EXPECT_EQ(station.sends.size(), 11u);
+    EXPECT_EQ(station.With(status::kAttention).size(), 1u) << "the eleventh row waits";
 }
 
 // ------------------------------------------------------------------ the record

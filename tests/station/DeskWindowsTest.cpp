@@ -12,6 +12,7 @@
 #include "timing/DateTime.h"
 #include "users/SecurityUnit.h"
 #include "windows/QtText.h"
+#include "windows/TechnoJournalUnit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,6 +20,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
@@ -97,10 +99,15 @@ TEST_F(DeskStation, ALiveAlarmBringsTheListUpAndSoundsUntilAnOperatorHandlesIt)
     EXPECT_FALSE(Alarms().HandlingDlg->isVisible());
 
     ASSERT_NO_FATAL_FAILURE(RealLogin());
+    station->TechnoJournalForm().WriteTechnoJournal->setChecked(true);
+    clock.StepWall(-3600);
     clock.Advance(65000);
     Alarms().SelectRow(0);
     Desk().Tick();
     EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 4)->text()), "1:05") << "the wait, renewed each second";
+    EXPECT_TRUE(station->TechnoJournalForm().Otchet->toPlainText().contains(
+        ToQ("Системное время изменено: было 12:01:05, стало 11:01:05"_cp)))
+        << "the clock set back an hour is told, the wait goes on";
     EXPECT_TRUE(Alarms().HandleButton->isEnabled());
     Alarms().HandleButtonClick();
     THandlingDialog& dlg = *Alarms().HandlingDlg;
@@ -124,6 +131,23 @@ TEST_F(DeskStation, ALiveAlarmBringsTheListUpAndSoundsUntilAnOperatorHandlesIt)
     form().CheckStatusDevices();
     Settle();
     EXPECT_EQ(sounds.Count(Sound::Alarm), 0) << "handled: silent";
+
+    // A number of no device: its own row, named by the number, handled the same way.
+    Alarm("+79990000000");
+    Alarm("+79990000000");
+    Settle();
+    ASSERT_EQ(Alarms().AlarmsGrid->rowCount(), 1);
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 1)->text()), "+79990000000");
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 2)->text()), "Неизвестный отправитель"_cp);
+    EXPECT_EQ(Alarms().AlarmsGrid->item(0, 3)->foreground().color(), QColor(255, 128, 0));
+    Alarms().SelectRow(0);
+    Alarms().HandleButtonClick();
+    ASSERT_TRUE(dlg.isVisible());
+    dlg.OkButtonClick();
+    Settle();
+    EXPECT_EQ(form().EventsTable.TextAt(0, journal::Tel), "+79990000000");
+    EXPECT_EQ(Event(0), "Обработано: Ложная тревога. (оператор Иванов, ждала 0:00)"_cp);
+    EXPECT_FALSE(Desk().Desk().AnyOpen());
 }
 
 TEST_F(DeskStation, ATileTakesItsDeviceAndALogoutAndTheCloseLeaveTheRestOnRecord)

@@ -8,6 +8,7 @@
 #include "windows/HelpUnit.h"
 #include "windows/JournalGrid.h"
 #include "windows/MainJournalUnit.h"
+#include "station/JournalBanner.h"
 #include "station/SoundBanner.h"
 #include "station/StationMenu.h"
 #include "windows/DesktopEntry.h"
@@ -224,6 +225,47 @@ TEST_F(StationTest, NoSoundShowsARedBannerAndAJournalLineUntilSoundWorksAgain)
                                     std::string("red Нет звука: тревоги не будут слышны (нет устройства вывода звука)"),
                                     std::string("green Звук снова работает: тревоги слышны."),
                                     std::string("red Нет звука: тревоги не будут слышны (ошибка воспроизведения on.wav)")}));
+}
+
+TEST_F(StationTest, AJournalThatCannotBeWrittenShowsARedBannerAndALinePerFailurePeriod)
+{
+    Create();
+    ShowAndSettle();
+    form().JournalBanner->Poll();
+    EXPECT_FALSE(form().JournalBanner->Banner()->isVisibleTo(&form())) << "both journals write";
+
+    DurableJournal::Health main, dial;
+    std::vector<std::string> lines;
+    TJournalBanner banner(form(), *form().PageControl1, [&](const std::string& text, Rgb colour) {
+        lines.push_back(std::string(colour == kRed ? "red " : colour == kGreen ? "green " : "? ") + text);
+    });
+    banner.Watch(Str("журнала"_cp), [&] { return main; });
+    banner.Watch(Str("журнала обзвона"_cp), [&] { return dial; });
+    const std::string mainFailed = Str("Ошибка записи журнала: нет места на диске"_cp);
+    const std::string dialFailed = Str("Ошибка записи журнала обзвона: ошибка ввода-вывода"_cp);
+    const std::string mainBack = "green " + Str("Запись журнала восстановлена"_cp);
+    const std::string dialBack = "green " + Str("Запись журнала обзвона восстановлена"_cp);
+
+    main = {false, Str("нет места на диске"_cp), 1};
+    banner.Poll();
+    banner.Poll();
+    ASSERT_TRUE(banner.Banner()->isVisibleTo(&form()));
+    EXPECT_EQ(FromQ(banner.Banner()->text()), mainFailed);
+    const QRect tabs = form().PageControl1->tabBar()->geometry().translated(form().PageControl1->pos());
+    EXPECT_FALSE(banner.Banner()->geometry().intersects(tabs)) << "the tabs stay readable";
+    EXPECT_TRUE(form().rect().contains(banner.Banner()->geometry()));
+    EXPECT_EQ(lines, std::vector<std::string>{"red " + mainFailed}) << "one line for the whole period";
+
+    dial = {false, Str("ошибка ввода-вывода"_cp), 1};
+    main.ok = true;
+    banner.Poll();
+    EXPECT_EQ(FromQ(banner.Banner()->text()), dialFailed);
+    // A period that began and ended between two looks is told all the same.
+    dial = {true, Str("ошибка ввода-вывода"_cp), 2};
+    banner.Poll();
+    EXPECT_FALSE(banner.Banner()->isVisibleTo(&form()));
+    EXPECT_EQ(lines, (std::vector<std::string>{"red " + mainFailed, mainBack, "red " + dialFailed, "red " + dialFailed,
+                                               dialBack}));
 }
 
 TEST_F(StationTest, TheAutostartItemWritesAndRemovesTheUsersAutostartEntry)

@@ -125,27 +125,30 @@ TEST_F(Workers, MissingWindowsAreSkippedAndLookupsKeepTheCallersValue)
 }
 
 // A message's row: written on the UI thread, waited for on the worker's until
-// its log entry is on disk; found again by JournalHolds after a restart; a
-// journal failure reaches the worker instead of being swallowed.
+// its log entry is on disk; known by its tag afterwards (a restart recovers it
+// from the log); a journal failure reaches the worker instead of being swallowed.
 TEST_F(Workers, ADurableRowIsWaitedForOffTheUiThreadAndAFailedOneReported)
 {
-    const double since = LocalNow() - 1.0 / 86400;
     JournalWrite written{};
-    bool held = false, heldBefore = true, failed = false;
+    JournalState before{}, after{}, forgotten{};
+    bool failed = false;
     OnWorker([&](IModemHost& host) {
-        heldBefore = host.JournalHolds("+7911", Str("Новое сообщение:Тест"_cp), since);
-        written = host.WriteDurableEvent(Str("Норма"_cp), "+7911", Str("Новое сообщение:Тест"_cp));
-        held = host.JournalHolds("+7911", Str("Новое сообщение:Тест"_cp), since);
+        before = host.JournalStateOf("1:abc");
+        written = host.WriteDurableEvent(Str("Норма"_cp), "+7911", Str("Новое сообщение:Тест"_cp), "1:abc");
+        after = host.JournalStateOf("1:abc");
+        host.ForgetJournalTag("1:abc");
+        forgotten = host.JournalStateOf("1:abc");
     });
     EXPECT_EQ(written, JournalWrite::Durable);
-    EXPECT_FALSE(heldBefore);
-    EXPECT_TRUE(held);
+    EXPECT_EQ(before, JournalState::Unknown);
+    EXPECT_EQ(after, JournalState::Durable);
+    EXPECT_EQ(forgotten, JournalState::Unknown);
     EXPECT_EQ(form().EventsTable.TextAt(0, journal::Tel), "+7911");
 
     form().EventsTable.SetAfterPost([](MemTable&) { throw std::runtime_error("journal window failed"); });
     OnWorker([&](IModemHost& host) {
         try {
-            host.WriteDurableEvent(Str("Норма"_cp), "+7922", "x");
+            host.WriteDurableEvent(Str("Норма"_cp), "+7922", "x", "2:def");
         } catch (const std::runtime_error&) {
             failed = true;
         }
@@ -226,10 +229,10 @@ TEST_F(Workers, StartingTheRingRoundRestartsEveryDevicesInterval)
     devices.push_back({"Sklad", "+1", true, "2"});
     form().RebuildBoard();
     clock.Advance(90 * 1000);
-    const double pressed = clock.Now();
+    const auto pressed = static_cast<std::int64_t>(clock.MonotonicMs());
     form().Button1Click();
     // The worker now running moves the virtual time on; the entry counts from the press at least.
-    EXPECT_GE(form().Schedule.At(0, 0).nextDue, pressed + 2.0 / 1440 - 1e-9);
+    EXPECT_GE(form().Schedule.At(0, 0).nextDueMs, pressed + 2 * 60000);
     EXPECT_TRUE(form().Schedule.At(0, 0).enabled);
     EXPECT_FALSE(form().Schedule.At(0, 1).enabled);
 }
@@ -250,7 +253,8 @@ TEST_F(Workers, EachScheduleWindowShowsTheBoardsDueTimes)
     EXPECT_EQ(grid->size(), QSize(935, 635));
     EXPECT_EQ(grid->columnCount() * 100 + grid->rowCount(), 507);
     EXPECT_EQ(grid->columnWidth(0) * 100 + grid->rowHeight(0), 5015);
-    EXPECT_EQ(grid->item(0, 0)->text().toStdString(), FormatTime(form().Schedule.At(0, 0).nextDue));
+    EXPECT_EQ(grid->item(0, 0)->text().toStdString(),
+              FormatTime(form().Schedule.At(0, 0).DueDateTime(clock.Now(), clock.MonotonicMs())));
     EXPECT_EQ(grid->item(6, 4)->text(), QStringLiteral("00:00:00")) << "a tile that never held a device";
     for (QWidget* w : windows)
         w->close();

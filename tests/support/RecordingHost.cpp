@@ -97,10 +97,12 @@ void RecordingHost::SetJournalWrite(std::optional<JournalWrite> result)
     m_journalWrite = result;
 }
 
-void RecordingHost::SetClock(IClock* clock)
+void RecordingHost::SettlePending()
 {
     std::lock_guard lock(m_lock);
-    m_clock = clock;
+    for (auto& [tag, state] : m_tags)
+        if (state == JournalState::Pending)
+            state = JournalState::Durable;
 }
 
 void RecordingHost::WriteEvent(const std::string& status, const std::string& tel, const std::string& event)
@@ -108,11 +110,10 @@ void RecordingHost::WriteEvent(const std::string& status, const std::string& tel
     Record("event", status + " | " + tel + " | " + event);
     std::lock_guard lock(m_lock);
     m_events.push_back({status, tel, event});
-    m_eventTimes.push_back(m_clock ? m_clock->Now() : 0.0);
 }
 
 JournalWrite RecordingHost::WriteDurableEvent(const std::string& status, const std::string& tel,
-                                              const std::string& event)
+                                              const std::string& event, const std::string& tag)
 {
     std::optional<JournalWrite> result;
     {
@@ -127,16 +128,23 @@ JournalWrite RecordingHost::WriteDurableEvent(const std::string& status, const s
     WriteEvent(status, tel, event);
     if (*result == JournalWrite::Durable)
         Record("synced", "", false);
+    std::lock_guard lock(m_lock);
+    if (!tag.empty())
+        m_tags[tag] = *result == JournalWrite::Durable ? JournalState::Durable : JournalState::Pending;
     return *result;
 }
 
-bool RecordingHost::JournalHolds(const std::string& tel, const std::string& event, double since)
+JournalState RecordingHost::JournalStateOf(const std::string& tag)
 {
     std::lock_guard lock(m_lock);
-    for (std::size_t i = 0; i < m_events.size(); ++i)
-        if (m_events[i].tel == tel && m_events[i].event == event && m_eventTimes[i] >= since)
-            return true;
-    return false;
+    const auto it = m_tags.find(tag);
+    return it == m_tags.end() ? JournalState::Unknown : it->second;
+}
+
+void RecordingHost::ForgetJournalTag(const std::string& tag)
+{
+    std::lock_guard lock(m_lock);
+    m_tags.erase(tag);
 }
 
 void RecordingHost::WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event)

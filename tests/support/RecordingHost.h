@@ -6,8 +6,6 @@
 #include "modem/ModemHost.h"
 #include "tests/support/CallLog.h"
 
-#include "timing/Clock.h"
-
 #include <map>
 #include <optional>
 #include <mutex>
@@ -35,10 +33,11 @@ public:
 
     void AddDevice(std::string number, std::string shortName);
     // How WriteDurableEvent ends from now on: the row on disk (the default),
-    // only in memory, or a failure (nothing: it throws after recording).
+    // logged but not yet on disk (its tag pending), or a failure (nothing: it
+    // throws after recording).
     void SetJournalWrite(std::optional<JournalWrite> result);
-    // The time the rows are stamped with, for JournalHolds; none: 0.
-    void SetClock(IClock* clock);
+    // A later sync covers every pending row: their tags become durable.
+    void SettlePending();
     void SetBalanceNumberText(std::string text);
     // The next call whose log kind is `kind` ("techno", "event", ...) throws.
     void FailNext(std::string kind);
@@ -57,9 +56,10 @@ public:
     void WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event) override;
     // Records "event ...", then "synced" when the row is on disk; "eventfailed
     // ..." when the journal fails.
-    JournalWrite WriteDurableEvent(const std::string& status, const std::string& tel,
-                                   const std::string& event) override;
-    bool JournalHolds(const std::string& tel, const std::string& event, double since) override;
+    JournalWrite WriteDurableEvent(const std::string& status, const std::string& tel, const std::string& event,
+                                   const std::string& tag) override;
+    JournalState JournalStateOf(const std::string& tag) override;
+    void ForgetJournalTag(const std::string& tag) override;
     void WriteTechno(const std::string& text, Rgb colour) override;
     void ShowSignalLevel(double level) override;
     void ShowSignalLevel2(double level) override;
@@ -91,9 +91,8 @@ private:
     std::multiset<std::string> m_failNext;
     std::vector<TechnoLine> m_techno;
     std::vector<EventRow> m_events;
-    std::vector<double> m_eventTimes;
+    std::map<std::string, JournalState> m_tags;
     std::optional<JournalWrite> m_journalWrite = JournalWrite::Durable;
-    IClock* m_clock = nullptr;
     std::vector<EventRow> m_dialEvents;
 };
 

@@ -27,6 +27,7 @@ public:
     // Runs `action` when virtual time reaches `atMs` (at the next Advance when already past).
     void At(std::uint64_t atMs, std::function<void()> action);
     std::uint64_t NowMs() const { return m_clock.NowMs(); }
+    void StepWall(double seconds) { m_clock.StepWall(seconds); }
     std::size_t PendingActions() const;
 
 private:

@@ -1,4 +1,5 @@
 #include "timing/Clock.h"
+#include "timing/ClockStep.h"
 #include "timing/DateTime.h"
 #include "timing/rdtsc.h"
 
@@ -70,6 +71,10 @@ TEST(Timing, ElapsedRoundsHalvesToEven)
     EXPECT_EQ(kv::TicksToMs(500000ULL), 0u);        // 0.5 ms -> 0
     EXPECT_EQ(kv::TicksToMs(1500000ULL), 2u);       // 1.5 ms -> 2
     EXPECT_EQ(kv::TicksToMs(1499999ULL), 1u);
+    // Past 32 bits of milliseconds a time-out stays expired.
+    EXPECT_EQ(kv::TicksToMs(4294967294ULL * 1000000ULL), 4294967294u);
+    EXPECT_EQ(kv::TicksToMs(50ULL * 86400 * 1000000000ULL), 0xFFFFFFFFu);
+    EXPECT_EQ(kv::TicksToMs(~0ULL), 0xFFFFFFFFu);
 }
 
 TEST(Timing, VirtualClockMovesOnlyWhenSleptOn)
@@ -80,6 +85,53 @@ TEST(Timing, VirtualClockMovesOnlyWhenSleptOn)
     clock.SleepMs(2500);
     EXPECT_EQ(clock.ElapsedMs(start), 2500u);
     EXPECT_NEAR(clock.Now(), 40179.5 + 2.5 / 86400.0, 1e-9);
+    clock.StepWall(-3600);
+    EXPECT_NEAR(clock.Now(), 40179.5 + (2.5 - 3600) / 86400.0, 1e-9);
+    EXPECT_EQ(clock.ElapsedMs(start), 2500u) << "a wall-clock step leaves the stamps";
+    EXPECT_EQ(clock.MonotonicMs(), 2500u);
+}
+
+// Checked once a second; a step is a difference between the wall clock's and
+// the monotonic clock's time since the last check.
+TEST(Timing, AWallClockStepOfMoreThanAMinuteIsToldOnceEitherWay)
+{
+    struct Case {
+        double stepSeconds;
+        std::uint64_t checkAfterMs; // monotonic time between the step and the check
+        bool told;
+    };
+    const Case cases[] = {
+        {-120, 1000, true}, {120, 1000, true},  {-3600, 1000, true}, {86400, 1000, true},
+        {-30, 1000, false}, {30, 1000, false},  {59, 1000, false},
+        // Time that passed on both clocks (a late check) is no step.
+        {0, 600000, false}, {-120, 600000, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.stepSeconds);
+        kv::VirtualClock clock(46000.5);
+        kv::ClockStepDetector detector(clock);
+        clock.Advance(1000);
+        EXPECT_FALSE(detector.Check().has_value());
+        const double before = clock.Now();
+        clock.StepWall(c.stepSeconds);
+        clock.Advance(c.checkAfterMs);
+        const auto step = detector.Check();
+        ASSERT_EQ(step.has_value(), c.told);
+        if (step) {
+            EXPECT_NEAR(step->before, before + c.checkAfterMs / 86400000.0, 1e-9);
+            EXPECT_NEAR(step->after, before + (c.stepSeconds + c.checkAfterMs / 1000.0) / 86400.0, 1e-9);
+        }
+        clock.Advance(1000);
+        EXPECT_FALSE(detector.Check().has_value()) << "told once";
+    }
+    // Small drifts that add up are no step: each check counts from the last.
+    kv::VirtualClock clock(46000.5);
+    kv::ClockStepDetector detector(clock);
+    for (int i = 0; i < 10; ++i) {
+        clock.StepWall(-20);
+        clock.Advance(1000);
+        EXPECT_FALSE(detector.Check().has_value());
+    }
 }
 
 } // namespace

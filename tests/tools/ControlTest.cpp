@@ -37,7 +37,7 @@ TEST_F(Control, RefusesMalformedCommandsWithOneErrorLine)
     for (const char* bad :
          {"", "bogus 1", "sms 3 +7900 x", "sms 0 +7900 x", "sms 1", "ring 1", "hangup 1", "dial 1 maybe",
           "dial 1 busy -1", "dial 1 busy 1s", "dial 1 busy", "errorall 1 yes", "split 1", "garbage 1 0",
-          "garbage 1 zz", "flood 1 -5", "flood 1 many", "signal 1 x", "plug 1", "sim", "echo 2 on off", "urc 1",
+          "garbage 1 zz", "flood 1 -5", "flood 1 many", "signal 1 x", "plug 1", "sim", "echo 2 on off", "urc 1", "urcbody 1",
           "noise 1 maybe", "family 1 nokia", "family 1 huawei siemens", "refuse 1 maybe", "indications 1",
           "contact 1 +7900", "dial 1 answer", "dial 1 noanswer soon", "status 1 2"}) {
         const ControlReply reply = sim->Execute(bad, now);

@@ -111,6 +111,15 @@ TEST_F(Dialogue, ReadsAStoredMessageAsUcs2HexAndMarksItRead)
     EXPECT_EQ(Say("AT+CMGR=2\r"), "AT+CMGR=2\r\r\n+CMGR: \"REC UNREAD" + header +
                                       "0401" "043B" "043A" "0430" "0020" "0451" "0436" "\r\n\r\nOK\r\n");
 
+    // A code between the next header and its body, once: in a read, then in a list.
+    modem.InjectUrcInBody("RING");
+    EXPECT_EQ(Say("AT+CMGR=1\r"), "AT+CMGR=1\r\r\n+CMGR: \"REC READ" + header + "\r\nRING\r\n" + alarmHex + "\r\n\r\nOK\r\n");
+    EXPECT_EQ(Say("AT+CMGR=1\r"), "AT+CMGR=1\r\r\n+CMGR: \"REC READ" + header + alarmHex + "\r\n\r\nOK\r\n");
+    modem.InjectUrcInBody("+CMTI: \"SM_P\",3");
+    EXPECT_EQ(Say("AT+CMGL=\"0041004C004C\"\r"),
+              "AT+CMGL=\"0041004C004C\"\r\r\n+CMGL: 1,\"REC READ" + header + "\r\n+CMTI: \"SM_P\",3\r\n" + alarmHex +
+                  "\r\n+CMGL: 2,\"REC READ" + header + "0401" "043B" "043A" "0430" "0020" "0451" "0436" "\r\n\r\nOK\r\n");
+
     // An empty index, and indexes outside the SIM.
     EXPECT_EQ(Say("AT+CMGR=3\r"), "AT+CMGR=3\r\r\nOK\r\n");
     EXPECT_EQ(Say("AT+CMGR=40\r"), "AT+CMGR=40\r\r\nOK\r\n");

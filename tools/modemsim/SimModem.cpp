@@ -540,7 +540,7 @@ void SimModem::CmdReadSms(const std::string& upper)
         return;
     }
     StoredSms& sms = slot.sms;
-    Final("\r\n+CMGR: " + MessageHeader(sms) + "\r\n" + MessageBody(sms) + "\r\n\r\nOK\r\n");
+    Final("\r\n+CMGR: " + MessageHeader(sms) + "\r\n" + TakeUrcInBody() + MessageBody(sms) + "\r\n\r\nOK\r\n");
     if (sms.status == "REC UNREAD")
         sms.status = "REC READ";
 }
@@ -581,7 +581,7 @@ void SimModem::CmdListSms(const std::string& body)
         if (!slot.used || (status != "ALL" && slot.sms.status != status))
             continue;
         reply += "\r\n+CMGL: " + std::to_string(slot.sms.index) + (m_family->blanks ? ", " : ",") +
-                 MessageHeader(slot.sms) + "\r\n" + MessageBody(slot.sms);
+                 MessageHeader(slot.sms) + "\r\n" + TakeUrcInBody() + MessageBody(slot.sms);
         if (slot.sms.status == "REC UNREAD")
             slot.sms.status = "REC READ";
     }
@@ -1570,6 +1570,15 @@ std::string SimModem::MessageHeader(const StoredSms& sms) const
             fields.push_back(std::move(f));
     }
     return Join(fields);
+}
+
+std::string SimModem::TakeUrcInBody()
+{
+    if (!m_urcInBody)
+        return {};
+    std::string code = "\r\n" + *m_urcInBody + "\r\n";
+    m_urcInBody.reset();
+    return code;
 }
 
 std::string SimModem::MessageBody(const StoredSms& sms) const

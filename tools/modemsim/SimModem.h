@@ -139,6 +139,10 @@ public:
     void RefuseNextUssd(UssdRefusal refusal) { m_ussdRefusal = refusal; }
     // An unsolicited line (without its CR LF), sent at the next moment the family lets it.
     void InjectUrc(std::string_view line, Millis now);
+    // An unsolicited line between the next read or listed message's header and
+    // its body, framed as a code is, as a modem that sends its codes at any
+    // moment may put it. Once.
+    void InjectUrcInBody(std::string line) { m_urcInBody = std::move(line); }
     // Harmless unsolicited codes of the family at random moments.
     void SetNoise(bool on, Millis now);
     // Off: a modem without new-message indications (AT+CNMI is refused).
@@ -259,6 +263,8 @@ private:
     std::string MessageBody(const StoredSms& sms) const;
     std::string ModemText(std::string_view utf8) const;
     std::optional<std::string> StationText(std::string_view bytes) const;
+    // The code of InjectUrcInBody with its line ends, or nothing; taken once.
+    std::string TakeUrcInBody();
 
     // Memories.
     std::vector<Slot>& Store(Medium medium) { return medium == Medium::Sim ? m_sim : m_phone; }
@@ -308,6 +314,7 @@ private:
     bool m_failNext = false;
     bool m_failAll = false;
     bool m_truncateNext = false;
+    std::optional<std::string> m_urcInBody;
     bool m_split = false;
     bool m_silent = false;
     bool m_noise = false;

@@ -30,6 +30,7 @@ const char* const kHelp[] = {
     "dial M busy|nocarrier|noanswer|nodialtone|answer SECONDS [NUMBER] | dial M never [NUMBER]",
     "                        how the far end of ATD answers (all numbers, or one)",
     "urc M TEXT              an unsolicited line, when the modem's family lets one come",
+    "urcbody M TEXT          an unsolicited line between the next read or listed header and its body",
     "noise M on|off          harmless unsolicited codes of the family at random moments",
     "family M [NAME]         the family from the next power-on (plug); without NAME: current and next",
     "indications M on|off    off: the modem has no new-message indications (AT+CNMI refused)",
@@ -272,7 +273,7 @@ ControlReply Simulator::Execute(std::string_view line, Millis now)
         "sms",     "ring",   "hangup",  "dial",  "error",   "errorall", "garbage",     "flood",  "split",
         "truncate", "silent", "echo",   "signal", "balance", "unplug",  "plug",        "sim",    "sent",
         "calls",   "outbox", "urc",     "noise", "family",  "refuse",   "indications", "contact", "status",
-        "network"};
+        "network", "urcbody"};
     if (std::find(std::begin(kModemCommands), std::end(kModemCommands), command) == std::end(kModemCommands))
         return Fail("unknown command " + EscapeText(command));
 
@@ -359,6 +360,13 @@ ControlReply Simulator::Execute(std::string_view line, Millis now)
         if (!plugged)
             return needPlugged();
         modem.InjectUrc(text, now);
+    } else if (command == "urcbody") {
+        const std::string text = UnescapeText(Remainder(rest));
+        if (text.empty())
+            return Fail("usage: urcbody M TEXT");
+        if (!plugged)
+            return needPlugged();
+        modem.InjectUrcInBody(text);
     } else if (command == "family") {
         const std::string_view family = NextToken(rest);
         if (family.empty()) {
