@@ -432,16 +432,20 @@ std::size_t DurableJournal::ReadWithLog(MemTable& table, const std::string& file
 
         DurableJournal reader(table, fileName, format); // never opened: logs nothing
         const std::vector<Segment> segments = reader.Segments();
+        // As Open: from the newest segment that names this file, or from the
+        // oldest when none does.
         std::size_t first = 0;
-        for (std::size_t i = segments.size(); i-- > 0;) {
-            const auto f = SegmentFingerprint(segments[i].path);
-            if (f && f->size == file.size && f->crc == file.crc) {
+        bool matched = false;
+        for (std::size_t i = segments.size(); i-- > 0 && !matched;) {
+            const auto h = ReadHeader(ReadHead(segments[i].path));
+            if (h && h->file && h->file->size == file.size && h->file->crc == file.crc) {
                 first = i;
-                break;
+                matched = true;
             }
         }
+        std::uint64_t highest = 0;
         for (std::size_t i = first; i < segments.size(); ++i)
-            reader.Replay(segments[i].path);
+            reader.Replay(segments[i].path, highest, matched && i == first);
         table.First();
         const auto now = FingerprintOf(fileName);
         if (attempt >= 4 || (now && now->size == file.size && now->crc == file.crc))
