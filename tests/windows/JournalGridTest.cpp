@@ -119,6 +119,18 @@ TEST(DBGrid, AGridWithCaptionedColumnsShowsItsTitles)
     without.show();
     EXPECT_TRUE(withTitles.horizontalHeader()->isVisible());
     EXPECT_FALSE(without.horizontalHeader()->isVisible());
+
+    // Flags read in Russian; the stored text stays as the table keeps it.
+    kv::MemTable cards("DescriptionTable");
+    kv::DefineDescriptionTable(cards);
+    cards.Append();
+    cards.FieldByName("dialenable").SetAsBoolean(true);
+    cards.FieldByName("drosvel").SetAsBoolean(false);
+    cards.Post();
+    const int on = cards.FindField("dialenable"), off = cards.FindField("drosvel");
+    EXPECT_EQ(kv::DisplayText(cards, 0, on), kv::ToQ("Да"_cp));
+    EXPECT_EQ(kv::DisplayText(cards, 0, off), kv::ToQ("Нет"_cp));
+    EXPECT_EQ(cards.FieldByName("dialenable").AsString(), "True");
 }
 
 TEST(DBGrid, SelectionAndTheTableCursorFollowEachOther)
