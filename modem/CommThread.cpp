@@ -20,7 +20,7 @@ namespace {
 
 constexpr std::string_view kModemTel = events::kModem1Tel;
 constexpr std::string_view kLineTimeout = "Ошибка обмена по таймауту..."_cp;
-constexpr std::string_view kLineIncomplete = "Принят не полный пакет..."_cp;
+constexpr std::string_view kLineIncomplete = "Принят неполный пакет..."_cp;
 constexpr std::string_view kLinePassFailed = "Ошибка E001 - обработка данных модема..."_cp;
 constexpr std::string_view kLineAtError = "Ошибка AT - команды"_cp;
 constexpr std::string_view kLineReadPostponed = "Чтение SMS отложено: модем не в кодировке UNICODE"_cp;

@@ -16,7 +16,7 @@ std::string Event(std::string_view status, std::string_view tel, std::string_vie
 }
 
 const std::string kTimeout = Techno("red", "Ошибка обмена по таймауту..."_cp);
-const std::string kIncomplete = Techno("red", "Принят не полный пакет..."_cp);
+const std::string kIncomplete = Techno("red", "Принят неполный пакет..."_cp);
 const std::string kPassFailed = Techno("red", "Ошибка E001 - обработка данных модема..."_cp);
 const std::string kModemTel = S("GSM-модем №1"_cp);
 
