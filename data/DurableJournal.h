@@ -62,6 +62,12 @@ public:
     // in front), then a fold. Returns OpenJournal's result. Logging runs from here on.
     bool Open(std::string_view failureMessage, const JournalNotify& notify, double now);
 
+    // Loads the table file and puts back the rows its log segments hold, as
+    // Open does, but touches nothing: no fold, no file created or removed. For
+    // readers beside a running station. Returns the rows taken from the log;
+    // throws as TableFormat::Load does.
+    static std::size_t ReadWithLog(MemTable& table, const std::string& fileName, const TableFormat& format);
+
     // Writes the whole table to its file and starts an empty log. Throws
     // ETableFileError when the file cannot be written; the log then goes on.
     void Fold();

@@ -55,6 +55,15 @@ constexpr std::string_view kCommandRelay1On = "*8411#_set_1=1#";
 constexpr std::string_view kCommandRelay1Off = "*8411#_set_1=0#";
 constexpr std::string_view kCommandRelay2On = "*8411#_set_2=1#";
 constexpr std::string_view kCommandRelay2Off = "*8411#_set_2=0#";
+// The commands as the journal names them.
+constexpr std::string_view kNameInfo = "Запрос состояния"_cp;
+constexpr std::string_view kNameArm = "Поставить на охрану"_cp;
+constexpr std::string_view kNameDisarm = "Снять с охраны"_cp;
+constexpr std::string_view kNameTemperature = "Запрос температуры"_cp;
+constexpr std::string_view kNameRelay1On = "Включить реле 1"_cp;
+constexpr std::string_view kNameRelay1Off = "Выключить реле 1"_cp;
+constexpr std::string_view kNameRelay2On = "Включить реле 2"_cp;
+constexpr std::string_view kNameRelay2Off = "Выключить реле 2"_cp;
 
 constexpr std::string_view kNoDeviceForNumber = "        ";
 constexpr std::string_view kDefaultInterval = "60";
@@ -424,7 +433,7 @@ void TDeviceForm::RegisterOperations()
                                               FormClose();
                                       }};
     c.SetCommandButtonsEnabled = [this](bool enabled) { SetCommandButtonsEnabled(enabled); };
-    c.SetStatusEdit = [this](const std::string& text) { SetStatusEdit(text); };
+    c.SetStatusEdit = [this](const std::string& number, const std::string& text) { SetStatusEdit(number, text); };
     c.FillLastEvents = [this] { FillLastEvents(); };
     c.SetDeviceTablesReadOnly = [this](bool readOnly) { SetDeviceTablesReadOnly(readOnly); };
     c.FindShortNameByNumber = [this](const std::string& number, const std::string& initial) {
@@ -756,8 +765,9 @@ void TDeviceForm::DataSource2DataChange()
                        static_cast<QWidget*>(Rele2ButtonON), static_cast<QWidget*>(Rele2ButtonOff),
                        static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4)})
         w->setVisible(relays);
-    // The list follows the card, whatever made it change.
+    // The list and the command result follow the card, whatever made it change.
     FillLastEvents();
+    ShowCommandResult();
 }
 
 // ---------------------------------------------------------------- card
@@ -768,7 +778,24 @@ void TDeviceForm::SetCommandButtonsEnabled(bool enabled)
         b->setEnabled(enabled);
 }
 
-void TDeviceForm::SetStatusEdit(const std::string& text) { StatusEdit->setText(ToQ(text)); }
+void TDeviceForm::SetStatusEdit(const std::string& number, const std::string& text)
+{
+    // The card is switched between devices while a command is under way: the
+    // result belongs to the device it was for, not to the one on show.
+    if (number.empty() || number == CardNumber()) {
+        if (!number.empty())
+            m_commandResults[number] = text;
+        StatusEdit->setText(ToQ(text));
+        return;
+    }
+    m_commandResults[number] = text;
+}
+
+void TDeviceForm::ShowCommandResult()
+{
+    const auto found = m_commandResults.find(CardNumber());
+    StatusEdit->setText(found == m_commandResults.end() ? QString() : ToQ(found->second));
+}
 
 std::string TDeviceForm::CardNumber() const { return FromQ(DBEdit5->text()); }
 
@@ -778,16 +805,16 @@ void TDeviceForm::Enqueue(std::string_view line)
         EnqueueCommand(*m_ctx.Modem1, std::string(line));
 }
 
-void TDeviceForm::SmsCommand(std::string_view text)
+void TDeviceForm::SmsCommand(std::string_view text, std::string_view name)
 {
     // The device the operator clicked for.
     const std::string number = CardNumber();
     SetCommandButtonsEnabled(false);
-    StatusEdit->setText(ToQ("Ожидание..."_cp));
+    SetStatusEdit(number, std::string("Ожидание..."_cp));
     // One unit on modem 1's queue: the plain character set, the send, UCS2
-    // again. The worker confirms or journals the outcome and gives the buttons back.
-    if (!m_ctx.SendSms || !m_ctx.SendSms(number, std::string(text))) {
-        StatusEdit->setText(ToQ("Неудачная отправка СМС"_cp));
+    // again. The worker journals the outcome and gives the buttons back.
+    if (!m_ctx.SendSms || !m_ctx.SendSms(number, std::string(text), std::string(name))) {
+        SetStatusEdit(number, std::string("Неудачная отправка СМС"_cp));
         SetCommandButtonsEnabled(true);
     }
 }
@@ -799,14 +826,14 @@ void TDeviceForm::CallCommand()
     Enqueue(DialCommand(number));
 }
 
-void TDeviceForm::InfoButtonClick() { SmsCommand(kCommandInfo); }
+void TDeviceForm::InfoButtonClick() { SmsCommand(kCommandInfo, kNameInfo); }
 
 void TDeviceForm::OnAlarmButtonClick()
 {
     if (DBCheckBox2->isChecked())
         CallCommand();
     else
-        SmsCommand(kCommandArm);
+        SmsCommand(kCommandArm, kNameArm);
 }
 
 void TDeviceForm::OffAlarmButtonClick()
@@ -814,14 +841,14 @@ void TDeviceForm::OffAlarmButtonClick()
     if (DBCheckBox2->isChecked())
         CallCommand();
     else
-        SmsCommand(kCommandDisarm);
+        SmsCommand(kCommandDisarm, kNameDisarm);
 }
 
-void TDeviceForm::TempButtonClick() { SmsCommand(kCommandTemperature); }
-void TDeviceForm::Rele1ButtonONClick() { SmsCommand(kCommandRelay1On); }
-void TDeviceForm::Rele1ButtonOffClick() { SmsCommand(kCommandRelay1Off); }
-void TDeviceForm::Rele2ButtonONClick() { SmsCommand(kCommandRelay2On); }
-void TDeviceForm::Rele2ButtonOffClick() { SmsCommand(kCommandRelay2Off); }
+void TDeviceForm::TempButtonClick() { SmsCommand(kCommandTemperature, kNameTemperature); }
+void TDeviceForm::Rele1ButtonONClick() { SmsCommand(kCommandRelay1On, kNameRelay1On); }
+void TDeviceForm::Rele1ButtonOffClick() { SmsCommand(kCommandRelay1Off, kNameRelay1Off); }
+void TDeviceForm::Rele2ButtonONClick() { SmsCommand(kCommandRelay2On, kNameRelay2On); }
+void TDeviceForm::Rele2ButtonOffClick() { SmsCommand(kCommandRelay2Off, kNameRelay2Off); }
 
 void TDeviceForm::JournalButtonClick()
 {

@@ -10,6 +10,7 @@
 
 #include <QDialog>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -78,7 +79,9 @@ public:
 
     // --- card ---
     void SetCommandButtonsEnabled(bool enabled);
-    void SetStatusEdit(const std::string& text);
+    // A command's result for the device with that number (empty: the device on
+    // show); kept per device, shown while its card is.
+    void SetStatusEdit(const std::string& number, const std::string& text);
     void FillLastEvents();
     // Draws one cell of LastEvents (`selected`: the cell's row is selected).
     void LastEventsDrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool selected);
@@ -143,7 +146,8 @@ private:
     void BuildWindow();
     void LoadRegister();
     void RegisterOperations();
-    void SmsCommand(std::string_view text);
+    void SmsCommand(std::string_view text, std::string_view name);
+    void ShowCommandResult();
     void CallCommand();
     void Enqueue(std::string_view line);
     std::string CardNumber() const;
@@ -152,6 +156,7 @@ private:
     StationContext& m_ctx;
     std::unique_ptr<TelEventIndex> m_events;
     RecordHandle m_shownDevice;
+    std::map<std::string, std::string> m_commandResults; // by device number
 };
 
 } // namespace kv

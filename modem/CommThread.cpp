@@ -20,7 +20,7 @@ namespace {
 
 constexpr std::string_view kModemTel = events::kModem1Tel;
 constexpr std::string_view kLineTimeout = "Ошибка обмена по таймауту..."_cp;
-constexpr std::string_view kLineIncomplete = "Принят не полный пакет..."_cp;
+constexpr std::string_view kLineIncomplete = "Принят неполный пакет..."_cp;
 constexpr std::string_view kLinePassFailed = "Ошибка E001 - обработка данных модема..."_cp;
 constexpr std::string_view kLineAtError = "Ошибка AT - команды"_cp;
 constexpr std::string_view kLineReadPostponed = "Чтение SMS отложено: модем не в кодировке UNICODE"_cp;
@@ -845,7 +845,9 @@ void TCommThread::OnPrompt(const Reply&)
 void TCommThread::OnSmsSent(const Reply&)
 {
     Techno(kSmsSent, kGreen);
-    Event(kSmsSent, kModemTel, kSmsSent);
+    // A device command's row names the device and the command (FinishSend).
+    if (!m_send || !m_send->deviceCommand)
+        Event(kSmsSent, kModemTel, kSmsSent);
     FinishSend(true);
 }
 
@@ -868,7 +870,7 @@ void TCommThread::FinishSend(bool sent)
     if (!m_send) {
         // A send line queued on its own: the card is the only one that does so.
         if (sent)
-            m_host.SetStatusEdit(std::string(kSmsSent));
+            m_host.SetStatusEdit({}, std::string(kSmsSent));
         m_host.SetCommandButtonsEnabled(true);
         return;
     }
@@ -880,9 +882,12 @@ void TCommThread::FinishSend(bool sent)
     // overwrite the status of the operator's own command and free its buttons.
     if (!send.deviceCommand)
         return;
-    if (!sent)
-        Event(kStatusSmsFailed, send.number, send.text);
-    m_host.SetStatusEdit(std::string(sent ? kSmsSent : kStatusSmsFailed));
+    const std::string& name = send.commandName.empty() ? send.text : send.commandName;
+    std::string event(sent ? "Команда отправлена"_cp : "Команда не отправлена"_cp);
+    if (!name.empty())
+        event += ": " + name;
+    Event(sent ? kSmsSent : kStatusSmsFailed, send.number, event);
+    m_host.SetStatusEdit(send.number, std::string(sent ? kSmsSent : kStatusSmsFailed));
     m_host.SetCommandButtonsEnabled(true);
 }
 

@@ -79,6 +79,9 @@ public:
         // A device card's command: a failure is journalled and shown on the card.
         bool deviceCommand = false;
         SmsOutcome outcome;
+        // A device command's name for the journal ("Поставить на охрану");
+        // empty: the text stands for it.
+        std::string commandName;
     };
     void PushSend(SmsSend send);
     // The send whose "AT+CMGS" line the worker takes now; nothing when none was

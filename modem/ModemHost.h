@@ -56,7 +56,9 @@ public:
 
     // Controls of other windows.
     virtual void SetCommandButtonsEnabled(bool enabled) = 0; // device card command group
-    virtual void SetStatusEdit(const std::string& text) = 0; // device card StatusEdit
+    // Device card StatusEdit: the result of a command to the device with that
+    // number, shown on its card; an empty number: the card on show.
+    virtual void SetStatusEdit(const std::string& number, const std::string& text) = 0;
     virtual void SetLinkText(const std::string& text) = 0;   // modem window Edit5
     virtual void AddBalanceLine(const std::string& text) = 0; // modem window BalanceInfo
     virtual std::string BalanceNumber() = 0;                 // modem window BalanceNumber

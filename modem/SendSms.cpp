@@ -22,12 +22,12 @@ bool QueueSend(TModem& modem, TModem::SmsSend send, const std::vector<std::strin
 
 } // namespace
 
-bool SendSms(TModem& modem, const std::string& number, const std::string& text)
+bool SendSms(TModem& modem, const std::string& number, const std::string& text, const std::string& commandName)
 {
     const std::vector<std::string> unit = {std::string(kCmdCharsetIra), std::string(kCmdTextParamsIra),
                                            SendSmsCommand(number),       text + kCtrlZ,
                                            std::string(kCmdCharsetUcs2), std::string(kCmdTextParams)};
-    return QueueSend(modem, {number, text, true, {}}, unit);
+    return QueueSend(modem, {number, text, true, {}, commandName}, unit);
 }
 
 bool SendUcs2Sms(TModem& modem, const std::string& number, const std::string& text, TModem::SmsOutcome outcome)

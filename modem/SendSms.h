@@ -12,9 +12,11 @@ namespace kv {
 
 // A device command: the plain character set for its text, the send command,
 // the text closed by Ctrl-Z, and UCS2 again. Sets SmsSending. The worker
-// journals a refused or unanswered send ("Неудачная отправка СМС") and shows
-// it on the card. False, with nothing queued, when the ring has no room.
-bool SendSms(TModem& modem, const std::string& number, const std::string& text);
+// journals the outcome under the device's number with the command's name
+// (`commandName`, or the text when empty) and shows it on that device's card.
+// False, with nothing queued, when the ring has no room.
+bool SendSms(TModem& modem, const std::string& number, const std::string& text,
+             const std::string& commandName = {});
 
 // One SMS whose number and text travel as UCS2 hex, so that Cyrillic arrives;
 // modem 1 stays in its UCS2 set. `outcome` (may be empty) is told once, on the

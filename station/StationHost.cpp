@@ -195,9 +195,9 @@ void StationHost::SetCommandButtonsEnabled(bool enabled)
     CallOnUi(m_ctx.SetCommandButtonsEnabled, enabled);
 }
 
-void StationHost::SetStatusEdit(const std::string& text)
+void StationHost::SetStatusEdit(const std::string& number, const std::string& text)
 {
-    CallOnUi(m_ctx.SetStatusEdit, text);
+    CallOnUi(m_ctx.SetStatusEdit, number, text);
 }
 
 void StationHost::SetLinkText(const std::string& text)

@@ -33,7 +33,7 @@ public:
     void SetInfoState(const std::string& shortName, std::uint8_t code) override;
     void SetAlarmMark(const std::string& shortName) override;
     void SetCommandButtonsEnabled(bool enabled) override;
-    void SetStatusEdit(const std::string& text) override;
+    void SetStatusEdit(const std::string& number, const std::string& text) override;
     void SetLinkText(const std::string& text) override;
     void AddBalanceLine(const std::string& text) override;
     std::string BalanceNumber() override;

@@ -306,8 +306,8 @@ void TForm1::RegisterOperations()
         DBGrid3->viewport()->update();
     };
     m_ctx.SetDialStatus = [this](const std::string& text) { DialStatus->setText(ToQ(text)); };
-    m_ctx.SendSms = [this](const std::string& number, const std::string& text) {
-        return Modem1 && SendSms(*Modem1, number, text);
+    m_ctx.SendSms = [this](const std::string& number, const std::string& text, const std::string& commandName) {
+        return Modem1 && SendSms(*Modem1, number, text, commandName);
     };
     m_ctx.SendUcs2Sms = [this](const std::string& number, const std::string& text,
                                std::function<void(bool)> outcome) {

@@ -55,11 +55,11 @@ TPasswordDlg::TPasswordDlg(StationContext& ctx)
     Label2->setBuddy(Password2);
     Label2->hide();
     Password2->hide();
-    OKBtn = new QPushButton(QStringLiteral("OK"), this);
-    Name(OKBtn, "OKBtn", QStringLiteral("OK"));
+    OKBtn = new QPushButton(ToQ("ОК"_cp), this);
+    Name(OKBtn, "OKBtn", "ОК"_cp);
     OKBtn->setDefault(true);
-    CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
-    Name(CancelBtn, "CancelBtn", QStringLiteral("Cancel"));
+    CancelBtn = new QPushButton(ToQ("Отмена"_cp), this);
+    Name(CancelBtn, "CancelBtn", "Отмена"_cp);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);

@@ -1,5 +1,6 @@
 #include "windows/DBGrid.h"
 
+#include "data/Text.h"
 #include "timing/DateTime.h"
 #include "windows/Dialogs.h"
 #include "windows/QtText.h"
@@ -7,6 +8,8 @@
 #include <QHeaderView>
 
 namespace kv {
+
+using namespace literals;
 
 TMemTableModel::TMemTableModel(MemTable& table, std::vector<GridColumn> columns, QObject* parent)
     : QAbstractTableModel(parent), m_table(table), m_columns(std::move(columns))
@@ -49,7 +52,7 @@ QString DisplayText(const MemTable& table, int row, int field)
     case FieldType::Time:
         return ToQ(FormatDateTime(table.DateTimeAt(row, field)));
     case FieldType::Boolean:
-        return table.BooleanAt(row, field) ? QStringLiteral("True") : QStringLiteral("False");
+        return table.BooleanAt(row, field) ? ToQ("Да"_cp) : ToQ("Нет"_cp);
     default:
         return ToQ(table.TextAt(row, field));
     }
@@ -116,7 +119,11 @@ void TMemTableModel::CursorMoved(int row) { emit cursorMoved(row); }
 TDBGrid::TDBGrid(TMemTableModel* model, QWidget* parent) : QTableView(parent), m_model(model)
 {
     setModel(model);
-    horizontalHeader()->hide();
+    // Titles are shown when the columns have them.
+    bool titled = false;
+    for (const GridColumn& c : model->Columns())
+        titled = titled || !c.caption.isEmpty();
+    horizontalHeader()->setVisible(titled);
     verticalHeader()->hide();
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -61,7 +61,8 @@ private:
 // Text of one value as the grids show it (date-times in short date and long time).
 QString DisplayText(const MemTable& table, int row, int field);
 
-// A grid over a table model: no title row or indicator unless asked, column
+// A grid over a table model: a title row when the columns have captions, no
+// indicator, column
 // widths from the columns, the current row following the table's cursor and
 // moving it when the operator selects a row.
 class TDBGrid : public QTableView {

@@ -6,6 +6,7 @@
 #include "windows/AppPaths.h"
 #include "windows/QtText.h"
 
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -27,7 +28,7 @@ std::vector<GridColumn> JournalColumns(int fWidth, int timeWidth, int nameWidth,
 {
     return {{"", ToQ("Статус"_cp), fWidth},
             {"EventTime", ToQ("Время события"_cp), timeWidth},
-            {"simplename", QString(), nameWidth},
+            {"simplename", ToQ("Объект"_cp), nameWidth},
             {"tel", ToQ("Телефон"_cp), telWidth},
             {"event", ToQ("Событие"_cp), eventWidth}};
 }
@@ -61,6 +62,21 @@ TJournalGrid::TJournalGrid(TMemTableModel* model, QColor baseColour, std::functi
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     verticalScrollBar()->setSingleStep(1);
+
+    // The rows are painted by hand; the titles are a header over the viewport,
+    // following the horizontal scroll, its sections the column widths.
+    m_header = new QHeaderView(Qt::Horizontal, this);
+    m_header->setObjectName(QStringLiteral("JournalHeader"));
+    m_header->setModel(model);
+    m_header->setFont(f);
+    m_header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    m_header->setSectionsClickable(false);
+    m_header->setHighlightSections(false);
+    // The window lays the widths out itself (the event column takes the rest).
+    m_header->setSectionResizeMode(QHeaderView::Fixed);
+    for (std::size_t c = 0; c < m_widths.size(); ++c)
+        m_header->resizeSection(static_cast<int>(c), m_widths[c]);
+    setViewportMargins(0, m_header->sizeHint().height(), 0, 0);
 
     // Every change costs O(1) here: a scroll range, a shift of two numbers, a repaint.
     connect(model, &QAbstractItemModel::rowsInserted, this,
@@ -132,6 +148,7 @@ void TJournalGrid::setColumnWidth(int column, int width)
     if (column < 0 || column >= static_cast<int>(m_widths.size()))
         return;
     m_widths[static_cast<std::size_t>(column)] = std::max(0, width);
+    m_header->resizeSection(column, m_widths[static_cast<std::size_t>(column)]);
     UpdateScrollBars();
     viewport()->update();
 }
@@ -218,10 +235,17 @@ void TJournalGrid::EnsureVisible(int row)
 void TJournalGrid::resizeEvent(QResizeEvent* e)
 {
     QAbstractScrollArea::resizeEvent(e);
+    const QRect area = viewport()->geometry();
+    const int height = m_header->sizeHint().height();
+    m_header->setGeometry(area.left(), area.top() - height, area.width(), height);
     UpdateScrollBars();
 }
 
-void TJournalGrid::scrollContentsBy(int, int) { viewport()->update(); }
+void TJournalGrid::scrollContentsBy(int, int)
+{
+    m_header->setOffset(horizontalScrollBar()->value());
+    viewport()->update();
+}
 
 void TJournalGrid::mousePressEvent(QMouseEvent* e)
 {

@@ -10,6 +10,7 @@
 #include <QAbstractItemView>
 #include <QAbstractScrollArea>
 #include <QColor>
+#include <QHeaderView>
 #include <QPixmap>
 #include <QScrollBar>
 
@@ -44,6 +45,8 @@ public:
     QColor RowColour(int row) const;
     int RowIcon(int row) const;
     const QPixmap& Icon(int index) const { return m_icons[static_cast<std::size_t>(index)]; }
+    // The column titles over the rows.
+    QHeaderView* horizontalHeader() const { return m_header; }
 
     // The current row follows the table's cursor and moves it.
     QModelIndex currentIndex() const;
@@ -76,6 +79,7 @@ private:
     void RowsRemoved(int first, int count);
 
     TMemTableModel* m_model;
+    QHeaderView* m_header = nullptr;
     QColor m_base;
     std::function<bool()> m_loggedIn;
     std::array<QPixmap, assets::kJournalIcons.size()> m_icons;

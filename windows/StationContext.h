@@ -70,8 +70,9 @@ struct StationContext {
     std::function<void(bool)> SetLoginControlsEnabled; // StringGrid1 and DBGrid2
     std::function<void(const std::string&)> SetDialStatus;
     // A device command by SMS, queued whole (the plain character set around its
-    // text); false, nothing queued, when modem 1 cannot take it now.
-    std::function<bool(const std::string& number, const std::string& text)> SendSms;
+    // text), journalled by its name; false, nothing queued, when modem 1 cannot
+    // take it now.
+    std::function<bool(const std::string& number, const std::string& text, const std::string& commandName)> SendSms;
     // One SMS through modem 1 whose number and text travel as UCS2 hex (Cyrillic
     // arrives). `outcome` runs on the UI thread: true when the modem confirmed
     // it. False, nothing sent, when modem 1 cannot take it now.
@@ -81,7 +82,7 @@ struct StationContext {
     std::function<bool()> StartDialThread; // false when one is already running
     // Device window:
     std::function<void(bool)> SetCommandButtonsEnabled;
-    std::function<void(const std::string&)> SetStatusEdit;
+    std::function<void(const std::string& number, const std::string& text)> SetStatusEdit;
     std::function<void()> FillLastEvents;
     std::function<void(bool readOnly)> SetDeviceTablesReadOnly;
     std::function<std::string(const std::string& number, const std::string& initial)> FindShortNameByNumber;

@@ -23,6 +23,8 @@ void Name(QWidget* w, const char* objectName, const QString& accessibleName)
     w->setAccessibleName(accessibleName);
 }
 
+QString Ru(const char8_t* text) { return QString::fromUtf8(reinterpret_cast<const char*>(text)); }
+
 } // namespace
 
 QStringList TComSetupFrm::SystemPorts()
@@ -42,35 +44,39 @@ TComSetupFrm::TComSetupFrm(TComPort& port, const QStringList& ports, QWidget* pa
 {
     setObjectName(QStringLiteral("ComSetupFrm"));
     setAccessibleDescription(objectName());
-    setAccessibleName(QStringLiteral("Setup"));
-    setWindowTitle(QStringLiteral("Setup"));
+    setAccessibleName(Ru(u8"Настройка порта"));
+    setWindowTitle(Ru(u8"Настройка порта"));
     setModal(true);
 
-    auto* group = new QGroupBox(QStringLiteral(" Settings "), this);
-    Name(group, "GroupSettings", QStringLiteral("Settings"));
+    auto* group = new QGroupBox(Ru(u8" Параметры "), this);
+    Name(group, "GroupSettings", Ru(u8"Параметры"));
     m_grid = new QGridLayout(group);
 
     QStringList portItems = ports;
     const QString current = QString::fromLatin1(port.Port());
     if (!portItems.contains(current))
         portItems << current;
-    m_portCombo = AddRow("ComboPort", "Port", portItems, static_cast<int>(portItems.indexOf(current)));
+    m_portCombo = AddRow("ComboPort", Ru(u8"Порт"), portItems, static_cast<int>(portItems.indexOf(current)));
 
+    // Listed in the order of TBaudRate: the index is the setting.
     QStringList baudItems;
     for (int i = 0; i < kBaudRateCount; ++i)
-        baudItems << QString::fromStdString(BaudRateName(static_cast<TBaudRate>(i)));
-    m_baudCombo = AddRow("ComboBaudRate", "Baud rate", baudItems, port.BaudRate());
-    m_dataBitsCombo = AddRow("ComboDataBits", "Data bits", {"5", "6", "7", "8"}, port.DataBits());
-    m_stopBitsCombo = AddRow("ComboStopBits", "Stop bits", {"1", "1.5", "2"}, port.StopBits());
-    m_parityCombo = AddRow("ComboParity", "Parity", {"None", "Odd", "Even", "Mark", "Space"}, port.Parity().Bits);
-    m_flowCombo = AddRow("ComboFlowControl", "Flow control", {"Hardware", "Software", "None", "Custom"},
+        baudItems << (i == brCustom ? Ru(u8"Другая") : QString::fromStdString(BaudRateName(static_cast<TBaudRate>(i))));
+    m_baudCombo = AddRow("ComboBaudRate", Ru(u8"Скорость"), baudItems, port.BaudRate());
+    m_dataBitsCombo = AddRow("ComboDataBits", Ru(u8"Биты данных"), {"5", "6", "7", "8"}, port.DataBits());
+    m_stopBitsCombo = AddRow("ComboStopBits", Ru(u8"Стоповые биты"), {"1", "1.5", "2"}, port.StopBits());
+    m_parityCombo = AddRow("ComboParity", Ru(u8"Чётность"),
+                           {Ru(u8"Нет"), Ru(u8"Нечёт"), Ru(u8"Чёт"), Ru(u8"Маркер"), Ru(u8"Пробел")},
+                           port.Parity().Bits);
+    m_flowCombo = AddRow("ComboFlowControl", Ru(u8"Управление потоком"),
+                         {Ru(u8"Аппаратное"), Ru(u8"Программное"), Ru(u8"Нет"), Ru(u8"Своё")},
                          port.FlowControl().FlowControl());
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
-    Name(ok, "ButtonOK", QStringLiteral("OK"));
+    auto* ok = new QPushButton(Ru(u8"ОК"), this);
+    Name(ok, "ButtonOK", Ru(u8"ОК"));
     ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
-    Name(cancel, "ButtonCancel", QStringLiteral("Cancel"));
+    auto* cancel = new QPushButton(Ru(u8"Отмена"), this);
+    Name(cancel, "ButtonCancel", Ru(u8"Отмена"));
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -83,16 +89,16 @@ TComSetupFrm::TComSetupFrm(TComPort& port, const QStringList& ports, QWidget* pa
     layout->addLayout(buttons);
 }
 
-QComboBox* TComSetupFrm::AddRow(const char* objectName, const char* label, const QStringList& items, int current)
+QComboBox* TComSetupFrm::AddRow(const char* objectName, const QString& label, const QStringList& items, int current)
 {
     const int row = m_grid->rowCount();
-    auto* caption = new QLabel(QString::fromLatin1(label), this);
+    auto* caption = new QLabel(label, this);
     const QString labelName = QStringLiteral("Label") + QString::fromLatin1(objectName).mid(5);
     caption->setObjectName(labelName);
     caption->setAccessibleDescription(labelName);
-    caption->setAccessibleName(QString::fromLatin1(label));
+    caption->setAccessibleName(label);
     auto* combo = new QComboBox(this);
-    Name(combo, objectName, QString::fromLatin1(label));
+    Name(combo, objectName, label);
     combo->addItems(items);
     combo->setCurrentIndex(current);
     caption->setBuddy(combo);
@@ -106,7 +112,8 @@ void TComSetupFrm::ApplyToPort()
     m_port.BeginUpdate();
     try {
         m_port.SetPort(m_portCombo->currentText().toLatin1().toStdString());
-        m_port.SetBaudRate(BaudRateFromName(m_baudCombo->currentText().toStdString()));
+        if (m_baudCombo->currentIndex() >= 0)
+            m_port.SetBaudRate(static_cast<TBaudRate>(m_baudCombo->currentIndex()));
         m_port.SetDataBits(static_cast<TDataBits>(m_dataBitsCombo->currentIndex()));
         m_port.SetStopBits(static_cast<TStopBits>(m_stopBitsCombo->currentIndex()));
         TComParity parity = m_port.Parity();

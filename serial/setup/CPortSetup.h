@@ -32,7 +32,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    QComboBox* AddRow(const char* objectName, const char* label, const QStringList& items, int current);
+    QComboBox* AddRow(const char* objectName, const QString& label, const QStringList& items, int current);
 
     TComPort& m_port;
     QComboBox* m_portCombo = nullptr;

@@ -1,3 +1,4 @@
+#include "data/DurableJournal.h"
 #include "data/JournalSearch.h"
 #include "data/MemTable.h"
 #include "data/RecordEvent.h"
@@ -59,10 +60,16 @@ const kv::MemTable& SampleJournal()
 TEST(JournalTool, CsvQuotesWhatNeedsItAndWritesIsoTimes)
 {
     std::ostringstream out;
-    kv::jrn::WriteCsv(SampleJournal(), out);
+    kv::jrn::WriteCsv(SampleJournal(), out, {.iso = true, .separator = ','});
     EXPECT_EQ(out.str(), Utf8(u8"EventTime,Status,tel,event,simplename\r\n"
                               u8"2024-02-29T23:59:58.250,Логин,\"a,b\",\"say \"\"hi\"\"\r\nbye\",\r\n"
                               u8"2010-01-01T12:00:00,Тревога,'+7900,plain,\r\n"));
+    // By default as the station exports: ";" and the station's own date form.
+    out.str("");
+    kv::jrn::WriteCsv(SampleJournal(), out);
+    EXPECT_EQ(out.str(), Utf8(u8"EventTime;Status;tel;event;simplename\r\n"
+                              u8"29.02.2024 23:59:58;Логин;a,b;\"say \"\"hi\"\"\r\nbye\";\r\n"
+                              u8"01.01.2010 12:00:00;Тревога;'+7900;plain;\r\n"));
 }
 
 TEST(SpreadsheetCsv, AFieldThatASpreadsheetWouldRunOrTurnIntoANumberIsMarkedAsText)
@@ -113,7 +120,7 @@ TEST(SpreadsheetCsv, BothExportersReadBackTheSameTexts)
     };
 
     std::ostringstream tool;
-    kv::jrn::WriteCsv(t, tool);
+    kv::jrn::WriteCsv(t, tool, {.iso = true, .separator = ','});
     const auto toolRows = kv::test::ReadCsvRecords(tool.str(), ',');
     const auto rows = kv::SearchJournal(t, {});
     const auto searchRows = kv::test::ReadCsvRecords(kv::JournalCsv(t, rows).substr(3), ';');
@@ -137,10 +144,14 @@ TEST(SpreadsheetCsv, BothExportersReadBackTheSameTexts)
 TEST(JournalTool, DumpShowsFieldsAndRecordsWithNulls)
 {
     std::ostringstream out;
-    kv::jrn::Dump(SampleJournal(), out);
-    const std::string s = out.str();
+    kv::jrn::Dump(SampleJournal(), out, {.iso = true});
+    std::string s = out.str();
     EXPECT_NE(s.find("Fields: 5\n  1. EventTime DateTime size 0 label \"EventTime\" width 14\n"), std::string::npos);
     EXPECT_NE(s.find("Records: 2\n[1]\n  EventTime: 2024-02-29T23:59:58.250\n"), std::string::npos);
+    out.str("");
+    kv::jrn::Dump(SampleJournal(), out);
+    s = out.str();
+    EXPECT_NE(s.find("Records: 2\n[1]\n  EventTime: 29.02.2024 23:59:58\n"), std::string::npos) << s;
     EXPECT_NE(s.find("  event: say \"hi\"\\r\\nbye\n  simplename: (null)\n"), std::string::npos);
     EXPECT_NE(s.find(Utf8(u8"  Status: Тревога\n")), std::string::npos);
 }
@@ -183,6 +194,102 @@ TEST(JournalTool, CheckReportsCountOrTheLoadersMessage)
     EXPECT_EQ(kv::test::ReadFileBytes("out.txt"), "OK 2\n");
     EXPECT_EQ(WEXITSTATUS(std::system((tool + " check bad.bin 2> err.txt").c_str())), 1);
     EXPECT_EQ(kv::test::ReadFileBytes("err.txt"), "Invalid stream format\n");
+}
+
+// What a running (or crashed) station holds: the table file and the rows
+// logged since its last fold, here in two segments, the second begun after a
+// fold that could not write.
+TEST(JournalTool, ReadsTheRowsARunningStationHoldsInItsLogSegments)
+{
+    kv::test::TempDir dir;
+    namespace fs = std::filesystem;
+    kv::TableFormat format;
+    auto run = [&](std::initializer_list<const char*> events, bool foldFails) {
+        kv::MemTable table{"EventsTable"};
+        kv::DefineJournal(table);
+        kv::DurableJournal journal(table, "t3.bin", format);
+        if (foldFails) {
+            fs::create_directory("t3.bin.fold");
+            kv::test::WriteFileBytes("t3.bin.fold/keep", "x");
+        }
+        journal.Open("empty", [](const std::string&) {}, 45000.0);
+        fs::remove_all("t3.bin.fold");
+        int n = 0;
+        for (const char* e : events)
+            kv::RecordEvent(table, "S", "+7", e, nullptr, kv::EncodeDateTime({2026, 3, 4, 5, 6, ++n, 0}));
+        journal.SyncNow();
+        // Dropped without a fold, as a kill leaves it.
+    };
+    run({"a", "b"}, false);
+    run({"c", "d", "e"}, true);
+    std::vector<std::string> segments;
+    for (const auto& e : fs::directory_iterator("."))
+        if (e.path().filename().string().rfind("t3.bin.log.", 0) == 0)
+            segments.push_back(e.path().filename().string());
+    std::sort(segments.begin(), segments.end());
+    ASSERT_EQ(segments.size(), 2u);
+    kv::MemTable fileAlone;
+    format.Load(fileAlone, "t3.bin");
+    ASSERT_EQ(fileAlone.TotalRecordCount(), 1u) << "only the creation row is in the file";
+    const auto before = fs::last_write_time("t3.bin");
+
+    std::string out, err;
+    EXPECT_EQ(RunTool({"check", "t3.bin"}, out, err), 0) << err;
+    EXPECT_EQ(out, "OK 6 (5 of them from the log segments)\n");
+    ASSERT_EQ(RunTool({"csv", "t3.bin"}, out, err), 0) << err;
+    const auto rows = kv::test::ReadCsvRecords(out, ';');
+    ASSERT_EQ(rows.size(), 7u) << out;
+    std::vector<std::string> events;
+    for (std::size_t r = 1; r < rows.size(); ++r)
+        events.push_back(rows[r][3]);
+    EXPECT_EQ(events, (std::vector<std::string>{"e", "d", "c", "b", "a", Utf8(u8"Создание журнала")}));
+    EXPECT_EQ(rows[1][0], "04.03.2026 05:06:03");
+    ASSERT_EQ(RunTool({"--iso", "csv", "--sep", ",", "t3.bin"}, out, err), 0) << err;
+    EXPECT_EQ(out.substr(0, out.find("\r\n", out.find("\r\n") + 2)),
+              "EventTime,Status,tel,event,simplename\r\n2026-03-04T05:06:03,S,'+7,e,");
+    ASSERT_EQ(RunTool({"dump", "t3.bin"}, out, err), 0) << err;
+    EXPECT_NE(out.find("Records: 6\n"), std::string::npos);
+
+    // Read-only: nothing folded, created or removed.
+    std::vector<std::string> after;
+    for (const auto& e : fs::directory_iterator("."))
+        after.push_back(e.path().filename().string());
+    std::sort(after.begin(), after.end());
+    EXPECT_EQ(after, (std::vector<std::string>{"t3.bin", segments[0], segments[1]}));
+    EXPECT_EQ(fs::last_write_time("t3.bin"), before);
+
+    // A segment named as FILE is refused, naming the table to give instead;
+    // so is a segment under another name.
+    EXPECT_EQ(RunTool({"check", segments[1].c_str()}, out, err), 1);
+    EXPECT_NE(err.find("give the table file t3.bin instead"), std::string::npos) << err;
+    fs::copy_file(segments[0], "copy.bin");
+    EXPECT_EQ(RunTool({"csv", "copy.bin"}, out, err), 1);
+    EXPECT_NE(err.find("copy.bin is a log segment"), std::string::npos) << err;
+    EXPECT_EQ(out, "");
+}
+
+TEST(JournalTool, HelpGoesToStandardOutputAndWrongOptionsAreRefused)
+{
+    kv::test::TempDir dir;
+    kv::TableFormat().Save(SampleJournal(), "t3.bin");
+    std::string out, err;
+    EXPECT_EQ(RunTool({"--help"}, out, err), 0);
+    EXPECT_NE(out.find("usage: korvalen-jrn"), std::string::npos);
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(RunTool({"csv", "--sep", "tab", "t3.bin"}, out, err), 0);
+    EXPECT_EQ(out.substr(0, out.find("\r\n")), "EventTime\tStatus\ttel\tevent\tsimplename");
+    for (auto args : {std::initializer_list<const char*>{"csv", "--sep", "t3.bin"},
+                      std::initializer_list<const char*>{"csv", "--sep", "\"", "t3.bin"},
+                      std::initializer_list<const char*>{"csv", "--sep", ";;", "t3.bin"},
+                      std::initializer_list<const char*>{"--utc", "csv", "t3.bin"}}) {
+        EXPECT_EQ(RunTool(args, out, err), 2) << *(args.begin() + 1);
+        EXPECT_EQ(out, "");
+    }
+
+    const std::string tool = (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "korvalen-jrn").string();
+    EXPECT_EQ(WEXITSTATUS(std::system((tool + " --help > out.txt 2> err.txt").c_str())), 0);
+    EXPECT_NE(kv::test::ReadFileBytes("out.txt").find("--sep"), std::string::npos);
+    EXPECT_EQ(kv::test::ReadFileBytes("err.txt"), "");
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 namespace {
 
@@ -57,22 +58,27 @@ Lines SmsLines(const std::string& number, const std::string& text)
 
 TEST(CardCommands, EachSmsCommandIsOneUnitWithTheCharacterSetAroundItsText)
 {
-    const std::pair<void (kv::TDeviceForm::*)(), std::string> cases[] = {
-        {&kv::TDeviceForm::InfoButtonClick, "*8411#_info#"},
-        {&kv::TDeviceForm::OnAlarmButtonClick, "*8411#_on#"},
-        {&kv::TDeviceForm::OffAlarmButtonClick, "*8411#_off#"},
-        {&kv::TDeviceForm::TempButtonClick, "*8411#_temp#"},
-        {&kv::TDeviceForm::Rele1ButtonONClick, "*8411#_set_1=1#"},
-        {&kv::TDeviceForm::Rele1ButtonOffClick, "*8411#_set_1=0#"},
-        {&kv::TDeviceForm::Rele2ButtonONClick, "*8411#_set_2=1#"},
-        {&kv::TDeviceForm::Rele2ButtonOffClick, "*8411#_set_2=0#"},
+    const std::tuple<void (kv::TDeviceForm::*)(), std::string, std::string_view> cases[] = {
+        {&kv::TDeviceForm::InfoButtonClick, "*8411#_info#", "Запрос состояния"_cp},
+        {&kv::TDeviceForm::OnAlarmButtonClick, "*8411#_on#", "Поставить на охрану"_cp},
+        {&kv::TDeviceForm::OffAlarmButtonClick, "*8411#_off#", "Снять с охраны"_cp},
+        {&kv::TDeviceForm::TempButtonClick, "*8411#_temp#", "Запрос температуры"_cp},
+        {&kv::TDeviceForm::Rele1ButtonONClick, "*8411#_set_1=1#", "Включить реле 1"_cp},
+        {&kv::TDeviceForm::Rele1ButtonOffClick, "*8411#_set_1=0#", "Выключить реле 1"_cp},
+        {&kv::TDeviceForm::Rele2ButtonONClick, "*8411#_set_2=1#", "Включить реле 2"_cp},
+        {&kv::TDeviceForm::Rele2ButtonOffClick, "*8411#_set_2=0#", "Выключить реле 2"_cp},
     };
-    for (const auto& [click, text] : cases) {
+    for (const auto& [click, text, name] : cases) {
         CardStation st;
         EXPECT_EQ(st.CommandGroupEnabled(), 4);
         (st.form.get()->*click)();
         EXPECT_EQ(st.Timeline(), SmsLines(kNumber, text)) << text;
         EXPECT_EQ(st.sentSms, (std::vector<std::pair<std::string, std::string>>{{kNumber, text}}));
+        EXPECT_EQ(st.commandNames, std::vector<std::string>{S(name)}) << "the journal names the command";
+        const auto send = st.modem1.TakeSend();
+        ASSERT_TRUE(send) << text;
+        EXPECT_EQ(send->commandName, S(name)) << "the name travels with the send to its confirmation";
+        EXPECT_TRUE(send->deviceCommand);
         EXPECT_EQ(st.form->StatusEdit->text(), kv::ToQ("Ожидание..."_cp));
         EXPECT_EQ(st.CommandGroupEnabled(), 0) << text;
         EXPECT_TRUE(st.RelaysUsable()) << "a relay command can go while an SMS command is under way";
@@ -97,6 +103,33 @@ TEST(CardCommands, ASecondCommandWaitsBehindTheFirstAndOneThatCannotBeQueuedSays
     EXPECT_EQ(st.modem1.PendingCount(), queued);
     EXPECT_EQ(st.form->StatusEdit->text(), kv::ToQ("Неудачная отправка СМС"_cp));
     EXPECT_EQ(st.CommandGroupEnabled(), 4);
+}
+
+// The card is switched between devices while commands run: each result is
+// shown on the card of the device it was for, and only there.
+TEST(CardCommands, TheStatusBoxShowsTheResultOfItsOwnDeviceOnly)
+{
+    CardStation st;
+    const std::string other = "+79222222222";
+    kv::TDeviceForm& form = *st.form;
+    auto shown = [&] { return kv::FromQ(form.StatusEdit->text()); };
+    form.InfoButton->click();
+    EXPECT_EQ(shown(), S("Ожидание..."_cp));
+
+    ASSERT_TRUE(form.SelectDeviceByShortName("D"));
+    EXPECT_EQ(shown(), "") << "device D has had no command";
+    st.ctx.SetStatusEdit(kNumber, S("Сообщение отправлено"_cp));
+    EXPECT_EQ(shown(), "") << "A's confirmation does not land on D's card";
+    st.ctx.SetStatusEdit(other, S("Неудачная отправка СМС"_cp));
+    EXPECT_EQ(shown(), S("Неудачная отправка СМС"_cp));
+
+    ASSERT_TRUE(form.SelectDeviceByShortName("A"));
+    EXPECT_EQ(shown(), S("Сообщение отправлено"_cp)) << "A's own result, kept while D was shown";
+    ASSERT_TRUE(form.SelectDeviceByShortName("D"));
+    EXPECT_EQ(shown(), S("Неудачная отправка СМС"_cp));
+    // A confirmation that names no device is for the card on show.
+    st.ctx.SetStatusEdit({}, S("Сообщение отправлено"_cp));
+    EXPECT_EQ(shown(), S("Сообщение отправлено"_cp));
 }
 
 TEST(CardCommands, TheNumberIsWhatTheCardShowsUnsavedChangeIncluded)

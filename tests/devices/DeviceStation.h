@@ -35,6 +35,7 @@ struct DeviceStation {
     StationContext ctx;
     int rebuilds = 0;
     std::vector<std::pair<std::string, std::string>> sentSms;
+    std::vector<std::string> commandNames; // as the card gave them with each SMS
     std::unique_ptr<TDeviceForm> form;
     double clock = 45000.0;
 
@@ -47,9 +48,10 @@ struct DeviceStation {
         ctx.Modem1 = &modem1;
         ctx.EventsTable = &events;
         ctx.RebuildBoard = [this] { ++rebuilds; };
-        ctx.SendSms = [this](const std::string& number, const std::string& text) {
+        ctx.SendSms = [this](const std::string& number, const std::string& text, const std::string& name) {
             sentSms.emplace_back(number, text);
-            return SendSms(modem1, number, text);
+            commandNames.push_back(name);
+            return SendSms(modem1, number, text, name);
         };
     }
     ~DeviceStation() { SetProgramDirForTests({}); }

@@ -50,7 +50,7 @@ ToolRun RunJournalTool(const std::vector<std::string>& args)
 
 std::vector<CsvRow> ParseCsv(const std::string& text)
 {
-    const std::vector<std::vector<std::string>> records = ReadCsvRecords(text, ',');
+    const std::vector<std::vector<std::string>> records = ReadCsvRecords(text, ';');
     std::vector<CsvRow> rows;
     if (records.empty())
         return rows;

@@ -87,7 +87,7 @@ public:
     void SetInfoState(const std::string& n, std::uint8_t c) override { rec.SetInfoState(n, c); }
     void SetAlarmMark(const std::string& n) override { rec.SetAlarmMark(n); }
     void SetCommandButtonsEnabled(bool e) override { rec.SetCommandButtonsEnabled(e); }
-    void SetStatusEdit(const std::string& t) override { rec.SetStatusEdit(t); }
+    void SetStatusEdit(const std::string& n, const std::string& t) override { rec.SetStatusEdit(n, t); }
     void SetLinkText(const std::string& t) override { rec.SetLinkText(t); }
     void AddBalanceLine(const std::string& t) override { rec.AddBalanceLine(t); }
     std::string BalanceNumber() override { return rec.BalanceNumber(); }

@@ -140,7 +140,7 @@ TEST(Package, InstalledIntoAFreshRootItStartsInAFreshHomeJournalsAnSmsAndClosesC
         EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write) << file;
     const ToolResult accounts = RunProgram({(root / "usr/bin/korvalen-jrn").string(), "csv", (data / "t4.bin").string()}, 20s);
     EXPECT_NE(accounts.output.find("$argon2id$"), std::string::npos) << accounts.output;
-    EXPECT_EQ(accounts.output.find(std::string(",") + kPassword), std::string::npos) << accounts.output;
+    EXPECT_EQ(accounts.output.find(std::string(";") + kPassword), std::string::npos) << accounts.output;
     const ToolResult depends = RunProgram({"/usr/bin/dpkg-deb", "-f", deb, "Depends"}, 20s);
     EXPECT_NE(depends.output.find("libsodium"), std::string::npos) << depends.output;
 }

@@ -384,8 +384,10 @@ TEST_F(StationE2E, CardCommandAndBalanceRequestsReachTheModemsAndTheirAnswersAre
     MemTable& journal = form().EventsTable;
     ASSERT_TRUE(Until([&] { return FindRow(journal, "Сообщение отправлено"_cp) >= 0; }, 60s))
         << "no confirmation within 60 s";
-    EXPECT_EQ(journal.TextAt(0, journal::Tel), "GSM-модем №1"_cp);
-    EXPECT_EQ(journal.TextAt(0, journal::Event), "Сообщение отправлено"_cp);
+    // On record with the device's number and short name and the command's name.
+    EXPECT_EQ(journal.TextAt(0, journal::Tel), kStore.number);
+    EXPECT_EQ(journal.TextAt(0, journal::SimpleName), kStore.shortName);
+    EXPECT_EQ(journal.TextAt(0, journal::Event), "Команда отправлена: Запрос состояния"_cp);
     // The status and the buttons follow the row in the worker's order.
     EXPECT_TRUE(Until([&] { return FromQ(card.StatusEdit->text()) == "Сообщение отправлено"_cp; }, 5s));
     EXPECT_TRUE(Until([&] { return card.InfoButton->isEnabled(); }, 5s));
@@ -436,7 +438,8 @@ TEST_F(StationE2E, CardCommandAndBalanceRequestsReachTheModemsAndTheirAnswersAre
     ASSERT_GE(events.size(), 2u);
     EXPECT_EQ(events[0].at("Status"), "Баланс");
     EXPECT_EQ(events[1].at("Status"), "Сообщение отправлено");
-    EXPECT_EQ(events[1].at("tel"), "GSM-модем №1");
+    EXPECT_EQ(events[1].at("tel"), kStore.number);
+    EXPECT_EQ(events[1].at("event"), "Команда отправлена: Запрос состояния");
     const auto dialRows = ReadTableFile("t6.bin");
     ASSERT_FALSE(dialRows.empty());
     EXPECT_EQ(dialRows[0].at("event"), "Баланс: 150.00 р.");

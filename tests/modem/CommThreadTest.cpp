@@ -16,7 +16,7 @@ std::string Event(std::string_view status, std::string_view tel, std::string_vie
 }
 
 const std::string kTimeout = Techno("red", "Ошибка обмена по таймауту..."_cp);
-const std::string kIncomplete = Techno("red", "Принят не полный пакет..."_cp);
+const std::string kIncomplete = Techno("red", "Принят неполный пакет..."_cp);
 const std::string kPassFailed = Techno("red", "Ошибка E001 - обработка данных модема..."_cp);
 const std::string kModemTel = S("GSM-модем №1"_cp);
 
@@ -292,7 +292,7 @@ INSTANTIATE_TEST_SUITE_P(Answers, UnansweredBalance, ::testing::Values("\r\n+CUS
 // prompt, UCS2 again; what else comes (a RING, a poll) waits behind it.
 TEST_F(Modem1Test, DeviceCommandIsOneUnitAndItsTextGoesOnlyAtItsPrompt)
 {
-    ASSERT_TRUE(SendSms(modem, "+79111111111", "INFO"));
+    ASSERT_TRUE(SendSms(modem, "+79111111111", "INFO", S("Запрос состояния"_cp)));
     const std::vector<std::string> unit = {"AT+CSCS=\"IRA\"\r", "AT+CSMP=17,173,0,0\r", "AT+CMGS=\"+79111111111\"\r",
                                            "INFO\x1A",             "AT+CSCS=\"UCS2\"\r",   "AT+CSMP=17,167,0,25\r"};
     EXPECT_EQ(modem.PendingCommands(), unit);
@@ -311,8 +311,10 @@ TEST_F(Modem1Test, DeviceCommandIsOneUnitAndItsTextGoesOnlyAtItsPrompt)
     EXPECT_EQ(sent[6], "AT+CLCC\r");
     EXPECT_EQ(TimeOf("sent INFO\x1A") - TimeOf("sent " + unit[2]), 300 + TCommThread::kAfterExchangeMs)
         << "at the prompt, not a fixed second later";
-    EXPECT_TRUE(InOrder({"event " + S("Сообщение отправлено | GSM-модем №1 | Сообщение отправлено"_cp),
-                         "statusedit " + S("Сообщение отправлено"_cp), "buttons on"}));
+    // Journalled under the device's number and the command's name, shown on its card.
+    EXPECT_TRUE(InOrder({"event " + S("Сообщение отправлено | +79111111111 | Команда отправлена: Запрос состояния"_cp),
+                         "statusedit " + S("+79111111111 | Сообщение отправлено"_cp), "buttons on"}));
+    EXPECT_EQ(log.Kind("event").size(), 1u) << "one row per command, none for the modem alone";
     EXPECT_FALSE(modem.SmsSending);
 }
 
@@ -329,7 +331,7 @@ class DeviceCommandFails : public Modem1Test, public ::testing::WithParamInterfa
 // shown on the card, the buttons back, UCS2 set again, the polls on again.
 TEST_P(DeviceCommandFails, IsJournalledAsAFailedSend)
 {
-    ASSERT_TRUE(SendSms(modem, "+79111111111", "*8411#_on#"));
+    ASSERT_TRUE(SendSms(modem, "+79111111111", "*8411#_on#", S("Поставить на охрану"_cp)));
     port.Always("AT+CSCS=*", "\r\nOK\r\n");
     port.Always("AT+CSMP=*", "\r\nOK\r\n");
     port.On("AT+CMGS=*", GetParam().commandReply);
@@ -340,8 +342,9 @@ TEST_P(DeviceCommandFails, IsJournalledAsAFailedSend)
     AnswerPolls();
     RunUntil(45000);
     EXPECT_EQ(SentCount("*8411#_on#\x1A"), GetParam().textSent ? 1u : 0u) << "a text never goes without its prompt";
-    EXPECT_EQ(log.Count("event " + S("Неудачная отправка СМС | +79111111111 | *8411#_on#"_cp)), 1u);
-    EXPECT_TRUE(InOrder({"statusedit " + S("Неудачная отправка СМС"_cp), "buttons on", "sent AT+CSCS=\"UCS2\"\r",
+    EXPECT_EQ(log.Count("event " + S("Неудачная отправка СМС | +79111111111 | Команда не отправлена: Поставить на охрану"_cp)),
+              1u);
+    EXPECT_TRUE(InOrder({"statusedit " + S("+79111111111 | Неудачная отправка СМС"_cp), "buttons on", "sent AT+CSCS=\"UCS2\"\r",
                          "sent AT+CSMP=17,167,0,25\r"}));
     EXPECT_FALSE(modem.SmsSending);
     EXPECT_GE(SentCount("AT+CPMS?\r"), 1u);

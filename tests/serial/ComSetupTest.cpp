@@ -1,5 +1,6 @@
 #include "serial/CPort.h"
 #include "serial/setup/CPortSetup.h"
+#include "tests/support/EnglishWords.h"
 #include "tests/support/Pty.h"
 #include "timing/UiThread.h"
 
@@ -55,18 +56,19 @@ TEST(ComSetup, ShowsTheCurrentSettingsUnderTheirNames)
     port.SetFlowControl(software);
 
     TComSetupFrm dialog(port, QStringList{"ttyS0", "ttyS1"});
-    EXPECT_EQ(dialog.windowTitle(), "Setup");
+    EXPECT_EQ(dialog.windowTitle(), "Настройка порта");
     auto* group = dialog.findChild<QGroupBox*>("GroupSettings");
     ASSERT_NE(group, nullptr);
-    EXPECT_EQ(group->title(), " Settings ");
+    EXPECT_EQ(group->title(), " Параметры ");
 
     QStringList labels;
     for (QLabel* label : dialog.findChildren<QLabel*>())
         labels << label->text();
-    for (const char* text : {"Port", "Baud rate", "Data bits", "Stop bits", "Parity", "Flow control"})
-        EXPECT_TRUE(labels.contains(QString::fromLatin1(text))) << text;
-    EXPECT_EQ(dialog.findChild<QPushButton*>("ButtonOK")->text(), "OK");
-    EXPECT_EQ(dialog.findChild<QPushButton*>("ButtonCancel")->text(), "Cancel");
+    for (const char* text : {"Порт", "Скорость", "Биты данных", "Стоповые биты", "Чётность", "Управление потоком"})
+        EXPECT_TRUE(labels.contains(QString::fromUtf8(text))) << text;
+    EXPECT_EQ(dialog.findChild<QPushButton*>("ButtonOK")->text(), "ОК");
+    EXPECT_EQ(dialog.findChild<QPushButton*>("ButtonCancel")->text(), "Отмена");
+    EXPECT_EQ(test::EnglishTextsIn(dialog), std::vector<std::string>{});
 
     QComboBox* ports = Combo(dialog, "ComboPort");
     ASSERT_NE(ports, nullptr);
@@ -75,13 +77,13 @@ TEST(ComSetup, ShowsTheCurrentSettingsUnderTheirNames)
     QComboBox* baud = Combo(dialog, "ComboBaudRate");
     ASSERT_NE(baud, nullptr);
     EXPECT_EQ(baud->count(), 16);
-    EXPECT_EQ(baud->itemText(0), "Custom");
+    EXPECT_EQ(baud->itemText(0), "Другая");
     EXPECT_EQ(baud->currentText(), "115200");
     EXPECT_EQ(Combo(dialog, "ComboDataBits")->currentText(), "7");
     EXPECT_EQ(Combo(dialog, "ComboStopBits")->currentText(), "2");
-    EXPECT_EQ(Combo(dialog, "ComboParity")->currentText(), "Even");
-    EXPECT_EQ(Combo(dialog, "ComboFlowControl")->currentText(), "Software");
-    EXPECT_EQ(Combo(dialog, "ComboFlowControl")->accessibleName(), "Flow control");
+    EXPECT_EQ(Combo(dialog, "ComboParity")->currentText(), "Чёт");
+    EXPECT_EQ(Combo(dialog, "ComboFlowControl")->currentText(), "Программное");
+    EXPECT_EQ(Combo(dialog, "ComboFlowControl")->accessibleName(), "Управление потоком");
     EXPECT_EQ(Combo(dialog, "ComboParity")->accessibleDescription(), "ComboParity");
 
     const QStringList system = TComSetupFrm::SystemPorts();
@@ -108,8 +110,8 @@ TEST(ComSetup, OkMovesAnOpenPortWithAllSixSettingsAtOnce)
     Choose(dialog, "ComboBaudRate", "57600");
     Choose(dialog, "ComboDataBits", "7");
     Choose(dialog, "ComboStopBits", "2");
-    Choose(dialog, "ComboParity", "Odd");
-    Choose(dialog, "ComboFlowControl", "Hardware");
+    Choose(dialog, "ComboParity", "Нечёт");
+    Choose(dialog, "ComboFlowControl", "Аппаратное");
     Click(dialog, "ButtonOK");
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     dialog.ApplyToPort();
@@ -143,8 +145,8 @@ TEST(ComSetup, RunSetupDialogAppliesOnOkAndNothingOnCancel)
         QWidget* dialog = QApplication::activeModalWidget();
         ASSERT_NE(dialog, nullptr);
         Choose(*dialog, "ComboBaudRate", "2400");
-        Choose(*dialog, "ComboParity", "Mark");
-        Choose(*dialog, "ComboFlowControl", "None");
+        Choose(*dialog, "ComboParity", "Маркер");
+        Choose(*dialog, "ComboFlowControl", "Нет");
         Click(*dialog, "ButtonCancel");
     });
     EXPECT_FALSE(RunSetupDialog(port));
@@ -152,11 +154,11 @@ TEST(ComSetup, RunSetupDialogAppliesOnOkAndNothingOnCancel)
     EXPECT_EQ(port.Parity().Bits, prNone);
     EXPECT_EQ(port.FlowControl(), custom);
 
-    // OK: "Custom" leaves the flow-control flags as they were.
+    // OK: "Своё" (custom) leaves the flow-control flags as they were.
     QTimer::singleShot(0, [] {
         QWidget* dialog = QApplication::activeModalWidget();
         ASSERT_NE(dialog, nullptr);
-        EXPECT_EQ(Combo(*dialog, "ComboFlowControl")->currentText(), "Custom");
+        EXPECT_EQ(Combo(*dialog, "ComboFlowControl")->currentText(), "Своё");
         Choose(*dialog, "ComboBaudRate", "2400");
         Choose(*dialog, "ComboStopBits", "1.5");
         Click(*dialog, "ButtonOK");

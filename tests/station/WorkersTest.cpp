@@ -65,7 +65,7 @@ TEST_F(Workers, HandOversRunOnTheUiThreadInTheOrderCalled)
     ctx().SetSignalText1 = [&](const std::string& t) { note("level1 " + t); };
     ctx().SetSignalText2 = [&](const std::string& t) { note("level2 " + t); };
     ctx().SetLinkText = [&](const std::string& t) { note("link " + t); };
-    ctx().SetStatusEdit = [&](const std::string& t) { note("status " + t); };
+    ctx().SetStatusEdit = [&](const std::string& n, const std::string& t) { note("status " + n + " " + t); };
     ctx().AddBalanceLine = [&](const std::string& t) { note("balance " + t); };
     ctx().SetCommandButtonsEnabled = [&](bool on) { note(on ? "buttons on" : "buttons off"); };
     station->TechnoJournalForm().WriteTechnoJournal->setChecked(true);
@@ -78,7 +78,7 @@ TEST_F(Workers, HandOversRunOnTheUiThreadInTheOrderCalled)
         host.ShowSignalLevel(21);
         host.ShowSignalLevel2(99);
         host.WriteDialEvent(Str("На связи"_cp), "+7911", "dial");
-        host.SetStatusEdit("sent");
+        host.SetStatusEdit("+7911", "sent");
         host.AddBalanceLine("10 rub");
         host.SetCommandButtonsEnabled(false);
         host.SetDialStatus(Str("Статус дозвона: идет дозвон"_cp));
@@ -87,7 +87,7 @@ TEST_F(Workers, HandOversRunOnTheUiThreadInTheOrderCalled)
         shortName = host.FindShortNameByNumber("+7911", "");
         number = host.FindNumberByShortName("Sklad", "none");
     });
-    EXPECT_EQ(seen, (std::vector<std::string>{"link on", "level1 21.0", "level2 99.0", "status sent",
+    EXPECT_EQ(seen, (std::vector<std::string>{"link on", "level1 21.0", "level2 99.0", "status +7911 sent",
                                               "balance 10 rub", "buttons off"}));
     EXPECT_EQ(shortName, "Sklad");
     EXPECT_EQ(number, "+7911");

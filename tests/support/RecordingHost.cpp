@@ -199,7 +199,10 @@ void RecordingHost::SetInfoState(const std::string& shortName, std::uint8_t code
 void RecordingHost::SetAlarmMark(const std::string& shortName) { Record("alarmmark", shortName); }
 
 void RecordingHost::SetCommandButtonsEnabled(bool enabled) { Record("buttons", enabled ? "on" : "off"); }
-void RecordingHost::SetStatusEdit(const std::string& text) { Record("statusedit", text); }
+void RecordingHost::SetStatusEdit(const std::string& number, const std::string& text)
+{
+    Record("statusedit", number.empty() ? text : number + " | " + text);
+}
 void RecordingHost::SetLinkText(const std::string& text) { Record("linktext", text); }
 void RecordingHost::AddBalanceLine(const std::string& text) { Record("balance", text); }
 

@@ -4,6 +4,7 @@
 #include "data/Schemas.h"
 #include "data/TableFormat.h"
 #include "data/Text.h"
+#include "tests/support/EnglishWords.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
 #include "timing/DateTime.h"
@@ -368,6 +369,11 @@ TEST_F(Access, TheJournalPasswordIsTheAdministratorsOwnAndOnlyTheAdministratorGe
     ctx.TechnoJournalForm = &techno;
     TPasswordDlg dialog(ctx);
     const std::string refused = Cp("Технологический журнал открывает только администратор, вошедший в систему."_cp);
+    // Russian throughout, the accounts window included.
+    EXPECT_EQ(dialog.OKBtn->text(), ToQ("ОК"_cp));
+    EXPECT_EQ(dialog.CancelBtn->text(), ToQ("Отмена"_cp));
+    EXPECT_EQ(test::EnglishTextsIn(dialog), std::vector<std::string>{});
+    EXPECT_EQ(test::EnglishTextsIn(*form), std::vector<std::string>{});
 
     // Nobody logged in (even where the empty list leaves the tab open), and an operator.
     ctx.AdminAccess = true;

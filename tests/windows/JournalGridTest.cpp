@@ -8,6 +8,8 @@
 #include "windows/QtText.h"
 
 #include <QApplication>
+#include <QHeaderView>
+#include <QScrollBar>
 #include <gtest/gtest.h>
 
 namespace {
@@ -75,6 +77,60 @@ TEST(JournalGrid, TheModelFollowsInsertionsAndClearingWithoutCopying)
     while (!j.table.IsEmpty())
         j.table.Delete();
     EXPECT_EQ(model.rowCount(), 0);
+}
+
+TEST(JournalGrid, ColumnTitlesStandOverTheirColumnsAndScrollWithThem)
+{
+    Journal j;
+    for (int i = 0; i < 3; ++i)
+        j.Add(kv::status::kArmed, std::to_string(i));
+    kv::TMemTableModel model(j.table, kv::JournalColumns(60, 131, 100, 142, 683));
+    kv::TJournalGrid grid(&model, QColor(0, 128, 255), {});
+    grid.resize(400, 200);
+    grid.show();
+    QHeaderView* header = grid.horizontalHeader();
+    ASSERT_NE(header, nullptr);
+    EXPECT_TRUE(header->isVisible());
+    QStringList titles;
+    for (int c = 0; c < header->count(); ++c)
+        titles << model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+    EXPECT_EQ(titles, (QStringList{kv::ToQ("Статус"_cp), kv::ToQ("Время события"_cp), kv::ToQ("Объект"_cp),
+                                   kv::ToQ("Телефон"_cp), kv::ToQ("Событие"_cp)}));
+    // Over the rows, not on them: the first row starts below the titles.
+    EXPECT_GT(header->height(), 0);
+    EXPECT_LE(header->geometry().bottom(), grid.viewport()->geometry().top());
+    EXPECT_EQ(grid.rowAt(0), 0);
+    grid.setColumnWidth(4, 300);
+    for (int c = 0; c < header->count(); ++c)
+        EXPECT_EQ(header->sectionSize(c), grid.columnWidth(c)) << c;
+    grid.horizontalScrollBar()->setValue(90);
+    EXPECT_EQ(header->offset(), 90);
+    EXPECT_EQ(header->sectionViewportPosition(2), grid.columnViewportPosition(2));
+}
+
+TEST(DBGrid, AGridWithCaptionedColumnsShowsItsTitles)
+{
+    Journal j;
+    kv::TMemTableModel titled(j.table, kv::JournalColumns(60, 131, 100, 142, 683));
+    kv::TMemTableModel bare(j.table, {{"event", QString(), 100}});
+    kv::TDBGrid withTitles(&titled);
+    kv::TDBGrid without(&bare);
+    withTitles.show();
+    without.show();
+    EXPECT_TRUE(withTitles.horizontalHeader()->isVisible());
+    EXPECT_FALSE(without.horizontalHeader()->isVisible());
+
+    // Flags read in Russian; the stored text stays as the table keeps it.
+    kv::MemTable cards("DescriptionTable");
+    kv::DefineDescriptionTable(cards);
+    cards.Append();
+    cards.FieldByName("dialenable").SetAsBoolean(true);
+    cards.FieldByName("drosvel").SetAsBoolean(false);
+    cards.Post();
+    const int on = cards.FindField("dialenable"), off = cards.FindField("drosvel");
+    EXPECT_EQ(kv::DisplayText(cards, 0, on), kv::ToQ("Да"_cp));
+    EXPECT_EQ(kv::DisplayText(cards, 0, off), kv::ToQ("Нет"_cp));
+    EXPECT_EQ(cards.FieldByName("dialenable").AsString(), "True");
 }
 
 TEST(DBGrid, SelectionAndTheTableCursorFollowEachOther)
