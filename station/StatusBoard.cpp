@@ -280,6 +280,18 @@ void TStatusBoard::SelectCell(int column, int row)
         OnSelect(column, row);
 }
 
+void TStatusBoard::Acknowledge(const std::string& shortName)
+{
+    if (shortName.empty())
+        return;
+    const LayoutPtr layout = CurrentLayout();
+    for (int c = 0; c < layout->columns; ++c)
+        for (int r = 0; r < layout->rows; ++r)
+            if (layout->Text(c, r) == shortName)
+                m_tiles.AlarmMarks[static_cast<std::size_t>(TileStates::Index(c, r))] = 0;
+    update();
+}
+
 void TStatusBoard::mousePressEvent(QMouseEvent* e)
 {
     int column = 0;

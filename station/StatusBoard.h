@@ -75,6 +75,8 @@ public:
     bool DrawCell(QPainter& painter, int column, int row, const QRect& cell);
     // Acknowledgement: the tile's notification and alarm mark are cleared.
     void SelectCell(int column, int row);
+    // The alarm marks of every tile of that name cleared (its rows handled elsewhere).
+    void Acknowledge(const std::string& shortName);
     int CurrentColumn() const { return m_currentColumn; }
     int CurrentRow() const { return m_currentRow; }
 
