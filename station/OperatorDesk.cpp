@@ -104,6 +104,10 @@ void OperatorDesk::Changed(bool opened)
 {
     m_ctx.AlarmsOpen = m_desk.AnyOpen();
     m_ctx.AlarmsUnacknowledged = m_desk.AnyUnacknowledged();
+    std::vector<std::string> devices;
+    for (const OpenAlarm& a : m_desk.Rows())
+        devices.push_back(a.shortName);
+    m_form.StringGrid1->SetOpenRows(devices);
     m_alarms->Refresh();
     // A new alarm brings the list up without taking the keyboard from the operator.
     if (opened && !m_alarms->isVisible())
