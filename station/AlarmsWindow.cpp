@@ -150,7 +150,7 @@ void THandlingDialog::OkButtonClick()
         return;
     const std::string result = FromQ(ResultBox->currentText());
     const std::string comment = FromQ(CommentEdit->text());
-    const bool whole = WholeDeviceBox->isVisible() && WholeDeviceBox->isChecked();
+    const bool whole = !WholeDeviceBox->isHidden() && WholeDeviceBox->isChecked();
     accept();
     if (m_done)
         m_done(m_id, result, comment, whole);

@@ -71,8 +71,8 @@ public:
 
     // The board tick (timer thread): flips the blink phase; while modem 1 runs,
     // asks for a repaint and sounds each column's first unacknowledged alarm.
-    // `alarmsOpen` (unhandled rows of the alarm desk) sounds the alarm
-    // whether modem 1 runs or not.
+    // `alarmsOpen` (rows of the alarm desk nobody has acknowledged) sounds
+    // the alarm whether modem 1 runs or not.
     void Tick(bool modemRunning, bool alarmsOpen = false);
     bool BlinkPhase() const { return m_blinkPhase.load(); }
 
