@@ -425,7 +425,10 @@ bool AlarmDesk::Handle(std::uint64_t id, std::string_view result, std::string_vi
     m_rows.erase(it);
     m_station.Journal(status::kHandling, tel, event, m_clock->Now());
     Changed(false);
-    if (OnAcknowledged && !TrimBlanks(shortName).empty())
+    // A newer alarm of the device nobody has acknowledged keeps its tile blinking.
+    const bool newerWaits = std::any_of(m_rows.begin(), m_rows.end(),
+                                        [&](const OpenAlarm& a) { return a.shortName == shortName && !a.acked; });
+    if (OnAcknowledged && !TrimBlanks(shortName).empty() && !newerWaits)
         OnAcknowledged(shortName);
     return true;
 }

@@ -184,7 +184,7 @@ public:
 
     // After every change of the rows; `opened` when a new alarm came.
     std::function<void(bool opened)> OnChanged;
-    // A row of that device was acknowledged or handled: its tile stops blinking.
+    // Every open row of that device is acknowledged or handled: its tile stops blinking.
     std::function<void(const std::string& shortName)> OnAcknowledged;
 
     // The record file, in the working folder beside the tables.

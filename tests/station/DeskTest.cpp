@@ -254,6 +254,14 @@ TEST_F(Desk, ATileAcknowledgesTheRowsOfItsDeviceOnlyOnceAndTheyStayOpenUntilHand
     ASSERT_EQ(desk.Rows().size(), 1u) << "the office's row stays";
     EXPECT_FALSE(desk.AnyUnacknowledged());
     EXPECT_EQ(tiles.size(), 4u) << "each handling and acknowledgement reaches the board";
+
+    // Handling an acknowledged row leaves a newer one of the device blinking.
+    OpenAlarm();
+    desk.AcknowledgeDevice(Str("Склад"_cp), Str("Петрова"_cp));
+    OpenAlarm();
+    ASSERT_TRUE(desk.Handle(desk.Rows()[1].id, kHandlingResults[0], {}, Str("Петрова"_cp)));
+    EXPECT_EQ(tiles.size(), 5u);
+    EXPECT_TRUE(desk.AnyUnacknowledged());
 }
 
 TEST_F(Desk, LeftOpenAtALogoutEachRowIsJournalledAndStaysForTheNextOperator)
