@@ -49,15 +49,15 @@ inline constexpr std::array<std::string_view, 5> kSignalByBars = {
 // ---- Journal status icons (ImageList1), 20 x 20, transparent ----
 // 0 key, 1 envelope, 2 closed padlock, 3 cross, 4 envelope with a cross,
 // 5 open padlock, 6 thermometer, 7 exclamation mark, 8 globe, 9 coin,
-// 10 person, 11 stacked messages, 12 clipboard with a tick.
+// 10 person, 11 stacked messages, 12 clipboard with a tick, 13 clipboard with a cross.
 
 inline constexpr Size kJournalIconSize{20, 20};
-inline constexpr std::array<std::string_view, 13> kJournalIcons = {
+inline constexpr std::array<std::string_view, 14> kJournalIcons = {
     "Pictures/journal/0.png", "Pictures/journal/1.png",  "Pictures/journal/2.png",
     "Pictures/journal/3.png", "Pictures/journal/4.png",  "Pictures/journal/5.png",
     "Pictures/journal/6.png", "Pictures/journal/7.png",  "Pictures/journal/8.png",
     "Pictures/journal/9.png", "Pictures/journal/10.png", "Pictures/journal/11.png",
-    "Pictures/journal/12.png"};
+    "Pictures/journal/12.png", "Pictures/journal/13.png"};
 
 // ---- Board notification icons (ImageList2), 32 x 32, transparent ----
 // 0 grey, 1 blue, 2 green, 3 orange, 4 magenta disc with a white "i",

@@ -568,6 +568,25 @@ void DrawHandled(QPainter& p)
     p.drawPath(tick);
 }
 
+void DrawUnhandled(QPainter& p)
+{
+    // The handled clipboard's shape in crimson with a cross: on record, but nobody dealt with it.
+    QPainterPath board;
+    board.addRoundedRect(QRectF(3.2, 2.6, 13.6, 16.6), 1.6, 1.6);
+    FillAndOutline(p, board, Vertical(2.6, 19.2, QColor(225, 60, 140), QColor(160, 0, 80)), QColor(100, 0, 50), 0.9);
+    QPainterPath sheet;
+    sheet.addRect(QRectF(5.0, 5.0, 10.0, 12.6));
+    FillAndOutline(p, sheet, QColor(255, 255, 255), QColor(150, 150, 150), 0.5);
+    QPainterPath clip;
+    clip.addRoundedRect(QRectF(7.0, 1.0, 6.0, 3.4), 1.0, 1.0);
+    FillAndOutline(p, clip, Vertical(1.0, 4.4, QColor(225, 230, 240), QColor(140, 150, 165)), QColor(70, 75, 90),
+                   0.7);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(Pen(QColor(192, 0, 96), 2.1));
+    p.drawLine(QPointF(7.0, 8.0), QPointF(13.0, 14.6));
+    p.drawLine(QPointF(13.0, 8.0), QPointF(7.0, 14.6));
+}
+
 void DrawCheckDisc(QPainter& p)
 {
     QRadialGradient g(QPointF(8, 7), 10);

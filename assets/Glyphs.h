@@ -31,6 +31,7 @@ void DrawCoin(QPainter& p);
 void DrawPerson(QPainter& p);
 void DrawMessages(QPainter& p);
 void DrawHandled(QPainter& p);
+void DrawUnhandled(QPainter& p);
 QPainterPath ShieldOutline();
 void DrawShield(QPainter& p);
 void DrawModem(QPainter& p);

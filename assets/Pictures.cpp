@@ -148,6 +148,7 @@ QImage JournalIcon(int index)
     case 10: DrawPerson(p); break;
     case 11: DrawMessages(p); break;
     case 12: DrawHandled(p); break;
+    case 13: DrawUnhandled(p); break;
     default: throw std::invalid_argument("no journal icon " + std::to_string(index));
     }
     return c.Finish();

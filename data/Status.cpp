@@ -6,7 +6,7 @@ namespace kv {
 
 namespace {
 
-constexpr std::array<StatusEntry, 15> kVocabulary = {{
+constexpr std::array<StatusEntry, 16> kVocabulary = {{
     {status::kForeignKey, 0, RowColour::Of({0, 128, 255})},
     {status::kInfoSms, 1, RowColour::Of({145, 92, 216})},
     {status::kArmed, 2, RowColour::Of({174, 174, 0})},
@@ -22,6 +22,7 @@ constexpr std::array<StatusEntry, 15> kVocabulary = {{
     {status::kNormal, -1, RowColour::Base()},
     {status::kAttention, -1, RowColour::Base()},
     {status::kHandling, 12, RowColour::Of({0, 140, 140})},
+    {status::kUnhandled, 13, RowColour::Of({192, 0, 96})},
 }};
 
 } // namespace

@@ -27,6 +27,8 @@ inline constexpr std::string_view kLogin = "Логин"_cp;
 inline constexpr std::string_view kSmsFailed = "Неудачная отправка СМС"_cp;
 // An alarm of the open-alarms list handled by an operator, or left unhandled.
 inline constexpr std::string_view kHandling = "Обработка"_cp;
+// An alarm still open when its operator left (a logout, the station's end).
+inline constexpr std::string_view kUnhandled = "Не обработано"_cp;
 } // namespace status
 
 // A row's text colour: its own, or whatever base colour the grid draws with.

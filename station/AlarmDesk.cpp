@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace kv {
 
@@ -24,6 +25,7 @@ constexpr std::string_view kLinkRestored = events::kLinkRestored;
 constexpr std::string_view kModem1 = events::kModem1Tel;
 constexpr std::size_t kEventWidth = 200;
 constexpr std::string_view kRecordHead = "Korvalen open alarms 1";
+constexpr std::string_view kAckLine = "ack";
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
@@ -419,29 +421,76 @@ bool AlarmDesk::Handle(std::uint64_t id, std::string_view result, std::string_vi
         return false;
     const std::string event = HandledEvent(result, comment, user, WaitedSeconds(*it));
     const std::string tel = it->tel;
+    const std::string shortName = it->shortName;
     m_rows.erase(it);
     m_station.Journal(status::kHandling, tel, event, m_clock->Now());
     Changed(false);
+    // A newer alarm of the device nobody has acknowledged keeps its tile blinking.
+    const bool newerWaits = std::any_of(m_rows.begin(), m_rows.end(),
+                                        [&](const OpenAlarm& a) { return a.shortName == shortName && !a.acked; });
+    if (OnAcknowledged && !TrimBlanks(shortName).empty() && !newerWaits)
+        OnAcknowledged(shortName);
     return true;
 }
 
-int AlarmDesk::HandleDevice(const std::string& shortName, const std::string& user)
+std::vector<std::uint64_t> AlarmDesk::RowsOfDevice(const std::string& shortName) const
 {
-    if (TrimBlanks(shortName).empty())
-        return 0;
     std::vector<std::uint64_t> ids;
+    if (TrimBlanks(shortName).empty())
+        return ids;
     for (const OpenAlarm& a : m_rows)
         if (a.shortName == shortName)
             ids.push_back(a.id);
-    for (std::uint64_t id : ids)
-        Handle(id, kResultFromBoard, {}, user);
-    return static_cast<int>(ids.size());
+    return ids;
+}
+
+int AlarmDesk::AcknowledgeDevice(const std::string& shortName, const std::string& user)
+{
+    int acked = 0;
+    const double now = m_clock->Now();
+    for (std::uint64_t id : RowsOfDevice(shortName)) {
+        const auto it = std::find_if(m_rows.begin(), m_rows.end(), [id](const OpenAlarm& a) { return a.id == id; });
+        if (it->acked)
+            continue;
+        it->acked = true;
+        it->ackedBy = user;
+        it->ackedAt = now;
+        m_station.Journal(status::kHandling, it->tel, HandledEvent(kResultFromBoard, {}, user, WaitedSeconds(*it)), now);
+        ++acked;
+    }
+    if (acked > 0) {
+        Changed(false);
+        if (OnAcknowledged)
+            OnAcknowledged(shortName);
+    }
+    return acked;
+}
+
+int AlarmDesk::HandleDevice(const std::string& shortName, std::string_view result, std::string_view comment,
+                            const std::string& user)
+{
+    int handled = 0;
+    for (std::uint64_t id : RowsOfDevice(shortName))
+        handled += Handle(id, result, comment, user) ? 1 : 0;
+    return handled;
+}
+
+bool AlarmDesk::AnyUnacknowledged() const
+{
+    return std::any_of(m_rows.begin(), m_rows.end(), [](const OpenAlarm& a) { return !a.acked; });
+}
+
+std::string AckText(const OpenAlarm& alarm)
+{
+    if (!alarm.acked)
+        return {};
+    return Str("принята "_cp) + alarm.ackedBy + " " + HoursMinutes(alarm.ackedAt);
 }
 
 void AlarmDesk::LeftOpen(const std::string& user)
 {
     for (const OpenAlarm& a : m_rows)
-        m_station.Journal(status::kHandling, a.tel, UnhandledEvent(a.what, user, WaitedSeconds(a)), m_clock->Now());
+        m_station.Journal(status::kUnhandled, a.tel, UnhandledEvent(a.what, user, WaitedSeconds(a)), m_clock->Now());
 }
 
 void AlarmDesk::Clear()
@@ -484,7 +533,8 @@ void AlarmDesk::Escalate()
     const std::uint64_t limitMs = static_cast<std::uint64_t>(m_escalation.minutes * 60000.0);
     const std::uint64_t now = DeskMs();
     for (OpenAlarm& a : m_rows) {
-        if (a.kind == AlarmKind::Stranger || WaitedSeconds(a) * 1000 < limitMs)
+        // Acknowledged: someone is on it, the responders are not called.
+        if (a.kind == AlarmKind::Stranger || a.acked || WaitedSeconds(a) * 1000 < limitMs)
             continue;
         std::string number;
         for (const std::string& n : m_escalation.numbers) {
@@ -596,6 +646,11 @@ std::string AlarmDesk::RecordText() const
             reached += (reached.empty() ? "" : ",") + n;
         out += std::string(KindName(a.kind)) + "\t" + time + "\t" + Escape(a.tel) + "\t" + Escape(a.shortName) + "\t" +
                Escape(a.listName) + "\t" + Escape(a.what) + "\t" + Escape(reached) + "\n";
+        // A line of its own after its row: an older station skips it and keeps the row.
+        if (a.acked) {
+            std::snprintf(time, sizeof time, "%.9f", a.ackedAt);
+            out += std::string(kAckLine) + "\t" + Escape(a.ackedBy) + "\t" + time + "\n";
+        }
     }
     return out;
 }
@@ -632,8 +687,20 @@ int AlarmDesk::Restore(std::string_view record)
         return 0;
     int restored = 0;
     const double now = m_clock->Now();
+    bool rowBefore = false; // the line before was a row put back: an acknowledgement belongs to it
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const std::vector<std::string_view> f = Split(lines[i], '\t');
+        const bool afterRow = std::exchange(rowBefore, false);
+        if (f.size() == 3 && f[0] == kAckLine) {
+            const std::optional<double> at = TextToFloat(f[2]);
+            if (afterRow && at) {
+                OpenAlarm& a = m_rows.back();
+                a.acked = true;
+                a.ackedBy = Cut(Unescape(f[1]), 100);
+                a.ackedAt = *at;
+            }
+            continue;
+        }
         if (f.size() != 7)
             continue;
         const std::optional<AlarmKind> kind = KindOf(f[0]);
@@ -657,6 +724,7 @@ int AlarmDesk::Restore(std::string_view record)
                 a.escalatedTo.push_back(Unescape(n));
         m_rows.push_back(std::move(a));
         ++restored;
+        rowBefore = true;
     }
     std::stable_sort(m_rows.begin(), m_rows.end(),
                      [](const OpenAlarm& x, const OpenAlarm& y) { return x.openedAt < y.openedAt; });

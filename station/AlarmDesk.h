@@ -1,10 +1,12 @@
 #pragma once
 // The operator's alarm desk. Every alarm the modem workers report (an
 // intrusion, an alarm call, fire or a case opened, a ring-round call failed for
-// good, the loss of modem 1) is an open row until a named operator handles it;
-// the handling, and every row still open at a logout or at the station's end,
-// goes into the main journal as a "Обработка" row. A row left open longer than
-// the escalation time is sent by SMS to each escalation number, once, and no
+// good, the loss of modem 1) is an open row until a named operator handles it
+// with a result; the handling goes into the main journal as a "Обработка" row,
+// every row still open at a logout or at the station's end as "Не обработано".
+// A tile click only acknowledges its device's rows: silenced and no longer
+// escalated, they stay open for their results. A row neither acknowledged nor
+// handled within the escalation time is sent by SMS to each escalation number, once, and no
 // number gets more than kSmsPerHour of them in any hour. An SMS from a number
 // that is no device's is one row per number, whatever it says, and never
 // leaves the station.
@@ -63,7 +65,14 @@ struct OpenAlarm {
 
     std::uint64_t openedMs = 0;       // desk time when the desk saw it
     std::uint64_t waitedBeforeMs = 0; // waited before the station's restart
+
+    // Acknowledged from the board: who and when (station date-time).
+    bool acked = false;
+    std::string ackedBy;
+    double ackedAt = 0;
 };
+// "принята <user> <hh:mm>", empty while not acknowledged.
+std::string AckText(const OpenAlarm& alarm);
 
 struct EscalationSettings {
     double minutes = 0; // 0: off
@@ -144,8 +153,14 @@ public:
 
     // One row handled by `user`; false when it is no longer open.
     bool Handle(std::uint64_t id, std::string_view result, std::string_view comment, const std::string& user);
-    // The tile of that short name was selected: its rows, "Принята с табло".
-    int HandleDevice(const std::string& shortName, const std::string& user);
+    // The tile of that short name was selected: its rows not yet acknowledged
+    // are, journalled "Принята с табло"; they stay open. Returns how many.
+    int AcknowledgeDevice(const std::string& shortName, const std::string& user);
+    // Every open row of that device handled with one result (the operator chose so).
+    int HandleDevice(const std::string& shortName, std::string_view result, std::string_view comment,
+                     const std::string& user);
+    // The open rows of that device (none for an empty or blank name).
+    std::vector<std::uint64_t> RowsOfDevice(const std::string& shortName) const;
     // Every open row journalled "Не обработано" (a logout, the station's end);
     // the rows stay open for whoever comes next.
     void LeftOpen(const std::string& user);
@@ -164,9 +179,13 @@ public:
     std::uint64_t WaitedSeconds(const OpenAlarm& alarm) const;
     bool LinkDown() const { return m_linkDown; }
     bool AnyOpen() const { return !m_rows.empty(); }
+    // Rows nobody has acknowledged yet: these sound.
+    bool AnyUnacknowledged() const;
 
     // After every change of the rows; `opened` when a new alarm came.
     std::function<void(bool opened)> OnChanged;
+    // Every open row of that device is acknowledged or handled: its tile stops blinking.
+    std::function<void(const std::string& shortName)> OnAcknowledged;
 
     // The record file, in the working folder beside the tables.
     void StartRecord();

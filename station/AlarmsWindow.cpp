@@ -9,6 +9,7 @@
 #include "windows/QtText.h"
 #include "windows/StationContext.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -24,9 +25,10 @@ using namespace literals;
 
 namespace {
 
-enum Column { kTime, kName, kListName, kWhat, kWaited, kColumns };
-constexpr int kWidths[kColumns] = {131, 100, 170, 380, 86};
-constexpr std::string_view kHeads[kColumns] = {"Время"_cp, "Объект"_cp, "Название"_cp, "Событие"_cp, "Ожидание"_cp};
+enum Column { kTime, kName, kListName, kWhat, kWaited, kAck, kColumns };
+constexpr int kWidths[kColumns] = {131, 100, 170, 380, 86, 150};
+constexpr std::string_view kHeads[kColumns] = {"Время"_cp,   "Объект"_cp,   "Название"_cp,
+                                               "Событие"_cp, "Ожидание"_cp, "Принята"_cp};
 
 QColor AlarmColour(AlarmKind kind)
 {
@@ -59,6 +61,9 @@ THandlingDialog::THandlingDialog(QWidget* parent)
     Name(ResultBox, "ResultBox", "Результат"_cp);
     for (std::string_view r : kHandlingResults)
         ResultBox->addItem(ToQ(r));
+    // Nothing chosen until the operator chooses: Enter must not record a result.
+    ResultBox->setPlaceholderText(ToQ("выберите результат"_cp));
+    ResultBox->setCurrentIndex(-1);
     CommentEdit = new QLineEdit(this);
     Name(CommentEdit, "CommentEdit", "Комментарий"_cp);
     CommentEdit->setMaxLength(static_cast<int>(kCommentLimit));
@@ -68,6 +73,8 @@ THandlingDialog::THandlingDialog(QWidget* parent)
     OkButton->setDefault(true);
     CancelButton = new QPushButton(ToQ("Отмена"_cp), this);
     Name(CancelButton, "CancelButton", "Отмена"_cp);
+    WholeDeviceBox = new QCheckBox(this);
+    Name(WholeDeviceBox, "WholeDeviceBox", "все тревоги объекта"_cp);
 
     auto* resultLabel = new QLabel(ToQ("Результат:"_cp), this);
     Name(resultLabel, "Label1", "Результат:"_cp);
@@ -84,6 +91,7 @@ THandlingDialog::THandlingDialog(QWidget* parent)
     page->addWidget(ResultBox);
     page->addWidget(commentLabel);
     page->addWidget(CommentEdit);
+    page->addWidget(WholeDeviceBox);
     page->addSpacing(6);
     page->addLayout(buttons);
     page->setSizeConstraint(QLayout::SetFixedSize);
@@ -92,33 +100,48 @@ THandlingDialog::THandlingDialog(QWidget* parent)
     connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(ResultBox, &QComboBox::currentIndexChanged, this, &THandlingDialog::UpdateOk);
     connect(CommentEdit, &QLineEdit::textChanged, this, &THandlingDialog::UpdateOk);
+    connect(&m_waitTimer, &QTimer::timeout, this, &THandlingDialog::UpdateWait);
+    connect(this, &QDialog::finished, &m_waitTimer, &QTimer::stop);
 }
 
-void THandlingDialog::Ask(const OpenAlarm& alarm, std::uint64_t waitedSeconds,
-                          std::function<void(std::uint64_t, std::string, std::string)> done)
+void THandlingDialog::Ask(const OpenAlarm& alarm, std::function<std::uint64_t()> waited, int deviceRows, Done done)
 {
     m_id = alarm.id;
     m_done = std::move(done);
+    m_waited = std::move(waited);
     std::string device = ObjectText(alarm);
     if (!alarm.listName.empty())
         device += (device.empty() ? "" : " (") + alarm.listName + (device.empty() ? "" : ")");
     if (device.empty())
         device = alarm.tel;
-    AlarmText->setText(ToQ(FormatDateTime(alarm.openedAt) + "   " + device + "\n" + alarm.what +
-                           Str("\nЖдёт обработки: "_cp) + WaitText(waitedSeconds)));
-    ResultBox->setCurrentIndex(0);
+    m_head = FormatDateTime(alarm.openedAt) + "   " + device + "\n" + alarm.what;
+    if (alarm.acked)
+        m_head += "\n" + AckText(alarm);
+    UpdateWait();
+    ResultBox->setCurrentIndex(-1);
     CommentEdit->clear();
+    WholeDeviceBox->setChecked(false);
+    WholeDeviceBox->setText(ToQ(Str("все тревоги объекта ("_cp) + std::to_string(deviceRows) + ")"));
+    WholeDeviceBox->setVisible(deviceRows > 1);
     UpdateOk();
     setWindowModality(Qt::WindowModal);
     ShowCentredOver(*this, parentWidget());
-    CommentEdit->setFocus();
+    ResultBox->setFocus();
+    m_waitTimer.start(1000);
+}
+
+void THandlingDialog::UpdateWait()
+{
+    const std::uint64_t waited = m_waited ? m_waited() : 0;
+    AlarmText->setText(ToQ(m_head + Str("\nЖдёт обработки: "_cp) + WaitText(waited)));
 }
 
 void THandlingDialog::UpdateOk()
 {
     // "Другое" says nothing by itself: it needs the comment.
-    const bool other = ResultBox->currentIndex() == static_cast<int>(std::size(kHandlingResults)) - 1;
-    OkButton->setEnabled(!other || !CommentEdit->text().trimmed().isEmpty());
+    const int chosen = ResultBox->currentIndex();
+    const bool other = chosen == static_cast<int>(std::size(kHandlingResults)) - 1;
+    OkButton->setEnabled(chosen >= 0 && (!other || !CommentEdit->text().trimmed().isEmpty()));
 }
 
 void THandlingDialog::OkButtonClick()
@@ -127,9 +150,10 @@ void THandlingDialog::OkButtonClick()
         return;
     const std::string result = FromQ(ResultBox->currentText());
     const std::string comment = FromQ(CommentEdit->text());
+    const bool whole = !WholeDeviceBox->isHidden() && WholeDeviceBox->isChecked();
     accept();
     if (m_done)
-        m_done(m_id, result, comment);
+        m_done(m_id, result, comment, whole);
 }
 
 // ---------------------------------------------------------------- the list
@@ -187,7 +211,7 @@ void TAlarmsForm::Refresh()
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         const OpenAlarm& a = rows[static_cast<std::size_t>(r)];
         const std::string texts[kColumns] = {FormatDateTime(a.openedAt), ObjectText(a), a.listName, a.what,
-                                             WaitText(m_desk.WaitedSeconds(a))};
+                                             WaitText(m_desk.WaitedSeconds(a)), AckText(a)};
         for (int c = 0; c < kColumns; ++c) {
             auto* item = new QTableWidgetItem(ToQ(texts[c]));
             item->setForeground(AlarmColour(a.kind));
@@ -239,13 +263,25 @@ void TAlarmsForm::HandleButtonClick()
     const OpenAlarm* alarm = m_desk.Find(SelectedId());
     if (!alarm)
         return;
-    HandlingDlg->Ask(*alarm, m_desk.WaitedSeconds(*alarm), [this](std::uint64_t id, std::string result, std::string comment) {
-        // The operator may have logged out meanwhile, or the tile taken the row.
-        if (!m_ctx.LoggedIn)
-            ShowWarning(Str("Авторизация пользователя не выполнена"_cp), this);
-        else if (!m_desk.Handle(id, result, comment, m_ctx.Operator))
-            ShowInfo(Str("Эта тревога уже обработана"_cp), this);
-    });
+    const std::uint64_t id = alarm->id;
+    const std::string device = alarm->shortName;
+    const int deviceRows = static_cast<int>(m_desk.RowsOfDevice(device).size());
+    auto waited = [this, id, last = m_desk.WaitedSeconds(*alarm)]() mutable {
+        // Handled meanwhile: the wait stops where it was.
+        if (const OpenAlarm* a = m_desk.Find(id))
+            last = m_desk.WaitedSeconds(*a);
+        return last;
+    };
+    HandlingDlg->Ask(*alarm, waited, deviceRows,
+                     [this, device](std::uint64_t id, std::string result, std::string comment, bool wholeDevice) {
+                         // The operator may have logged out meanwhile, or handled the row elsewhere.
+                         if (!m_ctx.LoggedIn)
+                             ShowWarning(Str("Авторизация пользователя не выполнена"_cp), this);
+                         else if (!m_desk.Handle(id, result, comment, m_ctx.Operator))
+                             ShowInfo(Str("Эта тревога уже обработана"_cp), this);
+                         else if (wholeDevice)
+                             m_desk.HandleDevice(device, result, comment, m_ctx.Operator);
+                     });
 }
 
 } // namespace kv

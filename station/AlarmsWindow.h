@@ -1,15 +1,17 @@
 #pragma once
 // The open-alarms window "Тревоги" and the handling dialog. The window lists
 // the desk's open rows, oldest first, with how long each has waited (renewed
-// every second); a logged-in operator handles the selected row with a result
-// and a comment. Before a login the rows are shown (and sound) but cannot be
-// handled.
+// every second) and who acknowledged it from the board; a logged-in operator
+// handles the selected row with a result and a comment. Before a login the
+// rows are shown (and sound) but cannot be handled.
 #include <QDialog>
+#include <QTimer>
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -27,16 +29,21 @@ class THandlingDialog : public QDialog {
 public:
     explicit THandlingDialog(QWidget* parent);
 
-    // Opens the dialog over the alarm, window-modal; `done` runs on "Записать".
-    void Ask(const OpenAlarm& alarm, std::uint64_t waitedSeconds,
-             std::function<void(std::uint64_t id, std::string result, std::string comment)> done);
+    using Done = std::function<void(std::uint64_t id, std::string result, std::string comment, bool wholeDevice)>;
+    // Opens the dialog over the alarm, window-modal, with no result chosen;
+    // `done` runs on "Записать". `waited` is asked every second while open;
+    // `deviceRows` above 1 offers handling them all, unchecked.
+    void Ask(const OpenAlarm& alarm, std::function<std::uint64_t()> waited, int deviceRows, Done done);
     std::uint64_t AlarmId() const { return m_id; }
 
     void OkButtonClick();
+    // The alarm's text with its wait as it is now.
+    void UpdateWait();
 
     QLabel* AlarmText;
     QComboBox* ResultBox;
     QLineEdit* CommentEdit;
+    QCheckBox* WholeDeviceBox;
     QPushButton* OkButton;
     QPushButton* CancelButton;
 
@@ -44,7 +51,10 @@ private:
     void UpdateOk();
 
     std::uint64_t m_id = 0;
-    std::function<void(std::uint64_t, std::string, std::string)> m_done;
+    std::string m_head;
+    std::function<std::uint64_t()> m_waited;
+    Done m_done;
+    QTimer m_waitTimer;
 };
 
 class TAlarmsForm : public QDialog {

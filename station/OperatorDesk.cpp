@@ -4,6 +4,7 @@
 #include "modem/Modem.h"
 #include "station/AlarmsWindow.h"
 #include "station/JournalSearchWindow.h"
+#include "station/StatusBoard.h"
 #include "station/mainunit.h"
 #include "windows/QtText.h"
 #include "windows/StationContext.h"
@@ -24,6 +25,8 @@ OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow)
       m_search(std::make_unique<TJournalSearchForm>(mainWindow.EventsTable, ctx))
 {
     m_desk.OnChanged = [this](bool opened) { Changed(opened); };
+    // Handled in the list is acknowledged on the board too.
+    m_desk.OnAcknowledged = [this](const std::string& shortName) { m_form.StringGrid1->Acknowledge(shortName); };
     m_ctx.MainEventSeen = [this](const std::string& status, const std::string& tel, const std::string& event) {
         m_desk.MainEvent(status, tel, event);
     };
@@ -33,7 +36,7 @@ OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow)
     m_ctx.LinkLostSeen = [this] { m_desk.LinkLost(); };
     m_ctx.TileSelected = [this](const std::string& shortName) {
         if (m_ctx.LoggedIn)
-            m_desk.HandleDevice(shortName, m_ctx.Operator);
+            m_desk.AcknowledgeDevice(shortName, m_ctx.Operator);
     };
     m_ctx.OperatorLeaving = [this] { m_desk.LeftOpen(m_ctx.Operator); };
     m_ctx.MonitoringStarted = [this] { m_desk.StartRecord(); };
@@ -73,7 +76,9 @@ OperatorDesk::~OperatorDesk()
     c.ShowAlarms = nullptr;
     c.ShowJournalSearch = nullptr;
     c.AlarmsOpen = false;
+    c.AlarmsUnacknowledged = false;
     m_desk.OnChanged = nullptr;
+    m_desk.OnAcknowledged = nullptr;
 }
 
 std::optional<std::string> OperatorDesk::TakeCrashRecord()
@@ -98,6 +103,11 @@ void OperatorDesk::Tick()
 void OperatorDesk::Changed(bool opened)
 {
     m_ctx.AlarmsOpen = m_desk.AnyOpen();
+    m_ctx.AlarmsUnacknowledged = m_desk.AnyUnacknowledged();
+    std::vector<std::string> devices;
+    for (const OpenAlarm& a : m_desk.Rows())
+        devices.push_back(a.shortName);
+    m_form.StringGrid1->SetOpenRows(devices);
     m_alarms->Refresh();
     // A new alarm brings the list up without taking the keyboard from the operator.
     if (opened && !m_alarms->isVisible())

@@ -20,6 +20,9 @@ constexpr int kStep = TStatusBoard::kTileWidth + TStatusBoard::kLine;
 constexpr int kRowStep = TStatusBoard::kTileHeight + TStatusBoard::kLine;
 const QColor kGridLine(192, 192, 192);
 const QColor kBoardBackground(255, 255, 255);
+const QColor kOpenRowCorner(220, 0, 0);
+// Above the text's top and right of the icon: neither covers it.
+constexpr int kCornerSize = 10;
 
 } // namespace
 
@@ -206,8 +209,12 @@ bool TStatusBoard::DrawCell(QPainter& painter, int column, int row, const QRect&
 {
     const auto i = static_cast<std::size_t>(TileStates::Index(column, row));
     const bool phase = m_blinkPhase;
-    const bool warning = m_tiles.AlarmMarks[i] == kWarningMark;
-    const TileColours colours = TileColoursFor(warning ? kAlarm : m_tiles.GuardStates[i].load(), phase);
+    const std::uint8_t mark = m_tiles.AlarmMarks[i];
+    const bool warning = mark == kWarningMark;
+    // Only an alarm nobody has acknowledged blinks; an acknowledged one stays lit.
+    const bool unacknowledged = warning || mark == kAlarm;
+    const TileColours colours =
+        TileColoursFor(warning ? kAlarm : m_tiles.GuardStates[i].load(), unacknowledged && phase);
     painter.fillRect(cell, colours.background);
 
     const std::string text = TileText(column, row);
@@ -221,6 +228,17 @@ bool TStatusBoard::DrawCell(QPainter& painter, int column, int row, const QRect&
         const QRect textBox(cell.left(), cell.top() + 10, cell.width() - 2, cell.height() - 10);
         painter.drawText(textBox, Qt::AlignRight | Qt::AlignTop | Qt::TextSingleLine, ToQ(text));
         painter.restore();
+        if (m_openRows.count(text) > 0) {
+            const QPoint corner = cell.topRight();
+            const QPoint triangle[3] = {corner + QPoint(1, 0), corner + QPoint(1 - kCornerSize, 0),
+                                        corner + QPoint(1, kCornerSize)};
+            painter.save();
+            painter.setClipRect(cell);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(kOpenRowCorner);
+            painter.drawPolygon(triangle, 3);
+            painter.restore();
+        }
     }
 
     if (!phase)
@@ -278,6 +296,28 @@ void TStatusBoard::SelectCell(int column, int row)
     repaint();
     if (OnSelect)
         OnSelect(column, row);
+}
+
+void TStatusBoard::Acknowledge(const std::string& shortName)
+{
+    if (shortName.empty())
+        return;
+    const LayoutPtr layout = CurrentLayout();
+    for (int c = 0; c < layout->columns; ++c)
+        for (int r = 0; r < layout->rows; ++r)
+            if (layout->Text(c, r) == shortName)
+                m_tiles.AlarmMarks[static_cast<std::size_t>(TileStates::Index(c, r))] = 0;
+    update();
+}
+
+void TStatusBoard::SetOpenRows(const std::vector<std::string>& shortNames)
+{
+    std::set<std::string> names(shortNames.begin(), shortNames.end());
+    names.erase(std::string());
+    if (names == m_openRows)
+        return;
+    m_openRows = std::move(names);
+    update();
 }
 
 void TStatusBoard::mousePressEvent(QMouseEvent* e)

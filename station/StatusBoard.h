@@ -1,7 +1,10 @@
 #pragma once
 // The status board (StringGrid1): one tile per device of the register, its
 // colours from the tile's guard state, a blinking notification icon and an
-// alarm that blinks and sounds until the operator selects the tile.
+// alarm that blinks and sounds until the operator acknowledges it (selects the
+// tile or handles its row), then stays steady in the alarm colours until the
+// device reports armed or disarmed. A device with an open row of the alarm
+// desk has a red corner, whatever its state.
 //
 // The state bytes belong to tile positions and are shared with the modem
 // workers and the board tick without a lock (one byte each, written and read
@@ -21,7 +24,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace kv {
 
@@ -66,8 +71,8 @@ public:
 
     // The board tick (timer thread): flips the blink phase; while modem 1 runs,
     // asks for a repaint and sounds each column's first unacknowledged alarm.
-    // `alarmsOpen` (unhandled rows of the alarm desk) sounds the alarm
-    // whether modem 1 runs or not.
+    // `alarmsOpen` (rows of the alarm desk nobody has acknowledged) sounds
+    // the alarm whether modem 1 runs or not.
     void Tick(bool modemRunning, bool alarmsOpen = false);
     bool BlinkPhase() const { return m_blinkPhase.load(); }
 
@@ -75,6 +80,11 @@ public:
     bool DrawCell(QPainter& painter, int column, int row, const QRect& cell);
     // Acknowledgement: the tile's notification and alarm mark are cleared.
     void SelectCell(int column, int row);
+    // The alarm marks of every tile of that name cleared (its rows handled elsewhere).
+    void Acknowledge(const std::string& shortName);
+    // UI thread: the devices with open rows of the alarm desk; their tiles get the corner.
+    void SetOpenRows(const std::vector<std::string>& shortNames);
+    bool HasOpenRow(const std::string& shortName) const { return m_openRows.count(shortName) > 0; }
     int CurrentColumn() const { return m_currentColumn; }
     int CurrentRow() const { return m_currentRow; }
 
@@ -124,6 +134,7 @@ private:
     int m_currentColumn = 0;
     int m_currentRow = 0;
     int m_paints = 0;
+    std::set<std::string> m_openRows; // UI thread only
 };
 
 } // namespace kv

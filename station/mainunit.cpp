@@ -612,7 +612,7 @@ void TForm1::SetInfoState(const std::string& shortName, std::uint8_t code) { Str
 void TForm1::CheckStatusDevices()
 {
     const TModem* modem = m_tickModem1.load();
-    StringGrid1->Tick(modem && modem->Running, m_ctx.AlarmsOpen && !m_closing);
+    StringGrid1->Tick(modem && modem->Running, m_ctx.AlarmsUnacknowledged && !m_closing);
 }
 
 bool TForm1::StringGrid1DrawCell(QPainter& painter, int column, int row, const QRect& cell)

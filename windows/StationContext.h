@@ -109,8 +109,10 @@ struct StationContext {
 
     // The operator's alarm desk.
     std::string Operator; // the logged-in user's name; empty while nobody is
-    // Some alarm is still unhandled: the board tick sounds it. Any thread.
+    // Some alarm is still unhandled. Any thread.
     std::atomic<bool> AlarmsOpen{false};
+    // Some of them nobody has acknowledged yet: the board tick sounds it. Any thread.
+    std::atomic<bool> AlarmsUnacknowledged{false};
     // Live events of the modem workers, on the UI thread after their row was journalled.
     std::function<void(const std::string& status, const std::string& tel, const std::string& event)> MainEventSeen;
     std::function<void(const std::string& status, const std::string& tel, const std::string& event)> DialEventSeen;

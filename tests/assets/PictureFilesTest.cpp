@@ -114,7 +114,7 @@ bool HueNear(int hue, int expected, int tolerance)
 TEST(PictureFiles, EveryPictureLoadsAtItsSize)
 {
     const auto all = AllPictures();
-    EXPECT_EQ(all.size(), 6u + 13u + 6u + 3u * 18u + 3u + 8u);
+    EXPECT_EQ(all.size(), 6u + 14u + 6u + 3u * 18u + 3u + 8u);
     for (const Picture& p : all) {
         SCOPED_TRACE(std::string(p.name));
         const QImage image = LoadAsset(p.name);
@@ -181,7 +181,7 @@ TEST(PictureFiles, JournalIconsHaveTheColoursOfTheirStatuses)
         int hue; // -1 grey
     };
     const Expect expected[] = {{0, 210}, {1, 265}, {2, 45}, {3, -1}, {4, 0},
-                               {5, 100}, {7, 0},   {8, 210}, {9, 45}, {10, 215}, {12, 180}};
+                               {5, 100}, {7, 0},   {8, 210}, {9, 45}, {10, 215}, {12, 180}, {13, 330}};
     for (const Expect& e : expected) {
         SCOPED_TRACE(std::string(kJournalIcons[e.index]));
         const int hue = DominantHue(LoadAsset(kJournalIcons[e.index]));

@@ -159,14 +159,16 @@ TEST(StatusVocabulary, IconsAndColoursByExactText)
 
     EXPECT_EQ(kv::StatusIcon(kv::status::kHandling), 12);
     EXPECT_EQ(kv::StatusRowColour(kv::status::kHandling), kv::RowColour::Of({0, 140, 140}));
+    EXPECT_EQ(kv::StatusIcon(kv::status::kUnhandled), 13);
+    EXPECT_EQ(kv::StatusRowColour(kv::status::kUnhandled), kv::RowColour::Of({192, 0, 96}));
 
-    // Thirteen icons, each used once.
+    // Fourteen icons, each used once.
     std::vector<int> icons;
     for (const kv::StatusEntry& e : kv::StatusVocabulary())
         if (e.icon >= 0)
             icons.push_back(e.icon);
     std::sort(icons.begin(), icons.end());
-    EXPECT_EQ(icons, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    EXPECT_EQ(icons, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13}));
 }
 
 TEST(Schemas, JournalAndRegisterFilesCarryTheirHeaders)

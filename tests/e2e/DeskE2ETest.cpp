@@ -273,7 +273,7 @@ TEST_F(DeskE2E, AStationEndedWithoutItsCloseResumesMonitoringWithoutALoginAndThe
     ASSERT_TRUE(Close());
     EXPECT_FALSE(std::filesystem::exists(dir.path() / AlarmDesk::kRecordFile)) << "a clean close leaves no record";
     const auto rows = ReadTableFile("t3.bin");
-    const auto handled = RowsWithStatus(rows, "Обработка");
+    const auto handled = RowsWithStatus(rows, "Не обработано");
     ASSERT_EQ(handled.size(), 1u);
     EXPECT_EQ(handled[0].at("event").rfind("Не обработано: Новое сообщение:" + kAlarmText + " (без оператора, ждала ", 0),
               0u)

@@ -2,7 +2,10 @@
 // acknowledgement, the right-click, and states coming from other threads.
 #include "tests/station/StationFixture.h"
 
+#include "data/Status.h"
 #include "data/TileStates.h"
+#include "station/AlarmDesk.h"
+#include "station/OperatorDesk.h"
 #include "windows/JournalGrid.h"
 
 #include <QMouseEvent>
@@ -19,6 +22,9 @@ const QColor kWhite(255, 255, 255);
 const QColor kYellow(255, 255, 0);
 const QColor kLightGreen(164, 255, 164);
 const QColor kAlarmRed(244, 117, 142);
+const std::string kAlarmSms = Str("Новое сообщение:Вним"_cp) + "a" + Str("ние Т"_cp) + "PEB" + Str("ОГА"_cp);
+
+using namespace kv::literals;
 
 class Board : public StationTest {
 protected:
@@ -56,6 +62,8 @@ protected:
     std::uint8_t Mark(int c, int r) { return form().Tiles.AlarmMarks[TileStates::Index(c, r)]; }
     // Inside the notification picture (disc or triangle) at the tile's top-left corner.
     QColor IconPixel(int c, int r) { return TilePixel(c, r, 10, 24); }
+
+    VirtualClock clock{46000.5};
 };
 
 TEST_F(Board, TileCountsFollowTheWindowByWholeTilesWithinOneToThirty)
@@ -172,6 +180,74 @@ TEST_F(Board, SelectingATileSilencesItsAlarmAndClearsItsIconButNotBeforeLogin)
     QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
     QApplication::sendEvent(&board(), &down);
     EXPECT_EQ(Info(0, 1), 0);
+}
+
+TEST_F(Board, AnAcknowledgedAlarmStaysLitWithoutBlinkOrSoundUntilArmedOrDisarmed)
+{
+    Place({"Sklad", "Ofis"});
+    LogIn();
+    form().Modem1->Running = true;
+    form().SetGuardState("Sklad", 3);
+    form().SetGuardState("Ofis", 3);
+    Press(Qt::LeftButton, 0, 0);
+    std::vector<QColor> sklad, ofis;
+    for (int tick = 1; tick <= 4; ++tick) {
+        Tick();
+        EXPECT_EQ(sounds.Count(Sound::Alarm), tick) << "the office's alarm is nobody's yet";
+        sklad.push_back(TileBackground(0, 0));
+        ofis.push_back(TileBackground(0, 1));
+    }
+    EXPECT_EQ(std::count(sklad.begin(), sklad.end(), kAlarmRed), 4) << "acknowledged: steady";
+    EXPECT_EQ(std::count(ofis.begin(), ofis.end(), kAlarmRed), 2) << "unacknowledged: blinking";
+    EXPECT_NE(ofis[0], ofis[1]);
+
+    // Handled in "Тревоги": acknowledged on the board as well.
+    board().Acknowledge("Ofis");
+    const int alarms = sounds.Count(Sound::Alarm);
+    for (int tick = 0; tick < 3; ++tick) {
+        Tick();
+        EXPECT_EQ(TileBackground(0, 1), kAlarmRed);
+    }
+    EXPECT_EQ(sounds.Count(Sound::Alarm), alarms);
+    EXPECT_EQ(Guard(0, 0), 3);
+
+    form().SetGuardState("Sklad", 1);
+    form().SetGuardState("Ofis", 3); // a new alarm blinks again
+    Settle();
+    EXPECT_EQ(TileBackground(0, 0), kLightGreen);
+    Tick();
+    const QColor first = TileBackground(0, 1);
+    Tick();
+    EXPECT_NE(TileBackground(0, 1), first);
+}
+
+TEST_F(Board, AnOpenRowOfTheDeskMarksItsTileWhateverItsGuardState)
+{
+    Place({"Sklad", "Ofis"});
+    station->Desk().Desk().SetClock(clock);
+    LogIn();
+    const auto corner = [&](int row) { return TilePixel(0, row, TStatusBoard::kTileWidth - 2, 1); };
+    const QColor red(220, 0, 0);
+    form().SetGuardState("Sklad", 2);
+    form().SetGuardState("Ofis", 2);
+    Settle();
+    EXPECT_EQ(corner(0), kYellow);
+
+    form().Host().WriteEvent(Str(status::kAlarm), "+7911Sklad", kAlarmSms);
+    form().SetGuardState("Sklad", 3);
+    Settle();
+    EXPECT_EQ(corner(0), red);
+    Press(Qt::LeftButton, 0, 0); // acknowledged, still open
+    form().SetGuardState("Sklad", 2); // armed again after the alarm
+    Settle();
+    EXPECT_EQ(TileBackground(0, 0), kYellow);
+    EXPECT_EQ(corner(0), red) << "the open row shows under the armed state";
+    EXPECT_EQ(corner(1), kYellow) << "no row, no mark";
+    EXPECT_NE(TilePixel(0, 0, TStatusBoard::kTileWidth - 14, 1), red) << "a corner, not a band";
+
+    ASSERT_TRUE(station->Desk().Desk().Handle(station->Desk().Desk().Rows()[0].id, kHandlingResults[0], {}, "A"));
+    Settle();
+    EXPECT_EQ(corner(0), kYellow);
 }
 
 TEST_F(Board, FireShowsItsIconSilentlyAndUnknownCodesDrawAsNothingReceived)

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <map>
+#include <sstream>
 
 namespace kv::test {
 namespace {
@@ -206,20 +207,61 @@ TEST_F(Desk, HandlingJournalsResultCommentOperatorAndWaitThenClosesTheRow)
     EXPECT_EQ(station.rows.size(), 1u);
 }
 
-TEST_F(Desk, ATileTakesTheRowsOfItsDeviceOnly)
+TEST_F(Desk, ATileAcknowledgesTheRowsOfItsDeviceOnlyOnceAndTheyStayOpenUntilHandled)
 {
+    desk.SetEscalation("1", "+79110000001");
     OpenAlarm();
     OpenAlarm(kOfficeTel);
     OpenAlarm();
-    desk.LinkLost();
     station.rows.clear();
-    EXPECT_EQ(desk.HandleDevice(Str("Склад"_cp), Str("Петрова"_cp)), 2);
+    std::vector<std::string> tiles;
+    desk.OnAcknowledged = [&](const std::string& name) { tiles.push_back(name); };
+    clock.StepWall(60.0); // 12:01 on the wall clock
+    EXPECT_EQ(desk.AcknowledgeDevice(Str("Склад"_cp), Str("Петрова"_cp)), 2);
     ASSERT_EQ(station.rows.size(), 2u);
-    for (const JournalRow& r : station.rows)
+    for (const JournalRow& r : station.rows) {
+        EXPECT_EQ(r.status, status::kHandling);
         EXPECT_EQ(r.event, "Обработано: Принята с табло. (оператор Петрова, ждала 0:00)"_cp);
-    EXPECT_EQ(desk.HandleDevice({}, Str("Петрова"_cp)), 0) << "an empty tile is no device";
-    EXPECT_EQ(desk.HandleDevice("        ", Str("Петрова"_cp)), 0);
-    EXPECT_EQ(desk.Rows().size(), 2u) << "the office's and the modem's rows stay";
+    }
+    EXPECT_EQ(tiles, std::vector<std::string>{Str("Склад"_cp)});
+    EXPECT_EQ(desk.AcknowledgeDevice(Str("Склад"_cp), Str("Иванов"_cp)), 0) << "acknowledged once";
+    EXPECT_EQ(desk.AcknowledgeDevice({}, Str("Петрова"_cp)), 0) << "an empty tile is no device";
+    EXPECT_EQ(desk.AcknowledgeDevice("        ", Str("Петрова"_cp)), 0);
+    EXPECT_EQ(station.rows.size(), 2u);
+    ASSERT_EQ(desk.Rows().size(), 3u) << "acknowledged rows stay until handled";
+    EXPECT_EQ(AckText(desk.Rows()[0]), "принята Петрова 12:01"_cp);
+    EXPECT_EQ(AckText(desk.Rows()[1]), "") << "the office's row is not";
+    EXPECT_TRUE(desk.AnyUnacknowledged());
+
+    // Past the escalation time only the rows nobody acknowledged go out.
+    Wait(61);
+    std::vector<std::string> escalated;
+    for (int i = 0; i < 4 && !station.sends.empty(); ++i) {
+        escalated.push_back(station.sends.back().text);
+        station.sends.back().outcome(true);
+        station.sends.pop_back();
+        Wait(1);
+    }
+    ASSERT_EQ(escalated.size(), 1u);
+    EXPECT_NE(escalated[0].find(Str("Офис"_cp)), std::string::npos);
+
+    // Handling them: each with its own result, or all of the device at once.
+    const std::uint64_t first = desk.Rows()[0].id;
+    ASSERT_TRUE(desk.Handle(first, kHandlingResults[1], {}, Str("Петрова"_cp)));
+    EXPECT_EQ(desk.HandleDevice(Str("Склад"_cp), kHandlingResults[0], "x", Str("Петрова"_cp)), 1);
+    EXPECT_EQ(desk.HandleDevice(Str("Склад"_cp), kHandlingResults[0], "x", Str("Петрова"_cp)), 0);
+    EXPECT_EQ(desk.AcknowledgeDevice(Str("Офис"_cp), Str("Петрова"_cp)), 1);
+    ASSERT_EQ(desk.Rows().size(), 1u) << "the office's row stays";
+    EXPECT_FALSE(desk.AnyUnacknowledged());
+    EXPECT_EQ(tiles.size(), 4u) << "each handling and acknowledgement reaches the board";
+
+    // Handling an acknowledged row leaves a newer one of the device blinking.
+    OpenAlarm();
+    desk.AcknowledgeDevice(Str("Склад"_cp), Str("Петрова"_cp));
+    OpenAlarm();
+    ASSERT_TRUE(desk.Handle(desk.Rows()[1].id, kHandlingResults[0], {}, Str("Петрова"_cp)));
+    EXPECT_EQ(tiles.size(), 5u);
+    EXPECT_TRUE(desk.AnyUnacknowledged());
 }
 
 TEST_F(Desk, LeftOpenAtALogoutEachRowIsJournalledAndStaysForTheNextOperator)
@@ -229,10 +271,11 @@ TEST_F(Desk, LeftOpenAtALogoutEachRowIsJournalledAndStaysForTheNextOperator)
     desk.LinkLost();
     clock.Advance(130000);
     desk.LeftOpen(Str("Иванов"_cp));
-    ASSERT_EQ(station.With(status::kHandling).size(), 2u);
-    EXPECT_EQ(station.With(status::kHandling)[0].event,
+    ASSERT_EQ(station.With(status::kUnhandled).size(), 2u);
+    EXPECT_TRUE(station.With(status::kHandling).empty()) << "not handled: a status of its own";
+    EXPECT_EQ(station.With(status::kUnhandled)[0].event,
               Str("Не обработано: "_cp) + kSms + kMarker + Str(" (оператор Иванов, ждала 2:15)"_cp));
-    EXPECT_EQ(station.With(status::kHandling)[1].tel, "GSM-модем №1"_cp);
+    EXPECT_EQ(station.With(status::kUnhandled)[1].tel, "GSM-модем №1"_cp);
     EXPECT_EQ(desk.Rows().size(), 2u);
     desk.LeftOpen({});
     EXPECT_NE(station.rows.back().event.find(" (без оператора, ждала 2:10)"_cp), std::string::npos);
@@ -560,7 +603,7 @@ TEST_F(Desk, AStrangerIsOneRowPerNumberUntilHandledAndNeverReachesTheResponders)
     EXPECT_TRUE(station.sends.empty()) << "a stranger's text never leaves the station";
     EXPECT_TRUE(station.rows.empty()) << "the worker journals the SMS; the desk adds nothing";
 
-    EXPECT_EQ(desk.HandleDevice(std::string(8, ' '), "A"), 0) << "no tile takes it";
+    EXPECT_EQ(desk.AcknowledgeDevice(std::string(8, ' '), "A"), 0) << "no tile takes it";
     ASSERT_TRUE(desk.Handle(desk.Rows()[3].id, kHandlingResults[0], Str("спам"_cp), "A"));
     ASSERT_EQ(station.rows.size(), 1u);
     EXPECT_EQ(station.rows[0].tel, strangers[3]);
@@ -691,6 +734,38 @@ TEST_F(Desk, TheRecordBringsTheOpenRowsBackWithTheirWaitsAndGoesWithTheCleanClos
     EXPECT_EQ(restarted.Resume("not a record"), 0);
     desk.EndRecord();
     EXPECT_FALSE(std::filesystem::exists(AlarmDesk::kRecordFile));
+}
+
+TEST_F(Desk, TheRecordKeepsWhoAcknowledgedOnALineOfItsOwn)
+{
+    OpenAlarm();
+    OpenAlarm(kOfficeTel);
+    desk.AcknowledgeDevice(Str("Склад"_cp), Str("Петрова"_cp));
+    const std::string record = desk.RecordText();
+    const std::vector<std::string> lines = [&] {
+        std::vector<std::string> out;
+        std::istringstream in(record);
+        for (std::string line; std::getline(in, line);)
+            out.push_back(line);
+        return out;
+    }();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[2].rfind(Str("ack\tПетрова\t"_cp), 0), 0u) << "right after its row: " << lines[2];
+    EXPECT_EQ(std::count(lines[1].begin(), lines[1].end(), '\t'), 6) << "the row itself as before";
+
+    VirtualClock later(46000.6);
+    RecordingDeskStation next;
+    AlarmDesk restarted(next, later);
+    // An acknowledgement with no row before it belongs to nothing.
+    ASSERT_EQ(restarted.Restore(lines[0] + "\n" + lines[2] + "\n" + record.substr(lines[0].size() + 1)), 2);
+    EXPECT_EQ(AckText(restarted.Rows()[0]), "принята Петрова 12:00"_cp);
+    EXPECT_FALSE(restarted.Rows()[1].acked);
+
+    // A record of the station before acknowledgements: every row unacknowledged.
+    AlarmDesk older(next, later);
+    ASSERT_EQ(older.Restore(lines[0] + "\n" + lines[1] + "\n" + lines[3] + "\n"), 2);
+    EXPECT_FALSE(older.Rows()[0].acked);
+    EXPECT_TRUE(older.AnyUnacknowledged());
 }
 
 } // namespace

@@ -16,6 +16,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEventLoop>
+#include <QTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -143,10 +145,39 @@ TEST_F(DeskStation, ALiveAlarmBringsTheListUpAndSoundsUntilAnOperatorHandlesIt)
     Alarms().SelectRow(0);
     Alarms().HandleButtonClick();
     ASSERT_TRUE(dlg.isVisible());
+    // No result is chosen for the operator: OK and Enter record nothing.
+    EXPECT_EQ(dlg.ResultBox->currentIndex(), -1);
+    EXPECT_FALSE(dlg.OkButton->isEnabled());
+    EXPECT_FALSE(dlg.WholeDeviceBox->isVisible()) << "one row: nothing to choose";
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(&dlg, &enter);
+    dlg.OkButtonClick();
+    Settle();
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_TRUE(Desk().Desk().AnyOpen());
+    // The wait runs while the dialog is open.
+    const QString waited = dlg.AlarmText->text();
+    EXPECT_TRUE(waited.endsWith(QStringLiteral("0:00"))) << FromQ(waited);
+    clock.Advance(7000);
+    {
+        // The dialog's own one-second timer, on the real clock.
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (dlg.AlarmText->text() != waited)
+                loop.quit();
+        });
+        poll.start(20);
+        QTimer::singleShot(1100, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    EXPECT_TRUE(dlg.AlarmText->text().endsWith(QStringLiteral("0:07"))) << FromQ(dlg.AlarmText->text());
+    dlg.ResultBox->setCurrentIndex(0);
+    ASSERT_TRUE(dlg.OkButton->isEnabled());
     dlg.OkButtonClick();
     Settle();
     EXPECT_EQ(form().EventsTable.TextAt(0, journal::Tel), "+79990000000");
-    EXPECT_EQ(Event(0), "Обработано: Ложная тревога. (оператор Иванов, ждала 0:00)"_cp);
+    EXPECT_EQ(Event(0), "Обработано: Ложная тревога. (оператор Иванов, ждала 0:07)"_cp);
     EXPECT_FALSE(Desk().Desk().AnyOpen());
 }
 
@@ -167,14 +198,52 @@ TEST_F(DeskStation, ATileTakesItsDeviceAndALogoutAndTheCloseLeaveTheRestOnRecord
                       Qt::NoModifier);
     QApplication::sendEvent(&board(), &press);
     EXPECT_EQ(Event(0), "Обработано: Принята с табло. (оператор Иванов, ждала 0:00)"_cp);
-    ASSERT_EQ(Desk().Desk().Rows().size(), 2u);
+    ASSERT_EQ(Desk().Desk().Rows().size(), 3u) << "acknowledged, not closed";
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 5)->text()), "принята Иванов 12:00"_cp);
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(1, 5)->text()), "");
+    ctx().LoggedIn = false;
+    sounds.played.clear();
+    Desk().Desk().AcknowledgeDevice("Ofis", "A");
+    form().CheckStatusDevices();
+    Settle();
+    EXPECT_EQ(sounds.Count(Sound::Alarm), 1) << "the modem's row is still nobody's";
+    ctx().LoggedIn = true;
+
+    // Several rows of a device: handled one by one unless the operator chooses all.
+    THandlingDialog& dlg = *Alarms().HandlingDlg;
+    auto handleFirstSklad = [&](bool all) {
+        Alarm("+7911Sklad");
+        Settle();
+        const auto& rows = Desk().Desk().Rows();
+        Alarms().SelectRow(static_cast<int>(std::find_if(rows.begin(), rows.end(), [](const OpenAlarm& a) {
+                                                 return a.shortName == "Sklad";
+                                             }) - rows.begin()));
+        Alarms().HandleButtonClick();
+        ASSERT_TRUE(dlg.isVisible());
+        EXPECT_TRUE(dlg.WholeDeviceBox->isVisible());
+        EXPECT_FALSE(dlg.WholeDeviceBox->isChecked());
+        EXPECT_EQ(FromQ(dlg.WholeDeviceBox->text()), "все тревоги объекта (2)"_cp);
+        EXPECT_TRUE(FromQ(dlg.AlarmText->text()).find("принята Иванов 12:00"_cp) != std::string::npos);
+        dlg.ResultBox->setCurrentIndex(2);
+        dlg.WholeDeviceBox->setChecked(all);
+        dlg.OkButtonClick();
+        Settle();
+    };
+    handleFirstSklad(false);
+    ASSERT_EQ(Desk().Desk().Rows().size(), 3u) << "one row of the two";
+    EXPECT_EQ(Desk().Desk().Rows()[2].shortName, "Sklad");
+    Desk().Desk().AcknowledgeDevice("Sklad", Str("Иванов"_cp));
+    handleFirstSklad(true);
+    ASSERT_EQ(Desk().Desk().Rows().size(), 2u) << "both rows of the device";
     EXPECT_EQ(Desk().Desk().Rows()[0].shortName, "Ofis");
+    EXPECT_EQ(Status(0), status::kHandling);
+    EXPECT_EQ(Event(0).rfind("Обработано: Проверено"_cp, 0), 0u) << Event(0);
 
     station->SecurityForm().RbButton1Click(); // logout
     EXPECT_EQ(Status(0), status::kLogin);
     EXPECT_EQ(Event(0), "Пользователь: Иванов вышел из системы"_cp);
     for (int r : {1, 2}) {
-        EXPECT_EQ(Status(r), status::kHandling);
+        EXPECT_EQ(Status(r), status::kUnhandled);
         EXPECT_EQ(Event(r).rfind("Не обработано: "_cp, 0), 0u) << Event(r);
         EXPECT_NE(Event(r).find("(оператор Иванов, ждала 0:00)"_cp), std::string::npos) << Event(r);
     }

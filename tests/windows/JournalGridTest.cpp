@@ -51,6 +51,15 @@ TEST(JournalGrid, RowsTakeTheirStatusColourAndIconAndTurnGreyAfterLogout)
         EXPECT_EQ(grid.RowColour(r), QColor(219, 219, 219));
     EXPECT_EQ(grid.RowIcon(2), 7) << "the icon stays; only the colour greys";
     EXPECT_FALSE(grid.Icon(7).isNull()) << "journal icons are installed beside the program";
+
+    // An alarm left unhandled is told apart from a handled one at a glance.
+    loggedIn = true;
+    j.Add(kv::status::kHandling, "d");
+    j.Add(kv::status::kUnhandled, "e");
+    EXPECT_EQ(grid.RowIcon(0), 13);
+    EXPECT_EQ(grid.RowIcon(1), 12);
+    EXPECT_NE(grid.RowColour(0), grid.RowColour(1));
+    EXPECT_NE(grid.Icon(13).toImage(), grid.Icon(12).toImage());
 }
 
 TEST(JournalGrid, IconSitsSixteenPixelsLeftOfTheColumnMiddleRoundedHalfToEven)
