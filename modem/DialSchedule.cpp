@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
 
 namespace kv {
 
@@ -39,12 +40,21 @@ double DialSchedule::IntervalMinutes(const std::string& dialtime)
 void DialSchedule::Rebuild(const std::vector<DialDevice>& devices, int columns, int rows, std::uint64_t nowMs)
 {
     std::lock_guard lock(m_lock);
+    ++m_board;
+    // A device's failed calls outlive a rebuild (a register edit, the ring-round
+    // started again), or a dead device would never be reported on a busy board.
+    std::unordered_map<std::string, int> failures;
+    for (std::size_t i = 0; i < m_entries.size(); ++i)
+        if (m_entries[i].failures > 0 && !m_layout.texts[i].empty())
+            failures.emplace(m_layout.texts[i], m_entries[i].failures);
     m_layout.columns = std::clamp(columns, 0, kMaxColumns);
     m_layout.rows = std::clamp(rows, 0, kMaxRows);
     for (std::string& text : m_layout.texts)
         text.clear();
-    for (Entry& entry : m_entries)
+    for (Entry& entry : m_entries) {
         entry.enabled = false;
+        entry.failures = 0;
+    }
     if (m_layout.rows == 0)
         return;
     int column = 0;
@@ -59,6 +69,8 @@ void DialSchedule::Rebuild(const std::vector<DialDevice>& devices, int columns, 
         entry.placed = true;
         entry.intervalMinutes = IntervalMinutes(device.dialtime);
         entry.nextDueMs = static_cast<std::int64_t>(nowMs) + MinutesToMs(entry.intervalMinutes);
+        if (const auto kept = failures.find(device.simplename); kept != failures.end())
+            entry.failures = kept->second;
         if (++row == m_layout.rows) {
             row = 0;
             ++column;
@@ -70,16 +82,61 @@ std::optional<DialSchedule::Tile> DialSchedule::TakeDue(std::uint64_t nowMs)
 {
     const auto now = static_cast<std::int64_t>(nowMs);
     std::lock_guard lock(m_lock);
+    std::optional<std::size_t> best;
     for (int row = 0; row < m_layout.rows; ++row) {
         for (int column = 0; column < m_layout.columns; ++column) {
-            Entry& entry = m_entries[Index(column, row)];
+            const std::size_t i = Index(column, row);
+            const Entry& entry = m_entries[i];
             if (!entry.enabled || entry.nextDueMs > now)
                 continue;
-            entry.nextDueMs += MinutesToMs(entry.intervalMinutes);
-            return Tile{column, row, m_layout.texts[Index(column, row)]};
+            if (!best || entry.nextDueMs < m_entries[*best].nextDueMs)
+                best = i;
         }
     }
-    return std::nullopt;
+    if (!best)
+        return std::nullopt;
+    Entry& entry = m_entries[*best];
+    const std::int64_t due = entry.nextDueMs;
+    const std::int64_t interval = MinutesToMs(entry.intervalMinutes);
+    entry.nextDueMs += interval;
+    if (entry.nextDueMs <= now)
+        entry.nextDueMs = interval > 0 ? entry.nextDueMs + ((now - entry.nextDueMs) / interval + 1) * interval : now;
+    return Tile{static_cast<int>(*best / kMaxRows), static_cast<int>(*best % kMaxRows), m_layout.texts[*best],
+                entry.failures, m_board, due};
+}
+
+DialSchedule::Entry* DialSchedule::Holding(const Tile& tile)
+{
+    if (Valid(tile.column, tile.row) && m_layout.texts[Index(tile.column, tile.row)] == tile.text)
+        return &m_entries[Index(tile.column, tile.row)];
+    // A rebuild during the call may have moved the device to another tile.
+    if (tile.text.empty())
+        return nullptr;
+    for (std::size_t i = 0; i < m_entries.size(); ++i)
+        if (m_layout.texts[i] == tile.text)
+            return &m_entries[i];
+    return nullptr;
+}
+
+int DialSchedule::Failed(const Tile& tile, int failuresToReport)
+{
+    const int report = std::max(failuresToReport, 1);
+    std::lock_guard lock(m_lock);
+    Entry* entry = Holding(tile);
+    const int failures = std::min((entry ? entry->failures : tile.failures) + 1, report);
+    if (!entry)
+        return failures;
+    entry->failures = std::min(failures, report - 1);
+    if (failures < report && tile.board == m_board)
+        entry->nextDueMs = tile.dueMs + kMsPerMinute;
+    return failures;
+}
+
+void DialSchedule::Succeeded(const Tile& tile)
+{
+    std::lock_guard lock(m_lock);
+    if (Entry* entry = Holding(tile))
+        entry->failures = 0;
 }
 
 void DialSchedule::Retry(int column, int row)
