@@ -11,6 +11,7 @@ namespace kv {
 namespace {
 constexpr double kMsPerDay = 86400000.0;
 constexpr std::int64_t kMsPerMinute = 60000;
+constexpr std::int64_t kMsPerHour = 3600000;
 // A register's interval of any size stays a sane count of milliseconds (about
 // 19 years); a negative one calls at every pass, as 0 does, without running the
 // due time down towards an overflow.
@@ -98,6 +99,11 @@ std::optional<DialSchedule::Tile> DialSchedule::TakeDue(std::uint64_t nowMs)
     Entry& entry = m_entries[*best];
     const std::int64_t due = entry.nextDueMs;
     const std::int64_t interval = MinutesToMs(entry.intervalMinutes);
+    while (!m_calls.empty() && m_calls.front() <= now - kMsPerHour)
+        m_calls.pop_front();
+    m_calls.push_back(now);
+    if (interval > 0 && now - due > interval)
+        m_lastLateMs = now;
     entry.nextDueMs += interval;
     if (entry.nextDueMs <= now)
         entry.nextDueMs = interval > 0 ? entry.nextDueMs + ((now - entry.nextDueMs) / interval + 1) * interval : now;
@@ -118,7 +124,7 @@ DialSchedule::Entry* DialSchedule::Holding(const Tile& tile)
     return nullptr;
 }
 
-int DialSchedule::Failed(const Tile& tile, int failuresToReport)
+int DialSchedule::Failed(const Tile& tile, int failuresToReport, double wallNow)
 {
     const int report = std::max(failuresToReport, 1);
     std::lock_guard lock(m_lock);
@@ -127,16 +133,45 @@ int DialSchedule::Failed(const Tile& tile, int failuresToReport)
     if (!entry)
         return failures;
     entry->failures = std::min(failures, report - 1);
+    entry->outcome = failures < report ? DialOutcome::NoAnswer : DialOutcome::Failed;
+    entry->outcomeDateTime = wallNow;
     if (failures < report && tile.board == m_board)
         entry->nextDueMs = tile.dueMs + kMsPerMinute;
     return failures;
 }
 
-void DialSchedule::Succeeded(const Tile& tile)
+void DialSchedule::Succeeded(const Tile& tile, double wallNow)
 {
     std::lock_guard lock(m_lock);
-    if (Entry* entry = Holding(tile))
+    if (Entry* entry = Holding(tile)) {
         entry->failures = 0;
+        entry->outcome = DialOutcome::Online;
+        entry->outcomeDateTime = wallNow;
+    }
+}
+
+DialSchedule::Load DialSchedule::RoundLoad(std::uint64_t nowMs) const
+{
+    const auto now = static_cast<std::int64_t>(nowMs);
+    std::lock_guard lock(m_lock);
+    Load load;
+    for (int column = 0; column < m_layout.columns; ++column) {
+        for (int row = 0; row < m_layout.rows; ++row) {
+            const Entry& entry = m_entries[Index(column, row)];
+            const std::int64_t interval = MinutesToMs(entry.intervalMinutes);
+            // An interval of 0 asks for every call the modem can make: no rate to keep.
+            if (!entry.enabled || interval <= 0)
+                continue;
+            load.neededPerHour += static_cast<double>(kMsPerHour) / static_cast<double>(interval);
+            if (now - entry.nextDueMs > interval)
+                load.behind = true;
+        }
+    }
+    load.doneLastHour = static_cast<int>(
+        std::count_if(m_calls.begin(), m_calls.end(), [now](std::int64_t at) { return at > now - kMsPerHour; }));
+    if (m_lastLateMs && now - *m_lastLateMs < kMsPerHour)
+        load.behind = true;
+    return load;
 }
 
 void DialSchedule::Retry(int column, int row)

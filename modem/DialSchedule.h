@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -21,6 +22,9 @@ struct DialDevice {
     bool dialenable = false;
     std::string dialtime; // minutes as text, "." as decimal separator
 };
+
+// How a device's last ring-round call ended, as the schedule window tells it.
+enum class DialOutcome { None, Online, NoAnswer, Failed };
 
 class DialSchedule {
 public:
@@ -37,6 +41,8 @@ public:
         // than one short of the count that reports it: every failure after the
         // final one is final at once until a call succeeds.
         int failures = 0;
+        DialOutcome outcome = DialOutcome::None;
+        double outcomeDateTime = 0; // wall clock, when the last call was judged
         // The wall-clock date-time of the due time, as the schedule window shows it;
         // 0 for a tile that never held a device.
         double DueDateTime(double wallNow, std::uint64_t monotonicNowMs) const;
@@ -48,6 +54,14 @@ public:
         int failures = 0;        // the device's count when the call was taken
         std::uint64_t board = 0; // the rebuild it was taken from
         std::int64_t dueMs = 0;  // the due time it was taken for
+    };
+    // What the ring-round is asked for against what it does.
+    struct Load {
+        double neededPerHour = 0; // over enabled tiles on the board with an interval
+        int doneLastHour = 0;     // calls started in the last hour
+        // A call came more than its interval late in the last hour, or one is
+        // waiting that long now: the round does not keep its intervals.
+        bool behind = false;
     };
     struct Layout {
         int columns = 0;
@@ -81,9 +95,11 @@ public:
     // the failure is final and the device keeps its regular interval. A board
     // rebuilt since the call was taken keeps its new due times, and the count
     // goes to the device wherever the rebuild placed it.
-    int Failed(const Tile& tile, int failuresToReport);
+    // `wallNow` is when it was judged (for the schedule window).
+    int Failed(const Tile& tile, int failuresToReport, double wallNow = 0);
     // The call taken as `tile` went through: the device's count starts again.
-    void Succeeded(const Tile& tile);
+    void Succeeded(const Tile& tile, double wallNow = 0);
+    Load RoundLoad(std::uint64_t nowMs) const;
 
     Entry At(int column, int row) const;
     std::string Text(int column, int row) const;
@@ -104,6 +120,8 @@ private:
     mutable std::mutex m_lock;
     Layout m_layout;
     std::uint64_t m_board = 0; // counts the rebuilds
+    std::deque<std::int64_t> m_calls; // when calls were taken, the last hour of them
+    std::optional<std::int64_t> m_lastLateMs; // a call taken more than its interval late
     std::array<Entry, kMaxColumns * kMaxRows> m_entries{};
 };
 

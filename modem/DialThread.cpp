@@ -235,7 +235,7 @@ void TDialThread::Verdict()
     m_call.reset();
     if (m_state.busySeen) {
         m_state.dialling = false;
-        m_schedule.Succeeded(call.tile);
+        m_schedule.Succeeded(call.tile, m_clock.Now());
         m_host.SetDialStatus(Str("Статус дозвона: дозвон завершен успешно"_cp));
         m_host.WriteDialEvent(Str("На связи"_cp), call.number, Str("Дозвон завершен успешно"_cp));
         Techno(Str("Дозвон завершен УСПЕШНО. Телефон:"_cp) + call.number + Str(". Попытка: "_cp)
@@ -246,7 +246,7 @@ void TDialThread::Verdict()
         return; // the device's rejection ended the call: nothing to hang up
     }
     const int report = std::max(m_state.failuresToReport.load(), 1);
-    const int attempt = m_schedule.Failed(call.tile, report);
+    const int attempt = m_schedule.Failed(call.tile, report, m_clock.Now());
     if (attempt < report) {
         const std::string text = Str("Нет ответа, попытка "_cp) + std::to_string(attempt) + Str(" из "_cp)
                                  + std::to_string(report);

@@ -175,6 +175,42 @@ TEST(DialSchedule, FailuresAreCountedPerDeviceAndRetriedUntilFinal)
     EXPECT_EQ(schedule.At(0, 0).failures, 0);
 }
 
+// The board's ask in calls an hour against the calls of the last hour, and
+// whether a call came (or waits) more than its interval late.
+TEST(DialSchedule, RoundLoadTellsWhenTheRoundFallsBehind)
+{
+    DialSchedule schedule;
+    // 60 + 2 + 1 an hour; a disabled tile, an interval of 0 and a tile off the board ask nothing.
+    schedule.Rebuild({{"A", true, "1"}, {"B", true, "30"}, {"C", false, "1"}, {"D", true, "0"}, {"E", true, "60"},
+                      {"F", true, "1"}},
+                     1, 5, kNow);
+    DialSchedule::Load load = schedule.RoundLoad(kNow);
+    EXPECT_DOUBLE_EQ(load.neededPerHour, 63);
+    EXPECT_EQ(load.doneLastHour, 0);
+    EXPECT_FALSE(load.behind);
+    ASSERT_EQ(schedule.TakeDue(kNow)->text, "D");
+    EXPECT_FALSE(schedule.RoundLoad(kNow + kMinute).behind) << "an interval of 0 is never late";
+
+    schedule.Rebuild({{"A", true, "1"}, {"B", true, "30"}, {"C", false, "1"}, {"E", true, "60"}, {"F", true, "1"}}, 1,
+                     4, kNow);
+    ASSERT_EQ(schedule.TakeDue(kNow + kMinute + 500)->text, "A");
+    load = schedule.RoundLoad(kNow + kMinute + 1000);
+    EXPECT_DOUBLE_EQ(load.neededPerHour, 63);
+    EXPECT_EQ(load.doneLastHour, 2) << "the calls outlive a rebuild";
+    EXPECT_FALSE(load.behind) << "late, but by less than its interval";
+    EXPECT_TRUE(schedule.RoundLoad(kNow + 3 * kMinute + 1).behind) << "A waits more than its interval";
+    ASSERT_EQ(schedule.TakeDue(kNow + 3 * kMinute + 2)->text, "A");
+    EXPECT_EQ(schedule.At(0, 0).nextDueMs, kNow + 4 * kMinute);
+    EXPECT_TRUE(schedule.RoundLoad(kNow + 3 * kMinute + 3).behind) << "the call just taken came too late";
+    // The late call is told for an hour.
+    schedule.Rebuild({{"E", true, "60"}}, 1, 4, kNow + 62 * kMinute);
+    EXPECT_TRUE(schedule.RoundLoad(kNow + 63 * kMinute - 10).behind);
+    load = schedule.RoundLoad(kNow + 63 * kMinute + 3);
+    EXPECT_FALSE(load.behind);
+    EXPECT_EQ(load.doneLastHour, 0);
+    EXPECT_DOUBLE_EQ(load.neededPerHour, 1);
+}
+
 TEST(DialSchedule, TilesOutsideTheBoardAreNotCalled)
 {
     DialSchedule schedule;
