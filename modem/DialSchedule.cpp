@@ -136,7 +136,7 @@ int DialSchedule::Failed(const Tile& tile, int failuresToReport, double wallNow)
     entry->outcome = failures < report ? DialOutcome::NoAnswer : DialOutcome::Failed;
     entry->outcomeDateTime = wallNow;
     if (failures < report && tile.board == m_board)
-        entry->nextDueMs = tile.dueMs + kMsPerMinute;
+        entry->nextDueMs = tile.dueMs + std::min(kMsPerMinute, MinutesToMs(entry->intervalMinutes));
     return failures;
 }
 

@@ -91,7 +91,7 @@ public:
 
     // The call taken as `tile` failed. Returns the device's failures, this one
     // included; below `failuresToReport` it is due again one minute after the
-    // due time it was taken for, at or above it
+    // due time it was taken for (one interval, when that is shorter), at or above it
     // the failure is final and the device keeps its regular interval. A board
     // rebuilt since the call was taken keeps its new due times, and the count
     // goes to the device wherever the rebuild placed it.
