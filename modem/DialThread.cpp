@@ -9,6 +9,8 @@
 #include "modem/LineReader.h"
 #include "modem/Ussd.h"
 
+#include <algorithm>
+
 namespace kv {
 
 using namespace kv::literals;
@@ -24,7 +26,6 @@ TDialThread::TDialThread(TModem& modem, ISerialIo& port, IModemHost& host, ICloc
                          DialState& state)
     : m_modem(modem), m_port(port), m_host(host), m_clock(clock), m_schedule(schedule), m_state(state)
 {
-    m_state.attempts = 0;
     m_state.nextSignalPollMs = m_clock.MonotonicMs() + kSignalPeriodMs;
 }
 
@@ -96,12 +97,12 @@ void TDialThread::PassBody()
         if (m_modem.RxContains("AT+CSQ"))
             HandleSignalReply();
     } else if (m_state.dialling) {
-        // A "BUSY" left from before the call counts for it too.
-        if (m_modem.RxContains("BUSY")) {
+        // Judged as soon as the modem tells how the call ended; the deadline
+        // only for a modem that says nothing.
+        const CallEnd end = ReadCallEnd();
+        if (end == CallEnd::Busy)
             m_state.busySeen = true;
-            m_modem.ClearRx();
-        }
-        if (now >= m_state.dialDeadlineMs)
+        if (end != CallEnd::None || now >= m_state.dialDeadlineMs)
             Verdict();
     } else if (m_state.balanceRequest) {
         RequestBalance(now);
@@ -185,6 +186,39 @@ void TDialThread::HandleSignalReply()
     buffer.clear();
 }
 
+TDialThread::CallEnd TDialThread::ReadCallEnd()
+{
+    RxLease lease(m_modem);
+    std::string& buffer = lease.Buffer();
+    // A "BUSY" left from before the call counts for it too. Only whole lines:
+    // "NO CARRIER" half-received is not yet a verdict.
+    std::size_t from = 0;
+    while (from < buffer.size()) {
+        const std::size_t end = buffer.find_first_of("\r\n", from);
+        if (end == std::string::npos)
+            break;
+        std::string_view line(buffer.data() + from, end - from);
+        while (!line.empty() && line.front() == ' ')
+            line.remove_prefix(1);
+        while (!line.empty() && line.back() == ' ')
+            line.remove_suffix(1);
+        from = end + 1;
+        switch (FinalResultOf(line, true)) {
+        case FinalResult::Busy:
+            buffer.clear();
+            return CallEnd::Busy;
+        case FinalResult::NoCarrier:
+        case FinalResult::NoAnswer:
+        case FinalResult::Error:
+            buffer.clear();
+            return CallEnd::Failed;
+        default:
+            break;
+        }
+    }
+    return CallEnd::None;
+}
+
 void TDialThread::Verdict()
 {
     if (!m_call) {
@@ -198,28 +232,29 @@ void TDialThread::Verdict()
         return;
     }
     const Call call = *m_call;
-    const int attempt = m_state.attempts + 1;
+    m_call.reset();
     if (m_state.busySeen) {
         m_state.dialling = false;
-        m_call.reset();
+        m_schedule.Succeeded(call.tile, m_clock.Now());
         m_host.SetDialStatus(Str("Статус дозвона: дозвон завершен успешно"_cp));
         m_host.WriteDialEvent(Str("На связи"_cp), call.number, Str("Дозвон завершен успешно"_cp));
         Techno(Str("Дозвон завершен УСПЕШНО. Телефон:"_cp) + call.number + Str(". Попытка: "_cp)
-                   + std::to_string(attempt),
+                   + std::to_string(call.tile.failures + 1),
                kGreen);
-        m_state.attempts = 0;
         m_state.busySeen = false;
         m_modem.ClearRx();
         return; // the device's rejection ended the call: nothing to hang up
     }
-    m_call.reset();
-    if (m_state.attempts < kFinalAfterAttempts) {
-        m_schedule.Retry(call.column, call.row);
-        m_state.attempts = attempt;
+    const int report = std::max(m_state.failuresToReport.load(), 1);
+    const int attempt = m_schedule.Failed(call.tile, report, m_clock.Now());
+    if (attempt < report) {
+        const std::string text = Str("Нет ответа, попытка "_cp) + std::to_string(attempt) + Str(" из "_cp)
+                                 + std::to_string(report);
+        m_host.WriteDialEvent(std::string(kStatusOffline), call.number, text);
+        Techno(text + Str(". Телефон:"_cp) + call.number, kOrange);
         HangUp();
         return;
     }
-    // Final: the counter stays, so every further failure is final at once until a call succeeds.
     m_host.SetDialStatus(Str("Статус дозвона: дозвон завершен не успешно"_cp));
     m_host.WriteDialEvent(std::string(kStatusOffline), call.number, std::string(events::kRingRoundFailed));
     Techno(Str("Дозвон завершен НЕ УДАЧНО. Телефон:"_cp) + call.number + Str(". Попытка: "_cp)
@@ -272,7 +307,7 @@ void TDialThread::StartCall(std::uint64_t now)
     m_host.SetDialNumber(Str("Дозвон: "_cp) + number);
     m_port.WriteText(DialCommand(number));
     m_state.dialling = true;
-    m_call = Call{tile->column, tile->row, number};
+    m_call = Call{*tile, number};
 }
 
 void TDialThread::Techno(const std::string& text, Rgb colour) { m_host.WriteTechno(text, colour); }

@@ -17,9 +17,12 @@
 
 namespace kv {
 
+// Consecutive failed calls that make a device's failure final, unless config.ini says otherwise.
+inline constexpr int kDefaultFailuresToReport = 7;
+
 // The ring-round's variables: one set for the program, outliving any one
-// worker. A new worker resets only the attempts and the next signal poll; the
-// rest is what the previous worker left.
+// worker. A new worker resets only the next signal poll; the rest is what the
+// previous worker left. Each device's failed calls are counted in the schedule.
 struct DialState {
     std::atomic<bool> dialling{false};
     std::atomic<bool> busySeen{false};
@@ -27,8 +30,9 @@ struct DialState {
     std::atomic<bool> balanceWait{false};
     // Set by the modem window to ask for modem 2's balance.
     std::atomic<bool> balanceRequest{false};
-    // Failed calls since the last successful one, for the whole ring-round.
-    std::atomic<int> attempts{0};
+    // A device's failure is final at this many consecutive failed calls of it
+    // (the modem window's setting).
+    std::atomic<int> failuresToReport{kDefaultFailuresToReport};
     // Monotonic milliseconds (IClock::MonotonicMs): a wall clock set back must
     // not leave a call unjudged or the signal unpolled.
     std::atomic<std::uint64_t> nextSignalPollMs{0};
@@ -41,9 +45,8 @@ public:
     static constexpr std::uint32_t kPassSleepMs = 500;
     static constexpr std::uint64_t kSignalPeriodMs = 5000;
     static constexpr std::uint64_t kBalanceWaitMs = 10000;
+    // The longest a call waits for its verdict when the modem says nothing.
     static constexpr std::uint64_t kVerdictMs = 25000;
-    // A failed call is final once this many failures have been counted before it.
-    static constexpr int kFinalAfterAttempts = 6;
     static constexpr std::uint32_t kAfterFinalFailureMs = 2000;
     static constexpr std::uint32_t kAfterHangUpMs = 1000;
     static constexpr std::uint32_t kAfterErrorMs = 500;
@@ -71,15 +74,17 @@ public:
 
 private:
     struct Call {
-        int column = 0;
-        int row = 0;
+        DialSchedule::Tile tile;
         std::string number;
     };
+    enum class CallEnd { None, Busy, Failed };
 
     void PassBody();
     void CheckTimeouts(std::uint64_t nowMs);
     void HandleBalanceReply(std::uint64_t nowMs);
     void HandleSignalReply();
+    // The call's end as the modem told it, from whole lines received.
+    CallEnd ReadCallEnd();
     void Verdict();
     void RequestBalance(std::uint64_t nowMs);
     void PollSignal(std::uint64_t nowMs);

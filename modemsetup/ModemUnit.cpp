@@ -1,6 +1,7 @@
 #include "modemsetup/ModemUnit.h"
 #include "windows/Placement.h"
 
+#include "codec/Number.h"
 #include "codec/Ucs2.h"
 #include "data/Text.h"
 #include "modem/Commands.h"
@@ -39,6 +40,9 @@ constexpr std::string_view kCPortBaudRate = "CPortBaudRate";
 constexpr std::string_view kEscalation = "Escalation";
 constexpr std::string_view kMinutes = "Minutes";
 constexpr std::string_view kNumbers = "Numbers";
+constexpr std::string_view kRing = "Ring";
+constexpr std::string_view kFailuresToReport = "FailuresToReport";
+constexpr int kMaxFailuresToReport = 99;
 // Not a speed of the list: a missing key gives 9600 baud.
 constexpr std::string_view kDefaultBaudRate = "9200";
 
@@ -53,6 +57,15 @@ std::string WithAdvice(const std::string& failure, const TComPort& port)
 {
     const std::string advice = PortAdvice(std::current_exception(), port.Port());
     return advice.empty() ? failure : failure + "\r\n\r\n" + advice;
+}
+
+// A count of failed calls as the operator typed it: 1 to 99, or nothing.
+std::optional<int> FailuresToReport(const std::string& text)
+{
+    const std::optional<std::int64_t> n = TextToInt(text);
+    if (!n || *n < 1 || *n > kMaxFailuresToReport)
+        return std::nullopt;
+    return static_cast<int>(*n);
 }
 
 IniFile ConfigIni() { return IniFile(ConfigFile(QStringLiteral("config.ini")).toStdString()); }
@@ -91,7 +104,8 @@ QLineEdit* Display(const char* name, std::string_view label, std::string_view te
 TModemForm::TModemForm(StationContext& ctx)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       m_ctx(ctx),
-      m_wait(WaitMs)
+      m_wait(WaitMs),
+      m_failuresToReport(kDefaultFailuresToReport)
 {
     Name(this, "ModemForm", "Управление GSM-модемом"_cp);
     setWindowTitle(ToQ("Управление GSM-модемом"_cp));
@@ -142,6 +156,9 @@ TModemForm::TModemForm(StationContext& ctx)
     Edit10->setToolTip(ToQ("Через сколько минут необработанная тревога уходит SMS на номера эскалации; 0 - выключено"_cp));
     Edit11 = TextBox("Edit11", "НОМЕРА ЭСКАЛАЦИИ"_cp, {}, this);
     Edit11->setToolTip(ToQ("Номера через запятую, например +79001234567, +79007654321"_cp));
+    Edit12 = TextBox("Edit12", "ТРЕВОГА ОБЗВОНА ПОСЛЕ"_cp, std::to_string(kDefaultFailuresToReport), this);
+    Edit12->setToolTip(ToQ("Сколько вызовов подряд объект может не ответить, прежде чем откроется тревога (от 1 до 99)"_cp));
+    Edit12->setFixedWidth(60);
 
     // The fields and their labels on the left, the three main buttons on the right.
     auto* fields = new QGridLayout;
@@ -179,6 +196,15 @@ TModemForm::TModemForm(StationContext& ctx)
     fields->addLayout(escalation, 5, 1, 1, 3);
     fields->addWidget(FieldLabel("Label12", "НОМЕРА ЭСКАЛАЦИИ"_cp, this), 6, 0);
     fields->addWidget(Edit11, 6, 1, 1, 3);
+    fields->addWidget(FieldLabel("Label14", "ТРЕВОГА ОБЗВОНА"_cp, this), 7, 0);
+    auto* ring = new QHBoxLayout;
+    ring->setSpacing(8);
+    ring->addWidget(Edit12);
+    auto* calls = new QLabel(ToQ("неудачных вызовов подряд"_cp), this);
+    Name(calls, "Label15", "неудачных вызовов подряд"_cp);
+    ring->addWidget(calls);
+    ring->addStretch(1);
+    fields->addLayout(ring, 7, 1, 1, 3);
     fields->setColumnMinimumWidth(1, 110);
     fields->setColumnMinimumWidth(3, 80);
 
@@ -274,10 +300,30 @@ void TModemForm::LoadSettings()
         }
         m_escalationMinutes = ini.ReadString(S(kEscalation), S(kMinutes), "0");
         m_escalationNumbers = ini.ReadString(S(kEscalation), S(kNumbers), {});
+        m_failuresToReport = FailuresToReport(ini.ReadString(S(kRing), S(kFailuresToReport), {}))
+                                 .value_or(kDefaultFailuresToReport);
     } catch (const std::exception&) {
     }
     Edit10->setText(ToQ(m_escalationMinutes));
     Edit11->setText(ToQ(m_escalationNumbers));
+    Edit12->setText(ToQ(std::to_string(m_failuresToReport)));
+    ApplyFailuresToReport();
+}
+
+bool TModemForm::TakeFailuresToReport()
+{
+    const std::optional<int> typed = FailuresToReport(FromQ(Edit12->text()));
+    if (typed)
+        m_failuresToReport = *typed;
+    Edit12->setText(ToQ(std::to_string(m_failuresToReport)));
+    ApplyFailuresToReport();
+    return typed.has_value();
+}
+
+void TModemForm::ApplyFailuresToReport()
+{
+    if (m_ctx.DialVars)
+        m_ctx.DialVars->failuresToReport = m_failuresToReport;
 }
 
 void TModemForm::RefreshPortFields()
@@ -306,6 +352,7 @@ void TModemForm::hideEvent(QHideEvent* e)
 void TModemForm::FormClose()
 {
     m_ctx.Shown(ShownWindow::Modem) = false;
+    const bool failuresUsable = TakeFailuresToReport();
     // Saving and applying fail separately: a folder the station may not write
     // to must not keep the operator from switching ports.
     try {
@@ -321,6 +368,10 @@ void TModemForm::FormClose()
     } catch (const std::exception& e) {
         ShowError(e.what(), this);
     }
+    if (!failuresUsable)
+        ShowError(Str("Тревога обзвона: нужно число неудачных вызовов от 1 до 99. Оставлено "_cp)
+                      + std::to_string(m_failuresToReport) + ".",
+                  this);
 }
 
 void TModemForm::SaveSettings()
@@ -337,6 +388,7 @@ void TModemForm::SaveSettings()
     ini.WriteString(S(kSecondDevice), S(kCPortBaudRate), FromQ(Edit7->text()));
     ini.WriteString(S(kEscalation), S(kMinutes), m_escalationMinutes);
     ini.WriteString(S(kEscalation), S(kNumbers), m_escalationNumbers);
+    ini.WriteString(S(kRing), S(kFailuresToReport), std::to_string(m_failuresToReport));
 }
 
 void TModemForm::ApplySettings()

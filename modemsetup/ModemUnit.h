@@ -63,6 +63,7 @@ public:
     QPlainTextEdit* BalanceInfo;
     QLineEdit* Edit10; // escalation: minutes an alarm may wait, 0 = off
     QLineEdit* Edit11; // escalation: numbers, comma-separated
+    QLineEdit* Edit12; // ring-round: consecutive failed calls that report a device
 
 protected:
     void hideEvent(QHideEvent* e) override;
@@ -73,6 +74,10 @@ private:
     void LoadSettings();
     void SaveSettings();
     void ApplySettings();
+    // Takes the ring-round's count from its field; false when the field holds
+    // no usable count (the count in force stays and the field shows it again).
+    bool TakeFailuresToReport();
+    void ApplyFailuresToReport();
     // Each returns whether its modem is now running with an open port.
     bool InitModem1();
     bool InitModem2();
@@ -87,6 +92,7 @@ private:
     // The escalation settings as read or last saved (the fields apply at the close).
     std::string m_escalationMinutes = "0";
     std::string m_escalationNumbers;
+    int m_failuresToReport;
 };
 
 } // namespace kv

@@ -10,6 +10,7 @@
 #include "modem/Commands.h"
 #include "modem/DialSchedule.h"
 #include "modem/DialThread.h"
+#include "modem/EventTexts.h"
 #include "modem/Modem.h"
 #include "serial/CPort.h"
 #include "tests/support/ModemSim.h"
@@ -203,17 +204,13 @@ TEST(ModemWorkersRealTime, RingRoundJudgesAnAnsweringAndASilentDevice)
     kv::DialSchedule schedule;
     kv::DialState state;
     // Interval 0: due at once and again after each call. First only A rings;
-    // once its success is journalled, only B, standing for a device after six
-    // failed calls, so that its next failure is final.
+    // once its success is journalled, only B, whose first failure is final.
     schedule.Rebuild({{"A", true, "0"}, {"B", false, "0"}}, 5, 7, kv::RealClock::Instance().MonotonicMs());
     host.onDialEvent = [&] {
         if (host.dialEvents.RecordCount() == 1)
             schedule.Rebuild({{"A", false, "0"}, {"B", true, "0"}}, 5, 7, kv::RealClock::Instance().MonotonicMs());
     };
-    host.onDialNumber = [&](const std::string& text) {
-        if (text.find("+79001000006") != std::string::npos)
-            state.attempts = 6;
-    };
+    state.failuresToReport = 1;
     modem2.Running = true;
     kv::TDialThread worker(modem2, station.port, host, kv::RealClock::Instance(), schedule, state);
     worker.Start();
@@ -232,6 +229,67 @@ TEST(ModemWorkersRealTime, RingRoundJudgesAnAnsweringAndASilentDevice)
     EXPECT_EQ(host.rec.Of("info"), std::vector<std::string>{"B 9"});
     EXPECT_TRUE(sim.WaitForSent(2, "ATD+79001000006;\\r", 1s));
     EXPECT_TRUE(sim.WaitForSent(2, "ATH\\r", 5s)) << "the silent call is hung up";
+}
+
+// Two devices that reject the call and one whose network says NO CARRIER, on
+// short intervals: the silent one is reported after its own third failed call
+// while the others keep answering, each call judged at the modem's word.
+TEST(ModemWorkersRealTime, RingRoundReportsTheDeadDeviceAmongLiveOnes)
+{
+    kv::ResetShutdownForTests();
+    kv::test::TempDir dir;
+    kv::test::ModemSim sim;
+    JournalHost host;
+    host.rec.AddDevice("+79001000001", "A");
+    host.rec.AddDevice("+79001000002", "B");
+    host.rec.AddDevice("+79001000006", "Dead");
+    sim.Command("dial 2 busy 1 +79001000001");
+    sim.Command("dial 2 busy 1 +79001000002");
+    sim.Command("dial 2 nocarrier 1 +79001000006");
+    kv::TModem modem2;
+    StationPort station(sim.Path(2), modem2);
+    for (auto line : {kv::kCmdEchoOn, kv::kCmdTextMode})
+        station.port.WriteText(std::string(line));
+
+    kv::DialSchedule schedule;
+    kv::DialState state;
+    state.failuresToReport = 3;
+    // The dead device last, on the board's slowest beat: 3 s.
+    schedule.Rebuild({{"A", true, "0.02"}, {"B", true, "0.02"}, {"Dead", true, "0.05"}}, 5, 7,
+                     kv::RealClock::Instance().MonotonicMs());
+    modem2.Running = true;
+    kv::TDialThread worker(modem2, station.port, host, kv::RealClock::Instance(), schedule, state);
+    worker.Start();
+    const int status = host.dialEvents.FindField("Status");
+    const int tel = host.dialEvents.FindField("tel");
+    const int event = host.dialEvents.FindField("event");
+    const auto reported = [&] {
+        for (int i = 0; i < host.dialEvents.RecordCount(); ++i)
+            if (host.dialEvents.TextAt(i, event) == kv::events::kRingRoundFailed)
+                return true;
+        return false;
+    };
+    const bool judged = Serve(reported, 40s);
+    modem2.Running = false;
+    ASSERT_TRUE(judged) << "the dead device was not reported within 40 s";
+    EXPECT_TRUE(Serve([&] { return worker.Finished(); }, 15s));
+
+    std::vector<std::string> dead; // oldest first
+    int live = 0;
+    for (int i = host.dialEvents.RecordCount() - 1; i >= 0; --i) {
+        if (host.dialEvents.TextAt(i, tel) == "+79001000006") {
+            EXPECT_EQ(host.dialEvents.TextAt(i, status), kv::status::kOffline);
+            dead.push_back(host.dialEvents.TextAt(i, event));
+        } else {
+            EXPECT_EQ(host.dialEvents.TextAt(i, status), kv::status::kOnline) << host.dialEvents.TextAt(i, tel);
+            ++live;
+        }
+    }
+    EXPECT_EQ(dead, (std::vector<std::string>{std::string("Нет ответа, попытка 1 из 3"_cp),
+                                              std::string("Нет ответа, попытка 2 из 3"_cp),
+                                              std::string(kv::events::kRingRoundFailed)}));
+    EXPECT_GE(live, 4) << "the live devices are called in between";
+    EXPECT_EQ(host.rec.Of("info"), std::vector<std::string>{"Dead 9"});
 }
 
 } // namespace

@@ -581,9 +581,9 @@ TEST_F(StationE2E, RingRoundJournalsTheAnsweringAndTheSilentDevice)
     ASSERT_TRUE(Until([&] { return FromQ(form().DialNumber->text()) == "Дозвон: +79001000006"_cp; }, 30s))
         << "the silent device is not called";
     EXPECT_EQ(FromQ(form().DialStatus->text()), "Статус дозвона: идет дозвон"_cp);
-    // A failure becomes final only after six failed calls a minute apart; the
-    // counter stands as if they had happened, set well before this call's verdict.
-    form().DialVars.attempts = 6;
+    // A failure becomes final only after seven failed calls a minute apart; the
+    // modem window's setting makes the first one final, set well before its verdict.
+    form().DialVars.failuresToReport = 1;
 
     MemTable& dial = form().DialEventsTable;
     ASSERT_TRUE(Until([&] { return FindRow(dial, "Нет связи"_cp) >= 0; }, 60s)) << "no failure row within 60 s";
@@ -595,14 +595,14 @@ TEST_F(StationE2E, RingRoundJournalsTheAnsweringAndTheSilentDevice)
     EXPECT_TRUE(Until([&] { return Info(0, 1) == 9; }, 5s)) << "the silent device's tile";
     EXPECT_EQ(Info(0, 0), 0);
     EXPECT_TRUE(Until([&] { return sounds.Count(Sound::Alarm) >= 1; }, 5s));
-    EXPECT_TRUE(TechnoHas("Дозвон завершен НЕ УДАЧНО. Телефон:+79001000006. Попытка: 7"));
+    EXPECT_TRUE(TechnoHas("Дозвон завершен НЕ УДАЧНО. Телефон:+79001000006. Попытка: 1"));
 
     ASSERT_TRUE(Until([&] { return FindRow(dial, "На связи"_cp) >= 0; }, 60s)) << "no success row within 60 s";
     EXPECT_EQ(FromQ(form().DialStatus->text()), "Статус дозвона: дозвон завершен успешно"_cp);
     EXPECT_EQ(dial.TextAt(0, journal::Tel), "+79001000001");
     EXPECT_EQ(dial.TextAt(0, journal::SimpleName), "Склад"_cp);
-    // The counter is not reset by a final failure, so the success counts on from it.
-    EXPECT_TRUE(Until([&] { return TechnoHas("Дозвон завершен УСПЕШНО. Телефон:+79001000001. Попытка: 7"); }, 5s));
+    // Failures are counted per device: the silent one's count is not this one's.
+    EXPECT_TRUE(Until([&] { return TechnoHas("Дозвон завершен УСПЕШНО. Телефон:+79001000001. Попытка: 1"); }, 5s));
     EXPECT_TRUE(Sent(2, "ATD+79001000006;\\r"));
     EXPECT_TRUE(Sent(2, "ATH\\r")) << "the silent call is hung up";
     EXPECT_TRUE(Sent(2, "ATD+79001000001;\\r"));
@@ -616,15 +616,21 @@ TEST_F(StationE2E, RingRoundJournalsTheAnsweringAndTheSilentDevice)
 
     ExpectToolReads({"t6.bin"});
     const auto rows = ReadTableFile("t6.bin");
-    ASSERT_EQ(rows.size(), 3u);
+    // The silent device was due before the answering one once or twice (its
+    // interval is shorter than a call): each of its calls failed finally.
+    ASSERT_GE(rows.size(), 3u);
+    ASSERT_LE(rows.size(), 4u);
     EXPECT_EQ(rows[0].at("Status"), "На связи");
     EXPECT_EQ(rows[0].at("tel"), "+79001000001");
     EXPECT_EQ(rows[0].at("event"), "Дозвон завершен успешно");
     EXPECT_EQ(rows[0].at("simplename"), "Склад");
-    EXPECT_EQ(rows[1].at("Status"), "Нет связи");
-    EXPECT_EQ(rows[1].at("tel"), "+79001000006");
-    EXPECT_EQ(rows[1].at("simplename"), "Дача");
-    EXPECT_EQ(rows[2].at("event"), "Создание журнала");
+    for (std::size_t i = 1; i + 1 < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].at("Status"), "Нет связи");
+        EXPECT_EQ(rows[i].at("tel"), "+79001000006");
+        EXPECT_EQ(rows[i].at("event"), "Дозвон завершен не успешно");
+        EXPECT_EQ(rows[i].at("simplename"), "Дача");
+    }
+    EXPECT_EQ(rows.back().at("event"), "Создание журнала");
 }
 
 } // namespace

@@ -138,7 +138,8 @@ TEST_F(ModemWindow, WithoutConfigFileThePortsDefaultAndEveryCloseWritesTheKeys)
     // The old six keys in their order, escalation after them, off.
     EXPECT_EQ(Config(), "[MainDevice]\r\nPhoneNumber=\r\nCPort=Com1\r\nCPortBaudRate=9600\r\n\r\n"
                         "[SecondDevice]\r\nPhoneNumber=\r\nCPort=Com2\r\nCPortBaudRate=9600\r\n\r\n"
-                        "[Escalation]\r\nMinutes=0\r\nNumbers=\r\n");
+                        "[Escalation]\r\nMinutes=0\r\nNumbers=\r\n\r\n"
+                        "[Ring]\r\nFailuresToReport=7\r\n");
 
     form->show();
     form->BalanceNumber->setText(QStringLiteral("*102#"));
@@ -147,7 +148,9 @@ TEST_F(ModemWindow, WithoutConfigFileThePortsDefaultAndEveryCloseWritesTheKeys)
     form->Edit7->setText(QStringLiteral("abc"));
     form->Edit10->setText(QStringLiteral("-3"));
     form->Edit11->setText(QStringLiteral(" +7911 , x,"));
+    form->Edit12->setText(QStringLiteral(" 3"));
     EXPECT_EQ(ctx.EscalationSettings(), (std::pair<std::string, std::string>{"0", ""})) << "applied at the close";
+    EXPECT_EQ(dialVars.failuresToReport, 7);
     form->close();
     EXPECT_EQ(port1.BaudRate(), br115200);
     EXPECT_EQ(port2.Port(), "COM4");
@@ -156,11 +159,26 @@ TEST_F(ModemWindow, WithoutConfigFileThePortsDefaultAndEveryCloseWritesTheKeys)
     EXPECT_EQ(ctx.EscalationSettings(), (std::pair<std::string, std::string>{"-3", " +7911 , x,"}));
     EXPECT_EQ(Config(), "[MainDevice]\r\nPhoneNumber=*102#\r\nCPort=Com1\r\nCPortBaudRate=115200\r\n\r\n"
                         "[SecondDevice]\r\nPhoneNumber=\r\nCPort=COM4\r\nCPortBaudRate=abc\r\n\r\n"
-                        "[Escalation]\r\nMinutes=-3\r\nNumbers= +7911 , x,\r\n");
+                        "[Escalation]\r\nMinutes=-3\r\nNumbers= +7911 , x,\r\n\r\n"
+                        "[Ring]\r\nFailuresToReport=3\r\n");
+    EXPECT_EQ(dialVars.failuresToReport, 3);
     ctx.Window(ShownWindow::Modem).show();
     EXPECT_EQ(Text(form->Edit7), "9600") << "refreshed from the port when shown";
     form->close();
     EXPECT_TRUE(dialogs.messages.empty());
+
+    // A count the ring-round cannot use is told, and the one in force stays.
+    for (const char* typed : {"0", "100", "abc", ""}) {
+        ctx.Window(ShownWindow::Modem).show();
+        form->Edit12->setText(QString::fromUtf8(typed));
+        form->close();
+        EXPECT_EQ(dialVars.failuresToReport, 3) << typed;
+        EXPECT_EQ(Text(form->Edit12), "3") << typed;
+    }
+    ASSERT_EQ(dialogs.messages.size(), 4u);
+    EXPECT_EQ(dialogs.messages[0].text,
+              std::string("Тревога обзвона: нужно число неудачных вызовов от 1 до 99. Оставлено 3."_cp));
+    EXPECT_NE(Config().find("FailuresToReport=3\r\n"), std::string::npos);
 }
 
 TEST_F(ModemWindow, SpeedTextsGarbageLinesAndMissingSections)
@@ -169,11 +187,15 @@ TEST_F(ModemWindow, SpeedTextsGarbageLinesAndMissingSections)
                                                  "CPortBaudRate=custom\n[SecondDevice\nCPort=nothing\n");
     auto form = MakeForm();
     EXPECT_EQ(port1.Port(), "/dev/ttyUSB3");
+    EXPECT_EQ(dialVars.failuresToReport, 7) << "no [Ring] section";
     EXPECT_EQ(Text(form->Edit3), "Custom");
     EXPECT_EQ(port2.Port(), "Com2") << "a broken header opens no section";
     test::WriteFileBytes(dir.File("config.ini"), "[SecondDevice]\nCPortBaudRate= 115200 \n[MainDevice]\nCPortBaudRate=abc\n"
-                                                 "[escalation]\nNumbers=+79001234567\nMinutes=15\n");
+                                                 "[escalation]\nNumbers=+79001234567\nMinutes=15\n"
+                                                 "[Ring]\nFailuresToReport= 12 \n");
     form = MakeForm();
+    EXPECT_EQ(dialVars.failuresToReport, 12);
+    EXPECT_EQ(Text(form->Edit12), "12");
     EXPECT_EQ(Text(form->Edit3), "9600");
     EXPECT_EQ(port2.BaudRate(), br115200);
     EXPECT_EQ(Text(form->Edit10) + " " + Text(form->Edit11), "15 +79001234567");
