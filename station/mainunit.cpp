@@ -12,6 +12,7 @@
 #include "timing/DateTime.h"
 #include "timing/UiThread.h"
 #include "timing/rdtsc.h"
+#include "users/SecurityUnit.h"
 #include "windows/AppPaths.h"
 #include "windows/Controls.h"
 #include "windows/Dialogs.h"
@@ -44,6 +45,11 @@ constexpr std::string_view kNotLoggedIn = "Авторизация пользов
 constexpr std::string_view kDialIdle = "Статус дозвона: ожидание"_cp;
 constexpr std::string_view kJournalHint = "Нажмите правую кнопку мыши для активации меню"_cp;
 constexpr std::string_view kCloseUnsaved = "Журналы событий не сохранены. Закрыть программу без сохранения?"_cp;
+constexpr std::string_view kCloseQuestion = "Завершить работу станции? Наблюдение прекратится."_cp;
+constexpr std::string_view kCloseNobody = "Никто не вошёл в систему."_cp;
+constexpr std::string_view kCloseAlarms = "Открытые тревоги: "_cp;
+constexpr std::string_view kCloseAdmin = "Завершить работу может только администратор: введите его имя и пароль."_cp;
+constexpr std::string_view kCloseRefused = "Неверное имя администратора или пароль. Станция продолжает работу."_cp;
 
 // Layout of the window around the board.
 constexpr int kMargin = 2;
@@ -723,8 +729,43 @@ bool TForm1::FormClose()
     return true;
 }
 
+bool TForm1::CloseQuery()
+{
+    // An unattended station, or one with alarms waiting, is ended only by the
+    // administrator; without an administrator's account (a first start) nobody could.
+    const std::string alarms = m_ctx.AlarmsOpen && m_ctx.OpenAlarmsText ? m_ctx.OpenAlarmsText() : std::string();
+    const bool guarded = !m_ctx.LoggedIn || !alarms.empty();
+    if (!guarded || !m_ctx.HasAdministrator || !m_ctx.HasAdministrator() || !m_ctx.IsAdministrator)
+        return Dialogs().AskYesNo(std::string(kCloseQuestion), this);
+    std::string text = m_ctx.LoggedIn ? std::string() : std::string(kCloseNobody) + "\n";
+    if (!alarms.empty())
+        text += std::string(kCloseAlarms) + alarms + "\n";
+    text += std::string(kCloseQuestion) + "\n" + std::string(kCloseAdmin);
+    const auto typed = Dialogs().AskCredentials(text, std::string(kAdministratorName), this);
+    if (!typed)
+        return false;
+    // The accounts may have gone with a close meanwhile.
+    if (m_ctx.IsAdministrator && m_ctx.IsAdministrator(typed->first, typed->second))
+        return true;
+    ShowError(std::string(kCloseRefused), this);
+    return false;
+}
+
 void TForm1::closeEvent(QCloseEvent* e)
 {
+    // The close box and Alt+F4 come from the window system and ask first; a
+    // signal or the end of the session closes without a question.
+    if (!m_closed && e->spontaneous()) {
+        const bool yes = CloseQuery();
+        if (m_closed) {
+            e->accept(); // closed meanwhile, by a signal under the question
+            return;
+        }
+        if (!yes) {
+            e->ignore();
+            return;
+        }
+    }
     if (m_closed || FormClose()) {
         e->accept();
         emit Closed();

@@ -125,6 +125,9 @@ public:
     // workers, closes the ports, saves both journals.
     // False when a journal could not be saved and the operator keeps the window.
     bool FormClose();
+    // The close box's question: the plain one, or the administrator's name and
+    // password while nobody is logged in or alarms are open. True: close.
+    bool CloseQuery();
 
     void PNGButton6Click();
     void PNGButton1Click();

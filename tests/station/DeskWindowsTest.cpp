@@ -15,6 +15,7 @@
 #include "windows/TechnoJournalUnit.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,6 +25,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
+#include <QWindow>
 
 namespace kv::test {
 namespace {
@@ -171,6 +173,7 @@ TEST_F(DeskStation, ATileTakesItsDeviceAndALogoutAndTheCloseLeaveTheRestOnRecord
     EXPECT_EQ(Desk().Desk().Rows()[0].shortName, "Ofis");
 
     station->SecurityForm().RbButton1Click(); // logout
+    EXPECT_FALSE(ctx().LoggedIn);
     EXPECT_EQ(Status(0), status::kLogin);
     EXPECT_EQ(Event(0), "Пользователь: Иванов вышел из системы"_cp);
     for (int r : {1, 2}) {
@@ -183,10 +186,72 @@ TEST_F(DeskStation, ATileTakesItsDeviceAndALogoutAndTheCloseLeaveTheRestOnRecord
     EXPECT_TRUE(form().AlarmsButton->isVisible());
 
     const int before = form().EventsTable.RecordCount();
-    ASSERT_TRUE(form().close());
+    dialogs.questions.clear();
+    ASSERT_TRUE(form().close()) << "as a signal closes it: no question";
+    EXPECT_TRUE(dialogs.questions.empty() && dialogs.credentialQuestions.empty());
     EXPECT_EQ(form().EventsTable.RecordCount(), before + 2);
     EXPECT_NE(Event(0).find("(без оператора, ждала 0:00)"_cp), std::string::npos) << Event(0);
     EXPECT_FALSE(ctx().AlarmsOpen);
+}
+
+TEST_F(DeskStation, TheCloseBoxAsksAndAnUnattendedStationEndsOnlyWithTheAdministratorsPassword)
+{
+    bool ended = false;
+    QObject::connect(&form(), &TForm1::Closed, [&] { ended = true; });
+    // As the window system closes it (the close box, Alt+F4): an event to its
+    // platform window, which the widget takes as a spontaneous close.
+    auto closeBox = [this] {
+        QCloseEvent request;
+        QCoreApplication::sendEvent(form().windowHandle(), &request);
+        Settle();
+    };
+    const std::string question = Str("Завершить работу станции? Наблюдение прекратится."_cp);
+
+    // No accounts yet: nobody could give the password, the plain question it is.
+    closeBox();
+    ASSERT_EQ(dialogs.questions, std::vector<std::string>{question});
+    EXPECT_TRUE(dialogs.credentialQuestions.empty());
+    EXPECT_TRUE(form().isVisible() && !ended);
+
+    TSecurityForm& access = station->SecurityForm();
+    access.Edit1->setText(ToQ("Администратор"_cp));
+    access.Edit2->setText("admin");
+    access.RbButton2Click();
+    ASSERT_NO_FATAL_FAILURE(RealLogin());
+    dialogs.questions.clear();
+    closeBox();
+    EXPECT_EQ(dialogs.questions, std::vector<std::string>{question}) << "logged in, nothing open";
+    EXPECT_TRUE(dialogs.credentialQuestions.empty());
+    EXPECT_TRUE(form().isVisible() && !ended);
+
+    Alarm("+7911Sklad");
+    Settle();
+    closeBox();
+    ASSERT_EQ(dialogs.credentialQuestions.size(), 1u) << "an open alarm asks for the password";
+    EXPECT_NE(dialogs.credentialQuestions[0].find("Открытые тревоги: Sklad (Тревога, "_cp), std::string::npos)
+        << dialogs.credentialQuestions[0];
+    EXPECT_TRUE(form().isVisible() && !ended) << "cancelled";
+
+    dialogs.yesNoAnswers = {true};
+    access.RbButton1Click(); // logout
+    ASSERT_FALSE(ctx().LoggedIn);
+    dialogs.credentialAnswers = {std::pair(Str("Администратор"_cp), Str("wrong")),
+                                 std::pair(Str("Иванов"_cp), Str("pw")),
+                                 std::pair(Str("Администратор"_cp), Str("admin"))};
+    dialogs.messages.clear();
+    closeBox();
+    closeBox();
+    EXPECT_TRUE(form().isVisible() && !ended) << "a wrong password, an operator's password";
+    ASSERT_EQ(dialogs.credentialQuestions.size(), 3u);
+    EXPECT_EQ(dialogs.credentialQuestions[1].rfind("Никто не вошёл в систему."_cp, 0), 0u)
+        << dialogs.credentialQuestions[1];
+    EXPECT_NE(dialogs.credentialQuestions[1].find(Str("|") + Str("Администратор"_cp)), std::string::npos)
+        << "the name offered";
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.messages[0].text, "Неверное имя администратора или пароль. Станция продолжает работу."_cp);
+    closeBox();
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(form().isVisible());
 }
 
 TEST_F(DeskStation, TheSearchFiltersCountsFollowsTheJournalAndExports)
