@@ -308,8 +308,19 @@ void TSecurityForm::RbButton1Click()
 {
     if (RbButton1->text() == ToQ(kLoginCaption))
         Login();
-    else
+    else if (MayLogOut())
         Logout();
+}
+
+bool TSecurityForm::MayLogOut()
+{
+    // Leaving alarms for nobody to handle is a decision the operator takes knowingly.
+    const std::string open = m_ctx.OpenAlarmsText ? m_ctx.OpenAlarmsText() : std::string();
+    if (open.empty())
+        return true;
+    return Dialogs().AskYesNo(Str("Открытые тревоги: "_cp) + open +
+                                  Str(".\nОни будут записаны как не обработанные и останутся следующему оператору.\nВыйти?"_cp),
+                              this);
 }
 
 bool TSecurityForm::HasAdministrator() const

@@ -72,6 +72,8 @@ private:
     // False, with the reason shown, when the file could not be written.
     bool SaveAccounts();
     void Login();
+    // Asks when alarms are open; false keeps the operator logged in.
+    bool MayLogOut();
     void Logout();
     // A "Логин" row at the top of the main journal; simplename stays null.
     void WriteLoginEvent(const std::string& event);

@@ -172,6 +172,15 @@ TEST_F(DeskStation, ATileTakesItsDeviceAndALogoutAndTheCloseLeaveTheRestOnRecord
     ASSERT_EQ(Desk().Desk().Rows().size(), 2u);
     EXPECT_EQ(Desk().Desk().Rows()[0].shortName, "Ofis");
 
+    // The logout names what it leaves open; "no" keeps the operator.
+    const int rowsBefore = form().EventsTable.RecordCount();
+    station->SecurityForm().RbButton1Click();
+    ASSERT_EQ(dialogs.questions.size(), 1u);
+    EXPECT_EQ(dialogs.questions[0].rfind("Открытые тревоги: Ofis (Тревога, "_cp, 0), 0u) << dialogs.questions[0];
+    EXPECT_NE(dialogs.questions[0].find("), GSM-модем №1 (Нет связи, "_cp), std::string::npos) << dialogs.questions[0];
+    EXPECT_TRUE(ctx().LoggedIn);
+    EXPECT_EQ(form().EventsTable.RecordCount(), rowsBefore) << "nothing journalled";
+    dialogs.yesNoAnswers = {true};
     station->SecurityForm().RbButton1Click(); // logout
     EXPECT_FALSE(ctx().LoggedIn);
     EXPECT_EQ(Status(0), status::kLogin);
