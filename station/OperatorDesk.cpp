@@ -137,9 +137,10 @@ void OperatorDesk::Changed(bool opened)
 {
     m_ctx.AlarmsOpen = m_desk.AnyOpen();
     m_alarms->Refresh();
-    // A new alarm brings the list up without taking the keyboard from the operator.
-    if (opened && !m_alarms->isVisible())
-        m_alarms->ShowCentred(false);
+    // Every new alarm brings the list up, also one open but minimised or under
+    // another window.
+    if (opened)
+        m_alarms->PopUp();
     UpdateButton();
 }
 

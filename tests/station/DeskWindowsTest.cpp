@@ -27,6 +27,8 @@
 #include <QTableWidget>
 #include <QWindow>
 
+#include <functional>
+
 namespace kv::test {
 namespace {
 
@@ -201,6 +203,35 @@ TEST_F(DeskStation, ATileTakesItsDeviceAndALogoutAndTheCloseLeaveTheRestOnRecord
     EXPECT_EQ(form().EventsTable.RecordCount(), before + 2);
     EXPECT_NE(Event(0).find("(без оператора, ждала 0:00)"_cp), std::string::npos) << Event(0);
     EXPECT_FALSE(ctx().AlarmsOpen);
+}
+
+TEST_F(DeskStation, EveryNewAlarmBringsTheListUpWhateverBecameOfItMeanwhile)
+{
+    ASSERT_NO_FATAL_FAILURE(RealLogin());
+    form().activateWindow();
+    Settle();
+    // Closed with its button, with its close box, minimised: each new row shows it again.
+    const std::vector<std::function<void()>> putAway = {
+        [this] { Alarms().CloseButton->click(); },
+        [this] { Alarms().close(); },
+        [this] { Alarms().showMinimized(); },
+    };
+    for (std::size_t i = 0; i < putAway.size(); ++i) {
+        Alarm(i % 2 ? "+7911Sklad" : "+7911Ofis");
+        Settle();
+        EXPECT_TRUE(Alarms().isVisible() && !Alarms().isMinimized()) << "alarm " << i + 1;
+        EXPECT_EQ(Alarms().AlarmsGrid->rowCount(), static_cast<int>(i) + 1);
+        putAway[i]();
+        Settle();
+        ASSERT_TRUE(!Alarms().isVisible() || Alarms().isMinimized());
+    }
+    form().activateWindow();
+    Settle();
+    ASSERT_EQ(QApplication::activeWindow(), &form());
+    Alarm("+7911Sklad");
+    Settle();
+    EXPECT_TRUE(Alarms().isVisible() && !Alarms().isMinimized()) << "restored from the taskbar";
+    EXPECT_EQ(QApplication::activeWindow(), &form()) << "the keyboard stays with the operator";
 }
 
 TEST_F(DeskStation, TheCloseBoxAsksAndAnUnattendedStationEndsOnlyWithTheAdministratorsPassword)
