@@ -117,12 +117,6 @@ public:
         Tell("input", caption);
         return std::nullopt;
     }
-    std::optional<std::pair<std::string, std::string>> AskCredentials(const std::string& text, const std::string&,
-                                                                      QWidget*) override
-    {
-        Tell("credentials", text);
-        return std::nullopt;
-    }
     // The journal menu's file dialogs, as the station makes them, shown to
     // `fileDialogShown` (the camera) and then cancelled.
     QString SaveFileName(const QString& title, const QString& filter, const QString& suffix, QWidget* parent) override
