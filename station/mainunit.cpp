@@ -751,17 +751,28 @@ bool TForm1::CloseQuery()
     return false;
 }
 
+void TForm1::CloseForSystem()
+{
+    m_systemClose = true;
+    // Under the question the window is closing already (a second close() would
+    // do nothing): the question is dismissed and that close goes on.
+    if (!m_asking) {
+        close();
+        return;
+    }
+    if (QWidget* question = QApplication::activeModalWidget())
+        question->close();
+}
+
 void TForm1::closeEvent(QCloseEvent* e)
 {
     // The close box and Alt+F4 come from the window system and ask first; a
     // signal or the end of the session closes without a question.
-    if (!m_closed && e->spontaneous()) {
+    if (!m_closed && !m_systemClose && e->spontaneous()) {
+        m_asking = true;
         const bool yes = CloseQuery();
-        if (m_closed) {
-            e->accept(); // closed meanwhile, by a signal under the question
-            return;
-        }
-        if (!yes) {
+        m_asking = false;
+        if (!yes && !m_systemClose) {
             e->ignore();
             return;
         }

@@ -294,6 +294,23 @@ TEST_F(DeskStation, TheCloseBoxAsksAndAnUnattendedStationEndsOnlyWithTheAdminist
     EXPECT_FALSE(form().isVisible());
 }
 
+TEST_F(DeskStation, ASignalUnderTheCloseBoxsQuestionEndsTheStationAllTheSame)
+{
+    TSecurityForm& access = station->SecurityForm();
+    access.Edit1->setText(ToQ("Администратор"_cp));
+    access.Edit2->setText("admin");
+    access.RbButton2Click();
+    bool ended = false;
+    QObject::connect(&form(), &TForm1::Closed, [&] { ended = true; });
+    dialogs.whileAsking = [this] { form().CloseForSystem(); };
+    QCloseEvent request;
+    QCoreApplication::sendEvent(form().windowHandle(), &request);
+    Settle();
+    EXPECT_EQ(dialogs.credentialQuestions.size(), 1u);
+    EXPECT_TRUE(ended) << "the question, left unanswered, does not hold the shutdown";
+    EXPECT_TRUE(std::filesystem::exists("t3.bin"));
+}
+
 TEST_F(DeskStation, TheSearchFiltersCountsFollowsTheJournalAndExports)
 {
     const ShortNameLookup lookup = [this](const std::string& tel) { return ctx().FindShortNameByNumber(tel, {}); };

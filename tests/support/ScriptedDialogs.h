@@ -5,6 +5,7 @@
 #include "windows/Dialogs.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ public:
                                                                       QWidget*) override
     {
         credentialQuestions.push_back(text + "|" + user);
+        if (whileAsking)
+            whileAsking();
         if (credentialAnswers.empty())
             return std::nullopt;
         auto a = credentialAnswers.front();
@@ -79,6 +82,8 @@ public:
     // The name and password questions ("text|offered name") and their answers (none: cancelled).
     std::vector<std::string> credentialQuestions;
     std::deque<std::optional<std::pair<std::string, std::string>>> credentialAnswers;
+    // Runs while the name and password are asked (a signal comes under the question).
+    std::function<void()> whileAsking;
     // A file name answer; the save dialog's default suffix is added to a name without one.
     std::deque<QString> fileAnswers;
 
