@@ -20,6 +20,9 @@ namespace {
 
 constexpr std::string_view kModemTel = events::kModem1Tel;
 constexpr std::string_view kLineTimeout = "Ошибка обмена по таймауту..."_cp;
+// The modem window's СТАТУС: the modem answers, or it has gone silent.
+constexpr std::string_view kLinkUp = "на связи"_cp;
+constexpr std::string_view kLinkDown = "нет связи"_cp;
 constexpr std::string_view kLineIncomplete = "Принят неполный пакет..."_cp;
 constexpr std::string_view kLinePassFailed = "Ошибка E001 - обработка данных модема..."_cp;
 constexpr std::string_view kLineAtError = "Ошибка AT - команды"_cp;
@@ -478,6 +481,7 @@ void TCommThread::EndReply()
     if (reply.end == End::Timeout) {
         Guarded([this] {
             m_modem.LinkLost = true;
+            m_host.SetLinkText(std::string(kLinkDown));
             m_host.ShowLinkLost();
             ReopenVanishedPort();
         });
@@ -593,7 +597,7 @@ void TCommThread::OnError(const Reply&) { Techno(kLineAtError, kRed); }
 
 void TCommThread::OnLinkTest(const Reply&)
 {
-    m_host.SetLinkText(Str("на связи"_cp));
+    m_host.SetLinkText(std::string(kLinkUp));
     Techno("GSM-модем на связи."_cp, kGreen);
     Event(kStatusOnline, kModemTel, "Соединение с GSM-модулем установлено"_cp);
 }
@@ -762,7 +766,12 @@ void TCommThread::OnDeleteRefused(const Reply& reply)
     m_deleting.erase(index);
 }
 
-void TCommThread::OnTextMode(const Reply&) { Techno("Включен текстовый режим"_cp, kGreen); }
+void TCommThread::OnTextMode(const Reply&)
+{
+    // The set-up's first answer: the link is there without a manual check.
+    m_host.SetLinkText(std::string(kLinkUp));
+    Techno("Включен текстовый режим"_cp, kGreen);
+}
 
 void TCommThread::OnCharset(const Reply& reply)
 {
@@ -1231,6 +1240,7 @@ void TCommThread::RestoreLink()
         Queue(line);
     m_listForm = ListForm::Plain;
     m_modem.LinkLost = false;
+    m_host.SetLinkText(std::string(kLinkUp));
     Event(kStatusOnline, kModemTel, events::kLinkRestored);
 }
 

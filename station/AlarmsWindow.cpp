@@ -202,6 +202,17 @@ TAlarmsForm::TAlarmsForm(AlarmDesk& desk, StationContext& ctx)
 
 void TAlarmsForm::ShowCentred(bool activate) { ShowCentredOver(*this, m_ctx.MainWindow, activate); }
 
+void TAlarmsForm::PopUp()
+{
+    // Open already but minimised, or under another window, it was not seen.
+    if (isMinimized())
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+    const bool quiet = !isActiveWindow();
+    setAttribute(Qt::WA_ShowWithoutActivating, quiet);
+    ShowCentred(false);
+    setAttribute(Qt::WA_ShowWithoutActivating, false);
+}
+
 void TAlarmsForm::Refresh()
 {
     const std::uint64_t selected = SelectedId();

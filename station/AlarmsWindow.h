@@ -63,6 +63,9 @@ public:
     TAlarmsForm(AlarmDesk& desk, StationContext& ctx);
 
     void ShowCentred(bool activate = true);
+    // A new alarm: the list comes up, restored and on top, but the keyboard
+    // stays where the operator is typing.
+    void PopUp();
     // The rows again from the desk (after a change), and the waits (every second).
     void Refresh();
     void UpdateWaits();

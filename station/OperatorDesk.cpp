@@ -6,6 +6,7 @@
 #include "station/JournalSearchWindow.h"
 #include "station/StatusBoard.h"
 #include "station/mainunit.h"
+#include "timing/DateTime.h"
 #include "windows/QtText.h"
 #include "windows/StationContext.h"
 #include "windows/TechnoJournalUnit.h"
@@ -18,6 +19,41 @@
 namespace kv {
 
 using namespace literals;
+
+namespace {
+
+std::string_view KindWord(AlarmKind kind)
+{
+    switch (kind) {
+    case AlarmKind::Intrusion: return "Тревога"_cp;
+    case AlarmKind::AlarmCall: return "Тревожный вызов"_cp;
+    case AlarmKind::Warning: return "Внимание"_cp;
+    case AlarmKind::RingRoundFailed:
+    case AlarmKind::LinkLost: return "Нет связи"_cp;
+    case AlarmKind::Stranger: return kStrangerName;
+    }
+    return "Тревога"_cp;
+}
+
+} // namespace
+
+std::string OpenAlarmsList(const std::vector<OpenAlarm>& rows, std::size_t shown)
+{
+    std::string list;
+    for (std::size_t i = 0; i < rows.size() && i < shown; ++i) {
+        const OpenAlarm& a = rows[i];
+        // A stranger and the modem have no short name: their number says who.
+        std::string name(TrimBlanks(a.shortName));
+        if (name.empty())
+            name = a.kind == AlarmKind::Stranger || a.listName.empty() ? a.tel : a.listName;
+        if (!list.empty())
+            list += ", ";
+        list += name + " (" + std::string(KindWord(a.kind)) + ", " + FixedTimeText(a.openedAt).substr(0, 5) + ")";
+    }
+    if (rows.size() > shown)
+        list += Str(" и ещё "_cp) + std::to_string(rows.size() - shown);
+    return list;
+}
 
 OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow)
     : m_ctx(ctx), m_form(mainWindow), m_desk(*this, RealClock::Instance()),
@@ -47,6 +83,7 @@ OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow)
         m_desk.EndRecord();
     };
     m_ctx.ShowAlarms = [this] { m_alarms->ShowCentred(); };
+    m_ctx.OpenAlarmsText = [this] { return OpenAlarmsList(m_desk.Rows()); };
     m_ctx.ShowJournalSearch = [this](const std::string& device) { m_search->ShowFor(device); };
 
     // Before anything can start modem 1: its start rewrites the record.
@@ -74,6 +111,7 @@ OperatorDesk::~OperatorDesk()
     c.JournalsClosing = nullptr;
     c.StationClosed = nullptr;
     c.ShowAlarms = nullptr;
+    c.OpenAlarmsText = nullptr;
     c.ShowJournalSearch = nullptr;
     c.AlarmsOpen = false;
     c.AlarmsUnacknowledged = false;
@@ -109,9 +147,10 @@ void OperatorDesk::Changed(bool opened)
         devices.push_back(a.shortName);
     m_form.StringGrid1->SetOpenRows(devices);
     m_alarms->Refresh();
-    // A new alarm brings the list up without taking the keyboard from the operator.
-    if (opened && !m_alarms->isVisible())
-        m_alarms->ShowCentred(false);
+    // Every new alarm brings the list up, also one open but minimised or under
+    // another window.
+    if (opened)
+        m_alarms->PopUp();
     UpdateButton();
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kv {
 
@@ -18,6 +19,10 @@ struct StationContext;
 class TForm1;
 class TAlarmsForm;
 class TJournalSearchForm;
+
+// The open rows named for the operator, oldest first: "Склад (Тревога, 12:03),
+// Офис (Внимание, 12:05)", the first `shown` of them and how many more.
+std::string OpenAlarmsList(const std::vector<OpenAlarm>& rows, std::size_t shown = 5);
 
 class OperatorDesk final : public QObject, private IDeskStation {
     Q_OBJECT

@@ -57,8 +57,9 @@ int main(int argc, char** argv)
     QObject::connect(&main, &kv::TForm1::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     // A signal or the end of the desktop session closes the station as its
     // close box does: workers stopped, journals saved.
-    kv::CloseOnSignals([&main] { main.close(); });
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &main, [&main](QSessionManager&) { main.close(); });
+    kv::CloseOnSignals([&main] { main.CloseForSystem(); });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &main,
+                     [&main](QSessionManager&) { main.CloseForSystem(); });
     app.setQuitOnLastWindowClosed(false);
     if (!qtRussian) {
         using namespace kv::literals;

@@ -13,6 +13,7 @@
 #include "timing/DateTime.h"
 #include "timing/UiThread.h"
 #include "timing/rdtsc.h"
+#include "users/SecurityUnit.h"
 #include "windows/AppPaths.h"
 #include "windows/Controls.h"
 #include "windows/Dialogs.h"
@@ -46,6 +47,11 @@ constexpr std::string_view kNotLoggedIn = "Авторизация пользов
 constexpr std::string_view kDialIdle = "Статус дозвона: ожидание"_cp;
 constexpr std::string_view kJournalHint = "Нажмите правую кнопку мыши для активации меню"_cp;
 constexpr std::string_view kCloseUnsaved = "Журналы событий не сохранены. Закрыть программу без сохранения?"_cp;
+constexpr std::string_view kCloseQuestion = "Завершить работу станции? Наблюдение прекратится."_cp;
+constexpr std::string_view kCloseNobody = "Никто не вошёл в систему."_cp;
+constexpr std::string_view kCloseAlarms = "Открытые тревоги: "_cp;
+constexpr std::string_view kCloseAdmin = "Завершить работу может только администратор: введите его имя и пароль."_cp;
+constexpr std::string_view kCloseRefused = "Неверное имя администратора или пароль. Станция продолжает работу."_cp;
 
 // Layout of the window around the board.
 constexpr int kMargin = 2;
@@ -730,8 +736,54 @@ bool TForm1::FormClose()
     return true;
 }
 
+bool TForm1::CloseQuery()
+{
+    // An unattended station, or one with alarms waiting, is ended only by the
+    // administrator; without an administrator's account (a first start) nobody could.
+    const std::string alarms = m_ctx.AlarmsOpen && m_ctx.OpenAlarmsText ? m_ctx.OpenAlarmsText() : std::string();
+    const bool guarded = !m_ctx.LoggedIn || !alarms.empty();
+    if (!guarded || !m_ctx.HasAdministrator || !m_ctx.HasAdministrator() || !m_ctx.IsAdministrator)
+        return Dialogs().AskYesNo(std::string(kCloseQuestion), this);
+    std::string text = m_ctx.LoggedIn ? std::string() : std::string(kCloseNobody) + "\n";
+    if (!alarms.empty())
+        text += std::string(kCloseAlarms) + alarms + "\n";
+    text += std::string(kCloseQuestion) + "\n" + std::string(kCloseAdmin);
+    const auto typed = Dialogs().AskCredentials(text, std::string(kAdministratorName), this);
+    if (!typed)
+        return false;
+    // The accounts may have gone with a close meanwhile.
+    if (m_ctx.IsAdministrator && m_ctx.IsAdministrator(typed->first, typed->second))
+        return true;
+    ShowError(std::string(kCloseRefused), this);
+    return false;
+}
+
+void TForm1::CloseForSystem()
+{
+    m_systemClose = true;
+    // Under the question the window is closing already (a second close() would
+    // do nothing): the question is dismissed and that close goes on.
+    if (!m_asking) {
+        close();
+        return;
+    }
+    if (QWidget* question = QApplication::activeModalWidget())
+        question->close();
+}
+
 void TForm1::closeEvent(QCloseEvent* e)
 {
+    // The close box and Alt+F4 come from the window system and ask first; a
+    // signal or the end of the session closes without a question.
+    if (!m_closed && !m_systemClose && e->spontaneous()) {
+        m_asking = true;
+        const bool yes = CloseQuery();
+        m_asking = false;
+        if (!yes && !m_systemClose) {
+            e->ignore();
+            return;
+        }
+    }
     if (m_closed || FormClose()) {
         e->accept();
         emit Closed();

@@ -124,6 +124,12 @@ public:
     // workers, closes the ports, saves both journals.
     // False when a journal could not be saved and the operator keeps the window.
     bool FormClose();
+    // The close box's question: the plain one, or the administrator's name and
+    // password while nobody is logged in or alarms are open. True: close.
+    bool CloseQuery();
+    // The close of a signal or of the session's end: no question, and one
+    // already open on the screen gives way.
+    void CloseForSystem();
 
     void PNGButton6Click();
     void PNGButton1Click();
@@ -200,6 +206,8 @@ private:
     int m_boardRows = 1;
     bool m_centred = false;
     bool m_closed = false;
+    bool m_asking = false;      // the close box's question is open
+    bool m_systemClose = false; // a signal or the session wants the station ended
     // A closing station no longer sounds its open alarms (the tick reads it).
     std::atomic<bool> m_closing{false};
 

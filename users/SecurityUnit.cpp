@@ -36,7 +36,7 @@ using namespace literals;
 
 namespace {
 
-constexpr std::string_view kAdministrator = "Администратор"_cp;
+constexpr std::string_view kAdministrator = kAdministratorName;
 constexpr std::string_view kLoginCaption = "Авторизация"_cp;
 constexpr std::string_view kLogoutCaption = "Выход из системы"_cp;
 constexpr std::string_view kUserField = "user";
@@ -175,10 +175,16 @@ TSecurityForm::TSecurityForm(StationContext& ctx)
     StationContext::WindowOps& ops = m_ctx.Window(ShownWindow::Access);
     ops.show = [this] { ShowCentred(); };
     ops.close = [this] { close(); };
+    m_ctx.HasAdministrator = [this] { return HasAdministrator(); };
+    m_ctx.IsAdministrator = [this](const std::string& user, const std::string& password) {
+        return IsAdministrator(user, password);
+    };
 }
 
 TSecurityForm::~TSecurityForm()
 {
+    m_ctx.HasAdministrator = nullptr;
+    m_ctx.IsAdministrator = nullptr;
     // The grid's model observes SecurityTable, which goes before the children.
     delete DBGrid1;
     delete m_model;
@@ -302,8 +308,43 @@ void TSecurityForm::RbButton1Click()
 {
     if (RbButton1->text() == ToQ(kLoginCaption))
         Login();
-    else
+    else if (MayLogOut())
         Logout();
+}
+
+bool TSecurityForm::MayLogOut()
+{
+    // Leaving alarms for nobody to handle is a decision the operator takes knowingly.
+    const std::string open = m_ctx.OpenAlarmsText ? m_ctx.OpenAlarmsText() : std::string();
+    if (open.empty())
+        return true;
+    return Dialogs().AskYesNo(Str("Открытые тревоги: "_cp) + open +
+                                  Str(".\nОни будут записаны как не обработанные и останутся следующему оператору.\nВыйти?"_cp),
+                              this);
+}
+
+bool TSecurityForm::HasAdministrator() const
+{
+    if (!HasAccountFields(SecurityTable))
+        return false;
+    const int userField = SecurityTable.FindField(kUserField);
+    for (int row = 0; row < SecurityTable.RecordCount(); ++row)
+        if (SecurityTable.TextAt(row, userField) == kAdministrator)
+            return true;
+    return false;
+}
+
+bool TSecurityForm::IsAdministrator(const std::string& user, const std::string& password) const
+{
+    if (user != kAdministrator || !HasAccountFields(SecurityTable))
+        return false;
+    const int userField = SecurityTable.FindField(kUserField);
+    const int passwordField = SecurityTable.FindField(kPasswordField);
+    for (int row = 0; row < SecurityTable.RecordCount(); ++row)
+        if (SecurityTable.TextAt(row, userField) == user &&
+            PasswordMatches(SecurityTable.TextAt(row, passwordField), password))
+            return true;
+    return false;
 }
 
 void TSecurityForm::Login()

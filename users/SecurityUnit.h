@@ -5,6 +5,7 @@
 // is carried by ctx.LoggedIn and ctx.AdminAccess.
 #include "data/MemTable.h"
 #include "data/TableFormat.h"
+#include "data/Text.h"
 
 #include <QDialog>
 
@@ -19,6 +20,9 @@ namespace kv {
 struct StationContext;
 class TDBGrid;
 class TMemTableModel;
+
+// The account that may edit the register and the accounts, and end an unattended station.
+inline constexpr std::string_view kAdministratorName = "Администратор"_cp;
 
 class TSecurityForm : public QDialog {
     Q_OBJECT
@@ -37,6 +41,9 @@ public:
     void RbButton2Click(); // add the account of Edit1 and Edit2
     void RbButton3Click(); // delete the selected account
     void RbButton4Click(); // a new password (Edit2) for the account named in Edit1
+
+    bool HasAdministrator() const;
+    bool IsAdministrator(const std::string& user, const std::string& password) const;
 
     MemTable SecurityTable;
     TableFormat frmbin;
@@ -65,6 +72,8 @@ private:
     // False, with the reason shown, when the file could not be written.
     bool SaveAccounts();
     void Login();
+    // Asks when alarms are open; false keeps the operator logged in.
+    bool MayLogOut();
     void Logout();
     // A "Логин" row at the top of the main journal; simplename stays null.
     void WriteLoginEvent(const std::string& event);

@@ -1,14 +1,21 @@
 #include "windows/Dialogs.h"
 
 #include "data/Text.h"
+#include "windows/Controls.h"
 #include "windows/QtText.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QHBoxLayout>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace kv {
 
@@ -71,6 +78,47 @@ public:
         if (!ok)
             return std::nullopt;
         return FromQ(answer);
+    }
+
+    std::optional<std::pair<std::string, std::string>> AskCredentials(const std::string& text, const std::string& user,
+                                                                      QWidget* parent) override
+    {
+        QDialog box(Parent(parent), Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                                        Qt::WindowStaysOnTopHint);
+        Name(&box, "CredentialsDlg", "Пароль администратора"_cp);
+        box.setWindowTitle(ToQ("Пароль администратора"_cp));
+        auto* label = new QLabel(ToQ(text), &box);
+        Name(label, "Label1", text);
+        label->setWordWrap(true);
+        label->setMinimumWidth(380);
+        auto* name = new QLineEdit(ToQ(user), &box);
+        Name(name, "UserEdit", "Администратор"_cp);
+        auto* password = new QLineEdit(&box);
+        Name(password, "PasswordEdit", "Пароль"_cp);
+        password->setEchoMode(QLineEdit::Password);
+        auto* ok = new QPushButton(ToQ("OK"), &box);
+        Name(ok, "OKBtn", QStringLiteral("OK"));
+        ok->setDefault(true);
+        auto* cancel = new QPushButton(ToQ("Отмена"_cp), &box);
+        Name(cancel, "CancelBtn", "Отмена"_cp);
+        QObject::connect(ok, &QPushButton::clicked, &box, &QDialog::accept);
+        QObject::connect(cancel, &QPushButton::clicked, &box, &QDialog::reject);
+        auto* fields = new QFormLayout;
+        fields->addRow(ToQ("Администратор:"_cp), name);
+        fields->addRow(ToQ("Пароль:"_cp), password);
+        auto* buttons = new QHBoxLayout;
+        buttons->addStretch(1);
+        buttons->addWidget(ok);
+        buttons->addWidget(cancel);
+        auto* page = new QVBoxLayout(&box);
+        page->addWidget(label);
+        page->addLayout(fields);
+        page->addLayout(buttons);
+        page->setSizeConstraint(QLayout::SetFixedSize);
+        (user.empty() ? name : password)->setFocus();
+        if (box.exec() != QDialog::Accepted)
+            return std::nullopt;
+        return std::pair(FromQ(name->text()), FromQ(password->text()));
     }
 
     QString SaveFileName(const QString& title, const QString& filter, const QString& defaultSuffix,

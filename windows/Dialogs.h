@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 class QFileDialog;
 class QWidget;
@@ -23,6 +24,14 @@ public:
     // Empty optional when cancelled.
     virtual std::optional<std::string> InputQuery(const std::string& caption, const std::string& prompt,
                                                   const std::string& initial, QWidget* parent) = 0;
+    // A name and a password (the name offered as `user`); empty when cancelled,
+    // as by a service that asks nobody.
+    virtual std::optional<std::pair<std::string, std::string>> AskCredentials(const std::string& text,
+                                                                              const std::string& user,
+                                                                              QWidget* parent)
+    {
+        return std::nullopt;
+    }
     // Returns the chosen path (empty when cancelled); `defaultSuffix` is added
     // when the typed name has none.
     virtual QString SaveFileName(const QString& title, const QString& filter, const QString& defaultSuffix,

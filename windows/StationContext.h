@@ -104,6 +104,10 @@ struct StationContext {
     std::function<void()> ShowComPortForm;
     // Password dialog:
     std::function<void()> ShowPasswordDlg;
+    // Access window: whether the administrator has an account, and whether
+    // this name and password are the administrator's.
+    std::function<bool()> HasAdministrator;
+    std::function<bool(const std::string& user, const std::string& password)> IsAdministrator;
     // Device window: the device-list name of the first device with that number.
     std::function<std::string(const std::string& number)> FindListNameByNumber;
 
@@ -128,6 +132,8 @@ struct StationContext {
     std::function<void()> JournalsClosing;
     std::function<void()> StationClosed;
     std::function<void()> ShowAlarms;
+    // The open alarms named for a question ("Склад (Тревога, 12:03), ..."); empty when none.
+    std::function<std::string()> OpenAlarmsText;
     // The journal search, its device filter set ("" for none).
     std::function<void(const std::string& device)> ShowJournalSearch;
 };

@@ -15,6 +15,7 @@
 #include "windows/TechnoJournalUnit.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QEventLoop>
 #include <QTimer>
@@ -26,6 +27,9 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
+#include <QWindow>
+
+#include <functional>
 
 namespace kv::test {
 namespace {
@@ -239,7 +243,17 @@ TEST_F(DeskStation, ATileTakesItsDeviceAndALogoutAndTheCloseLeaveTheRestOnRecord
     EXPECT_EQ(Status(0), status::kHandling);
     EXPECT_EQ(Event(0).rfind("Обработано: Проверено"_cp, 0), 0u) << Event(0);
 
+    // The logout names what it leaves open; "no" keeps the operator.
+    const int rowsBefore = form().EventsTable.RecordCount();
+    station->SecurityForm().RbButton1Click();
+    ASSERT_EQ(dialogs.questions.size(), 1u);
+    EXPECT_EQ(dialogs.questions[0].rfind("Открытые тревоги: Ofis (Тревога, "_cp, 0), 0u) << dialogs.questions[0];
+    EXPECT_NE(dialogs.questions[0].find("), GSM-модем №1 (Нет связи, "_cp), std::string::npos) << dialogs.questions[0];
+    EXPECT_TRUE(ctx().LoggedIn);
+    EXPECT_EQ(form().EventsTable.RecordCount(), rowsBefore) << "nothing journalled";
+    dialogs.yesNoAnswers = {true};
     station->SecurityForm().RbButton1Click(); // logout
+    EXPECT_FALSE(ctx().LoggedIn);
     EXPECT_EQ(Status(0), status::kLogin);
     EXPECT_EQ(Event(0), "Пользователь: Иванов вышел из системы"_cp);
     for (int r : {1, 2}) {
@@ -252,10 +266,118 @@ TEST_F(DeskStation, ATileTakesItsDeviceAndALogoutAndTheCloseLeaveTheRestOnRecord
     EXPECT_TRUE(form().AlarmsButton->isVisible());
 
     const int before = form().EventsTable.RecordCount();
-    ASSERT_TRUE(form().close());
+    dialogs.questions.clear();
+    ASSERT_TRUE(form().close()) << "as a signal closes it: no question";
+    EXPECT_TRUE(dialogs.questions.empty() && dialogs.credentialQuestions.empty());
     EXPECT_EQ(form().EventsTable.RecordCount(), before + 2);
     EXPECT_NE(Event(0).find("(без оператора, ждала 0:00)"_cp), std::string::npos) << Event(0);
     EXPECT_FALSE(ctx().AlarmsOpen);
+}
+
+TEST_F(DeskStation, EveryNewAlarmBringsTheListUpWhateverBecameOfItMeanwhile)
+{
+    ASSERT_NO_FATAL_FAILURE(RealLogin());
+    form().activateWindow();
+    Settle();
+    // Closed with its button, with its close box, minimised: each new row shows it again.
+    const std::vector<std::function<void()>> putAway = {
+        [this] { Alarms().CloseButton->click(); },
+        [this] { Alarms().close(); },
+        [this] { Alarms().showMinimized(); },
+    };
+    for (std::size_t i = 0; i < putAway.size(); ++i) {
+        Alarm(i % 2 ? "+7911Sklad" : "+7911Ofis");
+        Settle();
+        EXPECT_TRUE(Alarms().isVisible() && !Alarms().isMinimized()) << "alarm " << i + 1;
+        EXPECT_EQ(Alarms().AlarmsGrid->rowCount(), static_cast<int>(i) + 1);
+        putAway[i]();
+        Settle();
+        ASSERT_TRUE(!Alarms().isVisible() || Alarms().isMinimized());
+    }
+    form().activateWindow();
+    Settle();
+    ASSERT_EQ(QApplication::activeWindow(), &form());
+    Alarm("+7911Sklad");
+    Settle();
+    EXPECT_TRUE(Alarms().isVisible() && !Alarms().isMinimized()) << "restored from the taskbar";
+    EXPECT_EQ(QApplication::activeWindow(), &form()) << "the keyboard stays with the operator";
+}
+
+TEST_F(DeskStation, TheCloseBoxAsksAndAnUnattendedStationEndsOnlyWithTheAdministratorsPassword)
+{
+    bool ended = false;
+    QObject::connect(&form(), &TForm1::Closed, [&] { ended = true; });
+    // As the window system closes it (the close box, Alt+F4): an event to its
+    // platform window, which the widget takes as a spontaneous close.
+    auto closeBox = [this] {
+        QCloseEvent request;
+        QCoreApplication::sendEvent(form().windowHandle(), &request);
+        Settle();
+    };
+    const std::string question = Str("Завершить работу станции? Наблюдение прекратится."_cp);
+
+    // No accounts yet: nobody could give the password, the plain question it is.
+    closeBox();
+    ASSERT_EQ(dialogs.questions, std::vector<std::string>{question});
+    EXPECT_TRUE(dialogs.credentialQuestions.empty());
+    EXPECT_TRUE(form().isVisible() && !ended);
+
+    TSecurityForm& access = station->SecurityForm();
+    access.Edit1->setText(ToQ("Администратор"_cp));
+    access.Edit2->setText("admin");
+    access.RbButton2Click();
+    ASSERT_NO_FATAL_FAILURE(RealLogin());
+    dialogs.questions.clear();
+    closeBox();
+    EXPECT_EQ(dialogs.questions, std::vector<std::string>{question}) << "logged in, nothing open";
+    EXPECT_TRUE(dialogs.credentialQuestions.empty());
+    EXPECT_TRUE(form().isVisible() && !ended);
+
+    Alarm("+7911Sklad");
+    Settle();
+    closeBox();
+    ASSERT_EQ(dialogs.credentialQuestions.size(), 1u) << "an open alarm asks for the password";
+    EXPECT_NE(dialogs.credentialQuestions[0].find("Открытые тревоги: Sklad (Тревога, "_cp), std::string::npos)
+        << dialogs.credentialQuestions[0];
+    EXPECT_TRUE(form().isVisible() && !ended) << "cancelled";
+
+    dialogs.yesNoAnswers = {true};
+    access.RbButton1Click(); // logout
+    ASSERT_FALSE(ctx().LoggedIn);
+    dialogs.credentialAnswers = {std::pair(Str("Администратор"_cp), Str("wrong")),
+                                 std::pair(Str("Иванов"_cp), Str("pw")),
+                                 std::pair(Str("Администратор"_cp), Str("admin"))};
+    dialogs.messages.clear();
+    closeBox();
+    closeBox();
+    EXPECT_TRUE(form().isVisible() && !ended) << "a wrong password, an operator's password";
+    ASSERT_EQ(dialogs.credentialQuestions.size(), 3u);
+    EXPECT_EQ(dialogs.credentialQuestions[1].rfind("Никто не вошёл в систему."_cp, 0), 0u)
+        << dialogs.credentialQuestions[1];
+    EXPECT_NE(dialogs.credentialQuestions[1].find(Str("|") + Str("Администратор"_cp)), std::string::npos)
+        << "the name offered";
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.messages[0].text, "Неверное имя администратора или пароль. Станция продолжает работу."_cp);
+    closeBox();
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(form().isVisible());
+}
+
+TEST_F(DeskStation, ASignalUnderTheCloseBoxsQuestionEndsTheStationAllTheSame)
+{
+    TSecurityForm& access = station->SecurityForm();
+    access.Edit1->setText(ToQ("Администратор"_cp));
+    access.Edit2->setText("admin");
+    access.RbButton2Click();
+    bool ended = false;
+    QObject::connect(&form(), &TForm1::Closed, [&] { ended = true; });
+    dialogs.whileAsking = [this] { form().CloseForSystem(); };
+    QCloseEvent request;
+    QCoreApplication::sendEvent(form().windowHandle(), &request);
+    Settle();
+    EXPECT_EQ(dialogs.credentialQuestions.size(), 1u);
+    EXPECT_TRUE(ended) << "the question, left unanswered, does not hold the shutdown";
+    EXPECT_TRUE(std::filesystem::exists("t3.bin"));
 }
 
 TEST_F(DeskStation, TheSearchFiltersCountsFollowsTheJournalAndExports)

@@ -5,6 +5,7 @@
 #include "windows/Dialogs.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,18 @@ public:
         inputAnswers.pop_front();
         return a;
     }
+    std::optional<std::pair<std::string, std::string>> AskCredentials(const std::string& text, const std::string& user,
+                                                                      QWidget*) override
+    {
+        credentialQuestions.push_back(text + "|" + user);
+        if (whileAsking)
+            whileAsking();
+        if (credentialAnswers.empty())
+            return std::nullopt;
+        auto a = credentialAnswers.front();
+        credentialAnswers.pop_front();
+        return a;
+    }
     QString SaveFileName(const QString& title, const QString&, const QString& suffix, QWidget*) override
     {
         fileTitles.push_back(title);
@@ -66,6 +79,11 @@ public:
     std::vector<QString> fileTitles;
     std::deque<bool> yesNoAnswers;
     std::deque<std::optional<std::string>> inputAnswers;
+    // The name and password questions ("text|offered name") and their answers (none: cancelled).
+    std::vector<std::string> credentialQuestions;
+    std::deque<std::optional<std::pair<std::string, std::string>>> credentialAnswers;
+    // Runs while the name and password are asked (a signal comes under the question).
+    std::function<void()> whileAsking;
     // A file name answer; the save dialog's default suffix is added to a name without one.
     std::deque<QString> fileAnswers;
 
