@@ -152,6 +152,10 @@ long long ClockOffset()
 }
 } // namespace
 
+// The C library declares these pointers non-null, but callers have passed null
+// (gettimeofday(NULL, ...)); the shim must not fault where the real call does not.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wnonnull-compare"
 extern "C" int clock_gettime(clockid_t clock, struct timespec* tp)
 {
     static const auto real = Next<int (*)(clockid_t, struct timespec*)>("clock_gettime");
@@ -169,6 +173,7 @@ extern "C" int gettimeofday(struct timeval* tv, void* tz)
         tv->tv_sec += ClockOffset();
     return result;
 }
+#pragma GCC diagnostic pop
 
 extern "C" time_t time(time_t* out)
 {
