@@ -546,12 +546,13 @@ void DrawMonitor(QPainter& p, const QColor& frame, const QColor& screen)
     p.drawRoundedRect(QRectF(5.2, 16.6, 9.6, 1.8), 0.8, 0.8);
 }
 
-void DrawHandled(QPainter& p)
+// A clipboard with a blank sheet, the board in the given colours: the handled
+// and the unhandled marks share it and differ by colour and sign.
+void DrawClipboard(QPainter& p, const QColor& top, const QColor& bottom, const QColor& outline)
 {
-    // A clipboard with a tick: the alarm is on record as dealt with.
     QPainterPath board;
     board.addRoundedRect(QRectF(3.2, 2.6, 13.6, 16.6), 1.6, 1.6);
-    FillAndOutline(p, board, Vertical(2.6, 19.2, QColor(70, 185, 185), QColor(0, 120, 120)), QColor(0, 70, 70), 0.9);
+    FillAndOutline(p, board, Vertical(2.6, 19.2, top, bottom), outline, 0.9);
     QPainterPath sheet;
     sheet.addRect(QRectF(5.0, 5.0, 10.0, 12.6));
     FillAndOutline(p, sheet, QColor(255, 255, 255), QColor(150, 150, 150), 0.5);
@@ -559,6 +560,12 @@ void DrawHandled(QPainter& p)
     clip.addRoundedRect(QRectF(7.0, 1.0, 6.0, 3.4), 1.0, 1.0);
     FillAndOutline(p, clip, Vertical(1.0, 4.4, QColor(225, 230, 240), QColor(140, 150, 165)), QColor(70, 75, 90),
                    0.7);
+}
+
+void DrawHandled(QPainter& p)
+{
+    // A clipboard with a tick: the alarm is on record as dealt with.
+    DrawClipboard(p, QColor(70, 185, 185), QColor(0, 120, 120), QColor(0, 70, 70));
     QPainterPath tick;
     tick.moveTo(6.6, 11.2);
     tick.lineTo(9.2, 14.2);
@@ -570,17 +577,8 @@ void DrawHandled(QPainter& p)
 
 void DrawUnhandled(QPainter& p)
 {
-    // The handled clipboard's shape in crimson with a cross: on record, but nobody dealt with it.
-    QPainterPath board;
-    board.addRoundedRect(QRectF(3.2, 2.6, 13.6, 16.6), 1.6, 1.6);
-    FillAndOutline(p, board, Vertical(2.6, 19.2, QColor(225, 60, 140), QColor(160, 0, 80)), QColor(100, 0, 50), 0.9);
-    QPainterPath sheet;
-    sheet.addRect(QRectF(5.0, 5.0, 10.0, 12.6));
-    FillAndOutline(p, sheet, QColor(255, 255, 255), QColor(150, 150, 150), 0.5);
-    QPainterPath clip;
-    clip.addRoundedRect(QRectF(7.0, 1.0, 6.0, 3.4), 1.0, 1.0);
-    FillAndOutline(p, clip, Vertical(1.0, 4.4, QColor(225, 230, 240), QColor(140, 150, 165)), QColor(70, 75, 90),
-                   0.7);
+    // The handled clipboard in crimson with a cross: on record, but nobody dealt with it.
+    DrawClipboard(p, QColor(225, 60, 140), QColor(160, 0, 80), QColor(100, 0, 50));
     p.setBrush(Qt::NoBrush);
     p.setPen(Pen(QColor(192, 0, 96), 2.1));
     p.drawLine(QPointF(7.0, 8.0), QPointF(13.0, 14.6));

@@ -70,6 +70,19 @@ std::optional<int> FailuresToReport(const std::string& text)
 
 IniFile ConfigIni() { return IniFile(ConfigFile(QStringLiteral("config.ini")).toStdString()); }
 
+// An edit box with a note after it on the same row.
+QHBoxLayout* WithNote(QWidget* edit, const char* noteName, std::string_view note)
+{
+    auto* row = new QHBoxLayout;
+    row->setSpacing(8);
+    row->addWidget(edit);
+    auto* label = new QLabel(ToQ(note), edit->parentWidget());
+    Name(label, noteName, note);
+    row->addWidget(label);
+    row->addStretch(1);
+    return row;
+}
+
 QLabel* FieldLabel(const char* name, std::string_view text, QWidget* parent)
 {
     auto* label = new QLabel(ToQ(text), parent);
@@ -185,26 +198,12 @@ TModemForm::TModemForm(StationContext& ctx)
     fields->addWidget(FieldLabel("Label7", "ЗАПРОС"_cp, this), 4, 0);
     fields->addWidget(BalanceNumber, 4, 1, 1, 3);
     fields->addWidget(FieldLabel("Label11", "ЭСКАЛАЦИЯ, МИН"_cp, this), 5, 0);
-    auto* escalation = new QHBoxLayout;
-    escalation->setSpacing(8);
     Edit10->setFixedWidth(60);
-    escalation->addWidget(Edit10);
-    auto* off = new QLabel(ToQ("0 - выключена"_cp), this);
-    Name(off, "Label13", "0 - выключена"_cp);
-    escalation->addWidget(off);
-    escalation->addStretch(1);
-    fields->addLayout(escalation, 5, 1, 1, 3);
+    fields->addLayout(WithNote(Edit10, "Label13", "0 - выключена"_cp), 5, 1, 1, 3);
     fields->addWidget(FieldLabel("Label12", "НОМЕРА ЭСКАЛАЦИИ"_cp, this), 6, 0);
     fields->addWidget(Edit11, 6, 1, 1, 3);
     fields->addWidget(FieldLabel("Label14", "ТРЕВОГА ОБЗВОНА"_cp, this), 7, 0);
-    auto* ring = new QHBoxLayout;
-    ring->setSpacing(8);
-    ring->addWidget(Edit12);
-    auto* calls = new QLabel(ToQ("неудачных вызовов подряд"_cp), this);
-    Name(calls, "Label15", "неудачных вызовов подряд"_cp);
-    ring->addWidget(calls);
-    ring->addStretch(1);
-    fields->addLayout(ring, 7, 1, 1, 3);
+    fields->addLayout(WithNote(Edit12, "Label15", "неудачных вызовов подряд"_cp), 7, 1, 1, 3);
     fields->setColumnMinimumWidth(1, 110);
     fields->setColumnMinimumWidth(3, 80);
 

@@ -2,6 +2,7 @@
 
 #include "data/DurableJournal.h"
 #include "data/MemTable.h"
+#include "data/RecordStore.h"
 #include "data/TableFormat.h"
 #include "data/TextExport.h"
 #include "timing/DateTime.h"
@@ -38,23 +39,7 @@ bool IsBinary(FieldType t)
 // may count with them. Everything else is text from outside, an SMS included.
 bool IsFormatted(FieldType t)
 {
-    switch (t) {
-    case FieldType::SmallInt:
-    case FieldType::Integer:
-    case FieldType::Word:
-    case FieldType::Boolean:
-    case FieldType::Float:
-    case FieldType::Currency:
-    case FieldType::BCD:
-    case FieldType::Date:
-    case FieldType::Time:
-    case FieldType::DateTime:
-    case FieldType::AutoInc:
-    case FieldType::LargeInt:
-        return true;
-    default:
-        return IsBinary(t);
-    }
+    return detail::StorageOf(t) != detail::Storage::Text || IsBinary(t);
 }
 
 std::string Hex(std::string_view bytes)
