@@ -49,6 +49,20 @@ struct Deliver {
     UserData data;
 };
 
+// An SMS-SUBMIT as the station hands it to a modem (what a modem or a test
+// sees after "AT+CMGS=<n>" in PDU mode).
+struct Submit {
+    std::string smsc;        // empty for "00", the SIM's own service centre
+    std::string number;      // "+79161234567" or national digits
+    int numberType = 0x81;
+    int firstOctet = 0;      // TP-MTI, TP-RD, TP-VPF, TP-SRR, TP-UDHI, TP-RP bits
+    int messageReference = 0;
+    int protocolId = 0;
+    int dcs = 0;
+    Coding coding = Coding::Gsm7;
+    UserData data;
+};
+
 // The data coding scheme's alphabet: the general groups (00xx), the message
 // waiting groups (1100..1110) and the data coding/message class group (1111).
 // Nothing for a compressed text or a reserved group.
@@ -58,6 +72,10 @@ std::optional<Coding> CodingOf(int dcs);
 // first, then an SMS-DELIVER. Nothing, with the reason in `why` when given,
 // for anything malformed or truncated, or a PDU of another type.
 std::optional<Deliver> DecodeDeliverPdu(std::string_view hex, std::string* why = nullptr);
+
+// The same for an SMS-SUBMIT with its service-centre address (any validity
+// period format is stepped over).
+std::optional<Submit> DecodeSubmitPdu(std::string_view hex, std::string* why = nullptr);
 
 // The user data alone: octets (the header in front when `headerPresent`),
 // `length` as TP-UDL counts it (septets for 7-bit, octets otherwise; -1 to
@@ -79,8 +97,10 @@ bool FitsGsm7(std::u16string_view units);
 // The text split into the parts of a concatenated message: 160 septets (an
 // extension character counts two) or 70 UCS2 units whole; 153 septets or 67
 // units per part when split. A character (or a surrogate pair, or an
-// escape with its character) is never cut in two.
-std::vector<std::u16string> SplitForSms(std::u16string_view units, Coding coding);
+// escape with its character) is never cut in two. 8-bit: 140 octets whole,
+// 134 per part. The 16-bit reference takes one octet more from every part:
+// 152 septets, 66 units or 133 octets.
+std::vector<std::u16string> SplitForSms(std::u16string_view units, Coding coding, bool wideReference = false);
 
 // A PDU ready for "AT+CMGS=<tpduLength>": the hex starts with "00" (the SIM's
 // own service centre); tpduLength counts the octets after it.
@@ -94,6 +114,10 @@ struct OutgoingPdu {
 // national. 7-bit when the text fits the alphabet, UCS2 otherwise.
 std::vector<OutgoingPdu> EncodeSubmit(std::string_view number, std::u16string_view units, unsigned reference,
                                       bool wideReference = false);
+
+// The octets of the TPDU in a PDU's hex (after its service-centre address):
+// what "+CMGR:" and "+CMGL:" give as the length. -1 when the hex is malformed.
+int TpduLength(std::string_view hex);
 
 // An SMS-DELIVER with its service-centre address, as a modem would store it:
 // for the simulator and the tests. `sender` is a number ("+7...", digits) or,
