@@ -7,6 +7,7 @@
 #include "modem/AtFields.h"
 #include "modem/Commands.h"
 #include "modem/EventTexts.h"
+#include "modem/SignalLevel.h"
 #include "modem/Ussd.h"
 
 #include <algorithm>
@@ -57,15 +58,6 @@ int IndexIn(std::string_view command)
     const std::string_view rest = command.substr(eq + 1);
     const std::optional<std::int64_t> index = TextToInt(rest.substr(0, rest.find_first_of(",\r")));
     return index && *index >= 0 && *index < 100000 ? static_cast<int>(*index) : -1;
-}
-
-// The first reply line that starts with `prefix`.
-const ModemLine* LineStarting(const std::vector<ModemLine>& lines, std::string_view prefix)
-{
-    for (const ModemLine& line : lines)
-        if (line.text.starts_with(prefix))
-            return &line;
-    return nullptr;
 }
 
 // The quoted number of "AT+CMGS="...""; a send queued without its record.
@@ -231,45 +223,6 @@ void TCommThread::SaveTiles()
 
 // ---------------------------------------------------------------- one exchange
 
-TCommThread::Cmd TCommThread::CommandOf(std::string_view line)
-{
-    if (EndsWithCtrlZ(line))
-        return Cmd::SendText;
-    struct Prefix {
-        std::string_view start;
-        Cmd cmd;
-    };
-    // Longer starts before the shorter ones they begin with.
-    static constexpr Prefix kPrefixes[] = {
-        {"AT\r", Cmd::LinkTest},          {"AT+CSQ", Cmd::Signal},         {"AT+CPMS?", Cmd::Memory},
-        {"AT+CPMS=", Cmd::Storage},       {"AT+CMGL", Cmd::List},          {"AT+CMGR=", Cmd::Read},
-        {"AT+CMGD=", Cmd::Delete},        {"AT+CMGF", Cmd::TextMode},      {"AT+CSCS", Cmd::Charset},
-        {"AT+CSMP", Cmd::TextParams},     {"AT+CNMI=?", Cmd::IndicationsTest}, {"AT+CNMI=", Cmd::Indications},
-        {"AT+CMGS=", Cmd::SendCommand},   {"AT+CLCC", Cmd::ListCalls},     {"AT+CUSD=", Cmd::Ussd},
-        {"ATA", Cmd::Answer},             {"ATH", Cmd::HangUp},            {"ATD", Cmd::Dial},
-    };
-    for (const Prefix& p : kPrefixes)
-        if (line.starts_with(p.start))
-            return p.cmd;
-    return Cmd::Other;
-}
-
-TCommThread::End TCommThread::EndOf(const ModemLine& final)
-{
-    if (final.kind == LineKind::Prompt)
-        return End::Prompt;
-    switch (FinalResultOf(final.text, true)) {
-    case FinalResult::Ok:
-    case FinalResult::Connect: return End::Ok;
-    case FinalResult::Busy: return End::Busy;
-    case FinalResult::NoCarrier: return End::NoCarrier;
-    case FinalResult::NoAnswer: return End::NoAnswer;
-    case FinalResult::Error:
-    case FinalResult::None: break;
-    }
-    return End::Error;
-}
-
 void TCommThread::Exchange()
 {
     const std::optional<std::string> taken = m_modem.TakeCommand();
@@ -415,30 +368,10 @@ bool TCommThread::LookAtReply()
         m_reply.damaged = true;
     }
     m_reader.SetUcs2Bodies(m_modem.CharsetUcs2);
-    for (ModemLine& line : m_reader.Take(buffer)) {
-        switch (line.kind) {
-        case LineKind::Unsolicited: HandleUnsolicited(line); break;
-        case LineKind::Echo: m_reply.raw += line.raw; break;
-        case LineKind::Reply:
-            m_reply.raw += line.raw;
-            m_reply.lines.push_back(std::move(line));
-            break;
-        case LineKind::Final:
-        case LineKind::Prompt:
-            m_reply.raw += line.raw;
-            m_reply.end = EndOf(line);
-            m_reply.finalText = line.text;
-            m_state = kReplyHandled;
-            m_replyDone = true;
-            break;
-        }
-    }
-    if (!m_replyDone)
+    if (!ReadReply(m_reader, buffer, m_reply, [this](const ModemLine& line) { HandleUnsolicited(line); }))
         return false;
-    // What follows the final result is not part of the reply.
-    m_reader.Expect({});
-    for (const ModemLine& line : m_reader.Take(buffer))
-        HandleUnsolicited(line);
+    m_state = kReplyHandled;
+    m_replyDone = true;
     return true;
 }
 
@@ -466,12 +399,8 @@ void TCommThread::EndReply()
     else if (m_modem.LinkLost)
         Guarded([this] { RestoreLink(); });
 
-    for (const ReplyRow& row : ReplyRows()) {
-        if ((row.cmd == Cmd::Any || row.cmd == reply.cmd) && (row.end == End::Any || row.end == reply.end)) {
-            Guarded([&] { (this->*row.handle)(reply); });
-            break;
-        }
-    }
+    if (const ReplyRow* row = RowFor(ReplyRows(), reply))
+        Guarded([&] { (this->*row->handle)(reply); });
     // Whatever happened in its handler, a send is told its outcome once.
     const bool sendOver =
         reply.cmd == Cmd::SendText || (reply.cmd == Cmd::SendCommand && reply.end != End::Prompt);
@@ -571,13 +500,8 @@ void TCommThread::ReadUnsolicited()
 
 void TCommThread::HandleUnsolicited(const ModemLine& line)
 {
-    for (const UnsolicitedRow& row : UnsolicitedRows()) {
-        const bool matches = row.code.back() == ':' ? line.text.starts_with(row.code) : line.text == row.code;
-        if (matches) {
-            Guarded([&] { (this->*row.handle)(line); });
-            return;
-        }
-    }
+    if (const UnsolicitedRow* row = RowFor(UnsolicitedRows(), line))
+        Guarded([&] { (this->*row->handle)(line); });
 }
 
 void TCommThread::Techno(std::string_view text, Rgb colour) { m_host.WriteTechno(std::string(text), colour); }
@@ -605,12 +529,7 @@ void TCommThread::OnLinkTest(const Reply&)
 void TCommThread::OnSignalLevel(const Reply& reply)
 {
     Techno(reply.raw, kNavy);
-    std::optional<double> level;
-    if (const ModemLine* line = LineStarting(reply.lines, "+CSQ:")) {
-        const std::vector<AtField> fields = SplitAtFields(AtArguments(line->text));
-        if (fields.size() >= 2)
-            level = TextToFloat(fields[0].text);
-    }
+    const std::optional<double> level = SignalLevelOf(reply);
     if (level)
         m_host.ShowSignalLevel(*level);
     else

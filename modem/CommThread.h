@@ -9,6 +9,7 @@
 #include "modem/LineReader.h"
 #include "modem/Modem.h"
 #include "modem/ModemHost.h"
+#include "modem/ReplyDispatch.h"
 #include "modem/SmsReader.h"
 #include "modem/WorkerThread.h"
 #include "serial/SerialIo.h"
@@ -94,36 +95,13 @@ public:
     bool SaveEnabled() const { return m_saveEnabled; }
 
 private:
-    // What a command line is, for the dispatch.
-    enum class Cmd {
-        Any, Other, LinkTest, Signal, Memory, Storage, List, Read, Delete, TextMode, Charset, TextParams,
-        IndicationsTest, Indications, SendCommand, SendText, ListCalls, Answer, HangUp, Dial, Ussd,
-    };
-    // How its reply ended.
-    enum class End { Any, Ok, Error, Prompt, Busy, NoCarrier, NoAnswer, Timeout, Incomplete };
-
-    struct Reply {
-        std::string command; // as written
-        Cmd cmd = Cmd::Other;
-        End end = End::Timeout;
-        std::string finalText;
-        std::vector<ModemLine> lines; // the reply's own lines, bodies attached
-        std::string raw;              // its bytes, the unsolicited ones left out
-        bool damaged = false;         // the buffer lost bytes in the middle of it
-    };
-    struct ReplyRow {
-        Cmd cmd;
-        End end;
-        void (TCommThread::*handle)(const Reply& reply);
-    };
-    struct UnsolicitedRow {
-        std::string_view code; // the line's start
-        void (TCommThread::*handle)(const ModemLine& line);
-    };
+    using Cmd = AtCommand;
+    using End = ReplyEnd;
+    using Reply = ModemReply;
+    using ReplyRow = kv::ReplyRow<TCommThread>;
+    using UnsolicitedRow = kv::UnsolicitedRow<TCommThread>;
     static std::span<const ReplyRow> ReplyRows();
     static std::span<const UnsolicitedRow> UnsolicitedRows();
-    static Cmd CommandOf(std::string_view line);
-    static End EndOf(const ModemLine& final);
 
     void Run();
     void PassBody();

@@ -1,6 +1,20 @@
 #include "modem/SignalLevel.h"
 
+#include "codec/Number.h"
+#include "modem/AtFields.h"
+
 namespace kv {
+
+std::optional<double> SignalLevelOf(const ModemReply& reply)
+{
+    const ModemLine* line = LineStarting(reply.lines, "+CSQ:");
+    if (!line)
+        return std::nullopt;
+    const std::vector<AtField> fields = SplitAtFields(AtArguments(line->text));
+    if (fields.size() < 2)
+        return std::nullopt;
+    return TextToFloat(fields[0].text);
+}
 
 std::string_view SignalIconFile(double level)
 {
