@@ -6,10 +6,11 @@
 #include "data/Text.h"
 #include "modem/Commands.h"
 #include "modem/EventTexts.h"
-#include "modem/LineReader.h"
+#include "modem/SignalLevel.h"
 #include "modem/Ussd.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace kv {
 
@@ -81,7 +82,7 @@ void TDialThread::ReopenVanishedPort()
         m_port.Open();
         // Back from power-on: the set-up the modem window gave it at the start.
         WriteTextModeSetup(m_port, [this](std::uint32_t ms) { m_clock.SleepMs(ms); });
-        m_modem.ClearRx();
+        DropRemains();
     } catch (...) {
     }
 }
@@ -91,18 +92,15 @@ void TDialThread::PassBody()
     m_clock.SleepMs(kPassSleepMs);
     const std::uint64_t now = m_clock.MonotonicMs();
     CheckTimeouts(now);
-    if (m_state.balanceWait) {
-        HandleBalanceReply(now);
-    } else if (m_state.signalWait) {
-        if (m_modem.RxContains("AT+CSQ"))
-            HandleSignalReply();
-    } else if (m_state.dialling) {
+    // A pass that waits for a reply does nothing else, whether or not it came.
+    const bool waiting = m_state.balanceWait || m_state.signalWait;
+    ReadModem();
+    if (waiting)
+        return;
+    if (m_state.dialling) {
         // Judged as soon as the modem tells how the call ended; the deadline
         // only for a modem that says nothing.
-        const CallEnd end = ReadCallEnd();
-        if (end == CallEnd::Busy)
-            m_state.busySeen = true;
-        if (end != CallEnd::None || now >= m_state.dialDeadlineMs)
+        if (m_callEnded || now >= m_state.dialDeadlineMs)
             Verdict();
     } else if (m_state.balanceRequest) {
         RequestBalance(now);
@@ -118,115 +116,204 @@ void TDialThread::CheckTimeouts(std::uint64_t now)
     if (m_state.signalWait && now > m_state.nextSignalPollMs) {
         m_state.nextSignalPollMs = now + kSignalPeriodMs;
         m_state.signalWait = false;
+        if (m_reply.cmd == AtCommand::Signal)
+            ForgetReply();
     }
     if (m_state.balanceWait && now > m_state.balanceDeadlineMs) {
         m_state.balanceWait = false;
+        if (m_reply.cmd == AtCommand::Ussd)
+            ForgetReply();
         m_host.WriteDialEvent(std::string(kStatusOffline), std::string(kModemTel),
                               Str("Превышен интервал времени ожидания баланса"_cp));
     }
 }
 
-void TDialThread::HandleBalanceReply(std::uint64_t now)
+void TDialThread::ReadModem()
 {
-    RxLease lease(m_modem);
-    std::string& buffer = lease.Buffer();
-    // Whole lines only: a text split over two reads waits for its end. The
-    // answer comes after the OK or before it, with blanks after the commas or
-    // without, in the coding its dcs names.
-    TLineReader reader;
-    for (const ModemLine& line : reader.Take(buffer)) {
-        std::string text;
-        if (line.text.starts_with("+CUSD:")) {
-            const UssdAnswer answer = ParseUssdAnswer(line.text);
-            if (answer.kind == UssdAnswer::Kind::None)
-                continue; // "+CUSD: 2" alone: the answer may still follow
-            Techno(line.raw, kBlue);
-            text = answer.text;
-        } else if (FinalResultOf(line.text, false) == FinalResult::Error
-                   || line.text.starts_with("+CME ERROR") || line.text.starts_with("+CMS ERROR")) {
-            // Some modems refuse the request code as UCS2 hex and take the plain one.
-            if (const auto plain = PlainUssdRequest(m_balanceRequest)) {
-                m_balanceRequest = *plain;
-                m_port.WriteText(*plain);
-                m_state.balanceDeadlineMs = now + kBalanceWaitMs;
-                continue;
-            }
-            text = UssdRefusedByModem(line.text);
-            Techno(text, kBlue);
-        } else {
-            continue;
+    std::vector<ModemLine> codes;
+    bool complete = false;
+    {
+        RxLease lease(m_modem);
+        std::string& buffer = lease.Buffer();
+        if (lease.Trimmed()) {
+            m_reader.Resync(buffer);
+            m_reply.damaged = true;
         }
-        m_host.AddBalanceLine(Str("Модем 2(обзвон):"_cp) + text);
-        m_host.WriteDialEvent(Str("Баланс"_cp), std::string(kModemTel), text);
-        buffer.clear();
-        m_state.balanceWait = false;
-        return;
+        complete = ReadReply(m_reader, buffer, m_reply, [&codes](const ModemLine& line) { codes.push_back(line); });
+    }
+    // The reply is taken out before any code is acted on: a code may start
+    // the next exchange (a refused balance request asked again in plain).
+    std::optional<ModemReply> reply;
+    if (complete) {
+        reply = std::move(m_reply);
+        m_reply = ModemReply{};
+    }
+    for (const ModemLine& line : codes)
+        HandleUnsolicited(line);
+    if (reply) {
+        if (const ReplyRow* row = RowFor(ReplyRows(), *reply))
+            (this->*row->handle)(*reply);
+    } else if (m_reply.cmd == AtCommand::Ussd) {
+        // The network's answer ends the wait whether or not the modem's OK
+        // follows it: some modems send none. A copy, as the answer ends the reply.
+        const ModemReply sofar = m_reply;
+        OnUssdAccepted(sofar);
     }
 }
 
-void TDialThread::HandleSignalReply()
+std::span<const TDialThread::ReplyRow> TDialThread::ReplyRows()
 {
-    RxLease lease(m_modem);
-    std::string& buffer = lease.Buffer();
+    using C = AtCommand;
+    using E = ReplyEnd;
+    static constexpr ReplyRow rows[] = {
+        // An ERROR is told as a level that could not be read.
+        {C::Signal, E::Any, &TDialThread::OnSignalLevel},
+        // The call is set up or under way: its end comes on a line of its own.
+        {C::Dial, E::Ok, &TDialThread::OnNothing},
+        {C::Dial, E::Busy, &TDialThread::OnDialBusy},
+        {C::Dial, E::Any, &TDialThread::OnDialFailed},
+        {C::Ussd, E::Ok, &TDialThread::OnUssdAccepted},
+        {C::Ussd, E::Error, &TDialThread::OnUssdRefused},
+        {C::Any, E::Any, &TDialThread::OnNothing},
+    };
+    return rows;
+}
+
+std::span<const TDialThread::UnsolicitedRow> TDialThread::UnsolicitedRows()
+{
+    // Rings, network reports and the rest are read and left.
+    static constexpr UnsolicitedRow rows[] = {
+        {"BUSY", &TDialThread::OnBusy},
+        {"NO CARRIER", &TDialThread::OnCallFailed},
+        {"NO ANSWER", &TDialThread::OnCallFailed},
+        {"NO DIALTONE", &TDialThread::OnCallFailed},
+        {"NO DIAL TONE", &TDialThread::OnCallFailed},
+        {"ERROR", &TDialThread::OnAsyncError},
+        {"+CME ERROR:", &TDialThread::OnAsyncError},
+        {"+CMS ERROR:", &TDialThread::OnAsyncError},
+        {"+CUSD:", &TDialThread::OnUssdAnswer},
+    };
+    return rows;
+}
+
+void TDialThread::HandleUnsolicited(const ModemLine& line)
+{
+    if (const UnsolicitedRow* row = RowFor(UnsolicitedRows(), line))
+        (this->*row->handle)(line);
+}
+
+void TDialThread::Send(const std::string& line)
+{
+    m_reply = ModemReply{};
+    m_reply.command = line;
+    m_reply.cmd = CommandOf(line);
+    m_reader.Expect(line);
+    m_port.WriteText(line);
+}
+
+void TDialThread::ForgetReply()
+{
+    m_reader.Expect({});
+    m_reply = ModemReply{};
+}
+
+// ---------------------------------------------------------------- replies
+
+void TDialThread::OnSignalLevel(const ModemReply& reply)
+{
     m_state.signalWait = false;
-    // Parsed as soon as the echo is in: the modem sends its answer right behind it.
-    Techno(buffer, kOrange);
-    std::optional<double> level;
-    const std::size_t at = buffer.find("+CSQ:");
-    if (at != std::string::npos) {
-        buffer.erase(0, std::min(buffer.size(), at + 6));
-        const std::size_t comma = buffer.find(',');
-        if (comma != std::string::npos)
-            level = TextToFloat(std::string_view(buffer).substr(0, comma));
-    }
-    if (level)
+    Techno(reply.raw, kOrange);
+    if (const std::optional<double> level = SignalLevelOf(reply))
         m_host.ShowSignalLevel2(*level);
     else
         Techno(Str("Ошибка при определении уровня сигнала модема 2"_cp), kRed);
-    buffer.clear();
 }
 
-TDialThread::CallEnd TDialThread::ReadCallEnd()
+void TDialThread::OnDialBusy(const ModemReply&) { CallEnded(true); }
+
+void TDialThread::OnDialFailed(const ModemReply&) { CallEnded(false); }
+
+void TDialThread::OnUssdAccepted(const ModemReply& reply)
 {
-    RxLease lease(m_modem);
-    std::string& buffer = lease.Buffer();
-    // A "BUSY" left from before the call counts for it too. Only whole lines:
-    // "NO CARRIER" half-received is not yet a verdict.
-    std::size_t from = 0;
-    while (from < buffer.size()) {
-        const std::size_t end = buffer.find_first_of("\r\n", from);
-        if (end == std::string::npos)
-            break;
-        std::string_view line(buffer.data() + from, end - from);
-        while (!line.empty() && line.front() == ' ')
-            line.remove_prefix(1);
-        while (!line.empty() && line.back() == ' ')
-            line.remove_suffix(1);
-        from = end + 1;
-        switch (FinalResultOf(line, true)) {
-        case FinalResult::Busy:
-            buffer.clear();
-            return CallEnd::Busy;
-        case FinalResult::NoCarrier:
-        case FinalResult::NoAnswer:
-        case FinalResult::Error:
-            buffer.clear();
-            return CallEnd::Failed;
-        default:
-            break;
-        }
+    // Some modems give the answer before the OK.
+    for (const ModemLine& line : reply.lines) {
+        if (!m_state.balanceWait)
+            return;
+        if (line.text.starts_with("+CUSD:"))
+            OnUssdAnswer(line);
     }
-    return CallEnd::None;
+}
+
+void TDialThread::OnUssdRefused(const ModemReply& reply) { RefuseBalance(reply.command, reply.finalText); }
+
+// ---------------------------------------------------------------- unsolicited codes
+
+void TDialThread::OnBusy(const ModemLine&) { CallEnded(true); }
+
+void TDialThread::OnCallFailed(const ModemLine&) { CallEnded(false); }
+
+void TDialThread::OnAsyncError(const ModemLine& line)
+{
+    // The network's refusal of a balance request can come after its OK.
+    if (m_state.balanceWait)
+        RefuseBalance(m_balanceRequest, line.text);
+    else
+        CallEnded(false);
+}
+
+void TDialThread::OnUssdAnswer(const ModemLine& line)
+{
+    const UssdAnswer answer = ParseUssdAnswer(line.text);
+    if (answer.kind == UssdAnswer::Kind::None)
+        return; // "+CUSD: 2" alone: the answer may still follow
+    Techno(line.raw, kBlue);
+    // An answer nobody waits for any more (its wait ran out) stays in the
+    // technological journal only: its time-out row has been written.
+    if (m_state.balanceWait)
+        BalanceAnswered(answer.text);
+}
+
+void TDialThread::CallEnded(bool busy)
+{
+    if (!m_state.dialling)
+        return;
+    if (busy)
+        m_state.busySeen = true;
+    m_callEnded = true;
+}
+
+void TDialThread::RefuseBalance(const std::string& request, const std::string& errorLine)
+{
+    // Some modems refuse the request code as UCS2 hex and take the plain one.
+    if (const std::optional<std::string> plain = PlainUssdRequest(request)) {
+        m_balanceRequest = *plain;
+        m_state.balanceDeadlineMs = m_clock.MonotonicMs() + kBalanceWaitMs;
+        Send(*plain);
+        return;
+    }
+    const std::string text = UssdRefusedByModem(errorLine);
+    Techno(text, kBlue);
+    BalanceAnswered(text);
+}
+
+void TDialThread::BalanceAnswered(const std::string& text)
+{
+    m_state.balanceWait = false;
+    if (m_reply.cmd == AtCommand::Ussd)
+        ForgetReply();
+    m_host.AddBalanceLine(Str("Модем 2(обзвон):"_cp) + text);
+    m_host.WriteDialEvent(Str("Баланс"_cp), std::string(kModemTel), text);
 }
 
 void TDialThread::Verdict()
 {
+    m_callEnded = false;
     if (!m_call) {
         // Inherited from a stopped worker: tile and number unknown, so it is
         // neither journalled nor counted and no schedule entry is touched.
         m_state.dialling = false;
         if (m_state.busySeen.exchange(false))
-            m_modem.ClearRx();
+            DropRemains();
         else
             HangUp();
         return;
@@ -242,7 +329,7 @@ void TDialThread::Verdict()
                    + std::to_string(call.tile.failures + 1),
                kGreen);
         m_state.busySeen = false;
-        m_modem.ClearRx();
+        DropRemains();
         return; // the device's rejection ended the call: nothing to hang up
     }
     const int report = std::max(m_state.failuresToReport.load(), 1);
@@ -269,15 +356,24 @@ void TDialThread::Verdict()
 void TDialThread::HangUp()
 {
     m_state.dialling = false;
-    m_port.WriteText(std::string(kCmdHangUp));
+    Send(std::string(kCmdHangUp));
     m_clock.SleepMs(kAfterHangUpMs);
+    // Whole lines that came meanwhile are read (a late balance answer among them).
+    ReadModem();
+    DropRemains();
+}
+
+void TDialThread::DropRemains()
+{
+    // Half a line the ended call left must not run into the next call's reply.
+    ForgetReply();
     m_modem.ClearRx();
 }
 
 void TDialThread::RequestBalance(std::uint64_t now)
 {
     m_balanceRequest = BalanceRequestCommand(TextToUcs2Hex(m_host.BalanceNumber()));
-    m_port.WriteText(m_balanceRequest);
+    Send(m_balanceRequest);
     m_state.balanceWait = true;
     m_state.balanceRequest = false;
     m_state.balanceDeadlineMs = now + kBalanceWaitMs;
@@ -286,7 +382,7 @@ void TDialThread::RequestBalance(std::uint64_t now)
 void TDialThread::PollSignal(std::uint64_t now)
 {
     m_state.nextSignalPollMs = now + kSignalPeriodMs;
-    m_port.WriteText(std::string(kCmdSignalPoll));
+    Send(std::string(kCmdSignalPoll));
     m_state.signalWait = true;
 }
 
@@ -305,7 +401,8 @@ void TDialThread::StartCall(std::uint64_t now)
     m_state.dialDeadlineMs = now + kVerdictMs;
     m_host.SetDialStatus(Str("Статус дозвона: идет дозвон"_cp));
     m_host.SetDialNumber(Str("Дозвон: "_cp) + number);
-    m_port.WriteText(DialCommand(number));
+    Send(DialCommand(number));
+    m_callEnded = false;
     m_state.dialling = true;
     m_call = Call{*tile, number};
 }

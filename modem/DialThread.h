@@ -2,10 +2,13 @@
 // TDialThread: the ring-round worker on modem 2. It calls every enabled device
 // at its own interval (a device that is alive rejects the call, and "BUSY" is
 // success), polls modem 2's signal level between calls and asks for its balance
-// on request.
+// on request. It reads the modem as modem 1's worker does: the line reader
+// tells the reply to the command in flight from the codes around it, and two
+// tables act on them.
 #include "modem/DialSchedule.h"
 #include "modem/Modem.h"
 #include "modem/ModemHost.h"
+#include "modem/ReplyDispatch.h"
 #include "modem/WorkerThread.h"
 #include "serial/SerialIo.h"
 #include "timing/Clock.h"
@@ -13,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace kv {
@@ -77,21 +81,48 @@ private:
         DialSchedule::Tile tile;
         std::string number;
     };
-    enum class CallEnd { None, Busy, Failed };
+    using ReplyRow = kv::ReplyRow<TDialThread>;
+    using UnsolicitedRow = kv::UnsolicitedRow<TDialThread>;
+    static std::span<const ReplyRow> ReplyRows();
+    static std::span<const UnsolicitedRow> UnsolicitedRows();
 
     void PassBody();
     void CheckTimeouts(std::uint64_t nowMs);
-    void HandleBalanceReply(std::uint64_t nowMs);
-    void HandleSignalReply();
-    // The call's end as the modem told it, from whole lines received.
-    CallEnd ReadCallEnd();
+    // Takes the whole lines received: the reply in flight, dispatched once
+    // complete, and the codes around it.
+    void ReadModem();
+    void HandleUnsolicited(const ModemLine& line);
+    // Writes a command whose reply is read from now on.
+    void Send(const std::string& line);
+    // The reply in flight no longer matters (its wait is over).
+    void ForgetReply();
     void Verdict();
     void RequestBalance(std::uint64_t nowMs);
     void PollSignal(std::uint64_t nowMs);
     void StartCall(std::uint64_t nowMs);
     void HangUp();
+    void DropRemains();
     void ReopenVanishedPort();
     void Techno(const std::string& text, Rgb colour);
+
+    // ---- replies, by command and final result ----
+    void OnNothing(const ModemReply&) {}
+    void OnSignalLevel(const ModemReply& reply);
+    void OnDialBusy(const ModemReply& reply);
+    void OnDialFailed(const ModemReply& reply);
+    void OnUssdAccepted(const ModemReply& reply);
+    void OnUssdRefused(const ModemReply& reply);
+
+    // ---- unsolicited codes ----
+    void OnBusy(const ModemLine& line);
+    void OnCallFailed(const ModemLine& line);
+    void OnAsyncError(const ModemLine& line);
+    void OnUssdAnswer(const ModemLine& line);
+
+    // The modem told how the call under way ended.
+    void CallEnded(bool busy);
+    void RefuseBalance(const std::string& request, const std::string& errorLine);
+    void BalanceAnswered(const std::string& text);
 
     TModem& m_modem;
     ISerialIo& m_port;
@@ -104,6 +135,10 @@ private:
     std::optional<std::uint64_t> m_lastReopen;
     // The balance request written last (its code as UCS2 hex, or plain after a refusal).
     std::string m_balanceRequest;
+    TLineReader m_reader;
+    ModemReply m_reply;
+    // The call under way has ended by the modem's word; judged in this pass.
+    bool m_callEnded = false;
 
     WorkerThread m_thread; // last: joined before the members above go
 };

@@ -184,7 +184,46 @@ INSTANTIATE_TEST_SUITE_P(
         CallEnding{"WordsInsideOtherLinesAreNoVerdict",
                    {{0, "ATD+79110000001;\r\r\n"}, {2000, "\r\n+CLCC: 1,0,3,0,0,\"BUSY\",145\r\n"}},
                    false,
-                   25000}),
+                   25000},
+        // Other modem families.
+        CallEnding{"EchoOff", {{3000, "\r\nBUSY\r\n"}}, true, 3000},
+        CallEnding{"EchoTwice",
+                   {{0, "ATD+79110000001;\r\r\nATD+79110000001;\r\r\n"}, {3000, "\r\nBUSY\r\n"}},
+                   true,
+                   3000},
+        CallEnding{"EchoSplitOverTwoReads",
+                   {{0, "ATD+7911"}, {600, "0000001;\r\r\n"}, {3000, "\r\nBUSY\r\n"}},
+                   true,
+                   3000},
+        CallEnding{"DoubleCarriageReturns",
+                   {{0, "ATD+79110000001;\r\r\r\nOK\r\r\n"}, {5000, "\r\r\nNO CARRIER\r\r\n"}},
+                   false,
+                   5000},
+        CallEnding{"VerboseRefusal", {{0, "ATD+79110000001;\r\r\n+CME ERROR: no network service\r\n"}}, false, 0},
+        CallEnding{"NoDialToneWithABlank", {{0, "ATD+79110000001;\r\r\n"}, {1000, "\r\nNO DIAL TONE\r\n"}}, false,
+                   1000},
+        CallEnding{"OkThenNothingWaitsForTheDeadline", {{0, "ATD+79110000001;\r\r\nOK\r\n"}}, false, 25000},
+        CallEnding{"LateSignalReplyBeforeTheEcho",
+                   {{0, "\r\n+CSQ: 17,0\r\n\r\nOK\r\nATD+79110000001;\r\r\n"}, {3000, "\r\nBUSY\r\n"}},
+                   true,
+                   3000},
+        CallEnding{"BalanceAnswerIsNoVerdict",
+                   {{0, "ATD+79110000001;\r\r\n"},
+                    {1000, "\r\n+CUSD: 0,\"Balance 5\",15\r\n"},
+                    {1500, "\r\n+CUSD: 4\r\n"},
+                    {3000, "\r\nBUSY\r\n"}},
+                   true,
+                   3000},
+        CallEnding{"BusyInTheSameReadAsABalanceAnswer",
+                   {{0, "ATD+79110000001;\r\r\nOK\r\n"}, {3000, "\r\n+CUSD: 2\r\n\r\nBUSY\r\n"}},
+                   true,
+                   3000},
+        CallEnding{"RingAndNetworkReportsAreNoVerdict",
+                   {{0, "ATD+79110000001;\r\r\n"},
+                    {1000, "\r\nRING\r\n\r\n+CREG: 1\r\n\r\n+CIEV: 2,3\r\n"},
+                    {3000, "\r\nBUSY\r\n"}},
+                   true,
+                   3000}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The wall clock set by the operator or the network, between passes or while a
@@ -438,8 +477,60 @@ INSTANTIATE_TEST_SUITE_P(
         BalanceForm{"HexCodeRefusedPlainTaken", {{0, "\r\nERROR\r\n"}},
                     "\r\nOK\r\n\r\n+CUSD: 0,\"0414043E043B04330020003000200440\",72\r\n", S("Долг 0 р"_cp)},
         BalanceForm{"RefusedInEveryForm", {{0, "\r\n+CME ERROR: 132\r\n"}}, "\r\n+CME ERROR: 132\r\n",
-                    S("Запрос баланса отклонен модемом (ошибка 132)"_cp)}),
+                    S("Запрос баланса отклонен модемом (ошибка 132)"_cp)},
+        // Other modem families.
+        BalanceForm{"EchoOnAnswerBeforeOk",
+                    {{0, "AT+CUSD=1,\"002A0031003000300023\",15\r\r\n+CUSD: 0,\"04110430043B0430043D0441003A00200035\",72"
+                         "\r\n\r\nOK\r\n"}},
+                    "", S("Баланс: 5"_cp)},
+        BalanceForm{"SevenBitPackedUnquoted", {{0, "\r\nOK\r\n"}, {800, "\r\n+CUSD: 0, E8329BFD06, 15\r\n"}}, "",
+                    "hello"},
+        BalanceForm{"CodesBeforeTheAnswer",
+                    {{0, "\r\nOK\r\n"}, {500, "\r\nRING\r\n\r\n+CSQ: 15,0\r\n\r\nNO CARRIER\r\n"},
+                     {900, "\r\n+CUSD: 0,\"Balance 5\",15\r\n"}},
+                    "", "Balance 5"},
+        BalanceForm{"RefusedAfterItsOk", {{0, "\r\nOK\r\n"}, {800, "\r\n+CME ERROR: 132\r\n"}},
+                    "\r\nOK\r\n\r\n+CUSD: 0,\"Balance 5\",15\r\n", "Balance 5"},
+        BalanceForm{"RefusalGluedToItsOk", {{0, "\r\nOK\r\n\r\n+CME ERROR: 132\r\n"}},
+                    "\r\nOK\r\n\r\n+CUSD: 0,\"Balance 5\",15\r\n", "Balance 5"},
+        BalanceForm{"RefusedVerbosely", {{0, "\r\n+CME ERROR: unknown\r\n"}}, "\r\n+CME ERROR: unknown\r\n",
+                    S("Запрос баланса отклонен модемом (ошибка unknown)"_cp)},
+        BalanceForm{"NetworkDidNotAnswer", {{0, "\r\nOK\r\n\r\n+CUSD: 5\r\n"}}, "",
+                    S("Сеть не ответила на запрос баланса"_cp)}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A balance answer that comes after its wait ran out, while a call is under
+// way: the call is judged at its own BUSY, and the answer goes to the
+// technological journal only, its time-out row being written already.
+TEST_F(DialTest, LateBalanceAnswerDuringACallLeavesTheCallAlone)
+{
+    const std::string answer = "\r\n+CUSD: 0,\"Balance 5\",15\r\n";
+    port.Always(DialCommand(kNum1),
+                std::vector<FakePort::Piece>{{0, DialCommand(kNum1) + "\r\n"}, {1000, answer}, {3000, "\r\nBUSY\r\n"}});
+    Start({{"Obj1", true, "1"}});
+    state.balanceRequest = true;
+    RunUntil(70000);
+    const std::string timeout = "dialevent " + S("Нет связи | GSM-модем №2 | Превышен интервал времени ожидания баланса"_cp);
+    EXPECT_TRUE(InOrder({timeout, Dialled(kNum1), "techno blue " + answer, Success(kNum1, 1)}));
+    EXPECT_EQ(log.Count(timeout), 1u);
+    EXPECT_TRUE(host.Of("balance").empty());
+    EXPECT_EQ(log.Count("sent ATH\r"), 0u);
+}
+
+// A worker started while its predecessor's balance request was still
+// unanswered takes the answer that comes.
+TEST_F(DialTest, NewWorkerTakesTheAnswerToTheBalanceItsPredecessorAskedFor)
+{
+    state.balanceWait = true;
+    state.balanceDeadlineMs = clock.MonotonicMs() + 10000;
+    Start({});
+    clock.At(2000, [this] { modem.AppendReceived("\r\nOK\r\n\r\n+CUSD: 0,\"Balance 5\",15\r\n"); });
+    RunUntil(15000);
+    EXPECT_EQ(host.Of("balance"), std::vector<std::string>{S("Модем 2(обзвон):Balance 5"_cp)});
+    EXPECT_FALSE(state.balanceWait);
+    EXPECT_EQ(log.Count("dialevent " + S("Нет связи | GSM-модем №2 | Превышен интервал времени ожидания баланса"_cp)),
+              0u);
+}
 
 TEST_F(DialTest, RebuildPostponesEveryCall)
 {
@@ -487,6 +578,52 @@ TEST_F(DialTest, SignalLevelsAndUnreadableReplies)
     EXPECT_EQ(host.Of("signal2").size(), 3u);
     EXPECT_NEAR(static_cast<double>(TimesOf("sent AT+CSQ\r").at(0)), 5500, 1);
 }
+
+// Modem 2's signal poll answered in the forms modem families give it: the
+// level shown, or a red line when none can be read.
+struct SignalForm {
+    const char* name;
+    std::vector<FakePort::Piece> reply; // to the first "AT+CSQ"
+    std::string level;                  // as shown, empty: the red line
+    friend void PrintTo(const SignalForm& f, std::ostream* os) { *os << f.name; }
+};
+
+class DialSignal : public DialTest, public ::testing::WithParamInterface<SignalForm> {};
+
+TEST_P(DialSignal, LevelIsShownOrTheFailureSaid)
+{
+    port.On("AT+CSQ\r", GetParam().reply);
+    Start({});
+    RunUntil(9000);
+    const std::string unreadable = "techno red " + S("Ошибка при определении уровня сигнала модема 2"_cp);
+    if (GetParam().level.empty()) {
+        EXPECT_TRUE(host.Of("signal2").empty());
+        EXPECT_EQ(log.Count(unreadable), 1u);
+    } else {
+        EXPECT_EQ(host.Of("signal2"), std::vector<std::string>{GetParam().level});
+        EXPECT_EQ(log.Count(unreadable), 0u);
+    }
+    EXPECT_FALSE(state.signalWait) << "the reply ended the wait";
+    EXPECT_EQ(TimesOf("sent AT+CSQ\r").size(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forms, DialSignal,
+    ::testing::Values(
+        SignalForm{"EchoOff", {{0, "\r\n+CSQ: 17,99\r\n\r\nOK\r\n"}}, "17"},
+        SignalForm{"DoubleCarriageReturns", {{0, "AT+CSQ\r\r\r\n+CSQ: 17,99\r\r\n\r\r\nOK\r\r\n"}}, "17"},
+        SignalForm{"BlankAfterTheComma", {{0, "AT+CSQ\r\r\n+CSQ: 17, 99\r\n\r\nOK\r\n"}}, "17"},
+        SignalForm{"SplitInsideTheLevel", {{0, "AT+CSQ\r\r\n+CSQ: 1"}, {700, "7,99\r\n\r\nOK\r\n"}}, "17"},
+        SignalForm{"OkStillToCome", {{0, "AT+CSQ\r\r\n+CSQ: 17,99\r\n"}, {700, "\r\nOK\r\n"}}, "17"},
+        SignalForm{"CodesAroundTheReply",
+                   {{0, "\r\nRING\r\nAT+CSQ\r\r\n+CREG: 1\r\n+CSQ: 17,99\r\n\r\nOK\r\n\r\n+CUSD: 2\r\n"}},
+                   "17"},
+        SignalForm{"NotDetectable", {{0, "AT+CSQ\r\r\n+CSQ: 99,99\r\n\r\nOK\r\n"}}, "99"},
+        SignalForm{"OneFieldOnly", {{0, "AT+CSQ\r\r\n+CSQ: 21\r\n\r\nOK\r\n"}}, ""},
+        SignalForm{"LevelNoNumber", {{0, "AT+CSQ\r\r\n+CSQ: ,99\r\n\r\nOK\r\n"}}, ""},
+        SignalForm{"Refused", {{0, "AT+CSQ\r\r\nERROR\r\n"}}, ""},
+        SignalForm{"RefusedVerbosely", {{0, "AT+CSQ\r\r\n+CME ERROR: SIM not inserted\r\n"}}, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DialTest, UnansweredSignalPollIsForgottenAfterFiveSeconds)
 {
