@@ -1,8 +1,9 @@
 #pragma once
-// The first layer of modem 1's dialogue: splits what the modem sent into result
-// lines and tells the reply to the command in flight (its echo, its own lines,
-// its final result or the SMS prompt) from the unsolicited codes that can come
-// at any moment, before the echo, between a reply's lines or after it.
+// The first layer of a modem's dialogue, for both workers: splits what the
+// modem sent into result lines and tells the reply to the command in flight
+// (its echo, its own lines, its final result or the SMS prompt) from the
+// unsolicited codes that can come at any moment, before the echo, between a
+// reply's lines or after it.
 //
 // Tolerant of "\r\r\n" and bare "\n" line ends, blanks around a line, a double
 // echo or none, the "> " prompt without a line end, and a bare LF inside a
