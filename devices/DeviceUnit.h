@@ -75,6 +75,8 @@ public:
     bool SelectDeviceByShortName(const std::string& shortName);
     // The register in its order, as the board and the ring-round need it.
     std::vector<DialDevice> RegisterDevices() const;
+    // The newest main-journal row of that number; false when there is none.
+    bool LastEventOf(const std::string& number, double& at, std::string& status, std::string& event);
     void SetDeviceTablesReadOnly(bool readOnly);
 
     // --- card ---
@@ -135,6 +137,7 @@ public:
     QLabel* Label3;
     QLabel* Label4;
     QLineEdit* StatusEdit;
+    QLabel* LastContact; // "ПОСЛЕДНЯЯ СВЯЗЬ": when the device was last heard
     QTableWidget* LastEvents;
     QPushButton* JournalButton; // "Журнал объекта"
 

@@ -26,6 +26,7 @@ constexpr std::string_view kModem1 = events::kModem1Tel;
 constexpr std::size_t kEventWidth = 200;
 constexpr std::string_view kRecordHead = "Korvalen open alarms 1";
 constexpr std::string_view kAckLine = "ack";
+constexpr std::string_view kSilentBack = "; связь восстановлена в "_cp;
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
@@ -64,6 +65,7 @@ const char* KindName(AlarmKind kind)
     case AlarmKind::LinkLost: return "link";
     // Older stations skip a line of a kind they do not know.
     case AlarmKind::Stranger: return "stranger";
+    case AlarmKind::Silent: return "silent";
     }
     return "intrusion";
 }
@@ -71,7 +73,7 @@ const char* KindName(AlarmKind kind)
 std::optional<AlarmKind> KindOf(std::string_view name)
 {
     for (AlarmKind k : {AlarmKind::Intrusion, AlarmKind::AlarmCall, AlarmKind::Warning, AlarmKind::RingRoundFailed,
-                        AlarmKind::LinkLost, AlarmKind::Stranger})
+                        AlarmKind::LinkLost, AlarmKind::Stranger, AlarmKind::Silent})
         if (name == KindName(k))
             return k;
     return std::nullopt;
@@ -412,6 +414,40 @@ void AlarmDesk::LinkLost()
     m_station.Journal(status::kOffline, std::string(kModem1), std::string(kLinkLostEvent), m_clock->Now());
     Open(AlarmKind::LinkLost, std::string(kModem1), std::string(kLinkLostEvent), {}); // a modem is no device
     Changed(true);
+}
+
+bool AlarmDesk::DeviceSilent(const std::string& tel, const std::string& detail)
+{
+    const auto open = std::find_if(m_rows.begin(), m_rows.end(), [&](const OpenAlarm& a) {
+        return a.kind == AlarmKind::Silent && a.tel == tel;
+    });
+    if (open != m_rows.end()) {
+        // Silent again before anyone handled the row: it no longer says the link came back.
+        if (const std::size_t back = open->what.find(kSilentBack); back != std::string::npos) {
+            open->what.erase(back);
+            Changed(false);
+        }
+        return false;
+    }
+    const std::string what = Cut(std::string(kSilentEvent) + (detail.empty() ? std::string() : "; " + detail), kEventWidth);
+    m_station.Journal(status::kOffline, tel, what, m_clock->Now());
+    Open(AlarmKind::Silent, tel, what, m_station.ShortName(tel));
+    Changed(true);
+    return true;
+}
+
+void AlarmDesk::DeviceHeard(const std::string& tel)
+{
+    bool changed = false;
+    for (OpenAlarm& a : m_rows) {
+        if (a.kind != AlarmKind::Silent || a.tel != tel || a.what.find(kSilentBack) != std::string::npos)
+            continue;
+        // Its text is journalled if left open, so the time is in the fixed format.
+        a.what = Cut(a.what + std::string(kSilentBack) + FixedTimeText(m_clock->Now()), kEventWidth);
+        changed = true;
+    }
+    if (changed)
+        Changed(false);
 }
 
 bool AlarmDesk::Handle(std::uint64_t id, std::string_view result, std::string_view comment, const std::string& user)
