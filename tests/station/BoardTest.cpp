@@ -2,14 +2,20 @@
 // acknowledgement, the right-click, and states coming from other threads.
 #include "tests/station/StationFixture.h"
 
+#include "data/Schemas.h"
 #include "data/Status.h"
 #include "data/TileStates.h"
 #include "station/AlarmDesk.h"
+#include "station/ContactWatch.h"
 #include "station/OperatorDesk.h"
+#include "timing/DateTime.h"
 #include "windows/JournalGrid.h"
+#include "windows/QtText.h"
 
+#include <QHelpEvent>
 #include <QMouseEvent>
 #include <QTabWidget>
+#include <QToolTip>
 
 #include <algorithm>
 #include <atomic>
@@ -393,6 +399,162 @@ TEST_F(Board, TheTimerTicksTheBoardOnItsOwnThread)
     form().MMTimer1.SetEnabled(true);
     EXPECT_TRUE(WaitFor([&] { return sounds.Count(Sound::Alarm) >= 2; }));
     form().MMTimer1.SetEnabled(false);
+}
+
+// ------------------------------------------------------------------ last contact and silence
+
+class Supervision : public Board {
+protected:
+    void SetUp() override
+    {
+        Board::SetUp();
+        devices = {{"Sklad", "+7911Sklad", true, "1"}, {"Ofis", "+7911Ofis", false, "1"}};
+        form().RebuildBoard();
+        station->Desk().Desk().SetClock(clock);
+        station->Desk().Contacts().SetClock(clock);
+        form().Modem1->Running = true;
+        form().Modem2->Running = true;
+        // The watch starts with the modems seen running.
+        station->Desk().Tick();
+        Settle();
+    }
+    // Seconds on the virtual clock, the desk ticking each as its timer would.
+    void Run(int seconds)
+    {
+        for (int s = 0; s < seconds; ++s) {
+            clock.Advance(1000);
+            station->Desk().Tick();
+        }
+        Settle();
+    }
+    int SilentRows()
+    {
+        const auto& rows = station->Desk().Desk().Rows();
+        return static_cast<int>(
+            std::count_if(rows.begin(), rows.end(), [](const kv::OpenAlarm& a) { return a.kind == AlarmKind::Silent; }));
+    }
+    // Journal rows "Нет связи с объектом…" of that number.
+    int SilentJournalRows(const std::string& tel)
+    {
+        int n = 0;
+        for (std::size_t i = 0; i < form().EventsTable.TotalRecordCount(); ++i) {
+            const RecordHandle r = form().EventsTable.RecordAt(i);
+            n += form().EventsTable.Text(r, journal::Tel) == tel &&
+                 form().EventsTable.Text(r, journal::Event).rfind(kSilentEvent, 0) == 0 &&
+                 form().EventsTable.Text(r, journal::Status) == status::kOffline;
+        }
+        return n;
+    }
+    // In the bar below the tile's text, where a dash is drawn.
+    QColor BarPixel(int column, int row) { return TilePixel(column, row, 38, TStatusBoard::kTileHeight - 3); }
+    void Report(const std::string& tel, const std::string& text)
+    {
+        form().Host().WriteEvent(Str(status::kInfoSms), tel, Str("Новое сообщение:"_cp) + text);
+        Settle();
+    }
+};
+
+TEST_F(Supervision, ASilentDeviceOpensOneRowAfterTwiceItsIntervalNoneBeforeAndAReportEndsIt)
+{
+    Run(119);
+    EXPECT_EQ(SilentRows(), 0) << "not before twice the one-minute interval";
+    EXPECT_EQ(BarPixel(0, 0), kWhite);
+    Run(1);
+    ASSERT_EQ(SilentRows(), 1);
+    EXPECT_EQ(SilentJournalRows("+7911Sklad"), 1);
+    EXPECT_TRUE(board().IsSilent("Sklad"));
+    EXPECT_EQ(BarPixel(0, 0), QColor(60, 60, 60));
+    EXPECT_EQ(TileBackground(0, 0), kWhite) << "the tile's own colour stays readable";
+    EXPECT_TRUE(ctx().AlarmsUnacknowledged) << "it sounds as any alarm";
+    Run(600);
+    EXPECT_EQ(SilentJournalRows("+7911Sklad"), 1) << "one row, not one per check";
+    EXPECT_EQ(SilentJournalRows("+7911Ofis"), 0) << "no ring-round and no set time: not supervised";
+    EXPECT_EQ(BarPixel(0, 1), kWhite);
+
+    Report("+7911Sklad", Str("Поставлено на охрану"_cp));
+    EXPECT_FALSE(board().IsSilent("Sklad"));
+    EXPECT_EQ(BarPixel(0, 0), kWhite);
+    ASSERT_EQ(SilentRows(), 1) << "the row waits for the operator";
+    EXPECT_NE(station->Desk().Desk().Rows()[0].what.find(Str("связь восстановлена"_cp)), std::string::npos);
+    ASSERT_TRUE(station->Desk().Desk().Handle(station->Desk().Desk().Rows()[0].id, kHandlingResults[2], {}, "A"));
+
+    Run(119);
+    EXPECT_EQ(SilentJournalRows("+7911Sklad"), 1) << "a report starts the time again";
+    // An answered ring-round call is a sign of life as well.
+    form().Host().WriteDialEvent(Str(status::kOnline), "+7911Sklad", Str("Дозвон завершен успешно"_cp));
+    Run(119);
+    EXPECT_EQ(SilentJournalRows("+7911Sklad"), 1);
+    Run(1);
+    EXPECT_EQ(SilentJournalRows("+7911Sklad"), 2) << "heard, then silent again: a new row";
+    EXPECT_EQ(SilentRows(), 1);
+}
+
+TEST_F(Supervision, ATilesTooltipNamesDeviceStateLastEventAndLastContact)
+{
+    form().SetGuardState("Sklad", 2);
+    form().SetInfoState("Sklad", 4);
+    Report("+7911Sklad", Str("Сетевое питание отключено"_cp));
+    clock.Advance(60000);
+    form().Host().WriteDialEvent(Str(status::kOnline), "+7911Ofis", Str("Дозвон завершен успешно"_cp));
+    const std::string heard = FormatDateTime(clock.Now());
+
+    const std::string sklad = board().TooltipText(0, 0);
+    for (const std::string& line :
+         {std::string("Sklad, +7911Sklad"), Str("Состояние: на охране; сеть отключена"_cp),
+          Str("ИнфоСМС: Новое сообщение:Сетевое питание отключено"_cp),
+          Str("Последняя связь: "_cp) + FormatDateTime(clock.Now() - 60.0 / 86400) + Str(", сообщение"_cp),
+          Str("Контроль связи: 2 мин"_cp)})
+        EXPECT_NE(sklad.find(line), std::string::npos) << line << "\n in \n" << sklad;
+    EXPECT_EQ(sklad.find(Str("Нет связи"_cp)), std::string::npos);
+
+    const std::string ofis = board().TooltipText(0, 1);
+    for (const std::string& line :
+         {Str("Состояние: нет сведений"_cp), Str("Последнее событие: нет"_cp),
+          Str("Последняя связь: "_cp) + heard + Str(", обзвон"_cp), Str("Контроль связи: выключен"_cp)})
+        EXPECT_NE(ofis.find(line), std::string::npos) << line << "\n in \n" << ofis;
+    EXPECT_EQ(board().TooltipText(2, 3), "") << "no device, no tooltip";
+
+    Run(120);
+    LogIn();
+    EXPECT_NE(board().TooltipText(0, 0).find(Str("Нет связи с объектом дольше контрольного времени"_cp)),
+              std::string::npos);
+    EXPECT_NE(board().TooltipText(0, 0).find(Str("Тревога ждёт обработки"_cp)), std::string::npos);
+
+    // The tooltip the toolkit asks for is the tile's under the pointer.
+    const QPoint at = board().CellRect(0, 1).center();
+    QHelpEvent help(QEvent::ToolTip, at, board().mapToGlobal(at));
+    QApplication::sendEvent(&board(), &help);
+    EXPECT_TRUE(QToolTip::text().contains(ToQ(Str("обзвон"_cp)))) << QToolTip::text().toStdString();
+    QToolTip::hideText();
+}
+
+TEST_F(Supervision, TheLastContactSurvivesARestartAndADamagedFileStartsEmptyWithATechnoLine)
+{
+    Report("+7911Sklad", Str("Поставлено на охрану"_cp));
+    const std::optional<LastContact> before = station->Desk().Contacts().Of("+7911Sklad");
+    ASSERT_TRUE(before);
+    form().close();
+    station.reset();
+
+    Create();
+    InstallRegister();
+    form().RebuildBoard();
+    const std::optional<LastContact> after = station->Desk().Contacts().Of("+7911Sklad");
+    ASSERT_TRUE(after) << "kept across the restart";
+    EXPECT_EQ(FixedDateTimeText(after->at), FixedDateTimeText(before->at));
+    EXPECT_EQ(after->kind, ContactKind::Report);
+    station.reset();
+
+    WriteFileBytes(kLastContactFile, std::string("\x01\x02[LastContact\0\xff\n=\n", 17));
+    Create();
+    InstallRegister();
+    form().RebuildBoard();
+    EXPECT_FALSE(station->Desk().Contacts().Of("+7911Sklad"));
+    EXPECT_TRUE(std::filesystem::exists(std::string(kLastContactFile) + ".damaged"));
+    // The technological journal's file is UTF-8.
+    EXPECT_NE(ReadFileBytes("techno.log").find("red Файл последней связи lastcontact.ini повреждён"), std::string::npos);
+    Report("+7911Sklad", "x");
+    EXPECT_TRUE(station->Desk().Contacts().Of("+7911Sklad")) << "and goes on keeping them";
 }
 
 } // namespace
