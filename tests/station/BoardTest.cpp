@@ -9,6 +9,9 @@
 #include "station/ContactWatch.h"
 #include "station/OperatorDesk.h"
 #include "timing/DateTime.h"
+#include "windows/BoardLegend.h"
+#include "windows/Controls.h"
+#include "windows/HelpUnit.h"
 #include "windows/JournalGrid.h"
 #include "windows/QtText.h"
 
@@ -20,6 +23,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <set>
 
 namespace kv::test {
 namespace {
@@ -555,6 +559,50 @@ TEST_F(Supervision, TheLastContactSurvivesARestartAndADamagedFileStartsEmptyWith
     EXPECT_NE(ReadFileBytes("techno.log").find("red Файл последней связи lastcontact.ini повреждён"), std::string::npos);
     Report("+7911Sklad", "x");
     EXPECT_TRUE(station->Desk().Contacts().Of("+7911Sklad")) << "and goes on keeping them";
+}
+
+// The legend is painted by the tiles' own painter: every background, icon and
+// mark the board can show is on it, each beside a text that fits its line.
+TEST_F(Board, TheHelpWindowsLegendShowsEveryColourIconAndMarkOfTheBoard)
+{
+    THelpForm& help = station->HelpForm();
+    help.ShowCentred();
+    help.LegendLink->clicked();
+    Settle();
+    ASSERT_TRUE(help.LegendForm->isVisible());
+    EXPECT_EQ(help.LegendForm->windowTitle(), ToQ("Обозначения на табло"_cp));
+    const QImage picture = help.Legend->grab().toImage();
+    const std::span<const LegendEntry> entries = BoardLegend();
+    std::set<QRgb> backgrounds;
+    std::set<int> icons;
+    int corners = 0, bars = 0;
+    const QFontMetrics metrics(help.Legend->font());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const TileLook& look = entries[i].look;
+        const QRect tile = help.Legend->TileRect(static_cast<int>(i));
+        const auto at = [&](int x, int y) { return picture.pixelColor(tile.left() + x, tile.top() + y); };
+        backgrounds.insert(at(3, TStatusBoard::kTileHeight - 3).rgb());
+        if (look.blinkPhase && BoardIconFor(look.info) >= 0) {
+            icons.insert(BoardIconFor(look.info));
+            EXPECT_NE(at(10, 24), kWhite) << "icon of line " << i;
+        }
+        if (look.openRow && at(TStatusBoard::kTileWidth - 2, 1) == QColor(220, 0, 0))
+            ++corners;
+        if (look.silent && at(38, TStatusBoard::kTileHeight - 3) == QColor(60, 60, 60))
+            ++bars;
+        const QRect text = metrics.boundingRect(QRect(0, 0, TBoardLegend::kTextWidth, 1000), Qt::TextWordWrap,
+                                                ToQ(entries[i].meaning));
+        EXPECT_LE(text.height(), TStatusBoard::kTileHeight) << "line " << i << " overflows its row";
+    }
+    for (std::uint8_t guard = 0; guard <= 3; ++guard)
+        for (bool phase : {false, true})
+            EXPECT_EQ(backgrounds.count(TileColoursFor(guard, phase).background.rgb()), 1u)
+                << "guard " << int(guard) << (phase ? " blinking off" : "");
+    for (int info = 0; info < 256; ++info)
+        if (BoardIconFor(static_cast<std::uint8_t>(info)) >= 0)
+            EXPECT_EQ(icons.count(BoardIconFor(static_cast<std::uint8_t>(info))), 1u) << "information code " << info;
+    EXPECT_EQ(corners, 1);
+    EXPECT_EQ(bars, 1);
 }
 
 } // namespace
