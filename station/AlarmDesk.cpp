@@ -27,6 +27,7 @@ constexpr std::size_t kEventWidth = 200;
 constexpr std::string_view kRecordHead = "Korvalen open alarms 1";
 constexpr std::string_view kAckLine = "ack";
 constexpr std::string_view kSilentBack = "; связь восстановлена в "_cp;
+constexpr std::string_view kRepeats = "; ещё неудачных: "_cp;
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
@@ -402,8 +403,28 @@ void AlarmDesk::DialEvent(const std::string& status, const std::string& tel, con
 {
     if (status != status::kOffline || event != kRingRoundFailed)
         return;
-    Open(AlarmKind::RingRoundFailed, tel, event, m_station.ShortName(tel));
-    Changed(true);
+    const auto open = std::find_if(m_rows.begin(), m_rows.end(), [&](const OpenAlarm& a) {
+        return (a.kind == AlarmKind::RingRoundFailed || a.kind == AlarmKind::Silent) && a.tel == tel;
+    });
+    if (open == m_rows.end()) {
+        Open(AlarmKind::RingRoundFailed, tel, event, m_station.ShortName(tel));
+        Changed(true);
+        return;
+    }
+    // "<what>; ещё неудачных: N, последний hh:mm:ss": the count read back from
+    // the text, so that a row put back after a restart counts on.
+    std::string& what = open->what;
+    int repeats = 0;
+    if (const std::size_t at = what.find(kRepeats); at != std::string::npos) {
+        const std::size_t from = at + kRepeats.size();
+        const std::size_t comma = what.find(',', from);
+        const std::string_view count = std::string_view(what).substr(from, comma == std::string::npos ? 0 : comma - from);
+        repeats = static_cast<int>(std::clamp<std::int64_t>(TextToInt(count).value_or(0), 0, 1000000));
+        what.erase(at);
+    }
+    what = Cut(what, kEventWidth - kRepeats.size() - 40) + std::string(kRepeats) + std::to_string(repeats + 1) +
+           Str(", последний "_cp) + FixedTimeText(m_clock->Now());
+    Changed(false);
 }
 
 void AlarmDesk::LinkLost()

@@ -148,6 +148,8 @@ public:
 
     // Live events, after the worker's row was journalled.
     void MainEvent(const std::string& status, const std::string& tel, const std::string& event);
+    // A final ring-round failure of a device whose failure or silence is still
+    // open goes into that row (how many more, the last when), not a row of its own.
     void DialEvent(const std::string& status, const std::string& tel, const std::string& event);
     // Modem 1 did not answer: one row per loss, however many time-outs follow,
     // until "Соединение с GSM-модулем восстановлено" ends the loss.

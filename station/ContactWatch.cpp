@@ -253,11 +253,16 @@ void ContactWatch::SetClock(IClock& clock)
 
 std::uint64_t ContactWatch::Rule(const Device& d) const
 {
+    double ms = 0;
     if (d.ringRound && m_ringRoundRunning && d.intervalMinutes > 0)
-        return static_cast<std::uint64_t>(std::llround(2 * d.intervalMinutes * 60000.0));
-    if (m_reportsRunning && m_silentHours > 0)
-        return static_cast<std::uint64_t>(std::llround(m_silentHours * 3600000.0));
-    return 0;
+        ms = 2 * d.intervalMinutes * 60000.0;
+    else if (m_reportsRunning && m_silentHours > 0)
+        ms = m_silentHours * 3600000.0;
+    if (ms <= 0)
+        return 0;
+    // An interval of a year or more is a slip: the year holds.
+    return std::clamp<std::uint64_t>(static_cast<std::uint64_t>(std::llround(std::min(ms, 366.0 * 86400000))),
+                                     kMinSupervisionMs, 366ull * 86400000);
 }
 
 void ContactWatch::ApplyRules()

@@ -4,7 +4,7 @@
 // device not heard for longer than its supervision time is silent, once, until
 // it is heard again. The supervision time is twice the device's ring-round
 // interval while the ring-round calls it, else the station's `SilentHours`
-// (none when that is 0). Silence is measured on the monotonic clock and never
+// (none when that is 0), and never under kMinSupervisionMs. Silence is measured on the monotonic clock and never
 // from before the watch began (a start, a change of the register or of the
 // rule): a station started after a night off does not call every device silent
 // at once.
@@ -61,6 +61,10 @@ ParsedContacts ParseLastContacts(std::string_view text);
 class ContactWatch {
 public:
     static constexpr std::uint64_t kSaveEveryMs = 5000;
+    // No device is called silent sooner: one ring-round call alone may take
+    // 25 s and others may be due before it, so a shorter time would report
+    // live devices of short intervals.
+    static constexpr std::uint64_t kMinSupervisionMs = 5 * 60000;
 
     struct Device {
         std::string tel;

@@ -128,7 +128,7 @@ OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow)
         const std::optional<LastContact> c = m_contacts.Of(tel);
         std::string text = c ? LastContactText(*c) : std::string();
         if (m_contacts.Silent(tel))
-            text += (text.empty() ? "" : "; ") + Str("нет связи дольше контрольного времени"_cp);
+            text += (text.empty() ? "" : "; ") + Str("нет связи"_cp);
         if (const std::uint64_t ms = m_contacts.SupervisionMs(tel); ms > 0 && !text.empty())
             text += Str(" (контроль "_cp) + SupervisionText(ms) + ")";
         return text;
