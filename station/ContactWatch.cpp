@@ -401,6 +401,20 @@ void ContactWatch::Load(const std::string& fileName, const std::function<void(co
                 Str("; он отложен как "_cp) + fileName + ".damaged");
 }
 
+void ContactWatch::ForgetSilences()
+{
+    for (auto it = m_contacts.begin(); it != m_contacts.end();) {
+        if (!it->second.silent) {
+            ++it;
+            continue;
+        }
+        m_dirty = true;
+        it->second.silent = false;
+        // A device never heard is kept only for its silence.
+        it = it->second.at == 0 ? m_contacts.erase(it) : std::next(it);
+    }
+}
+
 void ContactWatch::SaveIfDue()
 {
     if (!m_dirty || m_fileName.empty())

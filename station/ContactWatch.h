@@ -103,6 +103,10 @@ public:
     // Reads the file. A damaged one is set aside as "<file>.damaged" and told
     // through `problem`; what could be read of it is kept.
     void Load(const std::string& fileName, const std::function<void(const std::string&)>& problem);
+    // The clean close: the open rows are journalled as left unhandled and
+    // gone, so the next run supervises every device afresh. (After a crash
+    // the rows come back with the record, and the silences stay with them.)
+    void ForgetSilences();
     // Writes when something changed and kSaveEveryMs have passed since the last write.
     void SaveIfDue();
     // Writes now when something changed (the station's close). False when it could not.

@@ -109,6 +109,7 @@ OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow)
         m_timer.stop();
         m_desk.Clear();
         m_desk.EndRecord();
+        m_contacts.ForgetSilences();
         m_contacts.Flush();
     };
     m_ctx.ShowAlarms = [this] { m_alarms->ShowCentred(); };

@@ -537,6 +537,8 @@ TEST_F(Supervision, TheLastContactSurvivesARestartAndADamagedFileStartsEmptyWith
     Report("+7911Sklad", Str("Поставлено на охрану"_cp));
     const std::optional<LastContact> before = station->Desk().Contacts().Of("+7911Sklad");
     ASSERT_TRUE(before);
+    Run(300);
+    ASSERT_TRUE(station->Desk().Contacts().Silent("+7911Sklad"));
     form().close();
     station.reset();
 
@@ -547,6 +549,8 @@ TEST_F(Supervision, TheLastContactSurvivesARestartAndADamagedFileStartsEmptyWith
     ASSERT_TRUE(after) << "kept across the restart";
     EXPECT_EQ(FixedDateTimeText(after->at), FixedDateTimeText(before->at));
     EXPECT_EQ(after->kind, ContactKind::Report);
+    EXPECT_FALSE(after->silent) << "the clean close journalled its row as unhandled: the next run watches afresh";
+    EXPECT_FALSE(board().IsSilent("Sklad"));
     station.reset();
 
     WriteFileBytes(kLastContactFile, std::string("\x01\x02[LastContact\0\xff\n=\n", 17));
@@ -559,6 +563,24 @@ TEST_F(Supervision, TheLastContactSurvivesARestartAndADamagedFileStartsEmptyWith
     EXPECT_NE(ReadFileBytes("techno.log").find("red Файл последней связи lastcontact.ini повреждён"), std::string::npos);
     Report("+7911Sklad", "x");
     EXPECT_TRUE(station->Desk().Contacts().Of("+7911Sklad")) << "and goes on keeping them";
+}
+
+TEST(SilentHoursSetting, HoursOrOffAndWhatIsNoNumberIsToldAndOff)
+{
+    const struct {
+        const char* text;
+        double hours;
+        bool told;
+    } cases[] = {{"", 0, false},     {"  ", 0, false},   {"0", 0, false},     {"24", 24, false}, {" 1.5 ", 1.5, false},
+                 {"1,5", 0, true},   {"abc", 0, true},   {"-2", 0, true},     {"9000", 0, true}, {"nan", 0, true}};
+    for (const auto& c : cases) {
+        std::string problem;
+        EXPECT_DOUBLE_EQ(ParseSilentHours(c.text, problem), c.hours) << c.text;
+        EXPECT_EQ(!problem.empty(), c.told) << c.text;
+        if (c.told) {
+            EXPECT_NE(problem.find("SilentHours"), std::string::npos) << problem;
+        }
+    }
 }
 
 // The legend is painted by the tiles' own painter: every background, icon and
@@ -598,9 +620,11 @@ TEST_F(Board, TheHelpWindowsLegendShowsEveryColourIconAndMarkOfTheBoard)
         for (bool phase : {false, true})
             EXPECT_EQ(backgrounds.count(TileColoursFor(guard, phase).background.rgb()), 1u)
                 << "guard " << int(guard) << (phase ? " blinking off" : "");
-    for (int info = 0; info < 256; ++info)
-        if (BoardIconFor(static_cast<std::uint8_t>(info)) >= 0)
+    for (int info = 0; info < 256; ++info) {
+        if (BoardIconFor(static_cast<std::uint8_t>(info)) >= 0) {
             EXPECT_EQ(icons.count(BoardIconFor(static_cast<std::uint8_t>(info))), 1u) << "information code " << info;
+        }
+    }
     EXPECT_EQ(corners, 1);
     EXPECT_EQ(bars, 1);
 }
