@@ -5,7 +5,6 @@
 #include "windows/AppPaths.h"
 #include "windows/QtText.h"
 #include "windows/SoundPlayer.h"
-
 #include "timing/DateTime.h"
 
 #include <QHelpEvent>

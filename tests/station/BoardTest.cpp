@@ -565,6 +565,38 @@ TEST_F(Supervision, TheLastContactSurvivesARestartAndADamagedFileStartsEmptyWith
     EXPECT_TRUE(station->Desk().Contacts().Of("+7911Sklad")) << "and goes on keeping them";
 }
 
+TEST(TileTooltip, TellsTheStateInWordsAcknowledgedOrNot)
+{
+    const struct {
+        std::uint8_t guard, info, mark;
+        std::vector<std::string> holds, lacks;
+    } cases[] = {
+        {0, 0, 0, {Str("Состояние: нет сведений"_cp), Str("Последнее событие: нет"_cp), Str("Последняя связь: не было"_cp)},
+         {Str("Тревога"_cp)}},
+        {2, 8, 0, {Str("Состояние: на охране; температурный режим"_cp)}, {Str("Тревога"_cp)}},
+        {3, 0, 3, {Str("Состояние: тревога"_cp), Str("Тревога не принята"_cp)}, {Str("Тревога принята"_cp)}},
+        {3, 0, 0, {Str("Тревога принята"_cp)}, {Str("не принята"_cp)}},
+        {1, 9, 9, {Str("Состояние: снят с охраны; вскрытие корпуса, пожар или неудачный дозвон"_cp),
+                   Str("Тревога не принята"_cp)}, {}},
+        {77, 200, 0, {Str("Состояние: нет сведений\n"_cp)}, {Str("Тревога"_cp)}},
+    };
+    for (const auto& c : cases) {
+        TileFacts facts;
+        facts.shortName = "Sklad";
+        facts.listName = Str("Склад на Заводской, 12"_cp);
+        facts.tel = "+79001000001";
+        facts.guard = c.guard;
+        facts.info = c.info;
+        facts.mark = c.mark;
+        const std::string text = TileTooltipText(facts);
+        EXPECT_EQ(text.rfind(Str("Склад на Заводской, 12 (Sklad), +79001000001\n"_cp), 0), 0u) << text;
+        for (const std::string& h : c.holds)
+            EXPECT_NE(text.find(h), std::string::npos) << h << " in " << text;
+        for (const std::string& l : c.lacks)
+            EXPECT_EQ(text.find(l), std::string::npos) << l << " in " << text;
+    }
+}
+
 TEST(SilentHoursSetting, HoursOrOffAndWhatIsNoNumberIsToldAndOff)
 {
     const struct {
