@@ -91,8 +91,12 @@ void THelpForm::hideEvent(QHideEvent* e)
 {
     // The close box, Escape and the main window's toggle all end here; a
     // spontaneous hide (the desktop minimising everything) is no close.
-    if (!e->spontaneous() && FormClose)
-        FormClose();
+    if (!e->spontaneous()) {
+        // A window of its own, which would otherwise stay open on the screen.
+        LegendForm->hide();
+        if (FormClose)
+            FormClose();
+    }
     QDialog::hideEvent(e);
 }
 

@@ -659,6 +659,9 @@ TEST_F(Board, TheHelpWindowsLegendShowsEveryColourIconAndMarkOfTheBoard)
     }
     EXPECT_EQ(corners, 1);
     EXPECT_EQ(bars, 1);
+    help.close();
+    Settle();
+    EXPECT_FALSE(help.LegendForm->isVisible()) << "the page goes with its help window";
 }
 
 } // namespace
