@@ -9,12 +9,13 @@
 // rule): a station started after a night off does not call every device silent
 // at once.
 //
-// The last contacts are kept in "lastcontact.ini" beside the tables (its own
-// file: the tables stay as older stations read them), written whole through a
-// temporary file at most every kSaveEveryMs, so that the reports themselves
-// never wait for it and a restart loses at most that much of it.
+// The last contacts are kept in "lastcontact.ini" (data/LastContacts.h),
+// written whole through a temporary file at most every kSaveEveryMs, so that
+// the reports themselves never wait for it and a restart loses at most that
+// much of it.
 //
 // UI thread only; no widgets. All texts are code page 1251 bytes.
+#include "data/LastContacts.h"
 #include "timing/Clock.h"
 
 #include <cstdint>
@@ -27,36 +28,12 @@
 
 namespace kv {
 
-enum class ContactKind { Report, Call, RingRound };
-
-struct LastContact {
-    double at = 0; // station date-time; 0 while never heard
-    ContactKind kind = ContactKind::Report;
-    // Declared silent and not heard since: kept across a restart, so that a
-    // silence opens one alarm row, not one per start.
-    bool silent = false;
-};
-using LastContacts = std::map<std::string, LastContact>; // by device number
-
-inline constexpr const char* kLastContactFile = "lastcontact.ini";
-
 // "сообщение", "вызов", "обзвон".
 std::string_view ContactWords(ContactKind kind);
 // "09.12.2026 22:40:11, обзвон"; empty when never heard.
 std::string LastContactText(const LastContact& contact);
 // "2 ч 30 мин", "40 мин"; "выключен" for 0.
 std::string SupervisionText(std::uint64_t ms);
-
-// The file's text: a "[LastContact]" section, a line per device
-// "<number>=<dd.mm.yyyy hh:mm:ss>;<kind>[;silent]", the number with "%XX" for
-// the bytes an INI key cannot hold.
-std::string LastContactsText(const LastContacts& contacts);
-struct ParsedContacts {
-    LastContacts contacts;
-    bool ours = false; // the section head was found
-    int damaged = 0;   // lines that could not be read
-};
-ParsedContacts ParseLastContacts(std::string_view text);
 
 class ContactWatch {
 public:

@@ -25,6 +25,9 @@ int FuzzReadReply(const std::uint8_t* data, std::size_t size);
 // modem's bytes, a zero byte between pieces that arrive one after the other
 // (the port drops zero bytes, so the buffer never holds one).
 int FuzzReplyDispatch(const std::uint8_t* data, std::size_t size);
+// The last-contact file's reader on the bytes of a file: what it read, written
+// back, reads again the same and without a damaged line.
+int FuzzLastContacts(const std::uint8_t* data, std::size_t size);
 
 // The commands the dispatch fuzzer puts in flight: one of each kind the worker sends.
 inline constexpr const char* kDispatchCommands[] = {
