@@ -183,6 +183,7 @@ TDeviceForm::~TDeviceForm()
     c.SetCommandButtonsEnabled = nullptr;
     c.SetStatusEdit = nullptr;
     c.FillLastEvents = nullptr;
+    c.LastContactChanged = nullptr;
     c.SetDeviceTablesReadOnly = nullptr;
     c.FindShortNameByNumber = nullptr;
     c.FindNumberByShortName = nullptr;
@@ -441,6 +442,7 @@ void TDeviceForm::RegisterOperations()
     c.SetCommandButtonsEnabled = [this](bool enabled) { SetCommandButtonsEnabled(enabled); };
     c.SetStatusEdit = [this](const std::string& number, const std::string& text) { SetStatusEdit(number, text); };
     c.FillLastEvents = [this] { FillLastEvents(); };
+    c.LastContactChanged = [this] { ShowLastContact(); };
     c.SetDeviceTablesReadOnly = [this](bool readOnly) { SetDeviceTablesReadOnly(readOnly); };
     c.FindShortNameByNumber = [this](const std::string& number, const std::string& initial) {
         return FindShortNameByNumber(number, initial);
@@ -891,10 +893,15 @@ void TDeviceForm::JournalButtonClick()
         m_ctx.ShowJournalSearch(device);
 }
 
-void TDeviceForm::FillLastEvents()
+void TDeviceForm::ShowLastContact()
 {
     const std::string contact = m_ctx.LastContactText ? m_ctx.LastContactText(CardNumber()) : std::string();
     LastContact->setText(ToQ(contact.empty() ? Str("нет сведений"_cp) : contact));
+}
+
+void TDeviceForm::FillLastEvents()
+{
+    ShowLastContact();
     // A selected row would now point at another event.
     LastEvents->clearSelection();
     for (int r = 0; r < kLastEventRows; ++r)

@@ -85,6 +85,8 @@ public:
     // show); kept per device, shown while its card is.
     void SetStatusEdit(const std::string& number, const std::string& text);
     void FillLastEvents();
+    // "ПОСЛЕДНЯЯ СВЯЗЬ" of the card's device.
+    void ShowLastContact();
     // Draws one cell of LastEvents (`selected`: the cell's row is selected).
     void LastEventsDrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool selected);
 

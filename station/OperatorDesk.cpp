@@ -198,7 +198,11 @@ void OperatorDesk::Tick()
 
 void OperatorDesk::SignOfLife(const std::string& tel, ContactKind kind)
 {
-    if (!m_contacts.Heard(tel, kind))
+    const bool wasSilent = m_contacts.Heard(tel, kind);
+    // After the journal row's own refresh of the card, which came before this.
+    if (m_ctx.LastContactChanged)
+        m_ctx.LastContactChanged();
+    if (!wasSilent)
         return;
     m_desk.DeviceHeard(tel);
     m_form.StringGrid1->SetSilent(m_contacts.SilentNames());
@@ -230,8 +234,8 @@ void OperatorDesk::CheckContacts()
     if (!silent.empty()) {
         m_form.StringGrid1->SetSilent(m_contacts.SilentNames());
         // The card on show tells it too.
-        if (m_ctx.FillLastEvents)
-            m_ctx.FillLastEvents();
+        if (m_ctx.LastContactChanged)
+            m_ctx.LastContactChanged();
     }
     m_contacts.SaveIfDue();
 }

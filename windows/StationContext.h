@@ -142,6 +142,8 @@ struct StationContext {
     std::function<void(const std::vector<DialDevice>& devices)> BoardRebuilt;
     // "Последняя связь" of the device with that number, as the card shows it.
     std::function<std::string(const std::string& number)> LastContactText;
+    // A device was heard or went silent: the card on show tells it anew (device window).
+    std::function<void()> LastContactChanged;
 };
 
 } // namespace kv

@@ -209,6 +209,9 @@ TEST(CardLastEvents, TheCardTellsTheLastContactOfItsOwnDevice)
     ASSERT_TRUE(st.form->SelectDeviceByShortName("D"));
     EXPECT_EQ(kv::FromQ(st.form->LastContact->text()), S("нет сведений"_cp)) << "follows the card";
     EXPECT_EQ(asked.back(), "+79222222222");
+    st.ctx.LastContactText = [&](const std::string&) { return S("09.12.2026 12:05:00, сообщение"_cp); };
+    st.ctx.LastContactChanged();
+    EXPECT_EQ(kv::FromQ(st.form->LastContact->text()), S("09.12.2026 12:05:00, сообщение"_cp)) << "told anew";
 
     // The newest journal row of a number, for the board's tooltips.
     double at = 0;

@@ -495,9 +495,14 @@ TEST_F(Supervision, ASilentDeviceOpensOneRowAfterItsSupervisionTimeNoneBeforeAnd
 
 TEST_F(Supervision, ATilesTooltipNamesDeviceStateLastEventAndLastContact)
 {
+    // What the card on show would say once it is told.
+    std::vector<std::string> cardTold;
+    ctx().LastContactChanged = [&] { cardTold.push_back(ctx().LastContactText("+7911Sklad")); };
     form().SetGuardState("Sklad", 2);
     form().SetInfoState("Sklad", 4);
     Report("+7911Sklad", Str("Сетевое питание отключено"_cp));
+    ASSERT_EQ(cardTold.size(), 1u);
+    EXPECT_EQ(cardTold[0], FormatDateTime(clock.Now()) + Str(", сообщение (контроль 5 мин)"_cp));
     clock.Advance(60000);
     form().Host().WriteDialEvent(Str(status::kOnline), "+7911Ofis", Str("Дозвон завершен успешно"_cp));
     const std::string heard = FormatDateTime(clock.Now());
