@@ -236,6 +236,7 @@ std::string_view ShortWhat(AlarmKind kind)
     case AlarmKind::AlarmCall: return "Тревожный вызов"_cp;
     case AlarmKind::RingRoundFailed: return "Дозвон не удался"_cp;
     case AlarmKind::LinkLost: return "Потеряна связь"_cp;
+    case AlarmKind::Silent: return kSilentEvent;
     default: return {};
     }
 }

@@ -352,6 +352,9 @@ TEST(DeskTexts, EveryKindsEscalationKeepsItsNameAndWholeWords)
         {AlarmKind::LinkLost, modem1, "", std::string(kLinkLostEvent)},
         {AlarmKind::LinkLost, modem1, "", std::string(kLinkLostEvent) + Str("; связь восстановлена в 12:01:30"_cp)},
         {AlarmKind::Stranger, "+79990000000123", "", longSms},
+        {AlarmKind::Silent, kStoreTel, Str("Склад"_cp),
+         std::string(kSilentEvent) + Str("; последняя связь 09.12.2026 22:40:11 (обзвон), контроль 2 ч"_cp)},
+        {AlarmKind::Silent, kStoreTel, Str("Склад"_cp), std::string(kSilentEvent)},
     };
     for (const Kind& k : kinds) {
         OpenAlarm a;
@@ -380,7 +383,8 @@ TEST(DeskTexts, EveryKindsEscalationKeepsItsNameAndWholeWords)
             // The station's own texts have a short form that keeps their sense.
             const std::map<AlarmKind, std::string> shortForms = {{AlarmKind::AlarmCall, Str("Тревожный вызов"_cp)},
                                                                  {AlarmKind::RingRoundFailed, Str("Дозвон не удался"_cp)},
-                                                                 {AlarmKind::LinkLost, Str("Потеряна связь"_cp)}};
+                                                                 {AlarmKind::LinkLost, Str("Потеряна связь"_cp)},
+                                                                 {AlarmKind::Silent, std::string(kSilentEvent)}};
             EXPECT_EQ(said, shortForms.count(k.kind) ? shortForms.at(k.kind) : what);
         }
     }
