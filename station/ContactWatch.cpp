@@ -191,19 +191,22 @@ void ContactWatch::Load(const std::string& fileName, const std::function<void(co
     std::ostringstream all;
     all << in.rdbuf();
     in.close();
-    const ParsedContacts parsed = ParseLastContacts(all.str());
+    const std::string text = all.str();
+    const ParsedContacts parsed = ParseLastContacts(text);
     if (parsed.ours)
         m_contacts = parsed.contacts;
     if (parsed.ours && parsed.damaged == 0)
         return;
-    KeepAside(fileName, ".damaged");
+    // An empty file holds nothing to keep.
+    if (!text.empty())
+        KeepAside(fileName, ".damaged");
     // What could be read is written back whole at the next save.
     m_dirty = true;
     if (problem)
         problem(Str("Файл последней связи "_cp) + fileName +
                 (parsed.ours ? Str(" повреждён: строк не прочитано "_cp) + std::to_string(parsed.damaged)
                              : Str(" повреждён и не прочитан"_cp)) +
-                Str("; он отложен как "_cp) + fileName + ".damaged");
+                (text.empty() ? std::string() : Str("; он отложен как "_cp) + fileName + ".damaged"));
 }
 
 void ContactWatch::ForgetSilences()

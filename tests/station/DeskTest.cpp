@@ -1000,6 +1000,41 @@ TEST_F(Contacts, TheFileIsWrittenAFewSecondsAfterAChangeAndSurvivesARestartSilen
     EXPECT_EQ(silent.size(), 2u);
 }
 
+TEST_F(Contacts, AFileThatCannotBeWrittenIsToldOncePerFailingStreakAndTriedAgain)
+{
+    std::vector<std::string> told;
+    watch.OnSaveFailed = [&](const std::string& t) { told.push_back(t); };
+    watch.Load(kLastContactFile, {});
+    watch.SetDevices({Ringed(kStoreTel, 1)});
+    watch.Heard(kStoreTel, ContactKind::Report);
+    // A folder where the file should be: the rename over it fails.
+    std::filesystem::create_directory(kLastContactFile);
+    EXPECT_FALSE(watch.Flush());
+    clock.Advance(ContactWatch::kSaveEveryMs);
+    watch.SaveIfDue();
+    EXPECT_TRUE(watch.Dirty()) << "kept for the next try";
+    ASSERT_EQ(told.size(), 1u) << "once, not every five seconds";
+    EXPECT_NE(told[0].find(kLastContactFile), std::string::npos);
+    std::filesystem::remove(kLastContactFile);
+    clock.Advance(ContactWatch::kSaveEveryMs);
+    watch.SaveIfDue();
+    EXPECT_FALSE(watch.Dirty());
+    EXPECT_EQ(ParseLastContacts(ReadFileBytes(kLastContactFile)).contacts.size(), 1u);
+    std::filesystem::remove(kLastContactFile);
+    std::filesystem::create_directory(kLastContactFile);
+    watch.Heard(kStoreTel, ContactKind::Call);
+    clock.Advance(ContactWatch::kSaveEveryMs);
+    watch.SaveIfDue();
+    EXPECT_EQ(told.size(), 2u) << "a new streak is told again";
+
+    // Found as a folder at the start: told, nothing read, nothing moved.
+    ContactWatch other(clock);
+    std::vector<std::string> problems;
+    other.Load(kLastContactFile, [&](const std::string& p) { problems.push_back(p); });
+    EXPECT_EQ(problems.size(), 1u);
+    EXPECT_TRUE(std::filesystem::is_directory(kLastContactFile));
+}
+
 struct DamageCase {
     const char* name;
     std::string text;
