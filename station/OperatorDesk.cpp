@@ -11,8 +11,6 @@
 #include "station/StatusBoard.h"
 #include "station/mainunit.h"
 #include "timing/DateTime.h"
-#include "windows/AppPaths.h"
-#include "windows/IniFile.h"
 #include "windows/QtText.h"
 #include "windows/StationContext.h"
 #include "windows/TechnoJournalUnit.h"
@@ -119,11 +117,7 @@ OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow)
     const auto techno = [this](const std::string& text) { Techno(text, kRed); };
     m_contacts.OnSaveFailed = techno;
     m_contacts.Load(kLastContactFile, techno);
-    std::string problem;
-    const IniFile config(ConfigFile(QStringLiteral("config.ini")).toStdString());
-    m_contacts.SetSilentHours(ParseSilentHours(config.ReadString("Supervision", "SilentHours", {}), problem));
-    if (!problem.empty())
-        techno(problem);
+    TakeSilentHours();
     m_ctx.BoardRebuilt = [this](const std::vector<DialDevice>& devices) { WatchDevices(devices); };
     m_ctx.LastContactText = [this](const std::string& tel) {
         const std::optional<LastContact> c = m_contacts.Of(tel);
@@ -190,10 +184,26 @@ void OperatorDesk::Tick()
         m_desk.SetEscalation(minutes, numbers);
     }
     m_desk.Tick();
+    TakeSilentHours();
     CheckContacts();
     if (m_alarms->isVisible())
         m_alarms->UpdateWaits();
     UpdateButton();
+}
+
+void OperatorDesk::TakeSilentHours()
+{
+    if (!m_ctx.SilentHoursSetting)
+        return;
+    std::string text = m_ctx.SilentHoursSetting();
+    // Parsed, and a problem told, once per change.
+    if (m_silentHoursText && *m_silentHoursText == text)
+        return;
+    std::string problem;
+    m_contacts.SetSilentHours(ParseSilentHours(text, problem));
+    if (!problem.empty())
+        Techno(problem, kRed);
+    m_silentHoursText = std::move(text);
 }
 
 void OperatorDesk::SignOfLife(const std::string& tel, ContactKind kind)

@@ -26,9 +26,10 @@ class TJournalSearchForm;
 // The open rows named for the operator, oldest first: "Склад (Тревога, 12:03),
 // Офис (Внимание, 12:05)", the first `shown` of them and how many more.
 std::string OpenAlarmsList(const std::vector<OpenAlarm>& rows, std::size_t shown = 5);
-// "[Supervision] SilentHours" of "config.ini": hours without a sign of life
-// after which a device the ring-round does not call is silent; 0 (missing,
-// empty) is off. What is no number of hours is off too, and told in `problem`.
+// "[Supervision] SilentHours" of "config.ini" (the modem window's field):
+// hours without a sign of life after which a device the ring-round does not
+// call is silent; 0 (missing, empty) is off. What is no number of hours is
+// off too, and told in `problem`.
 double ParseSilentHours(const std::string& text, std::string& problem);
 
 class OperatorDesk final : public QObject, private IDeskStation {
@@ -64,6 +65,8 @@ private:
     void SignOfLife(const std::string& tel, ContactKind kind);
     void WatchDevices(const std::vector<DialDevice>& devices);
     void CheckContacts();
+    // "[Supervision] SilentHours" as the modem window holds it.
+    void TakeSilentHours();
     void DescribeTile(TileFacts& facts);
 
     StationContext& m_ctx;
@@ -74,6 +77,7 @@ private:
     std::unique_ptr<TJournalSearchForm> m_search;
     QTimer m_timer;
     std::optional<std::string> m_crashRecord;
+    std::optional<std::string> m_silentHoursText;
 };
 
 } // namespace kv

@@ -102,6 +102,8 @@ struct StationContext {
     std::function<void()> RefreshPortFields;
     // The [Escalation] texts of "config.ini" as last read or saved: Minutes, Numbers.
     std::function<std::pair<std::string, std::string>()> EscalationSettings;
+    // "[Supervision] SilentHours" as last read or saved.
+    std::function<std::string()> SilentHoursSetting;
     // Port selection window (modal):
     std::function<void()> ShowComPortForm;
     // Password dialog:

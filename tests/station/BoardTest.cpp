@@ -493,6 +493,28 @@ TEST_F(Supervision, ASilentDeviceOpensOneRowAfterItsSupervisionTimeNoneBeforeAnd
     EXPECT_EQ(SilentRows(), 1);
 }
 
+TEST_F(Supervision, ADeviceTheRingRoundDoesNotCallIsSupervisedByTheModemWindowsHours)
+{
+    std::string hours = "x";
+    ctx().SilentHoursSetting = [&] { return hours; };
+    Run(2);
+    const auto told = [] {
+        const std::string log = ReadFileBytes("techno.log");
+        int n = 0;
+        for (std::size_t at = log.find("SilentHours"); at != std::string::npos; at = log.find("SilentHours", at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(told(), 1) << "what is no number of hours is told once, not every second";
+    hours = "0.1"; // six minutes, from the tick that takes it
+    Run(360);
+    EXPECT_EQ(SilentJournalRows("+7911Ofis"), 0);
+    Run(1);
+    EXPECT_EQ(SilentJournalRows("+7911Ofis"), 1);
+    EXPECT_EQ(told(), 1);
+    EXPECT_NE(board().TooltipText(0, 1).find(Str("Контроль связи: 6 мин"_cp)), std::string::npos);
+}
+
 TEST_F(Supervision, ATilesTooltipNamesDeviceStateLastEventAndLastContact)
 {
     // What the card on show would say once it is told.
