@@ -67,9 +67,13 @@ double ParseSilentHours(const std::string& text, std::string& problem)
         return 0;
     const std::optional<double> value = TextToFloat(hours);
     // Beyond a year is a slip, and would overflow the wait in milliseconds.
-    if (!value || *value < 0 || *value > 366.0 * 24) {
-        problem = Str("Контроль связи по времени выключен: \""_cp) + hours +
-                  Str("\" не является числом часов (SilentHours в config.ini)"_cp);
+    const std::string where = Str(" (КОНТРОЛЬ СВЯЗИ в окне модема, SilentHours в config.ini)"_cp);
+    if (!value || *value < 0) {
+        problem = Str("Контроль связи по времени выключен: \""_cp) + hours + Str("\" не является числом часов"_cp) + where;
+        return 0;
+    }
+    if (*value > 366.0 * 24) {
+        problem = Str("Контроль связи по времени выключен: \""_cp) + hours + Str("\" больше года"_cp) + where;
         return 0;
     }
     return *value;
