@@ -49,6 +49,18 @@ unsigned char CodeToByte(unsigned v)
 
 } // namespace
 
+char16_t Cp1251ToUnicode(unsigned char b) { return static_cast<char16_t>(CodeOf(b)); }
+
+int UnicodeToCp1251(char16_t c)
+{
+    if (c < 0x80)
+        return c;
+    for (unsigned b = 0; b < 128; ++b)
+        if (kHighHalf[b] == c)
+            return static_cast<int>(0x80 + b);
+    return -1;
+}
+
 std::string Ucs2HexToText(std::string_view hex)
 {
     std::string out;

@@ -31,4 +31,11 @@ int HexDigitValue(char c);
 // writes a text. Plain digits and words are rarely that by chance.
 bool IsPrintableUcs2Hex(std::string_view hex);
 
+// One byte of code page 1251 as its Unicode character. 0x98, which has none,
+// gives the character the fixed arithmetic brings back to 0x98.
+char16_t Cp1251ToUnicode(unsigned char b);
+
+// The code page's byte for a Unicode character, or -1 when it has none.
+int UnicodeToCp1251(char16_t c);
+
 } // namespace kv

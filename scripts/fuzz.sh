@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # fuzz.sh [seconds-per-target] [extra libFuzzer args...]
 #
-# Builds the four libFuzzer programs in build-fuzz (clang, -DKORVALEN_FUZZ=ON)
+# Builds the libFuzzer programs in build-fuzz (clang, -DKORVALEN_FUZZ=ON)
 # and runs each for the given time (20 s by default) on a copy of its committed
 # corpus and crash inputs, so the committed folders never grow. Exits non-zero
 # when any of them crashes, leaks, times out or runs out of memory, and says
@@ -14,7 +14,7 @@ top="$(cd "$(dirname "$0")/.." && pwd)"
 secs="${1:-20}"
 [ $# -gt 0 ] && shift
 dir="$top/build-fuzz"
-fuzzers=(fuzz_table_loader fuzz_ucs2 fuzz_read_reply fuzz_reply_dispatch fuzz_last_contacts)
+fuzzers=(fuzz_table_loader fuzz_ucs2 fuzz_read_reply fuzz_reply_dispatch fuzz_sms_pdu fuzz_last_contacts)
 
 if [ ! -f "$dir/build.ninja" ]; then
   cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \

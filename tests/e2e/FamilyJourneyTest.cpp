@@ -193,7 +193,7 @@ TEST_P(FamilyJourney, ReportsCallAndBalanceAreJournalledOnceAndRight)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFamily, FamilyJourney,
-                         ::testing::Values("sim800", "huawei", "siemens", "quectel", "wavecom", "cinterion", "telit"),
+                         ::testing::Values("sim800", "huawei", "siemens", "quectel", "wavecom", "cinterion", "telit", "lte"),
                          [](const auto& info) { return std::string(info.param); });
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "tests/fuzz/Harnesses.h"
 
+#include "codec/SmsPdu.h"
 #include "codec/Ucs2.h"
 #include "data/LastContacts.h"
 #include "data/MemTable.h"
@@ -364,6 +365,94 @@ int FuzzReplyDispatch(const std::uint8_t* data, std::size_t size)
         if (text != std::string::npos && rest.find("\r\n", text) != std::string::npos)
             Fail("a whole line was left unread: " + Shown(rest));
     }
+    return 0;
+}
+
+namespace {
+
+// What must hold of any decoded user data: a text no longer than its octets
+// allow, station text one byte per character, and an encoding that brings
+// the same units back (split into parts and rejoined).
+void CheckUserData(const sms::UserData& ud, sms::Coding coding, std::size_t octets)
+{
+    const std::size_t most = coding == sms::Coding::Ucs2 ? octets / 2 : coding == sms::Coding::Eight ? octets
+                                                                                                      : octets * 8 / 7;
+    Require(ud.units.size() <= most, "more characters than the octets hold");
+    Require(ud.text.size() <= ud.units.size(), "station text longer than its characters");
+    Require(ud.text.find('\0') == std::string::npos, "a zero byte in station text");
+    if (ud.concat)
+        Require(ud.concat->part >= 1 && ud.concat->part <= ud.concat->total && ud.concat->total <= 255
+                    && ud.concat->reference <= (ud.concat->wide ? 0xFFFFu : 0xFFu),
+                "a concatenation element out of its range");
+
+    std::u16string joined;
+    for (const std::u16string& part : sms::SplitForSms(ud.units, coding))
+        joined += part;
+    Require(joined == ud.units, "split parts do not rejoin to the text");
+
+    joined.clear();
+    const std::vector<sms::OutgoingPdu> sent = sms::EncodeSubmit("+79161234567", ud.units, 42);
+    for (const sms::OutgoingPdu& pdu : sent) {
+        const std::optional<sms::Submit> back = sms::DecodeSubmitPdu(pdu.hex);
+        Require(back.has_value(), "an encoded part does not decode");
+        Require(pdu.tpduLength == sms::TpduLength(pdu.hex), "the length for the send is not the TPDU's");
+        Require(back->data.concat.has_value() == (sent.size() > 1), "parts without their header, or one with it");
+        joined += back->data.units;
+    }
+    Require(joined == ud.units, "an encoded text does not decode back");
+}
+
+} // namespace
+
+int FuzzSmsPdu(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 2)
+        return 0;
+    const std::uint8_t mode = data[0];
+    const int length = data[1] == 0xFF ? -1 : data[1];
+    const std::span<const std::uint8_t> rest(data + 2, size - 2);
+
+    // The rest as a modem's hex text, or its octets written as hex.
+    std::string hex;
+    if (mode & 1) {
+        hex.assign(AsText(rest.data(), rest.size()));
+    } else {
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        for (const std::uint8_t o : rest) {
+            hex.push_back(kDigits[o >> 4]);
+            hex.push_back(kDigits[o & 0xF]);
+        }
+    }
+
+    std::string why;
+    if (const std::optional<sms::Deliver> d = sms::DecodeDeliverPdu(hex, &why)) {
+        Require((d->firstOctet & 0x03) == 0, "a PDU of another type decoded as a delivery");
+        Require(sms::TpduLength(hex) >= 0, "a decoded PDU has no length");
+        Require(d->timestamp.size() == 20, "the time stamp is not yy/MM/dd,hh:mm:ss+zz");
+        CheckUserData(d->data, d->coding, rest.size());
+        if (!d->alphanumericSender && d->sender.find_first_of("abc") == std::string::npos) {
+            // Written again as a delivery, the text and its header come back.
+            const std::string again = sms::EncodeDeliverPdu(d->smsc, d->sender, d->timestamp, d->coding,
+                                                            d->data.units, d->data.concat);
+            const std::optional<sms::Deliver> e = sms::DecodeDeliverPdu(again);
+            Require(e.has_value(), "a delivery written again does not decode");
+            Require(e->data.units == d->data.units && e->sender == d->sender && e->smsc == d->smsc,
+                    "a delivery written again decodes differently");
+            Require(e->data.concat.has_value() == d->data.concat.has_value(), "the header is lost writing it again");
+        }
+    } else {
+        Require(!why.empty(), "a PDU refused without a reason");
+    }
+    why.clear();
+    if (const std::optional<sms::Submit> s = sms::DecodeSubmitPdu(hex, &why))
+        CheckUserData(s->data, s->coding, rest.size());
+    else
+        Require(!why.empty(), "a SUBMIT refused without a reason");
+
+    // The octets as a text-mode modem shows the user data.
+    const sms::Coding coding = static_cast<sms::Coding>((mode >> 1) % 3);
+    if (const std::optional<sms::UserData> ud = sms::DecodeUserData(rest, (mode & 8) != 0, coding, length))
+        CheckUserData(*ud, coding, rest.size());
     return 0;
 }
 

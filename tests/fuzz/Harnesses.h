@@ -25,6 +25,11 @@ int FuzzReadReply(const std::uint8_t* data, std::size_t size);
 // modem's bytes, a zero byte between pieces that arrive one after the other
 // (the port drops zero bytes, so the buffer never holds one).
 int FuzzReplyDispatch(const std::uint8_t* data, std::size_t size);
+// The SMS transfer codec. First byte: bit 0 the rest is hex text as it stands
+// (else its octets are written as hex), bits 1-2 the coding of the user data
+// alone (7-bit, 8-bit, UCS2, mod 3), bit 3 a header in it. Second byte: its
+// length (0xFF: all of it). The rest: a delivery or a send, and that user data.
+int FuzzSmsPdu(const std::uint8_t* data, std::size_t size);
 // The last-contact file's reader on the bytes of a file: what it read, written
 // back, reads again the same and without a damaged line.
 int FuzzLastContacts(const std::uint8_t* data, std::size_t size);

@@ -1,12 +1,15 @@
-// fuzz_make_seeds <corpus folder>: writes the seed inputs of the four fuzzers,
+// fuzz_make_seeds <corpus folder>: writes the seed inputs of the fuzzers,
 // each into <corpus folder>/<fuzzer>/:
 //   fuzz_table_loader   files of each station table as the station saves them,
 //                       and the journal in each older format the loader reads;
 //   fuzz_ucs2           hex texts as devices and the network send them;
 //   fuzz_read_reply     the read and list replies of the modem transcripts;
 //   fuzz_reply_dispatch every reply (with its command in flight) and whole
-//                       conversation of the transcripts.
+//                       conversation of the transcripts;
+//   fuzz_sms_pdu        deliveries and sends of every coding, address and
+//                       header the codec writes, as hex text and as octets.
 // Run by hand when the formats change; the output is committed.
+#include "codec/SmsPdu.h"
 #include "codec/Ucs2.h"
 #include "data/Extended80.h"
 #include "data/MemTable.h"
@@ -232,6 +235,45 @@ void Ucs2Seeds()
     Put(fuzzer, "quote_inside", "0041\"0042");
 }
 
+// ------------------------------------------------------------ SMS transfer PDUs
+
+void SmsPduSeeds()
+{
+    const std::string fuzzer = "fuzz_sms_pdu";
+    using sms::Coding;
+    using sms::Concat;
+    const std::u16string alarm = sms::StationTextToUtf16("Внимание ТРЕВОГА! Объект Склад, датчик 3"_cp);
+    const std::u16string ascii = u"Battery low {12%} [zone 3] ~ | \\ ^ \u20AC";
+    const std::vector<std::u16string> longParts = sms::SplitForSms(alarm + alarm, Coding::Ucs2);
+    std::vector<std::pair<std::string, std::string>> pdus = {
+        {"gsm7_international", sms::EncodeDeliverPdu("+79168999100", "+79161234567", "26/12/09,23:05:00+12",
+                                                     Coding::Gsm7, ascii)},
+        {"gsm7_national", sms::EncodeDeliverPdu("", "89161234567", "26/12/09,23:05:00-04", Coding::Gsm7, u"hellohello")},
+        {"ucs2_alarm", sms::EncodeDeliverPdu("+79168999100", "+79161234567", "26/12/09,23:05:00+12", Coding::Ucs2,
+                                             alarm)},
+        {"eight_bit", sms::EncodeDeliverPdu("+79168999100", "013", "26/12/09,23:05:00+12", Coding::Eight, u"A\u00E9")},
+        {"alphanumeric", sms::EncodeDeliverPdu("+79168999100", "Guard", "26/12/09,23:05:00+12", Coding::Gsm7, ascii)},
+        {"concat8_ucs2", sms::EncodeDeliverPdu("+79168999100", "+79161234567", "26/12/09,23:05:00+12", Coding::Ucs2,
+                                               longParts[0], Concat{0xA7, false, 2, 1})},
+        {"concat16_gsm7", sms::EncodeDeliverPdu("+79168999100", "+79161234567", "26/12/09,23:05:00+12",
+                                                Coding::Gsm7, ascii, Concat{0x1234, true, 3, 2})},
+        {"concat8_gsm7_fill", sms::EncodeDeliverPdu("", "+79161234567", "26/12/09,23:05:00+12", Coding::Gsm7,
+                                                    u"hello", Concat{0xA7, false, 2, 1})},
+        {"unknown_element", "00440B919761214365F7000812305101020321" "0D0A0A030000000003A702020422"},
+        {"tutorial", "07911326040000F0040B911346610089F60000208062917314080CC8F71D14969741F977FD07"},
+    };
+    for (const sms::OutgoingPdu& p : sms::EncodeSubmit("+79161234567", alarm + alarm, 0x1A7, true))
+        pdus.emplace_back("submit_" + std::to_string(pdus.size()), p.hex);
+    for (const auto& [name, hex] : pdus) {
+        // As hex text, and as octets with each coding of the user data alone.
+        Put(fuzzer, name + "_hex", std::string{'\x01', '\xFF'} + hex);
+        const std::vector<std::uint8_t> octets = *sms::HexToOctets(hex);
+        Put(fuzzer, name + "_octets", std::string{'\x08', '\xFF'} + std::string(octets.begin(), octets.end()));
+    }
+    Put(fuzzer, "user_data_gsm7_header", std::string{'\x08', '\x0C'} + std::string("\x05\x00\x03\xA7\x02\x01\xD0\x65\x36\xFB\x0D", 11));
+    Put(fuzzer, "user_data_ucs2", std::string{'\x04', '\xFF'} + std::string("\x04\x22\x04\x10", 4));
+}
+
 // ------------------------------------------------------------ modem replies
 
 std::string Unescape(const std::string& s)
@@ -380,6 +422,7 @@ int main(int argc, char** argv)
         g_out = argv[1];
         TableSeeds();
         Ucs2Seeds();
+        SmsPduSeeds();
         TranscriptSeeds(fs::path(KORVALEN_TEST_SOURCE_DIR) / "tests" / "modem" / "transcripts");
     } catch (const std::exception& e) {
         std::cerr << "fuzz_make_seeds: " << e.what() << "\n";
