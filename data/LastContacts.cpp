@@ -52,17 +52,6 @@ std::string EscapeKey(std::string_view key)
     return out;
 }
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 std::optional<std::string> UnescapeKey(std::string_view key)
 {
     std::string out;
@@ -75,8 +64,8 @@ std::optional<std::string> UnescapeKey(std::string_view key)
         }
         if (i + 2 >= key.size())
             return std::nullopt;
-        const int hi = HexDigit(key[i + 1]);
-        const int lo = HexDigit(key[i + 2]);
+        const int hi = HexDigitValue(key[i + 1]);
+        const int lo = HexDigitValue(key[i + 2]);
         if (hi < 0 || lo < 0)
             return std::nullopt;
         out += static_cast<char>(hi * 16 + lo);
@@ -117,18 +106,6 @@ std::optional<double> ParseFixedDateTime(std::string_view s)
     return value;
 }
 
-std::vector<std::string_view> Fields(std::string_view s, char separator)
-{
-    std::vector<std::string_view> parts;
-    for (;;) {
-        const std::size_t at = s.find(separator);
-        parts.push_back(s.substr(0, at));
-        if (at == std::string_view::npos)
-            return parts;
-        s.remove_prefix(at + 1);
-    }
-}
-
 } // namespace
 
 std::string LastContactsText(const LastContacts& contacts)
@@ -153,7 +130,7 @@ ParsedContacts ParseLastContacts(std::string_view text)
 {
     ParsedContacts parsed;
     bool inSection = false;
-    for (std::string_view line : Fields(text, '\n')) {
+    for (std::string_view line : SplitFields(text, '\n')) {
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         line = TrimBlanks(line);
@@ -177,7 +154,7 @@ ParsedContacts ParseLastContacts(std::string_view text)
             ++parsed.damaged;
             continue;
         }
-        const std::vector<std::string_view> f = Fields(TrimBlanks(line.substr(eq + 1)), ';');
+        const std::vector<std::string_view> f = SplitFields(TrimBlanks(line.substr(eq + 1)), ';');
         LastContact c;
         bool good = f.size() == 2 || (f.size() == 3 && f[2] == kSilentFlag);
         if (good && !(f[0].empty() && f[1].empty())) {

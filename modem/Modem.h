@@ -81,7 +81,7 @@ public:
         SmsOutcome outcome;
         // A device command's name for the journal ("Поставить на охрану");
         // empty: the text stands for it.
-        std::string commandName;
+        std::string commandName = {};
     };
     void PushSend(SmsSend send);
     // The send whose "AT+CMGS" line the worker takes now; nothing when none was

@@ -113,18 +113,6 @@ std::string Unescape(std::string_view s)
     return out;
 }
 
-std::vector<std::string_view> Split(std::string_view s, char separator)
-{
-    std::vector<std::string_view> parts;
-    for (;;) {
-        const std::size_t at = s.find(separator);
-        parts.push_back(s.substr(0, at));
-        if (at == std::string_view::npos)
-            return parts;
-        s.remove_prefix(at + 1);
-    }
-}
-
 } // namespace
 
 // ---------------------------------------------------------------- texts
@@ -147,7 +135,7 @@ EscalationSettings ParseEscalation(std::string_view minutes, std::string_view nu
         else
             settings.minutes = *value;
     }
-    const std::vector<std::string_view> entries = Split(numbers, ',');
+    const std::vector<std::string_view> entries = SplitFields(numbers, ',');
     for (std::size_t i = 0; i < entries.size(); ++i) {
         std::string number;
         for (char c : entries[i])
@@ -740,14 +728,14 @@ int AlarmDesk::Resume(std::string_view record)
 
 int AlarmDesk::Restore(std::string_view record)
 {
-    const std::vector<std::string_view> lines = Split(record, '\n');
+    const std::vector<std::string_view> lines = SplitFields(record, '\n');
     if (lines.empty() || lines[0] != kRecordHead)
         return 0;
     int restored = 0;
     const double now = m_clock->Now();
     bool rowBefore = false; // the line before was a row put back: an acknowledgement belongs to it
     for (std::size_t i = 1; i < lines.size(); ++i) {
-        const std::vector<std::string_view> f = Split(lines[i], '\t');
+        const std::vector<std::string_view> f = SplitFields(lines[i], '\t');
         const bool afterRow = std::exchange(rowBefore, false);
         if (f.size() == 3 && f[0] == kAckLine) {
             const std::optional<double> at = TextToFloat(f[2]);
@@ -777,7 +765,7 @@ int AlarmDesk::Restore(std::string_view record)
         a.shortName = Cut(Unescape(f[3]), 100);
         a.listName = Cut(Unescape(f[4]), 150);
         a.what = Cut(Unescape(f[5]), kEventWidth);
-        for (std::string_view n : Split(f[6], ','))
+        for (std::string_view n : SplitFields(f[6], ','))
             if (!n.empty())
                 a.escalatedTo.push_back(Unescape(n));
         m_rows.push_back(std::move(a));
