@@ -14,6 +14,10 @@ namespace {
 
 constexpr std::uint8_t kEscape = 0x1B;
 
+// Out of the template below: one compiler cannot expand a literal operator
+// template inside another template.
+constexpr std::string_view kTruncated = "PDU оборван"_cp;
+
 // The GSM default alphabet. The escape slot holds a blank: that is what an
 // escape with nothing usable after it shows.
 constexpr char16_t kGsmBase[128] = {
@@ -329,8 +333,8 @@ std::vector<std::uint8_t> ConcatHeader(const Concat& c)
 }
 
 // TP-UDL and the user data (the header in front when given).
-void PutUserData(std::vector<std::uint8_t>& out, Coding coding, std::u16string_view units,
-                 const std::vector<std::uint8_t>& header)
+std::pair<std::size_t, std::vector<std::uint8_t>> UserDataOf(Coding coding, std::u16string_view units,
+                                                             const std::vector<std::uint8_t>& header)
 {
     std::vector<std::uint8_t> ud = header;
     std::size_t udl = 0;
@@ -350,6 +354,13 @@ void PutUserData(std::vector<std::uint8_t>& out, Coding coding, std::u16string_v
         }
         udl = ud.size();
     }
+    return {udl, ud};
+}
+
+void PutUserData(std::vector<std::uint8_t>& out, Coding coding, std::u16string_view units,
+                 const std::vector<std::uint8_t>& header)
+{
+    const auto [udl, ud] = UserDataOf(coding, units, header);
     out.push_back(static_cast<std::uint8_t>(std::min<std::size_t>(udl, 0xFF)));
     out.insert(out.end(), ud.begin(), ud.end());
 }
@@ -559,7 +570,7 @@ std::optional<std::vector<std::uint8_t>> PduOctets(std::string_view hex, std::st
 template <typename T>
 std::optional<T> Truncated(std::string* why)
 {
-    Fail(why, "PDU оборван"_cp);
+    Fail(why, kTruncated);
     return std::nullopt;
 }
 
@@ -704,6 +715,12 @@ std::vector<OutgoingPdu> EncodeSubmit(std::string_view number, std::u16string_vi
         out.push_back(OutgoingPdu{ToHex(o), static_cast<int>(o.size() - 1)});
     }
     return out;
+}
+
+EncodedUserData EncodeUserData(Coding coding, std::u16string_view units, std::optional<Concat> concat)
+{
+    auto [udl, ud] = UserDataOf(coding, units, concat ? ConcatHeader(*concat) : std::vector<std::uint8_t>{});
+    return EncodedUserData{static_cast<int>(udl), std::move(ud)};
 }
 
 int TpduLength(std::string_view hex)

@@ -115,6 +115,14 @@ struct OutgoingPdu {
 std::vector<OutgoingPdu> EncodeSubmit(std::string_view number, std::u16string_view units, unsigned reference,
                                       bool wideReference = false);
 
+// TP-UDL and the user data octets, the concatenation header in front when
+// given (7-bit text after its fill bits): what a text-mode modem shows as hex.
+struct EncodedUserData {
+    int length = 0;
+    std::vector<std::uint8_t> octets;
+};
+EncodedUserData EncodeUserData(Coding coding, std::u16string_view units, std::optional<Concat> concat = std::nullopt);
+
 // The octets of the TPDU in a PDU's hex (after its service-centre address):
 // what "+CMGR:" and "+CMGL:" give as the length. -1 when the hex is malformed.
 int TpduLength(std::string_view hex);

@@ -192,6 +192,26 @@ TEST(SmsPduDecode, UserDataAloneAsTextModeShowsItsHex)
         EXPECT_EQ(Utf8(ud->units), c.text);
         EXPECT_EQ(ud->concat ? ud->concat->part : 0u, c.part);
     }
+    // Written the other way: the same octets a text-mode modem shows as hex.
+    const struct {
+        Coding coding;
+        std::u16string text;
+        std::optional<Concat> concat;
+        int length;
+        const char* hex;
+    } written[] = {
+        {Coding::Gsm7, u"hellohello", std::nullopt, 10, "E8329BFD4697D9EC37"},
+        {Coding::Gsm7, u"hello", Concat{0xA7, false, 2, 1}, 12, "050003A70201D06536FB0D"},
+        {Coding::Gsm7, u"Battery low", Concat{0x1234, true, 3, 2}, 19, "06080412340302C2309D5E96E741ECF71D"},
+        {Coding::Ucs2, u"ТА", Concat{0xA7, false, 2, 2}, 10, "050003A7020204220410"},
+        {Coding::Eight, u"Aé", std::nullopt, 2, "41E9"},
+    };
+    for (const auto& w : written) {
+        const EncodedUserData ud = EncodeUserData(w.coding, w.text, w.concat);
+        EXPECT_EQ(ud.length, w.length) << w.hex;
+        EXPECT_EQ(ud.octets, octets(w.hex));
+    }
+
     EXPECT_FALSE(DecodeUserData({}, true, Coding::Ucs2));
     EXPECT_FALSE(DecodeUserData(octets("0A0000"), true, Coding::Eight));
     EXPECT_FALSE(DecodeUserData(octets("E832"), false, Coding::Gsm7, 3));

@@ -1,5 +1,6 @@
 // The simulated modem in-process, on virtual time: what the station writes, what
 // comes back, byte for byte. Expected UCS2 hex is written out by hand here.
+#include "codec/SmsPdu.h"
 #include "tools/modemsim/SimModem.h"
 #include "tools/modemsim/Ucs2Hex.h"
 
@@ -146,13 +147,18 @@ TEST_F(Dialogue, ReadsAStoredMessageAsUcs2HexAndMarksItRead)
 TEST_F(Dialogue, StartsInPduModeAndAnswersTheCharacterSetInForce)
 {
     modem.StoreSms("+79111111111", "Тест ok");
-    EXPECT_EQ(Say("AT+CMGR=1\r"), "AT+CMGR=1\r\r\nERROR\r\n");
+    // The whole delivery, written out by hand: the service centre, fo 04, the
+    // sender, PID 00, DCS 08, the time stamp in swapped semi-octets, UDL, UCS2.
+    EXPECT_EQ(Say("AT+CMGR=1\r"), "AT+CMGR=1\r\r\n+CMGR: 0,\"\",33\r\n"
+                                   "07919700000000F0" "04" "0B919711111111F1" "00" "08" "42507101030021"
+                                   "0E" "04220435044104420020006F006B\r\n\r\nOK\r\n");
     EXPECT_EQ(Say("AT+CMGS=\"+79111111111\"\r"), "AT+CMGS=\"+79111111111\"\r\r\nERROR\r\n");
     EXPECT_EQ(Say("AT+CSCS?\r"), "AT+CSCS?\r\r\n+CSCS: \"GSM\"\r\n\r\nOK\r\n");
     EXPECT_EQ(Say("AT+CSCS=\"KOI8\"\r"), "AT+CSCS=\"KOI8\"\r\r\nERROR\r\n");
 
     TextMode("IRA");
-    EXPECT_EQ(Say("AT+CMGR=1\r"), "AT+CMGR=1\r\r\n+CMGR: \"REC UNREAD\",\"+79111111111\",\"\",\"" + kStamp +
+    // Read once in PDU mode, it is read now.
+    EXPECT_EQ(Say("AT+CMGR=1\r"), "AT+CMGR=1\r\r\n+CMGR: \"REC READ\",\"+79111111111\",\"\",\"" + kStamp +
                                       "\"\r\n???? ok\r\n\r\nOK\r\n");
 }
 
@@ -409,7 +415,7 @@ TEST_F(Dialogue, UnpluggingLosesCallsAndPluggingStartsFromPowerOn)
     EXPECT_EQ(Say("AT\r"), "AT\r\r\nOK\r\n") << "echo is on again";
     EXPECT_EQ(Say("AT+CLCC\r"), "AT+CLCC\r\r\nOK\r\n");
     EXPECT_EQ(Say("AT+CSCS?\r"), "AT+CSCS?\r\r\n+CSCS: \"GSM\"\r\n\r\nOK\r\n");
-    EXPECT_EQ(Say("AT+CMGR=1\r"), "AT+CMGR=1\r\r\nERROR\r\n") << "text mode must be set again";
+    EXPECT_EQ(Say("AT+CMGF?\r"), "AT+CMGF?\r\r\n+CMGF: 0\r\n\r\nOK\r\n") << "text mode must be set again";
     ASSERT_EQ(modem.Messages().size(), 1u);
     EXPECT_EQ(modem.Calls().at(0).outcome, "lost");
 }
@@ -591,6 +597,23 @@ const FamilyScript kScripts[] = {
       {"AT+CUSD=1,\"*100#\",15\r", 1500, "AT+CUSD=1,\"*100#\",15\r\r\nOK\r\n\r\n+CUSD: 0,\"" + kBalance + "\",17\r\n"},
       {"@ring", 300, "\r\nRING\r\n"},
       {"AT+CLCC\r", 100, "AT+CLCC\r\r\n+CLCC: 1,1,4,0,0,\"89111111111\",161,\"\"\r\n\r\nOK\r\n"}}},
+    {"lte",
+     {{"AT+CPMS?\r", 100, "AT+CPMS?\r\r\n+CPMS: \"SM\",0,30,\"SM\",0,30,\"SM\",0,30\r\n\r\nOK\r\n"},
+      {"@sms", 300, "\r\n+CMTI: \"SM\",1\r\n"},
+      {"AT+CPMS=\"SM\",\"SM\",\"SM\"\r", 100, "AT+CPMS=\"SM\",\"SM\",\"SM\"\r\r\n+CPMS: 1,30,1,30,1,30\r\n\r\nOK\r\n"},
+      {"AT+CMGR=1\r", 100, "AT+CMGR=1\r\r\n+CMGR: \"REC UNREAD\",\"" + kNumberHex + "\",\"\",\"24/05/17,10:30:00+04\"\r\n" +
+                              kText + "\r\n\r\nOK\r\n"},
+      {"AT+CMGR=2\r", 100, "AT+CMGR=2\r\r\nOK\r\n"},
+      {"AT+CMGR=31\r", 100, "AT+CMGR=31\r\r\n+CMS ERROR: 321\r\n"},
+      {"AT+CMGL=\"0041004C004C\"\r", 100, "AT+CMGL=\"0041004C004C\"\r\r\n+CMGL: 1,\"REC READ\",\"" + kNumberHex +
+                                             "\",\"\",\"24/05/17,10:30:00+04\"\r\n" + kText + "\r\n\r\nOK\r\n"},
+      {"AT+CNMI=?\r", 100, "AT+CNMI=?\r\r\n+CNMI: (0-3),(0-3),(0-2),(0-2),(0,1)\r\n\r\nOK\r\n"},
+      {"AT+CUSD=1,\"002A0031003000300023\",15\r", 1500,
+       "AT+CUSD=1,\"002A0031003000300023\",15\r\r\nOK\r\n\r\n+CUSD: 0, \"" + kBalance + "\", 72\r\n"},
+      {"AT+CUSD=1,\"*100#\",15\r", 1500,
+       "AT+CUSD=1,\"*100#\",15\r\r\nOK\r\n\r\n+CUSD: 0, \"" + kBalance + "\", 72\r\n"},
+      {"@ring", 300, "\r\nRING\r\n"},
+      {"AT+CLCC\r", 100, "AT+CLCC\r\r\n+CLCC: 1,1,4,0,0,\"89111111111\",129,\"\"\r\n\r\nOK\r\n"}}},
 };
 
 void PrintTo(const FamilyScript& script, std::ostream* out) { *out << script.family; }
@@ -859,5 +882,273 @@ TEST_F(FamilyDialogue, DiallingAnswers)
     EXPECT_EQ(Say("ATH\r"), "ATH\rATH\r\r\nNO CARRIER\r\n\r\nOK\r\n");
     EXPECT_EQ(modem.Calls().back().outcome, "hung up");
 }
+
+// ---------------------------------------------------------------- long messages
+
+// Each "+CMGR:"/"+CMGL:" line of a reply with the line after it, line ends and
+// a family's padding blanks taken off.
+std::vector<std::pair<std::string, std::string>> Listed(const std::string& reply)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start <= reply.size()) {
+        size_t end = reply.find('\n', start);
+        if (end == std::string::npos)
+            end = reply.size();
+        std::string line = reply.substr(start, end - start);
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+            line.pop_back();
+        if (!line.empty())
+            lines.push_back(line);
+        start = end + 1;
+    }
+    std::vector<std::pair<std::string, std::string>> out;
+    for (size_t i = 0; i + 1 < lines.size(); ++i)
+        if (lines[i].rfind("+CMGR: ", 0) == 0 || lines[i].rfind("+CMGL: ", 0) == 0)
+            out.emplace_back(lines[i], lines[i + 1]);
+    return out;
+}
+
+// The comma-separated fields of a header, blanks after the commas dropped.
+std::vector<std::string> Fields(const std::string& header)
+{
+    std::vector<std::string> fields;
+    std::string field;
+    for (const char c : header.substr(7)) {
+        if (c == ',') {
+            fields.push_back(field);
+            field.clear();
+        } else if (c != ' ' || !field.empty()) {
+            field.push_back(c);
+        }
+    }
+    fields.push_back(field);
+    return fields;
+}
+
+std::u16string Units(const std::string& utf8)
+{
+    const std::string hex = Utf8ToUcs2Hex(utf8);
+    std::u16string units;
+    for (size_t i = 0; i + 4 <= hex.size(); i += 4)
+        units.push_back(static_cast<char16_t>(std::stoul(hex.substr(i, 4), nullptr, 16)));
+    return units;
+}
+
+const std::string kLongAlarm =
+    "Внимание ТРЕВОГА! Объект «Склад на Заводской, 12»: сработал датчик движения в зоне 3, "
+    "температура +21°C, питание от батареи, заряд 15%. Проверьте объект немедленно.";
+
+// A three-part UCS2 report with a 16-bit reference stored 3, 1, 2, read in text
+// mode with the header fields on, then listed in PDU mode: every family, both ways.
+TEST_F(FamilyDialogue, PartsOfALongReportInTextAndPduMode)
+{
+    const std::u16string whole = Units(kLongAlarm);
+    ASSERT_EQ(kv::sms::SplitForSms(whole, kv::sms::Coding::Ucs2, true).size(), 3u);
+    for (const Family& family : Families()) {
+        SCOPED_TRACE(std::string(family.name));
+        Become(std::string(family.name).c_str());
+        Say("AT+CPMS=\"SM\",\"SM\",\"SM\"\r");
+        ASSERT_NE(Say("AT+CSDH=1\r").find("OK"), std::string::npos);
+        const auto stored = modem.StoreLongSms("+79111111111", kLongAlarm, std::nullopt, true, 0x1234, {3, 1, 2});
+        ASSERT_TRUE(stored);
+        ASSERT_EQ(stored->size(), 3u);
+        Wait(500);
+
+        // Text mode: the read shows <fo> and <dcs>, the list only <tooa> and <length>.
+        const auto read = Listed(Say("AT+CMGR=1\r"));
+        ASSERT_EQ(read.size(), 1u);
+        const std::vector<std::string> r = Fields(read[0].first);
+        ASSERT_GE(r.size(), 7u);
+        const std::vector<std::string> csdh(r.end() - 7, r.end());
+        EXPECT_EQ(csdh[0], "145");
+        EXPECT_EQ(csdh[1], family.dropsPartHeader ? "4" : "68");
+        EXPECT_EQ(csdh[3], "8");
+        EXPECT_EQ(csdh[5], "145");
+
+        std::vector<std::u16string> texts(3);
+        const auto listed = Listed(Say("AT+CMGL=\"0041004C004C\"\r"));
+        ASSERT_EQ(listed.size(), 3u);
+        for (const auto& [header, body] : listed) {
+            const std::vector<std::string> f = Fields(header);
+            EXPECT_EQ(f[f.size() - 2], "145") << header;
+            if (family.dropsPartHeader) {
+                // Nothing links the parts: the text alone, in the order stored.
+                const auto text = Ucs2HexToUtf8(body);
+                ASSERT_TRUE(text) << body;
+                EXPECT_EQ(f.back(), std::to_string(Units(*text).size() * 2));
+                texts[&body == &listed[0].second ? 2 : &body == &listed[1].second ? 0 : 1] = Units(*text);
+                continue;
+            }
+            const auto octets = kv::sms::HexToOctets(body);
+            ASSERT_TRUE(octets) << body;
+            EXPECT_EQ(f.back(), std::to_string(octets->size())) << "octets with the header";
+            const auto ud = kv::sms::DecodeUserData(*octets, true, kv::sms::Coding::Ucs2);
+            ASSERT_TRUE(ud && ud->concat) << body;
+            EXPECT_EQ(ud->concat->reference, 0x1234u);
+            EXPECT_TRUE(ud->concat->wide);
+            EXPECT_EQ(ud->concat->total, 3u);
+            texts.at(ud->concat->part - 1) = ud->units;
+        }
+        EXPECT_EQ(texts[0] + texts[1] + texts[2], whole);
+
+        // PDU mode: the whole delivery, whatever the family does in text mode.
+        ASSERT_NE(Say("AT+CMGF=0\r").find("OK"), std::string::npos);
+        texts.assign(3, u"");
+        const auto pdus = Listed(Say("AT+CMGL=4\r"));
+        ASSERT_EQ(pdus.size(), 3u);
+        for (const auto& [header, body] : pdus) {
+            const std::vector<std::string> f = Fields(header);
+            ASSERT_EQ(f.size(), 4u) << header;
+            EXPECT_EQ(f[1], "1") << "read in text mode";
+            EXPECT_EQ(f[3], std::to_string(kv::sms::TpduLength(body)));
+            const auto d = kv::sms::DecodeDeliverPdu(body);
+            ASSERT_TRUE(d && d->data.concat) << body;
+            EXPECT_EQ(d->sender, "+79111111111");
+            EXPECT_EQ(d->smsc, "+79000000000");
+            EXPECT_EQ(d->firstOctet, 0x44);
+            EXPECT_EQ(d->data.concat->reference, 0x1234u);
+            texts.at(d->data.concat->part - 1) = d->data.units;
+        }
+        EXPECT_EQ(texts[0] + texts[1] + texts[2], whole);
+        modem.Receive("AT+CMGD=1,4\r", now);
+        Wait(200);
+    }
+}
+
+// Parts in text mode with the header kept: hex of the header then the user
+// data, a 7-bit text packed after its fill bits whatever the character set.
+// The expected octets were packed by hand.
+TEST_F(FamilyDialogue, APartShowsItsHeaderAndUserDataAsHex)
+{
+    const struct {
+        const char* family;
+        const char* charset;
+        const char* text;
+        kv::sms::Coding coding;
+        kv::sms::Concat concat;
+        std::string body;
+        const char* fo;
+        const char* dcs;
+        const char* length;
+    } cases[] = {
+        {"sim800", "UCS2", "hello", kv::sms::Coding::Gsm7, {0xA7, false, 2, 1}, "050003A70201D06536FB0D", "68", "0",
+         "12"},
+        {"sim800", "IRA", "hello", kv::sms::Coding::Gsm7, {0xA7, false, 2, 1}, "050003A70201D06536FB0D", "68", "0",
+         "12"},
+        {"telit", "UCS2", "Battery low", kv::sms::Coding::Gsm7, {0x1234, true, 3, 2},
+         "06080412340302C2309D5E96E741ECF71D", "68", "0", "19"},
+        {"huawei", "UCS2", "ТА", kv::sms::Coding::Ucs2, {0xA7, false, 2, 2}, "050003A7020204220410", "68", "8", "10"},
+        {"lte", "UCS2", "hello", kv::sms::Coding::Gsm7, {0xA7, false, 2, 1}, "00680065006C006C006F", "4", "0", "5"},
+        {"lte", "UCS2", "ТА", kv::sms::Coding::Ucs2, {0xA7, false, 2, 2}, "04220410", "4", "8", "4"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.family) + " " + c.charset + " " + c.body);
+        Become(c.family);
+        Say("AT+CSCS=\"" + std::string(c.charset) + "\"\r");
+        Say("AT+CSDH=1\r");
+        const Delivery d = modem.StorePart("+79111111111", c.text, c.coding, c.concat);
+        ASSERT_TRUE(d.stored);
+        const auto read = Listed(Say("AT+CMGR=" + std::to_string(d.index) + "\r"));
+        ASSERT_EQ(read.size(), 1u);
+        EXPECT_EQ(read[0].second, c.body);
+        const std::vector<std::string> f = Fields(read[0].first);
+        ASSERT_GE(f.size(), 7u);
+        EXPECT_EQ(f[f.size() - 6], c.fo);
+        EXPECT_EQ(f[f.size() - 4], c.dcs);
+        EXPECT_EQ(f.back(), c.length);
+        modem.Receive("AT+CMGD=" + std::to_string(d.index) + "\r", now);
+        Wait(200);
+    }
+}
+
+TEST_F(Dialogue, PduModeListsByStatusNumberAndRoutesDeliveries)
+{
+    EXPECT_EQ(Say("AT+CMGF?\r"), "AT+CMGF?\r\r\n+CMGF: 0\r\n\r\nOK\r\n");
+    modem.StoreSms("+79111111111", "first");
+    modem.StoreSms("89111111111", "Второе");
+    EXPECT_EQ(Listed(Say("AT+CMGR=2\r")).size(), 1u);
+    const struct {
+        const char* command;
+        std::vector<std::string> indexes; // empty with `error`: refused
+        bool error;
+    } cases[] = {
+        {"AT+CMGL=1\r", {"2"}, false},  {"AT+CMGL\r", {"1"}, false},  {"AT+CMGL=0\r", {}, false},
+        {"AT+CMGL=4\r", {"1", "2"}, false}, {"AT+CMGL=\"ALL\"\r", {}, true}, {"AT+CMGL=5\r", {}, true},
+        {"AT+CMGL=x\r", {}, true},
+    };
+    for (const auto& c : cases) {
+        const std::string reply = Say(c.command);
+        EXPECT_EQ(reply.find("\r\nERROR\r\n") != std::string::npos, c.error) << c.command << reply;
+        std::vector<std::string> indexes;
+        for (const auto& [header, body] : Listed(reply)) {
+            indexes.push_back(Fields(header)[0]);
+            EXPECT_TRUE(kv::sms::DecodeDeliverPdu(body)) << body;
+        }
+        EXPECT_EQ(indexes, c.indexes) << c.command;
+    }
+    const auto all = Listed(Say("AT+CMGL=4\r"));
+    ASSERT_EQ(all.size(), 2u);
+    const auto national = kv::sms::DecodeDeliverPdu(all[1].second);
+    ASSERT_TRUE(national);
+    EXPECT_EQ(national->sender, "89111111111");
+    EXPECT_EQ(national->senderType, 0x81);
+    EXPECT_EQ(national->timestamp, kStamp);
+    EXPECT_EQ(national->data.units, u"Второе");
+
+    // Routed to the line in PDU mode: "+CMT: [<alpha>],<length>" and the PDU.
+    Say("AT+CNMI=2,2\r");
+    modem.StoreSms("+79111111111", "now");
+    const std::string cmt = Wait(300);
+    const std::string pdu = kv::sms::EncodeDeliverPdu("+79000000000", "+79111111111", kStamp, kv::sms::Coding::Gsm7, u"now");
+    EXPECT_EQ(cmt, "\r\n+CMT: ," + std::to_string(kv::sms::TpduLength(pdu)) + "\r\n" + pdu + "\r\n");
+}
+
+// A concatenated send in PDU mode: each part after its prompt, checked against
+// the length given; the parts arrive whole, a part sent twice counted once.
+TEST_F(Dialogue, PduModeSendsArriveWhole)
+{
+    const std::u16string text = Units(kLongAlarm);
+    const std::vector<kv::sms::OutgoingPdu> parts = kv::sms::EncodeSubmit("+79111111111", text, 77);
+    ASSERT_EQ(parts.size(), 3u);
+    int reference = 0;
+    for (const size_t n : {0u, 1u, 1u, 2u}) {
+        const std::string command = "AT+CMGS=" + std::to_string(parts[n].tpduLength) + "\r";
+        EXPECT_EQ(Say(command), command + "\r\n> ");
+        EXPECT_EQ(Say(parts[n].hex + "\x1a"), parts[n].hex + "\r\n+CMGS: " + std::to_string(++reference) + "\r\n\r\nOK\r\n");
+    }
+    ASSERT_EQ(modem.Outbox().size(), 4u);
+    EXPECT_EQ(modem.Outbox()[0].charset, "PDU");
+    ASSERT_TRUE(modem.Outbox()[0].part);
+    EXPECT_EQ(modem.Outbox()[0].part->total, 3u);
+    const std::vector<SentSms> whole = modem.SentTexts();
+    ASSERT_EQ(whole.size(), 1u);
+    EXPECT_EQ(whole[0].number, "+79111111111");
+    EXPECT_EQ(whole[0].text, kLongAlarm);
+
+    // A set still missing a part stays as its parts.
+    const std::vector<kv::sms::OutgoingPdu> other = kv::sms::EncodeSubmit("+79111111112", text, 78);
+    Say("AT+CMGS=" + std::to_string(other[0].tpduLength) + "\r");
+    Say(other[0].hex + "\x1a");
+    EXPECT_EQ(modem.SentTexts().size(), 2u);
+
+    const struct {
+        std::string length;
+        std::string pdu;
+        std::string answer;
+    } refused[] = {
+        {std::to_string(parts[0].tpduLength - 1), parts[0].hex, "\r\n+CMS ERROR: 304\r\n"},
+        {std::to_string(parts[0].tpduLength), parts[0].hex.substr(0, 40), "\r\n+CMS ERROR: 304\r\n"},
+        {std::to_string(parts[0].tpduLength), "zz" + parts[0].hex.substr(2), "\r\n+CMS ERROR: 304\r\n"},
+    };
+    for (const auto& r : refused) {
+        EXPECT_EQ(Say("AT+CMGS=" + r.length + "\r"), "AT+CMGS=" + r.length + "\r\r\n> ");
+        EXPECT_EQ(Say(r.pdu + "\x1a"), r.pdu + r.answer);
+    }
+    for (const char* bad : {"AT+CMGS=0\r", "AT+CMGS=165\r", "AT+CMGS=\"+79111111111\"\r"})
+        EXPECT_EQ(Say(bad), std::string(bad) + "\r\nERROR\r\n");
+    EXPECT_EQ(modem.Outbox().size(), 5u);
+}
+
 
 } // namespace

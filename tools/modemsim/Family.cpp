@@ -26,6 +26,7 @@ constexpr Family kFamilies[] = {
         .ussdRequest = UssdRequest::Ucs2Hex,
         .dialOkWhenUp = false, .noAnswer = true,
         .noise = kSim800Noise,
+        .dropsPartHeader = false,
     },
     {
         .name = "huawei",
@@ -40,6 +41,7 @@ constexpr Family kFamilies[] = {
         .ussdRequest = UssdRequest::Plain,
         .dialOkWhenUp = false, .noAnswer = false,
         .noise = kHuaweiNoise,
+        .dropsPartHeader = false,
     },
     {
         .name = "siemens",
@@ -54,6 +56,7 @@ constexpr Family kFamilies[] = {
         .ussdRequest = UssdRequest::Either,
         .dialOkWhenUp = true, .noAnswer = true,
         .noise = kIndicatorNoise,
+        .dropsPartHeader = false,
     },
     {
         .name = "quectel",
@@ -68,6 +71,7 @@ constexpr Family kFamilies[] = {
         .ussdRequest = UssdRequest::Either,
         .dialOkWhenUp = false, .noAnswer = true,
         .noise = kRegistrationNoise,
+        .dropsPartHeader = false,
     },
     {
         .name = "wavecom",
@@ -82,6 +86,7 @@ constexpr Family kFamilies[] = {
         .ussdRequest = UssdRequest::Either,
         .dialOkWhenUp = false, .noAnswer = true,
         .noise = kRegistrationNoise,
+        .dropsPartHeader = false,
     },
     {
         .name = "cinterion",
@@ -96,6 +101,7 @@ constexpr Family kFamilies[] = {
         .ussdRequest = UssdRequest::Either,
         .dialOkWhenUp = true, .noAnswer = true,
         .noise = kIndicatorNoise,
+        .dropsPartHeader = false,
     },
     {
         .name = "telit",
@@ -110,6 +116,24 @@ constexpr Family kFamilies[] = {
         .ussdRequest = UssdRequest::Either,
         .dialOkWhenUp = false, .noAnswer = false,
         .noise = kRegistrationNoise,
+        .dropsPartHeader = false,
+    },
+    {
+        // An LTE module: bare OK for an empty index, indications at any time, and
+        // the parts of a long message in text mode without their header.
+        .name = "lte",
+        .storages = kSimOnly, .mem1 = "SM", .mem2 = "SM", .mem3 = "SM", .simSize = 30, .phoneSize = 0,
+        .emptyRead = EmptyRead::BareOk, .earlyReadMs = 0,
+        .blanks = false, .emptyAlpha = EmptyAlpha::Quoted, .numberHex = true, .zoneUnpadded = false,
+        .longYear = false, .listStatusHex = false,
+        .cnmiTest = "(0-3),(0-3),(0-2),(0-2),(0,1)", .urcTiming = UrcTiming::AnyTime,
+        .doubleEcho = false, .lineEnd = "\r\n", .bodyPadding = 0,
+        .clccAlpha = true, .clccType161 = false, .clccNumberHex = false,
+        .ussdBeforeOk = false, .ussdBlanks = true, .ussdDcs = 72, .ussdEndFirst = false, .ussdBareLf = false,
+        .ussdRequest = UssdRequest::Either,
+        .dialOkWhenUp = false, .noAnswer = true,
+        .noise = kRegistrationNoise,
+        .dropsPartHeader = true,
     },
 };
 

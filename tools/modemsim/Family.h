@@ -93,6 +93,11 @@ struct Family {
 
     // Harmless unsolicited codes the family sends now and then.
     std::span<const std::string_view> noise;
+
+    // Text mode shows a part of a concatenated message as its bare text, the
+    // user data header dropped (and <fo> 4), so nothing links the parts;
+    // else the user data as hex, the header included.
+    bool dropsPartHeader;
 };
 
 // Every family; the first is the default.

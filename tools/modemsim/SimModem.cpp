@@ -122,6 +122,66 @@ bool TestFormAccepts(std::string_view testForm, const std::vector<int>& values)
     return true;
 }
 
+// The service centre the simulated network names in every message.
+constexpr std::string_view kServiceCentre = "+79000000000";
+
+std::u16string Utf8ToUnits(std::string_view utf8)
+{
+    const std::string hex = Utf8ToUcs2Hex(utf8);
+    std::u16string units;
+    for (size_t i = 0; i + 4 <= hex.size(); i += 4)
+        units.push_back(static_cast<char16_t>(std::stoul(hex.substr(i, 4), nullptr, 16)));
+    return units;
+}
+
+std::string UnitsToUtf8(std::u16string_view units)
+{
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (const char16_t u : units)
+        for (const int shift : {12, 8, 4, 0})
+            hex.push_back(kDigits[(u >> shift) & 0xF]);
+    return Ucs2HexToUtf8(hex).value_or("");
+}
+
+std::string HexOf(const std::vector<std::uint8_t>& octets)
+{
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string hex;
+    for (const std::uint8_t o : octets) {
+        hex.push_back(kDigits[o >> 4]);
+        hex.push_back(kDigits[o & 0xF]);
+    }
+    return hex;
+}
+
+// As much of the text as one SMS of its coding holds: a network never delivers
+// more in one message, however long a text the control channel gave.
+std::u16string OneSmsOf(std::u16string_view units, kv::sms::Coding coding)
+{
+    size_t lo = 0, hi = units.size();
+    while (lo < hi) {
+        const size_t mid = (lo + hi + 1) / 2;
+        if (kv::sms::SplitForSms(units.substr(0, mid), coding).size() == 1)
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    return std::u16string(units.substr(0, lo));
+}
+
+kv::sms::Coding CodingFor(std::string_view utf8)
+{
+    return kv::sms::FitsGsm7(Utf8ToUnits(utf8)) ? kv::sms::Coding::Gsm7 : kv::sms::Coding::Ucs2;
+}
+
+int StatusNumber(const std::string& status)
+{
+    static constexpr std::string_view kStatuses[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT"};
+    const auto* at = std::find(std::begin(kStatuses), std::end(kStatuses), status);
+    return at == std::end(kStatuses) ? 0 : static_cast<int>(at - std::begin(kStatuses));
+}
+
 bool IsUssdCode(std::string_view s)
 {
     return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) {
@@ -512,7 +572,7 @@ void SimModem::CmdStorage(const std::string& upper)
 void SimModem::CmdReadSms(const std::string& upper)
 {
     int index = 0;
-    if (!m_textMode || !ParseNumber(std::string_view(upper).substr(6), index)) {
+    if (!ParseNumber(std::string_view(upper).substr(6), index)) {
         Error();
         return;
     }
@@ -540,7 +600,10 @@ void SimModem::CmdReadSms(const std::string& upper)
         return;
     }
     StoredSms& sms = slot.sms;
-    Final("\r\n+CMGR: " + MessageHeader(sms) + "\r\n" + TakeUrcInBody() + MessageBody(sms) + "\r\n\r\nOK\r\n");
+    if (m_textMode)
+        Final("\r\n+CMGR: " + MessageHeader(sms) + "\r\n" + TakeUrcInBody() + MessageBody(sms) + "\r\n\r\nOK\r\n");
+    else
+        Final("\r\n+CMGR: " + PduHeader(sms) + "\r\n" + TakeUrcInBody() + PduOf(sms) + "\r\n\r\nOK\r\n");
     if (sms.status == "REC UNREAD")
         sms.status = "REC READ";
 }
@@ -549,11 +612,16 @@ void SimModem::CmdListSms(const std::string& body)
 {
     std::string_view args = std::string_view(body).substr(5);
     std::string status = "REC UNREAD";
+    static constexpr std::string_view kStatuses[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT", "ALL"};
     if (!m_textMode) {
-        Error();
-        return;
-    }
-    if (!args.empty()) {
+        // PDU mode: the status as its number, 0 to 4.
+        int n = 0;
+        if (!args.empty() && (args.front() != '=' || !ParseNumber(args.substr(1), n) || n > 4)) {
+            Error();
+            return;
+        }
+        status = kStatuses[n];
+    } else if (!args.empty()) {
         std::string_view rest;
         if (args.front() != '=' || !TakeQuoted(args.substr(1), status, rest) || !rest.empty()) {
             Error();
@@ -571,7 +639,6 @@ void SimModem::CmdListSms(const std::string& body)
         for (char& c : status)
             c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
     }
-    static constexpr std::string_view kStatuses[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT", "ALL"};
     if (std::find(std::begin(kStatuses), std::end(kStatuses), status) == std::end(kStatuses)) {
         CmsError(305);
         return;
@@ -581,7 +648,8 @@ void SimModem::CmdListSms(const std::string& body)
         if (!slot.used || (status != "ALL" && slot.sms.status != status))
             continue;
         reply += "\r\n+CMGL: " + std::to_string(slot.sms.index) + (m_family->blanks ? ", " : ",") +
-                 MessageHeader(slot.sms) + "\r\n" + TakeUrcInBody() + MessageBody(slot.sms);
+                 (m_textMode ? MessageHeader(slot.sms, true) : PduHeader(slot.sms)) + "\r\n" + TakeUrcInBody() +
+                 (m_textMode ? MessageBody(slot.sms) : PduOf(slot.sms));
         if (slot.sms.status == "REC UNREAD")
             slot.sms.status = "REC READ";
     }
@@ -627,7 +695,22 @@ void SimModem::CmdSendSms(const std::string& body)
 {
     std::string raw;
     std::string_view rest;
-    if (!m_textMode || !TakeQuoted(std::string_view(body).substr(6), raw, rest) || raw.empty()) {
+    if (!m_textMode) {
+        // PDU mode: the length of the TPDU to come.
+        int length = 0;
+        if (!ParseNumber(std::string_view(body).substr(6), length) || length < 1 || length > 164) {
+            Error();
+            return;
+        }
+        m_prompt = true;
+        m_smsPduLength = length;
+        m_smsNumber.clear();
+        m_smsText.clear();
+        m_smsOverflow = false;
+        Emit("\r\n> ");
+        return;
+    }
+    if (!TakeQuoted(std::string_view(body).substr(6), raw, rest) || raw.empty()) {
         Error();
         return;
     }
@@ -637,6 +720,7 @@ void SimModem::CmdSendSms(const std::string& body)
         return;
     }
     m_prompt = true;
+    m_smsPduLength = -1;
     m_smsNumber = *number;
     m_smsText.clear();
     m_smsOverflow = false;
@@ -654,6 +738,21 @@ void SimModem::SubmitSms()
         Error();
         return;
     }
+    if (m_smsPduLength >= 0) {
+        // The hex of the PDU; a line break typed into it is no part of it.
+        std::erase_if(text, [](char c) { return c == '\n' || c == '\r' || c == ' '; });
+        const std::optional<kv::sms::Submit> submit = kv::sms::DecodeSubmitPdu(text);
+        if (!submit || kv::sms::TpduLength(text) != m_smsPduLength) {
+            CmsError(304);
+            return;
+        }
+        const int reference = m_nextReference;
+        m_nextReference = (m_nextReference + 1) % 256;
+        m_outbox.push_back(
+            SentSms{reference, "PDU", submit->number, UnitsToUtf8(submit->data.units), submit->data.concat});
+        Final("\r\n+CMGS: " + std::to_string(reference) + "\r\n\r\nOK\r\n");
+        return;
+    }
     const auto decoded = StationText(text);
     if (!decoded) {
         Error();
@@ -661,7 +760,7 @@ void SimModem::SubmitSms()
     }
     const int reference = m_nextReference;
     m_nextReference = (m_nextReference + 1) % 256;
-    m_outbox.push_back(SentSms{reference, m_charset, m_smsNumber, *decoded});
+    m_outbox.push_back(SentSms{reference, m_charset, m_smsNumber, *decoded, std::nullopt});
     Final("\r\n+CMGS: " + std::to_string(reference) + "\r\n\r\nOK\r\n");
 }
 
@@ -1317,6 +1416,7 @@ void SimModem::PowerOn()
     m_smsNumber.clear();
     m_smsText.clear();
     m_smsOverflow = false;
+    m_smsPduLength = -1;
     m_echoPending.clear();
     m_dialInFlight = 0;
     m_ussdInFlight = false;
@@ -1383,7 +1483,14 @@ std::optional<int> SimModem::StoreIncoming(const Waiter& message)
     // Routed straight to the line, the message is not stored (AT+CNMI=,2).
     const int mt = m_indications ? m_cnmi[1] : 0;
     if (m_plugged && mt == 2) {
-        StoredSms sms{Medium::Sim, 0, "REC UNREAD", message.number, message.text, message.stamp};
+        StoredSms sms{Medium::Sim, 0, "REC UNREAD", message.number, message.text, message.stamp, message.coding,
+                      message.part};
+        if (!m_textMode) {
+            const std::string pdu = PduOf(sms);
+            const std::string alpha = AlphaOf(sms.number, EmptyAlpha::Nothing);
+            Unsolicited("+CMT: " + Join({alpha, std::to_string(kv::sms::TpduLength(pdu))}) + "\r\n" + pdu, true);
+            return 0;
+        }
         std::vector<std::string> fields = {NumberField(sms.number, m_family->numberHex)};
         if (const std::string alpha = AlphaOf(sms.number, m_family->emptyAlpha);
             m_family->emptyAlpha != EmptyAlpha::Omitted || !alpha.empty())
@@ -1400,7 +1507,8 @@ std::optional<int> SimModem::StoreIncoming(const Waiter& message)
             continue;
         slot = Slot{};
         slot.used = true;
-        slot.sms = StoredSms{medium, static_cast<int>(i + 1), "REC UNREAD", message.number, message.text, message.stamp};
+        slot.sms = StoredSms{medium,        static_cast<int>(i + 1), "REC UNREAD", message.number,
+                             message.text,  message.stamp,           message.coding, message.part};
         if (m_plugged && (mt == 1 || mt == 3)) {
             slot.announced = m_now;
             Unsolicited("+CMTI: \"" + m_mem[2] + "\"" + (m_family->blanks ? ", " : ",") + std::to_string(i + 1), true);
@@ -1437,7 +1545,7 @@ void SimModem::Rehome()
         auto& store = Store(medium);
         const auto free = std::find_if(store.begin(), store.end(), [](const Slot& x) { return !x.used; });
         if (free == store.end()) {
-            overflow.push_back(Waiter{s.sms.number, s.sms.text, s.sms.stamp});
+            overflow.push_back(Waiter{s.sms.number, s.sms.text, s.sms.stamp, s.sms.coding, s.sms.part});
             continue;
         }
         s.sms.medium = medium;
@@ -1452,7 +1560,48 @@ void SimModem::Rehome()
 
 Delivery SimModem::StoreSms(std::string number, std::string text)
 {
-    Waiter message{std::move(number), std::move(text), StampNow()};
+    const kv::sms::Coding coding = CodingFor(text);
+    return Arrive(Waiter{std::move(number), std::move(text), StampNow(), coding, std::nullopt});
+}
+
+Delivery SimModem::StorePart(std::string number, std::string text, std::optional<kv::sms::Coding> coding,
+                             kv::sms::Concat concat)
+{
+    const kv::sms::Coding c = coding.value_or(CodingFor(text));
+    return Arrive(Waiter{std::move(number), std::move(text), StampNow(), c, concat});
+}
+
+std::optional<std::vector<Delivery>> SimModem::StoreLongSms(std::string number, std::string text,
+                                                            std::optional<kv::sms::Coding> coding, bool wideReference,
+                                                            std::optional<unsigned> reference,
+                                                            const std::vector<int>& order)
+{
+    const std::u16string units = Utf8ToUnits(text);
+    const kv::sms::Coding c = coding.value_or(CodingFor(text));
+    const std::vector<std::u16string> parts = kv::sms::SplitForSms(units, c, wideReference);
+    if (parts.size() > 255)
+        return std::nullopt;
+    std::vector<int> numbers = order;
+    if (numbers.empty())
+        for (size_t n = 1; n <= parts.size(); ++n)
+            numbers.push_back(static_cast<int>(n));
+    if (std::any_of(numbers.begin(), numbers.end(), [&](int n) { return n < 1 || n > static_cast<int>(parts.size()); }))
+        return std::nullopt;
+    const unsigned mask = wideReference ? 0xFFFF : 0xFF;
+    if (!reference) {
+        reference = m_nextPartReference & mask;
+        m_nextPartReference = (m_nextPartReference + 1) & 0xFFFF;
+    }
+    std::vector<Delivery> deliveries;
+    for (const int n : numbers)
+        deliveries.push_back(StorePart(number, UnitsToUtf8(parts[static_cast<size_t>(n - 1)]), c,
+                                       kv::sms::Concat{*reference & mask, wideReference,
+                                                       static_cast<unsigned>(parts.size()), static_cast<unsigned>(n)}));
+    return deliveries;
+}
+
+Delivery SimModem::Arrive(Waiter message)
+{
     // Later messages queue behind those already waiting, as the network keeps order.
     if (m_network.empty()) {
         if (const auto index = StoreIncoming(message))
@@ -1553,7 +1702,7 @@ std::string SimModem::StampField(const std::string& stamp) const
     return buf;
 }
 
-std::string SimModem::MessageHeader(const StoredSms& sms) const
+std::string SimModem::MessageHeader(const StoredSms& sms, bool list) const
 {
     std::vector<std::string> fields = {"\"" + sms.status + "\"", NumberField(sms.number, m_family->numberHex)};
     const std::string alpha = AlphaOf(sms.number, m_family->emptyAlpha);
@@ -1562,14 +1711,81 @@ std::string SimModem::MessageHeader(const StoredSms& sms) const
     fields.push_back(StampField(sms.stamp));
     if (m_csdh) {
         const bool international = !sms.number.empty() && sms.number.front() == '+';
-        const bool ucs2 = std::any_of(sms.text.begin(), sms.text.end(), [](char c) { return c & 0x80; });
-        const size_t units = Utf8ToUcs2Hex(sms.text).size() / 4;
-        for (std::string f : {std::string(international ? "145" : "129"), std::string("4"), std::string("0"),
-                              std::string(ucs2 ? "8" : "0"), NumberField("+79000000000", m_family->numberHex),
-                              std::string("145"), std::to_string(ucs2 ? units * 2 : units)})
-            fields.push_back(std::move(f));
+        const bool header = sms.part && !m_family->dropsPartHeader;
+        // <length> is TP-UDL: septets or octets, the header included where it is shown.
+        const int length =
+            kv::sms::EncodeUserData(sms.coding, OneSmsOf(Utf8ToUnits(sms.text), sms.coding),
+                                    header ? sms.part : std::nullopt)
+                .length;
+        const std::string tooa = international ? "145" : "129";
+        if (list) {
+            fields.push_back(tooa);
+        } else {
+            const int dcs = sms.coding == kv::sms::Coding::Ucs2 ? 8 : sms.coding == kv::sms::Coding::Eight ? 4 : 0;
+            for (std::string f : {tooa, std::string(header ? "68" : "4"), std::string("0"), std::to_string(dcs),
+                                  NumberField(std::string(kServiceCentre), m_family->numberHex), std::string("145")})
+                fields.push_back(std::move(f));
+        }
+        fields.push_back(std::to_string(length));
     }
     return Join(fields);
+}
+
+std::string SimModem::PduHeader(const StoredSms& sms) const
+{
+    const auto contact = m_contacts.find(sms.number);
+    const std::string alpha = contact != m_contacts.end()        ? Quoted(contact->second)
+                              : m_family->emptyAlpha == EmptyAlpha::Quoted ? "\"\""
+                                                                           : "";
+    return Join({std::to_string(StatusNumber(sms.status)), alpha, std::to_string(kv::sms::TpduLength(PduOf(sms)))});
+}
+
+std::string SimModem::PduOf(const StoredSms& sms) const
+{
+    std::u16string units = Utf8ToUnits(sms.text);
+    if (!sms.part)
+        units = OneSmsOf(units, sms.coding);
+    // The sender as the station's text: digits, or an alphanumeric name.
+    return kv::sms::EncodeDeliverPdu(kServiceCentre, kv::sms::Utf16ToStationText(Utf8ToUnits(sms.number)), sms.stamp,
+                                     sms.coding, units, sms.part);
+}
+
+std::vector<SentSms> SimModem::SentTexts() const
+{
+    std::vector<SentSms> texts;
+    std::vector<bool> taken(m_outbox.size(), false);
+    for (size_t i = 0; i < m_outbox.size(); ++i) {
+        if (taken[i])
+            continue;
+        const SentSms& first = m_outbox[i];
+        if (!first.part) {
+            texts.push_back(first);
+            continue;
+        }
+        const auto sameSet = [&](const SentSms& s) {
+            return s.part && s.number == first.number && s.part->reference == first.part->reference &&
+                   s.part->wide == first.part->wide && s.part->total == first.part->total;
+        };
+        std::vector<std::optional<size_t>> parts(first.part->total);
+        for (size_t j = i; j < m_outbox.size(); ++j)
+            if (sameSet(m_outbox[j]) && !parts[m_outbox[j].part->part - 1])
+                parts[m_outbox[j].part->part - 1] = j;
+        if (std::any_of(parts.begin(), parts.end(), [](const auto& p) { return !p; })) {
+            texts.push_back(first);
+            continue;
+        }
+        SentSms whole{first.reference, first.charset, first.number, {}, std::nullopt};
+        for (const auto& p : parts) {
+            whole.text += m_outbox[*p].text;
+            taken[*p] = true;
+        }
+        // A part sent twice is one send of it.
+        for (size_t j = i; j < m_outbox.size(); ++j)
+            if (sameSet(m_outbox[j]))
+                taken[j] = true;
+        texts.push_back(std::move(whole));
+    }
+    return texts;
 }
 
 std::string SimModem::TakeUrcInBody()
@@ -1583,7 +1799,12 @@ std::string SimModem::TakeUrcInBody()
 
 std::string SimModem::MessageBody(const StoredSms& sms) const
 {
-    return ModemText(sms.text) + std::string(static_cast<size_t>(m_family->bodyPadding), ' ');
+    const std::string padding(static_cast<size_t>(m_family->bodyPadding), ' ');
+    // A part shows its user data as hex, the header in front (7-bit text packed
+    // after its fill bits), whatever the character set.
+    if (sms.part && !m_family->dropsPartHeader)
+        return HexOf(kv::sms::EncodeUserData(sms.coding, Utf8ToUnits(sms.text), sms.part).octets) + padding;
+    return ModemText(sms.text) + padding;
 }
 
 // ---------------------------------------------------------------- helpers

@@ -1,9 +1,10 @@
 #pragma once
-// One simulated GSM modem in SMS text mode, driven by the bytes the station writes
+// One simulated GSM modem in SMS text or PDU mode, driven by the bytes the station writes
 // and by the time its owner passes in. It never reads a clock, sleeps or touches a
 // descriptor: the host (a poll loop over a pseudo-terminal, or a test) feeds it
 // bytes, advances it and takes the output that has become due. Where real modems
 // differ it answers as its family (Family.h) does.
+#include "codec/SmsPdu.h"
 #include "tools/modemsim/Family.h"
 
 #include <cstdint>
@@ -61,14 +62,19 @@ struct StoredSms {
     std::string number; // UTF-8
     std::string text;   // UTF-8
     std::string stamp;
+    // How the network coded it: 7-bit when the alphabet holds the text.
+    kv::sms::Coding coding = kv::sms::Coding::Gsm7;
+    // One part of a concatenated message: its header.
+    std::optional<kv::sms::Concat> part;
 };
 
 // A message the station sent with AT+CMGS, as the modem understood it.
 struct SentSms {
     int reference = 0;
-    std::string charset; // the character set in force: "UCS2", "IRA" or "GSM"
-    std::string number;  // decoded to UTF-8 in UCS2 mode, else the bytes sent
+    std::string charset; // the character set in force: "UCS2", "IRA" or "GSM"; "PDU" in PDU mode
+    std::string number;  // decoded to UTF-8 in UCS2 or PDU mode, else the bytes sent
     std::string text;
+    std::optional<kv::sms::Concat> part; // a part of a concatenated send
 };
 
 // A call the station placed with ATD; outcome "dialling" while it lasts, then
@@ -120,6 +126,19 @@ public:
     // and announces it as new-message indications are set; when the memory is
     // full the message waits at the network and comes when a message is deleted.
     Delivery StoreSms(std::string number, std::string text);
+    // One part of a concatenated message, stored as StoreSms does; 7-bit when
+    // `coding` is not given and the alphabet holds the text.
+    Delivery StorePart(std::string number, std::string text, std::optional<kv::sms::Coding> coding,
+                       kv::sms::Concat concat);
+    // A text that needs several SMS, split as a sender's phone does (7-bit when
+    // `coding` is not given and the alphabet holds it), the reference the next
+    // of this modem's own when not given. The parts are stored in `order` (part
+    // numbers from 1; a number twice is a part the network delivered twice, a
+    // number left out one that never came), in part order when it is empty.
+    // Nothing when a number of `order` is no part of the split text.
+    std::optional<std::vector<Delivery>> StoreLongSms(std::string number, std::string text,
+                                                      std::optional<kv::sms::Coding> coding, bool wideReference,
+                                                      std::optional<unsigned> reference, const std::vector<int>& order);
     void Ring(std::string number, Millis now);
     // The far end hangs up: "NO CARRIER", and the calls (only those with `number`
     // when given) end. False when there was no such call.
@@ -166,6 +185,12 @@ public:
     std::vector<std::string> TakeSentLines();
     const std::vector<CallRecord>& Calls() const { return m_callRecords; }
     const std::vector<SentSms>& Outbox() const { return m_outbox; }
+    // The texts sent: the parts of a concatenated send joined in part order
+    // once every part has come (by number, reference and total); a set still
+    // missing a part stays as its parts.
+    std::vector<SentSms> SentTexts() const;
+    // A stored message as PDU mode lists it: the service centre's address and the SMS-DELIVER, in hex.
+    std::string PduOf(const StoredSms& sms) const;
     // Numbers of the incoming calls that are still ringing.
     std::vector<std::string> RingingCalls() const;
     bool Echo() const { return m_echo; }
@@ -200,6 +225,8 @@ private:
     };
     struct Waiter {
         std::string number, text, stamp;
+        kv::sms::Coding coding = kv::sms::Coding::Gsm7;
+        std::optional<kv::sms::Concat> part;
     };
 
     void HandleCommandByte(char c);
@@ -259,7 +286,11 @@ private:
     std::string NumberField(const std::string& number, bool hex) const;
     std::string AlphaOf(const std::string& number, EmptyAlpha empty) const;
     std::string StampField(const std::string& stamp) const;
-    std::string MessageHeader(const StoredSms& sms) const;
+    // `list`: the +CMGL form (AT+CSDH=1 adds only <tooa> and <length> there).
+    std::string MessageHeader(const StoredSms& sms, bool list = false) const;
+    // PDU mode: "<stat>,[<alpha>],<length>" and the PDU.
+    std::string PduHeader(const StoredSms& sms) const;
+    Delivery Arrive(Waiter message);
     std::string MessageBody(const StoredSms& sms) const;
     std::string ModemText(std::string_view utf8) const;
     std::optional<std::string> StationText(std::string_view bytes) const;
@@ -303,6 +334,7 @@ private:
     std::string m_smsNumber;
     std::string m_smsText;
     bool m_smsOverflow = false;
+    int m_smsPduLength = -1; // AT+CMGS=<length> in PDU mode; -1 in text mode
     std::string m_echoPending;
     int m_dialInFlight = 0; // the call whose ATD awaits its final result
     bool m_ussdInFlight = false;
@@ -331,6 +363,7 @@ private:
     std::vector<Slot> m_phone;
     std::deque<Waiter> m_network;
     int m_nextReference = 1;
+    unsigned m_nextPartReference = 1; // of the long messages the network brings
     std::vector<SentSms> m_outbox;
     std::vector<CallRecord> m_callRecords;
     std::vector<Call> m_calls;

@@ -25,6 +25,11 @@ constexpr size_t kPassBudget = 64 * 1024;
 const char* const kHelp[] = {
     "sms M NUMBER TEXT       a message arrives (TEXT may use \\n \\r \\\\ \\xNN): prints its index,",
     "                        or \"waiting\" when the SIM is full (stored once one is deleted)",
+    "longsms M NUMBER [bits=8|16] [coding=gsm|ucs2] [ref=N] [order=3,1,2] TEXT",
+    "                        a long text in parts (split as a phone does): prints each part's index",
+    "                        in the order stored; order repeats a part or leaves one out",
+    "part M NUMBER [bits=8|16] [coding=gsm|ucs2] REF TOTAL N TEXT",
+    "                        one part of a concatenated message",
     "ring M NUMBER           incoming call: RING every 5 s until answered",
     "hangup M [NUMBER]       the far end hangs up: NO CARRIER",
     "dial M busy|nocarrier|noanswer|nodialtone|answer SECONDS [NUMBER] | dial M never [NUMBER]",
@@ -48,6 +53,8 @@ const char* const kHelp[] = {
     "balance M TEXT",
     "unplug M | plug M",
     "sim M | sent M | calls M | outbox M | network M | status M",
+    "pdus M                  each stored message as PDU mode lists it: INDEX STATUS PDU",
+    "texts M                 the texts sent, a concatenated send's parts joined",
     "quit",
 };
 
@@ -124,6 +131,52 @@ bool ParseHexBytes(std::string_view hex, std::string& bytes)
         bytes.push_back(static_cast<char>(hi * 16 + lo));
     }
     return true;
+}
+
+// The key=value options in front of a long message or part: bits, coding,
+// ref and order. False on an unknown key or value.
+struct PartOptions {
+    bool wide = false;
+    std::optional<kv::sms::Coding> coding;
+    std::optional<unsigned> reference;
+    std::vector<int> order;
+};
+
+bool TakePartOptions(std::string_view& rest, PartOptions& options)
+{
+    for (;;) {
+        std::string_view scan = rest;
+        const std::string_view token = NextToken(scan);
+        const size_t eq = token.find('=');
+        if (eq == std::string_view::npos)
+            return true;
+        const std::string_view key = token.substr(0, eq);
+        const std::string_view value = token.substr(eq + 1);
+        long long n = 0;
+        if (key == "bits" && (value == "8" || value == "16")) {
+            options.wide = value == "16";
+        } else if (key == "coding" && (value == "gsm" || value == "ucs2")) {
+            options.coding = value == "gsm" ? kv::sms::Coding::Gsm7 : kv::sms::Coding::Ucs2;
+        } else if (key == "ref" && ParseInteger(value, 0, 65535, n)) {
+            options.reference = static_cast<unsigned>(n);
+        } else if (key == "order" && !value.empty()) {
+            for (std::string_view list = value; !list.empty();) {
+                const size_t comma = list.find(',');
+                if (!ParseInteger(list.substr(0, comma), 1, 255, n))
+                    return false;
+                options.order.push_back(static_cast<int>(n));
+                list = comma == std::string_view::npos ? std::string_view{} : list.substr(comma + 1);
+            }
+        } else {
+            return false;
+        }
+        rest = scan;
+    }
+}
+
+std::string DeliveryLine(const Delivery& delivery)
+{
+    return !delivery.stored ? "waiting" : delivery.index ? std::to_string(delivery.index) : "routed";
 }
 
 ControlReply Fail(std::string message)
@@ -273,7 +326,7 @@ ControlReply Simulator::Execute(std::string_view line, Millis now)
         "sms",     "ring",   "hangup",  "dial",  "error",   "errorall", "garbage",     "flood",  "split",
         "truncate", "silent", "echo",   "signal", "balance", "unplug",  "plug",        "sim",    "sent",
         "calls",   "outbox", "urc",     "noise", "family",  "refuse",   "indications", "contact", "status",
-        "network", "urcbody"};
+        "network", "urcbody", "longsms", "part", "pdus", "texts"};
     if (std::find(std::begin(kModemCommands), std::end(kModemCommands), command) == std::end(kModemCommands))
         return Fail("unknown command " + EscapeText(command));
 
@@ -281,7 +334,8 @@ ControlReply Simulator::Execute(std::string_view line, Millis now)
         {"ring", 1},  {"hangup", 1}, {"dial", 3}, {"error", 0}, {"errorall", 1}, {"garbage", 1},
         {"flood", 1}, {"split", 1},  {"truncate", 0}, {"silent", 1}, {"echo", 1}, {"signal", 1},
         {"unplug", 0}, {"plug", 0},  {"sim", 0},  {"sent", 0},  {"calls", 0},  {"outbox", 0},
-        {"noise", 1}, {"family", 1}, {"refuse", 1}, {"indications", 1}, {"status", 0}, {"network", 0}};
+        {"noise", 1}, {"family", 1}, {"refuse", 1}, {"indications", 1}, {"status", 0}, {"network", 0},
+        {"pdus", 0}, {"texts", 0}};
     for (const auto& [name, most] : kMostArguments) {
         if (name != command)
             continue;
@@ -309,7 +363,38 @@ ControlReply Simulator::Execute(std::string_view line, Millis now)
         if (phone.empty())
             return Fail("usage: sms M NUMBER TEXT");
         const Delivery delivery = modem.StoreSms(std::string(phone), UnescapeText(Remainder(rest)));
-        reply.lines.push_back(!delivery.stored ? "waiting" : delivery.index ? std::to_string(delivery.index) : "routed");
+        reply.lines.push_back(DeliveryLine(delivery));
+    } else if (command == "longsms") {
+        const char* usage = "usage: longsms M NUMBER [bits=8|16] [coding=gsm|ucs2] [ref=N] [order=3,1,2] TEXT";
+        const std::string_view phone = NextToken(rest);
+        PartOptions options;
+        if (phone.empty() || !TakePartOptions(rest, options) || (options.reference && !options.wide && *options.reference > 255))
+            return Fail(usage);
+        const std::string text = UnescapeText(Remainder(rest));
+        if (text.empty())
+            return Fail(usage);
+        const auto deliveries = modem.StoreLongSms(std::string(phone), text, options.coding, options.wide,
+                                                   options.reference, options.order);
+        if (!deliveries)
+            return Fail("order names a part the text does not have");
+        for (const Delivery& d : *deliveries)
+            reply.lines.push_back(DeliveryLine(d));
+    } else if (command == "part") {
+        const char* usage = "usage: part M NUMBER [bits=8|16] [coding=gsm|ucs2] REF TOTAL N TEXT";
+        const std::string_view phone = NextToken(rest);
+        PartOptions options;
+        long long ref = 0, total = 0, n = 0;
+        if (phone.empty() || !TakePartOptions(rest, options) || !options.order.empty() || options.reference ||
+            !ParseInteger(NextToken(rest), 0, options.wide ? 65535 : 255, ref) ||
+            !ParseInteger(NextToken(rest), 1, 255, total) || !ParseInteger(NextToken(rest), 1, total, n))
+            return Fail(usage);
+        const std::string text = UnescapeText(Remainder(rest));
+        if (text.empty())
+            return Fail(usage);
+        reply.lines.push_back(DeliveryLine(modem.StorePart(
+            std::string(phone), text, options.coding,
+            kv::sms::Concat{static_cast<unsigned>(ref), options.wide, static_cast<unsigned>(total),
+                            static_cast<unsigned>(n)})));
     } else if (command == "ring") {
         const std::string_view phone = NextToken(rest);
         if (phone.empty())
@@ -457,6 +542,13 @@ ControlReply Simulator::Execute(std::string_view line, Millis now)
         int n = 0;
         for (const CallRecord& call : modem.Calls())
             reply.lines.push_back(std::to_string(++n) + " " + EscapeText(call.number) + " " + call.outcome);
+    } else if (command == "pdus") {
+        for (const StoredSms& sms : modem.Messages())
+            reply.lines.push_back((sms.medium == Medium::Phone ? "ME " : "") + std::to_string(sms.index) + " " +
+                                  sms.status + " " + modem.PduOf(sms));
+    } else if (command == "texts") {
+        for (const SentSms& sms : modem.SentTexts())
+            reply.lines.push_back(EscapeText(sms.number) + " " + EscapeText(sms.text));
     } else if (command == "outbox") {
         for (const SentSms& sms : modem.Outbox())
             reply.lines.push_back(std::to_string(sms.reference) + " " + sms.charset + " " + EscapeText(sms.number) +
