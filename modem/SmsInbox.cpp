@@ -74,6 +74,16 @@ bool LooksLikeConcatHeader(std::string_view hex)
 
 } // namespace
 
+std::chrono::seconds MultipartWaitFrom(std::string_view text)
+{
+    constexpr std::int64_t kShortest = 10;
+    constexpr std::int64_t kLongest = 24 * 3600;
+    const std::optional<std::int64_t> seconds = TextToInt(text);
+    if (!seconds || *seconds < kShortest || *seconds > kLongest)
+        return SmsInbox::kDefaultMultipartWait;
+    return std::chrono::seconds(*seconds);
+}
+
 SmsInbox::SmsInbox(TModem& modem, IModemHost& host, IClock& clock, std::string partsFile)
     : m_modem(modem), m_host(host), m_clock(clock), m_parts(std::move(partsFile))
 {

@@ -38,6 +38,10 @@ inline constexpr std::string_view kCmdPduMode = "AT+CMGF=0\r";
 inline constexpr std::string_view kCmdHeaderFields = "AT+CSDH=1\r";
 inline constexpr std::string_view kCmdListAllPdu = "AT+CMGL=4\r";
 
+// "[Messages] MultipartWaitSeconds" of config.ini: a whole number of seconds
+// from 10 to a day; anything else (missing, a typo) gives the default.
+std::chrono::seconds MultipartWaitFrom(std::string_view text);
+
 class SmsInbox {
 public:
     // How long the parts of an incomplete set are waited for by default.

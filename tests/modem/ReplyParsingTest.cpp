@@ -3,6 +3,7 @@
 #include "codec/UssdText.h"
 #include "data/Text.h"
 #include "modem/LineReader.h"
+#include "modem/SmsInbox.h"
 #include "modem/SmsReader.h"
 #include "modem/Ussd.h"
 #include "tests/support/Cp1251.h"
@@ -278,3 +279,23 @@ TEST(UssdAnswer, EveryCodingAndRefusal)
 
 } // namespace
 } // namespace kv
+
+namespace kv::test {
+namespace {
+
+TEST(MultipartWait, WholeSecondsWithinRangeElseTheDefault)
+{
+    struct Case {
+        const char* text;
+        long long seconds;
+    };
+    const Case cases[] = {
+        {"600", 600}, {"10", 10}, {"86400", 86400}, {"", 600},      {"9", 600},
+        {"86401", 600}, {"-30", 600}, {"2m", 600},  {" 120 ", 120}, {"99999999999999999999", 600},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MultipartWaitFrom(c.text).count(), c.seconds) << '"' << c.text << '"';
+}
+
+} // namespace
+} // namespace kv::test
