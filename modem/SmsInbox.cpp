@@ -189,6 +189,9 @@ bool SmsInbox::AdmitPduMode()
 {
     // The read and the switch back follow it in the queue.
     m_groupStep = 2;
+    // Still in PDU mode: the read before it stayed there for this one.
+    if (m_pduNow)
+        return false;
     return !m_modem.LinkLost && m_mode != ReadMode::Text;
 }
 
@@ -202,8 +205,9 @@ bool SmsInbox::AdmitSwitchBack()
 {
     if (std::exchange(m_groupStep, 0) != 1)
         return true; // the set-up's own
-    // A modem that refused PDU mode is in text mode already.
-    if (!m_pduNow)
+    // A modem that refused PDU mode is in text mode already; one with another
+    // read next (a burst of reports) stays in PDU mode for it.
+    if (!m_pduNow || m_modem.PeekCommand() == std::optional<std::string>(kCmdPduMode))
         return false;
     m_pduNow = false;
     m_switchingBack = true;
