@@ -23,6 +23,8 @@ constexpr std::string_view kModemTel = events::kModem1Tel;
 constexpr std::string_view kLinePassFailed = "Ошибка E001 - обработка данных модема..."_cp;
 constexpr std::string_view kLineReadPostponed = "Чтение SMS отложено: модем не в кодировке UNICODE"_cp;
 constexpr std::string_view kLineNotJournalled = "Событие не записано в журнал: SMS оставлено в памяти SIM"_cp;
+constexpr std::string_view kLineSetNotJournalled =
+    "Событие не записано в журнал: части длинного SMS хранятся до записи"_cp;
 constexpr std::string_view kLinePduMode = "Модем в режиме PDU: текстовый режим устанавливается заново"_cp;
 constexpr std::string_view kLinePduRefused = "Модем не читает SMS в режиме PDU: SMS читаются в текстовом режиме"_cp;
 constexpr std::string_view kLinePartNotKept = "Часть длинного SMS не сохранена на диск: оставлена в памяти SIM"_cp;
@@ -34,6 +36,8 @@ constexpr std::string_view kNewMessage = events::kNewMessage;
 constexpr std::string_view kBadMessage = "Ошибка в SMS-сообщении:"_cp;
 // Sets are looked at this often, not at every pass: a look may ask the journal.
 constexpr std::uint32_t kSetCheckMs = 1000;
+// A set whose row could not be written is tried again after this.
+constexpr std::uint32_t kSetRetryMs = 4000;
 
 // The index of "AT+CMGR=3\r", "AT+CMGD=3\r" or "AT+CMGD=3,0\r".
 int IndexIn(std::string_view command)
@@ -605,10 +609,12 @@ bool SmsInbox::JournalSet(const SmsSetId& id)
             whole.note = IncompleteNote(have, id.total);
         whole.numberField = id.sender;
         whole.body = whole.text;
-        durable = JournalMessage(whole, -1, &tag);
+        durable = JournalMessage(whole, -1, &tag, kLineSetNotJournalled);
     }
-    if (!durable)
+    if (!durable) {
+        m_setTried[id] = m_clock.ReadTimeStamp();
         return false;
+    }
     m_heldInSim.erase(tag);
     m_unjournalledTold.erase(tag);
     m_waitingSince.erase(id);
@@ -619,6 +625,12 @@ bool SmsInbox::JournalSet(const SmsSetId& id)
 }
 
 bool SmsInbox::JournalMessage(const Received& message, int index, const std::string* key)
+{
+    return JournalMessage(message, index, key, kLineNotJournalled);
+}
+
+bool SmsInbox::JournalMessage(const Received& message, int index, const std::string* key,
+                              std::string_view notJournalled)
 {
     const bool readable = message.readable;
     const std::string tel = readable ? message.sender : std::string(kModemTel);
@@ -680,7 +692,7 @@ bool SmsInbox::JournalMessage(const Received& message, int index, const std::str
     if (!failed)
         m_heldInSim.insert(*key);
     if (m_unjournalledTold.insert(*key).second)
-        Guarded([this] { Techno(kLineNotJournalled, kRed); });
+        Guarded([&] { Techno(notJournalled, kRed); });
     return false;
 }
 
@@ -727,6 +739,11 @@ void SmsInbox::Tick()
     const std::uint64_t waitMs = static_cast<std::uint64_t>(m_multipartWait.count()) * 1000;
     std::vector<SmsSetId> due;
     for (const auto& [id, since] : m_waitingSince) {
+        // A set whose row failed is tried again as a message left in the SIM
+        // is, at the pace of the memory poll, not at every look.
+        if (const auto tried = m_setTried.find(id);
+            tried != m_setTried.end() && m_clock.ElapsedMs(tried->second) < kSetRetryMs)
+            continue;
         // Whole sets too: one whose row waited for the disk, or read whole before a restart.
         if (m_parts.Complete(id) || m_clock.ElapsedMs(since) >= std::min<std::uint64_t>(waitMs, UINT32_MAX))
             due.push_back(id);
@@ -735,6 +752,8 @@ void SmsInbox::Tick()
         Guarded([&] { JournalSet(id); });
     for (auto it = m_waitingSince.begin(); it != m_waitingSince.end();)
         it = m_parts.Waiting().count(it->first) ? std::next(it) : m_waitingSince.erase(it);
+    for (auto it = m_setTried.begin(); it != m_setTried.end();)
+        it = m_waitingSince.count(it->first) ? std::next(it) : m_setTried.erase(it);
     m_parts.Expire(m_clock.Now());
 }
 

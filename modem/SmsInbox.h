@@ -127,6 +127,8 @@ private:
     // Journals one message; true once its row is on disk. `key` names it in
     // the SIM, or its set (none for a message given straight to the station).
     bool JournalMessage(const Received& message, int index, const std::string* key);
+    // ... telling a row that is not on disk with `notJournalled`, once.
+    bool JournalMessage(const Received& message, int index, const std::string* key, std::string_view notJournalled);
     // Journals a set with the parts it has; true once its row is on disk.
     bool JournalSet(const SmsSetId& id);
     void QueueDelete(int index, const std::string& key);
@@ -167,6 +169,7 @@ private:
     SmsPartStore m_parts;
     std::chrono::seconds m_multipartWait = kDefaultMultipartWait;
     std::map<SmsSetId, std::uint64_t> m_waitingSince; // on the worker's clock
+    std::map<SmsSetId, std::uint64_t> m_setTried;     // when its row last failed
     std::optional<std::uint64_t> m_lastSetCheck;
     bool m_partsFailing = false; // told once per failure period
 };
