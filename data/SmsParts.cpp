@@ -153,9 +153,11 @@ void SmsPartStore::Load()
             Done done;
             std::string parts;
             long long seconds = 0;
-            fields >> seconds >> parts;
+            std::string timestamp;
+            fields >> seconds >> parts >> timestamp;
             done.at = SecondsToDays(seconds);
-            if (!fields) {
+            const std::optional<std::string> ts = FromHex(timestamp);
+            if (!fields || !ts) {
                 m_damaged = true;
                 continue;
             }
@@ -166,6 +168,7 @@ void SmsPartStore::Load()
                 if (value >= 1 && value <= id.total)
                     done.parts.insert(static_cast<unsigned>(value));
             }
+            done.timestamp = *ts;
             m_done[id] = std::move(done);
         } else {
             m_damaged = true;
@@ -177,8 +180,15 @@ void SmsPartStore::Load()
 
 SmsPartStore::Added SmsPartStore::Add(const SmsSetId& id, const SmsPart& part)
 {
-    if (const auto done = m_done.find(id); done != m_done.end() && !m_waiting.count(id))
-        return done->second.parts.count(part.part) ? Added::Duplicate : Added::SetJournalled;
+    if (const auto done = m_done.find(id); done != m_done.end() && !m_waiting.count(id)) {
+        if (SameSending(part.timestamp, done->second.timestamp))
+            return done->second.parts.count(part.part) ? Added::Duplicate : Added::SetJournalled;
+        m_done.erase(done);
+    }
+    if (const auto waiting = m_waiting.find(id); waiting != m_waiting.end())
+        for (const auto& [n, other] : waiting->second)
+            if (!SameSending(part.timestamp, other.timestamp))
+                return Added::OtherSend;
     auto& parts = m_waiting[id];
     if (parts.count(part.part))
         return Added::Duplicate;
@@ -202,10 +212,12 @@ bool SmsPartStore::Complete(const SmsSetId& id) const
 bool SmsPartStore::MarkJournalled(const SmsSetId& id, double now)
 {
     const auto it = m_waiting.find(id);
-    Done done{{}, now};
+    Done done{{}, now, {}};
     if (it != m_waiting.end()) {
         for (const auto& [n, part] : it->second)
             done.parts.insert(n);
+        if (!it->second.empty())
+            done.timestamp = it->second.begin()->second.timestamp;
         m_waiting.erase(it);
     }
     m_done[id] = std::move(done);
@@ -256,10 +268,43 @@ bool SmsPartStore::Save()
         for (const unsigned n : done.parts)
             parts += (parts.empty() ? "" : ",") + std::to_string(n);
         std::snprintf(number, sizeof number, " %u %u %lld ", id.reference, id.total, DaysToSeconds(done.at));
-        out += Sealed("D " + Field(id.sender) + number + (parts.empty() ? std::string("0") : parts));
+        out += Sealed("D " + Field(id.sender) + number + (parts.empty() ? std::string("0") : parts) + " "
+                      + Field(done.timestamp));
     }
     AtomicFileWriter writer(m_path);
     return writer.Open() && writer.Write(out.data(), out.size()) && writer.Commit();
+}
+
+namespace {
+
+// Seconds since 2000 of "yy/MM/dd,hh:mm:ss+zz" (zz in quarter hours).
+std::optional<long long> StampSeconds(std::string_view s)
+{
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, se = 0, zone = 0;
+    char sign = '+';
+    const std::string text(s);
+    if (std::sscanf(text.c_str(), "%2d/%2d/%2d,%2d:%2d:%2d%c%d", &y, &mo, &d, &h, &mi, &se, &sign, &zone) < 6)
+        return std::nullopt;
+    if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || se > 59)
+        return std::nullopt;
+    // Days from civil (proleptic Gregorian), years 2000..2099.
+    const int yy = 2000 + y - (mo <= 2 ? 1 : 0);
+    const int era = yy / 400;
+    const int yoe = yy - era * 400;
+    const int doy = (153 * (mo + (mo > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const long long days = era * 146097LL + yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long long offset = (sign == '-' ? -1LL : 1LL) * zone * 15 * 60;
+    return days * 86400 + h * 3600 + mi * 60 + se - offset;
+}
+
+} // namespace
+
+bool SameSending(std::string_view a, std::string_view b)
+{
+    constexpr long long kApart = 3600;
+    const std::optional<long long> x = StampSeconds(a);
+    const std::optional<long long> y = StampSeconds(b);
+    return !x || !y || (*x > *y ? *x - *y : *y - *x) <= kApart;
 }
 
 std::string IncompleteNote(const std::set<unsigned>& parts, unsigned total)

@@ -12,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kv {
@@ -45,10 +46,14 @@ public:
     void Load();
     bool Damaged() const { return m_damaged; }
 
-    enum class Added { New, Duplicate, SetJournalled };
+    enum class Added { New, Duplicate, SetJournalled, OtherSend };
     // What the part is to the store: new (kept; when the file could not be
     // written, Saved() says false and the part is not kept), one it already
-    // has, or one of a set already journalled whose part numbers it was not among.
+    // has, or one of a set already journalled whose part numbers it was not
+    // among. A device that restarts may count its references anew: a part
+    // sent long before or after the parts waiting under the same name is of
+    // another message (OtherSend, not kept: the set waiting goes first), and
+    // one long after a journalled set starts a new set.
     Added Add(const SmsSetId& id, const SmsPart& part);
     // Whether the last change reached the disk.
     bool Saved() const { return m_saved; }
@@ -74,11 +79,16 @@ private:
     struct Done {
         std::set<unsigned> parts;
         double at = 0;
+        std::string timestamp; // its first part's
     };
     std::map<SmsSetId, Done> m_done;
     bool m_damaged = false;
     bool m_saved = true;
 };
+
+// Whether two service-centre time stamps ("yy/MM/dd,hh:mm:ss+zz") are of one
+// sending: an hour apart at most. A stamp that does not read counts as the same.
+bool SameSending(std::string_view a, std::string_view b);
 
 // The joined text of the parts in part order; a set that lacks parts ends in
 // the note naming those it has: " (неполное сообщение: части 1, 3 из 3)".

@@ -576,6 +576,12 @@ bool SmsInbox::KeepPart(const Received& message, int index, const std::string& k
         Guarded([this] { Techno("Повтор части длинного SMS: удален"_cp, kBlue); });
         return true;
     case SmsPartStore::Added::SetJournalled: break;
+    case SmsPartStore::Added::OtherSend:
+        // The same sender, reference and total, sent at another time: the set
+        // waiting is another message, journalled with what it has first.
+        if (!JournalSet(id))
+            return false;
+        return KeepPart(message, index, key);
     }
     // Its set is in the journal already: this part goes alone, with the note.
     Received alone = message;

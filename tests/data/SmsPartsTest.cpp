@@ -79,6 +79,44 @@ TEST(SmsParts, AJournalledSetTellsLatePartsFromCopiesForADay)
     EXPECT_EQ(store.Add(kAlarm, Part(1, "A")), SmsPartStore::Added::New) << "a reused reference starts anew";
 }
 
+TEST(SmsParts, AReusedReferenceFromAnotherSendingIsAnotherMessage)
+{
+    SmsPartStore store;
+    SmsPart later = Part(1, "new");
+    later.timestamp = "24/05/01,12:00:01+12"; // two hours after the waiting part 2
+    ASSERT_EQ(store.Add(kAlarm, Part(2, "B")), SmsPartStore::Added::New);
+    EXPECT_EQ(store.Add(kAlarm, later), SmsPartStore::Added::OtherSend);
+    EXPECT_EQ(store.Waiting().at(kAlarm).size(), 1u) << "not kept with the other message's part";
+    ASSERT_TRUE(store.MarkJournalled(kAlarm, 45000.5));
+    EXPECT_EQ(store.Add(kAlarm, later), SmsPartStore::Added::New) << "the journalled set's name is free again";
+    EXPECT_EQ(store.Add(kAlarm, Part(3, "late")), SmsPartStore::Added::OtherSend)
+        << "nor is a part of the old sending taken into the new set";
+}
+
+TEST(SmsParts, SendingsAnHourApartAtMostAreOne)
+{
+    struct Case {
+        const char* a;
+        const char* b;
+        bool same;
+    };
+    const Case cases[] = {
+        {"24/05/01,10:00:00+12", "24/05/01,10:59:59+12", true},
+        {"24/05/01,10:00:00+12", "24/05/01,11:00:01+12", false},
+        {"24/05/01,23:30:00+12", "24/05/02,00:10:00+12", true},  // over midnight
+        {"24/02/29,10:00:00+12", "24/03/01,10:00:00+12", false}, // a leap day between
+        {"24/05/01,10:00:00+12", "24/05/01,08:30:00+08", true},  // half an hour apart: zones 3 h and 2 h
+        {"24/05/01,10:00:00+12", "24/05/01,10:00:00-12", false}, // six hours apart
+        {"24/05/01,10:00:00+12", "", true},                      // unknown: kept together
+        {"garbage", "24/05/01,10:00:00+12", true},
+        {"24/13/01,10:00:00+12", "24/05/01,10:00:00+12", true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(SameSending(c.a, c.b), c.same) << c.a << " / " << c.b;
+        EXPECT_EQ(SameSending(c.b, c.a), c.same) << c.b << " / " << c.a;
+    }
+}
+
 struct DamageCase {
     const char* name;
     std::function<std::string(const std::string&)> damage;
