@@ -80,7 +80,7 @@ const DeliverCase kDeliverCases[] = {
     // A text formatting element first, skipped by its length.
     {"unknown_element_skipped", "00440B919761214365F7000812305101020321" "0D0A0A030000000003A702020422", "",
      "+79161234567", 0x91, "21/03/15,10:20:30+12", Coding::Ucs2, "Т", Concat{0xA7, false, 2, 2}},
-    // Part 0 links nothing: the header is skipped, the text stands alone.
+    // A part numbered 0 links nothing: the header is skipped, the text stands alone.
     {"concat_part_zero_ignored", "00440B919761214365F7000812305101020321" "08050003A702000422", "", "+79161234567",
      0x91, "21/03/15,10:20:30+12", Coding::Ucs2, "Т", std::nullopt},
 };

@@ -272,7 +272,7 @@ TEST_P(LongReports, AreJoinedAndJournalledOnce)
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFamily, FamilyJourney,
-                         ::testing::Values("sim800", "huawei", "siemens", "quectel", "wavecom", "cinterion", "telit"),
+                         ::testing::Values("sim800", "huawei", "siemens", "quectel", "wavecom", "cinterion", "telit", "lte"),
                          [](const auto& info) { return std::string(info.param); });
 // The lte family drops the header in text mode: only the PDU links its parts.
 INSTANTIATE_TEST_SUITE_P(EveryFamily, LongReports,

@@ -1,5 +1,6 @@
 // The modemsim program end to end: its banner, its pseudo-terminals as the station
 // opens them, unplugging and plugging, and how it ends.
+#include "codec/SmsPdu.h"
 #include "tests/support/ModemSim.h"
 #include "tests/support/TempDir.h"
 
@@ -174,6 +175,45 @@ TEST(ModemSimProgram, PlaysTheFamilyItIsToldAndTakesUnsolicitedLines)
 
     const int status = std::system((ModemSim::BinaryPath() + " --family nokia </dev/null 2>/dev/null").c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << "an unknown family is refused";
+}
+
+// A long report the simulator splits, listed over the pseudo-terminal in PDU
+// mode, and a long send in PDU mode that the program reports whole.
+TEST(ModemSimProgram, LongMessagesGoBothWaysInPduMode)
+{
+    ModemSimOptions options;
+    options.modems = 1;
+    options.family = "lte";
+    ModemSim sim(options);
+    const int fd = OpenPort(sim.Path(1));
+    std::string utf8 = "Батарея разряжена, объект Гараж: ";
+    for (int i = 0; i < 60; ++i)
+        utf8 += "ж";
+    const std::u16string report = u"Батарея разряжена, объект Гараж: " + std::u16string(60, u'ж');
+    EXPECT_EQ(sim.Command("longsms 1 +79111111111 ref=200 order=2,1 " + utf8), (std::vector<std::string>{"1", "2"}));
+    Send(fd, "AT+CMGL=4\r");
+    const std::string list = ReadUntil(fd, "OK\r\n");
+    std::u16string parts[2];
+    for (size_t at = list.find("+CMGL: "); at != std::string::npos; at = list.find("+CMGL: ", at + 1)) {
+        const size_t start = list.find("\r\n", at) + 2;
+        const auto d = kv::sms::DecodeDeliverPdu(list.substr(start, list.find("\r\n", start) - start));
+        ASSERT_TRUE(d && d->data.concat) << list;
+        EXPECT_EQ(d->data.concat->reference, 200u);
+        parts[d->data.concat->part - 1] = d->data.units;
+    }
+    EXPECT_EQ(parts[0] + parts[1], report);
+
+    for (const kv::sms::OutgoingPdu& p : kv::sms::EncodeSubmit("+79111111112", report, 5)) {
+        Send(fd, "AT+CMGS=" + std::to_string(p.tpduLength) + "\r");
+        ReadUntil(fd, "> ");
+        Send(fd, p.hex + "\x1a");
+        EXPECT_NE(ReadUntil(fd, "OK\r\n").find("+CMGS: "), std::string::npos);
+    }
+    EXPECT_EQ(sim.Command("outbox 1").size(), 2u);
+    const std::vector<std::string> texts = sim.Command("texts 1");
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0], "+79111111112 " + utf8);
+    ::close(fd);
 }
 
 } // namespace
