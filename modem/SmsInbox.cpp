@@ -78,14 +78,19 @@ bool LooksLikeConcatHeader(std::string_view hex)
 
 } // namespace
 
-std::chrono::seconds MultipartWaitFrom(std::string_view text)
+std::optional<std::chrono::seconds> MultipartWaitOf(std::string_view text)
 {
     constexpr std::int64_t kShortest = 10;
     constexpr std::int64_t kLongest = 24 * 3600;
     const std::optional<std::int64_t> seconds = TextToInt(text);
     if (!seconds || *seconds < kShortest || *seconds > kLongest)
-        return SmsInbox::kDefaultMultipartWait;
+        return std::nullopt;
     return std::chrono::seconds(*seconds);
+}
+
+std::chrono::seconds MultipartWaitFrom(std::string_view text)
+{
+    return MultipartWaitOf(text).value_or(SmsInbox::kDefaultMultipartWait);
 }
 
 SmsInbox::SmsInbox(TModem& modem, IModemHost& host, IClock& clock, std::string partsFile)
@@ -742,7 +747,7 @@ void SmsInbox::Tick()
     if (m_lastSetCheck && m_clock.ElapsedMs(*m_lastSetCheck) < kSetCheckMs)
         return;
     m_lastSetCheck = m_clock.ReadTimeStamp();
-    const std::uint64_t waitMs = static_cast<std::uint64_t>(m_multipartWait.count()) * 1000;
+    const std::uint64_t waitMs = static_cast<std::uint64_t>(m_modem.MultipartWaitSeconds.load()) * 1000;
     std::vector<SmsSetId> due;
     for (const auto& [id, since] : m_waitingSince) {
         // A set whose row failed is tried again as a message left in the SIM

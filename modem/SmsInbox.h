@@ -38,8 +38,10 @@ inline constexpr std::string_view kCmdPduMode = "AT+CMGF=0\r";
 inline constexpr std::string_view kCmdHeaderFields = "AT+CSDH=1\r";
 inline constexpr std::string_view kCmdListAllPdu = "AT+CMGL=4\r";
 
-// "[Messages] MultipartWaitSeconds" of config.ini: a whole number of seconds
-// from 10 to a day; anything else (missing, a typo) gives the default.
+// "[Messages] MultipartWaitSeconds" of config.ini and the modem window: a
+// whole number of seconds from 10 to a day; nothing for anything else.
+std::optional<std::chrono::seconds> MultipartWaitOf(std::string_view text);
+// ... the default for anything else (missing, a typo).
 std::chrono::seconds MultipartWaitFrom(std::string_view text);
 
 class SmsInbox {
@@ -52,7 +54,10 @@ public:
     // `partsFile` empty: the parts are kept in memory only.
     SmsInbox(TModem& modem, IModemHost& host, IClock& clock, std::string partsFile);
 
-    void SetMultipartWait(std::chrono::seconds wait) { m_multipartWait = wait; }
+    void SetMultipartWait(std::chrono::seconds wait)
+    {
+        m_modem.MultipartWaitSeconds = static_cast<std::uint32_t>(wait.count());
+    }
 
     // ---- replies ----
     void OnMemory(const MemoryState& state);
@@ -167,7 +172,6 @@ private:
     std::set<std::string> m_heldInSim;          // keys whose row was written, not yet on disk
 
     SmsPartStore m_parts;
-    std::chrono::seconds m_multipartWait = kDefaultMultipartWait;
     std::map<SmsSetId, std::uint64_t> m_waitingSince; // on the worker's clock
     std::map<SmsSetId, std::uint64_t> m_setTried;     // when its row last failed
     std::optional<std::uint64_t> m_lastSetCheck;

@@ -7,6 +7,7 @@
 #include "modem/Commands.h"
 #include "modem/DialThread.h"
 #include "modem/Modem.h"
+#include "modem/SmsInbox.h"
 #include "modemsetup/PortAdvice.h"
 #include "serial/CPort.h"
 #include "timing/rdtsc.h"
@@ -43,6 +44,8 @@ constexpr std::string_view kNumbers = "Numbers";
 constexpr std::string_view kRing = "Ring";
 constexpr std::string_view kFailuresToReport = "FailuresToReport";
 constexpr int kMaxFailuresToReport = 99;
+constexpr std::string_view kMessages = "Messages";
+constexpr std::string_view kMultipartWaitSeconds = "MultipartWaitSeconds";
 // Not a speed of the list: a missing key gives 9600 baud.
 constexpr std::string_view kDefaultBaudRate = "9200";
 
@@ -118,7 +121,8 @@ TModemForm::TModemForm(StationContext& ctx)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       m_ctx(ctx),
       m_wait(WaitMs),
-      m_failuresToReport(kDefaultFailuresToReport)
+      m_failuresToReport(kDefaultFailuresToReport),
+      m_multipartWait(static_cast<int>(SmsInbox::kDefaultMultipartWait.count()))
 {
     Name(this, "ModemForm", "Управление GSM-модемом"_cp);
     setWindowTitle(ToQ("Управление GSM-модемом"_cp));
@@ -172,6 +176,10 @@ TModemForm::TModemForm(StationContext& ctx)
     Edit12 = TextBox("Edit12", "ТРЕВОГА ОБЗВОНА ПОСЛЕ"_cp, std::to_string(kDefaultFailuresToReport), this);
     Edit12->setToolTip(ToQ("Сколько вызовов подряд объект может не ответить, прежде чем откроется тревога (от 1 до 99)"_cp));
     Edit12->setFixedWidth(60);
+    Edit13 = TextBox("Edit13", "ОЖИДАНИЕ ЧАСТЕЙ SMS"_cp, std::to_string(m_multipartWait), this);
+    Edit13->setToolTip(ToQ("Сколько секунд ждать недостающие части длинного SMS, прежде чем записать его как есть "
+                           "(от 10 до 86400)"_cp));
+    Edit13->setFixedWidth(60);
 
     // The fields and their labels on the left, the three main buttons on the right.
     auto* fields = new QGridLayout;
@@ -204,6 +212,8 @@ TModemForm::TModemForm(StationContext& ctx)
     fields->addWidget(Edit11, 6, 1, 1, 3);
     fields->addWidget(FieldLabel("Label14", "ТРЕВОГА ОБЗВОНА"_cp, this), 7, 0);
     fields->addLayout(WithNote(Edit12, "Label15", "неудачных вызовов подряд"_cp), 7, 1, 1, 3);
+    fields->addWidget(FieldLabel("Label16", "ЧАСТИ SMS"_cp, this), 8, 0);
+    fields->addLayout(WithNote(Edit13, "Label17", "секунд ждать недостающие"_cp), 8, 1, 1, 3);
     fields->setColumnMinimumWidth(1, 110);
     fields->setColumnMinimumWidth(3, 80);
 
@@ -301,12 +311,16 @@ void TModemForm::LoadSettings()
         m_escalationNumbers = ini.ReadString(S(kEscalation), S(kNumbers), {});
         m_failuresToReport = FailuresToReport(ini.ReadString(S(kRing), S(kFailuresToReport), {}))
                                  .value_or(kDefaultFailuresToReport);
+        m_multipartWait =
+            static_cast<int>(MultipartWaitFrom(ini.ReadString(S(kMessages), S(kMultipartWaitSeconds), {})).count());
     } catch (const std::exception&) {
     }
     Edit10->setText(ToQ(m_escalationMinutes));
     Edit11->setText(ToQ(m_escalationNumbers));
     Edit12->setText(ToQ(std::to_string(m_failuresToReport)));
+    Edit13->setText(ToQ(std::to_string(m_multipartWait)));
     ApplyFailuresToReport();
+    ApplyMultipartWait();
 }
 
 bool TModemForm::TakeFailuresToReport()
@@ -323,6 +337,22 @@ void TModemForm::ApplyFailuresToReport()
 {
     if (m_ctx.DialVars)
         m_ctx.DialVars->failuresToReport = m_failuresToReport;
+}
+
+bool TModemForm::TakeMultipartWait()
+{
+    const std::optional<std::chrono::seconds> typed = MultipartWaitOf(FromQ(Edit13->text()));
+    if (typed)
+        m_multipartWait = static_cast<int>(typed->count());
+    Edit13->setText(ToQ(std::to_string(m_multipartWait)));
+    ApplyMultipartWait();
+    return typed.has_value();
+}
+
+void TModemForm::ApplyMultipartWait()
+{
+    if (m_ctx.Modem1)
+        m_ctx.Modem1->MultipartWaitSeconds = static_cast<std::uint32_t>(m_multipartWait);
 }
 
 void TModemForm::RefreshPortFields()
@@ -352,6 +382,7 @@ void TModemForm::FormClose()
 {
     m_ctx.Shown(ShownWindow::Modem) = false;
     const bool failuresUsable = TakeFailuresToReport();
+    const bool waitUsable = TakeMultipartWait();
     // Saving and applying fail separately: a folder the station may not write
     // to must not keep the operator from switching ports.
     try {
@@ -371,6 +402,10 @@ void TModemForm::FormClose()
         ShowError(Str("Тревога обзвона: нужно число неудачных вызовов от 1 до 99. Оставлено "_cp)
                       + std::to_string(m_failuresToReport) + ".",
                   this);
+    if (!waitUsable)
+        ShowError(Str("Части SMS: нужно число секунд от 10 до 86400. Оставлено "_cp) + std::to_string(m_multipartWait)
+                      + ".",
+                  this);
 }
 
 void TModemForm::SaveSettings()
@@ -388,6 +423,7 @@ void TModemForm::SaveSettings()
     ini.WriteString(S(kEscalation), S(kMinutes), m_escalationMinutes);
     ini.WriteString(S(kEscalation), S(kNumbers), m_escalationNumbers);
     ini.WriteString(S(kRing), S(kFailuresToReport), std::to_string(m_failuresToReport));
+    ini.WriteString(S(kMessages), S(kMultipartWaitSeconds), std::to_string(m_multipartWait));
 }
 
 void TModemForm::ApplySettings()
