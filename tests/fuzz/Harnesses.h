@@ -40,7 +40,8 @@ inline constexpr const char* kDispatchCommands[] = {
     "AT+CMGD=3\r",       "AT+CMGS=\"+79111111111\"\r",                "*8411#_on#\x1A",
     "AT+CLCC\r",         "ATD+79111111111;\r",  "ATA\r",               "AT+CUSD=1,\"002A0031003000300023\",15\r",
     "AT+CNMI=?\r",       "AT+CNMI=2,1,0,0,0\r", "AT\r",                "AT+CSCS=\"UCS2\"\r",
-    "AT+CPMS=\"SM\"\r",  "ATE1\r",
+    "AT+CPMS=\"SM\"\r",  "ATE1\r",              "AT+CMGL=4\r",         "AT+CMGF=0\r",
+    "AT+CSDH=1\r",
 };
 
 // A property that failed. By default the message goes to stderr and the
