@@ -4,8 +4,11 @@
 // modem's new-message indications available and without them (the memory poll
 // alone). Not a Google Benchmark: it prints its figures.
 //
-// Usage: alarm_latency [--reports N] [--burst N] [--family NAME]
+// Usage: alarm_latency [--reports N] [--burst N] [--family NAME] [--parts N]
 //                      [--indications on|off|both] [--gap MIN-MAX] [--limit SECONDS] [--seed N]
+//
+// With --parts each report is a long message of that many parts (UCS2, in part
+// order); it counts as arrived when its last part is in the SIM.
 //
 // A report counts as arrived when the simulator's `sms` command has answered
 // (the message is in the SIM, or waits at the network when the SIM is full);
@@ -51,6 +54,7 @@ struct Options {
     double gapMin = 3, gapMax = 10; // seconds between the random reports
     int limit = 120;                 // seconds allowed after the last arrival
     unsigned seed = 1;
+    int parts = 1;
 };
 
 const std::string kTag = "rep";
@@ -231,7 +235,7 @@ void PrintRows(const Watch& watch, const std::vector<int>& which)
 
 // Stores one report in modem 1's SIM; its arrival is the simulator's answer.
 void Send(kv::test::ModemSim& sim, Watch& watch, const std::vector<kv::test::Reporter>& devices,
-          std::vector<int>& perDevice, int n)
+          std::vector<int>& perDevice, int n, int parts)
 {
     Report r;
     r.device = n % static_cast<int>(devices.size());
@@ -240,7 +244,17 @@ void Send(kv::test::ModemSim& sim, Watch& watch, const std::vector<kv::test::Rep
     const std::string text = std::string(arm ? "Поставлено на охрану" : "Снято с охраны") + " " + kTag +
                              std::to_string(n);
     watch.reports.push_back(r);
-    sim.Command("sms 1 " + devices[static_cast<std::size_t>(r.device)].number + " " + text);
+    const std::string& number = devices[static_cast<std::size_t>(r.device)].number;
+    if (parts > 1) {
+        // 67 UCS2 characters a part: the marker first, then filler to the last part, the tag at the end.
+        std::string filler;
+        for (int chars = 0; chars < 67 * (parts - 1) - 10; chars += 4)
+            filler += " цех";
+        sim.Command("longsms 1 " + number + " coding=ucs2 " + text.substr(0, text.rfind(' ')) + filler + " " + kTag +
+                    std::to_string(n));
+    } else {
+        sim.Command("sms 1 " + number + " " + text);
+    }
     watch.reports.back().arrived = Clock::now();
 }
 
@@ -305,7 +319,7 @@ int RunPhase(const Options& o, bool indications)
     for (int n = 0; n < o.reports; ++n) {
         kv::test::ServeFor(std::chrono::milliseconds(static_cast<int>(gap(rng) * 1000)));
         random.push_back(static_cast<int>(watch.reports.size()));
-        Send(sim, watch, devices, perDevice, random.back());
+        Send(sim, watch, devices, perDevice, random.back(), o.parts);
     }
     WaitFor(watch, random, Clock::now() + std::chrono::seconds(o.limit));
 
@@ -315,7 +329,7 @@ int RunPhase(const Options& o, bool indications)
         for (int n = 0; n < o.burst; ++n) {
             burst.push_back(static_cast<int>(watch.reports.size()));
             // Consecutive numbers: each device once, so every tile changes once.
-            Send(sim, watch, devices, perDevice, burst.back());
+            Send(sim, watch, devices, perDevice, burst.back(), o.parts);
         }
         WaitFor(watch, burst, Clock::now() + std::chrono::seconds(o.limit));
     }
@@ -371,7 +385,11 @@ bool ParseArgs(int argc, char** argv, Options& o)
             o.family = v;
         else if (a == "--limit")
             o.limit = std::max(1, std::atoi(v));
-        else if (a == "--seed")
+        else if (a == "--parts") {
+            o.parts = std::atoi(v);
+            if (o.parts < 1 || o.parts > 9)
+                return false;
+        } else if (a == "--seed")
             o.seed = static_cast<unsigned>(std::strtoul(v, nullptr, 10));
         else if (a == "--gap") {
             if (std::sscanf(v, "%lf-%lf", &o.gapMin, &o.gapMax) != 2 || o.gapMin < 0 || o.gapMax < o.gapMin)
@@ -399,7 +417,7 @@ int main(int argc, char** argv)
     Options o;
     if (!ParseArgs(argc, argv, o)) {
         std::fprintf(stderr, "usage: alarm_latency [--reports N] [--burst N] [--family NAME] "
-                             "[--indications on|off|both] [--gap MIN-MAX] [--limit SECONDS] [--seed N]\n");
+                             "[--indications on|off|both] [--gap MIN-MAX] [--limit SECONDS] [--seed N] [--parts N]\n");
         return 2;
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 0);

@@ -2,17 +2,6 @@
 
 namespace kv {
 
-int HexDigitValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 namespace {
 
 // Code page 1251 from 0x80 on. 0x98 has no character: it keeps the arithmetic

@@ -3,6 +3,8 @@
 // text (code page 1251 bytes). Every character of the code page maps to its
 // own Unicode character both ways; a character outside it goes through the
 // fixed arithmetic older stations use, so it still comes out as one byte.
+#include "data/Text.h"
+
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -23,8 +25,6 @@ std::string Ucs2HexToText(std::string_view hex);
 // Four upper-case hex digits per input byte. Never fails.
 std::string TextToUcs2Hex(std::string_view text);
 
-// 0 to 15 for a hex digit of either case, -1 for anything else.
-int HexDigitValue(char c);
 
 // Whole groups of four hex digits, each a printable character of Basic Latin,
 // Latin-1, Cyrillic or common punctuation: how a modem under the UCS2 set

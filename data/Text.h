@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kv {
 
@@ -108,6 +109,31 @@ inline std::string_view TrimBlanksAndBreaks(std::string_view s)
     while (!s.empty() && space(s.back()))
         s.remove_suffix(1);
     return s;
+}
+
+// 0 to 15 for a hex digit of either case, -1 for anything else.
+inline int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// The pieces between separators, empty ones kept: "a,,b" gives three.
+inline std::vector<std::string_view> SplitFields(std::string_view s, char separator)
+{
+    std::vector<std::string_view> parts;
+    for (;;) {
+        const std::size_t at = s.find(separator);
+        parts.push_back(s.substr(0, at));
+        if (at == std::string_view::npos)
+            return parts;
+        s.remove_prefix(at + 1);
+    }
 }
 
 } // namespace kv

@@ -27,11 +27,8 @@ constexpr std::string_view kLinkDown = "нет связи"_cp;
 constexpr std::string_view kLineIncomplete = "Принят неполный пакет..."_cp;
 constexpr std::string_view kLinePassFailed = "Ошибка E001 - обработка данных модема..."_cp;
 constexpr std::string_view kLineAtError = "Ошибка AT - команды"_cp;
-constexpr std::string_view kLineReadPostponed = "Чтение SMS отложено: модем не в кодировке UNICODE"_cp;
-constexpr std::string_view kLineNotJournalled = "Событие не записано в журнал: SMS оставлено в памяти SIM"_cp;
 constexpr std::string_view kLineTilesNotSaved = "Не удалось сохранить состояния объектов"_cp;
 constexpr std::string_view kLineTilesSavedAgain = "Состояния объектов снова сохраняются"_cp;
-constexpr std::string_view kLinePduMode = "Модем в режиме PDU: текстовый режим устанавливается заново"_cp;
 constexpr std::string_view kLineIndicationsOn = "Включены уведомления о новых SMS"_cp;
 constexpr std::string_view kLineIndicationsOff =
     "Уведомления о новых SMS не включены: SMS читаются по опросу памяти"_cp;
@@ -40,25 +37,11 @@ constexpr std::string_view kLineHangUp = "Выдана команда на от�
 constexpr std::string_view kLineCallEnded = "Отбой вызова!"_cp;
 constexpr std::string_view kStatusAlarm = "Тревога"_cp;
 constexpr std::string_view kStatusOnline = "На связи"_cp;
-constexpr std::string_view kStatusAttention = "Внимание"_cp;
 constexpr std::string_view kStatusSmsFailed = "Неудачная отправка СМС"_cp;
 constexpr std::string_view kSmsSent = "Сообщение отправлено"_cp;
 constexpr std::string_view kCallAlarm = events::kCallAlarm;
-constexpr std::string_view kNewMessage = events::kNewMessage;
-constexpr std::string_view kBadMessage = "Ошибка в SMS-сообщении:"_cp;
 
 bool EndsWithCtrlZ(std::string_view line) { return !line.empty() && line.back() == kCtrlZ; }
-
-// The index of "AT+CMGR=3\r", "AT+CMGD=3\r" or "AT+CMGD=3,0\r".
-int IndexIn(std::string_view command)
-{
-    const std::size_t eq = command.find('=');
-    if (eq == std::string_view::npos)
-        return -1;
-    const std::string_view rest = command.substr(eq + 1);
-    const std::optional<std::int64_t> index = TextToInt(rest.substr(0, rest.find_first_of(",\r")));
-    return index && *index >= 0 && *index < 100000 ? static_cast<int>(*index) : -1;
-}
 
 // The quoted number of "AT+CMGS="...""; a send queued without its record.
 std::string QuotedOf(std::string_view line)
@@ -70,8 +53,10 @@ std::string QuotedOf(std::string_view line)
 
 } // namespace
 
-TCommThread::TCommThread(TModem& modem, ISerialIo& port, IModemHost& host, IClock& clock, TileSaveFn saveTiles)
-    : m_modem(modem), m_port(port), m_host(host), m_clock(clock), m_saveTiles(std::move(saveTiles))
+TCommThread::TCommThread(TModem& modem, ISerialIo& port, IModemHost& host, IClock& clock, TileSaveFn saveTiles,
+                         std::string partsFile)
+    : m_modem(modem), m_port(port), m_host(host), m_clock(clock), m_saveTiles(std::move(saveTiles)),
+      m_inbox(modem, host, clock, std::move(partsFile))
 {
     m_lastPoll = m_clock.ReadTimeStamp();
     m_modem.SmsIndex = 1;
@@ -146,15 +131,7 @@ void TCommThread::RunTimers()
         Techno(kLineHangUp, kBlue);
         m_host.SetCommandButtonsEnabled(true);
     }
-    for (auto it = m_readRetries.begin(); it != m_readRetries.end();) {
-        if (m_clock.ElapsedMs(it->second) < kReadRetryMs) {
-            ++it;
-            continue;
-        }
-        if (!m_deleting.count(it->first) && m_announced.insert(it->first).second)
-            Queue(ReadSmsCommand(static_cast<unsigned>(it->first)));
-        it = m_readRetries.erase(it);
-    }
+    m_inbox.Tick();
 }
 
 void TCommThread::CheckUssdGiveUp()
@@ -228,7 +205,7 @@ void TCommThread::Exchange()
     const std::optional<std::string> taken = m_modem.TakeCommand();
     if (!taken)
         return;
-    const std::string line = *taken;
+    std::string line = *taken;
     const Cmd cmd = CommandOf(line);
     if (!Admit(line, cmd))
         return;
@@ -280,7 +257,7 @@ void TCommThread::Exchange()
     m_clock.SleepMs(kAfterExchangeMs);
 }
 
-bool TCommThread::Admit(const std::string& line, Cmd cmd)
+bool TCommThread::Admit(std::string& line, Cmd cmd)
 {
     const bool prompted = std::exchange(m_promptGiven, false);
     switch (cmd) {
@@ -289,19 +266,12 @@ bool TCommThread::Admit(const std::string& line, Cmd cmd)
         m_modem.CharsetUcs2 = false;
         break;
     case Cmd::Read:
-    case Cmd::List:
-        // Not sent while the modem is silent, or in another character set: read
-        // from a modem that restarted (PDU mode, its own character set) a
-        // message would not decode and be deleted as damaged. It stays in the
-        // SIM for the memory poll after the set-up.
-        if (m_modem.LinkLost || !m_modem.CharsetUcs2) {
-            if (!m_modem.LinkLost)
-                Techno(kLineReadPostponed, kRed);
-            if (cmd == Cmd::Read)
-                m_announced.erase(IndexIn(line));
-            StopListing();
-            return false;
-        }
+    case Cmd::List: return m_inbox.AdmitRead(line, cmd == Cmd::List);
+    case Cmd::TextMode:
+        if (line == kCmdPduMode)
+            return m_inbox.AdmitPduMode();
+        if (line == kCmdTextMode)
+            return m_inbox.AdmitSwitchBack();
         break;
     case Cmd::SendCommand:
         m_send = m_modem.TakeSend();
@@ -434,6 +404,9 @@ std::span<const TCommThread::ReplyRow> TCommThread::ReplyRows()
         {Cmd::Delete, End::Ok, &TCommThread::OnDeleted},
         {Cmd::Delete, End::Any, &TCommThread::OnDeleteRefused},
         {Cmd::TextMode, End::Ok, &TCommThread::OnTextMode},
+        {Cmd::TextMode, End::Error, &TCommThread::OnTextModeRefused},
+        {Cmd::HeaderFields, End::Ok, &TCommThread::OnHeaderFields},
+        {Cmd::HeaderFields, End::Error, &TCommThread::OnHeaderFields},
         {Cmd::Charset, End::Ok, &TCommThread::OnCharset},
         {Cmd::TextParams, End::Ok, &TCommThread::OnTextParams},
         {Cmd::IndicationsTest, End::Ok, &TCommThread::OnIndicationsOffered},
@@ -544,153 +517,51 @@ void TCommThread::OnMemoryCount(const Reply& reply)
     // A count that is not a number fails the pass; the next memory poll tries again.
     if (!state)
         throw EConvertError("memory reply without a count");
-    m_memory = *state;
-    // Received messages are stored in mem3; a modem that reads from another
-    // memory is made to read from that one.
-    if (!state->receiveStorage.empty() && state->receiveStorage != state->readStorage) {
-        QueueOnce(SelectStorageCommand(state->receiveStorage));
-        m_memory.readStorage = state->receiveStorage;
-        m_memory.used = state->receiveUsed;
-        m_memory.total = state->receiveTotal;
-    }
-    if (m_memory.used == 0) {
-        m_modem.SmsIndex = 1;
-        // Nothing stored: no message left to journal twice.
-        ForgetGone({});
-        return;
-    }
-    QueueListing();
+    m_inbox.OnMemory(*state);
 }
 
-void TCommThread::OnMessageList(const Reply& reply)
-{
-    m_listing = false;
-    std::vector<StoredMessage> messages;
-    for (const ModemLine& line : reply.lines) {
-        // Only the list's own lines: another header in it has no index to delete by.
-        if (!line.text.starts_with("+CMGL:"))
-            continue;
-        std::optional<StoredMessage> message = ParseStoredMessage(line);
-        if (!message || message->empty)
-            continue;
-        if (message->pdu) {
-            RestoreTextMode();
-            return;
-        }
-        messages.push_back(std::move(*message));
-    }
-    // A list the buffer lost bytes of may pair a header with another's body:
-    // it is listed again, whole, at the next poll.
-    if (reply.damaged)
-        return;
-    std::set<std::string> keys;
-    for (const StoredMessage& message : messages)
-        HandleStoredMessage(message, message.index, &keys);
-    ForgetGone(keys);
-}
+void TCommThread::OnMessageList(const Reply& reply) { m_inbox.OnList(reply.lines, reply.damaged); }
 
-void TCommThread::ForgetGone(const std::set<std::string>& inSim)
-{
-    // A message gone from the SIM (its delete's answer lost) needs its tag no more.
-    std::set<std::string> going;
-    for (const auto& [index, key] : m_deleting)
-        going.insert(key);
-    for (auto it = m_journalled.begin(); it != m_journalled.end();) {
-        if (inSim.count(*it) || going.count(*it)) {
-            ++it;
-            continue;
-        }
-        Guarded([&] { m_host.ForgetJournalTag(*it); });
-        it = m_journalled.erase(it);
-    }
-}
+void TCommThread::OnListRefused(const Reply& reply) { m_inbox.OnListRefused(reply.command); }
 
-void TCommThread::OnListRefused(const Reply&)
-{
-    m_listing = false;
-    m_listForm = m_listForm == ListForm::Plain ? ListForm::Hex : ListForm::Unsupported;
-    QueueListing();
-}
+void TCommThread::OnListLost(const Reply&) { m_inbox.OnListLost(); }
 
-void TCommThread::OnListLost(const Reply&) { m_listing = false; }
+void TCommThread::OnReadSms(const Reply& reply) { m_inbox.OnRead(reply.command, reply.lines, reply.damaged); }
 
-void TCommThread::OnReadSms(const Reply& reply)
-{
-    const int index = IndexIn(reply.command);
-    m_announced.erase(index);
-    // The read's own header: a message in any other line is not the one at this index.
-    std::optional<StoredMessage> message;
-    if (const ModemLine* line = LineStarting(reply.lines, "+CMGR:"))
-        message = ParseStoredMessage(*line);
-    const bool found = message && !message->empty;
-    if (found && message->pdu) {
-        StopListing();
-        RestoreTextMode();
-        return;
-    }
-    if (found) {
-        m_retried.erase(index);
-        if (!reply.damaged)
-            HandleStoredMessage(*message, index, nullptr);
-    }
-    ScanStep(index, found);
-}
+void TCommThread::OnReadEmpty(const Reply& reply) { m_inbox.OnReadEmpty(reply.command); }
 
-void TCommThread::OnReadEmpty(const Reply& reply)
-{
-    // "+CMS ERROR: 321", "+CMS ERROR: 500", "ERROR": nothing at that index.
-    // Right after its indication a message may not be readable yet: once more, a moment later.
-    const int index = IndexIn(reply.command);
-    if (m_announced.erase(index)) {
-        if (m_retried.insert(index).second)
-            m_readRetries[index] = m_clock.ReadTimeStamp();
-        else
-            m_retried.erase(index);
-    }
-    ScanStep(index, false);
-}
+void TCommThread::OnReadLost(const Reply& reply) { m_inbox.OnReadLost(reply.command); }
 
-void TCommThread::OnReadLost(const Reply& reply)
-{
-    const int index = IndexIn(reply.command);
-    m_announced.erase(index);
-    if (m_scan && m_scan->next == index)
-        StopListing();
-}
-
-void TCommThread::OnDeleted(const Reply& reply)
-{
-    const int index = IndexIn(reply.command);
-    if (const auto it = m_deleting.find(index); it != m_deleting.end()) {
-        Guarded([&] { m_host.ForgetJournalTag(it->second); });
-        m_journalled.erase(it->second);
-        m_heldInSim.erase(it->second);
-        m_deleting.erase(it);
-    }
-    Techno("SMS удалена из памяти SIM"_cp, kGreen);
-}
+void TCommThread::OnDeleted(const Reply& reply) { m_inbox.OnDeleted(reply.command); }
 
 void TCommThread::OnDeleteRefused(const Reply& reply)
 {
-    const int index = IndexIn(reply.command);
-    if (reply.end == End::Error) {
-        Techno(kLineAtError, kRed);
-        // Some modems take a delete only with its flag; 0 deletes this one alone.
-        if (reply.command.find(',') == std::string::npos && m_deleting.count(index)) {
-            Queue("AT+CMGD=" + std::to_string(index) + ",0\r");
-            return;
-        }
-    }
-    // The message stays; its row is on disk, so the next read only deletes it.
-    m_deleting.erase(index);
+    m_inbox.OnDeleteRefused(reply.command, reply.end == End::Error);
 }
 
-void TCommThread::OnTextMode(const Reply&)
+void TCommThread::OnTextMode(const Reply& reply)
 {
+    if (reply.command == kCmdPduMode) {
+        m_inbox.OnPduModeOn();
+        return;
+    }
+    // The switch back after a read says nothing new.
+    if (m_inbox.TakeSwitchBack())
+        return;
     // The set-up's first answer: the link is there without a manual check.
     m_host.SetLinkText(std::string(kLinkUp));
     Techno("Включен текстовый режим"_cp, kGreen);
 }
+
+void TCommThread::OnTextModeRefused(const Reply& reply)
+{
+    if (reply.command == kCmdPduMode)
+        m_inbox.OnPduModeRefused();
+    else
+        OnError(reply);
+}
+
+void TCommThread::OnHeaderFields(const Reply& reply) { m_inbox.OnHeaderFields(reply.end == End::Ok); }
 
 void TCommThread::OnCharset(const Reply& reply)
 {
@@ -918,29 +789,9 @@ void TCommThread::OnRing(const ModemLine&)
     m_callsListed = Queue(kCmdListCalls);
 }
 
-void TCommThread::OnNewMessage(const ModemLine& line)
-{
-    // +CMTI: "SM",3: read at once, not at the next memory poll.
-    const std::vector<AtField> fields = SplitAtFields(AtArguments(line.text));
-    const std::optional<int> index = AtFieldInt(fields, 1);
-    if (!index || *index < 0)
-        return;
-    const std::string storage = AtFieldText(fields, 0);
-    if (!storage.empty() && !m_memory.readStorage.empty() && storage != m_memory.readStorage) {
-        QueueOnce(SelectStorageCommand(storage));
-        m_memory.readStorage = storage;
-    }
-    if (m_deleting.count(*index) || !m_announced.insert(*index).second)
-        return;
-    Queue(ReadSmsCommand(static_cast<unsigned>(*index)));
-}
+void TCommThread::OnNewMessage(const ModemLine& line) { m_inbox.OnIndication(line); }
 
-void TCommThread::OnDeliveredMessage(const ModemLine& line)
-{
-    // Given straight to the station instead of stored: nothing to delete.
-    if (const std::optional<StoredMessage> message = ParseStoredMessage(line))
-        JournalMessage(*message, -1, nullptr);
-}
+void TCommThread::OnDeliveredMessage(const ModemLine& line) { m_inbox.OnDelivered(line); }
 
 void TCommThread::OnUssdAnswer(const ModemLine& line)
 {
@@ -985,159 +836,6 @@ void TCommThread::OnCallUnanswered(const ModemLine&)
 
 void TCommThread::OnModemRestarted(const ModemLine&) { RestoreSetup(); }
 
-// ---------------------------------------------------------------- SMS reception
-
-void TCommThread::QueueListing()
-{
-    if (m_listing)
-        return;
-    m_listing = true;
-    if (m_listForm != ListForm::Unsupported) {
-        Queue(ListSmsCommand(m_listForm == ListForm::Hex));
-        return;
-    }
-    // A modem that cannot list is read index by index up to its size, until
-    // as many messages as it holds have been found.
-    constexpr int kLongestScan = 255;
-    m_scan = Scan{1, 0, m_memory.used, m_memory.total > 0 ? std::min(m_memory.total, kLongestScan) : kLongestScan};
-    m_modem.SmsIndex = 1;
-    Queue(ReadSmsCommand(1));
-}
-
-void TCommThread::StopListing()
-{
-    m_listing = false;
-    m_scan.reset();
-    m_modem.SmsIndex = 1;
-}
-
-void TCommThread::ScanStep(int index, bool found)
-{
-    if (!m_scan || index != m_scan->next)
-        return;
-    if (found)
-        ++m_scan->found;
-    ++m_scan->next;
-    if (m_scan->found >= m_scan->count || m_scan->next > m_scan->total) {
-        StopListing();
-        return;
-    }
-    m_modem.SmsIndex = static_cast<std::uint16_t>(m_scan->next);
-    Queue(ReadSmsCommand(static_cast<unsigned>(m_scan->next)));
-}
-
-void TCommThread::HandleStoredMessage(const StoredMessage& message, int index, std::set<std::string>* keys)
-{
-    const std::string key = SmsReceipts::KeyOf(index, message.numberField, message.timestamp, message.body);
-    if (keys)
-        keys->insert(key);
-    if (index < 0 || m_deleting.count(index))
-        return; // its delete is on its way
-    // Whether it was journalled (before a crash, a refused delete, or while the
-    // disk failed) is the journal's to say, by the message's key: never by time.
-    JournalState state = m_journalled.count(key) ? JournalState::Durable : JournalState::Unknown;
-    if (state == JournalState::Unknown)
-        Guarded([&] { state = m_host.JournalStateOf(key); });
-    if (state == JournalState::Durable || (state == JournalState::Unknown && !m_heldInSim.count(key)
-                                           && JournalMessage(message, index, &key))) {
-        m_journalled.insert(key);
-        m_heldInSim.erase(key);
-        m_unjournalledTold.erase(key);
-        QueueDelete(index, key);
-    }
-    // Pending: its row waits for the disk, and the message in the SIM for its
-    // row; looked at again at the next list or read.
-}
-
-bool TCommThread::JournalMessage(const StoredMessage& message, int index, const std::string* key)
-{
-    std::optional<std::string> text;
-    try {
-        text = Ucs2HexToText(message.body);
-    } catch (const EConvertError&) {
-    }
-    const std::optional<std::string> number = DecodeNumberField(message.numberField, message.numberType);
-    const bool readable = text && number && IsReceivedStatus(message.status);
-    const std::string tel = readable ? *number : std::string(kModemTel);
-    const std::string event = readable ? Str(kNewMessage) + *text : Str(kBadMessage);
-
-    // A window or a lookup that fails costs its own part only (the E001 line):
-    // the report's row is written all the same.
-    Guarded([this] { Techno("Есть принятое сообщение."_cp, kGreen); });
-    std::uint8_t guard = kNoChange;
-    // The text's sound starts as soon as the text is read, even if the number then fails.
-    if (text) {
-        guard = ClassifyGuardMessage(*text, [this](Sound sound) { Guarded([&] { m_host.PlaySound(sound); }); });
-    }
-    // Anything but a row on disk keeps the message in the SIM.
-    JournalWrite written = JournalWrite::Written;
-    bool failed = false;
-    auto journal = [&](std::string_view status, const std::string& rowTel) {
-        try {
-            written = m_host.WriteDurableEvent(std::string(status), rowTel, event, key ? *key : std::string());
-        } catch (...) {
-            failed = true;
-        }
-    };
-    if (readable) {
-        const std::uint8_t info = ClassifyInfoMessage(*text);
-        Guarded([&] {
-            const std::string shortName = m_host.FindShortNameByNumber(*number, std::string());
-            m_host.SetGuardState(shortName, guard);
-            m_host.SetInfoState(shortName, info);
-            // A fire or an opened case sounds until acknowledged, as an alarm does.
-            if (info == kInfoWarning)
-                m_host.SetAlarmMark(shortName);
-        });
-        Guarded([&] {
-            Techno(Str("Принято новое SMS - сообщение: \rТелефон: "_cp) + *number + "\r" + Str("Сообщение:"_cp) + *text,
-                   kGreen);
-            if (index >= 0)
-                Techno("SMlen=" + std::to_string(index), kGreen);
-        });
-        journal(MessageStatus(guard, info), *number);
-    } else {
-        Guarded([&] {
-            Techno(Str("Ошибка в SMS - сообщении.\r\nТелефон: "_cp) + message.numberField + "\r\n"
-                       + Str("Сообщение: "_cp) + message.body,
-                   kRed);
-        });
-        journal(kStatusAttention, std::string(kModemTel));
-    }
-    const bool durable = !failed && written == JournalWrite::Durable;
-    if (!key)
-        return durable;
-    if (durable)
-        return true;
-    // A row that is in the journal but not on disk is not written again: the
-    // message waits in the SIM until the journal says the row is on disk. A
-    // row that failed is tried again at the next read.
-    if (!failed)
-        m_heldInSim.insert(*key);
-    if (m_unjournalledTold.insert(*key).second)
-        Guarded([this] { Techno(kLineNotJournalled, kRed); });
-    return false;
-}
-
-void TCommThread::QueueDelete(int index, const std::string& key)
-{
-    if (Queue(DeleteSmsCommand(static_cast<unsigned>(index))))
-        m_deleting[index] = key;
-}
-
-void TCommThread::RestoreTextMode()
-{
-    // A modem that restarted is in its own character set until told again:
-    // what is read before would not decode and be deleted as damaged.
-    m_modem.CharsetUcs2 = false;
-    if (m_modem.HasPending(kCmdTextMode))
-        return;
-    Techno(kLinePduMode, kRed);
-    Queue(kCmdTextMode);
-    Queue(kCmdCharsetUcs2);
-    Queue(kCmdTextParams);
-}
-
 // ---------------------------------------------------------------- link
 
 void TCommThread::RestoreLink()
@@ -1157,7 +855,7 @@ void TCommThread::RestoreLink()
     m_modem.CharsetUcs2 = false;
     for (const std::string_view line : kModem1Setup)
         Queue(line);
-    m_listForm = ListForm::Plain;
+    m_inbox.ModemSetUpAgain(true);
     m_modem.LinkLost = false;
     m_host.SetLinkText(std::string(kLinkUp));
     Event(kStatusOnline, kModemTel, events::kLinkRestored);
@@ -1172,7 +870,7 @@ void TCommThread::RestoreSetup()
         return;
     for (const std::string_view line : kModem1Setup)
         Queue(line);
-    m_listForm = ListForm::Plain;
+    m_inbox.ModemSetUpAgain(false);
 }
 
 void TCommThread::ReopenVanishedPort()

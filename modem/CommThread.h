@@ -10,6 +10,7 @@
 #include "modem/Modem.h"
 #include "modem/ModemHost.h"
 #include "modem/ReplyDispatch.h"
+#include "modem/SmsInbox.h"
 #include "modem/SmsReader.h"
 #include "modem/WorkerThread.h"
 #include "serial/SerialIo.h"
@@ -58,11 +59,13 @@ public:
     // A device called for arming that neither rejects nor ends the call by then is hung up on.
     static constexpr std::uint32_t kDeviceCallLimitMs = 30000;
     // A message announced and not yet readable is read again once after this.
-    static constexpr std::uint32_t kReadRetryMs = 500;
+    static constexpr std::uint32_t kReadRetryMs = SmsInbox::kReadRetryMs;
 
     // The worker starts as at a fresh start: exchange handled, the first poll asks
-    // for the signal, last poll now, SmsIndex 1, tile saving enabled.
-    TCommThread(TModem& modem, ISerialIo& port, IModemHost& host, IClock& clock, TileSaveFn saveTiles);
+    // for the signal, last poll now, SmsIndex 1, tile saving enabled. The parts
+    // of long messages are kept in `partsFile` (none: in memory only).
+    TCommThread(TModem& modem, ISerialIo& port, IModemHost& host, IClock& clock, TileSaveFn saveTiles,
+                std::string partsFile = {});
     // Stops the loop and waits for the pass under way. A pass may be waiting on a
     // hand-over to the UI thread: destroy from the UI thread only after the
     // hand-overs have been released (BeginShutdown).
@@ -92,6 +95,8 @@ public:
 
     std::uint8_t ExchangeState() const { return m_state; }
     bool PollToggle() const { return m_pollToggle; }
+    // How long the parts of an incomplete long message are waited for.
+    void SetMultipartWait(std::chrono::seconds wait) { m_inbox.SetMultipartWait(wait); }
     bool SaveEnabled() const { return m_saveEnabled; }
 
 private:
@@ -110,8 +115,9 @@ private:
     void Poll();
     void SaveTiles();
     void Exchange();
-    // Checks made before a line goes out; false: it does not go.
-    bool Admit(const std::string& line, Cmd cmd);
+    // Checks made before a line goes out; false: it does not go. A list may
+    // go in another form (the modem refused PDU mode).
+    bool Admit(std::string& line, Cmd cmd);
     void BeginReply(std::string line, Cmd cmd);
     // One look at the buffer; true when the reply is complete.
     bool LookAtReply();
@@ -141,6 +147,8 @@ private:
     void OnDeleted(const Reply& reply);
     void OnDeleteRefused(const Reply& reply);
     void OnTextMode(const Reply& reply);
+    void OnTextModeRefused(const Reply& reply);
+    void OnHeaderFields(const Reply& reply);
     void OnCharset(const Reply& reply);
     void OnTextParams(const Reply& reply);
     void OnIndicationsOffered(const Reply& reply);
@@ -169,20 +177,6 @@ private:
     void OnNoCarrier(const ModemLine& line);
     void OnCallUnanswered(const ModemLine& line);
     void OnModemRestarted(const ModemLine& line);
-
-    // ---- SMS reception ----
-    void QueueListing();
-    void StopListing();
-    void ScanStep(int index, bool found);
-    // Journals a stored message once, then deletes it from the SIM.
-    void HandleStoredMessage(const StoredMessage& message, int index, std::set<std::string>* keys);
-    // Journals one message; true once its row is on disk. `key` names it in
-    // the SIM (none for a message given straight to the station).
-    bool JournalMessage(const StoredMessage& message, int index, const std::string* key);
-    void QueueDelete(int index, const std::string& key);
-    // Lets go of the journal tags of messages no longer in the SIM.
-    void ForgetGone(const std::set<std::string>& inSim);
-    void RestoreTextMode();
 
     // ---- calls, balance, sends ----
     void RaiseCallAlarm(const std::string& number);
@@ -213,25 +207,7 @@ private:
     bool m_replyDone = false;
     Reply m_reply;
 
-    // SMS reception.
-    enum class ListForm { Plain, Hex, Unsupported };
-    ListForm m_listForm = ListForm::Plain;
-    bool m_listing = false; // a list or a scan is queued or under way
-    struct Scan {
-        int next = 1;
-        int found = 0;
-        int count = 0;
-        int total = 0;
-    };
-    std::optional<Scan> m_scan;
-    MemoryState m_memory;
-    std::set<int> m_announced;                    // reads queued for an indication
-    std::map<int, std::uint64_t> m_readRetries;   // index, when to read it again
-    std::set<int> m_retried;
-    std::map<int, std::string> m_deleting;        // index, key of the message going
-    std::set<std::string> m_journalled;           // keys whose rows are on disk
-    std::set<std::string> m_unjournalledTold;     // keys whose failed row was told
-    std::set<std::string> m_heldInSim;            // keys whose row was written, not yet on disk
+    SmsInbox m_inbox;
     // Indications: the setting to try when the first one is refused.
     std::string m_indicationsFallback;
 

@@ -49,6 +49,9 @@ public:
     // switches modem 1 to the plain set for its SMS; a message read in between
     // would not decode and would be deleted as damaged, so reads wait for UCS2.
     std::atomic<bool> CharsetUcs2{true};
+    // How long the parts of an incomplete long message are waited for, in
+    // seconds: config.ini and the modem window set it, modem 1's inbox reads it.
+    std::atomic<std::uint32_t> MultipartWaitSeconds{600};
 
     // --- command ring (Commands, QueueIn, QueueOut under one lock) ---
     // Stores the line at QueueIn. False when the ring already holds 255 unsent
@@ -81,7 +84,7 @@ public:
         SmsOutcome outcome;
         // A device command's name for the journal ("Поставить на охрану");
         // empty: the text stands for it.
-        std::string commandName;
+        std::string commandName = {};
     };
     void PushSend(SmsSend send);
     // The send whose "AT+CMGS" line the worker takes now; nothing when none was

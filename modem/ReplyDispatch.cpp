@@ -17,7 +17,8 @@ AtCommand CommandOf(std::string_view line)
     static constexpr Prefix kPrefixes[] = {
         {"AT\r", C::LinkTest},        {"AT+CSQ", C::Signal},       {"AT+CPMS?", C::Memory},
         {"AT+CPMS=", C::Storage},     {"AT+CMGL", C::List},        {"AT+CMGR=", C::Read},
-        {"AT+CMGD=", C::Delete},      {"AT+CMGF", C::TextMode},    {"AT+CSCS", C::Charset},
+        {"AT+CMGD=", C::Delete},      {"AT+CMGF", C::TextMode},    {"AT+CSDH", C::HeaderFields},
+        {"AT+CSCS", C::Charset},
         {"AT+CSMP", C::TextParams},   {"AT+CNMI=?", C::IndicationsTest}, {"AT+CNMI=", C::Indications},
         {"AT+CMGS=", C::SendCommand}, {"AT+CLCC", C::ListCalls},   {"AT+CUSD=", C::Ussd},
         {"ATA", C::Answer},           {"ATH", C::HangUp},          {"ATD", C::Dial},

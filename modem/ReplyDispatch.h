@@ -15,8 +15,8 @@ namespace kv {
 
 // What a command line is, for the dispatch.
 enum class AtCommand {
-    Any, Other, LinkTest, Signal, Memory, Storage, List, Read, Delete, TextMode, Charset, TextParams,
-    IndicationsTest, Indications, SendCommand, SendText, ListCalls, Answer, HangUp, Dial, Ussd,
+    Any, Other, LinkTest, Signal, Memory, Storage, List, Read, Delete, TextMode, HeaderFields, Charset,
+    TextParams, IndicationsTest, Indications, SendCommand, SendText, ListCalls, Answer, HangUp, Dial, Ussd,
 };
 // How its reply ended.
 enum class ReplyEnd { Any, Ok, Error, Prompt, Busy, NoCarrier, NoAnswer, Timeout, Incomplete };

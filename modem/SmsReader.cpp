@@ -46,6 +46,12 @@ void ReadSenderFields(const std::vector<AtField>& fields, std::size_t numberAt, 
     }
     if (i < fields.size() && !fields[i].quoted)
         m.numberType = AtFieldInt(fields, i);
+    // +CMGR and +CMT under AT+CSDH=1: <tooa>,<fo>,<pid>,<dcs>,<sca>,<tosca>,<length>.
+    // +CMGL gains only <tooa>,<length>, too few to be taken for these.
+    if (i + 6 < fields.size()) {
+        m.firstOctet = AtFieldInt(fields, i + 1);
+        m.dcs = AtFieldInt(fields, i + 3);
+    }
 }
 
 } // namespace
@@ -109,6 +115,10 @@ std::optional<StoredMessage> ParseStoredMessage(const ModemLine& line)
         const std::optional<int> length = AtFieldInt(fields, stat + 2);
         m.empty = !length || *length == 0;
         m.pdu = !m.empty;
+        static constexpr std::string_view kStatuses[] = {"REC UNREAD", "REC READ", "STO UNSENT", "STO SENT"};
+        const std::optional<int> status = AtFieldInt(fields, stat);
+        if (m.pdu && status && *status >= 0 && *status < 4)
+            m.status = kStatuses[*status];
         return m;
     }
     m.status = StatusText(fields[stat]);

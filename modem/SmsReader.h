@@ -29,10 +29,13 @@ struct StoredMessage {
     int index = -1;          // the modem's own index, from a list; -1 from a read
     std::string status;      // "REC UNREAD", "REC READ", ... (decoded when sent as UCS2 hex)
     bool empty = false;      // "+CMGR: 0,,0": nothing stored at that index
-    bool pdu = false;        // a numeric status: the modem is in PDU mode
+    bool pdu = false;        // a numeric status: the modem is in PDU mode, the body is the PDU
     std::string numberField; // the sender as the modem wrote it
     std::optional<int> numberType;
     std::string timestamp;
+    // From a read or a delivery under "AT+CSDH=1": the TPDU's first octet and data coding.
+    std::optional<int> firstOctet;
+    std::optional<int> dcs;
     std::string body; // the line after the header, as it came
 };
 

@@ -7,6 +7,7 @@
 #include "modem/Commands.h"
 #include "modem/DialThread.h"
 #include "modem/Modem.h"
+#include "modem/SmsInbox.h"
 #include "modemsetup/PortAdvice.h"
 #include "serial/CPort.h"
 #include "timing/rdtsc.h"
@@ -42,7 +43,11 @@ constexpr std::string_view kMinutes = "Minutes";
 constexpr std::string_view kNumbers = "Numbers";
 constexpr std::string_view kRing = "Ring";
 constexpr std::string_view kFailuresToReport = "FailuresToReport";
+constexpr std::string_view kSupervision = "Supervision";
+constexpr std::string_view kSilentHours = "SilentHours";
 constexpr int kMaxFailuresToReport = 99;
+constexpr std::string_view kMessages = "Messages";
+constexpr std::string_view kMultipartWaitSeconds = "MultipartWaitSeconds";
 // Not a speed of the list: a missing key gives 9600 baud.
 constexpr std::string_view kDefaultBaudRate = "9200";
 
@@ -118,7 +123,8 @@ TModemForm::TModemForm(StationContext& ctx)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       m_ctx(ctx),
       m_wait(WaitMs),
-      m_failuresToReport(kDefaultFailuresToReport)
+      m_failuresToReport(kDefaultFailuresToReport),
+      m_multipartWait(static_cast<int>(SmsInbox::kDefaultMultipartWait.count()))
 {
     Name(this, "ModemForm", "Управление GSM-модемом"_cp);
     setWindowTitle(ToQ("Управление GSM-модемом"_cp));
@@ -172,6 +178,13 @@ TModemForm::TModemForm(StationContext& ctx)
     Edit12 = TextBox("Edit12", "ТРЕВОГА ОБЗВОНА ПОСЛЕ"_cp, std::to_string(kDefaultFailuresToReport), this);
     Edit12->setToolTip(ToQ("Сколько вызовов подряд объект может не ответить, прежде чем откроется тревога (от 1 до 99)"_cp));
     Edit12->setFixedWidth(60);
+    Edit13 = TextBox("Edit13", "КОНТРОЛЬ СВЯЗИ, Ч"_cp, "0", this);
+    Edit13->setToolTip(ToQ("Через сколько часов без сообщений объект без обзвона считается потерявшим связь; 0 - выключено"_cp));
+    Edit14 = TextBox("Edit14", "ОЖИДАНИЕ ЧАСТЕЙ SMS"_cp, std::to_string(m_multipartWait), this);
+    Edit14->setToolTip(ToQ("Сколько секунд ждать недостающие части длинного SMS, прежде чем записать его как есть "
+                           "(от 10 до 86400)"_cp));
+    Edit13->setFixedWidth(60);
+    Edit14->setFixedWidth(60);
 
     // The fields and their labels on the left, the three main buttons on the right.
     auto* fields = new QGridLayout;
@@ -204,6 +217,10 @@ TModemForm::TModemForm(StationContext& ctx)
     fields->addWidget(Edit11, 6, 1, 1, 3);
     fields->addWidget(FieldLabel("Label14", "ТРЕВОГА ОБЗВОНА"_cp, this), 7, 0);
     fields->addLayout(WithNote(Edit12, "Label15", "неудачных вызовов подряд"_cp), 7, 1, 1, 3);
+    fields->addWidget(FieldLabel("Label16", "КОНТРОЛЬ СВЯЗИ, Ч"_cp, this), 8, 0);
+    fields->addLayout(WithNote(Edit13, "Label17", "без обзвона; 0 - выключен"_cp), 8, 1, 1, 3);
+    fields->addWidget(FieldLabel("Label18", "ЧАСТИ SMS"_cp, this), 9, 0);
+    fields->addLayout(WithNote(Edit14, "Label19", "секунд ждать недостающие"_cp), 9, 1, 1, 3);
     fields->setColumnMinimumWidth(1, 110);
     fields->setColumnMinimumWidth(3, 80);
 
@@ -270,6 +287,7 @@ TModemForm::TModemForm(StationContext& ctx)
     m_ctx.BalanceNumber = [this] { return FromQ(BalanceNumber->text()); };
     m_ctx.RefreshPortFields = [this] { RefreshPortFields(); };
     m_ctx.EscalationSettings = [this] { return std::pair{m_escalationMinutes, m_escalationNumbers}; };
+    m_ctx.SilentHoursSetting = [this] { return m_silentHours; };
 }
 
 void TModemForm::FormCreate()
@@ -299,14 +317,20 @@ void TModemForm::LoadSettings()
         }
         m_escalationMinutes = ini.ReadString(S(kEscalation), S(kMinutes), "0");
         m_escalationNumbers = ini.ReadString(S(kEscalation), S(kNumbers), {});
+        m_silentHours = ini.ReadString(S(kSupervision), S(kSilentHours), "0");
         m_failuresToReport = FailuresToReport(ini.ReadString(S(kRing), S(kFailuresToReport), {}))
                                  .value_or(kDefaultFailuresToReport);
+        m_multipartWait =
+            static_cast<int>(MultipartWaitFrom(ini.ReadString(S(kMessages), S(kMultipartWaitSeconds), {})).count());
     } catch (const std::exception&) {
     }
     Edit10->setText(ToQ(m_escalationMinutes));
     Edit11->setText(ToQ(m_escalationNumbers));
+    Edit13->setText(ToQ(m_silentHours));
     Edit12->setText(ToQ(std::to_string(m_failuresToReport)));
+    Edit14->setText(ToQ(std::to_string(m_multipartWait)));
     ApplyFailuresToReport();
+    ApplyMultipartWait();
 }
 
 bool TModemForm::TakeFailuresToReport()
@@ -323,6 +347,22 @@ void TModemForm::ApplyFailuresToReport()
 {
     if (m_ctx.DialVars)
         m_ctx.DialVars->failuresToReport = m_failuresToReport;
+}
+
+bool TModemForm::TakeMultipartWait()
+{
+    const std::optional<std::chrono::seconds> typed = MultipartWaitOf(FromQ(Edit14->text()));
+    if (typed)
+        m_multipartWait = static_cast<int>(typed->count());
+    Edit14->setText(ToQ(std::to_string(m_multipartWait)));
+    ApplyMultipartWait();
+    return typed.has_value();
+}
+
+void TModemForm::ApplyMultipartWait()
+{
+    if (m_ctx.Modem1)
+        m_ctx.Modem1->MultipartWaitSeconds = static_cast<std::uint32_t>(m_multipartWait);
 }
 
 void TModemForm::RefreshPortFields()
@@ -352,6 +392,7 @@ void TModemForm::FormClose()
 {
     m_ctx.Shown(ShownWindow::Modem) = false;
     const bool failuresUsable = TakeFailuresToReport();
+    const bool waitUsable = TakeMultipartWait();
     // Saving and applying fail separately: a folder the station may not write
     // to must not keep the operator from switching ports.
     try {
@@ -371,6 +412,10 @@ void TModemForm::FormClose()
         ShowError(Str("Тревога обзвона: нужно число неудачных вызовов от 1 до 99. Оставлено "_cp)
                       + std::to_string(m_failuresToReport) + ".",
                   this);
+    if (!waitUsable)
+        ShowError(Str("Части SMS: нужно число секунд от 10 до 86400. Оставлено "_cp) + std::to_string(m_multipartWait)
+                      + ".",
+                  this);
 }
 
 void TModemForm::SaveSettings()
@@ -378,6 +423,7 @@ void TModemForm::SaveSettings()
     // The desk takes what the fields say at the close, saved or not.
     m_escalationMinutes = FromQ(Edit10->text());
     m_escalationNumbers = FromQ(Edit11->text());
+    m_silentHours = FromQ(Edit13->text());
     const IniFile ini = ConfigIni();
     ini.WriteString(S(kMainDevice), S(kPhoneNumber), FromQ(BalanceNumber->text()));
     ini.WriteString(S(kMainDevice), S(kCPort), FromQ(Edit1->text()));
@@ -388,6 +434,8 @@ void TModemForm::SaveSettings()
     ini.WriteString(S(kEscalation), S(kMinutes), m_escalationMinutes);
     ini.WriteString(S(kEscalation), S(kNumbers), m_escalationNumbers);
     ini.WriteString(S(kRing), S(kFailuresToReport), std::to_string(m_failuresToReport));
+    ini.WriteString(S(kSupervision), S(kSilentHours), m_silentHours);
+    ini.WriteString(S(kMessages), S(kMultipartWaitSeconds), std::to_string(m_multipartWait));
 }
 
 void TModemForm::ApplySettings()

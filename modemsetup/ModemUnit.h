@@ -64,6 +64,8 @@ public:
     QLineEdit* Edit10; // escalation: minutes an alarm may wait, 0 = off
     QLineEdit* Edit11; // escalation: numbers, comma-separated
     QLineEdit* Edit12; // ring-round: consecutive failed calls that report a device
+    QLineEdit* Edit13; // supervision: hours without a sign of life, for devices not rung; 0 = off
+    QLineEdit* Edit14; // modem 1: seconds the parts of a long SMS are waited for
 
 protected:
     void hideEvent(QHideEvent* e) override;
@@ -78,6 +80,9 @@ private:
     // no usable count (the count in force stays and the field shows it again).
     bool TakeFailuresToReport();
     void ApplyFailuresToReport();
+    // The same for the wait for the missing parts of a long SMS.
+    bool TakeMultipartWait();
+    void ApplyMultipartWait();
     // Each returns whether its modem is now running with an open port.
     bool InitModem1();
     bool InitModem2();
@@ -92,7 +97,9 @@ private:
     // The escalation settings as read or last saved (the fields apply at the close).
     std::string m_escalationMinutes = "0";
     std::string m_escalationNumbers;
+    std::string m_silentHours = "0";
     int m_failuresToReport;
+    int m_multipartWait;
 };
 
 } // namespace kv

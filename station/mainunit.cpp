@@ -17,6 +17,7 @@
 #include "windows/AppPaths.h"
 #include "windows/Controls.h"
 #include "windows/Dialogs.h"
+#include "windows/IniFile.h"
 #include "windows/JournalGrid.h"
 #include "windows/QtText.h"
 #include "windows/TechnoJournalUnit.h"
@@ -568,7 +569,10 @@ bool TForm1::StartCommThread()
             }
             return TileSaveResult::WriteFailed;
         };
-        auto worker = std::make_shared<TCommThread>(*Modem1, ComPort1, m_host, *WorkerClock, std::move(save));
+        auto worker =
+            std::make_shared<TCommThread>(*Modem1, ComPort1, m_host, *WorkerClock, std::move(save), kSmsPartsFile);
+        worker->SetMultipartWait(MultipartWaitFrom(IniFile(ConfigFile(QStringLiteral("config.ini")).toStdString())
+                                                       .ReadString("Messages", "MultipartWaitSeconds", {})));
         TModem* modem = Modem1.get();
         return WorkerSlot::Worker{worker, [modem, w = worker.get()] {
                                       while (modem->Running)
@@ -609,6 +613,8 @@ void TForm1::RebuildBoard()
         devices = m_ctx.RegisterDevices();
     Schedule.Rebuild(devices, m_boardColumns, m_boardRows, WorkerClock->MonotonicMs());
     StringGrid1->SetLayout(Schedule.Snapshot());
+    if (m_ctx.BoardRebuilt)
+        m_ctx.BoardRebuilt(devices);
 }
 
 void TForm1::SetGuardState(const std::string& shortName, std::uint8_t code) { StringGrid1->SetGuardState(shortName, code); }

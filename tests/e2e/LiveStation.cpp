@@ -82,7 +82,9 @@ void WriteConfig(const fs::path& dir, const ModemSim& sim)
 {
     std::ofstream ini(dir / "config.ini", std::ios::binary);
     ini << "[MainDevice]\r\nPhoneNumber=*100#\r\nCPort=" << sim.Path(1) << "\r\nCPortBaudRate=115200\r\n"
-        << "[SecondDevice]\r\nPhoneNumber=\r\nCPort=" << sim.Path(2) << "\r\nCPortBaudRate=115200\r\n";
+        << "[SecondDevice]\r\nPhoneNumber=\r\nCPort=" << sim.Path(2) << "\r\nCPortBaudRate=115200\r\n"
+        // The shortest wait for the missing parts of a long message: real-time tests stay short.
+        << "[Messages]\r\nMultipartWaitSeconds=10\r\n";
 }
 
 } // namespace

@@ -534,5 +534,55 @@ TEST(StationResumed, AfterSigkillTheNextStartMonitorsWithoutALogin)
     EXPECT_EQ(firstLeftOpen, 0) << "the alarm left open at the clean close is not brought back";
 }
 
+// A long report's first part is read (kept on disk, its slot freed); the
+// station is killed before the second comes. The next start joins the
+// second with the first: one row, of the whole text, classified by the
+// marker the two parts share.
+TEST(StationKilledBetweenParts, TheNextStartJoinsTheSetOnce)
+{
+    InstalledStation installed;
+    ASSERT_FALSE(HasFatalFailure());
+    const fs::path& program = installed.program;
+    ModemSim& sim = installed.sim;
+    const fs::path log = installed.dir.path() / "station.log";
+    auto simEmpty = [&] { return sim.Command("sim 1").empty(); };
+    auto until = [&](const std::function<bool()>& done, std::chrono::seconds limit) {
+        for (const auto start = Clock::now(); Clock::now() - start < limit; std::this_thread::sleep_for(kLookPeriod))
+            if (done())
+                return true;
+        return done();
+    };
+    const std::string first = "Склад №2, ворота 1, рампа 3: Поставлено на ох";
+    const std::string second = "рану оператором смены, все датчики в норме.";
+
+    StationProcess station;
+    station.Start(program, {std::string("KORVALEN_AUTOSTART=") + kOperator + ":" + kPassword}, log);
+    ASSERT_TRUE(sim.WaitForSent(1, "AT+CSQ\\r", 60s)) << "modem 1's start-up; see " << log;
+    sim.Command(std::string("part 1 ") + kSender + " coding=ucs2 77 2 1 " + first);
+    ASSERT_TRUE(until(simEmpty, 60s)) << "the first part is not read; see " << log;
+    ASSERT_EQ(station.Kill(), 128 + SIGKILL);
+
+    sim.Command(std::string("part 1 ") + kSender + " coding=ucs2 77 2 2 " + second);
+    station.Start(program, {}, log);
+    ASSERT_TRUE(until(simEmpty, 60s)) << "the second part is not read; see " << log;
+    std::this_thread::sleep_for(kSyncGrace + 500ms);
+    station.Signal(SIGTERM);
+    ASSERT_EQ(station.WaitExit(15s), 0) << "see " << log;
+
+    MemTable events;
+    ASSERT_NO_THROW(TableFormat().Load(events, (program / "t3.bin").string()));
+    int whole = 0, alone = 0;
+    for (int r = 0; r < events.RecordCount() - kOldRows; ++r) {
+        const std::string event = events.TextAt(r, journal::Event);
+        if (event == Utf8ToCp1251("Новое сообщение:" + first + second)) {
+            ++whole;
+            EXPECT_EQ(events.TextAt(r, journal::Status), "На охране"_cp);
+        }
+        alone += event.find(Utf8ToCp1251("неполное")) != std::string::npos;
+    }
+    EXPECT_EQ(whole, 1) << "the set, joined across the restart";
+    EXPECT_EQ(alone, 0) << "no part journalled on its own";
+}
+
 } // namespace
 } // namespace kv::test

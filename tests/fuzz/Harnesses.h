@@ -30,6 +30,9 @@ int FuzzReplyDispatch(const std::uint8_t* data, std::size_t size);
 // alone (7-bit, 8-bit, UCS2, mod 3), bit 3 a header in it. Second byte: its
 // length (0xFF: all of it). The rest: a delivery or a send, and that user data.
 int FuzzSmsPdu(const std::uint8_t* data, std::size_t size);
+// The last-contact file's reader on the bytes of a file: what it read, written
+// back, reads again the same and without a damaged line.
+int FuzzLastContacts(const std::uint8_t* data, std::size_t size);
 
 // The commands the dispatch fuzzer puts in flight: one of each kind the worker sends.
 inline constexpr const char* kDispatchCommands[] = {
@@ -37,7 +40,8 @@ inline constexpr const char* kDispatchCommands[] = {
     "AT+CMGD=3\r",       "AT+CMGS=\"+79111111111\"\r",                "*8411#_on#\x1A",
     "AT+CLCC\r",         "ATD+79111111111;\r",  "ATA\r",               "AT+CUSD=1,\"002A0031003000300023\",15\r",
     "AT+CNMI=?\r",       "AT+CNMI=2,1,0,0,0\r", "AT\r",                "AT+CSCS=\"UCS2\"\r",
-    "AT+CPMS=\"SM\"\r",  "ATE1\r",
+    "AT+CPMS=\"SM\"\r",  "ATE1\r",              "AT+CMGL=4\r",         "AT+CMGF=0\r",
+    "AT+CSDH=1\r",
 };
 
 // A property that failed. By default the message goes to stderr and the

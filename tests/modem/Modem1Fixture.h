@@ -46,6 +46,9 @@ protected:
     {
         modem.Running = true;
         port.DeliverTo([this](const std::string& bytes) { modem.AppendReceived(bytes); });
+        // A modem without PDU mode unless a test says otherwise: read in text mode.
+        port.Otherwise("AT+CMGF=0\r", "AT+CMGF=0\r\r\nERROR\r\n");
+        port.Otherwise("AT+CSDH=1\r", "AT+CSDH=1\r\r\nOK\r\n");
         worker = std::make_unique<TCommThread>(modem, port, host, clock, [this] {
             ++saves;
             return saveResult;

@@ -3,6 +3,7 @@
 #include "codec/UssdText.h"
 #include "data/Text.h"
 #include "modem/LineReader.h"
+#include "modem/SmsInbox.h"
 #include "modem/SmsReader.h"
 #include "modem/Ussd.h"
 #include "tests/support/Cp1251.h"
@@ -141,6 +142,9 @@ struct HeaderCase {
     int index = -1;
     bool pdu = false;
     bool empty = false;
+    // Shown under AT+CSDH=1 by a read; -1: not shown.
+    int firstOctet = -1;
+    int dcs = -1;
 };
 
 class HeaderShapes : public ::testing::TestWithParam<HeaderCase> {};
@@ -154,6 +158,8 @@ TEST_P(HeaderShapes, FieldsWhereverTheModemPutsThem)
     EXPECT_EQ(m->index, c.index);
     EXPECT_EQ(m->pdu, c.pdu);
     EXPECT_EQ(m->empty, c.empty);
+    EXPECT_EQ(m->firstOctet.value_or(-1), c.firstOctet);
+    EXPECT_EQ(m->dcs.value_or(-1), c.dcs);
     if (!c.pdu && !c.empty) {
         EXPECT_EQ(DecodeNumberField(m->numberField, m->numberType), c.number);
         EXPECT_EQ(m->timestamp, c.timestamp);
@@ -176,7 +182,14 @@ INSTANTIATE_TEST_SUITE_P(
                    "+79111111111", "24/05/01,10:00:00+8"},
         HeaderCase{"InternationalTypeWithoutItsPlus",
                    "+CMGR: \"REC READ\",\"79111111111\",,\"24/05/01,10:00:00+12\",145,4,0,8,\"+79000000000\",145,4",
-                   "REC READ", "+79111111111", "24/05/01,10:00:00+12"},
+                   "REC READ", "+79111111111", "24/05/01,10:00:00+12", -1, false, false, 4, 8},
+        HeaderCase{"PartWithItsHeaderFields",
+                   "+CMGR: \"REC UNREAD\", \"+79111111111\",, \"24/05/01,10:00:00+12\", 145, 68, 0, 0, "
+                   "\"+79000000000\", 145, 140",
+                   "REC UNREAD", "+79111111111", "24/05/01,10:00:00+12", -1, false, false, 68, 0},
+        HeaderCase{"ListHeaderFieldsHaveNoFirstOctet",
+                   "+CMGL: 2,\"REC UNREAD\",\"+79111111111\",,\"24/05/01,10:00:00+12\",145,140", "REC UNREAD",
+                   "+79111111111", "24/05/01,10:00:00+12", 2},
         HeaderCase{"ListWithItsIndex", "+CMGL: 12,\"REC UNREAD\",\"+79111111111\",,\"24/05/01,10:00:00+12\"",
                    "REC UNREAD", "+79111111111", "24/05/01,10:00:00+12", 12},
         HeaderCase{"ListStatusAsUcs2Hex",
@@ -185,9 +198,11 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"NoClosingQuote", "+CMGR: \"REC UNREAD\",\"002B0037", "REC UNREAD", "+7", ""},
         HeaderCase{"ThirtyDigits", "+CMGR: \"REC READ\",\"123456789012345678901234567890\",,\"24/05/01\"", "REC READ",
                    "123456789012345678901234567890", "24/05/01"},
-        HeaderCase{"PduMessage", "+CMGR: 0,,40", "", "", "", -1, true},
+        HeaderCase{"PduMessage", "+CMGR: 0,,40", "REC UNREAD", "", "", -1, true},
+        HeaderCase{"PduReadWithAlpha", "+CMGR: 1,\"Mama\",40", "REC READ", "", "", -1, true},
+        HeaderCase{"PduStoredOutgoing", "+CMGR: 3,,22", "STO SENT", "", "", -1, true},
         HeaderCase{"SiemensEmptyIndex", "+CMGR: 0,,0", "", "", "", -1, false, true},
-        HeaderCase{"PduList", "+CMGL: 1,0,,23", "", "", "", 1, true}),
+        HeaderCase{"PduList", "+CMGL: 1,0,,23", "REC UNREAD", "", "", 1, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(NumberField, HexOrPlainOrNothing)
@@ -264,3 +279,23 @@ TEST(UssdAnswer, EveryCodingAndRefusal)
 
 } // namespace
 } // namespace kv
+
+namespace kv::test {
+namespace {
+
+TEST(MultipartWait, WholeSecondsWithinRangeElseTheDefault)
+{
+    struct Case {
+        const char* text;
+        long long seconds;
+    };
+    const Case cases[] = {
+        {"600", 600}, {"10", 10}, {"86400", 86400}, {"", 600},      {"9", 600},
+        {"86401", 600}, {"-30", 600}, {"2m", 600},  {" 120 ", 120}, {"99999999999999999999", 600},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MultipartWaitFrom(c.text).count(), c.seconds) << '"' << c.text << '"';
+}
+
+} // namespace
+} // namespace kv::test

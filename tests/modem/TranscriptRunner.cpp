@@ -16,8 +16,13 @@
 //   hostfail <kind>                   the next host call of that kind ("findname",
 //                                     "techno", "event", ...) fails
 //   restart                           a new worker, as after the station was
-//                                     killed: same modem, port and journal
-//                                     (with the tags of its rows)
+//                                     killed: same modem, port, journal (with
+//                                     the tags of its rows) and parts file
+//   multipartwait <seconds>           how long the worker waits for missing parts
+//   partsfile <bytes>                 the parts file holds these bytes (before a restart)
+//   stored <n>                        the parts file on disk holds n waiting parts
+// Unless the transcript answers them itself, the modem refuses "AT+CMGF=0" (it
+// has no PDU mode) and takes "AT+CSDH=1".
 //   queue <line>                      the station queues a command line now
 //   on <line> => <reply>              the modem answers the next write of <line>
 //   always <line> => <reply>          ... and every later one
@@ -32,18 +37,21 @@
 //   never <entry>                     no such entry so far
 //   count <n> <entry>                 exactly n such entries so far
 //   state <SmsSending|UssdPending|LinkLost|SmsIndex|Queue> <value>
+// An <entry> ending in '*' stands for every entry that starts with it.
 // Entries are what the worker did, in order: "sent <line>", "open", "close",
 // "techno <red|green|blue|navy|orange> <text>", "event <status> | <tel> | <event>",
 // "signal <level>", "findname <number>", "guard <name> <code>", "info <name> <code>",
 // "buttons on", "statusedit <text>", "linktext <text>", "balance <text>",
 // "linklost", "warning <text>", "sound <Alarm|On|Off|SmsInfo>", "synced",
 // "eventfailed <status> | <tel> | <event>", "alarmmark <name>".
+#include "data/SmsParts.h"
 #include "modem/CommThread.h"
 #include "modem/Modem.h"
 #include "tests/support/CallLog.h"
 #include "tests/support/Cp1251.h"
 #include "tests/support/FakePort.h"
 #include "tests/support/RecordingHost.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/TestClock.h"
 
 #include <gtest/gtest.h>
@@ -112,6 +120,13 @@ std::string Printable(const std::string& cp1251)
     return out;
 }
 
+bool EntryMatches(const std::string& wanted, const std::string& entry)
+{
+    if (!wanted.empty() && wanted.back() == '*')
+        return entry.starts_with(std::string_view(wanted).substr(0, wanted.size() - 1));
+    return entry == wanted;
+}
+
 std::pair<std::string, std::string> SplitWord(const std::string& s)
 {
     const std::size_t sp = s.find(' ');
@@ -154,6 +169,8 @@ public:
         ASSERT_TRUE(in) << "cannot read " << m_path;
         modem.Running = true;
         port.DeliverTo([this](const std::string& bytes) { modem.AppendReceived(bytes); });
+        port.Otherwise("AT+CMGF=0\r", "AT+CMGF=0\r\r\nERROR\r\n");
+        port.Otherwise("AT+CSDH=1\r", "AT+CSDH=1\r\r\nOK\r\n");
         StartWorker();
 
         std::string raw;
@@ -184,7 +201,10 @@ private:
     {
         worker.reset();
         modem.Running = true;
-        worker = std::make_unique<TCommThread>(modem, port, host, clock, [] { return TileSaveResult::Saved; });
+        worker = std::make_unique<TCommThread>(modem, port, host, clock, [] { return TileSaveResult::Saved; },
+                                               folder.File(kSmsPartsFile));
+        if (multipartWait)
+            worker->SetMultipartWait(*multipartWait);
     }
 
     void Run(const std::string& line, int lineNo)
@@ -227,6 +247,19 @@ private:
             modem.UssdPending = false;
             modem.LinkLost = false;
             StartWorker();
+        } else if (word == "multipartwait") {
+            multipartWait = std::chrono::seconds(std::stoll(rest));
+            worker->SetMultipartWait(*multipartWait);
+        } else if (word == "partsfile") {
+            WriteFileBytes(folder.File(kSmsPartsFile), Unescape(rest));
+        } else if (word == "stored") {
+            SmsPartStore store(folder.File(kSmsPartsFile));
+            store.Load();
+            std::size_t parts = 0;
+            for (const auto& [id, set] : store.Waiting())
+                parts += set.size();
+            if (parts != std::stoul(rest))
+                ADD_FAILURE_AT(m_path.c_str(), lineNo) << parts << " parts stored, not " << rest;
         } else if (word == "queue") {
             EnqueueCommand(modem, Unescape(rest));
         } else if (word == "on" || word == "always") {
@@ -248,14 +281,14 @@ private:
             Expect(rest, lineNo);
         } else if (word == "never") {
             const std::string entry = Unescape(rest);
-            if (log.Count(entry) != 0)
+            if (Count(entry) != 0)
                 ADD_FAILURE_AT(m_path.c_str(), lineNo) << "unexpected: " << Printable(entry) << Dump();
         } else if (word == "count") {
             const auto [n, entryText] = SplitWord(rest);
             const std::string entry = Unescape(entryText);
-            if (log.Count(entry) != std::stoul(n))
+            if (Count(entry) != std::stoul(n))
                 ADD_FAILURE_AT(m_path.c_str(), lineNo)
-                    << log.Count(entry) << " times, not " << n << ": " << Printable(entry) << Dump();
+                    << Count(entry) << " times, not " << n << ": " << Printable(entry) << Dump();
         } else if (word == "state") {
             const auto [name, value] = SplitWord(rest);
             const std::string actual = name == "SmsIndex" ? std::to_string(modem.SmsIndex.load())
@@ -294,7 +327,7 @@ private:
         const std::string entry = Unescape(text);
         const std::vector<LogEntry> entries = log.Entries();
         for (std::size_t i = m_next; i < entries.size(); ++i) {
-            if (entries[i].text != entry)
+            if (!EntryMatches(entry, entries[i].text))
                 continue;
             if (entries[i].ms < from || entries[i].ms > to)
                 ADD_FAILURE_AT(m_path.c_str(), lineNo)
@@ -305,9 +338,20 @@ private:
         ADD_FAILURE_AT(m_path.c_str(), lineNo) << "missing, or out of order: " << Printable(entry) << Dump();
     }
 
+    std::size_t Count(const std::string& entry) const
+    {
+        std::size_t n = 0;
+        for (const LogEntry& e : log.Entries())
+            n += EntryMatches(entry, e.text);
+        return n;
+    }
+
     std::string Dump() const
     {
         std::ostringstream out;
+        out << "\nqueued:";
+        for (const std::string& line : modem.PendingCommands())
+            out << " " << Printable(line);
         out << "\nwhat the worker did:";
         std::size_t i = 0;
         for (const LogEntry& e : log.Entries())
@@ -316,6 +360,8 @@ private:
     }
 
     std::filesystem::path m_path;
+    TempDir folder;
+    std::optional<std::chrono::seconds> multipartWait;
     TestClock clock;
     CallLog log{&clock};
     FakePort port{&clock, &log};
@@ -335,7 +381,8 @@ int main(int argc, char** argv)
         std::cerr << "usage: modem_transcripts <transcript.txt>\n";
         return 2;
     }
-    const std::filesystem::path path = argv[1];
+    // Absolute: each test works in a folder of its own.
+    const std::filesystem::path path = std::filesystem::absolute(argv[1]);
     ::testing::RegisterTest("Transcript", path.stem().c_str(), nullptr, nullptr, __FILE__, __LINE__,
                             [path]() -> ::testing::Test* { return new kv::test::TranscriptTest(path); });
     return RUN_ALL_TESTS();

@@ -139,7 +139,9 @@ TEST_F(ModemWindow, WithoutConfigFileThePortsDefaultAndEveryCloseWritesTheKeys)
     EXPECT_EQ(Config(), "[MainDevice]\r\nPhoneNumber=\r\nCPort=Com1\r\nCPortBaudRate=9600\r\n\r\n"
                         "[SecondDevice]\r\nPhoneNumber=\r\nCPort=Com2\r\nCPortBaudRate=9600\r\n\r\n"
                         "[Escalation]\r\nMinutes=0\r\nNumbers=\r\n\r\n"
-                        "[Ring]\r\nFailuresToReport=7\r\n");
+                        "[Ring]\r\nFailuresToReport=7\r\n\r\n"
+                        "[Supervision]\r\nSilentHours=0\r\n\r\n"
+                        "[Messages]\r\nMultipartWaitSeconds=600\r\n");
 
     form->show();
     form->BalanceNumber->setText(QStringLiteral("*102#"));
@@ -149,19 +151,28 @@ TEST_F(ModemWindow, WithoutConfigFileThePortsDefaultAndEveryCloseWritesTheKeys)
     form->Edit10->setText(QStringLiteral("-3"));
     form->Edit11->setText(QStringLiteral(" +7911 , x,"));
     form->Edit12->setText(QStringLiteral(" 3"));
+    form->Edit13->setText(QStringLiteral("1,5"));
+    form->Edit14->setText(QStringLiteral("45 "));
     EXPECT_EQ(ctx.EscalationSettings(), (std::pair<std::string, std::string>{"0", ""})) << "applied at the close";
+    EXPECT_EQ(ctx.SilentHoursSetting(), "0");
     EXPECT_EQ(dialVars.failuresToReport, 7);
+    EXPECT_EQ(modem1.MultipartWaitSeconds.load(), 600u);
     form->close();
     EXPECT_EQ(port1.BaudRate(), br115200);
     EXPECT_EQ(port2.Port(), "COM4");
     EXPECT_EQ(port2.BaudRate(), br9600);
     // Kept as typed: the desk tells what it cannot use.
     EXPECT_EQ(ctx.EscalationSettings(), (std::pair<std::string, std::string>{"-3", " +7911 , x,"}));
+    EXPECT_EQ(ctx.SilentHoursSetting(), "1,5") << "as typed: the desk tells what it cannot use";
     EXPECT_EQ(Config(), "[MainDevice]\r\nPhoneNumber=*102#\r\nCPort=Com1\r\nCPortBaudRate=115200\r\n\r\n"
                         "[SecondDevice]\r\nPhoneNumber=\r\nCPort=COM4\r\nCPortBaudRate=abc\r\n\r\n"
                         "[Escalation]\r\nMinutes=-3\r\nNumbers= +7911 , x,\r\n\r\n"
-                        "[Ring]\r\nFailuresToReport=3\r\n");
+                        "[Ring]\r\nFailuresToReport=3\r\n\r\n"
+                        "[Supervision]\r\nSilentHours=1,5\r\n\r\n"
+                        "[Messages]\r\nMultipartWaitSeconds=45\r\n");
     EXPECT_EQ(dialVars.failuresToReport, 3);
+    EXPECT_EQ(modem1.MultipartWaitSeconds.load(), 45u) << "the running inbox waits as the field says";
+    EXPECT_EQ(Text(form->Edit14), "45");
     ctx.Window(ShownWindow::Modem).show();
     EXPECT_EQ(Text(form->Edit7), "9600") << "refreshed from the port when shown";
     form->close();
@@ -179,6 +190,23 @@ TEST_F(ModemWindow, WithoutConfigFileThePortsDefaultAndEveryCloseWritesTheKeys)
     EXPECT_EQ(dialogs.messages[0].text,
               std::string("Тревога обзвона: нужно число неудачных вызовов от 1 до 99. Оставлено 3."_cp));
     EXPECT_NE(Config().find("FailuresToReport=3\r\n"), std::string::npos);
+
+    // So is a wait for the parts of a long SMS outside 10 s to a day.
+    dialogs.messages.clear();
+    for (const char* typed : {"9", "86401", "10 минут", ""}) {
+        ctx.Window(ShownWindow::Modem).show();
+        form->Edit14->setText(QString::fromUtf8(typed));
+        form->close();
+        EXPECT_EQ(modem1.MultipartWaitSeconds.load(), 45u) << typed;
+        EXPECT_EQ(Text(form->Edit14), "45") << typed;
+    }
+    ASSERT_EQ(dialogs.messages.size(), 4u);
+    EXPECT_EQ(dialogs.messages[0].text, std::string("Части SMS: нужно число секунд от 10 до 86400. Оставлено 45."_cp));
+    ctx.Window(ShownWindow::Modem).show();
+    form->Edit14->setText(QStringLiteral("86400"));
+    form->close();
+    EXPECT_EQ(modem1.MultipartWaitSeconds.load(), 86400u);
+    EXPECT_NE(Config().find("MultipartWaitSeconds=86400\r\n"), std::string::npos);
 }
 
 TEST_F(ModemWindow, SpeedTextsGarbageLinesAndMissingSections)
@@ -188,13 +216,18 @@ TEST_F(ModemWindow, SpeedTextsGarbageLinesAndMissingSections)
     auto form = MakeForm();
     EXPECT_EQ(port1.Port(), "/dev/ttyUSB3");
     EXPECT_EQ(dialVars.failuresToReport, 7) << "no [Ring] section";
+    EXPECT_EQ(modem1.MultipartWaitSeconds.load(), 600u) << "no [Messages] section";
     EXPECT_EQ(Text(form->Edit3), "Custom");
     EXPECT_EQ(port2.Port(), "Com2") << "a broken header opens no section";
     test::WriteFileBytes(dir.File("config.ini"), "[SecondDevice]\nCPortBaudRate= 115200 \n[MainDevice]\nCPortBaudRate=abc\n"
                                                  "[escalation]\nNumbers=+79001234567\nMinutes=15\n"
-                                                 "[Ring]\nFailuresToReport= 12 \n");
+                                                 "[Ring]\nFailuresToReport= 12 \n[supervision]\nSilentHours = 24 \n[messages]\nMultipartWaitSeconds=120\n");
     form = MakeForm();
+    EXPECT_EQ(ctx.SilentHoursSetting(), "24");
+    EXPECT_EQ(Text(form->Edit13), "24");
     EXPECT_EQ(dialVars.failuresToReport, 12);
+    EXPECT_EQ(modem1.MultipartWaitSeconds.load(), 120u) << "read at the window's start";
+    EXPECT_EQ(Text(form->Edit14), "120");
     EXPECT_EQ(Text(form->Edit12), "12");
     EXPECT_EQ(Text(form->Edit3), "9600");
     EXPECT_EQ(port2.BaudRate(), br115200);

@@ -77,7 +77,7 @@ protected:
         ctx().RegisterDevices = [this] {
             std::vector<DialDevice> list;
             for (const FakeDevice& d : devices)
-                list.push_back({d.simplename, d.dialenable, d.dialtime});
+                list.push_back({d.simplename, d.dialenable, d.dialtime, d.simcard});
             return list;
         };
         ctx().FindShortNameByNumber = [this](const std::string& number, const std::string& initial) {

@@ -35,6 +35,12 @@ void FakePort::Always(std::string pattern, std::vector<Piece> pieces)
     m_rules.push_back({std::move(pattern), std::move(pieces), true});
 }
 
+void FakePort::Otherwise(std::string pattern, std::string reply)
+{
+    std::lock_guard lock(m_lock);
+    m_defaults.push_back({std::move(pattern), {{0, std::move(reply)}}, true});
+}
+
 void FakePort::Inject(std::uint64_t atMs, std::string bytes)
 {
     if (!m_clock) {
@@ -108,13 +114,21 @@ int FakePort::WriteText(const std::string& text)
             throw std::runtime_error("write to the fake port failed");
         }
         m_writes.push_back(text);
+        bool matched = false;
         for (auto it = m_rules.begin(); it != m_rules.end(); ++it) {
             if (!Matches(it->pattern, text))
                 continue;
             answer = it->pieces;
+            matched = true;
             if (!it->repeat)
                 m_rules.erase(it);
             break;
+        }
+        for (auto it = m_defaults.begin(); !matched && it != m_defaults.end(); ++it) {
+            if (Matches(it->pattern, text)) {
+                answer = it->pieces;
+                matched = true;
+            }
         }
     }
     if (m_log)

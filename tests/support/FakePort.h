@@ -36,6 +36,9 @@ public:
     void On(std::string pattern, std::vector<Piece> pieces);
     void Always(std::string pattern, std::string reply, std::uint32_t delayMs = 0);
     void Always(std::string pattern, std::vector<Piece> pieces);
+    // The answer when no rule of On and Always matches: what a modem family
+    // says to a line the script does not care about.
+    void Otherwise(std::string pattern, std::string reply);
     // Unsolicited bytes at an absolute virtual time (now, without a clock).
     void Inject(std::uint64_t atMs, std::string bytes);
     void Send(const std::string& bytes);
@@ -67,6 +70,7 @@ private:
     mutable std::mutex m_lock;
     Sink m_sink;
     std::vector<Rule> m_rules;
+    std::vector<Rule> m_defaults;
     std::vector<std::string> m_writes;
     bool m_failWrites = false;
     bool m_failOpen = false;
