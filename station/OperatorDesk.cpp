@@ -1,6 +1,7 @@
 #include "station/OperatorDesk.h"
 
 #include "data/RecordEvent.h"
+#include "devices/DeviceRegister.h"
 #include "modem/Modem.h"
 #include "station/AlarmsWindow.h"
 #include "station/JournalSearchWindow.h"
@@ -173,8 +174,8 @@ void OperatorDesk::Journal(std::string_view status, const std::string& tel, cons
     if (!m_ctx.EventsTable)
         return;
     ShortNameLookup lookup;
-    if (m_ctx.FindShortNameByNumber)
-        lookup = [this](const std::string& number) { return m_ctx.FindShortNameByNumber(number, {}); };
+    if (m_ctx.Register)
+        lookup = [&reg = *m_ctx.Register](const std::string& number) { return reg.FindShortNameByNumber(number, {}); };
     try {
         RecordEvent(*m_ctx.EventsTable, status, tel, event, lookup, now);
     } catch (const std::exception& e) {
@@ -197,16 +198,16 @@ bool OperatorDesk::Modem1Running() { return m_ctx.Modem1 && m_ctx.Modem1->Runnin
 
 std::string OperatorDesk::ShortName(const std::string& tel)
 {
-    if (!m_ctx.FindShortNameByNumber)
+    if (!m_ctx.Register)
         return {};
-    std::string name = m_ctx.FindShortNameByNumber(tel, {});
+    std::string name = m_ctx.Register->FindShortNameByNumber(tel, {});
     // Eight blanks: a number that is no device's.
     return name.find_first_not_of(' ') == std::string::npos ? std::string() : name;
 }
 
 std::string OperatorDesk::ListName(const std::string& tel)
 {
-    return m_ctx.FindListNameByNumber ? m_ctx.FindListNameByNumber(tel) : std::string();
+    return m_ctx.Register ? m_ctx.Register->FindListNameByNumber(tel) : std::string();
 }
 
 } // namespace kv
