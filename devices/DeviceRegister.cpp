@@ -217,7 +217,7 @@ std::vector<DialDevice> DeviceRegister::Devices() const
     std::vector<DialDevice> out;
     out.reserve(s->rows.size());
     for (const RegisterRow& row : s->rows)
-        out.push_back({row.shortName, row.dialEnable, row.dialTime});
+        out.push_back({row.shortName, row.dialEnable, row.dialTime, row.number});
     return out;
 }
 

@@ -152,10 +152,12 @@ TDeviceForm::~TDeviceForm()
     c.SetCommandButtonsEnabled = nullptr;
     c.SetStatusEdit = nullptr;
     c.FillLastEvents = nullptr;
+    c.LastContactChanged = nullptr;
     c.SetDeviceTablesReadOnly = nullptr;
     c.SelectDeviceByShortName = nullptr;
     c.ShowDeviceCard = nullptr;
     c.RegisterDevices = nullptr;
+    c.LastEventOf = nullptr;
     // The register stays; its tables no longer call back into this window.
     DescriptionTable.SetAfterEdit(nullptr);
     DescriptionTable.SetAfterInsert(nullptr);
@@ -237,6 +239,11 @@ void TDeviceForm::BuildWindow()
     fields->addWidget(DBEdit4, 2, 3);
     fields->addWidget(FieldLabel("SimCardLabel", "SIM-КАРТА"_cp, this), 3, 0);
     fields->addWidget(DBEdit5, 3, 1);
+    LastContact = new QLabel(this);
+    Name(LastContact, "LastContact", "ПОСЛЕДНЯЯ СВЯЗЬ"_cp);
+    LastContact->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    fields->addWidget(FieldLabel("LastContactLabel", "ПОСЛЕДНЯЯ СВЯЗЬ"_cp, this), 3, 2);
+    fields->addWidget(LastContact, 3, 3);
     fields->addWidget(DBMemo1, 4, 0, 1, 4);
     fields->setColumnStretch(1, 1);
     fields->setColumnStretch(3, 1);
@@ -404,10 +411,35 @@ void TDeviceForm::RegisterOperations()
     c.SetCommandButtonsEnabled = [this](bool enabled) { SetCommandButtonsEnabled(enabled); };
     c.SetStatusEdit = [this](const std::string& number, const std::string& text) { SetStatusEdit(number, text); };
     c.FillLastEvents = [this] { FillLastEvents(); };
+    c.LastContactChanged = [this] { ShowLastContact(); };
     c.SetDeviceTablesReadOnly = [this](bool readOnly) { SetDeviceTablesReadOnly(readOnly); };
     c.SelectDeviceByShortName = [this](const std::string& name) { return SelectDeviceByShortName(name); };
     c.ShowDeviceCard = [this] { ShowCentred(); };
     c.RegisterDevices = [this] { return RegisterDevices(); };
+    c.LastEventOf = [this](const std::string& number, double& at, std::string& status, std::string& event) {
+        return LastEventOf(number, at, status, event);
+    };
+}
+
+bool TDeviceForm::LastEventOf(const std::string& number, double& at, std::string& status, std::string& event)
+{
+    if (!m_events || !m_ctx.EventsTable || number.empty())
+        return false;
+    const std::vector<RecordHandle> rows = m_events->Newest(number, 1);
+    if (rows.empty())
+        return false;
+    const MemTable& journal = *m_ctx.EventsTable;
+    try {
+        const int timeField = journal.FindField("EventTime");
+        const int statusField = journal.FindField("Status");
+        const int eventField = journal.FindField("event");
+        at = timeField >= 0 && !journal.IsNull(rows[0], timeField) ? journal.DateTime(rows[0], timeField) : 0;
+        status = statusField >= 0 ? journal.Text(rows[0], statusField) : std::string();
+        event = eventField >= 0 ? journal.Text(rows[0], eventField) : std::string();
+    } catch (const std::exception&) {
+        // A journal file of another make: what cannot be read stays empty.
+    }
+    return true;
 }
 
 void TDeviceForm::LoadRegister()
@@ -675,8 +707,15 @@ void TDeviceForm::JournalButtonClick()
         m_ctx.ShowJournalSearch(device);
 }
 
+void TDeviceForm::ShowLastContact()
+{
+    const std::string contact = m_ctx.LastContactText ? m_ctx.LastContactText(CardNumber()) : std::string();
+    LastContact->setText(ToQ(contact.empty() ? Str("нет сведений"_cp) : contact));
+}
+
 void TDeviceForm::FillLastEvents()
 {
+    ShowLastContact();
     // A selected row would now point at another event.
     LastEvents->clearSelection();
     for (int r = 0; r < kLastEventRows; ++r)

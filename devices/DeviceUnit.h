@@ -74,6 +74,8 @@ public:
     bool SelectDeviceByShortName(const std::string& shortName);
     // The register in its order, as the board and the ring-round need it.
     std::vector<DialDevice> RegisterDevices() const { return Register.Devices(); }
+    // The newest main-journal row of that number; false when there is none.
+    bool LastEventOf(const std::string& number, double& at, std::string& status, std::string& event);
     void SetDeviceTablesReadOnly(bool readOnly);
 
     // --- card ---
@@ -82,6 +84,8 @@ public:
     // show); kept per device, shown while its card is.
     void SetStatusEdit(const std::string& number, const std::string& text);
     void FillLastEvents();
+    // "ПОСЛЕДНЯЯ СВЯЗЬ" of the card's device.
+    void ShowLastContact();
     // Draws one cell of LastEvents (`selected`: the cell's row is selected).
     void LastEventsDrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool selected);
 
@@ -134,6 +138,7 @@ public:
     QLabel* Label3;
     QLabel* Label4;
     QLineEdit* StatusEdit;
+    QLabel* LastContact; // "ПОСЛЕДНЯЯ СВЯЗЬ": when the device was last heard
     QTableWidget* LastEvents;
     QPushButton* JournalButton; // "Журнал объекта"
 

@@ -21,6 +21,7 @@ struct DialDevice {
     std::string simplename;
     bool dialenable = false;
     std::string dialtime; // minutes as text, "." as decimal separator
+    std::string simcard = {}; // the device's number
 };
 
 // How a device's last ring-round call ended, as the schedule window tells it.

@@ -237,7 +237,7 @@ void TDialThread::Verdict()
         m_state.dialling = false;
         m_schedule.Succeeded(call.tile, m_clock.Now());
         m_host.SetDialStatus(Str("Статус дозвона: дозвон завершен успешно"_cp));
-        m_host.WriteDialEvent(Str("На связи"_cp), call.number, Str("Дозвон завершен успешно"_cp));
+        m_host.WriteDialEvent(Str("На связи"_cp), call.number, std::string(events::kRingRoundAnswered));
         Techno(Str("Дозвон завершен УСПЕШНО. Телефон:"_cp) + call.number + Str(". Попытка: "_cp)
                    + std::to_string(call.tile.failures + 1),
                kGreen);

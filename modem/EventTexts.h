@@ -16,5 +16,6 @@ inline constexpr std::string_view kNewMessage = "Новое сообщение:"
 inline constexpr std::string_view kCallAlarm = "\"ТРЕВОГА\" - входящий вызов с телефона"_cp;
 inline constexpr std::string_view kLinkRestored = "Соединение с GSM-модулем восстановлено"_cp;
 inline constexpr std::string_view kRingRoundFailed = "Дозвон завершен не успешно"_cp;
+inline constexpr std::string_view kRingRoundAnswered = "Дозвон завершен успешно"_cp;
 
 } // namespace kv::events

@@ -42,6 +42,8 @@ constexpr std::string_view kMinutes = "Minutes";
 constexpr std::string_view kNumbers = "Numbers";
 constexpr std::string_view kRing = "Ring";
 constexpr std::string_view kFailuresToReport = "FailuresToReport";
+constexpr std::string_view kSupervision = "Supervision";
+constexpr std::string_view kSilentHours = "SilentHours";
 constexpr int kMaxFailuresToReport = 99;
 // Not a speed of the list: a missing key gives 9600 baud.
 constexpr std::string_view kDefaultBaudRate = "9200";
@@ -172,6 +174,9 @@ TModemForm::TModemForm(StationContext& ctx)
     Edit12 = TextBox("Edit12", "ТРЕВОГА ОБЗВОНА ПОСЛЕ"_cp, std::to_string(kDefaultFailuresToReport), this);
     Edit12->setToolTip(ToQ("Сколько вызовов подряд объект может не ответить, прежде чем откроется тревога (от 1 до 99)"_cp));
     Edit12->setFixedWidth(60);
+    Edit13 = TextBox("Edit13", "КОНТРОЛЬ СВЯЗИ, Ч"_cp, "0", this);
+    Edit13->setToolTip(ToQ("Через сколько часов без сообщений объект без обзвона считается потерявшим связь; 0 - выключено"_cp));
+    Edit13->setFixedWidth(60);
 
     // The fields and their labels on the left, the three main buttons on the right.
     auto* fields = new QGridLayout;
@@ -204,6 +209,8 @@ TModemForm::TModemForm(StationContext& ctx)
     fields->addWidget(Edit11, 6, 1, 1, 3);
     fields->addWidget(FieldLabel("Label14", "ТРЕВОГА ОБЗВОНА"_cp, this), 7, 0);
     fields->addLayout(WithNote(Edit12, "Label15", "неудачных вызовов подряд"_cp), 7, 1, 1, 3);
+    fields->addWidget(FieldLabel("Label16", "КОНТРОЛЬ СВЯЗИ, Ч"_cp, this), 8, 0);
+    fields->addLayout(WithNote(Edit13, "Label17", "без обзвона; 0 - выключен"_cp), 8, 1, 1, 3);
     fields->setColumnMinimumWidth(1, 110);
     fields->setColumnMinimumWidth(3, 80);
 
@@ -270,6 +277,7 @@ TModemForm::TModemForm(StationContext& ctx)
     m_ctx.BalanceNumber = [this] { return FromQ(BalanceNumber->text()); };
     m_ctx.RefreshPortFields = [this] { RefreshPortFields(); };
     m_ctx.EscalationSettings = [this] { return std::pair{m_escalationMinutes, m_escalationNumbers}; };
+    m_ctx.SilentHoursSetting = [this] { return m_silentHours; };
 }
 
 void TModemForm::FormCreate()
@@ -299,12 +307,14 @@ void TModemForm::LoadSettings()
         }
         m_escalationMinutes = ini.ReadString(S(kEscalation), S(kMinutes), "0");
         m_escalationNumbers = ini.ReadString(S(kEscalation), S(kNumbers), {});
+        m_silentHours = ini.ReadString(S(kSupervision), S(kSilentHours), "0");
         m_failuresToReport = FailuresToReport(ini.ReadString(S(kRing), S(kFailuresToReport), {}))
                                  .value_or(kDefaultFailuresToReport);
     } catch (const std::exception&) {
     }
     Edit10->setText(ToQ(m_escalationMinutes));
     Edit11->setText(ToQ(m_escalationNumbers));
+    Edit13->setText(ToQ(m_silentHours));
     Edit12->setText(ToQ(std::to_string(m_failuresToReport)));
     ApplyFailuresToReport();
 }
@@ -378,6 +388,7 @@ void TModemForm::SaveSettings()
     // The desk takes what the fields say at the close, saved or not.
     m_escalationMinutes = FromQ(Edit10->text());
     m_escalationNumbers = FromQ(Edit11->text());
+    m_silentHours = FromQ(Edit13->text());
     const IniFile ini = ConfigIni();
     ini.WriteString(S(kMainDevice), S(kPhoneNumber), FromQ(BalanceNumber->text()));
     ini.WriteString(S(kMainDevice), S(kCPort), FromQ(Edit1->text()));
@@ -388,6 +399,7 @@ void TModemForm::SaveSettings()
     ini.WriteString(S(kEscalation), S(kMinutes), m_escalationMinutes);
     ini.WriteString(S(kEscalation), S(kNumbers), m_escalationNumbers);
     ini.WriteString(S(kRing), S(kFailuresToReport), std::to_string(m_failuresToReport));
+    ini.WriteString(S(kSupervision), S(kSilentHours), m_silentHours);
 }
 
 void TModemForm::ApplySettings()

@@ -64,6 +64,7 @@ public:
     QLineEdit* Edit10; // escalation: minutes an alarm may wait, 0 = off
     QLineEdit* Edit11; // escalation: numbers, comma-separated
     QLineEdit* Edit12; // ring-round: consecutive failed calls that report a device
+    QLineEdit* Edit13; // supervision: hours without a sign of life, for devices not rung; 0 = off
 
 protected:
     void hideEvent(QHideEvent* e) override;
@@ -92,6 +93,7 @@ private:
     // The escalation settings as read or last saved (the fields apply at the close).
     std::string m_escalationMinutes = "0";
     std::string m_escalationNumbers;
+    std::string m_silentHours = "0";
     int m_failuresToReport;
 };
 

@@ -14,7 +14,7 @@ top="$(cd "$(dirname "$0")/.." && pwd)"
 secs="${1:-20}"
 [ $# -gt 0 ] && shift
 dir="$top/build-fuzz"
-fuzzers=(fuzz_table_loader fuzz_ucs2 fuzz_read_reply fuzz_reply_dispatch fuzz_sms_pdu)
+fuzzers=(fuzz_table_loader fuzz_ucs2 fuzz_read_reply fuzz_reply_dispatch fuzz_sms_pdu fuzz_last_contacts)
 
 if [ ! -f "$dir/build.ninja" ]; then
   cmake -S "$top" -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ \

@@ -26,6 +26,8 @@ constexpr std::string_view kModem1 = events::kModem1Tel;
 constexpr std::size_t kEventWidth = 200;
 constexpr std::string_view kRecordHead = "Korvalen open alarms 1";
 constexpr std::string_view kAckLine = "ack";
+constexpr std::string_view kSilentBack = "; связь восстановлена в "_cp;
+constexpr std::string_view kRepeats = "; ещё неудачных: "_cp;
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
@@ -64,6 +66,7 @@ const char* KindName(AlarmKind kind)
     case AlarmKind::LinkLost: return "link";
     // Older stations skip a line of a kind they do not know.
     case AlarmKind::Stranger: return "stranger";
+    case AlarmKind::Silent: return "silent";
     }
     return "intrusion";
 }
@@ -71,7 +74,7 @@ const char* KindName(AlarmKind kind)
 std::optional<AlarmKind> KindOf(std::string_view name)
 {
     for (AlarmKind k : {AlarmKind::Intrusion, AlarmKind::AlarmCall, AlarmKind::Warning, AlarmKind::RingRoundFailed,
-                        AlarmKind::LinkLost, AlarmKind::Stranger})
+                        AlarmKind::LinkLost, AlarmKind::Stranger, AlarmKind::Silent})
         if (name == KindName(k))
             return k;
     return std::nullopt;
@@ -233,6 +236,7 @@ std::string_view ShortWhat(AlarmKind kind)
     case AlarmKind::AlarmCall: return "Тревожный вызов"_cp;
     case AlarmKind::RingRoundFailed: return "Дозвон не удался"_cp;
     case AlarmKind::LinkLost: return "Потеряна связь"_cp;
+    case AlarmKind::Silent: return kSilentEvent;
     default: return {};
     }
 }
@@ -400,8 +404,28 @@ void AlarmDesk::DialEvent(const std::string& status, const std::string& tel, con
 {
     if (status != status::kOffline || event != kRingRoundFailed)
         return;
-    Open(AlarmKind::RingRoundFailed, tel, event, m_station.ShortName(tel));
-    Changed(true);
+    const auto open = std::find_if(m_rows.begin(), m_rows.end(), [&](const OpenAlarm& a) {
+        return (a.kind == AlarmKind::RingRoundFailed || a.kind == AlarmKind::Silent) && a.tel == tel;
+    });
+    if (open == m_rows.end()) {
+        Open(AlarmKind::RingRoundFailed, tel, event, m_station.ShortName(tel));
+        Changed(true);
+        return;
+    }
+    // "<what>; ещё неудачных: N, последний hh:mm:ss": the count read back from
+    // the text, so that a row put back after a restart counts on.
+    std::string& what = open->what;
+    int repeats = 0;
+    if (const std::size_t at = what.find(kRepeats); at != std::string::npos) {
+        const std::size_t from = at + kRepeats.size();
+        const std::size_t comma = what.find(',', from);
+        const std::string_view count = std::string_view(what).substr(from, comma == std::string::npos ? 0 : comma - from);
+        repeats = static_cast<int>(std::clamp<std::int64_t>(TextToInt(count).value_or(0), 0, 1000000));
+        what.erase(at);
+    }
+    what = Cut(what, kEventWidth - kRepeats.size() - 40) + std::string(kRepeats) + std::to_string(repeats + 1) +
+           Str(", последний "_cp) + FixedTimeText(m_clock->Now());
+    Changed(false);
 }
 
 void AlarmDesk::LinkLost()
@@ -412,6 +436,40 @@ void AlarmDesk::LinkLost()
     m_station.Journal(status::kOffline, std::string(kModem1), std::string(kLinkLostEvent), m_clock->Now());
     Open(AlarmKind::LinkLost, std::string(kModem1), std::string(kLinkLostEvent), {}); // a modem is no device
     Changed(true);
+}
+
+bool AlarmDesk::DeviceSilent(const std::string& tel, const std::string& detail)
+{
+    const auto open = std::find_if(m_rows.begin(), m_rows.end(), [&](const OpenAlarm& a) {
+        return a.kind == AlarmKind::Silent && a.tel == tel;
+    });
+    if (open != m_rows.end()) {
+        // Silent again before anyone handled the row: it no longer says the link came back.
+        if (const std::size_t back = open->what.find(kSilentBack); back != std::string::npos) {
+            open->what.erase(back);
+            Changed(false);
+        }
+        return false;
+    }
+    const std::string what = Cut(std::string(kSilentEvent) + (detail.empty() ? std::string() : "; " + detail), kEventWidth);
+    m_station.Journal(status::kOffline, tel, what, m_clock->Now());
+    Open(AlarmKind::Silent, tel, what, m_station.ShortName(tel));
+    Changed(true);
+    return true;
+}
+
+void AlarmDesk::DeviceHeard(const std::string& tel)
+{
+    bool changed = false;
+    for (OpenAlarm& a : m_rows) {
+        if (a.kind != AlarmKind::Silent || a.tel != tel || a.what.find(kSilentBack) != std::string::npos)
+            continue;
+        // Its text is journalled if left open, so the time is in the fixed format.
+        a.what = Cut(a.what + std::string(kSilentBack) + FixedTimeText(m_clock->Now()), kEventWidth);
+        changed = true;
+    }
+    if (changed)
+        Changed(false);
 }
 
 bool AlarmDesk::Handle(std::uint64_t id, std::string_view result, std::string_view comment, const std::string& user)

@@ -31,7 +31,8 @@
 namespace kv {
 
 // Stranger: an SMS from a number of no device (a list name of its own).
-enum class AlarmKind { Intrusion, AlarmCall, Warning, RingRoundFailed, LinkLost, Stranger };
+// Silent: a device not heard for longer than its supervision time.
+enum class AlarmKind { Intrusion, AlarmCall, Warning, RingRoundFailed, LinkLost, Stranger, Silent };
 
 // The results an operator chooses from; the tile click has its own.
 inline constexpr std::string_view kHandlingResults[] = {"Ложная тревога"_cp, "Выезд группы"_cp,
@@ -43,6 +44,7 @@ inline constexpr std::size_t kSmsLimit = 70;
 inline constexpr std::string_view kResumeEvent = "Возобновление работы после сбоя"_cp;
 inline constexpr std::string_view kLinkLostEvent = "Потеряна связь с GSM-модулем"_cp;
 inline constexpr std::string_view kStrangerName = "Неизвестный отправитель"_cp;
+inline constexpr std::string_view kSilentEvent = "Нет связи с объектом"_cp;
 
 struct OpenAlarm {
     std::uint64_t id = 0;
@@ -146,10 +148,19 @@ public:
 
     // Live events, after the worker's row was journalled.
     void MainEvent(const std::string& status, const std::string& tel, const std::string& event);
+    // A final ring-round failure of a device whose failure or silence is still
+    // open goes into that row (how many more, the last when), not a row of its own.
     void DialEvent(const std::string& status, const std::string& tel, const std::string& event);
     // Modem 1 did not answer: one row per loss, however many time-outs follow,
     // until "Соединение с GSM-модулем восстановлено" ends the loss.
     void LinkLost();
+    // The device of that number has not been heard for longer than its
+    // supervision time: journalled and opened, "Нет связи с объектом" and
+    // `detail` after it. False when a row of its silence is still open.
+    bool DeviceSilent(const std::string& tel, const std::string& detail);
+    // The silent device was heard again: its open row says when, and stays
+    // for the operator.
+    void DeviceHeard(const std::string& tel);
 
     // One row handled by `user`; false when it is no longer open.
     bool Handle(std::uint64_t id, std::string_view result, std::string_view comment, const std::string& user);

@@ -33,7 +33,8 @@ constexpr std::string_view kHeads[kColumns] = {"Время"_cp,   "Объект"
 QColor AlarmColour(AlarmKind kind)
 {
     // As the journals draw "Тревога" and "Нет связи"; a stranger is no device's alarm.
-    return kind == AlarmKind::RingRoundFailed || kind == AlarmKind::LinkLost || kind == AlarmKind::Stranger
+    return kind == AlarmKind::RingRoundFailed || kind == AlarmKind::LinkLost || kind == AlarmKind::Stranger ||
+                   kind == AlarmKind::Silent
                ? QColor(255, 128, 0)
                : QColor(255, 0, 0);
 }

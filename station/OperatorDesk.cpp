@@ -1,7 +1,11 @@
 #include "station/OperatorDesk.h"
 
+#include "codec/Number.h"
 #include "data/RecordEvent.h"
+#include "data/Status.h"
 #include "devices/DeviceRegister.h"
+#include "modem/DialSchedule.h"
+#include "modem/EventTexts.h"
 #include "modem/Modem.h"
 #include "station/AlarmsWindow.h"
 #include "station/JournalSearchWindow.h"
@@ -30,6 +34,7 @@ std::string_view KindWord(AlarmKind kind)
     case AlarmKind::AlarmCall: return "Тревожный вызов"_cp;
     case AlarmKind::Warning: return "Внимание"_cp;
     case AlarmKind::RingRoundFailed:
+    case AlarmKind::Silent:
     case AlarmKind::LinkLost: return "Нет связи"_cp;
     case AlarmKind::Stranger: return kStrangerName;
     }
@@ -56,8 +61,27 @@ std::string OpenAlarmsList(const std::vector<OpenAlarm>& rows, std::size_t shown
     return list;
 }
 
+double ParseSilentHours(const std::string& text, std::string& problem)
+{
+    const std::string hours(TrimBlanks(text));
+    if (hours.empty())
+        return 0;
+    const std::optional<double> value = TextToFloat(hours);
+    // Beyond a year is a slip, and would overflow the wait in milliseconds.
+    const std::string where = Str(" (КОНТРОЛЬ СВЯЗИ в окне модема, SilentHours в config.ini)"_cp);
+    if (!value || *value < 0) {
+        problem = Str("Контроль связи по времени выключен: \""_cp) + hours + Str("\" не является числом часов"_cp) + where;
+        return 0;
+    }
+    if (*value > 366.0 * 24) {
+        problem = Str("Контроль связи по времени выключен: \""_cp) + hours + Str("\" больше года"_cp) + where;
+        return 0;
+    }
+    return *value;
+}
+
 OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow)
-    : m_ctx(ctx), m_form(mainWindow), m_desk(*this, RealClock::Instance()),
+    : m_ctx(ctx), m_form(mainWindow), m_desk(*this, RealClock::Instance()), m_contacts(RealClock::Instance()),
       m_alarms(std::make_unique<TAlarmsForm>(m_desk, ctx)),
       m_search(std::make_unique<TJournalSearchForm>(mainWindow.EventsTable, ctx))
 {
@@ -66,9 +90,15 @@ OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow)
     m_desk.OnAcknowledged = [this](const std::string& shortName) { m_form.StringGrid1->Acknowledge(shortName); };
     m_ctx.MainEventSeen = [this](const std::string& status, const std::string& tel, const std::string& event) {
         m_desk.MainEvent(status, tel, event);
+        if (std::string_view(event).substr(0, events::kNewMessage.size()) == events::kNewMessage)
+            SignOfLife(tel, ContactKind::Report);
+        else if (status == status::kAlarm && event == events::kCallAlarm)
+            SignOfLife(tel, ContactKind::Call);
     };
     m_ctx.DialEventSeen = [this](const std::string& status, const std::string& tel, const std::string& event) {
         m_desk.DialEvent(status, tel, event);
+        if (status == status::kOnline && event == events::kRingRoundAnswered)
+            SignOfLife(tel, ContactKind::RingRound);
     };
     m_ctx.LinkLostSeen = [this] { m_desk.LinkLost(); };
     m_ctx.TileSelected = [this](const std::string& shortName) {
@@ -82,10 +112,31 @@ OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow)
         m_timer.stop();
         m_desk.Clear();
         m_desk.EndRecord();
+        m_contacts.ForgetSilences();
+        m_contacts.Flush();
     };
     m_ctx.ShowAlarms = [this] { m_alarms->ShowCentred(); };
     m_ctx.OpenAlarmsText = [this] { return OpenAlarmsList(m_desk.Rows()); };
     m_ctx.ShowJournalSearch = [this](const std::string& device) { m_search->ShowFor(device); };
+
+    const auto techno = [this](const std::string& text) { Techno(text, kRed); };
+    m_contacts.OnSaveFailed = techno;
+    m_contacts.Load(kLastContactFile, techno);
+    TakeSilentHours();
+    m_ctx.BoardRebuilt = [this](const std::vector<DialDevice>& devices) { WatchDevices(devices); };
+    m_ctx.LastContactText = [this](const std::string& tel) {
+        const std::optional<LastContact> c = m_contacts.Of(tel);
+        std::string text = c ? LastContactText(*c) : std::string();
+        if (m_contacts.Silent(tel))
+            text += (text.empty() ? "" : "; ") + Str("нет связи"_cp);
+        if (const std::uint64_t ms = m_contacts.SupervisionMs(tel); ms > 0 && !text.empty())
+            text += Str(" (контроль "_cp) + SupervisionText(ms) + ")";
+        return text;
+    };
+    m_form.StringGrid1->DescribeTile = [this](TileFacts& facts) { DescribeTile(facts); };
+    // The register was loaded before the desk existed.
+    if (m_ctx.RegisterDevices)
+        WatchDevices(m_ctx.RegisterDevices());
 
     // Before anything can start modem 1: its start rewrites the record.
     if (std::ifstream in(AlarmDesk::kRecordFile, std::ios::binary); in) {
@@ -114,6 +165,10 @@ OperatorDesk::~OperatorDesk()
     c.ShowAlarms = nullptr;
     c.OpenAlarmsText = nullptr;
     c.ShowJournalSearch = nullptr;
+    c.BoardRebuilt = nullptr;
+    c.LastContactText = nullptr;
+    m_form.StringGrid1->DescribeTile = nullptr;
+    m_contacts.Flush();
     c.AlarmsOpen = false;
     c.AlarmsUnacknowledged = false;
     m_desk.OnChanged = nullptr;
@@ -134,9 +189,85 @@ void OperatorDesk::Tick()
         m_desk.SetEscalation(minutes, numbers);
     }
     m_desk.Tick();
+    TakeSilentHours();
+    CheckContacts();
     if (m_alarms->isVisible())
         m_alarms->UpdateWaits();
     UpdateButton();
+}
+
+void OperatorDesk::TakeSilentHours()
+{
+    if (!m_ctx.SilentHoursSetting)
+        return;
+    std::string text = m_ctx.SilentHoursSetting();
+    // Parsed, and a problem told, once per change.
+    if (m_silentHoursText && *m_silentHoursText == text)
+        return;
+    std::string problem;
+    m_contacts.SetSilentHours(ParseSilentHours(text, problem));
+    if (!problem.empty())
+        Techno(problem, kRed);
+    m_silentHoursText = std::move(text);
+}
+
+void OperatorDesk::SignOfLife(const std::string& tel, ContactKind kind)
+{
+    const bool wasSilent = m_contacts.Heard(tel, kind);
+    // After the journal row's own refresh of the card, which came before this.
+    if (m_ctx.LastContactChanged)
+        m_ctx.LastContactChanged();
+    if (!wasSilent)
+        return;
+    m_desk.DeviceHeard(tel);
+    m_form.StringGrid1->SetSilent(m_contacts.SilentNames());
+}
+
+void OperatorDesk::WatchDevices(const std::vector<DialDevice>& devices)
+{
+    std::vector<ContactWatch::Device> watched;
+    watched.reserve(devices.size());
+    for (const DialDevice& d : devices)
+        watched.push_back({d.simcard, d.simplename, d.dialenable, DialSchedule::IntervalMinutes(d.dialtime)});
+    m_contacts.SetDevices(watched);
+    m_form.StringGrid1->SetSilent(m_contacts.SilentNames());
+}
+
+void OperatorDesk::CheckContacts()
+{
+    m_contacts.SetRunning(m_ctx.Modem1 && m_ctx.Modem1->Running, m_ctx.Modem2 && m_ctx.Modem2->Running);
+    const std::vector<std::string> silent = m_contacts.Check();
+    for (const std::string& tel : silent) {
+        const std::optional<LastContact> c = m_contacts.Of(tel);
+        // Journalled: the stored time format, whatever the desktop's.
+        std::string detail = c && c->at != 0 ? Str("последняя связь "_cp) + FixedDateTimeText(c->at) + " (" +
+                                                   std::string(ContactWords(c->kind)) + ")"
+                                             : Str("с начала наблюдения связи не было"_cp);
+        detail += Str(", контроль "_cp) + SupervisionText(m_contacts.SupervisionMs(tel));
+        m_desk.DeviceSilent(tel, detail);
+    }
+    if (!silent.empty()) {
+        m_form.StringGrid1->SetSilent(m_contacts.SilentNames());
+        // The card on show tells it too.
+        if (m_ctx.LastContactChanged)
+            m_ctx.LastContactChanged();
+    }
+    m_contacts.SaveIfDue();
+}
+
+void OperatorDesk::DescribeTile(TileFacts& facts)
+{
+    if (!m_ctx.Register)
+        return;
+    facts.tel = m_ctx.Register->FindNumberByShortName(facts.shortName, {});
+    if (facts.tel.empty())
+        return;
+    facts.listName = m_ctx.Register->FindListNameByNumber(facts.tel);
+    if (m_ctx.LastEventOf && !m_ctx.LastEventOf(facts.tel, facts.eventAt, facts.eventStatus, facts.eventText))
+        facts.eventAt = 0;
+    if (const std::optional<LastContact> c = m_contacts.Of(facts.tel))
+        facts.lastContact = LastContactText(*c);
+    facts.supervision = SupervisionText(m_contacts.SupervisionMs(facts.tel));
 }
 
 void OperatorDesk::Changed(bool opened)

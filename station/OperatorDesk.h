@@ -4,6 +4,7 @@
 // technological-journal lines through the station; its two windows, and the
 // one-second tick that renews the waits and escalates.
 #include "station/AlarmDesk.h"
+#include "station/ContactWatch.h"
 
 #include <QObject>
 #include <QTimer>
@@ -15,7 +16,9 @@
 
 namespace kv {
 
+struct DialDevice;
 struct StationContext;
+struct TileFacts;
 class TForm1;
 class TAlarmsForm;
 class TJournalSearchForm;
@@ -23,6 +26,11 @@ class TJournalSearchForm;
 // The open rows named for the operator, oldest first: "Склад (Тревога, 12:03),
 // Офис (Внимание, 12:05)", the first `shown` of them and how many more.
 std::string OpenAlarmsList(const std::vector<OpenAlarm>& rows, std::size_t shown = 5);
+// "[Supervision] SilentHours" of "config.ini" (the modem window's field):
+// hours without a sign of life after which a device the ring-round does not
+// call is silent; 0 (missing, empty) is off. What is no number of hours is
+// off too, and told in `problem`.
+double ParseSilentHours(const std::string& text, std::string& problem);
 
 class OperatorDesk final : public QObject, private IDeskStation {
     Q_OBJECT
@@ -32,6 +40,8 @@ public:
     ~OperatorDesk() override;
 
     AlarmDesk& Desk() { return m_desk; }
+    // The devices' last contacts and the supervision of their silence.
+    ContactWatch& Contacts() { return m_contacts; }
     TAlarmsForm& AlarmsForm() { return *m_alarms; }
     TJournalSearchForm& SearchForm() { return *m_search; }
 
@@ -51,14 +61,23 @@ private:
 
     void Changed(bool opened);
     void UpdateButton();
+    // A live event that proves its device alive.
+    void SignOfLife(const std::string& tel, ContactKind kind);
+    void WatchDevices(const std::vector<DialDevice>& devices);
+    void CheckContacts();
+    // "[Supervision] SilentHours" as the modem window holds it.
+    void TakeSilentHours();
+    void DescribeTile(TileFacts& facts);
 
     StationContext& m_ctx;
     TForm1& m_form;
     AlarmDesk m_desk;
+    ContactWatch m_contacts;
     std::unique_ptr<TAlarmsForm> m_alarms;
     std::unique_ptr<TJournalSearchForm> m_search;
     QTimer m_timer;
     std::optional<std::string> m_crashRecord;
+    std::optional<std::string> m_silentHoursText;
 };
 
 } // namespace kv

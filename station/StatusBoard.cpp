@@ -5,14 +5,20 @@
 #include "windows/AppPaths.h"
 #include "windows/QtText.h"
 #include "windows/SoundPlayer.h"
+#include "timing/DateTime.h"
 
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTextDocument>
+#include <QToolTip>
 
 #include <algorithm>
 
 namespace kv {
+
+using namespace literals;
 
 namespace {
 
@@ -20,52 +26,74 @@ constexpr int kStep = TStatusBoard::kTileWidth + TStatusBoard::kLine;
 constexpr int kRowStep = TStatusBoard::kTileHeight + TStatusBoard::kLine;
 const QColor kGridLine(192, 192, 192);
 const QColor kBoardBackground(255, 255, 255);
-const QColor kOpenRowCorner(220, 0, 0);
-// Above the text's top and right of the icon: neither covers it.
-constexpr int kCornerSize = 10;
-
 } // namespace
 
-TileColours TileColoursFor(std::uint8_t guard, bool blinkPhase)
+std::string_view GuardWords(std::uint8_t guard)
 {
     switch (guard) {
-    case 1: return {QColor(164, 255, 164), QColor(0, 128, 255)};
-    case 2: return {QColor(255, 255, 0), QColor(164, 164, 0)};
-    case 3:
-        if (!blinkPhase)
-            return {QColor(244, 117, 142), QColor(136, 11, 36)};
-        break;
-    default: break;
+    case 1: return "снят с охраны"_cp;
+    case 2: return "на охране"_cp;
+    case 3: return "тревога"_cp;
+    default: return "нет сведений"_cp;
     }
-    return {QColor(255, 255, 255), QColor(81, 81, 255)};
 }
 
-int BoardIconFor(std::uint8_t info)
+std::string_view InfoWords(std::uint8_t info)
 {
     switch (info) {
-    case 4:
-    case 5:
-    case 6: return 4;
-    case 7: return 1;
-    case 8: return 0;
-    case 9: return 5;
-    default: return -1;
+    case 4: return "сеть отключена"_cp;
+    case 5: return "сеть восстановлена"_cp;
+    case 6: return "батарея разряжена"_cp;
+    case 7: return "чужой ключ"_cp;
+    case 8: return "температурный режим"_cp;
+    case 9: return "вскрытие корпуса, пожар или неудачный дозвон"_cp;
+    default: return {};
     }
 }
 
-bool BoardIconSounds(std::uint8_t info) { return info >= 4 && info <= 8; }
+std::string TileTooltipText(const TileFacts& f)
+{
+    std::string name = std::string(TrimBlanks(f.listName));
+    const std::string shortName(TrimBlanks(f.shortName));
+    if (name.empty())
+        name = shortName;
+    else if (!shortName.empty() && name != shortName)
+        name += " (" + shortName + ")";
+    if (!f.tel.empty())
+        name += ", " + f.tel;
+    std::string text = name + "\n" + Str("Состояние: "_cp) + std::string(GuardWords(f.guard));
+    if (const std::string_view info = InfoWords(f.info); !info.empty())
+        text += "; " + std::string(info);
+    if (f.mark == TStatusBoard::kAlarm || f.mark == TStatusBoard::kWarningMark)
+        text += Str("\nТревога не принята"_cp);
+    else if (f.guard == TStatusBoard::kAlarm)
+        text += Str("\nТревога принята"_cp);
+    if (f.openRow)
+        text += Str("\nТревога ждёт обработки в окне «Тревоги»"_cp);
+    if (f.silent)
+        text += Str("\nНет связи с объектом дольше контрольного времени"_cp);
+    text += Str("\nПоследнее событие: "_cp);
+    if (f.eventAt == 0 && f.eventText.empty()) {
+        text += Str("нет"_cp);
+    } else {
+        if (f.eventAt != 0)
+            text += FormatDateTime(f.eventAt) + " ";
+        if (!f.eventStatus.empty())
+            text += f.eventStatus + ": ";
+        text += f.eventText;
+    }
+    text += Str("\nПоследняя связь: "_cp) + (f.lastContact.empty() ? Str("не было"_cp) : f.lastContact);
+    if (!f.supervision.empty())
+        text += Str("\nКонтроль связи: "_cp) + f.supervision;
+    return text;
+}
 
 TStatusBoard::TStatusBoard(TileStates& tiles, QWidget* parent)
     : QWidget(parent), m_tiles(tiles), m_layout(std::make_shared<DialSchedule::Layout>()),
       m_link(std::make_shared<Link>(Link{this}))
 {
-    for (std::size_t i = 0; i < ImageList2.size(); ++i) {
-        const std::string_view name = assets::kBoardIcons[i];
-        ImageList2[i] = QPixmap(ProgramFile(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()))));
-    }
-    m_font = QFont(QStringLiteral("Verdana"));
-    m_font.setPixelSize(13);
-    m_font.setBold(true);
+    ImageList2 = LoadBoardIcons();
+    m_font = BoardTileFont();
     setFocusPolicy(Qt::StrongFocus);
     // Every pixel is painted each time: no background fill by the toolkit.
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -208,50 +236,15 @@ bool TStatusBoard::CellAt(const QPoint& at, int& column, int& row) const
 bool TStatusBoard::DrawCell(QPainter& painter, int column, int row, const QRect& cell)
 {
     const auto i = static_cast<std::size_t>(TileStates::Index(column, row));
-    const bool phase = m_blinkPhase;
-    const std::uint8_t mark = m_tiles.AlarmMarks[i];
-    const bool warning = mark == kWarningMark;
-    // Only an alarm nobody has acknowledged blinks; an acknowledged one stays lit.
-    const bool unacknowledged = warning || mark == kAlarm;
-    const TileColours colours =
-        TileColoursFor(warning ? kAlarm : m_tiles.GuardStates[i].load(), unacknowledged && phase);
-    painter.fillRect(cell, colours.background);
-
-    const std::string text = TileText(column, row);
-    if (!text.empty()) {
-        painter.save();
-        painter.setClipRect(cell);
-        painter.setFont(m_font);
-        painter.setPen(colours.text);
-        painter.setBackgroundMode(Qt::OpaqueMode);
-        painter.setBackground(colours.background);
-        const QRect textBox(cell.left(), cell.top() + 10, cell.width() - 2, cell.height() - 10);
-        painter.drawText(textBox, Qt::AlignRight | Qt::AlignTop | Qt::TextSingleLine, ToQ(text));
-        painter.restore();
-        if (m_openRows.count(text) > 0) {
-            const QPoint corner = cell.topRight();
-            const QPoint triangle[3] = {corner + QPoint(1, 0), corner + QPoint(1 - kCornerSize, 0),
-                                        corner + QPoint(1, kCornerSize)};
-            painter.save();
-            painter.setClipRect(cell);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(kOpenRowCorner);
-            painter.drawPolygon(triangle, 3);
-            painter.restore();
-        }
-    }
-
-    if (!phase)
-        return false;
-    const std::uint8_t info = m_tiles.InfoStates[i];
-    const int icon = BoardIconFor(info);
-    if (icon < 0)
-        return false;
-    painter.save();
-    painter.setClipRect(cell);
-    painter.drawPixmap(cell.topLeft(), ImageList2[static_cast<std::size_t>(icon)]);
-    painter.restore();
-    return BoardIconSounds(info);
+    TileLook look;
+    look.guard = m_tiles.GuardStates[i];
+    look.info = m_tiles.InfoStates[i];
+    look.mark = m_tiles.AlarmMarks[i];
+    look.blinkPhase = m_blinkPhase;
+    look.text = TileText(column, row);
+    look.openRow = !look.text.empty() && m_openRows.count(look.text) > 0;
+    look.silent = !look.text.empty() && m_silent.count(look.text) > 0;
+    return PaintTile(painter, cell, look, ImageList2, m_font);
 }
 
 void TStatusBoard::paintEvent(QPaintEvent*)
@@ -318,6 +311,53 @@ void TStatusBoard::SetOpenRows(const std::vector<std::string>& shortNames)
         return;
     m_openRows = std::move(names);
     update();
+}
+
+void TStatusBoard::SetSilent(const std::vector<std::string>& shortNames)
+{
+    std::set<std::string> names(shortNames.begin(), shortNames.end());
+    names.erase(std::string());
+    if (names == m_silent)
+        return;
+    m_silent = std::move(names);
+    update();
+}
+
+std::string TStatusBoard::TooltipText(int column, int row) const
+{
+    const std::string text = TileText(column, row);
+    if (text.empty())
+        return {};
+    const auto i = static_cast<std::size_t>(TileStates::Index(column, row));
+    TileFacts facts;
+    facts.shortName = text;
+    facts.guard = m_tiles.GuardStates[i];
+    facts.info = m_tiles.InfoStates[i];
+    facts.mark = m_tiles.AlarmMarks[i];
+    facts.openRow = m_openRows.count(text) > 0;
+    facts.silent = m_silent.count(text) > 0;
+    if (DescribeTile)
+        DescribeTile(facts);
+    return TileTooltipText(facts);
+}
+
+bool TStatusBoard::event(QEvent* e)
+{
+    if (e->type() != QEvent::ToolTip)
+        return QWidget::event(e);
+    const auto* help = static_cast<QHelpEvent*>(e);
+    int column = 0;
+    int row = 0;
+    const std::string text = CellAt(help->pos(), column, row) ? TooltipText(column, row) : std::string();
+    if (text.empty()) {
+        QToolTip::hideText();
+        e->ignore();
+        return true;
+    }
+    // Plain text: a device name may hold "<" or "&".
+    QToolTip::showText(help->globalPos(), Qt::convertFromPlainText(ToQ(text), Qt::WhiteSpaceNoWrap), this,
+                       CellRect(column, row));
+    return true;
 }
 
 void TStatusBoard::mousePressEvent(QMouseEvent* e)

@@ -13,6 +13,7 @@
 // asked for from other threads reach the UI thread in the order asked.
 #include "data/TileStates.h"
 #include "modem/DialSchedule.h"
+#include "windows/BoardTile.h"
 
 #include <QColor>
 #include <QPixmap>
@@ -30,22 +31,33 @@
 
 namespace kv {
 
-struct TileColours {
-    QColor background;
-    QColor text;
+// What a tile's tooltip tells beyond the board's own state: filled by the
+// station from the register, the journal and the last contacts.
+struct TileFacts {
+    std::string shortName, listName, tel;
+    std::uint8_t guard = 0, info = 0, mark = 0;
+    bool openRow = false;
+    bool silent = false;
+    // The device's newest journal row; `eventAt` 0 when there is none.
+    double eventAt = 0;
+    std::string eventStatus, eventText;
+    // "09.12.2026 22:40:11, сообщение"; empty when never heard.
+    std::string lastContact;
+    // "2 ч", "контроль выключен".
+    std::string supervision;
 };
-// Codes outside 0 to 3 (only a damaged file could hold one) draw as "nothing received".
-TileColours TileColoursFor(std::uint8_t guard, bool blinkPhase);
-// Index into the board icons for an information code, -1 for none.
-int BoardIconFor(std::uint8_t info);
-// Codes 4 to 8 sound when their icon shows; 9 (case opened, fire, failed call) is silent.
-bool BoardIconSounds(std::uint8_t info);
+// The tooltip's lines (code page 1251): device, state in words, last event and
+// its time, last contact.
+std::string TileTooltipText(const TileFacts& facts);
+std::string_view GuardWords(std::uint8_t guard);
+// Empty for no notification.
+std::string_view InfoWords(std::uint8_t info);
 
 class TStatusBoard : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int kTileWidth = 141;
-    static constexpr int kTileHeight = 33;
+    static constexpr int kTileWidth = kBoardTileWidth;
+    static constexpr int kTileHeight = kBoardTileHeight;
     static constexpr int kLine = 1;
     static constexpr std::uint8_t kNoChange = 238;
     static constexpr std::uint8_t kAlarm = 3;
@@ -85,6 +97,11 @@ public:
     // UI thread: the devices with open rows of the alarm desk; their tiles get the corner.
     void SetOpenRows(const std::vector<std::string>& shortNames);
     bool HasOpenRow(const std::string& shortName) const { return m_openRows.count(shortName) > 0; }
+    // UI thread: the devices not heard for longer than their supervision time.
+    void SetSilent(const std::vector<std::string>& shortNames);
+    bool IsSilent(const std::string& shortName) const { return m_silent.count(shortName) > 0; }
+    // The tooltip of a tile; empty for a tile without a device.
+    std::string TooltipText(int column, int row) const;
     int CurrentColumn() const { return m_currentColumn; }
     int CurrentRow() const { return m_currentRow; }
 
@@ -101,8 +118,11 @@ public:
     std::function<void(int, int)> OnRightClick;
     // After a tile was selected and acknowledged: column, row.
     std::function<void(int, int)> OnSelect;
+    // Completes a tooltip's facts (the board has filled its own part).
+    std::function<void(TileFacts&)> DescribeTile;
 
 protected:
+    bool event(QEvent* e) override;
     void paintEvent(QPaintEvent*) override;
     void mousePressEvent(QMouseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
@@ -118,7 +138,7 @@ private:
     bool Sounding(std::size_t tile) const;
 
     TileStates& m_tiles;
-    std::array<QPixmap, 6> ImageList2;
+    BoardIcons ImageList2;
     QFont m_font;
 
     mutable std::mutex m_layoutLock;
@@ -135,6 +155,7 @@ private:
     int m_currentRow = 0;
     int m_paints = 0;
     std::set<std::string> m_openRows; // UI thread only
+    std::set<std::string> m_silent;   // UI thread only
 };
 
 } // namespace kv

@@ -609,6 +609,8 @@ void TForm1::RebuildBoard()
         devices = m_ctx.RegisterDevices();
     Schedule.Rebuild(devices, m_boardColumns, m_boardRows, WorkerClock->MonotonicMs());
     StringGrid1->SetLayout(Schedule.Snapshot());
+    if (m_ctx.BoardRebuilt)
+        m_ctx.BoardRebuilt(devices);
 }
 
 void TForm1::SetGuardState(const std::string& shortName, std::uint8_t code) { StringGrid1->SetGuardState(shortName, code); }

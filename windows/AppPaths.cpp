@@ -48,7 +48,7 @@ bool IsStationFile(const std::string& name)
     static constexpr std::string_view kExact[] = {"config.ini", "user.ini", "config.ini.saved", "korvalen.running",
                                                   "korvalen.lock"};
     static constexpr std::string_view kPrefixes[] = {"t1.bin", "t2.bin", "t3.bin", "t4.bin",
-                                                     "t5.bin", "t6.bin", "techno.log"};
+                                                     "t5.bin", "t6.bin", "techno.log", "lastcontact.ini"};
     for (std::string_view exact : kExact)
         if (name == exact)
             return true;

@@ -3,6 +3,7 @@
 
 #include "data/Text.h"
 #include "windows/AppPaths.h"
+#include "windows/BoardLegend.h"
 #include "windows/Controls.h"
 #include "windows/QtText.h"
 
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QPixmap>
 #include <QUrl>
+#include <QVBoxLayout>
 
 namespace kv {
 
@@ -57,9 +59,28 @@ THelpForm::THelpForm(QWidget* mainWindow)
     RxLabel3->setGeometry(area.x + area.width / 2 - 35, area.y + 54, 70, 18);
     RxLabel3->setAlignment(Qt::AlignCenter);
 
+    // In the white band between the picture's drawing and its rule.
+    LegendLink = new TRxLabel(ToQ("Обозначения на табло"_cp), this);
+    Name(LegendLink, "LegendLink", "Обозначения на табло"_cp);
+    LegendLink->setGeometry(area.x, area.y - 28, area.width, 18);
+    LegendLink->setAlignment(Qt::AlignCenter);
+
+    LegendForm = new QDialog(this, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                                       Qt::CustomizeWindowHint);
+    Name(LegendForm, "LegendForm", "Обозначения на табло"_cp);
+    LegendForm->setWindowTitle(ToQ("Обозначения на табло"_cp));
+    Legend = new TBoardLegend(LegendForm);
+    auto* legendLayout = new QVBoxLayout(LegendForm);
+    legendLayout->setContentsMargins(0, 0, 0, 0);
+    legendLayout->addWidget(Legend);
+    legendLayout->setSizeConstraint(QLayout::SetFixedSize);
+
     connect(RxLabel1, &TRxLabel::clicked, this, &THelpForm::RxLabel1Click);
     connect(RxLabel2, &TRxLabel::clicked, this, &THelpForm::RxLabel2Click);
+    connect(LegendLink, &TRxLabel::clicked, this, &THelpForm::LegendLinkClick);
 }
+
+void THelpForm::LegendLinkClick() { ShowCentredOver(*LegendForm, m_mainWindow); }
 
 void THelpForm::RxLabel1Click() { OpenUrl(QString::fromLatin1(kMakerUrl)); }
 void THelpForm::RxLabel2Click() { OpenUrl(QString::fromLatin1(kStudioUrl)); }
@@ -70,8 +91,12 @@ void THelpForm::hideEvent(QHideEvent* e)
 {
     // The close box, Escape and the main window's toggle all end here; a
     // spontaneous hide (the desktop minimising everything) is no close.
-    if (!e->spontaneous() && FormClose)
-        FormClose();
+    if (!e->spontaneous()) {
+        // A window of its own, which would otherwise stay open on the screen.
+        LegendForm->hide();
+        if (FormClose)
+            FormClose();
+    }
     QDialog::hideEvent(e);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// The help window: the station's picture, its version and two web links.
+// The help window: the station's picture, its version, two web links, and the
+// page "Обозначения на табло" with the legend of the board's tiles.
 #include <QDialog>
 
 #include <functional>
@@ -7,6 +8,7 @@
 namespace kv {
 
 class TRxLabel;
+class TBoardLegend;
 
 class THelpForm : public QDialog {
     Q_OBJECT
@@ -25,9 +27,13 @@ public:
     TRxLabel* RxLabel1;
     TRxLabel* RxLabel2;
     TRxLabel* RxLabel3;
+    TRxLabel* LegendLink; // "Обозначения на табло"
+    QDialog* LegendForm;  // the legend's page, a window of its own
+    TBoardLegend* Legend;
 
     void RxLabel1Click();
     void RxLabel2Click();
+    void LegendLinkClick();
 
 protected:
     void hideEvent(QHideEvent* e) override;

@@ -92,6 +92,8 @@ struct StationContext {
     std::function<void()> ShowDeviceCard;
     // The register in its order, as the board and the ring-round schedule need it.
     std::function<std::vector<DialDevice>()> RegisterDevices;
+    // The newest main-journal row of that number: false when it has none.
+    std::function<bool(const std::string& number, double& at, std::string& status, std::string& event)> LastEventOf;
     // Modem window:
     std::function<void(const std::string&)> SetLinkText;       // Edit5
     std::function<void(const std::string&)> SetSignalText1;    // Edit4
@@ -101,6 +103,8 @@ struct StationContext {
     std::function<void()> RefreshPortFields;
     // The [Escalation] texts of "config.ini" as last read or saved: Minutes, Numbers.
     std::function<std::pair<std::string, std::string>()> EscalationSettings;
+    // "[Supervision] SilentHours" as last read or saved.
+    std::function<std::string()> SilentHoursSetting;
     // Port selection window (modal):
     std::function<void()> ShowComPortForm;
     // Password dialog:
@@ -135,6 +139,12 @@ struct StationContext {
     std::function<std::string()> OpenAlarmsText;
     // The journal search, its device filter set ("" for none).
     std::function<void(const std::string& device)> ShowJournalSearch;
+    // The board was laid out anew from the register (main window).
+    std::function<void(const std::vector<DialDevice>& devices)> BoardRebuilt;
+    // "Последняя связь" of the device with that number, as the card shows it.
+    std::function<std::string(const std::string& number)> LastContactText;
+    // A device was heard or went silent: the card on show tells it anew (device window).
+    std::function<void()> LastContactChanged;
 };
 
 } // namespace kv

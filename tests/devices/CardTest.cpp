@@ -196,6 +196,36 @@ TEST(CardLastEvents, TheFiveNewestOfTheCardsNumberNewestFirst)
             EXPECT_EQ(st.Cell(r, c), "") << r << "," << c;
 }
 
+TEST(CardLastEvents, TheCardTellsTheLastContactOfItsOwnDevice)
+{
+    CardStation st;
+    std::vector<std::string> asked;
+    st.ctx.LastContactText = [&](const std::string& number) {
+        asked.push_back(number);
+        return number == kNumber ? S("09.12.2026 12:00:00, обзвон"_cp) : std::string();
+    };
+    st.ctx.FillLastEvents();
+    EXPECT_EQ(kv::FromQ(st.form->LastContact->text()), S("09.12.2026 12:00:00, обзвон"_cp));
+    ASSERT_TRUE(st.form->SelectDeviceByShortName("D"));
+    EXPECT_EQ(kv::FromQ(st.form->LastContact->text()), S("нет сведений"_cp)) << "follows the card";
+    EXPECT_EQ(asked.back(), "+79222222222");
+    st.ctx.LastContactText = [&](const std::string&) { return S("09.12.2026 12:05:00, сообщение"_cp); };
+    st.ctx.LastContactChanged();
+    EXPECT_EQ(kv::FromQ(st.form->LastContact->text()), S("09.12.2026 12:05:00, сообщение"_cp)) << "told anew";
+
+    // The newest journal row of a number, for the board's tooltips.
+    double at = 0;
+    std::string status, event;
+    EXPECT_FALSE(st.ctx.LastEventOf(kNumber, at, status, event));
+    st.Event(kNumber, "first");
+    st.Event("+79222222222", "other");
+    st.Event(kNumber, "second");
+    ASSERT_TRUE(st.ctx.LastEventOf(kNumber, at, status, event));
+    EXPECT_EQ(event, "second");
+    EXPECT_DOUBLE_EQ(at, st.clock);
+    EXPECT_FALSE(st.ctx.LastEventOf("", at, status, event));
+}
+
 TEST(CardLastEvents, FollowTheJournalThroughClearingAndLoading)
 {
     CardStation st;

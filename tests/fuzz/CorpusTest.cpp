@@ -67,6 +67,7 @@ TEST(FuzzCorpus, Ucs2) { Replay("fuzz_ucs2", &FuzzUcs2); }
 TEST(FuzzCorpus, ReadReply) { Replay("fuzz_read_reply", &FuzzReadReply); }
 TEST(FuzzCorpus, ReplyDispatch) { Replay("fuzz_reply_dispatch", &FuzzReplyDispatch); }
 TEST(FuzzCorpus, SmsPdu) { Replay("fuzz_sms_pdu", &FuzzSmsPdu); }
+TEST(FuzzCorpus, LastContacts) { Replay("fuzz_last_contacts", &FuzzLastContacts); }
 
 } // namespace
 } // namespace kv::fuzz

@@ -2,6 +2,7 @@
 
 #include "codec/SmsPdu.h"
 #include "codec/Ucs2.h"
+#include "data/LastContacts.h"
 #include "data/MemTable.h"
 #include "data/RecordStore.h"
 #include "data/TableFormat.h"
@@ -10,6 +11,7 @@
 #include "modem/CommThread.h"
 #include "modem/Modem.h"
 #include "modem/SmsReader.h"
+#include "timing/DateTime.h"
 #include "tests/support/FakePort.h"
 #include "tests/support/RecordingHost.h"
 #include "tests/support/TestClock.h"
@@ -217,6 +219,26 @@ int FuzzTableLoader(const std::uint8_t* data, std::size_t size)
     }
     CheckSameRecords(table, reloaded);
     Require(format.SaveToBytes(reloaded) == saved, "saving the reloaded table gives other bytes");
+    return 0;
+}
+
+int FuzzLastContacts(const std::uint8_t* data, std::size_t size)
+{
+    const std::string_view bytes = AsText(data, size);
+    const ParsedContacts read = ParseLastContacts(bytes);
+    const std::size_t lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')) + 1;
+    Require(read.contacts.size() + static_cast<std::size_t>(read.damaged) <= lines, "more entries than lines");
+    Require(read.ours || read.contacts.empty(), "entries read outside the section");
+    const ParsedContacts again = ParseLastContacts(LastContactsText(read.contacts));
+    Require(again.ours && again.damaged == 0, "the file as written does not read back clean");
+    Require(again.contacts.size() == read.contacts.size(), "a device was lost or gained writing the file");
+    for (const auto& [tel, c] : read.contacts) {
+        const auto it = again.contacts.find(tel);
+        Require(it != again.contacts.end(), "a number changed writing the file");
+        Require(it->second.kind == c.kind && it->second.silent == c.silent &&
+                    FixedDateTimeText(it->second.at) == FixedDateTimeText(c.at),
+                "a contact changed writing the file");
+    }
     return 0;
 }
 

@@ -30,6 +30,9 @@ int FuzzReplyDispatch(const std::uint8_t* data, std::size_t size);
 // alone (7-bit, 8-bit, UCS2, mod 3), bit 3 a header in it. Second byte: its
 // length (0xFF: all of it). The rest: a delivery or a send, and that user data.
 int FuzzSmsPdu(const std::uint8_t* data, std::size_t size);
+// The last-contact file's reader on the bytes of a file: what it read, written
+// back, reads again the same and without a damaged line.
+int FuzzLastContacts(const std::uint8_t* data, std::size_t size);
 
 // The commands the dispatch fuzzer puts in flight: one of each kind the worker sends.
 inline constexpr const char* kDispatchCommands[] = {

@@ -139,7 +139,8 @@ TEST_F(ModemWindow, WithoutConfigFileThePortsDefaultAndEveryCloseWritesTheKeys)
     EXPECT_EQ(Config(), "[MainDevice]\r\nPhoneNumber=\r\nCPort=Com1\r\nCPortBaudRate=9600\r\n\r\n"
                         "[SecondDevice]\r\nPhoneNumber=\r\nCPort=Com2\r\nCPortBaudRate=9600\r\n\r\n"
                         "[Escalation]\r\nMinutes=0\r\nNumbers=\r\n\r\n"
-                        "[Ring]\r\nFailuresToReport=7\r\n");
+                        "[Ring]\r\nFailuresToReport=7\r\n\r\n"
+                        "[Supervision]\r\nSilentHours=0\r\n");
 
     form->show();
     form->BalanceNumber->setText(QStringLiteral("*102#"));
@@ -149,7 +150,9 @@ TEST_F(ModemWindow, WithoutConfigFileThePortsDefaultAndEveryCloseWritesTheKeys)
     form->Edit10->setText(QStringLiteral("-3"));
     form->Edit11->setText(QStringLiteral(" +7911 , x,"));
     form->Edit12->setText(QStringLiteral(" 3"));
+    form->Edit13->setText(QStringLiteral("1,5"));
     EXPECT_EQ(ctx.EscalationSettings(), (std::pair<std::string, std::string>{"0", ""})) << "applied at the close";
+    EXPECT_EQ(ctx.SilentHoursSetting(), "0");
     EXPECT_EQ(dialVars.failuresToReport, 7);
     form->close();
     EXPECT_EQ(port1.BaudRate(), br115200);
@@ -157,10 +160,12 @@ TEST_F(ModemWindow, WithoutConfigFileThePortsDefaultAndEveryCloseWritesTheKeys)
     EXPECT_EQ(port2.BaudRate(), br9600);
     // Kept as typed: the desk tells what it cannot use.
     EXPECT_EQ(ctx.EscalationSettings(), (std::pair<std::string, std::string>{"-3", " +7911 , x,"}));
+    EXPECT_EQ(ctx.SilentHoursSetting(), "1,5") << "as typed: the desk tells what it cannot use";
     EXPECT_EQ(Config(), "[MainDevice]\r\nPhoneNumber=*102#\r\nCPort=Com1\r\nCPortBaudRate=115200\r\n\r\n"
                         "[SecondDevice]\r\nPhoneNumber=\r\nCPort=COM4\r\nCPortBaudRate=abc\r\n\r\n"
                         "[Escalation]\r\nMinutes=-3\r\nNumbers= +7911 , x,\r\n\r\n"
-                        "[Ring]\r\nFailuresToReport=3\r\n");
+                        "[Ring]\r\nFailuresToReport=3\r\n\r\n"
+                        "[Supervision]\r\nSilentHours=1,5\r\n");
     EXPECT_EQ(dialVars.failuresToReport, 3);
     ctx.Window(ShownWindow::Modem).show();
     EXPECT_EQ(Text(form->Edit7), "9600") << "refreshed from the port when shown";
@@ -192,8 +197,10 @@ TEST_F(ModemWindow, SpeedTextsGarbageLinesAndMissingSections)
     EXPECT_EQ(port2.Port(), "Com2") << "a broken header opens no section";
     test::WriteFileBytes(dir.File("config.ini"), "[SecondDevice]\nCPortBaudRate= 115200 \n[MainDevice]\nCPortBaudRate=abc\n"
                                                  "[escalation]\nNumbers=+79001234567\nMinutes=15\n"
-                                                 "[Ring]\nFailuresToReport= 12 \n");
+                                                 "[Ring]\nFailuresToReport= 12 \n[supervision]\nSilentHours = 24 \n");
     form = MakeForm();
+    EXPECT_EQ(ctx.SilentHoursSetting(), "24");
+    EXPECT_EQ(Text(form->Edit13), "24");
     EXPECT_EQ(dialVars.failuresToReport, 12);
     EXPECT_EQ(Text(form->Edit12), "12");
     EXPECT_EQ(Text(form->Edit3), "9600");

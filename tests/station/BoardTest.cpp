@@ -2,18 +2,28 @@
 // acknowledgement, the right-click, and states coming from other threads.
 #include "tests/station/StationFixture.h"
 
+#include "data/Schemas.h"
 #include "data/Status.h"
 #include "data/TileStates.h"
 #include "station/AlarmDesk.h"
+#include "station/ContactWatch.h"
 #include "station/OperatorDesk.h"
+#include "timing/DateTime.h"
+#include "windows/BoardLegend.h"
+#include "windows/Controls.h"
+#include "windows/HelpUnit.h"
 #include "windows/JournalGrid.h"
+#include "windows/QtText.h"
 
+#include <QHelpEvent>
 #include <QMouseEvent>
 #include <QTabWidget>
+#include <QToolTip>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <set>
 
 namespace kv::test {
 namespace {
@@ -393,6 +403,292 @@ TEST_F(Board, TheTimerTicksTheBoardOnItsOwnThread)
     form().MMTimer1.SetEnabled(true);
     EXPECT_TRUE(WaitFor([&] { return sounds.Count(Sound::Alarm) >= 2; }));
     form().MMTimer1.SetEnabled(false);
+}
+
+// ------------------------------------------------------------------ last contact and silence
+
+class Supervision : public Board {
+protected:
+    void SetUp() override
+    {
+        Board::SetUp();
+        devices = {{"Sklad", "+7911Sklad", true, "1"}, {"Ofis", "+7911Ofis", false, "1"}};
+        form().RebuildBoard();
+        station->Desk().Desk().SetClock(clock);
+        station->Desk().Contacts().SetClock(clock);
+        form().Modem1->Running = true;
+        form().Modem2->Running = true;
+        // The watch starts with the modems seen running.
+        station->Desk().Tick();
+        Settle();
+    }
+    // Seconds on the virtual clock, the desk ticking each as its timer would.
+    void Run(int seconds)
+    {
+        for (int s = 0; s < seconds; ++s) {
+            clock.Advance(1000);
+            station->Desk().Tick();
+        }
+        Settle();
+    }
+    int SilentRows()
+    {
+        const auto& rows = station->Desk().Desk().Rows();
+        return static_cast<int>(
+            std::count_if(rows.begin(), rows.end(), [](const kv::OpenAlarm& a) { return a.kind == AlarmKind::Silent; }));
+    }
+    // Journal rows "Нет связи с объектом…" of that number.
+    int SilentJournalRows(const std::string& tel)
+    {
+        int n = 0;
+        for (std::size_t i = 0; i < form().EventsTable.TotalRecordCount(); ++i) {
+            const RecordHandle r = form().EventsTable.RecordAt(i);
+            n += form().EventsTable.Text(r, journal::Tel) == tel &&
+                 form().EventsTable.Text(r, journal::Event).rfind(kSilentEvent, 0) == 0 &&
+                 form().EventsTable.Text(r, journal::Status) == status::kOffline;
+        }
+        return n;
+    }
+    // In the bar below the tile's text, where a dash is drawn.
+    QColor BarPixel(int column, int row) { return TilePixel(column, row, 38, TStatusBoard::kTileHeight - 3); }
+    void Report(const std::string& tel, const std::string& text)
+    {
+        form().Host().WriteEvent(Str(status::kInfoSms), tel, Str("Новое сообщение:"_cp) + text);
+        Settle();
+    }
+};
+
+TEST_F(Supervision, ASilentDeviceOpensOneRowAfterItsSupervisionTimeNoneBeforeAndAReportEndsIt)
+{
+    Run(299);
+    EXPECT_EQ(SilentRows(), 0) << "a one-minute interval: not before the five minutes every device gets";
+    EXPECT_EQ(BarPixel(0, 0), kWhite);
+    Run(1);
+    ASSERT_EQ(SilentRows(), 1);
+    EXPECT_EQ(SilentJournalRows("+7911Sklad"), 1);
+    EXPECT_TRUE(board().IsSilent("Sklad"));
+    EXPECT_EQ(BarPixel(0, 0), QColor(60, 60, 60));
+    EXPECT_EQ(TileBackground(0, 0), kWhite) << "the tile's own colour stays readable";
+    EXPECT_TRUE(ctx().AlarmsUnacknowledged) << "it sounds as any alarm";
+    Run(600);
+    EXPECT_EQ(SilentJournalRows("+7911Sklad"), 1) << "one row, not one per check";
+    EXPECT_EQ(SilentJournalRows("+7911Ofis"), 0) << "no ring-round and no set time: not supervised";
+    EXPECT_EQ(BarPixel(0, 1), kWhite);
+
+    Report("+7911Sklad", Str("Поставлено на охрану"_cp));
+    EXPECT_FALSE(board().IsSilent("Sklad"));
+    EXPECT_EQ(BarPixel(0, 0), kWhite);
+    ASSERT_EQ(SilentRows(), 1) << "the row waits for the operator";
+    EXPECT_NE(station->Desk().Desk().Rows()[0].what.find(Str("связь восстановлена"_cp)), std::string::npos);
+    ASSERT_TRUE(station->Desk().Desk().Handle(station->Desk().Desk().Rows()[0].id, kHandlingResults[2], {}, "A"));
+
+    Run(299);
+    EXPECT_EQ(SilentJournalRows("+7911Sklad"), 1) << "a report starts the time again";
+    // An answered ring-round call is a sign of life as well.
+    form().Host().WriteDialEvent(Str(status::kOnline), "+7911Sklad", Str("Дозвон завершен успешно"_cp));
+    Run(299);
+    EXPECT_EQ(SilentJournalRows("+7911Sklad"), 1);
+    Run(1);
+    EXPECT_EQ(SilentJournalRows("+7911Sklad"), 2) << "heard, then silent again: a new row";
+    EXPECT_EQ(SilentRows(), 1);
+}
+
+TEST_F(Supervision, ADeviceTheRingRoundDoesNotCallIsSupervisedByTheModemWindowsHours)
+{
+    std::string hours = "x";
+    ctx().SilentHoursSetting = [&] { return hours; };
+    Run(2);
+    const auto told = [] {
+        const std::string log = ReadFileBytes("techno.log");
+        int n = 0;
+        for (std::size_t at = log.find("SilentHours"); at != std::string::npos; at = log.find("SilentHours", at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(told(), 1) << "what is no number of hours is told once, not every second";
+    hours = "0.1"; // six minutes, from the tick that takes it
+    Run(360);
+    EXPECT_EQ(SilentJournalRows("+7911Ofis"), 0);
+    Run(1);
+    EXPECT_EQ(SilentJournalRows("+7911Ofis"), 1);
+    EXPECT_EQ(told(), 1);
+    EXPECT_NE(board().TooltipText(0, 1).find(Str("Контроль связи: 6 мин"_cp)), std::string::npos);
+}
+
+TEST_F(Supervision, ATilesTooltipNamesDeviceStateLastEventAndLastContact)
+{
+    // What the card on show would say once it is told.
+    std::vector<std::string> cardTold;
+    ctx().LastContactChanged = [&] { cardTold.push_back(ctx().LastContactText("+7911Sklad")); };
+    form().SetGuardState("Sklad", 2);
+    form().SetInfoState("Sklad", 4);
+    Report("+7911Sklad", Str("Сетевое питание отключено"_cp));
+    ASSERT_EQ(cardTold.size(), 1u);
+    EXPECT_EQ(cardTold[0], FormatDateTime(clock.Now()) + Str(", сообщение (контроль 5 мин)"_cp));
+    clock.Advance(60000);
+    form().Host().WriteDialEvent(Str(status::kOnline), "+7911Ofis", Str("Дозвон завершен успешно"_cp));
+    const std::string heard = FormatDateTime(clock.Now());
+
+    const std::string sklad = board().TooltipText(0, 0);
+    for (const std::string& line :
+         {std::string("Sklad, +7911Sklad"), Str("Состояние: на охране; сеть отключена"_cp),
+          Str("ИнфоСМС: Новое сообщение:Сетевое питание отключено"_cp),
+          Str("Последняя связь: "_cp) + FormatDateTime(clock.Now() - 60.0 / 86400) + Str(", сообщение"_cp),
+          Str("Контроль связи: 5 мин"_cp)})
+        EXPECT_NE(sklad.find(line), std::string::npos) << line << "\n in \n" << sklad;
+    EXPECT_EQ(sklad.find(Str("Нет связи"_cp)), std::string::npos);
+
+    const std::string ofis = board().TooltipText(0, 1);
+    for (const std::string& line :
+         {Str("Состояние: нет сведений"_cp), Str("Последнее событие: нет"_cp),
+          Str("Последняя связь: "_cp) + heard + Str(", обзвон"_cp), Str("Контроль связи: выключен"_cp)})
+        EXPECT_NE(ofis.find(line), std::string::npos) << line << "\n in \n" << ofis;
+    EXPECT_EQ(board().TooltipText(2, 3), "") << "no device, no tooltip";
+
+    Run(300);
+    LogIn();
+    EXPECT_NE(board().TooltipText(0, 0).find(Str("Нет связи с объектом дольше контрольного времени"_cp)),
+              std::string::npos);
+    EXPECT_NE(board().TooltipText(0, 0).find(Str("Тревога ждёт обработки"_cp)), std::string::npos);
+
+    // The tooltip the toolkit asks for is the tile's under the pointer.
+    const QPoint at = board().CellRect(0, 1).center();
+    QHelpEvent help(QEvent::ToolTip, at, board().mapToGlobal(at));
+    QApplication::sendEvent(&board(), &help);
+    EXPECT_TRUE(QToolTip::text().contains(ToQ(Str("обзвон"_cp)))) << QToolTip::text().toStdString();
+    QToolTip::hideText();
+}
+
+TEST_F(Supervision, TheLastContactSurvivesARestartAndADamagedFileStartsEmptyWithATechnoLine)
+{
+    Report("+7911Sklad", Str("Поставлено на охрану"_cp));
+    const std::optional<LastContact> before = station->Desk().Contacts().Of("+7911Sklad");
+    ASSERT_TRUE(before);
+    Run(300);
+    ASSERT_TRUE(station->Desk().Contacts().Silent("+7911Sklad"));
+    form().close();
+    station.reset();
+
+    Create();
+    InstallRegister();
+    form().RebuildBoard();
+    const std::optional<LastContact> after = station->Desk().Contacts().Of("+7911Sklad");
+    ASSERT_TRUE(after) << "kept across the restart";
+    EXPECT_EQ(FixedDateTimeText(after->at), FixedDateTimeText(before->at));
+    EXPECT_EQ(after->kind, ContactKind::Report);
+    EXPECT_FALSE(after->silent) << "the clean close journalled its row as unhandled: the next run watches afresh";
+    EXPECT_FALSE(board().IsSilent("Sklad"));
+    station.reset();
+
+    WriteFileBytes(kLastContactFile, std::string("\x01\x02[LastContact\0\xff\n=\n", 17));
+    Create();
+    InstallRegister();
+    form().RebuildBoard();
+    EXPECT_FALSE(station->Desk().Contacts().Of("+7911Sklad"));
+    EXPECT_TRUE(std::filesystem::exists(std::string(kLastContactFile) + ".damaged"));
+    // The technological journal's file is UTF-8.
+    EXPECT_NE(ReadFileBytes("techno.log").find("red Файл последней связи lastcontact.ini повреждён"), std::string::npos);
+    Report("+7911Sklad", "x");
+    EXPECT_TRUE(station->Desk().Contacts().Of("+7911Sklad")) << "and goes on keeping them";
+}
+
+TEST(TileTooltip, TellsTheStateInWordsAcknowledgedOrNot)
+{
+    const struct {
+        std::uint8_t guard, info, mark;
+        std::vector<std::string> holds, lacks;
+    } cases[] = {
+        {0, 0, 0, {Str("Состояние: нет сведений"_cp), Str("Последнее событие: нет"_cp), Str("Последняя связь: не было"_cp)},
+         {Str("Тревога"_cp)}},
+        {2, 8, 0, {Str("Состояние: на охране; температурный режим"_cp)}, {Str("Тревога"_cp)}},
+        {3, 0, 3, {Str("Состояние: тревога"_cp), Str("Тревога не принята"_cp)}, {Str("Тревога принята"_cp)}},
+        {3, 0, 0, {Str("Тревога принята"_cp)}, {Str("не принята"_cp)}},
+        {1, 9, 9, {Str("Состояние: снят с охраны; вскрытие корпуса, пожар или неудачный дозвон"_cp),
+                   Str("Тревога не принята"_cp)}, {}},
+        {77, 200, 0, {Str("Состояние: нет сведений\n"_cp)}, {Str("Тревога"_cp)}},
+    };
+    for (const auto& c : cases) {
+        TileFacts facts;
+        facts.shortName = "Sklad";
+        facts.listName = Str("Склад на Заводской, 12"_cp);
+        facts.tel = "+79001000001";
+        facts.guard = c.guard;
+        facts.info = c.info;
+        facts.mark = c.mark;
+        const std::string text = TileTooltipText(facts);
+        EXPECT_EQ(text.rfind(Str("Склад на Заводской, 12 (Sklad), +79001000001\n"_cp), 0), 0u) << text;
+        for (const std::string& h : c.holds)
+            EXPECT_NE(text.find(h), std::string::npos) << h << " in " << text;
+        for (const std::string& l : c.lacks)
+            EXPECT_EQ(text.find(l), std::string::npos) << l << " in " << text;
+    }
+}
+
+TEST(SilentHoursSetting, HoursOrOffAndWhatIsNoNumberIsToldAndOff)
+{
+    const struct {
+        const char* text;
+        double hours;
+        bool told;
+    } cases[] = {{"", 0, false},     {"  ", 0, false},   {"0", 0, false},     {"24", 24, false}, {" 1.5 ", 1.5, false},
+                 {"1,5", 0, true},   {"abc", 0, true},   {"-2", 0, true},     {"9000", 0, true}, {"nan", 0, true}};
+    for (const auto& c : cases) {
+        std::string problem;
+        EXPECT_DOUBLE_EQ(ParseSilentHours(c.text, problem), c.hours) << c.text;
+        EXPECT_EQ(!problem.empty(), c.told) << c.text;
+        if (c.told) {
+            EXPECT_NE(problem.find("SilentHours"), std::string::npos) << problem;
+        }
+    }
+}
+
+// The legend is painted by the tiles' own painter: every background, icon and
+// mark the board can show is on it, each beside a text that fits its line.
+TEST_F(Board, TheHelpWindowsLegendShowsEveryColourIconAndMarkOfTheBoard)
+{
+    THelpForm& help = station->HelpForm();
+    help.ShowCentred();
+    help.LegendLink->clicked();
+    Settle();
+    ASSERT_TRUE(help.LegendForm->isVisible());
+    EXPECT_EQ(help.LegendForm->windowTitle(), ToQ("Обозначения на табло"_cp));
+    const QImage picture = help.Legend->grab().toImage();
+    const std::span<const LegendEntry> entries = BoardLegend();
+    std::set<QRgb> backgrounds;
+    std::set<int> icons;
+    int corners = 0, bars = 0;
+    const QFontMetrics metrics(help.Legend->font());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const TileLook& look = entries[i].look;
+        const QRect tile = help.Legend->TileRect(static_cast<int>(i));
+        const auto at = [&](int x, int y) { return picture.pixelColor(tile.left() + x, tile.top() + y); };
+        backgrounds.insert(at(3, TStatusBoard::kTileHeight - 3).rgb());
+        if (look.blinkPhase && BoardIconFor(look.info) >= 0) {
+            icons.insert(BoardIconFor(look.info));
+            EXPECT_NE(at(10, 24), kWhite) << "icon of line " << i;
+        }
+        if (look.openRow && at(TStatusBoard::kTileWidth - 2, 1) == QColor(220, 0, 0))
+            ++corners;
+        if (look.silent && at(38, TStatusBoard::kTileHeight - 3) == QColor(60, 60, 60))
+            ++bars;
+        const QRect text = metrics.boundingRect(QRect(0, 0, TBoardLegend::kTextWidth, 1000), Qt::TextWordWrap,
+                                                ToQ(entries[i].meaning));
+        EXPECT_LE(text.height(), TStatusBoard::kTileHeight) << "line " << i << " overflows its row";
+    }
+    for (std::uint8_t guard = 0; guard <= 3; ++guard)
+        for (bool phase : {false, true})
+            EXPECT_EQ(backgrounds.count(TileColoursFor(guard, phase).background.rgb()), 1u)
+                << "guard " << int(guard) << (phase ? " blinking off" : "");
+    for (int info = 0; info < 256; ++info) {
+        if (BoardIconFor(static_cast<std::uint8_t>(info)) >= 0) {
+            EXPECT_EQ(icons.count(BoardIconFor(static_cast<std::uint8_t>(info))), 1u) << "information code " << info;
+        }
+    }
+    EXPECT_EQ(corners, 1);
+    EXPECT_EQ(bars, 1);
+    help.close();
+    Settle();
+    EXPECT_FALSE(help.LegendForm->isVisible()) << "the page goes with its help window";
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // that survives a crash. The station around it is a recorder.
 #include "data/Status.h"
 #include "station/AlarmDesk.h"
+#include "station/ContactWatch.h"
 #include "tests/support/Cp1251.h"
 #include "tests/support/TempDir.h"
 #include "timing/DateTime.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <sstream>
 
@@ -350,6 +352,9 @@ TEST(DeskTexts, EveryKindsEscalationKeepsItsNameAndWholeWords)
         {AlarmKind::LinkLost, modem1, "", std::string(kLinkLostEvent)},
         {AlarmKind::LinkLost, modem1, "", std::string(kLinkLostEvent) + Str("; связь восстановлена в 12:01:30"_cp)},
         {AlarmKind::Stranger, "+79990000000123", "", longSms},
+        {AlarmKind::Silent, kStoreTel, Str("Склад"_cp),
+         std::string(kSilentEvent) + Str("; последняя связь 09.12.2026 22:40:11 (обзвон), контроль 2 ч"_cp)},
+        {AlarmKind::Silent, kStoreTel, Str("Склад"_cp), std::string(kSilentEvent)},
     };
     for (const Kind& k : kinds) {
         OpenAlarm a;
@@ -378,7 +383,8 @@ TEST(DeskTexts, EveryKindsEscalationKeepsItsNameAndWholeWords)
             // The station's own texts have a short form that keeps their sense.
             const std::map<AlarmKind, std::string> shortForms = {{AlarmKind::AlarmCall, Str("Тревожный вызов"_cp)},
                                                                  {AlarmKind::RingRoundFailed, Str("Дозвон не удался"_cp)},
-                                                                 {AlarmKind::LinkLost, Str("Потеряна связь"_cp)}};
+                                                                 {AlarmKind::LinkLost, Str("Потеряна связь"_cp)},
+                                                                 {AlarmKind::Silent, std::string(kSilentEvent)}};
             EXPECT_EQ(said, shortForms.count(k.kind) ? shortForms.at(k.kind) : what);
         }
     }
@@ -766,6 +772,318 @@ TEST_F(Desk, TheRecordKeepsWhoAcknowledgedOnALineOfItsOwn)
     ASSERT_EQ(older.Restore(lines[0] + "\n" + lines[1] + "\n" + lines[3] + "\n"), 2);
     EXPECT_FALSE(older.Rows()[0].acked);
     EXPECT_TRUE(older.AnyUnacknowledged());
+}
+
+// ------------------------------------------------------------------ a silent device
+
+TEST_F(Desk, ASilenceIsOneJournalledRowUntilHeardAgainAndEscalatesAsAnyAlarm)
+{
+    desk.SetEscalation("1", "+79110000001");
+    const std::string detail = Str("последняя связь 09.12.2026 10:00:00 (обзвон), контроль 2 ч"_cp);
+    EXPECT_TRUE(desk.DeviceSilent(kStoreTel, detail));
+    EXPECT_FALSE(desk.DeviceSilent(kStoreTel, detail)) << "still silent: no second row";
+    ASSERT_EQ(desk.Rows().size(), 1u);
+    const kv::OpenAlarm& row = desk.Rows()[0];
+    EXPECT_EQ(row.kind, AlarmKind::Silent);
+    EXPECT_EQ(row.shortName, "Склад"_cp);
+    EXPECT_EQ(row.what, std::string(kSilentEvent) + "; " + detail);
+    ASSERT_EQ(station.rows.size(), 1u) << "the desk journals the silence itself";
+    EXPECT_EQ(station.rows[0].status, status::kOffline);
+    EXPECT_EQ(station.rows[0].tel, kStoreTel);
+    EXPECT_EQ(station.rows[0].event, row.what);
+
+    Wait(61);
+    ASSERT_EQ(station.sends.size(), 1u);
+    EXPECT_NE(station.sends[0].text.find(kSilentEvent), std::string::npos) << station.sends[0].text;
+
+    desk.DeviceHeard(kStoreTel);
+    desk.DeviceHeard(kStoreTel);
+    EXPECT_EQ(desk.Rows()[0].what, std::string(kSilentEvent) + "; " + detail + Str("; связь восстановлена в 12:01:01"_cp))
+        << "the row stays for the operator, told once that the device is back";
+    EXPECT_FALSE(desk.DeviceSilent(kStoreTel, detail));
+    EXPECT_EQ(desk.Rows()[0].what, std::string(kSilentEvent) + "; " + detail) << "silent again: no longer back";
+    desk.DeviceHeard(kOfficeTel);
+    EXPECT_EQ(desk.Rows().size(), 1u);
+
+    // The record keeps the kind; an older station skips the line.
+    VirtualClock later(46000.6);
+    RecordingDeskStation next;
+    AlarmDesk restarted(next, later);
+    ASSERT_EQ(restarted.Restore(desk.RecordText()), 1);
+    EXPECT_EQ(restarted.Rows()[0].kind, AlarmKind::Silent);
+    EXPECT_FALSE(restarted.DeviceSilent(kStoreTel, detail)) << "the row put back is the silence's";
+
+    ASSERT_TRUE(desk.Handle(desk.Rows()[0].id, kHandlingResults[2], {}, "A"));
+    EXPECT_TRUE(desk.DeviceSilent(kStoreTel, {})) << "handled, and silent once more: a new row";
+    EXPECT_EQ(desk.Rows()[0].what, kSilentEvent);
+}
+
+TEST_F(Desk, AFailedRingRoundOfADeviceAlreadyOpenGoesIntoItsRowCountingOn)
+{
+    const std::string failed = Str("Дозвон завершен не успешно"_cp);
+    desk.DialEvent(Str(status::kOffline), kOfficeTel, failed);
+    clock.Advance(60000);
+    desk.DialEvent(Str(status::kOffline), kOfficeTel, failed);
+    clock.Advance(60000);
+    desk.DialEvent(Str(status::kOffline), kOfficeTel, failed);
+    ASSERT_EQ(desk.Rows().size(), 1u) << "not a row a minute";
+    EXPECT_EQ(desk.Rows()[0].what, failed + Str("; ещё неудачных: 2, последний 12:02:00"_cp));
+
+    // Put back after a restart, it counts on from its text.
+    VirtualClock later(46000.6);
+    RecordingDeskStation next;
+    AlarmDesk restarted(next, later);
+    ASSERT_EQ(restarted.Restore(desk.RecordText()), 1);
+    restarted.DialEvent(Str(status::kOffline), kOfficeTel, failed);
+    EXPECT_EQ(restarted.Rows()[0].what, failed + Str("; ещё неудачных: 3, последний 14:24:00"_cp));
+
+    // A silence open for the store takes its failures; another device's opens its own row.
+    EXPECT_TRUE(desk.DeviceSilent(kStoreTel, {}));
+    desk.DialEvent(Str(status::kOffline), kStoreTel, failed);
+    ASSERT_EQ(desk.Rows().size(), 2u);
+    EXPECT_EQ(desk.Rows()[1].kind, AlarmKind::Silent);
+    EXPECT_EQ(desk.Rows()[1].what, std::string(kSilentEvent) + Str("; ещё неудачных: 1, последний 12:02:00"_cp));
+    EXPECT_TRUE(desk.Rows()[1].what.size() <= 200);
+
+    ASSERT_TRUE(desk.Handle(desk.Rows()[0].id, kHandlingResults[2], {}, "A"));
+    desk.DialEvent(Str(status::kOffline), kOfficeTel, failed);
+    ASSERT_EQ(desk.Rows().size(), 2u);
+    EXPECT_EQ(desk.Rows()[1].what, failed) << "handled: the next failure is a new row";
+}
+
+class Contacts : public ::testing::Test {
+protected:
+    static ContactWatch::Device Ringed(const std::string& tel, double minutes)
+    {
+        return {tel, tel == kStoreTel ? Str("Склад"_cp) : Str("Офис"_cp), true, minutes};
+    }
+    // Seconds of the monotonic clock, checking each second as the desk's tick does.
+    std::vector<std::string> Run(std::uint64_t seconds)
+    {
+        std::vector<std::string> silent;
+        for (std::uint64_t s = 0; s < seconds; ++s) {
+            clock.Advance(1000);
+            for (const std::string& tel : watch.Check())
+                silent.push_back(tel);
+        }
+        return silent;
+    }
+
+    TempDir dir;
+    VirtualClock clock{46000.5};
+    ContactWatch watch{clock};
+};
+
+struct RuleCase {
+    const char* name;
+    bool ringRound;
+    double interval;
+    bool modem1, modem2;
+    double silentHours;
+    std::uint64_t expectMs;
+};
+
+class SupervisionRule : public Contacts, public ::testing::WithParamInterface<RuleCase> {};
+
+TEST_P(SupervisionRule, TwiceTheIntervalWhileRungElseTheStationsTimeWhileReportsCome)
+{
+    const RuleCase& c = GetParam();
+    watch.SetDevices({{kStoreTel, "S", c.ringRound, c.interval}});
+    watch.SetRunning(c.modem1, c.modem2);
+    watch.SetSilentHours(c.silentHours);
+    EXPECT_EQ(watch.SupervisionMs(kStoreTel), c.expectMs);
+    EXPECT_EQ(watch.SupervisionMs(kOfficeTel), 0u) << "no device of the register";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, SupervisionRule,
+    ::testing::Values(RuleCase{"ring_round_doubles_the_interval", true, 60, true, true, 5, 7200000},
+                      RuleCase{"ring_round_alone_suffices", true, 4.5, false, true, 0, 540000},
+                      RuleCase{"never_under_five_minutes", true, 1.5, true, true, 0, 300000},
+                      RuleCase{"nor_a_set_time", false, 1.5, true, true, 0.01, 300000},
+                      RuleCase{"ring_round_stopped_takes_the_hours", true, 60, true, false, 5, 18000000},
+                      RuleCase{"not_rung_takes_the_hours", false, 60, true, true, 0.5, 1800000},
+                      RuleCase{"hours_off", false, 60, true, true, 0, 0},
+                      RuleCase{"nothing_runs", true, 60, false, false, 5, 0},
+                      RuleCase{"negative_hours_are_off", false, 60, true, true, -3, 0},
+                      RuleCase{"beyond_a_year_is_off", false, 60, true, true, 1e9, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Contacts, SilentOnceAfterTheFullTimeNeverBeforeAndAgainOnlyAfterBeingHeard)
+{
+    watch.SetDevices({Ringed(kStoreTel, 1), Ringed(kOfficeTel, 1)});
+    watch.SetRunning(true, true);
+    EXPECT_TRUE(Run(299).empty()) << "five minutes at least, from the watch's start";
+    watch.Heard(kOfficeTel, ContactKind::Report);
+    EXPECT_EQ(Run(1), std::vector<std::string>{kStoreTel}) << "never heard: silent from the start";
+    // The office was heard 299 s in: silent five minutes later, the store not again.
+    EXPECT_TRUE(Run(298).empty());
+    EXPECT_EQ(Run(600), std::vector<std::string>{kOfficeTel}) << "one silence, one report of it";
+    EXPECT_TRUE(watch.Silent(kStoreTel));
+    EXPECT_EQ(watch.SilentNames(), (std::vector<std::string>{Str("Склад"_cp), Str("Офис"_cp)}));
+
+    watch.SetDevices({Ringed(kStoreTel, 1), Ringed(kOfficeTel, 1)});
+    EXPECT_TRUE(watch.Silent(kStoreTel)) << "a rebuilt board keeps the silence";
+
+    EXPECT_TRUE(watch.Heard(kStoreTel, ContactKind::RingRound)) << "it had been silent";
+    EXPECT_FALSE(watch.Heard(kStoreTel, ContactKind::RingRound));
+    EXPECT_FALSE(watch.Silent(kStoreTel));
+    const std::optional<LastContact> c = watch.Of(kStoreTel);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->kind, ContactKind::RingRound);
+    EXPECT_DOUBLE_EQ(c->at, clock.Now());
+    EXPECT_TRUE(Run(299).empty());
+    EXPECT_EQ(Run(1), std::vector<std::string>{kStoreTel});
+    EXPECT_FALSE(watch.Heard("+70000000000", ContactKind::Report)) << "a number of no device";
+    EXPECT_FALSE(watch.Of("+70000000000"));
+}
+
+TEST_F(Contacts, AChangedRuleOrAStartWaitsAFullTimeAndTheWallClockMovesNothing)
+{
+    watch.SetDevices({Ringed(kStoreTel, 1)});
+    watch.SetRunning(true, false); // ring-round stopped, no hours: unwatched
+    EXPECT_TRUE(Run(3600).empty());
+    watch.SetRunning(true, true);
+    clock.StepWall(-86400); // a day back on the wall clock
+    EXPECT_TRUE(Run(299).empty()) << "the ring-round's time counts from its start";
+    EXPECT_EQ(Run(1).size(), 1u);
+
+    ContactWatch other(clock);
+    other.SetDevices({Ringed(kOfficeTel, 60)});
+    other.SetRunning(true, true);
+    other.Heard(kOfficeTel, ContactKind::Report);
+    clock.Advance(3600000);
+    other.SetDevices({Ringed(kOfficeTel, 1)}); // the interval shortened
+    clock.Advance(299000);
+    EXPECT_TRUE(other.Check().empty());
+    clock.Advance(1000);
+    EXPECT_EQ(other.Check().size(), 1u);
+}
+
+TEST_F(Contacts, TheFileIsWrittenAFewSecondsAfterAChangeAndSurvivesARestartSilenceIncluded)
+{
+    const std::string odd = "+7 911=1;2%[x]";
+    watch.Load(kLastContactFile, [](const std::string& p) { ADD_FAILURE() << "no file is no problem: " << p; });
+    watch.SetDevices({Ringed(kStoreTel, 1), Ringed(kOfficeTel, 60), Ringed(odd, 60)});
+    watch.SetRunning(true, true);
+    watch.Heard(kOfficeTel, ContactKind::Report);
+    watch.SaveIfDue();
+    const std::string first = ReadFileBytes(kLastContactFile);
+    EXPECT_NE(first.find(kOfficeTel + "=09.12.2025 12:00:00;report"), std::string::npos) << first;
+    clock.Advance(1000);
+    watch.Heard(odd, ContactKind::Call);
+    watch.SaveIfDue();
+    EXPECT_EQ(ReadFileBytes(kLastContactFile), first) << "batched, not written on every report";
+    clock.Advance(ContactWatch::kSaveEveryMs);
+    watch.SaveIfDue();
+    EXPECT_FALSE(watch.Dirty());
+    EXPECT_NE(ReadFileBytes(kLastContactFile), first) << "written within the batch time";
+    EXPECT_EQ(std::filesystem::status(kLastContactFile).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    Run(300);
+    ASSERT_TRUE(watch.Silent(kStoreTel));
+    ASSERT_FALSE(watch.Silent(kOfficeTel));
+    EXPECT_TRUE(watch.Flush());
+
+    VirtualClock later(46001.5);
+    ContactWatch next(later);
+    next.Load(kLastContactFile, [](const std::string& p) { ADD_FAILURE() << p; });
+    next.SetDevices({Ringed(kStoreTel, 1), Ringed(kOfficeTel, 1), Ringed(odd, 1)});
+    next.SetRunning(true, true);
+    ASSERT_TRUE(next.Of(odd));
+    EXPECT_EQ(next.Of(odd)->kind, ContactKind::Call);
+    EXPECT_EQ(LastContactText(*next.Of(kOfficeTel)), Str("09.12.2025 12:00:00, сообщение"_cp));
+    EXPECT_TRUE(next.Silent(kStoreTel)) << "still silent after the restart";
+    later.Advance(300000);
+    const std::vector<std::string> silent = next.Check();
+    EXPECT_EQ(std::count(silent.begin(), silent.end(), kStoreTel), 0) << "its silence was reported before the restart";
+    EXPECT_EQ(silent.size(), 2u);
+}
+
+TEST_F(Contacts, AFileThatCannotBeWrittenIsToldOncePerFailingStreakAndTriedAgain)
+{
+    std::vector<std::string> told;
+    watch.OnSaveFailed = [&](const std::string& t) { told.push_back(t); };
+    watch.Load(kLastContactFile, {});
+    watch.SetDevices({Ringed(kStoreTel, 1)});
+    watch.Heard(kStoreTel, ContactKind::Report);
+    // A folder where the file should be: the rename over it fails.
+    std::filesystem::create_directory(kLastContactFile);
+    EXPECT_FALSE(watch.Flush());
+    clock.Advance(ContactWatch::kSaveEveryMs);
+    watch.SaveIfDue();
+    EXPECT_TRUE(watch.Dirty()) << "kept for the next try";
+    ASSERT_EQ(told.size(), 1u) << "once, not every five seconds";
+    EXPECT_NE(told[0].find(kLastContactFile), std::string::npos);
+    std::filesystem::remove(kLastContactFile);
+    clock.Advance(ContactWatch::kSaveEveryMs);
+    watch.SaveIfDue();
+    EXPECT_FALSE(watch.Dirty());
+    EXPECT_EQ(ParseLastContacts(ReadFileBytes(kLastContactFile)).contacts.size(), 1u);
+    std::filesystem::remove(kLastContactFile);
+    std::filesystem::create_directory(kLastContactFile);
+    watch.Heard(kStoreTel, ContactKind::Call);
+    clock.Advance(ContactWatch::kSaveEveryMs);
+    watch.SaveIfDue();
+    EXPECT_EQ(told.size(), 2u) << "a new streak is told again";
+
+    // Found as a folder at the start: told, nothing read, nothing moved.
+    ContactWatch other(clock);
+    std::vector<std::string> problems;
+    other.Load(kLastContactFile, [&](const std::string& p) { problems.push_back(p); });
+    EXPECT_EQ(problems.size(), 1u);
+    EXPECT_TRUE(std::filesystem::is_directory(kLastContactFile));
+}
+
+struct DamageCase {
+    const char* name;
+    std::string text;
+    std::size_t kept; // devices read back
+    bool told;
+};
+
+class DamagedContacts : public Contacts, public ::testing::WithParamInterface<DamageCase> {};
+
+TEST_P(DamagedContacts, NeverCrashKeepWhatReadsAndSetTheFileAside)
+{
+    const DamageCase& c = GetParam();
+    WriteFileBytes(kLastContactFile, c.text);
+    std::vector<std::string> told;
+    watch.Load(kLastContactFile, [&](const std::string& p) { told.push_back(p); });
+    watch.SetDevices({Ringed(kStoreTel, 1), Ringed(kOfficeTel, 1)});
+    EXPECT_EQ(static_cast<std::size_t>(watch.Of(kStoreTel).has_value() + watch.Of(kOfficeTel).has_value()), c.kept);
+    EXPECT_EQ(told.size(), c.told ? 1u : 0u);
+    EXPECT_EQ(std::filesystem::exists(std::string(kLastContactFile) + ".damaged"), c.told && !c.text.empty())
+        << "what it held is kept aside";
+    if (c.told) {
+        EXPECT_NE(told[0].find(Str("повреждён"_cp)), std::string::npos) << told[0];
+        EXPECT_TRUE(watch.Flush());
+        EXPECT_EQ(ParseLastContacts(ReadFileBytes(kLastContactFile)).damaged, 0) << "written back clean";
+    }
+}
+
+const std::string kGood = "[LastContact]\r\n+79001000001=09.12.2026 22:40:11;ring\r\n";
+INSTANTIATE_TEST_SUITE_P(
+    Files, DamagedContacts,
+    ::testing::Values(DamageCase{"good", kGood + "+79001000002=01.01.2026 00:00:00;report;silent\r\n", 2, false},
+                      DamageCase{"empty", "", 0, true},
+                      DamageCase{"binary", std::string("\0\xff\x01[LastC\0ntact]\n=;;\n", 20), 0, true},
+                      DamageCase{"other_section", "[Other]\n+79001000001=09.12.2026 22:40:11;ring\n", 0, true},
+                      DamageCase{"cut_short", kGood + "+79001000002=01.01.20", 1, true},
+                      DamageCase{"no_such_day", kGood + "+79001000002=31.02.2026 10:00:00;report\n", 1, true},
+                      DamageCase{"unknown_kind", kGood + "+79001000002=01.01.2026 10:00:00;fax\n", 1, true},
+                      DamageCase{"bad_escape", kGood + "+7900%G1=01.01.2026 10:00:00;report\n", 1, true},
+                      DamageCase{"never_heard_not_silent", kGood + "+79001000002=;\n", 1, true},
+                      DamageCase{"hour_25", kGood + "+79001000002=01.01.2026 25:00:00;report\n", 1, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ContactTexts, SupervisionInHoursAndMinutes)
+{
+    EXPECT_EQ(SupervisionText(0), "выключен"_cp);
+    EXPECT_EQ(SupervisionText(7200000), "2 ч"_cp);
+    EXPECT_EQ(SupervisionText(9000000), "2 ч 30 мин"_cp);
+    EXPECT_EQ(SupervisionText(180000), "3 мин"_cp);
+    EXPECT_EQ(SupervisionText(1), "1 мин"_cp) << "rounded up: never shorter than it is";
 }
 
 } // namespace

@@ -98,7 +98,7 @@ TEST(AppPaths, AnInstalledStationsFoldersAre0700AndItsFilesTheOwnersAlone)
     // An older station's data folder and files, readable by everyone.
     fs::create_directories(dir.path() / "home/.local/share/korvalen");
     ::chmod((dir.path() / "home/.local/share/korvalen").c_str(), 0755);
-    for (const char* name : {"t4.bin", "t3.bin.log.7", "techno.log.2", "korvalen.running", "notes.txt"}) {
+    for (const char* name : {"t4.bin", "t3.bin.log.7", "techno.log.2", "korvalen.running", "lastcontact.ini", "notes.txt"}) {
         kv::test::WriteFileBytes(dir.path() / "home/.local/share/korvalen" / name, "old");
         ::chmod((dir.path() / "home/.local/share/korvalen" / name).c_str(), 0644);
     }
@@ -107,7 +107,7 @@ TEST(AppPaths, AnInstalledStationsFoldersAre0700AndItsFilesTheOwnersAlone)
     EXPECT_EQ(fs::current_path(), dir.path() / "home/.local/share/korvalen");
     for (const char* folder : {"home/.config/korvalen", "home/.local/share/korvalen", "home/.config"})
         EXPECT_EQ(ModeOf(dir.path() / folder), 0700u) << folder;
-    for (const char* name : {"t4.bin", "t3.bin.log.7", "techno.log.2", "korvalen.running"})
+    for (const char* name : {"t4.bin", "t3.bin.log.7", "techno.log.2", "korvalen.running", "lastcontact.ini"})
         EXPECT_EQ(ModeOf(name), 0600u) << name;
     EXPECT_EQ(ModeOf("notes.txt"), 0644u) << "a file that is not the station's is left alone";
 

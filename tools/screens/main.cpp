@@ -48,7 +48,9 @@
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
+#include <QToolTip>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -482,6 +484,17 @@ int Render(const QString& outDir, const QString& readmeFile)
         return 0;
     }
     camera.Shoot(&main, "main-operation", [&] { AtBlinkPhase(*main.StringGrid1, true); });
+    // The tooltip of the warehouse's tile, as a pointer resting on it opens it.
+    {
+        const QPoint at = main.StringGrid1->CellRect(0, 0).center();
+        QHelpEvent hover(QEvent::ToolTip, at, main.StringGrid1->mapToGlobal(at));
+        QApplication::sendEvent(main.StringGrid1, &hover);
+        Pump(300);
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->inherits("QTipLabel") && w->isVisible())
+                Save(w, outDir + "/tile-tooltip.png");
+        QToolTip::hideText();
+    }
     main.PageControl1->setCurrentIndex(1);
     camera.Shoot(&main, "main-ring-round", [&] { AtBlinkPhase(*main.StringGrid1, false); });
     main.PageControl1->setCurrentIndex(0);
@@ -578,6 +591,9 @@ int Render(const QString& outDir, const QString& readmeFile)
 
     main.PNGButton5Click();
     camera.Shoot(&station.HelpForm(), "help");
+    station.HelpForm().LegendLinkClick();
+    camera.Shoot(station.HelpForm().LegendForm, "help-legend");
+    station.HelpForm().LegendForm->close();
     main.PNGButton5Click();
 
     main.PNGButton4Click();
