@@ -111,7 +111,10 @@ TEST(RegisterLookups, NumbersAreComparedByteForByteWithoutAWindow)
         EXPECT_EQ(reg.FindNumberByShortName(name, "keep"), number) << name;
     EXPECT_EQ(reg.PositionOfShortName("E"), 4u);
     EXPECT_EQ(reg.PositionOfShortName("e"), std::nullopt);
-    EXPECT_EQ(reg.Devices().size(), 7u);
+    const std::vector<kv::DialDevice> devices = reg.Devices();
+    ASSERT_EQ(devices.size(), 7u);
+    EXPECT_EQ(devices[1].simcard, "89001234567");
+    EXPECT_EQ(devices[6].simcard, "");
 }
 
 TEST(RegisterLookups, FollowEveryPostedChangeAndDeletion)
