@@ -53,6 +53,7 @@ struct Station {
     QuietDialogs dialogs;
     kv::MemTable events{"EventsTable"};
     kv::StationContext ctx;
+    kv::DeviceRegister reg;
     std::unique_ptr<kv::TDeviceForm> form;
     kv::ShortNameLookup lookup;
     double now = 40000.0;
@@ -62,8 +63,9 @@ struct Station {
         kv::SetDialogs(&dialogs);
         kv::DefineJournal(events);
         ctx.EventsTable = &events;
-        form = std::make_unique<kv::TDeviceForm>(ctx);
-        lookup = [this](const std::string& tel) { return ctx.FindShortNameByNumber(tel, {}); };
+        ctx.Register = &reg;
+        form = std::make_unique<kv::TDeviceForm>(ctx, reg);
+        lookup = [this](const std::string& tel) { return reg.FindShortNameByNumber(tel, {}); };
 
         form->SetDeviceTablesReadOnly(false);
         for (int d = 0; d < kDevices; ++d) {

@@ -6,6 +6,7 @@
 #include "data/MemTable.h"
 #include "data/RecordEvent.h"
 #include "data/Schemas.h"
+#include "devices/DeviceRegister.h"
 #include "data/Status.h"
 #include "data/TableFormat.h"
 #include "data/Text.h"
@@ -208,7 +209,7 @@ int main(int argc, char** argv)
         one.start();
         kv::RecordEvent(form.EventsTable, kv::status::kAlarm, "+79001001007",
                         std::string("Новое сообщение:Внимaние ТPEBОГА"_cp),
-                        [&](const std::string& tel) { return ctx.FindShortNameByNumber(tel, ""); }, kv::LocalNow());
+                        [&](const std::string& tel) { return ctx.Register->FindShortNameByNumber(tel, ""); }, kv::LocalNow());
         worst = std::max(worst, Ms(one));
     }
     std::printf("RecordEvent with its after-post work: %.3f ms mean, %.3f ms worst of %d (target < 1)\n",

@@ -1,8 +1,6 @@
 #include "devices/DeviceUnit.h"
 #include "windows/Placement.h"
 
-#include "data/AtomicFile.h"
-
 #include "codec/Classify.h"
 #include "codec/Number.h"
 #include "data/Schemas.h"
@@ -39,7 +37,6 @@
 #include <array>
 #include <filesystem>
 #include <system_error>
-#include <unordered_map>
 
 namespace kv {
 
@@ -65,7 +62,6 @@ constexpr std::string_view kNameRelay1Off = "Выключить реле 1"_cp;
 constexpr std::string_view kNameRelay2On = "Включить реле 2"_cp;
 constexpr std::string_view kNameRelay2Off = "Выключить реле 2"_cp;
 
-constexpr std::string_view kNoDeviceForNumber = "        ";
 constexpr std::string_view kDefaultInterval = "60";
 
 constexpr int kLastEventRows = 5;
@@ -86,32 +82,6 @@ constexpr ColourRule kColourRules[] = {
     {{"Нет связи"_cp, {}}, {255, 128, 0}},
     {{"Температура"_cp, "Датчик температуры не подключен"_cp}, {128, 128, 128}},
 };
-
-bool CompatibleType(FieldType have, FieldType want)
-{
-    auto integer = [](FieldType t) {
-        return t == FieldType::Integer || t == FieldType::AutoInc || t == FieldType::SmallInt || t == FieldType::Word;
-    };
-    auto text = [](FieldType t) {
-        return t == FieldType::String || t == FieldType::FixedChar || t == FieldType::Memo || t == FieldType::FmtMemo;
-    };
-    if (integer(want))
-        return integer(have);
-    if (text(want))
-        return text(have);
-    return have == want;
-}
-
-// A register file holds the register's fields (possibly in another order).
-bool HoldsFields(const MemTable& table, const std::vector<FieldDef>& wanted)
-{
-    for (const FieldDef& w : wanted) {
-        const int f = table.FindField(w.name);
-        if (f < 0 || !CompatibleType(table.Fields()[static_cast<std::size_t>(f)].type, w.type))
-            return false;
-    }
-    return true;
-}
 
 QColor ToColor(Rgb c) { return QColor(c.r, c.g, c.b); }
 
@@ -154,16 +124,15 @@ Rgb LastEventColour(std::string_view eventText)
 
 // ---------------------------------------------------------------- creation
 
-TDeviceForm::TDeviceForm(StationContext& ctx)
+TDeviceForm::TDeviceForm(StationContext& ctx, DeviceRegister& reg)
     : QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint |
                            Qt::WindowStaysOnTopHint),
+      Register(reg),
+      DeviceTable(reg.DeviceTable),
+      DescriptionTable(reg.DescriptionTable),
+      frmbin(reg.frmbin),
       m_ctx(ctx)
 {
-    DefineDeviceTable(DeviceTable);
-    DefineDescriptionTable(DescriptionTable);
-    DescriptionTable.SetMaster(&DeviceTable, "k1", "k1");
-    DeviceTable.SetReadOnly(true);
-    DescriptionTable.SetReadOnly(true);
     DescriptionTable.SetAfterEdit([this](MemTable&) { DescriptionTableAfterEdit(); });
     DescriptionTable.SetAfterInsert([this](MemTable&) { DescriptionTableAfterInsert(); });
 
@@ -185,14 +154,14 @@ TDeviceForm::~TDeviceForm()
     c.FillLastEvents = nullptr;
     c.LastContactChanged = nullptr;
     c.SetDeviceTablesReadOnly = nullptr;
-    c.FindShortNameByNumber = nullptr;
-    c.FindNumberByShortName = nullptr;
-    c.FindListNameByNumber = nullptr;
     c.SelectDeviceByShortName = nullptr;
     c.ShowDeviceCard = nullptr;
     c.RegisterDevices = nullptr;
     c.LastEventOf = nullptr;
-    // The views observe the tables, which are members and go before the children would.
+    // The register stays; its tables no longer call back into this window.
+    DescriptionTable.SetAfterEdit(nullptr);
+    DescriptionTable.SetAfterInsert(nullptr);
+    // The views stop observing the register's tables, which outlive this window.
     delete DBGrid1;
     delete DataSource1;
     delete DataSource2;
@@ -444,13 +413,6 @@ void TDeviceForm::RegisterOperations()
     c.FillLastEvents = [this] { FillLastEvents(); };
     c.LastContactChanged = [this] { ShowLastContact(); };
     c.SetDeviceTablesReadOnly = [this](bool readOnly) { SetDeviceTablesReadOnly(readOnly); };
-    c.FindShortNameByNumber = [this](const std::string& number, const std::string& initial) {
-        return FindShortNameByNumber(number, initial);
-    };
-    c.FindNumberByShortName = [this](const std::string& name, const std::string& initial) {
-        return FindNumberByShortName(name, initial);
-    };
-    c.FindListNameByNumber = [this](const std::string& number) { return FindListNameByNumber(number); };
     c.SelectDeviceByShortName = [this](const std::string& name) { return SelectDeviceByShortName(name); };
     c.ShowDeviceCard = [this] { ShowCentred(); };
     c.RegisterDevices = [this] { return RegisterDevices(); };
@@ -482,26 +444,7 @@ bool TDeviceForm::LastEventOf(const std::string& number, double& at, std::string
 
 void TDeviceForm::LoadRegister()
 {
-    auto load = [this](MemTable& table, const char* file, const std::vector<FieldDef>& fields) {
-        try {
-            frmbin.Load(table, file);
-            if (HoldsFields(table, fields))
-                return true;
-        } catch (const std::exception&) {
-        }
-        KeepAside(file, ".damaged");
-        if (!HoldsFields(table, fields))
-            table.SetFields(fields);
-        return false;
-    };
-    bool loaded = load(DescriptionTable, kDescriptionFile, DescriptionFields());
-    if (loaded) {
-        loaded = load(DeviceTable, kDeviceFile, DeviceFields());
-    } else {
-        // Without the descriptions the device list is not read either; it must
-        // not be overwritten by the empty register at the next close.
-        KeepAside(kDeviceFile, ".unloaded");
-    }
+    bool loaded = Register.Load();
     if (loaded) {
         try {
             if (m_ctx.RebuildBoard)
@@ -538,128 +481,23 @@ void TDeviceForm::FormShow() { FillLastEvents(); }
 
 void TDeviceForm::FormClose()
 {
-    MemTable::Bookmark mark = 0;
     try {
-        mark = DeviceTable.GetBookmark();
-        DeviceTable.SaveToFile(kDeviceFile, &frmbin);
-        DescriptionTable.SaveToFile(kDescriptionFile, &frmbin);
-        DeviceTable.GotoBookmark(mark);
+        Register.Save();
     } catch (const std::exception&) {
         ShowError(std::string("Ошибка сохранения базы устройств"_cp), this);
     }
-    DeviceTable.FreeBookmark(mark);
     m_ctx.Shown(ShownWindow::Devices) = false;
 }
 
 // ---------------------------------------------------------------- register
 
-namespace {
-
-// The register's columns as the loaded files have them.
-struct RegisterColumns {
-    int deviceKey, descriptionKey, simpleName, simCard, dialTime, dialEnable;
-    explicit RegisterColumns(const MemTable& devices, const MemTable& descriptions)
-        : deviceKey(devices.FindField("k1")),
-          descriptionKey(descriptions.FindField("k1")),
-          simpleName(descriptions.FindField("simplename")),
-          simCard(descriptions.FindField("simcard")),
-          dialTime(descriptions.FindField("dialtime")),
-          dialEnable(descriptions.FindField("dialenable"))
-    {
-    }
-};
-
-std::string_view TextOf(const MemTable& table, RecordHandle row, int field)
-{
-    return row && field >= 0 ? table.TextView(row, field) : std::string_view();
-}
-
-// Calls f(description row) for each device in register order (a null handle
-// for a device without one) until f returns true; the description row of a
-// device is the first with its key, the one the card shows.
-template <class F>
-void ForEachDevice(const MemTable& devices, const MemTable& descriptions, const RegisterColumns& cols, F&& f)
-{
-    std::unordered_map<std::int32_t, RecordHandle> byKey;
-    if (cols.descriptionKey >= 0) {
-        const std::size_t n = descriptions.TotalRecordCount();
-        for (std::size_t i = 0; i < n; ++i) {
-            const RecordHandle d = descriptions.RecordAt(i);
-            if (!descriptions.IsNull(d, cols.descriptionKey))
-                byKey.emplace(descriptions.Integer(d, cols.descriptionKey), d);
-        }
-    }
-    const std::size_t n = devices.TotalRecordCount();
-    for (std::size_t i = 0; i < n; ++i) {
-        const RecordHandle device = devices.RecordAt(i);
-        RecordHandle description;
-        if (cols.deviceKey >= 0 && !devices.IsNull(device, cols.deviceKey)) {
-            const auto it = byKey.find(devices.Integer(device, cols.deviceKey));
-            if (it != byKey.end())
-                description = it->second;
-        }
-        if (f(i, description))
-            return;
-    }
-}
-
-} // namespace
-
-std::string TDeviceForm::FindShortNameByNumber(const std::string& number, const std::string& initial) const
-{
-    const RegisterColumns cols(DeviceTable, DescriptionTable);
-    std::string result = initial;
-    ForEachDevice(DeviceTable, DescriptionTable, cols, [&](std::size_t, RecordHandle d) {
-        if (TextOf(DescriptionTable, d, cols.simCard) == number) {
-            result = TextOf(DescriptionTable, d, cols.simpleName);
-            return true;
-        }
-        result = kNoDeviceForNumber;
-        return false;
-    });
-    return result;
-}
-
-std::string TDeviceForm::FindNumberByShortName(const std::string& shortName, const std::string& initial) const
-{
-    const RegisterColumns cols(DeviceTable, DescriptionTable);
-    std::string result = initial;
-    ForEachDevice(DeviceTable, DescriptionTable, cols, [&](std::size_t, RecordHandle d) {
-        if (TextOf(DescriptionTable, d, cols.simpleName) != shortName)
-            return false;
-        result = TextOf(DescriptionTable, d, cols.simCard);
-        return true;
-    });
-    return result;
-}
-
-std::string TDeviceForm::FindListNameByNumber(const std::string& number) const
-{
-    const RegisterColumns cols(DeviceTable, DescriptionTable);
-    const int listName = DeviceTable.FindField("device");
-    std::string result;
-    ForEachDevice(DeviceTable, DescriptionTable, cols, [&](std::size_t i, RecordHandle d) {
-        if (TextOf(DescriptionTable, d, cols.simCard) != number)
-            return false;
-        result = TextOf(DeviceTable, DeviceTable.RecordAt(i), listName);
-        return true;
-    });
-    return result;
-}
-
 bool TDeviceForm::SelectDeviceByShortName(const std::string& shortName)
 {
-    const RegisterColumns cols(DeviceTable, DescriptionTable);
-    std::size_t found = 0;
-    bool matched = false;
-    ForEachDevice(DeviceTable, DescriptionTable, cols, [&](std::size_t i, RecordHandle d) {
-        matched = TextOf(DescriptionTable, d, cols.simpleName) == shortName;
-        found = i;
-        return matched;
-    });
+    const std::optional<std::size_t> found = Register.PositionOfShortName(shortName);
+    const bool matched = found.has_value();
     try {
         if (matched)
-            DeviceTable.SetRecNo(static_cast<int>(found) + 1);
+            DeviceTable.SetRecNo(static_cast<int>(*found) + 1);
         else
             DeviceTable.Last();
     } catch (const std::exception& e) {
@@ -668,35 +506,11 @@ bool TDeviceForm::SelectDeviceByShortName(const std::string& shortName)
     return matched;
 }
 
-std::vector<DialDevice> TDeviceForm::RegisterDevices() const
-{
-    const RegisterColumns cols(DeviceTable, DescriptionTable);
-    std::vector<DialDevice> out;
-    out.reserve(DeviceTable.TotalRecordCount());
-    ForEachDevice(DeviceTable, DescriptionTable, cols, [&](std::size_t, RecordHandle d) {
-        DialDevice device;
-        device.simplename = TextOf(DescriptionTable, d, cols.simpleName);
-        device.simcard = TextOf(DescriptionTable, d, cols.simCard);
-        device.dialtime = TextOf(DescriptionTable, d, cols.dialTime);
-        device.dialenable = d && cols.dialEnable >= 0 && DescriptionTable.Boolean(d, cols.dialEnable);
-        out.push_back(std::move(device));
-        return false;
-    });
-    return out;
-}
-
 void TDeviceForm::SetDeviceTablesReadOnly(bool readOnly)
 {
-    if (readOnly) {
-        // A change begun by the administrator is not left for the next user to save.
-        if (DescriptionTable.State() != DataSetState::Browse)
-            DescriptionTable.Cancel();
-        if (DeviceTable.State() != DataSetState::Browse)
-            DeviceTable.Cancel();
+    Register.SetReadOnly(readOnly);
+    if (readOnly)
         RbButton2->hide();
-    }
-    DeviceTable.SetReadOnly(readOnly);
-    DescriptionTable.SetReadOnly(readOnly);
     DataSource2->Refresh();
 }
 

@@ -1,11 +1,11 @@
 #pragma once
-// The device window "Каталог устройств охраны": the device register (the
-// device list and one description row per device, "t2.bin" and "t1.bin"),
-// the lookups the station makes in it, and the device card with its commands
+// The device window "Каталог устройств охраны": shows and edits the device
+// register (devices/DeviceRegister.h), and the device card with its commands
 // and the device's five newest events.
 #include "data/MemTable.h"
 #include "data/Rgb.h"
 #include "data/TableFormat.h"
+#include "devices/DeviceRegister.h"
 #include "modem/Modem.h"
 
 #include <QDialog>
@@ -28,7 +28,6 @@ class QTableWidget;
 namespace kv {
 
 struct StationContext;
-struct DialDevice;
 class TDataSource;
 class TDBCheckBox;
 class TDBEdit;
@@ -38,9 +37,6 @@ class TMemTableModel;
 class TPNGButton;
 class TelEventIndex;
 
-inline constexpr const char* kDescriptionFile = "t1.bin";
-inline constexpr const char* kDeviceFile = "t2.bin";
-
 // The text colour of a row of the last-events grid, chosen by its event text;
 // later rules win over earlier ones.
 Rgb LastEventColour(std::string_view eventText);
@@ -49,32 +45,35 @@ class TDeviceForm : public QDialog {
     Q_OBJECT
 public:
     // Loads the register and registers the window's operations in `ctx`
-    // (created once, after the main window).
-    explicit TDeviceForm(StationContext& ctx);
+    // (created once, after the main window); the register outlives the window.
+    TDeviceForm(StationContext& ctx, DeviceRegister& reg);
     ~TDeviceForm() override;
 
     // Shown centred on the main window.
     void ShowCentred();
 
     // --- register ---
-    MemTable DeviceTable{"DeviceTable"};
-    MemTable DescriptionTable{"DescriptionTable"};
-    TableFormat frmbin;
+    DeviceRegister& Register;
+    MemTable& DeviceTable;
+    MemTable& DescriptionTable;
+    TableFormat& frmbin;
 
-    // Lookups; they read the register without moving its cursor, so the
-    // current device and an unsaved change on the card stay as they are.
-    // The short name of the first device with that number; eight blanks when
-    // none of a non-empty register has it; `initial` for an empty register.
-    std::string FindShortNameByNumber(const std::string& number, const std::string& initial) const;
-    // The number of the first device with that short name; `initial` when none.
-    std::string FindNumberByShortName(const std::string& shortName, const std::string& initial) const;
-    // The device-list name of the first device with that number; empty when none.
-    std::string FindListNameByNumber(const std::string& number) const;
+    // The register's lookups; they leave the current device and an unsaved
+    // change on the card as they are.
+    std::string FindShortNameByNumber(const std::string& number, const std::string& initial) const
+    {
+        return Register.FindShortNameByNumber(number, initial);
+    }
+    std::string FindNumberByShortName(const std::string& shortName, const std::string& initial) const
+    {
+        return Register.FindNumberByShortName(shortName, initial);
+    }
+    std::string FindListNameByNumber(const std::string& number) const { return Register.FindListNameByNumber(number); }
     // Makes the first device with that short name current; when none has it,
     // the last device is left current and the result is false.
     bool SelectDeviceByShortName(const std::string& shortName);
     // The register in its order, as the board and the ring-round need it.
-    std::vector<DialDevice> RegisterDevices() const;
+    std::vector<DialDevice> RegisterDevices() const { return Register.Devices(); }
     // The newest main-journal row of that number; false when there is none.
     bool LastEventOf(const std::string& number, double& at, std::string& status, std::string& event);
     void SetDeviceTablesReadOnly(bool readOnly);

@@ -2,6 +2,7 @@
 
 #include "data/Status.h"
 #include "data/Text.h"
+#include "devices/DeviceRegister.h"
 #include "modem/DialSchedule.h"
 #include "station/JournalMenu.h"
 #include "timing/DateTime.h"
@@ -299,9 +300,9 @@ void TJournalSearchForm::FillDevices()
     const QString typed = DeviceBox->currentText();
     DeviceBox->clear();
     DeviceBox->addItem(QString());
-    if (m_ctx.RegisterDevices) {
+    if (m_ctx.Register) {
         QStringList names;
-        for (const DialDevice& d : m_ctx.RegisterDevices())
+        for (const DialDevice& d : m_ctx.Register->Devices())
             if (d.simplename.find_first_not_of(' ') != std::string::npos && !names.contains(ToQ(d.simplename)))
                 names << ToQ(d.simplename);
         DeviceBox->addItems(names);
@@ -326,13 +327,11 @@ JournalFilter TJournalSearchForm::CurrentFilter() const
         // A device is found under its short name and under its number, so
         // rows written before a rename still count.
         filter.devices.push_back(device);
-        if (m_ctx.FindNumberByShortName) {
-            const std::string number = m_ctx.FindNumberByShortName(device, {});
+        if (m_ctx.Register) {
+            const std::string number = m_ctx.Register->FindNumberByShortName(device, {});
             if (!number.empty())
                 filter.devices.push_back(number);
-        }
-        if (m_ctx.FindShortNameByNumber) {
-            const std::string name = m_ctx.FindShortNameByNumber(device, {});
+            const std::string name = m_ctx.Register->FindShortNameByNumber(device, {});
             if (name.find_first_not_of(' ') != std::string::npos)
                 filter.devices.push_back(name);
         }

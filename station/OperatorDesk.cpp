@@ -3,6 +3,7 @@
 #include "codec/Number.h"
 #include "data/RecordEvent.h"
 #include "data/Status.h"
+#include "devices/DeviceRegister.h"
 #include "modem/DialSchedule.h"
 #include "modem/EventTexts.h"
 #include "modem/Modem.h"
@@ -256,13 +257,12 @@ void OperatorDesk::CheckContacts()
 
 void OperatorDesk::DescribeTile(TileFacts& facts)
 {
-    if (!m_ctx.FindNumberByShortName)
+    if (!m_ctx.Register)
         return;
-    facts.tel = m_ctx.FindNumberByShortName(facts.shortName, {});
+    facts.tel = m_ctx.Register->FindNumberByShortName(facts.shortName, {});
     if (facts.tel.empty())
         return;
-    if (m_ctx.FindListNameByNumber)
-        facts.listName = m_ctx.FindListNameByNumber(facts.tel);
+    facts.listName = m_ctx.Register->FindListNameByNumber(facts.tel);
     if (m_ctx.LastEventOf && !m_ctx.LastEventOf(facts.tel, facts.eventAt, facts.eventStatus, facts.eventText))
         facts.eventAt = 0;
     if (const std::optional<LastContact> c = m_contacts.Of(facts.tel))
@@ -305,8 +305,8 @@ void OperatorDesk::Journal(std::string_view status, const std::string& tel, cons
     if (!m_ctx.EventsTable)
         return;
     ShortNameLookup lookup;
-    if (m_ctx.FindShortNameByNumber)
-        lookup = [this](const std::string& number) { return m_ctx.FindShortNameByNumber(number, {}); };
+    if (m_ctx.Register)
+        lookup = [&reg = *m_ctx.Register](const std::string& number) { return reg.FindShortNameByNumber(number, {}); };
     try {
         RecordEvent(*m_ctx.EventsTable, status, tel, event, lookup, now);
     } catch (const std::exception& e) {
@@ -329,16 +329,16 @@ bool OperatorDesk::Modem1Running() { return m_ctx.Modem1 && m_ctx.Modem1->Runnin
 
 std::string OperatorDesk::ShortName(const std::string& tel)
 {
-    if (!m_ctx.FindShortNameByNumber)
+    if (!m_ctx.Register)
         return {};
-    std::string name = m_ctx.FindShortNameByNumber(tel, {});
+    std::string name = m_ctx.Register->FindShortNameByNumber(tel, {});
     // Eight blanks: a number that is no device's.
     return name.find_first_not_of(' ') == std::string::npos ? std::string() : name;
 }
 
 std::string OperatorDesk::ListName(const std::string& tel)
 {
-    return m_ctx.FindListNameByNumber ? m_ctx.FindListNameByNumber(tel) : std::string();
+    return m_ctx.Register ? m_ctx.Register->FindListNameByNumber(tel) : std::string();
 }
 
 } // namespace kv

@@ -1,5 +1,6 @@
 #include "station/Station.h"
 
+#include "devices/DeviceRegister.h"
 #include "devices/DeviceUnit.h"
 #include "modemsetup/ComPortUnit.h"
 #include "modemsetup/ModemUnit.h"
@@ -29,8 +30,9 @@ void UseDecimalPoint()
     QLocale::setDefault(QLocale::c());
 }
 
-Station::Station()
+Station::Station() : m_register(std::make_unique<DeviceRegister>())
 {
+    m_ctx.Register = m_register.get();
     m_form1 = std::make_unique<TForm1>(m_ctx);
     m_windows.push_back(m_form1.get());
     m_stationMenu = new TStationMenu(*m_form1);
@@ -38,7 +40,7 @@ Station::Station()
     m_comPortForm = std::make_unique<TComPortForm>(m_ctx);
     m_windows.push_back(m_comPortForm.get());
     // Loads the register and lays the device tiles.
-    m_deviceForm = std::make_unique<TDeviceForm>(m_ctx);
+    m_deviceForm = std::make_unique<TDeviceForm>(m_ctx, *m_register);
     m_windows.push_back(m_deviceForm.get());
     // Reads "config.ini" and names the ports.
     m_modemForm = std::make_unique<TModemForm>(m_ctx);
@@ -110,6 +112,7 @@ Station::~Station()
     m_deviceForm.reset();
     m_comPortForm.reset();
     m_form1.reset();
+    m_ctx.Register = nullptr;
 }
 
 void Station::Show() { m_form1->show(); }

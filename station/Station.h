@@ -15,6 +15,7 @@ namespace kv {
 class TForm1;
 class TComPortForm;
 class TDeviceForm;
+class DeviceRegister;
 class TModemForm;
 class TPasswordDlg;
 class TSecurityForm;
@@ -44,6 +45,7 @@ public:
     TForm1& Form1() { return *m_form1; }
     TComPortForm& ComPortForm() { return *m_comPortForm; }
     TDeviceForm& DeviceForm() { return *m_deviceForm; }
+    DeviceRegister& Register() { return *m_register; }
     TModemForm& ModemForm() { return *m_modemForm; }
     TPasswordDlg& PasswordDlg() { return *m_passwordDlg; }
     TSecurityForm& SecurityForm() { return *m_securityForm; }
@@ -60,6 +62,7 @@ public:
 
 private:
     StationContext m_ctx; // first: every window holds on to it
+    std::unique_ptr<DeviceRegister> m_register; // before the windows: the workers look up in it to the end
     std::unique_ptr<TForm1> m_form1;
     std::unique_ptr<TComPortForm> m_comPortForm;
     std::unique_ptr<TDeviceForm> m_deviceForm;

@@ -1,6 +1,7 @@
 #include "station/StationHost.h"
 
 #include "data/RecordEvent.h"
+#include "devices/DeviceRegister.h"
 #include "modem/SignalLevel.h"
 #include "station/StatusBoard.h"
 #include "station/mainunit.h"
@@ -44,9 +45,9 @@ QPixmap SignalPicture(double level)
 
 ShortNameLookup RegisterLookup(StationContext& ctx)
 {
-    if (!ctx.FindShortNameByNumber)
+    if (!ctx.Register)
         return {};
-    return [&ctx](const std::string& tel) { return ctx.FindShortNameByNumber(tel, std::string()); };
+    return [&reg = *ctx.Register](const std::string& tel) { return reg.FindShortNameByNumber(tel, std::string()); };
 }
 
 void Record(StationContext& ctx, MemTable* journal, const std::string& status, const std::string& tel,
@@ -164,24 +165,15 @@ void StationHost::ShowSignalLevel2(double level)
     });
 }
 
+// On the worker's own thread: the register publishes what it looks up in.
 std::string StationHost::FindShortNameByNumber(const std::string& number, const std::string& initial)
 {
-    std::string result = initial;
-    Synchronize([&] {
-        if (m_ctx.FindShortNameByNumber)
-            result = m_ctx.FindShortNameByNumber(number, initial);
-    });
-    return result;
+    return m_ctx.Register ? m_ctx.Register->FindShortNameByNumber(number, initial) : initial;
 }
 
 std::string StationHost::FindNumberByShortName(const std::string& shortName, const std::string& initial)
 {
-    std::string result = initial;
-    Synchronize([&] {
-        if (m_ctx.FindNumberByShortName)
-            result = m_ctx.FindNumberByShortName(shortName, initial);
-    });
-    return result;
+    return m_ctx.Register ? m_ctx.Register->FindNumberByShortName(shortName, initial) : initial;
 }
 
 void StationHost::SetGuardState(const std::string& shortName, std::uint8_t code) { m_form.SetGuardState(shortName, code); }

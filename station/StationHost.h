@@ -1,9 +1,8 @@
 #pragma once
-// How the modem workers reach the station: every call that touches a window, a
-// table or a register lookup runs on the UI thread while the worker waits
-// (Synchronize); sounds and the board's state bytes do not wait. A window that
-// does not exist is skipped. Once shut-down has begun nothing more runs and the
-// lookups answer with the caller's initial value.
+// How the modem workers reach the station: every call that touches a window or
+// a table runs on the UI thread while the worker waits (Synchronize); register
+// lookups, sounds and the board's state bytes do not wait. A window that does
+// not exist is skipped. Once shut-down has begun nothing more runs.
 #include "modem/ModemHost.h"
 
 namespace kv {

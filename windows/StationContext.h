@@ -25,6 +25,7 @@ class TLinkErrorForm;
 class THelpForm;
 class TMainJournal;
 struct DialDevice;
+class DeviceRegister;
 
 // The main window's five toggle buttons, one WindowShown flag each.
 enum class ShownWindow { Modem, Devices, Access, WorkJournal, Help, Count };
@@ -56,6 +57,8 @@ struct StationContext {
     TileStates* Tiles = nullptr;
     DialSchedule* Schedule = nullptr;
     DialState* DialVars = nullptr;
+    // Owned by the station; its lookups answer on any thread.
+    DeviceRegister* Register = nullptr;
 
     // Windows of the lower layers.
     TTechnoJournalForm* TechnoJournalForm = nullptr;
@@ -85,8 +88,6 @@ struct StationContext {
     std::function<void(const std::string& number, const std::string& text)> SetStatusEdit;
     std::function<void()> FillLastEvents;
     std::function<void(bool readOnly)> SetDeviceTablesReadOnly;
-    std::function<std::string(const std::string& number, const std::string& initial)> FindShortNameByNumber;
-    std::function<std::string(const std::string& shortName, const std::string& initial)> FindNumberByShortName;
     std::function<bool(const std::string& shortName)> SelectDeviceByShortName;
     std::function<void()> ShowDeviceCard;
     // The register in its order, as the board and the ring-round schedule need it.
@@ -112,8 +113,6 @@ struct StationContext {
     // this name and password are the administrator's.
     std::function<bool()> HasAdministrator;
     std::function<bool(const std::string& user, const std::string& password)> IsAdministrator;
-    // Device window: the device-list name of the first device with that number.
-    std::function<std::string(const std::string& number)> FindListNameByNumber;
 
     // The operator's alarm desk.
     std::string Operator; // the logged-in user's name; empty while nobody is

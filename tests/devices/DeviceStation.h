@@ -33,6 +33,7 @@ struct DeviceStation {
     TModem modem1;
     MemTable events{"EventsTable"};
     StationContext ctx;
+    DeviceRegister reg;
     int rebuilds = 0;
     std::vector<std::pair<std::string, std::string>> sentSms;
     std::vector<std::string> commandNames; // as the card gave them with each SMS
@@ -47,6 +48,7 @@ struct DeviceStation {
         ctx.MainWindow = &mainWindow;
         ctx.Modem1 = &modem1;
         ctx.EventsTable = &events;
+        ctx.Register = &reg;
         ctx.RebuildBoard = [this] { ++rebuilds; };
         ctx.SendSms = [this](const std::string& number, const std::string& text, const std::string& name) {
             sentSms.emplace_back(number, text);
@@ -70,7 +72,8 @@ struct DeviceStation {
     }
     TDeviceForm& OpenAsFound()
     {
-        form = std::make_unique<TDeviceForm>(ctx);
+        form.reset(); // one window over the register at a time
+        form = std::make_unique<TDeviceForm>(ctx, reg);
         return *form;
     }
 

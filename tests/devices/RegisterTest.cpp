@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 namespace {
 
 using namespace kv::literals;
@@ -15,6 +18,25 @@ using kv::test::Type;
 using Texts = std::vector<std::string>;
 
 std::string S(std::string_view cp) { return std::string(cp); }
+
+// A device written into the register's tables as the card writes it; no card
+// when `shortName` is null.
+void Add(kv::DeviceRegister& reg, const std::string& listName, const char* shortName = nullptr,
+         const std::string& number = {})
+{
+    reg.SetReadOnly(false);
+    reg.DeviceTable.Append();
+    reg.DeviceTable.FieldByName("device").SetAsString(listName);
+    reg.DeviceTable.Post();
+    if (shortName) {
+        reg.DescriptionTable.Append();
+        reg.DescriptionTable.FieldByName("simplename").SetAsString(shortName);
+        reg.DescriptionTable.FieldByName("simcard").SetAsString(number);
+        reg.DescriptionTable.Post();
+    }
+}
+
+const std::string kBlanks(8, ' ');
 
 TEST(RegisterLookups, FirstMatchInRegisterOrderAndWhatANonMatchGives)
 {
@@ -28,12 +50,12 @@ TEST(RegisterLookups, FirstMatchInRegisterOrderAndWhatANonMatchGives)
     st.AddDevice(S("Офис"_cp), "B", "+7900");
     st.AddDevice(S("Офис 2"_cp), "B", "+7911");
     st.AddDevice(S("Дача"_cp), "C", "+7922");
-    EXPECT_EQ(st.ctx.FindShortNameByNumber("+7900", ""), "A");
+    EXPECT_EQ(st.ctx.Register->FindShortNameByNumber("+7900", ""), "A");
     EXPECT_EQ(form.FindShortNameByNumber("+7922", ""), "C");
     EXPECT_EQ(form.FindShortNameByNumber("+7933", ""), "        ");
     EXPECT_EQ(form.FindShortNameByNumber("+7900 ", ""), "        ") << "no trimming";
     EXPECT_EQ(form.FindShortNameByNumber("", "x"), "") << "a device without a card has the empty number";
-    EXPECT_EQ(st.ctx.FindNumberByShortName("B", ""), "+7900");
+    EXPECT_EQ(st.ctx.Register->FindNumberByShortName("B", ""), "+7900");
     EXPECT_EQ(form.FindNumberByShortName("c", "keep"), "keep") << "case-sensitive, no eight blanks";
     EXPECT_EQ(form.FindNumberByShortName("", "x"), "");
 
@@ -51,6 +73,120 @@ TEST(RegisterLookups, FirstMatchInRegisterOrderAndWhatANonMatchGives)
     ASSERT_EQ(devices.size(), 5u);
     EXPECT_EQ(devices[1].simplename, "");
     EXPECT_EQ(devices[4].simplename, "C");
+}
+
+TEST(RegisterLookups, NumbersAreComparedByteForByteWithoutAWindow)
+{
+    kv::DeviceRegister reg;
+    Add(reg, S("Склад"_cp), "A", "+79001234567");
+    Add(reg, S("Офис"_cp), "B", "89001234567");
+    Add(reg, S("Гараж"_cp), "C", "+7 900 123");
+    Add(reg, S("Дача"_cp), "D", "+7900\r");
+    Add(reg, S("Баня"_cp), "E", "+79001234567");
+    Add(reg, S("Киоск"_cp), S("Киоск"_cp).c_str(), S("Нет номера"_cp));
+    Add(reg, S("Новый"_cp));
+
+    struct Case {
+        std::string number, shortName, listName;
+    };
+    const Case cases[] = {
+        {"+79001234567", "A", S("Склад"_cp)}, // the first of two devices with one number
+        {"89001234567", "B", S("Офис"_cp)},   // the national form is another number
+        {"79001234567", kBlanks, ""},
+        {"+7 900 123", "C", S("Гараж"_cp)},
+        {"+7900123", kBlanks, ""},
+        {"+7900\r", "D", S("Дача"_cp)},
+        {"+7900", kBlanks, ""},
+        {"+79001234567 ", kBlanks, ""},
+        {S("Нет номера"_cp), S("Киоск"_cp), S("Киоск"_cp)},
+        {"", "", S("Новый"_cp)}, // the device without a card
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(reg.FindShortNameByNumber(c.number, "initial"), c.shortName) << c.number;
+        EXPECT_EQ(reg.FindListNameByNumber(c.number), c.listName) << c.number;
+    }
+    const std::pair<std::string, std::string> byName[] = {
+        {"A", "+79001234567"}, {"E", "+79001234567"}, {"a", "keep"}, {" A", "keep"}, {"", ""}, {"Z", "keep"}};
+    for (const auto& [name, number] : byName)
+        EXPECT_EQ(reg.FindNumberByShortName(name, "keep"), number) << name;
+    EXPECT_EQ(reg.PositionOfShortName("E"), 4u);
+    EXPECT_EQ(reg.PositionOfShortName("e"), std::nullopt);
+    const std::vector<kv::DialDevice> devices = reg.Devices();
+    ASSERT_EQ(devices.size(), 7u);
+    EXPECT_EQ(devices[1].simcard, "89001234567");
+    EXPECT_EQ(devices[6].simcard, "");
+}
+
+TEST(RegisterLookups, FollowEveryPostedChangeAndDeletion)
+{
+    kv::DeviceRegister reg;
+    EXPECT_EQ(reg.FindShortNameByNumber("+7900", "keep"), "keep");
+    EXPECT_EQ(reg.FindListNameByNumber(""), "");
+    Add(reg, S("Склад"_cp), "A", "+7900");
+    Add(reg, S("Офис"_cp), "B", "+7911");
+    EXPECT_EQ(reg.FindShortNameByNumber("+7911", ""), "B");
+
+    reg.DescriptionTable.Edit();
+    reg.DescriptionTable.FieldByName("simcard").SetAsString("+7922");
+    EXPECT_EQ(reg.FindShortNameByNumber("+7911", ""), "B") << "not before it is posted";
+    reg.DescriptionTable.Post();
+    EXPECT_EQ(reg.FindShortNameByNumber("+7911", ""), kBlanks);
+    EXPECT_EQ(reg.FindShortNameByNumber("+7922", ""), "B");
+
+    reg.DeviceTable.Edit();
+    reg.DeviceTable.FieldByName("device").SetAsString(S("Офис 2"_cp));
+    reg.DeviceTable.Post();
+    EXPECT_EQ(reg.FindListNameByNumber("+7922"), S("Офис 2"_cp));
+
+    reg.DescriptionTable.Delete();
+    EXPECT_EQ(reg.FindShortNameByNumber("+7922", ""), kBlanks) << "the deleted card is gone at once";
+    EXPECT_EQ(reg.FindShortNameByNumber("", ""), "") << "its device has no card now";
+    reg.DeviceTable.Delete();
+    EXPECT_EQ(reg.Devices().size(), 1u);
+    EXPECT_EQ(reg.FindShortNameByNumber("", ""), kBlanks);
+    reg.DeviceTable.First();
+    reg.DescriptionTable.Delete();
+    reg.DeviceTable.Delete();
+    EXPECT_EQ(reg.FindShortNameByNumber("+7900", "keep"), "keep") << "empty again";
+}
+
+TEST(RegisterLookups, AnswerOtherThreadsWhileTheTableIsEdited)
+{
+    kv::DeviceRegister reg;
+    Add(reg, S("Склад"_cp), "A", "+7900");
+    Add(reg, S("Офис"_cp), "B1", "+7911");
+    std::atomic<bool> editing{true};
+    std::atomic<int> wrong{0}, lookups{0};
+    auto lookup = [&] {
+        while (editing) {
+            if (reg.FindShortNameByNumber("+7900", "") != "A" || reg.FindNumberByShortName("A", "") != "+7900")
+                ++wrong;
+            const std::string b = reg.FindShortNameByNumber("+7911", "");
+            if (b != "B1" && b != "B2" && b != kBlanks)
+                ++wrong;
+            const std::size_t n = reg.Devices().size();
+            if (n < 2 || n > 3)
+                ++wrong;
+            ++lookups;
+        }
+    };
+    std::thread first(lookup), second(lookup);
+    for (int i = 0; i < 300; ++i) {
+        reg.DeviceTable.Last();
+        reg.DescriptionTable.Edit();
+        reg.DescriptionTable.FieldByName("simplename").SetAsString(i % 2 ? "B1" : "B2");
+        reg.DescriptionTable.Post();
+        Add(reg, "tmp", "T", "+7933");
+        reg.DescriptionTable.Delete();
+        reg.DeviceTable.Delete();
+    }
+    while (lookups < 100)
+        std::this_thread::yield();
+    editing = false;
+    first.join();
+    second.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(reg.FindShortNameByNumber("+7911", ""), "B1");
 }
 
 TEST(RegisterLookups, LeaveTheCurrentDeviceAndAnUnsavedCardAsTheyWere)

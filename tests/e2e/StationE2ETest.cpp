@@ -4,6 +4,7 @@
 #include "tests/e2e/StationE2E.h"
 
 #include "data/Schemas.h"
+#include "devices/DeviceRegister.h"
 #include "data/TileStates.h"
 #include "devices/DataControls.h"
 #include "devices/DeviceUnit.h"
@@ -116,7 +117,7 @@ TEST_F(StationE2E, FirstStartCreatesEveryFileAndTheNextStartRestoresAll)
     EXPECT_FALSE(ctx().AdminAccess) << "accounts exist: only the administrator's login opens the tab";
     EXPECT_EQ(FromQ(station->SecurityForm().UserEdit->text()), "Администратор"_cp) << "the last user is offered";
     EXPECT_EQ(board().TileText(0, 0), kStore.shortName);
-    EXPECT_EQ(ctx().FindNumberByShortName(kStore.shortName, ""), kStore.number);
+    EXPECT_EQ(ctx().Register->FindNumberByShortName(kStore.shortName, ""), kStore.number);
     ASSERT_EQ(form().EventsTable.RecordCount(), 2);
     EXPECT_EQ(form().EventsTable.TextAt(0, journal::Status), "Логин"_cp);
     EXPECT_TRUE(station->DeviceForm().DeviceTable.ReadOnly()) << "nobody logged in yet";

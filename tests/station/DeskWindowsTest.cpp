@@ -5,6 +5,7 @@
 
 #include "data/RecordEvent.h"
 #include "data/Schemas.h"
+#include "devices/DeviceRegister.h"
 #include "data/Status.h"
 #include "station/AlarmsWindow.h"
 #include "station/JournalSearchWindow.h"
@@ -45,8 +46,8 @@ protected:
     {
         Create();
         InstallRegister();
-        Place({"Sklad", "Ofis"});
-        ctx().FindListNameByNumber = [](const std::string& n) { return n == "+7911Sklad" ? Str("Склад, ул. Заводская"_cp) : ""; };
+        devices.push_back({"Sklad", "+7911Sklad", false, "60", Str("Склад, ул. Заводская"_cp)});
+        Place({"Ofis"});
         ShowAndSettle();
         Desk().Desk().SetClock(clock);
     }
@@ -382,7 +383,7 @@ TEST_F(DeskStation, ASignalUnderTheCloseBoxsQuestionEndsTheStationAllTheSame)
 
 TEST_F(DeskStation, TheSearchFiltersCountsFollowsTheJournalAndExports)
 {
-    const ShortNameLookup lookup = [this](const std::string& tel) { return ctx().FindShortNameByNumber(tel, {}); };
+    const ShortNameLookup lookup = [this](const std::string& tel) { return ctx().Register->FindShortNameByNumber(tel, {}); };
     for (int i = 0; i < 40; ++i)
         RecordEvent(form().EventsTable, i % 4 ? status::kArmed : status::kAlarm, i % 2 ? "+7911Sklad" : "+7911Ofis",
                     "event " + std::to_string(i), lookup, 46000 + i / 1440.0);

@@ -1,8 +1,9 @@
 #pragma once
 // A whole station in a fresh working folder, with a scripted operator, a sound
 // recorder and a register the test fills itself (the device window is not
-// part of these tests). The board tick is stopped: tests drive the blinking.
+// part of these tests, its register is). The board tick is stopped: tests drive the blinking.
 #include "data/Text.h"
+#include "devices/DeviceRegister.h"
 #include "modem/DialSchedule.h"
 #include "station/Station.h"
 #include "station/StatusBoard.h"
@@ -32,6 +33,7 @@ struct FakeDevice {
     std::string simcard;
     bool dialenable = false;
     std::string dialtime = "60";
+    std::string listName{};
 };
 
 class StationTest : public ::testing::Test {
@@ -71,27 +73,34 @@ protected:
     TForm1& form() { return station->Form1(); }
     TStatusBoard& board() { return *form().StringGrid1; }
 
-    // The register's answers, as the device window gives them, from `devices`.
+    // The board reads the register at each rebuild: `devices` goes into the
+    // station's register first, through its tables as the device window writes them.
     void InstallRegister()
     {
         ctx().RegisterDevices = [this] {
-            std::vector<DialDevice> list;
-            for (const FakeDevice& d : devices)
-                list.push_back({d.simplename, d.dialenable, d.dialtime, d.simcard});
-            return list;
+            SyncRegister();
+            return station->Register().Devices();
         };
-        ctx().FindShortNameByNumber = [this](const std::string& number, const std::string& initial) {
-            for (const FakeDevice& d : devices)
-                if (d.simcard == number)
-                    return d.simplename;
-            return devices.empty() ? initial : std::string(8, ' ');
-        };
-        ctx().FindNumberByShortName = [this](const std::string& name, const std::string& initial) {
-            for (const FakeDevice& d : devices)
-                if (d.simplename == name)
-                    return d.simcard;
-            return initial;
-        };
+    }
+    void SyncRegister()
+    {
+        DeviceRegister& reg = station->Register();
+        const bool readOnly = reg.DeviceTable.ReadOnly();
+        reg.SetReadOnly(false);
+        reg.DescriptionTable.EmptyTable();
+        reg.DeviceTable.EmptyTable();
+        for (const FakeDevice& d : devices) {
+            reg.DeviceTable.Append();
+            reg.DeviceTable.FieldByName("device").SetAsString(d.listName);
+            reg.DeviceTable.Post();
+            reg.DescriptionTable.Append();
+            reg.DescriptionTable.FieldByName("simplename").SetAsString(d.simplename);
+            reg.DescriptionTable.FieldByName("simcard").SetAsString(d.simcard);
+            reg.DescriptionTable.FieldByName("dialtime").SetAsString(d.dialtime);
+            reg.DescriptionTable.FieldByName("dialenable").SetAsBoolean(d.dialenable);
+            reg.DescriptionTable.Post();
+        }
+        reg.SetReadOnly(readOnly);
     }
     void Place(std::initializer_list<const char*> names)
     {

@@ -17,6 +17,7 @@
 #include <QTableWidget>
 
 #include <filesystem>
+#include <future>
 #include <mutex>
 
 namespace kv::test {
@@ -55,6 +56,7 @@ protected:
 TEST_F(Workers, HandOversRunOnTheUiThreadInTheOrderCalled)
 {
     devices.push_back({"Sklad", "+7911"});
+    SyncRegister();
     const std::thread::id ui = std::this_thread::get_id();
     std::vector<std::string> seen;
     std::mutex lock;
@@ -103,10 +105,26 @@ TEST_F(Workers, HandOversRunOnTheUiThreadInTheOrderCalled)
     EXPECT_EQ(station->TechnoJournalForm().Otchet->document()->blockCount(), 1);
 }
 
+TEST_F(Workers, RegisterLookupsAnswerWhileTheUiThreadIsBusy)
+{
+    devices.push_back({"Sklad", "+7911"});
+    devices.push_back({"Ofis", "+7922"});
+    SyncRegister();
+    // The UI thread serves no hand-over until both answers are in or time is up.
+    auto lookups = std::async(std::launch::async, [&] {
+        return form().Host().FindShortNameByNumber("+7922", "") + "|" +
+               form().Host().FindNumberByShortName("Sklad", "");
+    });
+    const bool answered = lookups.wait_for(5s) == std::future_status::ready;
+    if (!answered)
+        WaitFor([&] { return lookups.wait_for(0s) == std::future_status::ready; });
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(lookups.get(), "Ofis|+7911");
+}
+
 TEST_F(Workers, MissingWindowsAreSkippedAndLookupsKeepTheCallersValue)
 {
-    ctx().FindShortNameByNumber = nullptr;
-    ctx().FindNumberByShortName = nullptr;
+    ctx().Register = nullptr;
     std::string name, number, balance = "x";
     OnWorker([&](IModemHost& host) {
         host.SetLinkText("on");

@@ -4,6 +4,7 @@
 
 #include "data/MemTable.h"
 #include "data/Schemas.h"
+#include "devices/DeviceRegister.h"
 #include "data/TableFormat.h"
 #include "devices/DeviceUnit.h"
 #include "tests/station/StationFixture.h"
@@ -182,8 +183,8 @@ TEST_F(StationTest, StationStartsQuietlyFromTheDemoFilesAndLetsTheOperatorIn)
     Create(true);
     EXPECT_TRUE(dialogs.Texts().empty()) << ToQ(dialogs.Texts().front()).toStdString();
 
-    EXPECT_EQ(ctx().FindNumberByShortName(Cp("Склад"), "?"), "+79001000001");
-    EXPECT_EQ(ctx().FindShortNameByNumber("+79001000006", "?"), Cp("Дача"));
+    EXPECT_EQ(ctx().Register->FindNumberByShortName(Cp("Склад"), "?"), "+79001000001");
+    EXPECT_EQ(ctx().Register->FindShortNameByNumber("+79001000006", "?"), Cp("Дача"));
     const auto devices = ctx().RegisterDevices();
     ASSERT_EQ(devices.size(), 6u);
     int dialled = 0;
