@@ -51,6 +51,12 @@ std::string QuotedOf(std::string_view line)
     return close == std::string_view::npos ? std::string() : std::string(line.substr(open + 1, close - open - 1));
 }
 
+// "AT+CMGF=0" in front of a PDU send command: a long text's unit, not a read.
+bool IsLongSendSwitch(const std::optional<std::string>& next)
+{
+    return next && next->starts_with("AT+CMGS=") && next->find('"') == std::string::npos;
+}
+
 } // namespace
 
 TCommThread::TCommThread(TModem& modem, ISerialIo& port, IModemHost& host, IClock& clock, TileSaveFn saveTiles,
@@ -244,6 +250,7 @@ void TCommThread::Exchange()
             if (m_send && m_send->outcome)
                 m_send->outcome(false);
             m_send.reset();
+            m_long = LongSend::None;
             return;
         }
         WaitForModemBytes(m_modem, m_clock, kLookIntervalMs);
@@ -268,18 +275,50 @@ bool TCommThread::Admit(std::string& line, Cmd cmd)
     case Cmd::Read:
     case Cmd::List: return m_inbox.AdmitRead(line, cmd == Cmd::List);
     case Cmd::TextMode:
+        if (line == kCmdPduMode && IsLongSendSwitch(m_modem.PeekCommand())) {
+            m_send = m_modem.TakeSend();
+            m_fallbackCommand = m_send ? m_send->fallbackCommand : std::string();
+            m_modem.SmsSending = true;
+            m_partsSent = 0;
+            m_longOver = false;
+            m_longPduOn = false;
+            m_dropText = false;
+            // A modem known to refuse PDU mode is not asked again.
+            m_long = m_inbox.PduModeRefused() ? LongSend::Skipping : LongSend::Switching;
+            return m_long == LongSend::Switching;
+        }
+        if (line == kCmdTextMode && m_long == LongSend::Skipping) {
+            m_long = m_longOver ? LongSend::DropFallback : LongSend::Fallback;
+            m_longSwitchBack = m_longPduOn;
+            return m_longPduOn;
+        }
         if (line == kCmdPduMode)
             return m_inbox.AdmitPduMode();
         if (line == kCmdTextMode)
             return m_inbox.AdmitSwitchBack();
         break;
     case Cmd::SendCommand:
-        m_send = m_modem.TakeSend();
+        if (m_long == LongSend::Skipping)
+            return false;
+        if (m_long == LongSend::DropFallback) {
+            m_long = LongSend::None;
+            if (line == m_fallbackCommand) {
+                m_dropText = true;
+                return false;
+            }
+        }
+        // A long unit's record was taken at its switch to PDU mode.
+        if (m_long == LongSend::Fallback)
+            m_long = LongSend::None;
+        else if (m_long != LongSend::Parts || !m_send)
+            m_send = m_modem.TakeSend();
         if (!m_send)
             m_send = TModem::SmsSend{QuotedOf(line), {}, true, {}};
         m_modem.SmsSending = true;
         break;
     case Cmd::SendText:
+        if (m_long == LongSend::Skipping || std::exchange(m_dropText, false))
+            return false;
         // Only at the prompt of its own send command: written at any other
         // moment the text would be taken as a command.
         if (!prompted)
@@ -374,8 +413,16 @@ void TCommThread::EndReply()
     // Whatever happened in its handler, a send is told its outcome once.
     const bool sendOver =
         reply.cmd == Cmd::SendText || (reply.cmd == Cmd::SendCommand && reply.end != End::Prompt);
-    if (m_send && sendOver)
+    // A long text's parts but the last leave it under way.
+    if (m_send && sendOver && m_long != LongSend::Parts)
         Guarded([&] { FinishSend(reply.cmd == Cmd::SendText && reply.end == End::Ok); });
+
+    // A long text's switch to PDU mode with no clear answer: its one-SMS form
+    // goes, after a switch back in case the modem took it.
+    if (reply.cmd == Cmd::TextMode && m_long == LongSend::Switching) {
+        m_long = LongSend::Skipping;
+        m_longPduOn = true;
+    }
 
     if (reply.end == End::Timeout) {
         Guarded([this] {
@@ -541,6 +588,16 @@ void TCommThread::OnDeleteRefused(const Reply& reply)
 
 void TCommThread::OnTextMode(const Reply& reply)
 {
+    if (reply.command == kCmdPduMode && m_long == LongSend::Switching) {
+        m_long = LongSend::Parts;
+        m_longPduOn = true;
+        m_inbox.OnPduModeOn();
+        return;
+    }
+    if (reply.command == kCmdTextMode && std::exchange(m_longSwitchBack, false)) {
+        m_inbox.OnTextModeAgain();
+        return;
+    }
     if (reply.command == kCmdPduMode) {
         m_inbox.OnPduModeOn();
         return;
@@ -555,6 +612,10 @@ void TCommThread::OnTextMode(const Reply& reply)
 
 void TCommThread::OnTextModeRefused(const Reply& reply)
 {
+    if (reply.command == kCmdPduMode && m_long == LongSend::Switching)
+        m_long = LongSend::Skipping;
+    if (reply.command == kCmdTextMode)
+        m_longSwitchBack = false;
     if (reply.command == kCmdPduMode)
         m_inbox.OnPduModeRefused();
     else
@@ -643,15 +704,38 @@ void TCommThread::OnPrompt(const Reply&)
 
 void TCommThread::OnSmsSent(const Reply&)
 {
-    Techno(kSmsSent, kGreen);
+    if (m_long == LongSend::Parts) {
+        // The next part follows; the message is sent with its last.
+        if (m_send && ++m_partsSent < m_send->parts)
+            return;
+        m_long = LongSend::Skipping;
+        m_longOver = true;
+    }
+    const std::string note = m_send ? LongNote(*m_send) : std::string();
+    Techno(std::string(kSmsSent) + note, kGreen);
     // A device command's row names the device and the command (FinishSend).
     if (!m_send || !m_send->deviceCommand)
-        Event(kSmsSent, kModemTel, kSmsSent);
+        Event(kSmsSent, kModemTel, std::string(kSmsSent) + note);
     FinishSend(true);
+}
+
+std::string TCommThread::LongNote(const TModem::SmsSend& send) const
+{
+    if (send.parts <= 1)
+        return {};
+    if (m_partsSent == send.parts)
+        return std::string(" (в "_cp) + std::to_string(send.parts) + std::string(" частях)"_cp);
+    return std::string(" (сокращено)"_cp);
 }
 
 void TCommThread::OnSendFailed(const Reply& reply)
 {
+    // One part refused: the message fails whole, its other parts and its
+    // one-SMS form are not sent.
+    if (m_long == LongSend::Parts) {
+        m_long = LongSend::Skipping;
+        m_longOver = true;
+    }
     if (reply.end == End::Error)
         Techno(kLineAtError, kRed);
     // The text of a send that got no prompt is not written: the modem would
@@ -685,6 +769,8 @@ void TCommThread::FinishSend(bool sent)
     std::string event(sent ? "Команда отправлена"_cp : "Команда не отправлена"_cp);
     if (!name.empty())
         event += ": " + name;
+    if (sent)
+        event += LongNote(send);
     Event(sent ? kSmsSent : kStatusSmsFailed, send.number, event);
     m_host.SetStatusEdit(send.number, std::string(sent ? kSmsSent : kStatusSmsFailed));
     m_host.SetCommandButtonsEnabled(true);

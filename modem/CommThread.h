@@ -221,6 +221,19 @@ private:
     // Sends.
     std::optional<TModem::SmsSend> m_send;
     bool m_promptGiven = false;
+    // A long text's unit (SendSms.h): its record is taken at its switch to PDU
+    // mode; its parts go one by one, then the switch back; its one-SMS form
+    // goes only when no part was tried (the modem refused PDU mode).
+    enum class LongSend { None, Switching, Parts, Skipping, Fallback, DropFallback };
+    LongSend m_long = LongSend::None;
+    bool m_longPduOn = false;      // its switch to PDU mode may have been taken
+    bool m_longOver = false;       // its parts went, or one failed
+    bool m_longSwitchBack = false; // its "AT+CMGF=1" is under way
+    bool m_dropText = false;       // the one-SMS form's command was skipped: its text next
+    int m_partsSent = 0;
+    std::string m_fallbackCommand;
+    // " (в 3 частях)" or " (сокращено)" for a long text's row; empty otherwise.
+    std::string LongNote(const TModem::SmsSend& send) const;
     std::string m_ussdRequest;
 
     WorkerThread m_thread; // last: joined before the members above go

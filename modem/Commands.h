@@ -58,6 +58,8 @@ inline std::string SelectStorageCommand(std::string_view storage)
     return "AT+CPMS=\"" + std::string(storage) + "\"\r";
 }
 inline std::string SendSmsCommand(std::string_view number) { return "AT+CMGS=\"" + std::string(number) + "\"\r"; }
+// The send command of one PDU in PDU mode: its TPDU's length in octets.
+inline std::string PduSendCommand(int tpduLength) { return "AT+CMGS=" + std::to_string(tpduLength) + "\r"; }
 
 // Sets a modem up for SMS text in UCS2 by writing straight to its port, with
 // the pauses a modem needs between these lines: modem 2 at its start, and

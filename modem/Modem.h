@@ -37,6 +37,8 @@ public:
     // SIM index the next read of a scan through the SIM takes (a modem that
     // cannot list its messages is read index by index, 1 up to its size).
     std::atomic<std::uint16_t> SmsIndex{1};
+    // The concatenation reference of the next long message sent.
+    std::atomic<unsigned> NextSmsReference{0};
     // An SMS send is under way: the polls are not queued.
     std::atomic<bool> SmsSending{false};
     // A balance request (USSD) is under way: the polls are not queued. Kept here,
@@ -85,6 +87,10 @@ public:
         // A device command's name for the journal ("Поставить на охрану");
         // empty: the text stands for it.
         std::string commandName = {};
+        // A long text's unit: its PDU parts (0 for one SMS) and the send command
+        // of the one-SMS form behind them, taken when the modem has no PDU mode.
+        int parts = 0;
+        std::string fallbackCommand = {};
     };
     void PushSend(SmsSend send);
     // The send whose "AT+CMGS" line the worker takes now; nothing when none was

@@ -76,6 +76,10 @@ public:
     // ---- the reading mode ----
     void OnPduModeOn();
     void OnPduModeRefused();
+    // Whether the modem is known to refuse PDU mode.
+    bool PduModeRefused() const { return m_mode == ReadMode::Text; }
+    // A send of the worker's own switched the modem back to text mode.
+    void OnTextModeAgain() { m_pduNow = false; }
     // Whether a text-mode reply ("AT+CMGF=1" answered) was the switch back
     // after a read, which needs no line in the technological journal.
     bool TakeSwitchBack();

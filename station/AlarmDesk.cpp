@@ -283,6 +283,16 @@ std::string EscalationText(const OpenAlarm& alarm)
     return head + name + time + (said.empty() ? std::string() : " (" + said + ")") + tail;
 }
 
+std::string EscalationWholeText(const OpenAlarm& alarm)
+{
+    std::string_view what = alarm.what;
+    if (StartsWith(what, kSmsPrefix))
+        what.remove_prefix(kSmsPrefix.size());
+    what = TrimBlanks(what);
+    return Str("Korvalen: тревога "_cp) + AlarmName(alarm) + " " + HoursMinutes(alarm.openedAt) +
+           (what.empty() ? std::string() : " (" + std::string(what) + ")") + Str(" не обработана"_cp);
+}
+
 // ---------------------------------------------------------------- the desk
 
 AlarmDesk::AlarmDesk(IDeskStation& station, IClock& clock)
@@ -621,7 +631,8 @@ void AlarmDesk::Escalate()
         const std::string text = EscalationText(a);
         std::weak_ptr<AlarmDesk*> self = m_self;
         const std::uint64_t serial = ++m_sendSerial;
-        const bool queued = m_station.SendSms(number, text, [self, serial](bool sent) {
+        // The whole text where the modem can send it in parts; the one-SMS form otherwise.
+        const bool queued = m_station.SendSms(number, EscalationWholeText(a), text, [self, serial](bool sent) {
             if (const auto desk = self.lock(); desk && *desk)
                 (*desk)->SendOutcome(serial, sent);
         });

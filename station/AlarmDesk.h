@@ -103,6 +103,8 @@ std::string UnhandledEvent(std::string_view what, std::string_view user, std::ui
 // kSmsLimit characters: <what> gives way first, cut after a whole word with
 // "…" or left out; a name is cut only when it cannot fit by itself.
 std::string EscalationText(const OpenAlarm& alarm);
+// The same with <what> and the name whole, for a modem that sends long texts.
+std::string EscalationWholeText(const OpenAlarm& alarm);
 // "Системное время изменено: было <time>, стало <time>", with the dates when
 // the step crossed midnight.
 std::string ClockStepText(const ClockStepDetector::Step& step);
@@ -115,7 +117,9 @@ public:
     virtual void Journal(std::string_view status, const std::string& tel, const std::string& event, double now) = 0;
     virtual void Techno(const std::string& text, Rgb colour) = 0;
     // StationContext::SendUcs2Sms.
-    virtual bool SendSms(const std::string& number, const std::string& text, std::function<void(bool sent)> outcome) = 0;
+    // `oneSmsText`: the text's form within one SMS, for a modem that cannot send more.
+    virtual bool SendSms(const std::string& number, const std::string& text, const std::string& oneSmsText,
+                         std::function<void(bool sent)> outcome) = 0;
     virtual bool Modem1Running() = 0;
     // The register: empty when the number is no device's.
     virtual std::string ShortName(const std::string& tel) = 0;

@@ -320,9 +320,10 @@ void OperatorDesk::Techno(const std::string& text, Rgb colour)
         m_ctx.TechnoJournalForm->AppendTechnoLine(text, colour);
 }
 
-bool OperatorDesk::SendSms(const std::string& number, const std::string& text, std::function<void(bool)> outcome)
+bool OperatorDesk::SendSms(const std::string& number, const std::string& text, const std::string& oneSmsText,
+                           std::function<void(bool)> outcome)
 {
-    return m_ctx.SendUcs2Sms && m_ctx.SendUcs2Sms(number, text, std::move(outcome));
+    return m_ctx.SendUcs2Sms && m_ctx.SendUcs2Sms(number, text, oneSmsText, std::move(outcome));
 }
 
 bool OperatorDesk::Modem1Running() { return m_ctx.Modem1 && m_ctx.Modem1->Running; }

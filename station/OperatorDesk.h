@@ -54,7 +54,8 @@ public:
 private:
     void Journal(std::string_view status, const std::string& tel, const std::string& event, double now) override;
     void Techno(const std::string& text, Rgb colour) override;
-    bool SendSms(const std::string& number, const std::string& text, std::function<void(bool sent)> outcome) override;
+    bool SendSms(const std::string& number, const std::string& text, const std::string& oneSmsText,
+                 std::function<void(bool sent)> outcome) override;
     bool Modem1Running() override;
     std::string ShortName(const std::string& tel) override;
     std::string ListName(const std::string& tel) override;

@@ -316,14 +316,17 @@ void TForm1::RegisterOperations()
     m_ctx.SendSms = [this](const std::string& number, const std::string& text, const std::string& commandName) {
         return Modem1 && SendSms(*Modem1, number, text, commandName);
     };
-    m_ctx.SendUcs2Sms = [this](const std::string& number, const std::string& text,
+    m_ctx.SendUcs2Sms = [this](const std::string& number, const std::string& text, const std::string& oneSmsText,
                                std::function<void(bool)> outcome) {
         if (!Modem1 || !Modem1->Running)
             return false;
-        return SendUcs2Sms(*Modem1, number, text, [outcome = std::move(outcome)](bool sent) {
-            if (outcome)
-                Synchronize([&] { outcome(sent); });
-        });
+        return SendUcs2Sms(
+            *Modem1, number, text,
+            [outcome = std::move(outcome)](bool sent) {
+                if (outcome)
+                    Synchronize([&] { outcome(sent); });
+            },
+            oneSmsText);
     };
     m_ctx.StartCommThread = [this] { return StartCommThread(); };
     m_ctx.StartDialThread = [this] { return StartDialThread(); };

@@ -78,8 +78,11 @@ struct StationContext {
     std::function<bool(const std::string& number, const std::string& text, const std::string& commandName)> SendSms;
     // One SMS through modem 1 whose number and text travel as UCS2 hex (Cyrillic
     // arrives). `outcome` runs on the UI thread: true when the modem confirmed
-    // it. False, nothing sent, when modem 1 cannot take it now.
-    std::function<bool(const std::string& number, const std::string& text, std::function<void(bool sent)> outcome)>
+    // it (all its parts, for a long text). `oneSmsText`: its form within one SMS,
+    // sent instead when the modem cannot send long texts. False, nothing sent,
+    // when modem 1 cannot take it now.
+    std::function<bool(const std::string& number, const std::string& text, const std::string& oneSmsText,
+                       std::function<void(bool sent)> outcome)>
         SendUcs2Sms;
     std::function<bool()> StartCommThread; // false when one is already running
     std::function<bool()> StartDialThread; // false when one is already running

@@ -24,6 +24,12 @@
 // Unless the transcript answers them itself, the modem refuses "AT+CMGF=0" (it
 // has no PDU mode) and takes "AT+CSDH=1".
 //   queue <line>                      the station queues a command line now
+//   sendsms <number> <text>           a device command queued as the card does (SendSms)
+//   escalate <number> <text> || <one-SMS form>
+//                                     an escalation queued as the desk does (SendUcs2Sms);
+//                                     its outcome is logged as "outcome sent|failed"
+//   pdus <n> <text>                   the PDUs sent so far are n parts of one message,
+//                                     each after its "AT+CMGS=<length>", that join to <text>
 //   on <line> => <reply>              the modem answers the next write of <line>
 //   always <line> => <reply>          ... and every later one
 //       A <line> ending in '*' matches every line that starts with it. A <reply>
@@ -44,9 +50,11 @@
 // "buttons on", "statusedit <text>", "linktext <text>", "balance <text>",
 // "linklost", "warning <text>", "sound <Alarm|On|Off|SmsInfo>", "synced",
 // "eventfailed <status> | <tel> | <event>", "alarmmark <name>".
+#include "codec/SmsPdu.h"
 #include "data/SmsParts.h"
 #include "modem/CommThread.h"
 #include "modem/Modem.h"
+#include "modem/SendSms.h"
 #include "tests/support/CallLog.h"
 #include "tests/support/Cp1251.h"
 #include "tests/support/FakePort.h"
@@ -260,6 +268,23 @@ private:
                 parts += set.size();
             if (parts != std::stoul(rest))
                 ADD_FAILURE_AT(m_path.c_str(), lineNo) << parts << " parts stored, not " << rest;
+        } else if (word == "sendsms") {
+            const auto [number, text] = SplitWord(rest);
+            if (!SendSms(modem, Unescape(number), Unescape(text)))
+                ADD_FAILURE_AT(m_path.c_str(), lineNo) << "not queued";
+        } else if (word == "escalate") {
+            const auto [number, texts] = SplitWord(rest);
+            const std::size_t bar = texts.find(" || ");
+            const std::string whole = Unescape(texts.substr(0, bar));
+            const std::string oneSms = bar == std::string::npos ? std::string() : Unescape(texts.substr(bar + 4));
+            const bool queued = SendUcs2Sms(
+                modem, Unescape(number), whole, [this](bool sent) { log.Add(sent ? "outcome sent" : "outcome failed"); },
+                oneSms);
+            if (!queued)
+                ADD_FAILURE_AT(m_path.c_str(), lineNo) << "not queued";
+        } else if (word == "pdus") {
+            const auto [n, text] = SplitWord(rest);
+            CheckPdus(std::stoul(n), Unescape(text), lineNo);
         } else if (word == "queue") {
             EnqueueCommand(modem, Unescape(rest));
         } else if (word == "on" || word == "always") {
@@ -336,6 +361,50 @@ private:
             return;
         }
         ADD_FAILURE_AT(m_path.c_str(), lineNo) << "missing, or out of order: " << Printable(entry) << Dump();
+    }
+
+    // Decodes what followed each "AT+CMGS=<length>" and joins the parts.
+    void CheckPdus(std::size_t n, const std::string& text, int lineNo)
+    {
+        const std::vector<LogEntry> entries = log.Entries();
+        std::vector<sms::Submit> parts;
+        std::string command;
+        for (const LogEntry& e : entries) {
+            if (!e.text.starts_with("sent "))
+                continue;
+            const std::string line = e.text.substr(5);
+            if (!command.empty() && !line.empty() && line.back() == '\x1A') {
+                const std::string hex = line.substr(0, line.size() - 1);
+                std::string why;
+                const std::optional<sms::Submit> submit = sms::DecodeSubmitPdu(hex, &why);
+                if (!submit) {
+                    ADD_FAILURE_AT(m_path.c_str(), lineNo) << "not a SUBMIT PDU (" << why << "): " << hex;
+                    return;
+                }
+                if ("AT+CMGS=" + std::to_string(sms::TpduLength(hex)) + "\r" != command)
+                    ADD_FAILURE_AT(m_path.c_str(), lineNo) << Printable(command) << " does not give the length of " << hex;
+                parts.push_back(*submit);
+            }
+            command = line.starts_with("AT+CMGS=") && line.find('"') == std::string::npos ? line : std::string();
+        }
+        if (parts.size() != n) {
+            ADD_FAILURE_AT(m_path.c_str(), lineNo) << parts.size() << " PDUs sent, not " << n << Dump();
+            return;
+        }
+        std::u16string joined;
+        for (std::size_t i = 0; i < parts.size(); ++i) {
+            const std::optional<sms::Concat>& concat = parts[i].data.concat;
+            if (n > 1 && (!concat || concat->total != n || concat->part != i + 1 ||
+                          concat->reference != parts[0].data.concat->reference)) {
+                ADD_FAILURE_AT(m_path.c_str(), lineNo) << "part " << i + 1 << " is not part " << i + 1 << " of " << n
+                                                       << " with the first one's reference";
+                return;
+            }
+            joined += parts[i].data.units;
+        }
+        if (sms::Utf16ToStationText(joined) != text)
+            ADD_FAILURE_AT(m_path.c_str(), lineNo)
+                << "the parts join to " << Printable(sms::Utf16ToStationText(joined)) << ", not " << Printable(text);
     }
 
     std::size_t Count(const std::string& entry) const

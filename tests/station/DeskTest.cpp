@@ -36,11 +36,12 @@ public:
         rows.push_back({std::string(status), tel, event});
     }
     void Techno(const std::string& text, Rgb) override { techno.push_back(text); }
-    bool SendSms(const std::string& number, const std::string& text, std::function<void(bool)> outcome) override
+    bool SendSms(const std::string& number, const std::string& text, const std::string& oneSmsText,
+                 std::function<void(bool)> outcome) override
     {
         if (busy)
             return false;
-        sends.push_back({number, text, std::move(outcome)});
+        sends.push_back({number, text, std::move(outcome), oneSmsText});
         return true;
     }
     bool Modem1Running() override { return running; }
@@ -63,6 +64,7 @@ public:
     struct Send {
         std::string number, text;
         std::function<void(bool)> outcome;
+        std::string oneSms;
     };
     std::vector<JournalRow> rows;
     std::vector<std::string> techno;
@@ -448,6 +450,22 @@ TEST_F(Desk, SettingsProblemsAreToldOncePerChange)
 
 // ------------------------------------------------------------------ escalation
 
+TEST_F(Desk, ALongAlarmTextIsGivenWholeWithItsOneSmsForm)
+{
+    desk.SetEscalation("1", "+79110000001");
+    const std::string what = kMarker + Str(" Сработал датчик зоны 2, открыта дверь склада, нет связи с охраной"_cp);
+    desk.MainEvent(Str(status::kAlarm), kStoreTel, kSms + what);
+    Wait(61);
+    ASSERT_EQ(station.sends.size(), 1u);
+    const auto& send = station.sends[0];
+    EXPECT_EQ(send.text, Str("Korvalen: тревога Склад 12:00 ("_cp) + what + Str(") не обработана"_cp));
+    EXPECT_LE(send.oneSms.size(), kSmsLimit);
+    EXPECT_EQ(send.oneSms, EscalationText(desk.Rows().back()));
+    EXPECT_NE(send.oneSms, send.text);
+    send.outcome(true);
+    ASSERT_EQ(station.With(status::kSmsSent).size(), 1u);
+}
+
 TEST_F(Desk, AfterTheTimeEachNumberGetsOneSmsAndEachOutcomeIsJournalled)
 {
     desk.SetEscalation("1", "+79110000001, +79110000002");
@@ -464,6 +482,8 @@ TEST_F(Desk, AfterTheTimeEachNumberGetsOneSmsAndEachOutcomeIsJournalled)
     ASSERT_EQ(station.With(status::kSmsSent).size(), 1u);
     EXPECT_EQ(station.With(status::kSmsSent)[0].tel, "+79110000001");
     EXPECT_EQ(station.With(status::kSmsSent)[0].event, Str("Эскалация: "_cp) + station.sends[0].text);
+
+    EXPECT_EQ(station.sends[0].oneSms, station.sends[0].text) << "a short text is its own one-SMS form";
 
     // The second number: busy at first, then refused, tried again a minute later.
     station.busy = true;
