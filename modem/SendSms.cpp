@@ -41,8 +41,17 @@ bool QueueLong(TModem& modem, TModem::SmsSend send, const std::vector<sms::Outgo
     return QueueSend(modem, std::move(send), lines);
 }
 
-std::vector<sms::OutgoingPdu> PartsOf(TModem& modem, const std::string& number, const std::u16string& units)
+std::vector<sms::OutgoingPdu> PartsOf(TModem& modem, const std::string& number, std::u16string units)
 {
+    // Beyond kMaxSmsParts the text is cut after a word to fit: a huge text
+    // would hold the ring and the modem for minutes.
+    const bool gsm7 = sms::FitsGsm7(units);
+    for (std::size_t room = kMaxSmsParts * (gsm7 ? 153 : 67);; room -= 8) {
+        const std::vector<std::u16string> split = sms::SplitForSms(units, gsm7 ? sms::Coding::Gsm7 : sms::Coding::Ucs2);
+        if (split.size() <= kMaxSmsParts)
+            break;
+        units = sms::StationTextToUtf16(CutAtWord(sms::Utf16ToStationText(units), room));
+    }
     return sms::EncodeSubmit(number, units, modem.NextSmsReference.fetch_add(1) % 256);
 }
 

@@ -19,6 +19,8 @@ namespace kv {
 // What one text-mode SMS holds: 7-bit characters, or UCS2 units.
 inline constexpr std::size_t kGsm7Limit = 160;
 inline constexpr std::size_t kUcs2Limit = 70;
+// The most parts a long text goes in; a longer one is cut after a word.
+inline constexpr std::size_t kMaxSmsParts = 6;
 
 // The text within `limit` characters (code page 1251, one byte each), cut
 // after a whole word when it is longer; a single longer word is cut.

@@ -1,5 +1,8 @@
 // Modem 1's worker driven pass by pass on virtual time.
+#include "codec/SmsPdu.h"
+#include "codec/Ucs2.h"
 #include "modem/Commands.h"
+#include "modem/SmsInbox.h"
 #include "modem/SendSms.h"
 #include "tests/modem/Modem1Fixture.h"
 
@@ -402,6 +405,57 @@ INSTANTIATE_TEST_SUITE_P(Answers, Ucs2Send,
                                            Ucs2SendCase{"refused", "\r\n+CMS ERROR: 500\r\n", false},
                                            Ucs2SendCase{"silent", "", false}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The one-SMS form of a text a modem cannot send in parts: after a whole word.
+TEST(OneSmsCut, EndsAfterAWholeWord)
+{
+    struct Case {
+        const char* text;
+        std::size_t limit;
+        const char* cut;
+    };
+    for (const Case& c : {Case{"short", 10, "short"},
+                          Case{"exactly 10", 10, "exactly 10"},
+                          Case{"two words here", 10, "two words"},
+                          Case{"two words  \r\nhere", 11, "two words"},
+                          Case{"ends at blank here", 7, "ends at"},
+                          Case{"onelongwordonly", 8, "onelongw"},
+                          Case{" leading", 4, " lea"}})
+        EXPECT_EQ(CutAtWord(c.text, c.limit), c.cut) << c.text << " / " << c.limit;
+}
+
+// A long text's unit: PDU mode, one send per part, text mode, then its
+// one-SMS form; a huge text holds at most kMaxSmsParts parts, each message
+// its own reference.
+TEST_F(Modem1Test, ALongTextIsQueuedAsPartsWithItsOneSmsFormBehind)
+{
+    std::string huge;
+    while (huge.size() < 2000)
+        huge += S("тревога в зоне "_cp) + std::to_string(huge.size()) + " ";
+    ASSERT_TRUE(SendUcs2Sms(modem, "+79111111111", huge, {}, "short"));
+    ASSERT_TRUE(SendSms(modem, "+79111111111", std::string(200, 'a')));
+    const std::vector<std::string> lines = modem.PendingCommands();
+    std::vector<std::string> pduCommands;
+    std::vector<unsigned> references;
+    for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+        if (!lines[i].starts_with("AT+CMGS=") || lines[i].find('"') != std::string::npos)
+            continue;
+        pduCommands.push_back(lines[i]);
+        const auto submit = sms::DecodeSubmitPdu(lines[i + 1].substr(0, lines[i + 1].size() - 1));
+        ASSERT_TRUE(submit && submit->data.concat) << lines[i + 1];
+        references.push_back(submit->data.concat->reference);
+    }
+    ASSERT_EQ(pduCommands.size(), kMaxSmsParts + 2) << "six parts, then two";
+    EXPECT_EQ(references.front(), references[kMaxSmsParts - 1]);
+    EXPECT_NE(references.front(), references.back());
+    EXPECT_EQ(lines.front(), kCmdPduMode);
+    const std::size_t back = 1 + 2 * kMaxSmsParts;
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + back, lines.begin() + back + 3),
+              (std::vector<std::string>{std::string(kCmdTextMode), SendSmsCommand(TextToUcs2Hex("+79111111111")),
+                                        TextToUcs2Hex("short") + kCtrlZ}));
+    EXPECT_TRUE(std::find(lines.begin(), lines.end(), std::string(160, 'a') + kCtrlZ) != lines.end())
+        << "a command's one-SMS form: cut where the message ends";
+}
 
 // ---------------------------------------------------------------- hostile input
 
