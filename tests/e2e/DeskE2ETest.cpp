@@ -168,6 +168,10 @@ TEST_F(DeskE2E, AnAlarmLeftOpenPastTheTimeGoesBySmsOncePerNumberAndEachSendIsJou
     for (const char* number : {"+79005550001", "+79005550002"})
         EXPECT_EQ(SentCount("AT+CMGS=\"" + TextToUcs2Hex(number) + "\"\\r"), 0) << number << ": not its one-SMS form";
     EXPECT_EQ(deskRows().size(), 2u);
+    int partsRows = 0;
+    for (int r = 0; r < journal.RecordCount(); ++r)
+        partsRows += journal.TextAt(r, journal::Event) == Str("Сообщение отправлено (в 2 частях)"_cp);
+    EXPECT_EQ(partsRows, 2) << "the modem's row says the text went in parts";
     ASSERT_TRUE(Close());
 }
 
