@@ -298,8 +298,13 @@ bool TCommThread::Admit(std::string& line, Cmd cmd)
             return m_inbox.AdmitSwitchBack();
         break;
     case Cmd::SendCommand:
-        if (m_long == LongSend::Skipping)
+        // Only the unit's own PDU sends are skipped; a quoted one is another send.
+        if (m_long == LongSend::Skipping && line.find('"') == std::string::npos) {
+            m_dropText = true;
             return false;
+        }
+        if (m_long == LongSend::Skipping)
+            m_long = LongSend::None;
         if (m_long == LongSend::DropFallback) {
             m_long = LongSend::None;
             if (line == m_fallbackCommand) {
@@ -317,7 +322,7 @@ bool TCommThread::Admit(std::string& line, Cmd cmd)
         m_modem.SmsSending = true;
         break;
     case Cmd::SendText:
-        if (m_long == LongSend::Skipping || std::exchange(m_dropText, false))
+        if (std::exchange(m_dropText, false))
             return false;
         // Only at the prompt of its own send command: written at any other
         // moment the text would be taken as a command.
