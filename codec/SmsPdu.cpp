@@ -115,8 +115,8 @@ std::u16string FromSeptets(const std::vector<std::uint8_t>& septets)
     return out;
 }
 
-// Septet `i` of a stream packed from bit 0 of `octets`; the caller checks it
-// lies wholly inside.
+} // namespace
+
 std::uint8_t SeptetAt(std::span<const std::uint8_t> octets, std::size_t i)
 {
     const std::size_t bit = i * 7;
@@ -127,6 +127,8 @@ std::uint8_t SeptetAt(std::span<const std::uint8_t> octets, std::size_t i)
         v |= static_cast<unsigned>(octets[byte + 1]) << (8 - shift);
     return static_cast<std::uint8_t>(v & 0x7F);
 }
+
+namespace {
 
 // Packs septets after `skip` septets' worth of bits already in `out` (the
 // header and its fill bits).

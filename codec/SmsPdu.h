@@ -84,6 +84,10 @@ std::optional<Submit> DecodeSubmitPdu(std::string_view hex, std::string* why = n
 std::optional<UserData> DecodeUserData(std::span<const std::uint8_t> octets, bool headerPresent, Coding coding,
                                        int length = -1);
 
+// Septet `i` of a stream packed from bit 0 of `octets`; the caller checks it
+// lies wholly inside.
+std::uint8_t SeptetAt(std::span<const std::uint8_t> octets, std::size_t i);
+
 // Hex text to octets; nothing for an odd length or a non-hex digit.
 std::optional<std::vector<std::uint8_t>> HexToOctets(std::string_view hex);
 

@@ -1,5 +1,6 @@
 #include "codec/UssdText.h"
 
+#include "codec/SmsPdu.h"
 #include "codec/Ucs2.h"
 
 #include <vector>
@@ -69,13 +70,7 @@ std::optional<std::string> UnpackGsm7(const std::vector<unsigned char>& octets)
     const std::size_t count = octets.size() * 8 / 7;
     std::string out;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t bit = i * 7;
-        const std::size_t at = bit / 8;
-        const unsigned shift = bit % 8;
-        unsigned v = octets[at] >> shift;
-        if (shift > 1 && at + 1 < octets.size())
-            v |= static_cast<unsigned>(octets[at + 1]) << (8 - shift);
-        v &= 0x7F;
+        const unsigned v = sms::SeptetAt(octets, i);
         // Seven spare bits at the end are filled with CR.
         if (i + 1 == count && count % 8 == 0 && v == 0x0D)
             break;

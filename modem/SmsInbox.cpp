@@ -21,7 +21,7 @@ using namespace kv::literals;
 namespace {
 
 constexpr std::string_view kModemTel = events::kModem1Tel;
-constexpr std::string_view kLinePassFailed = "Ошибка E001 - обработка данных модема..."_cp;
+constexpr std::string_view kLinePassFailed = events::kLinePassFailed;
 constexpr std::string_view kLineReadPostponed = "Чтение SMS отложено: модем не в кодировке UNICODE"_cp;
 constexpr std::string_view kLineNotJournalled = "Событие не записано в журнал: SMS оставлено в памяти SIM"_cp;
 constexpr std::string_view kLineSetNotJournalled =
@@ -31,7 +31,7 @@ constexpr std::string_view kLinePduRefused = "Модем не читает SMS �
 constexpr std::string_view kLinePartNotKept = "Часть длинного SMS не сохранена на диск: оставлена в памяти SIM"_cp;
 constexpr std::string_view kLinePartsKeptAgain = "Части длинных SMS снова сохраняются на диск"_cp;
 constexpr std::string_view kLinePartsDamaged = "Файл частей длинных SMS поврежден: сохранены целые записи"_cp;
-constexpr std::string_view kLineAtError = "Ошибка AT - команды"_cp;
+constexpr std::string_view kLineAtError = events::kLineAtError;
 constexpr std::string_view kStatusAttention = "Внимание"_cp;
 constexpr std::string_view kNewMessage = events::kNewMessage;
 constexpr std::string_view kBadMessage = "Ошибка в SMS-сообщении:"_cp;

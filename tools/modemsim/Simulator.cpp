@@ -1,5 +1,6 @@
 #include "tools/modemsim/Simulator.h"
 
+#include "data/Text.h"
 #include "tools/modemsim/Ucs2Hex.h"
 
 #include <algorithm>
@@ -114,18 +115,9 @@ bool ParseHexBytes(std::string_view hex, std::string& bytes)
 {
     if (hex.empty() || hex.size() % 2 != 0)
         return false;
-    auto value = [](char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
     for (size_t i = 0; i < hex.size(); i += 2) {
-        const int hi = value(hex[i]);
-        const int lo = value(hex[i + 1]);
+        const int hi = HexDigitValue(hex[i]);
+        const int lo = HexDigitValue(hex[i + 1]);
         if (hi < 0 || lo < 0)
             return false;
         bytes.push_back(static_cast<char>(hi * 16 + lo));

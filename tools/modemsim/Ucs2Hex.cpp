@@ -1,5 +1,7 @@
 #include "tools/modemsim/Ucs2Hex.h"
 
+#include "data/Text.h"
+
 #include <cstdint>
 
 namespace kv::modemsim {
@@ -75,17 +77,6 @@ void AppendUtf8(std::string& out, char32_t cp)
     }
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 void AppendEscaped(std::string& out, unsigned char b)
 {
     switch (b) {
@@ -134,7 +125,7 @@ std::optional<std::string> Ucs2HexToUtf8(std::string_view hex)
     for (size_t pos = 0; pos < hex.size(); pos += 4) {
         char32_t unit = 0;
         for (size_t i = 0; i < 4; ++i) {
-            const int v = HexValue(hex[pos + i]);
+            const int v = HexDigitValue(hex[pos + i]);
             if (v < 0)
                 return std::nullopt;
             unit = (unit << 4) | static_cast<char32_t>(v);
@@ -224,8 +215,8 @@ std::string UnescapeText(std::string_view text)
         case 't': out.push_back('\t'); ++pos; continue;
         case '\\': out.push_back('\\'); ++pos; continue;
         case 'x':
-            if (pos + 3 < text.size() && HexValue(text[pos + 2]) >= 0 && HexValue(text[pos + 3]) >= 0) {
-                out.push_back(static_cast<char>(HexValue(text[pos + 2]) * 16 + HexValue(text[pos + 3])));
+            if (pos + 3 < text.size() && HexDigitValue(text[pos + 2]) >= 0 && HexDigitValue(text[pos + 3]) >= 0) {
+                out.push_back(static_cast<char>(HexDigitValue(text[pos + 2]) * 16 + HexDigitValue(text[pos + 3])));
                 pos += 3;
                 continue;
             }
