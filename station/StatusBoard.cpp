@@ -303,25 +303,19 @@ void TStatusBoard::Acknowledge(const std::string& shortName)
     update();
 }
 
-void TStatusBoard::SetOpenRows(const std::vector<std::string>& shortNames)
+void TStatusBoard::SetMarked(std::set<std::string>& marked, const std::vector<std::string>& shortNames)
 {
     std::set<std::string> names(shortNames.begin(), shortNames.end());
     names.erase(std::string());
-    if (names == m_openRows)
+    if (names == marked)
         return;
-    m_openRows = std::move(names);
+    marked = std::move(names);
     update();
 }
 
-void TStatusBoard::SetSilent(const std::vector<std::string>& shortNames)
-{
-    std::set<std::string> names(shortNames.begin(), shortNames.end());
-    names.erase(std::string());
-    if (names == m_silent)
-        return;
-    m_silent = std::move(names);
-    update();
-}
+void TStatusBoard::SetOpenRows(const std::vector<std::string>& shortNames) { SetMarked(m_openRows, shortNames); }
+
+void TStatusBoard::SetSilent(const std::vector<std::string>& shortNames) { SetMarked(m_silent, shortNames); }
 
 std::string TStatusBoard::TooltipText(int column, int row) const
 {

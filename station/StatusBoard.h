@@ -96,7 +96,6 @@ public:
     void Acknowledge(const std::string& shortName);
     // UI thread: the devices with open rows of the alarm desk; their tiles get the corner.
     void SetOpenRows(const std::vector<std::string>& shortNames);
-    bool HasOpenRow(const std::string& shortName) const { return m_openRows.count(shortName) > 0; }
     // UI thread: the devices not heard for longer than their supervision time.
     void SetSilent(const std::vector<std::string>& shortNames);
     bool IsSilent(const std::string& shortName) const { return m_silent.count(shortName) > 0; }
@@ -128,6 +127,8 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
 
 private:
+    // Replaces one set of marked device names; repaints only on a change.
+    void SetMarked(std::set<std::string>& marked, const std::vector<std::string>& shortNames);
     struct Link {
         TStatusBoard* board;
     };
