@@ -22,7 +22,7 @@
 #include "timing/UiThread.h"
 #include "users/SecurityUnit.h"
 #include "windows/AppPaths.h"
-#include "windows/IniFile.h"
+#include "data/IniFile.h"
 #include "windows/JournalGrid.h"
 #include "windows/QtText.h"
 #include "windows/SoundPlayer.h"

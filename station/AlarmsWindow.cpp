@@ -1,7 +1,7 @@
 #include "station/AlarmsWindow.h"
 
 #include "data/Text.h"
-#include "station/AlarmDesk.h"
+#include "core/AlarmDesk.h"
 #include "timing/DateTime.h"
 #include "windows/Controls.h"
 #include "windows/Dialogs.h"

@@ -3,8 +3,8 @@
 // events, the tile clicks, the logins and the close; its journal rows, SMS and
 // technological-journal lines through the station; its two windows, and the
 // one-second tick that renews the waits and escalates.
-#include "station/AlarmDesk.h"
-#include "station/ContactWatch.h"
+#include "core/AlarmDesk.h"
+#include "core/ContactWatch.h"
 
 #include <QObject>
 #include <QTimer>

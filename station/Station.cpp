@@ -16,7 +16,7 @@
 #include "windows/MainJournalUnit.h"
 #include "windows/ModemLinkUnit.h"
 #include "windows/TechnoJournalUnit.h"
-#include "windows/TechnoLog.h"
+#include "core/TechnoLog.h"
 
 #include <QLocale>
 

@@ -1,5 +1,5 @@
 #include "station/AutoStart.h"
-#include "station/Signals.h"
+#include "core/Signals.h"
 #include "station/Station.h"
 #include "station/mainunit.h"
 #include "data/Text.h"

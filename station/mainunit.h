@@ -13,7 +13,7 @@
 #include "modem/Modem.h"
 #include "serial/CPort.h"
 #include "station/StationHost.h"
-#include "station/WorkerSlot.h"
+#include "core/WorkerSlot.h"
 #include "timing/Clock.h"
 #include "timing/MMTimer.h"
 #include "windows/HelpUnit.h"

@@ -12,7 +12,7 @@
 #include "windows/Controls.h"
 #include "windows/DBGrid.h"
 #include "windows/Dialogs.h"
-#include "windows/IniFile.h"
+#include "data/IniFile.h"
 #include "windows/QtText.h"
 #include "windows/StationContext.h"
 #include "windows/TechnoJournalUnit.h"

@@ -5,7 +5,7 @@
 #include "windows/AppPaths.h"
 #include "windows/Controls.h"
 #include "windows/Dialogs.h"
-#include "windows/IniFile.h"
+#include "data/IniFile.h"
 #include "windows/QtText.h"
 #include "windows/StationContext.h"
 #include "windows/TechnoJournalUnit.h"

@@ -5,7 +5,7 @@
 #include "timing/DateTime.h"
 #include "windows/Controls.h"
 #include "windows/QtText.h"
-#include "windows/TechnoLog.h"
+#include "core/TechnoLog.h"
 
 #include <QCheckBox>
 #include <QPlainTextEdit>

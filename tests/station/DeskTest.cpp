@@ -2,8 +2,8 @@
 // and what it journals, the loss of modem 1, escalation by SMS and the record
 // that survives a crash. The station around it is a recorder.
 #include "data/Status.h"
-#include "station/AlarmDesk.h"
-#include "station/ContactWatch.h"
+#include "core/AlarmDesk.h"
+#include "core/ContactWatch.h"
 #include "tests/support/Cp1251.h"
 #include "tests/support/TempDir.h"
 #include "timing/DateTime.h"

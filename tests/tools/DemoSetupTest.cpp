@@ -10,7 +10,7 @@
 #include "tests/station/StationFixture.h"
 #include "timing/DateTime.h"
 #include "users/SecurityUnit.h"
-#include "windows/IniFile.h"
+#include "data/IniFile.h"
 #include "windows/QtText.h"
 
 #include <QLineEdit>

@@ -13,7 +13,7 @@
 #include "users/password.h"
 #include "windows/AppPaths.h"
 #include "windows/DBGrid.h"
-#include "windows/IniFile.h"
+#include "data/IniFile.h"
 #include "windows/QtText.h"
 #include "windows/StationContext.h"
 #include "windows/TechnoJournalUnit.h"

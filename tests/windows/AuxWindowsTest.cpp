@@ -6,7 +6,7 @@
 #include "tests/support/TempDir.h"
 #include "timing/DateTime.h"
 #include "windows/TechnoJournalUnit.h"
-#include "windows/TechnoLog.h"
+#include "core/TechnoLog.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -5,9 +5,9 @@
 #include "windows/AppPaths.h"
 #include "windows/DesktopEntry.h"
 #include "windows/Dialogs.h"
-#include "windows/IniFile.h"
+#include "data/IniFile.h"
 #include "windows/QtRussian.h"
-#include "windows/TechnoLog.h"
+#include "core/TechnoLog.h"
 
 #include <QAbstractButton>
 #include <QFileDialog>

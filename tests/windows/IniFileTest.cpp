@@ -1,5 +1,5 @@
 #include "tests/support/TempDir.h"
-#include "windows/IniFile.h"
+#include "data/IniFile.h"
 
 #include <gtest/gtest.h>
 

@@ -10,7 +10,7 @@
 #include "serial/ComPortPlatform.h"
 #include "timing/DateTime.h"
 #include "tools/modemsim/DemoDevices.h"
-#include "windows/IniFile.h"
+#include "data/IniFile.h"
 #include "windows/QtText.h"
 
 #include <QString>

@@ -1,4 +1,4 @@
-#include "station/ContactWatch.h"
+#include "core/ContactWatch.h"
 
 #include "data/AtomicFile.h"
 #include "data/Text.h"

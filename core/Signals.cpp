@@ -1,4 +1,4 @@
-#include "station/Signals.h"
+#include "core/Signals.h"
 
 #include <QSocketNotifier>
 

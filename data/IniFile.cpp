@@ -1,4 +1,4 @@
-#include "windows/IniFile.h"
+#include "data/IniFile.h"
 
 #include "data/AtomicFile.h"
 

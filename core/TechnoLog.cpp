@@ -1,10 +1,10 @@
-#include "windows/TechnoLog.h"
+#include "core/TechnoLog.h"
 
 #include "data/AtomicFile.h"
 
 #include "data/Text.h"
 #include "timing/DateTime.h"
-#include "windows/QtText.h"
+#include "data/TextExport.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -55,7 +55,7 @@ std::string TTechnoLog::LineText(double when, const std::string& text, Rgb colou
     line += ' ';
     // Modem replies carry their own line ends: written as \r and \n, so that
     // an entry stays one line and the bytes can still be read off it.
-    for (const char c : ToQ(text).toUtf8()) {
+    for (const char c : Cp1251ToUtf8(text)) {
         if (c == '\r')
             line += "\\r";
         else if (c == '\n')

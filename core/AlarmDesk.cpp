@@ -1,4 +1,4 @@
-#include "station/AlarmDesk.h"
+#include "core/AlarmDesk.h"
 
 #include "codec/Classify.h"
 #include "codec/Number.h"

@@ -1,4 +1,4 @@
-#include "station/WorkerSlot.h"
+#include "core/WorkerSlot.h"
 
 namespace kv {
 
