@@ -1,4 +1,5 @@
 #include "station/AutoStart.h"
+#include "core/FolderLock.h"
 #include "core/Signals.h"
 #include "station/Station.h"
 #include "station/mainunit.h"
@@ -13,22 +14,8 @@
 #include <QApplication>
 #include <QSessionManager>
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-namespace {
-
-// Two stations working in one folder would write the same journals and logs.
-// The lock goes with the process, also when it is killed.
-bool LockWorkingFolder()
-{
-    const int fd = ::open("korvalen.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -46,7 +33,7 @@ int main(int argc, char** argv)
         kv::ShowError(error);
         return 1;
     }
-    if (!LockWorkingFolder()) {
+    if (!kv::LockWorkingFolder()) {
         using namespace kv::literals;
         kv::ShowError(std::string("Станция уже работает с журналами в этой папке."_cp));
         return 1;

@@ -1,0 +1,51 @@
+// korvalen-receiver: the station's core as a service, without windows or sound.
+#include "core/FolderLock.h"
+#include "core/Signals.h"
+#include "data/Text.h"
+#include "data/TextExport.h"
+#include "receiver/ReceiverOptions.h"
+#include "timing/UiThread.h"
+
+#include <QCoreApplication>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace kv::literals;
+
+int Refuse(const std::string& text)
+{
+    std::cerr << "korvalen-receiver: " << kv::Cp1251ToUtf8(text) << std::endl;
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::umask(077);
+    const kv::ReceiverOptions options = kv::ParseReceiverArgs(std::vector<std::string>(argv + 1, argv + argc));
+    if (options.help) {
+        std::cout << kv::Cp1251ToUtf8(kv::ReceiverUsage());
+        return 0;
+    }
+    if (!options.error.empty()) {
+        std::cerr << kv::Cp1251ToUtf8(options.error) << "\n" << kv::Cp1251ToUtf8(kv::ReceiverUsage());
+        return 2;
+    }
+    if (::chdir(options.data.c_str()) != 0)
+        return Refuse(kv::Str("Нет доступа к папке данных: "_cp) + std::strerror(errno));
+    if (!kv::LockWorkingFolder())
+        return Refuse(kv::Str("Станция уже работает с журналами в этой папке."_cp));
+
+    QCoreApplication app(argc, argv);
+    kv::InstallUiThread();
+    kv::CloseOnSignals([&app] { app.quit(); });
+    return app.exec();
+}
