@@ -1,6 +1,5 @@
 #include "core/AlarmDesk.h"
 
-#include "codec/Classify.h"
 #include "codec/Number.h"
 #include "data/AtomicFile.h"
 #include "data/Status.h"
@@ -19,9 +18,6 @@ using namespace literals;
 namespace {
 
 constexpr std::string_view kSmsPrefix = events::kNewMessage;
-constexpr std::string_view kAlarmCall = events::kCallAlarm;
-constexpr std::string_view kRingRoundFailed = events::kRingRoundFailed;
-constexpr std::string_view kLinkRestored = events::kLinkRestored;
 constexpr std::string_view kModem1 = events::kModem1Tel;
 constexpr std::size_t kEventWidth = 200;
 constexpr std::string_view kRecordHead = "Korvalen open alarms 1";
@@ -359,69 +355,57 @@ void AlarmDesk::Changed(bool opened)
         OnChanged(opened);
 }
 
-void AlarmDesk::MainEvent(const std::string& status, const std::string& tel, const std::string& event)
+void AlarmDesk::Reported(AlarmKind kind, const std::string& tel, const std::string& what, const std::string& shortName)
 {
-    if (StartsWith(event, kSmsPrefix)) {
-        std::string shortName = m_station.ShortName(tel);
-        // Anyone may text the station's number: a number of no device is
-        // shown once until handled, whatever it says, and never escalated.
-        if (TrimBlanks(shortName).empty()) {
-            const bool shown = std::any_of(m_rows.begin(), m_rows.end(), [&](const OpenAlarm& a) {
-                return a.kind == AlarmKind::Stranger && a.tel == tel;
-            });
-            if (shown)
-                return;
-            Open(AlarmKind::Stranger, tel, event, {});
-            Changed(true);
+    if (kind == AlarmKind::Stranger) {
+        const bool shown = std::any_of(m_rows.begin(), m_rows.end(), [&](const OpenAlarm& a) {
+            return a.kind == AlarmKind::Stranger && a.tel == tel;
+        });
+        if (shown)
             return;
-        }
-        const std::string_view text = std::string_view(event).substr(kSmsPrefix.size());
-        if (ClassifyGuardMessage(text, {}) == kGuardAlarm)
-            Open(AlarmKind::Intrusion, tel, event, std::move(shortName));
-        else if (ClassifyInfoMessage(text) == kInfoWarning)
-            Open(AlarmKind::Warning, tel, event, std::move(shortName));
-        else
-            return;
-        Changed(true);
-    } else if (status == status::kAlarm && event == kAlarmCall) {
-        Open(AlarmKind::AlarmCall, tel, event, m_station.ShortName(tel));
-        Changed(true);
-    } else if (status == status::kOnline && tel == kModem1 && event == kLinkRestored && m_linkDown) {
-        m_linkDown = false;
-        // The row stays for the operator: alarms may have gone unheard meanwhile.
-        // Its text is journalled if left open, so the time is in the fixed format.
-        const std::string back = Str("; связь восстановлена в "_cp) + FixedTimeText(m_clock->Now());
-        for (OpenAlarm& a : m_rows)
-            if (a.kind == AlarmKind::LinkLost && a.what == kLinkLostEvent)
-                a.what += back;
-        Changed(false);
+        Open(AlarmKind::Stranger, tel, what, {});
+    } else {
+        Open(kind, tel, what, shortName);
     }
+    Changed(true);
 }
 
-void AlarmDesk::DialEvent(const std::string& status, const std::string& tel, const std::string& event)
+void AlarmDesk::LinkRestored()
 {
-    if (status != status::kOffline || event != kRingRoundFailed)
+    if (!m_linkDown)
         return;
+    m_linkDown = false;
+    // The row stays for the operator: alarms may have gone unheard meanwhile.
+    // Its text is journalled if left open, so the time is in the fixed format.
+    const std::string back = Str("; связь восстановлена в "_cp) + FixedTimeText(m_clock->Now());
+    for (OpenAlarm& a : m_rows)
+        if (a.kind == AlarmKind::LinkLost && a.what == kLinkLostEvent)
+            a.what += back;
+    Changed(false);
+}
+
+void AlarmDesk::RingRoundFailed(const std::string& tel, const std::string& what)
+{
     const auto open = std::find_if(m_rows.begin(), m_rows.end(), [&](const OpenAlarm& a) {
         return (a.kind == AlarmKind::RingRoundFailed || a.kind == AlarmKind::Silent) && a.tel == tel;
     });
     if (open == m_rows.end()) {
-        Open(AlarmKind::RingRoundFailed, tel, event, m_station.ShortName(tel));
+        Open(AlarmKind::RingRoundFailed, tel, what, m_station.ShortName(tel));
         Changed(true);
         return;
     }
     // "<what>; ещё неудачных: N, последний hh:mm:ss": the count read back from
     // the text, so that a row put back after a restart counts on.
-    std::string& what = open->what;
+    std::string& text = open->what;
     int repeats = 0;
-    if (const std::size_t at = what.find(kRepeats); at != std::string::npos) {
+    if (const std::size_t at = text.find(kRepeats); at != std::string::npos) {
         const std::size_t from = at + kRepeats.size();
-        const std::size_t comma = what.find(',', from);
-        const std::string_view count = std::string_view(what).substr(from, comma == std::string::npos ? 0 : comma - from);
+        const std::size_t comma = text.find(',', from);
+        const std::string_view count = std::string_view(text).substr(from, comma == std::string::npos ? 0 : comma - from);
         repeats = static_cast<int>(std::clamp<std::int64_t>(TextToInt(count).value_or(0), 0, 1000000));
-        what.erase(at);
+        text.erase(at);
     }
-    what = Cut(what, kEventWidth - kRepeats.size() - 40) + std::string(kRepeats) + std::to_string(repeats + 1) +
+    text = Cut(text, kEventWidth - kRepeats.size() - 40) + std::string(kRepeats) + std::to_string(repeats + 1) +
            Str(", последний "_cp) + FixedTimeText(m_clock->Now());
     Changed(false);
 }

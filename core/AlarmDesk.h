@@ -15,6 +15,7 @@
 // a virtual clock. All texts are code page 1251 bytes.
 #include "data/Rgb.h"
 #include "data/Text.h"
+#include "modem/Report.h"
 #include "timing/Clock.h"
 #include "timing/ClockStep.h"
 
@@ -29,10 +30,6 @@
 #include <vector>
 
 namespace kv {
-
-// Stranger: an SMS from a number of no device (a list name of its own).
-// Silent: a device not heard for longer than its supervision time.
-enum class AlarmKind { Intrusion, AlarmCall, Warning, RingRoundFailed, LinkLost, Stranger, Silent };
 
 // The results an operator chooses from; the tile click has its own.
 inline constexpr std::string_view kHandlingResults[] = {"Ложная тревога"_cp, "Выезд группы"_cp,
@@ -150,14 +147,19 @@ public:
     // Tests put a virtual clock here; rows opened since keep their waits.
     void SetClock(IClock& clock);
 
-    // Live events, after the worker's row was journalled.
-    void MainEvent(const std::string& status, const std::string& tel, const std::string& event);
-    // A final ring-round failure of a device whose failure or silence is still
-    // open goes into that row (how many more, the last when), not a row of its own.
-    void DialEvent(const std::string& status, const std::string& tel, const std::string& event);
+    // A report's alarm, after its row was journalled: `what` is the row's
+    // text, `shortName` empty for a number of no device. A stranger's number
+    // is one row until handled, whatever it sends, and never escalated.
+    void Reported(AlarmKind kind, const std::string& tel, const std::string& what, const std::string& shortName);
+    // A ring-round call failed for good. A device whose failure or silence is
+    // still open gets it into that row (how many more, the last when), not a
+    // row of its own.
+    void RingRoundFailed(const std::string& tel, const std::string& what);
     // Modem 1 did not answer: one row per loss, however many time-outs follow,
-    // until "Соединение с GSM-модулем восстановлено" ends the loss.
+    // until LinkRestored ends the loss.
     void LinkLost();
+    // Modem 1 answers again: the loss's open row says when, and stays.
+    void LinkRestored();
     // The device of that number has not been heard for longer than its
     // supervision time: journalled and opened, "Нет связи с объектом" and
     // `detail` after it. False when a row of its silence is still open.

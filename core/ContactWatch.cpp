@@ -1,5 +1,6 @@
 #include "core/ContactWatch.h"
 
+#include "codec/Number.h"
 #include "data/AtomicFile.h"
 #include "data/Text.h"
 #include "timing/DateTime.h"
@@ -11,6 +12,8 @@
 #include <sstream>
 
 namespace kv {
+
+using namespace literals;
 
 std::string_view ContactWords(ContactKind kind)
 {
@@ -249,6 +252,25 @@ bool ContactWatch::Flush()
         OnSaveFailed(Str("Не удалось записать файл последней связи "_cp) + m_fileName);
     m_saveFailed = true;
     return false;
+}
+
+double ParseSilentHours(const std::string& text, std::string& problem)
+{
+    const std::string hours(TrimBlanks(text));
+    if (hours.empty())
+        return 0;
+    const std::optional<double> value = TextToFloat(hours);
+    // Beyond a year is a slip, and would overflow the wait in milliseconds.
+    const std::string where = Str(" (КОНТРОЛЬ СВЯЗИ в окне модема, SilentHours в config.ini)"_cp);
+    if (!value || *value < 0) {
+        problem = Str("Контроль связи по времени выключен: \""_cp) + hours + Str("\" не является числом часов"_cp) + where;
+        return 0;
+    }
+    if (*value > 366.0 * 24) {
+        problem = Str("Контроль связи по времени выключен: \""_cp) + hours + Str("\" больше года"_cp) + where;
+        return 0;
+    }
+    return *value;
 }
 
 } // namespace kv

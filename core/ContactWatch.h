@@ -35,6 +35,12 @@ std::string LastContactText(const LastContact& contact);
 // "2 ч 30 мин", "40 мин"; "выключен" for 0.
 std::string SupervisionText(std::uint64_t ms);
 
+// "[Supervision] SilentHours" of "config.ini" (the modem window's field):
+// hours without a sign of life after which a device the ring-round does not
+// call is silent; 0 (missing, empty) is off. What is no number of hours is
+// off too, and told in `problem`.
+double ParseSilentHours(const std::string& text, std::string& problem);
+
 class ContactWatch {
 public:
     static constexpr std::uint64_t kSaveEveryMs = 5000;

@@ -803,8 +803,14 @@ void TCommThread::OnCallListEnded(const Reply&) { m_callsListed = false; }
 void TCommThread::RaiseCallAlarm(const std::string& number)
 {
     Techno(Str("\"ТРЕВОГА\" - входящий вызов с телефона: "_cp) + number, kBlue);
-    Event(kStatusAlarm, number, kCallAlarm);
-    m_host.SetGuardState(m_host.FindShortNameByNumber(number, std::string()), kGuardAlarm);
+    Report call;
+    call.source = Report::Source::Call;
+    call.tel = number;
+    call.shortName = ShortNameOf(m_host, number);
+    call.guard = kGuardAlarm;
+    call.status = std::string(kStatusAlarm);
+    call.event = std::string(kCallAlarm);
+    m_host.HandOver(call, {});
     // Answer and hang up: the station never speaks, the call only raises the
     // alarm. The hang-up is timed, so reports waiting are read meanwhile.
     m_answering = true;
@@ -950,6 +956,7 @@ void TCommThread::RestoreLink()
     m_modem.LinkLost = false;
     m_host.SetLinkText(std::string(kLinkUp));
     Event(kStatusOnline, kModemTel, events::kLinkRestored);
+    m_host.LinkRestored();
 }
 
 void TCommThread::RestoreSetup()

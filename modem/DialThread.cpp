@@ -324,7 +324,8 @@ void TDialThread::Verdict()
         m_state.dialling = false;
         m_schedule.Succeeded(call.tile, m_clock.Now());
         m_host.SetDialStatus(Str("Статус дозвона: дозвон завершен успешно"_cp));
-        m_host.WriteDialEvent(Str("На связи"_cp), call.number, std::string(events::kRingRoundAnswered));
+        m_host.WriteDialEvent(Str("На связи"_cp), call.number, std::string(events::kRingRoundAnswered),
+                              RingOutcome::Answered);
         Techno(Str("Дозвон завершен УСПЕШНО. Телефон:"_cp) + call.number + Str(". Попытка: "_cp)
                    + std::to_string(call.tile.failures + 1),
                kGreen);
@@ -343,12 +344,13 @@ void TDialThread::Verdict()
         return;
     }
     m_host.SetDialStatus(Str("Статус дозвона: дозвон завершен не успешно"_cp));
-    m_host.WriteDialEvent(std::string(kStatusOffline), call.number, std::string(events::kRingRoundFailed));
+    // The device's tile gets its notification from the row's outcome.
+    m_host.WriteDialEvent(std::string(kStatusOffline), call.number, std::string(events::kRingRoundFailed),
+                          RingOutcome::Failed);
     Techno(Str("Дозвон завершен НЕ УДАЧНО. Телефон:"_cp) + call.number + Str(". Попытка: "_cp)
                + std::to_string(attempt),
            kRed);
     m_host.PlaySound(Sound::Alarm);
-    m_host.SetInfoState(m_host.FindShortNameByNumber(call.number, std::string()), kInfoWarning);
     m_clock.SleepMs(kAfterFinalFailureMs);
     HangUp();
 }

@@ -1,10 +1,11 @@
 #pragma once
 // The narrow interface through which the modem workers reach the rest of the
-// station. The main window implements every call by running it on the UI thread
-// (Synchronize) and returning when it has run; tests implement it with a recorder.
-// All texts are code page 1251 bytes.
+// station. The station's core implements every call that touches a table or a
+// window by running it on the UI thread (Synchronize) and returning when it
+// has run; tests implement it with a recorder. All texts are code page 1251 bytes.
 #include "codec/Sound.h"
 #include "data/Rgb.h"
+#include "modem/Report.h"
 
 #include <cstdint>
 #include <string>
@@ -16,6 +17,8 @@ namespace kv {
 enum class JournalWrite { Durable, Written };
 // What the journal knows of the row logged under a tag.
 enum class JournalState { Unknown, Pending, Durable };
+// What a ring-round row tells of its device beyond the journal.
+enum class RingOutcome { None, Answered, Failed };
 
 class IModemHost {
 public:
@@ -23,13 +26,16 @@ public:
 
     // Journals: RecordEvent on EventsTable / DialEventsTable.
     virtual void WriteEvent(const std::string& status, const std::string& tel, const std::string& event) = 0;
-    virtual void WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event) = 0;
-    // WriteEvent with `tag` on the row's log entry, then a wait, on the caller's
-    // thread, until that entry is on disk. Throws when the row could not be
-    // written. Anything but Durable: what the row stands for must be kept (a
-    // message stays in the SIM) until JournalStateOf(tag) says Durable.
-    virtual JournalWrite WriteDurableEvent(const std::string& status, const std::string& tel,
-                                           const std::string& event, const std::string& tag) = 0;
+    // Failed: the call failed for good (the device's tile is told, an alarm opens).
+    virtual void WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event,
+                                RingOutcome outcome = RingOutcome::None) = 0;
+    // A report, handed over once: its technological lines, its tile states and
+    // its journal row with `tag` on the row's log entry (none when empty), and
+    // the alarm it opens; then a wait, on the caller's thread, until that entry
+    // is on disk. Throws when the row could not be written. Anything but
+    // Durable: what the row stands for must be kept (a message stays in the
+    // SIM) until JournalStateOf(tag) says Durable.
+    virtual JournalWrite HandOver(const Report& report, const std::string& tag) = 0;
     // Whether the row written with `tag` is on disk, in the journal but not yet
     // on disk, or unknown (never written, or its tag forgotten). Kept across restarts.
     virtual JournalState JournalStateOf(const std::string& tag) = 0;
@@ -46,14 +52,6 @@ public:
     virtual std::string FindShortNameByNumber(const std::string& number, const std::string& initial) = 0;
     virtual std::string FindNumberByShortName(const std::string& shortName, const std::string& initial) = 0;
 
-    // Board; callable from any thread (the board compares against a consistent
-    // layout and repaints through the UI thread in order). 238 changes nothing.
-    virtual void SetGuardState(const std::string& shortName, std::uint8_t code) = 0;
-    virtual void SetInfoState(const std::string& shortName, std::uint8_t code) = 0;
-    // The alarm mark alone (a fire, a case opened): the tile blinks and sounds
-    // until acknowledged, its guard state stays.
-    virtual void SetAlarmMark(const std::string& shortName) = 0;
-
     // Controls of other windows.
     virtual void SetCommandButtonsEnabled(bool enabled) = 0; // device card command group
     // Device card StatusEdit: the result of a command to the device with that
@@ -66,12 +64,22 @@ public:
     virtual void SetDialNumber(const std::string& text) = 0; // main window DialNumber
 
     // Modem 1 went silent: enable the command group, sound the alarm, show the
-    // link-lost alert (not modal).
+    // link-lost alert (not modal), open the desk's row of the loss.
     virtual void ShowLinkLost() = 0;
+    // Modem 1 answers again after a loss: the desk's row of the loss says when.
+    virtual void LinkRestored() = 0;
     // Warning box with an OK button; returns once it has been dismissed.
     virtual void ShowWarning(const std::string& text) = 0;
     // Asynchronous: returns at once.
     virtual void PlaySound(Sound sound) = 0;
 };
+
+// The register's short name of that number; empty when it is no device's
+// (the register answers eight blanks then).
+inline std::string ShortNameOf(IModemHost& host, const std::string& number)
+{
+    std::string name = host.FindShortNameByNumber(number, std::string());
+    return name.find_first_not_of(' ') == std::string::npos ? std::string() : name;
+}
 
 } // namespace kv

@@ -33,7 +33,6 @@ constexpr std::string_view kLinePartsKeptAgain = "Части длинных SMS 
 constexpr std::string_view kLinePartsDamaged = "Файл частей длинных SMS поврежден: сохранены целые записи"_cp;
 constexpr std::string_view kLineAtError = events::kLineAtError;
 constexpr std::string_view kStatusAttention = "Внимание"_cp;
-constexpr std::string_view kNewMessage = events::kNewMessage;
 constexpr std::string_view kBadMessage = "Ошибка в SMS-сообщении:"_cp;
 // Sets are looked at this often, not at every pass: a look may ask the journal.
 constexpr std::uint32_t kSetCheckMs = 1000;
@@ -635,54 +634,43 @@ bool SmsInbox::JournalMessage(const Received& message, int index, const std::str
 bool SmsInbox::JournalMessage(const Received& message, int index, const std::string* key,
                               std::string_view notJournalled)
 {
-    const bool readable = message.readable;
-    const std::string tel = readable ? message.sender : std::string(kModemTel);
-    const std::string event = readable ? Str(kNewMessage) + message.text + message.note : Str(kBadMessage);
-
-    // A window or a lookup that fails costs its own part only (the E001 line):
-    // the report's row is written all the same.
-    Guarded([this] { Techno("Есть принятое сообщение."_cp, kGreen); });
-    std::uint8_t guard = kNoChange;
-    // The text's sound starts as soon as the text is read, even if the number then fails.
-    if (message.decoded) {
-        guard = ClassifyGuardMessage(message.text,
-                                     [this](Sound sound) { Guarded([&] { m_host.PlaySound(sound); }); });
+    // Everything the station learns of the report goes over at once, in one
+    // hand-over: its lines, its tiles, its row and its alarm.
+    Report report;
+    if (message.readable) {
+        // A lookup that fails costs its own part only (the E001 line): the
+        // report's row is written all the same, as a stranger's.
+        std::string shortName;
+        Guarded([&] { shortName = ShortNameOf(m_host, message.sender); });
+        // The text's sound starts as soon as the text is read.
+        report = SmsReport(message.sender, shortName, message.text, message.note, message.decoded,
+                           [this](Sound sound) { Guarded([&] { m_host.PlaySound(sound); }); });
+        report.techno.emplace_back(Str("Есть принятое сообщение."_cp), kGreen);
+        report.techno.emplace_back(Str("Принято новое SMS - сообщение: \rТелефон: "_cp) + message.sender + "\r"
+                                       + Str("Сообщение:"_cp) + message.text + message.note,
+                                   kGreen);
+        if (index >= 0)
+            report.techno.emplace_back("SMlen=" + std::to_string(index), kGreen);
+    } else {
+        // The text's sound plays even when the sender's number cannot be read.
+        if (message.decoded)
+            ClassifyGuardMessage(message.text, [this](Sound sound) { Guarded([&] { m_host.PlaySound(sound); }); });
+        report.source = Report::Source::Unreadable;
+        report.tel = std::string(kModemTel);
+        report.status = std::string(kStatusAttention);
+        report.event = Str(kBadMessage);
+        report.techno.emplace_back(Str("Есть принятое сообщение."_cp), kGreen);
+        report.techno.emplace_back(Str("Ошибка в SMS - сообщении.\r\nТелефон: "_cp) + message.numberField + "\r\n"
+                                       + Str("Сообщение: "_cp) + message.body,
+                                   kRed);
     }
     // Anything but a row on disk keeps the message in the SIM.
     JournalWrite written = JournalWrite::Written;
     bool failed = false;
-    auto journal = [&](std::string_view status, const std::string& rowTel) {
-        try {
-            written = m_host.WriteDurableEvent(std::string(status), rowTel, event, key ? *key : std::string());
-        } catch (...) {
-            failed = true;
-        }
-    };
-    if (readable) {
-        const std::uint8_t info = ClassifyInfoMessage(message.text);
-        Guarded([&] {
-            const std::string shortName = m_host.FindShortNameByNumber(message.sender, std::string());
-            m_host.SetGuardState(shortName, guard);
-            m_host.SetInfoState(shortName, info);
-            // A fire or an opened case sounds until acknowledged, as an alarm does.
-            if (info == kInfoWarning)
-                m_host.SetAlarmMark(shortName);
-        });
-        Guarded([&] {
-            Techno(Str("Принято новое SMS - сообщение: \rТелефон: "_cp) + message.sender + "\r" + Str("Сообщение:"_cp)
-                       + message.text + message.note,
-                   kGreen);
-            if (index >= 0)
-                Techno("SMlen=" + std::to_string(index), kGreen);
-        });
-        journal(MessageStatus(guard, info), message.sender);
-    } else {
-        Guarded([&] {
-            Techno(Str("Ошибка в SMS - сообщении.\r\nТелефон: "_cp) + message.numberField + "\r\n"
-                       + Str("Сообщение: "_cp) + message.body,
-                   kRed);
-        });
-        journal(kStatusAttention, std::string(kModemTel));
+    try {
+        written = m_host.HandOver(report, key ? *key : std::string());
+    } catch (...) {
+        failed = true;
     }
     const bool durable = !failed && written == JournalWrite::Durable;
     if (!key)

@@ -1,4 +1,7 @@
 #include "modemsetup/ModemUnit.h"
+
+#include "core/ModemStart.h"
+#include "core/Settings.h"
 #include "windows/Placement.h"
 
 #include "codec/Number.h"
@@ -8,7 +11,7 @@
 #include "modem/DialThread.h"
 #include "modem/Modem.h"
 #include "modem/SmsInbox.h"
-#include "modemsetup/PortAdvice.h"
+#include "serial/PortAdvice.h"
 #include "serial/CPort.h"
 #include "timing/rdtsc.h"
 #include "windows/AppPaths.h"
@@ -30,26 +33,9 @@
 namespace kv {
 
 using namespace literals;
+using namespace settings;
 
 namespace {
-
-constexpr std::string_view kMainDevice = "MainDevice";
-constexpr std::string_view kSecondDevice = "SecondDevice";
-constexpr std::string_view kPhoneNumber = "PhoneNumber";
-constexpr std::string_view kCPort = "CPort";
-constexpr std::string_view kCPortBaudRate = "CPortBaudRate";
-constexpr std::string_view kEscalation = "Escalation";
-constexpr std::string_view kMinutes = "Minutes";
-constexpr std::string_view kNumbers = "Numbers";
-constexpr std::string_view kRing = "Ring";
-constexpr std::string_view kFailuresToReport = "FailuresToReport";
-constexpr std::string_view kSupervision = "Supervision";
-constexpr std::string_view kSilentHours = "SilentHours";
-constexpr int kMaxFailuresToReport = 99;
-constexpr std::string_view kMessages = "Messages";
-constexpr std::string_view kMultipartWaitSeconds = "MultipartWaitSeconds";
-// Not a speed of the list: a missing key gives 9600 baud.
-constexpr std::string_view kDefaultBaudRate = "9200";
 
 constexpr std::string_view kModem1Failed = "Невозможно инициализировать COM-порт для модема 1!"_cp;
 constexpr std::string_view kModem2Failed = "Невозможно инициализировать COM-порт для модема 2!"_cp;
@@ -62,15 +48,6 @@ std::string WithAdvice(const std::string& failure, const TComPort& port)
 {
     const std::string advice = PortAdvice(std::current_exception(), port.Port());
     return advice.empty() ? failure : failure + "\r\n\r\n" + advice;
-}
-
-// A count of failed calls as the operator typed it: 1 to 99, or nothing.
-std::optional<int> FailuresToReport(const std::string& text)
-{
-    const std::optional<std::int64_t> n = TextToInt(text);
-    if (!n || *n < 1 || *n > kMaxFailuresToReport)
-        return std::nullopt;
-    return static_cast<int>(*n);
 }
 
 IniFile ConfigIni() { return IniFile(ConfigFile(QStringLiteral("config.ini")).toStdString()); }
@@ -303,25 +280,21 @@ void TModemForm::LoadSettings()
         const IniFile ini = ConfigIni();
         if (!ini.Readable())
             return;
-        BalanceNumber->setText(ToQ(ini.ReadString(S(kMainDevice), S(kPhoneNumber), {})));
+        const StationSettings read = ReadStationSettings(ini);
+        BalanceNumber->setText(ToQ(read.balanceNumber));
         if (m_ctx.ComPort1) {
-            m_ctx.ComPort1->SetPort(ini.ReadString(S(kMainDevice), S(kCPort), "Com1"));
-            m_ctx.ComPort1->SetBaudRate(
-                BaudRateFromName(ini.ReadString(S(kMainDevice), S(kCPortBaudRate), S(kDefaultBaudRate))));
+            m_ctx.ComPort1->SetPort(read.port1);
+            m_ctx.ComPort1->SetBaudRate(BaudRateFromName(read.speed1));
         }
-        (void)ini.Read(S(kSecondDevice), S(kPhoneNumber));
         if (m_ctx.ComPort2) {
-            m_ctx.ComPort2->SetPort(ini.ReadString(S(kSecondDevice), S(kCPort), "Com2"));
-            m_ctx.ComPort2->SetBaudRate(
-                BaudRateFromName(ini.ReadString(S(kSecondDevice), S(kCPortBaudRate), S(kDefaultBaudRate))));
+            m_ctx.ComPort2->SetPort(read.port2);
+            m_ctx.ComPort2->SetBaudRate(BaudRateFromName(read.speed2));
         }
-        m_escalationMinutes = ini.ReadString(S(kEscalation), S(kMinutes), "0");
-        m_escalationNumbers = ini.ReadString(S(kEscalation), S(kNumbers), {});
-        m_silentHours = ini.ReadString(S(kSupervision), S(kSilentHours), "0");
-        m_failuresToReport = FailuresToReport(ini.ReadString(S(kRing), S(kFailuresToReport), {}))
-                                 .value_or(kDefaultFailuresToReport);
-        m_multipartWait =
-            static_cast<int>(MultipartWaitFrom(ini.ReadString(S(kMessages), S(kMultipartWaitSeconds), {})).count());
+        m_escalationMinutes = read.escalationMinutes;
+        m_escalationNumbers = read.escalationNumbers;
+        m_silentHours = read.silentHours;
+        m_failuresToReport = read.failuresToReport;
+        m_multipartWait = read.multipartWaitSeconds;
     } catch (const std::exception&) {
     }
     Edit10->setText(ToQ(m_escalationMinutes));
@@ -530,27 +503,10 @@ bool TModemForm::InitModem1()
         return ok;
     }
 
-    modem.ClearRx();
-    modem.SmsSending = false;
-    modem.SmsIndex = 1;
-    modem.Running = true;
     PNGButton7->setEnabled(false);
     bool workerStarted = false;
     try {
-        port.Open();
-        port.WriteText(S(kCmdLinkTest));
-        m_wait(1000);
-        // False only when a worker stopped a moment ago is still in its last
-        // pass; it sees Running set again and carries on.
-        if (m_ctx.StartCommThread)
-            m_ctx.StartCommThread();
-        workerStarted = true;
-        // The echo, the text mode in UCS2, then the new-message indications.
-        EnqueueCommand(modem, S(kCmdEchoOn));
-        for (std::string_view line : kModem1Setup)
-            EnqueueCommand(modem, S(line));
-        m_wait(100);
-        modem.ClearRx();
+        BeginModem1(modem, port, m_wait, m_ctx.StartCommThread, workerStarted);
         EnableModem1Buttons();
         return true;
     } catch (const std::exception&) {
@@ -570,18 +526,10 @@ bool TModemForm::InitModem2()
         return ok;
     }
 
-    modem.ClearRx();
-    modem.SmsSending = false;
-    modem.Running = true;
     PNGButton7->setEnabled(false);
     bool workerStarted = false;
     try {
-        port.Open();
-        WriteTextModeSetup(port, m_wait);
-        modem.ClearRx();
-        if (m_ctx.StartDialThread)
-            m_ctx.StartDialThread();
-        workerStarted = true;
+        BeginModem2(modem, port, m_wait, m_ctx.StartDialThread, workerStarted);
         if (m_ctx.RebuildBoard)
             m_ctx.RebuildBoard();
         if (m_ctx.SetDialStatus)

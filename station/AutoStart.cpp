@@ -1,5 +1,6 @@
 #include "station/AutoStart.h"
 
+#include "core/StationCore.h"
 #include "modem/Modem.h"
 #include "modemsetup/ModemUnit.h"
 #include "station/AlarmsWindow.h"
@@ -53,12 +54,7 @@ void StartModems(Station& station)
 // The crash's row and its open alarms, before any modem starts.
 bool Resume(Station& station)
 {
-    OperatorDesk& desk = station.Desk();
-    const std::optional<std::string> record = desk.TakeCrashRecord();
-    if (!record)
-        return false;
-    desk.Desk().Resume(*record);
-    return true;
+    return station.Core().Resume();
 }
 
 void ShowResumedAlarms(Station& station)

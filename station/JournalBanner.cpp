@@ -27,30 +27,13 @@ TJournalBanner::TJournalBanner(QWidget& mainWindow, QTabWidget& journals, Techno
     connect(&m_timer, &QTimer::timeout, this, [this] { Poll(); });
 }
 
-void TJournalBanner::Watch(std::string what, HealthFn health)
-{
-    m_watched.push_back({std::move(what), std::move(health)});
-}
+void TJournalBanner::Watch(std::string what, HealthFn health) { m_watch.Watch(std::move(what), std::move(health)); }
 
 void TJournalBanner::Start() { m_timer.start(); }
 
 void TJournalBanner::Poll()
 {
-    std::string shown;
-    for (Watched& w : m_watched) {
-        const DurableJournal::Health h = w.health();
-        const std::string failed = Str("Ошибка записи "_cp) + w.what + ": " + h.reason;
-        // A period that began, and perhaps ended, since the last look is told too.
-        const bool newPeriod = h.failures != w.failures;
-        if (newPeriod && m_techno)
-            m_techno(failed, kRed);
-        if (h.ok && (!w.ok || newPeriod) && m_techno)
-            m_techno(Str("Запись "_cp) + w.what + Str(" восстановлена"_cp), kGreen);
-        w.ok = h.ok;
-        w.failures = h.failures;
-        if (!h.ok && shown.empty())
-            shown = failed;
-    }
+    const std::string shown = m_watch.Poll(m_techno);
     m_text = ToQ(shown);
     m_banner->setText(m_text);
     const bool was = !m_banner->isHidden();

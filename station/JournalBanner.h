@@ -1,10 +1,8 @@
 #pragma once
-// A journal that cannot be written loses events in a crash: while either
-// journal's log fails, a red banner beside the journal tabs says why, and the
-// technological journal gets a red line once per failure period (a green one
-// when writing works again). Polled on the UI thread, twice a second.
-#include "data/DurableJournal.h"
-#include "data/Rgb.h"
+// While either journal's log fails, a red banner beside the journal tabs says
+// why, besides the technological journal's lines. Polled on the UI thread,
+// twice a second.
+#include "core/JournalHealth.h"
 
 #include <QObject>
 #include <QString>
@@ -22,8 +20,8 @@ namespace kv {
 
 class TJournalBanner : public QObject {
 public:
-    using TechnoWriter = std::function<void(const std::string& text, Rgb colour)>;
-    using HealthFn = std::function<DurableJournal::Health()>;
+    using TechnoWriter = JournalHealthWatch::TechnoWriter;
+    using HealthFn = JournalHealthWatch::HealthFn;
 
     // The banner lies in the journal tabs' row, right of the tabs, on `mainWindow`.
     TJournalBanner(QWidget& mainWindow, QTabWidget& journals, TechnoWriter techno);
@@ -41,12 +39,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
-    struct Watched {
-        std::string what;
-        HealthFn health;
-        bool ok = true;
-        std::uint64_t failures = 0;
-    };
     void Place();
 
     QWidget& m_main;
@@ -55,7 +47,7 @@ private:
     QLabel* m_banner;
     QString m_text; // the whole text; the label shows it shortened when narrow
     QTimer m_timer;
-    std::vector<Watched> m_watched;
+    JournalHealthWatch m_watch;
 };
 
 } // namespace kv

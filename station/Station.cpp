@@ -1,5 +1,6 @@
 #include "station/Station.h"
 
+#include "core/StationCore.h"
 #include "devices/DeviceRegister.h"
 #include "devices/DeviceUnit.h"
 #include "modemsetup/ComPortUnit.h"
@@ -9,9 +10,11 @@
 #include "station/AlarmsWindow.h"
 #include "station/JournalSearchWindow.h"
 #include "station/OperatorDesk.h"
+#include "station/StationView.h"
 #include "station/mainunit.h"
 #include "users/SecurityUnit.h"
 #include "users/password.h"
+#include "windows/AppPaths.h"
 #include "windows/HelpUnit.h"
 #include "windows/MainJournalUnit.h"
 #include "windows/ModemLinkUnit.h"
@@ -33,7 +36,10 @@ void UseDecimalPoint()
 Station::Station() : m_register(std::make_unique<DeviceRegister>())
 {
     m_ctx.Register = m_register.get();
-    m_form1 = std::make_unique<TForm1>(m_ctx);
+    m_core = std::make_unique<StationCore>(*m_register, ConfigFile(QStringLiteral("config.ini")).toStdString());
+    m_form1 = std::make_unique<TForm1>(m_ctx, *m_core);
+    m_view = std::make_unique<TStationView>(m_ctx, *m_form1);
+    m_core->SetView(m_view.get());
     m_windows.push_back(m_form1.get());
     m_stationMenu = new TStationMenu(*m_form1);
 
@@ -82,7 +88,8 @@ Station::Station() : m_register(std::make_unique<DeviceRegister>())
     });
     m_soundBanner->Start();
     // Last: it feeds on every window before it.
-    m_desk = std::make_unique<OperatorDesk>(m_ctx, *m_form1);
+    m_desk = std::make_unique<OperatorDesk>(m_ctx, *m_form1, *m_core);
+    m_view->SetDesk(m_desk.get());
     m_windows.push_back(&m_desk->AlarmsForm());
     m_windows.push_back(&m_desk->SearchForm());
 }
@@ -92,6 +99,7 @@ Station::~Station()
     // The workers use every window through the hand-overs: they end first.
     m_form1->StopWorkers(TForm1::kShutdownWait);
     m_soundBanner.reset();
+    m_view->SetDesk(nullptr);
     m_desk.reset();
     // Closing the program does not run the other windows' close handlers.
     m_helpForm->FormClose = nullptr;
@@ -111,7 +119,10 @@ Station::~Station()
     m_modemForm.reset();
     m_deviceForm.reset();
     m_comPortForm.reset();
+    m_core->SetView(nullptr);
+    m_view.reset();
     m_form1.reset();
+    m_core.reset();
     m_ctx.Register = nullptr;
 }
 

@@ -26,6 +26,8 @@ class THelpForm;
 class TSoundBanner;
 class TStationMenu;
 class OperatorDesk;
+class StationCore;
+class TStationView;
 
 // "." as decimal separator for the whole process, whatever the regional
 // settings. After the application object, which adopts the environment's locale.
@@ -46,6 +48,7 @@ public:
     TComPortForm& ComPortForm() { return *m_comPortForm; }
     TDeviceForm& DeviceForm() { return *m_deviceForm; }
     DeviceRegister& Register() { return *m_register; }
+    StationCore& Core() { return *m_core; }
     TModemForm& ModemForm() { return *m_modemForm; }
     TPasswordDlg& PasswordDlg() { return *m_passwordDlg; }
     TSecurityForm& SecurityForm() { return *m_securityForm; }
@@ -63,6 +66,8 @@ public:
 private:
     StationContext m_ctx; // first: every window holds on to it
     std::unique_ptr<DeviceRegister> m_register; // before the windows: the workers look up in it to the end
+    std::unique_ptr<StationCore> m_core;        // the workers end with it, after the windows have gone
+    std::unique_ptr<TStationView> m_view;
     std::unique_ptr<TForm1> m_form1;
     std::unique_ptr<TComPortForm> m_comPortForm;
     std::unique_ptr<TDeviceForm> m_deviceForm;

@@ -88,10 +88,10 @@ std::string TileTooltipText(const TileFacts& f)
     return text;
 }
 
-TStatusBoard::TStatusBoard(TileStates& tiles, QWidget* parent)
-    : QWidget(parent), m_tiles(tiles), m_layout(std::make_shared<DialSchedule::Layout>()),
-      m_link(std::make_shared<Link>(Link{this}))
+TStatusBoard::TStatusBoard(BoardState& state, QWidget* parent)
+    : QWidget(parent), m_state(state), m_tiles(state.Tiles()), m_link(std::make_shared<Link>(Link{this}))
 {
+    m_state.OnChanged = [this] { RequestRepaint(); };
     ImageList2 = LoadBoardIcons();
     m_font = BoardTileFont();
     setFocusPolicy(Qt::StrongFocus);
@@ -99,83 +99,23 @@ TStatusBoard::TStatusBoard(TileStates& tiles, QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-TStatusBoard::~TStatusBoard() { m_link->board = nullptr; }
+TStatusBoard::~TStatusBoard()
+{
+    m_state.OnChanged = nullptr;
+    m_link->board = nullptr;
+}
 
 void TStatusBoard::SetLayout(const DialSchedule::Layout& layout)
 {
-    auto published = std::make_shared<const DialSchedule::Layout>(layout);
-    {
-        std::lock_guard lock(m_layoutLock);
-        m_layout = std::move(published);
-        m_columns = layout.columns;
-        m_rows = layout.rows;
-    }
-    m_currentColumn = std::clamp(m_currentColumn, 0, std::max(0, layout.columns - 1));
-    m_currentRow = std::clamp(m_currentRow, 0, std::max(0, layout.rows - 1));
+    m_state.SetLayout(layout);
+    LayoutChanged();
+}
+
+void TStatusBoard::LayoutChanged()
+{
+    m_currentColumn = std::clamp(m_currentColumn, 0, std::max(0, m_state.Columns() - 1));
+    m_currentRow = std::clamp(m_currentRow, 0, std::max(0, m_state.Rows() - 1));
     update();
-}
-
-TStatusBoard::LayoutPtr TStatusBoard::CurrentLayout() const
-{
-    std::lock_guard lock(m_layoutLock);
-    return m_layout;
-}
-
-std::string TStatusBoard::TileText(int column, int row) const
-{
-    const LayoutPtr layout = CurrentLayout();
-    if (column < 0 || row < 0 || column >= layout->columns || row >= layout->rows)
-        return {};
-    return layout->Text(column, row);
-}
-
-void TStatusBoard::SetState(const std::string& shortName, std::uint8_t code, Byte which)
-{
-    if (code == kNoChange || shortName.empty())
-        return;
-    const LayoutPtr layout = CurrentLayout();
-    bool changed = false;
-    for (int c = 0; c < layout->columns; ++c) {
-        for (int r = 0; r < layout->rows; ++r) {
-            if (layout->Text(c, r) != shortName)
-                continue;
-            const auto i = static_cast<std::size_t>(TileStates::Index(c, r));
-            switch (which) {
-            case Byte::Guard:
-                m_tiles.GuardStates[i] = code;
-                if (code == kAlarm)
-                    m_tiles.AlarmMarks[i] = kAlarm;
-                break;
-            case Byte::Info: m_tiles.InfoStates[i] = code; break;
-            case Byte::Mark:
-                // An intrusion's mark is not overwritten by a warning's.
-                if (m_tiles.AlarmMarks[i] != kAlarm)
-                    m_tiles.AlarmMarks[i] = code;
-                break;
-            }
-            changed = true;
-        }
-    }
-    if (changed)
-        RequestRepaint();
-}
-
-void TStatusBoard::SetGuardState(const std::string& shortName, std::uint8_t code)
-{
-    SetState(shortName, code, Byte::Guard);
-}
-
-void TStatusBoard::SetInfoState(const std::string& shortName, std::uint8_t code)
-{
-    SetState(shortName, code, Byte::Info);
-}
-
-void TStatusBoard::SetAlarmMark(const std::string& shortName) { SetState(shortName, kWarningMark, Byte::Mark); }
-
-bool TStatusBoard::Sounding(std::size_t tile) const
-{
-    const std::uint8_t mark = m_tiles.AlarmMarks[tile];
-    return (m_tiles.GuardStates[tile] == kAlarm && mark == kAlarm) || mark == kWarningMark;
 }
 
 void TStatusBoard::RequestRepaint()
@@ -198,12 +138,12 @@ void TStatusBoard::Tick(bool modemRunning, bool alarmsOpen)
     bool sounded = false;
     if (modemRunning) {
         RequestRepaint();
-        const int columns = m_columns;
-        const int rows = m_rows;
+        const int columns = m_state.Columns();
+        const int rows = m_state.Rows();
         for (int c = 0; c < columns; ++c) {
             for (int r = 0; r < rows; ++r) {
                 const auto i = static_cast<std::size_t>(TileStates::Index(c, r));
-                if (Sounding(i)) {
+                if (m_state.Sounding(i)) {
                     PlayStationSound(Sound::Alarm);
                     sounded = true;
                     break;
@@ -283,9 +223,7 @@ void TStatusBoard::SelectCell(int column, int row)
         return;
     m_currentColumn = column;
     m_currentRow = row;
-    const auto i = static_cast<std::size_t>(TileStates::Index(column, row));
-    m_tiles.InfoStates[i] = 0;
-    m_tiles.AlarmMarks[i] = 0;
+    m_state.ClearTile(static_cast<std::size_t>(TileStates::Index(column, row)));
     repaint();
     if (OnSelect)
         OnSelect(column, row);
@@ -293,14 +231,7 @@ void TStatusBoard::SelectCell(int column, int row)
 
 void TStatusBoard::Acknowledge(const std::string& shortName)
 {
-    if (shortName.empty())
-        return;
-    const LayoutPtr layout = CurrentLayout();
-    for (int c = 0; c < layout->columns; ++c)
-        for (int r = 0; r < layout->rows; ++r)
-            if (layout->Text(c, r) == shortName)
-                m_tiles.AlarmMarks[static_cast<std::size_t>(TileStates::Index(c, r))] = 0;
-    update();
+    m_state.Acknowledge(shortName);
 }
 
 void TStatusBoard::SetMarked(std::set<std::string>& marked, const std::vector<std::string>& shortNames)

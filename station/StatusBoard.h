@@ -6,13 +6,10 @@
 // device reports armed or disarmed. A device with an open row of the alarm
 // desk has a red corner, whatever its state.
 //
-// The state bytes belong to tile positions and are shared with the modem
-// workers and the board tick without a lock (one byte each, written and read
-// whole). The tile texts are a layout published whole by the UI thread, so a
-// worker comparing names never sees a half-rebuilt board. Repaints and sounds
-// asked for from other threads reach the UI thread in the order asked.
-#include "data/TileStates.h"
-#include "modem/DialSchedule.h"
+// The layout and the state bytes are the core's board state; this paints
+// them. Repaints and sounds asked for from other threads reach the UI thread
+// in the order asked.
+#include "core/BoardState.h"
 #include "windows/BoardTile.h"
 
 #include <QColor>
@@ -59,27 +56,26 @@ public:
     static constexpr int kTileWidth = kBoardTileWidth;
     static constexpr int kTileHeight = kBoardTileHeight;
     static constexpr int kLine = 1;
-    static constexpr std::uint8_t kNoChange = 238;
-    static constexpr std::uint8_t kAlarm = 3;
-    // The alarm mark of a fire or an opened case: the tile blinks in the alarm
-    // colours and sounds until acknowledged, whatever its guard state.
-    static constexpr std::uint8_t kWarningMark = 9;
+    static constexpr std::uint8_t kNoChange = BoardState::kNoChange;
+    static constexpr std::uint8_t kAlarm = BoardState::kAlarm;
+    static constexpr std::uint8_t kWarningMark = BoardState::kWarningMark;
 
-    explicit TStatusBoard(TileStates& tiles, QWidget* parent = nullptr);
+    // Repaints whenever the state's bytes change.
+    explicit TStatusBoard(BoardState& state, QWidget* parent = nullptr);
     ~TStatusBoard() override;
 
     // Tile texts and the grid size they were laid for (UI thread).
     void SetLayout(const DialSchedule::Layout& layout);
-    int ColCount() const { return m_columns.load(); }
-    int RowCount() const { return m_rows.load(); }
-    std::string TileText(int column, int row) const;
+    // The state's layout was replaced (UI thread).
+    void LayoutChanged();
+    int ColCount() const { return m_state.Columns(); }
+    int RowCount() const { return m_state.Rows(); }
+    std::string TileText(int column, int row) const { return m_state.TileText(column, row); }
 
-    // Any thread. 238 changes nothing and asks for no repaint; every tile whose
-    // text equals the name (an empty name matches none) takes the code.
-    void SetGuardState(const std::string& shortName, std::uint8_t code);
-    void SetInfoState(const std::string& shortName, std::uint8_t code);
-    // Any thread: every tile of that name gets the warning mark.
-    void SetAlarmMark(const std::string& shortName);
+    // Any thread: the state's own, repainted.
+    void SetGuardState(const std::string& shortName, std::uint8_t code) { m_state.SetGuardState(shortName, code); }
+    void SetInfoState(const std::string& shortName, std::uint8_t code) { m_state.SetInfoState(shortName, code); }
+    void SetAlarmMark(const std::string& shortName) { m_state.SetAlarmMark(shortName); }
 
     // The board tick (timer thread): flips the blink phase; while modem 1 runs,
     // asks for a repaint and sounds each column's first unacknowledged alarm.
@@ -132,20 +128,10 @@ private:
     struct Link {
         TStatusBoard* board;
     };
-    using LayoutPtr = std::shared_ptr<const DialSchedule::Layout>;
-    LayoutPtr CurrentLayout() const;
-    enum class Byte { Guard, Info, Mark };
-    void SetState(const std::string& shortName, std::uint8_t code, Byte which);
-    bool Sounding(std::size_t tile) const;
-
+    BoardState& m_state;
     TileStates& m_tiles;
     BoardIcons ImageList2;
     QFont m_font;
-
-    mutable std::mutex m_layoutLock;
-    LayoutPtr m_layout;
-    std::atomic<int> m_columns{0};
-    std::atomic<int> m_rows{0};
 
     std::atomic<bool> m_blinkPhase{false};
     std::atomic<bool> m_repaintPending{false};

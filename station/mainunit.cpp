@@ -79,15 +79,17 @@ int RoundHalfEven(double v) { return static_cast<int>(std::nearbyint(v)); }
 
 } // namespace
 
-TForm1::TForm1(StationContext& ctx)
+TForm1::TForm1(StationContext& ctx, StationCore& core)
     : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
-      m_ctx(ctx), m_host(ctx, *this)
+      Core(core), frmbin(core.frmbin), EventsTable(core.EventsTable), DialEventsTable(core.DialEventsTable),
+      EventsLog(core.EventsLog), DialEventsLog(core.DialEventsLog), Tiles(core.Tiles), Schedule(core.Schedule),
+      DialVars(core.DialVars), Modem1(core.Modem1), Modem2(core.Modem2), ComPort1(core.ComPort1),
+      ComPort2(core.ComPort2), WorkerClock(core.WorkerClock), m_ctx(ctx)
 {
-    // The window's design: controls and owned objects, then the board tick,
-    // which runs from here on, before and independently of FormCreate.
+    // The window's design: its controls, then the board tick, which runs from
+    // here on, before and independently of FormCreate.
     CreateControls();
-    CreateOwnedObjects();
     MMTimer1.SetDelay(500);
     MMTimer1.SetResolution(10);
     MMTimer1.SetMode(mmePeriodic);
@@ -102,13 +104,9 @@ TForm1::TForm1(StationContext& ctx)
 TForm1::~TForm1()
 {
     MMTimer1.SetOnTimer(nullptr);
+    // The workers show themselves in this window: they end first.
     if (!StopWorkers(kShutdownWait))
-        BeginShutdown(); // let a worker still waiting on a hand-over go, so it can be joined
-    m_commSlot.Join();
-    m_dialSlot.Join();
-    ClosePorts();
-    EventsTable.SetAfterPost(nullptr);
-    DialEventsTable.SetAfterPost(nullptr);
+        BeginShutdown(); // let a worker still waiting on a hand-over go
     // The grids and their models follow the journals: they go before the
     // journals do, not with the window's other children afterwards.
     delete PageControl1;
@@ -143,7 +141,7 @@ void TForm1::CreateControls()
     connect(PNGButton4, &QAbstractButton::clicked, this, &TForm1::PNGButton4Click);
     connect(PNGButton5, &QAbstractButton::clicked, this, &TForm1::PNGButton5Click);
 
-    StringGrid1 = new TStatusBoard(Tiles, this);
+    StringGrid1 = new TStatusBoard(Core.Board, this);
     Name(StringGrid1, "StringGrid1", "Объекты"_cp);
     StringGrid1->setEnabled(false);
     StringGrid1->OnRightClick = [this](int c, int r) { StringGrid1MouseDown(c, r); };
@@ -260,39 +258,6 @@ void TForm1::CreateControls()
             [this](const QPoint& at) { PopupMenu2->popup(DBGrid2->viewport()->mapToGlobal(at)); });
 }
 
-void TForm1::CreateOwnedObjects()
-{
-    ComPort1.BeginUpdate();
-    ComPort1.SetPort("COM1");
-    ComPort1.SetBaudRate(br115200);
-    ComPort1.SetDataBits(dbEight);
-    ComPort1.SetStopBits(sbOneStopBit);
-    ComPort1.SetParity({});
-    ComPort1.SetFlowControl({}); // no handshake of any kind, DTR and RTS held off
-    ComPort1.SetDiscardNull(true);
-    ComPort1.SetBuffer({4096, 4096});
-    ComPort1.SetEvents({evRxChar});
-    ComPort1.EndUpdate();
-    ComPort1.SetOnRxChar([this](TComPort* sender, int count) { ComPort1RxChar(sender, count); });
-
-    ComPort2.BeginUpdate();
-    ComPort2.SetPort("COM2");
-    ComPort2.SetBaudRate(br115200);
-    ComPort2.SetDataBits(dbEight);
-    ComPort2.SetStopBits(sbOneStopBit);
-    ComPort2.SetParity({});
-    ComPort2.SetFlowControl({});
-    ComPort2.SetBuffer({1024, 1024});
-    ComPort2.SetEvents(TComEvents::All());
-    ComPort2.EndUpdate();
-    ComPort2.SetOnRxChar([this](TComPort* sender, int count) { ComPort2RxChar(sender, count); });
-
-    EventsTable.SetDefaultFormat(&frmbin);
-    DialEventsTable.SetDefaultFormat(&frmbin);
-    EventsTable.SetAfterPost([this](MemTable& t) { EventsTableAfterPost(t); });
-    DialEventsTable.SetAfterPost([this](MemTable& t) { DialEventsTableAfterPost(t); });
-}
-
 void TForm1::RegisterOperations()
 {
     m_ctx.MainWindow = this;
@@ -314,19 +279,11 @@ void TForm1::RegisterOperations()
     };
     m_ctx.SetDialStatus = [this](const std::string& text) { DialStatus->setText(ToQ(text)); };
     m_ctx.SendSms = [this](const std::string& number, const std::string& text, const std::string& commandName) {
-        return Modem1 && SendSms(*Modem1, number, text, commandName);
+        return Core.SendSms(number, text, commandName);
     };
     m_ctx.SendUcs2Sms = [this](const std::string& number, const std::string& text, const std::string& oneSmsText,
                                std::function<void(bool)> outcome) {
-        if (!Modem1 || !Modem1->Running)
-            return false;
-        return SendUcs2Sms(
-            *Modem1, number, text,
-            [outcome = std::move(outcome)](bool sent) {
-                if (outcome)
-                    Synchronize([&] { outcome(sent); });
-            },
-            oneSmsText);
+        return Core.SendSms(number, text, oneSmsText, std::move(outcome));
     };
     m_ctx.StartCommThread = [this] { return StartCommThread(); };
     m_ctx.StartDialThread = [this] { return StartDialThread(); };
@@ -334,17 +291,10 @@ void TForm1::RegisterOperations()
 
 void TForm1::FormCreate()
 {
-    Modem1 = std::make_unique<TModem>();
-    Modem2 = std::make_unique<TModem>();
     m_ctx.Modem1 = Modem1.get();
     m_ctx.Modem2 = Modem2.get();
-    m_tickModem1 = Modem1.get();
-
-    auto inform = [this](const std::string& message) { ShowInfo(message, this); };
-    EventsLog = std::make_unique<DurableJournal>(EventsTable, "t3.bin", frmbin);
-    EventsLog->Open(kMainJournalEmpty, inform, LocalNow());
-    DialEventsLog = std::make_unique<DurableJournal>(DialEventsTable, "t6.bin", frmbin);
-    DialEventsLog->Open(kDialJournalEmpty, inform, LocalNow());
+    Core.Open([this](const std::string& message) { ShowInfo(message, this); },
+              [this](const std::string& message) { ShowWarning(message, this); });
     JournalBanner = std::make_unique<TJournalBanner>(*this, *PageControl1, [this](const std::string& text, Rgb colour) {
         if (m_ctx.TechnoJournalForm)
             m_ctx.TechnoJournalForm->AppendTechnoLine(text, colour);
@@ -352,9 +302,6 @@ void TForm1::FormCreate()
     JournalBanner->Watch(Str("журнала"_cp), [this] { return EventsLog->State(); });
     JournalBanner->Watch(Str("журнала обзвона"_cp), [this] { return DialEventsLog->State(); });
     JournalBanner->Start();
-    RestoreTileStates(Tiles, kTileStatesFile, LocalNow(), [this](const std::string& message) {
-        ShowWarning(message, this);
-    });
 }
 
 // ---------------------------------------------------------------- layout
@@ -532,92 +479,14 @@ void TForm1::Button3Click()
     }
 }
 
-void TForm1::ComPort1RxChar(TComPort*, int count)
-{
-    try {
-        const std::string bytes = ComPort1.ReadText(count);
-        if (Modem1 && !bytes.empty())
-            Modem1->AppendReceived(bytes);
-    } catch (...) {
-        // The bytes are lost; the exchange that waited for them times out.
-    }
-}
-
-void TForm1::ComPort2RxChar(TComPort*, int count)
-{
-    try {
-        const std::string bytes = ComPort2.ReadText(count);
-        if (Modem2 && !bytes.empty())
-            Modem2->AppendReceived(bytes);
-    } catch (...) {
-    }
-}
-
 // ---------------------------------------------------------------- workers
-
-bool TForm1::StartCommThread()
-{
-    if (!Modem1)
-        return false;
-    const bool started = m_commSlot.Start(Modem1->Running, [this] {
-        // Written at once rather than at the worker's first save, so that a crash
-        // in the first seconds leaves a file and the unattended restart is not
-        // stopped by the missing-states warning.
-        SaveTileStates(Tiles, kTileStatesFile);
-        TileSaveFn save = [this] {
-            switch (SaveTileStates(Tiles, kTileStatesFile)) {
-            case TileSave::Saved: return TileSaveResult::Saved;
-            case TileSave::CannotCreate: return TileSaveResult::CannotCreate;
-            case TileSave::WriteFailed: break;
-            }
-            return TileSaveResult::WriteFailed;
-        };
-        auto worker =
-            std::make_shared<TCommThread>(*Modem1, ComPort1, m_host, *WorkerClock, std::move(save), kSmsPartsFile);
-        worker->SetMultipartWait(MultipartWaitFrom(IniFile(ConfigFile(QStringLiteral("config.ini")).toStdString())
-                                                       .ReadString("Messages", "MultipartWaitSeconds", {})));
-        TModem* modem = Modem1.get();
-        return WorkerSlot::Worker{worker, [modem, w = worker.get()] {
-                                      while (modem->Running)
-                                          w->Pass();
-                                  }};
-    });
-    // Started now, or a worker just stopped carries on: either way modem 1 is watched.
-    if (Modem1->Running && m_ctx.MonitoringStarted)
-        m_ctx.MonitoringStarted();
-    return started;
-}
-
-bool TForm1::StartDialThread()
-{
-    if (!Modem2)
-        return false;
-    return m_dialSlot.Start(Modem2->Running, [this] {
-        auto worker = std::make_shared<TDialThread>(*Modem2, ComPort2, m_host, *WorkerClock, Schedule, DialVars);
-        return WorkerSlot::Worker{worker, [w = worker.get()] { w->RunLoop(); }};
-    });
-}
-
-bool TForm1::StopWorkers(std::chrono::milliseconds limit)
-{
-    if (Modem1)
-        Modem1->Running = false;
-    if (Modem2)
-        Modem2->Running = false;
-    return WaitServing([this] { return !m_commSlot.Live() && !m_dialSlot.Live(); }, limit);
-}
 
 // ---------------------------------------------------------------- board
 
 void TForm1::RebuildBoard()
 {
-    std::vector<DialDevice> devices;
-    if (m_ctx.RegisterDevices)
-        devices = m_ctx.RegisterDevices();
-    Schedule.Rebuild(devices, m_boardColumns, m_boardRows, WorkerClock->MonotonicMs());
-    StringGrid1->SetLayout(Schedule.Snapshot());
-    if (m_ctx.BoardRebuilt)
-        m_ctx.BoardRebuilt(devices);
+    Core.RebuildBoard(m_boardColumns, m_boardRows);
+    StringGrid1->LayoutChanged();
 }
 
 void TForm1::SetGuardState(const std::string& shortName, std::uint8_t code) { StringGrid1->SetGuardState(shortName, code); }
@@ -626,8 +495,7 @@ void TForm1::SetInfoState(const std::string& shortName, std::uint8_t code) { Str
 
 void TForm1::CheckStatusDevices()
 {
-    const TModem* modem = m_tickModem1.load();
-    StringGrid1->Tick(modem && modem->Running, m_ctx.AlarmsUnacknowledged && !m_closing);
+    StringGrid1->Tick(Modem1->Running, m_ctx.AlarmsUnacknowledged && !m_closing);
 }
 
 bool TForm1::StringGrid1DrawCell(QPainter& painter, int column, int row, const QRect& cell)
@@ -651,23 +519,15 @@ void TForm1::StringGrid1MouseDown(int column, int row)
 
 // ---------------------------------------------------------------- journals
 
-void TForm1::EventsTableAfterPost(MemTable& table)
+void TForm1::MainRowPosted()
 {
     // The device card keeps its own index of the journal, so refreshing its
     // last events walks nothing here.
     if (m_ctx.FillLastEvents)
         m_ctx.FillLastEvents();
-    if (table.State() == DataSetState::Browse && table.RecNo() != 1)
-        table.First();
+    if (EventsTable.State() == DataSetState::Browse && EventsTable.RecNo() != 1)
+        EventsTable.First();
     DBGrid2->scrollToTop();
-    if (EventsLog)
-        EventsLog->FoldIfDue();
-}
-
-void TForm1::DialEventsTableAfterPost(MemTable&)
-{
-    if (DialEventsLog)
-        DialEventsLog->FoldIfDue();
 }
 
 void TForm1::N3Click() { SaveJournalAs(EventsTable, frmbin, this); }
@@ -684,30 +544,13 @@ void TForm1::N7Click()
 
 // ---------------------------------------------------------------- close
 
-bool TForm1::SaveJournal(MemTable& table, DurableJournal* log, const char* fileName)
+bool TForm1::SaveJournal(bool main)
 {
-    try {
-        if (log) {
-            log->Fold(); // the table file, and an empty log
-        } else {
-            table.SaveToFile(fileName, &frmbin);
-        }
+    std::string error;
+    if (Core.SaveJournal(main, error))
         return true;
-    } catch (const std::exception& e) {
-        ShowError(std::string("Ошибка сохранения журнала событий в файл "_cp) + fileName + ":\r\n" + e.what(), this);
-        return false;
-    }
-}
-
-void TForm1::ClosePorts()
-{
-    // Closing at the end never fails the close: the devices are let go either way.
-    for (TComPort* port : {&ComPort1, &ComPort2}) {
-        try {
-            port->Close();
-        } catch (const std::exception&) {
-        }
-    }
+    ShowError(error, this);
+    return false;
 }
 
 void TForm1::CloseOtherWindows()
@@ -726,12 +569,11 @@ bool TForm1::FormClose()
     // Workers first, so that an event they record in their last pass is saved
     // too; the hand-overs they wait on are served meanwhile.
     StopWorkers(kShutdownWait);
-    ClosePorts();
-    if (m_ctx.JournalsClosing)
-        m_ctx.JournalsClosing();
+    Core.ClosePorts();
+    Core.LeaveOpen(m_ctx.Operator);
 
-    bool saved = SaveJournal(EventsTable, EventsLog.get(), "t3.bin");
-    saved = SaveJournal(DialEventsTable, DialEventsLog.get(), "t6.bin") && saved;
+    bool saved = SaveJournal(true);
+    saved = SaveJournal(false) && saved;
     // A failed save keeps the window on request, so the operator can free the
     // disk and close again (or save the journal elsewhere) before the events are lost.
     if (!saved && !Dialogs().AskYesNo(std::string(kCloseUnsaved), this)) {
@@ -739,6 +581,7 @@ bool TForm1::FormClose()
         return false;
     }
     m_closed = true;
+    Core.Closed();
     if (m_ctx.StationClosed)
         m_ctx.StationClosed();
     BeginShutdown();

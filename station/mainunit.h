@@ -1,20 +1,10 @@
 #pragma once
 // The main window: the picture buttons that open the other windows, the status
 // board, the two journal views with the journal menu, the ring-round controls,
-// the clock and the two modem icons. It owns both serial ports, both modem
-// states, both journals, the tile states, the ring-round schedule and the board
-// timer, and it runs the modem workers.
-#include "data/DurableJournal.h"
-#include "data/MemTable.h"
-#include "data/TableFormat.h"
-#include "data/TileStates.h"
-#include "modem/DialSchedule.h"
-#include "modem/DialThread.h"
-#include "modem/Modem.h"
-#include "serial/CPort.h"
-#include "station/StationHost.h"
-#include "core/WorkerSlot.h"
-#include "timing/Clock.h"
+// the clock and the two modem icons. It shows the station's core (the ports,
+// modem states, journals, tile states, schedule and workers are the core's;
+// the names below are its, for the window's own code) and runs the board timer.
+#include "core/StationCore.h"
 #include "timing/MMTimer.h"
 #include "windows/HelpUnit.h"
 #include "windows/StationContext.h"
@@ -56,11 +46,11 @@ public:
     static constexpr int kMaxColumns = 30;
     static constexpr int kMaxRows = 30;
     // How long the close waits for the workers' last passes.
-    static constexpr std::chrono::milliseconds kShutdownWait{15000};
+    static constexpr std::chrono::milliseconds kShutdownWait = StationCore::kShutdownWait;
 
-    // Creates the controls and the owned objects, starts the board tick, and
-    // runs FormCreate (journals and tile states). Fills `ctx` with what it owns.
-    explicit TForm1(StationContext& ctx);
+    // Creates the controls, starts the board tick, and runs FormCreate (the
+    // core's journals and tile states). Fills `ctx` with what it shows.
+    TForm1(StationContext& ctx, StationCore& core);
     ~TForm1() override;
 
     // ---- controls ----
@@ -95,25 +85,23 @@ public:
     QPushButton* AlarmsButton; // the open-alarms window
     QAction* N7;               // "Поиск в журнале"
 
-    // ---- owned objects (declared so that the workers go before what they use) ----
-    TableFormat frmbin;
-    MemTable EventsTable{"EventsTable"};
-    MemTable DialEventsTable{"DialEventsTable"};
-    // Every row of the two journals also goes to a log synced within a second,
-    // so a crash or a power cut loses no event; created by FormCreate.
-    std::unique_ptr<DurableJournal> EventsLog;
-    std::unique_ptr<DurableJournal> DialEventsLog;
+    // ---- the core's ----
+    StationCore& Core;
+    TableFormat& frmbin;
+    MemTable& EventsTable;
+    MemTable& DialEventsTable;
+    std::unique_ptr<DurableJournal>& EventsLog;
+    std::unique_ptr<DurableJournal>& DialEventsLog;
+    TileStates& Tiles;
+    DialSchedule& Schedule;
+    DialState& DialVars;
+    std::unique_ptr<TModem>& Modem1;
+    std::unique_ptr<TModem>& Modem2;
+    TComPort& ComPort1;
+    TComPort& ComPort2;
+    IClock*& WorkerClock;
     // Red beside the journal tabs while a journal's log cannot be written.
     std::unique_ptr<TJournalBanner> JournalBanner;
-    TileStates Tiles;
-    DialSchedule Schedule;
-    DialState DialVars;
-    std::unique_ptr<TModem> Modem1;
-    std::unique_ptr<TModem> Modem2;
-    TComPort ComPort1;
-    TComPort ComPort2;
-    // The workers' time; tests put a virtual clock here before starting one.
-    IClock* WorkerClock = &RealClock::Instance();
     // Opens a web page; replaceable in tests.
     std::function<void(const QString& url)> OpenUrl = OpenWebPage;
 
@@ -142,11 +130,8 @@ public:
     void Button2Click(); // stop it
     void Button3Click(); // the schedule window
 
-    void ComPort1RxChar(TComPort* sender, int count);
-    void ComPort2RxChar(TComPort* sender, int count);
-
-    void EventsTableAfterPost(MemTable& table);
-    void DialEventsTableAfterPost(MemTable& table);
+    // A row went into the main journal: the card's last events and the view's top.
+    void MainRowPosted();
 
     void N3Click(); // "Сохранить"
     void N4Click(); // "Открыть"
@@ -163,15 +148,16 @@ public:
     void StringGrid1MouseDown(int column, int row); // right button
 
     // ---- the workers ----
-    bool StartCommThread();
-    bool StartDialThread();
-    bool CommThreadLive() const { return m_commSlot.Live(); }
-    bool DialThreadLive() const { return m_dialSlot.Live(); }
+    bool StartCommThread() { return Core.StartCommThread(); }
+    bool StartDialThread() { return Core.StartDialThread(); }
+    bool CommThreadLive() const { return Core.CommThreadLive(); }
+    bool DialThreadLive() const { return Core.DialThreadLive(); }
     // Clears both Running flags and waits, serving hand-overs, until both
     // workers have ended. False when one is still running at the limit.
-    bool StopWorkers(std::chrono::milliseconds limit);
+    bool StopWorkers(std::chrono::milliseconds limit) { return Core.StopWorkers(limit); }
 
-    StationHost& Host() { return m_host; }
+    // The workers' host.
+    StationCore& Host() { return Core; }
 
     // Widens the last column of both journal grids to what the grid leaves.
     void WidenEventColumns();
@@ -188,18 +174,15 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
-    void ClosePorts();
     void CloseOtherWindows();
     void CreateControls();
-    void CreateOwnedObjects();
     void RegisterOperations();
     void LayOut();
     bool LoginGate();
     void Toggle(ShownWindow which, const std::function<void()>& afterClose = {});
-    bool SaveJournal(MemTable& table, DurableJournal* log, const char* fileName);
+    bool SaveJournal(bool main);
 
     StationContext& m_ctx;
-    StationHost m_host;
     TMemTableModel* m_eventsModel = nullptr;
     TMemTableModel* m_dialEventsModel = nullptr;
     int m_boardColumns = 1;
@@ -210,12 +193,6 @@ private:
     bool m_systemClose = false; // a signal or the session wants the station ended
     // A closing station no longer sounds its open alarms (the tick reads it).
     std::atomic<bool> m_closing{false};
-
-    // Read by the board tick, which can run before FormCreate has made modem 1.
-    std::atomic<TModem*> m_tickModem1{nullptr};
-
-    WorkerSlot m_commSlot;
-    WorkerSlot m_dialSlot;
 
 public:
     // The board tick, 500 ms. Last: destroyed first, waiting for a tick under way.

@@ -72,6 +72,12 @@ bool IsUiThread()
     return !s.installed || std::this_thread::get_id() == s.uiThread;
 }
 
+namespace {
+thread_local std::uint64_t t_handOversWaited = 0;
+} // namespace
+
+std::uint64_t HandOversWaited() { return t_handOversWaited; }
+
 bool Synchronize(const std::function<void()>& fn)
 {
     HandOverState& s = State();
@@ -79,6 +85,7 @@ bool Synchronize(const std::function<void()>& fn)
         fn();
         return true;
     }
+    ++t_handOversWaited;
     auto task = std::make_shared<Task>();
     task->fn = fn;
     task->waited = true;

@@ -16,6 +16,9 @@ bool IsUiThread();
 // shut-down has begun it returns false without running fn, so a worker can
 // never deadlock the exit.
 bool Synchronize(const std::function<void()>& fn);
+// The hand-overs the calling thread has waited for so far (Synchronize off the
+// UI thread): what a worker's step costs in round trips to the UI thread.
+std::uint64_t HandOversWaited();
 
 // Queues fn for the UI thread and returns at once; queued calls run in the order
 // in which they were queued, interleaved in order with Synchronize calls.

@@ -123,27 +123,17 @@ struct StationContext {
     std::atomic<bool> AlarmsOpen{false};
     // Some of them nobody has acknowledged yet: the board tick sounds it. Any thread.
     std::atomic<bool> AlarmsUnacknowledged{false};
-    // Live events of the modem workers, on the UI thread after their row was journalled.
-    std::function<void(const std::string& status, const std::string& tel, const std::string& event)> MainEventSeen;
-    std::function<void(const std::string& status, const std::string& tel, const std::string& event)> DialEventSeen;
-    std::function<void()> LinkLostSeen;
     // A board tile was selected (acknowledged).
     std::function<void(const std::string& shortName)> TileSelected;
     // The operator logs out: before the logout row.
     std::function<void()> OperatorLeaving;
-    // Modem 1's worker runs.
-    std::function<void()> MonitoringStarted;
-    // The main window's close: the workers have stopped and the journals are
-    // about to be saved; then the close went through.
-    std::function<void()> JournalsClosing;
+    // The main window's close went through.
     std::function<void()> StationClosed;
     std::function<void()> ShowAlarms;
     // The open alarms named for a question ("Склад (Тревога, 12:03), ..."); empty when none.
     std::function<std::string()> OpenAlarmsText;
     // The journal search, its device filter set ("" for none).
     std::function<void(const std::string& device)> ShowJournalSearch;
-    // The board was laid out anew from the register (main window).
-    std::function<void(const std::vector<DialDevice>& devices)> BoardRebuilt;
     // "Последняя связь" of the device with that number, as the card shows it.
     std::function<std::string(const std::string& number)> LastContactText;
     // A device was heard or went silent: the card on show tells it anew (device window).

@@ -1,6 +1,7 @@
 #include "tests/e2e/LiveStation.h"
 
 #include "data/Schemas.h"
+#include "devices/DeviceRegister.h"
 #include "data/TableFormat.h"
 #include "data/Text.h"
 #include "data/TileStates.h"
@@ -16,6 +17,7 @@
 #include <QCheckBox>
 #include <QPlainTextEdit>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -133,13 +135,7 @@ LiveStation::LiveStation(const fs::path& dir, const ModemSim& sim, const std::ve
     m_station = std::make_unique<Station>();
     // The real register, but "Офис" takes part in the ring-round only while the test lets it.
     StationContext& c = ctx();
-    c.RegisterDevices = [registerDevices = c.RegisterDevices, this] {
-        std::vector<DialDevice> devices = registerDevices();
-        for (DialDevice& d : devices)
-            d.dialenable = d.dialenable && m_ringing;
-        return devices;
-    };
-    form().RebuildBoard();
+    RingRound(false);
     // What the operator would read to find out what went wrong.
     m_station->TechnoJournalForm().WriteTechnoJournal->setChecked(true);
     m_station->Show();
@@ -159,6 +155,24 @@ LiveStation::~LiveStation()
 void LiveStation::RingRound(bool on)
 {
     m_ringing = on;
+    DeviceRegister& reg = m_station->Register();
+    const bool readOnly = reg.DescriptionTable.ReadOnly();
+    reg.SetReadOnly(false);
+    // The descriptions show the current device's rows only.
+    for (reg.DeviceTable.First(); !reg.DeviceTable.Eof(); reg.DeviceTable.Next()) {
+        for (reg.DescriptionTable.First(); !reg.DescriptionTable.Eof(); reg.DescriptionTable.Next()) {
+            if (reg.DescriptionTable.FieldByName("simcard").AsString() != kRingedNumber)
+                continue;
+            reg.DescriptionTable.Edit();
+            reg.DescriptionTable.FieldByName("dialenable").SetAsBoolean(on);
+            reg.DescriptionTable.Post();
+        }
+    }
+    const std::vector<DialDevice> devices = reg.Devices();
+    if (std::none_of(devices.begin(), devices.end(),
+                     [&](const DialDevice& d) { return d.simcard == kRingedNumber && d.dialenable == on; }))
+        throw std::runtime_error("the ringed device's ring-round could not be switched");
+    reg.SetReadOnly(readOnly);
     form().RebuildBoard();
 }
 

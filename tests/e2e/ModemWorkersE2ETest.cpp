@@ -46,19 +46,21 @@ public:
         rec.WriteEvent(s, t, e);
         kv::Synchronize([&] { kv::RecordEvent(events, s, t, e, Lookup(), kv::LocalNow()); });
     }
-    void WriteDialEvent(const std::string& s, const std::string& t, const std::string& e) override
+    void WriteDialEvent(const std::string& s, const std::string& t, const std::string& e,
+                        kv::RingOutcome outcome = kv::RingOutcome::None) override
     {
-        rec.WriteDialEvent(s, t, e);
+        rec.WriteDialEvent(s, t, e, outcome);
         kv::Synchronize([&] {
             kv::RecordEvent(dialEvents, s, t, e, Lookup(), kv::LocalNow());
             if (onDialEvent)
                 onDialEvent();
         });
     }
-    kv::JournalWrite WriteDurableEvent(const std::string& s, const std::string& t, const std::string& e,
-                                       const std::string& tag) override
+    kv::JournalWrite HandOver(const kv::Report& report, const std::string& tag) override
     {
-        WriteEvent(s, t, e);
+        rec.HandOver(report, tag);
+        kv::Synchronize(
+            [&] { kv::RecordEvent(events, report.status, report.tel, report.event, Lookup(), kv::LocalNow()); });
         std::lock_guard lock(tagLock);
         tags.insert(tag);
         return kv::JournalWrite::Durable;
@@ -84,9 +86,6 @@ public:
     {
         return rec.FindNumberByShortName(n, i);
     }
-    void SetGuardState(const std::string& n, std::uint8_t c) override { rec.SetGuardState(n, c); }
-    void SetInfoState(const std::string& n, std::uint8_t c) override { rec.SetInfoState(n, c); }
-    void SetAlarmMark(const std::string& n) override { rec.SetAlarmMark(n); }
     void SetCommandButtonsEnabled(bool e) override { rec.SetCommandButtonsEnabled(e); }
     void SetStatusEdit(const std::string& n, const std::string& t) override { rec.SetStatusEdit(n, t); }
     void SetLinkText(const std::string& t) override { rec.SetLinkText(t); }
@@ -100,6 +99,7 @@ public:
             onDialNumber(t);
     }
     void ShowLinkLost() override { rec.ShowLinkLost(); }
+    void LinkRestored() override { rec.LinkRestored(); }
     void ShowWarning(const std::string& t) override { rec.ShowWarning(t); }
     void PlaySound(kv::Sound s) override { rec.PlaySound(s); }
 

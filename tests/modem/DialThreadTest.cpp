@@ -281,7 +281,7 @@ TEST_F(DialTest, SeventhFailedCallIsFinalAndEachRetryComesOneMinuteAfterTheLastD
                                                         NoAnswer(kNum1, 4), NoAnswer(kNum1, 5), NoAnswer(kNum1, 6),
                                                         Final(kNum1)}));
     EXPECT_TRUE(InOrder({Dialled(kNum1), "sent ATH\r", "dialstatus " + S("Статус дозвона: дозвон завершен не успешно"_cp),
-                         Failure(kNum1, 7), "sound Alarm", "findname " + kNum1, "info Obj1 9", "sent ATH\r"}));
+                         "findname " + kNum1, "info Obj1 9", Failure(kNum1, 7), "sound Alarm", "sent ATH\r"}));
     EXPECT_EQ(log.Count(Failure(kNum1, 7)), 1u);
     EXPECT_EQ(log.Count("sent ATH\r"), 7u);
     EXPECT_EQ(schedule.At(0, 0).failures, 6) << "left as it was: the next failure is final at once";

@@ -6,7 +6,7 @@
 #include "modem/Modem.h"
 #include "modemsetup/ComPortUnit.h"
 #include "modemsetup/ModemUnit.h"
-#include "modemsetup/PortAdvice.h"
+#include "serial/PortAdvice.h"
 #include "serial/CPort.h"
 #include "serial/ComPortPlatform.h"
 #include "serial/PortDiagnosis.h"

@@ -112,7 +112,7 @@ TEST_F(Board, DevicesFillTheColumnsTopDownAndTheThirtySixthHasNoTile)
 {
     for (int i = 1; i <= 36; ++i)
         devices.push_back({"D" + std::to_string(i), "+7" + std::to_string(i)});
-    form().RebuildBoard();
+    RebuildBoard();
     EXPECT_EQ(board().TileText(0, 6), "D7");
     EXPECT_EQ(board().TileText(1, 0), "D8");
     EXPECT_EQ(board().TileText(4, 6), "D35");
@@ -243,7 +243,7 @@ TEST_F(Board, AnOpenRowOfTheDeskMarksItsTileWhateverItsGuardState)
     Settle();
     EXPECT_EQ(corner(0), kYellow);
 
-    form().Host().WriteEvent(Str(status::kAlarm), "+7911Sklad", kAlarmSms);
+    Sms("+7911Sklad", kAlarmSms);
     form().SetGuardState("Sklad", 3);
     Settle();
     EXPECT_EQ(corner(0), red);
@@ -327,7 +327,7 @@ TEST_F(Board, CodeTwoThirtyEightChangesNothingAndPaintsNothing)
 TEST_F(Board, EveryTileOfASharedShortNameChangesAndAnEmptyNameNone)
 {
     devices = {{"Dacha", "+1"}, {"Garazh", "+2"}, {"Dacha", "+3"}, {"", "+4"}};
-    form().RebuildBoard();
+    RebuildBoard();
     form().SetGuardState("Dacha", 3);
     EXPECT_EQ(Guard(0, 0), 3);
     EXPECT_EQ(Guard(0, 2), 3);
@@ -342,7 +342,7 @@ TEST_F(Board, StatesStayOnTheirTilesWhenTheRegisterShrinks)
     Place({"A", "B", "C"});
     form().SetGuardState("B", 2);
     devices.erase(devices.begin());
-    form().RebuildBoard();
+    RebuildBoard();
     EXPECT_EQ(board().TileText(0, 1), "C");
     EXPECT_EQ(Guard(0, 0), 0);
     EXPECT_EQ(TileBackground(0, 1), kYellow) << "the colour stays on its old tile";
@@ -384,7 +384,7 @@ TEST_F(Board, StatesFromAWorkerThreadReachTheBoardWhileItIsRebuilt)
         done = true;
     });
     for (int i = 0; i < 20; ++i)
-        form().RebuildBoard();
+        RebuildBoard();
     const bool finished = WaitFor([&] { return done.load(); });
     worker.join();
     ASSERT_TRUE(finished);
@@ -413,9 +413,9 @@ protected:
     {
         Board::SetUp();
         devices = {{"Sklad", "+7911Sklad", true, "1"}, {"Ofis", "+7911Ofis", false, "1"}};
-        form().RebuildBoard();
+        RebuildBoard();
         station->Desk().Desk().SetClock(clock);
-        station->Desk().Contacts().SetClock(clock);
+        station->Core().Contacts().SetClock(clock);
         form().Modem1->Running = true;
         form().Modem2->Running = true;
         // The watch starts with the modems seen running.
@@ -453,7 +453,7 @@ protected:
     QColor BarPixel(int column, int row) { return TilePixel(column, row, 38, TStatusBoard::kTileHeight - 3); }
     void Report(const std::string& tel, const std::string& text)
     {
-        form().Host().WriteEvent(Str(status::kInfoSms), tel, Str("Новое сообщение:"_cp) + text);
+        Sms(tel, text);
         Settle();
     }
 };
@@ -477,7 +477,7 @@ TEST_F(Supervision, ASilentDeviceOpensOneRowAfterItsSupervisionTimeNoneBeforeAnd
 
     Report("+7911Sklad", Str("Поставлено на охрану"_cp));
     EXPECT_FALSE(board().IsSilent("Sklad"));
-    EXPECT_EQ(BarPixel(0, 0), kWhite);
+    EXPECT_EQ(BarPixel(0, 0), TileBackground(0, 0)) << "the bar is gone; the report armed the tile";
     ASSERT_EQ(SilentRows(), 1) << "the row waits for the operator";
     EXPECT_NE(station->Desk().Desk().Rows()[0].what.find(Str("связь восстановлена"_cp)), std::string::npos);
     ASSERT_TRUE(station->Desk().Desk().Handle(station->Desk().Desk().Rows()[0].id, kHandlingResults[2], {}, "A"));
@@ -485,7 +485,8 @@ TEST_F(Supervision, ASilentDeviceOpensOneRowAfterItsSupervisionTimeNoneBeforeAnd
     Run(299);
     EXPECT_EQ(SilentJournalRows("+7911Sklad"), 1) << "a report starts the time again";
     // An answered ring-round call is a sign of life as well.
-    form().Host().WriteDialEvent(Str(status::kOnline), "+7911Sklad", Str("Дозвон завершен успешно"_cp));
+    form().Host().WriteDialEvent(Str(status::kOnline), "+7911Sklad", Str("Дозвон завершен успешно"_cp),
+                                 RingOutcome::Answered);
     Run(299);
     EXPECT_EQ(SilentJournalRows("+7911Sklad"), 1);
     Run(1);
@@ -526,13 +527,14 @@ TEST_F(Supervision, ATilesTooltipNamesDeviceStateLastEventAndLastContact)
     ASSERT_EQ(cardTold.size(), 1u);
     EXPECT_EQ(cardTold[0], FormatDateTime(clock.Now()) + Str(", сообщение (контроль 5 мин)"_cp));
     clock.Advance(60000);
-    form().Host().WriteDialEvent(Str(status::kOnline), "+7911Ofis", Str("Дозвон завершен успешно"_cp));
+    form().Host().WriteDialEvent(Str(status::kOnline), "+7911Ofis", Str("Дозвон завершен успешно"_cp),
+                                 RingOutcome::Answered);
     const std::string heard = FormatDateTime(clock.Now());
 
     const std::string sklad = board().TooltipText(0, 0);
     for (const std::string& line :
          {std::string("Sklad, +7911Sklad"), Str("Состояние: на охране; сеть отключена"_cp),
-          Str("ИнфоСМС: Новое сообщение:Сетевое питание отключено"_cp),
+          Str(": Новое сообщение:Сетевое питание отключено"_cp),
           Str("Последняя связь: "_cp) + FormatDateTime(clock.Now() - 60.0 / 86400) + Str(", сообщение"_cp),
           Str("Контроль связи: 5 мин"_cp)})
         EXPECT_NE(sklad.find(line), std::string::npos) << line << "\n in \n" << sklad;
@@ -562,17 +564,17 @@ TEST_F(Supervision, ATilesTooltipNamesDeviceStateLastEventAndLastContact)
 TEST_F(Supervision, TheLastContactSurvivesARestartAndADamagedFileStartsEmptyWithATechnoLine)
 {
     Report("+7911Sklad", Str("Поставлено на охрану"_cp));
-    const std::optional<LastContact> before = station->Desk().Contacts().Of("+7911Sklad");
+    const std::optional<LastContact> before = station->Core().Contacts().Of("+7911Sklad");
     ASSERT_TRUE(before);
     Run(300);
-    ASSERT_TRUE(station->Desk().Contacts().Silent("+7911Sklad"));
+    ASSERT_TRUE(station->Core().Contacts().Silent("+7911Sklad"));
     form().close();
     station.reset();
 
     Create();
     InstallRegister();
-    form().RebuildBoard();
-    const std::optional<LastContact> after = station->Desk().Contacts().Of("+7911Sklad");
+    RebuildBoard();
+    const std::optional<LastContact> after = station->Core().Contacts().Of("+7911Sklad");
     ASSERT_TRUE(after) << "kept across the restart";
     EXPECT_EQ(FixedDateTimeText(after->at), FixedDateTimeText(before->at));
     EXPECT_EQ(after->kind, ContactKind::Report);
@@ -583,13 +585,13 @@ TEST_F(Supervision, TheLastContactSurvivesARestartAndADamagedFileStartsEmptyWith
     WriteFileBytes(kLastContactFile, std::string("\x01\x02[LastContact\0\xff\n=\n", 17));
     Create();
     InstallRegister();
-    form().RebuildBoard();
-    EXPECT_FALSE(station->Desk().Contacts().Of("+7911Sklad"));
+    RebuildBoard();
+    EXPECT_FALSE(station->Core().Contacts().Of("+7911Sklad"));
     EXPECT_TRUE(std::filesystem::exists(std::string(kLastContactFile) + ".damaged"));
     // The technological journal's file is UTF-8.
     EXPECT_NE(ReadFileBytes("techno.log").find("red Файл последней связи lastcontact.ini повреждён"), std::string::npos);
     Report("+7911Sklad", "x");
-    EXPECT_TRUE(station->Desk().Contacts().Of("+7911Sklad")) << "and goes on keeping them";
+    EXPECT_TRUE(station->Core().Contacts().Of("+7911Sklad")) << "and goes on keeping them";
 }
 
 TEST(TileTooltip, TellsTheStateInWordsAcknowledgedOrNot)

@@ -1,8 +1,10 @@
-// The alarm desk on virtual time: which live events open a row, the handling
+// The alarm desk on virtual time: which reports open a row, the handling
 // and what it journals, the loss of modem 1, escalation by SMS and the record
 // that survives a crash. The station around it is a recorder.
+#include "codec/Classify.h"
 #include "data/Status.h"
 #include "core/AlarmDesk.h"
+#include "modem/EventTexts.h"
 #include "core/ContactWatch.h"
 #include "tests/support/Cp1251.h"
 #include "tests/support/TempDir.h"
@@ -75,6 +77,35 @@ public:
 
 class Desk : public ::testing::Test {
 protected:
+    // A worker's row as the station hands it to the desk: an SMS as a typed
+    // report (classified as the worker classifies it), an alarm call, modem 1
+    // back; any other row is the journal's alone.
+    void Event(const std::string& status, const std::string& tel, const std::string& event)
+    {
+        Report report;
+        report.tel = tel;
+        report.status = status;
+        report.event = event;
+        report.shortName = station.ShortName(tel);
+        if (event.rfind(kSms, 0) == 0) {
+            const std::string text = event.substr(kSms.size());
+            report.guard = ClassifyGuardMessage(text, {});
+            report.info = ClassifyInfoMessage(text);
+        } else if (event == events::kCallAlarm) {
+            report.source = Report::Source::Call;
+        } else {
+            if (event == events::kLinkRestored)
+                desk.LinkRestored();
+            return;
+        }
+        if (const std::optional<AlarmKind> kind = AlarmOf(report))
+            desk.Reported(*kind, tel, event, report.shortName);
+    }
+    void DialEvent(const std::string& status, const std::string& tel, const std::string& event)
+    {
+        if (status == status::kOffline && event == events::kRingRoundFailed)
+            desk.RingRoundFailed(tel, event);
+    }
     void Wait(std::uint64_t seconds)
     {
         for (std::uint64_t s = 0; s < seconds; ++s) {
@@ -84,7 +115,7 @@ protected:
     }
     std::uint64_t OpenAlarm(const std::string& tel = kStoreTel)
     {
-        desk.MainEvent(Str(status::kAlarm), tel, kSms + kMarker);
+        Event(Str(status::kAlarm), tel, kSms + kMarker);
         return desk.Rows().back().id;
     }
 
@@ -109,9 +140,9 @@ TEST_P(WhatOpensARow, AlarmsOnlyAndEachOnce)
 {
     const EventCase& c = GetParam();
     if (c.ringRound)
-        desk.DialEvent(c.status, c.tel, c.event);
+        DialEvent(c.status, c.tel, c.event);
     else
-        desk.MainEvent(c.status, c.tel, c.event);
+        Event(c.status, c.tel, c.event);
     ASSERT_EQ(desk.Rows().size(), c.opens ? 1u : 0u);
     EXPECT_TRUE(station.rows.empty()) << "the worker's row is the alarm's: the desk writes none";
     if (!c.opens)
@@ -179,7 +210,7 @@ TEST_F(Desk, ALossOpensOneRowHoweverManyTimeOutsAndItsReturnIsNotedOnTheRow)
     clock.Advance(90000);
     // The row's text may be journalled: the desktop's time format stays out of it.
     kv::SetDateTimeFormatsOf("en_US");
-    desk.MainEvent(Str(status::kOnline), Str("GSM-модем №1"_cp), Str("Соединение с GSM-модулем восстановлено"_cp));
+    Event(Str(status::kOnline), Str("GSM-модем №1"_cp), Str("Соединение с GSM-модулем восстановлено"_cp));
     kv::SetDateTimeFormatsOf("");
     ASSERT_EQ(desk.Rows().size(), 1u) << "the operator still has to see that the station was deaf";
     EXPECT_EQ(desk.Rows()[0].what, std::string(kLinkLostEvent) + Str("; связь восстановлена в 12:01:30"_cp));
@@ -188,8 +219,8 @@ TEST_F(Desk, ALossOpensOneRowHoweverManyTimeOutsAndItsReturnIsNotedOnTheRow)
     desk.LinkLost();
     EXPECT_EQ(desk.Rows().size(), 2u) << "a new loss is a new row";
     // A return without a loss changes nothing.
-    desk.MainEvent(Str(status::kOnline), Str("GSM-модем №1"_cp), Str("Соединение с GSM-модулем восстановлено"_cp));
-    desk.MainEvent(Str(status::kOnline), Str("GSM-модем №1"_cp), Str("Соединение с GSM-модулем восстановлено"_cp));
+    Event(Str(status::kOnline), Str("GSM-модем №1"_cp), Str("Соединение с GSM-модулем восстановлено"_cp));
+    Event(Str(status::kOnline), Str("GSM-модем №1"_cp), Str("Соединение с GSM-модулем восстановлено"_cp));
     EXPECT_EQ(desk.Rows()[1].what.find(Str("восстановлена"_cp)), desk.Rows()[1].what.rfind(Str("восстановлена"_cp)));
 }
 
@@ -454,7 +485,7 @@ TEST_F(Desk, ALongAlarmTextIsGivenWholeWithItsOneSmsForm)
 {
     desk.SetEscalation("1", "+79110000001");
     const std::string what = kMarker + Str(" Сработал датчик зоны 2, открыта дверь склада, нет связи с охраной"_cp);
-    desk.MainEvent(Str(status::kAlarm), kStoreTel, kSms + what);
+    Event(Str(status::kAlarm), kStoreTel, kSms + what);
     Wait(61);
     ASSERT_EQ(station.sends.size(), 1u);
     const auto& send = station.sends[0];
@@ -543,7 +574,7 @@ TEST_F(Desk, WithoutModem1TheWaitIsJournalledOnceAndTheSmsGoesWhenItRuns)
     Wait(5);
     EXPECT_TRUE(station.sends.empty()) << "a silent modem sends nothing";
     EXPECT_EQ(station.With(status::kSmsFailed).size(), 1u) << "a row says why it waits once";
-    desk.MainEvent(Str(status::kOnline), Str("GSM-модем №1"_cp), Str("Соединение с GSM-модулем восстановлено"_cp));
+    Event(Str(status::kOnline), Str("GSM-модем №1"_cp), Str("Соединение с GSM-модулем восстановлено"_cp));
     Wait(1);
     ASSERT_EQ(station.sends.size(), 1u);
 }
@@ -564,7 +595,7 @@ TEST_F(Desk, AnOutcomeThatNeverComesIsGivenUpAndOneAfterTheDeskIsHarmless)
     EXPECT_EQ(station.With(status::kSmsSent).size(), 1u);
     auto late = std::make_unique<AlarmDesk>(station, clock);
     late->SetEscalation("1", "+79110000003");
-    late->MainEvent(Str(status::kAlarm), kStoreTel, kSms + kMarker);
+    late->Reported(AlarmKind::Intrusion, kStoreTel, kSms + kMarker, Str("Склад"_cp));
     clock.Advance(61000);
     late->Tick();
     ASSERT_EQ(station.sends.size(), 3u);
@@ -610,13 +641,13 @@ TEST_F(Desk, AStrangerIsOneRowPerNumberUntilHandledAndNeverReachesTheResponders)
     std::vector<std::string> strangers;
     for (int i = 0; i < 10; ++i) {
         strangers.push_back("+7999000000" + std::to_string(i));
-        desk.MainEvent(Str(status::kAlarm), strangers.back(), kSms + kMarker);
+        Event(Str(status::kAlarm), strangers.back(), kSms + kMarker);
     }
     // The same number again, with an alarm or anything else: no new row.
-    desk.MainEvent(Str(status::kAlarm), strangers[3], kSms + kMarker);
-    desk.MainEvent(Str(status::kNormal), strangers[3], kSms + Str("Привет"_cp));
+    Event(Str(status::kAlarm), strangers[3], kSms + kMarker);
+    Event(Str(status::kNormal), strangers[3], kSms + Str("Привет"_cp));
     // A text that opens nothing from a device still opens the stranger's row.
-    desk.MainEvent(Str(status::kNormal), "+79990000777", kSms + Str("Баланс 100 р."_cp));
+    Event(Str(status::kNormal), "+79990000777", kSms + Str("Баланс 100 р."_cp));
     ASSERT_EQ(desk.Rows().size(), 11u);
     for (std::size_t i = 0; i < 10; ++i) {
         const auto& a = desk.Rows()[i];
@@ -634,7 +665,7 @@ TEST_F(Desk, AStrangerIsOneRowPerNumberUntilHandledAndNeverReachesTheResponders)
     ASSERT_EQ(station.rows.size(), 1u);
     EXPECT_EQ(station.rows[0].tel, strangers[3]);
     EXPECT_EQ(station.rows[0].event, "Обработано: Ложная тревога. спам (оператор A, ждала 60:00)"_cp);
-    desk.MainEvent(Str(status::kAlarm), strangers[3], kSms + kMarker);
+    Event(Str(status::kAlarm), strangers[3], kSms + kMarker);
     EXPECT_EQ(desk.Rows().back().tel, strangers[3]) << "handled, the number may show again";
     EXPECT_EQ(desk.Rows().size(), 11u);
 
@@ -727,7 +758,7 @@ TEST_F(Desk, TheRecordBringsTheOpenRowsBackWithTheirWaitsAndGoesWithTheCleanClos
 {
     desk.SetEscalation("1", "+79110000001");
     OpenAlarm();
-    desk.MainEvent(Str(status::kNormal), kOfficeTel, kSms + Str("Внимание Пожар!\tкухня\r\nэтаж 2\\"_cp));
+    Event(Str(status::kNormal), kOfficeTel, kSms + Str("Внимание Пожар!\tкухня\r\nэтаж 2\\"_cp));
     EXPECT_FALSE(std::filesystem::exists(AlarmDesk::kRecordFile)) << "written once modem 1 is watched";
     desk.StartRecord();
     Wait(61);
@@ -841,11 +872,11 @@ TEST_F(Desk, ASilenceIsOneJournalledRowUntilHeardAgainAndEscalatesAsAnyAlarm)
 TEST_F(Desk, AFailedRingRoundOfADeviceAlreadyOpenGoesIntoItsRowCountingOn)
 {
     const std::string failed = Str("Дозвон завершен не успешно"_cp);
-    desk.DialEvent(Str(status::kOffline), kOfficeTel, failed);
+    DialEvent(Str(status::kOffline), kOfficeTel, failed);
     clock.Advance(60000);
-    desk.DialEvent(Str(status::kOffline), kOfficeTel, failed);
+    DialEvent(Str(status::kOffline), kOfficeTel, failed);
     clock.Advance(60000);
-    desk.DialEvent(Str(status::kOffline), kOfficeTel, failed);
+    DialEvent(Str(status::kOffline), kOfficeTel, failed);
     ASSERT_EQ(desk.Rows().size(), 1u) << "not a row a minute";
     EXPECT_EQ(desk.Rows()[0].what, failed + Str("; ещё неудачных: 2, последний 12:02:00"_cp));
 
@@ -854,19 +885,19 @@ TEST_F(Desk, AFailedRingRoundOfADeviceAlreadyOpenGoesIntoItsRowCountingOn)
     RecordingDeskStation next;
     AlarmDesk restarted(next, later);
     ASSERT_EQ(restarted.Restore(desk.RecordText()), 1);
-    restarted.DialEvent(Str(status::kOffline), kOfficeTel, failed);
+    restarted.RingRoundFailed(kOfficeTel, failed);
     EXPECT_EQ(restarted.Rows()[0].what, failed + Str("; ещё неудачных: 3, последний 14:24:00"_cp));
 
     // A silence open for the store takes its failures; another device's opens its own row.
     EXPECT_TRUE(desk.DeviceSilent(kStoreTel, {}));
-    desk.DialEvent(Str(status::kOffline), kStoreTel, failed);
+    DialEvent(Str(status::kOffline), kStoreTel, failed);
     ASSERT_EQ(desk.Rows().size(), 2u);
     EXPECT_EQ(desk.Rows()[1].kind, AlarmKind::Silent);
     EXPECT_EQ(desk.Rows()[1].what, std::string(kSilentEvent) + Str("; ещё неудачных: 1, последний 12:02:00"_cp));
     EXPECT_TRUE(desk.Rows()[1].what.size() <= 200);
 
     ASSERT_TRUE(desk.Handle(desk.Rows()[0].id, kHandlingResults[2], {}, "A"));
-    desk.DialEvent(Str(status::kOffline), kOfficeTel, failed);
+    DialEvent(Str(status::kOffline), kOfficeTel, failed);
     ASSERT_EQ(desk.Rows().size(), 2u);
     EXPECT_EQ(desk.Rows()[1].what, failed) << "handled: the next failure is a new row";
 }

@@ -53,7 +53,7 @@ protected:
     }
     OperatorDesk& Desk() { return station->Desk(); }
     TAlarmsForm& Alarms() { return Desk().AlarmsForm(); }
-    void Alarm(const std::string& tel) { form().Host().WriteEvent(Str(status::kAlarm), tel, kAlarmSms); }
+    void Alarm(const std::string& tel) { Sms(tel, kAlarmSms); }
     // Through the access window, as an operator does.
     void RealLogin()
     {

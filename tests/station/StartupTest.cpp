@@ -154,6 +154,7 @@ TEST_F(StationTest, ToggleButtonsShowCloseAndFollowAWindowClosedByItself)
     ctx().Window(ShownWindow::Devices) = {[] {}, [] {}};
     form().PNGButton2Click();
     devices.push_back({"Sklad", "+1"});
+    SyncRegister();
     EXPECT_EQ(board().TileText(0, 0), "");
     form().PNGButton2Click();
     EXPECT_EQ(board().TileText(0, 0), "Sklad");

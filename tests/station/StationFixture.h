@@ -4,6 +4,7 @@
 // part of these tests, its register is). The board tick is stopped: tests drive the blinking.
 #include "data/Text.h"
 #include "devices/DeviceRegister.h"
+#include "modem/EventTexts.h"
 #include "modem/DialSchedule.h"
 #include "station/Station.h"
 #include "station/StatusBoard.h"
@@ -75,12 +76,13 @@ protected:
 
     // The board reads the register at each rebuild: `devices` goes into the
     // station's register first, through its tables as the device window writes them.
-    void InstallRegister()
+    void InstallRegister() { m_registerInstalled = true; }
+    // `devices` into the register, and the board laid anew from it.
+    void RebuildBoard()
     {
-        ctx().RegisterDevices = [this] {
+        if (m_registerInstalled)
             SyncRegister();
-            return station->Register().Devices();
-        };
+        form().RebuildBoard();
     }
     void SyncRegister()
     {
@@ -102,11 +104,19 @@ protected:
         }
         reg.SetReadOnly(readOnly);
     }
+    // An SMS report of that number handed over as modem 1's worker hands it
+    // (`text` without "Новое сообщение:").
+    void Sms(const std::string& tel, const std::string& text)
+    {
+        const std::string_view prefix = events::kNewMessage;
+        const std::string body = text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : text;
+        form().Host().HandOver(SmsReport(tel, ShortNameOf(form().Host(), tel), body), {});
+    }
     void Place(std::initializer_list<const char*> names)
     {
         for (const char* n : names)
             devices.push_back({n, std::string("+7911") + n});
-        form().RebuildBoard();
+        RebuildBoard();
         Settle();
     }
 
@@ -146,6 +156,7 @@ protected:
     ScriptedDialogs dialogs;
     RecordingSoundPlayer sounds;
     std::vector<FakeDevice> devices;
+    bool m_registerInstalled = false;
     std::unique_ptr<Station> station;
 };
 

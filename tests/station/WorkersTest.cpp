@@ -145,19 +145,39 @@ TEST_F(Workers, MissingWindowsAreSkippedAndLookupsKeepTheCallersValue)
 // A message's row: written on the UI thread, waited for on the worker's until
 // its log entry is on disk; known by its tag afterwards (a restart recovers it
 // from the log); a journal failure reaches the worker instead of being swallowed.
-TEST_F(Workers, ADurableRowIsWaitedForOffTheUiThreadAndAFailedOneReported)
+TEST_F(Workers, AReportIsOneHandOverAndItsRowIsWaitedForOffTheUiThreadAndAFailedOneReported)
 {
+    devices.push_back({"Sklad", "+7911"});
+    InstallRegister();
+    RebuildBoard();
     JournalWrite written{};
     JournalState before{}, after{}, forgotten{};
+    std::uint64_t handOvers = 0;
     bool failed = false;
+    Report report;
+    report.tel = "+7911";
+    report.shortName = "Sklad";
+    report.guard = kGuardAlarm;
+    report.info = kInfoWarning;
+    report.status = Str("Тревога"_cp);
+    report.event = Str("Новое сообщение:Внимание ТРЕВОГА"_cp);
+    report.techno = {{Str("Есть принятое сообщение."_cp), kGreen}, {"SMlen=3", kGreen}};
     OnWorker([&](IModemHost& host) {
         before = host.JournalStateOf("1:abc");
-        written = host.WriteDurableEvent(Str("Норма"_cp), "+7911", Str("Новое сообщение:Тест"_cp), "1:abc");
+        const std::uint64_t start = HandOversWaited();
+        written = host.HandOver(report, "1:abc");
+        handOvers = HandOversWaited() - start;
         after = host.JournalStateOf("1:abc");
         host.ForgetJournalTag("1:abc");
         forgotten = host.JournalStateOf("1:abc");
     });
     EXPECT_EQ(written, JournalWrite::Durable);
+    EXPECT_EQ(handOvers, 1u) << "lines, tiles, row, desk and card in one hand-over";
+    // The row, the tile and the desk's alarm all came of it.
+    EXPECT_EQ(form().EventsTable.TextAt(0, journal::Event), report.event);
+    EXPECT_EQ(form().Tiles.GuardStates[0], kGuardAlarm);
+    ASSERT_EQ(station->Core().Desk().Rows().size(), 1u);
+    EXPECT_EQ(station->Core().Desk().Rows()[0].kind, AlarmKind::Intrusion);
     EXPECT_EQ(before, JournalState::Unknown);
     EXPECT_EQ(after, JournalState::Durable);
     EXPECT_EQ(forgotten, JournalState::Unknown);
@@ -166,13 +186,17 @@ TEST_F(Workers, ADurableRowIsWaitedForOffTheUiThreadAndAFailedOneReported)
     form().EventsTable.SetAfterPost([](MemTable&) { throw std::runtime_error("journal window failed"); });
     OnWorker([&](IModemHost& host) {
         try {
-            host.WriteDurableEvent(Str("Норма"_cp), "+7922", "x", "2:def");
+            Report other;
+            other.tel = "+7922";
+            other.status = Str("Норма"_cp);
+            other.event = "x";
+            host.HandOver(other, "2:def");
         } catch (const std::runtime_error&) {
             failed = true;
         }
     });
     EXPECT_TRUE(failed) << "the hand-over's failure reached the worker";
-    form().EventsTable.SetAfterPost([this](MemTable& t) { form().EventsTableAfterPost(t); });
+    form().EventsTable.SetAfterPost([this](MemTable&) { form().MainRowPosted(); });
 }
 
 TEST_F(Workers, LinkLostAndWarningsReachTheOperator)
@@ -210,7 +234,6 @@ TEST_F(Workers, ReceivedBytesOfBothPortsJoinTheirModemsBuffersInArrivalOrder)
     EXPECT_TRUE(WaitFor([&] { return form().Modem1->RxSnapshot() == "AT+CSQ\r\r\n+CSQ: 21,0\r\n"; }))
         << "modem 1's port drops zero bytes";
     form().ComPort1.Close();
-    form().ComPort1RxChar(&form().ComPort1, 10); // a read of a closed port is swallowed
 }
 
 TEST_F(Workers, OnlyOneWorkerPerModemAndAFinishedOneIsReplaced)
@@ -245,7 +268,7 @@ TEST_F(Workers, OnlyOneWorkerPerModemAndAFinishedOneIsReplaced)
 TEST_F(Workers, StartingTheRingRoundRestartsEveryDevicesInterval)
 {
     devices.push_back({"Sklad", "+1", true, "2"});
-    form().RebuildBoard();
+    RebuildBoard();
     clock.Advance(90 * 1000);
     const auto pressed = static_cast<std::int64_t>(clock.MonotonicMs());
     form().Button1Click();
@@ -260,7 +283,7 @@ TEST_F(Workers, EachScheduleWindowShowsTheBoardsDueTimes)
     devices.push_back({"Sklad", "+1", true, "30"});
     devices.push_back({"Garage", "+2", false, "30"});
     devices.push_back({"Dacha", "+3", true, "1"});
-    form().RebuildBoard();
+    RebuildBoard();
     form().Button3Click();
     form().Button3Click();
     const auto windows = form().findChildren<QWidget*>(QStringLiteral("ScheduleForm"));

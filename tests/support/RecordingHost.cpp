@@ -112,9 +112,31 @@ void RecordingHost::WriteEvent(const std::string& status, const std::string& tel
     m_events.push_back({status, tel, event});
 }
 
-JournalWrite RecordingHost::WriteDurableEvent(const std::string& status, const std::string& tel,
-                                              const std::string& event, const std::string& tag)
+JournalWrite RecordingHost::HandOver(const Report& report, const std::string& tag)
 {
+    {
+        std::lock_guard lock(m_lock);
+        m_reports.push_back(report);
+    }
+    auto part = [](const std::function<void()>& fn) {
+        try {
+            fn();
+        } catch (const std::exception&) {
+        }
+    };
+    for (const auto& [text, colour] : report.techno)
+        part([&] { WriteTechno(text, colour); });
+    part([&] { Record("guard", report.shortName + " " + std::to_string(report.guard)); });
+    part([&] { Record("info", report.shortName + " " + std::to_string(report.info)); });
+    if (report.info == kInfoWarning)
+        part([&] { Record("alarmmark", report.shortName); });
+    const std::string& status = report.status;
+    const std::string& tel = report.tel;
+    const std::string& event = report.event;
+    if (report.source == Report::Source::Call) {
+        WriteEvent(status, tel, event);
+        return JournalWrite::Written;
+    }
     std::optional<JournalWrite> result;
     {
         std::lock_guard lock(m_lock);
@@ -147,11 +169,22 @@ void RecordingHost::ForgetJournalTag(const std::string& tag)
     m_tags.erase(tag);
 }
 
-void RecordingHost::WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event)
+void RecordingHost::WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event,
+                                   RingOutcome outcome)
 {
     Record("dialevent", status + " | " + tel + " | " + event);
+    {
+        std::lock_guard lock(m_lock);
+        m_dialEvents.push_back({status, tel, event});
+    }
+    if (outcome == RingOutcome::Failed)
+        Record("info", FindShortNameByNumber(tel, std::string()) + " " + std::to_string(kInfoWarning));
+}
+
+std::vector<Report> RecordingHost::Reports() const
+{
     std::lock_guard lock(m_lock);
-    m_dialEvents.push_back({status, tel, event});
+    return m_reports;
 }
 
 void RecordingHost::WriteTechno(const std::string& text, Rgb colour)
@@ -186,18 +219,6 @@ std::string RecordingHost::FindNumberByShortName(const std::string& shortName, c
     return initial;
 }
 
-void RecordingHost::SetGuardState(const std::string& shortName, std::uint8_t code)
-{
-    Record("guard", shortName + " " + std::to_string(code));
-}
-
-void RecordingHost::SetInfoState(const std::string& shortName, std::uint8_t code)
-{
-    Record("info", shortName + " " + std::to_string(code));
-}
-
-void RecordingHost::SetAlarmMark(const std::string& shortName) { Record("alarmmark", shortName); }
-
 void RecordingHost::SetCommandButtonsEnabled(bool enabled) { Record("buttons", enabled ? "on" : "off"); }
 void RecordingHost::SetStatusEdit(const std::string& number, const std::string& text)
 {
@@ -216,6 +237,7 @@ std::string RecordingHost::BalanceNumber()
 void RecordingHost::SetDialStatus(const std::string& text) { Record("dialstatus", text); }
 void RecordingHost::SetDialNumber(const std::string& text) { Record("dialnumber", text); }
 void RecordingHost::ShowLinkLost() { Record("linklost", "", false); }
+void RecordingHost::LinkRestored() { Record("linkrestored", "", false); }
 void RecordingHost::ShowWarning(const std::string& text) { Record("warning", text); }
 void RecordingHost::PlaySound(Sound sound) { Record("sound", SoundName(sound)); }
 

@@ -32,7 +32,7 @@ public:
     explicit RecordingHost(CallLog* log = nullptr) : m_log(log ? log : &m_ownLog) {}
 
     void AddDevice(std::string number, std::string shortName);
-    // How WriteDurableEvent ends from now on: the row on disk (the default),
+    // How HandOver ends from now on: the row on disk (the default),
     // logged but not yet on disk (its tag pending), or a failure (nothing: it
     // throws after recording).
     void SetJournalWrite(std::optional<JournalWrite> result);
@@ -47,17 +47,21 @@ public:
     std::vector<TechnoLine> Techno() const;
     std::vector<EventRow> Events() const;
     std::vector<EventRow> DialEvents() const;
+    std::vector<Report> Reports() const;
     // Payloads of one kind of call, e.g. Of("guard") -> {"Obj1 3"}.
     std::vector<std::string> Of(const std::string& kind) const { return m_log->Kind(kind); }
 
     static std::string ColourName(Rgb colour);
 
     void WriteEvent(const std::string& status, const std::string& tel, const std::string& event) override;
-    void WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event) override;
-    // Records "event ...", then "synced" when the row is on disk; "eventfailed
-    // ..." when the journal fails.
-    JournalWrite WriteDurableEvent(const std::string& status, const std::string& tel, const std::string& event,
-                                   const std::string& tag) override;
+    // Records "dialevent ..."; a final failure then "info <short name> 9".
+    void WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event,
+                        RingOutcome outcome = RingOutcome::None) override;
+    // Records its technological lines, "guard", "info" (and "alarmmark" for
+    // a warning) of its short name, then "event ..." and "synced" when the row
+    // is on disk (an alarm call is not waited for); "eventfailed ..." when the
+    // journal fails. A line or tile that fails costs its own part only.
+    JournalWrite HandOver(const Report& report, const std::string& tag) override;
     JournalState JournalStateOf(const std::string& tag) override;
     void ForgetJournalTag(const std::string& tag) override;
     void WriteTechno(const std::string& text, Rgb colour) override;
@@ -65,9 +69,6 @@ public:
     void ShowSignalLevel2(double level) override;
     std::string FindShortNameByNumber(const std::string& number, const std::string& initial) override;
     std::string FindNumberByShortName(const std::string& shortName, const std::string& initial) override;
-    void SetGuardState(const std::string& shortName, std::uint8_t code) override;
-    void SetInfoState(const std::string& shortName, std::uint8_t code) override;
-    void SetAlarmMark(const std::string& shortName) override;
     void SetCommandButtonsEnabled(bool enabled) override;
     // Recorded as "statusedit <text>", or "statusedit <number> | <text>".
     void SetStatusEdit(const std::string& number, const std::string& text) override;
@@ -77,6 +78,7 @@ public:
     void SetDialStatus(const std::string& text) override;
     void SetDialNumber(const std::string& text) override;
     void ShowLinkLost() override;
+    void LinkRestored() override;
     void ShowWarning(const std::string& text) override;
     void PlaySound(Sound sound) override;
 
@@ -94,6 +96,7 @@ private:
     std::map<std::string, JournalState> m_tags;
     std::optional<JournalWrite> m_journalWrite = JournalWrite::Durable;
     std::vector<EventRow> m_dialEvents;
+    std::vector<Report> m_reports;
 };
 
 } // namespace kv::test

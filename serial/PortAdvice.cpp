@@ -1,4 +1,4 @@
-#include "modemsetup/PortAdvice.h"
+#include "serial/PortAdvice.h"
 
 #include "data/Text.h"
 #include "serial/CPort.h"

@@ -1,0 +1,607 @@
+#include "core/StationCore.h"
+
+#include "core/ModemStart.h"
+
+#include "data/IniFile.h"
+#include "data/RecordEvent.h"
+#include "data/Schemas.h"
+#include "data/SmsParts.h"
+#include "data/Text.h"
+#include "devices/DeviceRegister.h"
+#include "modem/CommThread.h"
+#include "modem/SendSms.h"
+#include "modem/SmsInbox.h"
+#include "timing/DateTime.h"
+#include "timing/UiThread.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace kv {
+
+using namespace literals;
+
+std::string FormatSignalLevel(double level)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f", level);
+    std::string s(text);
+    // Whatever the C library's numeric locale: the station writes a point.
+    for (char& c : s)
+        if (c == ',')
+            c = '.';
+    return s;
+}
+
+StationCore::StationCore(DeviceRegister& reg, std::string configFile)
+    : m_register(reg), m_configFile(std::move(configFile)), m_desk(*this, RealClock::Instance()),
+      m_contacts(RealClock::Instance())
+{
+    ComPort1.BeginUpdate();
+    ComPort1.SetPort("COM1");
+    ComPort1.SetBaudRate(br115200);
+    ComPort1.SetDataBits(dbEight);
+    ComPort1.SetStopBits(sbOneStopBit);
+    ComPort1.SetParity({});
+    ComPort1.SetFlowControl({}); // no handshake of any kind, DTR and RTS held off
+    ComPort1.SetDiscardNull(true);
+    ComPort1.SetBuffer({4096, 4096});
+    ComPort1.SetEvents({evRxChar});
+    ComPort1.EndUpdate();
+    ComPort1.SetOnRxChar([this](TComPort*, int count) {
+        try {
+            const std::string bytes = ComPort1.ReadText(count);
+            if (Modem1 && !bytes.empty())
+                Modem1->AppendReceived(bytes);
+        } catch (...) {
+            // The bytes are lost; the exchange that waited for them times out.
+        }
+    });
+
+    ComPort2.BeginUpdate();
+    ComPort2.SetPort("COM2");
+    ComPort2.SetBaudRate(br115200);
+    ComPort2.SetDataBits(dbEight);
+    ComPort2.SetStopBits(sbOneStopBit);
+    ComPort2.SetParity({});
+    ComPort2.SetFlowControl({});
+    ComPort2.SetBuffer({1024, 1024});
+    ComPort2.SetEvents(TComEvents::All());
+    ComPort2.EndUpdate();
+    ComPort2.SetOnRxChar([this](TComPort*, int count) {
+        try {
+            const std::string bytes = ComPort2.ReadText(count);
+            if (Modem2 && !bytes.empty())
+                Modem2->AppendReceived(bytes);
+        } catch (...) {
+        }
+    });
+
+    EventsTable.SetDefaultFormat(&frmbin);
+    DialEventsTable.SetDefaultFormat(&frmbin);
+    EventsTable.SetAfterPost([this](MemTable&) { MainRowPosted(); });
+    DialEventsTable.SetAfterPost([this](MemTable&) {
+        if (DialEventsLog)
+            DialEventsLog->FoldIfDue();
+    });
+    Modem1 = std::make_unique<TModem>();
+    Modem2 = std::make_unique<TModem>();
+
+    m_desk.OnChanged = [this](bool opened) {
+        if (IStationView* view = m_view)
+            view->DeskChanged(opened);
+    };
+    // Handled in the list is acknowledged on the board too.
+    m_desk.OnAcknowledged = [this](const std::string& shortName) { Board.Acknowledge(shortName); };
+}
+
+StationCore::~StationCore()
+{
+    if (!StopWorkers(kShutdownWait))
+        BeginShutdown(); // let a worker still waiting on a hand-over go, so it can be joined
+    m_commSlot.Join();
+    m_dialSlot.Join();
+    ClosePorts();
+    m_contacts.Flush();
+    EventsTable.SetAfterPost(nullptr);
+    DialEventsTable.SetAfterPost(nullptr);
+    m_desk.OnChanged = nullptr;
+    m_desk.OnAcknowledged = nullptr;
+}
+
+void StationCore::Open(const Message& inform, const Message& warn)
+{
+    EventsLog = std::make_unique<DurableJournal>(EventsTable, "t3.bin", frmbin);
+    EventsLog->Open(kMainJournalEmpty, inform, LocalNow());
+    DialEventsLog = std::make_unique<DurableJournal>(DialEventsTable, "t6.bin", frmbin);
+    DialEventsLog->Open(kDialJournalEmpty, inform, LocalNow());
+    RestoreTileStates(Tiles, kTileStatesFile, LocalNow(), warn);
+    // Before anything can start modem 1: its start rewrites the record.
+    if (std::ifstream in(AlarmDesk::kRecordFile, std::ios::binary); in) {
+        std::ostringstream all;
+        all << in.rdbuf();
+        m_crashRecord = all.str();
+    }
+}
+
+void StationCore::LoadContacts()
+{
+    const auto techno = [this](const std::string& text) { Techno(text, kRed); };
+    m_contacts.OnSaveFailed = techno;
+    m_contacts.Load(kLastContactFile, techno);
+    // The register may have been laid before: its devices are watched anew.
+    WatchDevices(m_register.Devices());
+}
+
+// ---------------------------------------------------------------- workers
+
+bool StationCore::StartCommThread()
+{
+    const bool started = m_commSlot.Start(Modem1->Running, [this] {
+        // Written at once rather than at the worker's first save, so that a crash
+        // in the first seconds leaves a file and the unattended restart is not
+        // stopped by the missing-states warning.
+        SaveTileStates(Tiles, kTileStatesFile);
+        TileSaveFn save = [this] {
+            switch (SaveTileStates(Tiles, kTileStatesFile)) {
+            case TileSave::Saved: return TileSaveResult::Saved;
+            case TileSave::CannotCreate: return TileSaveResult::CannotCreate;
+            case TileSave::WriteFailed: break;
+            }
+            return TileSaveResult::WriteFailed;
+        };
+        auto worker = std::make_shared<TCommThread>(*Modem1, ComPort1, *this, *WorkerClock, std::move(save), kSmsPartsFile);
+        worker->SetMultipartWait(
+            MultipartWaitFrom(IniFile(m_configFile).ReadString("Messages", "MultipartWaitSeconds", {})));
+        TModem* modem = Modem1.get();
+        return WorkerSlot::Worker{worker, [modem, w = worker.get()] {
+                                      while (modem->Running)
+                                          w->Pass();
+                                  }};
+    });
+    // Started now, or a worker just stopped carries on: either way modem 1 is
+    // watched, and the record of the run tells so.
+    if (Modem1->Running)
+        m_desk.StartRecord();
+    return started;
+}
+
+bool StationCore::StartDialThread()
+{
+    return m_dialSlot.Start(Modem2->Running, [this] {
+        auto worker = std::make_shared<TDialThread>(*Modem2, ComPort2, *this, *WorkerClock, Schedule, DialVars);
+        return WorkerSlot::Worker{worker, [w = worker.get()] { w->RunLoop(); }};
+    });
+}
+
+bool StationCore::StopWorkers(std::chrono::milliseconds limit)
+{
+    Modem1->Running = false;
+    Modem2->Running = false;
+    return WaitServing([this] { return !m_commSlot.Live() && !m_dialSlot.Live(); }, limit);
+}
+
+void StationCore::ClosePorts()
+{
+    // Closing at the end never fails the close: the devices are let go either way.
+    for (TComPort* port : {&ComPort1, &ComPort2}) {
+        try {
+            port->Close();
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+void StationCore::BeginModem1(const Pause& pause, bool& workerStarted)
+{
+    kv::BeginModem1(*Modem1, ComPort1, pause, [this] { return StartCommThread(); }, workerStarted);
+}
+
+void StationCore::BeginModem2(const Pause& pause, bool& workerStarted)
+{
+    kv::BeginModem2(*Modem2, ComPort2, pause, [this] { return StartDialThread(); }, workerStarted);
+}
+
+// ---------------------------------------------------------------- commands
+
+bool StationCore::SendSms(const std::string& number, const std::string& text, const std::string& commandName)
+{
+    return kv::SendSms(*Modem1, number, text, commandName);
+}
+
+bool StationCore::SendSms(const std::string& number, const std::string& text, const std::string& oneSmsText,
+                          std::function<void(bool)> outcome)
+{
+    if (!Modem1->Running)
+        return false;
+    return SendUcs2Sms(
+        *Modem1, number, text,
+        [outcome = std::move(outcome)](bool sent) {
+            if (outcome)
+                Synchronize([&] { outcome(sent); });
+        },
+        oneSmsText);
+}
+
+// ---------------------------------------------------------------- board and desk
+
+void StationCore::RebuildBoard(int columns, int rows)
+{
+    const std::vector<DialDevice> devices = m_register.Devices();
+    Schedule.Rebuild(devices, columns, rows, WorkerClock->MonotonicMs());
+    Board.SetLayout(Schedule.Snapshot());
+    WatchDevices(devices);
+}
+
+void StationCore::WatchDevices(const std::vector<DialDevice>& devices)
+{
+    std::vector<ContactWatch::Device> watched;
+    watched.reserve(devices.size());
+    for (const DialDevice& d : devices)
+        watched.push_back({d.simcard, d.simplename, d.dialenable, DialSchedule::IntervalMinutes(d.dialtime)});
+    m_contacts.SetDevices(watched);
+    if (m_view)
+        View()->ContactsChanged();
+}
+
+void StationCore::SetEscalationTexts(const std::string& minutes, const std::string& numbers)
+{
+    m_minutesText = minutes;
+    m_numbersText = numbers;
+}
+
+void StationCore::SetSilentHoursText(const std::string& text) { m_silentHoursTyped = text; }
+
+void StationCore::Tick()
+{
+    m_desk.SetEscalation(m_minutesText, m_numbersText);
+    m_desk.Tick();
+    // Parsed, and a problem told, once per change.
+    if (!m_silentHoursText || *m_silentHoursText != m_silentHoursTyped) {
+        std::string problem;
+        m_contacts.SetSilentHours(ParseSilentHours(m_silentHoursTyped, problem));
+        if (!problem.empty())
+            Techno(problem, kRed);
+        m_silentHoursText = m_silentHoursTyped;
+    }
+    CheckContacts();
+}
+
+void StationCore::CheckContacts()
+{
+    m_contacts.SetRunning(Modem1->Running, Modem2->Running);
+    const std::vector<std::string> silent = m_contacts.Check();
+    for (const std::string& tel : silent) {
+        const std::optional<LastContact> c = m_contacts.Of(tel);
+        // Journalled: the stored time format, whatever the desktop's.
+        std::string detail = c && c->at != 0 ? Str("последняя связь "_cp) + FixedDateTimeText(c->at) + " (" +
+                                                   std::string(ContactWords(c->kind)) + ")"
+                                             : Str("с начала наблюдения связи не было"_cp);
+        detail += Str(", контроль "_cp) + SupervisionText(m_contacts.SupervisionMs(tel));
+        m_desk.DeviceSilent(tel, detail);
+    }
+    if (!silent.empty() && m_view)
+        View()->ContactsChanged();
+    m_contacts.SaveIfDue();
+}
+
+void StationCore::SignOfLife(const std::string& tel, ContactKind kind)
+{
+    const bool wasSilent = m_contacts.Heard(tel, kind);
+    if (wasSilent)
+        m_desk.DeviceHeard(tel);
+    // After the journal row's own refresh of the card, which came before this.
+    if (m_view)
+        View()->ContactsChanged();
+}
+
+std::string StationCore::LastContactText(const std::string& tel)
+{
+    const std::optional<LastContact> c = m_contacts.Of(tel);
+    std::string text = c ? kv::LastContactText(*c) : std::string();
+    if (m_contacts.Silent(tel))
+        text += (text.empty() ? "" : "; ") + Str("нет связи"_cp);
+    if (const std::uint64_t ms = m_contacts.SupervisionMs(tel); ms > 0 && !text.empty())
+        text += Str(" (контроль "_cp) + SupervisionText(ms) + ")";
+    return text;
+}
+
+std::optional<std::string> StationCore::TakeCrashRecord()
+{
+    std::optional<std::string> record;
+    record.swap(m_crashRecord);
+    return record;
+}
+
+bool StationCore::Resume()
+{
+    const std::optional<std::string> record = TakeCrashRecord();
+    if (!record)
+        return false;
+    m_desk.Resume(*record);
+    return true;
+}
+
+// ---------------------------------------------------------------- close
+
+void StationCore::LeaveOpen(const std::string& user) { m_desk.LeftOpen(user); }
+
+bool StationCore::SaveJournal(bool main, std::string& error)
+{
+    MemTable& table = main ? EventsTable : DialEventsTable;
+    DurableJournal* log = main ? EventsLog.get() : DialEventsLog.get();
+    const char* fileName = main ? "t3.bin" : "t6.bin";
+    try {
+        if (log)
+            log->Fold(); // the table file, and an empty log
+        else
+            table.SaveToFile(fileName, &frmbin);
+        return true;
+    } catch (const std::exception& e) {
+        error = Str("Ошибка сохранения журнала событий в файл "_cp) + fileName + ":\r\n" + e.what();
+        return false;
+    }
+}
+
+void StationCore::Closed()
+{
+    m_desk.Clear();
+    m_desk.EndRecord();
+    m_contacts.ForgetSilences();
+    m_contacts.Flush();
+}
+
+// ---------------------------------------------------------------- the workers' host
+
+void StationCore::Record(MemTable& journal, std::string_view status, const std::string& tel, const std::string& event)
+{
+    RecordEvent(
+        journal, status, tel, event,
+        [this](const std::string& number) { return m_register.FindShortNameByNumber(number, std::string()); },
+        LocalNow());
+}
+
+void StationCore::MainRowPosted()
+{
+    if (m_view)
+        View()->MainRowPosted();
+    if (EventsLog)
+        EventsLog->FoldIfDue();
+}
+
+void StationCore::Reported(const Report& report)
+{
+    if (const std::optional<AlarmKind> alarm = AlarmOf(report))
+        m_desk.Reported(*alarm, report.tel, report.event, report.shortName);
+    switch (report.source) {
+    case Report::Source::Sms: SignOfLife(report.tel, ContactKind::Report); break;
+    case Report::Source::Call: SignOfLife(report.tel, ContactKind::Call); break;
+    case Report::Source::Unreadable: break;
+    }
+}
+
+void StationCore::WriteEvent(const std::string& status, const std::string& tel, const std::string& event)
+{
+    Synchronize([&] { Record(EventsTable, status, tel, event); });
+}
+
+JournalWrite StationCore::HandOver(const Report& report, const std::string& tag)
+{
+    // A sync is a few milliseconds; this bounds a disk that has stopped
+    // answering. A failing one ends the wait at its next failure.
+    constexpr std::chrono::seconds kSyncLimit{10};
+    DurableJournal* log = nullptr;
+    std::uint64_t seq = 0;
+    const bool ran = Synchronize([&] {
+        // A line or a tile that fails costs its own part only: the row is
+        // written all the same.
+        try {
+            for (const auto& [text, colour] : report.techno)
+                Techno(text, colour);
+        } catch (...) {
+        }
+        Board.SetGuardState(report.shortName, report.guard);
+        Board.SetInfoState(report.shortName, report.info);
+        // A fire or an opened case sounds until acknowledged, as an alarm does.
+        if (report.info == kInfoWarning)
+            Board.SetAlarmMark(report.shortName);
+        const auto post = [&] { Record(EventsTable, report.status, report.tel, report.event); };
+        log = EventsLog.get();
+        if (log)
+            seq = log->PostTagged(tag, post);
+        else
+            post();
+        Reported(report);
+    });
+    // An alarm call is answered at once: its row is synced as any other, unwaited.
+    if (!ran || !log || seq == 0 || report.source == Report::Source::Call)
+        return JournalWrite::Written;
+    // Waited for here, on the worker's thread: the UI thread goes on meanwhile.
+    return log->WaitDurable(seq, kSyncLimit) ? JournalWrite::Durable : JournalWrite::Written;
+}
+
+// The log keeps its tags under its own lock: asked on the worker's thread.
+JournalState StationCore::JournalStateOf(const std::string& tag)
+{
+    if (!EventsLog)
+        return JournalState::Unknown;
+    switch (EventsLog->StateOf(tag)) {
+    case DurableJournal::TagState::Durable: return JournalState::Durable;
+    case DurableJournal::TagState::Pending: return JournalState::Pending;
+    case DurableJournal::TagState::Unknown: break;
+    }
+    return JournalState::Unknown;
+}
+
+void StationCore::ForgetJournalTag(const std::string& tag)
+{
+    if (EventsLog)
+        EventsLog->ForgetTag(tag);
+}
+
+void StationCore::WriteDialEvent(const std::string& status, const std::string& tel, const std::string& event,
+                                 RingOutcome outcome)
+{
+    Synchronize([&] {
+        Record(DialEventsTable, status, tel, event);
+        switch (outcome) {
+        case RingOutcome::None: break;
+        case RingOutcome::Answered: SignOfLife(tel, ContactKind::RingRound); break;
+        case RingOutcome::Failed:
+            Board.SetInfoState(FindShortNameByNumber(tel, std::string()), kInfoWarning);
+            m_desk.RingRoundFailed(tel, event);
+            break;
+        }
+    });
+}
+
+void StationCore::WriteTechno(const std::string& text, Rgb colour)
+{
+    Synchronize([&] { Techno(text, colour); });
+}
+
+void StationCore::ShowSignalLevel(double level)
+{
+    Synchronize([&] {
+        if (m_view)
+            View()->SignalLevel(1, level);
+    });
+}
+
+void StationCore::ShowSignalLevel2(double level)
+{
+    Synchronize([&] {
+        if (m_view)
+            View()->SignalLevel(2, level);
+    });
+}
+
+// On the worker's own thread: the register publishes what it looks up in.
+std::string StationCore::FindShortNameByNumber(const std::string& number, const std::string& initial)
+{
+    return m_register.FindShortNameByNumber(number, initial);
+}
+
+std::string StationCore::FindNumberByShortName(const std::string& shortName, const std::string& initial)
+{
+    return m_register.FindNumberByShortName(shortName, initial);
+}
+
+void StationCore::SetCommandButtonsEnabled(bool enabled)
+{
+    Synchronize([&] {
+        if (m_view)
+            View()->CommandButtons(enabled);
+    });
+}
+
+void StationCore::SetStatusEdit(const std::string& number, const std::string& text)
+{
+    Synchronize([&] {
+        if (m_view)
+            View()->StatusEdit(number, text);
+    });
+}
+
+void StationCore::SetLinkText(const std::string& text)
+{
+    Synchronize([&] {
+        if (m_view)
+            View()->LinkText(text);
+    });
+}
+
+void StationCore::AddBalanceLine(const std::string& text)
+{
+    Synchronize([&] {
+        if (m_view)
+            View()->BalanceLine(text);
+    });
+}
+
+std::string StationCore::BalanceNumber()
+{
+    std::string number;
+    Synchronize([&] {
+        if (m_view)
+            number = View()->BalanceNumber();
+    });
+    return number;
+}
+
+void StationCore::SetDialStatus(const std::string& text)
+{
+    Synchronize([&] {
+        if (m_view)
+            View()->DialStatus(text);
+    });
+}
+
+void StationCore::SetDialNumber(const std::string& text)
+{
+    Synchronize([&] {
+        if (m_view)
+            View()->DialNumber(text);
+    });
+}
+
+void StationCore::ShowLinkLost()
+{
+    Synchronize([&] {
+        if (m_view)
+            View()->LinkLostAlert();
+        m_desk.LinkLost();
+    });
+}
+
+void StationCore::LinkRestored()
+{
+    Synchronize([&] { m_desk.LinkRestored(); });
+}
+
+void StationCore::ShowWarning(const std::string& text)
+{
+    Synchronize([&] {
+        if (m_view)
+            View()->Warning(text);
+    });
+}
+
+void StationCore::PlaySound(Sound sound)
+{
+    if (IStationView* view = m_view)
+        view->PlaySound(sound);
+}
+
+// ---------------------------------------------------------------- the desk's station
+
+void StationCore::Journal(std::string_view status, const std::string& tel, const std::string& event, double now)
+{
+    try {
+        RecordEvent(
+            EventsTable, status, tel, event,
+            [this](const std::string& number) { return m_register.FindShortNameByNumber(number, {}); }, now);
+    } catch (const std::exception& e) {
+        Techno(Str("Не удалось записать событие в журнал: "_cp) + e.what(), kRed);
+    }
+}
+
+void StationCore::Techno(const std::string& text, Rgb colour)
+{
+    if (m_view)
+        View()->TechnoLine(text, colour);
+}
+
+bool StationCore::Modem1Running() { return Modem1->Running; }
+
+std::string StationCore::ShortName(const std::string& tel)
+{
+    std::string name = m_register.FindShortNameByNumber(tel, {});
+    // Eight blanks: a number that is no device's.
+    return name.find_first_not_of(' ') == std::string::npos ? std::string() : name;
+}
+
+std::string StationCore::ListName(const std::string& tel) { return m_register.FindListNameByNumber(tel); }
+
+} // namespace kv

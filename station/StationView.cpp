@@ -1,0 +1,103 @@
+#include "station/StationView.h"
+
+#include "core/StationCore.h"
+#include "modem/SignalLevel.h"
+#include "station/OperatorDesk.h"
+#include "station/mainunit.h"
+#include "windows/AppPaths.h"
+#include "windows/Dialogs.h"
+#include "windows/JournalGrid.h"
+#include "windows/ModemLinkUnit.h"
+#include "windows/QtText.h"
+#include "windows/SoundPlayer.h"
+#include "windows/StationContext.h"
+#include "windows/TechnoJournalUnit.h"
+
+#include <QLabel>
+
+namespace kv {
+
+namespace {
+
+QPixmap SignalPicture(double level)
+{
+    const std::string_view file = SignalIconFile(level);
+    if (file.empty())
+        return {};
+    return QPixmap(ProgramFile(QString::fromLatin1(file.data(), static_cast<qsizetype>(file.size()))));
+}
+
+} // namespace
+
+void TStationView::TechnoLine(const std::string& text, Rgb colour)
+{
+    if (m_ctx.TechnoJournalForm)
+        m_ctx.TechnoJournalForm->AppendTechnoLine(text, colour);
+}
+
+void TStationView::SignalLevel(int modem, double level)
+{
+    const auto& setText = modem == 1 ? m_ctx.SetSignalText1 : m_ctx.SetSignalText2;
+    if (setText)
+        setText(FormatSignalLevel(level));
+    (modem == 1 ? m_form.Image1 : m_form.Image3)->setPixmap(SignalPicture(level));
+}
+
+void TStationView::LinkText(const std::string& text)
+{
+    if (m_ctx.SetLinkText)
+        m_ctx.SetLinkText(text);
+}
+
+void TStationView::BalanceLine(const std::string& text)
+{
+    if (m_ctx.AddBalanceLine)
+        m_ctx.AddBalanceLine(text);
+}
+
+std::string TStationView::BalanceNumber() { return m_ctx.BalanceNumber ? m_ctx.BalanceNumber() : std::string(); }
+
+void TStationView::DialStatus(const std::string& text) { m_form.DialStatus->setText(ToQ(text)); }
+
+void TStationView::DialNumber(const std::string& text) { m_form.DialNumber->setText(ToQ(text)); }
+
+void TStationView::CommandButtons(bool enabled)
+{
+    if (m_ctx.SetCommandButtonsEnabled)
+        m_ctx.SetCommandButtonsEnabled(enabled);
+}
+
+void TStationView::StatusEdit(const std::string& number, const std::string& text)
+{
+    if (m_ctx.SetStatusEdit)
+        m_ctx.SetStatusEdit(number, text);
+}
+
+void TStationView::LinkLostAlert()
+{
+    // A device command under way will get no confirmation now.
+    CommandButtons(true);
+    PlayStationSound(Sound::Alarm);
+    if (m_ctx.LinkErrorForm)
+        m_ctx.LinkErrorForm->ShowAlert();
+}
+
+void TStationView::Warning(const std::string& text) { ShowWarning(text, m_form.isVisible() ? &m_form : nullptr); }
+
+void TStationView::PlaySound(Sound sound) { PlayStationSound(sound); }
+
+void TStationView::DeskChanged(bool opened)
+{
+    if (m_desk)
+        m_desk->Changed(opened);
+}
+
+void TStationView::MainRowPosted() { m_form.MainRowPosted(); }
+
+void TStationView::ContactsChanged()
+{
+    if (m_desk)
+        m_desk->ContactsChanged();
+}
+
+} // namespace kv

@@ -1,0 +1,43 @@
+#pragma once
+// The core shown in the windows: the modem window's fields, the main window's
+// signal icons and ring-round labels, the device card, the technological
+// journal, the link-lost alert, the sounds, and the desk's windows. A window
+// that does not exist (yet) is skipped.
+#include "core/StationView.h"
+
+namespace kv {
+
+struct StationContext;
+class TForm1;
+class OperatorDesk;
+
+class TStationView final : public IStationView {
+public:
+    TStationView(StationContext& ctx, TForm1& form) : m_ctx(ctx), m_form(form) {}
+
+    // The desk's windows, once they exist; null again before they go.
+    void SetDesk(OperatorDesk* desk) { m_desk = desk; }
+
+    void TechnoLine(const std::string& text, Rgb colour) override;
+    void SignalLevel(int modem, double level) override;
+    void LinkText(const std::string& text) override;
+    void BalanceLine(const std::string& text) override;
+    std::string BalanceNumber() override;
+    void DialStatus(const std::string& text) override;
+    void DialNumber(const std::string& text) override;
+    void CommandButtons(bool enabled) override;
+    void StatusEdit(const std::string& number, const std::string& text) override;
+    void LinkLostAlert() override;
+    void Warning(const std::string& text) override;
+    void PlaySound(Sound sound) override;
+    void DeskChanged(bool opened) override;
+    void MainRowPosted() override;
+    void ContactsChanged() override;
+
+private:
+    StationContext& m_ctx;
+    TForm1& m_form;
+    OperatorDesk* m_desk = nullptr;
+};
+
+} // namespace kv
