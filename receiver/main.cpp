@@ -3,12 +3,15 @@
 #include "core/Signals.h"
 #include "data/Text.h"
 #include "data/TextExport.h"
+#include "receiver/Receiver.h"
 #include "receiver/ReceiverOptions.h"
+#include "timing/DateTime.h"
 #include "timing/UiThread.h"
 
 #include <QCoreApplication>
 
 #include <cerrno>
+#include <clocale>
 #include <cstring>
 #include <iostream>
 
@@ -44,8 +47,26 @@ int main(int argc, char** argv)
     if (!kv::LockWorkingFolder())
         return Refuse(kv::Str("Станция уже работает с журналами в этой папке."_cp));
 
+    // The settings beside the tables unless named; read before anything opens.
+    const std::string config = options.config.empty() ? std::string("config.ini") : options.config;
+    if (::access(config.c_str(), R_OK) != 0)
+        return Refuse(kv::Str("Нет файла настроек "_cp) + config + ": " + std::strerror(errno));
+
     QCoreApplication app(argc, argv);
     kv::InstallUiThread();
-    kv::CloseOnSignals([&app] { app.quit(); });
-    return app.exec();
+    // "." as decimal separator, whatever the regional settings.
+    std::setlocale(LC_NUMERIC, "C");
+    kv::Receiver receiver(config, std::cerr);
+    std::string error;
+    if (!receiver.Start(error)) {
+        receiver.Close();
+        return Refuse(error);
+    }
+    bool saved = true;
+    kv::CloseOnSignals([&] {
+        saved = receiver.Close();
+        app.quit();
+    });
+    app.exec();
+    return saved ? 0 : 1;
 }

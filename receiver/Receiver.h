@@ -1,0 +1,85 @@
+#pragma once
+// The receiver: the station's core run without windows or sound, as a
+// service. Its technological journal goes to "techno.log" and to standard
+// error; the modems start at once from "config.ini"; the desk escalates as in
+// the windows program, with nobody at it.
+#include "core/JournalHealth.h"
+#include "core/Settings.h"
+#include "core/StationCore.h"
+#include "core/StationView.h"
+#include "core/TechnoLog.h"
+#include "devices/DeviceRegister.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <ostream>
+#include <string>
+
+namespace kv {
+
+// The core shown as lines: the technological journal's file and a stream.
+class ReceiverView final : public IStationView {
+public:
+    // `err`: where each line goes too (standard error), as UTF-8.
+    ReceiverView(const std::string& logFile, std::ostream& err);
+
+    std::string balanceNumber; // the USSD request of "config.ini"
+
+    void TechnoLine(const std::string& text, Rgb colour) override;
+    void SignalLevel(int, double) override {}
+    void LinkText(const std::string&) override {}
+    void BalanceLine(const std::string& text) override;
+    std::string BalanceNumber() override { return balanceNumber; }
+    void DialStatus(const std::string&) override {}
+    void DialNumber(const std::string&) override {}
+    void CommandButtons(bool) override {}
+    void StatusEdit(const std::string&, const std::string&) override {}
+    void LinkLostAlert() override {}
+    void Warning(const std::string& text) override;
+    void PlaySound(Sound) override {}
+    void DeskChanged(bool) override {}
+    void MainRowPosted() override {}
+    void ContactsChanged() override {}
+
+private:
+    TTechnoLog m_log;
+    std::ostream& m_err;
+    bool m_logFailing = false;
+};
+
+class Receiver : public QObject {
+public:
+    // The board of the receiver: every tile the station can keep states for.
+    static constexpr int kBoardColumns = 30;
+    static constexpr int kBoardRows = 30;
+
+    // In the data folder (the current directory): the register, the journals,
+    // the tile states and the last contacts read; nothing started yet.
+    Receiver(std::string configFile, std::ostream& err);
+    ~Receiver() override;
+
+    // Resumes after a crash and starts both modems with the ring-round. False,
+    // with the reason in `error` (station text), when a modem's port cannot be opened.
+    bool Start(std::string& error);
+    // Stops the workers, journals the open alarms as left, saves both
+    // journals. False when a journal could not be saved (told on the stream).
+    bool Close();
+
+    StationCore& Core() { return *m_core; }
+
+private:
+    void Tick();
+
+    std::ostream& m_err;
+    DeviceRegister m_register;
+    ReceiverView m_view;
+    StationSettings m_settings;
+    std::unique_ptr<StationCore> m_core;
+    JournalHealthWatch m_health;
+    QTimer m_timer;
+    bool m_closed = false;
+};
+
+} // namespace kv
