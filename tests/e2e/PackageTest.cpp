@@ -1,6 +1,7 @@
 // The Debian package of what this build built, installed into a fresh root
 // and started there as a new user would: a fresh home folder, the station
 // offscreen against the package's own modem simulator.
+#include "data/IniFile.h"
 #include "tests/e2e/StationProcess.h"
 #include "tests/support/ModemSim.h"
 #include "tests/support/TempDir.h"
@@ -231,7 +232,9 @@ TEST(Package, HoldsTheReceiverServiceDisabledWithItsUserAndAUnitThatVerifies)
     const fs::path control = dir.path() / "control";
     ASSERT_EQ(RunProgram({"/usr/bin/dpkg-deb", "-e", deb, control.string()}, 20s).status, 0);
     EXPECT_EQ(ReadFileBytes(control / "conffiles"), "/etc/korvalen/config.ini\n");
-    EXPECT_TRUE(fs::exists(root / "etc/korvalen/config.ini"));
+    const IniFile settings((root / "etc/korvalen/config.ini").string());
+    EXPECT_NE(settings.ReadString("MainDevice", "CPort", ""), "");
+    EXPECT_NE(settings.ReadString("SecondDevice", "CPort", ""), "");
     // The pattern would catch what it looks for.
     for (const char* enabling : {"systemctl enable --now korvalen-receiver", "deb-systemd-invoke start x.service",
                                  "  systemctl --system restart x", "deb-systemd-helper enable x.service"})
@@ -279,6 +282,10 @@ TEST(Package, HoldsTheReceiverServiceDisabledWithItsUserAndAUnitThatVerifies)
     const fs::path check = dir.path() / "verify" / "korvalen-receiver.service";
     fs::create_directories(check.parent_path());
     std::string text = ReadFileBytes(unit);
+    // Nothing of the sandbox may close the serial ports (ProtectClock= implies a DeviceAllow=).
+    for (const std::string& line : Lines(text))
+        for (const std::string closes : {"PrivateDevices=", "DevicePolicy=", "DeviceAllow=", "ProtectClock="})
+            EXPECT_TRUE(line.rfind(closes, 0) != 0 || line == closes + "no") << line;
     const std::string exec = "ExecStart=/usr/bin/korvalen-receiver ";
     ASSERT_NE(text.find(exec), std::string::npos) << text;
     text.replace(text.find(exec), exec.size(), "ExecStart=" + (root / "usr/bin/korvalen-receiver").string() + " ");
