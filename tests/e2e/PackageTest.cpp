@@ -232,9 +232,9 @@ TEST(Package, HoldsTheReceiverServiceDisabledWithItsUserAndAUnitThatVerifies)
     const fs::path control = dir.path() / "control";
     ASSERT_EQ(RunProgram({"/usr/bin/dpkg-deb", "-e", deb, control.string()}, 20s).status, 0);
     EXPECT_EQ(ReadFileBytes(control / "conffiles"), "/etc/korvalen/config.ini\n");
-    const IniFile settings((root / "etc/korvalen/config.ini").string());
-    EXPECT_NE(settings.ReadString("MainDevice", "CPort", ""), "");
-    EXPECT_NE(settings.ReadString("SecondDevice", "CPort", ""), "");
+    const IniFile shipped((root / "etc/korvalen/config.ini").string());
+    EXPECT_NE(shipped.ReadString("MainDevice", "CPort", ""), "");
+    EXPECT_NE(shipped.ReadString("SecondDevice", "CPort", ""), "");
     // The pattern would catch what it looks for.
     for (const char* enabling : {"systemctl enable --now korvalen-receiver", "deb-systemd-invoke start x.service",
                                  "  systemctl --system restart x", "deb-systemd-helper enable x.service"})
@@ -274,6 +274,43 @@ TEST(Package, HoldsTheReceiverServiceDisabledWithItsUserAndAUnitThatVerifies)
     EXPECT_TRUE(std::regex_search(made, std::regex("(^|\n)deluser [^\n]*--system[^\n]* korvalen\n"))) << made;
     EXPECT_FALSE(fs::exists(target / "var/lib/korvalen"));
     EXPECT_FALSE(fs::exists(target / "etc/korvalen"));
+
+    // The unit's command line is one the packaged receiver takes: with its
+    // folders moved into the test's, it runs on simulated modems and ends on
+    // SIGTERM within the unit's stop time-out.
+    const fs::path data = target / "var/lib/korvalen", settings = target / "etc/korvalen";
+    fs::create_directories(data);
+    fs::create_directories(settings);
+    WriteStationTables(data, kSender, kOperator, kPassword, 0);
+    ModemSimOptions options;
+    options.program = (root / "usr/bin/modemsim").string();
+    ModemSim sim(options);
+    WriteStationConfig(settings, sim.Path(1), sim.Path(2));
+    std::string line;
+    for (const std::string& unitLine : Lines(ReadFileBytes(unit)))
+        if (unitLine.rfind("ExecStart=", 0) == 0)
+            line = unitLine.substr(std::string("ExecStart=").size());
+    std::string command = "exec";
+    std::istringstream words(line);
+    for (std::string word; words >> word;) {
+        if (word.rfind("/usr/", 0) == 0)
+            word = (root / word.substr(1)).string();
+        else if (word == "/var/lib/korvalen")
+            word = data.string();
+        else if (word == "/etc/korvalen/config.ini")
+            word = (settings / "config.ini").string();
+        command += " '" + word + "'";
+    }
+    const fs::path start = dir.path() / "start";
+    WriteFileBytes(start, "#!/bin/sh\n" + command + "\n");
+    fs::permissions(start, fs::perms::owner_all);
+    const fs::path log = dir.path() / "receiver.log";
+    StationProcess receiver;
+    receiver.Start(start, dir.path(), {"DISPLAY="}, log);
+    EXPECT_TRUE(WaitFor([&] { return fs::exists(data / "korvalen.lock"); }, 30s))
+        << command << " holds no data folder: " << ReadFileBytes(log);
+    receiver.Signal(SIGTERM);
+    EXPECT_EQ(receiver.WaitExit(20s), 0) << command << ": " << ReadFileBytes(log);
 
     // systemd's check of the packaged unit, against the packaged program and,
     // where man is there, the packaged manual page its Documentation= names.
