@@ -275,10 +275,26 @@ TEST(Package, HoldsTheReceiverServiceDisabledWithItsUserAndAUnitThatVerifies)
     EXPECT_FALSE(fs::exists(target / "var/lib/korvalen"));
     EXPECT_FALSE(fs::exists(target / "etc/korvalen"));
 
-    // The unit's command line is one the packaged receiver takes: with its
-    // folders moved into the test's, it runs on simulated modems and ends on
-    // SIGTERM within the unit's stop time-out.
+    // The packaged unit with its program, data and settings moved into the
+    // test's folders. Nothing of its sandbox may close the serial ports
+    // (ProtectClock= implies a DeviceAllow=).
     const fs::path data = target / "var/lib/korvalen", settings = target / "etc/korvalen";
+    std::string text = ReadFileBytes(unit);
+    for (const std::string& line : Lines(text))
+        for (const std::string closes : {"PrivateDevices=", "DevicePolicy=", "DeviceAllow=", "ProtectClock="})
+            EXPECT_TRUE(line.rfind(closes, 0) != 0 || line == closes + "no") << line;
+    for (const auto& [from, to] : {std::pair<std::string, fs::path>{"/usr/bin/", root / "usr/bin/"},
+                                   {"/var/lib/korvalen", data}, {"/etc/korvalen", settings}})
+        for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.string().size())
+            text.replace(at, from.size(), to.string());
+    std::string exec;
+    for (const std::string& line : Lines(text))
+        if (line.rfind("ExecStart=", 0) == 0)
+            exec = line.substr(std::string("ExecStart=").size());
+    ASSERT_EQ(exec.rfind((root / "usr/bin/korvalen-receiver ").string(), 0), 0u) << exec;
+
+    // Its command line is one the packaged receiver takes: it runs on
+    // simulated modems and ends on SIGTERM within the unit's stop time-out.
     fs::create_directories(data);
     fs::create_directories(settings);
     WriteStationTables(data, kSender, kOperator, kPassword, 0);
@@ -286,51 +302,26 @@ TEST(Package, HoldsTheReceiverServiceDisabledWithItsUserAndAUnitThatVerifies)
     options.program = (root / "usr/bin/modemsim").string();
     ModemSim sim(options);
     WriteStationConfig(settings, sim.Path(1), sim.Path(2));
-    std::string line;
-    for (const std::string& unitLine : Lines(ReadFileBytes(unit)))
-        if (unitLine.rfind("ExecStart=", 0) == 0)
-            line = unitLine.substr(std::string("ExecStart=").size());
-    std::string command = "exec";
-    std::istringstream words(line);
-    for (std::string word; words >> word;) {
-        if (word.rfind("/usr/", 0) == 0)
-            word = (root / word.substr(1)).string();
-        else if (word == "/var/lib/korvalen")
-            word = data.string();
-        else if (word == "/etc/korvalen/config.ini")
-            word = (settings / "config.ini").string();
-        command += " '" + word + "'";
-    }
-    const fs::path start = dir.path() / "start";
-    WriteFileBytes(start, "#!/bin/sh\n" + command + "\n");
+    const fs::path start = dir.path() / "start", log = dir.path() / "receiver.log";
+    WriteFileBytes(start, "#!/bin/sh\nexec " + exec + "\n");
     fs::permissions(start, fs::perms::owner_all);
-    const fs::path log = dir.path() / "receiver.log";
     StationProcess receiver;
     receiver.Start(start, dir.path(), {"DISPLAY="}, log);
     EXPECT_TRUE(WaitFor([&] { return fs::exists(data / "korvalen.lock"); }, 30s))
-        << command << " holds no data folder: " << ReadFileBytes(log);
+        << exec << " holds no data folder: " << ReadFileBytes(log);
     receiver.Signal(SIGTERM);
-    EXPECT_EQ(receiver.WaitExit(20s), 0) << command << ": " << ReadFileBytes(log);
+    EXPECT_EQ(receiver.WaitExit(20s), 0) << exec << ": " << ReadFileBytes(log);
 
-    // systemd's check of the packaged unit, against the packaged program and,
-    // where man is there, the packaged manual page its Documentation= names.
+    // systemd's own check, against the packaged program and, where man is
+    // there, the packaged manual page its Documentation= names.
     if (!fs::exists("/usr/bin/systemd-analyze"))
         GTEST_SKIP() << "no systemd-analyze";
     const fs::path check = dir.path() / "verify" / "korvalen-receiver.service";
     fs::create_directories(check.parent_path());
-    std::string text = ReadFileBytes(unit);
-    // Nothing of the sandbox may close the serial ports (ProtectClock= implies a DeviceAllow=).
-    for (const std::string& line : Lines(text))
-        for (const std::string closes : {"PrivateDevices=", "DevicePolicy=", "DeviceAllow=", "ProtectClock="})
-            EXPECT_TRUE(line.rfind(closes, 0) != 0 || line == closes + "no") << line;
-    const std::string exec = "ExecStart=/usr/bin/korvalen-receiver ";
-    ASSERT_NE(text.find(exec), std::string::npos) << text;
-    text.replace(text.find(exec), exec.size(), "ExecStart=" + (root / "usr/bin/korvalen-receiver").string() + " ");
     WriteFileBytes(check, text);
-    const bool man = fs::exists("/usr/bin/man");
     const ToolResult verify = RunProgram(
         {"/usr/bin/env", "MANPATH=" + (root / "usr/share/man").string(), "/usr/bin/systemd-analyze", "verify",
-         man ? "--man=yes" : "--man=no", check.string()},
+         fs::exists("/usr/bin/man") ? "--man=yes" : "--man=no", check.string()},
         60s);
     EXPECT_EQ(verify.status, 0) << verify.output;
     // It reports a key it ignores but still ends with 0.
