@@ -12,7 +12,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth x11-utils imagemagick
-  dpkg-dev
+  dpkg-dev systemd
 )
 if [ "${1:-}" = "--package" ]; then
   packages+=(lintian)

@@ -15,14 +15,14 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
 # What the station needs beyond its linked libraries: Qt's Russian texts and
-# a font for its windows.
-runtime_depends="qt6-translations-l10n, fonts-dejavu-core"
+# a font for its windows; adduser for the receiver's system user.
+runtime_depends="qt6-translations-l10n, fonts-dejavu-core, adduser"
 
 die() { echo "package.sh: $*" >&2; exit 1; }
 
 assemble() {
   local build="$1" out="$2"
-  local version arch stage work deb
+  local version arch stage work deb packaging
   version="$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")"
   [ -n "$version" ] || die "no project version in $build/CMakeCache.txt"
   arch="$(dpkg --print-architecture)"
@@ -30,8 +30,14 @@ assemble() {
   trap 'rm -rf "$work"' RETURN
   stage="$work/root"
 
-  cmake --build "$build" --target korvalen korvalen-jrn modemsim assets package_files >/dev/null
+  cmake --build "$build" --target korvalen korvalen-jrn korvalen-receiver modemsim assets package_files >/dev/null
   (umask 022 && cmake --install "$build" --prefix "$stage/usr" >/dev/null)
+  # The receiver's service, installed disabled, and its settings (a
+  # conffile), from the sources this build was made of.
+  packaging="$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$build/CMakeCache.txt")/packaging"
+  [ -f "$packaging/korvalen-receiver.service" ] || die "no $packaging/korvalen-receiver.service"
+  install -D "$packaging/korvalen-receiver.service" "$stage/lib/systemd/system/korvalen-receiver.service"
+  install -D "$packaging/config.ini" "$stage/etc/korvalen/config.ini"
   strip --strip-unneeded --remove-section=.comment --remove-section=.note "$stage"/usr/bin/*
   find "$stage" -type d -exec chmod 0755 {} +
   find "$stage" -type f -exec chmod 0644 {} +
@@ -61,12 +67,18 @@ Description: monitoring station for GSM security and alarm devices
  alarm blinks and sounds until an operator acknowledges it. A second
  modem rings every device round to prove it is alive.
  .
- The package also holds korvalen-jrn, which shows and checks the
- station's table files, and modemsim, simulated GSM modems for trying
- the station without modems. The user interface is in Russian.
+ The package also holds korvalen-receiver, the station's core without
+ windows as a system service (installed disabled), korvalen-jrn, which
+ shows and checks the station's table files, and modemsim, simulated GSM
+ modems for trying the station without modems. The user interface is in
+ Russian.
 CONTROL
-  (cd "$stage" && find usr -type f -print0 | sort -z | xargs -0 md5sum) > "$stage/DEBIAN/md5sums"
-  chmod 0644 "$stage/DEBIAN/control" "$stage/DEBIAN/md5sums"
+  (cd "$stage" && find usr lib -type f -print0 | sort -z | xargs -0 md5sum) > "$stage/DEBIAN/md5sums"
+  echo /etc/korvalen/config.ini > "$stage/DEBIAN/conffiles"
+  chmod 0644 "$stage/DEBIAN/control" "$stage/DEBIAN/md5sums" "$stage/DEBIAN/conffiles"
+  # The receiver's user and the purge; none of them enables or starts it.
+  install -m 0755 "$packaging/debian/postinst" "$packaging/debian/prerm" "$packaging/debian/postrm" \
+    "$stage/DEBIAN/"
 
   mkdir -p "$out"
   deb="$out/korvalen_${version}_${arch}.deb"

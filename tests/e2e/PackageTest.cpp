@@ -1,6 +1,7 @@
 // The Debian package of what this build built, installed into a fresh root
 // and started there as a new user would: a fresh home folder, the station
 // offscreen against the package's own modem simulator.
+#include "data/IniFile.h"
 #include "tests/e2e/StationProcess.h"
 #include "tests/support/ModemSim.h"
 #include "tests/support/TempDir.h"
@@ -9,6 +10,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -65,28 +67,40 @@ void ExpectDependenciesInstalled(const std::string& deb)
     EXPECT_EQ(check.output, "") << "dependencies not installed";
 }
 
-TEST(Package, InstalledIntoAFreshRootItStartsInAFreshHomeJournalsAnSmsAndClosesCleanly)
+// The package of this build in `dir`/out, its files unpacked into `dir`/root.
+std::string PackageAndUnpack(const fs::path& dir)
 {
-    TempDir dir;
     const fs::path build = BuildBinDir().parent_path();
     const ToolResult packaged = RunProgram(
         {std::string(KORVALEN_TEST_SOURCE_DIR) + "/scripts/package.sh", "--from-build", build.string(),
-         (dir.path() / "out").string()},
+         (dir / "out").string()},
         300s);
-    ASSERT_EQ(packaged.status, 0) << packaged.output;
-    const std::string deb = Lines(packaged.output).back();
-    ASSERT_TRUE(fs::exists(deb)) << packaged.output;
+    EXPECT_EQ(packaged.status, 0) << packaged.output;
+    const std::string deb = packaged.output.empty() ? std::string() : Lines(packaged.output).back();
+    if (!fs::exists(deb)) {
+        ADD_FAILURE() << "no package: " << packaged.output;
+        return {};
+    }
+    const ToolResult extracted = RunProgram({"/usr/bin/dpkg-deb", "-x", deb, (dir / "root").string()}, 60s);
+    EXPECT_EQ(extracted.status, 0) << extracted.output;
+    return extracted.status == 0 ? deb : std::string();
+}
+
+TEST(Package, InstalledIntoAFreshRootItStartsInAFreshHomeJournalsAnSmsAndClosesCleanly)
+{
+    TempDir dir;
+    const std::string deb = PackageAndUnpack(dir.path());
+    ASSERT_FALSE(deb.empty());
     EXPECT_EQ(fs::path(deb).filename().string().rfind("korvalen_", 0), 0u);
     ExpectDependenciesInstalled(deb);
 
     const fs::path root = dir.path() / "root";
-    const ToolResult extracted = RunProgram({"/usr/bin/dpkg-deb", "-x", deb, root.string()}, 60s);
-    ASSERT_EQ(extracted.status, 0) << extracted.output;
     for (const char* file : {"usr/bin/korvalen", "usr/bin/korvalen-jrn", "usr/bin/modemsim",
-                             "usr/share/korvalen/Sounds/Alarm.wav", "usr/share/applications/korvalen.desktop",
+                             "usr/bin/korvalen-receiver", "usr/share/korvalen/Sounds/Alarm.wav",
+                             "usr/share/applications/korvalen.desktop",
                              "usr/share/icons/hicolor/48x48/apps/korvalen.png", "usr/share/man/man1/korvalen.1.gz",
                              "usr/share/man/man1/korvalen-jrn.1.gz", "usr/share/man/man1/modemsim.1.gz",
-                             "usr/share/doc/korvalen/copyright"})
+                             "usr/share/man/man1/korvalen-receiver.1.gz", "usr/share/doc/korvalen/copyright"})
         EXPECT_TRUE(fs::exists(root / file)) << file;
 
     // A new user: nothing of the station in the home folder yet. The first
@@ -143,6 +157,175 @@ TEST(Package, InstalledIntoAFreshRootItStartsInAFreshHomeJournalsAnSmsAndClosesC
     EXPECT_EQ(accounts.output.find(std::string(";") + kPassword), std::string::npos) << accounts.output;
     const ToolResult depends = RunProgram({"/usr/bin/dpkg-deb", "-f", deb, "Depends"}, 20s);
     EXPECT_NE(depends.output.find("libsodium"), std::string::npos) << depends.output;
+}
+
+// A command of a maintainer script that would enable the receiver's service
+// or start it (a try-restart only restarts one that runs).
+const std::regex kEnablesOrStarts(
+    R"((systemctl|deb-systemd-invoke)\b.*\s(enable|reenable|preset|unmask|start|restart)\b)"
+    R"(|deb-systemd-helper\b.*\s(enable|reenable|unmask|update-state)\b)");
+
+std::string ScriptCommands(const fs::path& script)
+{
+    std::string commands;
+    for (const std::string& line : Lines(ReadFileBytes(script))) {
+        const std::size_t text = line.find_first_not_of(" \t");
+        if (text != std::string::npos && line[text] != '#')
+            commands += line + "\n";
+    }
+    return commands;
+}
+
+// Runs a maintainer script with DPKG_ROOT at `root` and every command that
+// would touch this system's accounts, modes or services replaced by one that
+// only notes its call in `calls`; any other such command is not found.
+ToolResult RunMaintainerScript(const fs::path& script, const std::vector<std::string>& args, const fs::path& root,
+                               const fs::path& calls, bool accountsExist)
+{
+    const fs::path stubs = root.parent_path() / "stubs", tools = root.parent_path() / "tools";
+    fs::create_directories(stubs);
+    fs::create_directories(tools);
+    const fs::path note = stubs / "note";
+    // getent knows the accounts only when told; no mode is overridden yet.
+    WriteFileBytes(note, R"(#!/bin/sh
+echo "${0##*/} $*" >> "$KV_CALLS"
+case ${0##*/} in
+  getent) [ -n "$KV_ACCOUNTS" ] ;;
+  dpkg-statoverride) [ "$1" != --list ] ;;
+esac
+)");
+    fs::permissions(note, fs::perms::owner_all);
+    for (const char* name : {"getent", "addgroup", "adduser", "deluser", "delgroup", "chown", "dpkg-statoverride",
+                             "systemctl", "deb-systemd-invoke", "deb-systemd-helper"})
+        if (!fs::exists(stubs / name))
+            fs::create_symlink(note, stubs / name);
+    for (const char* name : {"mkdir", "rm", "rmdir"})
+        if (!fs::exists(tools / name))
+            fs::create_symlink(fs::path("/bin") / name, tools / name);
+    std::vector<std::string> argv = {"/usr/bin/env", "-i", "PATH=" + stubs.string() + ":" + tools.string(),
+                                     "DPKG_ROOT=" + root.string(), "KV_CALLS=" + calls.string(),
+                                     std::string("KV_ACCOUNTS=") + (accountsExist ? "1" : ""), "/bin/sh",
+                                     script.string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProgram(argv, 20s);
+}
+
+// The receiver's service comes disabled: nothing in the package enables it and
+// no maintainer script enables or starts it; they make its system user in
+// dialout and a purge takes it away again. Its unit, pointed at the packaged
+// program, passes systemd's own check.
+TEST(Package, HoldsTheReceiverServiceDisabledWithItsUserAndAUnitThatVerifies)
+{
+    TempDir dir;
+    const std::string deb = PackageAndUnpack(dir.path());
+    ASSERT_FALSE(deb.empty());
+    const fs::path root = dir.path() / "root";
+    const fs::path unit = root / "lib/systemd/system/korvalen-receiver.service";
+    ASSERT_TRUE(fs::exists(unit));
+    ASSERT_TRUE(fs::exists(root / "usr/bin/korvalen-receiver"));
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string name = entry.path().string();
+        EXPECT_TRUE(name.find(".wants") == std::string::npos && name.find(".requires") == std::string::npos)
+            << "the package itself enables a unit: " << name;
+    }
+
+    const fs::path control = dir.path() / "control";
+    ASSERT_EQ(RunProgram({"/usr/bin/dpkg-deb", "-e", deb, control.string()}, 20s).status, 0);
+    EXPECT_EQ(ReadFileBytes(control / "conffiles"), "/etc/korvalen/config.ini\n");
+    const IniFile shipped((root / "etc/korvalen/config.ini").string());
+    EXPECT_NE(shipped.ReadString("MainDevice", "CPort", ""), "");
+    EXPECT_NE(shipped.ReadString("SecondDevice", "CPort", ""), "");
+    // The pattern would catch what it looks for.
+    for (const char* enabling : {"systemctl enable --now korvalen-receiver", "deb-systemd-invoke start x.service",
+                                 "  systemctl --system restart x", "deb-systemd-helper enable x.service"})
+        EXPECT_TRUE(std::regex_search(enabling, kEnablesOrStarts)) << enabling;
+    EXPECT_FALSE(std::regex_search("deb-systemd-invoke try-restart x.service", kEnablesOrStarts));
+    for (const char* name : {"preinst", "postinst", "prerm", "postrm"}) {
+        if (!fs::exists(control / name))
+            continue;
+        std::smatch found;
+        const std::string commands = ScriptCommands(control / name);
+        EXPECT_FALSE(std::regex_search(commands, found, kEnablesOrStarts)) << name << ": " << found.str();
+        EXPECT_EQ(RunProgram({"/bin/sh", "-n", (control / name).string()}, 10s).status, 0) << name;
+    }
+
+    // A first install, then an upgrade with the accounts already there, then a purge.
+    const fs::path target = dir.path() / "target", calls = dir.path() / "calls";
+    fs::create_directories(target / "etc/korvalen");
+    ToolResult run = RunMaintainerScript(control / "postinst", {"configure"}, target, calls, false);
+    EXPECT_EQ(run.status, 0) << run.output;
+    std::string made = ReadFileBytes(calls);
+    EXPECT_TRUE(std::regex_search(made, std::regex("(^|\n)adduser [^\n]*--system[^\n]* korvalen\n"))) << made;
+    EXPECT_TRUE(std::regex_search(made, std::regex("(^|\n)adduser [^\n]*korvalen dialout\n"))) << made;
+    EXPECT_NE(made.find("0640 /etc/korvalen/config.ini"), std::string::npos) << made;
+    EXPECT_EQ(fs::status(target / "var/lib/korvalen").permissions(), fs::perms::owner_all);
+
+    fs::remove(calls);
+    run = RunMaintainerScript(control / "postinst", {"configure", "2.1.4"}, target, calls, true);
+    EXPECT_EQ(run.status, 0) << run.output;
+    made = ReadFileBytes(calls);
+    EXPECT_EQ(made.find("--system"), std::string::npos) << "an existing user is made again: " << made;
+    EXPECT_NE(made.find("korvalen dialout"), std::string::npos) << made;
+
+    fs::remove(calls);
+    run = RunMaintainerScript(control / "postrm", {"purge"}, target, calls, true);
+    EXPECT_EQ(run.status, 0) << run.output;
+    made = ReadFileBytes(calls);
+    EXPECT_TRUE(std::regex_search(made, std::regex("(^|\n)deluser [^\n]*--system[^\n]* korvalen\n"))) << made;
+    EXPECT_FALSE(fs::exists(target / "var/lib/korvalen"));
+    EXPECT_FALSE(fs::exists(target / "etc/korvalen"));
+
+    // The packaged unit with its program, data and settings moved into the
+    // test's folders. Nothing of its sandbox may close the serial ports
+    // (ProtectClock= implies a DeviceAllow=).
+    const fs::path data = target / "var/lib/korvalen", settings = target / "etc/korvalen";
+    std::string text = ReadFileBytes(unit);
+    for (const std::string& line : Lines(text))
+        for (const std::string closes : {"PrivateDevices=", "DevicePolicy=", "DeviceAllow=", "ProtectClock="})
+            EXPECT_TRUE(line.rfind(closes, 0) != 0 || line == closes + "no") << line;
+    for (const auto& [from, to] : {std::pair<std::string, fs::path>{"/usr/bin/", root / "usr/bin/"},
+                                   {"/var/lib/korvalen", data}, {"/etc/korvalen", settings}})
+        for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.string().size())
+            text.replace(at, from.size(), to.string());
+    std::string exec;
+    for (const std::string& line : Lines(text))
+        if (line.rfind("ExecStart=", 0) == 0)
+            exec = line.substr(std::string("ExecStart=").size());
+    ASSERT_EQ(exec.rfind((root / "usr/bin/korvalen-receiver ").string(), 0), 0u) << exec;
+
+    // Its command line is one the packaged receiver takes: it runs on
+    // simulated modems and ends on SIGTERM within the unit's stop time-out.
+    fs::create_directories(data);
+    fs::create_directories(settings);
+    WriteStationTables(data, kSender, kOperator, kPassword, 0);
+    ModemSimOptions options;
+    options.program = (root / "usr/bin/modemsim").string();
+    ModemSim sim(options);
+    WriteStationConfig(settings, sim.Path(1), sim.Path(2));
+    const fs::path start = dir.path() / "start", log = dir.path() / "receiver.log";
+    WriteFileBytes(start, "#!/bin/sh\nexec " + exec + "\n");
+    fs::permissions(start, fs::perms::owner_all);
+    StationProcess receiver;
+    receiver.Start(start, dir.path(), {"DISPLAY="}, log);
+    EXPECT_TRUE(WaitFor([&] { return fs::exists(data / "korvalen.lock"); }, 30s))
+        << exec << " holds no data folder: " << ReadFileBytes(log);
+    receiver.Signal(SIGTERM);
+    EXPECT_EQ(receiver.WaitExit(20s), 0) << exec << ": " << ReadFileBytes(log);
+
+    // systemd's own check, against the packaged program and, where man is
+    // there, the packaged manual page its Documentation= names.
+    if (!fs::exists("/usr/bin/systemd-analyze"))
+        GTEST_SKIP() << "no systemd-analyze";
+    const fs::path check = dir.path() / "verify" / "korvalen-receiver.service";
+    fs::create_directories(check.parent_path());
+    WriteFileBytes(check, text);
+    const ToolResult verify = RunProgram(
+        {"/usr/bin/env", "MANPATH=" + (root / "usr/share/man").string(), "/usr/bin/systemd-analyze", "verify",
+         fs::exists("/usr/bin/man") ? "--man=yes" : "--man=no", check.string()},
+        60s);
+    EXPECT_EQ(verify.status, 0) << verify.output;
+    // It reports a key it ignores but still ends with 0.
+    EXPECT_EQ(verify.output.find("korvalen-receiver"), std::string::npos) << verify.output;
 }
 
 } // namespace
