@@ -56,17 +56,20 @@ int main(int argc, char** argv)
     kv::InstallUiThread();
     // "." as decimal separator, whatever the regional settings.
     std::setlocale(LC_NUMERIC, "C");
+    // From here on a signal ends the receiver cleanly, also one that comes
+    // while the modems are being started.
+    bool stop = false;
+    kv::CloseOnSignals([&stop] {
+        stop = true;
+        QCoreApplication::exit(0);
+    });
     kv::Receiver receiver(config, std::cerr);
     std::string error;
     if (!receiver.Start(error)) {
         receiver.Close();
         return Refuse(error);
     }
-    bool saved = true;
-    kv::CloseOnSignals([&] {
-        saved = receiver.Close();
-        app.quit();
-    });
-    app.exec();
-    return saved ? 0 : 1;
+    if (!stop)
+        app.exec();
+    return receiver.Close() ? 0 : 1;
 }
