@@ -7,7 +7,7 @@
 #include "data/Schemas.h"
 #include "data/Status.h"
 #include "data/Text.h"
-#include "devices/DeviceUnit.h"
+#include "devicecard/DeviceUnit.h"
 #include "devices/TelEventIndex.h"
 #include "windows/Dialogs.h"
 #include "windows/StationContext.h"

@@ -2,7 +2,7 @@
 
 #include "core/StationCore.h"
 #include "devices/DeviceRegister.h"
-#include "devices/DeviceUnit.h"
+#include "devicecard/DeviceUnit.h"
 #include "modemsetup/ComPortUnit.h"
 #include "modemsetup/ModemUnit.h"
 #include "station/SoundBanner.h"
@@ -10,7 +10,7 @@
 #include "station/AlarmsWindow.h"
 #include "station/JournalSearchWindow.h"
 #include "station/OperatorDesk.h"
-#include "station/StationView.h"
+#include "station/WindowsView.h"
 #include "station/mainunit.h"
 #include "users/SecurityUnit.h"
 #include "users/password.h"
@@ -38,7 +38,7 @@ Station::Station() : m_register(std::make_unique<DeviceRegister>())
     m_ctx.Register = m_register.get();
     m_core = std::make_unique<StationCore>(*m_register, ConfigFile(QStringLiteral("config.ini")).toStdString());
     m_form1 = std::make_unique<TForm1>(m_ctx, *m_core);
-    m_view = std::make_unique<TStationView>(m_ctx, *m_form1);
+    m_view = std::make_unique<TWindowsView>(m_ctx, *m_form1);
     m_core->SetView(m_view.get());
     m_windows.push_back(m_form1.get());
     m_stationMenu = new TStationMenu(*m_form1);

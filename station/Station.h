@@ -27,7 +27,7 @@ class TSoundBanner;
 class TStationMenu;
 class OperatorDesk;
 class StationCore;
-class TStationView;
+class TWindowsView;
 
 // "." as decimal separator for the whole process, whatever the regional
 // settings. After the application object, which adopts the environment's locale.
@@ -67,7 +67,7 @@ private:
     StationContext m_ctx; // first: every window holds on to it
     std::unique_ptr<DeviceRegister> m_register; // before the windows: the workers look up in it to the end
     std::unique_ptr<StationCore> m_core;        // the workers end with it, after the windows have gone
-    std::unique_ptr<TStationView> m_view;
+    std::unique_ptr<TWindowsView> m_view;
     std::unique_ptr<TForm1> m_form1;
     std::unique_ptr<TComPortForm> m_comPortForm;
     std::unique_ptr<TDeviceForm> m_deviceForm;

@@ -8,7 +8,7 @@
 #include "data/Status.h"
 #include "data/TextExport.h"
 #include "data/TileStates.h"
-#include "devices/DeviceUnit.h"
+#include "devicecard/DeviceUnit.h"
 #include "modemsetup/ModemUnit.h"
 #include "station/AlarmsWindow.h"
 #include "station/AutoStart.h"

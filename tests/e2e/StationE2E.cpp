@@ -4,8 +4,8 @@
 
 #include "data/Schemas.h"
 #include "data/TileStates.h"
-#include "devices/DataControls.h"
-#include "devices/DeviceUnit.h"
+#include "devicecard/DataControls.h"
+#include "devicecard/DeviceUnit.h"
 #include "modemsetup/ModemUnit.h"
 #include "tests/support/Cp1251.h"
 #include "users/SecurityUnit.h"

@@ -3,7 +3,7 @@
 
 #include "data/Schemas.h"
 #include "data/TableFormat.h"
-#include "devices/DeviceUnit.h"
+#include "devicecard/DeviceUnit.h"
 #include "users/SecurityUnit.h"
 #include "windows/JournalGrid.h"
 #include "windows/QtText.h"

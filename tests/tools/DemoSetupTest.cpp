@@ -6,7 +6,7 @@
 #include "data/Schemas.h"
 #include "devices/DeviceRegister.h"
 #include "data/TableFormat.h"
-#include "devices/DeviceUnit.h"
+#include "devicecard/DeviceUnit.h"
 #include "tests/station/StationFixture.h"
 #include "timing/DateTime.h"
 #include "users/SecurityUnit.h"

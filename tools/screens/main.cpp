@@ -11,7 +11,7 @@
 #include "data/Status.h"
 #include "data/Schemas.h"
 #include "data/Text.h"
-#include "devices/DeviceUnit.h"
+#include "devicecard/DeviceUnit.h"
 #include "modemsetup/ComPortUnit.h"
 #include "modemsetup/ModemUnit.h"
 #include "station/AlarmsWindow.h"

@@ -1,4 +1,4 @@
-#include "devices/DataControls.h"
+#include "devicecard/DataControls.h"
 
 #include "windows/Dialogs.h"
 #include "windows/QtText.h"

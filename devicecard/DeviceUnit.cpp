@@ -1,11 +1,11 @@
-#include "devices/DeviceUnit.h"
+#include "devicecard/DeviceUnit.h"
 #include "windows/Placement.h"
 
 #include "codec/Classify.h"
 #include "codec/Number.h"
 #include "data/Schemas.h"
 #include "data/Text.h"
-#include "devices/DataControls.h"
+#include "devicecard/DataControls.h"
 #include "devices/TelEventIndex.h"
 #include "modem/Commands.h"
 #include "modem/DialSchedule.h"

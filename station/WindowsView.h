@@ -11,9 +11,9 @@ struct StationContext;
 class TForm1;
 class OperatorDesk;
 
-class TStationView final : public IStationView {
+class TWindowsView final : public IStationView {
 public:
-    TStationView(StationContext& ctx, TForm1& form) : m_ctx(ctx), m_form(form) {}
+    TWindowsView(StationContext& ctx, TForm1& form) : m_ctx(ctx), m_form(form) {}
 
     // The desk's windows, once they exist; null again before they go.
     void SetDesk(OperatorDesk* desk) { m_desk = desk; }

@@ -1,4 +1,4 @@
-#include "station/StationView.h"
+#include "station/WindowsView.h"
 
 #include "core/StationCore.h"
 #include "modem/SignalLevel.h"
@@ -29,13 +29,13 @@ QPixmap SignalPicture(double level)
 
 } // namespace
 
-void TStationView::TechnoLine(const std::string& text, Rgb colour)
+void TWindowsView::TechnoLine(const std::string& text, Rgb colour)
 {
     if (m_ctx.TechnoJournalForm)
         m_ctx.TechnoJournalForm->AppendTechnoLine(text, colour);
 }
 
-void TStationView::SignalLevel(int modem, double level)
+void TWindowsView::SignalLevel(int modem, double level)
 {
     const auto& setText = modem == 1 ? m_ctx.SetSignalText1 : m_ctx.SetSignalText2;
     if (setText)
@@ -43,37 +43,37 @@ void TStationView::SignalLevel(int modem, double level)
     (modem == 1 ? m_form.Image1 : m_form.Image3)->setPixmap(SignalPicture(level));
 }
 
-void TStationView::LinkText(const std::string& text)
+void TWindowsView::LinkText(const std::string& text)
 {
     if (m_ctx.SetLinkText)
         m_ctx.SetLinkText(text);
 }
 
-void TStationView::BalanceLine(const std::string& text)
+void TWindowsView::BalanceLine(const std::string& text)
 {
     if (m_ctx.AddBalanceLine)
         m_ctx.AddBalanceLine(text);
 }
 
-std::string TStationView::BalanceNumber() { return m_ctx.BalanceNumber ? m_ctx.BalanceNumber() : std::string(); }
+std::string TWindowsView::BalanceNumber() { return m_ctx.BalanceNumber ? m_ctx.BalanceNumber() : std::string(); }
 
-void TStationView::DialStatus(const std::string& text) { m_form.DialStatus->setText(ToQ(text)); }
+void TWindowsView::DialStatus(const std::string& text) { m_form.DialStatus->setText(ToQ(text)); }
 
-void TStationView::DialNumber(const std::string& text) { m_form.DialNumber->setText(ToQ(text)); }
+void TWindowsView::DialNumber(const std::string& text) { m_form.DialNumber->setText(ToQ(text)); }
 
-void TStationView::CommandButtons(bool enabled)
+void TWindowsView::CommandButtons(bool enabled)
 {
     if (m_ctx.SetCommandButtonsEnabled)
         m_ctx.SetCommandButtonsEnabled(enabled);
 }
 
-void TStationView::StatusEdit(const std::string& number, const std::string& text)
+void TWindowsView::StatusEdit(const std::string& number, const std::string& text)
 {
     if (m_ctx.SetStatusEdit)
         m_ctx.SetStatusEdit(number, text);
 }
 
-void TStationView::LinkLostAlert()
+void TWindowsView::LinkLostAlert()
 {
     // A device command under way will get no confirmation now.
     CommandButtons(true);
@@ -82,19 +82,19 @@ void TStationView::LinkLostAlert()
         m_ctx.LinkErrorForm->ShowAlert();
 }
 
-void TStationView::Warning(const std::string& text) { ShowWarning(text, m_form.isVisible() ? &m_form : nullptr); }
+void TWindowsView::Warning(const std::string& text) { ShowWarning(text, m_form.isVisible() ? &m_form : nullptr); }
 
-void TStationView::PlaySound(Sound sound) { PlayStationSound(sound); }
+void TWindowsView::PlaySound(Sound sound) { PlayStationSound(sound); }
 
-void TStationView::DeskChanged(bool opened)
+void TWindowsView::DeskChanged(bool opened)
 {
     if (m_desk)
         m_desk->Changed(opened);
 }
 
-void TStationView::MainRowPosted() { m_form.MainRowPosted(); }
+void TWindowsView::MainRowPosted() { m_form.MainRowPosted(); }
 
-void TStationView::ContactsChanged()
+void TWindowsView::ContactsChanged()
 {
     if (m_desk)
         m_desk->ContactsChanged();
