@@ -89,7 +89,7 @@ StationCore::StationCore(DeviceRegister& reg, std::string configFile)
     Modem2 = std::make_unique<TModem>();
 
     m_desk.OnChanged = [this](bool opened) {
-        if (IStationView* view = m_view)
+        if (IStationView* view = View())
             view->DeskChanged(opened);
     };
     // Handled in the list is acknowledged on the board too.
@@ -241,8 +241,8 @@ void StationCore::WatchDevices(const std::vector<DialDevice>& devices)
     for (const DialDevice& d : devices)
         watched.push_back({d.simcard, d.simplename, d.dialenable, DialSchedule::IntervalMinutes(d.dialtime)});
     m_contacts.SetDevices(watched);
-    if (m_view)
-        View()->ContactsChanged();
+    if (IStationView* view = View())
+        view->ContactsChanged();
 }
 
 void StationCore::SetEscalationTexts(const std::string& minutes, const std::string& numbers)
@@ -281,8 +281,8 @@ void StationCore::CheckContacts()
         detail += Str(", контроль "_cp) + SupervisionText(m_contacts.SupervisionMs(tel));
         m_desk.DeviceSilent(tel, detail);
     }
-    if (!silent.empty() && m_view)
-        View()->ContactsChanged();
+    if (IStationView* view = View(); view && !silent.empty())
+        view->ContactsChanged();
     m_contacts.SaveIfDue();
 }
 
@@ -292,8 +292,8 @@ void StationCore::SignOfLife(const std::string& tel, ContactKind kind)
     if (wasSilent)
         m_desk.DeviceHeard(tel);
     // After the journal row's own refresh of the card, which came before this.
-    if (m_view)
-        View()->ContactsChanged();
+    if (IStationView* view = View())
+        view->ContactsChanged();
 }
 
 std::string StationCore::LastContactText(const std::string& tel)
@@ -364,8 +364,8 @@ void StationCore::Record(MemTable& journal, std::string_view status, const std::
 
 void StationCore::MainRowPosted()
 {
-    if (m_view)
-        View()->MainRowPosted();
+    if (IStationView* view = View())
+        view->MainRowPosted();
     if (EventsLog)
         EventsLog->FoldIfDue();
 }
@@ -463,17 +463,19 @@ void StationCore::WriteTechno(const std::string& text, Rgb colour)
 
 void StationCore::ShowSignalLevel(double level)
 {
-    Synchronize([&] {
-        if (m_view)
-            View()->SignalLevel(1, level);
-    });
+    Show([&](IStationView& view) { view.SignalLevel(1, level); });
 }
 
 void StationCore::ShowSignalLevel2(double level)
 {
+    Show([&](IStationView& view) { view.SignalLevel(2, level); });
+}
+
+void StationCore::Show(const std::function<void(IStationView&)>& show)
+{
     Synchronize([&] {
-        if (m_view)
-            View()->SignalLevel(2, level);
+        if (IStationView* view = View())
+            show(*view);
     });
 }
 
@@ -490,67 +492,46 @@ std::string StationCore::FindNumberByShortName(const std::string& shortName, con
 
 void StationCore::SetCommandButtonsEnabled(bool enabled)
 {
-    Synchronize([&] {
-        if (m_view)
-            View()->CommandButtons(enabled);
-    });
+    Show([&](IStationView& view) { view.CommandButtons(enabled); });
 }
 
 void StationCore::SetStatusEdit(const std::string& number, const std::string& text)
 {
-    Synchronize([&] {
-        if (m_view)
-            View()->StatusEdit(number, text);
-    });
+    Show([&](IStationView& view) { view.StatusEdit(number, text); });
 }
 
 void StationCore::SetLinkText(const std::string& text)
 {
-    Synchronize([&] {
-        if (m_view)
-            View()->LinkText(text);
-    });
+    Show([&](IStationView& view) { view.LinkText(text); });
 }
 
 void StationCore::AddBalanceLine(const std::string& text)
 {
-    Synchronize([&] {
-        if (m_view)
-            View()->BalanceLine(text);
-    });
+    Show([&](IStationView& view) { view.BalanceLine(text); });
 }
 
 std::string StationCore::BalanceNumber()
 {
     std::string number;
-    Synchronize([&] {
-        if (m_view)
-            number = View()->BalanceNumber();
-    });
+    Show([&](IStationView& view) { number = view.BalanceNumber(); });
     return number;
 }
 
 void StationCore::SetDialStatus(const std::string& text)
 {
-    Synchronize([&] {
-        if (m_view)
-            View()->DialStatus(text);
-    });
+    Show([&](IStationView& view) { view.DialStatus(text); });
 }
 
 void StationCore::SetDialNumber(const std::string& text)
 {
-    Synchronize([&] {
-        if (m_view)
-            View()->DialNumber(text);
-    });
+    Show([&](IStationView& view) { view.DialNumber(text); });
 }
 
 void StationCore::ShowLinkLost()
 {
     Synchronize([&] {
-        if (m_view)
-            View()->LinkLostAlert();
+        if (IStationView* view = View())
+            view->LinkLostAlert();
         m_desk.LinkLost();
     });
 }
@@ -562,15 +543,12 @@ void StationCore::LinkRestored()
 
 void StationCore::ShowWarning(const std::string& text)
 {
-    Synchronize([&] {
-        if (m_view)
-            View()->Warning(text);
-    });
+    Show([&](IStationView& view) { view.Warning(text); });
 }
 
 void StationCore::PlaySound(Sound sound)
 {
-    if (IStationView* view = m_view)
+    if (IStationView* view = View())
         view->PlaySound(sound);
 }
 
@@ -589,8 +567,8 @@ void StationCore::Journal(std::string_view status, const std::string& tel, const
 
 void StationCore::Techno(const std::string& text, Rgb colour)
 {
-    if (m_view)
-        View()->TechnoLine(text, colour);
+    if (IStationView* view = View())
+        view->TechnoLine(text, colour);
 }
 
 bool StationCore::Modem1Running() { return Modem1->Running; }

@@ -181,6 +181,8 @@ private:
     void WatchDevices(const std::vector<DialDevice>& devices);
     void CheckContacts();
     void MainRowPosted();
+    // Runs `show` on the view, if any, on the UI thread.
+    void Show(const std::function<void(IStationView&)>& show);
 
     DeviceRegister& m_register;
     std::string m_configFile;
