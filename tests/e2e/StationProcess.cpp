@@ -59,6 +59,11 @@ std::vector<char*> Pointers(std::vector<std::string>& strings)
 
 } // namespace
 
+std::vector<std::string> ReceiverCommand(const fs::path& dataDir)
+{
+    return {(BuildBinDir() / "korvalen-receiver").string(), "--data", dataDir.string()};
+}
+
 fs::path BuildBinDir()
 {
     if (const char* dir = std::getenv("KORVALEN_BIN_DIR"); dir && *dir)
@@ -93,23 +98,33 @@ void StationProcess::Start(const fs::path& programDir, const std::vector<std::st
 void StationProcess::Start(const fs::path& program, const fs::path& workingDir, const std::vector<std::string>& env,
                            const fs::path& logFile)
 {
+    Start(std::vector<std::string>{program.string()}, workingDir, env, logFile);
+}
+
+void StationProcess::Start(const std::vector<std::string>& arguments, const fs::path& workingDir,
+                           const std::vector<std::string>& env, const fs::path& logFile)
+{
     if (m_pid > 0)
         throw std::logic_error("the station is already running");
-    std::vector<std::string> args = {program.string()};
-    std::vector<std::string> environment;
-    auto replaced = [&env](const std::string& entry) {
-        if (entry.rfind("QT_QPA_PLATFORM=", 0) == 0 || entry.rfind("KORVALEN_AUTOSTART=", 0) == 0)
-            return true;
+    std::vector<std::string> args = arguments;
+    auto nameOf = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
+    auto named = [&](const std::string& name) {
         for (const std::string& e : env)
-            if (entry.compare(0, e.find('=') + 1, e, 0, e.find('=') + 1) == 0)
+            if (nameOf(e) == name)
                 return true;
         return false;
     };
-    for (char** e = environ; *e; ++e)
-        if (!replaced(*e))
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e) {
+        const std::string name = nameOf(*e);
+        if (name != "QT_QPA_PLATFORM" && name != "KORVALEN_AUTOSTART" && !named(name))
             environment.push_back(*e);
-    environment.push_back("QT_QPA_PLATFORM=offscreen");
-    environment.insert(environment.end(), env.begin(), env.end());
+    }
+    if (!named("QT_QPA_PLATFORM"))
+        environment.push_back("QT_QPA_PLATFORM=offscreen");
+    for (const std::string& e : env)
+        if (e.find('=') != std::string::npos)
+            environment.push_back(e);
     std::vector<char*> argv = Pointers(args);
     std::vector<char*> envp = Pointers(environment);
 
@@ -197,23 +212,29 @@ ToolResult RunProgram(const std::vector<std::string>& arguments, std::chrono::mi
 }
 
 void WriteStationTables(const fs::path& dir, const std::string& sender, const std::string& user,
-                        const std::string& password, int oldRows)
+                        const std::string& password, int oldRows, const std::vector<StationDevice>& moreDevices)
 {
     const TableFormat format;
     MemTable devices, descriptions;
     DefineDeviceTable(devices);
     DefineDescriptionTable(descriptions);
-    devices.Append();
-    devices.FieldAt(device::K1).SetAsInteger(0);
-    devices.FieldAt(device::Device).SetAsString("Склад"_cp);
-    devices.Post();
-    descriptions.Append();
-    descriptions.FieldAt(description::K1).SetAsInteger(0);
-    descriptions.FieldAt(description::SimpleName).SetAsString("Склад"_cp);
-    descriptions.FieldAt(description::SimCard).SetAsString(sender);
-    descriptions.FieldAt(description::DialTime).SetAsString("60");
-    descriptions.FieldAt(description::DialEnable).SetAsBoolean(false);
-    descriptions.Post();
+    std::vector<StationDevice> all = {{Str("Склад"_cp), sender, false}};
+    all.insert(all.end(), moreDevices.begin(), moreDevices.end());
+    int key = 0;
+    for (const StationDevice& d : all) {
+        devices.Append();
+        devices.FieldAt(device::K1).SetAsInteger(key);
+        devices.FieldAt(device::Device).SetAsString(d.shortName);
+        devices.Post();
+        descriptions.Append();
+        descriptions.FieldAt(description::K1).SetAsInteger(key);
+        descriptions.FieldAt(description::SimpleName).SetAsString(d.shortName);
+        descriptions.FieldAt(description::SimCard).SetAsString(d.number);
+        descriptions.FieldAt(description::DialTime).SetAsString("60");
+        descriptions.FieldAt(description::DialEnable).SetAsBoolean(d.dial);
+        descriptions.Post();
+        ++key;
+    }
     format.Save(devices, (dir / "t2.bin").string());
     format.Save(descriptions, (dir / "t1.bin").string());
 

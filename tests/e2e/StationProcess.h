@@ -28,8 +28,13 @@ public:
     void Start(const std::filesystem::path& programDir, const std::vector<std::string>& env,
                const std::filesystem::path& logFile);
     // The same for any station program started in `workingDir` (an installed
-    // one); a variable of `env` replaces the inherited one of that name.
+    // one); a variable of `env` replaces the inherited one of that name, and a
+    // bare name ("DISPLAY") removes it (QT_QPA_PLATFORM too, which is offscreen
+    // unless named).
     void Start(const std::filesystem::path& program, const std::filesystem::path& workingDir,
+               const std::vector<std::string>& env, const std::filesystem::path& logFile);
+    // The same with arguments: `argv[0]` is the program's path.
+    void Start(const std::vector<std::string>& argv, const std::filesystem::path& workingDir,
                const std::vector<std::string>& env, const std::filesystem::path& logFile);
     bool Started() const { return m_pid > 0; }
     pid_t Pid() const { return m_pid; }
@@ -54,16 +59,28 @@ ToolResult RunBuildTool(const std::string& program, const std::vector<std::strin
 // Runs argv[0] (a path) with the rest as its arguments, bounded.
 ToolResult RunProgram(const std::vector<std::string>& argv, std::chrono::milliseconds limit);
 
+// A device of the register beyond the first: short name in CP1251, number,
+// and whether the ring-round calls it (once an hour).
+struct StationDevice {
+    std::string shortName;
+    std::string number;
+    bool dial = false;
+};
+
 // A station's files in `dir`: a register of one device "Склад" with number
-// `sender`, the account `user` (UTF-8) with `password`, a main journal of
-// `oldRows` old rows, an empty ring-round journal and fresh tile states, so
-// that it starts without a message. Throws when a file cannot be written.
+// `sender` and `moreDevices` after it, the account `user` (UTF-8) with
+// `password`, a main journal of `oldRows` old rows, an empty ring-round journal
+// and fresh tile states, so that it starts without a message. Throws when a
+// file cannot be written.
 void WriteStationTables(const std::filesystem::path& dir, const std::string& sender, const std::string& user,
-                        const std::string& password, int oldRows);
+                        const std::string& password, int oldRows, const std::vector<StationDevice>& moreDevices = {});
 // "config.ini" in `dir` naming the two ports at 115200 baud.
 void WriteStationConfig(const std::filesystem::path& dir, const std::string& port1, const std::string& port2);
 
 // The build's folder (KORVALEN_BIN_DIR).
 std::filesystem::path BuildBinDir();
+
+// The command line of the built receiver on the data folder `dataDir`.
+std::vector<std::string> ReceiverCommand(const std::filesystem::path& dataDir);
 
 } // namespace kv::test
