@@ -9,12 +9,16 @@
 #include "data/Status.h"
 #include "data/Text.h"
 #include "modemsetup/ModemUnit.h"
+#include "data/TableFormat.h"
 #include "tests/e2e/LiveStation.h"
+#include "tests/e2e/StationProcess.h"
 #include "tests/support/Cp1251.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <map>
 #include <set>
 
@@ -89,6 +93,32 @@ private:
     ModemSim& m_sim;
 };
 
+// The devices that report in the journeys, after "Склад".
+std::vector<Reporter> JourneyReporters()
+{
+    return {{Str("Гараж"_cp), "+79120000001"}, {Str("Дача"_cp), "+79120000002"}, {Str("Котельная"_cp), "+79120000003"}};
+}
+
+// Report `n` of a journey, sent to modem 1: the devices and markers in turn
+// (the alarm's marker with its Latin letters, as the devices write it).
+Expected SendReport(ModemSim& sim, int n)
+{
+    std::vector<Reporter> all = {{Str("Склад"_cp), kReporterNumber}};
+    for (const Reporter& r : JourneyReporters())
+        all.push_back(r);
+    const std::pair<const char*, std::string_view> kinds[] = {
+        {"Поставлено на охрану", status::kArmed}, {"Снято с охраны", status::kDisarmed},
+        {"Внимaние ТPEBОГА", status::kAlarm}};
+    const Reporter& who = all[static_cast<std::size_t>(n) % all.size()];
+    const auto& [marker, status] = kinds[static_cast<std::size_t>(n) % 3];
+    Expected e{std::string(marker) + " " + std::to_string(n), std::string(status), who.number, who.shortName};
+    sim.Command("sms 1 " + who.number + " " + e.text);
+    return e;
+}
+
+// The family's harmless unsolicited codes, some in the middle of a burst.
+constexpr const char* kBurstCodes[] = {"+CREG: 1", "Call Ready", "+CIEV: 1,3", "+CTZV: +12,0", "^RSSI: 14"};
+
 class FamilyJourney : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(FamilyJourney, ReportsCallAndBalanceAreJournalledOnceAndRight)
@@ -98,22 +128,9 @@ TEST_P(FamilyJourney, ReportsCallAndBalanceAreJournalledOnceAndRight)
     options.linkDir = (dir.path() / "links").string();
     options.family = GetParam();
     ModemSim sim(options);
-    const std::vector<Reporter> reporters = {{Str("Гараж"_cp), "+79120000001"}, {Str("Дача"_cp), "+79120000002"},
-                                             {Str("Котельная"_cp), "+79120000003"}};
-    std::vector<Reporter> all = {{Str("Склад"_cp), kReporterNumber}};
-    all.insert(all.end(), reporters.begin(), reporters.end());
-
-    // Markers as the devices write them (the alarm one with its Latin letters).
-    const std::pair<const char*, std::string_view> kinds[] = {
-        {"Поставлено на охрану", status::kArmed}, {"Снято с охраны", status::kDisarmed},
-        {"Внимaние ТPEBОГА", status::kAlarm}};
+    const std::vector<Reporter> reporters = JourneyReporters();
     std::vector<Expected> expected;
-    auto report = [&](int n) {
-        const Reporter& who = all[static_cast<std::size_t>(n) % all.size()];
-        const auto& [marker, status] = kinds[static_cast<std::size_t>(n) % 3];
-        expected.push_back({std::string(marker) + " " + std::to_string(n), std::string(status), who.number, who.shortName});
-        sim.Command("sms 1 " + who.number + " " + expected.back().text);
-    };
+    auto report = [&](int n) { expected.push_back(SendReport(sim, n)); };
 
     // Stored while the station is off.
     for (int n = 0; n < 3; ++n)
@@ -144,11 +161,10 @@ TEST_P(FamilyJourney, ReportsCallAndBalanceAreJournalledOnceAndRight)
     EXPECT_TRUE(Until(allJournalled, 20s)) << "reports stored while the station was off" << live.TechnoTail(60);
 
     // A burst of twenty while it runs (more than some SIMs hold: the rest waits at the network).
-    const char* const codes[] = {"+CREG: 1", "Call Ready", "+CIEV: 1,3", "+CTZV: +12,0", "^RSSI: 14"};
     for (int n = 3; n < 23; ++n) {
         report(n);
         if (n % 4 == 0)
-            sim.Command(std::string("urc 1 ") + codes[(n / 4) % std::size(codes)]);
+            sim.Command(std::string("urc 1 ") + kBurstCodes[(n / 4) % std::size(kBurstCodes)]);
     }
     const auto burst = Clock::now();
     EXPECT_TRUE(Until(allJournalled, 60s)) << "a burst of twenty" << live.TechnoTail(60);
@@ -212,6 +228,93 @@ TEST_P(FamilyJourney, ReportsCallAndBalanceAreJournalledOnceAndRight)
     EXPECT_TRUE(Until([&] { return StoredTexts(sim).empty() && sim.Command("network 1").empty(); }, 15s))
         << "left in the SIM";
     std::cout << "[ figures  ] " << GetParam() << ": a burst of twenty journalled in " << burstTime.count() << " ms\n";
+}
+
+// The same journey against korvalen-receiver as a process of its own, with
+// nobody at a desk: reports stored before it starts and a burst among the
+// family's unsolicited codes, an alarm call, and the ring-round it starts by
+// itself on modem 2. After SIGTERM "t3.bin" holds each report and the call
+// once, right, and "t6.bin" the ring-round's call. (Nobody asks a balance: the
+// receiver has no one to press the button.)
+class ReceiverJourney : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ReceiverJourney, ReportsCallAndRingRoundAreJournalledOnceAndRight)
+{
+    TempDir dir;
+    ModemSimOptions options;
+    options.linkDir = (dir.path() / "links").string();
+    options.family = GetParam();
+    ModemSim sim(options);
+    const fs::path data = dir.path() / "data", log = dir.path() / "receiver.log";
+    fs::create_directories(data);
+    std::vector<StationDevice> devices;
+    for (const Reporter& r : JourneyReporters())
+        devices.push_back({r.shortName, r.number, false});
+    // Called 3 s after the start, and every 3 s after each call.
+    devices.push_back({Str("Офис"_cp), kRingedNumber, true, "0.05"});
+    WriteStationTables(data, kReporterNumber, "Оператор", "1234", 0, devices);
+    WriteStationConfig(data, sim.Path(1), sim.Path(2));
+    auto logged = [&log](const std::string& text) {
+        return [&log, text] { return ReadFileBytes(log).find(text) != std::string::npos; };
+    };
+    auto simEmpty = [&sim] { return StoredTexts(sim).empty() && sim.Command("network 1").empty(); };
+
+    std::vector<Expected> expected;
+    for (int n = 0; n < 3; ++n)
+        expected.push_back(SendReport(sim, n));
+    sim.Command("dial 2 busy 1 " + std::string(kRingedNumber));
+    StationProcess receiver;
+    receiver.Start(ReceiverCommand(data), data, {}, log);
+    ASSERT_TRUE(Until(logged("Приёмник запущен: "), 20s)) << ReadFileBytes(log);
+    sim.Command("noise 1 on");
+    sim.Command("noise 2 on");
+    EXPECT_TRUE(Until(simEmpty, 20s)) << "reports stored before the start" << ReadFileBytes(log);
+
+    for (int n = 3; n < 23; ++n) {
+        expected.push_back(SendReport(sim, n));
+        if (n % 4 == 0)
+            sim.Command(std::string("urc 1 ") + kBurstCodes[(n / 4) % std::size(kBurstCodes)]);
+    }
+    const auto burst = Clock::now();
+    EXPECT_TRUE(Until(simEmpty, 60s)) << "a burst of twenty" << ReadFileBytes(log);
+    const auto burstTime = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - burst);
+
+    // The call's row is handed over before it is answered.
+    sim.Command(std::string("ring 1 ") + "+79120000002");
+    EXPECT_TRUE(sim.WaitForSent(1, "ATA\\r", 20s)) << ReadFileBytes(log);
+    EXPECT_TRUE(Until(logged(std::string("Дозвон завершен УСПЕШНО. Телефон:") + kRingedNumber), 30s))
+        << "the ring-round" << ReadFileBytes(log);
+
+    receiver.Signal(SIGTERM);
+    ASSERT_EQ(receiver.WaitExit(15s), 0) << ReadFileBytes(log);
+
+    MemTable events, dial;
+    ASSERT_NO_THROW(TableFormat().Load(events, (data / "t3.bin").string()));
+    ASSERT_NO_THROW(TableFormat().Load(dial, (data / "t6.bin").string()));
+    const std::vector<JournalRow> rows = NewestRows(events, events.RecordCount());
+    for (const Expected& e : expected) {
+        std::vector<JournalRow> of;
+        for (const JournalRow& row : rows)
+            if (row.event == Utf8ToCp1251("Новое сообщение:" + e.text))
+                of.push_back(row);
+        ASSERT_EQ(of.size(), 1u) << e.text << Describe(rows);
+        EXPECT_EQ(of[0].status, e.status) << e.text;
+        EXPECT_EQ(of[0].tel, e.number) << e.text;
+        EXPECT_EQ(of[0].simplename, e.shortName) << e.text;
+    }
+    const JournalRow call{Str(status::kAlarm), "+79120000002", Str("\"ТРЕВОГА\" - входящий вызов с телефона"_cp),
+                          Str("Дача"_cp)};
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), call), 1) << Describe(rows);
+    for (const JournalRow& row : rows)
+        EXPECT_NE(row.event, Str("Ошибка в SMS-сообщении:"_cp)) << Describe(rows);
+    int answered = 0;
+    for (const JournalRow& row : NewestRows(dial, dial.RecordCount())) {
+        EXPECT_TRUE(row.tel != kRingedNumber || row.status == status::kOnline) << Describe(NewestRows(dial, 20));
+        answered += row.tel == kRingedNumber && row.event == "Дозвон завершен успешно"_cp;
+    }
+    EXPECT_GE(answered, 1) << Describe(NewestRows(dial, 20));
+    std::cout << "[ figures  ] receiver, " << GetParam() << ": a burst of twenty journalled in " << burstTime.count()
+              << " ms\n";
 }
 
 // Long reports as the devices send them, in parts: a battery warning whose
@@ -293,13 +396,13 @@ TEST_P(LongReports, AreJoinedAndJournalledOnce)
         << "left in the SIM";
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryFamily, FamilyJourney,
-                         ::testing::Values("sim800", "huawei", "siemens", "quectel", "wavecom", "cinterion", "telit", "lte"),
+const char* const kFamilies[] = {"sim800", "huawei", "siemens", "quectel", "wavecom", "cinterion", "telit", "lte"};
+INSTANTIATE_TEST_SUITE_P(EveryFamily, FamilyJourney, ::testing::ValuesIn(kFamilies),
+                         [](const auto& info) { return std::string(info.param); });
+INSTANTIATE_TEST_SUITE_P(EveryFamily, ReceiverJourney, ::testing::ValuesIn(kFamilies),
                          [](const auto& info) { return std::string(info.param); });
 // The lte family drops the header in text mode: only the PDU links its parts.
-INSTANTIATE_TEST_SUITE_P(EveryFamily, LongReports,
-                         ::testing::Values("sim800", "huawei", "siemens", "quectel", "wavecom", "cinterion", "telit",
-                                           "lte"),
+INSTANTIATE_TEST_SUITE_P(EveryFamily, LongReports, ::testing::ValuesIn(kFamilies),
                          [](const auto& info) { return std::string(info.param); });
 
 } // namespace

@@ -230,7 +230,7 @@ void WriteStationTables(const fs::path& dir, const std::string& sender, const st
         descriptions.FieldAt(description::K1).SetAsInteger(key);
         descriptions.FieldAt(description::SimpleName).SetAsString(d.shortName);
         descriptions.FieldAt(description::SimCard).SetAsString(d.number);
-        descriptions.FieldAt(description::DialTime).SetAsString("60");
+        descriptions.FieldAt(description::DialTime).SetAsString(d.dialMinutes);
         descriptions.FieldAt(description::DialEnable).SetAsBoolean(d.dial);
         descriptions.Post();
         ++key;

@@ -60,11 +60,13 @@ ToolResult RunBuildTool(const std::string& program, const std::vector<std::strin
 ToolResult RunProgram(const std::vector<std::string>& argv, std::chrono::milliseconds limit);
 
 // A device of the register beyond the first: short name in CP1251, number,
-// and whether the ring-round calls it (once an hour).
+// and whether the ring-round calls it, every `dialMinutes` ("." decimals),
+// first that long after the start.
 struct StationDevice {
     std::string shortName;
     std::string number;
     bool dial = false;
+    std::string dialMinutes = "60";
 };
 
 // A station's files in `dir`: a register of one device "Склад" with number
