@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <functional>
 #include <sys/file.h>
 #include <thread>
@@ -272,6 +273,74 @@ TEST_F(ReceiverProcess, ASignalEndsItCleanlyWhileItStartsAndWhileItRuns)
     for (const std::string& event : Events())
         unhandled += event.rfind(left, 0) == 0;
     EXPECT_EQ(unhandled, 1) << "the alarm open at the signal";
+}
+
+// Killed with an alarm open, it resumes on the next start with nobody to log
+// in: the report sent while it was down is read, the alarm is still open and
+// is journalled as unhandled by the clean close, once.
+TEST_F(ReceiverProcess, AfterSigkillItResumesWithTheAlarmStillOpen)
+{
+    const std::string alarm = std::string("Вним") + "a" + "ние Т" + "PEB" + "ОГА! Зона 7";
+    const std::string meanwhile = "Снято с охраны, пока приёмник лежал";
+    const fs::path record = data / "korvalen.running";
+    auto alarmOnRecord = [&] { return ReadFileBytes(record).find("intrusion\t") != std::string::npos; };
+    Start();
+    ASSERT_TRUE(WaitUntil(20s, [&] { return Logged(kStarted); })) << Log();
+    sim.Command(std::string("sms 1 ") + kSender + " " + alarm);
+    ASSERT_TRUE(WaitUntil(20s, [&] { return SimEmpty(); })) << Log();
+    ASSERT_TRUE(WaitUntil(10s, alarmOnRecord)) << ReadFileBytes(record);
+    std::this_thread::sleep_for(1500ms); // the journal's log is synced
+    ASSERT_EQ(receiver.Kill(), 128 + SIGKILL);
+
+    sim.Command(std::string("sms 1 ") + kSender + " " + meanwhile);
+    Start();
+    EXPECT_TRUE(WaitUntil(20s, [&] { return Logged("Работа возобновлена после сбоя"); })) << Log();
+    ASSERT_TRUE(WaitUntil(20s, [&] { return SimEmpty(); })) << Log();
+    EXPECT_TRUE(WaitUntil(10s, alarmOnRecord)) << "the alarm open at the kill is not open again";
+    Stop();
+    EXPECT_FALSE(fs::exists(record)) << "the clean close removes it";
+
+    EXPECT_EQ(RowsOf("Новое сообщение:" + alarm), 1);
+    EXPECT_EQ(RowsOf("Новое сообщение:" + meanwhile), 1);
+    EXPECT_EQ(RowsOf("Возобновление работы после сбоя"), 1);
+    int unhandled = 0;
+    for (const std::string& event : Events())
+        unhandled += event.rfind("Не обработано: Новое сообщение:" + alarm + " (", 0) == 0;
+    EXPECT_EQ(unhandled, 1);
+}
+
+// With nobody at a desk an alarm is escalated as in the windows program: once
+// its wait is over, one SMS to the responder through modem 1, journalled as
+// sent; a report that is no alarm calls nobody.
+TEST_F(ReceiverProcess, EscalatesAnAlarmNobodyAcknowledges)
+{
+    const std::string responder = "+79990000001";
+    {
+        std::ofstream ini(data / "config.ini", std::ios::binary | std::ios::app);
+        ini << "[Escalation]\r\nMinutes=0.05\r\nNumbers=" << responder << "\r\n";
+    }
+    const std::string alarm = std::string("Вним") + "a" + "ние Т" + "PEB" + "ОГА! Зона 2";
+    Start();
+    ASSERT_TRUE(WaitUntil(20s, [&] { return Logged(kStarted); })) << Log();
+    sim.Command(std::string("sms 1 ") + kSender + " Поставлено на охрану");
+    sim.Command(std::string("sms 1 ") + kSender + " " + alarm);
+    auto toResponder = [&] {
+        int n = 0;
+        for (const std::string& line : sim.Command("outbox 1"))
+            n += line.find(" " + responder + " ") != std::string::npos;
+        return n;
+    };
+    ASSERT_TRUE(WaitUntil(20s, [&] { return toResponder() > 0; })) << Log();
+    std::this_thread::sleep_for(3s); // more ticks: no second SMS for the same alarm
+    Stop();
+    EXPECT_EQ(toResponder(), 1);
+    MemTable events;
+    TableFormat().Load(events, (data / "t3.bin").string());
+    int sent = 0;
+    for (int r = 0; r < events.RecordCount(); ++r)
+        sent += events.TextAt(r, journal::Tel) == responder &&
+                Cp1251ToUtf8(events.TextAt(r, journal::Event)).rfind("Эскалация: ", 0) == 0;
+    EXPECT_EQ(sent, 1) << Log();
 }
 
 } // namespace
