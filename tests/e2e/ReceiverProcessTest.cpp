@@ -150,10 +150,8 @@ TEST_F(ReceiverProcess, RefusesACommandLineOrFolderItCannotUse)
     } cases[] = {
         {{}, 2, "Не указана папка данных (--data DIR)"},
         {{"--data"}, 2, "После --data нужен путь"},
-        {{"--data", ""}, 2, "После --data нужен путь"},
         {{"--data", folder, "--config"}, 2, "После --config нужен путь"},
         {{"--data", folder, "--port", "/dev/ttyS0"}, 2, "Неизвестный параметр: --port"},
-        {{"--config", folder + "/config.ini"}, 2, "Не указана папка данных"},
         {{"--data", folder + "/nowhere"}, 1, "Нет доступа к папке данных: "},
         {{"--data", folder, "--config", "missing.ini"}, 1, "Нет файла настроек missing.ini: "},
     };
