@@ -341,5 +341,43 @@ TEST_F(ReceiverProcess, EscalatesAnAlarmNobodyAcknowledges)
     EXPECT_EQ(sent, 1) << Log();
 }
 
+// A damaged table is no reason to stop: the receiver says which, keeps the
+// damaged file aside as it was (the tile states are only rebuilt), starts,
+// journals the next report once and closes with exit code 0.
+TEST_F(ReceiverProcess, StartsOverADamagedTableAndKeepsItAside)
+{
+    const struct {
+        const char* file;
+        const char* told;
+        bool keptAside;
+    } cases[] = {
+        {"t1.bin", "Реестр устройств (t1.bin, t2.bin) не прочитан: приёмник работает без устройств", true},
+        {"t3.bin", "Список событий пуст!", true},
+        {"t6.bin", "Список событий обзвона пуст!", true},
+        {"t5.bin", "Список состояния объектов пуст.", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        data = dir.path() / (std::string("data-") + c.file);
+        fs::create_directories(data);
+        WriteStationTables(data, kSender, "Оператор", "1234", 10);
+        WriteStationConfig(data, sim.Path(1), sim.Path(2));
+        const std::string whole = ReadFileBytes(data / c.file);
+        const std::string damaged = whole.substr(0, whole.size() / 2) + "\x01garbage";
+        WriteFileBytes(data / c.file, damaged);
+
+        Start();
+        ASSERT_TRUE(WaitUntil(20s, [&] { return Logged(kStarted); })) << Log();
+        EXPECT_TRUE(Logged(c.told)) << Log();
+        const std::string report = std::string("Поставлено на охрану после ") + c.file;
+        sim.Command(std::string("sms 1 ") + kSender + " " + report);
+        ASSERT_TRUE(WaitUntil(20s, [&] { return SimEmpty(); })) << Log();
+        Stop();
+        EXPECT_EQ(RowsOf("Новое сообщение:" + report), 1) << Log();
+        if (c.keptAside)
+            EXPECT_EQ(ReadFileBytes(data / (std::string(c.file) + ".damaged")), damaged);
+    }
+}
+
 } // namespace
 } // namespace kv::test
