@@ -4,12 +4,13 @@
 // and the balance of both modems. Every report is journalled once with its
 // status, number and short name, none is taken for a damaged message, and none
 // leaves the SIM before its row is written (each new row looks at the SIM while
-// the worker waits for it). One CTest case per family, side by side.
+// the worker waits for it). The same journey against the receiver process.
+// One CTest case per family and program, side by side.
 #include "data/Schemas.h"
 #include "data/Status.h"
+#include "data/TableFormat.h"
 #include "data/Text.h"
 #include "modemsetup/ModemUnit.h"
-#include "data/TableFormat.h"
 #include "tests/e2e/LiveStation.h"
 #include "tests/e2e/StationProcess.h"
 #include "tests/support/Cp1251.h"
