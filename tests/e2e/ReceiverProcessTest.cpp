@@ -136,7 +136,10 @@ TEST_F(ReceiverProcess, NeedsNoDisplayAndLoadsNoGuiLibrary)
     ASSERT_TRUE(WaitUntil(20s, [&] { return SimEmpty(); })) << Log();
     Stop();
     EXPECT_EQ(RowsOf("Новое сообщение:" + report), 1);
-    EXPECT_TRUE(fs::exists(data / "techno.log"));
+    // The technological journal's file has what the stream had.
+    const std::string techno = ReadFileBytes(data / "techno.log");
+    EXPECT_NE(techno.find(kStarted), std::string::npos) << techno;
+    EXPECT_NE(techno.find(kStopped), std::string::npos) << techno;
 }
 
 // A command line it does not understand is refused with its usage and exit
