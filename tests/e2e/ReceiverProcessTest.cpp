@@ -200,6 +200,43 @@ TEST_F(ReceiverProcess, ASecondOnTheSameFolderIsRefusedWhileTheFirstGoesOn)
     EXPECT_EQ(Log().find(kStarted), Log().rfind(kStarted)) << "started twice:\n" << Log();
 }
 
+// The windows program watching the modems from the same folder, or from
+// another with the same ports: the receiver is refused either way, and the
+// station goes on.
+TEST_F(ReceiverProcess, IsRefusedBesideTheWindowsProgramOnItsFolderOrItsPorts)
+{
+    InstallStation(data);
+    StationProcess station;
+    const fs::path stationLog = dir.path() / "station.log";
+    station.Start(data, {"KORVALEN_AUTOSTART=Оператор:1234"}, stationLog);
+    ASSERT_TRUE(sim.WaitForSent(2, "AT+CSQ\\r", 60s)) << "both modems started; see " << ReadFileBytes(stationLog);
+
+    const fs::path other = dir.path() / "other";
+    fs::create_directories(other);
+    WriteStationTables(other, kSender, "Оператор", "1234", 0);
+    WriteStationConfig(other, sim.Path(1), sim.Path(2));
+    const ToolResult sameFolder = RunProgram(ReceiverCommand(data), 10s);
+    EXPECT_EQ(sameFolder.status, 1) << sameFolder.output;
+    EXPECT_NE(sameFolder.output.find("Станция уже работает с журналами в этой папке."), std::string::npos)
+        << sameFolder.output;
+    const ToolResult samePorts = RunProgram(ReceiverCommand(other), 20s);
+    EXPECT_EQ(samePorts.status, 1) << samePorts.output;
+    EXPECT_NE(samePorts.output.find("Невозможно открыть порт " + sim.Path(1) + " модема 1: "), std::string::npos)
+        << samePorts.output;
+    // The simulator keeps each port open as well: either holder may be named.
+    EXPECT_TRUE(samePorts.output.find("занят программой korvalen (") != std::string::npos ||
+                samePorts.output.find("занят программой modemsim (") != std::string::npos)
+        << samePorts.output;
+
+    const std::string report = "Снято с охраны при станции";
+    sim.Command(std::string("sms 1 ") + kSender + " " + report);
+    ASSERT_TRUE(WaitUntil(30s, [&] { return SimEmpty(); })) << ReadFileBytes(stationLog);
+    std::this_thread::sleep_for(500ms);
+    station.Signal(SIGTERM);
+    ASSERT_EQ(station.WaitExit(15s), 0) << ReadFileBytes(stationLog);
+    EXPECT_EQ(RowsOf("Новое сообщение:" + report), 1);
+}
+
 // A port another program holds (locked as the station locks its own) is
 // refused by name, whichever modem it belongs to; the folder is left for the
 // next start, which then works.
