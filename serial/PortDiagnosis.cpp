@@ -1,6 +1,7 @@
 #include "serial/PortDiagnosis.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -8,8 +9,10 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sstream>
 #include <string_view>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace kv::comport {
@@ -55,6 +58,26 @@ bool HoldsDevice(const std::string& pid, dev_t device)
     return holds;
 }
 
+// The process whose lock on the device node (the one a station takes) made
+// the open fail, from /proc/locks; -1 when none is listed.
+pid_t LockHolder(const struct stat& node)
+{
+    char id[64];
+    std::snprintf(id, sizeof id, "%02x:%02x:%llu", major(node.st_dev), minor(node.st_dev),
+                  static_cast<unsigned long long>(node.st_ino));
+    std::ifstream in("/proc/locks");
+    std::string line;
+    while (std::getline(in, line)) {
+        // "1: FLOCK  ADVISORY  WRITE 2345 00:1b:6 0 EOF"; a waiter's line has "->" and no match.
+        std::istringstream fields(line);
+        std::string index, kind, mode, access, locked;
+        long pid = 0;
+        if (fields >> index >> kind >> mode >> access >> pid >> locked && kind == "FLOCK" && locked == id && pid > 0)
+            return static_cast<pid_t>(pid);
+    }
+    return -1;
+}
+
 PortHolder FromLockFile(const std::string& devicePath)
 {
     const std::string base = devicePath.substr(devicePath.rfind('/') + 1);
@@ -74,6 +97,10 @@ PortHolder FindPortHolder(const std::string& devicePath)
     struct stat device{};
     if (::stat(devicePath.c_str(), &device) != 0 || !S_ISCHR(device.st_mode))
         return {};
+    // Others may have it open too (a program that only watches it); the lock's
+    // holder is the one that keeps the station out.
+    if (const pid_t locker = LockHolder(device); locker > 0 && (::kill(locker, 0) == 0 || errno == EPERM))
+        return {locker, CommandName(locker)};
     // Our own process last: a port held by this very program (both modems on
     // one port) is told as such, but another holder is the likelier news.
     const std::string self = std::to_string(::getpid());

@@ -10,9 +10,10 @@ struct PortHolder {
     pid_t pid = -1;   // -1: the system does not tell
     std::string name; // the process's command name
 };
-// A process that has `devicePath` open (from /proc/*/fd, readable for the
-// user's own processes or for root), else the one named by a UUCP lock file
-// (/var/lock/LCK..ttyUSB0) while it runs.
+// The process holding a lock on `devicePath` (from /proc/locks), else one that
+// has it open (from /proc/*/fd, readable for the user's own processes or for
+// root), else the one named by a UUCP lock file (/var/lock/LCK..ttyUSB0)
+// while it runs.
 PortHolder FindPortHolder(const std::string& devicePath);
 
 // The group owning the device ("dialout"); empty when it cannot be read.

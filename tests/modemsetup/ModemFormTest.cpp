@@ -23,6 +23,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 
 #include <grp.h>
@@ -342,11 +343,12 @@ TEST_F(ModemWindow, PortsHeldByAnotherProgramFailEachModemOnItsOwn)
     EXPECT_TRUE(form->PNGButton7->isEnabled());
 }
 
-// A child process that opens a device as the station does and holds it
-// until the test lets go; its name is what the box should tell.
+// A child process that opens a device as the station does (or, `lock`
+// false, only opens it) and holds it until the test lets go; its name is
+// what the box should tell.
 class Holder {
 public:
-    explicit Holder(const std::string& path)
+    explicit Holder(const std::string& path, bool lock = true, const char* name = "kv-holder")
     {
         int ready[2];
         if (pipe(ready) != 0 || pipe(m_release) != 0)
@@ -355,9 +357,9 @@ public:
         if (m_pid == 0) {
             // Only async-signal-safe calls: the test process has threads.
             close(m_release[1]); // the test's close is the release
-            prctl(PR_SET_NAME, "kv-holder");
+            prctl(PR_SET_NAME, name);
             int error = 0;
-            const int fd = comport::OpenExclusive(path, error);
+            const int fd = lock ? comport::OpenExclusive(path, error) : open(path.c_str(), O_RDWR | O_NOCTTY);
             char byte = fd >= 0 ? 1 : 0;
             (void)!write(ready[1], &byte, 1);
             (void)!read(m_release[0], &byte, 1);
@@ -395,6 +397,21 @@ TEST_F(ModemWindow, APortHeldByAnotherProcessNamesItInTheBox)
     EXPECT_EQ(dialogs.Texts()[0], kModem1Failed + "\r\n\r\n" + Cp("Порт "_cp) + pty1.SlavePath() +
                                       Cp(" занят программой "_cp) + "kv-holder" + Cp(" (процесс "_cp) +
                                       std::to_string(holder.Pid()) + Cp("). Закройте её и повторите."_cp));
+}
+
+// A program that only has the port open as well (started first, so found
+// first) is not the one named: the holder of the lock is.
+TEST(PortAdvice, APortOpenInTwoProgramsNamesTheOneHoldingItsLock)
+{
+    test::Pty pty;
+    Holder bystander(pty.SlavePath(), false, "kv-bystander");
+    Holder holder(pty.SlavePath());
+    ASSERT_TRUE(bystander.Holding() && holder.Holding());
+    int error = 0;
+    EXPECT_LT(comport::OpenExclusive(pty.SlavePath(), error), 0);
+    EXPECT_EQ(PortAdvice(error, pty.SlavePath()), Cp("Порт "_cp) + pty.SlavePath() + Cp(" занят программой "_cp) +
+                                                      "kv-holder" + Cp(" (процесс "_cp) + std::to_string(holder.Pid()) +
+                                                      Cp("). Закройте её и повторите."_cp));
 }
 
 // The permission refusal comes from a real open by an unprivileged user: the
