@@ -1,5 +1,6 @@
 #include "core/ModemStart.h"
 
+#include "codec/Ucs2.h"
 #include "modem/Commands.h"
 
 namespace kv {
@@ -41,6 +42,17 @@ void BeginModem2(TModem& modem, TComPort& port, const Pause& pause, const std::f
     if (startWorker)
         startWorker();
     workerStarted = true;
+}
+
+bool RequestBalance(TModem& modem, const std::string& ussd)
+{
+    modem.UssdPending = true;
+    // A request the full ring refused gets no answer, and a pending flag nobody
+    // clears would stop the polls for good.
+    if (EnqueueCommand(modem, BalanceRequestCommand(TextToUcs2Hex(ussd))))
+        return true;
+    modem.UssdPending = false;
+    return false;
 }
 
 } // namespace kv

@@ -17,5 +17,8 @@ void BeginModem1(TModem& modem, TComPort& port, const Pause& pause, const std::f
                  bool& workerStarted);
 void BeginModem2(TModem& modem, TComPort& port, const Pause& pause, const std::function<bool()>& startWorker,
                  bool& workerStarted);
+// Modem 1 asked for its balance by the USSD request `ussd` (station text);
+// false when its queue refused the request (nothing is then awaited).
+bool RequestBalance(TModem& modem, const std::string& ussd);
 
 } // namespace kv

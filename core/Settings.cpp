@@ -44,6 +44,9 @@ StationSettings ReadStationSettings(const IniFile& ini)
     s.silentHours = ini.ReadString(S(kSupervision), S(kSilentHours), s.silentHours);
     s.failuresToReport =
         FailuresToReport(ini.ReadString(S(kRing), S(kFailuresToReport), {})).value_or(kDefaultFailuresToReport);
+    const std::optional<double> hours = TextToFloat(ini.ReadString(S(kReceiver), S(kBalanceHours), "24"));
+    // 24 days at most: beyond that a slip, and the timer's milliseconds would overflow.
+    s.balanceHours = hours && *hours >= 0 && *hours <= 24 * 24 ? *hours : 24;
     s.multipartWaitSeconds =
         static_cast<int>(MultipartWaitFrom(ini.ReadString(S(kMessages), S(kMultipartWaitSeconds), {})).count());
     return s;

@@ -25,6 +25,8 @@ inline constexpr std::string_view kSupervision = "Supervision";
 inline constexpr std::string_view kSilentHours = "SilentHours";
 inline constexpr std::string_view kMessages = "Messages";
 inline constexpr std::string_view kMultipartWaitSeconds = "MultipartWaitSeconds";
+inline constexpr std::string_view kReceiver = "Receiver";
+inline constexpr std::string_view kBalanceHours = "BalanceHours";
 // Not a speed of the list: a missing key gives 9600 baud.
 inline constexpr std::string_view kDefaultBaudRate = "9200";
 inline constexpr int kMaxFailuresToReport = 99;
@@ -41,6 +43,9 @@ struct StationSettings {
     std::string silentHours = "0";
     int failuresToReport; // kDefaultFailuresToReport
     int multipartWaitSeconds;
+    // The receiver asks both modems' balance at its start and then every so
+    // many hours; 0: never.
+    double balanceHours = 24;
     StationSettings();
 };
 

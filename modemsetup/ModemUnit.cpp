@@ -552,14 +552,8 @@ void TModemForm::RbButton2Click()
 {
     if (!m_ctx.Modem1)
         return;
-    TModem& modem = *m_ctx.Modem1;
-    modem.UssdPending = true;
     BalanceInfo->clear();
-    const std::string code = TextToUcs2Hex(FromQ(BalanceNumber->text()));
-    // A request the full ring refused gets no answer, and a pending flag nobody
-    // clears would stop the polls for good.
-    if (!EnqueueCommand(modem, BalanceRequestCommand(code)))
-        modem.UssdPending = false;
+    RequestBalance(*m_ctx.Modem1, FromQ(BalanceNumber->text()));
 }
 
 void TModemForm::PNGButton4Click()

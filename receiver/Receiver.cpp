@@ -75,6 +75,7 @@ Receiver::Receiver(std::string configFile, std::ostream& err)
     m_health.Watch(Str("журнала"_cp), [&core] { return core.EventsLog->State(); });
     m_health.Watch(Str("журнала обзвона"_cp), [&core] { return core.DialEventsLog->State(); });
     connect(&m_timer, &QTimer::timeout, this, &Receiver::Tick);
+    connect(&m_balanceTimer, &QTimer::timeout, this, &Receiver::AskBalances);
 }
 
 Receiver::~Receiver()
@@ -110,6 +111,13 @@ bool Receiver::Start(std::string& error)
     if (!begin(core.ComPort1, m_settings.port1, m_settings.speed1, 1) ||
         !begin(core.ComPort2, m_settings.port2, m_settings.speed2, 2))
         return false;
+    // The first balance once the modems have settled, then at the set interval.
+    if (m_settings.balanceHours > 0) {
+        QTimer::singleShot(kFirstBalanceMs, this, [this] {
+            AskBalances();
+            m_balanceTimer.start(static_cast<int>(m_settings.balanceHours * 3600 * 1000));
+        });
+    }
     m_view.TechnoLine(Str("Приёмник запущен: модем 1 "_cp) + m_settings.port1 + Str(", модем 2 "_cp) +
                           m_settings.port2 + Str(", устройств "_cp) + std::to_string(m_register.Devices().size()),
                       kNavy);
@@ -122,12 +130,24 @@ void Receiver::Tick()
     m_health.Poll([this](const std::string& text, Rgb colour) { m_view.TechnoLine(text, colour); });
 }
 
+void Receiver::AskBalances()
+{
+    if (m_closed)
+        return;
+    StationCore& core = *m_core;
+    if (core.Modem1->Running)
+        RequestBalance(*core.Modem1, m_settings.balanceNumber);
+    if (core.Modem2->Running)
+        core.DialVars.balanceRequest = true;
+}
+
 bool Receiver::Close()
 {
     if (m_closed)
         return true;
     m_closed = true;
     m_timer.stop();
+    m_balanceTimer.stop();
     StationCore& core = *m_core;
     if (!core.StopWorkers(StationCore::kShutdownWait))
         m_view.TechnoLine(Str("Модемы не остановились за 15 с"_cp), kRed);

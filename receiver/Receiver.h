@@ -54,6 +54,7 @@ public:
     // The board of the receiver: every tile the station can keep states for.
     static constexpr int kBoardColumns = 30;
     static constexpr int kBoardRows = 30;
+    static constexpr int kFirstBalanceMs = 3000;
 
     // In the data folder (the current directory): the register, the journals,
     // the tile states and the last contacts read; nothing started yet.
@@ -71,6 +72,8 @@ public:
 
 private:
     void Tick();
+    // Both modems asked for their balance (the answers are journalled).
+    void AskBalances();
 
     std::ostream& m_err;
     DeviceRegister m_register;
@@ -79,6 +82,7 @@ private:
     std::unique_ptr<StationCore> m_core;
     JournalHealthWatch m_health;
     QTimer m_timer;
+    QTimer m_balanceTimer;
     bool m_closed = false;
 };
 

@@ -235,8 +235,8 @@ TEST_P(FamilyJourney, ReportsCallAndBalanceAreJournalledOnceAndRight)
 // nobody at a desk: reports stored before it starts and a burst among the
 // family's unsolicited codes, an alarm call, and the ring-round it starts by
 // itself on modem 2. After SIGTERM "t3.bin" holds each report and the call
-// once, right, and "t6.bin" the ring-round's call. (Nobody asks a balance: the
-// receiver has no one to press the button.)
+// once, right, and "t6.bin" the ring-round's call; both modems' balance, which
+// the receiver asks by itself at its start, is journalled too.
 class ReceiverJourney : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ReceiverJourney, ReportsCallAndRingRoundAreJournalledOnceAndRight)
@@ -285,6 +285,14 @@ TEST_P(ReceiverJourney, ReportsCallAndRingRoundAreJournalledOnceAndRight)
     EXPECT_TRUE(sim.WaitForSent(1, "ATA\\r", 20s)) << ReadFileBytes(log);
     EXPECT_TRUE(Until(logged(std::string("Дозвон завершен УСПЕШНО. Телефон:") + kRingedNumber), 30s))
         << "the ring-round" << ReadFileBytes(log);
+    const auto balanceRow = [&data](const char* table) {
+        return [&data, table] {
+            const ToolResult csv = RunBuildTool("korvalen-jrn", {"csv", (data / table).string()});
+            return csv.output.find("Баланс: 150.00 р.") != std::string::npos;
+        };
+    };
+    EXPECT_TRUE(Until(balanceRow("t3.bin"), 35s)) << "modem 1's balance" << ReadFileBytes(log);
+    EXPECT_TRUE(Until(balanceRow("t6.bin"), 35s)) << "modem 2's balance" << ReadFileBytes(log);
 
     receiver.Signal(SIGTERM);
     ASSERT_EQ(receiver.WaitExit(15s), 0) << ReadFileBytes(log);
@@ -308,6 +316,8 @@ TEST_P(ReceiverJourney, ReportsCallAndRingRoundAreJournalledOnceAndRight)
     EXPECT_EQ(std::count(rows.begin(), rows.end(), call), 1) << Describe(rows);
     for (const JournalRow& row : rows)
         EXPECT_NE(row.event, Str("Ошибка в SMS-сообщении:"_cp)) << Describe(rows);
+    const JournalRow balance1{Str(status::kBalance), Str("GSM-модем №1"_cp), Str("Баланс: 150.00 р."_cp), "        "};
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), balance1), 1) << Describe(rows);
     int answered = 0;
     for (const JournalRow& row : NewestRows(dial, dial.RecordCount())) {
         EXPECT_TRUE(row.tel != kRingedNumber || row.status == status::kOnline) << Describe(NewestRows(dial, 20));

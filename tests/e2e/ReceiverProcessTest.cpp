@@ -419,8 +419,9 @@ TEST_F(ReceiverProcess, StartsOverADamagedTableAndKeepsItAside)
         ASSERT_TRUE(WaitUntil(20s, [&] { return SimEmpty(); })) << Log();
         Stop();
         EXPECT_EQ(RowsOf("Новое сообщение:" + report), 1) << Log();
-        if (c.keptAside)
+        if (c.keptAside) {
             EXPECT_EQ(ReadFileBytes(data / (std::string(c.file) + ".damaged")), damaged);
+        }
     }
 }
 
