@@ -2,10 +2,12 @@
 // and to its tile: the whole station in-process against the modem simulator,
 // reports stored at random moments, then a burst of them at once; with the
 // modem's new-message indications available and without them (the memory poll
-// alone). Not a Google Benchmark: it prints its figures.
+// alone); for the windows program, the receiver (the same core without
+// windows), or both. Not a Google Benchmark: it prints its figures.
 //
-// Usage: alarm_latency [--reports N] [--burst N] [--family NAME] [--parts N]
-//                      [--indications on|off|both] [--gap MIN-MAX] [--limit SECONDS] [--seed N]
+// Usage: alarm_latency [--station windows|receiver|both] [--reports N] [--burst N] [--family NAME]
+//                      [--parts N] [--indications on|off|both] [--gap MIN-MAX] [--limit SECONDS]
+//                      [--seed N]
 //
 // With --parts each report is a long message of that many parts (UCS2, in part
 // order); it counts as arrived when its last part is in the SIM.
@@ -14,11 +16,14 @@
 // (the message is in the SIM, or waits at the network when the SIM is full);
 // on disk when the journal's log has synced its row; on the tile when the
 // device's guard state has changed to what the report says.
+#include "core/StationCore.h"
 #include "data/DurableJournal.h"
 #include "data/MemTable.h"
 #include "data/Schemas.h"
 #include "data/Text.h"
-#include "station/mainunit.h"
+#include "data/TextExport.h"
+#include "data/TileStates.h"
+#include "receiver/Receiver.h"
 #include "tests/e2e/LiveStation.h"
 #include "tests/support/Cp1251.h"
 #include "tests/support/ModemSim.h"
@@ -26,6 +31,7 @@
 #include "timing/UiThread.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 
 #include <algorithm>
 #include <atomic>
@@ -34,8 +40,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,7 +54,12 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 using namespace kv::literals;
 
+enum class StationKind { Windows, Receiver };
+
+const char* NameOf(StationKind kind) { return kind == StationKind::Windows ? "windows" : "receiver"; }
+
 struct Options {
+    std::vector<StationKind> stations = {StationKind::Windows, StationKind::Receiver};
     int reports = 20;
     int burst = 20;
     std::string family;
@@ -79,16 +92,16 @@ struct Change {
 // the tiles on a thread of its own, every millisecond.
 class Watch final : public kv::IRecordListener {
 public:
-    Watch(kv::TForm1& form, std::vector<int> tiles, std::vector<std::string> names)
-        : m_form(form), m_tiles(std::move(tiles)), m_names(std::move(names)), m_tileChanges(m_tiles.size())
+    Watch(kv::StationCore& core, std::vector<int> tiles, std::vector<std::string> names)
+        : m_core(core), m_tiles(std::move(tiles)), m_names(std::move(names)), m_tileChanges(m_tiles.size())
     {
-        m_form.EventsTable.AddRecordListener(this);
+        m_core.EventsTable.AddRecordListener(this);
         m_sampler = std::thread([this] { Sample(); });
     }
     ~Watch() override
     {
         Stop();
-        m_form.EventsTable.RemoveRecordListener(this);
+        m_core.EventsTable.RemoveRecordListener(this);
     }
     void Stop()
     {
@@ -124,7 +137,7 @@ public:
     {
         for (const int i : which) {
             const Report& r = reports[static_cast<std::size_t>(i)];
-            if (!r.row || m_form.EventsLog->Synced() < r.entry)
+            if (!r.row || m_core.EventsLog->Synced() < r.entry)
                 return false;
         }
         return true;
@@ -133,7 +146,7 @@ public:
 private:
     void RecordAdded(kv::RecordHandle record, std::size_t) override
     {
-        const kv::MemTable& t = m_form.EventsTable;
+        const kv::MemTable& t = m_core.EventsTable;
         const std::string_view event = t.TextView(record, kv::journal::Event);
         if (event.find("Ошибка в SMS-сообщении:"_cp) != std::string_view::npos)
             ++falseErrors;
@@ -148,7 +161,7 @@ private:
             return;
         r.row = Clock::now();
         // The log's own listener came first (it was added at the start).
-        r.entry = m_form.EventsLog->Appended();
+        r.entry = m_core.EventsLog->Appended();
         r.wrongName = t.TextView(record, kv::journal::SimpleName) != m_names[static_cast<std::size_t>(r.device)];
     }
     void RecordChanged(kv::RecordHandle) override {}
@@ -161,11 +174,11 @@ private:
         std::vector<std::uint64_t> guard(m_tiles.size(), ~0ull);
         while (!m_stop) {
             const auto now = Clock::now();
-            const std::uint64_t s = m_form.EventsLog->Synced();
+            const std::uint64_t s = m_core.EventsLog->Synced();
             if (s != synced)
                 m_synced.push_back({now, synced = s});
             for (std::size_t d = 0; d < m_tiles.size(); ++d) {
-                const std::uint64_t g = m_form.Tiles.GuardStates[static_cast<std::size_t>(m_tiles[d])].load();
+                const std::uint64_t g = m_core.Tiles.GuardStates[static_cast<std::size_t>(m_tiles[d])].load();
                 if (g != guard[d])
                     m_tileChanges[d].push_back({now, guard[d] = g});
             }
@@ -173,7 +186,7 @@ private:
         }
     }
 
-    kv::TForm1& m_form;
+    kv::StationCore& m_core;
     std::vector<int> m_tiles;
     std::vector<std::string> m_names;
     std::atomic<bool> m_stop{false};
@@ -187,21 +200,41 @@ double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 struct Figures {
     std::vector<double> values;
     int missing = 0;
+    double Median() const
+    {
+        std::vector<double> v = values;
+        std::sort(v.begin(), v.end());
+        return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+    }
+    double Worst() const { return *std::max_element(values.begin(), values.end()); }
     void Print(const char* what) const
     {
         if (values.empty()) {
             std::printf("  %-14s none of %d\n", what, missing);
             return;
         }
-        std::vector<double> v = values;
-        std::sort(v.begin(), v.end());
-        const double median = v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-        std::printf("  %-14s median %6.2f s   worst %6.2f s   best %6.2f s   count %zu", what, median, v.back(),
-                    v.front(), v.size());
+        std::printf("  %-14s median %6.2f s   worst %6.2f s   best %6.2f s   count %zu", what, Median(), Worst(),
+                    *std::min_element(values.begin(), values.end()), values.size());
         if (missing)
             std::printf("   (%d never)", missing);
         std::printf("\n");
     }
+    // "median/worst", for the closing table.
+    std::string Brief() const
+    {
+        if (values.empty())
+            return "none";
+        char text[48];
+        std::snprintf(text, sizeof text, "%.2f/%.2f%s", Median(), Worst(), missing ? "+" : "");
+        return text;
+    }
+};
+
+// One phase's figures for the closing table.
+struct PhaseFigures {
+    StationKind station;
+    bool indications;
+    Figures disk, tile, burstDisk, burstTile;
 };
 
 // Figures of the reports `which`: SIM to disk, SIM to tile.
@@ -220,7 +253,8 @@ void Summarise(const Watch& watch, const std::vector<int>& which, Figures& disk,
     }
 }
 
-void PrintRows(const Watch& watch, const std::vector<int>& which)
+// True when every report was journalled once, under its device's short name.
+bool PrintRows(const Watch& watch, const std::vector<int>& which)
 {
     int journalled = 0, twice = 0, wrongName = 0;
     for (const int i : which) {
@@ -231,6 +265,7 @@ void PrintRows(const Watch& watch, const std::vector<int>& which)
     }
     std::printf("  rows: %d of %zu journalled, %d more than once, %d with a wrong short name\n", journalled,
                 which.size(), twice, wrongName);
+    return journalled == static_cast<int>(which.size()) && twice == 0 && wrongName == 0;
 }
 
 // Stores one report in modem 1's SIM; its arrival is the simulator's answer.
@@ -274,7 +309,70 @@ bool StationAskedForIndications(kv::test::ModemSim& sim)
     return false;
 }
 
-int RunPhase(const Options& o, bool indications)
+int TileOf(const kv::BoardState& board, const std::string& shortName)
+{
+    for (int c = 0; c < board.Columns(); ++c)
+        for (int r = 0; r < board.Rows(); ++r)
+            if (board.TileText(c, r) == shortName)
+                return kv::TileStates::Index(c, r);
+    return -1;
+}
+
+// The station measured: its core, and how it starts and ends.
+class Subject {
+public:
+    virtual ~Subject() = default;
+    virtual kv::StationCore& Core() = 0;
+    // Empty once started with both modems' ports open, else what went wrong.
+    virtual std::string Failure() = 0;
+    virtual void Close() = 0;
+};
+
+// The windows program, logged in and its modems started as an operator does.
+class WindowsSubject final : public Subject {
+public:
+    WindowsSubject(const kv::test::TempDir& dir, kv::test::ModemSim& sim,
+                   const std::vector<kv::test::Reporter>& devices)
+        : m_live(dir.path(), sim, devices)
+    {
+    }
+    kv::StationCore& Core() override { return m_live.station().Core(); }
+    std::string Failure() override { return m_live.Started() ? std::string() : m_live.TechnoTail(10); }
+    void Close() override
+    {
+        bool accepted = false;
+        m_live.Close(accepted);
+    }
+
+private:
+    kv::test::LiveStation m_live;
+};
+
+// The receiver on the same files, the ring-round kept off as the windows
+// program's is; its technological lines are kept to explain a failed start.
+class ReceiverSubject final : public Subject {
+public:
+    ReceiverSubject(const kv::test::TempDir& dir, kv::test::ModemSim& sim,
+                    const std::vector<kv::test::Reporter>& devices)
+    {
+        kv::test::WriteLiveStationFiles(dir.path(), sim, devices, false);
+        m_receiver = std::make_unique<kv::Receiver>("config.ini", m_lines);
+        if (!m_receiver->Start(m_error))
+            m_error = kv::Cp1251ToUtf8(m_error);
+        else if (!Core().ComPort1.Connected() || !Core().ComPort2.Connected())
+            m_error = "a modem's port is not connected";
+    }
+    kv::StationCore& Core() override { return m_receiver->Core(); }
+    std::string Failure() override { return m_error.empty() ? std::string() : m_error + "\n" + m_lines.str(); }
+    void Close() override { m_receiver->Close(); }
+
+private:
+    std::ostringstream m_lines;
+    std::unique_ptr<kv::Receiver> m_receiver;
+    std::string m_error;
+};
+
+int RunPhase(const Options& o, StationKind station, bool indications, std::vector<PhaseFigures>& table)
 {
     kv::test::TempDir dir;
     kv::test::ModemSimOptions simOptions;
@@ -290,15 +388,20 @@ int RunPhase(const Options& o, bool indications)
         const std::string number = "+79112" + std::to_string(1000000 + d).substr(1);
         devices.push_back({kv::test::Utf8ToCp1251("Объект " + std::to_string(d + 1)), number});
     }
-    kv::test::LiveStation live(dir.path(), sim, devices);
-    if (!live.Started()) {
-        std::printf("the station did not start: %s\n", live.TechnoTail(10).c_str());
+    std::unique_ptr<Subject> subject;
+    if (station == StationKind::Windows)
+        subject = std::make_unique<WindowsSubject>(dir, sim, devices);
+    else
+        subject = std::make_unique<ReceiverSubject>(dir, sim, devices);
+    if (const std::string failure = subject->Failure(); !failure.empty()) {
+        std::printf("the %s station did not start: %s\n", NameOf(station), failure.c_str());
         return 1;
     }
+    kv::StationCore& core = subject->Core();
     std::vector<int> tiles;
     std::vector<std::string> names;
     for (const auto& d : devices) {
-        tiles.push_back(live.TileOf(d.shortName));
+        tiles.push_back(TileOf(core.Board, d.shortName));
         names.push_back(d.shortName);
         if (tiles.back() < 0) {
             std::printf("no tile for a device of the register\n");
@@ -307,10 +410,11 @@ int RunPhase(const Options& o, bool indications)
     }
     // The start-up exchanges (and any indication set-up) are over before the first report.
     kv::test::ServeFor(5s);
-    std::printf("\n== family %s, new-message indications %s\n", o.family.empty() ? "sim800" : o.family.c_str(),
+    std::printf("\n== %s station, family %s, new-message indications %s\n", NameOf(station),
+                o.family.empty() ? "sim800" : o.family.c_str(),
                 indications ? "offered by the modem" : "refused by the modem (the poll alone)");
 
-    Watch watch(live.form(), tiles, names);
+    Watch watch(core, tiles, names);
     std::vector<int> perDevice(devices.size(), 0);
     std::mt19937 rng(o.seed);
     std::uniform_real_distribution<double> gap(o.gapMin, o.gapMax);
@@ -342,31 +446,50 @@ int RunPhase(const Options& o, bool indications)
     const double emptiedAfter = std::chrono::duration<double>(Clock::now() - lastRow).count();
 
     std::printf("%d reports at random moments, %.0f to %.0f s apart:\n", o.reports, o.gapMin, o.gapMax);
-    PrintRows(watch, random);
-    Figures disk, tile;
+    bool sound = PrintRows(watch, random);
+    PhaseFigures& figures = table.emplace_back(PhaseFigures{station, indications, {}, {}, {}, {}});
+    Figures& disk = figures.disk;
+    Figures& tile = figures.tile;
     Summarise(watch, random, disk, tile);
     disk.Print("SIM to disk:");
     tile.Print("SIM to tile:");
     if (!burst.empty()) {
         std::printf("a burst of %d at once:\n", o.burst);
-        PrintRows(watch, burst);
-        Figures bDisk, bTile;
+        sound &= PrintRows(watch, burst);
+        Figures& bDisk = figures.burstDisk;
+        Figures& bTile = figures.burstTile;
         Summarise(watch, burst, bDisk, bTile);
         bDisk.Print("SIM to disk:");
         bTile.Print("SIM to tile:");
         if (bDisk.missing == 0)
-            std::printf("  all %d on disk within %.2f s of their arrival\n", o.burst,
-                        *std::max_element(bDisk.values.begin(), bDisk.values.end()));
+            std::printf("  all %d on disk within %.2f s of their arrival\n", o.burst, bDisk.Worst());
         else
             std::printf("  %d of %d never on disk within the %d s allowed\n", bDisk.missing, o.burst, o.limit);
     }
+    const std::size_t left = sim.Command("sim 1").size();
     std::printf("false \"Ошибка в SMS-сообщении:\" rows: %d; left in the SIM: %zu, %.2f s after the last row; "
                 "the station %s AT+CNMI=\n",
-                watch.falseErrors, sim.Command("sim 1").size(), emptiedAfter,
-                StationAskedForIndications(sim) ? "sent" : "never sent");
-    bool accepted = false;
-    live.Close(accepted);
-    return 0;
+                watch.falseErrors, left, emptiedAfter, StationAskedForIndications(sim) ? "sent" : "never sent");
+    subject->Close();
+    // Figures of a station that loses, doubles or misreads reports mean nothing: the run fails.
+    sound &= disk.missing == 0 && tile.missing == 0 && figures.burstDisk.missing == 0 &&
+             figures.burstTile.missing == 0 && watch.falseErrors == 0 && left == 0;
+    if (!sound)
+        std::printf("the %s station lost, doubled or misread reports\n", NameOf(station));
+    return sound ? 0 : 1;
+}
+
+void PrintTable(const std::vector<PhaseFigures>& table)
+{
+    if (table.size() < 2)
+        return;
+    std::printf("\n== median/worst in seconds (+: some never came)\n");
+    std::printf("%-9s %-12s %-14s %-14s %-14s %-14s\n", "station", "indications", "disk", "tile", "burst disk",
+                "burst tile");
+    for (const PhaseFigures& f : table)
+        std::printf("%-9s %-12s %-14s %-14s %-14s %-14s\n", NameOf(f.station), f.indications ? "on" : "off",
+                    f.disk.Brief().c_str(), f.tile.Brief().c_str(), f.burstDisk.Brief().c_str(),
+                    f.burstTile.Brief().c_str());
 }
 
 bool ParseArgs(int argc, char** argv, Options& o)
@@ -377,7 +500,17 @@ bool ParseArgs(int argc, char** argv, Options& o)
         if (!v)
             return false;
         ++i;
-        if (a == "--reports")
+        if (a == "--station") {
+            const std::string s = v;
+            if (s == "windows")
+                o.stations = {StationKind::Windows};
+            else if (s == "receiver")
+                o.stations = {StationKind::Receiver};
+            else if (s == "both")
+                o.stations = {StationKind::Windows, StationKind::Receiver};
+            else
+                return false;
+        } else if (a == "--reports")
             o.reports = std::max(0, std::atoi(v));
         else if (a == "--burst")
             o.burst = std::max(0, std::atoi(v));
@@ -416,23 +549,33 @@ int main(int argc, char** argv)
 {
     Options o;
     if (!ParseArgs(argc, argv, o)) {
-        std::fprintf(stderr, "usage: alarm_latency [--reports N] [--burst N] [--family NAME] "
-                             "[--indications on|off|both] [--gap MIN-MAX] [--limit SECONDS] [--seed N] [--parts N]\n");
+        std::fprintf(stderr, "usage: alarm_latency [--station windows|receiver|both] [--reports N] [--burst N] "
+                             "[--family NAME] [--indications on|off|both] [--gap MIN-MAX] [--limit SECONDS] "
+                             "[--seed N] [--parts N]\n");
         return 2;
     }
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
+    // The receiver alone needs no GUI library at all.
+    const bool windows = std::find(o.stations.begin(), o.stations.end(), StationKind::Windows) != o.stations.end();
+    std::unique_ptr<QCoreApplication> app;
+    if (windows)
+        app = std::make_unique<QApplication>(argc, argv);
+    else
+        app = std::make_unique<QCoreApplication>(argc, argv);
     kv::InstallUiThread();
     // The station's pictures and sounds, and the simulator, are beside this program.
     setenv("KORVALEN_BIN_DIR", QCoreApplication::applicationDirPath().toLocal8Bit().constData(), 0);
     int status = 0;
-    for (const bool indications : o.indications) {
-        try {
-            status |= RunPhase(o, indications);
-        } catch (const std::exception& e) {
-            std::printf("the run stopped: %s\n", e.what());
-            status = 1;
+    std::vector<PhaseFigures> table;
+    for (const StationKind station : o.stations)
+        for (const bool indications : o.indications) {
+            try {
+                status |= RunPhase(o, station, indications, table);
+            } catch (const std::exception& e) {
+                std::printf("the run stopped: %s\n", e.what());
+                status = 1;
+            }
         }
-    }
+    PrintTable(table);
     return status;
 }

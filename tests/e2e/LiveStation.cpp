@@ -28,7 +28,7 @@ using namespace kv::literals;
 
 namespace {
 
-void WriteTables(const std::vector<Reporter>& moreReporters)
+void WriteTables(const std::vector<Reporter>& moreReporters, bool ringRound)
 {
     const TableFormat format;
     MemTable devices, descriptions;
@@ -40,7 +40,7 @@ void WriteTables(const std::vector<Reporter>& moreReporters)
         bool dial;
     };
     std::vector<Device> all = {{std::string("Склад"_cp), kReporterNumber, false},
-                               {std::string("Офис"_cp), kRingedNumber, true}};
+                               {std::string("Офис"_cp), kRingedNumber, ringRound}};
     for (const Reporter& r : moreReporters)
         all.push_back({r.shortName, r.number, false});
     int key = 0;
@@ -91,6 +91,13 @@ void WriteConfig(const fs::path& dir, const ModemSim& sim)
 
 } // namespace
 
+void WriteLiveStationFiles(const fs::path& dir, const ModemSim& sim, const std::vector<Reporter>& moreReporters,
+                           bool ringRound)
+{
+    WriteTables(moreReporters, ringRound);
+    WriteConfig(dir, sim);
+}
+
 std::vector<JournalRow> NewestRows(const MemTable& journal, int count)
 {
     std::vector<JournalRow> rows;
@@ -125,8 +132,7 @@ LiveStation::LiveStation(const fs::path& dir, const ModemSim& sim, const std::ve
     if (const char* bin = std::getenv("KORVALEN_BIN_DIR"))
         for (const char* folder : {"ICO", "Pictures", "Sounds"})
             fs::create_directory_symlink(fs::path(bin) / folder, dir / folder);
-    WriteTables(moreReporters);
-    WriteConfig(dir, sim);
+    WriteLiveStationFiles(dir, sim, moreReporters, true);
     SetProgramDirForTests(QString::fromStdString(dir.string()));
     ResetShutdownForTests();
     SetSoundPlayer(&sounds);

@@ -41,6 +41,13 @@ struct Reporter {
     std::string number;
 };
 
+// The station's files as LiveStation writes them, into `dir` (the current
+// directory): the register with `moreReporters` after the two standard
+// devices, the account, empty journals, fresh tile states and "config.ini"
+// naming the simulator's ports. `ringRound`: "Офис" may be called from the start.
+void WriteLiveStationFiles(const std::filesystem::path& dir, const ModemSim& sim,
+                           const std::vector<Reporter>& moreReporters, bool ringRound);
+
 class LiveStation {
 public:
     // Writes the files into `dir` (the current directory), then starts the
