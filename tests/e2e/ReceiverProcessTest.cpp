@@ -42,13 +42,6 @@ bool WaitUntil(std::chrono::milliseconds limit, const std::function<bool()>& don
     return done();
 }
 
-ModemSimOptions LinkedModems(const TempDir& dir)
-{
-    ModemSimOptions options;
-    options.linkDir = (dir.path() / "links").string();
-    return options;
-}
-
 // A data folder with its tables and "config.ini" naming the simulator's modems.
 class ReceiverProcess : public ::testing::Test {
 protected:

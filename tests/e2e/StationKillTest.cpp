@@ -54,13 +54,6 @@ constexpr auto kSyncGrace = 1s;
 
 const char* const kTableFiles[] = {"t1.bin", "t2.bin", "t3.bin", "t4.bin", "t6.bin"};
 
-ModemSimOptions LinkedModems(const TempDir& dir)
-{
-    ModemSimOptions options;
-    options.linkDir = (dir.path() / "links").string();
-    return options;
-}
-
 // The station installed in a folder of its own with its tables, and the
 // simulator, its modems at stable link paths, named in its "config.ini".
 struct InstalledStation {

@@ -274,4 +274,11 @@ void WriteStationConfig(const fs::path& dir, const std::string& port1, const std
         << "[SecondDevice]\r\nPhoneNumber=\r\nCPort=" << port2 << "\r\nCPortBaudRate=115200\r\n";
 }
 
+ModemSimOptions LinkedModems(const TempDir& dir)
+{
+    ModemSimOptions options;
+    options.linkDir = (dir.path() / "links").string();
+    return options;
+}
+
 } // namespace kv::test

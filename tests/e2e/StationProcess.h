@@ -3,6 +3,9 @@
 // (the executable copied there, its pictures and sounds linked in, never
 // anything written into the build's folder), started with that folder as its
 // working directory, signalled, and reaped. The journal tool as a child too.
+#include "tests/support/ModemSim.h"
+#include "tests/support/TempDir.h"
+
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -78,6 +81,9 @@ void WriteStationTables(const std::filesystem::path& dir, const std::string& sen
                         const std::string& password, int oldRows, const std::vector<StationDevice>& moreDevices = {});
 // "config.ini" in `dir` naming the two ports at 115200 baud.
 void WriteStationConfig(const std::filesystem::path& dir, const std::string& port1, const std::string& port2);
+
+// The simulator's options with its modems at stable link paths in `dir`.
+ModemSimOptions LinkedModems(const TempDir& dir);
 
 // The build's folder (KORVALEN_BIN_DIR).
 std::filesystem::path BuildBinDir();

@@ -30,13 +30,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kSender = "+79111111111";
 
-ModemSimOptions LinkedModems(const TempDir& dir)
-{
-    ModemSimOptions options;
-    options.linkDir = (dir.path() / "links").string();
-    return options;
-}
-
 class DiskFaults : public ::testing::Test {
 protected:
     DiskFaults() : program(dir.path() / "station"), sim(LinkedModems(dir))

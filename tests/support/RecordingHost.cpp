@@ -124,8 +124,8 @@ JournalWrite RecordingHost::HandOver(const Report& report, const std::string& ta
         } catch (const std::exception&) {
         }
     };
-    for (const auto& [text, colour] : report.techno)
-        part([&] { WriteTechno(text, colour); });
+    for (const auto& line : report.techno)
+        part([&] { WriteTechno(line.first, line.second); });
     part([&] { Record("guard", report.shortName + " " + std::to_string(report.guard)); });
     part([&] { Record("info", report.shortName + " " + std::to_string(report.info)); });
     if (report.info == kInfoWarning)
