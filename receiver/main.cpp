@@ -11,10 +11,12 @@
 #include <QCoreApplication>
 
 #include <cerrno>
+#include <csignal>
 #include <clocale>
 #include <cstring>
 #include <iostream>
 
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +35,13 @@ int Refuse(const std::string& text)
 int main(int argc, char** argv)
 {
     ::umask(077);
+    // A stop asked for before the handlers exist waits for them instead of
+    // killing the receiver half-started.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    for (const int s : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&stopSignals, s);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     const kv::ReceiverOptions options = kv::ParseReceiverArgs(std::vector<std::string>(argv + 1, argv + argc));
     if (options.help) {
         std::cout << kv::Cp1251ToUtf8(kv::ReceiverUsage());
@@ -63,6 +72,7 @@ int main(int argc, char** argv)
         stop = true;
         QCoreApplication::exit(0);
     });
+    pthread_sigmask(SIG_UNBLOCK, &stopSignals, nullptr);
     kv::Receiver receiver(config, std::cerr);
     std::string error;
     if (!receiver.Start(error)) {
