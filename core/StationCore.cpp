@@ -1,6 +1,7 @@
 #include "core/StationCore.h"
 
 #include "core/ModemStart.h"
+#include "core/Settings.h"
 
 #include "data/IniFile.h"
 #include "data/RecordEvent.h"
@@ -153,7 +154,8 @@ bool StationCore::StartCommThread()
         };
         auto worker = std::make_shared<TCommThread>(*Modem1, ComPort1, *this, *WorkerClock, std::move(save), kSmsPartsFile);
         worker->SetMultipartWait(
-            MultipartWaitFrom(IniFile(m_configFile).ReadString("Messages", "MultipartWaitSeconds", {})));
+            MultipartWaitFrom(IniFile(m_configFile).ReadString(std::string(settings::kMessages),
+                                                          std::string(settings::kMultipartWaitSeconds), {})));
         TModem* modem = Modem1.get();
         return WorkerSlot::Worker{worker, [modem, w = worker.get()] {
                                       while (modem->Running)
@@ -354,12 +356,12 @@ void StationCore::Closed()
 
 // ---------------------------------------------------------------- the workers' host
 
-void StationCore::Record(MemTable& journal, std::string_view status, const std::string& tel, const std::string& event)
+void StationCore::Record(MemTable& journal, std::string_view status, const std::string& tel, const std::string& event,
+                         double now)
 {
     RecordEvent(
         journal, status, tel, event,
-        [this](const std::string& number) { return m_register.FindShortNameByNumber(number, std::string()); },
-        LocalNow());
+        [this](const std::string& number) { return m_register.FindShortNameByNumber(number, std::string()); }, now);
 }
 
 void StationCore::MainRowPosted()
@@ -383,7 +385,7 @@ void StationCore::Reported(const Report& report)
 
 void StationCore::WriteEvent(const std::string& status, const std::string& tel, const std::string& event)
 {
-    Synchronize([&] { Record(EventsTable, status, tel, event); });
+    Synchronize([&] { Record(EventsTable, status, tel, event, LocalNow()); });
 }
 
 JournalWrite StationCore::HandOver(const Report& report, const std::string& tag)
@@ -406,7 +408,7 @@ JournalWrite StationCore::HandOver(const Report& report, const std::string& tag)
         // A fire or an opened case sounds until acknowledged, as an alarm does.
         if (report.info == kInfoWarning)
             Board.SetAlarmMark(report.shortName);
-        const auto post = [&] { Record(EventsTable, report.status, report.tel, report.event); };
+        const auto post = [&] { Record(EventsTable, report.status, report.tel, report.event, LocalNow()); };
         log = EventsLog.get();
         if (log)
             seq = log->PostTagged(tag, post);
@@ -444,7 +446,7 @@ void StationCore::WriteDialEvent(const std::string& status, const std::string& t
                                  RingOutcome outcome)
 {
     Synchronize([&] {
-        Record(DialEventsTable, status, tel, event);
+        Record(DialEventsTable, status, tel, event, LocalNow());
         switch (outcome) {
         case RingOutcome::None: break;
         case RingOutcome::Answered: SignOfLife(tel, ContactKind::RingRound); break;
@@ -557,9 +559,7 @@ void StationCore::PlaySound(Sound sound)
 void StationCore::Journal(std::string_view status, const std::string& tel, const std::string& event, double now)
 {
     try {
-        RecordEvent(
-            EventsTable, status, tel, event,
-            [this](const std::string& number) { return m_register.FindShortNameByNumber(number, {}); }, now);
+        Record(EventsTable, status, tel, event, now);
     } catch (const std::exception& e) {
         Techno(Str("Не удалось записать событие в журнал: "_cp) + e.what(), kRed);
     }
@@ -573,12 +573,7 @@ void StationCore::Techno(const std::string& text, Rgb colour)
 
 bool StationCore::Modem1Running() { return Modem1->Running; }
 
-std::string StationCore::ShortName(const std::string& tel)
-{
-    std::string name = m_register.FindShortNameByNumber(tel, {});
-    // Eight blanks: a number that is no device's.
-    return name.find_first_not_of(' ') == std::string::npos ? std::string() : name;
-}
+std::string StationCore::ShortName(const std::string& tel) { return ShortNameOf(*this, tel); }
 
 std::string StationCore::ListName(const std::string& tel) { return m_register.FindListNameByNumber(tel); }
 

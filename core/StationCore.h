@@ -90,7 +90,6 @@ public:
     DeviceRegister& Register() { return m_register; }
     AlarmDesk& Desk() { return m_desk; }
     ContactWatch& Contacts() { return m_contacts; }
-    const std::string& ConfigFile() const { return m_configFile; }
 
     // ---- the workers ----
     bool StartCommThread(); // false when one is already running
@@ -174,7 +173,8 @@ public:
     std::string ListName(const std::string& tel) override;
 
 private:
-    void Record(MemTable& journal, std::string_view status, const std::string& tel, const std::string& event);
+    void Record(MemTable& journal, std::string_view status, const std::string& tel, const std::string& event,
+                double now);
     // What a report means beyond its row: the desk's alarm, the device heard.
     void Reported(const Report& report);
     void SignOfLife(const std::string& tel, ContactKind kind);

@@ -156,7 +156,6 @@ TDeviceForm::~TDeviceForm()
     c.SetDeviceTablesReadOnly = nullptr;
     c.SelectDeviceByShortName = nullptr;
     c.ShowDeviceCard = nullptr;
-    c.RegisterDevices = nullptr;
     c.LastEventOf = nullptr;
     // The register stays; its tables no longer call back into this window.
     DescriptionTable.SetAfterEdit(nullptr);
@@ -415,7 +414,6 @@ void TDeviceForm::RegisterOperations()
     c.SetDeviceTablesReadOnly = [this](bool readOnly) { SetDeviceTablesReadOnly(readOnly); };
     c.SelectDeviceByShortName = [this](const std::string& name) { return SelectDeviceByShortName(name); };
     c.ShowDeviceCard = [this] { ShowCentred(); };
-    c.RegisterDevices = [this] { return RegisterDevices(); };
     c.LastEventOf = [this](const std::string& number, double& at, std::string& status, std::string& event) {
         return LastEventOf(number, at, status, event);
     };

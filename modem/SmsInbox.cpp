@@ -5,6 +5,7 @@
 #include "codec/SmsPdu.h"
 #include "codec/Ucs2.h"
 #include "data/SmsReceipts.h"
+#include "data/Status.h"
 #include "data/Text.h"
 #include "modem/AtFields.h"
 #include "modem/Commands.h"
@@ -32,7 +33,6 @@ constexpr std::string_view kLinePartNotKept = "Часть длинного SMS �
 constexpr std::string_view kLinePartsKeptAgain = "Части длинных SMS снова сохраняются на диск"_cp;
 constexpr std::string_view kLinePartsDamaged = "Файл частей длинных SMS поврежден: сохранены целые записи"_cp;
 constexpr std::string_view kLineAtError = events::kLineAtError;
-constexpr std::string_view kStatusAttention = "Внимание"_cp;
 constexpr std::string_view kBadMessage = "Ошибка в SMS-сообщении:"_cp;
 // Sets are looked at this often, not at every pass: a look may ask the journal.
 constexpr std::uint32_t kSetCheckMs = 1000;
@@ -657,7 +657,7 @@ bool SmsInbox::JournalMessage(const Received& message, int index, const std::str
             ClassifyGuardMessage(message.text, [this](Sound sound) { Guarded([&] { m_host.PlaySound(sound); }); });
         report.source = Report::Source::Unreadable;
         report.tel = std::string(kModemTel);
-        report.status = std::string(kStatusAttention);
+        report.status = std::string(status::kAttention);
         report.event = Str(kBadMessage);
         report.techno.emplace_back(Str("Есть принятое сообщение."_cp), kGreen);
         report.techno.emplace_back(Str("Ошибка в SMS - сообщении.\r\nТелефон: "_cp) + message.numberField + "\r\n"

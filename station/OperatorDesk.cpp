@@ -3,12 +3,7 @@
 #include "core/StationCore.h"
 
 #include "codec/Number.h"
-#include "data/RecordEvent.h"
-#include "data/Status.h"
 #include "devices/DeviceRegister.h"
-#include "modem/DialSchedule.h"
-#include "modem/EventTexts.h"
-#include "modem/Modem.h"
 #include "station/AlarmsWindow.h"
 #include "station/JournalSearchWindow.h"
 #include "station/StatusBoard.h"
@@ -16,12 +11,9 @@
 #include "timing/DateTime.h"
 #include "windows/QtText.h"
 #include "windows/StationContext.h"
-#include "windows/TechnoJournalUnit.h"
 
 #include <QPushButton>
 
-#include <fstream>
-#include <sstream>
 
 namespace kv {
 

@@ -105,12 +105,6 @@ TStatusBoard::~TStatusBoard()
     m_link->board = nullptr;
 }
 
-void TStatusBoard::SetLayout(const DialSchedule::Layout& layout)
-{
-    m_state.SetLayout(layout);
-    LayoutChanged();
-}
-
 void TStatusBoard::LayoutChanged()
 {
     m_currentColumn = std::clamp(m_currentColumn, 0, std::max(0, m_state.Columns() - 1));

@@ -64,9 +64,7 @@ public:
     explicit TStatusBoard(BoardState& state, QWidget* parent = nullptr);
     ~TStatusBoard() override;
 
-    // Tile texts and the grid size they were laid for (UI thread).
-    void SetLayout(const DialSchedule::Layout& layout);
-    // The state's layout was replaced (UI thread).
+    // The state's layout was replaced (UI thread): the selection kept within it.
     void LayoutChanged();
     int ColCount() const { return m_state.Columns(); }
     int RowCount() const { return m_state.Rows(); }

@@ -24,7 +24,6 @@ class TTechnoJournalForm;
 class TLinkErrorForm;
 class THelpForm;
 class TMainJournal;
-struct DialDevice;
 class DeviceRegister;
 
 // The main window's five toggle buttons, one WindowShown flag each.
@@ -93,8 +92,6 @@ struct StationContext {
     std::function<void(bool readOnly)> SetDeviceTablesReadOnly;
     std::function<bool(const std::string& shortName)> SelectDeviceByShortName;
     std::function<void()> ShowDeviceCard;
-    // The register in its order, as the board and the ring-round schedule need it.
-    std::function<std::vector<DialDevice>()> RegisterDevices;
     // The newest main-journal row of that number: false when it has none.
     std::function<bool(const std::string& number, double& at, std::string& status, std::string& event)> LastEventOf;
     // Modem window:

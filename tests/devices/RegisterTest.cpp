@@ -69,7 +69,7 @@ TEST(RegisterLookups, FirstMatchInRegisterOrderAndWhatANonMatchGives)
     EXPECT_FALSE(form.SelectDeviceByShortName("Z"));
     EXPECT_EQ(st.CurrentDevice(), S("Дача"_cp)) << "the last device is left current";
 
-    const std::vector<kv::DialDevice> devices = st.ctx.RegisterDevices();
+    const std::vector<kv::DialDevice> devices = st.ctx.Register->Devices();
     ASSERT_EQ(devices.size(), 5u);
     EXPECT_EQ(devices[1].simplename, "");
     EXPECT_EQ(devices[4].simplename, "C");

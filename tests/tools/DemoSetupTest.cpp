@@ -185,7 +185,7 @@ TEST_F(StationTest, StationStartsQuietlyFromTheDemoFilesAndLetsTheOperatorIn)
 
     EXPECT_EQ(ctx().Register->FindNumberByShortName(Cp("Склад"), "?"), "+79001000001");
     EXPECT_EQ(ctx().Register->FindShortNameByNumber("+79001000006", "?"), Cp("Дача"));
-    const auto devices = ctx().RegisterDevices();
+    const auto devices = ctx().Register->Devices();
     ASSERT_EQ(devices.size(), 6u);
     int dialled = 0;
     for (const DialDevice& d : devices) {
