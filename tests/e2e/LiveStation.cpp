@@ -160,7 +160,6 @@ LiveStation::~LiveStation()
 
 void LiveStation::RingRound(bool on)
 {
-    m_ringing = on;
     DeviceRegister& reg = m_station->Register();
     const bool readOnly = reg.DescriptionTable.ReadOnly();
     reg.SetReadOnly(false);

@@ -84,7 +84,6 @@ public:
 
 private:
     std::unique_ptr<Station> m_station;
-    bool m_ringing = false;
     bool m_started = false;
 };
 

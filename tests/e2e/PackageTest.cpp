@@ -33,17 +33,6 @@ std::vector<std::string> Lines(const std::string& text)
     return lines;
 }
 
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(100ms);
-    }
-    return true;
-}
-
 // Every package the control file depends on is installed here, at a version
 // that satisfies it: the station in the fresh root runs on this system's libraries.
 void ExpectDependenciesInstalled(const std::string& deb)
@@ -113,7 +102,7 @@ TEST(Package, InstalledIntoAFreshRootItStartsInAFreshHomeJournalsAnSmsAndClosesC
     const fs::path log = dir.path() / "station.log";
     StationProcess station;
     station.Start(root / "usr/bin/korvalen", home, env, log);
-    EXPECT_TRUE(WaitFor([&] { return fs::exists(data / "korvalen.lock"); }, 30s))
+    EXPECT_TRUE(PollUntil([&] { return fs::exists(data / "korvalen.lock"); }, 30s))
         << "no working folder in " << data << "; see " << log;
     EXPECT_TRUE(fs::is_directory(config));
     EXPECT_FALSE(fs::exists(home / "korvalen.lock")) << "the tables do not land in the folder it was started in";
@@ -130,7 +119,7 @@ TEST(Package, InstalledIntoAFreshRootItStartsInAFreshHomeJournalsAnSmsAndClosesC
     station.Start(root / "usr/bin/korvalen", home, run, log);
     ASSERT_TRUE(sim.WaitForSent(1, "AT\\r", 30s)) << "no modem initialisation; see " << log;
     sim.Command(std::string("sms 1 ") + kSender + " Поставлено на охрану");
-    const bool read = WaitFor([&] { return sim.Command("sim 1").empty(); }, 60s);
+    const bool read = PollUntil([&] { return sim.Command("sim 1").empty(); }, 60s);
     EXPECT_TRUE(read) << "the message was never read; see " << log;
     std::this_thread::sleep_for(1500ms); // its row synced
     station.Signal(SIGTERM);
@@ -307,7 +296,7 @@ TEST(Package, HoldsTheReceiverServiceDisabledWithItsUserAndAUnitThatVerifies)
     fs::permissions(start, fs::perms::owner_all);
     StationProcess receiver;
     receiver.Start(start, dir.path(), {"DISPLAY="}, log);
-    EXPECT_TRUE(WaitFor([&] { return fs::exists(data / "korvalen.lock"); }, 30s))
+    EXPECT_TRUE(PollUntil([&] { return fs::exists(data / "korvalen.lock"); }, 30s))
         << exec << " holds no data folder: " << ReadFileBytes(log);
     receiver.Signal(SIGTERM);
     EXPECT_EQ(receiver.WaitExit(20s), 0) << exec << ": " << ReadFileBytes(log);

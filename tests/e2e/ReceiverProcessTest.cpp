@@ -36,10 +36,7 @@ constexpr const char* kStopped = "Приёмник остановлен";
 
 bool WaitUntil(std::chrono::milliseconds limit, const std::function<bool()>& done)
 {
-    for (const auto start = Clock::now(); Clock::now() - start < limit; std::this_thread::sleep_for(50ms))
-        if (done())
-            return true;
-    return done();
+    return PollUntil(done, limit, 50ms);
 }
 
 // A data folder with its tables and "config.ini" naming the simulator's modems.

@@ -466,12 +466,6 @@ TEST(StationResumed, AfterSigkillTheNextStartMonitorsWithoutALogin)
     const fs::path log = dir.path() / "station.log";
     const fs::path record = program / "korvalen.running";
     auto simEmpty = [&] { return sim.Command("sim 1").empty(); };
-    auto until = [&](const std::function<bool()>& done, std::chrono::seconds limit) {
-        for (const auto start = Clock::now(); Clock::now() - start < limit; std::this_thread::sleep_for(kLookPeriod))
-            if (done())
-                return true;
-        return done();
-    };
     const std::string alarm = std::string("Вним") + "a" + "ние Т" + "PEB" + "ОГА! Зона 1";
 
     const std::string login = std::string(kOperator) + ":" + kPassword;
@@ -484,8 +478,8 @@ TEST(StationResumed, AfterSigkillTheNextStartMonitorsWithoutALogin)
     EXPECT_NE(environ.find("QT_QPA_PLATFORM="), std::string::npos) << "the block was read";
     EXPECT_EQ(environ.find(login), std::string::npos) << "the password stays in /proc/<pid>/environ";
     sim.Command(std::string("sms 1 ") + kSender + " " + alarm);
-    ASSERT_TRUE(until(simEmpty, 60s)) << "the alarm is not read; see " << log;
-    ASSERT_TRUE(until([&] { return ReadFileBytes(record).find("intrusion\t") != std::string::npos; }, 10s));
+    ASSERT_TRUE(PollUntil(simEmpty, 60s)) << "the alarm is not read; see " << log;
+    ASSERT_TRUE(PollUntil([&] { return ReadFileBytes(record).find("intrusion\t") != std::string::npos; }, 10s));
     std::this_thread::sleep_for(kSyncGrace + 500ms); // the journal's log is synced
     ASSERT_EQ(station.Kill(), 128 + SIGKILL);
     ASSERT_TRUE(fs::exists(record)) << "a kill leaves it";
@@ -493,7 +487,7 @@ TEST(StationResumed, AfterSigkillTheNextStartMonitorsWithoutALogin)
     const std::string armed = "Поставлено на охрану. Пока станция лежала";
     sim.Command(std::string("sms 1 ") + kSender + " " + armed);
     station.Start(program, {}, log);
-    ASSERT_TRUE(until(simEmpty, 60s)) << "the report sent meanwhile is not read without a login; see " << log;
+    ASSERT_TRUE(PollUntil(simEmpty, 60s)) << "the report sent meanwhile is not read without a login; see " << log;
     std::this_thread::sleep_for(kSyncGrace + 500ms);
     station.Signal(SIGTERM);
     ASSERT_EQ(station.WaitExit(15s), 0) << "see " << log;
@@ -526,19 +520,19 @@ TEST(StationResumed, AfterSigkillTheNextStartMonitorsWithoutALogin)
     // The aid after the clean close: a login and the modems, no resume.
     const int rowsBefore = events.RecordCount();
     station.Start(program, autoStart, log);
-    ASSERT_TRUE(until([&] { return fs::exists(record); }, 60s)) << "modem 1 not started; see " << log;
+    ASSERT_TRUE(PollUntil([&] { return fs::exists(record); }, 60s)) << "modem 1 not started; see " << log;
     const std::string second = std::string("Вним") + "a" + "ние Т" + "PEB" + "ОГА! Зона 2";
     sim.Command(std::string("sms 1 ") + kSender + " " + second);
-    ASSERT_TRUE(until(simEmpty, 60s)) << "the second alarm is not read; see " << log;
-    ASSERT_TRUE(until([&] { return ReadFileBytes(record).find("intrusion\t") != std::string::npos; }, 10s));
+    ASSERT_TRUE(PollUntil(simEmpty, 60s)) << "the second alarm is not read; see " << log;
+    ASSERT_TRUE(PollUntil([&] { return ReadFileBytes(record).find("intrusion\t") != std::string::npos; }, 10s));
     std::this_thread::sleep_for(kSyncGrace + 500ms);
     ASSERT_EQ(station.Kill(), 128 + SIGKILL);
 
     // Killed, then started by the aid again: the resume keeps the alarm.
     station.Start(program, autoStart, log);
     sim.Command(std::string("sms 1 ") + kSender + " " + armed);
-    ASSERT_TRUE(until(simEmpty, 60s)) << "modem 1 not started; see " << log;
-    ASSERT_TRUE(until([&] { return ReadFileBytes(record).find("intrusion\t") != std::string::npos; }, 10s))
+    ASSERT_TRUE(PollUntil(simEmpty, 60s)) << "modem 1 not started; see " << log;
+    ASSERT_TRUE(PollUntil([&] { return ReadFileBytes(record).find("intrusion\t") != std::string::npos; }, 10s))
         << "the alarm open at the kill is not on record again; see " << log;
     std::this_thread::sleep_for(kSyncGrace + 500ms);
     station.Signal(SIGTERM);
@@ -578,12 +572,6 @@ TEST(StationKilledBetweenParts, TheNextStartJoinsTheSetOnce)
     ModemSim& sim = installed.sim;
     const fs::path log = installed.dir.path() / "station.log";
     auto simEmpty = [&] { return sim.Command("sim 1").empty(); };
-    auto until = [&](const std::function<bool()>& done, std::chrono::seconds limit) {
-        for (const auto start = Clock::now(); Clock::now() - start < limit; std::this_thread::sleep_for(kLookPeriod))
-            if (done())
-                return true;
-        return done();
-    };
     const std::string first = "Склад №2, ворота 1, рампа 3: Поставлено на ох";
     const std::string second = "рану оператором смены, все датчики в норме.";
 
@@ -591,12 +579,12 @@ TEST(StationKilledBetweenParts, TheNextStartJoinsTheSetOnce)
     station.Start(program, {std::string("KORVALEN_AUTOSTART=") + kOperator + ":" + kPassword}, log);
     ASSERT_TRUE(sim.WaitForSent(1, "AT+CSQ\\r", 60s)) << "modem 1's start-up; see " << log;
     sim.Command(std::string("part 1 ") + kSender + " coding=ucs2 77 2 1 " + first);
-    ASSERT_TRUE(until(simEmpty, 60s)) << "the first part is not read; see " << log;
+    ASSERT_TRUE(PollUntil(simEmpty, 60s)) << "the first part is not read; see " << log;
     ASSERT_EQ(station.Kill(), 128 + SIGKILL);
 
     sim.Command(std::string("part 1 ") + kSender + " coding=ucs2 77 2 2 " + second);
     station.Start(program, {}, log);
-    ASSERT_TRUE(until(simEmpty, 60s)) << "the second part is not read; see " << log;
+    ASSERT_TRUE(PollUntil(simEmpty, 60s)) << "the second part is not read; see " << log;
     std::this_thread::sleep_for(kSyncGrace + 500ms);
     station.Signal(SIGTERM);
     ASSERT_EQ(station.WaitExit(15s), 0) << "see " << log;

@@ -281,4 +281,13 @@ ModemSimOptions LinkedModems(const TempDir& dir)
     return options;
 }
 
+bool PollUntil(const std::function<bool()>& done, std::chrono::milliseconds limit, std::chrono::milliseconds period)
+{
+    for (const auto start = std::chrono::steady_clock::now(); std::chrono::steady_clock::now() - start < limit;
+         std::this_thread::sleep_for(period))
+        if (done())
+            return true;
+    return done();
+}
+
 } // namespace kv::test

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -81,6 +82,11 @@ void WriteStationTables(const std::filesystem::path& dir, const std::string& sen
                         const std::string& password, int oldRows, const std::vector<StationDevice>& moreDevices = {});
 // "config.ini" in `dir` naming the two ports at 115200 baud.
 void WriteStationConfig(const std::filesystem::path& dir, const std::string& port1, const std::string& port2);
+
+// Looks at `done` every `period` until it holds or `limit` has passed; its
+// last answer. For tests that wait on another process, with no event loop to serve.
+bool PollUntil(const std::function<bool()>& done, std::chrono::milliseconds limit,
+               std::chrono::milliseconds period = std::chrono::milliseconds(100));
 
 // The simulator's options with its modems at stable link paths in `dir`.
 ModemSimOptions LinkedModems(const TempDir& dir);
