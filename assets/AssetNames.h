@@ -29,8 +29,11 @@ inline constexpr std::string_view kSoundAlarm = "Sounds/Alarm.wav";
 inline constexpr std::string_view kSoundOn = "Sounds/on.wav";
 inline constexpr std::string_view kSoundOff = "Sounds/off.wav";
 inline constexpr std::string_view kSoundSmsInfo = "Sounds/smsinfo.wav";
-inline constexpr std::array<std::string_view, 4> kSounds = {kSoundAlarm, kSoundOn, kSoundOff,
-                                                            kSoundSmsInfo};
+// The open alarms' sounds beside Alarm.wav: the most urgent priority, and the lowest.
+inline constexpr std::string_view kSoundUrgent = "Sounds/urgent.wav";
+inline constexpr std::string_view kSoundTrouble = "Sounds/trouble.wav";
+inline constexpr std::array<std::string_view, 6> kSounds = {kSoundAlarm,   kSoundOn,     kSoundOff,
+                                                            kSoundSmsInfo, kSoundUrgent, kSoundTrouble};
 
 // ---- Signal level icons of the modems, 32 x 32, transparent ----
 

@@ -124,6 +124,35 @@ Pcm SmsInfoSound()
     return ToPcm(std::move(s), 0.4);
 }
 
+Pcm UrgentSound()
+{
+    // Three fast upward whoops, 130 ms each: unmistakably not the intrusion siren.
+    constexpr double kWhoop = 0.13;
+    Signal s = Silence(3 * kWhoop);
+    double phase = 0.0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const double t = static_cast<double>(i) / kSampleRate;
+        const double into = t - static_cast<int>(t / kWhoop) * kWhoop;
+        const double f = 700.0 + 900.0 * into / kWhoop;
+        phase += kTwoPi * f / kSampleRate;
+        // Each whoop swells in and out, so the jump back to 700 Hz is silent.
+        const double swell = std::min(1.0, std::min(into, kWhoop - into) / 0.012);
+        s[i] = swell * (std::sin(phase) + 0.25 * std::sin(3 * phase));
+    }
+    Fade(s, 0.006, 0.025);
+    return ToPcm(std::move(s), 0.6);
+}
+
+Pcm TroubleSound()
+{
+    // Two square-ish low beeps: a fault to look at, not a break-in.
+    Signal s = Silence(0.40);
+    AddNote(s, 0.00, 0.15, 440.0, 1.0, 0.5, {0.0, 0.3, 0.0, 0.12});
+    AddNote(s, 0.20, 0.15, 440.0, 1.0, 0.5, {0.0, 0.3, 0.0, 0.12});
+    Fade(s, 0.003, 0.02);
+    return ToPcm(std::move(s), 0.5);
+}
+
 std::vector<std::uint8_t> EncodeWav(const Pcm& samples, int sampleRate)
 {
     constexpr std::uint32_t kChannels = 1;

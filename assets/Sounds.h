@@ -13,6 +13,8 @@ Pcm AlarmSound();   // two-tone siren burst
 Pcm ArmSound();     // rising two-note chime
 Pcm DisarmSound();  // falling two-note chime
 Pcm SmsInfoSound(); // soft notification blip
+Pcm UrgentSound();  // fast whooping siren: fire, a case opened
+Pcm TroubleSound(); // two low beeps: a fault rather than an intrusion
 
 // A complete 16-bit mono PCM WAV file.
 std::vector<std::uint8_t> EncodeWav(const Pcm& samples, int sampleRate = kSampleRate);

@@ -75,6 +75,8 @@ void Generate(Writer& out)
     out.Put(kSoundOn, ArmSound());
     out.Put(kSoundOff, DisarmSound());
     out.Put(kSoundSmsInfo, SmsInfoSound());
+    out.Put(kSoundUrgent, UrgentSound());
+    out.Put(kSoundTrouble, TroubleSound());
 
     for (int bars = 0; bars < static_cast<int>(kSignalByBars.size()); ++bars)
         out.Put(kSignalByBars[bars], SignalIcon(bars));

@@ -1,10 +1,11 @@
 #pragma once
-// The station's four sounds, files in "Sounds" beside the executable.
+// The station's sounds, files in "Sounds" beside the executable.
 #include <functional>
 
 namespace kv {
 
-enum class Sound { Alarm, On, Off, SmsInfo };
+// Urgent, Alarm and Trouble sound the open alarms by their priority.
+enum class Sound { Alarm, On, Off, SmsInfo, Urgent, Trouble };
 
 inline const char* SoundFileName(Sound s)
 {
@@ -13,6 +14,8 @@ inline const char* SoundFileName(Sound s)
     case Sound::On: return "on.wav";
     case Sound::Off: return "off.wav";
     case Sound::SmsInfo: return "smsinfo.wav";
+    case Sound::Urgent: return "urgent.wav";
+    case Sound::Trouble: return "trouble.wav";
     }
     return "Alarm.wav";
 }

@@ -337,6 +337,7 @@ OpenAlarm& AlarmDesk::Open(AlarmKind kind, const std::string& tel, const std::st
     OpenAlarm alarm;
     alarm.id = m_nextId++;
     alarm.kind = kind;
+    alarm.priority = m_priorities.Of(kind);
     alarm.openedAt = m_clock->Now();
     alarm.openedMs = DeskMs();
     alarm.tel = tel;
@@ -518,6 +519,38 @@ int AlarmDesk::HandleDevice(const std::string& shortName, std::string_view resul
 bool AlarmDesk::AnyUnacknowledged() const
 {
     return std::any_of(m_rows.begin(), m_rows.end(), [](const OpenAlarm& a) { return !a.acked; });
+}
+
+std::vector<const OpenAlarm*> AlarmDesk::Queue() const
+{
+    std::vector<const OpenAlarm*> queue;
+    for (const OpenAlarm& a : m_rows)
+        queue.push_back(&a);
+    std::stable_sort(queue.begin(), queue.end(),
+                     [](const OpenAlarm* x, const OpenAlarm* y) { return x->priority < y->priority; });
+    return queue;
+}
+
+void AlarmDesk::SetPriorities(const AlarmPriorities& priorities)
+{
+    m_priorities = priorities;
+    bool changed = false;
+    for (OpenAlarm& a : m_rows) {
+        const int p = m_priorities.Of(a.kind);
+        changed = changed || p != a.priority;
+        a.priority = p;
+    }
+    if (changed)
+        Changed(false);
+}
+
+int AlarmDesk::SoundingPriority() const
+{
+    int most = 0;
+    for (const OpenAlarm& a : m_rows)
+        if (!a.acked && (most == 0 || a.priority < most))
+            most = a.priority;
+    return most;
 }
 
 std::string AckText(const OpenAlarm& alarm)
@@ -752,6 +785,7 @@ int AlarmDesk::Restore(std::string_view record)
         OpenAlarm a;
         a.id = m_nextId++;
         a.kind = *kind;
+        a.priority = m_priorities.Of(*kind);
         a.openedAt = openedAt;
         a.openedMs = DeskMs();
         const double before = (now - openedAt) * 86400000.0;

@@ -13,6 +13,7 @@
 //
 // UI thread only. No widgets: the windows show and drive it, tests drive it on
 // a virtual clock. All texts are code page 1251 bytes.
+#include "core/AlarmPriority.h"
 #include "data/Rgb.h"
 #include "data/Text.h"
 #include "modem/Report.h"
@@ -46,6 +47,7 @@ inline constexpr std::string_view kSilentEvent = "Нет связи с объе�
 struct OpenAlarm {
     std::uint64_t id = 0;
     AlarmKind kind = AlarmKind::Intrusion;
+    int priority = 0;         // of its kind; 1 is the most urgent
     double openedAt = 0;      // station date-time
     std::string tel;          // the device's number, or "GSM-модем №1"
     std::string shortName;    // empty when the number is no device's
@@ -192,6 +194,13 @@ public:
     const EscalationSettings& Escalation() const { return m_escalation; }
 
     const std::vector<OpenAlarm>& Rows() const { return m_rows; } // oldest first
+    // The open rows as the operator takes them: the most urgent first, the
+    // oldest first within a priority.
+    std::vector<const OpenAlarm*> Queue() const;
+    // The kinds' priorities; rows already open take them too.
+    void SetPriorities(const AlarmPriorities& priorities);
+    // The most urgent priority among the rows nobody has acknowledged; 0 when none.
+    int SoundingPriority() const;
     const OpenAlarm* Find(std::uint64_t id) const;
     std::uint64_t WaitedSeconds(const OpenAlarm& alarm) const;
     bool LinkDown() const { return m_linkDown; }
@@ -227,6 +236,7 @@ private:
     IDeskStation& m_station;
     IClock* m_clock;
     std::vector<OpenAlarm> m_rows;
+    AlarmPriorities m_priorities;
     std::uint64_t m_nextId = 1;
     bool m_linkDown = false;
 

@@ -118,6 +118,7 @@ void StationCore::Open(const Message& inform, const Message& warn)
     DialEventsLog = std::make_unique<DurableJournal>(DialEventsTable, "t6.bin", frmbin);
     DialEventsLog->Open(kDialJournalEmpty, inform, LocalNow());
     RestoreTileStates(Tiles, kTileStatesFile, LocalNow(), warn);
+    ReadPriorities();
     // Before anything can start modem 1: its start rewrites the record.
     if (std::ifstream in(AlarmDesk::kRecordFile, std::ios::binary); in) {
         std::ostringstream all;
@@ -126,8 +127,19 @@ void StationCore::Open(const Message& inform, const Message& warn)
     }
 }
 
+void StationCore::ReadPriorities()
+{
+    std::vector<std::string> problems;
+    m_desk.SetPriorities(kv::ReadPriorities(IniFile(m_configFile), problems));
+    // Told once the technological journal can take it.
+    m_priorityProblems = std::move(problems);
+}
+
 void StationCore::LoadContacts()
 {
+    for (const std::string& problem : m_priorityProblems)
+        Techno(problem, kRed);
+    m_priorityProblems.clear();
     const auto techno = [this](const std::string& text) { Techno(text, kRed); };
     m_contacts.OnSaveFailed = techno;
     m_contacts.Load(kLastContactFile, techno);

@@ -67,6 +67,9 @@ public:
     // The devices' last contacts, once the technological journal can tell
     // what was wrong with them.
     void LoadContacts();
+    // The alarm kinds' priorities from "config.ini" ("[Priorities]"); what
+    // cannot be used is told with the contacts' load.
+    void ReadPriorities();
 
     // ---- owned (the workers go before what they use) ----
     TableFormat frmbin;
@@ -186,6 +189,7 @@ private:
 
     DeviceRegister& m_register;
     std::string m_configFile;
+    std::vector<std::string> m_priorityProblems;
     // Read by the workers for sounds.
     std::atomic<IStationView*> m_view{nullptr};
     IStationView* View() const { return m_view.load(); }

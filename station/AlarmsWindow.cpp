@@ -25,19 +25,24 @@ using namespace literals;
 
 namespace {
 
-enum Column { kTime, kName, kListName, kWhat, kWaited, kAck, kColumns };
-constexpr int kWidths[kColumns] = {131, 100, 170, 380, 86, 150};
-constexpr std::string_view kHeads[kColumns] = {"Время"_cp,   "Объект"_cp,   "Название"_cp,
+enum Column { kPriority, kTime, kName, kListName, kWhat, kWaited, kAck, kColumns };
+constexpr int kWidths[kColumns] = {40, 131, 100, 170, 380, 86, 150};
+constexpr std::string_view kHeads[kColumns] = {"П"_cp,       "Время"_cp,    "Объект"_cp, "Название"_cp,
                                                "Событие"_cp, "Ожидание"_cp, "Принята"_cp};
 
-QColor AlarmColour(AlarmKind kind)
+// The most urgent white on red; then red as the journals draw "Тревога",
+// orange as they draw "Нет связи", and grey for what is least urgent.
+QColor PriorityColour(int priority)
 {
-    // As the journals draw "Тревога" and "Нет связи"; a stranger is no device's alarm.
-    return kind == AlarmKind::RingRoundFailed || kind == AlarmKind::LinkLost || kind == AlarmKind::Stranger ||
-                   kind == AlarmKind::Silent
-               ? QColor(255, 128, 0)
-               : QColor(255, 0, 0);
+    if (priority <= 1)
+        return QColor(255, 255, 255);
+    if (priority <= 3)
+        return QColor(255, 0, 0);
+    if (priority <= 5)
+        return QColor(255, 128, 0);
+    return QColor(110, 110, 110);
 }
+QColor PriorityBackground(int priority) { return priority <= 1 ? QColor(200, 0, 0) : QColor(255, 255, 255); }
 
 // A stranger has no short name: the number is what the operator can act on.
 std::string ObjectText(const OpenAlarm& alarm)
@@ -165,8 +170,9 @@ TAlarmsForm::TAlarmsForm(AlarmDesk& desk, StationContext& ctx)
 {
     Name(this, "AlarmsForm", "Тревоги"_cp);
     setWindowTitle(ToQ("Тревоги"_cp));
-    Label1 = new QLabel(ToQ("Необработанные тревоги, самая старая первой"_cp), this);
-    Name(Label1, "Label1", "Необработанные тревоги, самая старая первой"_cp);
+    Label1 = new QLabel(ToQ("Необработанные тревоги: самые срочные первыми, в одном приоритете самая старая первой"_cp),
+                        this);
+    Name(Label1, "Label1", "Необработанные тревоги"_cp);
     AlarmsGrid = new QTableWidget(0, kColumns, this);
     Name(AlarmsGrid, "AlarmsGrid", "Тревоги"_cp);
     QStringList heads;
@@ -217,16 +223,22 @@ void TAlarmsForm::PopUp()
 void TAlarmsForm::Refresh()
 {
     const std::uint64_t selected = SelectedId();
-    const auto& rows = m_desk.Rows();
+    const std::vector<const OpenAlarm*> rows = m_desk.Queue();
     AlarmsGrid->setRowCount(static_cast<int>(rows.size()));
     int keep = rows.empty() ? -1 : 0;
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
-        const OpenAlarm& a = rows[static_cast<std::size_t>(r)];
-        const std::string texts[kColumns] = {FormatDateTime(a.openedAt), ObjectText(a), a.listName, a.what,
-                                             WaitText(m_desk.WaitedSeconds(a)), AckText(a)};
+        const OpenAlarm& a = *rows[static_cast<std::size_t>(r)];
+        const std::string texts[kColumns] = {std::to_string(a.priority),
+                                             FormatDateTime(a.openedAt),
+                                             ObjectText(a),
+                                             a.listName,
+                                             a.what,
+                                             WaitText(m_desk.WaitedSeconds(a)),
+                                             AckText(a)};
         for (int c = 0; c < kColumns; ++c) {
             auto* item = new QTableWidgetItem(ToQ(texts[c]));
-            item->setForeground(AlarmColour(a.kind));
+            item->setForeground(PriorityColour(a.priority));
+            item->setBackground(PriorityBackground(a.priority));
             if (c == kTime)
                 item->setData(Qt::UserRole, QVariant::fromValue<qulonglong>(a.id));
             if (c == kWhat)
@@ -243,10 +255,15 @@ void TAlarmsForm::Refresh()
 
 void TAlarmsForm::UpdateWaits()
 {
-    const auto& rows = m_desk.Rows();
-    for (int r = 0; r < AlarmsGrid->rowCount() && r < static_cast<int>(rows.size()); ++r)
-        if (QTableWidgetItem* item = AlarmsGrid->item(r, kWaited))
-            item->setText(ToQ(WaitText(m_desk.WaitedSeconds(rows[static_cast<std::size_t>(r)]))));
+    // Each row by its id: the list's order is the queue's, not the desk's.
+    for (int r = 0; r < AlarmsGrid->rowCount(); ++r) {
+        const QTableWidgetItem* time = AlarmsGrid->item(r, kTime);
+        QTableWidgetItem* waited = AlarmsGrid->item(r, kWaited);
+        if (!time || !waited)
+            continue;
+        if (const OpenAlarm* a = m_desk.Find(time->data(Qt::UserRole).toULongLong()))
+            waited->setText(ToQ(WaitText(m_desk.WaitedSeconds(*a))));
+    }
     LoginHint->setVisible(!m_ctx.LoggedIn);
     HandleButton->setEnabled(m_ctx.LoggedIn && SelectedId() != 0);
 }

@@ -77,7 +77,7 @@ OperatorDesk::~OperatorDesk()
     m_timer.stop();
     m_form.StringGrid1->DescribeTile = nullptr;
     m_ctx.AlarmsOpen = false;
-    m_ctx.AlarmsUnacknowledged = false;
+    m_ctx.SoundingPriority = 0;
 }
 
 AlarmDesk& OperatorDesk::Desk() { return m_core.Desk(); }
@@ -133,7 +133,7 @@ void OperatorDesk::Changed(bool opened)
 {
     const AlarmDesk& desk = Desk();
     m_ctx.AlarmsOpen = desk.AnyOpen();
-    m_ctx.AlarmsUnacknowledged = desk.AnyUnacknowledged();
+    m_ctx.SoundingPriority = desk.SoundingPriority();
     std::vector<std::string> devices;
     for (const OpenAlarm& a : desk.Rows())
         devices.push_back(a.shortName);

@@ -1,6 +1,7 @@
 #include "station/StatusBoard.h"
 
 #include "assets/AssetNames.h"
+#include "core/AlarmPriority.h"
 #include "timing/UiThread.h"
 #include "windows/AppPaths.h"
 #include "windows/QtText.h"
@@ -126,26 +127,22 @@ void TStatusBoard::RequestRepaint()
     });
 }
 
-void TStatusBoard::Tick(bool modemRunning, bool alarmsOpen)
+void TStatusBoard::Tick(bool modemRunning, int deskPriority)
 {
     m_blinkPhase = !m_blinkPhase;
-    bool sounded = false;
+    bool tileSounds = false;
     if (modemRunning) {
         RequestRepaint();
         const int columns = m_state.Columns();
         const int rows = m_state.Rows();
-        for (int c = 0; c < columns; ++c) {
-            for (int r = 0; r < rows; ++r) {
-                const auto i = static_cast<std::size_t>(TileStates::Index(c, r));
-                if (m_state.Sounding(i)) {
-                    PlayStationSound(Sound::Alarm);
-                    sounded = true;
-                    break;
-                }
-            }
-        }
+        for (int c = 0; c < columns && !tileSounds; ++c)
+            for (int r = 0; r < rows && !tileSounds; ++r)
+                tileSounds = m_state.Sounding(static_cast<std::size_t>(TileStates::Index(c, r)));
     }
-    if (alarmsOpen && !sounded)
+    // One start per tick: each start interrupts the one before.
+    if (deskPriority > 0 && (!tileSounds || PrioritySound(deskPriority) == Sound::Urgent))
+        PlayStationSound(PrioritySound(deskPriority));
+    else if (tileSounds)
         PlayStationSound(Sound::Alarm);
 }
 

@@ -77,9 +77,10 @@ public:
 
     // The board tick (timer thread): flips the blink phase; while modem 1 runs,
     // asks for a repaint and sounds each column's first unacknowledged alarm.
-    // `alarmsOpen` (rows of the alarm desk nobody has acknowledged) sounds
-    // the alarm whether modem 1 runs or not.
-    void Tick(bool modemRunning, bool alarmsOpen = false);
+    // `deskPriority` (the most urgent of the desk's rows nobody has
+    // acknowledged, 0 for none) sounds that priority's alarm whether modem 1
+    // runs or not; the most urgent of it and the tiles' alarm plays.
+    void Tick(bool modemRunning, int deskPriority = 0);
     bool BlinkPhase() const { return m_blinkPhase.load(); }
 
     // Draws one tile; returns whether its notification sound is due.

@@ -36,8 +36,9 @@ struct StationContext {
 
     // Some alarm is still unhandled. Any thread.
     std::atomic<bool> AlarmsOpen{false};
-    // Some of them nobody has acknowledged yet: the board tick sounds it. Any thread.
-    std::atomic<bool> AlarmsUnacknowledged{false};
+    // The most urgent priority among those nobody has acknowledged yet (1 the
+    // most urgent; 0 when none): the board tick sounds it. Any thread.
+    std::atomic<int> SoundingPriority{0};
 };
 
 } // namespace kv

@@ -47,7 +47,7 @@ TEST(Generator, WritesTheSameBytesOnEveryRun)
 
     const QStringList files = FilesUnder(first);
     EXPECT_EQ(files, FilesUnder(second));
-    EXPECT_EQ(files.size(), 4 + 6 + 14 + 6 + 3 * 18 + 3 + std::size(kv::assets::kDesktopIconSizes));
+    EXPECT_EQ(files.size(), 6 + 6 + 14 + 6 + 3 * 18 + 3 + std::size(kv::assets::kDesktopIconSizes));
     for (const QString& f : files) {
         SCOPED_TRACE(f.toStdString());
         const std::string a = kv::test::ReadFileBytes((first + "/" + f).toStdString());

@@ -73,7 +73,9 @@ TEST(SoundFiles, LengthsSuitTheirUse)
     const Expect expected[] = {{kSoundAlarm, 300, 450},
                                {kSoundOn, 300, 500},
                                {kSoundOff, 300, 500},
-                               {kSoundSmsInfo, 150, 350}};
+                               {kSoundSmsInfo, 150, 350},
+                               {kSoundUrgent, 300, 450},
+                               {kSoundTrouble, 300, 450}};
     for (const Expect& e : expected) {
         SCOPED_TRACE(std::string(e.name));
         const double ms = LoadWav(e.name).Milliseconds();

@@ -70,9 +70,9 @@ TEST_F(DeskE2E, AnAlarmSmsIsHandledFromTheWindowAndTheCardsJournalFindsBothRows)
     ASSERT_TRUE(RowOpens()) << "no open alarm within 60 s";
     ASSERT_TRUE(Alarms().isVisible()) << "the list comes up by itself";
     ASSERT_EQ(Alarms().AlarmsGrid->rowCount(), 1);
-    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 1)->text()), kStore.shortName);
-    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 2)->text()), kStore.listName);
-    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 3)->text()), Utf8ToCp1251("Новое сообщение:" + kAlarmText));
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 2)->text()), kStore.shortName);
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 3)->text()), kStore.listName);
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 4)->text()), Utf8ToCp1251("Новое сообщение:" + kAlarmText));
 
     Alarms().SelectRow(0);
     Alarms().HandleButtonClick();

@@ -6,6 +6,7 @@
 #include "core/AlarmDesk.h"
 #include "modem/EventTexts.h"
 #include "core/ContactWatch.h"
+#include "data/IniFile.h"
 #include "tests/support/Cp1251.h"
 #include "tests/support/TempDir.h"
 #include "timing/DateTime.h"
@@ -297,6 +298,74 @@ TEST_F(Desk, ATileAcknowledgesTheRowsOfItsDeviceOnlyOnceAndTheyStayOpenUntilHand
     ASSERT_TRUE(desk.Handle(desk.Rows()[1].id, kHandlingResults[0], {}, Str("Петрова"_cp)));
     EXPECT_EQ(tiles.size(), 5u);
     EXPECT_TRUE(desk.AnyUnacknowledged());
+}
+
+TEST_F(Desk, TheQueueTakesTheMostUrgentFirstTheOldestFirstWithinAndSoundsWhatNobodyAcknowledged)
+{
+    EXPECT_EQ(desk.SoundingPriority(), 0);
+    desk.LinkLost();                                                  // 5
+    Event(Str(status::kAlarm), kOfficeTel, kSms + kMarker);           // 2
+    desk.DeviceSilent(kStoreTel, "");                                 // 4
+    Event(Str(status::kAlarm), kStoreTel, kSms + kMarker);            // 2, newer
+    Event(Str(status::kNormal), kStoreTel, kSms + Str("Внимание Пожар!"_cp)); // 1, newest
+    const auto order = [&] {
+        std::vector<std::string> seen;
+        for (const kv::OpenAlarm* a : desk.Queue())
+            seen.push_back(std::to_string(a->priority) + " " + (a->shortName.empty() ? a->tel : a->shortName));
+        return seen;
+    };
+    const std::string store = Str("Склад"_cp), office = Str("Офис"_cp);
+    EXPECT_EQ(order(), (std::vector<std::string>{"1 " + store, "2 " + office, "2 " + store, "4 " + store,
+                                                 "5 " + desk.Rows()[0].tel}));
+    EXPECT_EQ(desk.Rows().front().kind, AlarmKind::LinkLost) << "the desk's own list stays oldest first";
+    EXPECT_EQ(desk.SoundingPriority(), 1);
+    desk.AcknowledgeDevice(store, "A");
+    EXPECT_EQ(desk.SoundingPriority(), 2) << "acknowledged rows are silent; the office's alarm still sounds";
+    desk.AcknowledgeDevice(office, "A");
+    EXPECT_EQ(desk.SoundingPriority(), 5) << "the modem's loss is nobody's tile";
+
+    // Another table re-ranks the rows already open.
+    AlarmPriorities p;
+    p.of[static_cast<std::size_t>(AlarmKind::LinkLost)] = 1;
+    desk.SetPriorities(p);
+    EXPECT_EQ(order().front(), "1 " + desk.Rows()[0].tel);
+    EXPECT_EQ(order()[1], "1 " + store) << "equal priorities: the older first";
+    EXPECT_EQ(desk.SoundingPriority(), 1);
+}
+
+struct PriorityText {
+    const char* file;
+    std::vector<std::pair<AlarmKind, int>> expect;
+    std::size_t problems;
+};
+
+TEST(Priorities, TheTableKeepsItsDefaultsForWhatIsMissingOrUnusableAndSaysWhy)
+{
+    TempDir dir;
+    const PriorityText cases[] = {
+        {"", {{AlarmKind::Warning, 1}, {AlarmKind::Intrusion, 2}, {AlarmKind::AlarmCall, 3}, {AlarmKind::Silent, 4},
+              {AlarmKind::RingRoundFailed, 4}, {AlarmKind::LinkLost, 5}, {AlarmKind::Stranger, 6}}, 0},
+        {"[Priorities]\r\nFire=3\r\nLinkLost = 1 \r\nstranger=9\r\n",
+         {{AlarmKind::Warning, 3}, {AlarmKind::LinkLost, 1}, {AlarmKind::Stranger, 9}, {AlarmKind::Intrusion, 2}}, 0},
+        {"[Priorities]\nIntrusion=0\nAlarmCall=10\nSilent=x\nFire=\nLinkLost=-1\nUnknownKind=1\n",
+         {{AlarmKind::Intrusion, 2}, {AlarmKind::AlarmCall, 3}, {AlarmKind::Silent, 4}, {AlarmKind::Warning, 1},
+          {AlarmKind::LinkLost, 5}}, 5},
+        {"\xff\x01garbage\n[Priorities\nFire=9\n", {{AlarmKind::Warning, 1}}, 0},
+    };
+    for (const PriorityText& c : cases) {
+        SCOPED_TRACE(c.file);
+        WriteFileBytes("config.ini", c.file);
+        std::vector<std::string> problems;
+        const AlarmPriorities p = ReadPriorities(IniFile("config.ini"), problems);
+        for (const auto& [kind, priority] : c.expect)
+            EXPECT_EQ(p.Of(kind), priority) << static_cast<int>(kind);
+        EXPECT_EQ(problems.size(), c.problems);
+        for (const std::string& problem : problems)
+            EXPECT_NE(problem.find(Str("нужно число от 1 до 9"_cp)), std::string::npos) << problem;
+    }
+    EXPECT_EQ(PrioritySound(1), Sound::Urgent);
+    EXPECT_EQ(PrioritySound(3), Sound::Alarm);
+    EXPECT_EQ(PrioritySound(4), Sound::Trouble);
 }
 
 TEST_F(Desk, LeftOpenAtALogoutEachRowIsJournalledAndStaysForTheNextOperator)

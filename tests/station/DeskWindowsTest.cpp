@@ -72,6 +72,37 @@ protected:
     VirtualClock clock{46000.5};
 };
 
+TEST_F(DeskStation, AFireComesFirstInItsOwnColourAndSoundsAboveTheIntrusion)
+{
+    Alarm("+7911Sklad");
+    Sms("+7911Ofis", Str("Новое сообщение:Внимание Пожар!"_cp));
+    Settle();
+    QTableWidget& grid = *Alarms().AlarmsGrid;
+    ASSERT_EQ(grid.rowCount(), 2);
+    EXPECT_EQ(FromQ(grid.item(0, 0)->text()) + " " + FromQ(grid.item(0, 2)->text()), "1 Ofis") << "the newer, but fire";
+    EXPECT_EQ(FromQ(grid.item(1, 0)->text()) + " " + FromQ(grid.item(1, 2)->text()), "2 Sklad");
+    EXPECT_EQ(grid.item(0, 4)->background().color(), QColor(200, 0, 0));
+    EXPECT_EQ(grid.item(0, 4)->foreground().color(), QColor(255, 255, 255));
+    EXPECT_EQ(grid.item(1, 4)->foreground().color(), QColor(255, 0, 0));
+    EXPECT_EQ(ctx().SoundingPriority, 1);
+
+    // The board tick plays the most urgent row's sound, once per tick.
+    const struct {
+        const char* tile;
+        Sound sound;
+    } acks[] = {{nullptr, Sound::Urgent}, {"Ofis", Sound::Alarm}, {"Sklad", Sound::Alarm}};
+    for (const auto& a : acks) {
+        if (a.tile)
+            Desk().Desk().AcknowledgeDevice(a.tile, "A");
+        sounds.played.clear();
+        form().CheckStatusDevices();
+        Settle();
+        const bool quiet = a.tile && std::string(a.tile) == "Sklad";
+        EXPECT_EQ(sounds.played.size(), quiet ? 0u : 1u) << (a.tile ? a.tile : "");
+        EXPECT_EQ(sounds.Count(a.sound), quiet ? 0 : 1) << (a.tile ? a.tile : "");
+    }
+}
+
 TEST_F(DeskStation, ALiveAlarmBringsTheListUpAndSoundsUntilAnOperatorHandlesIt)
 {
     // Rows written otherwise (a replayed or opened journal, a login) are no alarms.
@@ -84,10 +115,10 @@ TEST_F(DeskStation, ALiveAlarmBringsTheListUpAndSoundsUntilAnOperatorHandlesIt)
     ASSERT_EQ(Desk().Desk().Rows().size(), 1u);
     EXPECT_TRUE(Alarms().isVisible()) << "the list comes up by itself";
     ASSERT_EQ(Alarms().AlarmsGrid->rowCount(), 1);
-    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 1)->text()), "Sklad");
-    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 2)->text()), "Склад, ул. Заводская"_cp);
-    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 3)->text()), kAlarmSms);
-    EXPECT_EQ(Alarms().AlarmsGrid->item(0, 3)->foreground().color(), QColor(255, 0, 0));
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 2)->text()), "Sklad");
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 3)->text()), "Склад, ул. Заводская"_cp);
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 4)->text()), kAlarmSms);
+    EXPECT_EQ(Alarms().AlarmsGrid->item(0, 4)->foreground().color(), QColor(255, 0, 0));
     EXPECT_TRUE(form().AlarmsButton->isVisible()) << "an open alarm shows its button to anyone";
     EXPECT_EQ(FromQ(form().AlarmsButton->text()), "Тревоги (1)"_cp);
 
@@ -111,7 +142,7 @@ TEST_F(DeskStation, ALiveAlarmBringsTheListUpAndSoundsUntilAnOperatorHandlesIt)
     clock.Advance(65000);
     Alarms().SelectRow(0);
     Desk().Tick();
-    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 4)->text()), "1:05") << "the wait, renewed each second";
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 5)->text()), "1:05") << "the wait, renewed each second";
     EXPECT_TRUE(station->TechnoJournalForm().Otchet->toPlainText().contains(
         ToQ("Системное время изменено: было 12:01:05, стало 11:01:05"_cp)))
         << "the clock set back an hour is told, the wait goes on";
@@ -144,9 +175,9 @@ TEST_F(DeskStation, ALiveAlarmBringsTheListUpAndSoundsUntilAnOperatorHandlesIt)
     Alarm("+79990000000");
     Settle();
     ASSERT_EQ(Alarms().AlarmsGrid->rowCount(), 1);
-    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 1)->text()), "+79990000000");
-    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 2)->text()), "Неизвестный отправитель"_cp);
-    EXPECT_EQ(Alarms().AlarmsGrid->item(0, 3)->foreground().color(), QColor(255, 128, 0));
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 2)->text()), "+79990000000");
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 3)->text()), "Неизвестный отправитель"_cp);
+    EXPECT_EQ(Alarms().AlarmsGrid->item(0, 4)->foreground().color(), QColor(110, 110, 110)) << "the least urgent";
     Alarms().SelectRow(0);
     Alarms().HandleButtonClick();
     ASSERT_TRUE(dlg.isVisible());
@@ -204,14 +235,14 @@ TEST_F(DeskStation, ATileTakesItsDeviceAndALogoutAndTheCloseLeaveTheRestOnRecord
     QApplication::sendEvent(&board(), &press);
     EXPECT_EQ(Event(0), "Обработано: Принята с табло. (оператор Иванов, ждала 0:00)"_cp);
     ASSERT_EQ(Desk().Desk().Rows().size(), 3u) << "acknowledged, not closed";
-    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 5)->text()), "принята Иванов 12:00"_cp);
-    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(1, 5)->text()), "");
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(0, 6)->text()), "принята Иванов 12:00"_cp);
+    EXPECT_EQ(FromQ(Alarms().AlarmsGrid->item(1, 6)->text()), "");
     ctx().LoggedIn = false;
     sounds.played.clear();
     Desk().Desk().AcknowledgeDevice("Ofis", "A");
     form().CheckStatusDevices();
     Settle();
-    EXPECT_EQ(sounds.Count(Sound::Alarm), 1) << "the modem's row is still nobody's";
+    EXPECT_EQ(sounds.Count(Sound::Trouble), 1) << "the modem's row is still nobody's, and sounds as a fault";
     ctx().LoggedIn = true;
 
     // Several rows of a device: handled one by one unless the operator chooses all.
@@ -219,9 +250,9 @@ TEST_F(DeskStation, ATileTakesItsDeviceAndALogoutAndTheCloseLeaveTheRestOnRecord
     auto handleFirstSklad = [&](bool all) {
         Alarm("+7911Sklad");
         Settle();
-        const auto& rows = Desk().Desk().Rows();
-        Alarms().SelectRow(static_cast<int>(std::find_if(rows.begin(), rows.end(), [](const OpenAlarm& a) {
-                                                 return a.shortName == "Sklad";
+        const auto rows = Desk().Desk().Queue(); // as the list shows them
+        Alarms().SelectRow(static_cast<int>(std::find_if(rows.begin(), rows.end(), [](const OpenAlarm* a) {
+                                                 return a->shortName == "Sklad";
                                              }) - rows.begin()));
         Alarms().HandleButtonClick();
         ASSERT_TRUE(dlg.isVisible());

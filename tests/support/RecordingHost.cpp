@@ -21,6 +21,8 @@ const char* SoundName(Sound s)
     case Sound::On: return "On";
     case Sound::Off: return "Off";
     case Sound::SmsInfo: return "SmsInfo";
+    case Sound::Urgent: return "Urgent";
+    case Sound::Trouble: return "Trouble";
     }
     return "?";
 }
