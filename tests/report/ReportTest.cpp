@@ -1,0 +1,284 @@
+// The shift report's figures read back from a shift the alarm desk wrote, its
+// periods and dates, and its PDF read back as text.
+#include "report/ReportPaint.h"
+#include "report/ShiftReport.h"
+
+#include "data/RecordEvent.h"
+#include "data/Schemas.h"
+#include "data/Status.h"
+#include "data/Text.h"
+#include "data/TextExport.h"
+#include "tests/report/ShiftJournal.h"
+#include "tests/support/TempDir.h"
+#include "timing/DateTime.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace kv::test {
+namespace {
+
+using namespace kv::literals;
+
+constexpr auto K = [](ReportKind k) { return static_cast<std::size_t>(k); };
+
+const ShiftJournal& Shift()
+{
+    static const ShiftJournal shift;
+    return shift;
+}
+
+const ReportPeriod kDayShift{ShiftJournal::At(8, 0), ShiftJournal::At(19, 59, 59)};
+
+TEST(ShiftReport, FiguresOfTheShiftAsTheDeskJournalledIt)
+{
+    const ReportFigures f = ComputeReport(Shift().main, &Shift().dial, kDayShift);
+
+    // One of each kind in the shift: the alarm before it and the one after it
+    // are not counted, nor the stranger's second SMS or the dacha's second
+    // final failure, which opened no row.
+    EXPECT_EQ(f.all.alarms, (std::array<int, kReportKinds>{1, 1, 1, 1, 1, 1, 1}));
+    // Results: false 2 (one of an alarm before the shift), team 2, checked 2, other 1.
+    EXPECT_EQ(f.all.handled, (std::array<int, kReportResults>{2, 2, 2, 1, 0}));
+    EXPECT_NEAR(f.FalseAlarmShare(), 2.0 / 7, 1e-9);
+    EXPECT_EQ(f.all.acknowledged, 1);
+    EXPECT_EQ(f.all.leftOpen, 1);
+    EXPECT_EQ(f.all.escalationsSent, 1);
+    EXPECT_EQ(f.all.escalationsFailed, 0);
+    EXPECT_EQ(f.all.ringCalls, 6);
+    EXPECT_EQ(f.all.ringAnswered, 3);
+    EXPECT_EQ(f.all.longestWait, 69u * 60);
+    EXPECT_EQ(f.waitBins, (std::array<int, kWaitBins>{0, 1, 2, 3, 1}));
+    EXPECT_EQ(f.byOperator, (std::map<std::string, int>{{Str("Иванов"_cp), 3}, {Str("Петров"_cp), 4}}));
+    EXPECT_EQ(f.silentObjects, std::vector<std::string>{Str("Дача"_cp)});
+
+    // Each handling found its alarm's kind, the one from before the shift too.
+    ASSERT_EQ(f.handlings.size(), 7u);
+    const std::pair<ReportKind, std::uint64_t> expected[] = {
+        {ReportKind::Intrusion, 900},      {ReportKind::Intrusion, 210}, {ReportKind::Warning, 1200},
+        {ReportKind::AlarmCall, 2400},     {ReportKind::Stranger, 600},  {ReportKind::RingRoundFailed, 4140},
+        {ReportKind::LinkLost, 300},
+    };
+    for (std::size_t i = 0; i < f.handlings.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(f.handlings[i].kind, expected[i].first);
+        EXPECT_EQ(f.handlings[i].waitSeconds, expected[i].second);
+    }
+    ASSERT_FALSE(f.longestWaits.empty());
+    EXPECT_EQ(f.longestWaits.front().object, Str("Дача"_cp));
+    EXPECT_EQ(f.longestWaits.back().waitSeconds, 210u);
+
+    // Per object.
+    const ObjectFigures& store = f.objects.at(Str("Склад"_cp));
+    EXPECT_EQ(store.alarms[K(ReportKind::Intrusion)], 1);
+    EXPECT_EQ(store.alarms[K(ReportKind::AlarmCall)], 1);
+    EXPECT_EQ(store.escalationsSent, 1);
+    EXPECT_EQ(store.longestWait, 2400u);
+    const ObjectFigures& dacha = f.objects.at(Str("Дача"_cp));
+    EXPECT_EQ(dacha.ringCalls, 3);
+    EXPECT_EQ(dacha.ringAnswered, 0);
+    EXPECT_EQ(dacha.leftOpen, 1);
+    EXPECT_EQ(f.objects.at(Str("Офис"_cp)).ringAnswered, 2);
+    EXPECT_EQ(f.objects.at(ShiftJournal::kStranger).alarms[K(ReportKind::Stranger)], 1);
+    EXPECT_EQ(f.objects.at(Str("GSM-модем №1"_cp)).alarms[K(ReportKind::LinkLost)], 1);
+
+    // Hourly bars from 08:00.
+    ASSERT_EQ(f.timeline.size(), 12u);
+    EXPECT_NEAR(f.binDays, 1.0 / 24, 1e-12);
+    const std::pair<std::size_t, ReportKind> bars[] = {
+        {0, ReportKind::Intrusion}, {1, ReportKind::Warning}, {2, ReportKind::AlarmCall}, {3, ReportKind::Stranger},
+        {4, ReportKind::RingRoundFailed}, {7, ReportKind::Silent}, {8, ReportKind::LinkLost}};
+    int total = 0;
+    for (const auto& bin : f.timeline)
+        for (int n : bin)
+            total += n;
+    EXPECT_EQ(total, 7);
+    for (const auto& [hour, kind] : bars)
+        EXPECT_EQ(f.timeline[hour][K(kind)], 1) << hour;
+}
+
+TEST(ShiftReport, OneObjectOrAPartOfTheShift)
+{
+    const struct {
+        const char* name;
+        ReportPeriod period;
+        std::string object;
+        int alarms, handled, ringCalls, escalations;
+    } cases[] = {
+        {"the store by name", kDayShift, Str("Склад"_cp), 2, 2, 1, 1},
+        {"the store by number", kDayShift, ShiftJournal::kStore, 2, 2, 1, 1},
+        {"the dacha", kDayShift, Str("Дача"_cp), 2, 1, 3, 0},
+        {"an object never seen", kDayShift, Str("Гараж"_cp), 0, 0, 0, 0},
+        {"a very long name", kDayShift, std::string(5000, 'x'), 0, 0, 0, 0},
+        {"the morning", {ShiftJournal::At(8, 0), ShiftJournal::At(11, 59, 59)}, {}, 4, 5, 0, 1},
+        {"the night after", {ShiftJournal::At(20, 0), ShiftJournal::At(23, 59, 59)}, {}, 1, 0, 0, 0},
+        {"a quiet year before", {ShiftJournal::At(8, 0) - 400, ShiftJournal::At(8, 0) - 35}, {}, 0, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ReportFigures f = ComputeReport(Shift().main, &Shift().dial, c.period, c.object);
+        EXPECT_EQ(f.all.TotalAlarms(), c.alarms);
+        EXPECT_EQ(f.all.TotalHandled(), c.handled);
+        EXPECT_EQ(f.all.ringCalls, c.ringCalls);
+        EXPECT_EQ(f.all.escalationsSent, c.escalations);
+        EXPECT_LE(f.objects.size(), c.object.empty() ? 100u : 1u);
+    }
+    // Without the ring-round journal the rest stands.
+    const ReportFigures noDial = ComputeReport(Shift().main, nullptr, kDayShift);
+    EXPECT_EQ(noDial.all.ringCalls, 0);
+    EXPECT_EQ(noDial.all.TotalAlarms(), 6);
+    // A year in weekly bars.
+    const ReportFigures year = ComputeReport(Shift().main, &Shift().dial, {ShiftJournal::At(0, 0) - 300, ShiftJournal::At(0, 0) + 65});
+    EXPECT_EQ(year.binDays, 7.0);
+    EXPECT_EQ(year.timeline.size(), 53u);
+    EXPECT_EQ(year.all.TotalAlarms(), 9);
+}
+
+TEST(ShiftReport, RowsItCannotReadCountNoFigures)
+{
+    MemTable t;
+    DefineJournal(t);
+    const double at = ShiftJournal::At(9, 0);
+    const std::pair<std::string, std::string> rows[] = {
+        {Str(status::kHandling), Str("Обработано: "_cp)},
+        {Str(status::kHandling), Str("Обработано: Ложная тревога. (оператор Иванов, ждала 9x:00)"_cp)},
+        {Str(status::kHandling), Str("Обработано: Выезд группы. (оператор "_cp) + std::string(300, 'z')},
+        {Str(status::kHandling), Str("Обработано: Что-то своё. (без оператора, ждала 1:00)"_cp)},
+        {Str(status::kSmsSent), Str("Эскалация: Korvalen: тревога"_cp)},
+        {Str(status::kOffline), std::string()},
+        {std::string(), std::string(199, '\xFF')},
+    };
+    for (const auto& [status, event] : rows)
+        RecordEvent(t, status, "+7900", event, nullptr, at);
+    const ReportFigures f = ComputeReport(t, nullptr, kDayShift);
+    EXPECT_EQ(f.rowsRead, std::size(rows));
+    EXPECT_EQ(f.all.TotalAlarms(), 0);
+    // Four handlings: the cut one keeps its result, an empty or unknown one is told as such.
+    EXPECT_EQ(f.all.handled, (std::array<int, kReportResults>{1, 1, 0, 0, 2}));
+    EXPECT_EQ(f.all.longestWait, 60u);
+    EXPECT_EQ(f.all.escalationsSent, 1);
+    EXPECT_TRUE(f.objects.count("+7900"));
+}
+
+TEST(ReportPeriods, DatesShiftsAndProblems)
+{
+    const auto at = [](int y, int mo, int d, int h = 0, int mi = 0, int s = 0) {
+        return EncodeDateTime({y, mo, d, h, mi, s, 0});
+    };
+    const struct {
+        const char* text;
+        bool endOfDay;
+        std::optional<double> value;
+    } dates[] = {
+        {"02.03.2026", false, at(2026, 3, 2)},
+        {"02.03.2026", true, at(2026, 3, 2, 23, 59, 59)},
+        {"2026-03-02", false, at(2026, 3, 2)},
+        {"2026-03-02T08:30", true, at(2026, 3, 2, 8, 30)},
+        {" 02.03.2026 20:00:15 ", false, at(2026, 3, 2, 20, 0, 15)},
+        {"29.02.2024", false, at(2024, 2, 29)},
+        {"29.02.2026", false, std::nullopt},
+        {"31.04.2026", false, std::nullopt},
+        {"2026-13-01", false, std::nullopt},
+        {"02.03.2026 24:00", false, std::nullopt},
+        {"02.03.2026T08:00", false, std::nullopt},
+        {"02/03/2026", false, std::nullopt},
+        {"02.03", false, std::nullopt},
+        {"yesterday", false, std::nullopt},
+        {"", false, std::nullopt},
+        {"99999999999.1.1", false, std::nullopt},
+        {"-1.03.2026", false, std::nullopt},
+    };
+    for (const auto& d : dates) {
+        const std::optional<double> v = ParseReportDate(d.text, d.endOfDay);
+        ASSERT_EQ(v.has_value(), d.value.has_value()) << d.text;
+        if (v)
+            EXPECT_NEAR(*v, *d.value, 1e-9) << d.text;
+    }
+
+    const struct {
+        double now, from;
+    } shifts[] = {
+        {at(2026, 3, 2, 8, 0), at(2026, 3, 2, 8, 0)},
+        {at(2026, 3, 2, 19, 59, 59), at(2026, 3, 2, 8, 0)},
+        {at(2026, 3, 2, 20, 0), at(2026, 3, 2, 20, 0)},
+        {at(2026, 3, 3, 3, 15), at(2026, 3, 2, 20, 0)},
+        {at(2026, 3, 1, 7, 59, 59), at(2026, 2, 28, 20, 0)},
+    };
+    for (const auto& s : shifts) {
+        const ReportPeriod p = CurrentShift(s.now);
+        EXPECT_NEAR(p.from, s.from, 1e-7) << FixedDateTimeText(s.now);
+        EXPECT_NEAR(p.to - p.from, 0.5 - 1.0 / 86400, 1e-9);
+        EXPECT_TRUE(PeriodProblem(p, s.now).empty());
+    }
+
+    const double now = at(2026, 3, 2, 12, 0);
+    EXPECT_NE(PeriodProblem({at(2026, 3, 2), at(2026, 3, 1)}, now).find("Период пуст"_cp), std::string::npos);
+    EXPECT_NE(PeriodProblem({at(2026, 3, 3), at(2026, 3, 4)}, now).find("Период в будущем"_cp), std::string::npos);
+    EXPECT_TRUE(PeriodProblem({at(2026, 3, 2), at(2026, 3, 9)}, now).empty()) << "a period still running";
+}
+
+std::string PdfText(const std::string& pdf)
+{
+    const std::string txt = pdf + ".txt";
+    const int rc = std::system(("pdftotext -layout '" + pdf + "' '" + txt + "'").c_str());
+    if (rc != 0)
+        return "pdftotext failed (poppler-utils installed?)";
+    std::ifstream in(txt);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+TEST(ReportPdf, HoldsTheFiguresAndSurvivesHostileNames)
+{
+    TempDir dir;
+    const ReportFigures f = ComputeReport(Shift().main, &Shift().dial, kDayShift);
+    std::string error;
+    ASSERT_TRUE(WriteReportPdf(f, QString::fromStdString(dir.File("shift.pdf")), ShiftJournal::At(20, 0), error))
+        << error;
+    const std::string text = PdfText(dir.File("shift.pdf"));
+    for (const char* expected : {"Отчёт за смену", "02.03.2026 08:00:00", "Тревог всего: 7", "Ложная тревога: 2",
+                                 "Доля ложных тревог: 28.6%", "Эскалаций отправлено: 1", "ответили 3 из 6",
+                                 "Объекты без связи: Дача", "1 ч 09 мин", "Иванов", "Петров", "Склад", "0/3"})
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+
+    // Names longer than any row, control bytes, many objects: pages, no crash.
+    MemTable t;
+    DefineJournal(t);
+    for (int i = 0; i < 150; ++i) {
+        const std::string name = std::string(i % 3 == 0 ? 45 : 5, static_cast<char>('A' + i % 26)) + "\x07" +
+                                 std::to_string(i);
+        RecordEvent(t, status::kAlarm, "+7" + std::to_string(i), Str("Новое сообщение:x"_cp),
+                    [&](const std::string&) { return name; }, ShiftJournal::At(9, i % 60));
+    }
+    const ReportFigures many = ComputeReport(t, nullptr, kDayShift);
+    ASSERT_EQ(many.objects.size(), 150u);
+    ASSERT_TRUE(WriteReportPdf(many, QString::fromStdString(dir.File("many.pdf")), ShiftJournal::At(20, 0), error));
+    const std::string manyText = PdfText(dir.File("many.pdf"));
+    EXPECT_NE(manyText.find("Тревог всего: 150"), std::string::npos);
+    EXPECT_NE(manyText.find("стр. 3"), std::string::npos) << "150 objects take pages";
+
+    EXPECT_FALSE(WriteReportPdf(f, QString::fromStdString(dir.File("no/such/folder/x.pdf")), 0, error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(ReportCsv, OneRowPerObjectAndPerHandling)
+{
+    const ReportFigures f = ComputeReport(Shift().main, &Shift().dial, kDayShift, Str("Склад"_cp));
+    std::ostringstream out;
+    WriteReportCsv(f, out);
+    const std::string csv = out.str();
+    EXPECT_EQ(csv.rfind("\xEF\xBB\xBF", 0), 0u);
+    // The store: intrusion 1, stranger columns 0, false 1, checked 1; ring 1 of 1, longest 2400 s.
+    EXPECT_NE(csv.find(Cp1251ToUtf8("Склад"_cp) + ";1;0;1;0;0;0;0;1;0;1;0;0;0;0;1;0;1;1;100.0;2400\r\n"),
+              std::string::npos)
+        << csv;
+    EXPECT_NE(csv.find(";" + Cp1251ToUtf8("Тревожный вызов"_cp) + ";" + Cp1251ToUtf8("Проверено, всё в порядке"_cp)),
+              std::string::npos);
+}
+
+} // namespace
+} // namespace kv::test
