@@ -61,12 +61,14 @@ struct Plot {
     double lineHeight;
 };
 
-Plot PlotArea(QPainter& p, const QRectF& area, int top)
+Plot PlotArea(QPainter& p, const QRectF& area, int top, double extraLines = 0)
 {
     const QFontMetricsF fm(p.font());
     const double left = fm.horizontalAdvance(QString::number(top)) + fm.height() * 0.8;
     const double h = fm.height();
-    return {QRectF(area.left() + left, area.top() + h * 1.6, area.width() - left - h * 0.8, area.height() - h * 3.4),
+    const double above = h * (1.6 + extraLines * 1.2);
+    return {QRectF(area.left() + left, area.top() + above, area.width() - left - h * 0.8,
+                   area.height() - above - h * 1.8),
             h};
 }
 
@@ -108,8 +110,37 @@ void PaintAlarmTimeline(QPainter& p, const QRectF& area, const ReportFigures& f)
         highest = std::max(highest, sum);
     }
     const int top = AxisTop(highest);
-    const Plot plot = PlotArea(p, area, top);
+    // The legend: the kinds that occur, in rows under the title.
+    const QFontMetricsF fm(p.font());
+    const double h = fm.height();
+    struct Key {
+        std::size_t kind;
+        QPointF at;
+    };
+    std::vector<Key> keys;
+    double x = area.left() + 6;
+    int rows = 0;
+    for (std::size_t k = 0; k < kReportKinds; ++k) {
+        if (f.all.alarms[k] == 0)
+            continue;
+        const double w = h * 0.9 + fm.horizontalAdvance(Q(ReportKindName(static_cast<ReportKind>(k)))) + h * 0.8;
+        if (keys.empty() || x + w > area.right() - 4) {
+            x = area.left() + 6;
+            ++rows;
+        }
+        keys.push_back({k, QPointF(x, area.top() + 2 + h * 1.2 * rows)});
+        x += w;
+    }
+    const Plot plot = PlotArea(p, area, top, rows);
     YAxis(p, plot, top);
+    for (const Key& key : keys) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(KindColour(key.kind));
+        p.drawRect(QRectF(key.at.x(), key.at.y() + h * 0.3, h * 0.7, h * 0.7));
+        p.setPen(Qt::black);
+        p.drawText(QRectF(key.at.x() + h * 0.9, key.at.y(), area.width(), h * 1.3), Qt::AlignLeft | Qt::AlignVCenter,
+                   Q(ReportKindName(static_cast<ReportKind>(key.kind))));
+    }
     const QString unit = f.binDays < 1 ? Q("по часам"_cp) : f.binDays < 2 ? Q("по дням"_cp) : Q("по неделям"_cp);
     p.drawText(QRectF(area.left() + 4, area.top() + 2, area.width() / 2, plot.lineHeight * 1.3),
                Qt::AlignLeft | Qt::AlignVCenter, Q("Тревоги "_cp) + unit);
@@ -130,31 +161,12 @@ void PaintAlarmTimeline(QPainter& p, const QRectF& area, const ReportFigures& f)
     }
     // Labels below as many bars as leave each its room.
     p.setPen(Qt::black);
-    const QFontMetricsF fm(p.font());
     const double labelWidth = fm.horizontalAdvance(QStringLiteral("00.00")) * 1.5;
     const std::size_t every = std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil(labelWidth / w)));
     for (std::size_t b = 0; b < bins; b += every)
         p.drawText(QRectF(plot.rect.left() + w * static_cast<double>(b) - labelWidth / 2 + w / 2,
                           plot.rect.bottom() + 2, labelWidth, plot.lineHeight),
                    Qt::AlignHCenter | Qt::AlignTop, BinLabel(f, b));
-    // The legend: the kinds that occur, along the top right.
-    double x = area.right() - 4;
-    for (std::size_t k = kReportKinds; k-- > 0;) {
-        if (f.all.alarms[k] == 0)
-            continue;
-        const QString text = Q(ReportKindName(static_cast<ReportKind>(k)));
-        const double tw = fm.horizontalAdvance(text);
-        x -= tw;
-        if (x < area.left() + area.width() / 2)
-            break;
-        p.setPen(Qt::black);
-        p.drawText(QRectF(x, area.top() + 2, tw, plot.lineHeight * 1.3), Qt::AlignLeft | Qt::AlignVCenter, text);
-        x -= plot.lineHeight * 0.9;
-        p.setPen(Qt::NoPen);
-        p.setBrush(KindColour(k));
-        p.drawRect(QRectF(x, area.top() + 2 + plot.lineHeight * 0.3, plot.lineHeight * 0.7, plot.lineHeight * 0.7));
-        x -= plot.lineHeight * 0.8;
-    }
     if (highest == 0) {
         p.setPen(QColor(120, 120, 120));
         p.drawText(plot.rect, Qt::AlignCenter, Q("Тревог не было"_cp));
@@ -171,7 +183,8 @@ void PaintWaitChart(QPainter& p, const QRectF& area, const ReportFigures& f)
     const Plot plot = PlotArea(p, area, top);
     YAxis(p, plot, top);
     p.drawText(QRectF(area.left() + 4, area.top() + 2, area.width() - 8, plot.lineHeight * 1.3),
-               Qt::AlignLeft | Qt::AlignVCenter, Q("Ожидание обработки"_cp));
+               Qt::AlignLeft | Qt::AlignVCenter, Q("Ожидание обработки, мин"_cp));
+    static constexpr std::string_view kShortBins[kWaitBins] = {"до 1"_cp, "1-5"_cp, "5-15"_cp, "15-60"_cp, "от 60"_cp};
     const double w = plot.rect.width() / kWaitBins;
     for (std::size_t b = 0; b < kWaitBins; ++b) {
         const int n = f.waitBins[b];
@@ -185,7 +198,7 @@ void PaintWaitChart(QPainter& p, const QRectF& area, const ReportFigures& f)
         p.drawText(QRectF(bar.left(), bar.top() - plot.lineHeight, bar.width(), plot.lineHeight),
                    Qt::AlignHCenter | Qt::AlignBottom, QString::number(n));
         p.drawText(QRectF(plot.rect.left() + w * static_cast<double>(b), plot.rect.bottom() + 2, w, plot.lineHeight),
-                   Qt::AlignHCenter | Qt::AlignTop, Q(WaitBinName(b)));
+                   Qt::AlignHCenter | Qt::AlignTop, Q(kShortBins[b]));
     }
     p.restore();
 }
@@ -294,8 +307,9 @@ public:
                      fm.elidedText(text, Qt::ElideRight, Width() - indent));
         m_y += h;
     }
-    // One table row: cells at the given widths (shares of the width), elided.
-    void Row(const std::vector<QString>& cells, const std::vector<double>& shares, bool bold = false)
+    // One table row: cells at the given widths (shares of the width), elided;
+    // the first `texts` cells to the left, the figures after them to the right.
+    void Row(const std::vector<QString>& cells, const std::vector<double>& shares, bool bold = false, std::size_t texts = 1)
     {
         QFont font = m_p.font();
         font.setBold(bold);
@@ -307,7 +321,7 @@ public:
         m_p.setPen(Qt::black);
         for (std::size_t i = 0; i < cells.size() && i < shares.size(); ++i) {
             const double w = Width() * shares[i];
-            const Qt::Alignment align = i == 0 ? Qt::AlignLeft : Qt::AlignRight;
+            const Qt::Alignment align = i < texts ? Qt::AlignLeft : Qt::AlignRight;
             m_p.drawText(QRectF(x + 2, m_y, w - 4, h), align | Qt::AlignVCenter, fm.elidedText(cells[i], Qt::ElideRight, w - 4));
             x += w;
         }
@@ -405,12 +419,12 @@ bool PaintReportPages(const ReportFigures& f, QPagedPaintDevice& device, double 
         page.Font(11, true);
         page.Text(Q("Самые долгие ожидания"_cp));
         page.Font(7.5);
-        const std::vector<double> w = {0.2, 0.26, 0.18, 0.16, 0.2};
-        page.Row({Q("Обработана"_cp), Q("Объект"_cp), Q("Тревога"_cp), Q("Результат"_cp), Q("Ожидание"_cp)}, w, true);
+        const std::vector<double> w = {0.19, 0.25, 0.2, 0.24, 0.12};
+        page.Row({Q("Обработана"_cp), Q("Объект"_cp), Q("Тревога"_cp), Q("Результат"_cp), Q("Ожидание"_cp)}, w, true, 4);
         for (const Handling& h : f.longestWaits)
             page.Row({Q(FixedDateTimeText(h.at)), Q(h.object), h.kind ? Q(ReportKindName(*h.kind)) : QStringLiteral("?"),
                       Q(ReportResultName(h.result)), Q(WaitWords(*h.waitSeconds))},
-                     w);
+                     w, false, 4);
     }
     if (!f.byOperator.empty()) {
         page.Gap(5);

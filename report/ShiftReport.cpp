@@ -445,12 +445,12 @@ std::string PeriodProblem(const ReportPeriod& period, double now)
 {
     if (!std::isfinite(period.from) || !std::isfinite(period.to))
         return Str("Неверный период"_cp);
-    if (period.from > period.to)
-        return Str("Период пуст: начало "_cp) + FixedDateTimeText(period.from) + Str(" позже конца "_cp) +
-               FixedDateTimeText(period.to);
     if (period.from > now)
         return Str("Период в будущем: он начинается "_cp) + FixedDateTimeText(period.from) +
                Str(", а сейчас "_cp) + FixedDateTimeText(now);
+    if (period.from > period.to)
+        return Str("Период пуст: начало "_cp) + FixedDateTimeText(period.from) + Str(" позже конца "_cp) +
+               FixedDateTimeText(period.to);
     return {};
 }
 

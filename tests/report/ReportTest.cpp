@@ -6,11 +6,13 @@
 #include "data/RecordEvent.h"
 #include "data/Schemas.h"
 #include "data/Status.h"
+#include "data/TableFormat.h"
 #include "data/Text.h"
 #include "data/TextExport.h"
 #include "tests/report/ShiftJournal.h"
 #include "tests/support/TempDir.h"
 #include "timing/DateTime.h"
+#include "tools/jrn/JournalText.h"
 
 #include <gtest/gtest.h>
 
@@ -194,8 +196,9 @@ TEST(ReportPeriods, DatesShiftsAndProblems)
     for (const auto& d : dates) {
         const std::optional<double> v = ParseReportDate(d.text, d.endOfDay);
         ASSERT_EQ(v.has_value(), d.value.has_value()) << d.text;
-        if (v)
+        if (v) {
             EXPECT_NEAR(*v, *d.value, 1e-9) << d.text;
+        }
     }
 
     const struct {
@@ -278,6 +281,71 @@ TEST(ReportCsv, OneRowPerObjectAndPerHandling)
         << csv;
     EXPECT_NE(csv.find(";" + Cp1251ToUtf8("Тревожный вызов"_cp) + ";" + Cp1251ToUtf8("Проверено, всё в порядке"_cp)),
               std::string::npos);
+}
+
+// korvalen-jrn report over the shift's journal files: what it writes and
+// what it refuses, each with its exit code and its message.
+TEST(ReportTool, WritesTheReportOrSaysWhyNot)
+{
+    TempDir dir;
+    TableFormat().Save(Shift().main, dir.File("t3.bin"));
+    TableFormat().Save(Shift().dial, dir.File("t6.bin"));
+    TempDir damaged;
+    WriteFileBytes(damaged.File("t3.bin"), "not a table at all");
+    TempDir noDial;
+    TableFormat().Save(Shift().main, noDial.File("t3.bin"));
+    const std::string longName(4000, 'N');
+
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        int code;
+        std::string out, err; // contained
+    } cases[] = {
+        {"the shift", {"--from", "02.03.2026 08:00", "--to", "02.03.2026 19:59:59", "--data", dir.path().string()}, 0,
+         "Тревог всего: 7", ""},
+        {"one object, whole days", {"--from", "2026-03-02", "--to", "2026-03-02", "--object", "Дача", "--data", dir.path().string()},
+         0, "ответили 0 из 3", ""},
+        {"no ring-round journal", {"--from", "02.03.2026", "--data", noDial.path().string()}, 0, "Тревог всего: 8",
+         "отчёт без обзвона"},
+        {"an empty period", {"--from", "01.01.2020", "--to", "02.01.2020", "--data", dir.path().string()}, 0,
+         "Тревог всего: 0", "нет событий"},
+        {"a name nobody has", {"--from", "02.03.2026", "--object", longName, "--data", dir.path().string()}, 0,
+         "Тревог всего: 0", "не встречается"},
+        {"a bad date", {"--from", "31.02.2026", "--data", dir.path().string()}, 2, "", "неверная дата \"31.02.2026\" (--from)"},
+        {"a bad end", {"--from", "01.03.2026", "--to", "tomorrow", "--data", dir.path().string()}, 2, "", "(--to)"},
+        {"the end before the start", {"--from", "03.03.2026", "--to", "01.03.2026", "--data", dir.path().string()}, 2, "",
+         "Период пуст"},
+        {"the future", {"--from", "01.01.2999", "--data", dir.path().string()}, 2, "", "Период в будущем"},
+        {"an end alone", {"--to", "01.03.2026", "--data", dir.path().string()}, 2, "", "--to без --from"},
+        {"a value missing", {"--from"}, 2, "", "нужно значение"},
+        {"an unknown option", {"--form", "01.03.2026"}, 2, "", "неизвестный параметр --form"},
+        {"a damaged journal", {"--from", "02.03.2026", "--data", damaged.path().string()}, 1, "", "не прочитан"},
+        {"no journal", {"--from", "02.03.2026", "--data", dir.File("none")}, 1, "", "не прочитан"},
+        {"an unwritable CSV", {"--from", "02.03.2026", "--data", dir.path().string(), "--csv", dir.File("no/x.csv")}, 1, "",
+         "не удалось записать файл"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<const char*> argv = {"korvalen-jrn", "report"};
+        for (const std::string& a : c.args)
+            argv.push_back(a.c_str());
+        std::ostringstream out, err;
+        EXPECT_EQ(kv::jrn::Run(static_cast<int>(argv.size()), argv.data(), out, err), c.code) << err.str();
+        EXPECT_NE(out.str().find(c.out), std::string::npos) << out.str();
+        EXPECT_NE(err.str().find(c.err), std::string::npos) << err.str();
+    }
+
+    // The program itself, as a cron job runs it: no display, both files.
+    const std::string pdf = dir.File("shift.pdf"), csv = dir.File("shift.csv");
+    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" KORVALEN_TEST_BIN_DIR
+                                "/korvalen-jrn' report --from '02.03.2026 08:00' --to '02.03.2026 19:59:59' --data '" +
+                                dir.path().string() + "' --pdf '" + pdf + "' --csv '" + csv + "' > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_NE(PdfText(pdf).find("Тревог всего: 7"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(csv).find(Cp1251ToUtf8("Всего"_cp) + ";1;1;1;1;1;1;1;2;2;2;1;0;1;1;1;0;6;3;50.0;4140"),
+              std::string::npos)
+        << ReadFileBytes(csv);
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <QGuiApplication>
 #include <QString>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -71,6 +72,12 @@ std::unique_ptr<QGuiApplication> GuiForPdf()
     if (QGuiApplication::instance())
         return nullptr;
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt's notes (no runtime folder and the like) are no news for a cron job's
+    // mail: the tool says itself what went wrong.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtCriticalMsg || type == QtFatalMsg)
+            std::fprintf(stderr, "korvalen-jrn: %s\n", message.toLocal8Bit().constData());
+    });
     static int argc = 1;
     static char name[] = "korvalen-jrn";
     static char* argv[] = {name, nullptr};
