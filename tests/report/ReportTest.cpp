@@ -10,11 +10,18 @@
 #include "data/Text.h"
 #include "data/TextExport.h"
 #include "tests/report/ShiftJournal.h"
+#include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
+#include "station/ReportWindow.h"
 #include "timing/DateTime.h"
 #include "tools/jrn/JournalText.h"
 
 #include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QImage>
+#include <QPlainTextEdit>
 
 #include <cstdlib>
 #include <fstream>
@@ -346,6 +353,46 @@ TEST(ReportTool, WritesTheReportOrSaysWhyNot)
     EXPECT_NE(ReadFileBytes(csv).find(Cp1251ToUtf8("Всего"_cp) + ";1;1;1;1;1;1;1;2;2;2;1;0;1;1;1;0;6;3;50.0;4140"),
               std::string::npos)
         << ReadFileBytes(csv);
+}
+
+TEST(ReportWindow, ShowsTheShiftOrAnObjectAndSavesItsPdf)
+{
+    ScriptedDialogs dialogs;
+    TShiftReportForm form(Shift().main, &Shift().dial);
+    form.FromEdit->setDateTime(QDateTime(QDate(2026, 3, 2), QTime(8, 0)));
+    form.ToEdit->setDateTime(QDateTime(QDate(2026, 3, 2), QTime(19, 59, 59)));
+    ASSERT_TRUE(form.BuildButtonClick());
+    EXPECT_TRUE(form.SummaryText->toPlainText().contains(QStringLiteral("Тревог всего: 7")));
+    EXPECT_GE(form.ObjectBox->findText(QStringLiteral("Склад")), 1);
+
+    // The charts are drawn: the intrusion's bar in its red.
+    form.Charts->resize(800, 500);
+    const QImage charts = form.Charts->grab().toImage();
+    bool red = false;
+    for (int y = 0; y < charts.height() && !red; ++y)
+        for (int x = 0; x < charts.width() && !red; ++x)
+            red = charts.pixelColor(x, y) == QColor(200, 30, 30);
+    EXPECT_TRUE(red);
+
+    form.ObjectBox->setCurrentText(QStringLiteral("Дача"));
+    ASSERT_TRUE(form.BuildButtonClick());
+    EXPECT_TRUE(form.SummaryText->toPlainText().contains(QStringLiteral("ответили 0 из 3")));
+
+    // A period backwards is refused and the report shown stays.
+    form.ToEdit->setDateTime(QDateTime(QDate(2026, 3, 1), QTime(0, 0)));
+    EXPECT_FALSE(form.BuildButtonClick());
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_NE(dialogs.messages[0].text.find("Период пуст"_cp), std::string::npos);
+    EXPECT_EQ(form.Figures().all.TotalAlarms(), 2);
+
+    TempDir dir;
+    dialogs.fileAnswers.push_back(QString::fromStdString(dir.File("dacha")));
+    form.PdfButtonClick();
+    EXPECT_NE(PdfText(dir.File("dacha.pdf")).find("Объект: Дача"), std::string::npos);
+    dialogs.fileAnswers.push_back(QString::fromStdString(dir.File("none/dacha.pdf")));
+    form.PdfButtonClick();
+    ASSERT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_NE(dialogs.messages[1].text.find("PDF"), std::string::npos);
 }
 
 } // namespace
