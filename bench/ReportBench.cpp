@@ -161,6 +161,23 @@ void BM_FilesToYearReport(benchmark::State& state)
 }
 BENCHMARK(BM_FilesToYearReport)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
 
+// The files alone, to tell the reading from the figures.
+void BM_ReadJournalFiles(benchmark::State& state)
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "korvalen-bench-XXXXXX").string();
+    const std::string dir = mkdtemp(pattern.data());
+    kv::TableFormat().Save(MainJournal(), dir + "/t3.bin");
+    kv::TableFormat().Save(DialJournal(), dir + "/t6.bin");
+    for (auto _ : state) {
+        kv::MemTable main("EventsTable"), dial("DialEventsTable");
+        kv::DurableJournal::ReadWithLog(main, dir + "/t3.bin", kv::TableFormat());
+        kv::DurableJournal::ReadWithLog(dial, dir + "/t6.bin", kv::TableFormat());
+        benchmark::DoNotOptimize(main.TotalRecordCount());
+    }
+    std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_ReadJournalFiles)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
+
 } // namespace
 
 BENCHMARK_MAIN();
