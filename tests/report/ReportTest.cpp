@@ -12,6 +12,7 @@
 #include "tests/report/ShiftJournal.h"
 #include "tests/support/ScriptedDialogs.h"
 #include "tests/support/TempDir.h"
+#include "station/JournalMenu.h"
 #include "station/ReportWindow.h"
 #include "timing/DateTime.h"
 #include "tools/jrn/JournalText.h"
@@ -21,6 +22,7 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QImage>
+#include <QMenu>
 #include <QPlainTextEdit>
 
 #include <cstdlib>
@@ -393,6 +395,18 @@ TEST(ReportWindow, ShowsTheShiftOrAnObjectAndSavesItsPdf)
     form.PdfButtonClick();
     ASSERT_EQ(dialogs.messages.size(), 2u);
     EXPECT_NE(dialogs.messages[1].text.find("PDF"), std::string::npos);
+
+    // From the journal menu: the window of the current shift.
+    QWidget main;
+    QMenu menu;
+    AddShiftReportItem(menu, Shift().main, &Shift().dial, &main);
+    ASSERT_FALSE(menu.actions().isEmpty());
+    EXPECT_EQ(menu.actions().back()->text(), QStringLiteral("Отчёт за смену"));
+    menu.actions().back()->trigger();
+    const auto* opened = main.findChild<TShiftReportForm*>();
+    ASSERT_NE(opened, nullptr);
+    const ReportPeriod shift = CurrentShift(LocalNow());
+    EXPECT_NEAR(opened->Figures().period.from, shift.from, 1e-9);
 }
 
 } // namespace
