@@ -37,13 +37,11 @@ int AxisTop(int value)
 {
     if (value <= 5)
         return 5;
-    int step = 1;
-    while (true) {
+    for (long long step = 1; step < 100000000; step *= 10)
         for (int m : {1, 2, 5})
             if (value <= 5 * m * step)
-                return 5 * m * step;
-        step *= 10;
-    }
+                return static_cast<int>(5 * m * step);
+    return value;
 }
 
 void Frame(QPainter& p, const QRectF& area)
@@ -380,8 +378,11 @@ bool PaintReportPages(const ReportFigures& f, QPagedPaintDevice& device, double 
     page.Text(shift ? Q("Отчёт за смену"_cp) : Q("Отчёт за период"_cp));
     page.Font(9);
     const std::vector<std::string> lines = ReportSummaryLines(f);
-    for (std::size_t i = 0; i < lines.size(); ++i)
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i] == "По объектам:"_cp)
+            break; // the table below tells them
         page.Text(Q(lines[i]), i >= 2 && lines[i].rfind("  ", 0) == 0 ? page.Mm(6) : 0);
+    }
     page.Gap(3);
     page.Font(7.5);
     page.Block(page.Mm(62), [&](const QRectF& r) { PaintAlarmTimeline(painter, r, f); });
@@ -413,18 +414,25 @@ bool PaintReportPages(const ReportFigures& f, QPagedPaintDevice& device, double 
         objectRow(Q(name), o);
     objectRow(Q("Всего"_cp), f.all);
 
-    // The longest waits, and who handled how many.
-    if (!f.longestWaits.empty()) {
+    // A shift's handlings one by one, for the supervisor to read and sign;
+    // of a longer period the longest waits.
+    constexpr std::size_t kEveryHandlingUpTo = 60;
+    const bool every = f.handlings.size() <= kEveryHandlingUpTo;
+    if (!f.handlings.empty()) {
         page.Gap(5);
         page.Font(11, true);
-        page.Text(Q("Самые долгие ожидания"_cp));
+        page.Text(every ? Q("Обработка тревог"_cp)
+                        : Q("Самые долгие ожидания (из "_cp) + QString::number(f.handlings.size()) + QStringLiteral(")"));
         page.Font(7.5);
-        const std::vector<double> w = {0.19, 0.25, 0.2, 0.24, 0.12};
-        page.Row({Q("Обработана"_cp), Q("Объект"_cp), Q("Тревога"_cp), Q("Результат"_cp), Q("Ожидание"_cp)}, w, true, 4);
-        for (const Handling& h : f.longestWaits)
+        const std::vector<double> w = {0.18, 0.13, 0.22, 0.23, 0.12, 0.12};
+        page.Row({Q("Обработана"_cp), Q("Объект"_cp), Q("Тревога"_cp), Q("Результат"_cp), Q("Оператор"_cp),
+                  Q("Ожидание"_cp)},
+                 w, true, 5);
+        for (const Handling& h : every ? f.handlings : f.longestWaits)
             page.Row({Q(FixedDateTimeText(h.at)), Q(h.object), h.kind ? Q(ReportKindName(*h.kind)) : QStringLiteral("?"),
-                      Q(ReportResultName(h.result)), Q(WaitWords(*h.waitSeconds))},
-                     w, false, 4);
+                      Q(ReportResultName(h.result)), h.user.empty() ? QStringLiteral("-") : Q(h.user),
+                      h.waitSeconds ? Q(WaitWords(*h.waitSeconds)) : QStringLiteral("?")},
+                     w, false, 5);
     }
     if (!f.byOperator.empty()) {
         page.Gap(5);

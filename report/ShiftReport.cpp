@@ -118,7 +118,10 @@ public:
     Reader(ReportFigures& out, const ReportPeriod& period, std::string_view object)
         : m_out(out), m_period(period), m_filter(object)
     {
-        const double span = std::max(period.to - period.from, kSecond);
+        // A period of no length, or of none a bar chart can hold, gets one bar.
+        double span = period.to - period.from;
+        if (!(span > kSecond) || !(span < 1e6))
+            span = kSecond;
         m_out.binDays = span <= 2.0 ? 1.0 / 24 : span <= 92.0 ? 1.0 : 7.0;
         const auto bins = static_cast<std::size_t>(std::ceil(span / m_out.binDays - 1e-9));
         m_out.timeline.assign(std::clamp<std::size_t>(bins, 1, 10000), {});
@@ -555,6 +558,16 @@ std::vector<std::string> ReportSummaryLines(const ReportFigures& f)
     for (const std::string& name : f.silentObjects)
         silent += (silent.empty() ? "" : ", ") + name;
     lines.push_back(Str("Объекты без связи: "_cp) + (silent.empty() ? Str("нет"_cp) : silent));
+    if (!f.objects.empty())
+        lines.push_back(Str("По объектам:"_cp));
+    for (const auto& [name, o] : f.objects) {
+        std::string line = "  " + name + Str(": тревог "_cp) + std::to_string(o.TotalAlarms()) +
+                           Str(", обработано "_cp) + std::to_string(o.TotalHandled()) + Str(", ложных "_cp) +
+                           std::to_string(o.handled[kFalseAlarmResult]);
+        if (o.ringCalls > 0)
+            line += Str(", обзвон "_cp) + std::to_string(o.ringAnswered) + "/" + std::to_string(o.ringCalls);
+        lines.push_back(std::move(line));
+    }
     return lines;
 }
 

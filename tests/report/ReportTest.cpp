@@ -254,7 +254,8 @@ TEST(ReportPdf, HoldsTheFiguresAndSurvivesHostileNames)
     const std::string text = PdfText(dir.File("shift.pdf"));
     for (const char* expected : {"Отчёт за смену", "02.03.2026 08:00:00", "Тревог всего: 7", "Ложная тревога: 2",
                                  "Доля ложных тревог: 28.6%", "Эскалаций отправлено: 1", "ответили 3 из 6",
-                                 "Объекты без связи: Дача", "1 ч 09 мин", "Иванов", "Петров", "Склад", "0/3"})
+                                 "Объекты без связи: Дача", "1 ч 09 мин", "Иванов", "Петров", "Склад", "0/3",
+                                 "Обработка тревог", "02.03.2026 13:10:00"})
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
 
     // Names longer than any row, control bytes, many objects: pages, no crash.
@@ -312,7 +313,7 @@ TEST(ReportTool, WritesTheReportOrSaysWhyNot)
         std::string out, err; // contained
     } cases[] = {
         {"the shift", {"--from", "02.03.2026 08:00", "--to", "02.03.2026 19:59:59", "--data", dir.path().string()}, 0,
-         "Тревог всего: 7", ""},
+         "  Склад: тревог 2, обработано 2, ложных 1, обзвон 1/1\n", ""},
         {"one object, whole days", {"--from", "2026-03-02", "--to", "2026-03-02", "--object", "Дача", "--data", dir.path().string()},
          0, "ответили 0 из 3", ""},
         {"no ring-round journal", {"--from", "02.03.2026", "--data", noDial.path().string()}, 0, "Тревог всего: 8",
