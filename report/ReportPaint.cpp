@@ -221,7 +221,9 @@ void PaintAvailabilityChart(QPainter& p, const QRectF& area, const ReportFigures
     std::stable_sort(bars.begin(), bars.end(), [](const Bar& a, const Bar& b) { return a.share < b.share; });
     const double rowHeight = line * 1.35;
     const double top = area.top() + line * 1.8;
-    const auto fits = static_cast<std::size_t>(std::max(0.0, (area.bottom() - top - line * 0.3) / rowHeight));
+    auto fits = static_cast<std::size_t>(std::max(0.0, (area.bottom() - top - line * 0.3) / rowHeight));
+    if (bars.size() > fits && fits > 0)
+        --fits; // a line for how many more
     const double nameWidth = area.width() * 0.32;
     const double valueWidth = fm.horizontalAdvance(QStringLiteral("100% (9999/9999)")) + line;
     const double barLeft = area.left() + 6 + nameWidth + 6;

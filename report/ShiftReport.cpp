@@ -461,6 +461,41 @@ std::string_view ReportKindName(ReportKind kind) { return kKindNames[static_cast
 std::string_view ReportResultName(std::size_t result) { return kResultNames[std::min(result, kReportResults - 1)]; }
 std::string_view WaitBinName(std::size_t bin) { return kWaitBinNames[std::min(bin, kWaitBins - 1)]; }
 
+bool NaturalOrder::operator()(const std::string& a, const std::string& b) const
+{
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    std::size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (digit(a[i]) && digit(b[j])) {
+            // Numbers by value: the shorter run without its leading zeros is the smaller.
+            std::size_t i0 = i, j0 = j;
+            while (i0 < a.size() && a[i0] == '0')
+                ++i0;
+            while (j0 < b.size() && b[j0] == '0')
+                ++j0;
+            std::size_t ie = i0, je = j0;
+            while (ie < a.size() && digit(a[ie]))
+                ++ie;
+            while (je < b.size() && digit(b[je]))
+                ++je;
+            if (ie - i0 != je - j0)
+                return ie - i0 < je - j0;
+            if (const int c = a.compare(i0, ie - i0, b, j0, je - j0); c != 0)
+                return c < 0;
+            i = ie;
+            j = je;
+            continue;
+        }
+        if (a[i] != b[j])
+            return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+        ++i;
+        ++j;
+    }
+    if (a.size() - i != b.size() - j)
+        return a.size() - i < b.size() - j;
+    return a < b; // "01" and "1" apart, in a fixed order
+}
+
 int ObjectFigures::TotalAlarms() const
 {
     int n = 0;
@@ -554,9 +589,13 @@ std::vector<std::string> ReportSummaryLines(const ReportFigures& f)
     lines.push_back(Str("Обзвон: ответили "_cp) + std::to_string(f.all.ringAnswered) + Str(" из "_cp) +
                     std::to_string(f.all.ringCalls) + Str(" вызовов ("_cp) +
                     Percent(f.all.ringAnswered, f.all.ringCalls) + ")");
+    // A year of a large station names hundreds: the first, and how many more.
+    constexpr std::size_t kSilentNamed = 10;
     std::string silent;
-    for (const std::string& name : f.silentObjects)
-        silent += (silent.empty() ? "" : ", ") + name;
+    for (std::size_t i = 0; i < f.silentObjects.size() && i < kSilentNamed; ++i)
+        silent += (silent.empty() ? "" : ", ") + f.silentObjects[i];
+    if (f.silentObjects.size() > kSilentNamed)
+        silent += Str(" и ещё "_cp) + std::to_string(f.silentObjects.size() - kSilentNamed);
     lines.push_back(Str("Объекты без связи: "_cp) + (silent.empty() ? Str("нет"_cp) : silent));
     if (!f.objects.empty())
         lines.push_back(Str("По объектам:"_cp));

@@ -79,12 +79,17 @@ struct ObjectFigures {
     int TotalHandled() const;
 };
 
+// Names as a person sorts them: "Объект 2" before "Объект 10".
+struct NaturalOrder {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+
 struct ReportFigures {
     ReportPeriod period;
     std::string objectFilter; // empty: every object
     std::size_t rowsRead = 0; // rows of both journals within the period
     ObjectFigures all;
-    std::map<std::string, ObjectFigures> objects; // by name (cp1251)
+    std::map<std::string, ObjectFigures, NaturalOrder> objects; // by name (cp1251)
     std::map<std::string, int> byOperator;         // handled per operator; "" for none
     std::vector<Handling> longestWaits;            // the longest first, at most kLongestShown
     std::array<int, kWaitBins> waitBins{};

@@ -232,6 +232,18 @@ TEST(ReportPeriods, DatesShiftsAndProblems)
     EXPECT_TRUE(PeriodProblem({at(2026, 3, 2), at(2026, 3, 9)}, now).empty()) << "a period still running";
 }
 
+TEST(ReportNames, SortAsAPersonDoes)
+{
+    const std::vector<std::string> sorted = {"",         "+79001000002", "+79001000010", "2",        "10",
+                                             "a",        "a01",          "a1",           "a2",       "a10b",
+                                             "a10c",     "a0100",        Str("Объект 2"_cp), Str("Объект 10"_cp),
+                                             Str("Объект 10 склад"_cp)};
+    const NaturalOrder less;
+    for (std::size_t i = 0; i < sorted.size(); ++i)
+        for (std::size_t j = 0; j < sorted.size(); ++j)
+            EXPECT_EQ(less(sorted[i], sorted[j]), i < j) << sorted[i] << " / " << sorted[j];
+}
+
 std::string PdfText(const std::string& pdf)
 {
     const std::string txt = pdf + ".txt";
