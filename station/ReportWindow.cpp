@@ -114,14 +114,19 @@ TShiftReportForm::TShiftReportForm(const MemTable& journal, const MemTable* dial
     CloseButton = new QPushButton(ToQ("Закрыть"_cp), this);
     Name(CloseButton, "CloseButton", "Закрыть"_cp);
 
+    auto label = [this](const char* name, std::string_view text) {
+        auto* l = new QLabel(ToQ(text), this);
+        Name(l, name, text);
+        return l;
+    };
     auto* period = new QHBoxLayout;
-    period->addWidget(new QLabel(ToQ("Период с"_cp), this));
+    period->addWidget(label("FromLabel", "Период с"_cp));
     period->addWidget(FromEdit);
-    period->addWidget(new QLabel(ToQ("по"_cp), this));
+    period->addWidget(label("ToLabel", "по"_cp));
     period->addWidget(ToEdit);
     period->addWidget(ShiftButton);
     period->addSpacing(12);
-    period->addWidget(new QLabel(ToQ("Объект:"_cp), this));
+    period->addWidget(label("ObjectLabel", "Объект:"_cp));
     period->addWidget(ObjectBox, 1);
     period->addWidget(BuildButton);
     auto* body = new QHBoxLayout;
