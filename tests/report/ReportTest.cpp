@@ -330,6 +330,8 @@ TEST(ReportTool, WritesTheReportOrSaysWhyNot)
          0, "ответили 0 из 3", ""},
         {"no ring-round journal", {"--from", "02.03.2026", "--data", noDial.path().string()}, 0, "Тревог всего: 8",
          "отчёт без обзвона"},
+        {"all of time", {"--from", "01.01.1900", "--to", "31.12.9999", "--data", dir.path().string()}, 0,
+         "Тревог всего: 9", ""},
         {"an empty period", {"--from", "01.01.2020", "--to", "02.01.2020", "--data", dir.path().string()}, 0,
          "Тревог всего: 0", "нет событий"},
         {"a name nobody has", {"--from", "02.03.2026", "--object", longName, "--data", dir.path().string()}, 0,
