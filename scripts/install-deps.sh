@@ -11,7 +11,7 @@ packages=(
   fonts-dejavu-core fontconfig
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils imagemagick poppler-utils
   dpkg-dev systemd
 )
 if [ "${1:-}" = "--package" ]; then

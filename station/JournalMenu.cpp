@@ -5,10 +5,12 @@
 #include "data/MemTable.h"
 #include "data/TableFormat.h"
 #include "data/Text.h"
+#include "station/ReportWindow.h"
 #include "windows/Dialogs.h"
 #include "windows/QtText.h"
 
 #include <QFile>
+#include <QMenu>
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -164,6 +166,14 @@ void ClearJournal(MemTable& journal, QWidget* parent, DurableJournal* log)
     } catch (const std::exception& e) {
         ShowError(e.what(), parent);
     }
+}
+
+void AddShiftReportItem(QMenu& menu, const MemTable& journal, const MemTable* dialJournal, QWidget* parent)
+{
+    QAction* item = menu.addAction(ToQ("Отчёт за смену"_cp));
+    item->setObjectName(QStringLiteral("ShiftReportItem"));
+    QObject::connect(item, &QAction::triggered, parent,
+                     [&journal, dialJournal, parent] { ShowShiftReport(journal, dialJournal, parent); });
 }
 
 } // namespace kv

@@ -5,6 +5,7 @@
 
 #include <string_view>
 
+class QMenu;
 class QWidget;
 
 namespace kv {
@@ -31,5 +32,7 @@ bool OpenJournalFile(MemTable& journal, const TableFormat& format, QWidget* pare
 // "Очистить": after the operator confirms, deletes every record one by one,
 // with the grids silenced meanwhile. Nothing while a record is being edited.
 void ClearJournal(MemTable& journal, QWidget* parent, DurableJournal* log = nullptr);
+// "Отчёт за смену" at the end of the menu: opens the shift report of the journals over `parent`.
+void AddShiftReportItem(QMenu& menu, const MemTable& journal, const MemTable* dialJournal, QWidget* parent);
 
 } // namespace kv

@@ -1,5 +1,7 @@
 #include "tools/jrn/JournalText.h"
 
+#include "tools/jrn/ReportCommand.h"
+
 #include "data/DurableJournal.h"
 #include "data/MemTable.h"
 #include "data/RecordStore.h"
@@ -175,10 +177,12 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: korvalen-jrn [--iso] [--sep C] dump|csv|check FILE\n"
-    "       korvalen-jrn --help\n"
+    "       korvalen-jrn report [--from DATE] [--to DATE] [--object NAME] [--pdf FILE] [--csv FILE]\n"
+    "       korvalen-jrn --help, korvalen-jrn report --help\n"
     "  dump   fields and records as text\n"
     "  csv    records as CSV with a header of field names (\";\" between fields)\n"
     "  check  OK and the record count, or why the file does not load\n"
+    "  report the shift report of a period (see korvalen-jrn report --help)\n"
     "FILE is a table file (t1.bin ... t6.bin, a saved .jrn); the rows a running\n"
     "station holds in its log segments (FILE.log.N) are read with it.\n"
     "  --iso    date-times as yyyy-mm-ddThh:mm:ss.zzz instead of dd.mm.yyyy hh:mm:ss\n"
@@ -209,6 +213,8 @@ bool StartsAsSegment(const std::string& path)
 
 int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 {
+    if (argc >= 2 && std::strcmp(argv[1], "report") == 0)
+        return RunReport(argc, argv, out, err);
     Options options;
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
