@@ -6,6 +6,7 @@
 #include "data/Schemas.h"
 #include "data/Text.h"
 #include "devicecard/DataControls.h"
+#include "devicecard/ObjectPage.h"
 #include "devices/TelEventIndex.h"
 #include "modem/Commands.h"
 #include "modem/DialSchedule.h"
@@ -30,6 +31,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 #include <QStyledItemDelegate>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -367,18 +369,27 @@ void TDeviceForm::BuildWindow()
     events->addLayout(heads);
     events->addWidget(LastEvents);
 
-    auto* card = new QVBoxLayout;
+    auto* devicePage = new QWidget(this);
+    Name(devicePage, "DevicePage", "Устройство"_cp);
+    auto* card = new QVBoxLayout(devicePage);
+    card->setContentsMargins(0, 4, 0, 0);
     card->setSpacing(8);
     card->addLayout(fields);
     card->addLayout(dialRow);
     card->addLayout(commandRow);
     card->addLayout(events);
 
+    ObjectPage = new TObjectPage(this);
+    CardPages = new QTabWidget(this);
+    Name(CardPages, "CardPages", "Карточка"_cp);
+    CardPages->addTab(devicePage, ToQ("Устройство"_cp));
+    CardPages->addTab(ObjectPage, ToQ("Объект"_cp));
+
     auto* whole = new QHBoxLayout(this);
     whole->setContentsMargins(8, 8, 8, 8);
     whole->setSpacing(10);
     whole->addWidget(DBGrid1);
-    whole->addLayout(card);
+    whole->addWidget(CardPages);
     whole->setSizeConstraint(QLayout::SetFixedSize);
 
     // Connected after the controls, so that they hold the new values first.
@@ -424,6 +435,8 @@ bool TDeviceForm::LastEventOf(const std::string& number, double& at, std::string
 void TDeviceForm::LoadRegister()
 {
     bool loaded = Register.Load();
+    if (std::string problem; !Register.Objects.Load(problem))
+        ShowWarning(problem, m_ctx.MainWindow);
     if (loaded) {
         try {
             m_station.RebuildBoard();
@@ -464,6 +477,10 @@ void TDeviceForm::FormClose()
     } catch (const std::exception&) {
         ShowError(std::string("Ошибка сохранения базы устройств"_cp), this);
     }
+    KeepObjectCard();
+    ObjectPage->Show(ObjectPage->Tel(), Register.Objects.Of(ObjectPage->Tel()));
+    if (std::string error; !Register.Objects.Save(error))
+        ShowError(error, this);
     m_ctx.Shown(ShownWindow::Devices) = false;
 }
 
@@ -487,6 +504,7 @@ bool TDeviceForm::SelectDeviceByShortName(const std::string& shortName)
 void TDeviceForm::SetDeviceTablesReadOnly(bool readOnly)
 {
     Register.SetReadOnly(readOnly);
+    ObjectPage->SetReadOnly(readOnly);
     if (readOnly)
         RbButton2->hide();
     DataSource2->Refresh();
@@ -580,6 +598,21 @@ void TDeviceForm::DescriptionTableAfterEdit() { RbButton2->show(); }
 
 void TDeviceForm::DescriptionTableAfterInsert() { RbButton2->show(); }
 
+void TDeviceForm::KeepObjectCard()
+{
+    if (ObjectPage->Modified() && !ObjectPage->Tel().empty())
+        Register.Objects.Set(ObjectPage->Tel(), ObjectPage->Card());
+}
+
+void TDeviceForm::ShowObjectCard()
+{
+    const std::string tel = CardNumber();
+    if (tel == ObjectPage->Tel() && ObjectPage->Modified())
+        return;
+    KeepObjectCard();
+    ObjectPage->Show(tel, Register.Objects.Of(tel));
+}
+
 void TDeviceForm::DataSource2DataChange()
 {
     const bool relays = !DBCheckBox2->isChecked();
@@ -587,9 +620,10 @@ void TDeviceForm::DataSource2DataChange()
                        static_cast<QWidget*>(Rele2ButtonON), static_cast<QWidget*>(Rele2ButtonOff),
                        static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4)})
         w->setVisible(relays);
-    // The list and the command result follow the card, whatever made it change.
+    // The list, the command result and the object follow the card, whatever made it change.
     FillLastEvents();
     ShowCommandResult();
+    ShowObjectCard();
 }
 
 // ---------------------------------------------------------------- card

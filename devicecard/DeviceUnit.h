@@ -24,6 +24,7 @@ class QLineEdit;
 class QMenu;
 class QPainter;
 class QPushButton;
+class QTabWidget;
 class QTableWidget;
 
 namespace kv {
@@ -37,6 +38,7 @@ class TDBMemo;
 class TMemTableModel;
 class TPNGButton;
 class TelEventIndex;
+class TObjectPage;
 
 // The text colour of a row of the last-events grid, chosen by its event text;
 // later rules win over earlier ones.
@@ -145,6 +147,8 @@ public:
     QLabel* LastContact; // "ПОСЛЕДНЯЯ СВЯЗЬ": when the device was last heard
     QTableWidget* LastEvents;
     QPushButton* JournalButton; // "Журнал объекта"
+    QTabWidget* CardPages;      // "Устройство" and "Объект"
+    TObjectPage* ObjectPage;
 
 protected:
     void hideEvent(QHideEvent* e) override;
@@ -160,6 +164,10 @@ private:
     void Enqueue(std::string_view line);
     std::string CardNumber() const;
     void DeviceChanged();
+    // The object page's edits into the register's object cards, and the
+    // card of the device on show onto the page.
+    void KeepObjectCard();
+    void ShowObjectCard();
 
     StationContext& m_ctx;
     MemTable& m_journal;

@@ -133,6 +133,7 @@ void DeviceRegister::Publish(RecordHandle leaving)
     const int descriptionKey = descriptions.FindField("k1");
     const int simpleName = descriptions.FindField("simplename");
     const int simCard = descriptions.FindField("simcard");
+    const int address = descriptions.FindField("adress");
     const int dialTime = descriptions.FindField("dialtime");
     const int dialEnable = descriptions.FindField("dialenable");
 
@@ -163,6 +164,7 @@ void DeviceRegister::Publish(RecordHandle leaving)
         row.listName = TextOf(devices, device, listName);
         row.shortName = TextOf(descriptions, d, simpleName);
         row.number = TextOf(descriptions, d, simCard);
+        row.address = TextOf(descriptions, d, address);
         row.dialTime = TextOf(descriptions, d, dialTime);
         row.dialEnable = d && dialEnable >= 0 && descriptions.Boolean(d, dialEnable);
         next->byNumber.emplace(row.number, next->rows.size());
@@ -200,6 +202,13 @@ std::string DeviceRegister::FindListNameByNumber(const std::string& number) cons
     const auto s = Current();
     const auto it = s->byNumber.find(number);
     return it == s->byNumber.end() ? std::string() : s->rows[it->second].listName;
+}
+
+std::string DeviceRegister::FindAddressByNumber(const std::string& number) const
+{
+    const auto s = Current();
+    const auto it = s->byNumber.find(number);
+    return it == s->byNumber.end() ? std::string() : s->rows[it->second].address;
 }
 
 std::optional<std::size_t> DeviceRegister::PositionOfShortName(const std::string& shortName) const

@@ -6,6 +6,7 @@
 // is published after each posted change, so the modem workers look up from
 // their own threads without waiting for the UI thread.
 #include "data/MemTable.h"
+#include "data/ObjectCards.h"
 #include "data/TableFormat.h"
 #include "modem/DialSchedule.h"
 
@@ -30,6 +31,7 @@ struct RegisterRow {
     std::string listName;  // the device list's name
     std::string shortName; // the tile's text
     std::string number;    // the SIM card's number, byte for byte
+    std::string address;
     std::string dialTime;
     bool dialEnable = false;
 };
@@ -45,6 +47,8 @@ public:
     MemTable DeviceTable{"DeviceTable"};
     MemTable DescriptionTable{"DescriptionTable"};
     TableFormat frmbin;
+    // Each object's instructions and contacts, by number (UI thread only).
+    ObjectCards Objects;
 
     // Reads both files from the working folder. A file that does not load is
     // kept aside as "<file>.damaged"; without the descriptions the device list
@@ -64,6 +68,8 @@ public:
     std::string FindNumberByShortName(const std::string& shortName, const std::string& initial) const;
     // The device-list name of the device with that number; empty when none.
     std::string FindListNameByNumber(const std::string& number) const;
+    // The card's "АДРЕС" of the device with that number; empty when none.
+    std::string FindAddressByNumber(const std::string& number) const;
     // The 0-based register position of the device with that short name.
     std::optional<std::size_t> PositionOfShortName(const std::string& shortName) const;
     // The register in its order, as the board places it and the ring-round calls it.

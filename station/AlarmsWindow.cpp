@@ -2,6 +2,7 @@
 
 #include "data/Text.h"
 #include "core/AlarmDesk.h"
+#include "devices/DeviceRegister.h"
 #include "timing/DateTime.h"
 #include "windows/Controls.h"
 #include "windows/Dialogs.h"
@@ -10,11 +11,15 @@
 #include "windows/StationContext.h"
 
 #include <QCheckBox>
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -164,9 +169,9 @@ void THandlingDialog::OkButtonClick()
 
 // ---------------------------------------------------------------- the list
 
-TAlarmsForm::TAlarmsForm(AlarmDesk& desk, StationContext& ctx)
+TAlarmsForm::TAlarmsForm(AlarmDesk& desk, const DeviceRegister& reg, StationContext& ctx)
     : QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
-      m_desk(desk), m_ctx(ctx)
+      m_desk(desk), m_register(reg), m_ctx(ctx)
 {
     Name(this, "AlarmsForm", "Тревоги"_cp);
     setWindowTitle(ToQ("Тревоги"_cp));
@@ -195,15 +200,51 @@ TAlarmsForm::TAlarmsForm(AlarmDesk& desk, StationContext& ctx)
     buttons->addStretch(1);
     buttons->addWidget(HandleButton);
     buttons->addWidget(CloseButton);
-    auto* page = new QVBoxLayout(this);
-    page->addWidget(Label1);
-    page->addWidget(AlarmsGrid, 1);
-    page->addLayout(buttons);
+    // The selected alarm's object card, beside the queue.
+    auto* object = new QGroupBox(ToQ("Карточка объекта"_cp), this);
+    Name(object, "ObjectCard", "Карточка объекта"_cp);
+    ObjectTitle = new QLabel(object);
+    Name(ObjectTitle, "ObjectTitle", "Объект"_cp);
+    ObjectTitle->setWordWrap(true);
+    ObjectTitle->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ObjectInstructions = new QPlainTextEdit(object);
+    Name(ObjectInstructions, "ObjectInstructions", "Действия оператора"_cp);
+    ObjectInstructions->setReadOnly(true);
+    ObjectContacts = new QTableWidget(0, 3, object);
+    Name(ObjectContacts, "ObjectContacts", "Кому звонить"_cp);
+    ObjectContacts->setHorizontalHeaderLabels({ToQ("Кому звонить"_cp), ToQ("Кто это"_cp), ToQ("Телефон"_cp)});
+    ObjectContacts->verticalHeader()->hide();
+    ObjectContacts->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ObjectContacts->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ObjectContacts->setColumnWidth(0, 130);
+    ObjectContacts->setColumnWidth(1, 80);
+    ObjectContacts->horizontalHeader()->setStretchLastSection(true);
+    CopyHint = new QLabel(ToQ("Щелчок по телефону копирует его"_cp), object);
+    Name(CopyHint, "CopyHint", "Щелчок по телефону копирует его"_cp);
+    auto* objectPage = new QVBoxLayout(object);
+    objectPage->addWidget(ObjectTitle);
+    objectPage->addWidget(new QLabel(ToQ("Действия оператора:"_cp), object));
+    objectPage->addWidget(ObjectInstructions, 1);
+    objectPage->addWidget(ObjectContacts, 1);
+    objectPage->addWidget(CopyHint);
+    object->setMinimumWidth(340);
+
+    auto* queue = new QVBoxLayout;
+    queue->addWidget(Label1);
+    queue->addWidget(AlarmsGrid, 1);
+    queue->addLayout(buttons);
+    auto* page = new QHBoxLayout(this);
+    page->addLayout(queue, 1);
+    page->addWidget(object);
+    connect(ObjectContacts, &QTableWidget::cellClicked, this, &TAlarmsForm::ContactClicked);
 
     connect(HandleButton, &QPushButton::clicked, this, &TAlarmsForm::HandleButtonClick);
     connect(CloseButton, &QPushButton::clicked, this, &QDialog::close);
     connect(AlarmsGrid, &QTableWidget::cellDoubleClicked, this, [this] { HandleButtonClick(); });
-    connect(AlarmsGrid, &QTableWidget::itemSelectionChanged, this, [this] { UpdateWaits(); });
+    connect(AlarmsGrid, &QTableWidget::itemSelectionChanged, this, [this] {
+        UpdateWaits();
+        ShowObjectCard();
+    });
     Refresh();
 }
 
@@ -311,6 +352,55 @@ void TAlarmsForm::HandleButtonClick()
                          else if (wholeDevice)
                              m_desk.HandleDevice(device, result, comment, m_ctx.Operator);
                      });
+}
+
+void TAlarmsForm::ShowObjectCard()
+{
+    const OpenAlarm* alarm = m_desk.Find(SelectedId());
+    // A stranger's number and the modem are nobody's object.
+    const bool object = alarm && alarm->kind != AlarmKind::Stranger && !TrimBlanks(alarm->shortName).empty();
+    const std::string tel = object ? alarm->tel : std::string();
+    if (tel == m_objectTel && !tel.empty())
+        return;
+    m_objectTel = tel;
+    ObjectContacts->setRowCount(0);
+    CopyHint->setText(ToQ("Щелчок по телефону копирует его"_cp));
+    if (!object) {
+        ObjectTitle->setText(ToQ(alarm ? "Не объект охраны"_cp : "Тревога не выбрана"_cp));
+        ObjectInstructions->clear();
+        return;
+    }
+    const std::string address = m_register.FindAddressByNumber(tel);
+    ObjectTitle->setText(ToQ(std::string(TrimBlanks(alarm->shortName)) + ", " + alarm->listName + "\n" +
+                             (address.empty() ? Str("адрес не указан"_cp) : address)));
+    const ObjectCard card = m_register.Objects.Of(tel);
+    ObjectInstructions->setPlainText(card.instructions.empty()
+                                         ? ToQ("Указаний нет"_cp)
+                                         : ToQ(card.instructions).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    for (const ObjectContact& c : card.contacts) {
+        const int row = ObjectContacts->rowCount();
+        ObjectContacts->insertRow(row);
+        const std::string texts[3] = {c.name, c.role, c.phone.empty() ? Str("нет телефона"_cp) : c.phone};
+        for (int col = 0; col < 3; ++col) {
+            auto* item = new QTableWidgetItem(ToQ(texts[col]));
+            if (!c.note.empty())
+                item->setToolTip(ToQ(c.note));
+            if (col == 2 && !c.phone.empty())
+                item->setData(Qt::UserRole, ToQ(c.phone));
+            ObjectContacts->setItem(row, col, item);
+        }
+    }
+}
+
+void TAlarmsForm::ContactClicked(int row, int /*column*/)
+{
+    // The whole row is the contact: a click anywhere on it takes the phone.
+    const QTableWidgetItem* item = ObjectContacts->item(row, 2);
+    const QString phone = item ? item->data(Qt::UserRole).toString() : QString();
+    if (phone.isEmpty())
+        return;
+    QApplication::clipboard()->setText(phone);
+    CopyHint->setText(ToQ(Str("Скопирован телефон: "_cp)) + phone);
 }
 
 } // namespace kv

@@ -15,12 +15,14 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QPlainTextEdit;
 class QPushButton;
 class QTableWidget;
 
 namespace kv {
 
 class AlarmDesk;
+class DeviceRegister;
 struct OpenAlarm;
 struct StationContext;
 
@@ -60,7 +62,8 @@ private:
 class TAlarmsForm : public QDialog {
     Q_OBJECT
 public:
-    TAlarmsForm(AlarmDesk& desk, StationContext& ctx);
+    // The object card beside the list comes from `reg`, which outlives the window.
+    TAlarmsForm(AlarmDesk& desk, const DeviceRegister& reg, StationContext& ctx);
 
     void ShowCentred(bool activate = true);
     // A new alarm: the list comes up, restored and on top, but the keyboard
@@ -74,6 +77,10 @@ public:
     void SelectRow(int row);
 
     void HandleButtonClick();
+    // The selected alarm's object: its name and address, what to do, whom to call.
+    void ShowObjectCard();
+    // A click on a contact's phone puts it on the clipboard.
+    void ContactClicked(int row, int column);
 
     QLabel* Label1;
     QTableWidget* AlarmsGrid;
@@ -81,9 +88,15 @@ public:
     QPushButton* HandleButton;
     QPushButton* CloseButton;
     THandlingDialog* HandlingDlg;
+    QLabel* ObjectTitle;
+    QPlainTextEdit* ObjectInstructions;
+    QTableWidget* ObjectContacts;
+    QLabel* CopyHint;
 
 private:
     AlarmDesk& m_desk;
+    const DeviceRegister& m_register;
+    std::string m_objectTel; // whose card is shown
     StationContext& m_ctx;
 };
 

@@ -60,7 +60,7 @@ std::string OpenAlarmsList(const std::vector<OpenAlarm>& rows, std::size_t shown
 OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow, StationCore& core, IModemWindow& modemWindow,
                            IDeviceWindow& deviceWindow)
     : m_ctx(ctx), m_form(mainWindow), m_core(core), m_modemWindow(modemWindow), m_deviceWindow(deviceWindow),
-      m_alarms(std::make_unique<TAlarmsForm>(core.Desk(), ctx)),
+      m_alarms(std::make_unique<TAlarmsForm>(core.Desk(), core.Register(), ctx)),
       m_search(std::make_unique<TJournalSearchForm>(core.EventsTable, core.Register(), ctx))
 {
     m_form.StringGrid1->DescribeTile = [this](TileFacts& facts) { DescribeTile(facts); };

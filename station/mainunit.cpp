@@ -247,6 +247,7 @@ void TForm1::CreateControls()
     N7 = PopupMenu2->addAction(ToQ("Поиск в журнале"_cp));
     N7->setObjectName(QStringLiteral("N7"));
     connect(N7, &QAction::triggered, this, &TForm1::N7Click);
+    AddShiftReportItem(*PopupMenu2, EventsTable, &DialEventsTable, this);
     // The grid is enabled only while someone is logged in, so is its menu.
     DBGrid2->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(DBGrid2, &QWidget::customContextMenuRequested, this,

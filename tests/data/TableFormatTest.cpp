@@ -1,5 +1,6 @@
 #include "data/Extended80.h"
 #include "data/MemTable.h"
+#include "data/ObjectCards.h"
 #include "data/Schemas.h"
 #include "data/TableFormat.h"
 #include "data/Text.h"
@@ -688,4 +689,55 @@ TEST(Extended80, MatchesTheX87BitPatternBothWays)
 #endif
 }
 
+// The object cards beside the register: kept in the station's own table
+// format, read back as written, cut rather than refused, and a damaged file
+// set aside without taking the other's data with it.
+TEST(ObjectCards, KeepInstructionsAndContactsPerNumberAndSurviveBadFiles)
+{
+    kv::test::TempDir dir;
+    kv::ObjectCards cards;
+    std::string problem;
+    EXPECT_TRUE(cards.Load(problem)) << "no files yet: empty, not damaged";
+    EXPECT_TRUE(cards.Of("+79001").Empty());
+
+    const std::string longText(kv::ObjectCards::kInstructionsLimit + 500, 'x');
+    const kv::ObjectCard store{std::string("Позвонить владельцу.\r\nПри пожаре: 01."_cp),
+                               {{std::string("Иванов И."_cp), std::string("владелец"_cp), "+79001112233", ""},
+                                {std::string("Петров"_cp), std::string("ключи"_cp), "", std::string("без телефона"_cp)},
+                                {"", "", "", ""}}};
+    cards.Set("+79001", store);
+    cards.Set("+79002", {longText, {}});
+    cards.Set("", store); // no number, no card
+    std::string error;
+    ASSERT_TRUE(cards.Save(error)) << error;
+
+    kv::ObjectCards again;
+    ASSERT_TRUE(again.Load(problem)) << problem;
+    kv::ObjectCard expected = store;
+    expected.contacts.pop_back(); // the empty contact is no contact
+    EXPECT_EQ(again.Of("+79001"), expected);
+    EXPECT_EQ(again.Of("+79002").instructions.size(), kv::ObjectCards::kInstructionsLimit) << "cut, not refused";
+    EXPECT_TRUE(again.Of("").Empty());
+    again.Set("+79001", {});
+    EXPECT_TRUE(again.Of("+79001").Empty()) << "an empty card removes the object's rows";
+    EXPECT_EQ(again.Of("+79002").instructions.size(), kv::ObjectCards::kInstructionsLimit);
+
+    // The files are tables of the station's format, as any reader of it sees them.
+    kv::MemTable contacts;
+    kv::TableFormat().Load(contacts, kv::ObjectCards::kContactsFile);
+    EXPECT_EQ(contacts.RecordCount(), 2);
+    EXPECT_EQ(contacts.TextAt(1, contacts.FindField("note")), std::string("без телефона"_cp));
+
+    // A damaged contacts file is set aside; the instructions still read.
+    kv::test::WriteFileBytes(kv::ObjectCards::kContactsFile, "not a table");
+    kv::ObjectCards damaged;
+    problem.clear();
+    EXPECT_FALSE(damaged.Load(problem));
+    EXPECT_NE(problem.find(kv::ObjectCards::kContactsFile), std::string::npos) << problem;
+    EXPECT_TRUE(std::filesystem::exists(std::string(kv::ObjectCards::kContactsFile) + ".damaged"));
+    EXPECT_EQ(damaged.Of("+79001").instructions, store.instructions);
+    EXPECT_TRUE(damaged.Of("+79001").contacts.empty());
+}
+
 } // namespace
+

@@ -3,9 +3,12 @@
 #include "tests/devices/DeviceStation.h"
 
 #include "codec/Classify.h"
+#include "devicecard/ObjectPage.h"
 #include "timing/DateTime.h"
 #include "windows/Controls.h"
 
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTableWidget>
 #include <gtest/gtest.h>
 
@@ -302,4 +305,40 @@ TEST(CardLastEvents, AllThreeCellsOfARowAreDrawnInItsColour)
     }
 }
 
+TEST(CardObject, TheAdministratorWritesWhatToDoAndWhomToCallAndItIsKeptBesideTheRegister)
+{
+    CardStation st;
+    kv::TObjectPage& page = *st.form->ObjectPage;
+    EXPECT_EQ(page.Tel(), kNumber) << "the card's device";
+    EXPECT_TRUE(page.Instructions->isReadOnly() && !page.AddContact->isEnabled()) << "an operator reads it only";
+    page.AddContactClick();
+    EXPECT_EQ(page.Contacts->rowCount(), 0);
+
+    st.form->SetDeviceTablesReadOnly(false);
+    page.Instructions->setPlainText(kv::ToQ("Позвонить владельцу.\nЕсли не отвечает, выслать группу."_cp));
+    page.AddContactClick();
+    page.Contacts->item(0, kv::TObjectPage::kName)->setText(kv::ToQ("Иванов"_cp));
+    page.Contacts->item(0, kv::TObjectPage::kPhone)->setText("+79001112233");
+    page.AddContactClick(); // left empty: no contact
+    ASSERT_TRUE(st.form->SelectDeviceByShortName("D"));
+    EXPECT_EQ(page.Tel(), "+79222222222");
+    EXPECT_TRUE(page.Instructions->toPlainText().isEmpty()) << "the other device has no card";
+    ASSERT_TRUE(st.form->SelectDeviceByShortName("A"));
+    EXPECT_EQ(page.Instructions->toPlainText(), kv::ToQ("Позвонить владельцу.\nЕсли не отвечает, выслать группу."_cp))
+        << "kept when the card moved on";
+    ASSERT_EQ(page.Contacts->rowCount(), 1);
+
+    st.form->show();
+    st.form->close(); // saves the register and the cards
+    kv::ObjectCards kept;
+    std::string problem;
+    ASSERT_TRUE(kept.Load(problem)) << problem;
+    const kv::ObjectCard card = kept.Of(kNumber);
+    EXPECT_EQ(card.instructions, S("Позвонить владельцу.\r\nЕсли не отвечает, выслать группу."_cp));
+    ASSERT_EQ(card.contacts.size(), 1u);
+    EXPECT_EQ(card.contacts[0].name + " " + card.contacts[0].phone, S("Иванов"_cp) + " +79001112233");
+    EXPECT_TRUE(kept.Of("+79222222222").Empty());
+}
+
 } // namespace
+

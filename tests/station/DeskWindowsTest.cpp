@@ -28,6 +28,8 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTableWidget>
+#include <QApplication>
+#include <QClipboard>
 #include <QWindow>
 
 #include <functional>
@@ -101,6 +103,40 @@ TEST_F(DeskStation, AFireComesFirstInItsOwnColourAndSoundsAboveTheIntrusion)
         EXPECT_EQ(sounds.played.size(), quiet ? 0u : 1u) << (a.tile ? a.tile : "");
         EXPECT_EQ(sounds.Count(a.sound), quiet ? 0 : 1) << (a.tile ? a.tile : "");
     }
+}
+
+TEST_F(DeskStation, TheSelectedAlarmsObjectCardTellsWhatToDoAndAPhoneIsCopiedWithOneClick)
+{
+    station->Register().Objects.Set(
+        "+7911Sklad", {Str("Позвонить владельцу.\r\nНе отвечает: выслать группу."_cp),
+                       {{Str("Иванов"_cp), Str("владелец"_cp), "+79001112233", Str("после 22:00 не звонить"_cp)},
+                        {Str("Сосед"_cp), Str("ключи"_cp), "", ""}}});
+    Sms("+79990000000", kAlarmSms);
+    Alarm("+7911Sklad");
+    Settle();
+    TAlarmsForm& w = Alarms();
+    const auto select = [&](const std::string& tel) {
+        const auto rows = Desk().Desk().Queue();
+        for (int r = 0; r < static_cast<int>(rows.size()); ++r)
+            if (rows[static_cast<std::size_t>(r)]->tel == tel)
+                w.SelectRow(r);
+    };
+    select("+7911Sklad");
+    EXPECT_EQ(FromQ(w.ObjectTitle->text()), "Sklad, " + Str("Склад, ул. Заводская\nадрес не указан"_cp));
+    EXPECT_EQ(FromQ(w.ObjectInstructions->toPlainText()), Str("Позвонить владельцу.\nНе отвечает: выслать группу."_cp));
+    ASSERT_EQ(w.ObjectContacts->rowCount(), 2);
+    EXPECT_EQ(FromQ(w.ObjectContacts->item(0, 1)->toolTip()), Str("после 22:00 не звонить"_cp));
+    EXPECT_EQ(FromQ(w.ObjectContacts->item(1, 2)->text()), Str("нет телефона"_cp));
+    QApplication::clipboard()->setText("before");
+    w.ContactClicked(1, 2);
+    EXPECT_EQ(QApplication::clipboard()->text(), "before") << "no phone, nothing copied";
+    w.ContactClicked(0, 0);
+    EXPECT_EQ(QApplication::clipboard()->text(), "+79001112233") << "a click anywhere on the contact copies its phone";
+    EXPECT_NE(FromQ(w.CopyHint->text()).find("+79001112233"), std::string::npos);
+
+    select("+79990000000");
+    EXPECT_EQ(FromQ(w.ObjectTitle->text()), Str("Не объект охраны"_cp));
+    EXPECT_EQ(w.ObjectContacts->rowCount(), 0);
 }
 
 TEST_F(DeskStation, ALiveAlarmBringsTheListUpAndSoundsUntilAnOperatorHandlesIt)

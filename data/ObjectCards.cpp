@@ -1,0 +1,155 @@
+#include "data/ObjectCards.h"
+
+#include "data/AtomicFile.h"
+#include "data/Text.h"
+
+#include <filesystem>
+
+namespace kv {
+
+using namespace literals;
+
+namespace {
+
+FieldDef Def(const char* name, FieldType type, int size)
+{
+    FieldDef d;
+    d.name = name;
+    d.type = type;
+    d.size = size;
+    return d;
+}
+
+std::vector<FieldDef> CardFields()
+{
+    return {Def("tel", FieldType::String, 50),
+            Def("instructions", FieldType::Memo, static_cast<int>(ObjectCards::kInstructionsLimit))};
+}
+
+std::vector<FieldDef> ContactFields()
+{
+    const int text = static_cast<int>(ObjectCards::kTextLimit);
+    return {Def("tel", FieldType::String, 50), Def("name", FieldType::String, text),
+            Def("role", FieldType::String, text), Def("phone", FieldType::String, 50),
+            Def("note", FieldType::String, text)};
+}
+
+bool HasFields(const MemTable& table, const std::vector<FieldDef>& wanted)
+{
+    for (const FieldDef& w : wanted)
+        if (table.FindField(w.name) < 0)
+            return false;
+    return true;
+}
+
+// A field's text cut to what it holds; a cut never splits a CP1251 character.
+std::string Fit(std::string_view text, std::size_t limit)
+{
+    return std::string(text.substr(0, limit));
+}
+
+// Contacts of one number, in their file order.
+std::vector<int> RowsOf(const MemTable& table, const std::string& tel)
+{
+    std::vector<int> rows;
+    const int field = table.FindField("tel");
+    for (int r = 0; field >= 0 && r < table.RecordCount(); ++r)
+        if (table.TextAt(r, field) == tel)
+            rows.push_back(r);
+    return rows;
+}
+
+void DeleteRowsOf(MemTable& table, const std::string& tel)
+{
+    std::vector<int> rows = RowsOf(table, tel);
+    for (auto it = rows.rbegin(); it != rows.rend(); ++it) {
+        table.SetRecNo(*it + 1);
+        table.Delete();
+    }
+}
+
+} // namespace
+
+ObjectCards::ObjectCards()
+{
+    m_cards.SetFields(CardFields());
+    m_contacts.SetFields(ContactFields());
+}
+
+bool ObjectCards::Load(std::string& problem)
+{
+    bool whole = true;
+    auto load = [&](MemTable& table, const char* file, const std::vector<FieldDef>& fields) {
+        if (!std::filesystem::exists(file)) {
+            table.SetFields(fields);
+            return;
+        }
+        try {
+            m_format.Load(table, file);
+            if (HasFields(table, fields))
+                return;
+        } catch (const std::exception&) {
+        }
+        whole = false;
+        KeepAside(file, ".damaged");
+        table.SetFields(fields);
+        problem += std::string("Файл карточек объектов повреждён и отложен: "_cp) + file + ". ";
+    };
+    load(m_cards, kCardsFile, CardFields());
+    load(m_contacts, kContactsFile, ContactFields());
+    return whole;
+}
+
+bool ObjectCards::Save(std::string& error)
+{
+    try {
+        m_format.Save(m_cards, kCardsFile);
+        m_format.Save(m_contacts, kContactsFile);
+        return true;
+    } catch (const std::exception& e) {
+        error = std::string("Карточки объектов не сохранены: "_cp) + e.what();
+        return false;
+    }
+}
+
+ObjectCard ObjectCards::Of(const std::string& tel) const
+{
+    ObjectCard card;
+    if (tel.empty())
+        return card;
+    if (const std::vector<int> rows = RowsOf(m_cards, tel); !rows.empty())
+        card.instructions = m_cards.TextAt(rows.front(), m_cards.FindField("instructions"));
+    const int name = m_contacts.FindField("name"), role = m_contacts.FindField("role"),
+              phone = m_contacts.FindField("phone"), note = m_contacts.FindField("note");
+    for (int r : RowsOf(m_contacts, tel))
+        card.contacts.push_back({m_contacts.TextAt(r, name), m_contacts.TextAt(r, role), m_contacts.TextAt(r, phone),
+                                 m_contacts.TextAt(r, note)});
+    return card;
+}
+
+void ObjectCards::Set(const std::string& tel, ObjectCard card)
+{
+    if (tel.empty())
+        return;
+    DeleteRowsOf(m_cards, tel);
+    DeleteRowsOf(m_contacts, tel);
+    if (!card.instructions.empty()) {
+        m_cards.Append();
+        m_cards.FieldByName("tel").SetAsString(tel);
+        m_cards.FieldByName("instructions").SetAsString(Fit(card.instructions, kInstructionsLimit));
+        m_cards.Post();
+    }
+    for (const ObjectContact& c : card.contacts) {
+        if (c.name.empty() && c.phone.empty() && c.role.empty() && c.note.empty())
+            continue;
+        m_contacts.Append();
+        m_contacts.FieldByName("tel").SetAsString(tel);
+        m_contacts.FieldByName("name").SetAsString(Fit(c.name, kTextLimit));
+        m_contacts.FieldByName("role").SetAsString(Fit(c.role, kTextLimit));
+        m_contacts.FieldByName("phone").SetAsString(Fit(c.phone, 50));
+        m_contacts.FieldByName("note").SetAsString(Fit(c.note, kTextLimit));
+        m_contacts.Post();
+    }
+}
+
+} // namespace kv
