@@ -10,6 +10,7 @@ packages=(
   qt6-translations-l10n
   fonts-dejavu-core fontconfig
   libgtest-dev libgmock-dev libbenchmark-dev
+  libpq-dev postgresql-15
   clang libclang-rt-14-dev
   xvfb xauth x11-utils imagemagick
   dpkg-dev systemd
