@@ -242,12 +242,19 @@ TEST_F(Database, AReceiverKilledBetweenTheCommitAndItsMarkSendsTheBatchAgainAndN
     EXPECT_EQ(Forwarded(*db), Expected(10, 0)); // committed
     EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "main"), 0u); // not marked
 
+    db->Exec("LISTEN korvalen_events");
     StationFiles files;
     Forwarder forwarder(Options(Conninfo()), files.Journals());
     forwarder.Start();
     ASSERT_TRUE(forwarder.WaitCaughtUp(10s));
     EXPECT_EQ(Forwarded(*db), Expected(25, 0));
     EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "main"), 25u);
+    // A desk listening hears of the new rows, and of nothing for the batch sent again.
+    std::vector<std::string> heard;
+    for (const auto& [channel, payload] : db->Notifications())
+        heard.push_back(channel + " " + payload);
+    EXPECT_EQ(heard, (std::vector<std::string>{
+                         R"(korvalen_events {"station" : "Приёмник 1", "journal" : "main", "seq" : 25})"}));
 }
 
 } // namespace
