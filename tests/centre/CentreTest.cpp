@@ -1,19 +1,17 @@
 // The centre's parts that need no database: text conversion, the settings,
 // and a station without [Database] left exactly as it was.
-#include "centre/Forwarder.h"
 #include "centre/Settings.h"
 #include "centre/Utf8.h"
-#include "data/DurableJournal.h"
+#include "core/StationCore.h"
 #include "data/RecordEvent.h"
-#include "data/Schemas.h"
 #include "data/Text.h"
+#include "devices/DeviceRegister.h"
 #include "tests/support/Cp1251.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <set>
 
 namespace {
 
@@ -78,19 +76,13 @@ TEST(CentreForwarder, WithoutADatabaseSectionNothingStartsAndNoFileIsWritten)
 {
     TempDir dir;
     kv::test::WriteFileBytes(dir.File("config.ini"), "[MainDevice]\r\nCPort=/dev/ttyUSB0\r\n");
-    kv::TableFormat format;
-    kv::MemTable table("EventsTable");
-    kv::DefineJournal(table);
-    kv::DurableJournal log(table, "t3.bin", format);
-    log.Open("empty", nullptr, 45000.0);
-    auto forwarder = kv::centre::StartForwarder(kv::IniFile("config.ini"), {{"main", "t3.bin", &log}});
-    EXPECT_EQ(forwarder, nullptr);
-    kv::RecordEvent(table, "S", "+7", "a", nullptr, 45000.5);
-    log.SyncNow();
-    std::set<std::string> files;
-    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
-        files.insert(e.path().filename().string());
-    EXPECT_EQ(files, (std::set<std::string>{"config.ini", "t3.bin", "t3.bin.log.1"}));
+    kv::DeviceRegister reg;
+    kv::StationCore core(reg, "config.ini");
+    core.Open([](const std::string&) {}, [](const std::string&) {});
+    EXPECT_EQ(core.Centre(), nullptr);
+    kv::RecordEvent(core.EventsTable, "S", "+7", "a", nullptr, 45000.5);
+    core.EventsLog->SyncNow();
+    EXPECT_FALSE(std::filesystem::exists("forwarded.ini"));
 }
 
 } // namespace

@@ -5,10 +5,13 @@
 #include "centre/Pg.h"
 #include "centre/Schema.h"
 #include "centre/Utf8.h"
+#include "core/StationCore.h"
+#include "devices/DeviceRegister.h"
 #include "data/DurableJournal.h"
 #include "data/RecordEvent.h"
 #include "data/Schemas.h"
 #include "tests/support/TempDir.h"
+#include "timing/DateTime.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +28,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using namespace kv::literals;
 namespace pg = kv::pg;
 using kv::centre::Forwarder;
 using kv::centre::Link;
@@ -177,6 +181,7 @@ TEST_F(Database, BothJournalsArriveInOrderOnceAlsoAcrossAnOutageLongerThanTheFor
     StationFiles files;
     auto options = Options(Conninfo());
     options.queueLimit = 10; // the outage's rows are read back from the files
+    options.heartbeatEvery = 50ms;
     Forwarder forwarder(options, files.Journals());
     forwarder.Start();
     int m = 0, r = 0;
@@ -187,7 +192,11 @@ TEST_F(Database, BothJournalsArriveInOrderOnceAlsoAcrossAnOutageLongerThanTheFor
     files.Sync();
     ASSERT_TRUE(forwarder.WaitCaughtUp(10s));
     auto db = Open();
-    EXPECT_EQ(db->Exec("SELECT role, host <> '' FROM stations WHERE name = 'Приёмник 1'").Text(0, 0), "receiver");
+    const pg::Result station = db->Exec("SELECT role, host <> '', heartbeat FROM stations WHERE name = 'Приёмник 1'");
+    EXPECT_EQ(station.Text(0, 0) + " " + station.Text(0, 1), "receiver t");
+    // Renewed with nothing to send too.
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(db->Exec("SELECT heartbeat > $1::timestamptz FROM stations", {station.Text(0, 2)}).Text(0, 0), "t");
     db->Disconnect();
 
     Control("stop -m immediate");
@@ -255,6 +264,29 @@ TEST_F(Database, AReceiverKilledBetweenTheCommitAndItsMarkSendsTheBatchAgainAndN
         heard.push_back(channel + " " + payload);
     EXPECT_EQ(heard, (std::vector<std::string>{
                          R"(korvalen_events {"station" : "Приёмник 1", "journal" : "main", "seq" : 25})"}));
+}
+
+TEST_F(Database, TheStationsCoreForwardsItsJournalsWhenTheConfigNamesADatabase)
+{
+    kv::test::TempDir dir;
+    kv::test::WriteFileBytes(dir.File("config.ini"),
+                             "[Database]\r\nConnection=" + Conninfo() + "\r\nStation=\xCF\xF3\xEB\xFC\xF2\r\n");
+    kv::DeviceRegister reg;
+    kv::StationCore core(reg, "config.ini");
+    core.Open([](const std::string&) {}, [](const std::string&) {});
+    ASSERT_NE(core.Centre(), nullptr);
+    kv::RecordEvent(core.EventsTable, "S", "+79001112233", kv::Str("Поставлено на охрану"_cp), nullptr,
+                    kv::LocalNow());
+    kv::RecordEvent(core.DialEventsTable, "S", "+79001112233", kv::Str("Дозвон успешен"_cp), nullptr, kv::LocalNow());
+    core.EventsLog->SyncNow();
+    core.DialEventsLog->SyncNow();
+    ASSERT_TRUE(core.Centre()->WaitCaughtUp(10s));
+    auto db = Open();
+    const pg::Result r = db->Exec("SELECT journal, event, abs(extract(epoch FROM now() - event_time)) < 60 FROM events "
+                                  "WHERE station = 'Пульт' ORDER BY journal");
+    ASSERT_EQ(r.Rows(), 2);
+    EXPECT_EQ(r.Text(0, 0) + " " + r.Text(0, 1) + " " + r.Text(0, 2), "main Поставлено на охрану t");
+    EXPECT_EQ(r.Text(1, 0) + " " + r.Text(1, 1) + " " + r.Text(1, 2), "ring Дозвон успешен t");
 }
 
 } // namespace
