@@ -99,7 +99,7 @@ void Forwarder::Stop()
         m_stop = true;
     }
     m_wake.notify_all();
-    m_db.Cancel();
+    m_db.Abort();
     if (m_thread.joinable())
         m_thread.join();
 }

@@ -73,7 +73,7 @@ public:
 
     // On the thread that posts the journals' rows: the forwarder watches them from here on.
     void Start();
-    // The same thread: the thread ends (a statement in flight is cancelled).
+    // The same thread: the thread ends (a statement in flight is cut off).
     void Stop();
 
     // Any thread.

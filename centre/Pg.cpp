@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include <sys/socket.h>
+
 namespace kv::pg {
 
 void Result::Free::operator()(pg_result* r) const { PQclear(r); }
@@ -40,8 +42,11 @@ void Connection::Connect()
     const std::string timeout = std::to_string(m_connectTimeout.count());
     // The connection string comes after the time-out, so its own one wins; the
     // encoding comes last, since every text we exchange is UTF-8.
-    const char* keys[] = {"connect_timeout", "application_name", "dbname", "client_encoding", nullptr};
-    const char* values[] = {timeout.c_str(), "korvalen", m_conninfo.c_str(), "UTF8", nullptr};
+    // Over TCP a server gone silent is given up within about half a minute,
+    // not the system's quarter of an hour; the connection string may say otherwise.
+    const char* keys[] = {"connect_timeout",  "keepalives_idle", "keepalives_interval", "keepalives_count",
+                          "tcp_user_timeout", "application_name", "dbname", "client_encoding", nullptr};
+    const char* values[] = {timeout.c_str(), "10", "5", "3", "30000", "korvalen", m_conninfo.c_str(), "UTF8", nullptr};
     pg_conn* conn = PQconnectdbParams(keys, values, 1);
     if (!conn)
         throw Error("out of memory", {});
@@ -55,8 +60,8 @@ void Connection::Connect()
     // The server's notices ("already exists, skipping") are for a person at psql.
     PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
     m_conn = conn;
-    std::lock_guard lock(m_cancelLock);
-    m_cancel = PQgetCancel(conn);
+    std::lock_guard lock(m_abortLock);
+    m_socket = PQsocket(conn);
 }
 
 bool Connection::Connected() const { return m_conn && PQstatus(m_conn) == CONNECTION_OK; }
@@ -64,10 +69,8 @@ bool Connection::Connected() const { return m_conn && PQstatus(m_conn) == CONNEC
 void Connection::Disconnect()
 {
     {
-        std::lock_guard lock(m_cancelLock);
-        if (m_cancel)
-            PQfreeCancel(m_cancel);
-        m_cancel = nullptr;
+        std::lock_guard lock(m_abortLock);
+        m_socket = -1;
     }
     if (m_conn)
         PQfinish(m_conn);
@@ -137,13 +140,13 @@ std::vector<std::pair<std::string, std::string>> Connection::Notifications()
     return out;
 }
 
-void Connection::Cancel()
+void Connection::Abort()
 {
-    std::lock_guard lock(m_cancelLock);
-    if (!m_cancel)
-        return;
-    char error[256];
-    PQcancel(m_cancel, error, sizeof error);
+    // The descriptor stays open (PQfinish closes it, after m_socket is
+    // cleared), so it cannot be a reused one here.
+    std::lock_guard lock(m_abortLock);
+    if (m_socket >= 0)
+        ::shutdown(m_socket, SHUT_RDWR);
 }
 
 } // namespace kv::pg

@@ -12,7 +12,6 @@
 
 struct pg_conn;
 struct pg_result;
-struct pg_cancel;
 
 namespace kv::pg {
 
@@ -86,9 +85,10 @@ public:
     int Socket() const;
     std::vector<std::pair<std::string, std::string>> Notifications();
 
-    // From another thread: cancels a statement in flight, so a stop need not
-    // wait on a server that has stopped answering.
-    void Cancel();
+    // From another thread: cuts the connection under a statement in flight,
+    // which then fails at once, so a stop need not wait on a server that has
+    // stopped answering (a cancel request would wait on it too).
+    void Abort();
 
 private:
     void RollbackQuietly();
@@ -97,8 +97,8 @@ private:
     std::string m_conninfo;
     std::chrono::seconds m_connectTimeout;
     pg_conn* m_conn = nullptr;
-    std::mutex m_cancelLock; // m_cancel against Cancel from another thread
-    pg_cancel* m_cancel = nullptr;
+    std::mutex m_abortLock; // m_socket against Abort from another thread
+    int m_socket = -1;
 };
 
 } // namespace kv::pg

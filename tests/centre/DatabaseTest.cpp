@@ -20,6 +20,7 @@
 #include <csignal>
 #include <memory>
 #include <cstdlib>
+#include <future>
 #include <thread>
 
 #include <sys/wait.h>
@@ -264,6 +265,37 @@ TEST_F(Database, AReceiverKilledBetweenTheCommitAndItsMarkSendsTheBatchAgainAndN
         heard.push_back(channel + " " + payload);
     EXPECT_EQ(heard, (std::vector<std::string>{
                          R"(korvalen_events {"station" : "Приёмник 1", "journal" : "main", "seq" : 25})"}));
+}
+
+TEST_F(Database, AStopDoesNotWaitOnAStatementTheDatabaseHoldsBack)
+{
+    kv::test::TempDir dir;
+    StationFiles files;
+    files.Post(true, "m1");
+    files.Sync();
+    auto db = Open();
+    kv::centre::Migrate(*db);
+    db->Exec("BEGIN");
+    db->Exec("LOCK TABLE events IN ACCESS EXCLUSIVE MODE");
+    auto forwarder = std::make_unique<Forwarder>(Options(Conninfo()), files.Journals());
+    forwarder->Start();
+    auto watch = Open();
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (watch->Exec("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'").Integer(0, 0) == 0 &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(10ms);
+    // Released in any case, so that a stop that waits fails rather than hangs.
+    std::promise<void> stopped;
+    std::thread release([&, done = stopped.get_future()] {
+        done.wait_for(3s);
+        db->Exec("ROLLBACK");
+    });
+    const auto stopping = std::chrono::steady_clock::now();
+    forwarder.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, 1s);
+    stopped.set_value();
+    release.join();
+    EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "main"), 0u);
 }
 
 TEST_F(Database, TheStationsCoreForwardsItsJournalsWhenTheConfigNamesADatabase)
