@@ -186,6 +186,17 @@ void Forwarder::Connect()
 {
     m_db.Connect();
     Migrate(m_db);
+    // Two stations of one name would each take the other's rows for its own
+    // already sent. A name whose heartbeat has stopped for three beats is free.
+    const pg::Result other = m_db.Exec("SELECT host FROM stations WHERE name = $1 AND host <> $2 "
+                                       "AND heartbeat > now() - interval '30 seconds'",
+                                       {m_options.station, m_options.host});
+    if (other.Rows() > 0) {
+        const std::string text = Utf8FromCp1251("Станция с именем "_cp) + m_options.station +
+                                 Utf8FromCp1251(" уже работает на "_cp) + other.Text(0, 0);
+        m_db.Disconnect();
+        throw pg::Error(text, {});
+    }
     Heartbeat();
     for (auto& j : m_journals) {
         const long long inDatabase = m_db.Exec("SELECT coalesce(max(seq), 0) FROM events WHERE station = $1 AND journal = $2",

@@ -267,6 +267,33 @@ TEST_F(Database, AReceiverKilledBetweenTheCommitAndItsMarkSendsTheBatchAgainAndN
                          R"(korvalen_events {"station" : "Приёмник 1", "journal" : "main", "seq" : 25})"}));
 }
 
+TEST_F(Database, AStationOfANameAlreadyAtWorkElsewhereSendsNothing)
+{
+    kv::test::TempDir dir;
+    StationFiles files;
+    files.Post(true, "m1");
+    files.Sync();
+    auto first = Options(Conninfo());
+    first.host = "pc1";
+    Forwarder working(first, files.Journals());
+    working.Start();
+    ASSERT_TRUE(working.WaitCaughtUp(10s));
+    working.Stop();
+
+    auto second = Options(Conninfo());
+    second.host = "pc2";
+    second.markFile = "second.ini";
+    Forwarder namesake(second, files.Journals());
+    namesake.Start();
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (namesake.State().link != Link::Unreachable && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(10ms);
+    const kv::centre::ForwarderState refused = namesake.State();
+    EXPECT_EQ(refused.link, Link::Unreachable);
+    EXPECT_EQ(refused.lastError, kv::Str("Станция с именем Приёмник 1 уже работает на pc1"_cp));
+    EXPECT_EQ(refused.backlog, 1u);
+}
+
 TEST_F(Database, AStopDoesNotWaitOnAStatementTheDatabaseHoldsBack)
 {
     kv::test::TempDir dir;
