@@ -49,7 +49,8 @@ public:
 
 std::string Number(int i) { return "+7900" + std::to_string(1000000 + i % kNumbers); }
 
-struct Station {
+// The device window's station: commands go nowhere, the rest is not asked for.
+struct Station : kv::IDeviceStation {
     QuietDialogs dialogs;
     kv::MemTable events{"EventsTable"};
     kv::StationContext ctx;
@@ -62,9 +63,7 @@ struct Station {
     {
         kv::SetDialogs(&dialogs);
         kv::DefineJournal(events);
-        ctx.EventsTable = &events;
-        ctx.Register = &reg;
-        form = std::make_unique<kv::TDeviceForm>(ctx, reg);
+        form = std::make_unique<kv::TDeviceForm>(ctx, reg, events, *this);
         lookup = [this](const std::string& tel) { return reg.FindShortNameByNumber(tel, {}); };
 
         form->SetDeviceTablesReadOnly(false);
@@ -85,9 +84,15 @@ struct Station {
             kv::RecordEvent(events, kv::status::kArmed, Number(i), std::string(texts[i % 3]) + std::to_string(i),
                             lookup, now += 1e-5);
         // As the main window's after-post does.
-        events.SetAfterPost([this](kv::MemTable&) { ctx.FillLastEvents(); });
+        events.SetAfterPost([this](kv::MemTable&) { form->FillLastEvents(); });
     }
     ~Station() { kv::SetDialogs(nullptr); }
+
+    void RebuildBoard() override {}
+    bool SendSms(const std::string&, const std::string&, const std::string&) override { return false; }
+    void QueueModemCommand(const std::string&) override {}
+    std::string LastContactText(const std::string&) override { return {}; }
+    void ShowJournalSearch(const std::string&) override {}
 };
 
 Station& TheStation()

@@ -183,7 +183,7 @@ int main(int argc, char** argv)
     kv::StationContext& ctx = station->Context();
     kv::TForm1& form = station->Form1();
     ctx.LoggedIn = true;
-    ctx.SetLoginControlsEnabled(true);
+    form.SetLoginControlsEnabled(true);
 
     if (idleSeconds > 0) {
         station->ModemForm().RbButton7Click();
@@ -209,7 +209,7 @@ int main(int argc, char** argv)
         one.start();
         kv::RecordEvent(form.EventsTable, kv::status::kAlarm, "+79001001007",
                         std::string("Новое сообщение:Внимaние ТPEBОГА"_cp),
-                        [&](const std::string& tel) { return ctx.Register->FindShortNameByNumber(tel, ""); }, kv::LocalNow());
+                        [&](const std::string& tel) { return station->Register().FindShortNameByNumber(tel, ""); }, kv::LocalNow());
         worst = std::max(worst, Ms(one));
     }
     std::printf("RecordEvent with its after-post work: %.3f ms mean, %.3f ms worst of %d (target < 1)\n",

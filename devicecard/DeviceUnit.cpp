@@ -124,21 +124,22 @@ Rgb LastEventColour(std::string_view eventText)
 
 // ---------------------------------------------------------------- creation
 
-TDeviceForm::TDeviceForm(StationContext& ctx, DeviceRegister& reg)
+TDeviceForm::TDeviceForm(StationContext& ctx, DeviceRegister& reg, MemTable& events, IDeviceStation& station)
     : QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint |
                            Qt::WindowStaysOnTopHint),
       Register(reg),
       DeviceTable(reg.DeviceTable),
       DescriptionTable(reg.DescriptionTable),
       frmbin(reg.frmbin),
-      m_ctx(ctx)
+      m_ctx(ctx),
+      m_journal(events),
+      m_station(station),
+      m_events(std::make_unique<TelEventIndex>(events))
 {
     DescriptionTable.SetAfterEdit([this](MemTable&) { DescriptionTableAfterEdit(); });
     DescriptionTable.SetAfterInsert([this](MemTable&) { DescriptionTableAfterInsert(); });
 
     BuildWindow();
-    if (m_ctx.EventsTable)
-        m_events = std::make_unique<TelEventIndex>(*m_ctx.EventsTable);
     RegisterOperations();
     LoadRegister();
     m_shownDevice = DeviceTable.CurrentHandle();
@@ -147,16 +148,7 @@ TDeviceForm::TDeviceForm(StationContext& ctx, DeviceRegister& reg)
 
 TDeviceForm::~TDeviceForm()
 {
-    StationContext& c = m_ctx;
-    c.Window(ShownWindow::Devices) = {};
-    c.SetCommandButtonsEnabled = nullptr;
-    c.SetStatusEdit = nullptr;
-    c.FillLastEvents = nullptr;
-    c.LastContactChanged = nullptr;
-    c.SetDeviceTablesReadOnly = nullptr;
-    c.SelectDeviceByShortName = nullptr;
-    c.ShowDeviceCard = nullptr;
-    c.LastEventOf = nullptr;
+    m_ctx.Window(ShownWindow::Devices) = {};
     // The register stays; its tables no longer call back into this window.
     DescriptionTable.SetAfterEdit(nullptr);
     DescriptionTable.SetAfterInsert(nullptr);
@@ -395,8 +387,7 @@ void TDeviceForm::BuildWindow()
 
 void TDeviceForm::RegisterOperations()
 {
-    StationContext& c = m_ctx;
-    c.Window(ShownWindow::Devices) = {[this] {
+    m_ctx.Window(ShownWindow::Devices) = {[this] {
                                           m_ctx.Shown(ShownWindow::Devices) = true;
                                           ShowCentred();
                                       },
@@ -407,26 +398,16 @@ void TDeviceForm::RegisterOperations()
                                           else
                                               FormClose();
                                       }};
-    c.SetCommandButtonsEnabled = [this](bool enabled) { SetCommandButtonsEnabled(enabled); };
-    c.SetStatusEdit = [this](const std::string& number, const std::string& text) { SetStatusEdit(number, text); };
-    c.FillLastEvents = [this] { FillLastEvents(); };
-    c.LastContactChanged = [this] { ShowLastContact(); };
-    c.SetDeviceTablesReadOnly = [this](bool readOnly) { SetDeviceTablesReadOnly(readOnly); };
-    c.SelectDeviceByShortName = [this](const std::string& name) { return SelectDeviceByShortName(name); };
-    c.ShowDeviceCard = [this] { ShowCentred(); };
-    c.LastEventOf = [this](const std::string& number, double& at, std::string& status, std::string& event) {
-        return LastEventOf(number, at, status, event);
-    };
 }
 
 bool TDeviceForm::LastEventOf(const std::string& number, double& at, std::string& status, std::string& event)
 {
-    if (!m_events || !m_ctx.EventsTable || number.empty())
+    if (number.empty())
         return false;
     const std::vector<RecordHandle> rows = m_events->Newest(number, 1);
     if (rows.empty())
         return false;
-    const MemTable& journal = *m_ctx.EventsTable;
+    const MemTable& journal = m_journal;
     try {
         const int timeField = journal.FindField("EventTime");
         const int statusField = journal.FindField("Status");
@@ -445,8 +426,7 @@ void TDeviceForm::LoadRegister()
     bool loaded = Register.Load();
     if (loaded) {
         try {
-            if (m_ctx.RebuildBoard)
-                m_ctx.RebuildBoard();
+            m_station.RebuildBoard();
         } catch (const std::exception&) {
             loaded = false;
         }
@@ -533,8 +513,7 @@ void TDeviceForm::DeviceChanged()
     RbButton2->hide();
     // Not from inside the table's notification: the board reads the register.
     QTimer::singleShot(0, this, [this] {
-        if (m_ctx.RebuildBoard)
-            m_ctx.RebuildBoard();
+        m_station.RebuildBoard();
     });
 }
 
@@ -581,8 +560,7 @@ void TDeviceForm::N2Click()
     } catch (const std::exception& e) {
         ShowError(e.what(), this);
     }
-    if (m_ctx.RebuildBoard)
-        m_ctx.RebuildBoard();
+    m_station.RebuildBoard();
 }
 
 void TDeviceForm::RbButton2Click()
@@ -591,8 +569,7 @@ void TDeviceForm::RbButton2Click()
         if (!TextToFloat(FromQ(DBEdit6->text())))
             DBEdit6->SetFieldText(std::string(kDefaultInterval));
         DescriptionTable.Post();
-        if (m_ctx.RebuildBoard)
-            m_ctx.RebuildBoard();
+        m_station.RebuildBoard();
         RbButton2->hide();
     } catch (const std::exception& e) {
         ShowError(e.what(), this);
@@ -646,8 +623,7 @@ std::string TDeviceForm::CardNumber() const { return FromQ(DBEdit5->text()); }
 
 void TDeviceForm::Enqueue(std::string_view line)
 {
-    if (m_ctx.Modem1)
-        EnqueueCommand(*m_ctx.Modem1, std::string(line));
+    m_station.QueueModemCommand(std::string(line));
 }
 
 void TDeviceForm::SmsCommand(std::string_view text, std::string_view name)
@@ -658,7 +634,7 @@ void TDeviceForm::SmsCommand(std::string_view text, std::string_view name)
     SetStatusEdit(number, std::string("Ожидание..."_cp));
     // One unit on modem 1's queue: the plain character set, the send, UCS2
     // again. The worker journals the outcome and gives the buttons back.
-    if (!m_ctx.SendSms || !m_ctx.SendSms(number, std::string(text), std::string(name))) {
+    if (!m_station.SendSms(number, std::string(text), std::string(name))) {
         SetStatusEdit(number, std::string("Неудачная отправка СМС"_cp));
         SetCommandButtonsEnabled(true);
     }
@@ -701,13 +677,12 @@ void TDeviceForm::JournalButtonClick()
     std::string device = FromQ(DBEdit4->text().trimmed());
     if (device.empty())
         device = CardNumber();
-    if (m_ctx.ShowJournalSearch)
-        m_ctx.ShowJournalSearch(device);
+    m_station.ShowJournalSearch(device);
 }
 
 void TDeviceForm::ShowLastContact()
 {
-    const std::string contact = m_ctx.LastContactText ? m_ctx.LastContactText(CardNumber()) : std::string();
+    const std::string contact = m_station.LastContactText(CardNumber());
     LastContact->setText(ToQ(contact.empty() ? Str("нет сведений"_cp) : contact));
 }
 
@@ -719,9 +694,7 @@ void TDeviceForm::FillLastEvents()
     for (int r = 0; r < kLastEventRows; ++r)
         for (int c = 0; c < kLastEventColumns; ++c)
             LastEvents->item(r, c)->setText({});
-    if (!m_events || !m_ctx.EventsTable)
-        return;
-    const MemTable& journal = *m_ctx.EventsTable;
+    const MemTable& journal = m_journal;
     const int timeField = journal.FindField("EventTime");
     const int eventField = journal.FindField("event");
     const std::vector<RecordHandle> rows = m_events->Newest(CardNumber(), kLastEventRows);

@@ -5,6 +5,7 @@
 #include "data/MemTable.h"
 #include "data/Rgb.h"
 #include "data/TableFormat.h"
+#include "devicecard/DeviceWindow.h"
 #include "devices/DeviceRegister.h"
 #include "modem/Modem.h"
 
@@ -41,12 +42,13 @@ class TelEventIndex;
 // later rules win over earlier ones.
 Rgb LastEventColour(std::string_view eventText);
 
-class TDeviceForm : public QDialog {
+class TDeviceForm : public QDialog, public IDeviceWindow {
     Q_OBJECT
 public:
-    // Loads the register and registers the window's operations in `ctx`
-    // (created once, after the main window); the register outlives the window.
-    TDeviceForm(StationContext& ctx, DeviceRegister& reg);
+    // Loads the register and registers the window's show and close in `ctx`
+    // (created once, after the main window). The register, the main journal
+    // and the station outlive the window.
+    TDeviceForm(StationContext& ctx, DeviceRegister& reg, MemTable& events, IDeviceStation& station);
     ~TDeviceForm() override;
 
     // Shown centred on the main window.
@@ -71,21 +73,23 @@ public:
     std::string FindListNameByNumber(const std::string& number) const { return Register.FindListNameByNumber(number); }
     // Makes the first device with that short name current; when none has it,
     // the last device is left current and the result is false.
-    bool SelectDeviceByShortName(const std::string& shortName);
+    bool SelectDeviceByShortName(const std::string& shortName) override;
     // The register in its order, as the board and the ring-round need it.
     std::vector<DialDevice> RegisterDevices() const { return Register.Devices(); }
     // The newest main-journal row of that number; false when there is none.
-    bool LastEventOf(const std::string& number, double& at, std::string& status, std::string& event);
-    void SetDeviceTablesReadOnly(bool readOnly);
+    bool LastEventOf(const std::string& number, double& at, std::string& status, std::string& event) override;
+    void SetDeviceTablesReadOnly(bool readOnly) override;
 
     // --- card ---
-    void SetCommandButtonsEnabled(bool enabled);
+    void SetCommandButtonsEnabled(bool enabled) override;
     // A command's result for the device with that number (empty: the device on
     // show); kept per device, shown while its card is.
-    void SetStatusEdit(const std::string& number, const std::string& text);
-    void FillLastEvents();
+    void SetStatusEdit(const std::string& number, const std::string& text) override;
+    void FillLastEvents() override;
     // "ПОСЛЕДНЯЯ СВЯЗЬ" of the card's device.
     void ShowLastContact();
+    void LastContactChanged() override { ShowLastContact(); }
+    void ShowDeviceCard() override { ShowCentred(); }
     // Draws one cell of LastEvents (`selected`: the cell's row is selected).
     void LastEventsDrawCell(QPainter& canvas, int col, int row, const QRect& rect, bool selected);
 
@@ -158,6 +162,8 @@ private:
     void DeviceChanged();
 
     StationContext& m_ctx;
+    MemTable& m_journal;
+    IDeviceStation& m_station;
     std::unique_ptr<TelEventIndex> m_events;
     RecordHandle m_shownDevice;
     std::map<std::string, std::string> m_commandResults; // by device number

@@ -6,7 +6,6 @@
 #include "windows/Controls.h"
 #include "windows/Dialogs.h"
 #include "windows/QtText.h"
-#include "windows/StationContext.h"
 
 #include <QHBoxLayout>
 
@@ -14,10 +13,12 @@ namespace kv {
 
 using namespace literals;
 
-TComPortForm::TComPortForm(StationContext& ctx)
+TComPortForm::TComPortForm(TComPort& port1, TComPort& port2, std::function<void()> portsChanged)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       RunSetup([](TComPort& port, QWidget* parent) { return RunSetupDialog(port, parent); }),
-      m_ctx(ctx)
+      m_port1(port1),
+      m_port2(port2),
+      m_portsChanged(std::move(portsChanged))
 {
     Name(this, "ComPortForm", "Настройка коммуникационных портов"_cp);
     setWindowTitle(ToQ("Настройка коммуникационных портов"_cp));
@@ -36,26 +37,22 @@ TComPortForm::TComPortForm(StationContext& ctx)
 
     connect(PNGButton1, &QAbstractButton::clicked, this, &TComPortForm::RbButton1Click);
     connect(PNGButton2, &QAbstractButton::clicked, this, &TComPortForm::RbButton2Click);
-
-    m_ctx.ShowComPortForm = [this] { exec(); };
 }
 
-void TComPortForm::RbButton1Click() { SetUpPort(m_ctx.ComPort1); }
-void TComPortForm::RbButton2Click() { SetUpPort(m_ctx.ComPort2); }
+void TComPortForm::RbButton1Click() { SetUpPort(m_port1); }
+void TComPortForm::RbButton2Click() { SetUpPort(m_port2); }
 
-void TComPortForm::SetUpPort(TComPort* port)
+void TComPortForm::SetUpPort(TComPort& port)
 {
-    if (port) {
-        try {
-            RunSetup(*port, this);
-        } catch (const std::exception& e) {
-            // The new settings could not be applied to the open port (another
-            // name that does not exist or is busy): the port says why.
-            ShowError(e.what(), this);
-        }
+    try {
+        RunSetup(port, this);
+    } catch (const std::exception& e) {
+        // The new settings could not be applied to the open port (another
+        // name that does not exist or is busy): the port says why.
+        ShowError(e.what(), this);
     }
-    if (m_ctx.RefreshPortFields)
-        m_ctx.RefreshPortFields();
+    if (m_portsChanged)
+        m_portsChanged();
     close();
 }
 

@@ -7,15 +7,14 @@
 
 namespace kv {
 
-struct StationContext;
 class TComPort;
 class TPNGButton;
 
 class TComPortForm : public QDialog {
     Q_OBJECT
 public:
-    // Registers ctx.ShowComPortForm (shows this window modally).
-    explicit TComPortForm(StationContext& ctx);
+    // `portsChanged` runs after each setup, whatever came of it.
+    TComPortForm(TComPort& port1, TComPort& port2, std::function<void()> portsChanged);
 
     TPNGButton* PNGButton1; // modem 1's port
     TPNGButton* PNGButton2; // modem 2's port
@@ -27,9 +26,11 @@ public:
     std::function<bool(TComPort& port, QWidget* parent)> RunSetup;
 
 private:
-    void SetUpPort(TComPort* port);
+    void SetUpPort(TComPort& port);
 
-    StationContext& m_ctx;
+    TComPort& m_port1;
+    TComPort& m_port2;
+    std::function<void()> m_portsChanged;
 };
 
 } // namespace kv

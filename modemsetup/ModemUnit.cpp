@@ -96,9 +96,11 @@ QLineEdit* Display(const char* name, std::string_view label, std::string_view te
 
 } // namespace
 
-TModemForm::TModemForm(StationContext& ctx)
+TModemForm::TModemForm(StationContext& ctx, ModemParts parts, IModemStation& station)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       m_ctx(ctx),
+      m_parts(parts),
+      m_station(station),
       m_wait(WaitMs),
       m_failuresToReport(kDefaultFailuresToReport),
       m_multipartWait(static_cast<int>(SmsInbox::kDefaultMultipartWait.count()))
@@ -257,15 +259,15 @@ TModemForm::TModemForm(StationContext& ctx)
         ShowCentred();
     };
     ops.close = [this] { close(); };
-    m_ctx.SetLinkText = [this](const std::string& text) { Edit5->setText(ToQ(text)); };
-    m_ctx.SetSignalText1 = [this](const std::string& text) { Edit4->setText(ToQ(text)); };
-    m_ctx.SetSignalText2 = [this](const std::string& text) { Edit8->setText(ToQ(text)); };
-    m_ctx.AddBalanceLine = [this](const std::string& line) { BalanceInfo->appendPlainText(ToQ(line)); };
-    m_ctx.BalanceNumber = [this] { return FromQ(BalanceNumber->text()); };
-    m_ctx.RefreshPortFields = [this] { RefreshPortFields(); };
-    m_ctx.EscalationSettings = [this] { return std::pair{m_escalationMinutes, m_escalationNumbers}; };
-    m_ctx.SilentHoursSetting = [this] { return m_silentHours; };
 }
+
+void TModemForm::SetLinkText(const std::string& text) { Edit5->setText(ToQ(text)); }
+
+void TModemForm::SetSignalText(int modem, const std::string& text) { (modem == 1 ? Edit4 : Edit8)->setText(ToQ(text)); }
+
+void TModemForm::AddBalanceLine(const std::string& line) { BalanceInfo->appendPlainText(ToQ(line)); }
+
+std::string TModemForm::BalanceEnquiry() { return FromQ(BalanceNumber->text()); }
 
 void TModemForm::FormCreate()
 {
@@ -282,14 +284,10 @@ void TModemForm::LoadSettings()
             return;
         const StationSettings read = ReadStationSettings(ini);
         BalanceNumber->setText(ToQ(read.balanceNumber));
-        if (m_ctx.ComPort1) {
-            m_ctx.ComPort1->SetPort(read.port1);
-            m_ctx.ComPort1->SetBaudRate(BaudRateFromName(read.speed1));
-        }
-        if (m_ctx.ComPort2) {
-            m_ctx.ComPort2->SetPort(read.port2);
-            m_ctx.ComPort2->SetBaudRate(BaudRateFromName(read.speed2));
-        }
+        m_parts.port1.SetPort(read.port1);
+        m_parts.port1.SetBaudRate(BaudRateFromName(read.speed1));
+        m_parts.port2.SetPort(read.port2);
+        m_parts.port2.SetBaudRate(BaudRateFromName(read.speed2));
         m_escalationMinutes = read.escalationMinutes;
         m_escalationNumbers = read.escalationNumbers;
         m_silentHours = read.silentHours;
@@ -318,8 +316,7 @@ bool TModemForm::TakeFailuresToReport()
 
 void TModemForm::ApplyFailuresToReport()
 {
-    if (m_ctx.DialVars)
-        m_ctx.DialVars->failuresToReport = m_failuresToReport;
+    m_parts.dial.failuresToReport = m_failuresToReport;
 }
 
 bool TModemForm::TakeMultipartWait()
@@ -334,20 +331,15 @@ bool TModemForm::TakeMultipartWait()
 
 void TModemForm::ApplyMultipartWait()
 {
-    if (m_ctx.Modem1)
-        m_ctx.Modem1->MultipartWaitSeconds = static_cast<std::uint32_t>(m_multipartWait);
+    m_parts.modem1.MultipartWaitSeconds = static_cast<std::uint32_t>(m_multipartWait);
 }
 
 void TModemForm::RefreshPortFields()
 {
-    if (m_ctx.ComPort1) {
-        Edit1->setText(ToQ(m_ctx.ComPort1->Port()));
-        Edit3->setText(ToQ(BaudRateName(m_ctx.ComPort1->BaudRate())));
-    }
-    if (m_ctx.ComPort2) {
-        Edit6->setText(ToQ(m_ctx.ComPort2->Port()));
-        Edit7->setText(ToQ(BaudRateName(m_ctx.ComPort2->BaudRate())));
-    }
+    Edit1->setText(ToQ(m_parts.port1.Port()));
+    Edit3->setText(ToQ(BaudRateName(m_parts.port1.BaudRate())));
+    Edit6->setText(ToQ(m_parts.port2.Port()));
+    Edit7->setText(ToQ(BaudRateName(m_parts.port2.BaudRate())));
 }
 
 void TModemForm::ShowCentred() { ShowCentredOver(*this, m_ctx.MainWindow); }
@@ -416,33 +408,28 @@ void TModemForm::ApplySettings()
     // A new name on an open port closes it and opens the new device; when
     // that fails the port stays closed and the error reaches the operator.
     std::string firstError;
-    auto apply = [&](TComPort* port, QLineEdit* name, QLineEdit* speed) {
-        if (!port)
-            return;
+    auto apply = [&](TComPort& port, QLineEdit* name, QLineEdit* speed) {
         try {
-            port->SetPort(FromQ(name->text()));
-            port->SetBaudRate(BaudRateFromName(FromQ(speed->text())));
+            port.SetPort(FromQ(name->text()));
+            port.SetBaudRate(BaudRateFromName(FromQ(speed->text())));
         } catch (const std::exception& e) {
             if (firstError.empty())
                 firstError = e.what();
         }
     };
-    apply(m_ctx.ComPort1, Edit1, Edit3);
-    apply(m_ctx.ComPort2, Edit6, Edit7);
+    apply(m_parts.port1, Edit1, Edit3);
+    apply(m_parts.port2, Edit6, Edit7);
     if (!firstError.empty())
         throw std::runtime_error(firstError);
 }
 
 void TModemForm::RbButton1Click()
 {
-    if (m_ctx.ShowComPortForm)
-        m_ctx.ShowComPortForm();
+    m_station.ShowComPortForm();
 }
 
 void TModemForm::RbButton7Click()
 {
-    if (!m_ctx.Modem1 || !m_ctx.Modem2 || !m_ctx.ComPort1 || !m_ctx.ComPort2)
-        return;
     const bool modem1 = InitModem1();
     const bool modem2 = InitModem2();
     PNGButton7->setEnabled(!(modem1 && modem2));
@@ -484,14 +471,13 @@ void TModemForm::EnableModem1Buttons()
 {
     PNGButton3->setEnabled(true);
     PNGButton2->setEnabled(true);
-    if (m_ctx.SetCommandButtonsEnabled)
-        m_ctx.SetCommandButtonsEnabled(true);
+    m_station.SetCommandButtonsEnabled(true);
 }
 
 bool TModemForm::InitModem1()
 {
-    TModem& modem = *m_ctx.Modem1;
-    TComPort& port = *m_ctx.ComPort1;
+    TModem& modem = m_parts.modem1;
+    TComPort& port = m_parts.port1;
     bool ok = false;
     if (KeepRunningWorker(modem, port, S(kModem1Failed), ok)) {
         // The device card's buttons are the running worker's business (a
@@ -506,7 +492,7 @@ bool TModemForm::InitModem1()
     PNGButton7->setEnabled(false);
     bool workerStarted = false;
     try {
-        BeginModem1(modem, port, m_wait, m_ctx.StartCommThread, workerStarted);
+        BeginModem1(modem, port, m_wait, [this] { return m_station.StartCommThread(); }, workerStarted);
         EnableModem1Buttons();
         return true;
     } catch (const std::exception&) {
@@ -517,8 +503,8 @@ bool TModemForm::InitModem1()
 
 bool TModemForm::InitModem2()
 {
-    TModem& modem = *m_ctx.Modem2;
-    TComPort& port = *m_ctx.ComPort2;
+    TModem& modem = m_parts.modem2;
+    TComPort& port = m_parts.port2;
     bool ok = false;
     if (KeepRunningWorker(modem, port, S(kModem2Failed), ok)) {
         if (ok)
@@ -529,11 +515,9 @@ bool TModemForm::InitModem2()
     PNGButton7->setEnabled(false);
     bool workerStarted = false;
     try {
-        BeginModem2(modem, port, m_wait, m_ctx.StartDialThread, workerStarted);
-        if (m_ctx.RebuildBoard)
-            m_ctx.RebuildBoard();
-        if (m_ctx.SetDialStatus)
-            m_ctx.SetDialStatus(S("Статус дозвона: ожидание"_cp));
+        BeginModem2(modem, port, m_wait, [this] { return m_station.StartDialThread(); }, workerStarted);
+        m_station.RebuildBoard();
+        m_station.SetDialStatus(S("Статус дозвона: ожидание"_cp));
         PNGButton4->setEnabled(true);
         return true;
     } catch (const std::exception&) {
@@ -544,29 +528,24 @@ bool TModemForm::InitModem2()
 
 void TModemForm::RbButton3Click()
 {
-    if (m_ctx.Modem1)
-        EnqueueCommand(*m_ctx.Modem1, S(kCmdLinkTest));
+    EnqueueCommand(m_parts.modem1, S(kCmdLinkTest));
 }
 
 void TModemForm::RbButton2Click()
 {
-    if (!m_ctx.Modem1)
-        return;
     BalanceInfo->clear();
-    RequestBalance(*m_ctx.Modem1, FromQ(BalanceNumber->text()));
+    RequestBalance(m_parts.modem1, FromQ(BalanceNumber->text()));
 }
 
 void TModemForm::PNGButton4Click()
 {
     BalanceInfo->clear();
-    if (m_ctx.DialVars)
-        m_ctx.DialVars->balanceRequest = true;
+    m_parts.dial.balanceRequest = true;
 }
 
 void TModemForm::RbButton4Click()
 {
-    if (m_ctx.ShowPasswordDlg)
-        m_ctx.ShowPasswordDlg();
+    m_station.ShowPasswordDlg();
 }
 
 } // namespace kv

@@ -3,6 +3,8 @@
 // "config.ini" beside the program), their initialisation, which starts both
 // workers, the balance enquiries, the link test and the way to the
 // technological journal.
+#include "modemsetup/ModemWindow.h"
+
 #include <QDialog>
 
 #include <cstdint>
@@ -17,24 +19,31 @@ class QPushButton;
 namespace kv {
 
 struct StationContext;
-class TComPort;
-class TModem;
 class TPNGButton;
 
-class TModemForm : public QDialog {
+class TModemForm : public QDialog, public IModemWindow {
     Q_OBJECT
 public:
     using WaitFunction = std::function<void(std::uint32_t ms)>;
 
-    // Reads "config.ini", names the ports and registers the window's
-    // operations in ctx. ctx's ports and modems must exist already.
-    explicit TModemForm(StationContext& ctx);
+    // Reads "config.ini", names the ports and registers the window's show
+    // and close in ctx.
+    TModemForm(StationContext& ctx, ModemParts parts, IModemStation& station);
 
     // The pauses of the initialisation; kv::WaitMs unless a test records them.
     void SetWait(WaitFunction wait) { m_wait = std::move(wait); }
 
     // Edit1, Edit3, Edit6, Edit7 from the ports.
-    void RefreshPortFields();
+    void RefreshPortFields() override;
+    void SetLinkText(const std::string& text) override;
+    void SetSignalText(int modem, const std::string& text) override;
+    void AddBalanceLine(const std::string& line) override;
+    std::string BalanceEnquiry() override;
+    std::pair<std::string, std::string> EscalationSettings() override
+    {
+        return {m_escalationMinutes, m_escalationNumbers};
+    }
+    std::string SilentHoursSetting() override { return m_silentHours; }
     // Centred on the main window.
     void ShowCentred();
 
@@ -93,6 +102,8 @@ private:
     void Fail(TModem& modem, TComPort& port, bool workerStarted, const std::string& failure);
 
     StationContext& m_ctx;
+    ModemParts m_parts;
+    IModemStation& m_station;
     WaitFunction m_wait;
     // The escalation settings as read or last saved (the fields apply at the close).
     std::string m_escalationMinutes = "0";

@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build pkg-config zlib1g-dev libsodium-dev
+  g++ cmake ninja-build pkg-config ccache zlib1g-dev libsodium-dev
   qt6-base-dev qt6-multimedia-dev qt6-serialport-dev libqt6multimedia6
   qt6-translations-l10n
   fonts-dejavu-core fontconfig

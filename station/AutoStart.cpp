@@ -46,8 +46,7 @@ bool LogIn(Station& station, const std::string& text)
 
 void StartModems(Station& station)
 {
-    StationContext& ctx = station.Context();
-    if (!ctx.Modem1 || !ctx.Modem1->Running)
+    if (!station.Core().Modem1->Running)
         station.ModemForm().RbButton7Click();
 }
 

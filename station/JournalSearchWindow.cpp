@@ -175,10 +175,10 @@ QVariant TJournalSearchModel::headerData(int section, Qt::Orientation orientatio
 
 // ---------------------------------------------------------------- the window
 
-TJournalSearchForm::TJournalSearchForm(MemTable& journal, StationContext& ctx)
+TJournalSearchForm::TJournalSearchForm(MemTable& journal, const DeviceRegister& reg, StationContext& ctx)
     : QDialog(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                            Qt::WindowMaximizeButtonHint | Qt::WindowStaysOnTopHint),
-      m_ctx(ctx), m_model(new TJournalSearchModel(journal, this))
+      m_register(reg), m_ctx(ctx), m_model(new TJournalSearchModel(journal, this))
 {
     Name(this, "JournalSearchForm", "Поиск в журнале"_cp);
     setWindowTitle(ToQ("Поиск в журнале"_cp));
@@ -300,13 +300,11 @@ void TJournalSearchForm::FillDevices()
     const QString typed = DeviceBox->currentText();
     DeviceBox->clear();
     DeviceBox->addItem(QString());
-    if (m_ctx.Register) {
-        QStringList names;
-        for (const DialDevice& d : m_ctx.Register->Devices())
-            if (d.simplename.find_first_not_of(' ') != std::string::npos && !names.contains(ToQ(d.simplename)))
-                names << ToQ(d.simplename);
-        DeviceBox->addItems(names);
-    }
+    QStringList names;
+    for (const DialDevice& d : m_register.Devices())
+        if (d.simplename.find_first_not_of(' ') != std::string::npos && !names.contains(ToQ(d.simplename)))
+            names << ToQ(d.simplename);
+    DeviceBox->addItems(names);
     DeviceBox->setEditText(typed);
 }
 
@@ -327,14 +325,12 @@ JournalFilter TJournalSearchForm::CurrentFilter() const
         // A device is found under its short name and under its number, so
         // rows written before a rename still count.
         filter.devices.push_back(device);
-        if (m_ctx.Register) {
-            const std::string number = m_ctx.Register->FindNumberByShortName(device, {});
-            if (!number.empty())
-                filter.devices.push_back(number);
-            const std::string name = m_ctx.Register->FindShortNameByNumber(device, {});
-            if (name.find_first_not_of(' ') != std::string::npos)
-                filter.devices.push_back(name);
-        }
+        const std::string number = m_register.FindNumberByShortName(device, {});
+        if (!number.empty())
+            filter.devices.push_back(number);
+        const std::string name = m_register.FindShortNameByNumber(device, {});
+        if (name.find_first_not_of(' ') != std::string::npos)
+            filter.devices.push_back(name);
     }
     for (int i = 0; i < StatusList->count(); ++i)
         if (StatusList->item(i)->checkState() == Qt::Checked)

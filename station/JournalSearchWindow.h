@@ -28,6 +28,7 @@ class QTableView;
 namespace kv {
 
 struct StationContext;
+class DeviceRegister;
 
 class TJournalSearchModel final : public QAbstractTableModel, private IRecordListener {
     Q_OBJECT
@@ -71,7 +72,8 @@ private:
 class TJournalSearchForm : public QDialog {
     Q_OBJECT
 public:
-    TJournalSearchForm(MemTable& journal, StationContext& ctx);
+    // Devices are offered and matched through `reg`, which outlives the window.
+    TJournalSearchForm(MemTable& journal, const DeviceRegister& reg, StationContext& ctx);
 
     // Shown over the main window; `device` (a short name or number) fills the
     // device filter and searches at once.
@@ -105,6 +107,7 @@ private:
     void FillDevices();
     void ShowCount();
 
+    const DeviceRegister& m_register;
     StationContext& m_ctx;
     TJournalSearchModel* m_model;
 };

@@ -3,7 +3,9 @@
 #include "core/StationCore.h"
 
 #include "codec/Number.h"
+#include "devicecard/DeviceWindow.h"
 #include "devices/DeviceRegister.h"
+#include "modemsetup/ModemWindow.h"
 #include "station/AlarmsWindow.h"
 #include "station/JournalSearchWindow.h"
 #include "station/StatusBoard.h"
@@ -55,20 +57,12 @@ std::string OpenAlarmsList(const std::vector<OpenAlarm>& rows, std::size_t shown
     return list;
 }
 
-OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow, StationCore& core)
-    : m_ctx(ctx), m_form(mainWindow), m_core(core), m_alarms(std::make_unique<TAlarmsForm>(core.Desk(), ctx)),
-      m_search(std::make_unique<TJournalSearchForm>(core.EventsTable, ctx))
+OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow, StationCore& core, IModemWindow& modemWindow,
+                           IDeviceWindow& deviceWindow)
+    : m_ctx(ctx), m_form(mainWindow), m_core(core), m_modemWindow(modemWindow), m_deviceWindow(deviceWindow),
+      m_alarms(std::make_unique<TAlarmsForm>(core.Desk(), ctx)),
+      m_search(std::make_unique<TJournalSearchForm>(core.EventsTable, core.Register(), ctx))
 {
-    m_ctx.TileSelected = [this](const std::string& shortName) {
-        if (m_ctx.LoggedIn)
-            Desk().AcknowledgeDevice(shortName, m_ctx.Operator);
-    };
-    m_ctx.OperatorLeaving = [this] { Desk().LeftOpen(m_ctx.Operator); };
-    m_ctx.ShowAlarms = [this] { m_alarms->ShowCentred(); };
-    m_ctx.OpenAlarmsText = [this] { return OpenAlarmsList(Desk().Rows()); };
-    m_ctx.ShowJournalSearch = [this](const std::string& device) { m_search->ShowFor(device); };
-    m_ctx.LastContactText = [this](const std::string& tel) { return m_core.LastContactText(tel); };
-    m_ctx.StationClosed = [this] { m_timer.stop(); };
     m_form.StringGrid1->DescribeTile = [this](TileFacts& facts) { DescribeTile(facts); };
     m_core.LoadContacts();
     ContactsChanged();
@@ -81,30 +75,33 @@ OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow, StationCore&
 OperatorDesk::~OperatorDesk()
 {
     m_timer.stop();
-    StationContext& c = m_ctx;
-    c.TileSelected = nullptr;
-    c.OperatorLeaving = nullptr;
-    c.ShowAlarms = nullptr;
-    c.OpenAlarmsText = nullptr;
-    c.ShowJournalSearch = nullptr;
-    c.LastContactText = nullptr;
-    c.StationClosed = nullptr;
     m_form.StringGrid1->DescribeTile = nullptr;
-    c.AlarmsOpen = false;
-    c.AlarmsUnacknowledged = false;
+    m_ctx.AlarmsOpen = false;
+    m_ctx.AlarmsUnacknowledged = false;
 }
 
 AlarmDesk& OperatorDesk::Desk() { return m_core.Desk(); }
 
+void OperatorDesk::TileSelected(const std::string& shortName)
+{
+    if (m_ctx.LoggedIn)
+        Desk().AcknowledgeDevice(shortName, m_ctx.Operator);
+}
+
+void OperatorDesk::OperatorLeaving() { Desk().LeftOpen(m_ctx.Operator); }
+
+void OperatorDesk::ShowAlarms() { m_alarms->ShowCentred(); }
+
+std::string OperatorDesk::OpenAlarmsText() { return OpenAlarmsList(Desk().Rows()); }
+
+void OperatorDesk::ShowJournalSearch(const std::string& device) { m_search->ShowFor(device); }
+
 void OperatorDesk::Tick()
 {
     // The modem window's fields, as last read or typed.
-    if (m_ctx.EscalationSettings) {
-        const auto [minutes, numbers] = m_ctx.EscalationSettings();
-        m_core.SetEscalationTexts(minutes, numbers);
-    }
-    if (m_ctx.SilentHoursSetting)
-        m_core.SetSilentHoursText(m_ctx.SilentHoursSetting());
+    const auto [minutes, numbers] = m_modemWindow.EscalationSettings();
+    m_core.SetEscalationTexts(minutes, numbers);
+    m_core.SetSilentHoursText(m_modemWindow.SilentHoursSetting());
     m_core.Tick();
     if (m_alarms->isVisible())
         m_alarms->UpdateWaits();
@@ -115,8 +112,7 @@ void OperatorDesk::ContactsChanged()
 {
     m_form.StringGrid1->SetSilent(m_core.Contacts().SilentNames());
     // The card on show tells it too.
-    if (m_ctx.LastContactChanged)
-        m_ctx.LastContactChanged();
+    m_deviceWindow.LastContactChanged();
 }
 
 void OperatorDesk::DescribeTile(TileFacts& facts)
@@ -126,7 +122,7 @@ void OperatorDesk::DescribeTile(TileFacts& facts)
     if (facts.tel.empty())
         return;
     facts.listName = reg.FindListNameByNumber(facts.tel);
-    if (m_ctx.LastEventOf && !m_ctx.LastEventOf(facts.tel, facts.eventAt, facts.eventStatus, facts.eventText))
+    if (!m_deviceWindow.LastEventOf(facts.tel, facts.eventAt, facts.eventStatus, facts.eventText))
         facts.eventAt = 0;
     if (const std::optional<LastContact> c = m_core.Contacts().Of(facts.tel))
         facts.lastContact = LastContactText(*c);

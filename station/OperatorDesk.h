@@ -20,6 +20,8 @@ class StationCore;
 class TForm1;
 class TAlarmsForm;
 class TJournalSearchForm;
+class IDeviceWindow;
+class IModemWindow;
 
 // The open rows named for the operator, oldest first: "Склад (Тревога, 12:03),
 // Офис (Внимание, 12:05)", the first `shown` of them and how many more.
@@ -28,8 +30,11 @@ std::string OpenAlarmsList(const std::vector<OpenAlarm>& rows, std::size_t shown
 class OperatorDesk final : public QObject {
     Q_OBJECT
 public:
-    // Created once the other windows exist; registers its hooks in `ctx`.
-    OperatorDesk(StationContext& ctx, TForm1& mainWindow, StationCore& core);
+    // Created once the other windows exist; they outlive the desk. The
+    // escalation and supervision settings are the modem window's, the last
+    // events and the last contact on show the device window's.
+    OperatorDesk(StationContext& ctx, TForm1& mainWindow, StationCore& core, IModemWindow& modemWindow,
+                 IDeviceWindow& deviceWindow);
     ~OperatorDesk() override;
 
     AlarmDesk& Desk();
@@ -43,6 +48,16 @@ public:
     void Changed(bool opened);
     // A device was heard or went silent: the board's marks and the card.
     void ContactsChanged();
+    // A board tile was selected: a logged-in operator acknowledges its alarms.
+    void TileSelected(const std::string& shortName);
+    // The operator logs out: before the logout row.
+    void OperatorLeaving();
+    void ShowAlarms();
+    // The open alarms named for a question; empty when none.
+    std::string OpenAlarmsText();
+    void ShowJournalSearch(const std::string& device);
+    // The main window's close went through: the second's work ends.
+    void StationClosed() { m_timer.stop(); }
 
 private:
     void UpdateButton();
@@ -51,6 +66,8 @@ private:
     StationContext& m_ctx;
     TForm1& m_form;
     StationCore& m_core;
+    IModemWindow& m_modemWindow;
+    IDeviceWindow& m_deviceWindow;
     std::unique_ptr<TAlarmsForm> m_alarms;
     std::unique_ptr<TJournalSearchForm> m_search;
     QTimer m_timer;

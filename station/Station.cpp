@@ -20,6 +20,7 @@
 #include "windows/ModemLinkUnit.h"
 #include "windows/TechnoJournalUnit.h"
 #include "core/TechnoLog.h"
+#include "modem/Modem.h"
 
 #include <QLocale>
 
@@ -35,48 +36,54 @@ void UseDecimalPoint()
 
 Station::Station() : m_register(std::make_unique<DeviceRegister>())
 {
-    m_ctx.Register = m_register.get();
     m_core = std::make_unique<StationCore>(*m_register, ConfigFile(QStringLiteral("config.ini")).toStdString());
-    m_form1 = std::make_unique<TForm1>(m_ctx, *m_core);
-    m_view = std::make_unique<TWindowsView>(m_ctx, *m_form1);
+    // Each window is handed only the needs it states.
+    IMainStation& mainNeeds = *this;
+    IModemStation& modemNeeds = *this;
+    IDeviceStation& deviceNeeds = *this;
+    IAccessStation& accessNeeds = *this;
+    m_form1 = std::make_unique<TForm1>(m_ctx, *m_core, mainNeeds);
+    m_view = std::make_unique<TWindowsView>(*m_form1);
     m_core->SetView(m_view.get());
     m_windows.push_back(m_form1.get());
     m_stationMenu = new TStationMenu(*m_form1);
 
-    m_comPortForm = std::make_unique<TComPortForm>(m_ctx);
+    StationCore& core = *m_core;
+    m_comPortForm = std::make_unique<TComPortForm>(core.ComPort1, core.ComPort2, [this] { RefreshPortFields(); });
     m_windows.push_back(m_comPortForm.get());
     // Loads the register and lays the device tiles.
-    m_deviceForm = std::make_unique<TDeviceForm>(m_ctx, *m_register);
+    m_deviceForm = std::make_unique<TDeviceForm>(m_ctx, *m_register, core.EventsTable, deviceNeeds);
+    m_view->windows.devices = m_deviceForm.get();
     m_windows.push_back(m_deviceForm.get());
     // Reads "config.ini" and names the ports.
-    m_modemForm = std::make_unique<TModemForm>(m_ctx);
+    m_modemForm = std::make_unique<TModemForm>(
+        m_ctx, ModemParts{*core.Modem1, *core.Modem2, core.ComPort1, core.ComPort2, core.DialVars}, modemNeeds);
+    m_view->windows.modem = m_modemForm.get();
     m_windows.push_back(m_modemForm.get());
 
     m_technoJournalForm = std::make_unique<TTechnoJournalForm>(m_form1.get());
     // Beside the tables: the record of what the modems said outlives the run.
     m_technoJournalForm->SetLog(std::make_unique<TTechnoLog>("techno.log"));
-    m_ctx.TechnoJournalForm = m_technoJournalForm.get();
+    m_view->windows.techno = m_technoJournalForm.get();
     m_windows.push_back(m_technoJournalForm.get());
 
-    m_passwordDlg = std::make_unique<TPasswordDlg>(m_ctx);
+    m_passwordDlg = std::make_unique<TPasswordDlg>(m_ctx, accessNeeds);
     m_windows.push_back(m_passwordDlg.get());
     // Loads the operators.
-    m_securityForm = std::make_unique<TSecurityForm>(m_ctx);
+    m_securityForm = std::make_unique<TSecurityForm>(m_ctx, core.EventsTable, accessNeeds);
     m_windows.push_back(m_securityForm.get());
 
     m_linkErrorForm = std::make_unique<TLinkErrorForm>();
-    m_ctx.LinkErrorForm = m_linkErrorForm.get();
+    m_view->windows.linkError = m_linkErrorForm.get();
     m_windows.push_back(m_linkErrorForm.get());
 
     m_mainJournal = std::make_unique<TMainJournal>(m_form1->EventsTable, m_form1.get());
-    m_ctx.MainJournal = m_mainJournal.get();
     m_mainJournal->FormClose = [this] { m_ctx.Shown(ShownWindow::WorkJournal) = false; };
     m_ctx.Window(ShownWindow::WorkJournal) = {[this] { m_mainJournal->ShowCentred(); },
                                               [this] { m_mainJournal->close(); }};
     m_windows.push_back(m_mainJournal.get());
 
     m_helpForm = std::make_unique<THelpForm>(m_form1.get());
-    m_ctx.HelpForm = m_helpForm.get();
     m_helpForm->FormClose = [this] { m_ctx.Shown(ShownWindow::Help) = false; };
     m_ctx.Window(ShownWindow::Help) = {[this] { m_helpForm->ShowCentred(); }, [this] { m_helpForm->close(); }};
     m_windows.push_back(m_helpForm.get());
@@ -88,8 +95,8 @@ Station::Station() : m_register(std::make_unique<DeviceRegister>())
     });
     m_soundBanner->Start();
     // Last: it feeds on every window before it.
-    m_desk = std::make_unique<OperatorDesk>(m_ctx, *m_form1, *m_core);
-    m_view->SetDesk(m_desk.get());
+    m_desk = std::make_unique<OperatorDesk>(m_ctx, *m_form1, core, *m_modemForm, *m_deviceForm);
+    m_view->windows.desk = m_desk.get();
     m_windows.push_back(&m_desk->AlarmsForm());
     m_windows.push_back(&m_desk->SearchForm());
 }
@@ -99,7 +106,7 @@ Station::~Station()
     // The workers use every window through the hand-overs: they end first.
     m_form1->StopWorkers(TForm1::kShutdownWait);
     m_soundBanner.reset();
-    m_view->SetDesk(nullptr);
+    m_view->windows = {};
     m_desk.reset();
     // Closing the program does not run the other windows' close handlers.
     m_helpForm->FormClose = nullptr;
@@ -107,15 +114,11 @@ Station::~Station()
     m_ctx.Window(ShownWindow::WorkJournal) = {};
     m_ctx.Window(ShownWindow::Help) = {};
     m_helpForm.reset();
-    m_ctx.HelpForm = nullptr;
     m_mainJournal.reset();
-    m_ctx.MainJournal = nullptr;
     m_linkErrorForm.reset();
-    m_ctx.LinkErrorForm = nullptr;
     m_securityForm.reset();
     m_passwordDlg.reset();
     m_technoJournalForm.reset();
-    m_ctx.TechnoJournalForm = nullptr;
     m_modemForm.reset();
     m_deviceForm.reset();
     m_comPortForm.reset();
@@ -123,9 +126,143 @@ Station::~Station()
     m_view.reset();
     m_form1.reset();
     m_core.reset();
-    m_ctx.Register = nullptr;
 }
 
 void Station::Show() { m_form1->show(); }
+
+// ---------------------------------------------------------------- the windows' needs
+
+void Station::TileSelected(const std::string& shortName)
+{
+    if (m_desk)
+        m_desk->TileSelected(shortName);
+}
+
+void Station::ShowAlarms()
+{
+    if (m_desk)
+        m_desk->ShowAlarms();
+}
+
+std::string Station::OpenAlarmsText() { return m_desk ? m_desk->OpenAlarmsText() : std::string(); }
+
+void Station::ShowJournalSearch(const std::string& device)
+{
+    if (m_desk)
+        m_desk->ShowJournalSearch(device);
+}
+
+bool Station::ShowDeviceCardOf(const std::string& shortName)
+{
+    if (!m_deviceForm || !m_deviceForm->SelectDeviceByShortName(shortName))
+        return false;
+    m_deviceForm->FillLastEvents();
+    m_deviceForm->ShowDeviceCard();
+    return true;
+}
+
+void Station::FillLastEvents()
+{
+    if (m_deviceForm)
+        m_deviceForm->FillLastEvents();
+}
+
+void Station::RefreshPortFields()
+{
+    if (m_modemForm)
+        m_modemForm->RefreshPortFields();
+}
+
+void Station::TechnoLine(const std::string& text, Rgb colour)
+{
+    if (m_technoJournalForm)
+        m_technoJournalForm->AppendTechnoLine(text, colour);
+}
+
+bool Station::HasAdministrator() { return m_securityForm && m_securityForm->HasAdministrator(); }
+
+bool Station::IsAdministrator(const std::string& user, const std::string& password)
+{
+    return m_securityForm && m_securityForm->IsAdministrator(user, password);
+}
+
+void Station::StationClosed()
+{
+    if (m_desk)
+        m_desk->StationClosed();
+}
+
+bool Station::StartCommThread() { return m_core->StartCommThread(); }
+
+bool Station::StartDialThread() { return m_core->StartDialThread(); }
+
+void Station::RebuildBoard()
+{
+    if (m_form1)
+        m_form1->RebuildBoard();
+}
+
+void Station::SetDialStatus(const std::string& text)
+{
+    if (m_form1)
+        m_form1->SetDialStatus(text);
+}
+
+void Station::SetCommandButtonsEnabled(bool enabled)
+{
+    if (m_deviceForm)
+        m_deviceForm->SetCommandButtonsEnabled(enabled);
+}
+
+void Station::ShowComPortForm()
+{
+    if (m_comPortForm)
+        m_comPortForm->exec();
+}
+
+void Station::ShowPasswordDlg()
+{
+    if (m_passwordDlg)
+        m_passwordDlg->ShowCentred();
+}
+
+bool Station::SendSms(const std::string& number, const std::string& text, const std::string& commandName)
+{
+    return m_core->SendSms(number, text, commandName);
+}
+
+void Station::QueueModemCommand(const std::string& line) { EnqueueCommand(*m_core->Modem1, line); }
+
+std::string Station::LastContactText(const std::string& number) { return m_core->LastContactText(number); }
+
+void Station::SetLoginControlsEnabled(bool enabled)
+{
+    if (m_form1)
+        m_form1->SetLoginControlsEnabled(enabled);
+}
+
+void Station::SetDeviceTablesReadOnly(bool readOnly)
+{
+    if (m_deviceForm)
+        m_deviceForm->SetDeviceTablesReadOnly(readOnly);
+}
+
+void Station::OperatorLeaving()
+{
+    if (m_desk)
+        m_desk->OperatorLeaving();
+}
+
+void Station::ShowTechnoJournal()
+{
+    if (m_technoJournalForm)
+        m_technoJournalForm->ShowCentred();
+}
+
+void Station::HideTechnoJournal()
+{
+    if (m_technoJournalForm)
+        m_technoJournalForm->hide();
+}
 
 } // namespace kv

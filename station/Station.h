@@ -3,6 +3,14 @@
 // the main window first; only the main window is shown. Destroying the station
 // stops the workers and destroys the windows in reverse order, the main window
 // (which owns what the others use) last. Tests create and destroy it freely.
+//
+// It is also what each window asks of the others: every window states its
+// needs as an interface of its own, and the station answers each by the
+// window that can (a window not yet created, or already gone, answers nothing).
+#include "devicecard/DeviceWindow.h"
+#include "modemsetup/ModemWindow.h"
+#include "station/mainunit.h"
+#include "users/AccessWindow.h"
 #include "windows/StationContext.h"
 
 #include <memory>
@@ -12,7 +20,6 @@ class QWidget;
 
 namespace kv {
 
-class TForm1;
 class TComPortForm;
 class TDeviceForm;
 class DeviceRegister;
@@ -33,7 +40,10 @@ class TWindowsView;
 // settings. After the application object, which adopts the environment's locale.
 void UseDecimalPoint();
 
-class Station {
+class Station final : private IMainStation,
+                      private IModemStation,
+                      private IDeviceStation,
+                      private IAccessStation {
 public:
     Station();
     ~Station();
@@ -62,8 +72,41 @@ public:
     const std::vector<QWidget*>& Windows() const { return m_windows; }
     TSoundBanner& SoundBanner() { return *m_soundBanner; }
     TStationMenu& StationMenu() { return *m_stationMenu; }
+    // Where the core is shown.
+    TWindowsView& View() { return *m_view; }
 
 private:
+    // The main window's needs.
+    void TileSelected(const std::string& shortName) override;
+    void ShowAlarms() override;
+    std::string OpenAlarmsText() override;
+    void ShowJournalSearch(const std::string& device) override;
+    bool ShowDeviceCardOf(const std::string& shortName) override;
+    void FillLastEvents() override;
+    void RefreshPortFields() override;
+    void TechnoLine(const std::string& text, Rgb colour) override;
+    bool HasAdministrator() override;
+    bool IsAdministrator(const std::string& user, const std::string& password) override;
+    void StationClosed() override;
+    // The modem window's.
+    bool StartCommThread() override;
+    bool StartDialThread() override;
+    void RebuildBoard() override;
+    void SetDialStatus(const std::string& text) override;
+    void SetCommandButtonsEnabled(bool enabled) override;
+    void ShowComPortForm() override;
+    void ShowPasswordDlg() override;
+    // The device window's.
+    bool SendSms(const std::string& number, const std::string& text, const std::string& commandName) override;
+    void QueueModemCommand(const std::string& line) override;
+    std::string LastContactText(const std::string& number) override;
+    // The access window's and the password dialog's.
+    void SetLoginControlsEnabled(bool enabled) override;
+    void SetDeviceTablesReadOnly(bool readOnly) override;
+    void OperatorLeaving() override;
+    void ShowTechnoJournal() override;
+    void HideTechnoJournal() override;
+
     StationContext m_ctx; // first: every window holds on to it
     std::unique_ptr<DeviceRegister> m_register; // before the windows: the workers look up in it to the end
     std::unique_ptr<StationCore> m_core;        // the workers end with it, after the windows have gone

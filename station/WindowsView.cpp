@@ -10,7 +10,8 @@
 #include "windows/ModemLinkUnit.h"
 #include "windows/QtText.h"
 #include "windows/SoundPlayer.h"
-#include "windows/StationContext.h"
+#include "devicecard/DeviceWindow.h"
+#include "modemsetup/ModemWindow.h"
 #include "windows/TechnoJournalUnit.h"
 
 #include <QLabel>
@@ -31,31 +32,30 @@ QPixmap SignalPicture(double level)
 
 void TWindowsView::TechnoLine(const std::string& text, Rgb colour)
 {
-    if (m_ctx.TechnoJournalForm)
-        m_ctx.TechnoJournalForm->AppendTechnoLine(text, colour);
+    if (windows.techno)
+        windows.techno->AppendTechnoLine(text, colour);
 }
 
 void TWindowsView::SignalLevel(int modem, double level)
 {
-    const auto& setText = modem == 1 ? m_ctx.SetSignalText1 : m_ctx.SetSignalText2;
-    if (setText)
-        setText(FormatSignalLevel(level));
+    if (windows.modem)
+        windows.modem->SetSignalText(modem, FormatSignalLevel(level));
     (modem == 1 ? m_form.Image1 : m_form.Image3)->setPixmap(SignalPicture(level));
 }
 
 void TWindowsView::LinkText(const std::string& text)
 {
-    if (m_ctx.SetLinkText)
-        m_ctx.SetLinkText(text);
+    if (windows.modem)
+        windows.modem->SetLinkText(text);
 }
 
 void TWindowsView::BalanceLine(const std::string& text)
 {
-    if (m_ctx.AddBalanceLine)
-        m_ctx.AddBalanceLine(text);
+    if (windows.modem)
+        windows.modem->AddBalanceLine(text);
 }
 
-std::string TWindowsView::BalanceNumber() { return m_ctx.BalanceNumber ? m_ctx.BalanceNumber() : std::string(); }
+std::string TWindowsView::BalanceNumber() { return windows.modem ? windows.modem->BalanceEnquiry() : std::string(); }
 
 void TWindowsView::DialStatus(const std::string& text) { m_form.DialStatus->setText(ToQ(text)); }
 
@@ -63,14 +63,14 @@ void TWindowsView::DialNumber(const std::string& text) { m_form.DialNumber->setT
 
 void TWindowsView::CommandButtons(bool enabled)
 {
-    if (m_ctx.SetCommandButtonsEnabled)
-        m_ctx.SetCommandButtonsEnabled(enabled);
+    if (windows.devices)
+        windows.devices->SetCommandButtonsEnabled(enabled);
 }
 
 void TWindowsView::StatusEdit(const std::string& number, const std::string& text)
 {
-    if (m_ctx.SetStatusEdit)
-        m_ctx.SetStatusEdit(number, text);
+    if (windows.devices)
+        windows.devices->SetStatusEdit(number, text);
 }
 
 void TWindowsView::LinkLostAlert()
@@ -78,8 +78,8 @@ void TWindowsView::LinkLostAlert()
     // A device command under way will get no confirmation now.
     CommandButtons(true);
     PlayStationSound(Sound::Alarm);
-    if (m_ctx.LinkErrorForm)
-        m_ctx.LinkErrorForm->ShowAlert();
+    if (windows.linkError)
+        windows.linkError->ShowAlert();
 }
 
 void TWindowsView::Warning(const std::string& text) { ShowWarning(text, m_form.isVisible() ? &m_form : nullptr); }
@@ -88,16 +88,16 @@ void TWindowsView::PlaySound(Sound sound) { PlayStationSound(sound); }
 
 void TWindowsView::DeskChanged(bool opened)
 {
-    if (m_desk)
-        m_desk->Changed(opened);
+    if (windows.desk)
+        windows.desk->Changed(opened);
 }
 
 void TWindowsView::MainRowPosted() { m_form.MainRowPosted(); }
 
 void TWindowsView::ContactsChanged()
 {
-    if (m_desk)
-        m_desk->ContactsChanged();
+    if (windows.desk)
+        windows.desk->ContactsChanged();
 }
 
 } // namespace kv

@@ -7,16 +7,28 @@
 
 namespace kv {
 
-struct StationContext;
 class TForm1;
 class OperatorDesk;
+class IDeviceWindow;
+class IModemWindow;
+class TLinkErrorForm;
+class TTechnoJournalForm;
+
+// The windows the core is shown in besides the main window; each null until
+// it exists and again before it goes.
+struct ViewWindows {
+    IModemWindow* modem = nullptr;
+    IDeviceWindow* devices = nullptr;
+    TTechnoJournalForm* techno = nullptr;
+    TLinkErrorForm* linkError = nullptr;
+    OperatorDesk* desk = nullptr;
+};
 
 class TWindowsView final : public IStationView {
 public:
-    TWindowsView(StationContext& ctx, TForm1& form) : m_ctx(ctx), m_form(form) {}
+    explicit TWindowsView(TForm1& form) : m_form(form) {}
 
-    // The desk's windows, once they exist; null again before they go.
-    void SetDesk(OperatorDesk* desk) { m_desk = desk; }
+    ViewWindows windows;
 
     void TechnoLine(const std::string& text, Rgb colour) override;
     void SignalLevel(int modem, double level) override;
@@ -35,9 +47,7 @@ public:
     void ContactsChanged() override;
 
 private:
-    StationContext& m_ctx;
     TForm1& m_form;
-    OperatorDesk* m_desk = nullptr;
 };
 
 } // namespace kv

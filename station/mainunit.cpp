@@ -75,13 +75,14 @@ int RoundHalfEven(double v) { return static_cast<int>(std::nearbyint(v)); }
 
 } // namespace
 
-TForm1::TForm1(StationContext& ctx, StationCore& core)
+TForm1::TForm1(StationContext& ctx, StationCore& core, IMainStation& station)
     : QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                            Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint),
       Core(core), frmbin(core.frmbin), EventsTable(core.EventsTable), DialEventsTable(core.DialEventsTable),
       EventsLog(core.EventsLog), DialEventsLog(core.DialEventsLog), Tiles(core.Tiles), Schedule(core.Schedule),
       DialVars(core.DialVars), Modem1(core.Modem1), Modem2(core.Modem2), ComPort1(core.ComPort1),
-      ComPort2(core.ComPort2), WorkerClock(core.WorkerClock), m_ctx(ctx)
+      ComPort2(core.ComPort2), WorkerClock(core.WorkerClock), m_ctx(ctx),
+      m_station(station)
 {
     // The window's design: its controls, then the board tick, which runs from
     // here on, before and independently of FormCreate.
@@ -92,7 +93,7 @@ TForm1::TForm1(StationContext& ctx, StationCore& core)
     MMTimer1.SetEnabled(true);
     MMTimer1.SetOnTimer([this](TMMTimer*) { CheckStatusDevices(); });
 
-    RegisterOperations();
+    m_ctx.MainWindow = this;
     FormCreate();
     FormResize();
 }
@@ -143,8 +144,7 @@ void TForm1::CreateControls()
     StringGrid1->OnRightClick = [this](int c, int r) { StringGrid1MouseDown(c, r); };
     // Selecting a tile also handles the alarm desk's rows of its device.
     StringGrid1->OnSelect = [this](int c, int r) {
-        if (m_ctx.TileSelected)
-            m_ctx.TileSelected(StringGrid1->TileText(c, r));
+        m_station.TileSelected(StringGrid1->TileText(c, r));
     };
 
     GroupBox1 = new QGroupBox(ToQ("Обзвон"_cp), this);
@@ -193,8 +193,7 @@ void TForm1::CreateControls()
     Name(AlarmsButton, "AlarmsButton", "Тревоги"_cp);
     AlarmsButton->hide();
     connect(AlarmsButton, &QPushButton::clicked, this, [this] {
-        if (m_ctx.ShowAlarms)
-            m_ctx.ShowAlarms();
+        m_station.ShowAlarms();
     });
 
     PageControl1 = new QTabWidget(this);
@@ -254,46 +253,23 @@ void TForm1::CreateControls()
             [this](const QPoint& at) { PopupMenu2->popup(DBGrid2->viewport()->mapToGlobal(at)); });
 }
 
-void TForm1::RegisterOperations()
+void TForm1::SetLoginControlsEnabled(bool enabled)
 {
-    m_ctx.MainWindow = this;
-    m_ctx.ComPort1 = &ComPort1;
-    m_ctx.ComPort2 = &ComPort2;
-    m_ctx.EventsTable = &EventsTable;
-    m_ctx.DialEventsTable = &DialEventsTable;
-    m_ctx.Tiles = &Tiles;
-    m_ctx.Schedule = &Schedule;
-    m_ctx.DialVars = &DialVars;
-
-    m_ctx.RebuildBoard = [this] { RebuildBoard(); };
-    m_ctx.SetLoginControlsEnabled = [this](bool enabled) {
-        StringGrid1->setEnabled(enabled);
-        DBGrid2->setEnabled(enabled);
-        // Both journal views change colour with the login.
-        DBGrid2->viewport()->update();
-        DBGrid3->viewport()->update();
-    };
-    m_ctx.SetDialStatus = [this](const std::string& text) { DialStatus->setText(ToQ(text)); };
-    m_ctx.SendSms = [this](const std::string& number, const std::string& text, const std::string& commandName) {
-        return Core.SendSms(number, text, commandName);
-    };
-    m_ctx.SendUcs2Sms = [this](const std::string& number, const std::string& text, const std::string& oneSmsText,
-                               std::function<void(bool)> outcome) {
-        return Core.SendSms(number, text, oneSmsText, std::move(outcome));
-    };
-    m_ctx.StartCommThread = [this] { return StartCommThread(); };
-    m_ctx.StartDialThread = [this] { return StartDialThread(); };
+    StringGrid1->setEnabled(enabled);
+    DBGrid2->setEnabled(enabled);
+    // Both journal views change colour with the login.
+    DBGrid2->viewport()->update();
+    DBGrid3->viewport()->update();
 }
+
+void TForm1::SetDialStatus(const std::string& text) { DialStatus->setText(ToQ(text)); }
 
 void TForm1::FormCreate()
 {
-    m_ctx.Modem1 = Modem1.get();
-    m_ctx.Modem2 = Modem2.get();
     Core.Open([this](const std::string& message) { ShowInfo(message, this); },
               [this](const std::string& message) { ShowWarning(message, this); });
     JournalBanner = std::make_unique<TJournalBanner>(*this, *PageControl1, [this](const std::string& text, Rgb colour) {
-        if (m_ctx.TechnoJournalForm)
-            m_ctx.TechnoJournalForm->AppendTechnoLine(text, colour);
+        m_station.TechnoLine(text, colour);
     });
     JournalBanner->Watch(Str("журнала"_cp), [this] { return EventsLog->State(); });
     JournalBanner->Watch(Str("журнала обзвона"_cp), [this] { return DialEventsLog->State(); });
@@ -432,8 +408,8 @@ void TForm1::PNGButton1Click()
         return;
     const bool showing = !m_ctx.Shown(ShownWindow::Modem);
     Toggle(ShownWindow::Modem);
-    if (showing && m_ctx.Shown(ShownWindow::Modem) && m_ctx.RefreshPortFields)
-        m_ctx.RefreshPortFields();
+    if (showing && m_ctx.Shown(ShownWindow::Modem))
+        m_station.RefreshPortFields();
 }
 
 void TForm1::PNGButton2Click()
@@ -503,14 +479,7 @@ void TForm1::StringGrid1SelectCell(int column, int row) { StringGrid1->SelectCel
 
 void TForm1::StringGrid1MouseDown(int column, int row)
 {
-    if (!m_ctx.SelectDeviceByShortName)
-        return;
-    if (!m_ctx.SelectDeviceByShortName(StringGrid1->TileText(column, row)))
-        return;
-    if (m_ctx.FillLastEvents)
-        m_ctx.FillLastEvents();
-    if (m_ctx.ShowDeviceCard)
-        m_ctx.ShowDeviceCard();
+    m_station.ShowDeviceCardOf(StringGrid1->TileText(column, row));
 }
 
 // ---------------------------------------------------------------- journals
@@ -519,8 +488,7 @@ void TForm1::MainRowPosted()
 {
     // The device card keeps its own index of the journal, so refreshing its
     // last events walks nothing here.
-    if (m_ctx.FillLastEvents)
-        m_ctx.FillLastEvents();
+    m_station.FillLastEvents();
     if (EventsTable.State() == DataSetState::Browse && EventsTable.RecNo() != 1)
         EventsTable.First();
     DBGrid2->scrollToTop();
@@ -534,8 +502,7 @@ void TForm1::N6Click() { ClearJournal(EventsTable, this, EventsLog.get()); }
 
 void TForm1::N7Click()
 {
-    if (m_ctx.ShowJournalSearch)
-        m_ctx.ShowJournalSearch({});
+    m_station.ShowJournalSearch({});
 }
 
 // ---------------------------------------------------------------- close
@@ -578,8 +545,7 @@ bool TForm1::FormClose()
     }
     m_closed = true;
     Core.Closed();
-    if (m_ctx.StationClosed)
-        m_ctx.StationClosed();
+    m_station.StationClosed();
     BeginShutdown();
     return true;
 }
@@ -588,9 +554,9 @@ bool TForm1::CloseQuery()
 {
     // An unattended station, or one with alarms waiting, is ended only by the
     // administrator; without an administrator's account (a first start) nobody could.
-    const std::string alarms = m_ctx.AlarmsOpen && m_ctx.OpenAlarmsText ? m_ctx.OpenAlarmsText() : std::string();
+    const std::string alarms = m_ctx.AlarmsOpen ? m_station.OpenAlarmsText() : std::string();
     const bool guarded = !m_ctx.LoggedIn || !alarms.empty();
-    if (!guarded || !m_ctx.HasAdministrator || !m_ctx.HasAdministrator() || !m_ctx.IsAdministrator)
+    if (!guarded || !m_station.HasAdministrator())
         return Dialogs().AskYesNo(std::string(kCloseQuestion), this);
     std::string text = m_ctx.LoggedIn ? std::string() : std::string(kCloseNobody) + "\n";
     if (!alarms.empty())
@@ -600,7 +566,7 @@ bool TForm1::CloseQuery()
     if (!typed)
         return false;
     // The accounts may have gone with a close meanwhile.
-    if (m_ctx.IsAdministrator && m_ctx.IsAdministrator(typed->first, typed->second))
+    if (m_station.IsAdministrator(typed->first, typed->second))
         return true;
     ShowError(std::string(kCloseRefused), this);
     return false;

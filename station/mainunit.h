@@ -5,6 +5,7 @@
 // modem states, journals, tile states, schedule and workers are the core's;
 // the names below are its, for the window's own code) and runs the board timer.
 #include "core/StationCore.h"
+#include "data/Rgb.h"
 #include "timing/MMTimer.h"
 #include "windows/HelpUnit.h"
 #include "windows/StationContext.h"
@@ -33,6 +34,35 @@ class TMemTableModel;
 class TPNGButton;
 class TStatusBoard;
 
+// What the main window asks of the windows created after it, each answering
+// as if absent until it exists (UI thread).
+class IMainStation {
+public:
+    // A board tile was selected (acknowledged).
+    virtual void TileSelected(const std::string& shortName) = 0;
+    virtual void ShowAlarms() = 0;
+    // The open alarms named for a question ("Склад (Тревога, 12:03), ..."); empty when none.
+    virtual std::string OpenAlarmsText() = 0;
+    // The journal search, its device filter set ("" for none).
+    virtual void ShowJournalSearch(const std::string& device) = 0;
+    // The card of the device with that short name (the board's right click);
+    // false, nothing shown, when no device has it.
+    virtual bool ShowDeviceCardOf(const std::string& shortName) = 0;
+    // A main-journal row came: the card's last events are read again.
+    virtual void FillLastEvents() = 0;
+    virtual void RefreshPortFields() = 0;
+    virtual void TechnoLine(const std::string& text, Rgb colour) = 0;
+    // Whether the administrator has an account, and whether these are the
+    // administrator's name and password.
+    virtual bool HasAdministrator() = 0;
+    virtual bool IsAdministrator(const std::string& user, const std::string& password) = 0;
+    // The main window's close went through.
+    virtual void StationClosed() = 0;
+
+protected:
+    ~IMainStation() = default;
+};
+
 class TForm1 : public QWidget {
     Q_OBJECT
 public:
@@ -49,8 +79,8 @@ public:
     static constexpr std::chrono::milliseconds kShutdownWait = StationCore::kShutdownWait;
 
     // Creates the controls, starts the board tick, and runs FormCreate (the
-    // core's journals and tile states). Fills `ctx` with what it shows.
-    TForm1(StationContext& ctx, StationCore& core);
+    // core's journals and tile states). The station outlives the window.
+    TForm1(StationContext& ctx, StationCore& core, IMainStation& station);
     ~TForm1() override;
 
     // ---- controls ----
@@ -138,6 +168,10 @@ public:
     void N6Click(); // "Очистить"
     void N7Click(); // "Поиск в журнале"
 
+    // The board and the main journal take clicks only while someone is logged in.
+    void SetLoginControlsEnabled(bool enabled);
+    void SetDialStatus(const std::string& text);
+
     // ---- the board ----
     void RebuildBoard();
     void SetGuardState(const std::string& shortName, std::uint8_t code);
@@ -176,13 +210,13 @@ protected:
 private:
     void CloseOtherWindows();
     void CreateControls();
-    void RegisterOperations();
     void LayOut();
     bool LoginGate();
     void Toggle(ShownWindow which, const std::function<void()>& afterClose = {});
     bool SaveJournal(bool main);
 
     StationContext& m_ctx;
+    IMainStation& m_station;
     TMemTableModel* m_eventsModel = nullptr;
     TMemTableModel* m_dialEventsModel = nullptr;
     int m_boardColumns = 1;

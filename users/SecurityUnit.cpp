@@ -15,7 +15,6 @@
 #include "data/IniFile.h"
 #include "windows/QtText.h"
 #include "windows/StationContext.h"
-#include "windows/TechnoJournalUnit.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -64,10 +63,12 @@ bool HasAccountFields(const MemTable& table)
 
 } // namespace
 
-TSecurityForm::TSecurityForm(StationContext& ctx)
+TSecurityForm::TSecurityForm(StationContext& ctx, MemTable& journal, IAccessStation& station)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       SecurityTable("SecurityTable"),
-      m_ctx(ctx)
+      m_ctx(ctx),
+      m_journal(journal),
+      m_station(station)
 {
     Name(this, "SecurityForm", "Доступ"_cp);
     setWindowTitle(ToQ("Доступ"_cp));
@@ -175,16 +176,10 @@ TSecurityForm::TSecurityForm(StationContext& ctx)
     StationContext::WindowOps& ops = m_ctx.Window(ShownWindow::Access);
     ops.show = [this] { ShowCentred(); };
     ops.close = [this] { close(); };
-    m_ctx.HasAdministrator = [this] { return HasAdministrator(); };
-    m_ctx.IsAdministrator = [this](const std::string& user, const std::string& password) {
-        return IsAdministrator(user, password);
-    };
 }
 
 TSecurityForm::~TSecurityForm()
 {
-    m_ctx.HasAdministrator = nullptr;
-    m_ctx.IsAdministrator = nullptr;
     // The grid's model observes SecurityTable, which goes before the children.
     delete DBGrid1;
     delete m_model;
@@ -315,7 +310,7 @@ void TSecurityForm::RbButton1Click()
 bool TSecurityForm::MayLogOut()
 {
     // Leaving alarms for nobody to handle is a decision the operator takes knowingly.
-    const std::string open = m_ctx.OpenAlarmsText ? m_ctx.OpenAlarmsText() : std::string();
+    const std::string open = m_station.OpenAlarmsText();
     if (open.empty())
         return true;
     return Dialogs().AskYesNo(Str("Открытые тревоги: "_cp) + open +
@@ -380,12 +375,10 @@ void TSecurityForm::Login()
     RbButton1->setAccessibleName(ToQ(kLogoutCaption));
     m_ctx.LoggedIn = true;
     m_ctx.Operator = user;
-    if (m_ctx.SetLoginControlsEnabled)
-        m_ctx.SetLoginControlsEnabled(true);
+    m_station.SetLoginControlsEnabled(true);
     const bool admin = user == kAdministrator;
     m_ctx.AdminAccess = admin;
-    if (m_ctx.SetDeviceTablesReadOnly)
-        m_ctx.SetDeviceTablesReadOnly(!admin);
+    m_station.SetDeviceTablesReadOnly(!admin);
     UserEdit->setEnabled(false);
     PasswordEdit->setEnabled(false);
     WriteLoginEvent(std::string("Пользователь: "_cp) + user + std::string(" вошел в систему"_cp));
@@ -397,8 +390,7 @@ void TSecurityForm::Logout()
     RbButton1->setText(ToQ(kLoginCaption));
     RbButton1->setAccessibleName(ToQ(kLoginCaption));
     // What the operator leaves unhandled is on record before the logout.
-    if (m_ctx.OperatorLeaving)
-        m_ctx.OperatorLeaving();
+    m_station.OperatorLeaving();
     WriteLoginEvent(std::string("Пользователь: "_cp) + FromQ(UserEdit->text()) + std::string(" вышел из системы"_cp));
     UserEdit->setEnabled(true);
     PasswordEdit->setEnabled(true);
@@ -407,17 +399,13 @@ void TSecurityForm::Logout()
     m_ctx.AdminAccess = false;
     m_ctx.Operator.clear();
     // The next one to log in may be no administrator.
-    if (m_ctx.TechnoJournalForm)
-        m_ctx.TechnoJournalForm->hide();
-    if (m_ctx.SetLoginControlsEnabled)
-        m_ctx.SetLoginControlsEnabled(false);
+    m_station.HideTechnoJournal();
+    m_station.SetLoginControlsEnabled(false);
 }
 
 void TSecurityForm::WriteLoginEvent(const std::string& event)
 {
-    MemTable* journal = m_ctx.EventsTable;
-    if (!journal)
-        return;
+    MemTable* journal = &m_journal;
     // A journal opened from a foreign file may lack a column; the row gets the rest.
     auto set = [journal](const char* field, auto&& assign) {
         const int index = journal->FindField(field);

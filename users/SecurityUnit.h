@@ -6,6 +6,7 @@
 #include "data/MemTable.h"
 #include "data/TableFormat.h"
 #include "data/Text.h"
+#include "users/AccessWindow.h"
 
 #include <QDialog>
 
@@ -24,14 +25,15 @@ class TMemTableModel;
 // The account that may edit the register and the accounts, and end an unattended station.
 inline constexpr std::string_view kAdministratorName = "Администратор"_cp;
 
-class TSecurityForm : public QDialog {
+class TSecurityForm : public QDialog, public IAccessWindow {
     Q_OBJECT
 public:
     static constexpr const char* kTableFile = "t4.bin";
 
     // Offers the last user again, loads the accounts and registers the
-    // window's show and close in ctx. Message boxes may appear.
-    explicit TSecurityForm(StationContext& ctx);
+    // window's show and close in ctx. Message boxes may appear. The login rows
+    // go to `journal`; both it and the station outlive the window.
+    TSecurityForm(StationContext& ctx, MemTable& journal, IAccessStation& station);
     ~TSecurityForm() override;
 
     // Centred on the main window.
@@ -42,8 +44,8 @@ public:
     void RbButton3Click(); // delete the selected account
     void RbButton4Click(); // a new password (Edit2) for the account named in Edit1
 
-    bool HasAdministrator() const;
-    bool IsAdministrator(const std::string& user, const std::string& password) const;
+    bool HasAdministrator() const override;
+    bool IsAdministrator(const std::string& user, const std::string& password) const override;
 
     MemTable SecurityTable;
     TableFormat frmbin;
@@ -80,6 +82,8 @@ private:
     void PageControl1Changing(int index);
 
     StationContext& m_ctx;
+    MemTable& m_journal;
+    IAccessStation& m_station;
     TMemTableModel* m_model;
     int m_page = 0;
 };

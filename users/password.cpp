@@ -8,7 +8,7 @@
 #include "data/IniFile.h"
 #include "windows/QtText.h"
 #include "windows/StationContext.h"
-#include "windows/TechnoJournalUnit.h"
+#include "users/AccessWindow.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -31,9 +31,10 @@ constexpr std::string_view kSetCaption = "Задайте пароль техно
 
 } // namespace
 
-TPasswordDlg::TPasswordDlg(StationContext& ctx)
+TPasswordDlg::TPasswordDlg(StationContext& ctx, IAccessStation& station)
     : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
-      m_ctx(ctx)
+      m_ctx(ctx),
+      m_station(station)
 {
     Name(this, "PasswordDlg", "Доступ к технологическому журналу"_cp);
     setWindowTitle(ToQ("Доступ к технологическому журналу"_cp));
@@ -79,8 +80,6 @@ TPasswordDlg::TPasswordDlg(StationContext& ctx)
     connect(OKBtn, &QPushButton::clicked, this, &TPasswordDlg::OKBtnClick);
     // Escape ends in reject() as well.
     connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
-
-    m_ctx.ShowPasswordDlg = [this] { ShowCentred(); };
 }
 
 std::string TPasswordDlg::StoredHash() const { return UserIni().ReadString(kSection, kKey, {}); }
@@ -150,8 +149,7 @@ void TPasswordDlg::OKBtnClick()
 
 void TPasswordDlg::OpenJournal()
 {
-    if (m_ctx.TechnoJournalForm)
-        m_ctx.TechnoJournalForm->ShowCentred();
+    m_station.ShowTechnoJournal();
     close();
 }
 

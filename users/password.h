@@ -13,6 +13,7 @@ class QPushButton;
 namespace kv {
 
 struct StationContext;
+class IAccessStation;
 
 class TPasswordDlg : public QDialog {
     Q_OBJECT
@@ -20,8 +21,8 @@ public:
     static constexpr const char* kSection = "TechnoJournal";
     static constexpr const char* kKey = "PasswordHash";
 
-    // Registers ctx.ShowPasswordDlg (shows this dialog, not modal).
-    explicit TPasswordDlg(StationContext& ctx);
+    // The journal it opens is the station's.
+    TPasswordDlg(StationContext& ctx, IAccessStation& station);
 
     // Centred on the screen; for anyone but a logged-in administrator an
     // error box instead. Asks for a new password (twice) while none is set.
@@ -43,6 +44,7 @@ private:
     void OpenJournal();
 
     StationContext& m_ctx;
+    IAccessStation& m_station;
     bool m_setting = false;
 };
 

@@ -118,9 +118,9 @@ TEST(CardCommands, TheStatusBoxShowsTheResultOfItsOwnDeviceOnly)
 
     ASSERT_TRUE(form.SelectDeviceByShortName("D"));
     EXPECT_EQ(shown(), "") << "device D has had no command";
-    st.ctx.SetStatusEdit(kNumber, S("Сообщение отправлено"_cp));
+    st.form->SetStatusEdit(kNumber, S("Сообщение отправлено"_cp));
     EXPECT_EQ(shown(), "") << "A's confirmation does not land on D's card";
-    st.ctx.SetStatusEdit(other, S("Неудачная отправка СМС"_cp));
+    st.form->SetStatusEdit(other, S("Неудачная отправка СМС"_cp));
     EXPECT_EQ(shown(), S("Неудачная отправка СМС"_cp));
 
     ASSERT_TRUE(form.SelectDeviceByShortName("A"));
@@ -128,7 +128,7 @@ TEST(CardCommands, TheStatusBoxShowsTheResultOfItsOwnDeviceOnly)
     ASSERT_TRUE(form.SelectDeviceByShortName("D"));
     EXPECT_EQ(shown(), S("Неудачная отправка СМС"_cp));
     // A confirmation that names no device is for the card on show.
-    st.ctx.SetStatusEdit({}, S("Сообщение отправлено"_cp));
+    st.form->SetStatusEdit({}, S("Сообщение отправлено"_cp));
     EXPECT_EQ(shown(), S("Сообщение отправлено"_cp));
 }
 
@@ -154,7 +154,7 @@ TEST(CardCommands, ADrosvelSensorIsArmedAndDisarmedByTheSameCallWithoutRelays)
 
     form.OnAlarmButton->click();
     EXPECT_EQ(st.CommandGroupEnabled(), 0);
-    st.ctx.SetCommandButtonsEnabled(true);
+    st.form->SetCommandButtonsEnabled(true);
     form.OffAlarmButton->click();
     EXPECT_EQ(st.Timeline(), (Lines{"ATD+79222222222;\r", "ATD+79222222222;\r"}));
     EXPECT_TRUE(st.sentSms.empty());
@@ -178,7 +178,7 @@ TEST(CardLastEvents, TheFiveNewestOfTheCardsNumberNewestFirst)
         st.Event("+79222222222", "other " + std::to_string(i));
     }
     st.Event(kNumber + " ", "not this number");
-    st.ctx.FillLastEvents();
+    st.form->FillLastEvents();
     for (int r = 0; r < 5; ++r) {
         EXPECT_EQ(st.Cell(r, 0), std::to_string(r + 1));
         EXPECT_EQ(st.Cell(r, 2), "event " + std::to_string(7 - r));
@@ -200,30 +200,30 @@ TEST(CardLastEvents, TheCardTellsTheLastContactOfItsOwnDevice)
 {
     CardStation st;
     std::vector<std::string> asked;
-    st.ctx.LastContactText = [&](const std::string& number) {
+    st.lastContact = [&](const std::string& number) {
         asked.push_back(number);
         return number == kNumber ? S("09.12.2026 12:00:00, обзвон"_cp) : std::string();
     };
-    st.ctx.FillLastEvents();
+    st.form->FillLastEvents();
     EXPECT_EQ(kv::FromQ(st.form->LastContact->text()), S("09.12.2026 12:00:00, обзвон"_cp));
     ASSERT_TRUE(st.form->SelectDeviceByShortName("D"));
     EXPECT_EQ(kv::FromQ(st.form->LastContact->text()), S("нет сведений"_cp)) << "follows the card";
     EXPECT_EQ(asked.back(), "+79222222222");
-    st.ctx.LastContactText = [&](const std::string&) { return S("09.12.2026 12:05:00, сообщение"_cp); };
-    st.ctx.LastContactChanged();
+    st.lastContact = [&](const std::string&) { return S("09.12.2026 12:05:00, сообщение"_cp); };
+    st.form->LastContactChanged();
     EXPECT_EQ(kv::FromQ(st.form->LastContact->text()), S("09.12.2026 12:05:00, сообщение"_cp)) << "told anew";
 
     // The newest journal row of a number, for the board's tooltips.
     double at = 0;
     std::string status, event;
-    EXPECT_FALSE(st.ctx.LastEventOf(kNumber, at, status, event));
+    EXPECT_FALSE(st.form->LastEventOf(kNumber, at, status, event));
     st.Event(kNumber, "first");
     st.Event("+79222222222", "other");
     st.Event(kNumber, "second");
-    ASSERT_TRUE(st.ctx.LastEventOf(kNumber, at, status, event));
+    ASSERT_TRUE(st.form->LastEventOf(kNumber, at, status, event));
     EXPECT_EQ(event, "second");
     EXPECT_DOUBLE_EQ(at, st.clock);
-    EXPECT_FALSE(st.ctx.LastEventOf("", at, status, event));
+    EXPECT_FALSE(st.form->LastEventOf("", at, status, event));
 }
 
 TEST(CardLastEvents, FollowTheJournalThroughClearingAndLoading)

@@ -1,7 +1,8 @@
 #pragma once
 // A station around the device window: a temporary working folder, the scripted
 // operator, a real modem-1 state whose queue receives the commands, a main
-// journal, and a SendSms that records its calls and runs the real one.
+// journal, and a SendSms that records its calls and runs the real one. The
+// window reaches the rest of the station through it (IDeviceStation).
 #include "data/RecordEvent.h"
 #include "data/Schemas.h"
 #include "data/TableFormat.h"
@@ -22,11 +23,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 namespace kv::test {
 
-struct DeviceStation {
+struct DeviceStation : IDeviceStation {
     TempDir dir;
     ScriptedDialogs dialogs;
     QWidget mainWindow;
@@ -37,6 +39,9 @@ struct DeviceStation {
     int rebuilds = 0;
     std::vector<std::pair<std::string, std::string>> sentSms;
     std::vector<std::string> commandNames; // as the card gave them with each SMS
+    std::vector<std::string> searches; // the journal search's device filters
+    // The last contact the station tells; none unless a test sets it.
+    std::function<std::string(const std::string& number)> lastContact;
     std::unique_ptr<TDeviceForm> form;
     double clock = 45000.0;
 
@@ -46,17 +51,22 @@ struct DeviceStation {
             SetProgramDirForTests(QString::fromLocal8Bit(bin));
         DefineJournal(events);
         ctx.MainWindow = &mainWindow;
-        ctx.Modem1 = &modem1;
-        ctx.EventsTable = &events;
-        ctx.Register = &reg;
-        ctx.RebuildBoard = [this] { ++rebuilds; };
-        ctx.SendSms = [this](const std::string& number, const std::string& text, const std::string& name) {
-            sentSms.emplace_back(number, text);
-            commandNames.push_back(name);
-            return SendSms(modem1, number, text, name);
-        };
     }
     ~DeviceStation() { SetProgramDirForTests({}); }
+
+    void RebuildBoard() override { ++rebuilds; }
+    bool SendSms(const std::string& number, const std::string& text, const std::string& name) override
+    {
+        sentSms.emplace_back(number, text);
+        commandNames.push_back(name);
+        return kv::SendSms(modem1, number, text, name);
+    }
+    void QueueModemCommand(const std::string& line) override { EnqueueCommand(modem1, line); }
+    std::string LastContactText(const std::string& number) override
+    {
+        return lastContact ? lastContact(number) : std::string();
+    }
+    void ShowJournalSearch(const std::string& device) override { searches.push_back(device); }
 
     // With an empty register on disk, as at any start but the very first.
     TDeviceForm& Open()
@@ -73,7 +83,7 @@ struct DeviceStation {
     TDeviceForm& OpenAsFound()
     {
         form.reset(); // one window over the register at a time
-        form = std::make_unique<TDeviceForm>(ctx, reg);
+        form = std::make_unique<TDeviceForm>(ctx, reg, events, *this);
         return *form;
     }
 

@@ -50,17 +50,17 @@ TEST(RegisterLookups, FirstMatchInRegisterOrderAndWhatANonMatchGives)
     st.AddDevice(S("Офис"_cp), "B", "+7900");
     st.AddDevice(S("Офис 2"_cp), "B", "+7911");
     st.AddDevice(S("Дача"_cp), "C", "+7922");
-    EXPECT_EQ(st.ctx.Register->FindShortNameByNumber("+7900", ""), "A");
+    EXPECT_EQ(st.reg.FindShortNameByNumber("+7900", ""), "A");
     EXPECT_EQ(form.FindShortNameByNumber("+7922", ""), "C");
     EXPECT_EQ(form.FindShortNameByNumber("+7933", ""), "        ");
     EXPECT_EQ(form.FindShortNameByNumber("+7900 ", ""), "        ") << "no trimming";
     EXPECT_EQ(form.FindShortNameByNumber("", "x"), "") << "a device without a card has the empty number";
-    EXPECT_EQ(st.ctx.Register->FindNumberByShortName("B", ""), "+7900");
+    EXPECT_EQ(st.reg.FindNumberByShortName("B", ""), "+7900");
     EXPECT_EQ(form.FindNumberByShortName("c", "keep"), "keep") << "case-sensitive, no eight blanks";
     EXPECT_EQ(form.FindNumberByShortName("", "x"), "");
 
     form.DeviceTable.First();
-    EXPECT_TRUE(st.ctx.SelectDeviceByShortName("B"));
+    EXPECT_TRUE(st.form->SelectDeviceByShortName("B"));
     EXPECT_EQ(st.CurrentDevice(), S("Офис"_cp));
     EXPECT_EQ(form.DBEdit5->text(), QStringLiteral("+7900")) << "the card follows";
     EXPECT_TRUE(form.SelectDeviceByShortName(""));
@@ -69,7 +69,7 @@ TEST(RegisterLookups, FirstMatchInRegisterOrderAndWhatANonMatchGives)
     EXPECT_FALSE(form.SelectDeviceByShortName("Z"));
     EXPECT_EQ(st.CurrentDevice(), S("Дача"_cp)) << "the last device is left current";
 
-    const std::vector<kv::DialDevice> devices = st.ctx.Register->Devices();
+    const std::vector<kv::DialDevice> devices = st.reg.Devices();
     ASSERT_EQ(devices.size(), 5u);
     EXPECT_EQ(devices[1].simplename, "");
     EXPECT_EQ(devices[4].simplename, "C");
@@ -267,7 +267,7 @@ TEST(RegisterReadOnly, WithoutTheAdministratorEveryChangeIsRefused)
     EXPECT_FALSE(form.DBCheckBox2->isChecked());
     EXPECT_TRUE(form.RbButton2->isHidden());
 
-    st.ctx.SetDeviceTablesReadOnly(false);
+    st.form->SetDeviceTablesReadOnly(false);
     EXPECT_TRUE(form.DataSource1->setData(firstRow, kv::ToQ("Склад 1"_cp), Qt::EditRole)) << "edited in place";
     Type(form.DBEdit1, "x");
     EXPECT_FALSE(form.RbButton2->isHidden());
@@ -277,7 +277,7 @@ TEST(RegisterReadOnly, WithoutTheAdministratorEveryChangeIsRefused)
 
     // A change left open when another user logs in is dropped, not handed over.
     Type(form.DBEdit1, "y");
-    st.ctx.SetDeviceTablesReadOnly(true);
+    st.form->SetDeviceTablesReadOnly(true);
     EXPECT_EQ(form.DBEdit1->text(), kv::ToQ("Складx"_cp));
     EXPECT_TRUE(form.RbButton2->isHidden());
     EXPECT_EQ(st.dialogs.messages.size(), 2u);
@@ -374,7 +374,7 @@ TEST(RegisterFiles, EveryCloseSavesBothFilesAndKeepsTheCurrentDevice)
 
     std::filesystem::remove("t1.bin");
     std::filesystem::remove("t2.bin");
-    st.ctx.ShowDeviceCard();
+    st.form->ShowDeviceCard();
     EXPECT_FALSE(st.ctx.Shown(kv::ShownWindow::Devices)) << "the board's card leaves the toggle alone";
     form.close();
     EXPECT_TRUE(std::filesystem::exists("t1.bin") && std::filesystem::exists("t2.bin"));

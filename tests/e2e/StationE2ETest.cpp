@@ -117,7 +117,7 @@ TEST_F(StationE2E, FirstStartCreatesEveryFileAndTheNextStartRestoresAll)
     EXPECT_FALSE(ctx().AdminAccess) << "accounts exist: only the administrator's login opens the tab";
     EXPECT_EQ(FromQ(station->SecurityForm().UserEdit->text()), "Администратор"_cp) << "the last user is offered";
     EXPECT_EQ(board().TileText(0, 0), kStore.shortName);
-    EXPECT_EQ(ctx().Register->FindNumberByShortName(kStore.shortName, ""), kStore.number);
+    EXPECT_EQ(station->Register().FindNumberByShortName(kStore.shortName, ""), kStore.number);
     ASSERT_EQ(form().EventsTable.RecordCount(), 2);
     EXPECT_EQ(form().EventsTable.TextAt(0, journal::Status), "Логин"_cp);
     EXPECT_TRUE(station->DeviceForm().DeviceTable.ReadOnly()) << "nobody logged in yet";

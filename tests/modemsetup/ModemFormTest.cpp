@@ -49,23 +49,23 @@ const std::string kModem2Lines = "ATE1\rAT+CMGF=1\rAT+CSCS=\"UCS2\"\rAT+CSMP=17,
 const Strings kModem1Queue = {"ATE1\r", "AT+CMGF=1\r", "AT+CSCS=\"UCS2\"\r", "AT+CSMP=17,167,0,25\r", "AT+CNMI=?\r"};
 const std::string kDialWaiting = "Dial:" + Cp("Статус дозвона: ожидание"_cp);
 
-class ModemWindow : public ::testing::Test {
+// The station around the modem window records what the window asks of it.
+class ModemWindow : public ::testing::Test, public IModemStation {
 protected:
-    ModemWindow()
-    {
-        SetProgramDirForTests(QString::fromStdString(dir.path().string()));
-        ctx.Modem1 = &modem1;
-        ctx.Modem2 = &modem2;
-        ctx.ComPort1 = &port1;
-        ctx.ComPort2 = &port2;
-        ctx.DialVars = &dialVars;
-        ctx.StartCommThread = [this] { return Start("Comm", commStarted, modem1); };
-        ctx.StartDialThread = [this] { return Start("Dial", dialStarted, modem2); };
-        ctx.RebuildBoard = [this] { calls.push_back("Rebuild"); };
-        ctx.SetDialStatus = [this](const std::string& s) { calls.push_back("Dial:" + s); };
-        ctx.SetCommandButtonsEnabled = [this](bool on) { calls.push_back(on ? "Commands:on" : "Commands:off"); };
-    }
+    ModemWindow() { SetProgramDirForTests(QString::fromStdString(dir.path().string())); }
     ~ModemWindow() override { SetProgramDirForTests({}); }
+
+    bool StartCommThread() override { return Start("Comm", commStarted, modem1); }
+    bool StartDialThread() override { return Start("Dial", dialStarted, modem2); }
+    void RebuildBoard() override { calls.push_back("Rebuild"); }
+    void SetDialStatus(const std::string& s) override { calls.push_back("Dial:" + s); }
+    void SetCommandButtonsEnabled(bool on) override { calls.push_back(on ? "Commands:on" : "Commands:off"); }
+    void ShowComPortForm() override
+    {
+        if (portForm)
+            portForm->exec();
+    }
+    void ShowPasswordDlg() override { calls.push_back("Password"); }
 
     // A fake worker lives while its modem's Running flag stays set.
     bool Start(const char* name, bool& started, TModem& modem)
@@ -78,7 +78,8 @@ protected:
 
     std::unique_ptr<TModemForm> MakeForm()
     {
-        auto form = std::make_unique<TModemForm>(ctx);
+        auto form =
+            std::make_unique<TModemForm>(ctx, ModemParts{modem1, modem2, port1, port2, dialVars}, *this);
         form->SetWait([this](std::uint32_t ms) {
             waits.push_back(ms);
             if (onWait)
@@ -113,6 +114,7 @@ protected:
     TComPort port1, port2;
     DialState dialVars;
     StationContext ctx;
+    TComPortForm* portForm = nullptr;
     Strings calls;
     std::vector<std::uint32_t> waits;
     std::function<void()> onWait;
@@ -154,8 +156,8 @@ TEST_F(ModemWindow, WithoutConfigFileThePortsDefaultAndEveryCloseWritesTheKeys)
     form->Edit12->setText(QStringLiteral(" 3"));
     form->Edit13->setText(QStringLiteral("1,5"));
     form->Edit14->setText(QStringLiteral("45 "));
-    EXPECT_EQ(ctx.EscalationSettings(), (std::pair<std::string, std::string>{"0", ""})) << "applied at the close";
-    EXPECT_EQ(ctx.SilentHoursSetting(), "0");
+    EXPECT_EQ(form->EscalationSettings(), (std::pair<std::string, std::string>{"0", ""})) << "applied at the close";
+    EXPECT_EQ(form->SilentHoursSetting(), "0");
     EXPECT_EQ(dialVars.failuresToReport, 7);
     EXPECT_EQ(modem1.MultipartWaitSeconds.load(), 600u);
     form->close();
@@ -163,8 +165,8 @@ TEST_F(ModemWindow, WithoutConfigFileThePortsDefaultAndEveryCloseWritesTheKeys)
     EXPECT_EQ(port2.Port(), "COM4");
     EXPECT_EQ(port2.BaudRate(), br9600);
     // Kept as typed: the desk tells what it cannot use.
-    EXPECT_EQ(ctx.EscalationSettings(), (std::pair<std::string, std::string>{"-3", " +7911 , x,"}));
-    EXPECT_EQ(ctx.SilentHoursSetting(), "1,5") << "as typed: the desk tells what it cannot use";
+    EXPECT_EQ(form->EscalationSettings(), (std::pair<std::string, std::string>{"-3", " +7911 , x,"}));
+    EXPECT_EQ(form->SilentHoursSetting(), "1,5") << "as typed: the desk tells what it cannot use";
     EXPECT_EQ(Config(), "[MainDevice]\r\nPhoneNumber=*102#\r\nCPort=Com1\r\nCPortBaudRate=115200\r\n\r\n"
                         "[SecondDevice]\r\nPhoneNumber=\r\nCPort=COM4\r\nCPortBaudRate=abc\r\n\r\n"
                         "[Escalation]\r\nMinutes=-3\r\nNumbers= +7911 , x,\r\n\r\n"
@@ -224,7 +226,7 @@ TEST_F(ModemWindow, SpeedTextsGarbageLinesAndMissingSections)
                                                  "[escalation]\nNumbers=+79001234567\nMinutes=15\n"
                                                  "[Ring]\nFailuresToReport= 12 \n[supervision]\nSilentHours = 24 \n[messages]\nMultipartWaitSeconds=120\n");
     form = MakeForm();
-    EXPECT_EQ(ctx.SilentHoursSetting(), "24");
+    EXPECT_EQ(form->SilentHoursSetting(), "24");
     EXPECT_EQ(Text(form->Edit13), "24");
     EXPECT_EQ(dialVars.failuresToReport, 12);
     EXPECT_EQ(modem1.MultipartWaitSeconds.load(), 120u) << "read at the window's start";
@@ -233,7 +235,7 @@ TEST_F(ModemWindow, SpeedTextsGarbageLinesAndMissingSections)
     EXPECT_EQ(Text(form->Edit3), "9600");
     EXPECT_EQ(port2.BaudRate(), br115200);
     EXPECT_EQ(Text(form->Edit10) + " " + Text(form->Edit11), "15 +79001234567");
-    EXPECT_EQ(ctx.EscalationSettings(), (std::pair<std::string, std::string>{"15", "+79001234567"}));
+    EXPECT_EQ(form->EscalationSettings(), (std::pair<std::string, std::string>{"15", "+79001234567"}));
 }
 
 TEST_F(ModemWindow, AnUnreadableUnwritableFileKeepsThePortsAndStillAppliesTheFields)
@@ -497,15 +499,15 @@ TEST_F(ModemWindow, BalanceRequestsAndTheLinkTest)
 {
     auto form = MakeForm();
     form->BalanceNumber->setText(QStringLiteral("*100#"));
-    EXPECT_EQ(ctx.BalanceNumber(), "*100#");
-    ctx.AddBalanceLine("old answer");
+    EXPECT_EQ(form->BalanceEnquiry(), "*100#");
+    form->AddBalanceLine("old answer");
     form->RbButton2Click();
     EXPECT_TRUE(modem1.UssdPending);
     EXPECT_TRUE(form->BalanceInfo->toPlainText().isEmpty());
     form->RbButton3Click();
     EXPECT_EQ(modem1.PendingCommands(), (Strings{"AT+CUSD=1,\"002A0031003000300023\",15\r", "AT\r"}));
 
-    ctx.AddBalanceLine("old answer");
+    form->AddBalanceLine("old answer");
     form->PNGButton4Click();
     EXPECT_TRUE(dialVars.balanceRequest);
     EXPECT_TRUE(form->BalanceInfo->toPlainText().isEmpty());
@@ -516,12 +518,17 @@ TEST_F(ModemWindow, BalanceRequestsAndTheLinkTest)
     }
     form->RbButton2Click();
     EXPECT_FALSE(modem1.UssdPending);
+
+    // The way to the technological journal is the station's password dialog.
+    form->RbButton4Click();
+    EXPECT_EQ(calls.back(), "Password");
 }
 
 TEST_F(ModemWindow, PortSelectionSetsUpEachPortRefreshesTheModemWindowAndCloses)
 {
     auto modemForm = MakeForm();
-    TComPortForm form(ctx);
+    TComPortForm form(port1, port2, [&] { modemForm->RefreshPortFields(); });
+    portForm = &form;
     form.RunSetup = [&](TComPort& port, QWidget*) {
         port.SetPort(&port == &port1 ? "/dev/ttyUSB0" : "elsewhere");
         if (&port == &port2)

@@ -1,6 +1,9 @@
 // The status board: size from the window, colours, blinking, sounds,
 // acknowledgement, the right-click, and states coming from other threads.
 #include "tests/station/StationFixture.h"
+#include "modemsetup/ModemUnit.h"
+#include "devicecard/DataControls.h"
+#include "devicecard/DeviceUnit.h"
 
 #include "data/Schemas.h"
 #include "data/Status.h"
@@ -16,6 +19,7 @@
 #include "windows/QtText.h"
 
 #include <QHelpEvent>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QTabWidget>
 #include <QToolTip>
@@ -351,23 +355,17 @@ TEST_F(Board, StatesStayOnTheirTilesWhenTheRegisterShrinks)
 TEST_F(Board, RightClickOpensTheCardOfTheTilesDevice)
 {
     Place({"Sklad", "Ofis"});
-    std::vector<std::string> calls;
-    bool found = true;
-    ctx().SelectDeviceByShortName = [&](const std::string& name) {
-        calls.push_back("select " + name);
-        return found;
-    };
-    ctx().FillLastEvents = [&] { calls.push_back("fill"); };
-    ctx().ShowDeviceCard = [&] { calls.push_back("card"); };
+    TDeviceForm& card = station->DeviceForm();
     Press(Qt::RightButton, 0, 1);
-    EXPECT_TRUE(calls.empty()) << "before login";
+    EXPECT_FALSE(card.isVisible()) << "before login";
     LogIn();
     Press(Qt::RightButton, 0, 1);
-    EXPECT_EQ(calls, (std::vector<std::string>{"select Ofis", "fill", "card"}));
-    calls.clear();
-    found = false;
+    EXPECT_TRUE(card.isVisible());
+    EXPECT_EQ(FromQ(card.DBEdit5->text()), "+7911Ofis") << "the card of the tile's device";
+    EXPECT_FALSE(ctx().Shown(ShownWindow::Devices)) << "the card leaves the window's toggle alone";
+    card.hide();
     Press(Qt::RightButton, 2, 3);
-    EXPECT_EQ(calls, std::vector<std::string>{"select "});
+    EXPECT_FALSE(card.isVisible()) << "a tile without a device opens no card";
 }
 
 TEST_F(Board, StatesFromAWorkerThreadReachTheBoardWhileItIsRebuilt)
@@ -496,8 +494,14 @@ TEST_F(Supervision, ASilentDeviceOpensOneRowAfterItsSupervisionTimeNoneBeforeAnd
 
 TEST_F(Supervision, ADeviceTheRingRoundDoesNotCallIsSupervisedByTheModemWindowsHours)
 {
-    std::string hours = "x";
-    ctx().SilentHoursSetting = [&] { return hours; };
+    // Typed in the modem window, taken at its close.
+    const auto setHours = [this](const char* hours) {
+        TModemForm& modem = station->ModemForm();
+        modem.show();
+        modem.Edit13->setText(QString::fromLatin1(hours));
+        modem.close();
+    };
+    setHours("x");
     Run(2);
     const auto told = [] {
         const std::string log = ReadFileBytes("techno.log");
@@ -507,7 +511,7 @@ TEST_F(Supervision, ADeviceTheRingRoundDoesNotCallIsSupervisedByTheModemWindowsH
         return n;
     };
     EXPECT_EQ(told(), 1) << "what is no number of hours is told once, not every second";
-    hours = "0.1"; // six minutes, from the tick that takes it
+    setHours("0.1"); // six minutes, from the tick that takes it
     Run(360);
     EXPECT_EQ(SilentJournalRows("+7911Ofis"), 0);
     Run(1);
@@ -518,14 +522,14 @@ TEST_F(Supervision, ADeviceTheRingRoundDoesNotCallIsSupervisedByTheModemWindowsH
 
 TEST_F(Supervision, ATilesTooltipNamesDeviceStateLastEventAndLastContact)
 {
-    // What the card on show would say once it is told.
-    std::vector<std::string> cardTold;
-    ctx().LastContactChanged = [&] { cardTold.push_back(ctx().LastContactText("+7911Sklad")); };
+    // The card on show is told at once.
+    TDeviceForm& card = station->DeviceForm();
+    ASSERT_TRUE(card.SelectDeviceByShortName("Sklad"));
+    EXPECT_EQ(FromQ(card.LastContact->text()), Str("нет сведений"_cp));
     form().SetGuardState("Sklad", 2);
     form().SetInfoState("Sklad", 4);
     Report("+7911Sklad", Str("Сетевое питание отключено"_cp));
-    ASSERT_EQ(cardTold.size(), 1u);
-    EXPECT_EQ(cardTold[0], FormatDateTime(clock.Now()) + Str(", сообщение (контроль 5 мин)"_cp));
+    EXPECT_EQ(FromQ(card.LastContact->text()), FormatDateTime(clock.Now()) + Str(", сообщение (контроль 5 мин)"_cp));
     clock.Advance(60000);
     form().Host().WriteDialEvent(Str(status::kOnline), "+7911Ofis", Str("Дозвон завершен успешно"_cp),
                                  RingOutcome::Answered);

@@ -383,7 +383,7 @@ TEST_F(DeskStation, ASignalUnderTheCloseBoxsQuestionEndsTheStationAllTheSame)
 
 TEST_F(DeskStation, TheSearchFiltersCountsFollowsTheJournalAndExports)
 {
-    const ShortNameLookup lookup = [this](const std::string& tel) { return ctx().Register->FindShortNameByNumber(tel, {}); };
+    const ShortNameLookup lookup = [this](const std::string& tel) { return station->Register().FindShortNameByNumber(tel, {}); };
     for (int i = 0; i < 40; ++i)
         RecordEvent(form().EventsTable, i % 4 ? status::kArmed : status::kAlarm, i % 2 ? "+7911Sklad" : "+7911Ofis",
                     "event " + std::to_string(i), lookup, 46000 + i / 1440.0);

@@ -1,5 +1,8 @@
 // The main window's journal views and the journal menu.
 #include "tests/station/StationFixture.h"
+#include "devicecard/DeviceUnit.h"
+
+#include <QTableWidget>
 
 #include "data/RecordEvent.h"
 #include "data/Schemas.h"
@@ -152,17 +155,23 @@ TEST_F(Journals, OpenReplacesTheJournalOnlyWhenConfirmedAndTheFileIsAJournal)
 
 TEST_F(Journals, EachPostedEventRefreshesTheCardAndShowsTheNewestRow)
 {
-    int refreshed = 0;
-    ctx().FillLastEvents = [&] { ++refreshed; };
+    devices.push_back({"Sklad", "+79110000001"});
+    InstallRegister();
+    RebuildBoard();
+    TDeviceForm& card = station->DeviceForm();
+    ASSERT_TRUE(card.SelectDeviceByShortName("Sklad"));
+    const auto newestOnCard = [&] { return FromQ(card.LastEvents->item(0, 2)->text()); };
     LogIn();
-    for (int i = 0; i < 40; ++i)
+    for (int i = 0; i < 40; ++i) {
         Add(status::kArmed, "e" + std::to_string(i));
+        ASSERT_EQ(newestOnCard(), "e" + std::to_string(i)) << "the card's last events follow each row";
+    }
     Settle();
-    EXPECT_EQ(refreshed, 40);
     EXPECT_EQ(form().DBGrid2->currentIndex().row(), 0);
     EXPECT_EQ(form().DBGrid2->rowAt(0), 0) << "scrolled to the top";
-    RecordEvent(form().DialEventsTable, status::kOnline, "+1", "dial", {}, 45000.9);
-    EXPECT_EQ(refreshed, 40) << "the ring-round journal's after-post does nothing";
+    card.LastEvents->item(0, 2)->setText({});
+    RecordEvent(form().DialEventsTable, status::kOnline, "+79110000001", "dial", {}, 45000.9);
+    EXPECT_EQ(newestOnCard(), "") << "the ring-round journal's after-post does nothing";
 }
 
 TEST(JournalFileFilter, PipeFilterBecomesQtFilterAndAllFilesMeansAll)

@@ -8,6 +8,7 @@
 #include "windows/HelpUnit.h"
 #include "windows/JournalGrid.h"
 #include "windows/MainJournalUnit.h"
+#include "modemsetup/ModemUnit.h"
 #include "station/JournalBanner.h"
 #include "station/SoundBanner.h"
 #include "station/StationMenu.h"
@@ -21,6 +22,7 @@
 #include <QGroupBox>
 #include <QMenu>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
@@ -65,9 +67,8 @@ TEST_F(StationTest, WindowsAreCreatedInOrderAndOnlyTheMainWindowShows)
                                            "PasswordDlg", "SecurityForm", "ModemLinkForm", "MainJournal", "HelpForm",
                                            "AlarmsForm", "JournalSearchForm"}));
     EXPECT_EQ(form().windowTitle(), QStringLiteral("Korvalen   -  ver.2.1.5"));
-    EXPECT_EQ(ctx().Modem1, form().Modem1.get());
-    EXPECT_NE(ctx().Modem1, ctx().Modem2);
-    EXPECT_EQ(ctx().TechnoJournalForm, &station->TechnoJournalForm());
+    EXPECT_NE(form().Modem1.get(), form().Modem2.get());
+    EXPECT_EQ(ctx().MainWindow, &form()) << "the other windows centre on the main window";
     EXPECT_FALSE(form().ComPort1.Connected() || form().ComPort2.Connected()) << "no port opens at start-up";
     EXPECT_FALSE(board().isEnabled() || form().DBGrid2->isEnabled() || form().DBGrid3->isEnabled());
 }
@@ -143,12 +144,13 @@ TEST_F(StationTest, ToggleButtonsShowCloseAndFollowAWindowClosedByItself)
     form().PNGButton5Click();
     EXPECT_TRUE(station->HelpForm().isVisible());
 
-    int refreshed = 0;
     ctx().Window(ShownWindow::Modem) = {[] {}, [] {}};
-    ctx().RefreshPortFields = [&] { ++refreshed; };
+    form().ComPort1.SetPort("COM9");
     form().PNGButton1Click();
+    form().ComPort1.SetPort("COM8");
     form().PNGButton1Click();
-    EXPECT_EQ(refreshed, 1) << "the port fields are refreshed when the modem window shows";
+    EXPECT_EQ(station->ModemForm().Edit1->text(), QStringLiteral("COM9"))
+        << "the port fields are refreshed when the modem window shows, not when it closes";
 
     // Closing the device window refills the board from the register.
     ctx().Window(ShownWindow::Devices) = {[] {}, [] {}};

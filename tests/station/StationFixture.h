@@ -123,7 +123,7 @@ protected:
     void LogIn(bool in = true)
     {
         ctx().LoggedIn = in;
-        ctx().SetLoginControlsEnabled(in);
+        form().SetLoginControlsEnabled(in);
     }
     void ShowAndSettle()
     {

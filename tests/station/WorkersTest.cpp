@@ -3,12 +3,15 @@
 #include "tests/station/StationFixture.h"
 
 #include "data/Schemas.h"
+#include "devicecard/DeviceWindow.h"
+#include "modemsetup/ModemWindow.h"
 #include "modem/Modem.h"
 #include "tests/support/Pty.h"
 #include "tests/support/TestClock.h"
 #include "timing/DateTime.h"
 #include "windows/ModemLinkUnit.h"
 #include "windows/QtText.h"
+#include "station/WindowsView.h"
 #include "windows/TechnoJournalUnit.h"
 
 #include <QCheckBox>
@@ -17,6 +20,7 @@
 #include <QTableWidget>
 
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <mutex>
 
@@ -25,6 +29,31 @@ namespace {
 
 using namespace kv::literals;
 using namespace std::chrono_literals;
+
+// The modem window and the device card as the core's view reaches them: each
+// call is noted, in order, by whoever the test wants.
+class RecordingWindows final : public IModemWindow, public IDeviceWindow {
+public:
+    explicit RecordingWindows(std::function<void(std::string)> note) : m_note(std::move(note)) {}
+    void SetLinkText(const std::string& t) override { m_note("link " + t); }
+    void SetSignalText(int modem, const std::string& t) override { m_note("level" + std::to_string(modem) + " " + t); }
+    void AddBalanceLine(const std::string& t) override { m_note("balance " + t); }
+    std::string BalanceEnquiry() override { return {}; }
+    void RefreshPortFields() override {}
+    std::pair<std::string, std::string> EscalationSettings() override { return {"0", ""}; }
+    std::string SilentHoursSetting() override { return "0"; }
+    void SetCommandButtonsEnabled(bool on) override { m_note(on ? "buttons on" : "buttons off"); }
+    void SetStatusEdit(const std::string& n, const std::string& t) override { m_note("status " + n + " " + t); }
+    void FillLastEvents() override {}
+    void LastContactChanged() override {}
+    void SetDeviceTablesReadOnly(bool) override {}
+    bool SelectDeviceByShortName(const std::string&) override { return false; }
+    void ShowDeviceCard() override {}
+    bool LastEventOf(const std::string&, double&, std::string&, std::string&) override { return false; }
+
+private:
+    std::function<void(std::string)> m_note;
+};
 
 class Workers : public StationTest {
 protected:
@@ -64,12 +93,10 @@ TEST_F(Workers, HandOversRunOnTheUiThreadInTheOrderCalled)
         std::lock_guard g(lock);
         seen.push_back((std::this_thread::get_id() == ui ? "" : "OFF UI THREAD ") + what);
     };
-    ctx().SetSignalText1 = [&](const std::string& t) { note("level1 " + t); };
-    ctx().SetSignalText2 = [&](const std::string& t) { note("level2 " + t); };
-    ctx().SetLinkText = [&](const std::string& t) { note("link " + t); };
-    ctx().SetStatusEdit = [&](const std::string& n, const std::string& t) { note("status " + n + " " + t); };
-    ctx().AddBalanceLine = [&](const std::string& t) { note("balance " + t); };
-    ctx().SetCommandButtonsEnabled = [&](bool on) { note(on ? "buttons on" : "buttons off"); };
+    // The modem window and the card, as the core's view reaches them.
+    RecordingWindows windows(note);
+    station->View().windows.modem = &windows;
+    station->View().windows.devices = &windows;
     station->TechnoJournalForm().WriteTechnoJournal->setChecked(true);
 
     std::string shortName, number;
@@ -124,7 +151,7 @@ TEST_F(Workers, RegisterLookupsAnswerWhileTheUiThreadIsBusy)
 
 TEST_F(Workers, MissingWindowsAreSkippedAndLookupsKeepTheCallersValue)
 {
-    ctx().Register = nullptr;
+    station->View().windows = {};
     std::string name, number, balance = "x";
     OnWorker([&](IModemHost& host) {
         host.SetLinkText("on");
@@ -202,7 +229,11 @@ TEST_F(Workers, AReportIsOneHandOverAndItsRowIsWaitedForOffTheUiThreadAndAFailed
 TEST_F(Workers, LinkLostAndWarningsReachTheOperator)
 {
     std::vector<bool> buttons;
-    ctx().SetCommandButtonsEnabled = [&](bool on) { buttons.push_back(on); };
+    RecordingWindows windows([&](const std::string& what) {
+        if (what.rfind("buttons ", 0) == 0)
+            buttons.push_back(what == "buttons on");
+    });
+    station->View().windows.devices = &windows;
     OnWorker([&](IModemHost& host) {
         host.ShowLinkLost();
         host.ShowWarning(Str("Не удалось сохранить состояния объектов "_cp));

@@ -183,9 +183,9 @@ TEST_F(StationTest, StationStartsQuietlyFromTheDemoFilesAndLetsTheOperatorIn)
     Create(true);
     EXPECT_TRUE(dialogs.Texts().empty()) << ToQ(dialogs.Texts().front()).toStdString();
 
-    EXPECT_EQ(ctx().Register->FindNumberByShortName(Cp("Склад"), "?"), "+79001000001");
-    EXPECT_EQ(ctx().Register->FindShortNameByNumber("+79001000006", "?"), Cp("Дача"));
-    const auto devices = ctx().Register->Devices();
+    EXPECT_EQ(station->Register().FindNumberByShortName(Cp("Склад"), "?"), "+79001000001");
+    EXPECT_EQ(station->Register().FindShortNameByNumber("+79001000006", "?"), Cp("Дача"));
+    const auto devices = station->Register().Devices();
     ASSERT_EQ(devices.size(), 6u);
     int dialled = 0;
     for (const DialDevice& d : devices) {

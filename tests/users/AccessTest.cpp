@@ -46,6 +46,26 @@ void Press(QWidget* w, Qt::Key key)
     QApplication::sendEvent(w, &press);
 }
 
+// The station around the access window: it records what the window asks.
+struct AccessStation final : IAccessStation {
+    void SetLoginControlsEnabled(bool on) override { loginControls.push_back(on); }
+    void SetDeviceTablesReadOnly(bool readOnly) override { tablesReadOnly.push_back(readOnly); }
+    void OperatorLeaving() override {}
+    std::string OpenAlarmsText() override { return {}; }
+    void ShowTechnoJournal() override
+    {
+        if (techno)
+            techno->ShowCentred();
+    }
+    void HideTechnoJournal() override
+    {
+        if (techno)
+            techno->hide();
+    }
+    std::vector<bool> loginControls, tablesReadOnly;
+    TTechnoJournalForm* techno = nullptr;
+};
+
 class Access : public ::testing::Test {
 protected:
     Access()
@@ -53,9 +73,6 @@ protected:
         SetProgramDirForTests(QString::fromStdString(dir.path().string()));
         DefineJournal(events);
         events.SetAfterPost([this](MemTable&) { ++afterPosts; });
-        ctx.EventsTable = &events;
-        ctx.SetLoginControlsEnabled = [this](bool on) { loginControls.push_back(on); };
-        ctx.SetDeviceTablesReadOnly = [this](bool readOnly) { tablesReadOnly.push_back(readOnly); };
     }
     ~Access() override { SetProgramDirForTests({}); }
 
@@ -116,14 +133,16 @@ protected:
     test::ScriptedDialogs dialogs;
     MemTable events;
     StationContext ctx;
+    AccessStation station;
+    std::vector<bool>& loginControls = station.loginControls;
+    std::vector<bool>& tablesReadOnly = station.tablesReadOnly;
     int afterPosts = 0;
-    std::vector<bool> loginControls, tablesReadOnly;
 };
 
 TEST_F(Access, AnEmptyListLetsTheOperatorCreateTheAdministratorAndLogIn)
 {
     WriteAccounts({});
-    auto form = std::make_unique<TSecurityForm>(ctx);
+    auto form = std::make_unique<TSecurityForm>(ctx, events, station);
     EXPECT_EQ(dialogs.Texts(), Strings{Cp("Список пользователей пуст!"_cp)});
     EXPECT_TRUE(ctx.AdminAccess);
 
@@ -157,7 +176,7 @@ TEST_F(Access, AnEmptyListLetsTheOperatorCreateTheAdministratorAndLogIn)
 TEST_F(Access, AnotherLetterCaseOfTheAdministratorIsAnOrdinaryUser)
 {
     WriteAccounts({{Cp("администратор"_cp), "pw"}, {kAdmin, "root"}});
-    auto form = std::make_unique<TSecurityForm>(ctx);
+    auto form = std::make_unique<TSecurityForm>(ctx, events, station);
     EXPECT_TRUE(dialogs.messages.empty());
     EXPECT_FALSE(ctx.AdminAccess);
     form->show();
@@ -187,7 +206,7 @@ TEST_F(Access, AnotherLetterCaseOfTheAdministratorIsAnOrdinaryUser)
 TEST_F(Access, AFailedLoginChangesNothingButTheLoginFlag)
 {
     WriteAccounts({{"operator", "pw"}});
-    auto form = std::make_unique<TSecurityForm>(ctx);
+    auto form = std::make_unique<TSecurityForm>(ctx, events, station);
     form->show();
     ctx.LoggedIn = true;
     for (const auto& [user, password] : Accounts{{"operator", "pw "}, {"Operator", "pw"}}) {
@@ -211,7 +230,7 @@ TEST_F(Access, AFailedLoginChangesNothingButTheLoginFlag)
 
 TEST_F(Access, AMissingOrDamagedListIsReportedAndADamagedFileIsKeptAside)
 {
-    std::make_unique<TSecurityForm>(ctx);
+    std::make_unique<TSecurityForm>(ctx, events, station);
     EXPECT_EQ(dialogs.Texts(), Strings{Cp("Нет информации о пользователях!"_cp)});
     EXPECT_TRUE(ctx.AdminAccess);
 
@@ -219,7 +238,7 @@ TEST_F(Access, AMissingOrDamagedListIsReportedAndADamagedFileIsKeptAside)
     test::WriteFileBytes(dir.File("t4.bin"), garbage);
     dialogs.messages.clear();
     ctx.AdminAccess = false;
-    auto form = std::make_unique<TSecurityForm>(ctx);
+    auto form = std::make_unique<TSecurityForm>(ctx, events, station);
     EXPECT_EQ(dialogs.Texts(), Strings{Cp("Нет информации о пользователях!"_cp)});
     EXPECT_TRUE(ctx.AdminAccess);
     LogIn(*form, "nobody", "x");
@@ -236,7 +255,7 @@ TEST_F(Access, AMissingOrDamagedListIsReportedAndADamagedFileIsKeptAside)
 TEST_F(Access, ASaveThatFailsIsReportedWithTheFileName)
 {
     std::filesystem::create_directory(dir.File("t4.bin"));
-    auto form = std::make_unique<TSecurityForm>(ctx);
+    auto form = std::make_unique<TSecurityForm>(ctx, events, station);
     dialogs.messages.clear();
     form->show();
     form->close();
@@ -249,7 +268,7 @@ TEST_F(Access, AnUnreadableUserIniIsIgnoredAsAMissingOne)
 {
     WriteAccounts({{"operator", "pw"}});
     std::filesystem::create_directory(dir.File("user.ini"));
-    auto form = std::make_unique<TSecurityForm>(ctx);
+    auto form = std::make_unique<TSecurityForm>(ctx, events, station);
     EXPECT_TRUE(form->UserEdit->text().isEmpty());
     EXPECT_TRUE(dialogs.messages.empty());
     form->show();
@@ -262,7 +281,7 @@ TEST_F(Access, AnUnreadableUserIniIsIgnoredAsAMissingOne)
 TEST_F(Access, TheLastUserIsOfferedAgainAndFieldsEnableTheNextStep)
 {
     WriteAccounts({{"operator", "pw"}});
-    auto form = std::make_unique<TSecurityForm>(ctx);
+    auto form = std::make_unique<TSecurityForm>(ctx, events, station);
     EXPECT_FALSE(form->PasswordEdit->isEnabled() || form->RbButton1->isEnabled());
     EXPECT_FALSE(form->Edit2->isEnabled() || form->RbButton2->isEnabled());
     form->Edit1->setText(QStringLiteral("n"));
@@ -274,7 +293,7 @@ TEST_F(Access, TheLastUserIsOfferedAgainAndFieldsEnableTheNextStep)
     form->UserEdit->setText(ToQ("Оператор смены"_cp));
     form->close();
 
-    form = std::make_unique<TSecurityForm>(ctx);
+    form = std::make_unique<TSecurityForm>(ctx, events, station);
     EXPECT_EQ(FromQ(form->UserEdit->text()), Cp("Оператор смены"_cp));
     EXPECT_TRUE(form->PasswordEdit->isEnabled());
     form->PasswordEdit->setText(QStringLiteral("p"));
@@ -286,7 +305,7 @@ TEST_F(Access, TheLastUserIsOfferedAgainAndFieldsEnableTheNextStep)
 TEST_F(Access, AddingCutsToTheFieldWidthAndDeletingTakesTheSelectedRow)
 {
     WriteAccounts({});
-    auto form = std::make_unique<TSecurityForm>(ctx);
+    auto form = std::make_unique<TSecurityForm>(ctx, events, station);
     dialogs.messages.clear();
     form->RbButton3Click();
     EXPECT_EQ(dialogs.Texts(), Strings{"SecurityTable: Cannot perform this operation on an empty dataset"});
@@ -307,7 +326,7 @@ TEST_F(Access, AddingCutsToTheFieldWidthAndDeletingTakesTheSelectedRow)
 TEST_F(Access, AnOlderListInClearIsHashedAtOnceAndStillLetsItsUsersIn)
 {
     WriteAccounts({{"operator", "pw"}, {kAdmin, "root"}});
-    auto form = std::make_unique<TSecurityForm>(ctx);
+    auto form = std::make_unique<TSecurityForm>(ctx, events, station);
     EXPECT_TRUE(dialogs.messages.empty());
     ExpectSaved({{"operator", "pw"}, {kAdmin, "root"}});
     const std::string hashed = test::ReadFileBytes("t4.bin");
@@ -331,7 +350,7 @@ TEST_F(Access, AnOlderListInClearIsHashedAtOnceAndStillLetsItsUsersIn)
 TEST_F(Access, TheAdministratorSetsANewPasswordForAnAccount)
 {
     WriteAccounts({{"operator", "pw"}, {kAdmin, "root"}});
-    auto form = std::make_unique<TSecurityForm>(ctx);
+    auto form = std::make_unique<TSecurityForm>(ctx, events, station);
     LogIn(*form, kAdmin, "root");
     form->show();
     form->PageControl1->setCurrentIndex(1);
@@ -363,11 +382,11 @@ TEST_F(Access, TheAdministratorSetsANewPasswordForAnAccount)
 TEST_F(Access, TheJournalPasswordIsTheAdministratorsOwnAndOnlyTheAdministratorGetsTheDialog)
 {
     WriteAccounts({{"operator", "pw"}, {kAdmin, "root"}});
-    auto form = std::make_unique<TSecurityForm>(ctx);
+    auto form = std::make_unique<TSecurityForm>(ctx, events, station);
     QWidget mainWindow;
     TTechnoJournalForm techno(&mainWindow);
-    ctx.TechnoJournalForm = &techno;
-    TPasswordDlg dialog(ctx);
+    station.techno = &techno;
+    TPasswordDlg dialog(ctx, station);
     const std::string refused = Cp("Технологический журнал открывает только администратор, вошедший в систему."_cp);
     // Russian throughout, the accounts window included.
     EXPECT_EQ(dialog.OKBtn->text(), ToQ("ОК"_cp));
@@ -377,13 +396,13 @@ TEST_F(Access, TheJournalPasswordIsTheAdministratorsOwnAndOnlyTheAdministratorGe
 
     // Nobody logged in (even where the empty list leaves the tab open), and an operator.
     ctx.AdminAccess = true;
-    ctx.ShowPasswordDlg();
+    dialog.ShowCentred();
     EXPECT_EQ(dialogs.Texts(), Strings{refused});
     ctx.AdminAccess = false;
     LogIn(*form, "operator", "pw");
     ASSERT_TRUE(ctx.LoggedIn);
     dialogs.messages.clear();
-    ctx.ShowPasswordDlg();
+    dialog.ShowCentred();
     EXPECT_EQ(dialogs.Texts(), Strings{refused});
     EXPECT_FALSE(dialog.isVisible() || techno.isVisible());
     form->RbButton1Click(); // logout
@@ -391,7 +410,7 @@ TEST_F(Access, TheJournalPasswordIsTheAdministratorsOwnAndOnlyTheAdministratorGe
     // The administrator's first opening sets the password.
     LogIn(*form, kAdmin, "root");
     dialogs.messages.clear();
-    ctx.ShowPasswordDlg();
+    dialog.ShowCentred();
     ASSERT_TRUE(dialog.isVisible());
     EXPECT_TRUE(dialog.Setting() && dialog.Password2->isVisible());
     EXPECT_FALSE(dialog.isModal());
@@ -423,7 +442,7 @@ TEST_F(Access, TheJournalPasswordIsTheAdministratorsOwnAndOnlyTheAdministratorGe
     techno.hide();
 
     // From now on it is asked for, byte for byte.
-    ctx.ShowPasswordDlg();
+    dialog.ShowCentred();
     EXPECT_FALSE(dialog.Setting() || dialog.Password2->isVisible());
     for (const char* wrong : {"tech 42 ", "TECH 42", "", "kwomzr"}) {
         dialogs.messages.clear();
@@ -436,7 +455,7 @@ TEST_F(Access, TheJournalPasswordIsTheAdministratorsOwnAndOnlyTheAdministratorGe
     Press(dialog.Password, Qt::Key_Escape);
     EXPECT_FALSE(dialog.isVisible() || techno.isVisible());
     dialogs.messages.clear();
-    ctx.ShowPasswordDlg();
+    dialog.ShowCentred();
     dialog.Password->setText(QStringLiteral("tech 42"));
     Press(dialog.Password, Qt::Key_Return);
     EXPECT_TRUE(dialogs.messages.empty());
