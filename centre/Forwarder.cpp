@@ -64,7 +64,7 @@ Forwarder::Forwarder(ForwarderOptions options, std::vector<ForwardedJournal> jou
         m_options.host = HostName();
     for (ForwardedJournal& source : journals) {
         auto j = std::make_unique<Journal>();
-        j->sent = ReadMark(m_options.markFile, m_options.station, source.name);
+        j->sent = j->marked = ReadMark(m_options.markFile, m_options.station, source.name);
         j->source = std::move(source);
         m_journals.push_back(std::move(j));
     }
@@ -121,7 +121,7 @@ std::uint64_t Forwarder::Backlog() const
     std::uint64_t backlog = 0;
     for (const auto& j : m_journals) {
         const std::uint64_t durable = j->source.log->DurableSeq();
-        const std::uint64_t sent = j->sent;
+        const std::uint64_t sent = j->marked;
         backlog += durable > sent ? durable - sent : 0;
     }
     return backlog;
@@ -162,13 +162,20 @@ void Forwarder::WriteMark()
     std::string text = std::string("[") + kMarkSection + "]\r\n" + kMarkStation + "=" +
                        Cp1251FromUtf8(m_options.station) + "\r\n";
     for (const auto& j : m_journals)
-        text += j->source.name + "=" + std::to_string(j->sent.load()) + "\r\n";
+        text += j->source.name + "=" + std::to_string(j->sent) + "\r\n";
     AtomicFileWriter out(m_options.markFile);
     // A mark not written only means a batch sent again after a restart.
     if (!out.Open() || !out.Write(text.data(), text.size()) || !out.Commit()) {
         std::lock_guard lock(m_lock);
         m_lastError = Str("Не записан файл "_cp) + m_options.markFile;
     }
+}
+
+void Forwarder::Advance(Journal& j, std::uint64_t seq)
+{
+    j.sent = seq;
+    WriteMark();
+    j.marked = seq;
 }
 
 void Forwarder::SetState(Link link, const std::string* error)
@@ -204,7 +211,16 @@ void Forwarder::Connect()
                                          .Integer(0, 0);
         // Never past what the database holds: a standby promoted without the
         // last commits gets them again.
-        j->sent = std::min<std::uint64_t>(j->sent, static_cast<std::uint64_t>(std::max(0LL, inDatabase)));
+        const auto held = static_cast<std::uint64_t>(std::max(0LL, inDatabase));
+        j->sent = std::min<std::uint64_t>(j->sent, held);
+        j->marked = j->sent;
+        // Tables restored from an older copy: their next rows take numbers the
+        // database has, and are kept out as sent. Told, not mended.
+        if (const std::uint64_t durable = j->source.log->DurableSeq(); held > durable) {
+            std::lock_guard lock(m_lock);
+            m_lastError = Str("В базе данных больше строк журнала "_cp) + j->source.name + Str(", чем в файлах: "_cp) +
+                          std::to_string(held) + " > " + std::to_string(durable);
+        }
         j->catchUp.clear();
         j->readUpTo = 0;
     }
@@ -267,9 +283,8 @@ bool Forwarder::ForwardSome(Journal& j)
         const std::uint64_t found = j.catchUp.empty() ? j.readUpTo + 1 : j.catchUp.front().seq;
         const bool passedOver = found > next;
         if (passedOver) {
-            j.sent = found - 1;
+            Advance(j, found - 1);
             next = found;
-            WriteMark();
         }
         take(j.catchUp);
         if (rows.empty())
@@ -306,8 +321,7 @@ void Forwarder::Send(Journal& j, const std::vector<Row>& rows)
     m_db.Exec(sql, params);
     if (m_options.afterCommit)
         m_options.afterCommit();
-    j.sent = rows.back().seq;
-    WriteMark();
+    Advance(j, rows.back().seq);
 }
 
 void Forwarder::Run()

@@ -96,7 +96,9 @@ private:
         std::deque<Row> queue;       // posted, under m_lock
         std::deque<Row> catchUp;     // read from the files, forwarder thread only
         std::uint64_t readUpTo = 0;  // catchUp holds every row of the files up to it
-        std::atomic<std::uint64_t> sent{0}; // every row up to it is in the database
+        std::uint64_t sent = 0; // every row up to it is in the database; forwarder thread only
+        // The same once the mark tells it too: the backlog others see.
+        std::atomic<std::uint64_t> marked{0};
     };
 
     void Run();
@@ -106,6 +108,8 @@ private:
     bool ForwardSome(Journal& j);
     void ReadBack(Journal& j, std::uint64_t upTo);
     void Send(Journal& j, const std::vector<Row>& rows);
+    // Every row of the journal up to `seq` is in the database: the mark says so.
+    void Advance(Journal& j, std::uint64_t seq);
     void WriteMark();
     void SetState(Link link, const std::string* error);
     std::uint64_t Backlog() const;
