@@ -9,6 +9,7 @@
 #include "data/DurableJournal.h"
 #include "data/RecordEvent.h"
 #include "data/Schemas.h"
+#include "data/Text.h"
 #include "tests/support/TempDir.h"
 
 #include <algorithm>
@@ -24,6 +25,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using namespace kv::literals;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -73,7 +75,7 @@ int main(int argc, char** argv)
             return 1;
         const auto start = Clock::now();
         for (int i = 0; i < rows; ++i)
-            kv::RecordEvent(files.main, "S", "+79001112233", "Поставлено на охрану " + std::to_string(i), nullptr,
+            kv::RecordEvent(files.main, "S", "+79001112233", kv::Str("Поставлено на охрану "_cp) + std::to_string(i), nullptr,
                             46000.0 + i / 86400.0);
         files.mainLog.SyncNow();
         if (!forwarder.WaitCaughtUp(600s))
@@ -103,7 +105,7 @@ int main(int argc, char** argv)
         desk.Notifications();
         std::vector<double> ms;
         for (int i = 0; i < samples; ++i) {
-            kv::RecordEvent(files.main, "S", "+79001112233", "Внимание ТРЕВОГА " + std::to_string(i), nullptr,
+            kv::RecordEvent(files.main, "S", "+79001112233", kv::Str("Внимание ТРЕВОГА "_cp) + std::to_string(i), nullptr,
                             46001.0 + i / 86400.0);
             const std::uint64_t seq = files.mainLog.DurableSeq() + 1;
             files.mainLog.SyncNow();
