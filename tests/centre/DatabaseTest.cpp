@@ -276,6 +276,31 @@ TEST_F(Database, AReceiverKilledBetweenTheCommitAndItsMarkSendsTheBatchAgainAndN
     EXPECT_EQ(again.State().lastError, kv::Str("В базе данных больше строк журнала main, чем в файлах: 25 > 0"_cp));
 }
 
+TEST_F(Database, AJournalReplacedFromTheMenuGoesOnWithItsRowsAsNewOnes)
+{
+    kv::test::TempDir dir;
+    StationFiles files;
+    Forwarder forwarder(Options(Conninfo()), files.Journals());
+    forwarder.Start();
+    files.Post(true, "m1");
+    files.Post(true, "m2");
+    files.Sync();
+    ASSERT_TRUE(forwarder.WaitCaughtUp(10s));
+    // A journal opened from a file: its rows were never posted, and are read back.
+    files.mainLog.Replace([&] {
+        files.main.First();
+        while (!files.main.IsEmpty())
+            files.main.Delete();
+        files.Post(true, "x");
+        files.Post(true, "y");
+    });
+    files.Post(true, "m3");
+    files.Sync();
+    ASSERT_TRUE(forwarder.WaitCaughtUp(10s));
+    auto db = Open();
+    EXPECT_EQ(Forwarded(*db), (std::vector<std::string>{"main 1 m1", "main 2 m2", "main 3 x", "main 4 y", "main 5 m3"}));
+}
+
 TEST_F(Database, AStationOfANameAlreadyAtWorkElsewhereSendsNothing)
 {
     kv::test::TempDir dir;
