@@ -1,5 +1,6 @@
 // The centre's parts that need no database: text conversion, the settings,
 // and a station without [Database] left exactly as it was.
+#include "centre/LinkWatch.h"
 #include "centre/Settings.h"
 #include "centre/Utf8.h"
 #include "core/StationCore.h"
@@ -69,6 +70,35 @@ TEST(CentreSettings, TheDatabaseSectionNamesTheServerAndTheStation)
             EXPECT_EQ(s->connection, c.connection);
             EXPECT_EQ(s->station, c.station);
         }
+    }
+}
+
+TEST(CentreLink, TheTechnologicalJournalHearsOfEachLossAndReturnOnce)
+{
+    using kv::centre::Link;
+    struct Step {
+        Link link;
+        const char* error;
+        std::uint64_t backlog;
+        std::string line; // empty: none
+    };
+    const std::string lost = kv::Str("Нет связи с базой данных центра: "_cp);
+    const std::string kept = kv::Str("; события сохраняются в журнале и будут отправлены"_cp);
+    const Step steps[] = {
+        {Link::Connecting, "", 0, ""},
+        {Link::Unreachable, "refused", 3, lost + "refused" + kept},
+        {Link::Unreachable, "refused", 4, ""},
+        {Link::Unreachable, "timeout", 5, ""},
+        {Link::Connected, "timeout", 5, kv::Str("Связь с базой данных центра установлена, к отправке событий: 5"_cp)},
+        {Link::Connected, "timeout", 0, ""},
+        {Link::Unreachable, "gone", 2, lost + "gone" + kept},
+        {Link::Connected, "gone", 2, kv::Str("Связь с базой данных центра восстановлена, к отправке событий: 2"_cp)},
+    };
+    kv::centre::LinkWatch watch;
+    for (const Step& s : steps) {
+        std::vector<std::string> lines;
+        watch.Poll({s.link, s.error, s.backlog}, [&](const std::string& text, kv::Rgb) { lines.push_back(text); });
+        EXPECT_EQ(lines, s.line.empty() ? std::vector<std::string>{} : std::vector<std::string>{s.line}) << s.error;
     }
 }
 
