@@ -95,10 +95,14 @@ void Forwarder::Stop()
     for (auto& j : m_journals)
         j->source.log->SetRowObserver(nullptr);
     {
-        std::lock_guard lock(m_lock);
+        std::unique_lock lock(m_lock);
         m_stop = true;
+        m_drainUntil = std::chrono::steady_clock::now() + m_options.stopDrain;
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_wake.wait_for(lock, m_options.stopDrain, [&] { return m_finished; });
     }
-    m_wake.notify_all();
+    // Still busy: a statement the server holds back is cut off.
     m_db.Abort();
     if (m_thread.joinable())
         m_thread.join();
@@ -183,8 +187,9 @@ void Forwarder::SetState(Link link, const std::string* error)
     {
         std::lock_guard lock(m_lock);
         m_link = link;
+        // libpq's second line ("This probably means...") is for developers.
         if (error)
-            m_lastError = Cp1251FromUtf8(*error);
+            m_lastError = Cp1251FromUtf8(error->substr(0, error->find('\n')));
     }
     m_wake.notify_all();
 }
@@ -324,6 +329,30 @@ void Forwarder::Send(Journal& j, const std::vector<Row>& rows)
     Advance(j, rows.back().seq);
 }
 
+bool Forwarder::Round()
+{
+    bool sent = false;
+    for (auto& j : m_journals)
+        sent = ForwardSome(*j) || sent;
+    if (sent)
+        return true;
+    // Rows posted but not yet on disk: their sync is a few milliseconds away.
+    bool waited = false;
+    for (auto& j : m_journals) {
+        std::uint64_t posted = 0;
+        {
+            std::lock_guard lock(m_lock);
+            posted = j->queue.empty() ? 0 : j->queue.back().seq;
+        }
+        const std::uint64_t durable = j->source.log->DurableSeq();
+        if (posted > durable) {
+            j->source.log->WaitDurable(durable + 1, std::chrono::milliseconds(200));
+            waited = true;
+        }
+    }
+    return waited;
+}
+
 void Forwarder::Run()
 {
     auto backoff = m_options.retryFirst;
@@ -332,12 +361,19 @@ void Forwarder::Run()
         m_wake.wait_for(lock, length, [&] { return m_stop; });
     };
     for (;;) {
+        bool stopping = false;
         {
             std::lock_guard lock(m_lock);
-            if (m_stop)
-                break;
+            stopping = m_stop;
         }
         try {
+            if (stopping) {
+                // The close's last rows (alarms left open) go too, if the
+                // database is there and quick about it.
+                while (m_db.Connected() && std::chrono::steady_clock::now() < m_drainUntil && Round()) {
+                }
+                break;
+            }
             if (!m_db.Connected()) {
                 Connect();
                 SetState(Link::Connected, nullptr);
@@ -345,26 +381,7 @@ void Forwarder::Run()
             }
             if (std::chrono::steady_clock::now() >= m_nextHeartbeat)
                 Heartbeat();
-            bool sent = false;
-            for (auto& j : m_journals)
-                sent = ForwardSome(*j) || sent;
-            if (sent)
-                continue;
-            // Rows posted but not yet on disk: their sync is a few milliseconds away.
-            bool waited = false;
-            for (auto& j : m_journals) {
-                std::uint64_t posted = 0;
-                {
-                    std::lock_guard lock(m_lock);
-                    posted = j->queue.empty() ? 0 : j->queue.back().seq;
-                }
-                const std::uint64_t durable = j->source.log->DurableSeq();
-                if (posted > durable) {
-                    j->source.log->WaitDurable(durable + 1, std::chrono::milliseconds(200));
-                    waited = true;
-                }
-            }
-            if (waited)
+            if (Round())
                 continue;
             // A replaced journal gives rows without a post: looked for each second.
             std::unique_lock lock(m_lock);
@@ -381,17 +398,26 @@ void Forwarder::Run()
             m_db.Disconnect();
             const std::string what = e.what();
             SetState(Link::Unreachable, &what);
+            if (stopping)
+                break;
             pause(backoff);
             backoff = std::min(backoff * 2, m_options.retryMax);
         } catch (const std::exception& e) {
             // The files could not be read back: tried again after a pause.
             const std::string what = e.what();
             SetState(m_db.Connected() ? Link::Connected : Link::Unreachable, &what);
+            if (stopping)
+                break;
             pause(backoff);
             backoff = std::min(backoff * 2, m_options.retryMax);
         }
     }
     m_db.Disconnect();
+    {
+        std::lock_guard lock(m_lock);
+        m_finished = true;
+    }
+    m_wake.notify_all();
 }
 
 std::unique_ptr<Forwarder> StartForwarder(const IniFile& config, std::vector<ForwardedJournal> journals,

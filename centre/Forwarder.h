@@ -52,6 +52,8 @@ struct ForwarderOptions {
     std::size_t batch = 500;
     // Rows held in memory per journal; past that they are read from the files.
     std::size_t queueLimit = 100000;
+    // A stop first sends what is ready for this long, then cuts the connection.
+    std::chrono::milliseconds stopDrain{2000};
     // Tests: runs after each commit, before the mark is written.
     std::function<void()> afterCommit;
 };
@@ -73,7 +75,8 @@ public:
 
     // On the thread that posts the journals' rows: the forwarder watches them from here on.
     void Start();
-    // The same thread: the thread ends (a statement in flight is cut off).
+    // The same thread: what is ready is sent within stopDrain, then the
+    // thread ends (a statement still in flight is cut off).
     void Stop();
 
     // Any thread.
@@ -102,6 +105,9 @@ private:
     };
 
     void Run();
+    // Sends what is ready, or waits briefly for rows on their way to disk;
+    // false when there was nothing to do.
+    bool Round();
     void Connect();
     void Heartbeat();
     // Sends the next batch of one journal; false when it had nothing to send.
@@ -122,6 +128,8 @@ private:
     mutable std::mutex m_lock; // the queues, the state, the stop flag
     mutable std::condition_variable m_wake;
     bool m_stop = false;
+    bool m_finished = false;
+    std::chrono::steady_clock::time_point m_drainUntil; // set with m_stop
     Link m_link = Link::Connecting;
     std::string m_lastError;
     std::chrono::steady_clock::time_point m_nextHeartbeat;

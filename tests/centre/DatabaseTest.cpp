@@ -297,8 +297,13 @@ TEST_F(Database, AJournalReplacedFromTheMenuGoesOnWithItsRowsAsNewOnes)
     files.Post(true, "m3");
     files.Sync();
     ASSERT_TRUE(forwarder.WaitCaughtUp(10s));
+    // The close's last rows are sent before the stop.
+    files.Post(true, "m4");
+    files.Sync();
+    forwarder.Stop();
     auto db = Open();
-    EXPECT_EQ(Forwarded(*db), (std::vector<std::string>{"main 1 m1", "main 2 m2", "main 3 x", "main 4 y", "main 5 m3"}));
+    EXPECT_EQ(Forwarded(*db),
+              (std::vector<std::string>{"main 1 m1", "main 2 m2", "main 3 x", "main 4 y", "main 5 m3", "main 6 m4"}));
 }
 
 TEST_F(Database, AStationOfANameAlreadyAtWorkElsewhereSendsNothing)
@@ -338,7 +343,9 @@ TEST_F(Database, AStopDoesNotWaitOnAStatementTheDatabaseHoldsBack)
     kv::centre::Migrate(*db);
     db->Exec("BEGIN");
     db->Exec("LOCK TABLE events IN ACCESS EXCLUSIVE MODE");
-    auto forwarder = std::make_unique<Forwarder>(Options(Conninfo()), files.Journals());
+    auto options = Options(Conninfo());
+    options.stopDrain = 100ms;
+    auto forwarder = std::make_unique<Forwarder>(options, files.Journals());
     forwarder->Start();
     auto watch = Open();
     const auto until = std::chrono::steady_clock::now() + 10s;
