@@ -1,5 +1,6 @@
 #include "core/StationCore.h"
 
+#include "centre/Forwarder.h"
 #include "core/ModemStart.h"
 #include "core/Settings.h"
 
@@ -104,6 +105,7 @@ StationCore::~StationCore()
     m_commSlot.Join();
     m_dialSlot.Join();
     ClosePorts();
+    m_forwarder.reset(); // before the journals it watches
     m_contacts.Flush();
     EventsTable.SetAfterPost(nullptr);
     DialEventsTable.SetAfterPost(nullptr);
@@ -117,6 +119,9 @@ void StationCore::Open(const Message& inform, const Message& warn)
     EventsLog->Open(kMainJournalEmpty, inform, LocalNow());
     DialEventsLog = std::make_unique<DurableJournal>(DialEventsTable, "t6.bin", frmbin);
     DialEventsLog->Open(kDialJournalEmpty, inform, LocalNow());
+    // With a centre, every row also goes to its database; the files stay first.
+    m_forwarder = centre::StartForwarder(IniFile(m_configFile), {{"main", "t3.bin", EventsLog.get()},
+                                                                 {"ring", "t6.bin", DialEventsLog.get()}});
     RestoreTileStates(Tiles, kTileStatesFile, LocalNow(), warn);
     ReadPriorities();
     // Before anything can start modem 1: its start rewrites the record.

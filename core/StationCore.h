@@ -36,6 +36,9 @@
 
 namespace kv {
 
+namespace centre {
+class Forwarder;
+}
 class DeviceRegister;
 struct DialDevice;
 
@@ -91,6 +94,8 @@ public:
     IClock* WorkerClock = &RealClock::Instance();
 
     DeviceRegister& Register() { return m_register; }
+    // The journals going to the centre's database; null without [Database].
+    const centre::Forwarder* Centre() const { return m_forwarder.get(); }
     AlarmDesk& Desk() { return m_desk; }
     ContactWatch& Contacts() { return m_contacts; }
 
@@ -202,6 +207,7 @@ private:
 
     WorkerSlot m_commSlot;
     WorkerSlot m_dialSlot;
+    std::unique_ptr<centre::Forwarder> m_forwarder;
 };
 
 } // namespace kv

@@ -338,6 +338,8 @@ bool DurableJournal::Replay(const std::string& path, std::uint64_t& highest, boo
         }
         m_table.Post();
         ++m_replayed;
+        if (m_replaySeqs)
+            m_replaySeqs->push_back(sequenced ? highest : 0);
     }
     return pos == bytes.size();
 }
@@ -420,6 +422,13 @@ bool DurableJournal::Open(std::string_view failureMessage, const JournalNotify& 
 
 std::size_t DurableJournal::ReadWithLog(MemTable& table, const std::string& fileName, const TableFormat& format)
 {
+    std::vector<std::uint64_t> seqs;
+    return ReadWithLog(table, fileName, format, seqs);
+}
+
+std::size_t DurableJournal::ReadWithLog(MemTable& table, const std::string& fileName, const TableFormat& format,
+                                        std::vector<std::uint64_t>& seqs)
+{
     // A fold of the running station may replace the file and remove the older
     // segments while they are read: read again until the file stood still.
     for (int attempt = 0;; ++attempt) {
@@ -430,23 +439,33 @@ std::size_t DurableJournal::ReadWithLog(MemTable& table, const std::string& file
         const Fingerprint file{bytes.size(), Crc(bytes.data(), bytes.size())};
         format.LoadFromBytes(table, bytes);
 
+        const std::size_t fileRows = table.TotalRecordCount();
         DurableJournal reader(table, fileName, format); // never opened: logs nothing
         const std::vector<Segment> segments = reader.Segments();
         // As Open: from the newest segment that names this file, or from the
         // oldest when none does.
         std::size_t first = 0;
         bool matched = false;
+        std::uint64_t base = 0;
         for (std::size_t i = segments.size(); i-- > 0 && !matched;) {
             const auto h = ReadHeader(ReadHead(segments[i].path));
             if (h && h->file && h->file->size == file.size && h->file->crc == file.crc) {
                 first = i;
                 matched = true;
+                base = h->version == kVersion ? h->baseSeq : 0;
             }
         }
+        std::vector<std::uint64_t> replayed;
+        reader.m_replaySeqs = &replayed;
         std::uint64_t highest = 0;
         for (std::size_t i = first; i < segments.size(); ++i)
             reader.Replay(segments[i].path, highest, matched && i == first);
+        reader.m_replaySeqs = nullptr;
         table.First();
+        // Replayed rows went in front, the last one first.
+        seqs.assign(replayed.rbegin(), replayed.rend());
+        for (std::size_t k = 0; k < fileRows; ++k)
+            seqs.push_back(base > k ? base - k : 0);
         const auto now = FingerprintOf(fileName);
         if (attempt >= 4 || (now && now->size == file.size && now->crc == file.crc))
             return reader.m_replayed;
@@ -568,6 +587,10 @@ void DurableJournal::Replace(const std::function<void()>& change)
         throw;
     }
     m_logging = logging;
+    {
+        std::lock_guard lock(m_lock);
+        m_lastSeq += m_table.TotalRecordCount();
+    }
     Fold();
 }
 
@@ -606,16 +629,21 @@ void DurableJournal::RecordAdded(RecordHandle record, std::size_t)
         }
     }
 
-    std::lock_guard lock(m_lock);
-    Pending p;
-    p.seq = ++m_lastSeq;
-    p.tag = std::exchange(m_nextTag, {});
-    p.entry = EncodeEntry(p.seq, kRowEntry, p.tag, payload);
-    m_pending.push_back(std::move(p));
-    m_postedSeq = m_lastSeq;
-    ++m_sinceFold;
-    FlushLocked();
-    m_wake.notify_one();
+    std::uint64_t seq = 0;
+    {
+        std::lock_guard lock(m_lock);
+        Pending p;
+        seq = p.seq = ++m_lastSeq;
+        p.tag = std::exchange(m_nextTag, {});
+        p.entry = EncodeEntry(p.seq, kRowEntry, p.tag, payload);
+        m_pending.push_back(std::move(p));
+        m_postedSeq = m_lastSeq;
+        ++m_sinceFold;
+        FlushLocked();
+        m_wake.notify_one();
+    }
+    if (m_observer)
+        m_observer(seq, m_table, record);
 }
 
 void DurableJournal::FlushLocked()
@@ -773,6 +801,12 @@ bool DurableJournal::IsDurable(std::uint64_t seq) const
 {
     std::lock_guard lock(m_lock);
     return seq != 0 && m_durableSeq >= seq;
+}
+
+std::uint64_t DurableJournal::DurableSeq() const
+{
+    std::lock_guard lock(m_lock);
+    return m_durableSeq;
 }
 
 DurableJournal::TagState DurableJournal::StateOf(const std::string& tag) const

@@ -28,6 +28,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -67,6 +68,12 @@ public:
     // readers beside a running station. Returns the rows taken from the log;
     // throws as TableFormat::Load does.
     static std::size_t ReadWithLog(MemTable& table, const std::string& fileName, const TableFormat& format);
+    // The same, and the sequence number of every row in table order (the
+    // newest first); 0 for a row older than the numbering. The table file's
+    // rows are numbered down from the base of the segment that names it, since
+    // every numbered row went in front of the journal.
+    static std::size_t ReadWithLog(MemTable& table, const std::string& fileName, const TableFormat& format,
+                                   std::vector<std::uint64_t>& seqs);
 
     // Writes the whole table to its file and starts an empty log. Throws
     // ETableFileError when the file cannot be written; the log then goes on.
@@ -78,6 +85,8 @@ public:
 
     // Runs `change` (a clear, a journal opened from another file) without
     // logging its rows, then folds, so that the table file matches at once.
+    // The rows it leaves take the next numbers, as if posted: the file's rows
+    // stay numbered by their place.
     void Replace(const std::function<void()>& change);
 
     // Syncs what was logged and stops logging (no fold).
@@ -99,6 +108,13 @@ public:
     // runs out or a write or sync fails meanwhile (the entry is still written later).
     bool WaitDurable(std::uint64_t seq, std::chrono::milliseconds limit);
     bool IsDurable(std::uint64_t seq) const;
+    // Every entry up to this sequence number is on disk.
+    std::uint64_t DurableSeq() const;
+
+    // Called on the posting thread with each logged row's sequence number, the
+    // row readable; set before logging starts or on that thread.
+    using RowObserver = std::function<void(std::uint64_t seq, const MemTable& table, RecordHandle record)>;
+    void SetRowObserver(RowObserver observer) { m_observer = std::move(observer); }
 
     enum class TagState { Unknown, Pending, Durable };
     // Whether the row logged with `tag` is on disk, logged but not yet on disk,
@@ -183,6 +199,9 @@ private:
     bool m_stop = false;
     std::string m_error;
     std::thread m_syncThread;
+
+    RowObserver m_observer;
+    std::vector<std::uint64_t>* m_replaySeqs = nullptr; // ReadWithLog's numbering
 
     bool m_logging = false;
     bool m_folding = false;

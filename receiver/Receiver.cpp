@@ -127,7 +127,10 @@ bool Receiver::Start(std::string& error)
 void Receiver::Tick()
 {
     m_core->Tick();
-    m_health.Poll([this](const std::string& text, Rgb colour) { m_view.TechnoLine(text, colour); });
+    const auto techno = [this](const std::string& text, Rgb colour) { m_view.TechnoLine(text, colour); };
+    m_health.Poll(techno);
+    if (const centre::Forwarder* centre = m_core->Centre())
+        m_centreLink.Poll(centre->State(), techno);
 }
 
 void Receiver::AskBalances()

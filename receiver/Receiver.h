@@ -3,6 +3,7 @@
 // service. Its technological journal goes to "techno.log" and to standard
 // error; the modems start at once from "config.ini"; the desk escalates as in
 // the windows program, with nobody at it.
+#include "centre/LinkWatch.h"
 #include "core/JournalHealth.h"
 #include "core/Settings.h"
 #include "core/StationCore.h"
@@ -81,6 +82,7 @@ private:
     StationSettings m_settings;
     std::unique_ptr<StationCore> m_core;
     JournalHealthWatch m_health;
+    centre::LinkWatch m_centreLink;
     QTimer m_timer;
     QTimer m_balanceTimer;
     bool m_closed = false;

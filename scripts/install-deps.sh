@@ -10,6 +10,7 @@ packages=(
   qt6-translations-l10n
   fonts-dejavu-core fontconfig
   libgtest-dev libgmock-dev libbenchmark-dev
+  libpq-dev postgresql-15
   clang libclang-rt-14-dev
   xvfb xauth x11-utils imagemagick poppler-utils
   dpkg-dev systemd
@@ -30,5 +31,17 @@ if ((${#missing[@]})); then
   sudo=""
   if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
   $sudo apt-get update -q
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+  # The packages' services (PostgreSQL's default cluster among them) are not
+  # started by the install: the tests start what they need in a folder of
+  # their own and stop it after.
+  guard=""
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    guard=/usr/sbin/policy-rc.d
+    printf '#!/bin/sh\nexit 101\n' | $sudo tee "$guard" >/dev/null
+    $sudo chmod 755 "$guard"
+  fi
+  status=0
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" || status=$?
+  if [ -n "$guard" ]; then $sudo rm -f "$guard"; fi
+  [ "$status" -eq 0 ] || exit "$status"
 fi

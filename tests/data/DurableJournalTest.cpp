@@ -521,3 +521,58 @@ TEST(DurableJournal, AnOlderSegmentStillReplaysAndADamagedOneEndsOnlyItself)
 }
 
 } // namespace
+
+namespace {
+
+using Numbered = std::vector<std::pair<std::uint64_t, std::string>>;
+
+// What a reader beside the station finds: every row with its number, newest first.
+Numbered ReadNumbered()
+{
+    kv::MemTable table;
+    std::vector<std::uint64_t> seqs;
+    kv::DurableJournal::ReadWithLog(table, "t3.bin", kv::TableFormat(), seqs);
+    Numbered out;
+    for (int r = 0; r < table.RecordCount(); ++r)
+        out.emplace_back(seqs.at(static_cast<std::size_t>(r)), table.TextAt(r, table.FindField("event")));
+    return out;
+}
+
+TEST(DurableJournal, ARowKeepsTheNumberItsPostHadInTheLogTheFileAndAfterAReplace)
+{
+    TempDir dir;
+    Numbered observed;
+    const auto observe = [&](std::uint64_t seq, const kv::MemTable& t, kv::RecordHandle r) {
+        observed.emplace_back(seq, std::string(t.TextView(r, t.FindField("event"))));
+    };
+    {
+        Station run;
+        run.journal.SetRowObserver(observe);
+        run.Event("a");
+        run.Event("b");
+        run.journal.Fold();
+        run.Event("c"); // in the log only: the run ends in a crash
+        run.journal.SyncNow();
+    }
+    EXPECT_EQ(ReadNumbered(), (Numbered{{3, "c"}, {2, "b"}, {1, "a"}, {0, kCreated}}));
+    {
+        Station restart;
+        restart.journal.SetRowObserver(observe);
+        restart.Event("d");
+        // Rows a replace leaves take the next numbers, as if posted, though unobserved.
+        restart.journal.Replace([&] {
+            restart.table.First();
+            while (!restart.table.IsEmpty())
+                restart.table.Delete();
+            kv::RecordEvent(restart.table, "S", "+7", "x", nullptr, 45001.0);
+            kv::RecordEvent(restart.table, "S", "+7", "y", nullptr, 45001.0);
+        });
+        restart.Event("e");
+        restart.journal.SyncNow();
+        EXPECT_EQ(restart.journal.DurableSeq(), 7u);
+    }
+    EXPECT_EQ(ReadNumbered(), (Numbered{{7, "e"}, {6, "y"}, {5, "x"}}));
+    EXPECT_EQ(observed, (Numbered{{1, "a"}, {2, "b"}, {3, "c"}, {4, "d"}, {7, "e"}}));
+}
+
+} // namespace

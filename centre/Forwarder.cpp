@@ -1,0 +1,438 @@
+#include "centre/Forwarder.h"
+
+#include "centre/Schema.h"
+#include "centre/Settings.h"
+#include "centre/Utf8.h"
+#include "data/AtomicFile.h"
+#include "data/IniFile.h"
+#include "data/MemTable.h"
+#include "data/Text.h"
+#include "timing/DateTime.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+
+namespace kv::centre {
+
+namespace {
+
+constexpr const char* kMarkSection = "Forwarded";
+constexpr const char* kMarkStation = "Station";
+
+Forwarder::Row RowOf(std::uint64_t seq, const MemTable& table, RecordHandle record)
+{
+    const auto text = [&](std::string_view name) {
+        const int f = table.FindField(name);
+        return f < 0 || table.IsNull(record, f) ? std::string() : std::string(table.TextView(record, f));
+    };
+    Forwarder::Row row;
+    row.seq = seq;
+    const int time = table.FindField("EventTime");
+    row.time = time < 0 || table.IsNull(record, time) ? 0 : table.Float(record, time);
+    row.status = text("Status");
+    row.tel = text("tel");
+    row.event = text("event");
+    row.shortName = text("simplename");
+    return row;
+}
+
+// The journal's local time as seconds since the epoch, for to_timestamp.
+std::string EpochText(double dateTime)
+{
+    const DateTimeParts p = DecodeDateTime(dateTime);
+    std::tm tm{};
+    tm.tm_year = p.year - 1900;
+    tm.tm_mon = p.month - 1;
+    tm.tm_mday = p.day;
+    tm.tm_hour = p.hour;
+    tm.tm_min = p.minute;
+    tm.tm_sec = p.second;
+    tm.tm_isdst = -1;
+    const std::time_t t = std::mktime(&tm);
+    char text[40];
+    std::snprintf(text, sizeof text, "%lld.%03d", static_cast<long long>(t), p.msec);
+    return text;
+}
+
+} // namespace
+
+Forwarder::Forwarder(ForwarderOptions options, std::vector<ForwardedJournal> journals)
+    : m_options(std::move(options)), m_db(m_options.connection)
+{
+    if (m_options.host.empty())
+        m_options.host = HostName();
+    for (ForwardedJournal& source : journals) {
+        auto j = std::make_unique<Journal>();
+        j->sent = j->marked = ReadMark(m_options.markFile, m_options.station, source.name);
+        j->source = std::move(source);
+        m_journals.push_back(std::move(j));
+    }
+}
+
+Forwarder::~Forwarder() { Stop(); }
+
+void Forwarder::Start()
+{
+    if (m_thread.joinable())
+        return;
+    for (auto& jp : m_journals) {
+        Journal* j = jp.get();
+        j->source.log->SetRowObserver([this, j](std::uint64_t seq, const MemTable& table, RecordHandle record) {
+            std::lock_guard lock(m_lock);
+            // Past the limit the rows wait in the files; the gap sends the
+            // forwarder there.
+            if (j->queue.size() < m_options.queueLimit)
+                j->queue.push_back(RowOf(seq, table, record));
+            m_wake.notify_all();
+        });
+    }
+    m_thread = std::thread([this] { Run(); });
+}
+
+void Forwarder::Stop()
+{
+    for (auto& j : m_journals)
+        j->source.log->SetRowObserver(nullptr);
+    {
+        std::unique_lock lock(m_lock);
+        m_stop = true;
+        m_drainUntil = std::chrono::steady_clock::now() + m_options.stopDrain;
+        m_wake.notify_all();
+        if (m_thread.joinable())
+            m_wake.wait_for(lock, m_options.stopDrain, [&] { return m_finished; });
+    }
+    // Still busy: a statement the server holds back is cut off.
+    m_db.Abort();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+ForwarderState Forwarder::State() const
+{
+    ForwarderState s;
+    {
+        std::lock_guard lock(m_lock);
+        s.link = m_link;
+        s.lastError = m_lastError;
+    }
+    s.backlog = Backlog();
+    return s;
+}
+
+std::uint64_t Forwarder::Backlog() const
+{
+    std::uint64_t backlog = 0;
+    for (const auto& j : m_journals) {
+        const std::uint64_t durable = j->source.log->DurableSeq();
+        const std::uint64_t sent = j->marked;
+        backlog += durable > sent ? durable - sent : 0;
+    }
+    return backlog;
+}
+
+bool Forwarder::WaitCaughtUp(std::chrono::milliseconds limit) const
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    std::unique_lock lock(m_lock);
+    for (;;) {
+        const bool connected = m_link == Link::Connected;
+        lock.unlock();
+        if (connected && Backlog() == 0)
+            return true;
+        if (std::chrono::steady_clock::now() >= until)
+            return false;
+        lock.lock();
+        m_wake.wait_for(lock, std::chrono::milliseconds(10));
+    }
+}
+
+std::uint64_t Forwarder::ReadMark(const std::string& markFile, const std::string& station, const std::string& journal)
+{
+    const IniFile ini(markFile);
+    // A mark of another name (the station renamed) says nothing of this one.
+    if (ini.ReadString(kMarkSection, kMarkStation, {}) != Cp1251FromUtf8(station))
+        return 0;
+    const std::string text = ini.ReadString(kMarkSection, journal, "0");
+    try {
+        return std::stoull(text);
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+void Forwarder::WriteMark()
+{
+    std::string text = std::string("[") + kMarkSection + "]\r\n" + kMarkStation + "=" +
+                       Cp1251FromUtf8(m_options.station) + "\r\n";
+    for (const auto& j : m_journals)
+        text += j->source.name + "=" + std::to_string(j->sent) + "\r\n";
+    AtomicFileWriter out(m_options.markFile);
+    // A mark not written only means a batch sent again after a restart.
+    if (!out.Open() || !out.Write(text.data(), text.size()) || !out.Commit()) {
+        std::lock_guard lock(m_lock);
+        m_lastError = Str("Не записан файл "_cp) + m_options.markFile;
+    }
+}
+
+void Forwarder::Advance(Journal& j, std::uint64_t seq)
+{
+    j.sent = seq;
+    WriteMark();
+    j.marked = seq;
+}
+
+void Forwarder::SetState(Link link, const std::string* error)
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_link = link;
+        // libpq's second line ("This probably means...") is for developers.
+        if (error)
+            m_lastError = Cp1251FromUtf8(error->substr(0, error->find('\n')));
+    }
+    m_wake.notify_all();
+}
+
+void Forwarder::Connect()
+{
+    m_db.Connect();
+    Migrate(m_db);
+    // Two stations of one name would each take the other's rows for its own
+    // already sent. A name whose heartbeat has stopped for three beats is free.
+    const pg::Result other = m_db.Exec("SELECT host FROM stations WHERE name = $1 AND host <> $2 "
+                                       "AND heartbeat > now() - interval '30 seconds'",
+                                       {m_options.station, m_options.host});
+    if (other.Rows() > 0) {
+        const std::string text = Utf8FromCp1251("Станция с именем "_cp) + m_options.station +
+                                 Utf8FromCp1251(" уже работает на "_cp) + other.Text(0, 0);
+        m_db.Disconnect();
+        throw pg::Error(text, {});
+    }
+    Heartbeat();
+    for (auto& j : m_journals) {
+        const long long inDatabase = m_db.Exec("SELECT coalesce(max(seq), 0) FROM events WHERE station = $1 AND journal = $2",
+                                               {m_options.station, j->source.name})
+                                         .Integer(0, 0);
+        // Never past what the database holds: a standby promoted without the
+        // last commits gets them again.
+        const auto held = static_cast<std::uint64_t>(std::max(0LL, inDatabase));
+        j->sent = std::min<std::uint64_t>(j->sent, held);
+        j->marked = j->sent;
+        // Tables restored from an older copy: their next rows take numbers the
+        // database has, and are kept out as sent. Told, not mended.
+        if (const std::uint64_t durable = j->source.log->DurableSeq(); held > durable) {
+            std::lock_guard lock(m_lock);
+            m_lastError = Str("В базе данных больше строк журнала "_cp) + j->source.name + Str(", чем в файлах: "_cp) +
+                          std::to_string(held) + " > " + std::to_string(durable);
+        }
+        j->catchUp.clear();
+        j->readUpTo = 0;
+    }
+}
+
+void Forwarder::Heartbeat()
+{
+    m_db.Exec("INSERT INTO stations (name, role, host) VALUES ($1, $2, $3) "
+              "ON CONFLICT (name) DO UPDATE SET role = EXCLUDED.role, host = EXCLUDED.host, heartbeat = now()",
+              {m_options.station, m_options.role, m_options.host});
+    m_nextHeartbeat = std::chrono::steady_clock::now() + m_options.heartbeatEvery;
+}
+
+void Forwarder::ReadBack(Journal& j, std::uint64_t upTo)
+{
+    MemTable table("Forwarded");
+    std::vector<std::uint64_t> seqs;
+    DurableJournal::ReadWithLog(table, j.source.fileName, m_format, seqs);
+    const std::uint64_t sent = j.sent;
+    std::vector<Row> rows;
+    const std::size_t count = std::min<std::size_t>(seqs.size(), table.TotalRecordCount());
+    // Newest first: down to the first row already sent.
+    for (std::size_t i = 0; i < count && seqs[i] > sent; ++i)
+        if (seqs[i] <= upTo)
+            rows.push_back(RowOf(seqs[i], table, table.RecordAt(i)));
+    j.catchUp.assign(rows.rbegin(), rows.rend());
+    j.readUpTo = upTo;
+}
+
+bool Forwarder::ForwardSome(Journal& j)
+{
+    const std::uint64_t durable = j.source.log->DurableSeq();
+    std::uint64_t next = j.sent + 1;
+    if (durable < next)
+        return false;
+    while (!j.catchUp.empty() && j.catchUp.front().seq < next)
+        j.catchUp.pop_front();
+
+    std::vector<Row> rows;
+    const auto take = [&](std::deque<Row>& from) {
+        for (const Row& r : from) {
+            if (r.seq < next)
+                continue;
+            if (r.seq != next || r.seq > durable || rows.size() >= m_options.batch)
+                break;
+            rows.push_back(r);
+            ++next;
+        }
+    };
+    if (next > j.readUpTo) {
+        std::lock_guard lock(m_lock);
+        while (!j.queue.empty() && j.queue.front().seq < next)
+            j.queue.pop_front();
+        take(j.queue);
+    }
+    if (rows.empty()) {
+        if (next > j.readUpTo)
+            ReadBack(j, durable);
+        // Numbers the files do not hold (rows a clear took away) are passed over.
+        const std::uint64_t found = j.catchUp.empty() ? j.readUpTo + 1 : j.catchUp.front().seq;
+        const bool passedOver = found > next;
+        if (passedOver) {
+            Advance(j, found - 1);
+            next = found;
+        }
+        take(j.catchUp);
+        if (rows.empty())
+            return passedOver;
+    }
+    Send(j, rows);
+    return true;
+}
+
+void Forwarder::Send(Journal& j, const std::vector<Row>& rows)
+{
+    // Placeholders only in the text; every value goes as a parameter.
+    std::string sql = "INSERT INTO events (station, journal, seq, event_time, status, tel, event, short_name) VALUES ";
+    std::vector<pg::Param> params{m_options.station, j.source.name};
+    params.reserve(2 + rows.size() * 6);
+    int n = 2;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& r = rows[i];
+        sql += i ? ",(" : "(";
+        sql += "$1, $2, $" + std::to_string(n + 1) + "::bigint, to_timestamp($" + std::to_string(n + 2) +
+               "::double precision)";
+        for (int k = 3; k <= 6; ++k)
+            sql += ", $" + std::to_string(n + k);
+        sql += ")";
+        n += 6;
+        params.push_back(std::to_string(r.seq));
+        params.push_back(EpochText(r.time));
+        params.push_back(Utf8FromCp1251(r.status));
+        params.push_back(Utf8FromCp1251(r.tel));
+        params.push_back(Utf8FromCp1251(r.event));
+        params.push_back(Utf8FromCp1251(r.shortName));
+    }
+    sql += " ON CONFLICT (station, seq, journal) DO NOTHING";
+    m_db.Exec(sql, params);
+    if (m_options.afterCommit)
+        m_options.afterCommit();
+    Advance(j, rows.back().seq);
+}
+
+bool Forwarder::Round()
+{
+    bool sent = false;
+    for (auto& j : m_journals)
+        sent = ForwardSome(*j) || sent;
+    if (sent)
+        return true;
+    // Rows posted but not yet on disk: their sync is a few milliseconds away.
+    bool waited = false;
+    for (auto& j : m_journals) {
+        std::uint64_t posted = 0;
+        {
+            std::lock_guard lock(m_lock);
+            posted = j->queue.empty() ? 0 : j->queue.back().seq;
+        }
+        const std::uint64_t durable = j->source.log->DurableSeq();
+        if (posted > durable) {
+            j->source.log->WaitDurable(durable + 1, std::chrono::milliseconds(200));
+            waited = true;
+        }
+    }
+    return waited;
+}
+
+void Forwarder::Run()
+{
+    auto backoff = m_options.retryFirst;
+    const auto pause = [&](std::chrono::milliseconds length) {
+        std::unique_lock lock(m_lock);
+        m_wake.wait_for(lock, length, [&] { return m_stop; });
+    };
+    for (;;) {
+        bool stopping = false;
+        {
+            std::lock_guard lock(m_lock);
+            stopping = m_stop;
+        }
+        try {
+            if (stopping) {
+                // The close's last rows (alarms left open) go too, if the
+                // database is there and quick about it.
+                while (m_db.Connected() && std::chrono::steady_clock::now() < m_drainUntil && Round()) {
+                }
+                break;
+            }
+            if (!m_db.Connected()) {
+                Connect();
+                SetState(Link::Connected, nullptr);
+                backoff = m_options.retryFirst;
+            }
+            if (std::chrono::steady_clock::now() >= m_nextHeartbeat)
+                Heartbeat();
+            if (Round())
+                continue;
+            // A replaced journal gives rows without a post: looked for each second.
+            std::unique_lock lock(m_lock);
+            const auto until = std::min(m_nextHeartbeat, std::chrono::steady_clock::now() + std::chrono::seconds(1));
+            m_wake.wait_until(lock, until, [&] {
+                if (m_stop)
+                    return true;
+                for (const auto& j : m_journals)
+                    if (!j->queue.empty() && j->queue.back().seq > j->sent)
+                        return true;
+                return false;
+            });
+        } catch (const pg::Error& e) {
+            m_db.Disconnect();
+            const std::string what = e.what();
+            SetState(Link::Unreachable, &what);
+            if (stopping)
+                break;
+            pause(backoff);
+            backoff = std::min(backoff * 2, m_options.retryMax);
+        } catch (const std::exception& e) {
+            // The files could not be read back: tried again after a pause.
+            const std::string what = e.what();
+            SetState(m_db.Connected() ? Link::Connected : Link::Unreachable, &what);
+            if (stopping)
+                break;
+            pause(backoff);
+            backoff = std::min(backoff * 2, m_options.retryMax);
+        }
+    }
+    m_db.Disconnect();
+    {
+        std::lock_guard lock(m_lock);
+        m_finished = true;
+    }
+    m_wake.notify_all();
+}
+
+std::unique_ptr<Forwarder> StartForwarder(const IniFile& config, std::vector<ForwardedJournal> journals,
+                                          const std::string& role)
+{
+    const std::optional<DatabaseSettings> settings = ReadDatabaseSettings(config);
+    if (!settings)
+        return nullptr;
+    ForwarderOptions options;
+    options.connection = settings->connection;
+    options.station = settings->station;
+    options.role = role;
+    auto forwarder = std::make_unique<Forwarder>(std::move(options), std::move(journals));
+    forwarder->Start();
+    return forwarder;
+}
+
+} // namespace kv::centre

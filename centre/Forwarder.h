@@ -1,0 +1,144 @@
+#pragma once
+// Sends every row of the station's journals to the centre's events table, in
+// order, each once. The files stay first: a row goes only once it is on the
+// station's disk, and the database being away costs nothing but a backlog.
+//
+// Rows come from the journals' logs as they are posted; rows the forwarder
+// has not held in memory (those of an earlier run, or more than it keeps
+// during a long outage) are read back from the table files with their logs,
+// where each row's place gives its number. The logs alone would not do: every
+// fold and every start empties them.
+//
+// The insert is keyed by (station, seq, journal) and skips what is there, and
+// the forwarded-up-to mark is written only after the commit, so a crash
+// between the two sends a batch again and changes nothing. On each connection
+// the forwarder also starts no later than what the database holds, so rows a
+// promoted standby never got are sent again.
+#include "centre/Pg.h"
+#include "data/DurableJournal.h"
+#include "data/IniFile.h"
+#include "data/TableFormat.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kv::centre {
+
+// One journal as it goes to the database: "main" (t3.bin) or "ring" (t6.bin).
+struct ForwardedJournal {
+    std::string name;
+    std::string fileName;
+    DurableJournal* log = nullptr;
+};
+
+struct ForwarderOptions {
+    std::string connection; // libpq, UTF-8
+    std::string station;    // UTF-8
+    std::string role = "receiver";
+    std::string host; // empty: this host's name
+    std::string markFile = "forwarded.ini";
+    std::chrono::milliseconds retryFirst{1000};
+    std::chrono::milliseconds retryMax{30000};
+    std::chrono::milliseconds heartbeatEvery{10000};
+    std::size_t batch = 500;
+    // Rows held in memory per journal; past that they are read from the files.
+    std::size_t queueLimit = 100000;
+    // A stop first sends what is ready for this long, then cuts the connection.
+    std::chrono::milliseconds stopDrain{2000};
+    // Tests: runs after each commit, before the mark is written.
+    std::function<void()> afterCommit;
+};
+
+enum class Link { Connecting, Connected, Unreachable };
+
+struct ForwarderState {
+    Link link = Link::Connecting;
+    std::string lastError; // station text; the last failure, kept after recovery
+    std::uint64_t backlog = 0; // rows on disk not yet in the database
+};
+
+class Forwarder {
+public:
+    Forwarder(ForwarderOptions options, std::vector<ForwardedJournal> journals);
+    ~Forwarder();
+    Forwarder(const Forwarder&) = delete;
+    Forwarder& operator=(const Forwarder&) = delete;
+
+    // On the thread that posts the journals' rows: the forwarder watches them from here on.
+    void Start();
+    // The same thread: what is ready is sent within stopDrain, then the
+    // thread ends (a statement still in flight is cut off).
+    void Stop();
+
+    // Any thread.
+    ForwarderState State() const;
+    // Tests and benches: until connected with no backlog; false when the time runs out.
+    bool WaitCaughtUp(std::chrono::milliseconds limit) const;
+
+    // The mark file's numbers for the journal; 0 when none.
+    static std::uint64_t ReadMark(const std::string& markFile, const std::string& station, const std::string& journal);
+
+    struct Row {
+        std::uint64_t seq = 0;
+        double time = 0;
+        std::string status, tel, event, shortName; // CP1251
+    };
+
+private:
+    struct Journal {
+        ForwardedJournal source;
+        std::deque<Row> queue;       // posted, under m_lock
+        std::deque<Row> catchUp;     // read from the files, forwarder thread only
+        std::uint64_t readUpTo = 0;  // catchUp holds every row of the files up to it
+        std::uint64_t sent = 0; // every row up to it is in the database; forwarder thread only
+        // The same once the mark tells it too: the backlog others see.
+        std::atomic<std::uint64_t> marked{0};
+    };
+
+    void Run();
+    // Sends what is ready, or waits briefly for rows on their way to disk;
+    // false when there was nothing to do.
+    bool Round();
+    void Connect();
+    void Heartbeat();
+    // Sends the next batch of one journal; false when it had nothing to send.
+    bool ForwardSome(Journal& j);
+    void ReadBack(Journal& j, std::uint64_t upTo);
+    void Send(Journal& j, const std::vector<Row>& rows);
+    // Every row of the journal up to `seq` is in the database: the mark says so.
+    void Advance(Journal& j, std::uint64_t seq);
+    void WriteMark();
+    void SetState(Link link, const std::string* error);
+    std::uint64_t Backlog() const;
+
+    ForwarderOptions m_options;
+    std::vector<std::unique_ptr<Journal>> m_journals;
+    TableFormat m_format;
+    pg::Connection m_db;
+
+    mutable std::mutex m_lock; // the queues, the state, the stop flag
+    mutable std::condition_variable m_wake;
+    bool m_stop = false;
+    bool m_finished = false;
+    std::chrono::steady_clock::time_point m_drainUntil; // set with m_stop
+    Link m_link = Link::Connecting;
+    std::string m_lastError;
+    std::chrono::steady_clock::time_point m_nextHeartbeat;
+    std::thread m_thread;
+};
+
+// The forwarder "config.ini" asks for, started on the posting thread; none
+// (no thread, no file) without a [Database] section.
+std::unique_ptr<Forwarder> StartForwarder(const IniFile& config, std::vector<ForwardedJournal> journals,
+                                          const std::string& role = "receiver");
+
+} // namespace kv::centre

@@ -1,0 +1,28 @@
+#include "centre/LinkWatch.h"
+
+#include "data/Text.h"
+
+namespace kv::centre {
+
+using namespace literals;
+
+void LinkWatch::Poll(const ForwarderState& state, const TechnoWriter& techno)
+{
+    if (state.link == m_link || state.link == Link::Connecting)
+        return;
+    m_link = state.link;
+    if (state.link == Link::Unreachable) {
+        techno(Str("Нет связи с базой данных центра: "_cp) + state.lastError +
+                   Str("; события сохраняются в журнале и будут отправлены"_cp),
+               kRed);
+        return;
+    }
+    const std::string backlog = Str(", к отправке событий: "_cp) + std::to_string(state.backlog);
+    if (m_everConnected)
+        techno(Str("Связь с базой данных центра восстановлена"_cp) + backlog, kGreen);
+    else
+        techno(Str("Связь с базой данных центра установлена"_cp) + backlog, kNavy);
+    m_everConnected = true;
+}
+
+} // namespace kv::centre

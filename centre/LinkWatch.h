@@ -1,0 +1,24 @@
+#pragma once
+// The centre's link in the technological journal: a red line when the
+// database is lost (with why), a green one when it is back, the first
+// connection told once; nothing more while the link stays as it is. Polled on
+// the UI thread, as the journals' health is.
+#include "centre/Forwarder.h"
+#include "data/Rgb.h"
+
+#include <functional>
+#include <string>
+
+namespace kv::centre {
+
+class LinkWatch {
+public:
+    using TechnoWriter = std::function<void(const std::string& text, Rgb colour)>;
+    void Poll(const ForwarderState& state, const TechnoWriter& techno);
+
+private:
+    Link m_link = Link::Connecting;
+    bool m_everConnected = false;
+};
+
+} // namespace kv::centre

@@ -1,0 +1,152 @@
+#include "centre/Pg.h"
+
+#include <libpq-fe.h>
+
+#include <cstdlib>
+
+#include <sys/socket.h>
+
+namespace kv::pg {
+
+void Result::Free::operator()(pg_result* r) const { PQclear(r); }
+
+int Result::Rows() const { return PQntuples(m_result.get()); }
+
+bool Result::IsNull(int row, int column) const { return PQgetisnull(m_result.get(), row, column) != 0; }
+
+std::string Result::Text(int row, int column) const
+{
+    return std::string(PQgetvalue(m_result.get(), row, column),
+                       static_cast<std::size_t>(PQgetlength(m_result.get(), row, column)));
+}
+
+long long Result::Integer(int row, int column, long long fallback) const
+{
+    if (IsNull(row, column))
+        return fallback;
+    return std::strtoll(PQgetvalue(m_result.get(), row, column), nullptr, 10);
+}
+
+int Result::Affected() const { return std::atoi(PQcmdTuples(m_result.get())); }
+
+Connection::Connection(std::string conninfo, std::chrono::seconds connectTimeout)
+    : m_conninfo(std::move(conninfo)), m_connectTimeout(connectTimeout)
+{
+}
+
+Connection::~Connection() { Disconnect(); }
+
+void Connection::Connect()
+{
+    Disconnect();
+    const std::string timeout = std::to_string(m_connectTimeout.count());
+    // The connection string comes after the time-out, so its own one wins; the
+    // encoding comes last, since every text we exchange is UTF-8.
+    // Over TCP a server gone silent is given up within about half a minute,
+    // not the system's quarter of an hour; the connection string may say otherwise.
+    const char* keys[] = {"connect_timeout",  "keepalives_idle", "keepalives_interval", "keepalives_count",
+                          "tcp_user_timeout", "application_name", "dbname", "client_encoding", nullptr};
+    const char* values[] = {timeout.c_str(), "10", "5", "3", "30000", "korvalen", m_conninfo.c_str(), "UTF8", nullptr};
+    pg_conn* conn = PQconnectdbParams(keys, values, 1);
+    if (!conn)
+        throw Error("out of memory", {});
+    if (PQstatus(conn) != CONNECTION_OK) {
+        std::string message = PQerrorMessage(conn);
+        PQfinish(conn);
+        while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
+            message.pop_back();
+        throw Error(message, {});
+    }
+    // The server's notices ("already exists, skipping") are for a person at psql.
+    PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
+    m_conn = conn;
+    std::lock_guard lock(m_abortLock);
+    m_socket = PQsocket(conn);
+}
+
+bool Connection::Connected() const { return m_conn && PQstatus(m_conn) == CONNECTION_OK; }
+
+void Connection::Disconnect()
+{
+    {
+        std::lock_guard lock(m_abortLock);
+        m_socket = -1;
+    }
+    if (m_conn)
+        PQfinish(m_conn);
+    m_conn = nullptr;
+}
+
+Result Connection::Exec(const std::string& sql, const std::vector<Param>& params)
+{
+    if (!m_conn)
+        throw Error("not connected", {});
+    std::vector<const char*> values;
+    values.reserve(params.size());
+    for (const Param& p : params)
+        values.push_back(p ? p->c_str() : nullptr);
+    pg_result* r = PQexecParams(m_conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
+                                nullptr, 0);
+    const ExecStatusType status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        Fail(r);
+    return Result(r);
+}
+
+void Connection::ExecScript(const std::string& sql)
+{
+    if (!m_conn)
+        throw Error("not connected", {});
+    pg_result* r = PQexec(m_conn, sql.c_str());
+    const ExecStatusType status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        Fail(r);
+    PQclear(r);
+}
+
+void Connection::Fail(pg_result* r)
+{
+    std::string message = r ? PQresultErrorMessage(r) : "";
+    if (message.empty() && m_conn)
+        message = PQerrorMessage(m_conn);
+    const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    std::string sqlState = state ? state : "";
+    if (r)
+        PQclear(r);
+    while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
+        message.pop_back();
+    throw Error(message, std::move(sqlState));
+}
+
+void Connection::RollbackQuietly()
+{
+    if (!Connected())
+        return;
+    if (pg_result* r = PQexec(m_conn, "ROLLBACK"))
+        PQclear(r);
+}
+
+int Connection::Socket() const { return m_conn ? PQsocket(m_conn) : -1; }
+
+std::vector<std::pair<std::string, std::string>> Connection::Notifications()
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    if (!m_conn || !PQconsumeInput(m_conn))
+        return out;
+    while (PGnotify* n = PQnotifies(m_conn)) {
+        out.emplace_back(n->relname, n->extra);
+        PQfreemem(n);
+    }
+    return out;
+}
+
+void Connection::Abort()
+{
+    // The descriptor stays open (PQfinish closes it, after m_socket is
+    // cleared), so it cannot be a reused one here.
+    std::lock_guard lock(m_abortLock);
+    if (m_socket >= 0)
+        ::shutdown(m_socket, SHUT_RDWR);
+}
+
+} // namespace kv::pg

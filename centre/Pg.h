@@ -1,0 +1,104 @@
+#pragma once
+// A thin hold on libpq: one connection, parameterised statements only (data
+// never becomes SQL text), results that free themselves, and the socket for
+// LISTEN/NOTIFY. Texts in and out are UTF-8, as the connection's encoding is.
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+struct pg_conn;
+struct pg_result;
+
+namespace kv::pg {
+
+// A failed statement or a lost connection; what() is the server's or libpq's text.
+class Error : public std::runtime_error {
+public:
+    Error(const std::string& message, std::string sqlState)
+        : std::runtime_error(message), m_sqlState(std::move(sqlState)) {}
+    // Five characters ("23505"); empty when the connection failed.
+    const std::string& SqlState() const { return m_sqlState; }
+
+private:
+    std::string m_sqlState;
+};
+
+class Result {
+public:
+    explicit Result(pg_result* result) : m_result(result) {}
+    int Rows() const;
+    bool IsNull(int row, int column) const;
+    std::string Text(int row, int column) const;
+    // A number column; `fallback` for NULL.
+    long long Integer(int row, int column, long long fallback = 0) const;
+    int Affected() const; // rows an INSERT or UPDATE touched
+
+private:
+    struct Free {
+        void operator()(pg_result* r) const;
+    };
+    std::unique_ptr<pg_result, Free> m_result;
+};
+
+// NULL is a missing value.
+using Param = std::optional<std::string>;
+
+class Connection {
+public:
+    // `conninfo`: a libpq connection string or URI; several hosts allowed.
+    explicit Connection(std::string conninfo, std::chrono::seconds connectTimeout = std::chrono::seconds(5));
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Opens the connection (again); throws Error when the server cannot be reached.
+    void Connect();
+    bool Connected() const;
+    void Disconnect();
+
+    // One statement; $1, $2, ... stand for `params`. Throws Error.
+    Result Exec(const std::string& sql, const std::vector<Param>& params = {});
+
+    // Fixed SQL of several statements, no data in it (the schema's scripts).
+    void ExecScript(const std::string& sql);
+
+    // BEGIN ... COMMIT around `work`; a throw rolls back and goes on.
+    template <typename Work>
+    void Transaction(Work&& work)
+    {
+        Exec("BEGIN");
+        try {
+            work();
+        } catch (...) {
+            RollbackQuietly();
+            throw;
+        }
+        Exec("COMMIT");
+    }
+
+    // For LISTEN: the descriptor to wait on, -1 when not connected; then
+    // Notifications() takes what arrived (channel and payload).
+    int Socket() const;
+    std::vector<std::pair<std::string, std::string>> Notifications();
+
+    // From another thread: cuts the connection under a statement in flight,
+    // which then fails at once, so a stop need not wait on a server that has
+    // stopped answering (a cancel request would wait on it too).
+    void Abort();
+
+private:
+    void RollbackQuietly();
+    [[noreturn]] void Fail(pg_result* result);
+
+    std::string m_conninfo;
+    std::chrono::seconds m_connectTimeout;
+    pg_conn* m_conn = nullptr;
+    std::mutex m_abortLock; // m_socket against Abort from another thread
+    int m_socket = -1;
+};
+
+} // namespace kv::pg

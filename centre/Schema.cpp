@@ -1,0 +1,151 @@
+#include "centre/Schema.h"
+
+#include <iterator>
+#include <string>
+
+namespace kv::centre {
+
+namespace {
+
+// Taken by every station before it looks at the schema: "korvalen" in ASCII.
+constexpr const char* kMigrationLock = "7741776385064461678";
+
+struct Step {
+    int version;
+    const char* sql;
+};
+
+// Append only: a step once released is never edited, a change is a new step.
+constexpr Step kSteps[] = {
+    {1, R"sql(
+CREATE TABLE stations (
+    name text PRIMARY KEY,
+    role text NOT NULL CHECK (role IN ('receiver', 'desk')),
+    host text NOT NULL DEFAULT '',
+    started_at timestamptz NOT NULL DEFAULT now(),
+    heartbeat timestamptz NOT NULL DEFAULT now()
+);
+
+CREATE TABLE devices (
+    id bigserial PRIMARY KEY,
+    short_name text NOT NULL UNIQUE,
+    tel text NOT NULL DEFAULT '',
+    name text NOT NULL DEFAULT '',
+    address text NOT NULL DEFAULT '',
+    description text NOT NULL DEFAULT '',
+    device_description text NOT NULL DEFAULT '',
+    dial_time text NOT NULL DEFAULT '',
+    dial_enable boolean NOT NULL DEFAULT false,
+    drosvel boolean NOT NULL DEFAULT false,
+    receiver text REFERENCES stations (name) ON UPDATE CASCADE ON DELETE SET NULL,
+    changed_at timestamptz NOT NULL DEFAULT now()
+);
+CREATE INDEX devices_tel ON devices (tel);
+
+CREATE TABLE operators (
+    name text PRIMARY KEY,
+    password_hash text NOT NULL,
+    role text NOT NULL CHECK (role IN ('admin', 'operator', 'viewer')),
+    changed_at timestamptz NOT NULL DEFAULT now()
+);
+
+CREATE TABLE events (
+    id bigserial PRIMARY KEY,
+    station text NOT NULL,
+    seq bigint NOT NULL,
+    journal text NOT NULL CHECK (journal IN ('main', 'ring')),
+    event_time timestamptz NOT NULL,
+    status text NOT NULL DEFAULT '',
+    tel text NOT NULL DEFAULT '',
+    event text NOT NULL DEFAULT '',
+    short_name text NOT NULL DEFAULT '',
+    received_at timestamptz NOT NULL DEFAULT now(),
+    UNIQUE (station, seq, journal)
+);
+CREATE INDEX events_time ON events (event_time);
+CREATE INDEX events_tel ON events (tel, event_time);
+
+CREATE TABLE alarms (
+    id bigserial PRIMARY KEY,
+    station text NOT NULL,
+    seq bigint NOT NULL,
+    short_name text NOT NULL DEFAULT '',
+    kind text NOT NULL,
+    opened_at timestamptz NOT NULL,
+    state text NOT NULL DEFAULT 'open' CHECK (state IN ('open', 'taken', 'closed')),
+    taken_by text,
+    lease_until timestamptz,
+    closed_by text,
+    closed_at timestamptz,
+    result text,
+    comment text,
+    escalated_at timestamptz,
+    UNIQUE (station, seq)
+);
+CREATE INDEX alarms_waiting ON alarms (opened_at) WHERE state <> 'closed';
+
+-- One notice per statement and journal, not per row: a catch-up inserts
+-- hundreds at once, and a desk only needs to know there is more to read.
+CREATE FUNCTION korvalen_events_notify() RETURNS trigger LANGUAGE plpgsql AS $$
+DECLARE
+    r record;
+BEGIN
+    FOR r IN SELECT station, journal, max(seq) AS seq FROM new_rows GROUP BY station, journal LOOP
+        PERFORM pg_notify('korvalen_events',
+                          json_build_object('station', r.station, 'journal', r.journal, 'seq', r.seq)::text);
+    END LOOP;
+    RETURN NULL;
+END
+$$;
+CREATE TRIGGER events_notify AFTER INSERT ON events REFERENCING NEW TABLE AS new_rows
+    FOR EACH STATEMENT EXECUTE FUNCTION korvalen_events_notify();
+
+CREATE FUNCTION korvalen_alarms_notify() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+    PERFORM pg_notify('korvalen_alarms', NEW.id::text);
+    RETURN NULL;
+END
+$$;
+CREATE TRIGGER alarms_notify AFTER INSERT OR UPDATE ON alarms
+    FOR EACH ROW EXECUTE FUNCTION korvalen_alarms_notify();
+)sql"},
+};
+
+} // namespace
+
+int LatestSchemaVersion() { return std::rbegin(kSteps)->version; }
+
+int Migrate(pg::Connection& db)
+{
+    // Session-wide, so that it holds across the steps' own transactions; a
+    // connection lost meanwhile releases it with the session.
+    db.Exec("SELECT pg_advisory_lock($1::bigint)", {kMigrationLock});
+    struct Unlock {
+        pg::Connection& db;
+        ~Unlock()
+        {
+            try {
+                db.Exec("SELECT pg_advisory_unlock($1::bigint)", {kMigrationLock});
+            } catch (const pg::Error&) {
+            }
+        }
+    } unlock{db};
+
+    db.Exec("CREATE TABLE IF NOT EXISTS schema_migrations ("
+            " version integer PRIMARY KEY,"
+            " applied_at timestamptz NOT NULL DEFAULT now())");
+    const long long current = db.Exec("SELECT coalesce(max(version), 0) FROM schema_migrations").Integer(0, 0);
+    int applied = 0;
+    for (const Step& step : kSteps) {
+        if (step.version <= current)
+            continue;
+        db.Transaction([&] {
+            db.ExecScript(step.sql);
+            db.Exec("INSERT INTO schema_migrations (version) VALUES ($1)", {std::to_string(step.version)});
+        });
+        ++applied;
+    }
+    return applied;
+}
+
+} // namespace kv::centre

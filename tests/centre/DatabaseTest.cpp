@@ -1,0 +1,392 @@
+// The centre against a real PostgreSQL: tests/centre/with-postgres.sh starts a
+// throw-away cluster and names it in KV_TEST_PG (and how to stop and start it
+// in KV_TEST_PG_CTL). Each test has a database of its own.
+#include "centre/Forwarder.h"
+#include "centre/Pg.h"
+#include "centre/Schema.h"
+#include "centre/Utf8.h"
+#include "core/StationCore.h"
+#include "devices/DeviceRegister.h"
+#include "data/DurableJournal.h"
+#include "data/RecordEvent.h"
+#include "data/Schemas.h"
+#include "tests/support/TempDir.h"
+#include "timing/DateTime.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <memory>
+#include <cstdlib>
+#include <future>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace kv::literals;
+namespace pg = kv::pg;
+using kv::centre::Forwarder;
+using kv::centre::Link;
+
+std::string Server()
+{
+    const char* server = std::getenv("KV_TEST_PG");
+    return server ? server : "";
+}
+
+void Control(const std::string& args)
+{
+    const char* ctl = std::getenv("KV_TEST_PG_CTL");
+    ASSERT_NE(ctl, nullptr);
+    ASSERT_EQ(std::system((std::string(ctl) + " " + args).c_str()), 0) << args;
+}
+
+class Database : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(Server().empty()) << "run through tests/centre/with-postgres.sh";
+        std::string name = "kv_";
+        for (char c : std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()))
+            name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        name.resize(std::min<std::size_t>(name.size(), 63)); // the server's limit
+        pg::Connection admin(Server() + " dbname=postgres");
+        admin.Connect();
+        // A name is no parameter: the server quotes it.
+        admin.ExecScript(admin.Exec("SELECT format('DROP DATABASE IF EXISTS %I', $1::text)", {name}).Text(0, 0));
+        admin.ExecScript(admin.Exec("SELECT format('CREATE DATABASE %I', $1::text)", {name}).Text(0, 0));
+        m_conninfo = Server() + " dbname=" + name;
+    }
+    const std::string& Conninfo() const { return m_conninfo; }
+    std::unique_ptr<pg::Connection> Open() const
+    {
+        auto c = std::make_unique<pg::Connection>(m_conninfo);
+        c->Connect();
+        return c;
+    }
+
+private:
+    std::string m_conninfo;
+};
+
+TEST_F(Database, TwoStationsStartingTogetherCreateTheSchemaOnceAndAgainChangesNothing)
+{
+    std::atomic<int> applied{0};
+    std::vector<std::thread> stations;
+    for (int i = 0; i < 2; ++i)
+        stations.emplace_back([&] {
+            pg::Connection db(Conninfo());
+            db.Connect();
+            applied += kv::centre::Migrate(db);
+        });
+    for (auto& t : stations)
+        t.join();
+    EXPECT_EQ(applied, kv::centre::LatestSchemaVersion());
+    auto db = Open();
+    EXPECT_EQ(kv::centre::Migrate(*db), 0);
+    EXPECT_EQ(db->Exec("SELECT count(*) FROM schema_migrations").Integer(0, 0), kv::centre::LatestSchemaVersion());
+    EXPECT_EQ(db->Exec("SELECT count(*) FROM pg_tables WHERE schemaname = 'public' AND tablename IN "
+                      "('stations', 'devices', 'operators', 'events', 'alarms')")
+                  .Integer(0, 0),
+              5);
+}
+
+TEST_F(Database, EveryCp1251ByteComesBackFromTheDatabaseAsItWent)
+{
+    auto db = Open();
+    kv::centre::Migrate(*db);
+    std::string all;
+    for (int b = 0; b < 256; ++b)
+        all.push_back(static_cast<char>(b));
+    db->Exec("INSERT INTO events (station, seq, journal, event_time, event) VALUES ('s', 1, 'main', now(), $1)",
+            {kv::Utf8FromCp1251(all)});
+    const pg::Result r = db->Exec("SELECT event, length(event) FROM events");
+    EXPECT_EQ(kv::Cp1251FromUtf8(r.Text(0, 0)), all);
+    EXPECT_EQ(r.Integer(0, 1), 256); // one character a byte
+}
+
+// A receiver's two journals in the test's folder, as the core keeps them.
+struct StationFiles {
+    StationFiles()
+    {
+        kv::DefineJournal(main);
+        kv::DefineJournal(ring);
+        mainLog.Open("empty", nullptr, 45000.0);
+        ringLog.Open("empty", nullptr, 45000.0);
+    }
+    void Post(bool toMain, const std::string& text)
+    {
+        kv::RecordEvent(toMain ? main : ring, "S", "+79001112233", text, nullptr, 46000.0 + (++n) / 86400.0);
+    }
+    void Sync()
+    {
+        mainLog.SyncNow();
+        ringLog.SyncNow();
+    }
+    std::vector<kv::centre::ForwardedJournal> Journals() { return {{"main", "t3.bin", &mainLog}, {"ring", "t6.bin", &ringLog}}; }
+
+    kv::TableFormat format;
+    kv::MemTable main{"EventsTable"}, ring{"DialEventsTable"};
+    kv::DurableJournal mainLog{main, "t3.bin", format}, ringLog{ring, "t6.bin", format};
+    int n = 0;
+};
+
+kv::centre::ForwarderOptions Options(const std::string& conninfo)
+{
+    kv::centre::ForwarderOptions o;
+    o.connection = conninfo;
+    o.station = "Приёмник 1";
+    o.retryFirst = 20ms;
+    o.retryMax = 200ms;
+    return o;
+}
+
+// Each journal's rows in the order the database took them: "main 1 m1".
+std::vector<std::string> Forwarded(pg::Connection& db)
+{
+    std::vector<std::string> out;
+    const pg::Result r = db.Exec("SELECT journal, seq, event FROM events WHERE station = 'Приёмник 1' ORDER BY id");
+    for (int i = 0; i < r.Rows(); ++i)
+        out.push_back(r.Text(i, 0) + " " + r.Text(i, 1) + " " + r.Text(i, 2));
+    return out;
+}
+
+std::vector<std::string> Expected(int mainRows, int ringRows)
+{
+    std::vector<std::string> out;
+    for (int i = 1; i <= mainRows; ++i)
+        out.push_back("main " + std::to_string(i) + " m" + std::to_string(i));
+    for (int i = 1; i <= ringRows; ++i)
+        out.push_back("ring " + std::to_string(i) + " r" + std::to_string(i));
+    return out;
+}
+
+// Each journal in its own order; the two may interleave.
+std::vector<std::string> ByJournal(std::vector<std::string> rows)
+{
+    std::stable_sort(rows.begin(), rows.end(), [](const std::string& a, const std::string& b) {
+        return a.substr(0, 4) < b.substr(0, 4);
+    });
+    return rows;
+}
+
+TEST_F(Database, BothJournalsArriveInOrderOnceAlsoAcrossAnOutageLongerThanTheForwarderHolds)
+{
+    kv::test::TempDir dir;
+    StationFiles files;
+    auto options = Options(Conninfo());
+    options.queueLimit = 10; // the outage's rows are read back from the files
+    options.heartbeatEvery = 50ms;
+    Forwarder forwarder(options, files.Journals());
+    forwarder.Start();
+    int m = 0, r = 0;
+    for (; m < 20; ++m)
+        files.Post(true, "m" + std::to_string(m + 1));
+    for (; r < 5; ++r)
+        files.Post(false, "r" + std::to_string(r + 1));
+    files.Sync();
+    ASSERT_TRUE(forwarder.WaitCaughtUp(10s));
+    auto db = Open();
+    const pg::Result station = db->Exec("SELECT role, host <> '', heartbeat FROM stations WHERE name = 'Приёмник 1'");
+    EXPECT_EQ(station.Text(0, 0) + " " + station.Text(0, 1), "receiver t");
+    // Renewed with nothing to send too.
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(db->Exec("SELECT heartbeat > $1::timestamptz FROM stations", {station.Text(0, 2)}).Text(0, 0), "t");
+    db->Disconnect();
+
+    Control("stop -m immediate");
+    for (; m < 50; ++m)
+        files.Post(true, "m" + std::to_string(m + 1));
+    for (; r < 10; ++r)
+        files.Post(false, "r" + std::to_string(r + 1));
+    files.Sync();
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (forwarder.State().link != Link::Unreachable && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(10ms);
+    const kv::centre::ForwarderState away = forwarder.State();
+    EXPECT_EQ(away.link, Link::Unreachable);
+    EXPECT_FALSE(away.lastError.empty());
+    EXPECT_EQ(away.backlog, 35u);
+    // The station goes on meanwhile: its files have every row.
+    EXPECT_EQ(files.main.RecordCount(), 51);
+
+    Control("start -w -l server.log");
+    ASSERT_TRUE(forwarder.WaitCaughtUp(15s));
+    db->Connect();
+    EXPECT_EQ(ByJournal(Forwarded(*db)), Expected(50, 10));
+    EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "main"), 50u);
+    EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "ring"), 10u);
+}
+
+TEST_F(Database, AReceiverKilledBetweenTheCommitAndItsMarkSendsTheBatchAgainAndNothingTwice)
+{
+    kv::test::TempDir dir;
+    {
+        StationFiles files;
+        for (int i = 1; i <= 25; ++i)
+            files.Post(true, "m" + std::to_string(i));
+        files.Sync();
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        StationFiles files;
+        auto options = Options(Conninfo());
+        options.batch = 10;
+        options.afterCommit = [] { ::raise(SIGKILL); };
+        Forwarder forwarder(options, files.Journals());
+        forwarder.Start();
+        std::this_thread::sleep_for(10s);
+        ::_exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    auto db = Open();
+    EXPECT_EQ(Forwarded(*db), Expected(10, 0)); // committed
+    EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "main"), 0u); // not marked
+
+    db->Exec("LISTEN korvalen_events");
+    StationFiles files;
+    Forwarder forwarder(Options(Conninfo()), files.Journals());
+    forwarder.Start();
+    ASSERT_TRUE(forwarder.WaitCaughtUp(10s));
+    EXPECT_EQ(Forwarded(*db), Expected(25, 0));
+    EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "main"), 25u);
+    // A desk listening hears of the new rows, and of nothing for the batch sent again.
+    std::vector<std::string> heard;
+    for (const auto& [channel, payload] : db->Notifications())
+        heard.push_back(channel + " " + payload);
+    EXPECT_EQ(heard, (std::vector<std::string>{
+                         R"(korvalen_events {"station" : "Приёмник 1", "journal" : "main", "seq" : 25})"}));
+
+    // The station's tables put back from an older copy: told, since its next rows would be kept out.
+    forwarder.Stop();
+    kv::test::TempDir older;
+    StationFiles restored;
+    Forwarder again(Options(Conninfo()), restored.Journals());
+    again.Start();
+    ASSERT_TRUE(again.WaitCaughtUp(10s));
+    EXPECT_EQ(again.State().lastError, kv::Str("В базе данных больше строк журнала main, чем в файлах: 25 > 0"_cp));
+}
+
+TEST_F(Database, AJournalReplacedFromTheMenuGoesOnWithItsRowsAsNewOnes)
+{
+    kv::test::TempDir dir;
+    StationFiles files;
+    Forwarder forwarder(Options(Conninfo()), files.Journals());
+    forwarder.Start();
+    files.Post(true, "m1");
+    files.Post(true, "m2");
+    files.Sync();
+    ASSERT_TRUE(forwarder.WaitCaughtUp(10s));
+    // A journal opened from a file: its rows were never posted, and are read back.
+    files.mainLog.Replace([&] {
+        files.main.First();
+        while (!files.main.IsEmpty())
+            files.main.Delete();
+        files.Post(true, "x");
+        files.Post(true, "y");
+    });
+    files.Post(true, "m3");
+    files.Sync();
+    ASSERT_TRUE(forwarder.WaitCaughtUp(10s));
+    // The close's last rows are sent before the stop.
+    files.Post(true, "m4");
+    files.Sync();
+    forwarder.Stop();
+    auto db = Open();
+    EXPECT_EQ(Forwarded(*db),
+              (std::vector<std::string>{"main 1 m1", "main 2 m2", "main 3 x", "main 4 y", "main 5 m3", "main 6 m4"}));
+}
+
+TEST_F(Database, AStationOfANameAlreadyAtWorkElsewhereSendsNothing)
+{
+    kv::test::TempDir dir;
+    StationFiles files;
+    files.Post(true, "m1");
+    files.Sync();
+    auto first = Options(Conninfo());
+    first.host = "pc1";
+    Forwarder working(first, files.Journals());
+    working.Start();
+    ASSERT_TRUE(working.WaitCaughtUp(10s));
+    working.Stop();
+
+    auto second = Options(Conninfo());
+    second.host = "pc2";
+    second.markFile = "second.ini";
+    Forwarder namesake(second, files.Journals());
+    namesake.Start();
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (namesake.State().link != Link::Unreachable && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(10ms);
+    const kv::centre::ForwarderState refused = namesake.State();
+    EXPECT_EQ(refused.link, Link::Unreachable);
+    EXPECT_EQ(refused.lastError, kv::Str("Станция с именем Приёмник 1 уже работает на pc1"_cp));
+    EXPECT_EQ(refused.backlog, 1u);
+}
+
+TEST_F(Database, AStopDoesNotWaitOnAStatementTheDatabaseHoldsBack)
+{
+    kv::test::TempDir dir;
+    StationFiles files;
+    files.Post(true, "m1");
+    files.Sync();
+    auto db = Open();
+    kv::centre::Migrate(*db);
+    db->Exec("BEGIN");
+    db->Exec("LOCK TABLE events IN ACCESS EXCLUSIVE MODE");
+    auto options = Options(Conninfo());
+    options.stopDrain = 100ms;
+    auto forwarder = std::make_unique<Forwarder>(options, files.Journals());
+    forwarder->Start();
+    auto watch = Open();
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (watch->Exec("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'").Integer(0, 0) == 0 &&
+           std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(10ms);
+    // Released in any case, so that a stop that waits fails rather than hangs.
+    std::promise<void> stopped;
+    std::thread release([&, done = stopped.get_future()] {
+        done.wait_for(3s);
+        db->Exec("ROLLBACK");
+    });
+    const auto stopping = std::chrono::steady_clock::now();
+    forwarder.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - stopping, 1s);
+    stopped.set_value();
+    release.join();
+    EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "main"), 0u);
+}
+
+TEST_F(Database, TheStationsCoreForwardsItsJournalsWhenTheConfigNamesADatabase)
+{
+    kv::test::TempDir dir;
+    kv::test::WriteFileBytes(dir.File("config.ini"),
+                             "[Database]\r\nConnection=" + Conninfo() + "\r\nStation=\xCF\xF3\xEB\xFC\xF2\r\n");
+    kv::DeviceRegister reg;
+    kv::StationCore core(reg, "config.ini");
+    core.Open([](const std::string&) {}, [](const std::string&) {});
+    ASSERT_NE(core.Centre(), nullptr);
+    kv::RecordEvent(core.EventsTable, "S", "+79001112233", kv::Str("Поставлено на охрану"_cp), nullptr,
+                    kv::LocalNow());
+    kv::RecordEvent(core.DialEventsTable, "S", "+79001112233", kv::Str("Дозвон успешен"_cp), nullptr, kv::LocalNow());
+    core.EventsLog->SyncNow();
+    core.DialEventsLog->SyncNow();
+    ASSERT_TRUE(core.Centre()->WaitCaughtUp(10s));
+    auto db = Open();
+    const pg::Result r = db->Exec("SELECT journal, event, abs(extract(epoch FROM now() - event_time)) < 60 FROM events "
+                                  "WHERE station = 'Пульт' ORDER BY journal");
+    ASSERT_EQ(r.Rows(), 2);
+    EXPECT_EQ(r.Text(0, 0) + " " + r.Text(0, 1) + " " + r.Text(0, 2), "main Поставлено на охрану t");
+    EXPECT_EQ(r.Text(1, 0) + " " + r.Text(1, 1) + " " + r.Text(1, 2), "ring Дозвон успешен t");
+}
+
+} // namespace
