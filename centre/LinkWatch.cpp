@@ -25,4 +25,22 @@ void LinkWatch::Poll(const ForwarderState& state, const TechnoWriter& techno)
     m_everConnected = true;
 }
 
+std::string StateText(const ForwarderState& state)
+{
+    const std::string backlog = Str(", не отправлено: "_cp) + std::to_string(state.backlog);
+    switch (state.link) {
+    case Link::Connected: return Str("подключена"_cp) + backlog;
+    case Link::Connecting: return Str("подключение..."_cp);
+    case Link::Unreachable: return Str("нет связи: "_cp) + state.lastError + backlog;
+    }
+    return {};
+}
+
+std::string BannerText(const ForwarderState& state)
+{
+    if (state.link != Link::Unreachable)
+        return {};
+    return Str("Нет связи с базой центра, события на диске: "_cp) + std::to_string(state.backlog);
+}
+
 } // namespace kv::centre

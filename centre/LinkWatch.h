@@ -11,6 +11,12 @@
 
 namespace kv::centre {
 
+// The link as a window field shows it: "подключена, не отправлено: 0",
+// "подключение...", "нет связи: <why>, не отправлено: 12".
+std::string StateText(const ForwarderState& state);
+// What a banner says while the database cannot be reached; empty otherwise.
+std::string BannerText(const ForwarderState& state);
+
 class LinkWatch {
 public:
     using TechnoWriter = std::function<void(const std::string& text, Rgb colour)>;

@@ -164,6 +164,7 @@ TModemForm::TModemForm(StationContext& ctx, ModemParts parts, IModemStation& sta
                            "(от 10 до 86400)"_cp));
     Edit13->setFixedWidth(60);
     Edit14->setFixedWidth(60);
+    Edit15 = Display("Edit15", "БАЗА ЦЕНТРА"_cp, "не используется"_cp, this);
 
     // The fields and their labels on the left, the three main buttons on the right.
     auto* fields = new QGridLayout;
@@ -200,6 +201,8 @@ TModemForm::TModemForm(StationContext& ctx, ModemParts parts, IModemStation& sta
     fields->addLayout(WithNote(Edit13, "Label17", "без обзвона; 0 - выключен"_cp), 8, 1, 1, 3);
     fields->addWidget(FieldLabel("Label18", "ЧАСТИ SMS"_cp, this), 9, 0);
     fields->addLayout(WithNote(Edit14, "Label19", "секунд ждать недостающие"_cp), 9, 1, 1, 3);
+    fields->addWidget(FieldLabel("Label20", "БАЗА ЦЕНТРА"_cp, this), 10, 0);
+    fields->addWidget(Edit15, 10, 1, 1, 3);
     fields->setColumnMinimumWidth(1, 110);
     fields->setColumnMinimumWidth(3, 80);
 
@@ -264,6 +267,12 @@ TModemForm::TModemForm(StationContext& ctx, ModemParts parts, IModemStation& sta
 void TModemForm::SetLinkText(const std::string& text) { Edit5->setText(ToQ(text)); }
 
 void TModemForm::SetSignalText(int modem, const std::string& text) { (modem == 1 ? Edit4 : Edit8)->setText(ToQ(text)); }
+
+void TModemForm::SetCentreText(const std::string& text)
+{
+    Edit15->setText(ToQ(text));
+    Edit15->setToolTip(ToQ(text));
+}
 
 void TModemForm::AddBalanceLine(const std::string& line) { BalanceInfo->appendPlainText(ToQ(line)); }
 

@@ -38,6 +38,7 @@ public:
     void SetLinkText(const std::string& text) override;
     void SetSignalText(int modem, const std::string& text) override;
     void AddBalanceLine(const std::string& line) override;
+    void SetCentreText(const std::string& text) override;
     std::string BalanceEnquiry() override;
     std::pair<std::string, std::string> EscalationSettings() override
     {
@@ -75,6 +76,7 @@ public:
     QLineEdit* Edit12; // ring-round: consecutive failed calls that report a device
     QLineEdit* Edit13; // supervision: hours without a sign of life, for devices not rung; 0 = off
     QLineEdit* Edit14; // modem 1: seconds the parts of a long SMS are waited for
+    QLineEdit* Edit15; // the centre's database: its link and what is still to send
 
 protected:
     void hideEvent(QHideEvent* e) override;

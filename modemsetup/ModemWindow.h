@@ -17,6 +17,8 @@ public:
     virtual void SetLinkText(const std::string& text) = 0;                // modem 1's link state
     virtual void SetSignalText(int modem, const std::string& text) = 0;  // 1 or 2
     virtual void AddBalanceLine(const std::string& line) = 0;
+    // The centre's database as it is now ("не используется" without one).
+    virtual void SetCentreText(const std::string& text) = 0;
     virtual std::string BalanceEnquiry() = 0; // the balance number as typed
     virtual void RefreshPortFields() = 0;    // the ports' names and speeds, read again
     // The [Escalation] texts of "config.ini" as last read or saved: Minutes, Numbers.

@@ -248,7 +248,12 @@ TAlarmsForm::TAlarmsForm(AlarmDesk& desk, const DeviceRegister& reg, StationCont
     Refresh();
 }
 
-void TAlarmsForm::ShowCentred(bool activate) { ShowCentredOver(*this, m_ctx.MainWindow, activate); }
+void TAlarmsForm::ShowCentred(bool activate)
+{
+    // The card as it is now: the administrator may have changed it meanwhile.
+    ShowObjectCard();
+    ShowCentredOver(*this, m_ctx.MainWindow, activate);
+}
 
 void TAlarmsForm::PopUp()
 {
@@ -360,9 +365,6 @@ void TAlarmsForm::ShowObjectCard()
     // A stranger's number and the modem are nobody's object.
     const bool object = alarm && alarm->kind != AlarmKind::Stranger && !TrimBlanks(alarm->shortName).empty();
     const std::string tel = object ? alarm->tel : std::string();
-    if (tel == m_objectTel && !tel.empty())
-        return;
-    m_objectTel = tel;
     ObjectContacts->setRowCount(0);
     CopyHint->setText(ToQ("Щелчок по телефону копирует его"_cp));
     if (!object) {

@@ -96,7 +96,6 @@ public:
 private:
     AlarmDesk& m_desk;
     const DeviceRegister& m_register;
-    std::string m_objectTel; // whose card is shown
     StationContext& m_ctx;
 };
 

@@ -33,7 +33,9 @@ void TJournalBanner::Start() { m_timer.start(); }
 
 void TJournalBanner::Poll()
 {
-    const std::string shown = m_watch.Poll(m_techno);
+    std::string shown = m_watch.Poll(m_techno);
+    if (!m_extra.empty())
+        shown += (shown.empty() ? "" : "; ") + m_extra;
     m_text = ToQ(shown);
     m_banner->setText(m_text);
     const bool was = !m_banner->isHidden();

@@ -32,6 +32,9 @@ public:
     void Start();
     // Looks at every journal once (the timer's work).
     void Poll();
+    // Another trouble the banner tells after the journals' (the centre's
+    // database out of reach); empty for none.
+    void SetExtra(const std::string& text) { m_extra = text; }
 
     QLabel* Banner() const { return m_banner; }
 
@@ -46,6 +49,7 @@ private:
     TechnoWriter m_techno;
     QLabel* m_banner;
     QString m_text; // the whole text; the label shows it shortened when narrow
+    std::string m_extra;
     QTimer m_timer;
     JournalHealthWatch m_watch;
 };

@@ -7,6 +7,7 @@
 #include "devices/DeviceRegister.h"
 #include "modemsetup/ModemWindow.h"
 #include "station/AlarmsWindow.h"
+#include "station/JournalBanner.h"
 #include "station/JournalSearchWindow.h"
 #include "station/StatusBoard.h"
 #include "station/mainunit.h"
@@ -103,6 +104,12 @@ void OperatorDesk::Tick()
     m_core.SetEscalationTexts(minutes, numbers);
     m_core.SetSilentHoursText(m_modemWindow.SilentHoursSetting());
     m_core.Tick();
+    if (const centre::Forwarder* centre = m_core.Centre()) {
+        const centre::ForwarderState state = centre->State();
+        m_modemWindow.SetCentreText(centre::StateText(state));
+        m_centreLink.Poll(state, [this](const std::string& text, Rgb colour) { m_core.WriteTechno(text, colour); });
+        m_form.JournalBanner->SetExtra(centre::BannerText(state));
+    }
     if (m_alarms->isVisible())
         m_alarms->UpdateWaits();
     UpdateButton();

@@ -3,6 +3,7 @@
 // button, the board's corners and silent marks and the tiles' tooltips, fed
 // by the core's desk and contacts; the tile clicks and the logout reach the
 // desk from here. Its one-second tick runs the core's second and renews the waits.
+#include "centre/LinkWatch.h"
 #include "core/AlarmDesk.h"
 
 #include <QObject>
@@ -68,6 +69,7 @@ private:
     StationCore& m_core;
     IModemWindow& m_modemWindow;
     IDeviceWindow& m_deviceWindow;
+    centre::LinkWatch m_centreLink;
     std::unique_ptr<TAlarmsForm> m_alarms;
     std::unique_ptr<TJournalSearchForm> m_search;
     QTimer m_timer;

@@ -1,6 +1,7 @@
 #include "station/Station.h"
 
 #include "core/StationCore.h"
+#include "data/Text.h"
 #include "devices/DeviceRegister.h"
 #include "devicecard/DeviceUnit.h"
 #include "modemsetup/ComPortUnit.h"
@@ -10,11 +11,13 @@
 #include "station/AlarmsWindow.h"
 #include "station/JournalSearchWindow.h"
 #include "station/OperatorDesk.h"
+#include "station/ReportWindow.h"
 #include "station/WindowsView.h"
 #include "station/mainunit.h"
 #include "users/SecurityUnit.h"
 #include "users/password.h"
 #include "windows/AppPaths.h"
+#include "windows/Dialogs.h"
 #include "windows/HelpUnit.h"
 #include "windows/MainJournalUnit.h"
 #include "windows/ModemLinkUnit.h"
@@ -27,6 +30,8 @@
 #include <clocale>
 
 namespace kv {
+
+using namespace literals;
 
 void UseDecimalPoint()
 {
@@ -251,6 +256,12 @@ void Station::OperatorLeaving()
 {
     if (m_desk)
         m_desk->OperatorLeaving();
+}
+
+void Station::OperatorLeft()
+{
+    if (m_form1 && Dialogs().AskYesNo(std::string("Смена закончена. Открыть отчёт за смену?"_cp), m_form1.get()))
+        ShowShiftReport(m_core->EventsTable, &m_core->DialEventsTable, m_form1.get());
 }
 
 void Station::ShowTechnoJournal()

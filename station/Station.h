@@ -104,6 +104,7 @@ private:
     void SetLoginControlsEnabled(bool enabled) override;
     void SetDeviceTablesReadOnly(bool readOnly) override;
     void OperatorLeaving() override;
+    void OperatorLeft() override;
     void ShowTechnoJournal() override;
     void HideTechnoJournal() override;
 

@@ -26,6 +26,8 @@ public:
     virtual void SetDeviceTablesReadOnly(bool readOnly) = 0;
     // The operator logs out: before the logout row.
     virtual void OperatorLeaving() = 0;
+    // The operator has logged out: the shift's report is offered.
+    virtual void OperatorLeft() = 0;
     // The open alarms named for a question ("Склад (Тревога, 12:03), ..."); empty when none.
     virtual std::string OpenAlarmsText() = 0;
     virtual void ShowTechnoJournal() = 0;

@@ -401,6 +401,7 @@ void TSecurityForm::Logout()
     // The next one to log in may be no administrator.
     m_station.HideTechnoJournal();
     m_station.SetLoginControlsEnabled(false);
+    m_station.OperatorLeft();
 }
 
 void TSecurityForm::WriteLoginEvent(const std::string& event)

@@ -100,6 +100,16 @@ TEST(CentreLink, TheTechnologicalJournalHearsOfEachLossAndReturnOnce)
         watch.Poll({s.link, s.error, s.backlog}, [&](const std::string& text, kv::Rgb) { lines.push_back(text); });
         EXPECT_EQ(lines, s.line.empty() ? std::vector<std::string>{} : std::vector<std::string>{s.line}) << s.error;
     }
+
+    // The same states as the modem window's field and the main window's banner tell them.
+    EXPECT_EQ(kv::centre::StateText({Link::Connecting, "", 0}), kv::Str("подключение..."_cp));
+    EXPECT_EQ(kv::centre::StateText({Link::Connected, "old", 0}), kv::Str("подключена, не отправлено: 0"_cp));
+    EXPECT_EQ(kv::centre::StateText({Link::Unreachable, "refused", 7}),
+              kv::Str("нет связи: refused, не отправлено: 7"_cp));
+    EXPECT_EQ(kv::centre::BannerText({Link::Connected, "", 7}), "");
+    EXPECT_EQ(kv::centre::BannerText({Link::Connecting, "", 7}), "") << "a first attempt is no loss yet";
+    EXPECT_EQ(kv::centre::BannerText({Link::Unreachable, "x", 7}),
+              kv::Str("Нет связи с базой центра, события на диске: 7"_cp));
 }
 
 TEST(CentreForwarder, WithoutADatabaseSectionNothingStartsAndNoFileIsWritten)

@@ -10,6 +10,8 @@
 #include "windows/MainJournalUnit.h"
 #include "modemsetup/ModemUnit.h"
 #include "station/JournalBanner.h"
+#include "windows/TechnoJournalUnit.h"
+#include "station/OperatorDesk.h"
 #include "station/SoundBanner.h"
 #include "station/StationMenu.h"
 #include "windows/DesktopEntry.h"
@@ -23,6 +25,8 @@
 #include <QMenu>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
@@ -71,6 +75,28 @@ TEST_F(StationTest, WindowsAreCreatedInOrderAndOnlyTheMainWindowShows)
     EXPECT_EQ(ctx().MainWindow, &form()) << "the other windows centre on the main window";
     EXPECT_FALSE(form().ComPort1.Connected() || form().ComPort2.Connected()) << "no port opens at start-up";
     EXPECT_FALSE(board().isEnabled() || form().DBGrid2->isEnabled() || form().DBGrid3->isEnabled());
+}
+
+TEST_F(StationTest, ACentreOutOfReachIsShownInTheModemWindowAndAsABannerWhileTheStationGoesOn)
+{
+    // A database whose server is not there: the journals stay on disk meanwhile.
+    WriteFileBytes(dir.File("config.ini"), "[Database]\r\nConnection=host=" + dir.File("no-server") +
+                                               " dbname=kv connect_timeout=2\r\nStation=desk1\r\n");
+    Create();
+    ShowAndSettle();
+    QLabel& banner = *form().JournalBanner->Banner();
+    EXPECT_TRUE(WaitFor([&] {
+        station->Desk().Tick();
+        form().JournalBanner->Poll();
+        return !banner.isHidden();
+    }));
+    EXPECT_EQ(FromQ(banner.text()).rfind(Str("Нет связи с базой центра, события на диске: "_cp), 0), 0u)
+        << FromQ(banner.text());
+    EXPECT_EQ(FromQ(station->ModemForm().Edit15->text()).rfind(Str("нет связи: "_cp), 0), 0u)
+        << FromQ(station->ModemForm().Edit15->text());
+    // The log file is UTF-8.
+    EXPECT_NE(ReadFileBytes("techno.log").find("Нет связи с базой данных центра: "), std::string::npos)
+        << "and the technological journal says why";
 }
 
 TEST_F(StationTest, SavedJournalsAndFreshTileStatesComeBackWithoutAMessage)

@@ -38,6 +38,7 @@ public:
     void SetLinkText(const std::string& t) override { m_note("link " + t); }
     void SetSignalText(int modem, const std::string& t) override { m_note("level" + std::to_string(modem) + " " + t); }
     void AddBalanceLine(const std::string& t) override { m_note("balance " + t); }
+    void SetCentreText(const std::string&) override {}
     std::string BalanceEnquiry() override { return {}; }
     void RefreshPortFields() override {}
     std::pair<std::string, std::string> EscalationSettings() override { return {"0", ""}; }

@@ -51,6 +51,7 @@ struct AccessStation final : IAccessStation {
     void SetLoginControlsEnabled(bool on) override { loginControls.push_back(on); }
     void SetDeviceTablesReadOnly(bool readOnly) override { tablesReadOnly.push_back(readOnly); }
     void OperatorLeaving() override {}
+    void OperatorLeft() override { ++left; }
     std::string OpenAlarmsText() override { return {}; }
     void ShowTechnoJournal() override
     {
@@ -64,6 +65,7 @@ struct AccessStation final : IAccessStation {
     }
     std::vector<bool> loginControls, tablesReadOnly;
     TTechnoJournalForm* techno = nullptr;
+    int left = 0;
 };
 
 class Access : public ::testing::Test {
@@ -190,6 +192,7 @@ TEST_F(Access, AnotherLetterCaseOfTheAdministratorIsAnOrdinaryUser)
 
     form->RbButton1Click(); // logout
     EXPECT_FALSE(ctx.LoggedIn || ctx.AdminAccess);
+    EXPECT_EQ(station.left, 1) << "the shift's report is offered once the operator has gone";
     EXPECT_EQ(loginControls, (std::vector<bool>{true, false}));
     EXPECT_EQ(tablesReadOnly, std::vector<bool>{true}) << "logout leaves the tables as the login set them";
     EXPECT_EQ(FromQ(form->RbButton1->text()), Cp("Авторизация"_cp));

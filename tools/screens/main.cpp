@@ -19,6 +19,7 @@
 #include "station/OperatorDesk.h"
 #include "station/ScheduleWindow.h"
 #include "station/StationMenu.h"
+#include "devices/DeviceRegister.h"
 #include "station/Station.h"
 #include "station/StatusBoard.h"
 #include "station/mainunit.h"
@@ -525,6 +526,14 @@ int Render(const QString& outDir, const QString& readmeFile)
 
     // The open alarms: the warehouse's alarm and the shop's call wait; then the
     // handling dialog over the oldest, a result chosen and a comment typed.
+    // The warehouse has its object card: what to do and whom to call.
+    station.Register().Objects.Set(
+        "+79001000001",
+        {std::string("Позвонить владельцу и спросить пароль.\r\nНе отвечает или пароль неверный: выслать группу.\r\n"
+                     "Ключи у соседа, вход со двора."_cp),
+         {{std::string("Иванов Сергей"_cp), std::string("владелец"_cp), "+79161234567", std::string("после 23:00 тоже"_cp)},
+          {std::string("Петрова Анна"_cp), std::string("ключи"_cp), "+79167654321", ""},
+          {std::string("Охрана завода"_cp), std::string("пост"_cp), "", std::string("только по рации"_cp)}}});
     TAlarmsForm& alarms = station.Desk().AlarmsForm();
     alarms.ShowCentred();
     alarms.SelectRow(0);
