@@ -104,12 +104,7 @@ private:
 
 QLabel* FieldLabel(const char* name, std::string_view text, QWidget* parent)
 {
-    auto* label = new QLabel(ToQ(text), parent);
-    Name(label, name, text);
-    QFont f = label->font();
-    f.setBold(true);
-    label->setFont(f);
-    return label;
+    return NamedLabel(name, text, parent, true);
 }
 
 } // namespace

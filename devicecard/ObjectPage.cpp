@@ -21,16 +21,6 @@ namespace {
 constexpr std::string_view kHeads[TObjectPage::kColumns] = {"Кому звонить"_cp, "Кто это"_cp, "Телефон"_cp,
                                                             "Примечание"_cp};
 
-QLabel* Head(const char* name, std::string_view text, QWidget* parent)
-{
-    auto* label = new QLabel(ToQ(text), parent);
-    Name(label, name, text);
-    QFont f = label->font();
-    f.setBold(true);
-    label->setFont(f);
-    return label;
-}
-
 } // namespace
 
 TObjectPage::TObjectPage(QWidget* parent) : QWidget(parent)
@@ -62,9 +52,9 @@ TObjectPage::TObjectPage(QWidget* parent) : QWidget(parent)
     buttons->addWidget(AddContact);
     buttons->addWidget(DeleteContact);
     auto* page = new QVBoxLayout(this);
-    page->addWidget(Head("InstructionsLabel", "ДЕЙСТВИЯ ОПЕРАТОРА"_cp, this));
+    page->addWidget(NamedLabel("InstructionsLabel", "ДЕЙСТВИЯ ОПЕРАТОРА"_cp, this, true));
     page->addWidget(Instructions, 1);
-    page->addWidget(Head("ContactsLabel", "КОНТАКТЫ"_cp, this));
+    page->addWidget(NamedLabel("ContactsLabel", "КОНТАКТЫ"_cp, this, true));
     page->addWidget(Contacts, 1);
     page->addLayout(buttons);
 

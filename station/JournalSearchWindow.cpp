@@ -241,11 +241,7 @@ TJournalSearchForm::TJournalSearchForm(MemTable& journal, const DeviceRegister& 
     CloseButton = new QPushButton(ToQ("Закрыть"_cp), this);
     Name(CloseButton, "CloseButton", "Закрыть"_cp);
 
-    auto label = [this](const char* name, std::string_view text) {
-        auto* l = new QLabel(ToQ(text), this);
-        Name(l, name, text);
-        return l;
-    };
+    auto label = [this](const char* name, std::string_view text) { return NamedLabel(name, text, this); };
     auto* filters = new QGridLayout;
     filters->setHorizontalSpacing(8);
     filters->addWidget(label("DeviceLabel", "Объект:"_cp), 0, 0);

@@ -114,11 +114,7 @@ TShiftReportForm::TShiftReportForm(const MemTable& journal, const MemTable* dial
     CloseButton = new QPushButton(ToQ("Закрыть"_cp), this);
     Name(CloseButton, "CloseButton", "Закрыть"_cp);
 
-    auto label = [this](const char* name, std::string_view text) {
-        auto* l = new QLabel(ToQ(text), this);
-        Name(l, name, text);
-        return l;
-    };
+    auto label = [this](const char* name, std::string_view text) { return NamedLabel(name, text, this); };
     auto* period = new QHBoxLayout;
     period->addWidget(label("FromLabel", "Период с"_cp));
     period->addWidget(FromEdit);

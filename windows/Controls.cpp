@@ -28,6 +28,18 @@ void Name(QWidget* w, const char* componentName, std::string_view labelCp1251)
     Name(w, componentName, ToQ(labelCp1251));
 }
 
+QLabel* NamedLabel(const char* componentName, std::string_view textCp1251, QWidget* parent, bool bold)
+{
+    auto* label = new QLabel(ToQ(textCp1251), parent);
+    Name(label, componentName, textCp1251);
+    if (bold) {
+        QFont f = label->font();
+        f.setBold(true);
+        label->setFont(f);
+    }
+    return label;
+}
+
 int SetUpRowList(QTableView& view, const std::vector<int>& widths)
 {
     view.verticalHeader()->hide();

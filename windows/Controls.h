@@ -20,6 +20,8 @@ namespace kv {
 // accessible name := its caption or picture label ("УСТАНОВИТЬ СВЯЗЬ").
 void Name(QWidget* w, const char* componentName, const QString& label = {});
 void Name(QWidget* w, const char* componentName, std::string_view labelCp1251);
+// A named label showing that text; bold for a field's caption.
+QLabel* NamedLabel(const char* componentName, std::string_view textCp1251, QWidget* parent, bool bold = false);
 
 // A read-only list of rows: whole rows selected one at a time, fixed rows of
 // 20 pixels (a million cost the header nothing), no row header, the journals'
