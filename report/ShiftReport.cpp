@@ -407,10 +407,13 @@ std::optional<double> ParseReportDate(std::string_view text, bool endOfDay)
         if (text[i] < '0' || text[i] > '9')
             return std::nullopt;
         int value = 0, digits = 0;
-        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits)
+        // No part of a date has more than four digits: a longer run is refused
+        // before it could overflow.
+        for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
+            if (digits == 4)
+                return std::nullopt;
             value = value * 10 + (text[i] - '0');
-        if (digits > 4)
-            return std::nullopt;
+        }
         numbers.push_back(value);
         if (i < text.size())
             separators.push_back(text[i++]);
