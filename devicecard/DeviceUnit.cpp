@@ -523,6 +523,7 @@ void TDeviceForm::DeviceChanged()
     } catch (const std::exception&) {
         DescriptionTable.Cancel();
     }
+    ShowObjectCard();
     RbButton2->hide();
     // Not from inside the table's notification: the board reads the register.
     QTimer::singleShot(0, this, [this] {
@@ -582,6 +583,7 @@ void TDeviceForm::RbButton2Click()
         if (!TextToFloat(FromQ(DBEdit6->text())))
             DBEdit6->SetFieldText(std::string(kDefaultInterval));
         DescriptionTable.Post();
+        ShowObjectCard();
         m_station.RebuildBoard();
         RbButton2->hide();
     } catch (const std::exception& e) {
@@ -602,9 +604,25 @@ void TDeviceForm::KeepObjectCard()
 void TDeviceForm::ShowObjectCard()
 {
     const std::string tel = CardNumber();
+    const RecordHandle row = DescriptionTable.CurrentHandle();
+    if (row && row == m_objectRow && tel != ObjectPage->Tel()) {
+        // The device's own number is being changed: its object card follows
+        // once the change is saved, not through every half-typed number.
+        if (DescriptionTable.State() != DataSetState::Browse)
+            return;
+        KeepObjectCard();
+        const std::string old = ObjectPage->Tel();
+        if (!old.empty() && !tel.empty() && Register.Objects.Of(tel).Empty()) {
+            Register.Objects.Set(tel, Register.Objects.Of(old));
+            Register.Objects.Set(old, {});
+        }
+        ObjectPage->Show(tel, Register.Objects.Of(tel));
+        return;
+    }
     if (tel == ObjectPage->Tel() && ObjectPage->Modified())
         return;
     KeepObjectCard();
+    m_objectRow = row;
     ObjectPage->Show(tel, Register.Objects.Of(tel));
 }
 

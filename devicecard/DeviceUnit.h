@@ -173,6 +173,7 @@ private:
     MemTable& m_journal;
     IDeviceStation& m_station;
     std::unique_ptr<TelEventIndex> m_events;
+    RecordHandle m_objectRow; // the description row whose object card the page shows
     RecordHandle m_shownDevice;
     std::map<std::string, std::string> m_commandResults; // by device number
 };

@@ -328,12 +328,21 @@ TEST(CardObject, TheAdministratorWritesWhatToDoAndWhomToCallAndItIsKeptBesideThe
         << "kept when the card moved on";
     ASSERT_EQ(page.Contacts->rowCount(), 1);
 
+    // The device's number changes: its card follows once the change is saved.
+    const std::string renumbered = "+79333333333";
+    Type(st.form->DBEdit5, renumbered, true);
+    EXPECT_EQ(page.Tel(), kNumber) << "not through every half-typed number";
+    st.form->RbButton2Click();
+    EXPECT_EQ(page.Tel(), renumbered);
+    ASSERT_EQ(page.Contacts->rowCount(), 1);
+
     st.form->show();
     st.form->close(); // saves the register and the cards
     kv::ObjectCards kept;
     std::string problem;
     ASSERT_TRUE(kept.Load(problem)) << problem;
-    const kv::ObjectCard card = kept.Of(kNumber);
+    EXPECT_TRUE(kept.Of(kNumber).Empty()) << "nothing left under the old number";
+    const kv::ObjectCard card = kept.Of(renumbered);
     EXPECT_EQ(card.instructions, S("Позвонить владельцу.\r\nЕсли не отвечает, выслать группу."_cp));
     ASSERT_EQ(card.contacts.size(), 1u);
     EXPECT_EQ(card.contacts[0].name + " " + card.contacts[0].phone, S("Иванов"_cp) + " +79001112233");
