@@ -1,6 +1,7 @@
 #include "data/ObjectCards.h"
 
 #include "data/AtomicFile.h"
+#include "data/Schemas.h"
 #include "data/Text.h"
 
 #include <filesystem>
@@ -10,43 +11,6 @@ namespace kv {
 using namespace literals;
 
 namespace {
-
-FieldDef Def(const char* name, FieldType type, int size)
-{
-    FieldDef d;
-    d.name = name;
-    d.type = type;
-    d.size = size;
-    return d;
-}
-
-std::vector<FieldDef> CardFields()
-{
-    return {Def("tel", FieldType::String, 50),
-            Def("instructions", FieldType::Memo, static_cast<int>(ObjectCards::kInstructionsLimit))};
-}
-
-std::vector<FieldDef> ContactFields()
-{
-    const int text = static_cast<int>(ObjectCards::kTextLimit);
-    return {Def("tel", FieldType::String, 50), Def("name", FieldType::String, text),
-            Def("role", FieldType::String, text), Def("phone", FieldType::String, 50),
-            Def("note", FieldType::String, text)};
-}
-
-bool HasFields(const MemTable& table, const std::vector<FieldDef>& wanted)
-{
-    for (const FieldDef& w : wanted)
-        if (table.FindField(w.name) < 0)
-            return false;
-    return true;
-}
-
-// A field's text cut to what it holds; a cut never splits a CP1251 character.
-std::string Fit(std::string_view text, std::size_t limit)
-{
-    return std::string(text.substr(0, limit));
-}
 
 // Contacts of one number, in their file order.
 std::vector<int> RowsOf(const MemTable& table, const std::string& tel)
@@ -72,8 +36,8 @@ void DeleteRowsOf(MemTable& table, const std::string& tel)
 
 ObjectCards::ObjectCards()
 {
-    m_cards.SetFields(CardFields());
-    m_contacts.SetFields(ContactFields());
+    m_cards.SetFields(ObjectCardFields());
+    m_contacts.SetFields(ObjectContactFields());
 }
 
 bool ObjectCards::Load(std::string& problem)
@@ -86,7 +50,7 @@ bool ObjectCards::Load(std::string& problem)
         }
         try {
             m_format.Load(table, file);
-            if (HasFields(table, fields))
+            if (HoldsFields(table, fields))
                 return;
         } catch (const std::exception&) {
         }
@@ -95,8 +59,8 @@ bool ObjectCards::Load(std::string& problem)
         table.SetFields(fields);
         problem += std::string("Файл карточек объектов повреждён и отложен: "_cp) + file + ". ";
     };
-    load(m_cards, kCardsFile, CardFields());
-    load(m_contacts, kContactsFile, ContactFields());
+    load(m_cards, kCardsFile, ObjectCardFields());
+    load(m_contacts, kContactsFile, ObjectContactFields());
     return whole;
 }
 
@@ -136,7 +100,7 @@ void ObjectCards::Set(const std::string& tel, ObjectCard card)
     if (!card.instructions.empty()) {
         m_cards.Append();
         m_cards.FieldByName("tel").SetAsString(tel);
-        m_cards.FieldByName("instructions").SetAsString(Fit(card.instructions, kInstructionsLimit));
+        m_cards.FieldByName("instructions").SetAsString(std::string_view(card.instructions).substr(0, kInstructionsLimit));
         m_cards.Post();
     }
     for (const ObjectContact& c : card.contacts) {
@@ -144,10 +108,10 @@ void ObjectCards::Set(const std::string& tel, ObjectCard card)
             continue;
         m_contacts.Append();
         m_contacts.FieldByName("tel").SetAsString(tel);
-        m_contacts.FieldByName("name").SetAsString(Fit(c.name, kTextLimit));
-        m_contacts.FieldByName("role").SetAsString(Fit(c.role, kTextLimit));
-        m_contacts.FieldByName("phone").SetAsString(Fit(c.phone, 50));
-        m_contacts.FieldByName("note").SetAsString(Fit(c.note, kTextLimit));
+        m_contacts.FieldByName("name").SetAsString(std::string_view(c.name).substr(0, kTextLimit));
+        m_contacts.FieldByName("role").SetAsString(std::string_view(c.role).substr(0, kTextLimit));
+        m_contacts.FieldByName("phone").SetAsString(std::string_view(c.phone).substr(0, 50));
+        m_contacts.FieldByName("note").SetAsString(std::string_view(c.note).substr(0, kTextLimit));
         m_contacts.Post();
     }
 }

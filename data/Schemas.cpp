@@ -1,5 +1,6 @@
 #include "data/Schemas.h"
 
+#include "data/ObjectCards.h"
 #include "data/Text.h"
 
 namespace kv {
@@ -16,7 +17,33 @@ FieldDef Def(const char* name, FieldType type, int size = 0, int displayWidth = 
     return d;
 }
 
+// Integers of any width, texts of any kind: what a file of another make may hold.
+bool CompatibleType(FieldType have, FieldType want)
+{
+    auto integer = [](FieldType t) {
+        return t == FieldType::Integer || t == FieldType::AutoInc || t == FieldType::SmallInt || t == FieldType::Word;
+    };
+    auto text = [](FieldType t) {
+        return t == FieldType::String || t == FieldType::FixedChar || t == FieldType::Memo || t == FieldType::FmtMemo;
+    };
+    if (integer(want))
+        return integer(have);
+    if (text(want))
+        return text(have);
+    return have == want;
+}
+
 } // namespace
+
+bool HoldsFields(const MemTable& table, const std::vector<FieldDef>& wanted)
+{
+    for (const FieldDef& w : wanted) {
+        const int f = table.FindField(w.name);
+        if (f < 0 || !CompatibleType(table.Fields()[static_cast<std::size_t>(f)].type, w.type))
+            return false;
+    }
+    return true;
+}
 
 std::vector<FieldDef> JournalFields()
 {
@@ -62,6 +89,20 @@ std::vector<FieldDef> SecurityFields()
         Def("user", FieldType::String, 100),
         Def("password", FieldType::String, 100),
     };
+}
+
+std::vector<FieldDef> ObjectCardFields()
+{
+    return {Def("tel", FieldType::String, 50),
+            Def("instructions", FieldType::Memo, static_cast<int>(ObjectCards::kInstructionsLimit))};
+}
+
+std::vector<FieldDef> ObjectContactFields()
+{
+    const int text = static_cast<int>(ObjectCards::kTextLimit);
+    return {Def("tel", FieldType::String, 50), Def("name", FieldType::String, text),
+            Def("role", FieldType::String, text), Def("phone", FieldType::String, 50),
+            Def("note", FieldType::String, text)};
 }
 
 void DefineJournal(MemTable& table)

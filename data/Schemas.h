@@ -26,6 +26,12 @@ std::vector<FieldDef> JournalFields();
 std::vector<FieldDef> DescriptionFields();
 std::vector<FieldDef> DeviceFields();
 std::vector<FieldDef> SecurityFields();
+// The object cards ("t7.bin") and their contacts ("t8.bin"), by device number.
+std::vector<FieldDef> ObjectCardFields();
+std::vector<FieldDef> ObjectContactFields();
+// The table holds these fields (possibly in another order), each of a
+// compatible type.
+bool HoldsFields(const MemTable& table, const std::vector<FieldDef>& wanted);
 
 // Give an (emptied) table the schema.
 void DefineJournal(MemTable& table);

@@ -101,7 +101,6 @@ ObjectCard TObjectPage::Card() const
 
 void TObjectPage::SetReadOnly(bool readOnly)
 {
-    m_readOnly = readOnly;
     Instructions->setReadOnly(readOnly);
     Contacts->setEditTriggers(readOnly ? QAbstractItemView::NoEditTriggers
                                        : QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
@@ -112,7 +111,7 @@ void TObjectPage::SetReadOnly(bool readOnly)
 
 void TObjectPage::AddContactClick()
 {
-    if (m_readOnly || m_tel.empty())
+    if (Instructions->isReadOnly() || m_tel.empty())
         return;
     const int row = Contacts->rowCount();
     m_filling = true;
@@ -127,7 +126,7 @@ void TObjectPage::AddContactClick()
 void TObjectPage::DeleteContactClick()
 {
     const int row = Contacts->currentRow();
-    if (m_readOnly || row < 0)
+    if (Instructions->isReadOnly() || row < 0)
         return;
     Contacts->removeRow(row);
     m_modified = true;

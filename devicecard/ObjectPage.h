@@ -41,7 +41,6 @@ private:
     std::string m_tel;
     bool m_modified = false;
     bool m_filling = false;
-    bool m_readOnly = true;
 };
 
 } // namespace kv

@@ -16,32 +16,6 @@ struct DeviceRegister::Snapshot {
 
 namespace {
 
-bool CompatibleType(FieldType have, FieldType want)
-{
-    auto integer = [](FieldType t) {
-        return t == FieldType::Integer || t == FieldType::AutoInc || t == FieldType::SmallInt || t == FieldType::Word;
-    };
-    auto text = [](FieldType t) {
-        return t == FieldType::String || t == FieldType::FixedChar || t == FieldType::Memo || t == FieldType::FmtMemo;
-    };
-    if (integer(want))
-        return integer(have);
-    if (text(want))
-        return text(have);
-    return have == want;
-}
-
-// A register file holds the register's fields (possibly in another order).
-bool HoldsFields(const MemTable& table, const std::vector<FieldDef>& wanted)
-{
-    for (const FieldDef& w : wanted) {
-        const int f = table.FindField(w.name);
-        if (f < 0 || !CompatibleType(table.Fields()[static_cast<std::size_t>(f)].type, w.type))
-            return false;
-    }
-    return true;
-}
-
 std::string_view TextOf(const MemTable& table, RecordHandle row, int field)
 {
     return row && field >= 0 ? table.TextView(row, field) : std::string_view();
