@@ -365,8 +365,10 @@ void Forwarder::OpenAlarms(const Journal& j, const std::vector<Row>& rows)
             already = "kind = 'Stranger'";
         else if (*kind == AlarmKind::Silent)
             already = "kind = 'Silent'";
+        // A silence journalled after the failure, sent first since the main
+        // journal goes first in a catch-up, is no reason to leave it out.
         else if (*kind == AlarmKind::RingRoundFailed)
-            already = "kind IN ('RingRoundFailed', 'Silent')";
+            already = "kind IN ('RingRoundFailed', 'Silent') AND opened_at <= to_timestamp($8::double precision)";
         if (!already.empty() && !locked) {
             // Receivers opening such alarms take turns, so that two of them
             // do not both find a number free.

@@ -564,9 +564,13 @@ TEST_F(Database, TheForwarderOpensEachAlarmOfItsRowsOnceAlsoWhenKilledBeforeItsM
     const std::string sms = kv::Str("Новое сообщение:"_cp);
     const std::string ringFailed = kv::Str("Дозвон завершен не успешно"_cp);
     const std::string store = "+79001000001", office = "+79001000002", stranger = "+79990000000";
+    const std::string garage = "+79001000003";
     const std::string storeName = kv::Str("Склад"_cp), officeName = kv::Str("Офис"_cp);
     {
         StationFiles files;
+        // Failed before it was found silent: both, as at the desk, though the silence is sent first.
+        files.Post(false, kv::status::kOffline, garage, ringFailed, kv::Str("Гараж"_cp));
+        files.Post(true, kv::status::kOffline, garage, kv::Str("Нет связи с объектом"_cp), kv::Str("Гараж"_cp));
         files.Post(true, kv::status::kAlarm, store, sms + kv::Str("Внимание, сработал датчик движения"_cp), storeName);
         files.Post(false, kv::status::kOffline, store, ringFailed, storeName);
         files.Post(true, kv::status::kNormal, stranger, sms + kv::Str("Привет"_cp), "");
@@ -605,9 +609,10 @@ TEST_F(Database, TheForwarderOpensEachAlarmOfItsRowsOnceAlsoWhenKilledBeforeItsM
         return out;
     };
     const std::vector<std::string> mainAlarms = {
-        "main|1|Intrusion|+79001000001|Склад|Новое сообщение:Внимание, сработал датчик движения|open|t",
-        "main|2|Stranger|+79990000000||Новое сообщение:Привет|open|t",
-        "main|4|Silent|+79001000002|Офис|Нет связи с объектом; контроль 2 ч|open|t",
+        "main|1|Silent|+79001000003|Гараж|Нет связи с объектом|open|t",
+        "main|2|Intrusion|+79001000001|Склад|Новое сообщение:Внимание, сработал датчик движения|open|t",
+        "main|3|Stranger|+79990000000||Новое сообщение:Привет|open|t",
+        "main|5|Silent|+79001000002|Офис|Нет связи с объектом; контроль 2 ч|open|t",
     };
     EXPECT_EQ(alarms(), mainAlarms) << "committed with the main journal's rows";
 
@@ -617,7 +622,8 @@ TEST_F(Database, TheForwarderOpensEachAlarmOfItsRowsOnceAlsoWhenKilledBeforeItsM
     ASSERT_TRUE(forwarder.WaitCaughtUp(10s));
     std::vector<std::string> expected = mainAlarms;
     // The ring journal's first row shares its number with the main one's.
-    expected.push_back("ring|1|RingRoundFailed|+79001000001|Склад|Дозвон завершен не успешно|open|t");
+    expected.push_back("ring|1|RingRoundFailed|+79001000003|Гараж|Дозвон завершен не успешно|open|t");
+    expected.push_back("ring|2|RingRoundFailed|+79001000001|Склад|Дозвон завершен не успешно|open|t");
     EXPECT_EQ(alarms(), expected);
 
     // Handled, the stranger's number opens a new alarm with its next SMS.
@@ -628,8 +634,8 @@ TEST_F(Database, TheForwarderOpensEachAlarmOfItsRowsOnceAlsoWhenKilledBeforeItsM
     files.Post(true, kv::status::kNormal, stranger, sms + kv::Str("Ещё раз"_cp), "");
     files.Sync();
     ASSERT_TRUE(forwarder.WaitCaughtUp(10s));
-    expected[1] = "main|2|Stranger|+79990000000||Новое сообщение:Привет|closed|t";
-    expected.push_back("main|6|Stranger|+79990000000||Новое сообщение:Ещё раз|open|t");
+    expected[2] = "main|3|Stranger|+79990000000||Новое сообщение:Привет|closed|t";
+    expected.push_back("main|7|Stranger|+79990000000||Новое сообщение:Ещё раз|open|t");
     EXPECT_EQ(alarms(), expected);
 
     // Modem 1's state reaches the stations' row at once, not at the next heartbeat.
