@@ -115,6 +115,8 @@ void Forwarder::SetModem1Up(bool up)
 {
     {
         std::lock_guard lock(m_lock);
+        if (m_modem1Up == up)
+            return; // told each second, changed seldom
         m_modem1Up = up;
     }
     m_wake.notify_all();

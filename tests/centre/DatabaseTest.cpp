@@ -397,6 +397,21 @@ TEST_F(Database, TheStationsCoreForwardsItsJournalsWhenTheConfigNamesADatabase)
     ASSERT_EQ(r.Rows(), 2);
     EXPECT_EQ(r.Text(0, 0) + " " + r.Text(0, 1) + " " + r.Text(0, 2), "main Поставлено на охрану t");
     EXPECT_EQ(r.Text(1, 0) + " " + r.Text(1, 1) + " " + r.Text(1, 2), "ring Дозвон успешен t");
+
+    // Whether modem 1 works goes to the station's row with the next second's tick.
+    const auto modemUp = [&](bool running) {
+        core.Modem1->Running = running;
+        core.Tick();
+        const auto until = std::chrono::steady_clock::now() + 3s;
+        std::string up;
+        while ((up = db->Exec("SELECT modem1_up FROM stations WHERE name = 'Пульт'").Text(0, 0)) !=
+                   (running ? "t" : "f") &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(10ms);
+        return up;
+    };
+    EXPECT_EQ(modemUp(true), "t");
+    EXPECT_EQ(modemUp(false), "f");
 }
 
 
