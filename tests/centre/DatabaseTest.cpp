@@ -2,6 +2,7 @@
 // throw-away cluster and names it in KV_TEST_PG (and how to stop and start it
 // in KV_TEST_PG_CTL). Each test has a database of its own.
 #include "centre/AlarmQueue.h"
+#include "centre/AlarmQueueWorker.h"
 #include "centre/Forwarder.h"
 #include "centre/Pg.h"
 #include "centre/Schema.h"
@@ -19,7 +20,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <csignal>
+#include <deque>
 #include <memory>
 #include <cstdlib>
 #include <future>
@@ -812,6 +815,77 @@ TEST_F(Database, EscalationsAreClaimedOnceByTheFirstReceiverWithItsModemUp)
     EXPECT_LT(takenOver[0].id, takenOver[1].id) << "oldest first";
     EXPECT_TRUE(takenOver[0].escalated);
     EXPECT_EQ(takenOver[0].station, kv::Str("Приёмник 1"_cp));
+}
+
+TEST_F(Database, ADesksWindowsTakeAndCloseThroughAWorkerAndAreAnsweredOnTheirOwnThread)
+{
+    auto db = Open();
+    kv::centre::Migrate(*db);
+    AddAlarms(*db, 1);
+    const long long id = Ids(*db).at(0);
+    // The answers queue up as for a UI thread, and run on this one.
+    std::mutex lock;
+    std::condition_variable posted;
+    std::deque<std::function<void()>> answers;
+    const auto post = [&](std::function<void()> answer) {
+        std::lock_guard hold(lock);
+        answers.push_back(std::move(answer));
+        posted.notify_all();
+    };
+    const auto serve = [&] {
+        std::unique_lock hold(lock);
+        if (!posted.wait_for(hold, 10s, [&] { return !answers.empty(); }))
+            return false;
+        auto answer = std::move(answers.front());
+        answers.pop_front();
+        hold.unlock();
+        answer();
+        return true;
+    };
+    const std::thread::id ui = std::this_thread::get_id();
+    std::vector<std::string> told;
+    const auto took = [&](bool taken, const std::string& holder, const std::string& error) {
+        told.push_back((taken ? "taken" : "lost to " + holder) + (error.empty() ? "" : ", error"));
+        EXPECT_EQ(std::this_thread::get_id(), ui);
+    };
+    const auto closed = [&](bool done, const std::string& error) {
+        told.push_back((done ? "closed" : "not closed") + (error.empty() ? std::string() : ", error"));
+        EXPECT_EQ(std::this_thread::get_id(), ui);
+    };
+    const std::string ivanov = kv::Str("Иванов"_cp), petrov = kv::Str("Петров"_cp);
+    kv::centre::AlarmQueueWorker first(Conninfo(), kv::Str("Пульт 1"_cp), post);
+    kv::centre::AlarmQueueWorker second(Conninfo(), kv::Str("Пульт 2"_cp), post);
+    first.Take(id, ivanov, took);
+    ASSERT_TRUE(serve());
+    second.Take(id, petrov, took);
+    ASSERT_TRUE(serve());
+    first.Release(id, ivanov);
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (db->Exec("SELECT state FROM alarms").Text(0, 0) != "open" && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(5ms);
+    second.Take(id, petrov, took);
+    ASSERT_TRUE(serve());
+    second.Renew(id, petrov);
+    second.Close(id, petrov, kv::Str("Другое"_cp), "", kv::Str("Обработано: Другое"_cp), closed);
+    ASSERT_TRUE(serve());
+    second.Close(id, petrov, kv::Str("Другое"_cp), "", kv::Str("Обработано: Другое"_cp), closed);
+    ASSERT_TRUE(serve());
+    EXPECT_EQ(told.size(), 5u);
+    EXPECT_EQ(told[0], "taken");
+    EXPECT_EQ(told[1], kv::Str("lost to Иванов"_cp));
+    EXPECT_EQ(told[2], "taken");
+    EXPECT_EQ(told[3], "closed");
+    EXPECT_EQ(told[4], "not closed");
+    EXPECT_EQ(db->Exec("SELECT count(*) FROM events WHERE station = 'Пульт 2' AND journal = 'desk'").Integer(0, 0), 1);
+
+    // No database: answered at once with why.
+    kv::centre::AlarmQueueWorker away("host=/nonexistent port=5432 dbname=none", kv::Str("Пульт 3"_cp), post);
+    away.Take(id, ivanov, took);
+    ASSERT_TRUE(serve());
+    away.Close(id, ivanov, "", "", "", closed);
+    ASSERT_TRUE(serve());
+    EXPECT_EQ(told.at(5), "lost to , error");
+    EXPECT_EQ(told.at(6), "not closed, error");
 }
 
 } // namespace
