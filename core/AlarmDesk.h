@@ -17,6 +17,7 @@
 #include "core/AlarmPriority.h"
 #include "data/Rgb.h"
 #include "data/Text.h"
+#include "modem/AlarmRows.h"
 #include "modem/Report.h"
 #include "timing/Clock.h"
 #include "timing/ClockStep.h"
@@ -41,9 +42,7 @@ inline constexpr std::size_t kCommentLimit = 100;
 // What one UCS2 SMS carries.
 inline constexpr std::size_t kSmsLimit = 70;
 inline constexpr std::string_view kResumeEvent = "Возобновление работы после сбоя"_cp;
-inline constexpr std::string_view kLinkLostEvent = "Потеряна связь с GSM-модулем"_cp;
 inline constexpr std::string_view kStrangerName = "Неизвестный отправитель"_cp;
-inline constexpr std::string_view kSilentEvent = "Нет связи с объектом"_cp;
 
 struct OpenAlarm {
     std::uint64_t id = 0;

@@ -276,6 +276,9 @@ void StationCore::Tick()
 {
     m_desk.SetEscalation(m_minutesText, m_numbersText);
     m_desk.Tick();
+    // The centre lets a receiver whose modem 1 answers send the escalations.
+    if (m_forwarder)
+        m_forwarder->SetModem1Up(Modem1->Running && !m_desk.LinkDown());
     // Parsed, and a problem told, once per change.
     if (!m_silentHoursText || *m_silentHoursText != m_silentHoursTyped) {
         std::string problem;
