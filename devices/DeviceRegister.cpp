@@ -83,6 +83,87 @@ void DeviceRegister::Save()
     DeviceTable.FreeBookmark(mark);
 }
 
+std::vector<DeviceEntry> DeviceRegister::Entries() const
+{
+    const MemTable& devices = DeviceTable;
+    const MemTable& descriptions = DescriptionTable;
+    const int deviceKey = devices.FindField("k1");
+    const int listName = devices.FindField("device");
+    const int key = descriptions.FindField("k1");
+    const auto field = [&](const char* name) { return descriptions.FindField(name); };
+    const int name = field("name"), address = field("adress"), description = field("description"),
+              shortName = field("simplename"), number = field("simcard"), deviceDescription = field("devicedescription"),
+              dialTime = field("dialtime"), dialEnable = field("dialenable"), drosvel = field("drosvel");
+
+    // The card shows a device's first description row: that one counts.
+    std::unordered_map<std::int32_t, RecordHandle> byKey;
+    for (std::size_t i = 0; key >= 0 && i < descriptions.TotalRecordCount(); ++i) {
+        const RecordHandle d = descriptions.RecordAt(i);
+        if (!descriptions.IsNull(d, key))
+            byKey.emplace(descriptions.Integer(d, key), d);
+    }
+    std::vector<DeviceEntry> out;
+    out.reserve(devices.TotalRecordCount());
+    for (std::size_t i = 0; i < devices.TotalRecordCount(); ++i) {
+        const RecordHandle device = devices.RecordAt(i);
+        RecordHandle d;
+        if (deviceKey >= 0 && !devices.IsNull(device, deviceKey))
+            if (const auto it = byKey.find(devices.Integer(device, deviceKey)); it != byKey.end())
+                d = it->second;
+        const auto text = [&](int f) { return std::string(TextOf(descriptions, d, f)); };
+        const auto flag = [&](int f) { return d && f >= 0 && descriptions.Boolean(d, f); };
+        DeviceEntry e;
+        e.listName = TextOf(devices, device, listName);
+        e.name = text(name);
+        e.address = text(address);
+        e.description = text(description);
+        e.shortName = text(shortName);
+        e.number = text(number);
+        e.deviceDescription = text(deviceDescription);
+        e.dialTime = text(dialTime);
+        e.dialEnable = flag(dialEnable);
+        e.drosvel = flag(drosvel);
+        out.push_back(std::move(e));
+    }
+    return out;
+}
+
+void DeviceRegister::Replace(const std::vector<DeviceEntry>& entries)
+{
+    // Built apart and saved first: a file that cannot be written leaves the
+    // register as it was, tables and files alike.
+    MemTable devices("DeviceTable");
+    MemTable descriptions("DescriptionTable");
+    DefineDeviceTable(devices);
+    DefineDescriptionTable(descriptions);
+    std::int32_t key = 0;
+    for (const DeviceEntry& e : entries) {
+        ++key;
+        devices.Append();
+        devices.FieldAt(device::K1).SetAsInteger(key);
+        devices.FieldAt(device::Device).SetAsString(e.listName);
+        devices.Post();
+        descriptions.Append();
+        descriptions.FieldAt(description::K1).SetAsInteger(key);
+        descriptions.FieldAt(description::Name).SetAsString(e.name);
+        descriptions.FieldAt(description::Adress).SetAsString(e.address);
+        descriptions.FieldAt(description::Description).SetAsString(e.description);
+        descriptions.FieldAt(description::SimpleName).SetAsString(e.shortName);
+        descriptions.FieldAt(description::SimCard).SetAsString(e.number);
+        descriptions.FieldAt(description::DeviceDescription).SetAsString(e.deviceDescription);
+        descriptions.FieldAt(description::DialTime).SetAsString(e.dialTime);
+        descriptions.FieldAt(description::DialEnable).SetAsBoolean(e.dialEnable);
+        descriptions.FieldAt(description::Drosvel).SetAsBoolean(e.drosvel);
+        descriptions.Post();
+    }
+    descriptions.SaveToFile(kDescriptionFile, &frmbin);
+    devices.SaveToFile(kDeviceFile, &frmbin);
+    const bool readOnly = DeviceTable.ReadOnly();
+    SetReadOnly(true); // an edit under way is given up: the register it was made on is gone
+    Load();
+    SetReadOnly(readOnly);
+}
+
 void DeviceRegister::SetReadOnly(bool readOnly)
 {
     if (readOnly) {

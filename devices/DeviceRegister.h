@@ -36,6 +36,22 @@ struct RegisterRow {
     bool dialEnable = false;
 };
 
+// One device with every field its two rows hold, in register order: what
+// another station's copy of the register is made of.
+struct DeviceEntry {
+    std::string listName;    // the device list's name
+    std::string name;
+    std::string address;
+    std::string description;
+    std::string shortName;
+    std::string number;
+    std::string deviceDescription;
+    std::string dialTime;
+    bool dialEnable = false;
+    bool drosvel = false;
+    bool operator==(const DeviceEntry&) const = default;
+};
+
 class DeviceRegister final : private IRecordListener {
 public:
     DeviceRegister();
@@ -57,6 +73,13 @@ public:
     bool Load();
     // Writes both files; the current device stays current. Throws on failure.
     void Save();
+    // The register as entries (UI thread); a device without a description row
+    // has empty texts.
+    std::vector<DeviceEntry> Entries() const;
+    // Writes `entries` as both files and reads them back, so the tables and
+    // the files hold exactly that register. Throws when a file cannot be
+    // written; the old files then stay.
+    void Replace(const std::vector<DeviceEntry>& entries);
     // Cancels a change under way when the register becomes read-only.
     void SetReadOnly(bool readOnly);
 

@@ -449,4 +449,48 @@ TEST(RegisterFiles, SaveAndLoadFailures)
     }
 }
 
+TEST(RegisterFiles, AnotherStationsRegisterReplacesTablesAndFilesFieldForField)
+{
+    kv::test::TempDir dir;
+    kv::DeviceRegister reg;
+    reg.Load();
+    Add(reg, S("Без карточки"_cp));
+    Add(reg, S("Склад"_cp), "A", "+7900");
+    reg.SetReadOnly(true);
+    const std::vector<kv::DeviceEntry> before = reg.Entries();
+    ASSERT_EQ(before.size(), 2u);
+    EXPECT_EQ(before[0], kv::DeviceEntry{S("Без карточки"_cp)}) << "a device without a card has empty texts";
+    EXPECT_EQ(before[1].shortName, "A");
+
+    // Every byte but NUL, spread over the fields within their sizes.
+    std::string bytes;
+    for (int b = 1; b < 256; ++b)
+        bytes.push_back(static_cast<char>(b));
+    kv::DeviceEntry full{bytes.substr(0, 150), bytes.substr(150, 100), bytes.substr(100, 100), bytes.substr(200, 20),
+                         bytes.substr(220, 35), "+79001112233", bytes.substr(0, 255), "1.5", true, true};
+    kv::DeviceEntry plain{S("Офис"_cp), "", "", "", "B", "+7911", "", "60", false, false};
+    const std::vector<kv::DeviceEntry> next = {plain, full};
+    reg.Replace(next);
+    EXPECT_EQ(reg.Entries(), next);
+    EXPECT_TRUE(reg.DeviceTable.ReadOnly()) << "the read-only state stays";
+    EXPECT_EQ(reg.FindShortNameByNumber("+79001112233", ""), full.shortName) << "the lookups follow";
+    EXPECT_EQ(reg.FindShortNameByNumber("+7900", ""), kBlanks) << "the device left is gone";
+    ASSERT_EQ(reg.Devices().size(), 2u);
+    EXPECT_TRUE(reg.Devices()[1].dialenable);
+
+    kv::DeviceRegister fromFiles;
+    ASSERT_TRUE(fromFiles.Load());
+    EXPECT_EQ(fromFiles.Entries(), next) << "the files hold the same";
+
+    reg.Replace({});
+    EXPECT_TRUE(reg.Entries().empty());
+
+    // A file that cannot be written leaves tables and files as they were.
+    reg.Replace(next);
+    std::filesystem::remove(kv::kDescriptionFile);
+    std::filesystem::create_directory(kv::kDescriptionFile);
+    EXPECT_ANY_THROW(reg.Replace({plain}));
+    EXPECT_EQ(reg.Entries(), next);
+}
+
 } // namespace
