@@ -149,6 +149,35 @@ EXCEPTION WHEN duplicate_object OR unique_violation THEN
 END
 $$;
 )sql"},
+    {3, R"sql(
+-- The register as a station's files hold it: the device list's name and the
+-- order the board lays the tiles in.
+ALTER TABLE devices ADD COLUMN list_name text NOT NULL DEFAULT '';
+ALTER TABLE devices ADD COLUMN position integer NOT NULL DEFAULT 0;
+
+-- Which parts of the register the database holds. Once a part has its row
+-- the database's copy wins over a station's files, also when it is empty.
+CREATE TABLE register_state (
+    kind text PRIMARY KEY CHECK (kind IN ('devices', 'operators')),
+    changed_by text NOT NULL DEFAULT '',
+    changed_at timestamptz NOT NULL DEFAULT now()
+);
+
+-- Every station reads the register again when told; one notice per
+-- statement, as a save rewrites hundreds of rows at once.
+CREATE FUNCTION korvalen_register_notify() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+    PERFORM pg_notify('korvalen_register', TG_TABLE_NAME);
+    RETURN NULL;
+END
+$$;
+CREATE TRIGGER devices_register_notify AFTER INSERT OR UPDATE OR DELETE ON devices
+    FOR EACH STATEMENT EXECUTE FUNCTION korvalen_register_notify();
+CREATE TRIGGER operators_register_notify AFTER INSERT OR UPDATE OR DELETE ON operators
+    FOR EACH STATEMENT EXECUTE FUNCTION korvalen_register_notify();
+CREATE TRIGGER register_state_notify AFTER INSERT OR UPDATE OR DELETE ON register_state
+    FOR EACH STATEMENT EXECUTE FUNCTION korvalen_register_notify();
+)sql"},
 };
 
 // At each start, not in a step: the viewers' role may come later, made by

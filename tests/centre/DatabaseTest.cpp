@@ -6,6 +6,8 @@
 #include "centre/Forwarder.h"
 #include "centre/Pg.h"
 #include "centre/Schema.h"
+#include "centre/SharedRegister.h"
+#include "core/CentreRegister.h"
 #include "centre/Utf8.h"
 #include "core/StationCore.h"
 #include "devices/DeviceRegister.h"
@@ -886,6 +888,271 @@ TEST_F(Database, ADesksWindowsTakeAndCloseThroughAWorkerAndAreAnsweredOnTheirOwn
     ASSERT_TRUE(serve());
     EXPECT_EQ(told.at(5), "lost to , error");
     EXPECT_EQ(told.at(6), "not closed, error");
+}
+
+// ------------------------------------------------------------------ the register
+
+// Posted calls queue up as for a UI thread and run on the test's.
+struct UiQueue {
+    std::mutex lock;
+    std::condition_variable posted;
+    std::deque<std::function<void()>> calls;
+    kv::centre::RegisterSync::Post Post()
+    {
+        return [this](std::function<void()> call) {
+            std::lock_guard hold(lock);
+            calls.push_back(std::move(call));
+            posted.notify_all();
+        };
+    }
+    void Drain()
+    {
+        std::unique_lock hold(lock);
+        while (!calls.empty()) {
+            auto call = std::move(calls.front());
+            calls.pop_front();
+            hold.unlock();
+            call();
+            hold.lock();
+        }
+    }
+    // Serves calls until `done` holds or the time is up.
+    bool ServeUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s)
+    {
+        const auto until = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            std::unique_lock hold(lock);
+            if (!posted.wait_until(hold, until, [&] { return !calls.empty(); }))
+                return done();
+            auto call = std::move(calls.front());
+            calls.pop_front();
+            hold.unlock();
+            call();
+        }
+        return true;
+    }
+};
+
+kv::DeviceEntry Device(const std::string& shortName, const std::string& tel, const std::string& list = "")
+{
+    kv::DeviceEntry d;
+    d.listName = list.empty() ? shortName : list;
+    d.shortName = shortName;
+    d.number = tel;
+    d.dialTime = "60";
+    return d;
+}
+
+std::vector<kv::DeviceEntry> FileEntries()
+{
+    kv::DeviceRegister files;
+    files.Load();
+    return files.Entries();
+}
+
+const std::string kHash = "$argon2id$v=19$m=65536,t=2,p=1$c2FsdHNhbHRzYWx0$aGFzaGhhc2hoYXNoaGFzaGhhc2hoYXNoaGFzaA";
+
+TEST_F(Database, ARegisterSavedAtOneStationReachesAnothersFilesWithinSecondsAndSoDoesADeletion)
+{
+    kv::test::TempDir dir;
+    {
+        kv::DeviceRegister own;
+        own.Replace({Device("Old", "+7999")}); // station B's files before the centre
+    }
+    UiQueue ui;
+    kv::DeviceRegister reg;
+    ASSERT_TRUE(reg.Load());
+    int replaced = 0;
+    std::vector<std::string> techno;
+    kv::CentreRegister::Hooks hooks;
+    hooks.replaced = [&] { ++replaced; };
+    hooks.techno = [&](const std::string& text, kv::Rgb) { techno.push_back(text); };
+    auto b = std::make_unique<kv::CentreRegister>(Conninfo(), "B", reg, std::nullopt, hooks, ui.Post());
+    ASSERT_TRUE(ui.ServeUntil([&] { return b->Sync().Connected(); }));
+    auto db = Open();
+    EXPECT_EQ(db->Exec("SELECT string_agg(short_name, ',') FROM devices").Text(0, 0), "Old") << "B seeded";
+
+    // Station A's administrator saves the register.
+    kv::centre::RegisterSync a(Conninfo(), "A", {}, [](std::function<void()>) {}, {}, 50ms);
+    const std::vector<kv::DeviceEntry> saved = {Device("A1", "+7901", kv::Str("Склад"_cp)), Device("A2", "+7902")};
+    const auto start = std::chrono::steady_clock::now();
+    a.PushDevices(saved);
+    ASSERT_TRUE(ui.ServeUntil([&] { return FileEntries() == saved; }, 5s));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, 3s);
+    std::printf("register change reached another station's files in %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    EXPECT_EQ(reg.FindShortNameByNumber("+7902", ""), "A2") << "the lookups too";
+    EXPECT_EQ(replaced, 1);
+    ASSERT_FALSE(techno.empty());
+
+    a.PushDevices({saved[1]});
+    ASSERT_TRUE(ui.ServeUntil([&] { return FileEntries().size() == 1; }, 5s));
+    EXPECT_EQ(FileEntries().at(0).shortName, "A2");
+    EXPECT_EQ(db->Exec("SELECT count(*) FROM devices").Integer(0, 0), 1);
+
+    b.reset();
+
+    // B's administrator edits meanwhile: the database's copy waits for the
+    // save; a save that changes nothing lays it, a change wins over it.
+    bool editing = true;
+    hooks.busy = [&] { return editing; };
+    kv::CentreRegister busy(Conninfo(), "B2", reg, std::nullopt, hooks, ui.Post());
+    const auto changeAt = [&](kv::CentreRegister& station, const std::vector<kv::DeviceEntry>& devices) {
+        a.PushDevices(devices);
+        ASSERT_TRUE(a.WaitSettled(5s));
+        station.Sync().PullNow();
+        ASSERT_TRUE(station.Sync().WaitSettled(5s));
+        ui.Drain();
+    };
+    changeAt(busy, {saved[0]});
+    EXPECT_EQ(FileEntries(), std::vector<kv::DeviceEntry>{saved[1]}) << "waits while the register is edited";
+    editing = false;
+    EXPECT_EQ(busy.Saved(true), "");
+    EXPECT_EQ(FileEntries(), std::vector<kv::DeviceEntry>{saved[0]});
+
+    editing = true;
+    changeAt(busy, {saved[1]});
+    reg.Replace({Device("Mine", "+7903")}); // the administrator's edit, saved to the files
+    editing = false;
+    EXPECT_EQ(busy.Saved(true), "");
+    ASSERT_TRUE(busy.Sync().WaitSettled(5s));
+    EXPECT_EQ(db->Exec("SELECT string_agg(short_name, ',') FROM devices").Text(0, 0), "Mine");
+    EXPECT_EQ(FileEntries().at(0).shortName, "Mine");
+    // Two devices of one name cannot be told apart in the centre: refused, said why.
+    reg.Replace({Device("X", "+7904"), Device("X", "+7905")});
+    EXPECT_NE(busy.Saved(true).find("X"), std::string::npos);
+    reg.Replace({Device("Y", "+7906")});
+    EXPECT_EQ(busy.Saved(false), "");
+    ASSERT_TRUE(busy.Sync().WaitSettled(5s));
+    EXPECT_EQ(db->Exec("SELECT string_agg(short_name, ',') FROM devices").Text(0, 0), "Mine")
+        << "only an administrator's save goes";
+}
+
+TEST_F(Database, EveryFieldOfADeviceRoundTripsWithEveryCp1251Byte)
+{
+    auto db = Open();
+    kv::centre::Migrate(*db);
+    std::string all;
+    for (int b = 0; b < 256; ++b)
+        all.push_back(static_cast<char>(b));
+    kv::DeviceEntry full{all, all + "1", all + "2", all + "3", all + "4", all + "5", all + "6", all + "7", true, true};
+    kv::DeviceEntry other{"\"q\"\\", "", "", "", "{}", "", "", "", false, true};
+    kv::centre::PushDevices(*db, {other, full}, kv::Str("Пульт"_cp));
+    const kv::centre::SharedRegister pulled = kv::centre::Pull(*db);
+    ASSERT_TRUE(pulled.devices.has_value());
+    EXPECT_EQ(*pulled.devices, (std::vector<kv::DeviceEntry>{other, full})) << "in the register's order";
+    EXPECT_FALSE(pulled.accounts.has_value()) << "nobody saved the accounts";
+    EXPECT_EQ(db->Exec("SELECT changed_by FROM register_state").Text(0, 0), "Пульт");
+
+    // A save that changes one device touches that row only.
+    db->Exec("UPDATE devices SET changed_at = now() - interval '1 hour'");
+    other.dialEnable = true;
+    kv::centre::PushDevices(*db, {other, full}, "s");
+    EXPECT_EQ(db->Exec("SELECT count(*) FROM devices WHERE changed_at > now() - interval '1 minute'").Integer(0, 0), 1);
+    EXPECT_THROW(kv::centre::PushDevices(*db, {other, other}, "s"), std::invalid_argument);
+    EXPECT_EQ(kv::centre::Pull(*db).devices->size(), 2u) << "a refused save changes nothing";
+}
+
+TEST_F(Database, AFirstStationSeedsAnEmptyDatabaseAndASecondStationsFilesGiveWay)
+{
+    auto db = Open();
+    kv::centre::Migrate(*db);
+    using kv::centre::SharedAccount;
+    const std::vector<kv::DeviceEntry> first = {Device("A", "+7901"), Device("B", "+7902")};
+    const std::vector<kv::DeviceEntry> second = {Device("C", "+7903")};
+    auto pulled = kv::centre::SeedOrPull(*db, {}, {}, "empty");
+    EXPECT_FALSE(pulled.devices || pulled.accounts) << "a station with nothing seeds nothing";
+    pulled = kv::centre::SeedOrPull(*db, first, {{kv::Str("Администратор"_cp), kHash, "admin"}}, "one");
+    EXPECT_EQ(pulled.devices, first);
+    ASSERT_TRUE(pulled.accounts.has_value());
+    EXPECT_EQ(pulled.accounts->size(), 1u);
+    pulled = kv::centre::SeedOrPull(*db, second, {{"other", kHash, "operator"}}, "two");
+    EXPECT_EQ(pulled.devices, first) << "the database wins";
+    EXPECT_EQ(pulled.accounts->at(0).name, kv::Str("Администратор"_cp));
+
+    // An empty register saved by an administrator is the centre's register too.
+    kv::centre::PushDevices(*db, {}, "one");
+    EXPECT_EQ(kv::centre::SeedOrPull(*db, second, {}, "three").devices, std::vector<kv::DeviceEntry>{});
+
+    // A second station's own files give way to the database's at its start.
+    kv::centre::PushDevices(*db, first, "one");
+    kv::test::TempDir dir;
+    kv::DeviceRegister reg;
+    reg.Replace(second);
+    UiQueue ui;
+    int replaced = 0;
+    kv::CentreRegister::Hooks hooks;
+    hooks.replaced = [&] { ++replaced; };
+    kv::CentreRegister station(Conninfo(), "two", reg, std::nullopt, hooks, ui.Post());
+    ASSERT_TRUE(ui.ServeUntil([&] { return FileEntries() == first; }));
+    EXPECT_EQ(replaced, 1);
+}
+
+TEST_F(Database, AccountsGoAsHashesOnlyAndAViewerChangesNothingOfTheRegister)
+{
+    auto db = Open();
+    kv::centre::Migrate(*db);
+    using kv::centre::SharedAccount;
+    const std::string admin = kv::Str("Администратор"_cp), ivanov = kv::Str("Иванов"_cp);
+    kv::centre::PushAccounts(*db,
+                             {{admin, kHash, "admin"},
+                              {ivanov, kHash + "x", "viewer"},
+                              {ivanov, kHash, "admin"},
+                              {"plain", "secret", "operator"},
+                              {"odd", kHash, "boss"}},
+                             "s");
+    const auto accounts = *kv::centre::Pull(*db).accounts;
+    ASSERT_EQ(accounts.size(), 3u) << "a password in clear never leaves the station; a name counts once";
+    EXPECT_EQ(accounts[0], (SharedAccount{"odd", kHash, "operator"})) << "an unknown role is an operator's";
+    EXPECT_EQ(accounts[1], (SharedAccount{admin, kHash, "admin"}));
+    EXPECT_EQ(accounts[2], (SharedAccount{ivanov, kHash + "x", "viewer"}));
+    EXPECT_EQ(db->Exec("SELECT count(*) FROM operators WHERE password_hash NOT LIKE '$argon2id$%'").Integer(0, 0), 0);
+    kv::centre::PushAccounts(*db, {{admin, kHash, "admin"}}, "s");
+    EXPECT_EQ(kv::centre::Pull(*db).accounts->size(), 1u) << "a deleted account goes";
+
+    db->ExecScript("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'kv_duty') THEN "
+                   "CREATE ROLE kv_duty LOGIN IN ROLE korvalen_viewer; END IF; END $$");
+    kv::centre::Migrate(*db); // grants the viewers the register's new table
+    pg::Connection viewer(Conninfo() + " user=kv_duty");
+    viewer.Connect();
+    try {
+        kv::centre::PushDevices(viewer, {Device("V", "+7900")}, "duty");
+        ADD_FAILURE() << "a viewer saved the register";
+    } catch (const pg::Error& e) {
+        EXPECT_EQ(e.SqlState(), "42501");
+    }
+    const auto seen = kv::centre::SeedOrPull(viewer, {Device("V", "+7900")}, {}, "duty");
+    EXPECT_FALSE(seen.devices.has_value()) << "a viewer's desk seeds nothing";
+    EXPECT_EQ(seen.accounts->size(), 1u) << "and reads what there is";
+}
+
+TEST_F(Database, ASaveMadeWhileTheDatabaseIsAwayGoesOnItsReturn)
+{
+    auto db = Open();
+    kv::centre::Migrate(*db);
+    kv::centre::PushDevices(*db, {Device("A", "+7901")}, "s");
+    db.reset();
+    std::vector<std::string> refused;
+    kv::centre::RegisterSync::Callbacks callbacks;
+    UiQueue ui;
+    callbacks.refused = [&](const std::string& why) { refused.push_back(why); };
+    kv::centre::RegisterSync sync(Conninfo(), "s", {}, ui.Post(), callbacks, 50ms);
+    ASSERT_TRUE(sync.WaitSettled(10s));
+    Control("stop -m immediate");
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (sync.Connected() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_FALSE(sync.Connected());
+    sync.PushDevices({Device("B", "+7902")});
+    Control("start -w -l server.log");
+    ASSERT_TRUE(sync.WaitSettled(20s));
+    db = Open();
+    EXPECT_EQ(db->Exec("SELECT string_agg(short_name, ',') FROM devices").Text(0, 0), "B");
+    sync.PushDevices({Device("C", "+7903"), Device("C", "+7904")});
+    ASSERT_TRUE(sync.WaitSettled(10s));
+    ui.ServeUntil([&] { return !refused.empty(); });
+    EXPECT_EQ(refused.size(), 1u) << "a register the database cannot take is told";
 }
 
 } // namespace

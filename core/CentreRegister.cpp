@@ -1,0 +1,120 @@
+#include "core/CentreRegister.h"
+
+#include "centre/Settings.h"
+#include "data/Text.h"
+#include "timing/UiThread.h"
+
+namespace kv {
+
+using namespace literals;
+
+std::unique_ptr<CentreRegister> CentreRegister::Start(const IniFile& config, DeviceRegister& reg,
+                                                      std::optional<std::vector<centre::SharedAccount>> accounts,
+                                                      Hooks hooks, centre::RegisterSync::Post post)
+{
+    const std::optional<centre::DatabaseSettings> settings = centre::ReadDatabaseSettings(config);
+    if (!settings)
+        return nullptr;
+    if (!post)
+        post = [](std::function<void()> fn) { PostToUi(std::move(fn)); };
+    return std::make_unique<CentreRegister>(settings->connection, settings->station, reg, std::move(accounts),
+                                            std::move(hooks), std::move(post));
+}
+
+CentreRegister::CentreRegister(const std::string& connection, const std::string& station, DeviceRegister& reg,
+                               std::optional<std::vector<centre::SharedAccount>> accounts, Hooks hooks,
+                               centre::RegisterSync::Post post)
+    : m_register(reg), m_hooks(std::move(hooks)), m_alive(std::make_shared<CentreRegister*>(this))
+{
+    centre::SharedRegister seed;
+    seed.devices = reg.Entries();
+    m_laid = *seed.devices;
+    seed.accounts = std::move(accounts);
+    const bool takesAccounts = seed.accounts.has_value();
+    centre::RegisterSync::Callbacks callbacks;
+    const std::weak_ptr<CentreRegister*> alive = m_alive;
+    callbacks.pulled = [alive, takesAccounts](const centre::SharedRegister& pulled) {
+        if (const auto self = alive.lock()) {
+            centre::SharedRegister taken = pulled;
+            if (!takesAccounts)
+                taken.accounts.reset();
+            (*self)->Pulled(taken);
+        }
+    };
+    callbacks.refused = [alive](const std::string& why) {
+        if (const auto self = alive.lock(); self && (*self)->m_hooks.refused)
+            (*self)->m_hooks.refused(why);
+    };
+    m_sync = std::make_unique<centre::RegisterSync>(connection, station, std::move(seed), std::move(post),
+                                                    std::move(callbacks));
+}
+
+CentreRegister::~CentreRegister()
+{
+    m_sync.reset();
+    m_alive.reset();
+}
+
+void CentreRegister::Pulled(const centre::SharedRegister& pulled)
+{
+    if (pulled.accounts && m_hooks.accounts)
+        m_hooks.accounts(*pulled.accounts);
+    if (!pulled.devices)
+        return;
+    if (m_hooks.busy && m_hooks.busy()) {
+        m_waiting = pulled.devices;
+        return;
+    }
+    m_waiting.reset();
+    Lay(*pulled.devices);
+}
+
+void CentreRegister::Lay(const std::vector<DeviceEntry>& devices)
+{
+    if (m_register.Entries() == devices) {
+        m_laid = devices;
+        return;
+    }
+    try {
+        m_register.Replace(devices);
+    } catch (const std::exception& e) {
+        if (m_hooks.techno)
+            m_hooks.techno(Str("Реестр устройств из базы центра не записан: "_cp) + e.what(), kRed);
+        return;
+    }
+    m_laid = devices;
+    if (m_hooks.techno)
+        m_hooks.techno(Str("Реестр устройств обновлён из базы центра: устройств "_cp) + std::to_string(devices.size()),
+                       kNavy);
+    if (m_hooks.replaced)
+        m_hooks.replaced();
+}
+
+std::string CentreRegister::Saved(bool byAdministrator)
+{
+    std::vector<DeviceEntry> devices = m_register.Entries();
+    if (!byAdministrator || devices == m_laid) {
+        // Nothing of the administrator's to keep: the database's copy, if one
+        // waited, is laid now.
+        if (m_waiting) {
+            const std::vector<DeviceEntry> waiting = std::move(*m_waiting);
+            m_waiting.reset();
+            Lay(waiting);
+        }
+        return {};
+    }
+    if (std::string why = centre::DevicesRefusal(devices); !why.empty())
+        return why;
+    // The save wins over a copy read while it was being made.
+    m_waiting.reset();
+    m_laid = devices;
+    m_sync->PushDevices(std::move(devices));
+    return {};
+}
+
+void CentreRegister::AccountsChanged(std::vector<centre::SharedAccount> accounts)
+{
+    m_sync->PushAccounts(std::move(accounts));
+}
+
+} // namespace kv

@@ -1,0 +1,71 @@
+#pragma once
+// A station's register and accounts kept as copies of the centre's: the
+// database's register is laid into the tables and files when it differs, an
+// administrator's save goes to the database, and the accounts are handed to
+// whoever keeps them. UI thread only; the database is reached from the
+// sync's own thread. Nothing of it exists without [Database].
+#include "centre/SharedRegister.h"
+#include "data/IniFile.h"
+#include "data/Rgb.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kv {
+
+class CentreRegister {
+public:
+    struct Hooks {
+        // True while the register is being edited here: the database's copy
+        // waits for the save.
+        std::function<bool()> busy;
+        // The register was replaced: the board is laid again.
+        std::function<void()> replaced;
+        // The database's accounts, each time they are read.
+        std::function<void(const std::vector<centre::SharedAccount>&)> accounts;
+        std::function<void(const std::string& text, Rgb colour)> techno;
+        // A save the database would not take, for the administrator.
+        std::function<void(const std::string& text)> refused;
+    };
+
+    // Null without a [Database] section. `accounts`: the station's own, to
+    // seed an empty database; nullopt for a station without accounts (the
+    // receiver), which then takes none either.
+    static std::unique_ptr<CentreRegister> Start(const IniFile& config, DeviceRegister& reg,
+                                                 std::optional<std::vector<centre::SharedAccount>> accounts,
+                                                 Hooks hooks, centre::RegisterSync::Post post = {});
+    CentreRegister(const std::string& connection, const std::string& station, DeviceRegister& reg,
+                   std::optional<std::vector<centre::SharedAccount>> accounts, Hooks hooks,
+                   centre::RegisterSync::Post post);
+    ~CentreRegister();
+    CentreRegister(const CentreRegister&) = delete;
+    CentreRegister& operator=(const CentreRegister&) = delete;
+
+    // The register's files were saved. An administrator's change goes to the
+    // database; otherwise a copy of the database that waited is laid now.
+    // Returns why the database cannot take the change (station text), empty
+    // when it can.
+    std::string Saved(bool byAdministrator);
+    void AccountsChanged(std::vector<centre::SharedAccount> accounts);
+
+    centre::RegisterSync& Sync() { return *m_sync; }
+
+private:
+    void Pulled(const centre::SharedRegister& pulled);
+    void Lay(const std::vector<DeviceEntry>& devices);
+
+    DeviceRegister& m_register;
+    Hooks m_hooks;
+    // The register as last in step with the database (laid or pushed; the
+    // files as found at first): a save that differs is the administrator's change.
+    std::vector<DeviceEntry> m_laid;
+    std::optional<std::vector<DeviceEntry>> m_waiting;
+    // Posted reads that arrive after the close are dropped.
+    std::shared_ptr<CentreRegister*> m_alive;
+    std::unique_ptr<centre::RegisterSync> m_sync;
+};
+
+} // namespace kv
