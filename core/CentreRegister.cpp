@@ -29,6 +29,8 @@ CentreRegister::CentreRegister(const std::string& connection, const std::string&
     centre::SharedRegister seed;
     seed.devices = reg.Entries();
     m_laid = *seed.devices;
+    if (accounts)
+        m_accountsLaid = *accounts;
     seed.accounts = std::move(accounts);
     const bool takesAccounts = seed.accounts.has_value();
     centre::RegisterSync::Callbacks callbacks;
@@ -57,8 +59,14 @@ CentreRegister::~CentreRegister()
 
 void CentreRegister::Pulled(const centre::SharedRegister& pulled)
 {
-    if (pulled.accounts && m_hooks.accounts)
-        m_hooks.accounts(*pulled.accounts);
+    if (pulled.accounts) {
+        if (m_hooks.accountsBusy && m_hooks.accountsBusy()) {
+            m_accountsWaiting = pulled.accounts;
+        } else {
+            m_accountsWaiting.reset();
+            LayAccounts(*pulled.accounts);
+        }
+    }
     if (!pulled.devices)
         return;
     if (m_hooks.busy && m_hooks.busy()) {
@@ -112,8 +120,28 @@ std::string CentreRegister::Saved(bool byAdministrator)
     return {};
 }
 
-void CentreRegister::AccountsChanged(std::vector<centre::SharedAccount> accounts)
+void CentreRegister::LayAccounts(const std::vector<centre::SharedAccount>& accounts)
 {
+    m_accountsLaid = accounts;
+    if (m_hooks.layAccounts && (!m_hooks.accounts || m_hooks.accounts() != accounts))
+        m_hooks.layAccounts(accounts);
+}
+
+void CentreRegister::AccountsSaved()
+{
+    if (!m_hooks.accounts)
+        return;
+    std::vector<centre::SharedAccount> accounts = m_hooks.accounts();
+    if (accounts == m_accountsLaid) {
+        if (m_accountsWaiting) {
+            const std::vector<centre::SharedAccount> waiting = std::move(*m_accountsWaiting);
+            m_accountsWaiting.reset();
+            LayAccounts(waiting);
+        }
+        return;
+    }
+    m_accountsWaiting.reset();
+    m_accountsLaid = accounts;
     m_sync->PushAccounts(std::move(accounts));
 }
 

@@ -24,8 +24,10 @@ public:
         std::function<bool()> busy;
         // The register was replaced: the board is laid again.
         std::function<void()> replaced;
-        // The database's accounts, each time they are read.
-        std::function<void(const std::vector<centre::SharedAccount>&)> accounts;
+        // The same for the accounts: kept here, being edited, replaced by the database's.
+        std::function<std::vector<centre::SharedAccount>()> accounts;
+        std::function<bool()> accountsBusy;
+        std::function<void(const std::vector<centre::SharedAccount>&)> layAccounts;
         std::function<void(const std::string& text, Rgb colour)> techno;
         // A save the database would not take, for the administrator.
         std::function<void(const std::string& text)> refused;
@@ -33,7 +35,7 @@ public:
 
     // Null without a [Database] section. `accounts`: the station's own, to
     // seed an empty database; nullopt for a station without accounts (the
-    // receiver), which then takes none either.
+    // receiver), which then takes none either. The hooks run on the UI thread.
     static std::unique_ptr<CentreRegister> Start(const IniFile& config, DeviceRegister& reg,
                                                  std::optional<std::vector<centre::SharedAccount>> accounts,
                                                  Hooks hooks, centre::RegisterSync::Post post = {});
@@ -49,13 +51,16 @@ public:
     // Returns why the database cannot take the change (station text), empty
     // when it can.
     std::string Saved(bool byAdministrator);
-    void AccountsChanged(std::vector<centre::SharedAccount> accounts);
+    // The accounts were saved: a change goes to the database (password
+    // hashes only), else a copy of the database's that waited is laid.
+    void AccountsSaved();
 
     centre::RegisterSync& Sync() { return *m_sync; }
 
 private:
     void Pulled(const centre::SharedRegister& pulled);
     void Lay(const std::vector<DeviceEntry>& devices);
+    void LayAccounts(const std::vector<centre::SharedAccount>& accounts);
 
     DeviceRegister& m_register;
     Hooks m_hooks;
@@ -63,6 +68,8 @@ private:
     // files as found at first): a save that differs is the administrator's change.
     std::vector<DeviceEntry> m_laid;
     std::optional<std::vector<DeviceEntry>> m_waiting;
+    std::vector<centre::SharedAccount> m_accountsLaid;
+    std::optional<std::vector<centre::SharedAccount>> m_accountsWaiting;
     // Posted reads that arrive after the close are dropped.
     std::shared_ptr<CentreRegister*> m_alive;
     std::unique_ptr<centre::RegisterSync> m_sync;

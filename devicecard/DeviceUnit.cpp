@@ -469,6 +469,8 @@ void TDeviceForm::FormClose()
 {
     try {
         Register.Save();
+        if (RegisterSaved)
+            RegisterSaved();
     } catch (const std::exception&) {
         ShowError(std::string("Ошибка сохранения базы устройств"_cp), this);
     }
@@ -676,6 +678,8 @@ void TDeviceForm::Enqueue(std::string_view line)
 void TDeviceForm::SmsCommand(std::string_view text, std::string_view name)
 {
     // The device the operator clicked for.
+    if (ViewerRefused())
+        return;
     const std::string number = CardNumber();
     SetCommandButtonsEnabled(false);
     SetStatusEdit(number, std::string("Ожидание..."_cp));
@@ -687,8 +691,18 @@ void TDeviceForm::SmsCommand(std::string_view text, std::string_view name)
     }
 }
 
+bool TDeviceForm::ViewerRefused()
+{
+    if (!m_ctx.Viewer)
+        return false;
+    ShowWarning(std::string(kViewerRefused), this);
+    return true;
+}
+
 void TDeviceForm::CallCommand()
 {
+    if (ViewerRefused())
+        return;
     const std::string number = CardNumber();
     SetCommandButtonsEnabled(false);
     Enqueue(DialCommand(number));

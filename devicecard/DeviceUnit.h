@@ -12,6 +12,7 @@
 #include <QDialog>
 
 #include <map>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -58,6 +59,8 @@ public:
 
     // --- register ---
     DeviceRegister& Register;
+    // After the window's close has saved the register's files.
+    std::function<void()> RegisterSaved;
     MemTable& DeviceTable;
     MemTable& DescriptionTable;
     TableFormat& frmbin;
@@ -161,6 +164,8 @@ private:
     void SmsCommand(std::string_view text, std::string_view name);
     void ShowCommandResult();
     void CallCommand();
+    // A viewer's command is refused, with the reason shown.
+    bool ViewerRefused();
     void Enqueue(std::string_view line);
     std::string CardNumber() const;
     void DeviceChanged();

@@ -59,12 +59,18 @@ Receiver::Receiver(std::string configFile, std::ostream& err)
     const auto red = [this](const std::string& text) { m_view.TechnoLine(text, kRed); };
     if (!m_register.Load())
         red(Str("Реестр устройств (t1.bin, t2.bin) не прочитан: приёмник работает без устройств"_cp));
-    m_core = std::make_unique<StationCore>(m_register, std::move(configFile));
+    m_core = std::make_unique<StationCore>(m_register, configFile);
     StationCore& core = *m_core;
     core.SetView(&m_view);
     core.Open([this](const std::string& text) { m_view.TechnoLine(text, kNavy); }, red);
     core.LoadContacts();
     core.RebuildBoard(kBoardColumns, kBoardRows);
+    // The numbers that name the reports follow the centre's register; a
+    // receiver keeps no accounts.
+    CentreRegister::Hooks hooks;
+    hooks.replaced = [this] { m_core->RebuildBoard(kBoardColumns, kBoardRows); };
+    hooks.techno = [this](const std::string& text, Rgb colour) { m_view.TechnoLine(text, colour); };
+    m_centreRegister = CentreRegister::Start(IniFile(configFile), m_register, std::nullopt, std::move(hooks));
 
     m_view.balanceNumber = m_settings.balanceNumber;
     core.SetEscalationTexts(m_settings.escalationMinutes, m_settings.escalationNumbers);

@@ -4,6 +4,7 @@
 // error; the modems start at once from "config.ini"; the desk escalates as in
 // the windows program, with nobody at it.
 #include "centre/LinkWatch.h"
+#include "core/CentreRegister.h"
 #include "core/JournalHealth.h"
 #include "core/Settings.h"
 #include "core/StationCore.h"
@@ -83,6 +84,8 @@ private:
     std::unique_ptr<StationCore> m_core;
     JournalHealthWatch m_health;
     centre::LinkWatch m_centreLink;
+    // With a centre: its register replaces the files' when it changes.
+    std::unique_ptr<CentreRegister> m_centreRegister;
     QTimer m_timer;
     QTimer m_balanceTimer;
     bool m_closed = false;

@@ -335,6 +335,10 @@ void TAlarmsForm::HandleButtonClick()
         ShowWarning(Str("Авторизация пользователя не выполнена"_cp), this);
         return;
     }
+    if (m_ctx.Viewer) {
+        ShowWarning(Str(kViewerRefused), this);
+        return;
+    }
     const OpenAlarm* alarm = m_desk.Find(SelectedId());
     if (!alarm)
         return;

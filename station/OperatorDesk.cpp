@@ -85,7 +85,8 @@ AlarmDesk& OperatorDesk::Desk() { return m_core.Desk(); }
 
 void OperatorDesk::TileSelected(const std::string& shortName)
 {
-    if (m_ctx.LoggedIn)
+    // A viewer's click only looks.
+    if (m_ctx.LoggedIn && !m_ctx.Viewer)
         Desk().AcknowledgeDevice(shortName, m_ctx.Operator);
 }
 

@@ -1,6 +1,8 @@
 #include "station/Station.h"
 
+#include "core/CentreRegister.h"
 #include "core/StationCore.h"
+#include "data/IniFile.h"
 #include "data/Text.h"
 #include "devices/DeviceRegister.h"
 #include "devicecard/DeviceUnit.h"
@@ -104,12 +106,62 @@ Station::Station() : m_register(std::make_unique<DeviceRegister>())
     m_view->windows.desk = m_desk.get();
     m_windows.push_back(&m_desk->AlarmsForm());
     m_windows.push_back(&m_desk->SearchForm());
+    StartCentreRegister();
+}
+
+namespace {
+
+std::vector<centre::SharedAccount> ToCentre(const std::vector<StoredAccount>& accounts)
+{
+    std::vector<centre::SharedAccount> out;
+    for (const StoredAccount& a : accounts)
+        out.push_back({a.user, a.passwordHash, a.role});
+    return out;
+}
+
+std::vector<StoredAccount> FromCentre(const std::vector<centre::SharedAccount>& accounts)
+{
+    std::vector<StoredAccount> out;
+    for (const centre::SharedAccount& a : accounts)
+        out.push_back({a.name, a.passwordHash, a.role});
+    return out;
+}
+
+} // namespace
+
+void Station::StartCentreRegister()
+{
+    // Once the register and the accounts are loaded: they seed an empty centre.
+    CentreRegister::Hooks hooks;
+    hooks.busy = [this] { return m_deviceForm->isVisible(); };
+    hooks.replaced = [this] { RebuildBoard(); };
+    hooks.techno = [this](const std::string& text, Rgb colour) { TechnoLine(text, colour); };
+    hooks.refused = [this](const std::string& why) { ShowError(why, m_ctx.MainWindow); };
+    hooks.accounts = [this] { return ToCentre(m_securityForm->Accounts()); };
+    hooks.accountsBusy = [this] { return m_securityForm->isVisible(); };
+    hooks.layAccounts = [this](const std::vector<centre::SharedAccount>& accounts) {
+        m_securityForm->ReplaceAccounts(FromCentre(accounts));
+    };
+    m_centreRegister = CentreRegister::Start(IniFile(ConfigFile(QStringLiteral("config.ini")).toStdString()),
+                                             *m_register, ToCentre(m_securityForm->Accounts()), std::move(hooks));
+    if (!m_centreRegister)
+        return;
+    m_deviceForm->RegisterSaved = [this] {
+        if (const std::string why = m_centreRegister->Saved(m_ctx.AdminAccess); !why.empty())
+            ShowError(why, m_deviceForm.get());
+    };
+    m_securityForm->AccountsSaved = [this] { m_centreRegister->AccountsSaved(); };
 }
 
 Station::~Station()
 {
     // The workers use every window through the hand-overs: they end first.
     m_form1->StopWorkers(TForm1::kShutdownWait);
+    if (m_centreRegister) {
+        m_deviceForm->RegisterSaved = nullptr;
+        m_securityForm->AccountsSaved = nullptr;
+        m_centreRegister.reset();
+    }
     m_soundBanner.reset();
     m_view->windows = {};
     m_desk.reset();

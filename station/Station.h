@@ -34,6 +34,7 @@ class TSoundBanner;
 class TStationMenu;
 class OperatorDesk;
 class StationCore;
+class CentreRegister;
 class TWindowsView;
 
 // "." as decimal separator for the whole process, whatever the regional
@@ -74,8 +75,10 @@ public:
     TStationMenu& StationMenu() { return *m_stationMenu; }
     // Where the core is shown.
     TWindowsView& View() { return *m_view; }
+    CentreRegister* Centre() { return m_centreRegister.get(); }
 
 private:
+    void StartCentreRegister();
     // The main window's needs.
     void TileSelected(const std::string& shortName) override;
     void ShowAlarms() override;
@@ -125,6 +128,8 @@ private:
     std::unique_ptr<OperatorDesk> m_desk;
     std::vector<QWidget*> m_windows;
     std::unique_ptr<TSoundBanner> m_soundBanner;
+    // With a centre: its register and accounts; null without [Database].
+    std::unique_ptr<CentreRegister> m_centreRegister;
     TStationMenu* m_stationMenu = nullptr; // owned by the main window
 };
 

@@ -16,6 +16,7 @@
 #include "windows/QtText.h"
 #include "windows/StationContext.h"
 
+#include <QCheckBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -28,6 +29,7 @@
 #include <QVBoxLayout>
 
 #include <cstdio>
+#include <optional>
 
 namespace kv {
 
@@ -54,6 +56,32 @@ QLabel* Caption(const char* name, std::string_view text, QWidget* parent)
     auto* label = new QLabel(ToQ(text), parent);
     Name(label, name, text);
     return label;
+}
+
+constexpr const char* kRolesSection = "Roles";
+
+// A role kept in user.ini, or what an account has without one.
+std::string RoleOf(const std::string& user)
+{
+    std::optional<std::string> role;
+    try {
+        role = UserIni().Read(kRolesSection, user);
+    } catch (const std::exception&) {
+    }
+    if (role && (*role == kRoleAdmin || *role == kRoleOperator || *role == kRoleViewer))
+        return *role;
+    return user == kAdministrator ? kRoleAdmin : kRoleOperator;
+}
+
+void KeepRole(const std::string& user, const std::string& role)
+{
+    // A name the INI format cannot hold as a key keeps the default role.
+    if (user.empty() || user.find_first_of("=[]\r\n;") != std::string::npos || user.front() == ' ')
+        return;
+    try {
+        UserIni().WriteString(kRolesSection, user, role);
+    } catch (const std::exception&) {
+    }
 }
 
 bool HasAccountFields(const MemTable& table)
@@ -120,6 +148,8 @@ TSecurityForm::TSecurityForm(StationContext& ctx, MemTable& journal, IAccessStat
     Name(Edit2, "Edit2", "Пароль нового пользователя"_cp);
     StarEcho(Edit2);
     Edit2->setEnabled(false);
+    ViewerBox = new QCheckBox(ToQ("только просмотр (дежурный)"_cp), admin);
+    Name(ViewerBox, "ViewerBox", "только просмотр (дежурный)"_cp);
     RbButton2 = new QPushButton(ToQ("Добавить пользователя"_cp), admin);
     Name(RbButton2, "RbButton2", "Добавить пользователя"_cp);
     RbButton2->setEnabled(false);
@@ -134,6 +164,7 @@ TSecurityForm::TSecurityForm(StationContext& ctx, MemTable& journal, IAccessStat
     auto* adminForm = new QFormLayout;
     adminForm->addRow(Caption("Label3", "Пользователь"_cp, admin), Edit1);
     adminForm->addRow(Caption("Label4", "Пароль"_cp, admin), Edit2);
+    adminForm->addRow(QString(), ViewerBox);
     auto* adminButtons = new QHBoxLayout;
     adminButtons->addWidget(RbButton2);
     adminButtons->addWidget(RbButton4);
@@ -277,7 +308,8 @@ void TSecurityForm::hideEvent(QHideEvent* e)
 
 void TSecurityForm::FormClose()
 {
-    SaveAccounts();
+    if (SaveAccounts() && AccountsSaved)
+        AccountsSaved();
     m_ctx.Shown(ShownWindow::Access) = false;
     // Only a convenience for the next start: a folder the station may not
     // write to costs the operator nothing but retyping the name.
@@ -376,8 +408,10 @@ void TSecurityForm::Login()
     m_ctx.LoggedIn = true;
     m_ctx.Operator = user;
     m_station.SetLoginControlsEnabled(true);
-    const bool admin = user == kAdministrator;
+    const std::string role = RoleOf(user);
+    const bool admin = user == kAdministrator || role == kRoleAdmin;
     m_ctx.AdminAccess = admin;
+    m_ctx.Viewer = role == kRoleViewer;
     m_station.SetDeviceTablesReadOnly(!admin);
     UserEdit->setEnabled(false);
     PasswordEdit->setEnabled(false);
@@ -397,6 +431,7 @@ void TSecurityForm::Logout()
     PasswordEdit->clear();
     m_ctx.LoggedIn = false;
     m_ctx.AdminAccess = false;
+    m_ctx.Viewer = false;
     m_ctx.Operator.clear();
     // The next one to log in may be no administrator.
     m_station.HideTechnoJournal();
@@ -444,8 +479,54 @@ void TSecurityForm::RbButton2Click()
         ShowError(e.what(), this);
         return;
     }
+    // Written also when it is the default: a role an account of that name
+    // had before must not come back with it.
+    KeepRole(user, ViewerBox->isChecked() ? kRoleViewer : user == kAdministrator ? kRoleAdmin : kRoleOperator);
+    ViewerBox->setChecked(false);
     Edit1->clear();
     Edit2->clear();
+}
+
+std::vector<StoredAccount> TSecurityForm::Accounts() const
+{
+    std::vector<StoredAccount> out;
+    if (!HasAccountFields(SecurityTable))
+        return out;
+    const int userField = SecurityTable.FindField(kUserField);
+    const int passwordField = SecurityTable.FindField(kPasswordField);
+    for (int row = 0; row < SecurityTable.RecordCount(); ++row) {
+        std::string user = SecurityTable.TextAt(row, userField);
+        std::string role = RoleOf(user);
+        out.push_back({std::move(user), SecurityTable.TextAt(row, passwordField), std::move(role)});
+    }
+    return out;
+}
+
+void TSecurityForm::ReplaceAccounts(const std::vector<StoredAccount>& accounts)
+{
+    if (Accounts() == accounts)
+        return;
+    try {
+        if (SecurityTable.State() != DataSetState::Browse)
+            SecurityTable.Cancel();
+        if (!HasAccountFields(SecurityTable))
+            DefineSecurityTable(SecurityTable);
+        SecurityTable.EmptyTable();
+        for (const StoredAccount& a : accounts) {
+            SecurityTable.Append();
+            SecurityTable.FieldByName(kUserField).SetAsString(a.user);
+            SecurityTable.FieldByName(kPasswordField).SetAsString(a.passwordHash);
+            SecurityTable.Post();
+            KeepRole(a.user, a.role);
+        }
+        SecurityTable.First();
+    } catch (const std::exception& e) {
+        if (SecurityTable.State() != DataSetState::Browse)
+            SecurityTable.Cancel();
+        ShowError(e.what(), this);
+        return;
+    }
+    SaveAccounts();
 }
 
 void TSecurityForm::RbButton4Click()

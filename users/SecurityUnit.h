@@ -10,8 +10,11 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <string>
+#include <vector>
 
+class QCheckBox;
 class QLineEdit;
 class QPushButton;
 class QTabWidget;
@@ -24,6 +27,18 @@ class TMemTableModel;
 
 // The account that may edit the register and the accounts, and end an unattended station.
 inline constexpr std::string_view kAdministratorName = "Администратор"_cp;
+
+// One account as kept: its password's hash, never the password, and its role.
+struct StoredAccount {
+    std::string user;
+    std::string passwordHash;
+    std::string role; // kRoleAdmin, kRoleOperator or kRoleViewer
+    bool operator==(const StoredAccount&) const = default;
+};
+inline constexpr const char* kRoleAdmin = "admin";
+inline constexpr const char* kRoleOperator = "operator";
+// A duty manager: logs in and sees everything, changes nothing.
+inline constexpr const char* kRoleViewer = "viewer";
 
 class TSecurityForm : public QDialog, public IAccessWindow {
     Q_OBJECT
@@ -44,6 +59,15 @@ public:
     void RbButton3Click(); // delete the selected account
     void RbButton4Click(); // a new password (Edit2) for the account named in Edit1
 
+    // The accounts as kept; roles from user.ini's [Roles] (an account not
+    // named there: the administrator's name is "admin", any other "operator").
+    std::vector<StoredAccount> Accounts() const;
+    // Another copy of the accounts (the centre's) replaces these, file and
+    // roles; whoever is logged in stays so until the logout.
+    void ReplaceAccounts(const std::vector<StoredAccount>& accounts);
+    // Called when the window closes with its accounts saved.
+    std::function<void()> AccountsSaved;
+
     bool HasAdministrator() const override;
     bool IsAdministrator(const std::string& user, const std::string& password) const override;
 
@@ -57,6 +81,7 @@ public:
     TDBGrid* DBGrid1;
     QLineEdit* Edit1;
     QLineEdit* Edit2;
+    QCheckBox* ViewerBox; // the new account only sees
     QPushButton* RbButton2;
     QPushButton* RbButton3;
     QPushButton* RbButton4;

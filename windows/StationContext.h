@@ -3,13 +3,20 @@
 // window's toggled windows are on show and how each is shown and closed, the
 // main window to centre on, and whether alarms wait. What one window asks of
 // another goes through that window's own interface, not through here.
+#include "data/Text.h"
+
 #include <atomic>
 #include <functional>
 #include <string>
+#include <string_view>
 
 class QWidget;
 
 namespace kv {
+
+// What a viewer is told of each change refused.
+inline constexpr std::string_view kViewerRefused =
+    "Вход выполнен с правами наблюдателя: изменения запрещены"_cp;
 
 // The main window's five toggle buttons, one WindowShown flag each.
 enum class ShownWindow { Modem, Devices, Access, WorkJournal, Help, Count };
@@ -19,6 +26,9 @@ struct StationContext {
     bool LoggedIn = false;
     bool AdminAccess = false;
     std::string Operator; // the logged-in user's name; empty while nobody is
+    // A duty manager's account: sees everything, and every change is refused
+    // with kViewerRefused.
+    bool Viewer = false;
     bool WindowShown[static_cast<int>(ShownWindow::Count)] = {};
     bool& Shown(ShownWindow w) { return WindowShown[static_cast<int>(w)]; }
 

@@ -108,6 +108,22 @@ TEST(CardCommands, ASecondCommandWaitsBehindTheFirstAndOneThatCannotBeQueuedSays
     EXPECT_EQ(st.CommandGroupEnabled(), 4);
 }
 
+TEST(CardCommands, AViewersCommandsAreRefusedWithTheReasonAndSendNothing)
+{
+    CardStation st;
+    st.ctx.Viewer = true;
+    st.form->InfoButton->click();
+    ASSERT_TRUE(st.form->SelectDeviceByShortName("D"));
+    st.form->OnAlarmButton->click(); // the call of a sensor without relays
+    EXPECT_TRUE(st.sentSms.empty());
+    EXPECT_TRUE(st.Timeline().empty());
+    EXPECT_EQ(st.dialogs.Texts(), (std::vector<std::string>(2, std::string(kv::kViewerRefused))));
+    EXPECT_EQ(st.CommandGroupEnabled(), 4) << "nothing waits for an answer";
+    st.ctx.Viewer = false;
+    st.form->OnAlarmButton->click();
+    EXPECT_EQ(st.Timeline(), Lines{"ATD+79222222222;\r"});
+}
+
 // The card is switched between devices while commands run: each result is
 // shown on the card of the device it was for, and only there.
 TEST(CardCommands, TheStatusBoxShowsTheResultOfItsOwnDeviceOnly)

@@ -19,6 +19,7 @@
 #include "windows/TechnoJournalUnit.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -380,6 +381,62 @@ TEST_F(Access, TheAdministratorSetsANewPasswordForAnAccount)
     LogIn(*form, "operator", "new one");
     EXPECT_TRUE(ctx.LoggedIn);
     form->close();
+}
+
+TEST_F(Access, AViewerLogsInToLookOnlyAndTheCentresAccountsReplaceTheFileAndRoles)
+{
+    WriteAccounts({{kAdmin, "root"}});
+    auto form = std::make_unique<TSecurityForm>(ctx, events, station);
+    int saves = 0;
+    form->AccountsSaved = [&] { ++saves; };
+    LogIn(*form, kAdmin, "root");
+    form->show();
+    form->PageControl1->setCurrentIndex(1);
+    const std::string duty = Cp("Дежурный"_cp);
+    for (const auto& [name, viewer] : {std::pair{duty, true}, std::pair{std::string("ivanov"), false}}) {
+        form->Edit1->setText(ToQ(name));
+        form->Edit2->setText(QStringLiteral("pw"));
+        form->ViewerBox->setChecked(viewer);
+        form->RbButton2Click();
+    }
+    EXPECT_FALSE(form->ViewerBox->isChecked()) << "each new account starts as an operator's";
+    form->close();
+    EXPECT_EQ(saves, 1) << "the close saved the accounts";
+    const std::vector<StoredAccount> kept = form->Accounts();
+    ASSERT_EQ(kept.size(), 3u);
+    EXPECT_EQ(kept[0].role, "admin");
+    EXPECT_EQ(kept[1].role, "viewer");
+    EXPECT_EQ(kept[2].role, "operator");
+    EXPECT_TRUE(IsPasswordHash(kept[1].passwordHash));
+
+    form->RbButton1Click(); // the administrator's logout
+    tablesReadOnly.clear();
+    LogIn(*form, duty, "pw");
+    EXPECT_TRUE(ctx.LoggedIn && ctx.Viewer);
+    EXPECT_FALSE(ctx.AdminAccess);
+    EXPECT_EQ(tablesReadOnly, std::vector<bool>{true});
+    form->RbButton1Click();
+    EXPECT_FALSE(ctx.Viewer) << "the logout ends the role";
+    LogIn(*form, "ivanov", "pw");
+    EXPECT_TRUE(ctx.LoggedIn && !ctx.Viewer && !ctx.AdminAccess);
+    form->RbButton1Click();
+
+    // Another station's accounts: file and roles as given, the viewer now an
+    // operator and the other one a viewer.
+    const std::vector<StoredAccount> centre = {{kAdmin, kept[0].passwordHash, "admin"},
+                                               {duty, kept[1].passwordHash, "operator"},
+                                               {"petrov", kept[2].passwordHash, "viewer"}};
+    form->ReplaceAccounts(centre);
+    EXPECT_EQ(form->Accounts(), centre);
+    ExpectSaved({{kAdmin, "root"}, {duty, "pw"}, {"petrov", "pw"}});
+    LogIn(*form, "petrov", "pw");
+    EXPECT_TRUE(ctx.LoggedIn && ctx.Viewer);
+    form->RbButton1Click();
+    LogIn(*form, duty, "pw");
+    EXPECT_TRUE(ctx.LoggedIn && !ctx.Viewer);
+    form->RbButton1Click();
+    LogIn(*form, "ivanov", "pw");
+    EXPECT_FALSE(ctx.LoggedIn) << "an account the centre lacks is gone";
 }
 
 TEST_F(Access, TheJournalPasswordIsTheAdministratorsOwnAndOnlyTheAdministratorGetsTheDialog)
