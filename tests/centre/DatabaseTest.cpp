@@ -1089,6 +1089,70 @@ TEST_F(Database, AFirstStationSeedsAnEmptyDatabaseAndASecondStationsFilesGiveWay
     EXPECT_EQ(replaced, 1);
 }
 
+TEST_F(Database, AnAccountSavedAtOneDeskReachesAnotherAndAnOpenAccessWindowKeepsItsOwnChange)
+{
+    using kv::centre::SharedAccount;
+    using Accounts = std::vector<SharedAccount>;
+    const auto names = [](Accounts accounts) {
+        std::set<std::string> out;
+        for (const SharedAccount& a : accounts)
+            out.insert(a.name + ":" + a.role);
+        return out;
+    };
+    kv::test::TempDir dir;
+    kv::DeviceRegister reg;
+    reg.Load();
+    UiQueue ui;
+    const std::string admin = kv::Str("Администратор"_cp);
+    Accounts first = {{admin, kHash, "admin"}};
+    Accounts second = {{"other", kHash, "operator"}};
+    kv::CentreRegister::Hooks hooksA;
+    hooksA.accounts = [&] { return first; };
+    hooksA.layAccounts = [&](const Accounts& laid) { first = laid; };
+    kv::CentreRegister a(Conninfo(), "A", reg, first, hooksA, ui.Post());
+    ASSERT_TRUE(ui.ServeUntil([&] { return a.Sync().Connected(); }));
+    bool editing = false;
+    int laidAtB = 0;
+    kv::CentreRegister::Hooks hooksB;
+    hooksB.accounts = [&] { return second; };
+    hooksB.accountsBusy = [&] { return editing; };
+    hooksB.layAccounts = [&](const Accounts& laid) {
+        second = laid;
+        ++laidAtB;
+    };
+    kv::CentreRegister b(Conninfo(), "B", reg, second, hooksB, ui.Post());
+    ASSERT_TRUE(ui.ServeUntil([&] { return names(second) == names(first); })) << "B's own give way";
+
+    first.push_back({"duty", kHash, "viewer"});
+    a.AccountsSaved();
+    ASSERT_TRUE(ui.ServeUntil([&] { return names(second) == names(first); }, 5s));
+    EXPECT_EQ(laidAtB, 2);
+    const int before = laidAtB;
+    b.AccountsSaved();
+    ASSERT_TRUE(b.Sync().WaitSettled(5s));
+    ui.Drain();
+    EXPECT_EQ(laidAtB, before) << "a close that changed nothing pushes nothing and lays nothing";
+
+    // B's administrator has the access window open: A's deletion waits, and
+    // B's save, made on what B had, wins.
+    editing = true;
+    first.pop_back();
+    a.AccountsSaved();
+    ASSERT_TRUE(a.Sync().WaitSettled(5s));
+    b.Sync().PullNow();
+    ASSERT_TRUE(b.Sync().WaitSettled(5s));
+    ui.Drain();
+    EXPECT_EQ(second.size(), 2u) << "waits while the window is open";
+    second.push_back({"petrov", kHash, "operator"});
+    editing = false;
+    b.AccountsSaved();
+    ASSERT_TRUE(b.Sync().WaitSettled(5s));
+    auto db = Open();
+    EXPECT_EQ(db->Exec("SELECT string_agg(name || ':' || role, ',' ORDER BY name COLLATE \"C\") FROM operators")
+                  .Text(0, 0),
+              "duty:viewer,petrov:operator,Администратор:admin");
+}
+
 TEST_F(Database, AccountsGoAsHashesOnlyAndAViewerChangesNothingOfTheRegister)
 {
     auto db = Open();

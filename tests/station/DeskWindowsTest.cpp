@@ -173,6 +173,13 @@ TEST_F(DeskStation, ALiveAlarmBringsTheListUpAndSoundsUntilAnOperatorHandlesIt)
     EXPECT_FALSE(Alarms().HandlingDlg->isVisible());
 
     ASSERT_NO_FATAL_FAILURE(RealLogin());
+    // A duty manager's desk looks and is told so.
+    station->Context().Viewer = true;
+    Alarms().SelectRow(0);
+    Alarms().HandleButtonClick();
+    EXPECT_EQ(dialogs.Texts().back(), kViewerRefused);
+    EXPECT_FALSE(Alarms().HandlingDlg->isVisible());
+    station->Context().Viewer = false;
     station->TechnoJournalForm().WriteTechnoJournal->setChecked(true);
     clock.StepWall(-3600);
     clock.Advance(65000);
