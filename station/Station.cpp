@@ -1,5 +1,6 @@
 #include "station/Station.h"
 
+#include "centre/Settings.h"
 #include "core/CentreRegister.h"
 #include "core/StationCore.h"
 #include "data/IniFile.h"
@@ -132,6 +133,9 @@ std::vector<StoredAccount> FromCentre(const std::vector<centre::SharedAccount>& 
 void Station::StartCentreRegister()
 {
     // Once the register and the accounts are loaded: they seed an empty centre.
+    const IniFile config(ConfigFile(QStringLiteral("config.ini")).toStdString());
+    if (!centre::ReadDatabaseSettings(config))
+        return;
     CentreRegister::Hooks hooks;
     hooks.busy = [this] { return m_deviceForm->isVisible(); };
     hooks.replaced = [this] { RebuildBoard(); };
@@ -142,8 +146,8 @@ void Station::StartCentreRegister()
     hooks.layAccounts = [this](const std::vector<centre::SharedAccount>& accounts) {
         m_securityForm->ReplaceAccounts(FromCentre(accounts));
     };
-    m_centreRegister = CentreRegister::Start(IniFile(ConfigFile(QStringLiteral("config.ini")).toStdString()),
-                                             *m_register, ToCentre(m_securityForm->Accounts()), std::move(hooks));
+    m_centreRegister =
+        CentreRegister::Start(config, *m_register, ToCentre(m_securityForm->Accounts()), std::move(hooks));
     if (!m_centreRegister)
         return;
     m_deviceForm->RegisterSaved = [this] {

@@ -10,6 +10,8 @@
 #include "core/CentreRegister.h"
 #include "centre/Utf8.h"
 #include "core/StationCore.h"
+#include "receiver/Receiver.h"
+#include "timing/UiThread.h"
 #include "devices/DeviceRegister.h"
 #include "data/DurableJournal.h"
 #include "data/RecordEvent.h"
@@ -1217,6 +1219,41 @@ TEST_F(Database, ASaveMadeWhileTheDatabaseIsAwayGoesOnItsReturn)
     ASSERT_TRUE(sync.WaitSettled(10s));
     ui.ServeUntil([&] { return !refused.empty(); });
     EXPECT_EQ(refused.size(), 1u) << "a register the database cannot take is told";
+}
+
+TEST_F(Database, AReceiverNamesReportsByTheRegisterTheCentreGivesIt)
+{
+    kv::test::TempDir dir;
+    {
+        kv::DeviceRegister own;
+        own.Replace({Device("Old", "+7999")});
+    }
+    kv::test::WriteFileBytes("config.ini", "[Database]\r\nConnection=" + Conninfo() + "\r\nStation=R1\r\n");
+    std::ostringstream err;
+    kv::Receiver receiver("config.ini", err);
+    const kv::DeviceRegister& reg = receiver.Core().Register();
+    // No UI thread here: the hand-overs queue until this thread serves them.
+    const auto serveUntil = [&](const std::function<bool()>& done) {
+        const auto until = std::chrono::steady_clock::now() + 10s;
+        while (!done() && std::chrono::steady_clock::now() < until) {
+            kv::ServeHandOvers();
+            std::this_thread::sleep_for(5ms);
+        }
+        return done();
+    };
+    auto db = Open();
+    ASSERT_TRUE(serveUntil([&] {
+        try {
+            return db->Exec("SELECT string_agg(short_name, ',') FROM devices").Text(0, 0) == "Old";
+        } catch (const pg::Error&) {
+            return false; // the schema is still being made
+        }
+    })) << "the receiver's files seeded the centre";
+    kv::centre::PushDevices(*db, {Device("New", "+7901"), Device("Old", "+7999")}, "A");
+    ASSERT_TRUE(serveUntil([&] { return reg.FindShortNameByNumber("+7901", "") == "New"; }));
+    const auto board = receiver.Core().Schedule.Snapshot();
+    EXPECT_EQ(board.Text(0, 0) + "," + board.Text(0, 1), "New,Old") << "the board and the ring-round follow";
+    EXPECT_EQ(FileEntries().size(), 2u);
 }
 
 } // namespace
