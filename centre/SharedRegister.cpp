@@ -176,13 +176,15 @@ SharedRegister Read(pg::Connection& db)
     }
     if (out.devices) {
         const pg::Result r = db.Exec("SELECT list_name, name, address, description, short_name, tel, "
-                                     "device_description, dial_time, dial_enable, drosvel "
+                                     "device_description, dial_time, dial_enable, drosvel, receiver "
                                      "FROM devices ORDER BY position, id");
         out.devices->reserve(static_cast<std::size_t>(r.Rows()));
         for (int i = 0; i < r.Rows(); ++i) {
             const auto text = [&](int c) { return Cp1251FromUtf8(r.Text(i, c)); };
             out.devices->push_back({text(0), text(1), text(2), text(3), text(4), text(5), text(6), text(7),
                                     r.Text(i, 8) == "t", r.Text(i, 9) == "t"});
+            if (!r.IsNull(i, 10))
+                out.ringers.emplace(text(4), text(10));
         }
     }
     if (out.accounts) {

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -32,6 +33,9 @@ struct SharedAccount {
 struct SharedRegister {
     std::optional<std::vector<DeviceEntry>> devices;
     std::optional<std::vector<SharedAccount>> accounts;
+    // Devices that one receiver alone rings, by short name: the receiver's
+    // name. A device not named here is rung by every receiver.
+    std::map<std::string, std::string> ringers;
 };
 
 // Why the database cannot take that register (two devices of one short

@@ -1,6 +1,7 @@
 #include "core/CentreRegister.h"
 
 #include "centre/Settings.h"
+#include "centre/Utf8.h"
 #include "data/Text.h"
 #include "timing/UiThread.h"
 
@@ -24,7 +25,10 @@ std::unique_ptr<CentreRegister> CentreRegister::Start(const IniFile& config, Dev
 CentreRegister::CentreRegister(const std::string& connection, const std::string& station, DeviceRegister& reg,
                                std::optional<std::vector<centre::SharedAccount>> accounts, Hooks hooks,
                                centre::RegisterSync::Post post)
-    : m_register(reg), m_hooks(std::move(hooks)), m_alive(std::make_shared<CentreRegister*>(this))
+    : m_register(reg),
+      m_station(Cp1251FromUtf8(station)),
+      m_hooks(std::move(hooks)),
+      m_alive(std::make_shared<CentreRegister*>(this))
 {
     centre::SharedRegister seed;
     seed.devices = reg.Entries();
@@ -69,26 +73,36 @@ void CentreRegister::Pulled(const centre::SharedRegister& pulled)
     }
     if (!pulled.devices)
         return;
+    std::set<std::string> elsewhere;
+    for (const auto& [shortName, receiver] : pulled.ringers)
+        if (receiver != m_station)
+            elsewhere.insert(shortName);
+    const bool ringersChanged = elsewhere != m_ringElsewhere;
+    m_ringElsewhere = std::move(elsewhere);
     if (m_hooks.busy && m_hooks.busy()) {
         m_waiting = pulled.devices;
         return;
     }
     m_waiting.reset();
-    Lay(*pulled.devices);
+    // A new share of the ring-round lays the board again, with or without a new register.
+    if (!Lay(*pulled.devices) && ringersChanged && m_hooks.replaced)
+        m_hooks.replaced();
 }
 
-void CentreRegister::Lay(const std::vector<DeviceEntry>& devices)
+bool CentreRegister::RingsHere(const std::string& shortName) const { return !m_ringElsewhere.contains(shortName); }
+
+bool CentreRegister::Lay(const std::vector<DeviceEntry>& devices)
 {
     if (m_register.Entries() == devices) {
         m_laid = devices;
-        return;
+        return false;
     }
     try {
         m_register.Replace(devices);
     } catch (const std::exception& e) {
         if (m_hooks.techno)
             m_hooks.techno(Str("Реестр устройств из базы центра не записан: "_cp) + e.what(), kRed);
-        return;
+        return false;
     }
     m_laid = devices;
     if (m_hooks.techno)
@@ -96,6 +110,7 @@ void CentreRegister::Lay(const std::vector<DeviceEntry>& devices)
                        kNavy);
     if (m_hooks.replaced)
         m_hooks.replaced();
+    return true;
 }
 
 std::string CentreRegister::Saved(bool byAdministrator)

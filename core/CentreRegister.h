@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -55,15 +56,23 @@ public:
     // hashes only), else a copy of the database's that waited is laid.
     void AccountsSaved();
 
+    // Whether this station rings that device: not when the centre gives it
+    // to another receiver.
+    bool RingsHere(const std::string& shortName) const;
+
     centre::RegisterSync& Sync() { return *m_sync; }
 
 private:
     void Pulled(const centre::SharedRegister& pulled);
-    void Lay(const std::vector<DeviceEntry>& devices);
+    // True when the register was replaced (and the hook told).
+    bool Lay(const std::vector<DeviceEntry>& devices);
     void LayAccounts(const std::vector<centre::SharedAccount>& accounts);
 
     DeviceRegister& m_register;
+    std::string m_station; // station text
     Hooks m_hooks;
+    // The devices given to other receivers, by short name.
+    std::set<std::string> m_ringElsewhere;
     // The register as last in step with the database (laid or pushed; the
     // files as found at first): a save that differs is the administrator's change.
     std::vector<DeviceEntry> m_laid;

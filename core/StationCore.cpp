@@ -149,7 +149,7 @@ void StationCore::LoadContacts()
     m_contacts.OnSaveFailed = techno;
     m_contacts.Load(kLastContactFile, techno);
     // The register may have been laid before: its devices are watched anew.
-    WatchDevices(m_register.Devices());
+    WatchDevices(RungDevices());
 }
 
 // ---------------------------------------------------------------- workers
@@ -247,10 +247,22 @@ bool StationCore::SendSms(const std::string& number, const std::string& text, co
 
 void StationCore::RebuildBoard(int columns, int rows)
 {
-    const std::vector<DialDevice> devices = m_register.Devices();
+    const std::vector<DialDevice> devices = RungDevices();
     Schedule.Rebuild(devices, columns, rows, WorkerClock->MonotonicMs());
     Board.SetLayout(Schedule.Snapshot());
     WatchDevices(devices);
+}
+
+std::vector<DialDevice> StationCore::RungDevices() const
+{
+    std::vector<DialDevice> devices = m_register.Devices();
+    // A device the centre gives to another receiver is neither rung nor
+    // watched for silence here: its calls go to that receiver.
+    if (RingsHere)
+        for (DialDevice& d : devices)
+            if (d.dialenable && !RingsHere(d.simplename))
+                d.dialenable = false;
+    return devices;
 }
 
 void StationCore::WatchDevices(const std::vector<DialDevice>& devices)

@@ -129,6 +129,8 @@ public:
     // ---- the board and the desk ----
     // The register laid on a board of that size; its devices watched.
     void RebuildBoard(int columns, int rows);
+    // With a centre: whether this station rings that device (UI thread).
+    std::function<bool(const std::string& shortName)> RingsHere;
     // Escalation and supervision texts of "config.ini" (the modem window's fields).
     void SetEscalationTexts(const std::string& minutes, const std::string& numbers);
     void SetSilentHoursText(const std::string& text);
@@ -188,6 +190,8 @@ private:
     void Reported(const Report& report);
     void SignOfLife(const std::string& tel, ContactKind kind);
     void WatchDevices(const std::vector<DialDevice>& devices);
+    // The register as this station rings it.
+    std::vector<DialDevice> RungDevices() const;
     void CheckContacts();
     void MainRowPosted();
     // Runs `show` on the view, if any, on the UI thread.

@@ -150,6 +150,7 @@ void Station::StartCentreRegister()
         CentreRegister::Start(config, *m_register, ToCentre(m_securityForm->Accounts()), std::move(hooks));
     if (!m_centreRegister)
         return;
+    m_core->RingsHere = [this](const std::string& shortName) { return m_centreRegister->RingsHere(shortName); };
     m_deviceForm->RegisterSaved = [this] {
         if (const std::string why = m_centreRegister->Saved(m_ctx.AdminAccess); !why.empty())
             ShowError(why, m_deviceForm.get());
@@ -164,6 +165,7 @@ Station::~Station()
     if (m_centreRegister) {
         m_deviceForm->RegisterSaved = nullptr;
         m_securityForm->AccountsSaved = nullptr;
+        m_core->RingsHere = nullptr;
         m_centreRegister.reset();
     }
     m_soundBanner.reset();

@@ -1221,7 +1221,7 @@ TEST_F(Database, ASaveMadeWhileTheDatabaseIsAwayGoesOnItsReturn)
     EXPECT_EQ(refused.size(), 1u) << "a register the database cannot take is told";
 }
 
-TEST_F(Database, AReceiverNamesReportsByTheRegisterTheCentreGivesIt)
+TEST_F(Database, AReceiverTakesTheCentresRegisterAndLeavesToAnotherTheDevicesGivenToIt)
 {
     kv::test::TempDir dir;
     {
@@ -1249,11 +1249,25 @@ TEST_F(Database, AReceiverNamesReportsByTheRegisterTheCentreGivesIt)
             return false; // the schema is still being made
         }
     })) << "the receiver's files seeded the centre";
-    kv::centre::PushDevices(*db, {Device("New", "+7901"), Device("Old", "+7999")}, "A");
+    std::vector<kv::DeviceEntry> devices = {Device("New", "+7901"), Device("Old", "+7999")};
+    for (kv::DeviceEntry& d : devices)
+        d.dialEnable = true;
+    kv::centre::PushDevices(*db, devices, "A");
     ASSERT_TRUE(serveUntil([&] { return reg.FindShortNameByNumber("+7901", "") == "New"; }));
-    const auto board = receiver.Core().Schedule.Snapshot();
-    EXPECT_EQ(board.Text(0, 0) + "," + board.Text(0, 1), "New,Old") << "the board and the ring-round follow";
-    EXPECT_EQ(FileEntries().size(), 2u);
+    kv::DialSchedule& schedule = receiver.Core().Schedule;
+    EXPECT_EQ(schedule.Text(0, 0) + "," + schedule.Text(0, 1), "New,Old") << "the board and the ring-round follow";
+    EXPECT_TRUE(schedule.At(0, 0).enabled && schedule.At(0, 1).enabled);
+    EXPECT_EQ(FileEntries(), devices);
+
+    // A device given to another receiver is rung there only; given back, here again.
+    db->Exec("INSERT INTO stations (name, role) VALUES ('R2', 'receiver')");
+    db->Exec("UPDATE devices SET receiver = 'R2' WHERE short_name = 'New'");
+    db->Exec("UPDATE devices SET receiver = 'R1' WHERE short_name = 'Old'");
+    ASSERT_TRUE(serveUntil([&] { return !schedule.At(0, 0).enabled; }));
+    EXPECT_TRUE(schedule.At(0, 1).enabled) << "its own one stays";
+    EXPECT_EQ(schedule.Text(0, 0), "New") << "the tile stays on the board";
+    db->Exec("UPDATE devices SET receiver = NULL");
+    ASSERT_TRUE(serveUntil([&] { return schedule.At(0, 0).enabled; }));
 }
 
 } // namespace
