@@ -96,6 +96,7 @@ public:
     DeviceRegister& Register() { return m_register; }
     // The journals going to the centre's database; null without [Database].
     const centre::Forwarder* Centre() const { return m_forwarder.get(); }
+    const std::string& ConfigFile() const { return m_configFile; }
     AlarmDesk& Desk() { return m_desk; }
     ContactWatch& Contacts() { return m_contacts; }
 
