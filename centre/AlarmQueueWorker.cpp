@@ -47,6 +47,17 @@ void AlarmQueueWorker::Enqueue(std::function<void(AlarmQueue& queue)> work,
     m_wake.notify_all();
 }
 
+void AlarmQueueWorker::ClaimEscalations(const std::string& receiver, std::chrono::seconds after,
+                                        std::function<void(std::vector<CentreAlarm>)> done)
+{
+    Enqueue(
+        [this, receiver, after, done](AlarmQueue& queue) {
+            std::vector<CentreAlarm> claimed = queue.ClaimEscalations(receiver, after);
+            m_post([done, claimed = std::move(claimed)] { done(claimed); });
+        },
+        [this, done](const std::string&) { m_post([done] { done({}); }); });
+}
+
 void AlarmQueueWorker::Run()
 {
     for (;;) {

@@ -630,6 +630,47 @@ TEST_F(Desk, AfterTheTimeEachNumberGetsOneSmsAndEachOutcomeIsJournalled)
     EXPECT_TRUE(desk.Handle(id, kHandlingResults[0], {}, "A"));
 }
 
+TEST_F(Desk, AnAlarmTheCentreGaveThisReceiverGoesToEachNumberOnceUnshownAndIsDoneWith)
+{
+    desk.SetEscalation("5", "+79110000001, +79110000002");
+    centre::CentreAlarm far;
+    far.id = 77;
+    far.station = "south";
+    far.shortName = Str("Гараж"_cp);
+    far.tel = "+79990000000";
+    far.kind = "Fire";
+    far.event = kSms + kMarker;
+    far.openedAt = 46000.49;
+    far.state = "open";
+    desk.EscalateClaimed({far});
+    EXPECT_TRUE(desk.Rows().empty()) << "escalated from here, shown by the desks' queue";
+    ASSERT_EQ(station.sends.size(), 1u) << "claimed once its time was up: at once";
+    EXPECT_EQ(station.sends[0].text, Str("Korvalen: тревога Гараж 11:45 ("_cp) + kMarker + Str(") не обработана"_cp));
+    station.sends[0].outcome(true);
+    Wait(1);
+    ASSERT_EQ(station.sends.size(), 2u);
+    EXPECT_EQ(station.sends[1].number, "+79110000002");
+    station.sends[1].outcome(false);
+    for (int i = 0; i < 2; ++i) {
+        Wait(61);
+        ASSERT_EQ(station.sends.size(), 3u + i) << "a refusal is tried again";
+        station.sends.back().outcome(false);
+    }
+    Wait(600);
+    EXPECT_EQ(station.sends.size(), 4u) << "given up after three refusals, and never sent again";
+    EXPECT_EQ(station.With(status::kSmsSent).size(), 1u);
+
+    // Without modem 1 it waits, told once, as a row of its own would.
+    station.running = false;
+    far.id = 78;
+    desk.EscalateClaimed({far});
+    Wait(3);
+    EXPECT_EQ(station.sends.size(), 4u);
+    station.running = true;
+    Wait(1);
+    EXPECT_EQ(station.sends.size(), 5u);
+}
+
 TEST_F(Desk, RefusedThreeTimesANumberIsGivenUp)
 {
     desk.SetEscalation("1", "+79110000001");
