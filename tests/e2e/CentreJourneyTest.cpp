@@ -6,6 +6,7 @@
 #include "centre/Pg.h"
 #include "data/MemTable.h"
 #include "data/TableFormat.h"
+#include "tests/centre/TestCluster.h"
 #include "tests/e2e/StationProcess.h"
 #include "tests/support/Cp1251.h"
 #include "tests/support/ModemSim.h"
@@ -14,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -27,19 +27,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 constexpr const char* kStarted = "Приёмник запущен: модем 1 ";
-
-std::string Server()
-{
-    const char* server = std::getenv("KV_TEST_PG");
-    return server ? server : "";
-}
-
-void Control(const std::string& args)
-{
-    const char* ctl = std::getenv("KV_TEST_PG_CTL");
-    ASSERT_NE(ctl, nullptr);
-    ASSERT_EQ(std::system((std::string(ctl) + " " + args).c_str()), 0) << args;
-}
 
 // One receiver: its folder, its modems, its process.
 struct Receiver {
@@ -87,16 +74,8 @@ class CentreJourney : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_FALSE(Server().empty()) << "run through tests/centre/with-postgres.sh";
-        std::string name = "kv_journey_";
-        for (char c : std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()))
-            name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        name.resize(std::min<std::size_t>(name.size(), 63));
-        pg::Connection admin(Server() + " dbname=postgres");
-        admin.Connect();
-        admin.ExecScript(admin.Exec("SELECT format('DROP DATABASE IF EXISTS %I', $1::text)", {name}).Text(0, 0));
-        admin.ExecScript(admin.Exec("SELECT format('CREATE DATABASE %I', $1::text)", {name}).Text(0, 0));
-        conninfo = Server() + " dbname=" + name;
+        ASSERT_FALSE(TestServer().empty()) << "run through tests/centre/with-postgres.sh";
+        conninfo = FreshTestDatabase("kv_journey_");
     }
     // A count from the centre; -1 while it cannot be reached.
     long long Count(const std::string& sql, const std::vector<pg::Param>& params = {})
@@ -138,12 +117,12 @@ TEST_F(CentreJourney, EveryReportOfTwoReceiversIsInTheCentreOnceAlsoAcrossAHardS
         if (i == kPerReceiver / 2) {
             // Some of the first half are in, the rest wait on the receivers' disks.
             ASSERT_TRUE(PollUntil([&] { return Count(reportCount, {"Приёмник 1"}) > 0; }, 30s));
-            Control("stop -m immediate");
+            ControlServer("stop -m immediate");
         }
         std::this_thread::sleep_for(20ms);
     }
     std::this_thread::sleep_for(2s); // the receivers go on journalling without the centre
-    Control("start -w -l server.log");
+    ControlServer("start -w -l server.log");
     for (const char* station : {"Приёмник 1", "Приёмник 2"})
         EXPECT_TRUE(PollUntil([&] { return Count(reportCount, {station}) == kPerReceiver; }, 90s))
             << station << ": " << Count(reportCount, {station}) << "\n" << north->Log() << south->Log();
