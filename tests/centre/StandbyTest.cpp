@@ -1,0 +1,325 @@
+// The centre on a primary and its hot standby: tests/centre/with-standby.sh
+// starts both (synchronous streaming replication) and names them in
+// KV_TEST_PG (the pair, writable one first), KV_TEST_PG_PRIMARY,
+// KV_TEST_PG_STANDBY, and how to lose the primary and promote the standby in
+// KV_TEST_PG_FAILOVER.
+#include "centre/AlarmQueueWorker.h"
+#include "centre/Forwarder.h"
+#include "centre/Pg.h"
+#include "centre/Utf8.h"
+#include "data/DurableJournal.h"
+#include "data/RecordEvent.h"
+#include "data/Schemas.h"
+#include "data/Status.h"
+#include "tests/support/TempDir.h"
+#include "timing/DateTime.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdlib>
+#include <future>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace {
+
+using namespace std::chrono_literals;
+using namespace kv::literals;
+namespace pg = kv::pg;
+using Clock = std::chrono::steady_clock;
+
+std::string Env(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+long long MsSince(Clock::time_point from)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - from).count();
+}
+
+// Holds the forwarder after a commit and before its mark, while the test looks.
+class Gate {
+public:
+    void Pass()
+    {
+        std::unique_lock lock(m_lock);
+        if (!m_closed)
+            return;
+        m_parked = true;
+        m_changed.notify_all();
+        m_changed.wait(lock, [&] { return !m_closed; });
+        m_parked = false;
+    }
+    void Close()
+    {
+        std::lock_guard lock(m_lock);
+        m_closed = true;
+    }
+    bool WaitParked(std::chrono::milliseconds limit)
+    {
+        std::unique_lock lock(m_lock);
+        return m_changed.wait_for(lock, limit, [&] { return m_parked; });
+    }
+    void Open()
+    {
+        std::lock_guard lock(m_lock);
+        m_closed = false;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_closed = false;
+    bool m_parked = false;
+};
+
+// The receiver's main journal in the test's folder, as its core keeps it.
+struct ReceiverFiles {
+    ReceiverFiles()
+    {
+        kv::DefineJournal(main);
+        kv::DefineJournal(ring);
+        mainLog.Open("empty", nullptr, 45000.0);
+        ringLog.Open("empty", nullptr, 45000.0);
+    }
+    // Every fifth row a device's alarm, which opens one at the centre.
+    void Post(int n)
+    {
+        const bool alarm = n % 5 == 0;
+        const std::string tel = "+7900100" + std::to_string(1000 + n);
+        kv::RecordEvent(main, alarm ? kv::status::kAlarm : kv::status::kArmed, tel,
+                        kv::Str("Новое сообщение:"_cp) + "r" + std::to_string(n),
+                        [n](const std::string&) { return kv::Str("Объект "_cp) + std::to_string(n); },
+                        kv::LocalNow());
+        mainLog.SyncNow();
+    }
+    std::vector<kv::centre::ForwardedJournal> Journals() { return {{"main", "t3.bin", &mainLog}, {"ring", "t6.bin", &ringLog}}; }
+
+    kv::TableFormat format;
+    kv::MemTable main{"EventsTable"}, ring{"DialEventsTable"};
+    kv::DurableJournal mainLog{main, "t3.bin", format}, ringLog{ring, "t6.bin", format};
+};
+
+// A query on a connection of its own; nullopt while the server cannot answer.
+std::optional<pg::Result> TryQuery(const std::string& conninfo, const std::string& sql)
+{
+    try {
+        pg::Connection c(conninfo, 2s);
+        c.Connect();
+        return c.Exec(sql);
+    } catch (const pg::Error&) {
+        return std::nullopt;
+    }
+}
+
+TEST(Standby, AReceiverAndADeskGoOnWithThePromotedStandbyAndLoseNoCommittedRow)
+{
+    const std::string pair = Env("KV_TEST_PG"), standby = Env("KV_TEST_PG_STANDBY"),
+                      failover = Env("KV_TEST_PG_FAILOVER");
+    ASSERT_FALSE(pair.empty() || standby.empty() || failover.empty()) << "run through tests/centre/with-standby.sh";
+    {
+        pg::Connection admin(pair + " dbname=postgres");
+        admin.Connect();
+        admin.ExecScript("CREATE DATABASE kv_standby");
+        // A commit waits for the standby's disk: what a station was told is
+        // committed is there when the standby takes over.
+        EXPECT_EQ(admin.Exec("SELECT sync_state FROM pg_stat_replication").Text(0, 0), "sync");
+    }
+    const std::string conninfo = pair + " dbname=kv_standby";
+    const std::string onStandby = standby + " dbname=kv_standby";
+
+    kv::test::TempDir dir;
+    ReceiverFiles files;
+    Gate gate;
+    kv::centre::ForwarderOptions options;
+    options.connection = conninfo;
+    options.station = "Приёмник 1";
+    options.retryFirst = 20ms;
+    options.retryMax = 200ms;
+    options.batch = 5;
+    options.afterCommit = [&gate] { gate.Pass(); };
+    kv::centre::Forwarder forwarder(options, files.Journals());
+    forwarder.Start();
+
+    constexpr int kRows = 150;
+    std::atomic<int> posted{0};
+    std::thread receiver([&] {
+        for (int n = 1; n <= kRows; ++n) {
+            files.Post(n);
+            posted = n;
+            std::this_thread::sleep_for(8ms);
+        }
+    });
+
+    // The desk takes and closes every alarm it finds, going on after failures.
+    kv::centre::AlarmQueueWorker desk(conninfo, kv::Str("Пульт 1"_cp), [](std::function<void()> answer) { answer(); });
+    const std::string op = kv::Str("Иванов"_cp);
+    std::mutex deskLock;
+    std::vector<Clock::time_point> deskAnswered; // each call that went through
+    std::vector<long long> closedByDesk;
+    std::atomic<int> deskFailures{0};
+    std::atomic<bool> deskStop{false};
+    std::thread deskThread([&] {
+        while (!deskStop) {
+            const auto open = TryQuery(conninfo, "SELECT id FROM alarms WHERE state <> 'closed' ORDER BY id");
+            if (!open || open->Rows() == 0) {
+                std::this_thread::sleep_for(20ms);
+                continue;
+            }
+            for (int i = 0; i < open->Rows() && !deskStop; ++i) {
+                const long long id = open->Integer(i, 0);
+                std::promise<std::string> took;
+                desk.Take(id, op, [&](bool taken, const std::string&, const std::string& error) {
+                    took.set_value(!error.empty() ? "error" : taken ? "taken" : "lost");
+                });
+                const std::string t = took.get_future().get();
+                if (t == "error") {
+                    ++deskFailures;
+                    std::this_thread::sleep_for(20ms);
+                    break;
+                }
+                if (t != "taken")
+                    continue;
+                std::promise<std::string> closing;
+                desk.Close(id, op, kv::Str("Ложная тревога"_cp), "", kv::Str("Обработано: Ложная тревога"_cp),
+                           [&](bool done, const std::string& error) {
+                               closing.set_value(!error.empty() ? "error" : done ? "closed" : "refused");
+                           });
+                const std::string c = closing.get_future().get();
+                std::lock_guard lock(deskLock);
+                if (c == "closed") {
+                    closedByDesk.push_back(id);
+                    deskAnswered.push_back(Clock::now());
+                } else if (c == "error") {
+                    ++deskFailures;
+                }
+            }
+        }
+    });
+    struct Join {
+        std::thread& receiver;
+        std::thread& desk;
+        std::atomic<bool>& stop;
+        Gate& gate;
+        ~Join()
+        {
+            stop = true;
+            gate.Open();
+            if (receiver.joinable())
+                receiver.join();
+            if (desk.joinable())
+                desk.join();
+        }
+    } join{receiver, deskThread, deskStop, gate};
+
+    // A third of the way in, the forwarder is held with a batch committed but
+    // not marked, and the primary goes as in a crash.
+    auto until = Clock::now() + 20s;
+    while (posted < kRows / 3 && Clock::now() < until)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(forwarder.WaitCaughtUp(10s));
+    until = Clock::now() + 10s;
+    while (Clock::now() < until) {
+        std::unique_lock lock(deskLock);
+        if (!closedByDesk.empty())
+            break;
+        lock.unlock();
+        std::this_thread::sleep_for(5ms);
+    }
+    gate.Close();
+    ASSERT_TRUE(gate.WaitParked(10s));
+    const std::string closedSql = "SELECT string_agg(id || ' ' || closed_by, ',' ORDER BY id) FROM alarms "
+                                  "WHERE state = 'closed'";
+    const auto before = TryQuery(conninfo, "SELECT (SELECT max(seq) FROM events WHERE journal = 'main'), (" +
+                                               closedSql + "), (SELECT string_agg(id::text, ',') FROM alarms "
+                                               "WHERE state = 'closed'), (SELECT count(*) FROM events WHERE journal = 'desk')");
+    ASSERT_TRUE(before);
+    const long long committed = before->Integer(0, 0);
+    const std::string closedBefore = before->Text(0, 1), closedIds = before->Text(0, 2);
+    const long long deskRowsBefore = before->Integer(0, 3);
+    ASSERT_GT(committed, 0);
+    ASSERT_FALSE(closedBefore.empty());
+    const auto lost = Clock::now();
+    ASSERT_EQ(std::system(failover.c_str()), 0);
+    const auto promoted = Clock::now();
+    std::cout << "failover (stop and promote): " << std::chrono::duration_cast<std::chrono::milliseconds>(promoted - lost).count()
+              << " ms\n";
+
+    // On the promoted standby itself, before the held forwarder could send anything again.
+    const auto after = TryQuery(onStandby, "SELECT pg_is_in_recovery(), (SELECT count(*) FROM events WHERE journal = "
+                                           "'main' AND seq <= " + std::to_string(committed) + "), (" + closedSql +
+                                               " AND id IN (" + closedIds + ")), (SELECT count(*) FROM events "
+                                               "WHERE journal = 'desk')");
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->Text(0, 0), "f") << "promoted";
+    EXPECT_EQ(after->Integer(0, 1), committed) << "every committed row of the receiver";
+    EXPECT_EQ(after->Text(0, 2), closedBefore) << "every alarm a desk closed, closed by the same operator";
+    EXPECT_GE(after->Integer(0, 3), deskRowsBefore);
+    gate.Open();
+
+    // Both find the new primary by themselves and go on.
+    receiver.join();
+    const long long lastPosted = MsSince(promoted);
+    ASSERT_TRUE(forwarder.WaitCaughtUp(20s));
+    const long long forwarderBack = MsSince(promoted);
+    until = Clock::now() + 20s;
+    bool allClosed = false;
+    while (!allClosed && Clock::now() < until) {
+        const auto open = TryQuery(conninfo, "SELECT count(*) FROM alarms WHERE state <> 'closed'");
+        allClosed = open && open->Integer(0, 0) == 0;
+        if (!allClosed)
+            std::this_thread::sleep_for(20ms);
+    }
+    deskStop = true;
+    deskThread.join();
+    EXPECT_TRUE(allClosed);
+    long long deskBack = -1;
+    {
+        std::lock_guard lock(deskLock);
+        for (const Clock::time_point at : deskAnswered)
+            if (at > promoted) {
+                deskBack = std::chrono::duration_cast<std::chrono::milliseconds>(at - promoted).count();
+                break;
+            }
+    }
+    std::cout << "after the promotion: the receiver posted its last row at " << lastPosted
+              << " ms, the forwarder had sent it at " << forwarderBack << " ms; the desk closed an alarm after " << deskBack << " ms (" << deskFailures
+              << " calls failed meanwhile)\n";
+    EXPECT_GE(deskBack, 0) << "the desk went on";
+    EXPECT_LT(deskBack, 10000);
+    EXPECT_LT(forwarderBack, 10000);
+
+    // Every row once, in order; every alarm once, closed once with one desk row.
+    pg::Connection db(conninfo);
+    db.Connect();
+    const pg::Result events = db.Exec("SELECT seq, event FROM events WHERE journal = 'main' ORDER BY id");
+    ASSERT_EQ(events.Rows(), kRows);
+    for (int i = 0; i < kRows; ++i) {
+        EXPECT_EQ(events.Integer(i, 0), i + 1);
+        EXPECT_EQ(events.Text(i, 1), "Новое сообщение:r" + std::to_string(i + 1));
+    }
+    const pg::Result alarms = db.Exec("SELECT count(*), count(DISTINCT seq), min(seq), max(seq), "
+                                      "count(*) FILTER (WHERE state = 'closed') FROM alarms");
+    EXPECT_EQ(alarms.Text(0, 0) + " " + alarms.Text(0, 1) + " " + alarms.Text(0, 2) + " " + alarms.Text(0, 3) + " " +
+                  alarms.Text(0, 4),
+              "30 30 5 150 30");
+    const pg::Result handled = db.Exec("SELECT count(*), count(DISTINCT e.tel) FROM events e JOIN alarms a "
+                                       "ON a.tel = e.tel WHERE e.journal = 'desk' AND e.status = 'Обработка'");
+    EXPECT_EQ(handled.Text(0, 0) + " " + handled.Text(0, 1), "30 30");
+    std::lock_guard lock(deskLock);
+    std::map<long long, int> times;
+    for (long long id : closedByDesk)
+        ++times[id];
+    for (const auto& [id, n] : times)
+        EXPECT_EQ(n, 1) << "alarm " << id << " closed twice";
+}
+
+} // namespace
