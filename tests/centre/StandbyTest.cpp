@@ -26,6 +26,11 @@
 #include <optional>
 #include <thread>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -118,6 +123,47 @@ std::optional<pg::Result> TryQuery(const std::string& conninfo, const std::strin
     } catch (const pg::Error&) {
         return std::nullopt;
     }
+}
+
+// A key's value in a "key=value ..." string without quotes.
+std::string Field(const std::string& conninfo, const std::string& key)
+{
+    const std::size_t at = conninfo.find(key + "=");
+    if (at == std::string::npos)
+        return {};
+    const std::size_t from = at + key.size() + 1;
+    return conninfo.substr(from, conninfo.find(' ', from) - from);
+}
+
+TEST(Standby, AServerThatNeverAnswersCostsItsTimeOutOnceNotAtEveryConnection)
+{
+    const std::string pair = Env("KV_TEST_PG");
+    ASSERT_FALSE(pair.empty()) << "run through tests/centre/with-standby.sh";
+    // A machine gone silent: the handshake is the system's, no answer follows.
+    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(silent, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(silent, 8), 0);
+    ASSERT_EQ(::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string conninfo = "host=127.0.0.1," + Field(pair, "host") + " port=" +
+                                 std::to_string(ntohs(address.sin_port)) + "," + Field(pair, "port") +
+                                 " user=postgres dbname=postgres connect_timeout=2 target_session_attrs=read-write";
+    pg::Connection db(conninfo);
+    auto started = Clock::now();
+    db.Connect();
+    EXPECT_GE(MsSince(started), 1500) << "the silent server was tried first";
+    EXPECT_EQ(db.Exec("SELECT pg_is_in_recovery()").Text(0, 0), "f");
+    for (int again = 0; again < 2; ++again) {
+        db.Disconnect();
+        started = Clock::now();
+        db.Connect();
+        EXPECT_LT(MsSince(started), 1000) << "straight to the server that answered";
+    }
+    ::close(silent);
 }
 
 TEST(Standby, AReceiverAndADeskGoOnWithThePromotedStandbyAndLoseNoCommittedRow)
