@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <map>
 
+#include <poll.h>
 #include <sys/socket.h>
 
 namespace kv::pg {
@@ -151,6 +152,23 @@ void Connection::Connect()
 }
 
 bool Connection::Connected() const { return m_conn && PQstatus(m_conn) == CONNECTION_OK; }
+
+bool Connection::StillConnected()
+{
+    if (!Connected())
+        return false;
+    // A server going away sends its farewell, then ends the stream: read
+    // while there is something to read (bounded, should notifications pour
+    // in), and the end fails the read.
+    for (int reads = 0; reads < 64; ++reads) {
+        pollfd ready{PQsocket(m_conn), POLLIN, 0};
+        if (::poll(&ready, 1, 0) <= 0)
+            break;
+        if (!PQconsumeInput(m_conn))
+            return false;
+    }
+    return Connected();
+}
 
 void Connection::Disconnect()
 {

@@ -60,6 +60,11 @@ public:
     // standby's promotion a dead primary would cost its time-out each time.
     void Connect();
     bool Connected() const;
+    // Reads what the server sent meanwhile and says whether the connection
+    // still stands: a server stopped or restarted since the last statement
+    // has said goodbye, and a new connection spares the next statement a
+    // failure. Notifications read here wait for Notifications().
+    bool StillConnected();
     void Disconnect();
 
     // One statement; $1, $2, ... stand for `params`. Throws Error.
