@@ -11,12 +11,15 @@
 #include "data/RecordEvent.h"
 #include "data/Schemas.h"
 #include "data/Status.h"
+#include "tests/e2e/StationProcess.h"
+#include "tests/support/ModemSim.h"
 #include "tests/support/TempDir.h"
 #include "timing/DateTime.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
 #include <condition_variable>
 #include <cstdlib>
 #include <future>
@@ -366,6 +369,73 @@ TEST(Standby, AReceiverAndADeskGoOnWithThePromotedStandbyAndLoseNoCommittedRow)
         ++times[id];
     for (const auto& [id, n] : times)
         EXPECT_EQ(n, 1) << "alarm " << id << " closed twice";
+}
+
+// The receiver program itself, with its default pauses between attempts.
+TEST(Standby, TheReceiverProgramGoesOnWithThePromotedStandbyWithoutARestart)
+{
+    const std::string pair = Env("KV_TEST_PG"), failover = Env("KV_TEST_PG_FAILOVER");
+    ASSERT_FALSE(pair.empty() || failover.empty()) << "run through tests/centre/with-standby.sh";
+    {
+        pg::Connection admin(pair + " dbname=postgres");
+        admin.Connect();
+        admin.ExecScript("CREATE DATABASE kv_receiver");
+    }
+    const std::string conninfo = pair + " dbname=kv_receiver";
+    kv::test::TempDir dir;
+    const std::filesystem::path data = dir.path() / "data";
+    std::filesystem::create_directories(data);
+    kv::test::ModemSim sim(kv::test::LinkedModems(dir));
+    const std::string sender = "+79111111111";
+    kv::test::WriteStationTables(data, sender, "Оператор", "1234", 0);
+    kv::test::WriteStationConfig(data, sim.Path(1), sim.Path(2));
+    kv::test::WriteFileBytes(data / "config.ini", kv::test::ReadFileBytes(data / "config.ini") +
+                                                      "\r\n[Database]\r\nConnection=" + conninfo +
+                                                      "\r\nStation=R1\r\n");
+    kv::test::StationProcess receiver;
+    const std::filesystem::path log = dir.path() / "receiver.log";
+    receiver.Start(kv::test::ReceiverCommand(data), data, {}, log);
+
+    // Alarms from the receiver's one device, counted where the desks see them.
+    const auto report = [&](int zone) {
+        sim.Command("sms 1 " + sender + " Внимание, сработал датчик движения. Зона " + std::to_string(zone));
+    };
+    const auto atCentre = [&](long long alarms) {
+        return kv::test::PollUntil(
+            [&] {
+                const auto r = TryQuery(conninfo, "SELECT count(*) FROM alarms WHERE station = 'R1'");
+                return r && r->Integer(0, 0) == alarms;
+            },
+            20s, 20ms);
+    };
+    for (int zone = 1; zone <= 3; ++zone)
+        report(zone);
+    ASSERT_TRUE(atCentre(3)) << kv::test::ReadFileBytes(log);
+
+    ASSERT_EQ(std::system(failover.c_str()), 0);
+    const auto promoted = Clock::now();
+    for (int zone = 4; zone <= 6; ++zone)
+        report(zone);
+    ASSERT_TRUE(atCentre(6)) << kv::test::ReadFileBytes(log);
+    const long long back = MsSince(promoted);
+    std::cout << "the receiver program's alarms reached the promoted standby " << back << " ms after the promotion\n";
+    EXPECT_LT(back, 10000);
+    EXPECT_EQ(receiver.WaitExit(0ms), -1) << "still the same process";
+
+    receiver.Signal(SIGTERM);
+    ASSERT_EQ(receiver.WaitExit(15s), 0) << kv::test::ReadFileBytes(log);
+    pg::Connection db(conninfo);
+    db.Connect();
+    // Each row once, numbered without a gap, each report's alarm once (the
+    // SIM gives a burst's messages in any order).
+    const pg::Result rows = db.Exec("SELECT count(*), count(DISTINCT seq), max(seq), "
+                                    "count(*) FILTER (WHERE event LIKE 'Новое сообщение:%Зона _') FROM events "
+                                    "WHERE station = 'R1' AND journal = 'main'");
+    EXPECT_EQ(rows.Integer(0, 0), rows.Integer(0, 1));
+    EXPECT_EQ(rows.Integer(0, 0), rows.Integer(0, 2));
+    EXPECT_EQ(rows.Integer(0, 3), 6);
+    const pg::Result alarms = db.Exec("SELECT string_agg(right(event, 6), ',' ORDER BY right(event, 6)) FROM alarms");
+    EXPECT_EQ(alarms.Text(0, 0), "Зона 1,Зона 2,Зона 3,Зона 4,Зона 5,Зона 6");
 }
 
 } // namespace
