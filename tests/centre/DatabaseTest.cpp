@@ -860,14 +860,24 @@ TEST_F(Database, ADesksWindowsTakeAndCloseThroughAWorkerAndAreAnsweredOnTheirOwn
     EXPECT_EQ(told[4], "not closed");
     EXPECT_EQ(db->Exec("SELECT count(*) FROM events WHERE station = 'Пульт 2' AND journal = 'desk'").Integer(0, 0), 1);
 
+    // The server restarted (or a standby promoted) between two calls: the
+    // next one goes through on a new connection, not failing first.
+    Control("stop -m immediate");
+    Control("start -w -l server.log");
+    db->Connect();
+    AddAlarms(*db, 1);
+    first.Take(Ids(*db).back(), ivanov, took);
+    ASSERT_TRUE(serve());
+    EXPECT_EQ(told.back(), "taken");
+
     // No database: answered at once with why.
     kv::centre::AlarmQueueWorker away("host=/nonexistent port=5432 dbname=none", kv::Str("Пульт 3"_cp), post);
     away.Take(id, ivanov, took);
     ASSERT_TRUE(serve());
     away.Close(id, ivanov, "", "", "", closed);
     ASSERT_TRUE(serve());
-    EXPECT_EQ(told.at(5), "lost to , error");
-    EXPECT_EQ(told.at(6), "not closed, error");
+    EXPECT_EQ(told.at(6), "lost to , error");
+    EXPECT_EQ(told.at(7), "not closed, error");
 }
 
 } // namespace
