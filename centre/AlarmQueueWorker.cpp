@@ -28,7 +28,7 @@ void AlarmQueueWorker::Enqueue(std::function<void(AlarmQueue& queue)> work,
     std::lock_guard lock(m_lock);
     m_jobs.push_back([this, work = std::move(work), failed = std::move(failed)] {
         try {
-            if (!m_db.Connected())
+            if (!m_db.StillConnected())
                 m_db.Connect();
             work(m_queue);
         } catch (const pg::Error& e) {
@@ -45,6 +45,17 @@ void AlarmQueueWorker::Enqueue(std::function<void(AlarmQueue& queue)> work,
         }
     });
     m_wake.notify_all();
+}
+
+void AlarmQueueWorker::ClaimEscalations(const std::string& receiver, std::chrono::seconds after,
+                                        std::function<void(std::vector<CentreAlarm>)> done)
+{
+    Enqueue(
+        [this, receiver, after, done](AlarmQueue& queue) {
+            std::vector<CentreAlarm> claimed = queue.ClaimEscalations(receiver, after);
+            m_post([done, claimed = std::move(claimed)] { done(claimed); });
+        },
+        [this, done](const std::string&) { m_post([done] { done({}); }); });
 }
 
 void AlarmQueueWorker::Run()

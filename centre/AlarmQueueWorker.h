@@ -8,12 +8,14 @@
 #include "centre/CentreAlarm.h"
 #include "centre/Pg.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace kv::centre {
 
@@ -33,6 +35,11 @@ public:
     void Release(long long id, const std::string& op) override;
     void Close(long long id, const std::string& op, const std::string& result, const std::string& comment,
                const std::string& handledEvent, CloseDone done) override;
+
+    // The escalations this receiver is to send now (none unless the centre
+    // chose it); none on a failure, which the next claim tries again.
+    void ClaimEscalations(const std::string& receiver, std::chrono::seconds after,
+                          std::function<void(std::vector<CentreAlarm>)> done);
 
 private:
     // Runs `work` on the queue, connected first; the database's failure comes

@@ -134,6 +134,14 @@ public:
     // The register: empty when the number is no device's.
     virtual std::string ShortName(const std::string& tel) = 0;
     virtual std::string ListName(const std::string& tel) = 0;
+    // Whether the centre's database holds that row of this station's journal:
+    // its alarm is then the centre's to escalate.
+    virtual bool InCentre(const std::string& journal, std::uint64_t seq)
+    {
+        (void)journal;
+        (void)seq;
+        return false;
+    }
     // The number of the row journalled last in the main or the ring journal; 0 when unknown.
     virtual std::uint64_t LastRowSeq(bool ring)
     {
@@ -210,6 +218,9 @@ public:
     // at some desk. Centre rows are handled through the centre's queue, and
     // neither escalated nor recorded here.
     void SetCentreAlarms(const std::vector<centre::CentreAlarm>& alarms, const std::string& thisStation);
+    // The centre's alarms this receiver claimed for escalation: each goes by
+    // SMS to every escalation number as a row of its own would, and is not shown.
+    void EscalateClaimed(const std::vector<centre::CentreAlarm>& claimed);
     // The centre row closed by this desk: gone at once, ahead of the feed.
     void CentreRowClosed(long long centreId);
 
@@ -257,6 +268,8 @@ private:
     // Rows of these devices left the desk: a tile with nothing unacknowledged stops blinking.
     void Calmed(std::vector<std::string> devices);
     void Escalate();
+    // One row's next escalation SMS; false when it has none to send now.
+    bool EscalateRow(OpenAlarm& row, std::uint64_t now);
     void SendOutcome(std::uint64_t serial, bool sent);
     // Sends to that number within the last hour, the older ones forgotten.
     std::size_t SentLastHour(const std::string& number, std::uint64_t now);
@@ -265,6 +278,7 @@ private:
     IDeskStation& m_station;
     IClock* m_clock;
     std::vector<OpenAlarm> m_rows;
+    std::vector<OpenAlarm> m_claimed; // the centre's, escalated from here
     AlarmPriorities m_priorities;
     std::uint64_t m_nextId = 1;
     bool m_linkDown = false;

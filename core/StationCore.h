@@ -38,6 +38,7 @@ namespace kv {
 
 namespace centre {
 class Forwarder;
+class AlarmQueueWorker;
 }
 class DeviceRegister;
 struct DialDevice;
@@ -96,6 +97,7 @@ public:
     DeviceRegister& Register() { return m_register; }
     // The journals going to the centre's database; null without [Database].
     const centre::Forwarder* Centre() const { return m_forwarder.get(); }
+    const std::string& ConfigFile() const { return m_configFile; }
     AlarmDesk& Desk() { return m_desk; }
     ContactWatch& Contacts() { return m_contacts; }
 
@@ -182,6 +184,7 @@ public:
     std::string ShortName(const std::string& tel) override;
     std::string ListName(const std::string& tel) override;
     std::uint64_t LastRowSeq(bool ring) override;
+    bool InCentre(const std::string& journal, std::uint64_t seq) override;
 
 private:
     void Record(MemTable& journal, std::string_view status, const std::string& tel, const std::string& event,
@@ -193,6 +196,7 @@ private:
     // The register as this station rings it.
     std::vector<DialDevice> RungDevices() const;
     void CheckContacts();
+    void ClaimEscalations();
     void MainRowPosted();
     // Runs `show` on the view, if any, on the UI thread.
     void Show(const std::function<void(IStationView&)>& show);
@@ -213,6 +217,12 @@ private:
     WorkerSlot m_commSlot;
     WorkerSlot m_dialSlot;
     std::unique_ptr<centre::Forwarder> m_forwarder;
+    // With a centre: the claims of the escalations this receiver is to send.
+    std::unique_ptr<centre::AlarmQueueWorker> m_escalations;
+    std::string m_centreName; // this station's name there, station text
+    bool m_claiming = false;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    int m_ticksToClaim = 0;
 };
 
 } // namespace kv

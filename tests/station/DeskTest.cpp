@@ -49,6 +49,7 @@ public:
     }
     bool Modem1Running() override { return running; }
     std::uint64_t LastRowSeq(bool ring) override { return ring ? 0 : lastSeq; }
+    bool InCentre(const std::string& journal, std::uint64_t seq) override { return journal == "main" && seq <= forwarded; }
     std::string ShortName(const std::string& tel) override
     {
         return tel == kStoreTel ? Str("Склад"_cp) : tel == kOfficeTel ? Str("Офис"_cp) : std::string();
@@ -76,6 +77,7 @@ public:
     bool running = true;
     bool busy = false;
     std::uint64_t lastSeq = 0;
+    std::uint64_t forwarded = 0;
 };
 
 class Desk : public ::testing::Test {
@@ -628,6 +630,61 @@ TEST_F(Desk, AfterTheTimeEachNumberGetsOneSmsAndEachOutcomeIsJournalled)
     station.sends[3].outcome(true);
     EXPECT_EQ(station.With(status::kSmsSent).size(), 3u);
     EXPECT_TRUE(desk.Handle(id, kHandlingResults[0], {}, "A"));
+}
+
+TEST_F(Desk, AnAlarmTheCentreGaveThisReceiverGoesToEachNumberOnceUnshownAndIsDoneWith)
+{
+    desk.SetEscalation("5", "+79110000001, +79110000002");
+    centre::CentreAlarm far;
+    far.id = 77;
+    far.station = "south";
+    far.shortName = Str("Гараж"_cp);
+    far.tel = "+79990000000";
+    far.kind = "Fire";
+    far.event = kSms + kMarker;
+    far.openedAt = 46000.49;
+    far.state = "open";
+    desk.EscalateClaimed({far});
+    EXPECT_TRUE(desk.Rows().empty()) << "escalated from here, shown by the desks' queue";
+    ASSERT_EQ(station.sends.size(), 1u) << "claimed once its time was up: at once";
+    EXPECT_EQ(station.sends[0].text, Str("Korvalen: тревога Гараж 11:45 ("_cp) + kMarker + Str(") не обработана"_cp));
+    station.sends[0].outcome(true);
+    Wait(1);
+    ASSERT_EQ(station.sends.size(), 2u);
+    EXPECT_EQ(station.sends[1].number, "+79110000002");
+    station.sends[1].outcome(false);
+    for (int i = 0; i < 2; ++i) {
+        Wait(61);
+        ASSERT_EQ(station.sends.size(), 3u + i) << "a refusal is tried again";
+        station.sends.back().outcome(false);
+    }
+    Wait(600);
+    EXPECT_EQ(station.sends.size(), 4u) << "given up after three refusals, and never sent again";
+    EXPECT_EQ(station.With(status::kSmsSent).size(), 1u);
+
+    // A row of this station's own in the centre is left to the centre's choice of receiver.
+    station.lastSeq = 12;
+    OpenAlarm();
+    station.forwarded = 12;
+    station.lastSeq = 13;
+    OpenAlarm(kOfficeTel);
+    Wait(301);
+    ASSERT_EQ(station.sends.size(), 5u) << "only the row the centre has not got yet";
+    EXPECT_NE(station.sends[4].text.find(Str("Офис"_cp)), std::string::npos);
+    station.sends[4].outcome(true);
+    Wait(1);
+    station.sends.back().outcome(true);
+
+    // Without modem 1 it waits, told once, as a row of its own would.
+    const std::size_t sent = station.sends.size();
+    station.running = false;
+    far.id = 78;
+    desk.EscalateClaimed({far});
+    Wait(3);
+    EXPECT_EQ(station.sends.size(), sent);
+    station.running = true;
+    Wait(1);
+    EXPECT_EQ(station.sends.size(), sent + 1);
 }
 
 TEST_F(Desk, RefusedThreeTimesANumberIsGivenUp)
