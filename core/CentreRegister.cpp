@@ -5,6 +5,9 @@
 #include "data/Text.h"
 #include "timing/UiThread.h"
 
+#include <filesystem>
+#include <utility>
+
 namespace kv {
 
 using namespace literals;
@@ -93,11 +96,23 @@ bool CentreRegister::RingsHere(const std::string& shortName) const { return !m_r
 
 bool CentreRegister::Lay(const std::vector<DeviceEntry>& devices)
 {
-    if (m_register.Entries() == devices) {
+    const bool first = std::exchange(m_firstLay, false);
+    const std::vector<DeviceEntry> own = m_register.Entries();
+    if (own == devices) {
         m_laid = devices;
         return false;
     }
     try {
+        // A station joining a centre with a register of its own keeps a copy
+        // of it: its devices may have to be added to the centre's by hand.
+        if (first && !own.empty()) {
+            namespace fs = std::filesystem;
+            for (const char* file : {kDescriptionFile, kDeviceFile})
+                fs::copy_file(file, std::string(file) + kOwnRegisterSuffix, fs::copy_options::overwrite_existing);
+            if (m_hooks.techno)
+                m_hooks.techno(Str("Реестр устройств станции отличался от реестра центра: прежний сохранён в t1.bin.own и t2.bin.own"_cp),
+                               kRed);
+        }
         m_register.Replace(devices);
     } catch (const std::exception& e) {
         if (m_hooks.techno)

@@ -17,6 +17,10 @@
 
 namespace kv {
 
+// Beside t1.bin and t2.bin: the station's own register, as it was when the
+// centre's first replaced it.
+inline constexpr const char* kOwnRegisterSuffix = ".own";
+
 class CentreRegister {
 public:
     struct Hooks {
@@ -76,6 +80,9 @@ private:
     // The register as last in step with the database (laid or pushed; the
     // files as found at first): a save that differs is the administrator's change.
     std::vector<DeviceEntry> m_laid;
+    // Nothing laid yet since the start: the station's own register is kept
+    // aside when the centre's first replaces it.
+    bool m_firstLay = true;
     std::optional<std::vector<DeviceEntry>> m_waiting;
     std::vector<centre::SharedAccount> m_accountsLaid;
     std::optional<std::vector<centre::SharedAccount>> m_accountsWaiting;

@@ -1078,9 +1078,17 @@ TEST_F(Database, AFirstStationSeedsAnEmptyDatabaseAndASecondStationsFilesGiveWay
     int replaced = 0;
     kv::CentreRegister::Hooks hooks;
     hooks.replaced = [&] { ++replaced; };
+    std::vector<std::string> techno;
+    hooks.techno = [&](const std::string& text, kv::Rgb) { techno.push_back(text); };
     kv::CentreRegister station(Conninfo(), "two", reg, std::nullopt, hooks, ui.Post());
     ASSERT_TRUE(ui.ServeUntil([&] { return FileEntries() == first; }));
     EXPECT_EQ(replaced, 1);
+    // Its own is kept beside, and the operator told where.
+    std::filesystem::rename("t1.bin.own", "t1.bin");
+    std::filesystem::rename("t2.bin.own", "t2.bin");
+    EXPECT_EQ(FileEntries(), second);
+    ASSERT_EQ(techno.size(), 2u);
+    EXPECT_NE(techno[0].find("t1.bin.own"), std::string::npos);
 }
 
 TEST_F(Database, AnAccountSavedAtOneDeskReachesAnotherAndAnOpenAccessWindowKeepsItsOwnChange)

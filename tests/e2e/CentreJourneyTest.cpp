@@ -27,15 +27,17 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 constexpr const char* kStarted = "Приёмник запущен: модем 1 ";
+constexpr const char* kNorthDevice = "+79111111111";
+constexpr const char* kSouthDevice = "+79222222222";
 
 // One receiver: its folder, its modems, its process.
 struct Receiver {
-    Receiver(const std::string& name, const std::string& conninfo, const std::string& sender,
-             const std::string& escalation)
+    Receiver(const std::string& name, const std::string& conninfo, const std::string& escalation)
         : data(dir.path() / "data"), sim(LinkedModems(dir))
     {
         fs::create_directories(data);
-        WriteStationTables(data, sender, "Оператор", "1234", 0);
+        // The centre keeps one register: each receiver's files hold both devices.
+        WriteStationTables(data, kNorthDevice, "Оператор", "1234", 0, {{Utf8ToCp1251("Цех"), kSouthDevice}});
         WriteStationConfig(data, sim.Path(1), sim.Path(2));
         std::ofstream ini(data / "config.ini", std::ios::binary | std::ios::app);
         ini << "[Database]\r\nConnection=" << conninfo << "\r\nStation=" << Utf8ToCp1251(name) << "\r\n";
@@ -88,10 +90,9 @@ protected:
             return -1;
         }
     }
-    std::unique_ptr<Receiver> Make(const std::string& name, const std::string& sender,
-                                   const std::string& escalation = {})
+    std::unique_ptr<Receiver> Make(const std::string& name, const std::string& escalation = {})
     {
-        return std::make_unique<Receiver>(name, conninfo, sender, escalation);
+        return std::make_unique<Receiver>(name, conninfo, escalation);
     }
 
     std::string conninfo;
@@ -100,8 +101,8 @@ protected:
 TEST_F(CentreJourney, EveryReportOfTwoReceiversIsInTheCentreOnceAlsoAcrossAHardStopOfTheDatabase)
 {
     constexpr int kPerReceiver = 100;
-    auto north = Make("Приёмник 1", "+79111111111");
-    auto south = Make("Приёмник 2", "+79222222222");
+    auto north = Make("Приёмник 1");
+    auto south = Make("Приёмник 2");
     north->Start();
     south->Start();
     ASSERT_TRUE(PollUntil([&] { return north->Log().find(kStarted) != std::string::npos; }, 30s)) << north->Log();
@@ -141,8 +142,8 @@ TEST_F(CentreJourney, EveryReportOfTwoReceiversIsInTheCentreOnceAlsoAcrossAHardS
 TEST_F(CentreJourney, AnAlarmNobodyHandlesIsEscalatedByOneReceiverOnly)
 {
     const std::string responder = "+79990000001";
-    auto first = Make("Приёмник 1", "+79111111111", responder);
-    auto second = Make("Приёмник 2", "+79222222222", responder);
+    auto first = Make("Приёмник 1", responder);
+    auto second = Make("Приёмник 2", responder);
     first->Start();
     second->Start();
     ASSERT_TRUE(PollUntil([&] { return first->Log().find(kStarted) != std::string::npos; }, 30s)) << first->Log();
