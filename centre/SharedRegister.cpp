@@ -333,8 +333,8 @@ void RegisterSync::Run()
         bool failed = false;
         try {
             failed = !Step(seeded);
-        } catch (const pg::Error&) {
-            failed = true;
+        } catch (const std::exception&) {
+            failed = true; // the connection is made again after the pause
         }
         std::unique_lock lock(m_lock);
         m_busy = false;
@@ -355,8 +355,11 @@ void RegisterSync::Run()
 // One connection's life: false (or a throw) when it is lost.
 bool RegisterSync::Step(bool& seeded)
 {
-    if (m_stop)
-        return true;
+    {
+        std::lock_guard lock(m_lock);
+        if (m_stop)
+            return true;
+    }
     m_db.Connect();
     try {
         Migrate(m_db);
