@@ -380,6 +380,14 @@ bool TForm1::LoginGate()
     return false;
 }
 
+bool TForm1::ChangeGate()
+{
+    if (!m_ctx.Viewer)
+        return true;
+    ShowWarning(std::string(kViewerRefused), this);
+    return false;
+}
+
 void TForm1::Toggle(ShownWindow which, const std::function<void()>& afterClose)
 {
     StationContext::WindowOps& ops = m_ctx.Window(which);
@@ -435,13 +443,19 @@ void TForm1::PNGButton5Click() { Toggle(ShownWindow::Help); }
 
 void TForm1::Button1Click()
 {
+    if (!ChangeGate())
+        return;
     DialStatus->setText(ToQ(kDialIdle));
     Modem2->Running = true;
     StartDialThread();
     RebuildBoard();
 }
 
-void TForm1::Button2Click() { Modem2->Running = false; }
+void TForm1::Button2Click()
+{
+    if (ChangeGate())
+        Modem2->Running = false;
+}
 
 void TForm1::Button3Click()
 {
@@ -497,9 +511,17 @@ void TForm1::MainRowPosted()
 
 void TForm1::N3Click() { SaveJournalAs(EventsTable, frmbin, this); }
 
-void TForm1::N4Click() { OpenJournalFile(EventsTable, frmbin, this, EventsLog.get()); }
+void TForm1::N4Click()
+{
+    if (ChangeGate())
+        OpenJournalFile(EventsTable, frmbin, this, EventsLog.get());
+}
 
-void TForm1::N6Click() { ClearJournal(EventsTable, this, EventsLog.get()); }
+void TForm1::N6Click()
+{
+    if (ChangeGate())
+        ClearJournal(EventsTable, this, EventsLog.get());
+}
 
 void TForm1::N7Click()
 {

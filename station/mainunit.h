@@ -212,6 +212,8 @@ private:
     void CreateControls();
     void LayOut();
     bool LoginGate();
+    // False, with the reason shown, for a viewer: the change does not go.
+    bool ChangeGate();
     void Toggle(ShownWindow which, const std::function<void()>& afterClose = {});
     bool SaveJournal(bool main);
 

@@ -66,6 +66,12 @@ TEST_F(Journals, ClearAsksOnceAndEmptiesTheJournalButNotWhileARecordIsEdited)
 {
     Add(status::kAlarm, "a");
     Add(status::kArmed, "b");
+    ctx().Viewer = true;
+    form().N6Click();
+    form().N4Click();
+    EXPECT_EQ(dialogs.Texts(), std::vector<std::string>(2, std::string(kViewerRefused))) << "a viewer clears nothing";
+    EXPECT_EQ(events().RecordCount(), 3);
+    ctx().Viewer = false;
     dialogs.yesNoAnswers = {false};
     form().N6Click();
     EXPECT_EQ(events().RecordCount(), 3) << "answered No";
