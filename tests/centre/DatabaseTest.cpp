@@ -1046,6 +1046,18 @@ TEST_F(Database, EveryFieldOfADeviceRoundTripsWithEveryCp1251Byte)
     EXPECT_EQ(db->Exec("SELECT count(*) FROM devices WHERE changed_at > now() - interval '1 minute'").Integer(0, 0), 1);
     EXPECT_THROW(kv::centre::PushDevices(*db, {other, other}, "s"), std::invalid_argument);
     EXPECT_EQ(kv::centre::Pull(*db).devices->size(), 2u) << "a refused save changes nothing";
+
+    // A full board's register in one save, and read back.
+    std::vector<kv::DeviceEntry> board;
+    for (int i = 0; i < 900; ++i)
+        board.push_back(Device(kv::Str("Объект "_cp) + std::to_string(i), "+7900" + std::to_string(1000000 + i)));
+    const auto start = std::chrono::steady_clock::now();
+    kv::centre::PushDevices(*db, board, "s");
+    const auto back = kv::centre::Pull(*db);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_EQ(back.devices, board);
+    EXPECT_LT(took, 5s);
+    std::printf("900 devices saved and read back in %lld ms\n", static_cast<long long>(took.count()));
 }
 
 TEST_F(Database, AFirstStationSeedsAnEmptyDatabaseAndASecondStationsFilesGiveWay)
