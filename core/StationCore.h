@@ -94,6 +94,8 @@ public:
     IClock* WorkerClock = &RealClock::Instance();
 
     DeviceRegister& Register() { return m_register; }
+    // "config.ini" as the core reads it.
+    const std::string& ConfigPath() const { return m_configFile; }
     // The journals going to the centre's database; null without [Database].
     const centre::Forwarder* Centre() const { return m_forwarder.get(); }
     AlarmDesk& Desk() { return m_desk; }

@@ -2,6 +2,11 @@
 
 #include "core/StationCore.h"
 
+#include "centre/Settings.h"
+#include "centre/Utf8.h"
+#include "data/IniFile.h"
+#include "station/CentreEventsWindow.h"
+
 #include "codec/Number.h"
 #include "devicecard/DeviceWindow.h"
 #include "devices/DeviceRegister.h"
@@ -15,6 +20,7 @@
 #include "windows/QtText.h"
 #include "windows/StationContext.h"
 
+#include <QMenu>
 #include <QPushButton>
 
 
@@ -68,6 +74,8 @@ OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow, StationCore&
     m_core.LoadContacts();
     ContactsChanged();
 
+    StartFeed();
+
     connect(&m_timer, &QTimer::timeout, this, &OperatorDesk::Tick);
     m_timer.start(1000);
     UpdateButton();
@@ -75,6 +83,7 @@ OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow, StationCore&
 
 OperatorDesk::~OperatorDesk()
 {
+    m_feed.reset();
     m_timer.stop();
     m_form.StringGrid1->DescribeTile = nullptr;
     m_ctx.AlarmsOpen = false;
@@ -104,15 +113,67 @@ void OperatorDesk::Tick()
     m_core.SetEscalationTexts(minutes, numbers);
     m_core.SetSilentHoursText(m_modemWindow.SilentHoursSetting());
     m_core.Tick();
-    if (const centre::Forwarder* centre = m_core.Centre()) {
-        const centre::ForwarderState state = centre->State();
-        m_modemWindow.SetCentreText(centre::StateText(state));
-        m_centreLink.Poll(state, [this](const std::string& text, Rgb colour) { m_core.WriteTechno(text, colour); });
-        m_form.JournalBanner->SetExtra(centre::BannerText(state));
-    }
+    ShowCentreLink();
     if (m_alarms->isVisible())
         m_alarms->UpdateWaits();
     UpdateButton();
+}
+
+void OperatorDesk::ShowCentreLink()
+{
+    const centre::Forwarder* centre = m_core.Centre();
+    if (!centre)
+        return;
+    const centre::ForwarderState state = centre->State();
+    m_modemWindow.SetCentreText(centre::StateText(state));
+    m_centreLink.Poll(state, [this](const std::string& text, Rgb colour) { m_core.WriteTechno(text, colour); });
+    const centre::Link feed = m_feed ? m_feed->State() : centre::Link::Connecting;
+    m_form.JournalBanner->SetExtra(centre::DeskBannerText(state, feed));
+}
+
+void OperatorDesk::StartFeed()
+{
+    const IniFile config(m_core.ConfigPath());
+    const std::optional<centre::DatabaseSettings> settings = centre::ReadDatabaseSettings(config);
+    if (!settings)
+        return;
+    m_station = Cp1251FromUtf8(settings->station);
+    m_centreEvents = std::make_unique<TCentreEventsForm>(&m_form);
+    // Beside the journal's own items.
+    QMenu& menu = *m_form.PopupMenu2;
+    auto* item = new QAction(ToQ("События центра"_cp), &menu);
+    item->setObjectName(QStringLiteral("CentreEventsItem"));
+    const QList<QAction*> items = menu.actions();
+    const qsizetype after = items.indexOf(m_form.N7);
+    if (after >= 0 && after + 1 < items.size())
+        menu.insertAction(items[after + 1], item);
+    else
+        menu.addAction(item);
+    connect(item, &QAction::triggered, this, [this] { m_centreEvents->ShowCentred(); });
+    // Queued to this object: a wake that comes as the desk goes is dropped with it.
+    m_feed = centre::StartDeskFeed(config, [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (m_feed)
+                    ShowCentreUpdate(m_feed->Take());
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void OperatorDesk::ShowCentreUpdate(const centre::FeedUpdate& update)
+{
+    if (m_centreEvents)
+        m_centreEvents->Append(update.events);
+    for (const centre::FeedEvent& e : update.events)
+        if (e.station != m_station)
+            m_core.Board.ShowRow(e.shortName, e.journal, e.status, e.event);
+    if (update.alarmsChanged) {
+        m_centreAlarms = update.alarms;
+        if (OnCentreAlarmsChanged)
+            OnCentreAlarmsChanged();
+    }
 }
 
 void OperatorDesk::ContactsChanged()

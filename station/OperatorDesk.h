@@ -3,12 +3,14 @@
 // button, the board's corners and silent marks and the tiles' tooltips, fed
 // by the core's desk and contacts; the tile clicks and the logout reach the
 // desk from here. Its one-second tick runs the core's second and renews the waits.
+#include "centre/DeskFeed.h"
 #include "centre/LinkWatch.h"
 #include "core/AlarmDesk.h"
 
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +22,7 @@ struct TileFacts;
 class StationCore;
 class TForm1;
 class TAlarmsForm;
+class TCentreEventsForm;
 class TJournalSearchForm;
 class IDeviceWindow;
 class IModemWindow;
@@ -60,9 +63,22 @@ public:
     // The main window's close went through: the second's work ends.
     void StationClosed() { m_timer.stop(); }
 
+    // With a [Database] section: the centre's feed and the window of its
+    // events (the journal menu opens it); both null without one.
+    centre::DeskFeed* Feed() { return m_feed.get(); }
+    TCentreEventsForm* CentreEventsForm() { return m_centreEvents.get(); }
+    // What the feed brought: every row into the window, the rows of the other
+    // stations onto the board (this station's own came through its core).
+    void ShowCentreUpdate(const centre::FeedUpdate& update);
+    // The centre's alarms not closed, as last read; OnCentreAlarmsChanged follows a change.
+    const std::vector<centre::CentreAlarm>& CentreAlarms() const { return m_centreAlarms; }
+    std::function<void()> OnCentreAlarmsChanged;
+
 private:
     void UpdateButton();
     void DescribeTile(TileFacts& facts);
+    void StartFeed();
+    void ShowCentreLink();
 
     StationContext& m_ctx;
     TForm1& m_form;
@@ -72,6 +88,11 @@ private:
     centre::LinkWatch m_centreLink;
     std::unique_ptr<TAlarmsForm> m_alarms;
     std::unique_ptr<TJournalSearchForm> m_search;
+    std::unique_ptr<TCentreEventsForm> m_centreEvents;
+    std::string m_station; // this station's name in the centre (code page 1251)
+    std::vector<centre::CentreAlarm> m_centreAlarms;
+    // Last: stopped first, before what its updates reach.
+    std::unique_ptr<centre::DeskFeed> m_feed;
     QTimer m_timer;
 };
 
