@@ -5,6 +5,7 @@
 #include "centre/Settings.h"
 #include "centre/Utf8.h"
 #include "data/IniFile.h"
+#include "data/TileStates.h"
 #include "station/CentreEventsWindow.h"
 
 #include "codec/Number.h"
@@ -166,8 +167,11 @@ void OperatorDesk::ShowCentreUpdate(const centre::FeedUpdate& update)
 {
     if (m_centreEvents)
         m_centreEvents->Append(update.events);
+    // A desk's first read brings rows of hours ago: like tile states kept in a
+    // file, those older than a quarter of an hour would only raise stale alarms.
+    const double now = LocalNow();
     for (const centre::FeedEvent& e : update.events)
-        if (e.station != m_station)
+        if (e.station != m_station && now - e.time <= kTileStatesMaxAgeDays)
             m_core.Board.ShowRow(e.shortName, e.journal, e.status, e.event);
     if (update.alarmsChanged) {
         m_centreAlarms = update.alarms;

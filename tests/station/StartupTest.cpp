@@ -134,11 +134,15 @@ TEST_F(StationTest, ADeskShowsTheCentresRowsInItsWindowAndTheOtherStationsRowsOn
     EXPECT_TRUE(window->isVisible());
 
     const std::string sms(events::kNewMessage);
+    const double now = LocalNow();
     centre::FeedUpdate update;
     update.events = {
+        // A row older than a quarter of an hour is stale for the board.
+        {1, Str("Приёмник 2"_cp), "main", 1, now - 0.02, std::string(status::kAlarm), "+7911Sklad", AlarmSmsText(),
+         "Sklad"},
         // This station's own row came through its core: the board is not told again.
-        {1, Str("Пульт 1"_cp), "main", 1, 46000.5, std::string(status::kAlarm), "+7911Sklad", AlarmSmsText(), "Sklad"},
-        {2, Str("Приёмник 2"_cp), "main", 1, 46000.75, std::string(status::kArmed), "+7911Ofis",
+        {2, Str("Пульт 1"_cp), "main", 1, now, std::string(status::kAlarm), "+7911Sklad", AlarmSmsText(), "Sklad"},
+        {3, Str("Приёмник 2"_cp), "main", 2, now, std::string(status::kArmed), "+7911Ofis",
          sms + Str("Поставлено на охрану"_cp), "Ofis"},
     };
     update.alarmsChanged = true;
@@ -147,22 +151,22 @@ TEST_F(StationTest, ADeskShowsTheCentresRowsInItsWindowAndTheOtherStationsRowsOn
     desk.OnCentreAlarmsChanged = [&] { ++alarmsTold; };
     desk.ShowCentreUpdate(update);
     Settle();
-    EXPECT_EQ(form().Tiles.GuardStates[TileStates::Index(0, 0)], 0);
+    EXPECT_EQ(form().Tiles.GuardStates[TileStates::Index(0, 0)] + form().Tiles.AlarmMarks[TileStates::Index(0, 0)], 0);
     EXPECT_EQ(form().Tiles.GuardStates[TileStates::Index(0, 1)], 2);
     EXPECT_EQ(alarmsTold, 1);
     ASSERT_EQ(desk.CentreAlarms().size(), 1u);
     EXPECT_EQ(desk.CentreAlarms()[0].id, 7);
 
     const QAbstractItemModel& grid = *window->CentreEventsGrid->model();
-    ASSERT_EQ(grid.rowCount(), 2);
+    ASSERT_EQ(grid.rowCount(), 3);
     std::vector<std::string> titles;
     for (int c = 0; c < grid.columnCount(); ++c)
         titles.push_back(FromQ(grid.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString()));
     EXPECT_EQ(titles, (std::vector<std::string>{Str("Станция"_cp), Str("Дата/время"_cp), Str("Статус"_cp),
                                                 Str("Телефон"_cp), Str("Событие"_cp), Str("Объект"_cp)}));
     const auto text = [&](int row, int column) { return FromQ(grid.index(row, column).data().toString()); };
-    EXPECT_EQ(text(1, 0) + "|" + text(1, 1) + "|" + text(1, 2) + "|" + text(1, 3) + "|" + text(1, 5),
-              Str("Приёмник 2|"_cp) + FormatDateTime(46000.75) + Str("|На охране|+7911Ofis|Ofis"_cp));
+    EXPECT_EQ(text(2, 0) + "|" + text(2, 1) + "|" + text(2, 2) + "|" + text(2, 3) + "|" + text(2, 5),
+              Str("Приёмник 2|"_cp) + FormatDateTime(now) + Str("|На охране|+7911Ofis|Ofis"_cp));
     // In the status's colour and with its icon, as the main journal draws it.
     const RowColour alarm = StatusRowColour(status::kAlarm);
     ASSERT_FALSE(alarm.isBase);
