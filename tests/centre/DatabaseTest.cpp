@@ -482,8 +482,9 @@ TEST_F(Database, ADeskSeesEveryRowOfTwoStationsOnceInOrderAlsoAfterTheDatabaseWa
     // (B posts main rows only, its n-th at 46000 + n seconds).
     for (const kv::centre::FeedEvent& e : desk.events) {
         EXPECT_EQ(e.status + " " + e.tel, "S +79001112233");
-        if (e.station == "B")
+        if (e.station == "B") {
             EXPECT_NEAR(e.time, 46000.0 + static_cast<double>(e.seq) / 86400.0, 0.002 / 86400) << e.seq;
+        }
     }
 
     Control("stop -m immediate");

@@ -146,7 +146,7 @@ TEST_F(StationTest, ADeskShowsTheCentresRowsInItsWindowAndTheOtherStationsRowsOn
          sms + Str("Поставлено на охрану"_cp), "Ofis"},
     };
     update.alarmsChanged = true;
-    update.alarms = {centre::CentreAlarm{7, Str("Приёмник 2"_cp), 1, "Ofis"}};
+    update.alarms.emplace_back().id = 7;
     int alarmsTold = 0;
     desk.OnCentreAlarmsChanged = [&] { ++alarmsTold; };
     desk.ShowCentreUpdate(update);
