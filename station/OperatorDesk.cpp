@@ -89,6 +89,7 @@ OperatorDesk::~OperatorDesk()
     m_form.StringGrid1->DescribeTile = nullptr;
     m_ctx.AlarmsOpen = false;
     m_ctx.SoundingPriority = 0;
+    m_ctx.BoardFedByCentre = false;
 }
 
 AlarmDesk& OperatorDesk::Desk() { return m_core.Desk(); }
@@ -139,6 +140,7 @@ void OperatorDesk::StartFeed()
     if (!settings)
         return;
     m_station = Cp1251FromUtf8(settings->station);
+    m_ctx.BoardFedByCentre = true;
     m_centreEvents = std::make_unique<TCentreEventsForm>(&m_form);
     // Beside the journal's own items.
     QMenu& menu = *m_form.PopupMenu2;

@@ -118,7 +118,7 @@ TEST_F(StationTest, ADeskShowsTheCentresRowsInItsWindowAndTheOtherStationsRowsOn
     Create();
     InstallRegister();
     ShowAndSettle();
-    Place({"Sklad", "Ofis"});
+    Place({"Sklad", "Ofis", "Garazh"});
     OperatorDesk& desk = station->Desk();
     TCentreEventsForm* window = desk.CentreEventsForm();
     ASSERT_NE(window, nullptr);
@@ -153,12 +153,22 @@ TEST_F(StationTest, ADeskShowsTheCentresRowsInItsWindowAndTheOtherStationsRowsOn
     Settle();
     EXPECT_EQ(form().Tiles.GuardStates[TileStates::Index(0, 0)] + form().Tiles.AlarmMarks[TileStates::Index(0, 0)], 0);
     EXPECT_EQ(form().Tiles.GuardStates[TileStates::Index(0, 1)], 2);
+    // Without a modem of its own, the desk's board sounds another station's alarm.
+    ASSERT_FALSE(form().Modem1->Running);
+    form().CheckStatusDevices();
+    EXPECT_EQ(sounds.Count(Sound::Alarm), 0);
+    update.events = {{4, Str("Приёмник 2"_cp), "main", 3, now, std::string(status::kAlarm), "+7911Garazh",
+                      AlarmSmsText(), "Garazh"}};
+    update.alarmsChanged = false;
+    desk.ShowCentreUpdate(update);
+    form().CheckStatusDevices();
+    EXPECT_EQ(sounds.Count(Sound::Alarm), 1);
     EXPECT_EQ(alarmsTold, 1);
     ASSERT_EQ(desk.CentreAlarms().size(), 1u);
     EXPECT_EQ(desk.CentreAlarms()[0].id, 7);
 
     const QAbstractItemModel& grid = *window->CentreEventsGrid->model();
-    ASSERT_EQ(grid.rowCount(), 3);
+    ASSERT_EQ(grid.rowCount(), 4);
     std::vector<std::string> titles;
     for (int c = 0; c < grid.columnCount(); ++c)
         titles.push_back(FromQ(grid.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString()));
@@ -170,9 +180,9 @@ TEST_F(StationTest, ADeskShowsTheCentresRowsInItsWindowAndTheOtherStationsRowsOn
     // In the status's colour and with its icon, as the main journal draws it.
     const RowColour alarm = StatusRowColour(status::kAlarm);
     ASSERT_FALSE(alarm.isBase);
-    EXPECT_EQ(grid.index(0, 4).data(Qt::ForegroundRole).value<QColor>(), QColor(alarm.rgb.r, alarm.rgb.g, alarm.rgb.b));
-    EXPECT_FALSE(grid.index(0, 2).data(Qt::DecorationRole).value<QPixmap>().isNull());
-    EXPECT_FALSE(grid.index(0, 4).data(Qt::DecorationRole).isValid());
+    EXPECT_EQ(grid.index(3, 4).data(Qt::ForegroundRole).value<QColor>(), QColor(alarm.rgb.r, alarm.rgb.g, alarm.rgb.b));
+    EXPECT_FALSE(grid.index(3, 2).data(Qt::DecorationRole).value<QPixmap>().isNull());
+    EXPECT_FALSE(grid.index(3, 4).data(Qt::DecorationRole).isValid());
 
     // The newest at the bottom, the last thousand kept.
     std::vector<centre::FeedEvent> more;
