@@ -6,11 +6,13 @@
 #include "centre/Pg.h"
 #include "centre/Schema.h"
 #include "centre/Utf8.h"
+#include "core/BoardState.h"
 #include "core/StationCore.h"
 #include "devices/DeviceRegister.h"
 #include "data/DurableJournal.h"
 #include "data/RecordEvent.h"
 #include "data/Schemas.h"
+#include "modem/Report.h"
 #include "tests/support/TempDir.h"
 #include "timing/DateTime.h"
 
@@ -593,6 +595,48 @@ TEST_F(Database, ADeskStopsAtOnceAlsoWhileItsDatabaseHoldsAStatementBack)
     EXPECT_LT(std::chrono::steady_clock::now() - stopping, 1s);
     stopped.set_value();
     release.join();
+}
+
+TEST_F(Database, AReportOneReceiverJournalledLightsItsTileOnAnotherDesksBoard)
+{
+    kv::test::TempDir dir;
+    StationFiles files;
+    Forwarder forwarder(Options(Conninfo()), files.Journals());
+    forwarder.Start();
+    kv::TileStates tiles;
+    kv::BoardState board(tiles);
+    kv::DialSchedule::Layout layout;
+    layout.columns = layout.rows = 1;
+    layout.texts[0] = kv::Str("Склад"_cp);
+    board.SetLayout(layout);
+    FeedReader desk(FeedOptions(Conninfo()));
+    ASSERT_TRUE(desk.WaitLink(Link::Connected));
+
+    struct Step {
+        std::string text; // the SMS as the device sent it
+        int guard, info, mark;
+    };
+    // The alarm phrase has Latin letters inside its Cyrillic words: they must come back as they went.
+    const Step steps[] = {
+        {kv::Str("Вним"_cp) + "a" + kv::Str("ние Т"_cp) + "PEB" + kv::Str("ОГА"_cp), 3, 0, 3},
+        {kv::Str("Поставлено на охрану"_cp), 2, 0, 3},
+        {kv::Str("Внимание Пожар!"_cp), 2, 9, 3},
+    };
+    std::size_t shown = 0;
+    for (const Step& step : steps) {
+        const kv::Report report = kv::SmsReport("+79001112233", kv::Str("Склад"_cp), step.text);
+        kv::RecordEvent(files.main, report.status, report.tel, report.event,
+                        [](const std::string&) { return kv::Str("Склад"_cp); }, kv::LocalNow());
+        files.Sync();
+        ASSERT_TRUE(desk.TakeUntil([&] { return desk.events.size() > shown; }));
+        for (; shown < desk.events.size(); ++shown) {
+            const kv::centre::FeedEvent& e = desk.events[shown];
+            board.ShowRow(e.shortName, e.journal, e.status, e.event);
+        }
+        EXPECT_EQ((std::vector<int>{tiles.GuardStates[0], tiles.InfoStates[0], tiles.AlarmMarks[0]}),
+                  (std::vector<int>{step.guard, step.info, step.mark}))
+            << report.event;
+    }
 }
 
 TEST_F(Database, TheStationsCoreForwardsItsJournalsWhenTheConfigNamesADatabase)
