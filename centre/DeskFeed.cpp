@@ -183,7 +183,8 @@ void DeskFeed::ReadEvents()
 {
     // Each known station's journal past the number read; a station not met
     // yet (in `stations`, where a forwarder enters before its first row)
-    // gives its newest rows.
+    // gives its newest rows. "desk": the rows a desk writes itself, of a
+    // later schema step.
     std::string known = "[";
     for (const auto& [key, seq] : m_readUpTo) {
         if (known.size() > 1)
@@ -195,7 +196,7 @@ void DeskFeed::ReadEvents()
     const pg::Result r = m_db.Exec(
         "WITH known AS (SELECT * FROM jsonb_to_recordset($1::jsonb) AS k(station text, journal text, seq bigint)),"
         " sources AS (SELECT s.name AS station, j.journal FROM stations s"
-        "   CROSS JOIN (VALUES ('main'), ('ring')) AS j(journal)"
+        "   CROSS JOIN (VALUES ('main'), ('ring'), ('desk')) AS j(journal)"
         "   UNION SELECT station, journal FROM known)"
         " SELECT e.id, e.station, e.journal, e.seq, extract(epoch FROM e.event_time)::text,"
         "  e.status, e.tel, e.event, e.short_name"

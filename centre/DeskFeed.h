@@ -41,7 +41,7 @@ struct DeskFeedOptions {
 // One journal row of some station. Texts are station text (code page 1251).
 struct FeedEvent {
     long long id = 0;
-    std::string station, journal; // journal: "main" or "ring"
+    std::string station, journal; // journal: "main", "ring" or "desk" (a desk's own rows)
     long long seq = 0;
     double time = 0; // station date-time of the row
     std::string status, tel, event, shortName;

@@ -337,6 +337,7 @@ TEST_F(Board, ARowOfAnotherStationSetsItsTileAsTheReportItselfDidHere)
         {"ring", status::kOffline, std::string(events::kRingRoundFailed), 0, 9, 0, false},
         {"ring", status::kOffline, Str("Нет ответа, попытка 1 из 3"_cp), 0, 0, 0, false},
         {"ring", status::kArmed, sms + Str("Поставлено на охрану"_cp), 0, 0, 0, false},
+        {"desk", status::kAlarm, kAlarmSms, 0, 0, 0, false},
     };
     const auto reset = [&](int row) {
         const auto i = static_cast<std::size_t>(TileStates::Index(0, row));
