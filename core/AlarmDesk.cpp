@@ -22,6 +22,7 @@ constexpr std::string_view kModem1 = events::kModem1Tel;
 constexpr std::size_t kEventWidth = 200;
 constexpr std::string_view kRecordHead = "Korvalen open alarms 1";
 constexpr std::string_view kAckLine = "ack";
+constexpr std::string_view kRowLine = "row"; // the row's journal and number
 constexpr std::string_view kSilentBack = "; связь восстановлена в "_cp;
 constexpr std::string_view kRepeats = "; ещё неудачных: "_cp;
 
@@ -344,6 +345,10 @@ OpenAlarm& AlarmDesk::Open(AlarmKind kind, const std::string& tel, const std::st
     alarm.what = what;
     alarm.shortName = std::move(shortName);
     alarm.listName = kind == AlarmKind::Stranger ? std::string(kStrangerName) : m_station.ListName(tel);
+    // Its row was journalled just before: a ring-round failure's in the ring journal.
+    const bool ring = kind == AlarmKind::RingRoundFailed;
+    alarm.journal = ring ? "ring" : "main";
+    alarm.seq = m_station.LastRowSeq(ring);
     m_rows.push_back(std::move(alarm));
     return m_rows.back();
 }
@@ -458,7 +463,8 @@ void AlarmDesk::DeviceHeard(const std::string& tel)
 bool AlarmDesk::Handle(std::uint64_t id, std::string_view result, std::string_view comment, const std::string& user)
 {
     const auto it = std::find_if(m_rows.begin(), m_rows.end(), [id](const OpenAlarm& a) { return a.id == id; });
-    if (it == m_rows.end())
+    // A centre row is closed through the centre's queue.
+    if (it == m_rows.end() || it->centreId != 0)
         return false;
     const std::string event = HandledEvent(result, comment, user, WaitedSeconds(*it));
     const std::string tel = it->tel;
@@ -466,11 +472,7 @@ bool AlarmDesk::Handle(std::uint64_t id, std::string_view result, std::string_vi
     m_rows.erase(it);
     m_station.Journal(status::kHandling, tel, event, m_clock->Now());
     Changed(false);
-    // A newer alarm of the device nobody has acknowledged keeps its tile blinking.
-    const bool newerWaits = std::any_of(m_rows.begin(), m_rows.end(),
-                                        [&](const OpenAlarm& a) { return a.shortName == shortName && !a.acked; });
-    if (OnAcknowledged && !TrimBlanks(shortName).empty() && !newerWaits)
-        OnAcknowledged(shortName);
+    Calmed({shortName});
     return true;
 }
 
@@ -555,6 +557,8 @@ int AlarmDesk::SoundingPriority() const
 
 std::string AckText(const OpenAlarm& alarm)
 {
+    if (!alarm.takenBy.empty())
+        return Str("Принята оператором "_cp) + alarm.takenBy;
     if (!alarm.acked)
         return {};
     return Str("принята "_cp) + alarm.ackedBy + " " + HoursMinutes(alarm.ackedAt);
@@ -563,7 +567,8 @@ std::string AckText(const OpenAlarm& alarm)
 void AlarmDesk::LeftOpen(const std::string& user)
 {
     for (const OpenAlarm& a : m_rows)
-        m_station.Journal(status::kUnhandled, a.tel, UnhandledEvent(a.what, user, WaitedSeconds(a)), m_clock->Now());
+        if (a.centreId == 0) // the centre's stay in its queue for any desk
+            m_station.Journal(status::kUnhandled, a.tel, UnhandledEvent(a.what, user, WaitedSeconds(a)), m_clock->Now());
 }
 
 void AlarmDesk::Clear()
@@ -607,7 +612,8 @@ void AlarmDesk::Escalate()
     const std::uint64_t now = DeskMs();
     for (OpenAlarm& a : m_rows) {
         // Acknowledged: someone is on it, the responders are not called.
-        if (a.kind == AlarmKind::Stranger || a.acked || WaitedSeconds(a) * 1000 < limitMs)
+        // The centre's rows are escalated by one receiver for every desk.
+        if (a.kind == AlarmKind::Stranger || a.acked || a.centreId != 0 || WaitedSeconds(a) * 1000 < limitMs)
             continue;
         std::string number;
         for (const std::string& n : m_escalation.numbers) {
@@ -707,12 +713,124 @@ void AlarmDesk::SendOutcome(std::uint64_t serial, bool sent)
     Changed(false);
 }
 
+// ---------------------------------------------------------------- the centre
+
+void AlarmDesk::SetCentreAlarms(const std::vector<centre::CentreAlarm>& alarms, const std::string& thisStation)
+{
+    const double now = m_clock->Now();
+    bool changed = false, opened = false;
+    std::vector<std::string> calmed; // devices whose rows left
+    std::vector<OpenAlarm> kept;
+    kept.reserve(m_rows.size() + alarms.size());
+    std::map<long long, const centre::CentreAlarm*> byId;
+    for (const centre::CentreAlarm& c : alarms)
+        if (c.state != "closed")
+            byId[c.id] = &c;
+    // The rows shown before: a centre row still there keeps its id, its wait
+    // and its acknowledgement; one gone was closed at some desk.
+    // Copies: the rows stay as they are when nothing changed.
+    std::map<long long, OpenAlarm> before;
+    for (const OpenAlarm& a : m_rows) {
+        if (a.centreId == 0) {
+            kept.push_back(a);
+        } else if (byId.count(a.centreId) != 0) {
+            before.emplace(a.centreId, a);
+        } else {
+            calmed.push_back(a.shortName);
+            changed = true;
+        }
+    }
+    for (const auto& [id, c] : byId) {
+        OpenAlarm row;
+        if (auto it = before.find(id); it != before.end()) {
+            row = std::move(it->second);
+            changed = changed || row.takenBy != c->takenBy;
+        } else {
+            const auto kind = std::find(kPriorityKeys.begin(), kPriorityKeys.end(), c->kind);
+            row.id = m_nextId++;
+            row.kind = kind == kPriorityKeys.end() ? AlarmKind::Intrusion
+                                                   : static_cast<AlarmKind>(kind - kPriorityKeys.begin());
+            row.priority = m_priorities.Of(row.kind);
+            row.openedAt = c->openedAt;
+            row.openedMs = DeskMs();
+            const double waited = (now - c->openedAt) * 86400000.0;
+            row.waitedBeforeMs = waited > 0 && waited < 1e15 ? static_cast<std::uint64_t>(std::llround(waited)) : 0;
+            row.tel = c->tel;
+            row.shortName = c->shortName;
+            row.listName = row.kind == AlarmKind::Stranger ? std::string(kStrangerName) : m_station.ListName(c->tel);
+            if (row.listName.empty())
+                row.listName = c->station;
+            row.what = c->event;
+            row.journal = c->journal;
+            row.seq = static_cast<std::uint64_t>(std::max(0LL, c->seq));
+            row.centreId = c->id;
+            row.station = c->station;
+            // This station's own row: the centre's copy stands in for it.
+            const auto local = c->station != thisStation
+                                   ? kept.end()
+                                   : std::find_if(kept.begin(), kept.end(), [&](const OpenAlarm& a) {
+                                         return a.seq != 0 && a.seq == row.seq && a.journal == row.journal;
+                                     });
+            if (local != kept.end()) {
+                row.id = local->id;
+                row.openedMs = local->openedMs;
+                row.waitedBeforeMs = local->waitedBeforeMs;
+                row.listName = local->listName;
+                row.acked = local->acked;
+                row.ackedBy = local->ackedBy;
+                row.ackedAt = local->ackedAt;
+                kept.erase(local);
+            } else {
+                opened = true;
+            }
+            changed = true;
+        }
+        row.takenBy = c->state == "taken" ? c->takenBy : std::string();
+        kept.push_back(std::move(row));
+    }
+    if (!changed)
+        return;
+    std::stable_sort(kept.begin(), kept.end(), [](const OpenAlarm& x, const OpenAlarm& y) { return x.openedAt < y.openedAt; });
+    m_rows = std::move(kept);
+    Changed(opened);
+    Calmed(calmed);
+}
+
+void AlarmDesk::CentreRowClosed(long long centreId)
+{
+    const auto it = std::find_if(m_rows.begin(), m_rows.end(), [&](const OpenAlarm& a) { return a.centreId == centreId; });
+    if (it == m_rows.end())
+        return;
+    const std::string shortName = it->shortName;
+    m_rows.erase(it);
+    Changed(false);
+    Calmed({shortName});
+}
+
+void AlarmDesk::Calmed(std::vector<std::string> devices)
+{
+    std::sort(devices.begin(), devices.end());
+    devices.erase(std::unique(devices.begin(), devices.end()), devices.end());
+    // A newer alarm of the device nobody has acknowledged keeps its tile blinking.
+    for (const std::string& shortName : devices) {
+        if (TrimBlanks(shortName).empty())
+            continue;
+        const bool waits = std::any_of(m_rows.begin(), m_rows.end(),
+                                       [&](const OpenAlarm& a) { return a.shortName == shortName && !a.acked; });
+        if (!waits && OnAcknowledged)
+            OnAcknowledged(shortName);
+    }
+}
+
 // ---------------------------------------------------------------- the record
 
 std::string AlarmDesk::RecordText() const
 {
     std::string out = std::string(kRecordHead) + "\n";
     for (const OpenAlarm& a : m_rows) {
+        // The centre keeps its own rows.
+        if (a.centreId != 0)
+            continue;
         char time[32];
         std::snprintf(time, sizeof time, "%.9f", a.openedAt);
         std::string reached;
@@ -720,6 +838,8 @@ std::string AlarmDesk::RecordText() const
             reached += (reached.empty() ? "" : ",") + n;
         out += std::string(KindName(a.kind)) + "\t" + time + "\t" + Escape(a.tel) + "\t" + Escape(a.shortName) + "\t" +
                Escape(a.listName) + "\t" + Escape(a.what) + "\t" + Escape(reached) + "\n";
+        if (a.seq != 0)
+            out += std::string(kRowLine) + "\t" + a.journal + "\t" + std::to_string(a.seq) + "\n";
         // A line of its own after its row: an older station skips it and keeps the row.
         if (a.acked) {
             std::snprintf(time, sizeof time, "%.9f", a.ackedAt);
@@ -765,6 +885,15 @@ int AlarmDesk::Restore(std::string_view record)
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const std::vector<std::string_view> f = SplitFields(lines[i], '\t');
         const bool afterRow = std::exchange(rowBefore, false);
+        if (f.size() == 3 && f[0] == kRowLine) {
+            const std::optional<double> seq = TextToFloat(f[2]);
+            if (afterRow && seq && *seq > 0 && *seq < 1e15 && (f[1] == "main" || f[1] == "ring")) {
+                m_rows.back().journal = std::string(f[1]);
+                m_rows.back().seq = static_cast<std::uint64_t>(*seq);
+            }
+            rowBefore = afterRow; // an acknowledgement may follow
+            continue;
+        }
         if (f.size() == 3 && f[0] == kAckLine) {
             const std::optional<double> at = TextToFloat(f[2]);
             if (afterRow && at) {

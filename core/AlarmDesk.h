@@ -13,6 +13,7 @@
 //
 // UI thread only. No widgets: the windows show and drive it, tests drive it on
 // a virtual clock. All texts are code page 1251 bytes.
+#include "centre/CentreAlarm.h"
 #include "core/AlarmPriority.h"
 #include "data/Rgb.h"
 #include "data/Text.h"
@@ -71,8 +72,19 @@ struct OpenAlarm {
     bool acked = false;
     std::string ackedBy;
     double ackedAt = 0;
+
+    // This station's own row: its journal and its number there (0: unknown),
+    // by which the centre's copy of it is known.
+    std::string journal = "main";
+    std::uint64_t seq = 0;
+    // A row of the centre's shared queue (0: a row of this desk alone): its
+    // id there, the receiver that journalled it, the operator holding it.
+    long long centreId = 0;
+    std::string station;
+    std::string takenBy;
 };
-// "принята <user> <hh:mm>", empty while not acknowledged.
+// "принята <user> <hh:mm>", empty while not acknowledged; a centre row that
+// an operator holds: "Принята оператором <user>".
 std::string AckText(const OpenAlarm& alarm);
 
 struct EscalationSettings {
@@ -123,6 +135,12 @@ public:
     // The register: empty when the number is no device's.
     virtual std::string ShortName(const std::string& tel) = 0;
     virtual std::string ListName(const std::string& tel) = 0;
+    // The number of the row journalled last in the main or the ring journal; 0 when unknown.
+    virtual std::uint64_t LastRowSeq(bool ring)
+    {
+        (void)ring;
+        return 0;
+    }
 };
 
 class AlarmDesk {
@@ -186,6 +204,16 @@ public:
     // The list emptied without a word (the station has ended).
     void Clear();
 
+    // The centre's queue as the desk's feed read it: every alarm not closed,
+    // of every station. Its rows replace the centre rows shown before; a
+    // centre row of this station (`thisStation`) stands in for the local row
+    // it copies, which leaves the desk. A centre row that is gone was closed
+    // at some desk. Centre rows are handled through the centre's queue, and
+    // neither escalated nor recorded here.
+    void SetCentreAlarms(const std::vector<centre::CentreAlarm>& alarms, const std::string& thisStation);
+    // The centre row closed by this desk: gone at once, ahead of the feed.
+    void CentreRowClosed(long long centreId);
+
     // Every second: escalation, and a step of the wall clock told in the
     // technological journal (waits run on the monotonic clock regardless).
     void Tick();
@@ -227,6 +255,8 @@ public:
 private:
     OpenAlarm& Open(AlarmKind kind, const std::string& tel, const std::string& what, std::string shortName);
     void Changed(bool opened);
+    // Rows of these devices left the desk: a tile with nothing unacknowledged stops blinking.
+    void Calmed(std::vector<std::string> devices);
     void Escalate();
     void SendOutcome(std::uint64_t serial, bool sent);
     // Sends to that number within the last hour, the older ones forgotten.

@@ -592,6 +592,12 @@ bool StationCore::Modem1Running() { return Modem1->Running; }
 
 std::string StationCore::ShortName(const std::string& tel) { return ShortNameOf(*this, tel); }
 
+std::uint64_t StationCore::LastRowSeq(bool ring)
+{
+    const DurableJournal* log = ring ? DialEventsLog.get() : EventsLog.get();
+    return log ? log->LastSeq() : 0;
+}
+
 std::string StationCore::ListName(const std::string& tel) { return m_register.FindListNameByNumber(tel); }
 
 } // namespace kv

@@ -181,6 +181,7 @@ public:
     bool Modem1Running() override;
     std::string ShortName(const std::string& tel) override;
     std::string ListName(const std::string& tel) override;
+    std::uint64_t LastRowSeq(bool ring) override;
 
 private:
     void Record(MemTable& journal, std::string_view status, const std::string& tel, const std::string& event,

@@ -785,6 +785,12 @@ std::uint64_t DurableJournal::PostTagged(const std::string& tag, const std::func
     return m_postedSeq;
 }
 
+std::uint64_t DurableJournal::LastSeq() const
+{
+    std::lock_guard lock(m_lock);
+    return m_lastSeq;
+}
+
 bool DurableJournal::WaitDurable(std::uint64_t seq, std::chrono::milliseconds limit)
 {
     if (seq == 0)

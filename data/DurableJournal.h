@@ -108,6 +108,8 @@ public:
     // runs out or a write or sync fails meanwhile (the entry is still written later).
     bool WaitDurable(std::uint64_t seq, std::chrono::milliseconds limit);
     bool IsDurable(std::uint64_t seq) const;
+    // The number of the row posted last (0: none logged yet).
+    std::uint64_t LastSeq() const;
     // Every entry up to this sequence number is on disk.
     std::uint64_t DurableSeq() const;
 

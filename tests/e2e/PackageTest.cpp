@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -61,7 +62,7 @@ std::string PackageAndUnpack(const fs::path& dir)
 {
     const fs::path build = BuildBinDir().parent_path();
     const ToolResult packaged = RunProgram(
-        {std::string(KORVALEN_TEST_SOURCE_DIR) + "/scripts/package.sh", "--from-build", build.string(),
+        {std::string(std::getenv("KORVALEN_SOURCE_DIR")) + "/scripts/package.sh", "--from-build", build.string(),
          (dir / "out").string()},
         300s);
     EXPECT_EQ(packaged.status, 0) << packaged.output;

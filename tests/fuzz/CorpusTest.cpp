@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -29,7 +30,7 @@ using Harness = int (*)(const std::uint8_t*, std::size_t);
 std::vector<fs::path> InputsOf(const std::string& target, const char* kind)
 {
     std::vector<fs::path> files;
-    const fs::path dir = fs::path(KORVALEN_TEST_SOURCE_DIR) / "tests" / "fuzz" / kind / target;
+    const fs::path dir = fs::path(std::getenv("KORVALEN_SOURCE_DIR")) / "tests" / "fuzz" / kind / target;
     if (fs::is_directory(dir))
         for (const fs::directory_entry& e : fs::directory_iterator(dir))
             if (e.is_regular_file())

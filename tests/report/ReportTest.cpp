@@ -362,8 +362,8 @@ TEST(ReportTool, WritesTheReportOrSaysWhyNot)
 
     // The program itself, as a cron job runs it: no display, both files.
     const std::string pdf = dir.File("shift.pdf"), csv = dir.File("shift.csv");
-    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" KORVALEN_TEST_BIN_DIR
-                                "/korvalen-jrn' report --from '02.03.2026 08:00' --to '02.03.2026 19:59:59' --data '" +
+    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" +
+                                std::string(std::getenv("KORVALEN_BIN_DIR")) + "/korvalen-jrn' report --from '02.03.2026 08:00' --to '02.03.2026 19:59:59' --data '" +
                                 dir.path().string() + "' --pdf '" + pdf + "' --csv '" + csv + "' > /dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
     EXPECT_NE(PdfText(pdf).find("Тревог всего: 7"), std::string::npos);

@@ -48,6 +48,7 @@ public:
         return true;
     }
     bool Modem1Running() override { return running; }
+    std::uint64_t LastRowSeq(bool ring) override { return ring ? 0 : lastSeq; }
     std::string ShortName(const std::string& tel) override
     {
         return tel == kStoreTel ? Str("Склад"_cp) : tel == kOfficeTel ? Str("Офис"_cp) : std::string();
@@ -74,6 +75,7 @@ public:
     std::vector<Send> sends;
     bool running = true;
     bool busy = false;
+    std::uint64_t lastSeq = 0;
 };
 
 class Desk : public ::testing::Test {
@@ -892,6 +894,86 @@ TEST_F(Desk, TheRecordKeepsWhoAcknowledgedOnALineOfItsOwn)
     ASSERT_EQ(older.Restore(lines[0] + "\n" + lines[1] + "\n" + lines[3] + "\n"), 2);
     EXPECT_FALSE(older.Rows()[0].acked);
     EXPECT_TRUE(older.AnyUnacknowledged());
+}
+
+// ------------------------------------------------------------------ the centre's queue
+
+TEST_F(Desk, TheCentresQueueStandsInForThisStationsRowsAndTellsWhoHoldsAndWhatWasClosedElsewhere)
+{
+    station.lastSeq = 41;
+    const std::uint64_t own = OpenAlarm();
+    desk.AcknowledgeDevice(Str("Склад"_cp), Str("Петрова"_cp));
+    station.lastSeq = 42;
+    OpenAlarm(kOfficeTel); // not forwarded yet: the desk's own row
+    {
+        const std::string record = desk.RecordText();
+        EXPECT_NE(record.find("\nrow\tmain\t41\n"), std::string::npos) << record;
+        VirtualClock later(46000.6);
+        RecordingDeskStation next;
+        AlarmDesk restarted(next, later);
+        ASSERT_EQ(restarted.Restore(record), 2);
+        EXPECT_EQ(restarted.Rows()[0].seq, 41u);
+        EXPECT_TRUE(restarted.Rows()[0].acked) << "the acknowledgement follows its number";
+    }
+    std::vector<bool> opened;
+    desk.OnChanged = [&](bool o) { opened.push_back(o); };
+    std::vector<std::string> calmed;
+    desk.OnAcknowledged = [&](const std::string& name) { calmed.push_back(name); };
+
+    centre::CentreAlarm mine;
+    mine.id = 7;
+    mine.station = "north";
+    mine.seq = 41;
+    mine.shortName = Str("Склад"_cp);
+    mine.tel = kStoreTel;
+    mine.kind = "Intrusion";
+    mine.event = kSms + kMarker;
+    mine.openedAt = 46000.5;
+    mine.state = "open";
+    centre::CentreAlarm theirs = mine;
+    theirs.id = 8;
+    theirs.station = "south";
+    theirs.shortName = Str("Гараж"_cp);
+    theirs.tel = "+79990000000";
+    theirs.kind = "Fire";
+    theirs.openedAt = 46000.49;
+    theirs.state = "taken";
+    theirs.takenBy = Str("Иванов"_cp);
+    centre::CentreAlarm ring = mine; // the same number in the ring journal is another row
+    ring.id = 9;
+    ring.journal = "ring";
+    ring.kind = "RingRoundFailed";
+    desk.SetCentreAlarms({mine, theirs, ring}, "north");
+
+    ASSERT_EQ(desk.Rows().size(), 4u) << "this station's row is not shown twice";
+    const kv::OpenAlarm* m = desk.Find(own);
+    ASSERT_NE(m, nullptr) << "the row keeps its place in the window";
+    EXPECT_EQ(m->centreId, 7);
+    EXPECT_TRUE(m->acked);
+    EXPECT_EQ(desk.Queue().front()->centreId, 8) << "fire first";
+    EXPECT_EQ(AckText(*desk.Queue().front()), "Принята оператором Иванов"_cp);
+    EXPECT_EQ(desk.WaitedSeconds(*desk.Queue().front()), 864u) << "it waited at the receiver before";
+    EXPECT_EQ(desk.Queue().front()->listName, "south") << "a device this desk does not know is named by its receiver";
+    EXPECT_EQ(opened, std::vector<bool>{true});
+    EXPECT_FALSE(desk.Handle(m->id, kHandlingResults[0], "", Str("Петрова"_cp))) << "handled through the queue only";
+    const std::size_t rows = station.rows.size();
+    desk.LeftOpen(Str("Петрова"_cp));
+    EXPECT_EQ(station.rows.size(), rows + 1) << "only the desk's own row is left unhandled here";
+    const std::string record = desk.RecordText();
+    EXPECT_EQ(std::count(record.begin(), record.end(), '\n'), 3) << record;
+
+    desk.SetCentreAlarms({mine, theirs, ring}, "north");
+    EXPECT_EQ(opened.size(), 1u) << "the same queue again changes nothing";
+
+    // Closed at another desk: gone here, and its tile calms down.
+    desk.SetCentreAlarms({theirs}, "north");
+    EXPECT_EQ(desk.Find(own), nullptr);
+    EXPECT_EQ(calmed, std::vector<std::string>{Str("Склад"_cp)});
+    ASSERT_EQ(desk.Rows().size(), 2u);
+    desk.CentreRowClosed(8);
+    ASSERT_EQ(desk.Rows().size(), 1u);
+    EXPECT_EQ(desk.Rows()[0].centreId, 0);
+    EXPECT_EQ(calmed.back(), Str("Гараж"_cp));
 }
 
 // ------------------------------------------------------------------ a silent device
