@@ -65,7 +65,7 @@ std::string JsonText(const std::string& utf8)
 
 bool SameAlarm(const CentreAlarm& a, const CentreAlarm& b)
 {
-    return a.id == b.id && a.station == b.station && a.seq == b.seq && a.shortName == b.shortName && a.tel == b.tel &&
+    return a.id == b.id && a.station == b.station && a.journal == b.journal && a.seq == b.seq && a.shortName == b.shortName && a.tel == b.tel &&
            a.kind == b.kind && a.event == b.event && a.openedAt == b.openedAt && a.state == b.state &&
            a.takenBy == b.takenBy && a.leaseUntil == b.leaseUntil && a.escalated == b.escalated;
 }
@@ -235,11 +235,12 @@ void DeskFeed::ReadEvents()
 
 void DeskFeed::ReadAlarms()
 {
-    // tel and event through the row's JSON: a database of an older step lacks them.
+    // journal, tel and event through the row's JSON: a database of an older step lacks them.
     const pg::Result r = m_db.Exec(
         "SELECT a.id, a.station, a.seq, a.short_name, coalesce(to_jsonb(a)->>'tel', ''), a.kind,"
         " coalesce(to_jsonb(a)->>'event', ''), extract(epoch FROM a.opened_at)::text, a.state,"
-        " coalesce(a.taken_by, ''), coalesce(extract(epoch FROM a.lease_until), 0)::text, a.escalated_at IS NOT NULL"
+        " coalesce(a.taken_by, ''), coalesce(extract(epoch FROM a.lease_until), 0)::text, a.escalated_at IS NOT NULL,"
+        " coalesce(to_jsonb(a)->>'journal', 'main')"
         " FROM alarms a WHERE a.state <> 'closed' ORDER BY a.opened_at, a.id");
     std::vector<CentreAlarm> alarms;
     alarms.reserve(static_cast<std::size_t>(r.Rows()));
@@ -257,6 +258,7 @@ void DeskFeed::ReadAlarms()
         a.takenBy = Cp1251FromUtf8(r.Text(i, 9));
         a.leaseUntil = Number(r.Text(i, 10));
         a.escalated = r.Text(i, 11) == "t";
+        a.journal = r.Text(i, 12);
         alarms.push_back(std::move(a));
     }
     if (alarms.size() == m_alarmsSeen.size() && std::equal(alarms.begin(), alarms.end(), m_alarmsSeen.begin(), SameAlarm))

@@ -175,11 +175,8 @@ void OperatorDesk::ShowCentreUpdate(const centre::FeedUpdate& update)
     for (const centre::FeedEvent& e : update.events)
         if (e.station != m_station && now - e.time <= kTileStatesMaxAgeDays)
             m_core.Board.ShowRow(e.shortName, e.journal, e.status, e.event);
-    if (update.alarmsChanged) {
-        m_centreAlarms = update.alarms;
-        if (OnCentreAlarmsChanged)
-            OnCentreAlarmsChanged();
-    }
+    if (update.alarmsChanged)
+        Desk().SetCentreAlarms(update.alarms, m_station);
 }
 
 void OperatorDesk::ContactsChanged()

@@ -10,7 +10,6 @@
 #include <QObject>
 #include <QTimer>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -68,11 +67,9 @@ public:
     centre::DeskFeed* Feed() { return m_feed.get(); }
     TCentreEventsForm* CentreEventsForm() { return m_centreEvents.get(); }
     // What the feed brought: every row into the window, the rows of the other
-    // stations onto the board (this station's own came through its core).
+    // stations onto the board (this station's own came through its core), the
+    // centre's queue to the desk.
     void ShowCentreUpdate(const centre::FeedUpdate& update);
-    // The centre's alarms not closed, as last read; OnCentreAlarmsChanged follows a change.
-    const std::vector<centre::CentreAlarm>& CentreAlarms() const { return m_centreAlarms; }
-    std::function<void()> OnCentreAlarmsChanged;
 
 private:
     void UpdateButton();
@@ -90,7 +87,6 @@ private:
     std::unique_ptr<TJournalSearchForm> m_search;
     std::unique_ptr<TCentreEventsForm> m_centreEvents;
     std::string m_station; // this station's name in the centre (code page 1251)
-    std::vector<centre::CentreAlarm> m_centreAlarms;
     // Last: stopped first, before what its updates reach.
     std::unique_ptr<centre::DeskFeed> m_feed;
     QTimer m_timer;

@@ -541,6 +541,7 @@ TEST_F(Database, ADeskFindsAChangeMadeWithoutANoticeAtItsNextReadAndListsTheAlar
     EXPECT_EQ(alarm.station + "|" + alarm.shortName + "|" + alarm.kind + "|" + alarm.state,
               kv::Str("Пульт|Склад|Intrusion|open"_cp));
     EXPECT_EQ(alarm.seq, 7);
+    EXPECT_EQ(alarm.journal, "main") << "a database without the column: the main journal's";
     EXPECT_FALSE(alarm.escalated);
     EXPECT_EQ(alarm.leaseUntil, 0);
     std::tm tm{};

@@ -145,10 +145,6 @@ TEST_F(StationTest, ADeskShowsTheCentresRowsInItsWindowAndTheOtherStationsRowsOn
         {3, Str("Приёмник 2"_cp), "main", 2, now, std::string(status::kArmed), "+7911Ofis",
          sms + Str("Поставлено на охрану"_cp), "Ofis"},
     };
-    update.alarmsChanged = true;
-    update.alarms.emplace_back().id = 7;
-    int alarmsTold = 0;
-    desk.OnCentreAlarmsChanged = [&] { ++alarmsTold; };
     desk.ShowCentreUpdate(update);
     Settle();
     EXPECT_EQ(form().Tiles.GuardStates[TileStates::Index(0, 0)] + form().Tiles.AlarmMarks[TileStates::Index(0, 0)], 0);
@@ -159,13 +155,26 @@ TEST_F(StationTest, ADeskShowsTheCentresRowsInItsWindowAndTheOtherStationsRowsOn
     EXPECT_EQ(sounds.Count(Sound::Alarm), 0);
     update.events = {{4, Str("Приёмник 2"_cp), "main", 3, now, std::string(status::kAlarm), "+7911Garazh",
                       AlarmSmsText(), "Garazh"}};
-    update.alarmsChanged = false;
     desk.ShowCentreUpdate(update);
     form().CheckStatusDevices();
     EXPECT_EQ(sounds.Count(Sound::Alarm), 1);
-    EXPECT_EQ(alarmsTold, 1);
-    ASSERT_EQ(desk.CentreAlarms().size(), 1u);
-    EXPECT_EQ(desk.CentreAlarms()[0].id, 7);
+
+    // The queue's alarm goes to the desk's list.
+    update = {};
+    update.alarmsChanged = true;
+    centre::CentreAlarm& alarm = update.alarms.emplace_back();
+    alarm.id = 7;
+    alarm.station = Str("Приёмник 2"_cp);
+    alarm.seq = 2;
+    alarm.shortName = "Ofis";
+    alarm.tel = "+7911Ofis";
+    alarm.kind = "Intrusion";
+    alarm.state = "open";
+    alarm.openedAt = now;
+    desk.ShowCentreUpdate(update);
+    ASSERT_EQ(desk.Desk().Rows().size(), 1u);
+    EXPECT_EQ(desk.Desk().Rows()[0].centreId, 7);
+    EXPECT_EQ(desk.Desk().Rows()[0].shortName, "Ofis");
 
     const QAbstractItemModel& grid = *window->CentreEventsGrid->model();
     ASSERT_EQ(grid.rowCount(), 4);
@@ -178,9 +187,9 @@ TEST_F(StationTest, ADeskShowsTheCentresRowsInItsWindowAndTheOtherStationsRowsOn
     EXPECT_EQ(text(2, 0) + "|" + text(2, 1) + "|" + text(2, 2) + "|" + text(2, 3) + "|" + text(2, 5),
               Str("Приёмник 2|"_cp) + FormatDateTime(now) + Str("|На охране|+7911Ofis|Ofis"_cp));
     // In the status's colour and with its icon, as the main journal draws it.
-    const RowColour alarm = StatusRowColour(status::kAlarm);
-    ASSERT_FALSE(alarm.isBase);
-    EXPECT_EQ(grid.index(3, 4).data(Qt::ForegroundRole).value<QColor>(), QColor(alarm.rgb.r, alarm.rgb.g, alarm.rgb.b));
+    const RowColour alarmColour = StatusRowColour(status::kAlarm);
+    ASSERT_FALSE(alarmColour.isBase);
+    EXPECT_EQ(grid.index(3, 4).data(Qt::ForegroundRole).value<QColor>(), QColor(alarmColour.rgb.r, alarmColour.rgb.g, alarmColour.rgb.b));
     EXPECT_FALSE(grid.index(3, 2).data(Qt::DecorationRole).value<QPixmap>().isNull());
     EXPECT_FALSE(grid.index(3, 4).data(Qt::DecorationRole).isValid());
 
