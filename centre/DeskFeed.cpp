@@ -172,8 +172,10 @@ bool DeskFeed::WaitFor(int socket, std::chrono::steady_clock::time_point until)
 void DeskFeed::Connect()
 {
     m_db.Connect();
-    // A desk may be the first to reach a fresh database.
-    Migrate(m_db);
+    // The schema is the receivers' to upgrade: a duty manager's desk may only
+    // read. Only a database still empty is given its tables by a desk.
+    if (m_db.Exec("SELECT to_regclass('events') IS NULL").Text(0, 0) == "t")
+        Migrate(m_db);
     // Listening before reading, so that nothing committed in between is missed.
     m_db.Exec("LISTEN korvalen_events");
     m_db.Exec("LISTEN korvalen_alarms");

@@ -598,6 +598,25 @@ TEST_F(Database, ADeskStopsAtOnceAlsoWhileItsDatabaseHoldsAStatementBack)
     release.join();
 }
 
+TEST_F(Database, ADeskThatMayOnlyReadSeesTheRowsAndTheAlarms)
+{
+    auto db = Open();
+    kv::centre::Migrate(*db);
+    db->ExecScript("DO $$ BEGIN CREATE ROLE kv_reader LOGIN; EXCEPTION WHEN duplicate_object THEN NULL; END $$");
+    db->ExecScript("GRANT SELECT ON ALL TABLES IN SCHEMA public TO kv_reader");
+    db->Exec("INSERT INTO stations (name, role) VALUES ('R', 'receiver')");
+    db->Exec("INSERT INTO events (station, seq, journal, event_time, event) VALUES ('R', 1, 'main', now(), 'e1')");
+    db->Exec("INSERT INTO alarms (station, seq, kind, opened_at) VALUES ('R', 1, 'Fire', now())");
+    FeedReader desk(FeedOptions(Conninfo() + " user=kv_reader"));
+    ASSERT_TRUE(desk.TakeUntil([&] { return !desk.events.empty() && !desk.alarms.empty(); }))
+        << static_cast<int>(desk.feed.State());
+    EXPECT_EQ(desk.ByJournal(), std::vector<std::string>{"R main 1 e1"});
+    EXPECT_EQ(desk.alarms[0].kind, "Fire");
+    // Live too: its LISTEN needs no right.
+    db->Exec("INSERT INTO events (station, seq, journal, event_time, event) VALUES ('R', 2, 'main', now(), 'e2')");
+    ASSERT_TRUE(desk.TakeUntil([&] { return desk.events.size() == 2u; }));
+}
+
 TEST_F(Database, AReportOneReceiverJournalledLightsItsTileOnAnotherDesksBoard)
 {
     kv::test::TempDir dir;
