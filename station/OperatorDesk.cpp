@@ -172,9 +172,17 @@ void OperatorDesk::ShowCentreUpdate(const centre::FeedUpdate& update)
     // A desk's first read brings rows of hours ago: like tile states kept in a
     // file, those older than a quarter of an hour would only raise stale alarms.
     const double now = LocalNow();
-    for (const centre::FeedEvent& e : update.events)
-        if (e.station != m_station && now - e.time <= kTileStatesMaxAgeDays)
+    for (const centre::FeedEvent& e : update.events) {
+        if (e.station == m_station)
+            continue;
+        if (now - e.time <= kTileStatesMaxAgeDays)
             m_core.Board.ShowRow(e.shortName, e.journal, e.status, e.event);
+        if (e.journal == "main" && !TrimBlanks(e.shortName).empty()) {
+            const auto [it, added] = m_remoteLast.try_emplace(e.shortName, e);
+            if (!added && e.time >= it->second.time)
+                it->second = e;
+        }
+    }
     if (update.alarmsChanged)
         Desk().SetCentreAlarms(update.alarms, m_station);
 }
@@ -195,6 +203,12 @@ void OperatorDesk::DescribeTile(TileFacts& facts)
     facts.listName = reg.FindListNameByNumber(facts.tel);
     if (!m_deviceWindow.LastEventOf(facts.tel, facts.eventAt, facts.eventStatus, facts.eventText))
         facts.eventAt = 0;
+    // A newer report another receiver took, with its receiver's name.
+    if (const auto it = m_remoteLast.find(facts.shortName); it != m_remoteLast.end() && it->second.time > facts.eventAt) {
+        facts.eventAt = it->second.time;
+        facts.eventStatus = it->second.status;
+        facts.eventText = it->second.event + " (" + it->second.station + ")";
+    }
     if (const std::optional<LastContact> c = m_core.Contacts().Of(facts.tel))
         facts.lastContact = LastContactText(*c);
     facts.supervision = SupervisionText(m_core.Contacts().SupervisionMs(facts.tel));

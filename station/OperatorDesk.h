@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QTimer>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -87,6 +88,8 @@ private:
     std::unique_ptr<TJournalSearchForm> m_search;
     std::unique_ptr<TCentreEventsForm> m_centreEvents;
     std::string m_station; // this station's name in the centre (code page 1251)
+    // Each device's newest main-journal row taken by another station: its tile's tooltip.
+    std::map<std::string, centre::FeedEvent> m_remoteLast;
     // Last: stopped first, before what its updates reach.
     std::unique_ptr<centre::DeskFeed> m_feed;
     QTimer m_timer;

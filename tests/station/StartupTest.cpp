@@ -149,6 +149,9 @@ TEST_F(StationTest, ADeskShowsTheCentresRowsInItsWindowAndTheOtherStationsRowsOn
     Settle();
     EXPECT_EQ(form().Tiles.GuardStates[TileStates::Index(0, 0)] + form().Tiles.AlarmMarks[TileStates::Index(0, 0)], 0);
     EXPECT_EQ(form().Tiles.GuardStates[TileStates::Index(0, 1)], 2);
+    // The tile's tooltip tells the report and the receiver that took it.
+    EXPECT_NE(board().TooltipText(0, 1).find(Str("Поставлено на охрану (Приёмник 2)"_cp)), std::string::npos)
+        << board().TooltipText(0, 1);
     // Without a modem of its own, the desk's board sounds another station's alarm.
     ASSERT_FALSE(form().Modem1->Running);
     form().CheckStatusDevices();
