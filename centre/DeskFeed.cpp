@@ -181,12 +181,16 @@ void DeskFeed::Connect()
     m_db.Exec("LISTEN korvalen_alarms");
 }
 
-void DeskFeed::ReadEvents()
+namespace {
+
+// The columns every read of rows gives, in FeedEvent's order.
+constexpr const char* kEventColumns = "e.id, e.station, e.journal, e.seq, extract(epoch FROM e.event_time)::text,"
+                                      " e.status, e.tel, e.event, e.short_name";
+
+} // namespace
+
+std::string DeskFeed::CursorsJson() const
 {
-    // Each known station's journal past the number read; a station not met
-    // yet (in `stations`, where a forwarder enters before its first row)
-    // gives its newest rows. "desk": the rows a desk writes itself, of a
-    // later schema step.
     std::string known = "[";
     for (const auto& [key, seq] : m_readUpTo) {
         if (known.size() > 1)
@@ -194,19 +198,72 @@ void DeskFeed::ReadEvents()
         known += "{\"station\":" + JsonText(key.first) + ",\"journal\":" + JsonText(key.second) +
                  ",\"seq\":" + std::to_string(seq) + "}";
     }
-    known += "]";
+    return known + "]";
+}
+
+void DeskFeed::SweepEvents()
+{
+    if (m_firstRead) {
+        // The newest rows of all; anything older is history, not news.
+        const pg::Result r = m_db.Exec(std::string("SELECT ") + kEventColumns +
+                                           " FROM (SELECT * FROM events ORDER BY id DESC LIMIT $1::bigint) e ORDER BY e.id",
+                                       {std::to_string(m_options.keep)});
+        m_floorId = static_cast<std::size_t>(r.Rows()) == m_options.keep ? r.Integer(0, 0) : 0;
+        m_firstRead = false;
+        Deliver(r);
+        return;
+    }
+    // A database put back from an older copy numbers its rows anew.
+    const long long top = m_db.Exec("SELECT coalesce(max(id), 0) FROM events").Integer(0, 0);
+    m_maxId = std::min(m_maxId, top);
+    // The rows above the newest seen, and a margin below it for those whose
+    // commit came after a later one's: by the table's key, however long the table.
     const pg::Result r = m_db.Exec(
-        "WITH known AS (SELECT * FROM jsonb_to_recordset($1::jsonb) AS k(station text, journal text, seq bigint)),"
-        " sources AS (SELECT s.name AS station, j.journal FROM stations s"
-        "   CROSS JOIN (VALUES ('main'), ('ring'), ('desk')) AS j(journal)"
-        "   UNION SELECT station, journal FROM known)"
-        " SELECT e.id, e.station, e.journal, e.seq, extract(epoch FROM e.event_time)::text,"
-        "  e.status, e.tel, e.event, e.short_name"
-        " FROM sources c LEFT JOIN known k ON k.station = c.station AND k.journal = c.journal"
-        " CROSS JOIN LATERAL (SELECT * FROM events e WHERE e.station = c.station AND e.journal = c.journal"
-        "   AND e.seq > coalesce(k.seq, 0) ORDER BY e.seq DESC LIMIT $2::bigint) e"
-        " ORDER BY e.id",
-        {known, std::to_string(m_options.keep)});
+        std::string("WITH k AS (SELECT * FROM jsonb_to_recordset($1::jsonb) AS k(station text, journal text, seq bigint))"
+                    " SELECT ") +
+            kEventColumns +
+            " FROM (SELECT * FROM events WHERE id > $2::bigint ORDER BY id DESC LIMIT $3::bigint) e"
+            " LEFT JOIN k ON k.station = e.station AND k.journal = e.journal"
+            " WHERE CASE WHEN k.seq IS NULL THEN e.id > $4::bigint ELSE e.seq > k.seq END ORDER BY e.id",
+        {CursorsJson(), std::to_string(std::max(0LL, m_maxId - kSweepMargin)),
+         std::to_string(static_cast<std::size_t>(kSweepMargin) + m_options.keep), std::to_string(m_floorId)});
+    Deliver(r);
+}
+
+bool DeskFeed::NoticedEvents(const std::vector<std::string>& payloads)
+{
+    if (payloads.empty())
+        return true;
+    std::string notices = "[";
+    for (const std::string& p : payloads)
+        notices += (notices.size() > 1 ? "," : "") + p;
+    notices += "]";
+    // Each notice names a station's journal and its newest number: the rows
+    // between the one read and that, by the row's own key.
+    const std::string sql =
+        std::string("WITH n AS (SELECT x->>'station' AS station, x->>'journal' AS journal, max((x->>'seq')::bigint) AS seq"
+                    "   FROM jsonb_array_elements($1::jsonb) AS x GROUP BY 1, 2),"
+                    " k AS (SELECT * FROM jsonb_to_recordset($2::jsonb) AS k(station text, journal text, seq bigint))"
+                    " SELECT ") +
+        kEventColumns +
+        " FROM n LEFT JOIN k ON k.station = n.station AND k.journal = n.journal"
+        " CROSS JOIN LATERAL (SELECT * FROM events e WHERE e.station = n.station AND e.journal = n.journal"
+        "   AND e.seq > coalesce(k.seq, greatest(n.seq - $3::bigint, 0)) AND e.seq <= n.seq"
+        "   AND (k.seq IS NOT NULL OR e.id > $4::bigint)) e"
+        " WHERE coalesce(k.seq, -1) < n.seq ORDER BY e.id";
+    try {
+        Deliver(m_db.Exec(sql, {notices, CursorsJson(), std::to_string(m_options.keep), std::to_string(m_floorId)}));
+    } catch (const pg::Error& e) {
+        // A notice of someone else's making: the sweep stands in for it.
+        if (e.SqlState().rfind("22", 0) != 0)
+            throw;
+        return false;
+    }
+    return true;
+}
+
+void DeskFeed::Deliver(const pg::Result& r)
+{
     if (r.Rows() == 0)
         return;
     std::vector<FeedEvent> rows;
@@ -214,18 +271,24 @@ void DeskFeed::ReadEvents()
     for (int i = 0; i < r.Rows(); ++i) {
         FeedEvent e;
         e.id = r.Integer(i, 0);
-        e.station = Cp1251FromUtf8(r.Text(i, 1));
         e.journal = r.Text(i, 2);
         e.seq = r.Integer(i, 3);
+        // Read twice (a sweep and a notice at once): given once.
+        long long& upTo = m_readUpTo[{r.Text(i, 1), e.journal}];
+        if (upTo >= e.seq)
+            continue;
+        upTo = e.seq;
+        m_maxId = std::max(m_maxId, e.id);
+        e.station = Cp1251FromUtf8(r.Text(i, 1));
         e.time = LocalDateTime(Number(r.Text(i, 4)));
         e.status = Cp1251FromUtf8(r.Text(i, 5));
         e.tel = Cp1251FromUtf8(r.Text(i, 6));
         e.event = Cp1251FromUtf8(r.Text(i, 7));
         e.shortName = Cp1251FromUtf8(r.Text(i, 8));
-        long long& upTo = m_readUpTo[{r.Text(i, 1), e.journal}];
-        upTo = std::max(upTo, e.seq);
         rows.push_back(std::move(e));
     }
+    if (rows.empty())
+        return;
     std::unique_lock lock(m_lock);
     for (FeedEvent& e : rows)
         m_events.push_back(std::move(e));
@@ -282,9 +345,10 @@ void DeskFeed::Run()
                 Connect();
                 if (Stopping())
                     break;
-                ReadEvents();
-                ReadAlarms();
+                // Told before the rows it brings, so none comes while the link still reads as lost.
                 SetLink(Link::Connected, nullptr);
+                SweepEvents();
+                ReadAlarms();
                 backoff = m_options.retryFirst;
                 nextRead = std::chrono::steady_clock::now() + m_options.rereadEvery;
             }
@@ -297,17 +361,20 @@ void DeskFeed::Run()
             // The server went away: what woke us was the connection's end.
             if (!m_db.Connected())
                 throw pg::Error("server closed the connection", {});
-            bool events = false, alarms = false;
-            for (const auto& [channel, payload] : notices) {
-                events = events || channel == "korvalen_events";
+            std::vector<std::string> events;
+            bool alarms = false;
+            for (auto& [channel, payload] : notices) {
+                if (channel == "korvalen_events")
+                    events.push_back(std::move(payload));
                 alarms = alarms || channel == "korvalen_alarms";
             }
+            bool sweep = !NoticedEvents(events);
             if (std::chrono::steady_clock::now() >= nextRead) {
-                events = alarms = true;
+                sweep = alarms = true;
                 nextRead = std::chrono::steady_clock::now() + m_options.rereadEvery;
             }
-            if (events)
-                ReadEvents();
+            if (sweep)
+                SweepEvents();
             if (alarms)
                 ReadAlarms();
         } catch (const std::exception& e) {

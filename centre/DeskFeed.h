@@ -8,7 +8,9 @@
 // Rows are followed by each station's own numbers, not by the table's ids: two
 // stations committing at once may make their ids visible out of order, while
 // one station's numbers only grow. Each row is given once, also across a
-// reconnection.
+// reconnection. A notice names the station, journal and number it is about,
+// so those rows are read by their key; a sweep reads by the table's ids, near
+// the newest. Neither costs more as the table grows.
 #include "centre/CentreAlarm.h"
 #include "centre/Forwarder.h"
 #include "centre/Pg.h"
@@ -78,8 +80,14 @@ public:
 private:
     void Run();
     void Connect();
-    // Reads the rows past each station's number, and the open alarms.
-    void ReadEvents();
+    // The rows above the newest seen (and a margin below it), and on the
+    // first read the newest of all.
+    void SweepEvents();
+    // The rows the notices tell of; false when a notice could not be read.
+    bool NoticedEvents(const std::vector<std::string>& payloads);
+    // The rows not given yet go to Take.
+    void Deliver(const pg::Result& rows);
+    std::string CursorsJson() const;
     void ReadAlarms();
     void SetLink(Link link, const std::string* error);
     void Wake(std::unique_lock<std::mutex>& lock);
@@ -92,8 +100,14 @@ private:
     pg::Connection m_db;
     int m_stopFd = -1; // an eventfd written by Stop
 
-    // Feed thread only: how far each station's journal has been read.
+    // How far below the newest row seen a sweep looks for rows committed late.
+    static constexpr long long kSweepMargin = 10000;
+
+    // Feed thread only: how far each station's journal (UTF-8 names) has been read.
     std::map<std::pair<std::string, std::string>, long long> m_readUpTo;
+    long long m_maxId = 0;   // the newest row given
+    long long m_floorId = 0; // a journal met later: its rows up to here were history at the first read
+    bool m_firstRead = true;
     std::vector<CentreAlarm> m_alarmsSeen;
 
     mutable std::mutex m_lock;

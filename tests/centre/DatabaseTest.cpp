@@ -498,7 +498,7 @@ TEST_F(Database, ADeskSeesEveryRowOfTwoStationsOnceInOrderAlsoAfterTheDatabaseWa
     Control("start -w -l server.log");
     ASSERT_TRUE(forwarderA.WaitCaughtUp(15s) && forwarderB.WaitCaughtUp(15s));
     ASSERT_TRUE(desk.TakeUntil([&] { return desk.events.size() >= 49u; }, 15s)) << desk.events.size();
-    EXPECT_EQ(desk.feed.State(), Link::Connected);
+    EXPECT_EQ(desk.feed.State(&why), Link::Connected) << why;
     // A while longer: nothing comes twice.
     desk.TakeUntil([] { return false; }, 300ms);
     EXPECT_EQ(desk.ByJournal(), expected());
@@ -566,6 +566,21 @@ TEST_F(Database, ADeskFindsAChangeMadeWithoutANoticeAtItsNextReadAndListsTheAlar
     db->Exec("UPDATE alarms SET state = 'closed' WHERE seq = 7");
     ASSERT_TRUE(desk.TakeUntil([&] { return desk.alarmChanges == 3; }));
     EXPECT_TRUE(desk.alarms.empty());
+
+    // A row whose number in the table is older than one already read, committed after it.
+    auto late = Open();
+    late->Exec("BEGIN");
+    late->Exec("INSERT INTO events (station, seq, journal, event_time, event) VALUES ('R', 9, 'main', now(), 'late')");
+    db->Exec("INSERT INTO events (station, seq, journal, event_time, event) VALUES ('S', 1, 'main', now(), 'early')");
+    ASSERT_TRUE(desk.TakeUntil([&] { return desk.events.size() == 7u; }));
+    late->Exec("COMMIT");
+    // And a notice of someone else's making, which changes nothing.
+    db->Exec("SELECT pg_notify('korvalen_events', 'no rows of ours')");
+    ASSERT_TRUE(desk.TakeUntil([&] { return desk.events.size() == 8u; }));
+    desk.TakeUntil([] { return false; }, 400ms);
+    EXPECT_EQ(desk.events.size(), 8u);
+    EXPECT_EQ(desk.events[6].event + " " + desk.events[7].event, "early late");
+    EXPECT_EQ(desk.feed.State(), Link::Connected);
 }
 
 TEST_F(Database, ADeskStopsAtOnceAlsoWhileItsDatabaseHoldsAStatementBack)
