@@ -216,6 +216,7 @@ void DeskFeed::SweepEvents()
     // A database put back from an older copy numbers its rows anew.
     const long long top = m_db.Exec("SELECT coalesce(max(id), 0) FROM events").Integer(0, 0);
     m_maxId = std::min(m_maxId, top);
+    m_floorId = std::min(m_floorId, top);
     // The rows above the newest seen, and a margin below it for those whose
     // commit came after a later one's: by the table's key, however long the table.
     const pg::Result r = m_db.Exec(
