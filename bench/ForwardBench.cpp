@@ -5,7 +5,9 @@
 //   desk: from a row on the station's disk to its arrival in another
 //     desk's feed (Take), rows posted at 10 a second;
 //   latency: from a row on the station's disk to the NOTIFY another
-//     connection (a desk) gets for it, one row at a time.
+//     connection (a desk) gets for it, one row at a time;
+//   alarms: a burst whose every row opens an alarm (one in ten a stranger's,
+//     whose open alarms are looked up), forwarded live.
 #include "centre/DeskFeed.h"
 #include "centre/Forwarder.h"
 #include "centre/Pg.h"
@@ -185,6 +187,35 @@ int main(int argc, char** argv)
         std::sort(ms.begin(), ms.end());
         std::printf("latency:  %d rows, disk to a listening desk: median %.2f ms, p95 %.2f ms, max %.2f ms\n", samples,
                     ms[ms.size() / 2], ms[ms.size() * 95 / 100], ms.back());
+    }
+    // Alarms: rows of their own, in a folder of their own.
+    {
+        kv::test::TempDir alarmsDir;
+        Journals alarmFiles;
+        kv::centre::Forwarder forwarder(Options(conninfo, "alarms"), alarmFiles.List());
+        forwarder.Start();
+        if (!forwarder.WaitCaughtUp(30s))
+            return 1;
+        const std::string text = kv::Str("Новое сообщение:Внимание, сработал датчик движения"_cp);
+        const auto start = Clock::now();
+        for (int i = 0; i < rows; ++i) {
+            const bool stranger = i % 10 == 0;
+            const std::string tel = "+7900" + std::to_string(stranger ? 5000000 + i : 1000000 + i % 900);
+            kv::RecordEvent(alarmFiles.main, "Тревога"_cp, tel, text,
+                            [&](const std::string&) { return stranger ? std::string() : kv::Str("Склад"_cp); },
+                            46000.0 + i / 86400.0);
+        }
+        alarmFiles.mainLog.SyncNow();
+        if (!forwarder.WaitCaughtUp(600s))
+            return 1;
+        const double s = Seconds(Clock::now() - start);
+        kv::pg::Connection db(conninfo);
+        db.Connect();
+        const long long opened = db.Exec("SELECT count(*) FROM alarms WHERE station = 'alarms'").Integer(0, 0);
+        std::printf("alarms:   %d rows, %lld alarms opened, in %.2f s: %.0f rows/s, %.0f rows/h\n", rows, opened, s,
+                    rows / s, rows / s * 3600);
+        if (opened != rows)
+            return 1;
     }
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "data/IniFile.h"
 #include "data/MemTable.h"
 #include "data/Text.h"
+#include "modem/AlarmRows.h"
 #include "timing/DateTime.h"
 
 #include <algorithm>
@@ -19,6 +20,8 @@ namespace {
 
 constexpr const char* kMarkSection = "Forwarded";
 constexpr const char* kMarkStation = "Station";
+// Taken by a receiver about to open an alarm that depends on the open ones.
+constexpr const char* kOpenAlarmsLock = "7741776385064461679";
 
 Forwarder::Row RowOf(std::uint64_t seq, const MemTable& table, RecordHandle record)
 {
@@ -106,6 +109,17 @@ void Forwarder::Stop()
     m_db.Abort();
     if (m_thread.joinable())
         m_thread.join();
+}
+
+void Forwarder::SetModem1Up(bool up)
+{
+    {
+        std::lock_guard lock(m_lock);
+        if (m_modem1Up == up)
+            return; // told each second, changed seldom
+        m_modem1Up = up;
+    }
+    m_wake.notify_all();
 }
 
 ForwarderState Forwarder::State() const
@@ -233,9 +247,12 @@ void Forwarder::Connect()
 
 void Forwarder::Heartbeat()
 {
-    m_db.Exec("INSERT INTO stations (name, role, host) VALUES ($1, $2, $3) "
-              "ON CONFLICT (name) DO UPDATE SET role = EXCLUDED.role, host = EXCLUDED.host, heartbeat = now()",
-              {m_options.station, m_options.role, m_options.host});
+    const bool up = m_modem1Up;
+    m_db.Exec("INSERT INTO stations (name, role, host, modem1_up) VALUES ($1, $2, $3, $4) "
+              "ON CONFLICT (name) DO UPDATE SET role = EXCLUDED.role, host = EXCLUDED.host, heartbeat = now(), "
+              "modem1_up = EXCLUDED.modem1_up",
+              {m_options.station, m_options.role, m_options.host, up ? "true" : "false"});
+    m_modem1Written = up;
     m_nextHeartbeat = std::chrono::steady_clock::now() + m_options.heartbeatEvery;
 }
 
@@ -323,10 +340,52 @@ void Forwarder::Send(Journal& j, const std::vector<Row>& rows)
         params.push_back(Utf8FromCp1251(r.shortName));
     }
     sql += " ON CONFLICT (station, seq, journal) DO NOTHING";
-    m_db.Exec(sql, params);
+    // The rows and their alarms commit together: a batch sent again after a
+    // crash finds both there, and nothing is opened twice.
+    m_db.Transaction([&] {
+        m_db.Exec(sql, params);
+        OpenAlarms(j, rows);
+    });
     if (m_options.afterCommit)
         m_options.afterCommit();
     Advance(j, rows.back().seq);
+}
+
+void Forwarder::OpenAlarms(const Journal& j, const std::vector<Row>& rows)
+{
+    const bool ring = j.source.name == "ring";
+    bool locked = false;
+    for (const Row& r : rows) {
+        const std::optional<AlarmKind> kind = AlarmOfRow(ring, r.status, r.tel, r.event, r.shortName);
+        if (!kind)
+            continue;
+        // A stranger's number is one alarm until handled, a device's silence
+        // one while open (whichever station saw it), and a device's failed
+        // call adds none to its open failure or silence, as at the desk.
+        std::string already;
+        if (*kind == AlarmKind::Stranger)
+            already = "kind = 'Stranger'";
+        else if (*kind == AlarmKind::Silent)
+            already = "kind = 'Silent'";
+        // A silence journalled after the failure, sent first since the main
+        // journal goes first in a catch-up, is no reason to leave it out.
+        else if (*kind == AlarmKind::RingRoundFailed)
+            already = "kind IN ('RingRoundFailed', 'Silent') AND opened_at <= to_timestamp($8::double precision)";
+        if (!already.empty() && !locked) {
+            // Receivers opening such alarms take turns, so that two of them
+            // do not both find a number free.
+            m_db.Exec("SELECT pg_advisory_xact_lock($1::bigint)", {kOpenAlarmsLock});
+            locked = true;
+        }
+        std::string sql = "INSERT INTO alarms (station, journal, seq, short_name, tel, kind, event, opened_at) "
+                          "SELECT $1, $2, $3::bigint, $4, $5, $6, $7, to_timestamp($8::double precision)";
+        if (!already.empty())
+            sql += " WHERE NOT EXISTS (SELECT FROM alarms WHERE tel = $5 AND state <> 'closed' AND " + already + ")";
+        sql += " ON CONFLICT (station, journal, seq) DO NOTHING";
+        m_db.Exec(sql, {m_options.station, j.source.name, std::to_string(r.seq), Utf8FromCp1251(r.shortName),
+                        Utf8FromCp1251(r.tel), std::string(AlarmKindKey(*kind)), Utf8FromCp1251(r.event),
+                        EpochText(r.time)});
+    }
 }
 
 bool Forwarder::Round()
@@ -379,7 +438,7 @@ void Forwarder::Run()
                 SetState(Link::Connected, nullptr);
                 backoff = m_options.retryFirst;
             }
-            if (std::chrono::steady_clock::now() >= m_nextHeartbeat)
+            if (std::chrono::steady_clock::now() >= m_nextHeartbeat || m_modem1Up != m_modem1Written)
                 Heartbeat();
             if (Round())
                 continue;
@@ -387,7 +446,7 @@ void Forwarder::Run()
             std::unique_lock lock(m_lock);
             const auto until = std::min(m_nextHeartbeat, std::chrono::steady_clock::now() + std::chrono::seconds(1));
             m_wake.wait_until(lock, until, [&] {
-                if (m_stop)
+                if (m_stop || m_modem1Up != m_modem1Written)
                     return true;
                 for (const auto& j : m_journals)
                     if (!j->queue.empty() && j->queue.back().seq > j->sent)

@@ -79,7 +79,9 @@ public:
     // thread ends (a statement still in flight is cut off).
     void Stop();
 
-    // Any thread.
+    // Any thread. Whether modem 1 works: the stations' row tells the centre,
+    // which lets a receiver with its modem up send the escalations.
+    void SetModem1Up(bool up);
     ForwarderState State() const;
     // Tests and benches: until connected with no backlog; false when the time runs out.
     bool WaitCaughtUp(std::chrono::milliseconds limit) const;
@@ -114,6 +116,8 @@ private:
     bool ForwardSome(Journal& j);
     void ReadBack(Journal& j, std::uint64_t upTo);
     void Send(Journal& j, const std::vector<Row>& rows);
+    // Within Send's transaction: the alarms its rows open.
+    void OpenAlarms(const Journal& j, const std::vector<Row>& rows);
     // Every row of the journal up to `seq` is in the database: the mark says so.
     void Advance(Journal& j, std::uint64_t seq);
     void WriteMark();
@@ -133,6 +137,8 @@ private:
     Link m_link = Link::Connecting;
     std::string m_lastError;
     std::chrono::steady_clock::time_point m_nextHeartbeat;
+    std::atomic<bool> m_modem1Up{false};
+    bool m_modem1Written = false; // in the stations' row; forwarder thread only
     std::thread m_thread;
 };
 

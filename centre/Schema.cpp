@@ -109,7 +109,65 @@ $$;
 CREATE TRIGGER alarms_notify AFTER INSERT OR UPDATE ON alarms
     FOR EACH ROW EXECUTE FUNCTION korvalen_alarms_notify();
 )sql"},
+    {2, R"sql(
+-- Rows a desk writes itself (the handling of an alarm), numbered per desk.
+ALTER TABLE events DROP CONSTRAINT events_journal_check;
+ALTER TABLE events ADD CONSTRAINT events_journal_check CHECK (journal IN ('main', 'ring', 'desk'));
+CREATE TABLE desk_seq (
+    station text PRIMARY KEY,
+    seq bigint NOT NULL
+);
+
+-- An alarm is one row of a journal: main and ring rows share their numbers,
+-- so the journal is part of the key.
+ALTER TABLE alarms ADD COLUMN journal text NOT NULL DEFAULT 'main' CHECK (journal IN ('main', 'ring'));
+ALTER TABLE alarms ADD COLUMN tel text NOT NULL DEFAULT '';
+ALTER TABLE alarms ADD COLUMN event text NOT NULL DEFAULT '';
+ALTER TABLE alarms DROP CONSTRAINT alarms_station_seq_key;
+ALTER TABLE alarms ADD CONSTRAINT alarms_station_journal_seq_key UNIQUE (station, journal, seq);
+-- A number's open alarms: a stranger's or a failed device's next row adds none.
+CREATE INDEX alarms_open_tel ON alarms (tel, kind) WHERE state <> 'closed';
+
+-- The receiver that sends escalations is one whose modem 1 is up.
+ALTER TABLE stations ADD COLUMN modem1_up boolean NOT NULL DEFAULT false;
+
+-- The duty manager's desks read everything and change nothing (the rights
+-- are granted at each start). A managed server may not let the station
+-- create roles: the centre works without it.
+DO $$
+BEGIN
+    IF EXISTS (SELECT FROM pg_roles WHERE rolname = 'korvalen_viewer') THEN
+        RETURN;
+    END IF;
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = current_user AND (rolsuper OR rolcreaterole)) THEN
+        RAISE NOTICE 'korvalen_viewer not created: % may not create roles', current_user;
+        RETURN;
+    END IF;
+    CREATE ROLE korvalen_viewer NOLOGIN;
+EXCEPTION WHEN duplicate_object OR unique_violation THEN
+    NULL; -- another database's migration made it meanwhile
+END
+$$;
+)sql"},
 };
+
+// At each start, not in a step: the viewers' role may come later, made by
+// an administrator, and a table of a later step needs the right too.
+constexpr const char* kViewerRights = R"sql(
+DO $$
+BEGIN
+    IF EXISTS (SELECT FROM pg_roles WHERE rolname = 'korvalen_viewer') AND EXISTS (
+        SELECT FROM pg_tables WHERE schemaname = current_schema()
+            AND NOT has_table_privilege('korvalen_viewer', format('%I.%I', schemaname, tablename), 'SELECT')) THEN
+        EXECUTE format('GRANT SELECT ON ALL TABLES IN SCHEMA %I TO korvalen_viewer', current_schema());
+        EXECUTE format('ALTER DEFAULT PRIVILEGES IN SCHEMA %I GRANT SELECT ON TABLES TO korvalen_viewer',
+                       current_schema());
+    END IF;
+EXCEPTION WHEN insufficient_privilege THEN
+    RAISE NOTICE 'korvalen_viewer not granted: %', SQLERRM;
+END
+$$;
+)sql";
 
 } // namespace
 
@@ -145,6 +203,7 @@ int Migrate(pg::Connection& db)
         });
         ++applied;
     }
+    db.ExecScript(kViewerRights);
     return applied;
 }
 

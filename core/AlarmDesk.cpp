@@ -573,6 +573,7 @@ void AlarmDesk::LeftOpen(const std::string& user)
 
 void AlarmDesk::Clear()
 {
+    m_claimed.clear();
     if (m_rows.empty())
         return;
     m_rows.clear();
@@ -615,57 +616,67 @@ void AlarmDesk::Escalate()
         // The centre's rows are escalated by one receiver for every desk.
         if (a.kind == AlarmKind::Stranger || a.acked || a.centreId != 0 || WaitedSeconds(a) * 1000 < limitMs)
             continue;
-        std::string number;
-        for (const std::string& n : m_escalation.numbers) {
-            const bool reached = std::find(a.escalatedTo.begin(), a.escalatedTo.end(), n) != a.escalatedTo.end();
-            const OpenAlarm::Tries& t = a.tries[n];
-            if (reached || t.failed >= kEscalationTries || now < t.retryAfterMs)
-                continue;
-            if (SentLastHour(n, now) >= kSmsPerHour) {
-                // Held, not dropped: it goes once the hour has room again.
-                if (std::find(a.heldTold.begin(), a.heldTold.end(), n) == a.heldTold.end()) {
-                    a.heldTold.push_back(n);
-                    m_station.Journal(status::kAttention, n,
-                                      Str("Эскалация задержана: превышен предел "_cp) + std::to_string(kSmsPerHour) +
-                                          Str(" SMS в час на номер "_cp) + n + Str(". Тревога "_cp) + AlarmName(a) +
-                                          " " + HoursMinutes(a.openedAt),
-                                      m_clock->Now());
-                }
-                continue;
-            }
-            number = n;
-            break;
-        }
-        if (number.empty())
+        if (EscalateRow(a, now))
+            return;
+    }
+    // The centre's, claimed by this receiver: their time is up already.
+    for (OpenAlarm& a : m_claimed)
+        if (EscalateRow(a, now))
+            return;
+}
+
+bool AlarmDesk::EscalateRow(OpenAlarm& a, std::uint64_t now)
+{
+    std::string number;
+    for (const std::string& n : m_escalation.numbers) {
+        const bool reached = std::find(a.escalatedTo.begin(), a.escalatedTo.end(), n) != a.escalatedTo.end();
+        const OpenAlarm::Tries& t = a.tries[n];
+        if (reached || t.failed >= kEscalationTries || now < t.retryAfterMs)
             continue;
-        const bool running = m_station.Modem1Running();
-        if (!running || m_linkDown) {
-            if (!a.delayTold) {
-                a.delayTold = true;
-                const std::string why = running ? Str("GSM-модем №1 не отвечает"_cp) : Str("GSM-модем №1 не запущен"_cp);
-                m_station.Journal(status::kSmsFailed, std::string(kModem1),
-                                  Str("Эскалация отложена: "_cp) + why + Str(". Тревога "_cp) + AlarmName(a) + " " +
-                                      HoursMinutes(a.openedAt),
+        if (SentLastHour(n, now) >= kSmsPerHour) {
+            // Held, not dropped: it goes once the hour has room again.
+            if (std::find(a.heldTold.begin(), a.heldTold.end(), n) == a.heldTold.end()) {
+                a.heldTold.push_back(n);
+                m_station.Journal(status::kAttention, n,
+                                  Str("Эскалация задержана: превышен предел "_cp) + std::to_string(kSmsPerHour) +
+                                      Str(" SMS в час на номер "_cp) + n + Str(". Тревога "_cp) + AlarmName(a) +
+                                      " " + HoursMinutes(a.openedAt),
                                   m_clock->Now());
             }
             continue;
         }
-        a.delayTold = false;
-        const std::string text = EscalationText(a);
-        std::weak_ptr<AlarmDesk*> self = m_self;
-        const std::uint64_t serial = ++m_sendSerial;
-        // The whole text where the modem can send it in parts; the one-SMS form otherwise.
-        const bool queued = m_station.SendSms(number, EscalationWholeText(a), text, [self, serial](bool sent) {
-            if (const auto desk = self.lock(); desk && *desk)
-                (*desk)->SendOutcome(serial, sent);
-        });
-        // Not queued: another send is under way; the next tick tries again.
-        if (queued) {
-            m_sending = Sending{serial, a.id, number, text, now};
-            m_sentAt[number].push_back(now);
-        }
-        return;
+        number = n;
+        break;
     }
+    if (number.empty())
+        return false;
+    const bool running = m_station.Modem1Running();
+    if (!running || m_linkDown) {
+        if (!a.delayTold) {
+            a.delayTold = true;
+            const std::string why = running ? Str("GSM-модем №1 не отвечает"_cp) : Str("GSM-модем №1 не запущен"_cp);
+            m_station.Journal(status::kSmsFailed, std::string(kModem1),
+                              Str("Эскалация отложена: "_cp) + why + Str(". Тревога "_cp) + AlarmName(a) + " " +
+                                  HoursMinutes(a.openedAt),
+                              m_clock->Now());
+        }
+        return false;
+    }
+    a.delayTold = false;
+    const std::string text = EscalationText(a);
+    std::weak_ptr<AlarmDesk*> self = m_self;
+    const std::uint64_t serial = ++m_sendSerial;
+    // The whole text where the modem can send it in parts; the one-SMS form otherwise.
+    const bool queued = m_station.SendSms(number, EscalationWholeText(a), text, [self, serial](bool sent) {
+        if (const auto desk = self.lock(); desk && *desk)
+            (*desk)->SendOutcome(serial, sent);
+    });
+    // Not queued: another send is under way; the next tick tries again.
+    if (queued) {
+        m_sending = Sending{serial, a.id, number, text, now};
+        m_sentAt[number].push_back(now);
+    }
+    return true;
 }
 
 std::size_t AlarmDesk::SentLastHour(const std::string& number, std::uint64_t now)
@@ -699,17 +710,25 @@ void AlarmDesk::SendOutcome(std::uint64_t serial, bool sent)
     else
         m_station.Journal(status::kSmsFailed, number, Str("Эскалация не отправлена: "_cp) + text, m_clock->Now());
     // The row may have been handled meanwhile; the outcome is on record either way.
-    for (OpenAlarm& a : m_rows) {
-        if (a.id != done.id)
-            continue;
-        if (sent) {
-            a.escalatedTo.push_back(number);
-        } else {
-            OpenAlarm::Tries& t = a.tries[number];
-            ++t.failed;
-            t.retryAfterMs = DeskMs() + kRetryMs;
+    for (std::vector<OpenAlarm>* rows : {&m_rows, &m_claimed})
+        for (OpenAlarm& a : *rows) {
+            if (a.id != done.id)
+                continue;
+            if (sent) {
+                a.escalatedTo.push_back(number);
+            } else {
+                OpenAlarm::Tries& t = a.tries[number];
+                ++t.failed;
+                t.retryAfterMs = DeskMs() + kRetryMs;
+            }
         }
-    }
+    // A claimed alarm is done with once every number was reached or given up.
+    std::erase_if(m_claimed, [this](OpenAlarm& a) {
+        return std::all_of(m_escalation.numbers.begin(), m_escalation.numbers.end(), [&](const std::string& n) {
+            return std::find(a.escalatedTo.begin(), a.escalatedTo.end(), n) != a.escalatedTo.end() ||
+                   a.tries[n].failed >= kEscalationTries;
+        });
+    });
     Changed(false);
 }
 
@@ -794,6 +813,25 @@ void AlarmDesk::SetCentreAlarms(const std::vector<centre::CentreAlarm>& alarms, 
     m_rows = std::move(kept);
     Changed(opened);
     Calmed(calmed);
+}
+
+void AlarmDesk::EscalateClaimed(const std::vector<centre::CentreAlarm>& claimed)
+{
+    for (const centre::CentreAlarm& c : claimed) {
+        OpenAlarm a;
+        a.id = m_nextId++;
+        const auto kind = std::find(kPriorityKeys.begin(), kPriorityKeys.end(), c.kind);
+        a.kind = kind == kPriorityKeys.end() ? AlarmKind::Intrusion : static_cast<AlarmKind>(kind - kPriorityKeys.begin());
+        a.openedAt = c.openedAt;
+        a.openedMs = DeskMs();
+        a.tel = c.tel;
+        a.shortName = c.shortName;
+        a.what = c.event;
+        a.centreId = c.id;
+        a.station = c.station;
+        m_claimed.push_back(std::move(a));
+    }
+    Escalate();
 }
 
 void AlarmDesk::CentreRowClosed(long long centreId)

@@ -17,6 +17,7 @@
 #include "core/AlarmPriority.h"
 #include "data/Rgb.h"
 #include "data/Text.h"
+#include "modem/AlarmRows.h"
 #include "modem/Report.h"
 #include "timing/Clock.h"
 #include "timing/ClockStep.h"
@@ -41,9 +42,7 @@ inline constexpr std::size_t kCommentLimit = 100;
 // What one UCS2 SMS carries.
 inline constexpr std::size_t kSmsLimit = 70;
 inline constexpr std::string_view kResumeEvent = "Возобновление работы после сбоя"_cp;
-inline constexpr std::string_view kLinkLostEvent = "Потеряна связь с GSM-модулем"_cp;
 inline constexpr std::string_view kStrangerName = "Неизвестный отправитель"_cp;
-inline constexpr std::string_view kSilentEvent = "Нет связи с объектом"_cp;
 
 struct OpenAlarm {
     std::uint64_t id = 0;
@@ -211,6 +210,9 @@ public:
     // at some desk. Centre rows are handled through the centre's queue, and
     // neither escalated nor recorded here.
     void SetCentreAlarms(const std::vector<centre::CentreAlarm>& alarms, const std::string& thisStation);
+    // The centre's alarms this receiver claimed for escalation: each goes by
+    // SMS to every escalation number as a row of its own would, and is not shown.
+    void EscalateClaimed(const std::vector<centre::CentreAlarm>& claimed);
     // The centre row closed by this desk: gone at once, ahead of the feed.
     void CentreRowClosed(long long centreId);
 
@@ -258,6 +260,8 @@ private:
     // Rows of these devices left the desk: a tile with nothing unacknowledged stops blinking.
     void Calmed(std::vector<std::string> devices);
     void Escalate();
+    // One row's next escalation SMS; false when it has none to send now.
+    bool EscalateRow(OpenAlarm& row, std::uint64_t now);
     void SendOutcome(std::uint64_t serial, bool sent);
     // Sends to that number within the last hour, the older ones forgotten.
     std::size_t SentLastHour(const std::string& number, std::uint64_t now);
@@ -266,6 +270,7 @@ private:
     IDeskStation& m_station;
     IClock* m_clock;
     std::vector<OpenAlarm> m_rows;
+    std::vector<OpenAlarm> m_claimed; // the centre's, escalated from here
     AlarmPriorities m_priorities;
     std::uint64_t m_nextId = 1;
     bool m_linkDown = false;

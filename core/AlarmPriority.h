@@ -4,6 +4,7 @@
 // and a device before the station's own modem. The "[Priorities]" section of
 // "config.ini" may set any kind to 1..9, by the kind's key.
 #include "codec/Sound.h"
+#include "modem/AlarmRows.h"
 #include "modem/Report.h"
 
 #include <array>
@@ -23,10 +24,6 @@ struct AlarmPriorities {
     std::array<int, 7> of = {2, 3, 1, 4, 5, 6, 4};
     int Of(AlarmKind kind) const { return of[static_cast<std::size_t>(kind)]; }
 };
-
-// The key of each kind in "[Priorities]", in AlarmKind order.
-inline constexpr std::array<std::string_view, 7> kPriorityKeys = {
-    "Intrusion", "AlarmCall", "Fire", "RingRoundFailed", "LinkLost", "Stranger", "Silent"};
 
 // What the file sets; a value that is no whole number from 1 to 9 keeps its
 // default and is told in `problems`, one line each.

@@ -1,6 +1,9 @@
 #include "core/StationCore.h"
 
+#include "centre/AlarmQueueWorker.h"
 #include "centre/Forwarder.h"
+#include "centre/Settings.h"
+#include "centre/Utf8.h"
 #include "core/ModemStart.h"
 #include "core/Settings.h"
 
@@ -106,6 +109,8 @@ StationCore::~StationCore()
     m_dialSlot.Join();
     ClosePorts();
     m_forwarder.reset(); // before the journals it watches
+    *m_alive = false;    // an answer already posted finds the core gone
+    m_escalations.reset();
     m_contacts.Flush();
     EventsTable.SetAfterPost(nullptr);
     DialEventsTable.SetAfterPost(nullptr);
@@ -122,6 +127,12 @@ void StationCore::Open(const Message& inform, const Message& warn)
     // With a centre, every row also goes to its database; the files stay first.
     m_forwarder = centre::StartForwarder(IniFile(m_configFile), {{"main", "t3.bin", EventsLog.get()},
                                                                  {"ring", "t6.bin", DialEventsLog.get()}});
+    if (m_forwarder)
+        if (const auto centre = centre::ReadDatabaseSettings(IniFile(m_configFile))) {
+            m_centreName = Cp1251FromUtf8(centre->station);
+            m_escalations = std::make_unique<centre::AlarmQueueWorker>(
+                centre->connection, m_centreName, [](std::function<void()> fn) { PostToUi(std::move(fn)); });
+        }
     RestoreTileStates(Tiles, kTileStatesFile, LocalNow(), warn);
     ReadPriorities();
     // Before anything can start modem 1: its start rewrites the record.
@@ -276,6 +287,10 @@ void StationCore::Tick()
 {
     m_desk.SetEscalation(m_minutesText, m_numbersText);
     m_desk.Tick();
+    // The centre lets a receiver whose modem 1 answers send the escalations.
+    if (m_forwarder)
+        m_forwarder->SetModem1Up(Modem1->Running && !m_desk.LinkDown());
+    ClaimEscalations();
     // Parsed, and a problem told, once per change.
     if (!m_silentHoursText || *m_silentHoursText != m_silentHoursTyped) {
         std::string problem;
@@ -285,6 +300,26 @@ void StationCore::Tick()
         m_silentHoursText = m_silentHoursTyped;
     }
     CheckContacts();
+}
+
+void StationCore::ClaimEscalations()
+{
+    // Every ten seconds, one claim at a time; the centre answers with nothing
+    // unless it chose this receiver.
+    const EscalationSettings& e = m_desk.Escalation();
+    if (!m_escalations || m_claiming || --m_ticksToClaim > 0 || e.minutes <= 0 || e.numbers.empty() ||
+        !Modem1->Running || m_desk.LinkDown())
+        return;
+    m_ticksToClaim = 10;
+    m_claiming = true;
+    const auto after = std::chrono::seconds(static_cast<long long>(e.minutes * 60.0));
+    m_escalations->ClaimEscalations(m_centreName, after, [this, alive = m_alive](std::vector<centre::CentreAlarm> claimed) {
+        if (!*alive)
+            return;
+        m_claiming = false;
+        if (!claimed.empty())
+            m_desk.EscalateClaimed(claimed);
+    });
 }
 
 void StationCore::CheckContacts()

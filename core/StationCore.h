@@ -38,6 +38,7 @@ namespace kv {
 
 namespace centre {
 class Forwarder;
+class AlarmQueueWorker;
 }
 class DeviceRegister;
 struct DialDevice;
@@ -94,10 +95,9 @@ public:
     IClock* WorkerClock = &RealClock::Instance();
 
     DeviceRegister& Register() { return m_register; }
-    // "config.ini" as the core reads it.
-    const std::string& ConfigPath() const { return m_configFile; }
     // The journals going to the centre's database; null without [Database].
     const centre::Forwarder* Centre() const { return m_forwarder.get(); }
+    const std::string& ConfigFile() const { return m_configFile; }
     AlarmDesk& Desk() { return m_desk; }
     ContactWatch& Contacts() { return m_contacts; }
 
@@ -191,6 +191,7 @@ private:
     void SignOfLife(const std::string& tel, ContactKind kind);
     void WatchDevices(const std::vector<DialDevice>& devices);
     void CheckContacts();
+    void ClaimEscalations();
     void MainRowPosted();
     // Runs `show` on the view, if any, on the UI thread.
     void Show(const std::function<void(IStationView&)>& show);
@@ -211,6 +212,12 @@ private:
     WorkerSlot m_commSlot;
     WorkerSlot m_dialSlot;
     std::unique_ptr<centre::Forwarder> m_forwarder;
+    // With a centre: the claims of the escalations this receiver is to send.
+    std::unique_ptr<centre::AlarmQueueWorker> m_escalations;
+    std::string m_centreName; // this station's name there, station text
+    bool m_claiming = false;
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    int m_ticksToClaim = 0;
 };
 
 } // namespace kv

@@ -1,11 +1,11 @@
 #include "report/ShiftReport.h"
 
-#include "codec/Classify.h"
 #include "core/AlarmDesk.h"
 #include "data/MemTable.h"
 #include "data/Status.h"
 #include "data/Text.h"
 #include "data/TextExport.h"
+#include "modem/AlarmRows.h"
 #include "modem/EventTexts.h"
 #include "timing/DateTime.h"
 
@@ -45,6 +45,20 @@ constexpr std::string_view kWaitBinNames[kWaitBins] = {"до 1 мин"_cp, "1-5 
                                                        "15-60 мин"_cp, "от 1 ч"_cp};
 
 bool StartsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
+
+ReportKind ReportKindOf(AlarmKind kind)
+{
+    switch (kind) {
+    case AlarmKind::Intrusion: return ReportKind::Intrusion;
+    case AlarmKind::AlarmCall: return ReportKind::AlarmCall;
+    case AlarmKind::Warning: return ReportKind::Warning;
+    case AlarmKind::RingRoundFailed: return ReportKind::RingRoundFailed;
+    case AlarmKind::LinkLost: return ReportKind::LinkLost;
+    case AlarmKind::Stranger: return ReportKind::Stranger;
+    case AlarmKind::Silent: return ReportKind::Silent;
+    }
+    return ReportKind::Intrusion;
+}
 
 std::size_t WaitBin(std::uint64_t seconds)
 {
@@ -272,34 +286,13 @@ void Reader::Main(double t, std::string_view status, std::string_view tel, std::
         }
         return;
     }
-    if (StartsWith(event, events::kNewMessage)) {
-        if (tel == events::kModem1Tel)
-            return; // an SMS that could not be read: no alarm
-        if (TrimBlanks(name).empty()) {
-            // One row per stranger's number until handled, whatever it sends.
-            if (!AnyOpen(tel, {ReportKind::Stranger}))
-                Opened(ReportKind::Stranger, t, tel, name);
-            return;
-        }
-        if (status == status::kAlarm)
-            Opened(ReportKind::Intrusion, t, tel, name);
-        else if (status == status::kAttention)
-            Opened(ReportKind::Warning, t, tel, name);
-        // A guard report that also tells a fire or an opened case shows the
-        // guard state, and is an alarm all the same.
-        else if ((status == status::kArmed || status == status::kDisarmed) &&
-                 ClassifyInfoMessage(event.substr(events::kNewMessage.size())) == kInfoWarning)
-            Opened(ReportKind::Warning, t, tel, name);
+    if (const std::optional<AlarmKind> kind = AlarmOfRow(false, status, tel, event, name)) {
+        // One row per stranger's number until handled, whatever it sends.
+        if (*kind != AlarmKind::Stranger || !AnyOpen(tel, {ReportKind::Stranger}))
+            Opened(ReportKindOf(*kind), t, tel, name);
         return;
     }
-    if (status == status::kAlarm && event == events::kCallAlarm) {
-        Opened(ReportKind::AlarmCall, t, tel, name);
-    } else if (status == status::kOffline) {
-        if (StartsWith(event, kSilentEvent))
-            Opened(ReportKind::Silent, t, tel, name);
-        else if (event == kLinkLostEvent && tel == events::kModem1Tel)
-            Opened(ReportKind::LinkLost, t, tel, name);
-    } else if (status == status::kSmsSent && StartsWith(event, kEscalationSent)) {
+    if (status == status::kSmsSent && StartsWith(event, kEscalationSent)) {
         Escalation(t, event.substr(kEscalationSent.size()), true);
     } else if (status == status::kSmsFailed && StartsWith(event, kEscalationRefused)) {
         Escalation(t, event.substr(kEscalationRefused.size()), false);
@@ -312,7 +305,7 @@ void Reader::Dial(double t, std::string_view tel, std::string_view event, std::s
     const bool final = event == events::kRingRoundFailed;
     if (!answered && !final && !StartsWith(event, kNoAnswer))
         return;
-    if (final && !AnyOpen(tel, {ReportKind::RingRoundFailed, ReportKind::Silent}))
+    if (AlarmOfRow(true, {}, tel, event, name) && !AnyOpen(tel, {ReportKind::RingRoundFailed, ReportKind::Silent}))
         Opened(ReportKind::RingRoundFailed, t, tel, name);
     if (ObjectFigures* o = Counted(t, tel, name)) {
         ++o->ringCalls;

@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -238,6 +239,12 @@ TAlarmsForm::TAlarmsForm(AlarmDesk& desk, const DeviceRegister& reg, StationCont
     page->addWidget(object);
     connect(ObjectContacts, &QTableWidget::cellClicked, this, &TAlarmsForm::ContactClicked);
 
+    connect(&m_leaseTimer, &QTimer::timeout, this, [this] {
+        if (m_holding != 0 && m_centre)
+            m_centre->Renew(m_holding, m_holdingOp);
+    });
+    // Cancelled, or closed by its title: the alarm goes back to the queue.
+    connect(HandlingDlg, &QDialog::rejected, this, &TAlarmsForm::LetGo);
     connect(HandleButton, &QPushButton::clicked, this, &TAlarmsForm::HandleButtonClick);
     connect(CloseButton, &QPushButton::clicked, this, &QDialog::close);
     connect(AlarmsGrid, &QTableWidget::cellDoubleClicked, this, [this] { HandleButtonClick(); });
@@ -311,7 +318,7 @@ void TAlarmsForm::UpdateWaits()
             waited->setText(ToQ(WaitText(m_desk.WaitedSeconds(*a))));
     }
     LoginHint->setVisible(!m_ctx.LoggedIn);
-    HandleButton->setEnabled(m_ctx.LoggedIn && SelectedId() != 0);
+    HandleButton->setEnabled(m_ctx.LoggedIn && SelectedId() != 0 && !m_taking);
 }
 
 std::uint64_t TAlarmsForm::SelectedId() const
@@ -336,8 +343,12 @@ void TAlarmsForm::HandleButtonClick()
         return;
     }
     const OpenAlarm* alarm = m_desk.Find(SelectedId());
-    if (!alarm)
+    if (!alarm || m_taking)
         return;
+    if (alarm->centreId != 0) {
+        HandleCentreRow(*alarm);
+        return;
+    }
     const std::uint64_t id = alarm->id;
     const std::string device = alarm->shortName;
     const int deviceRows = static_cast<int>(m_desk.RowsOfDevice(device).size());
@@ -357,6 +368,82 @@ void TAlarmsForm::HandleButtonClick()
                          else if (wholeDevice)
                              m_desk.HandleDevice(device, result, comment, m_ctx.Operator);
                      });
+}
+
+void TAlarmsForm::HandleCentreRow(const OpenAlarm& alarm)
+{
+    if (!m_centre) {
+        ShowWarning(Str("Нет связи с базой центра: тревога центра обрабатывается через неё"_cp), this);
+        return;
+    }
+    const std::uint64_t id = alarm.id;
+    const long long centreId = alarm.centreId;
+    const std::string op = m_ctx.Operator;
+    m_taking = true;
+    UpdateWaits();
+    // The answer may come after the window is gone.
+    QPointer<TAlarmsForm> self(this);
+    m_centre->Take(centreId, op, [self, id, centreId, op](bool taken, const std::string& holder, const std::string& error) {
+        if (!self)
+            return;
+        self->m_taking = false;
+        self->UpdateWaits();
+        if (taken)
+            self->AskCentre(id, centreId, op);
+        else if (!error.empty())
+            ShowWarning(Str("Тревога не принята: "_cp) + error, self);
+        else if (!holder.empty())
+            ShowInfo(Str("Принята оператором "_cp) + holder, self);
+        else
+            ShowInfo(Str("Эта тревога уже обработана"_cp), self);
+    });
+}
+
+void TAlarmsForm::AskCentre(std::uint64_t id, long long centreId, const std::string& op)
+{
+    const OpenAlarm* alarm = m_desk.Find(id);
+    // Closed meanwhile, or the operator left while the take was on its way.
+    if (!alarm || alarm->centreId != centreId || !m_ctx.LoggedIn || m_ctx.Operator != op) {
+        m_centre->Release(centreId, op);
+        if (!alarm)
+            ShowInfo(Str("Эта тревога уже обработана"_cp), this);
+        return;
+    }
+    m_holding = centreId;
+    m_holdingOp = op;
+    m_leaseTimer.start(kRenewMs);
+    auto waited = [this, id, last = m_desk.WaitedSeconds(*alarm)]() mutable {
+        if (const OpenAlarm* a = m_desk.Find(id))
+            last = m_desk.WaitedSeconds(*a);
+        return last;
+    };
+    HandlingDlg->Ask(*alarm, waited, 1, [this, waited, centreId, op](std::uint64_t, std::string result, std::string comment, bool) mutable {
+        m_leaseTimer.stop();
+        m_holding = 0;
+        const std::string event = HandledEvent(result, comment, op, waited());
+        QPointer<TAlarmsForm> self(this);
+        m_centre->Close(centreId, op, result, CleanComment(comment), event,
+                        [self, centreId](bool closed, const std::string& error) {
+                            if (!self)
+                                return;
+                            if (closed)
+                                self->m_desk.CentreRowClosed(centreId);
+                            else if (!error.empty())
+                                ShowWarning(Str("Обработка не записана в базу центра: "_cp) + error, self);
+                            else
+                                ShowInfo(Str("Эта тревога уже не ваша: её время вышло и её принял другой оператор"_cp), self);
+                        });
+    });
+}
+
+void TAlarmsForm::LetGo()
+{
+    if (m_holding == 0)
+        return;
+    m_leaseTimer.stop();
+    if (m_centre)
+        m_centre->Release(m_holding, m_holdingOp);
+    m_holding = 0;
 }
 
 void TAlarmsForm::ShowObjectCard()

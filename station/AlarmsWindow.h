@@ -7,6 +7,8 @@
 #include <QDialog>
 #include <QTimer>
 
+#include "centre/CentreAlarm.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -81,6 +83,13 @@ public:
     void ShowObjectCard();
     // A click on a contact's phone puts it on the clipboard.
     void ContactClicked(int row, int column);
+    // The centre's queue, through which its rows are taken and closed; none
+    // without a centre. It outlives the window's use of it.
+    void SetCentre(centre::IAlarmHandling* handling) { m_centre = handling; }
+    // The centre alarm this desk holds while its dialog is open; 0 when none.
+    long long Holding() const { return m_holding; }
+    // How often the lease of a held alarm is renewed: well within its two minutes.
+    static constexpr int kRenewMs = 30000;
 
     QLabel* Label1;
     QTableWidget* AlarmsGrid;
@@ -94,9 +103,19 @@ public:
     QLabel* CopyHint;
 
 private:
+    // A centre row: taken first, so that one desk alone handles it.
+    void HandleCentreRow(const OpenAlarm& alarm);
+    void AskCentre(std::uint64_t id, long long centreId, const std::string& op);
+    void LetGo();
+
     AlarmDesk& m_desk;
     const DeviceRegister& m_register;
     StationContext& m_ctx;
+    centre::IAlarmHandling* m_centre = nullptr;
+    bool m_taking = false; // a take is on its way
+    long long m_holding = 0;
+    std::string m_holdingOp;
+    QTimer m_leaseTimer;
 };
 
 } // namespace kv

@@ -4,11 +4,11 @@
 
 #include "centre/Settings.h"
 #include "centre/Utf8.h"
-#include "data/IniFile.h"
 #include "data/TileStates.h"
 #include "station/CentreEventsWindow.h"
 
 #include "codec/Number.h"
+#include "data/IniFile.h"
 #include "devicecard/DeviceWindow.h"
 #include "devices/DeviceRegister.h"
 #include "modemsetup/ModemWindow.h"
@@ -18,6 +18,7 @@
 #include "station/StatusBoard.h"
 #include "station/mainunit.h"
 #include "timing/DateTime.h"
+#include "timing/UiThread.h"
 #include "windows/QtText.h"
 #include "windows/StationContext.h"
 
@@ -72,6 +73,11 @@ OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow, StationCore&
       m_search(std::make_unique<TJournalSearchForm>(core.EventsTable, core.Register(), ctx))
 {
     m_form.StringGrid1->DescribeTile = [this](TileFacts& facts) { DescribeTile(facts); };
+    if (const auto centre = centre::ReadDatabaseSettings(IniFile(core.ConfigFile()))) {
+        m_centreQueue = std::make_unique<centre::AlarmQueueWorker>(centre->connection, Cp1251FromUtf8(centre->station),
+                                                                   [](std::function<void()> fn) { PostToUi(std::move(fn)); });
+        m_alarms->SetCentre(m_centreQueue.get());
+    }
     m_core.LoadContacts();
     ContactsChanged();
 
@@ -86,6 +92,8 @@ OperatorDesk::~OperatorDesk()
 {
     m_feed.reset();
     m_timer.stop();
+    m_alarms->SetCentre(nullptr);
+    m_centreQueue.reset();
     m_form.StringGrid1->DescribeTile = nullptr;
     m_ctx.AlarmsOpen = false;
     m_ctx.SoundingPriority = 0;
@@ -135,7 +143,7 @@ void OperatorDesk::ShowCentreLink()
 
 void OperatorDesk::StartFeed()
 {
-    const IniFile config(m_core.ConfigPath());
+    const IniFile config(m_core.ConfigFile());
     const std::optional<centre::DatabaseSettings> settings = centre::ReadDatabaseSettings(config);
     if (!settings)
         return;

@@ -3,6 +3,7 @@
 // button, the board's corners and silent marks and the tiles' tooltips, fed
 // by the core's desk and contacts; the tile clicks and the logout reach the
 // desk from here. Its one-second tick runs the core's second and renews the waits.
+#include "centre/AlarmQueueWorker.h"
 #include "centre/DeskFeed.h"
 #include "centre/LinkWatch.h"
 #include "core/AlarmDesk.h"
@@ -85,6 +86,8 @@ private:
     IDeviceWindow& m_deviceWindow;
     centre::LinkWatch m_centreLink;
     std::unique_ptr<TAlarmsForm> m_alarms;
+    // With a centre: its queue, through which the window takes and closes its rows.
+    std::unique_ptr<centre::AlarmQueueWorker> m_centreQueue;
     std::unique_ptr<TJournalSearchForm> m_search;
     std::unique_ptr<TCentreEventsForm> m_centreEvents;
     std::string m_station; // this station's name in the centre (code page 1251)

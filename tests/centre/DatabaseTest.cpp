@@ -1,6 +1,8 @@
 // The centre against a real PostgreSQL: tests/centre/with-postgres.sh starts a
 // throw-away cluster and names it in KV_TEST_PG (and how to stop and start it
 // in KV_TEST_PG_CTL). Each test has a database of its own.
+#include "centre/AlarmQueue.h"
+#include "centre/AlarmQueueWorker.h"
 #include "centre/DeskFeed.h"
 #include "centre/Forwarder.h"
 #include "centre/Pg.h"
@@ -11,6 +13,7 @@
 #include "devices/DeviceRegister.h"
 #include "data/DurableJournal.h"
 #include "data/RecordEvent.h"
+#include "data/Status.h"
 #include "data/Schemas.h"
 #include "modem/Report.h"
 #include "tests/support/TempDir.h"
@@ -20,10 +23,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <csignal>
+#include <deque>
 #include <memory>
 #include <cstdlib>
 #include <future>
+#include <set>
 #include <thread>
 #include <tuple>
 
@@ -130,6 +136,13 @@ struct StationFiles {
     void Post(bool toMain, const std::string& text)
     {
         kv::RecordEvent(toMain ? main : ring, "S", "+79001112233", text, nullptr, 46000.0 + (++n) / 86400.0);
+    }
+    // A row as a worker writes it; `shortName` empty for a number of no device.
+    void Post(bool toMain, std::string_view status, const std::string& tel, const std::string& text,
+              const std::string& shortName)
+    {
+        kv::RecordEvent(toMain ? main : ring, status, tel, text, [&](const std::string&) { return shortName; },
+                        kv::LocalNow() - 0.01 + (++n) / 86400000.0);
     }
     void Sync()
     {
@@ -695,6 +708,492 @@ TEST_F(Database, TheStationsCoreForwardsItsJournalsWhenTheConfigNamesADatabase)
     ASSERT_EQ(r.Rows(), 2);
     EXPECT_EQ(r.Text(0, 0) + " " + r.Text(0, 1) + " " + r.Text(0, 2), "main Поставлено на охрану t");
     EXPECT_EQ(r.Text(1, 0) + " " + r.Text(1, 1) + " " + r.Text(1, 2), "ring Дозвон успешен t");
+
+    // Whether modem 1 works goes to the station's row with the next second's tick.
+    const auto modemUp = [&](bool running) {
+        core.Modem1->Running = running;
+        core.Tick();
+        const auto until = std::chrono::steady_clock::now() + 3s;
+        std::string up;
+        while ((up = db->Exec("SELECT modem1_up FROM stations WHERE name = 'Пульт'").Text(0, 0)) !=
+                   (running ? "t" : "f") &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(10ms);
+        return up;
+    };
+    EXPECT_EQ(modemUp(true), "t");
+    EXPECT_EQ(modemUp(false), "f");
+}
+
+
+// ------------------------------------------------------------------ the alarm queue
+
+// `count` alarms of one receiver opened `age` ago, each of its own number.
+void AddAlarms(pg::Connection& db, int count, const std::string& kind = "Intrusion",
+               const std::string& age = "10 minutes")
+{
+    db.Exec("INSERT INTO alarms (station, seq, kind, tel, short_name, event, opened_at) "
+            "SELECT 'Приёмник 1', m + g, $2, '+7900' || (m + g), 'Объект ' || (m + g), 'Тревога', "
+            "now() - $3::interval FROM generate_series(1, $1::integer) g, "
+            "(SELECT coalesce(max(seq), 0) AS m FROM alarms) last",
+            {std::to_string(count), kind, age});
+}
+
+std::vector<long long> Ids(pg::Connection& db, const std::string& where = "true")
+{
+    std::vector<long long> ids;
+    const pg::Result r = db.Exec("SELECT id FROM alarms WHERE " + where + " ORDER BY id");
+    for (int i = 0; i < r.Rows(); ++i)
+        ids.push_back(r.Integer(i, 0));
+    return ids;
+}
+
+TEST_F(Database, TwoDesksRacingForEveryAlarmTakeEachOnceAndCloseEachOnce)
+{
+    auto db = Open();
+    kv::centre::Migrate(*db);
+    AddAlarms(*db, 100);
+    const std::vector<long long> alarms = Ids(*db);
+    const std::string ops[] = {kv::Str("Иванов"_cp), kv::Str("Петров"_cp)};
+    std::vector<long long> won[2];
+    std::vector<std::string> lostTo[2];
+    std::atomic<int> ready{0}, closeRefused{0};
+    std::string failures[2];
+    std::vector<std::thread> desks;
+    for (int d = 0; d < 2; ++d)
+        desks.emplace_back([&, d] {
+            try {
+                pg::Connection c(Conninfo());
+                c.Connect();
+                // Two queues of one desk: its rows' numbers must not collide either.
+                kv::centre::AlarmQueue queue(c, kv::Str("Пульт"_cp));
+                ++ready;
+                while (ready < 2)
+                    std::this_thread::yield();
+                for (long long id : alarms) {
+                    const kv::centre::TakeResult r = queue.Take(id, ops[d]);
+                    if (!r.taken) {
+                        lostTo[d].push_back(r.holder);
+                        continue;
+                    }
+                    won[d].push_back(id);
+                    if (!queue.Close(id, ops[d], kv::Str("Ложная тревога"_cp), "",
+                                     kv::Str("Обработано: Ложная тревога"_cp)))
+                        ++closeRefused;
+                }
+            } catch (const std::exception& e) {
+                failures[d] = e.what();
+            }
+        });
+    for (auto& t : desks)
+        t.join();
+    ASSERT_EQ(failures[0] + failures[1], "");
+    EXPECT_EQ(won[0].size() + won[1].size(), 100u);
+    std::set<long long> all(won[0].begin(), won[0].end());
+    all.insert(won[1].begin(), won[1].end());
+    EXPECT_EQ(all.size(), 100u) << "no alarm taken by both";
+    EXPECT_EQ(closeRefused, 0);
+    for (int d = 0; d < 2; ++d)
+        for (const std::string& holder : lostTo[d])
+            EXPECT_TRUE(holder.empty() || holder == ops[1 - d]) << holder;
+    const pg::Result closed = db->Exec("SELECT id, closed_by, result FROM alarms WHERE state = 'closed' ORDER BY id");
+    ASSERT_EQ(closed.Rows(), 100);
+    for (int i = 0; i < closed.Rows(); ++i) {
+        const long long id = closed.Integer(i, 0);
+        const int winner = std::count(won[0].begin(), won[0].end(), id) ? 0 : 1;
+        EXPECT_EQ(kv::Cp1251FromUtf8(closed.Text(i, 1)), ops[winner]) << id;
+        EXPECT_EQ(closed.Text(i, 2), "Ложная тревога");
+    }
+    // One "Обработка" row per alarm, with its number and name, numbered 1..100 for the desk.
+    const pg::Result rows = db->Exec(
+        "SELECT count(*), count(DISTINCT e.tel), min(e.seq), max(e.seq), "
+        "count(*) FILTER (WHERE e.short_name = a.short_name AND e.event = 'Обработано: Ложная тревога') "
+        "FROM events e JOIN alarms a ON a.tel = e.tel "
+        "WHERE e.station = 'Пульт' AND e.journal = 'desk' AND e.status = 'Обработка'");
+    EXPECT_EQ(rows.Text(0, 0) + " " + rows.Text(0, 1) + " " + rows.Text(0, 2) + " " + rows.Text(0, 3) + " " +
+                  rows.Text(0, 4),
+              "100 100 1 100 100");
+    EXPECT_EQ(db->Exec("SELECT count(*) FROM events").Integer(0, 0), 100);
+}
+
+TEST_F(Database, AnAlarmHeldByADeskThatDiedReturnsToTheQueueOnceItsLeaseRunsOut)
+{
+    auto db = Open();
+    kv::centre::Migrate(*db);
+    AddAlarms(*db, 2);
+    const std::vector<long long> ids = Ids(*db);
+    const long long held = ids[0], released = ids[1];
+    const std::string ivanov = kv::Str("Иванов"_cp), petrov = kv::Str("Петров"_cp);
+    {
+        auto dying = Open();
+        kv::centre::AlarmQueue first(*dying, kv::Str("Пульт 1"_cp));
+        ASSERT_TRUE(first.Take(held, ivanov).taken);
+        EXPECT_TRUE(first.Take(held, ivanov).taken) << "its own operator opens it again";
+        EXPECT_TRUE(first.Renew(held, ivanov));
+        ASSERT_TRUE(first.Take(released, ivanov).taken);
+        first.Release(released, ivanov);
+        dying->Disconnect(); // the desk dies holding one
+    }
+    auto c = Open();
+    kv::centre::AlarmQueue second(*c, kv::Str("Пульт 2"_cp));
+    const kv::centre::TakeResult lost = second.Take(held, petrov);
+    EXPECT_FALSE(lost.taken);
+    EXPECT_EQ(lost.holder, ivanov);
+    EXPECT_FALSE(second.Renew(held, petrov));
+    second.Release(held, petrov); // not its own: changes nothing
+    EXPECT_TRUE(second.Take(released, petrov).taken) << "a released alarm is free at once";
+    const std::vector<kv::centre::CentreAlarm> waiting = second.Waiting();
+    ASSERT_EQ(waiting.size(), 2u);
+    EXPECT_EQ(waiting[0].id, held);
+    EXPECT_EQ(waiting[0].state, "taken");
+    EXPECT_EQ(waiting[0].takenBy, ivanov);
+    EXPECT_EQ(waiting[0].shortName, kv::Str("Объект 1"_cp));
+    EXPECT_EQ(waiting[0].journal, "main");
+    EXPECT_NEAR(waiting[0].leaseUntil, static_cast<double>(std::time(nullptr) + 120), 10);
+    EXPECT_NEAR(waiting[0].openedAt, kv::LocalNow() - 10.0 / 1440, 1.0 / 1440);
+    EXPECT_EQ(waiting[1].takenBy, petrov);
+
+    // The lease runs out.
+    db->Exec("UPDATE alarms SET lease_until = now() - interval '1 second' WHERE id = $1::bigint",
+             {std::to_string(held)});
+    EXPECT_TRUE(second.Take(held, petrov).taken);
+    // The desk back: the alarm is no longer its own, and its close writes nothing.
+    auto back = Open();
+    kv::centre::AlarmQueue again(*back, kv::Str("Пульт 1"_cp));
+    EXPECT_FALSE(again.Renew(held, ivanov));
+    EXPECT_FALSE(again.Close(held, ivanov, kv::Str("Другое"_cp), "", kv::Str("Обработано: Другое"_cp)));
+    EXPECT_EQ(again.Take(held, ivanov).holder, petrov);
+    EXPECT_EQ(db->Exec("SELECT count(*) FROM events").Integer(0, 0), 0);
+
+    ASSERT_TRUE(second.Close(held, petrov, kv::Str("Выезд группы"_cp), kv::Str("Разбито окно"_cp),
+                             kv::Str("Обработано: Выезд группы. Разбито окно"_cp)));
+    const pg::Result alarm = db->Exec("SELECT state, closed_by, result, comment, closed_at IS NOT NULL, lease_until "
+                                      "FROM alarms WHERE id = $1::bigint",
+                                      {std::to_string(held)});
+    EXPECT_EQ(alarm.Text(0, 0) + "|" + alarm.Text(0, 1) + "|" + alarm.Text(0, 2) + "|" + alarm.Text(0, 3) + "|" +
+                  alarm.Text(0, 4) + "|" + alarm.Text(0, 5),
+              "closed|Петров|Выезд группы|Разбито окно|t|");
+    const pg::Result row = db->Exec("SELECT station, journal, seq, status, tel, short_name, event FROM events");
+    ASSERT_EQ(row.Rows(), 1);
+    EXPECT_EQ(row.Text(0, 0) + "|" + row.Text(0, 1) + "|" + row.Text(0, 2) + "|" + row.Text(0, 3) + "|" +
+                  row.Text(0, 4) + "|" + row.Text(0, 5) + "|" + row.Text(0, 6),
+              "Пульт 2|desk|1|Обработка|+79001|Объект 1|Обработано: Выезд группы. Разбито окно");
+    const kv::centre::TakeResult gone = second.Take(held, petrov);
+    EXPECT_FALSE(gone.taken);
+    EXPECT_EQ(gone.holder, "") << "closed: nobody holds it";
+    EXPECT_EQ(second.Waiting().size(), 1u);
+}
+
+TEST_F(Database, TheForwarderOpensEachAlarmOfItsRowsOnceAlsoWhenKilledBeforeItsMark)
+{
+    kv::test::TempDir dir;
+    const std::string sms = kv::Str("Новое сообщение:"_cp);
+    const std::string ringFailed = kv::Str("Дозвон завершен не успешно"_cp);
+    const std::string store = "+79001000001", office = "+79001000002", stranger = "+79990000000";
+    const std::string garage = "+79001000003";
+    const std::string storeName = kv::Str("Склад"_cp), officeName = kv::Str("Офис"_cp);
+    {
+        StationFiles files;
+        // Failed before it was found silent: both, as at the desk, though the silence is sent first.
+        files.Post(false, kv::status::kOffline, garage, ringFailed, kv::Str("Гараж"_cp));
+        files.Post(true, kv::status::kOffline, garage, kv::Str("Нет связи с объектом"_cp), kv::Str("Гараж"_cp));
+        files.Post(true, kv::status::kAlarm, store, sms + kv::Str("Внимание, сработал датчик движения"_cp), storeName);
+        files.Post(false, kv::status::kOffline, store, ringFailed, storeName);
+        files.Post(true, kv::status::kNormal, stranger, sms + kv::Str("Привет"_cp), "");
+        files.Post(true, kv::status::kAlarm, stranger, sms + kv::Str("Внимание, сработал датчик движения"_cp), "");
+        files.Post(true, kv::status::kOffline, office, kv::Str("Нет связи с объектом; контроль 2 ч"_cp), officeName);
+        files.Post(false, kv::status::kOffline, office, ringFailed, officeName);
+        files.Post(false, kv::status::kOffline, store, ringFailed, storeName);
+        files.Post(true, kv::status::kArmed, office, sms + kv::Str("Поставлено на охрану"_cp), officeName);
+        files.Sync();
+    }
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        StationFiles files;
+        auto options = Options(Conninfo());
+        options.afterCommit = [] { ::raise(SIGKILL); };
+        Forwarder forwarder(options, files.Journals());
+        forwarder.Start();
+        std::this_thread::sleep_for(10s);
+        ::_exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    auto db = Open();
+    const auto alarms = [&] {
+        std::vector<std::string> out;
+        const pg::Result r = db->Exec("SELECT journal, seq, kind, tel, short_name, event, state, "
+                                      "abs(extract(epoch FROM now() - opened_at)) < 3600 FROM alarms ORDER BY id");
+        for (int i = 0; i < r.Rows(); ++i) {
+            std::string line;
+            for (int c = 0; c < 8; ++c)
+                line += (c ? "|" : "") + r.Text(i, c);
+            out.push_back(line);
+        }
+        return out;
+    };
+    const std::vector<std::string> mainAlarms = {
+        "main|1|Silent|+79001000003|Гараж|Нет связи с объектом|open|t",
+        "main|2|Intrusion|+79001000001|Склад|Новое сообщение:Внимание, сработал датчик движения|open|t",
+        "main|3|Stranger|+79990000000||Новое сообщение:Привет|open|t",
+        "main|5|Silent|+79001000002|Офис|Нет связи с объектом; контроль 2 ч|open|t",
+    };
+    EXPECT_EQ(alarms(), mainAlarms) << "committed with the main journal's rows";
+
+    StationFiles files;
+    Forwarder forwarder(Options(Conninfo()), files.Journals());
+    forwarder.Start();
+    ASSERT_TRUE(forwarder.WaitCaughtUp(10s));
+    std::vector<std::string> expected = mainAlarms;
+    // The ring journal's first row shares its number with the main one's.
+    expected.push_back("ring|1|RingRoundFailed|+79001000003|Гараж|Дозвон завершен не успешно|open|t");
+    expected.push_back("ring|2|RingRoundFailed|+79001000001|Склад|Дозвон завершен не успешно|open|t");
+    EXPECT_EQ(alarms(), expected);
+
+    // Handled, the stranger's number opens a new alarm with its next SMS.
+    kv::centre::AlarmQueue desk(*db, kv::Str("Пульт"_cp));
+    const long long strangerAlarm = Ids(*db, "kind = 'Stranger'").at(0);
+    ASSERT_TRUE(desk.Take(strangerAlarm, kv::Str("Иванов"_cp)).taken);
+    ASSERT_TRUE(desk.Close(strangerAlarm, kv::Str("Иванов"_cp), kv::Str("Другое"_cp), "", kv::Str("Обработано"_cp)));
+    files.Post(true, kv::status::kNormal, stranger, sms + kv::Str("Ещё раз"_cp), "");
+    files.Sync();
+    ASSERT_TRUE(forwarder.WaitCaughtUp(10s));
+    expected[2] = "main|3|Stranger|+79990000000||Новое сообщение:Привет|closed|t";
+    expected.push_back("main|7|Stranger|+79990000000||Новое сообщение:Ещё раз|open|t");
+    EXPECT_EQ(alarms(), expected);
+
+    // Modem 1's state reaches the stations' row at once, not at the next heartbeat.
+    const auto modemUp = [&](bool up) {
+        forwarder.SetModem1Up(up);
+        const auto until = std::chrono::steady_clock::now() + 3s;
+        while (db->Exec("SELECT modem1_up FROM stations WHERE name = 'Приёмник 1'").Text(0, 0) != (up ? "t" : "f")) {
+            if (std::chrono::steady_clock::now() > until)
+                return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    };
+    EXPECT_TRUE(modemUp(true));
+    EXPECT_TRUE(modemUp(false));
+}
+
+TEST_F(Database, AViewerReadsEverythingAndEveryChangeOfTheQueueIsRefused)
+{
+    auto db = Open();
+    kv::centre::Migrate(*db);
+    AddAlarms(*db, 1);
+    const long long id = Ids(*db).at(0);
+    db->ExecScript("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'kv_duty') THEN "
+                   "CREATE ROLE kv_duty LOGIN IN ROLE korvalen_viewer; END IF; END $$");
+    // A table of a later step is readable too.
+    db->ExecScript("CREATE TABLE later_step (x integer); INSERT INTO later_step VALUES (7)");
+    pg::Connection viewer(Conninfo() + " user=kv_duty");
+    viewer.Connect();
+    EXPECT_FALSE(kv::centre::CanWrite(viewer));
+    EXPECT_TRUE(kv::centre::CanWrite(*db));
+    kv::centre::AlarmQueue queue(viewer, kv::Str("Пульт дежурного"_cp));
+    ASSERT_EQ(queue.Waiting().size(), 1u);
+    EXPECT_EQ(viewer.Exec("SELECT (SELECT count(*) FROM stations) + (SELECT count(*) FROM events) + "
+                          "(SELECT x FROM later_step)")
+                  .Integer(0, 0),
+              7);
+    const auto refused = [](auto&& change) {
+        try {
+            change();
+        } catch (const pg::Error& e) {
+            return e.SqlState();
+        }
+        return std::string("allowed");
+    };
+    const std::string op = kv::Str("Сидоров"_cp);
+    EXPECT_EQ(refused([&] { queue.Take(id, op); }), "42501");
+    EXPECT_EQ(refused([&] { queue.Close(id, op, "", "", ""); }), "42501");
+    EXPECT_EQ(refused([&] { queue.Renew(id, op); }), "42501");
+    EXPECT_EQ(refused([&] { queue.ClaimEscalations(op, 0s); }), "42501");
+    EXPECT_EQ(refused([&] { viewer.Exec("DELETE FROM events"); }), "42501");
+    EXPECT_EQ(queue.Waiting().at(0).state, "open") << "the connection goes on after a refusal";
+}
+
+TEST_F(Database, AMigrationByARoleThatMayNotCreateRolesGoesOnWithoutTheViewers)
+{
+    // As on a managed server: the station's role owns its database and nothing more.
+    pg::Connection admin(Server() + " dbname=postgres");
+    admin.Connect();
+    admin.ExecScript("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'kv_plain') THEN "
+                     "CREATE ROLE kv_plain LOGIN; END IF; END $$");
+    const std::string name = Open()->Exec("SELECT current_database()").Text(0, 0);
+    admin.ExecScript(admin.Exec("SELECT format('ALTER DATABASE %I OWNER TO kv_plain', $1::text)", {name}).Text(0, 0));
+    // The viewers' role is the cluster's: kept aside meanwhile, as if none had been made.
+    const bool existed =
+        admin.Exec("SELECT count(*) FROM pg_roles WHERE rolname = 'korvalen_viewer'").Integer(0, 0) > 0;
+    if (existed)
+        admin.ExecScript("ALTER ROLE korvalen_viewer RENAME TO korvalen_viewer_aside");
+    struct Back {
+        pg::Connection& admin;
+        bool existed;
+        ~Back()
+        {
+            try {
+                if (existed)
+                    admin.ExecScript("ALTER ROLE korvalen_viewer_aside RENAME TO korvalen_viewer");
+            } catch (const pg::Error&) {
+            }
+        }
+    } back{admin, existed};
+    pg::Connection plain(Conninfo() + " user=kv_plain");
+    plain.Connect();
+    EXPECT_EQ(kv::centre::Migrate(plain), kv::centre::LatestSchemaVersion());
+    EXPECT_EQ(admin.Exec("SELECT count(*) FROM pg_roles WHERE rolname = 'korvalen_viewer'").Integer(0, 0), 0);
+    EXPECT_TRUE(kv::centre::CanWrite(plain));
+
+    // The administrator makes the role: the next start grants it.
+    if (!existed)
+        admin.ExecScript("CREATE ROLE korvalen_viewer_aside NOLOGIN");
+    back.existed = false;
+    admin.ExecScript("ALTER ROLE korvalen_viewer_aside RENAME TO korvalen_viewer");
+    const auto viewerReads = [&] {
+        return plain.Exec("SELECT has_table_privilege('korvalen_viewer', 'alarms', 'SELECT')").Text(0, 0);
+    };
+    EXPECT_EQ(viewerReads(), "f");
+    EXPECT_EQ(kv::centre::Migrate(plain), 0);
+    EXPECT_EQ(viewerReads(), "t");
+}
+
+TEST_F(Database, EscalationsAreClaimedOnceByTheFirstReceiverWithItsModemUp)
+{
+    auto db = Open();
+    kv::centre::Migrate(*db);
+    // A desk and a receiver gone quiet come first by name, and are passed over.
+    db->Exec("INSERT INTO stations (name, role, modem1_up, heartbeat) VALUES "
+             "('Desk', 'desk', true, now()), ('Приёмник 0', 'receiver', true, now() - interval '1 minute'), "
+             "('Приёмник 1', 'receiver', true, now()), ('Приёмник 2', 'receiver', true, now()), "
+             "('Приёмник 3', 'receiver', false, now())");
+    AddAlarms(*db, 30);
+    AddAlarms(*db, 1, "Intrusion", "1 minute"); // not yet due
+    AddAlarms(*db, 1, "Stranger");              // never escalated
+    AddAlarms(*db, 1);
+    db->Exec("UPDATE alarms SET state = 'closed' WHERE id = (SELECT max(id) FROM alarms)");
+    const std::vector<long long> due = Ids(*db, "seq <= 30");
+
+    // Receiver 1 twice (an escalation round overlapping the next), receiver 2 beside it.
+    const std::string receivers[] = {kv::Str("Приёмник 1"_cp), kv::Str("Приёмник 1"_cp), kv::Str("Приёмник 2"_cp)};
+    std::vector<long long> claimed[3];
+    std::string failures[3];
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t)
+        threads.emplace_back([&, t] {
+            try {
+                pg::Connection c(Conninfo());
+                c.Connect();
+                kv::centre::AlarmQueue queue(c, receivers[t]);
+                ++ready;
+                while (ready < 3)
+                    std::this_thread::yield();
+                for (int round = 0; round < 8; ++round)
+                    for (const kv::centre::CentreAlarm& a : queue.ClaimEscalations(receivers[t], 300s, 3))
+                        claimed[t].push_back(a.id);
+            } catch (const std::exception& e) {
+                failures[t] = e.what();
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    ASSERT_EQ(failures[0] + failures[1] + failures[2], "");
+    EXPECT_TRUE(claimed[2].empty()) << "receiver 2 is not the chosen one";
+    std::vector<long long> all = claimed[0];
+    all.insert(all.end(), claimed[1].begin(), claimed[1].end());
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(all, due) << "each due alarm once";
+    kv::centre::AlarmQueue queue(*db, kv::Str("Пульт"_cp));
+    EXPECT_EQ(queue.ClaimEscalations(kv::Str("Приёмник 1"_cp), 300s).size(), 0u);
+    int escalated = 0;
+    for (const kv::centre::CentreAlarm& a : queue.Waiting())
+        escalated += a.escalated;
+    EXPECT_EQ(escalated, 30);
+
+    // Receiver 1's modem down: receiver 2 takes over, with what is due since.
+    db->Exec("UPDATE stations SET modem1_up = false WHERE name = 'Приёмник 1'");
+    AddAlarms(*db, 2);
+    EXPECT_EQ(queue.ClaimEscalations(kv::Str("Приёмник 1"_cp), 300s).size(), 0u);
+    const std::vector<kv::centre::CentreAlarm> takenOver = queue.ClaimEscalations(kv::Str("Приёмник 2"_cp), 300s);
+    ASSERT_EQ(takenOver.size(), 2u);
+    EXPECT_LT(takenOver[0].id, takenOver[1].id) << "oldest first";
+    EXPECT_TRUE(takenOver[0].escalated);
+    EXPECT_EQ(takenOver[0].station, kv::Str("Приёмник 1"_cp));
+}
+
+TEST_F(Database, ADesksWindowsTakeAndCloseThroughAWorkerAndAreAnsweredOnTheirOwnThread)
+{
+    auto db = Open();
+    kv::centre::Migrate(*db);
+    AddAlarms(*db, 1);
+    const long long id = Ids(*db).at(0);
+    // The answers queue up as for a UI thread, and run on this one.
+    std::mutex lock;
+    std::condition_variable posted;
+    std::deque<std::function<void()>> answers;
+    const auto post = [&](std::function<void()> answer) {
+        std::lock_guard hold(lock);
+        answers.push_back(std::move(answer));
+        posted.notify_all();
+    };
+    const auto serve = [&] {
+        std::unique_lock hold(lock);
+        if (!posted.wait_for(hold, 10s, [&] { return !answers.empty(); }))
+            return false;
+        auto answer = std::move(answers.front());
+        answers.pop_front();
+        hold.unlock();
+        answer();
+        return true;
+    };
+    const std::thread::id ui = std::this_thread::get_id();
+    std::vector<std::string> told;
+    const auto took = [&](bool taken, const std::string& holder, const std::string& error) {
+        told.push_back((taken ? "taken" : "lost to " + holder) + (error.empty() ? "" : ", error"));
+        EXPECT_EQ(std::this_thread::get_id(), ui);
+    };
+    const auto closed = [&](bool done, const std::string& error) {
+        told.push_back((done ? "closed" : "not closed") + (error.empty() ? std::string() : ", error"));
+        EXPECT_EQ(std::this_thread::get_id(), ui);
+    };
+    const std::string ivanov = kv::Str("Иванов"_cp), petrov = kv::Str("Петров"_cp);
+    kv::centre::AlarmQueueWorker first(Conninfo(), kv::Str("Пульт 1"_cp), post);
+    kv::centre::AlarmQueueWorker second(Conninfo(), kv::Str("Пульт 2"_cp), post);
+    first.Take(id, ivanov, took);
+    ASSERT_TRUE(serve());
+    second.Take(id, petrov, took);
+    ASSERT_TRUE(serve());
+    first.Release(id, ivanov);
+    const auto until = std::chrono::steady_clock::now() + 10s;
+    while (db->Exec("SELECT state FROM alarms").Text(0, 0) != "open" && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(5ms);
+    second.Take(id, petrov, took);
+    ASSERT_TRUE(serve());
+    second.Renew(id, petrov);
+    second.Close(id, petrov, kv::Str("Другое"_cp), "", kv::Str("Обработано: Другое"_cp), closed);
+    ASSERT_TRUE(serve());
+    second.Close(id, petrov, kv::Str("Другое"_cp), "", kv::Str("Обработано: Другое"_cp), closed);
+    ASSERT_TRUE(serve());
+    EXPECT_EQ(told.size(), 5u);
+    EXPECT_EQ(told[0], "taken");
+    EXPECT_EQ(told[1], kv::Str("lost to Иванов"_cp));
+    EXPECT_EQ(told[2], "taken");
+    EXPECT_EQ(told[3], "closed");
+    EXPECT_EQ(told[4], "not closed");
+    EXPECT_EQ(db->Exec("SELECT count(*) FROM events WHERE station = 'Пульт 2' AND journal = 'desk'").Integer(0, 0), 1);
+
+    // No database: answered at once with why.
+    kv::centre::AlarmQueueWorker away("host=/nonexistent port=5432 dbname=none", kv::Str("Пульт 3"_cp), post);
+    away.Take(id, ivanov, took);
+    ASSERT_TRUE(serve());
+    away.Close(id, ivanov, "", "", "", closed);
+    ASSERT_TRUE(serve());
+    EXPECT_EQ(told.at(5), "lost to , error");
+    EXPECT_EQ(told.at(6), "not closed, error");
 }
 
 } // namespace

@@ -2,6 +2,9 @@
 // (as captured from them), one table row per form.
 #include "codec/UssdText.h"
 #include "data/Text.h"
+#include "data/Status.h"
+#include "modem/AlarmRows.h"
+#include "modem/EventTexts.h"
 #include "modem/LineReader.h"
 #include "modem/SmsInbox.h"
 #include "modem/SmsReader.h"
@@ -295,6 +298,44 @@ TEST(MultipartWait, WholeSecondsWithinRangeElseTheDefault)
     };
     for (const Case& c : cases)
         EXPECT_EQ(MultipartWaitFrom(c.text).count(), c.seconds) << '"' << c.text << '"';
+}
+
+// Rows the desk opens by its own routes (silence, the modem lost) and rows
+// that only look like alarms; the workers' rows are checked beside the desk.
+TEST(AlarmOfRow, WhatTheRowAloneTells)
+{
+    struct Case {
+        bool ring;
+        std::string_view status, tel;
+        std::string event;
+        std::string_view shortName;
+        std::optional<AlarmKind> kind;
+    };
+    const std::string silent = Str("Нет связи с объектом; последняя связь 09.12.2026 22:40:11 (обзвон)"_cp);
+    const std::string stranger = Str("Новое сообщение:Внимание Пожар!"_cp);
+    const Case cases[] = {
+        {false, status::kOffline, "+79001000001", silent, "Склад"_cp, AlarmKind::Silent},
+        {false, status::kNormal, "+79001000001", silent, "Склад"_cp, std::nullopt},
+        {false, status::kOffline, events::kModem1Tel, Str(kLinkLostEvent), "", AlarmKind::LinkLost},
+        {false, status::kOffline, events::kModem2Tel, Str(kLinkLostEvent), "", std::nullopt},
+        {false, status::kNormal, "+79990000000", stranger, "  ", AlarmKind::Stranger},
+        {false, status::kAlarm, events::kModem1Tel, Str("Новое сообщение:"_cp), "", std::nullopt},
+        {false, status::kHandling, "+79990000000", stranger, "", std::nullopt},
+        {false, status::kUnhandled, "+79001000001", Str("Новое сообщение:"_cp) + std::string(kAlarmMarker), "Склад"_cp, std::nullopt},
+        {false, status::kAttention, "+79001000001", Str("Новое сообщение:Вскрыт корпус датчика"_cp), "Склад"_cp,
+         AlarmKind::Warning},
+        {false, status::kAlarm, "+79001000001", Str("Нет ответа"_cp), "Склад"_cp, std::nullopt},
+        {false, status::kOffline, "+79001000001", Str(events::kRingRoundFailed), "Склад"_cp, std::nullopt},
+        {true, status::kOffline, "+79001000001", Str(events::kRingRoundFailed), "Склад"_cp, AlarmKind::RingRoundFailed},
+        {true, "", "+79990000000", Str(events::kRingRoundFailed), "", AlarmKind::RingRoundFailed},
+        {true, status::kOffline, "+79001000001", Str("Нет ответа, попытка 1"_cp), "Склад"_cp, std::nullopt},
+        {true, status::kOnline, "+79001000001", silent, "Склад"_cp, std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(AlarmOfRow(c.ring, c.status, c.tel, c.event, c.shortName), c.kind)
+            << (c.ring ? "ring " : "main ") << c.status << " | " << c.tel << " | " << c.event;
+    EXPECT_EQ(AlarmKindKey(AlarmKind::Warning), "Fire");
+    EXPECT_EQ(AlarmKindKey(AlarmKind::Silent), "Silent");
 }
 
 } // namespace

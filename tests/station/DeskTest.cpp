@@ -135,6 +135,8 @@ struct EventCase {
     bool ringRound; // DialEventsTable
     std::string status, tel, event;
     std::optional<AlarmKind> opens;
+    // The row as the station writes it today, so that reading it back finds the same alarm.
+    bool currentRow = true;
 };
 
 class WhatOpensARow : public Desk, public ::testing::WithParamInterface<EventCase> {};
@@ -148,6 +150,10 @@ TEST_P(WhatOpensARow, AlarmsOnlyAndEachOnce)
         Event(c.status, c.tel, c.event);
     ASSERT_EQ(desk.Rows().size(), c.opens ? 1u : 0u);
     EXPECT_TRUE(station.rows.empty()) << "the worker's row is the alarm's: the desk writes none";
+    if (c.currentRow) {
+        EXPECT_EQ(AlarmOfRow(c.ringRound, c.status, c.tel, c.event, station.ShortName(c.tel)), c.opens)
+            << "the row read back";
+    }
     if (!c.opens)
         return;
     const auto& a = desk.Rows()[0];
@@ -165,12 +171,18 @@ INSTANTIATE_TEST_SUITE_P(
         EventCase{"intrusion_motion", false, Str(status::kAlarm), kStoreTel,
                   kSms + Str("Внимание, сработал датчик движения"_cp), AlarmKind::Intrusion},
         EventCase{"fire_journalled_normal", false, Str(status::kNormal), kStoreTel, kSms + Str("Внимание Пожар!"_cp),
-                  AlarmKind::Warning},
+                  AlarmKind::Warning, false},
         EventCase{"fire_journalled_attention", false, Str(status::kAttention), kStoreTel,
                   kSms + Str("Внимание Пожар!"_cp), AlarmKind::Warning},
         EventCase{"case_opened", false, Str(status::kNormal), kOfficeTel, kSms + Str("Вскрыт корпус датчика"_cp),
-                  AlarmKind::Warning},
+                  AlarmKind::Warning, false},
         EventCase{"armed", false, kGuard, kStoreTel, kSms + Str("Поставлено на охрану"_cp), std::nullopt},
+        EventCase{"armed_with_fire", false, kGuard, kStoreTel, kSms + Str("Поставлено на охрану. Внимание Пожар!"_cp),
+                  AlarmKind::Warning},
+        EventCase{"stranger_any_text", false, Str(status::kNormal), "+79990000000", kSms + Str("Привет"_cp),
+                  AlarmKind::Stranger},
+        EventCase{"stranger_alarm_text", false, Str(status::kAlarm), "+79990000000", kSms + kMarker,
+                  AlarmKind::Stranger},
         EventCase{"mains_off", false, Str(status::kInfoSms), kStoreTel,
                   kSms + Str("Сетевое питание отключено, система питается от АКБ"_cp), std::nullopt},
         EventCase{"alarm_call", false, Str(status::kAlarm), kStoreTel,
@@ -616,6 +628,47 @@ TEST_F(Desk, AfterTheTimeEachNumberGetsOneSmsAndEachOutcomeIsJournalled)
     station.sends[3].outcome(true);
     EXPECT_EQ(station.With(status::kSmsSent).size(), 3u);
     EXPECT_TRUE(desk.Handle(id, kHandlingResults[0], {}, "A"));
+}
+
+TEST_F(Desk, AnAlarmTheCentreGaveThisReceiverGoesToEachNumberOnceUnshownAndIsDoneWith)
+{
+    desk.SetEscalation("5", "+79110000001, +79110000002");
+    centre::CentreAlarm far;
+    far.id = 77;
+    far.station = "south";
+    far.shortName = Str("Гараж"_cp);
+    far.tel = "+79990000000";
+    far.kind = "Fire";
+    far.event = kSms + kMarker;
+    far.openedAt = 46000.49;
+    far.state = "open";
+    desk.EscalateClaimed({far});
+    EXPECT_TRUE(desk.Rows().empty()) << "escalated from here, shown by the desks' queue";
+    ASSERT_EQ(station.sends.size(), 1u) << "claimed once its time was up: at once";
+    EXPECT_EQ(station.sends[0].text, Str("Korvalen: тревога Гараж 11:45 ("_cp) + kMarker + Str(") не обработана"_cp));
+    station.sends[0].outcome(true);
+    Wait(1);
+    ASSERT_EQ(station.sends.size(), 2u);
+    EXPECT_EQ(station.sends[1].number, "+79110000002");
+    station.sends[1].outcome(false);
+    for (int i = 0; i < 2; ++i) {
+        Wait(61);
+        ASSERT_EQ(station.sends.size(), 3u + i) << "a refusal is tried again";
+        station.sends.back().outcome(false);
+    }
+    Wait(600);
+    EXPECT_EQ(station.sends.size(), 4u) << "given up after three refusals, and never sent again";
+    EXPECT_EQ(station.With(status::kSmsSent).size(), 1u);
+
+    // Without modem 1 it waits, told once, as a row of its own would.
+    station.running = false;
+    far.id = 78;
+    desk.EscalateClaimed({far});
+    Wait(3);
+    EXPECT_EQ(station.sends.size(), 4u);
+    station.running = true;
+    Wait(1);
+    EXPECT_EQ(station.sends.size(), 5u);
 }
 
 TEST_F(Desk, RefusedThreeTimesANumberIsGivenUp)

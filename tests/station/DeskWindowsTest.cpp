@@ -139,6 +139,96 @@ TEST_F(DeskStation, TheSelectedAlarmsObjectCardTellsWhatToDoAndAPhoneIsCopiedWit
     EXPECT_EQ(w.ObjectContacts->rowCount(), 0);
 }
 
+// The centre's queue as a desk's window uses it: each call recorded, answered
+// when the test says.
+struct RecordingQueue final : centre::IAlarmHandling {
+    void Take(long long id, const std::string& op, TakeDone done) override
+    {
+        calls.push_back("take " + std::to_string(id) + " " + op);
+        take = std::move(done);
+    }
+    void Renew(long long id, const std::string& op) override { calls.push_back("renew " + std::to_string(id) + " " + op); }
+    void Release(long long id, const std::string& op) override
+    {
+        calls.push_back("release " + std::to_string(id) + " " + op);
+    }
+    void Close(long long id, const std::string& op, const std::string& result, const std::string&,
+               const std::string& handledEvent, CloseDone done) override
+    {
+        calls.push_back("close " + std::to_string(id) + " " + op + " " + result);
+        event = handledEvent;
+        close = std::move(done);
+    }
+    std::vector<std::string> calls;
+    TakeDone take;
+    CloseDone close;
+    std::string event;
+};
+
+TEST_F(DeskStation, ACentreAlarmIsTakenBeforeItsDialogHeldWhileOpenAndClosedThroughTheQueue)
+{
+    RecordingQueue queue;
+    Alarms().SetCentre(&queue);
+    centre::CentreAlarm far;
+    far.id = 31;
+    far.station = Str("Приёмник 2"_cp);
+    far.seq = 5;
+    far.shortName = "Ofis";
+    far.tel = "+7911Ofis";
+    far.kind = "Intrusion";
+    far.event = kAlarmSms;
+    far.openedAt = 46000.5;
+    far.state = "open";
+    Desk().Desk().SetCentreAlarms({far}, Str("Пульт 1"_cp));
+    Settle();
+    EXPECT_TRUE(Alarms().isVisible()) << "another receiver's alarm comes up here too";
+    ASSERT_EQ(Alarms().AlarmsGrid->rowCount(), 1);
+    ASSERT_NO_FATAL_FAILURE(RealLogin());
+    Alarms().SelectRow(0);
+    const std::string op = Str("Иванов"_cp);
+
+    // Another desk was first.
+    Alarms().HandleButtonClick();
+    ASSERT_EQ(queue.calls, std::vector<std::string>{"take 31 " + op});
+    Desk().Tick();
+    EXPECT_FALSE(Alarms().HandleButton->isEnabled()) << "one take at a time";
+    queue.take(false, Str("Петров"_cp), "");
+    EXPECT_EQ(dialogs.Texts().back(), "Принята оператором Петров"_cp);
+    EXPECT_FALSE(Alarms().HandlingDlg->isVisible());
+    // The database away: said so, nothing held.
+    Alarms().HandleButtonClick();
+    queue.take(false, "", Str("нет связи"_cp));
+    EXPECT_EQ(dialogs.Texts().back(), "Тревога не принята: нет связи"_cp);
+
+    // Taken: the dialog, the lease renewed while it is open, back to the queue on cancel.
+    queue.calls.clear();
+    Alarms().HandleButtonClick();
+    queue.take(true, op, "");
+    THandlingDialog& dlg = *Alarms().HandlingDlg;
+    ASSERT_TRUE(dlg.isVisible());
+    EXPECT_TRUE(dlg.WholeDeviceBox->isHidden());
+    EXPECT_EQ(Alarms().Holding(), 31);
+    dlg.CancelButton->click();
+    EXPECT_EQ(Alarms().Holding(), 0);
+    EXPECT_EQ(queue.calls, (std::vector<std::string>{"take 31 " + op, "release 31 " + op}));
+
+    // Taken again and closed: the result and the handling row go to the queue, the row leaves.
+    queue.calls.clear();
+    Alarms().HandleButtonClick();
+    queue.take(true, op, "");
+    ASSERT_TRUE(dlg.isVisible());
+    dlg.ResultBox->setCurrentIndex(0);
+    dlg.OkButtonClick();
+    ASSERT_EQ(queue.calls.size(), 2u);
+    EXPECT_EQ(queue.calls[1], "close 31 " + op + " " + std::string(kHandlingResults[0]));
+    EXPECT_EQ(queue.event.rfind(Str("Обработано: "_cp) + std::string(kHandlingResults[0]), 0), 0u) << queue.event;
+    EXPECT_EQ(Desk().Desk().Rows().size(), 1u) << "until the queue says it is closed";
+    queue.close(true, "");
+    EXPECT_TRUE(Desk().Desk().Rows().empty());
+    EXPECT_NE(Status(0), status::kHandling) << "the handling row is the centre's, not this journal's";
+    Alarms().SetCentre(nullptr);
+}
+
 TEST_F(DeskStation, ALiveAlarmBringsTheListUpAndSoundsUntilAnOperatorHandlesIt)
 {
     // Rows written otherwise (a replayed or opened journal, a login) are no alarms.
