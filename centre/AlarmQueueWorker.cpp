@@ -28,7 +28,7 @@ void AlarmQueueWorker::Enqueue(std::function<void(AlarmQueue& queue)> work,
     std::lock_guard lock(m_lock);
     m_jobs.push_back([this, work = std::move(work), failed = std::move(failed)] {
         try {
-            if (!m_db.Connected())
+            if (!m_db.StillConnected())
                 m_db.Connect();
             work(m_queue);
         } catch (const pg::Error& e) {

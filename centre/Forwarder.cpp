@@ -134,6 +134,14 @@ ForwarderState Forwarder::State() const
     return s;
 }
 
+std::uint64_t Forwarder::SentUpTo(const std::string& journal) const
+{
+    for (const auto& j : m_journals)
+        if (j->source.name == journal)
+            return j->marked;
+    return 0;
+}
+
 std::uint64_t Forwarder::Backlog() const
 {
     std::uint64_t backlog = 0;

@@ -83,6 +83,8 @@ public:
     // which lets a receiver with its modem up send the escalations.
     void SetModem1Up(bool up);
     ForwarderState State() const;
+    // Every row of the journal up to this number is in the database.
+    std::uint64_t SentUpTo(const std::string& journal) const;
     // Tests and benches: until connected with no backlog; false when the time runs out.
     bool WaitCaughtUp(std::chrono::milliseconds limit) const;
 

@@ -2,8 +2,11 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <map>
 
+#include <poll.h>
 #include <sys/socket.h>
 
 namespace kv::pg {
@@ -36,9 +39,91 @@ Connection::Connection(std::string conninfo, std::chrono::seconds connectTimeout
 
 Connection::~Connection() { Disconnect(); }
 
+namespace {
+
+std::vector<std::string> Split(const std::string& list)
+{
+    std::vector<std::string> out;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t comma = list.find(',', from);
+        out.push_back(list.substr(from, comma - from));
+        if (comma == std::string::npos)
+            return out;
+        from = comma + 1;
+    }
+}
+
+std::string Join(const std::vector<std::string>& items)
+{
+    std::string out;
+    for (const std::string& item : items)
+        out += (out.empty() ? "" : ",") + item;
+    return out;
+}
+
+// A value as the connection string's syntax quotes it.
+std::string Quoted(const std::string& value)
+{
+    std::string out = "'";
+    for (char c : value) {
+        if (c == '\\' || c == '\'')
+            out += '\\';
+        out += c;
+    }
+    return out + "'";
+}
+
+} // namespace
+
+std::string HostFirst(const std::string& conninfo, const std::string& host, const std::string& port)
+{
+    char* error = nullptr;
+    PQconninfoOption* parsed = PQconninfoParse(conninfo.c_str(), &error);
+    if (!parsed) {
+        PQfreemem(error);
+        return conninfo;
+    }
+    std::map<std::string, std::string> options;
+    for (const PQconninfoOption* o = parsed; o->keyword; ++o)
+        if (o->val)
+            options[o->keyword] = o->val;
+    PQconninfoFree(parsed);
+    // "host" names sockets' folders and machines; "hostaddr" alone, addresses.
+    const bool byName = options.count("host") > 0;
+    std::vector<std::string> hosts = Split(byName ? options["host"] : options["hostaddr"]);
+    std::vector<std::string> addrs = options.count("hostaddr") ? Split(options["hostaddr"]) : std::vector<std::string>();
+    std::vector<std::string> ports = options.count("port") ? Split(options["port"]) : std::vector<std::string>();
+    const bool portEach = ports.size() == hosts.size() && hosts.size() > 1;
+    std::size_t at = 0;
+    while (at < hosts.size() && !(hosts[at] == host && (!portEach || ports[at] == port)))
+        ++at;
+    if (hosts.size() < 2 || at == 0 || at == hosts.size())
+        return conninfo;
+    const auto front = [at](std::vector<std::string>& list) {
+        std::rotate(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(at),
+                    list.begin() + static_cast<std::ptrdiff_t>(at) + 1);
+    };
+    front(hosts);
+    options[byName ? "host" : "hostaddr"] = Join(hosts);
+    if (byName && addrs.size() == hosts.size()) {
+        front(addrs);
+        options["hostaddr"] = Join(addrs);
+    }
+    if (portEach) {
+        front(ports);
+        options["port"] = Join(ports);
+    }
+    std::string out;
+    for (const auto& [key, value] : options)
+        out += (out.empty() ? "" : " ") + key + "=" + Quoted(value);
+    return out;
+}
+
 void Connection::Connect()
 {
     Disconnect();
+    const std::string conninfo = m_lastHost.empty() ? m_conninfo : HostFirst(m_conninfo, m_lastHost, m_lastPort);
     const std::string timeout = std::to_string(m_connectTimeout.count());
     // The connection string comes after the time-out, so its own one wins; the
     // encoding comes last, since every text we exchange is UTF-8.
@@ -46,7 +131,7 @@ void Connection::Connect()
     // not the system's quarter of an hour; the connection string may say otherwise.
     const char* keys[] = {"connect_timeout",  "keepalives_idle", "keepalives_interval", "keepalives_count",
                           "tcp_user_timeout", "application_name", "dbname", "client_encoding", nullptr};
-    const char* values[] = {timeout.c_str(), "10", "5", "3", "30000", "korvalen", m_conninfo.c_str(), "UTF8", nullptr};
+    const char* values[] = {timeout.c_str(), "10", "5", "3", "30000", "korvalen", conninfo.c_str(), "UTF8", nullptr};
     pg_conn* conn = PQconnectdbParams(keys, values, 1);
     if (!conn)
         throw Error("out of memory", {});
@@ -60,11 +145,30 @@ void Connection::Connect()
     // The server's notices ("already exists, skipping") are for a person at psql.
     PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
     m_conn = conn;
+    m_lastHost = PQhost(conn) ? PQhost(conn) : "";
+    m_lastPort = PQport(conn) ? PQport(conn) : "";
     std::lock_guard lock(m_abortLock);
     m_socket = PQsocket(conn);
 }
 
 bool Connection::Connected() const { return m_conn && PQstatus(m_conn) == CONNECTION_OK; }
+
+bool Connection::StillConnected()
+{
+    if (!Connected())
+        return false;
+    // A server going away sends its farewell, then ends the stream: read
+    // while there is something to read (bounded, should notifications pour
+    // in), and the end fails the read.
+    for (int reads = 0; reads < 64; ++reads) {
+        pollfd ready{PQsocket(m_conn), POLLIN, 0};
+        if (::poll(&ready, 1, 0) <= 0)
+            break;
+        if (!PQconsumeInput(m_conn))
+            return false;
+    }
+    return Connected();
+}
 
 void Connection::Disconnect()
 {

@@ -56,8 +56,15 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     // Opens the connection (again); throws Error when the server cannot be reached.
+    // Of several hosts, the one that answered last is tried first: after a
+    // standby's promotion a dead primary would cost its time-out each time.
     void Connect();
     bool Connected() const;
+    // Reads what the server sent meanwhile and says whether the connection
+    // still stands: a server stopped or restarted since the last statement
+    // has said goodbye, and a new connection spares the next statement a
+    // failure. Notifications read here wait for Notifications().
+    bool StillConnected();
     void Disconnect();
 
     // One statement; $1, $2, ... stand for `params`. Throws Error.
@@ -96,9 +103,15 @@ private:
 
     std::string m_conninfo;
     std::chrono::seconds m_connectTimeout;
+    std::string m_lastHost, m_lastPort; // of the last connection
     pg_conn* m_conn = nullptr;
     std::mutex m_abortLock; // m_socket against Abort from another thread
     int m_socket = -1;
 };
+
+// `conninfo` with `host` at `port` moved to the head of its host list, the
+// others following in their order; unchanged when it names one host, not
+// that one, or cannot be read.
+std::string HostFirst(const std::string& conninfo, const std::string& host, const std::string& port);
 
 } // namespace kv::pg

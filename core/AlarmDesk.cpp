@@ -616,6 +616,9 @@ void AlarmDesk::Escalate()
         // The centre's rows are escalated by one receiver for every desk.
         if (a.kind == AlarmKind::Stranger || a.acked || a.centreId != 0 || WaitedSeconds(a) * 1000 < limitMs)
             continue;
+        // Once its row is in the centre, the centre's chosen receiver sends it.
+        if (a.seq != 0 && m_station.InCentre(a.journal, a.seq))
+            continue;
         if (EscalateRow(a, now))
             return;
     }

@@ -134,6 +134,14 @@ public:
     // The register: empty when the number is no device's.
     virtual std::string ShortName(const std::string& tel) = 0;
     virtual std::string ListName(const std::string& tel) = 0;
+    // Whether the centre's database holds that row of this station's journal:
+    // its alarm is then the centre's to escalate.
+    virtual bool InCentre(const std::string& journal, std::uint64_t seq)
+    {
+        (void)journal;
+        (void)seq;
+        return false;
+    }
     // The number of the row journalled last in the main or the ring journal; 0 when unknown.
     virtual std::uint64_t LastRowSeq(bool ring)
     {

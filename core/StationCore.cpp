@@ -627,6 +627,11 @@ bool StationCore::Modem1Running() { return Modem1->Running; }
 
 std::string StationCore::ShortName(const std::string& tel) { return ShortNameOf(*this, tel); }
 
+bool StationCore::InCentre(const std::string& journal, std::uint64_t seq)
+{
+    return m_forwarder && seq <= m_forwarder->SentUpTo(journal);
+}
+
 std::uint64_t StationCore::LastRowSeq(bool ring)
 {
     const DurableJournal* log = ring ? DialEventsLog.get() : EventsLog.get();

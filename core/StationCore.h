@@ -182,6 +182,7 @@ public:
     std::string ShortName(const std::string& tel) override;
     std::string ListName(const std::string& tel) override;
     std::uint64_t LastRowSeq(bool ring) override;
+    bool InCentre(const std::string& journal, std::uint64_t seq) override;
 
 private:
     void Record(MemTable& journal, std::string_view status, const std::string& tel, const std::string& event,

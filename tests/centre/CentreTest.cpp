@@ -1,6 +1,7 @@
 // The centre's parts that need no database: text conversion, the settings,
 // and a station without [Database] left exactly as it was.
 #include "centre/LinkWatch.h"
+#include "centre/Pg.h"
 #include "centre/Settings.h"
 #include "centre/Utf8.h"
 #include "core/StationCore.h"
@@ -71,6 +72,32 @@ TEST(CentreSettings, TheDatabaseSectionNamesTheServerAndTheStation)
             EXPECT_EQ(s->station, c.station);
         }
     }
+}
+
+TEST(CentreSettings, TheHostThatAnsweredLastIsTriedFirstAndTheRestKeepTheirOrder)
+{
+    struct Case {
+        const char *conninfo, *host, *port, *tried;
+    };
+    const Case cases[] = {
+        {"host=a,b port=1,2 target_session_attrs=read-write", "b", "2",
+         "host='b,a' port='2,1' target_session_attrs='read-write'"},
+        // Two servers on one machine or socket folder differ by their ports.
+        {"host=/s,/s,/s port=5432,5433,5434", "/s", "5434", "host='/s,/s,/s' port='5434,5432,5433'"},
+        {"host=a,b,c port=5432 dbname=k", "c", "5432", "dbname='k' host='c,a,b' port='5432'"},
+        {"host=a,b hostaddr=10.0.0.1,10.0.0.2", "b", "5432", "host='b,a' hostaddr='10.0.0.2,10.0.0.1'"},
+        {"hostaddr=10.0.0.1,10.0.0.2", "10.0.0.2", "5432", "hostaddr='10.0.0.2,10.0.0.1'"},
+        {"postgresql://a:1,b:2/k?target_session_attrs=read-write", "b", "2",
+         "dbname='k' host='b,a' port='2,1' target_session_attrs='read-write'"},
+        {"host=a,b password='it\\'s \\\\ x'", "b", "5432", "host='b,a' password='it\\'s \\\\ x'"},
+        // Nothing to change, or nothing it can read: as it was.
+        {"host=a,b port=1,2", "a", "1", "host=a,b port=1,2"},
+        {"host=a,b port=1,2", "b", "1", "host=a,b port=1,2"},
+        {"host=a port=1", "a", "1", "host=a port=1"},
+        {"host=a,b nonsense=1", "b", "5432", "host=a,b nonsense=1"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(kv::pg::HostFirst(c.conninfo, c.host, c.port), c.tried) << c.conninfo;
 }
 
 TEST(CentreLink, TheTechnologicalJournalHearsOfEachLossAndReturnOnce)

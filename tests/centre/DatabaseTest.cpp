@@ -8,6 +8,7 @@
 #include "centre/Pg.h"
 #include "centre/Schema.h"
 #include "centre/Utf8.h"
+#include "tests/centre/TestCluster.h"
 #include "core/BoardState.h"
 #include "core/StationCore.h"
 #include "devices/DeviceRegister.h"
@@ -44,34 +45,15 @@ namespace pg = kv::pg;
 using kv::centre::Forwarder;
 using kv::centre::Link;
 
-std::string Server()
-{
-    const char* server = std::getenv("KV_TEST_PG");
-    return server ? server : "";
-}
-
-void Control(const std::string& args)
-{
-    const char* ctl = std::getenv("KV_TEST_PG_CTL");
-    ASSERT_NE(ctl, nullptr);
-    ASSERT_EQ(std::system((std::string(ctl) + " " + args).c_str()), 0) << args;
-}
+std::string Server() { return kv::test::TestServer(); }
+void Control(const std::string& args) { kv::test::ControlServer(args); }
 
 class Database : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_FALSE(Server().empty()) << "run through tests/centre/with-postgres.sh";
-        std::string name = "kv_";
-        for (char c : std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()))
-            name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        name.resize(std::min<std::size_t>(name.size(), 63)); // the server's limit
-        pg::Connection admin(Server() + " dbname=postgres");
-        admin.Connect();
-        // A name is no parameter: the server quotes it.
-        admin.ExecScript(admin.Exec("SELECT format('DROP DATABASE IF EXISTS %I', $1::text)", {name}).Text(0, 0));
-        admin.ExecScript(admin.Exec("SELECT format('CREATE DATABASE %I', $1::text)", {name}).Text(0, 0));
-        m_conninfo = Server() + " dbname=" + name;
+        m_conninfo = kv::test::FreshTestDatabase("kv_");
     }
     const std::string& Conninfo() const { return m_conninfo; }
     std::unique_ptr<pg::Connection> Open() const
@@ -1187,14 +1169,24 @@ TEST_F(Database, ADesksWindowsTakeAndCloseThroughAWorkerAndAreAnsweredOnTheirOwn
     EXPECT_EQ(told[4], "not closed");
     EXPECT_EQ(db->Exec("SELECT count(*) FROM events WHERE station = 'Пульт 2' AND journal = 'desk'").Integer(0, 0), 1);
 
+    // The server restarted (or a standby promoted) between two calls: the
+    // next one goes through on a new connection, not failing first.
+    Control("stop -m immediate");
+    Control("start -w -l server.log");
+    db->Connect();
+    AddAlarms(*db, 1);
+    first.Take(Ids(*db).back(), ivanov, took);
+    ASSERT_TRUE(serve());
+    EXPECT_EQ(told.back(), "taken");
+
     // No database: answered at once with why.
     kv::centre::AlarmQueueWorker away("host=/nonexistent port=5432 dbname=none", kv::Str("Пульт 3"_cp), post);
     away.Take(id, ivanov, took);
     ASSERT_TRUE(serve());
     away.Close(id, ivanov, "", "", "", closed);
     ASSERT_TRUE(serve());
-    EXPECT_EQ(told.at(5), "lost to , error");
-    EXPECT_EQ(told.at(6), "not closed, error");
+    EXPECT_EQ(told.at(6), "lost to , error");
+    EXPECT_EQ(told.at(7), "not closed, error");
 }
 
 } // namespace

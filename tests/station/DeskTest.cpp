@@ -49,6 +49,7 @@ public:
     }
     bool Modem1Running() override { return running; }
     std::uint64_t LastRowSeq(bool ring) override { return ring ? 0 : lastSeq; }
+    bool InCentre(const std::string& journal, std::uint64_t seq) override { return journal == "main" && seq <= forwarded; }
     std::string ShortName(const std::string& tel) override
     {
         return tel == kStoreTel ? Str("Склад"_cp) : tel == kOfficeTel ? Str("Офис"_cp) : std::string();
@@ -76,6 +77,7 @@ public:
     bool running = true;
     bool busy = false;
     std::uint64_t lastSeq = 0;
+    std::uint64_t forwarded = 0;
 };
 
 class Desk : public ::testing::Test {
@@ -660,15 +662,29 @@ TEST_F(Desk, AnAlarmTheCentreGaveThisReceiverGoesToEachNumberOnceUnshownAndIsDon
     EXPECT_EQ(station.sends.size(), 4u) << "given up after three refusals, and never sent again";
     EXPECT_EQ(station.With(status::kSmsSent).size(), 1u);
 
+    // A row of this station's own in the centre is left to the centre's choice of receiver.
+    station.lastSeq = 12;
+    OpenAlarm();
+    station.forwarded = 12;
+    station.lastSeq = 13;
+    OpenAlarm(kOfficeTel);
+    Wait(301);
+    ASSERT_EQ(station.sends.size(), 5u) << "only the row the centre has not got yet";
+    EXPECT_NE(station.sends[4].text.find(Str("Офис"_cp)), std::string::npos);
+    station.sends[4].outcome(true);
+    Wait(1);
+    station.sends.back().outcome(true);
+
     // Without modem 1 it waits, told once, as a row of its own would.
+    const std::size_t sent = station.sends.size();
     station.running = false;
     far.id = 78;
     desk.EscalateClaimed({far});
     Wait(3);
-    EXPECT_EQ(station.sends.size(), 4u);
+    EXPECT_EQ(station.sends.size(), sent);
     station.running = true;
     Wait(1);
-    EXPECT_EQ(station.sends.size(), 5u);
+    EXPECT_EQ(station.sends.size(), sent + 1);
 }
 
 TEST_F(Desk, RefusedThreeTimesANumberIsGivenUp)
