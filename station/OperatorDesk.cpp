@@ -161,15 +161,13 @@ void OperatorDesk::StartFeed()
     else
         menu.addAction(item);
     connect(item, &QAction::triggered, this, [this] { m_centreEvents->ShowCentred(); });
-    // Queued to this object: a wake that comes as the desk goes is dropped with it.
-    m_feed = centre::StartDeskFeed(config, [this] {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (m_feed)
-                    ShowCentreUpdate(m_feed->Take());
-            },
-            Qt::QueuedConnection);
+    // Handed over as the workers' rows are (a queue the race checker sees);
+    // a wake that comes as the desk goes finds it gone.
+    m_feed = centre::StartDeskFeed(config, [self = m_self] {
+        PostToUi([self] {
+            if (OperatorDesk* desk = *self; desk && desk->m_feed)
+                desk->ShowCentreUpdate(desk->m_feed->Take());
+        });
     });
 }
 

@@ -96,6 +96,8 @@ private:
     // Last: stopped first, before what its updates reach.
     std::unique_ptr<centre::DeskFeed> m_feed;
     QTimer m_timer;
+    // Read on the UI thread only: what the feed's wakes find there.
+    std::shared_ptr<OperatorDesk*> m_self = std::make_shared<OperatorDesk*>(this);
 };
 
 } // namespace kv
