@@ -2,10 +2,13 @@
 // Run beside a database: tests/centre/with-postgres.sh build/bin/forward_bench
 //   rows an hour: a burst posted as fast as the journal takes it, forwarded
 //     live, then the same rows read back from the files by a station with no mark;
+//   desk: from a row on the station's disk to its arrival in another
+//     desk's feed (Take), rows posted at 10 a second;
 //   latency: from a row on the station's disk to the NOTIFY another
 //     connection (a desk) gets for it, one row at a time;
 //   alarms: a burst whose every row opens an alarm (one in ten a stranger's,
 //     whose open alarms are looked up), forwarded live.
+#include "centre/DeskFeed.h"
 #include "centre/Forwarder.h"
 #include "centre/Pg.h"
 #include "data/DurableJournal.h"
@@ -16,6 +19,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -65,6 +71,8 @@ int main(int argc, char** argv)
     }
     const int rows = argc > 1 ? std::atoi(argv[1]) : 20000;
     const int samples = argc > 2 ? std::atoi(argv[2]) : 200;
+    // Rows at ten a second: 50 s by default.
+    const int deskRows = argc > 3 ? std::atoi(argv[3]) : 500;
     const std::string conninfo = std::string(server) + " dbname=postgres";
     kv::test::TempDir dir;
     Journals files;
@@ -94,6 +102,57 @@ int main(int argc, char** argv)
             return 1;
         const double s = Seconds(Clock::now() - start);
         std::printf("catch-up: %d rows in %.2f s: %.0f rows/s, %.0f rows/h\n", rows, s, rows / s, rows / s * 3600);
+    }
+    // A desk's feed: on disk, then in the rows a desk takes.
+    {
+        std::mutex lock;
+        std::condition_variable woken;
+        bool news = false;
+        kv::centre::DeskFeedOptions options;
+        options.connection = conninfo;
+        kv::centre::DeskFeed feed(options, [&] {
+            std::lock_guard hold(lock);
+            news = true;
+            woken.notify_all();
+        });
+        kv::centre::Forwarder forwarder(Options(conninfo, "desk"), files.List());
+        forwarder.Start();
+        if (!forwarder.WaitCaughtUp(600s))
+            return 1;
+        feed.Start();
+        // Up to date first: the rows of the runs before.
+        for (auto until = Clock::now() + 30s; feed.State() != kv::centre::Link::Connected; std::this_thread::sleep_for(10ms))
+            if (Clock::now() > until)
+                return 1;
+        std::this_thread::sleep_for(500ms);
+        feed.Take();
+        std::vector<double> ms;
+        auto next = Clock::now();
+        for (int i = 0; i < deskRows; ++i) {
+            std::this_thread::sleep_until(next);
+            next += 100ms;
+            kv::RecordEvent(files.main, "S", "+79001112233", kv::Str("Внимание ТРЕВОГА "_cp) + std::to_string(i), nullptr,
+                            46002.0 + i / 86400.0);
+            const long long seq = static_cast<long long>(files.mainLog.DurableSeq()) + 1;
+            files.mainLog.SyncNow();
+            const auto onDisk = Clock::now();
+            bool seen = false;
+            while (!seen && Clock::now() - onDisk < 5s) {
+                {
+                    std::unique_lock hold(lock);
+                    woken.wait_for(hold, 100ms, [&] { return news; });
+                    news = false;
+                }
+                for (const kv::centre::FeedEvent& e : feed.Take().events)
+                    seen = seen || (e.station == "desk" && e.journal == "main" && e.seq == seq);
+            }
+            if (!seen)
+                return 1;
+            ms.push_back(Seconds(Clock::now() - onDisk) * 1000);
+        }
+        std::sort(ms.begin(), ms.end());
+        std::printf("desk:     %d rows at 10/s, disk to another desk's feed: median %.2f ms, p95 %.2f ms, max %.2f ms\n",
+                    deskRows, ms[ms.size() / 2], ms[ms.size() * 95 / 100], ms.back());
     }
     // Latency: on disk, then told to a listening desk.
     {

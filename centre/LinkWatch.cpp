@@ -43,4 +43,12 @@ std::string BannerText(const ForwarderState& state)
     return Str("Нет связи с базой центра, события на диске: "_cp) + std::to_string(state.backlog);
 }
 
+std::string DeskBannerText(const ForwarderState& state, Link feed)
+{
+    std::string text = BannerText(state);
+    if (text.empty() && feed == Link::Unreachable)
+        text = Str("Нет связи с базой центра: события других станций не поступают"_cp);
+    return text;
+}
+
 } // namespace kv::centre

@@ -16,6 +16,8 @@ namespace kv::centre {
 std::string StateText(const ForwarderState& state);
 // What a banner says while the database cannot be reached; empty otherwise.
 std::string BannerText(const ForwarderState& state);
+// The same for a desk, whose feed of the other stations' rows may be lost too.
+std::string DeskBannerText(const ForwarderState& state, Link feed);
 
 class LinkWatch {
 public:

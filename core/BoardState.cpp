@@ -1,6 +1,36 @@
 #include "core/BoardState.h"
 
+#include "codec/Classify.h"
+#include "data/Status.h"
+#include "modem/EventTexts.h"
+
 namespace kv {
+
+RowTileStates TileStatesOfRow(std::string_view journal, std::string_view status, std::string_view event)
+{
+    RowTileStates states;
+    if (journal == "ring") {
+        // Only the final failed call marks the tile; the attempts before it do not.
+        if (status == status::kOffline && event == events::kRingRoundFailed)
+            states.info = kInfoWarning;
+        return states;
+    }
+    if (journal != "main")
+        return states;
+    // The guard state is the row's status (an alarm call's too); a report's
+    // status names only one code, so the notification is read from its text.
+    if (status == status::kArmed)
+        states.guard = kGuardArmed;
+    else if (status == status::kDisarmed)
+        states.guard = kGuardDisarmed;
+    else if (status == status::kAlarm)
+        states.guard = kGuardAlarm;
+    if (event.substr(0, events::kNewMessage.size()) == events::kNewMessage) {
+        states.info = ClassifyInfoMessage(event.substr(events::kNewMessage.size()));
+        states.warningMark = states.info == kInfoWarning;
+    }
+    return states;
+}
 
 BoardState::BoardState(TileStates& tiles) : m_tiles(tiles), m_layout(std::make_shared<DialSchedule::Layout>()) {}
 
@@ -62,6 +92,17 @@ void BoardState::SetState(const std::string& shortName, std::uint8_t code, Byte 
     }
     if (changed && OnChanged)
         OnChanged();
+}
+
+void BoardState::ShowRow(const std::string& shortName, std::string_view journal, std::string_view status,
+                         std::string_view event)
+{
+    const RowTileStates states = TileStatesOfRow(journal, status, event);
+    // In the order a report sets them.
+    SetGuardState(shortName, states.guard);
+    SetInfoState(shortName, states.info);
+    if (states.warningMark)
+        SetAlarmMark(shortName);
 }
 
 void BoardState::Acknowledge(const std::string& shortName)

@@ -15,8 +15,20 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 namespace kv {
+
+// What a journal row tells of its device's tile, read back from the row
+// alone (a row another station journalled): the codes its report gave.
+struct RowTileStates {
+    std::uint8_t guard = 238; // kNoChange
+    std::uint8_t info = 238;
+    bool warningMark = false; // a fire or an opened case: blinks until acknowledged
+    friend bool operator==(const RowTileStates&, const RowTileStates&) = default;
+};
+// `journal`: "main" or "ring".
+RowTileStates TileStatesOfRow(std::string_view journal, std::string_view status, std::string_view event);
 
 class BoardState {
 public:
@@ -48,6 +60,10 @@ public:
     void SetInfoState(const std::string& shortName, std::uint8_t code);
     // Every tile of that name gets the warning mark (an intrusion's stays).
     void SetAlarmMark(const std::string& shortName);
+    // A row of another station: its device's tiles change as its report changed the
+    // tiles of the station that took it.
+    void ShowRow(const std::string& shortName, std::string_view journal, std::string_view status,
+                 std::string_view event);
     // The alarm marks of every tile of that name cleared.
     void Acknowledge(const std::string& shortName);
     // A tile selected: its notification and alarm mark cleared.

@@ -4,6 +4,9 @@
 
 #include "centre/Settings.h"
 #include "centre/Utf8.h"
+#include "data/TileStates.h"
+#include "station/CentreEventsWindow.h"
+
 #include "codec/Number.h"
 #include "data/IniFile.h"
 #include "devicecard/DeviceWindow.h"
@@ -19,6 +22,7 @@
 #include "windows/QtText.h"
 #include "windows/StationContext.h"
 
+#include <QMenu>
 #include <QPushButton>
 
 
@@ -77,6 +81,8 @@ OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow, StationCore&
     m_core.LoadContacts();
     ContactsChanged();
 
+    StartFeed();
+
     connect(&m_timer, &QTimer::timeout, this, &OperatorDesk::Tick);
     m_timer.start(1000);
     UpdateButton();
@@ -84,12 +90,14 @@ OperatorDesk::OperatorDesk(StationContext& ctx, TForm1& mainWindow, StationCore&
 
 OperatorDesk::~OperatorDesk()
 {
+    m_feed.reset();
     m_timer.stop();
     m_alarms->SetCentre(nullptr);
     m_centreQueue.reset();
     m_form.StringGrid1->DescribeTile = nullptr;
     m_ctx.AlarmsOpen = false;
     m_ctx.SoundingPriority = 0;
+    m_ctx.BoardFedByCentre = false;
 }
 
 AlarmDesk& OperatorDesk::Desk() { return m_core.Desk(); }
@@ -116,15 +124,74 @@ void OperatorDesk::Tick()
     m_core.SetEscalationTexts(minutes, numbers);
     m_core.SetSilentHoursText(m_modemWindow.SilentHoursSetting());
     m_core.Tick();
-    if (const centre::Forwarder* centre = m_core.Centre()) {
-        const centre::ForwarderState state = centre->State();
-        m_modemWindow.SetCentreText(centre::StateText(state));
-        m_centreLink.Poll(state, [this](const std::string& text, Rgb colour) { m_core.WriteTechno(text, colour); });
-        m_form.JournalBanner->SetExtra(centre::BannerText(state));
-    }
+    ShowCentreLink();
     if (m_alarms->isVisible())
         m_alarms->UpdateWaits();
     UpdateButton();
+}
+
+void OperatorDesk::ShowCentreLink()
+{
+    const centre::Forwarder* centre = m_core.Centre();
+    if (!centre)
+        return;
+    const centre::ForwarderState state = centre->State();
+    m_modemWindow.SetCentreText(centre::StateText(state));
+    m_centreLink.Poll(state, [this](const std::string& text, Rgb colour) { m_core.WriteTechno(text, colour); });
+    const centre::Link feed = m_feed ? m_feed->State() : centre::Link::Connecting;
+    m_form.JournalBanner->SetExtra(centre::DeskBannerText(state, feed));
+}
+
+void OperatorDesk::StartFeed()
+{
+    const IniFile config(m_core.ConfigFile());
+    const std::optional<centre::DatabaseSettings> settings = centre::ReadDatabaseSettings(config);
+    if (!settings)
+        return;
+    m_station = Cp1251FromUtf8(settings->station);
+    m_ctx.BoardFedByCentre = true;
+    m_centreEvents = std::make_unique<TCentreEventsForm>(&m_form);
+    // Beside the journal's own items.
+    QMenu& menu = *m_form.PopupMenu2;
+    auto* item = new QAction(ToQ("События центра"_cp), &menu);
+    item->setObjectName(QStringLiteral("CentreEventsItem"));
+    const QList<QAction*> items = menu.actions();
+    const qsizetype after = items.indexOf(m_form.N7);
+    if (after >= 0 && after + 1 < items.size())
+        menu.insertAction(items[after + 1], item);
+    else
+        menu.addAction(item);
+    connect(item, &QAction::triggered, this, [this] { m_centreEvents->ShowCentred(); });
+    // Handed over as the workers' rows are (a queue the race checker sees);
+    // a wake that comes as the desk goes finds it gone.
+    m_feed = centre::StartDeskFeed(config, [self = m_self] {
+        PostToUi([self] {
+            if (OperatorDesk* desk = *self; desk && desk->m_feed)
+                desk->ShowCentreUpdate(desk->m_feed->Take());
+        });
+    });
+}
+
+void OperatorDesk::ShowCentreUpdate(const centre::FeedUpdate& update)
+{
+    if (m_centreEvents)
+        m_centreEvents->Append(update.events);
+    // A desk's first read brings rows of hours ago: like tile states kept in a
+    // file, those older than a quarter of an hour would only raise stale alarms.
+    const double now = LocalNow();
+    for (const centre::FeedEvent& e : update.events) {
+        if (e.station == m_station)
+            continue;
+        if (now - e.time <= kTileStatesMaxAgeDays)
+            m_core.Board.ShowRow(e.shortName, e.journal, e.status, e.event);
+        if (e.journal == "main" && !TrimBlanks(e.shortName).empty()) {
+            const auto [it, added] = m_remoteLast.try_emplace(e.shortName, e);
+            if (!added && e.time >= it->second.time)
+                it->second = e;
+        }
+    }
+    if (update.alarmsChanged)
+        Desk().SetCentreAlarms(update.alarms, m_station);
 }
 
 void OperatorDesk::ContactsChanged()
@@ -143,6 +210,12 @@ void OperatorDesk::DescribeTile(TileFacts& facts)
     facts.listName = reg.FindListNameByNumber(facts.tel);
     if (!m_deviceWindow.LastEventOf(facts.tel, facts.eventAt, facts.eventStatus, facts.eventText))
         facts.eventAt = 0;
+    // A newer report another receiver took, with its receiver's name.
+    if (const auto it = m_remoteLast.find(facts.shortName); it != m_remoteLast.end() && it->second.time > facts.eventAt) {
+        facts.eventAt = it->second.time;
+        facts.eventStatus = it->second.status;
+        facts.eventText = it->second.event + " (" + it->second.station + ")";
+    }
     if (const std::optional<LastContact> c = m_core.Contacts().Of(facts.tel))
         facts.lastContact = LastContactText(*c);
     facts.supervision = SupervisionText(m_core.Contacts().SupervisionMs(facts.tel));

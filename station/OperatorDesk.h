@@ -4,12 +4,14 @@
 // by the core's desk and contacts; the tile clicks and the logout reach the
 // desk from here. Its one-second tick runs the core's second and renews the waits.
 #include "centre/AlarmQueueWorker.h"
+#include "centre/DeskFeed.h"
 #include "centre/LinkWatch.h"
 #include "core/AlarmDesk.h"
 
 #include <QObject>
 #include <QTimer>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +23,7 @@ struct TileFacts;
 class StationCore;
 class TForm1;
 class TAlarmsForm;
+class TCentreEventsForm;
 class TJournalSearchForm;
 class IDeviceWindow;
 class IModemWindow;
@@ -61,9 +64,20 @@ public:
     // The main window's close went through: the second's work ends.
     void StationClosed() { m_timer.stop(); }
 
+    // With a [Database] section: the centre's feed and the window of its
+    // events (the journal menu opens it); both null without one.
+    centre::DeskFeed* Feed() { return m_feed.get(); }
+    TCentreEventsForm* CentreEventsForm() { return m_centreEvents.get(); }
+    // What the feed brought: every row into the window, the rows of the other
+    // stations onto the board (this station's own came through its core), the
+    // centre's queue to the desk.
+    void ShowCentreUpdate(const centre::FeedUpdate& update);
+
 private:
     void UpdateButton();
     void DescribeTile(TileFacts& facts);
+    void StartFeed();
+    void ShowCentreLink();
 
     StationContext& m_ctx;
     TForm1& m_form;
@@ -75,7 +89,15 @@ private:
     // With a centre: its queue, through which the window takes and closes its rows.
     std::unique_ptr<centre::AlarmQueueWorker> m_centreQueue;
     std::unique_ptr<TJournalSearchForm> m_search;
+    std::unique_ptr<TCentreEventsForm> m_centreEvents;
+    std::string m_station; // this station's name in the centre (code page 1251)
+    // Each device's newest main-journal row taken by another station: its tile's tooltip.
+    std::map<std::string, centre::FeedEvent> m_remoteLast;
+    // Last: stopped first, before what its updates reach.
+    std::unique_ptr<centre::DeskFeed> m_feed;
     QTimer m_timer;
+    // Read on the UI thread only: what the feed's wakes find there.
+    std::shared_ptr<OperatorDesk*> m_self = std::make_shared<OperatorDesk*>(this);
 };
 
 } // namespace kv

@@ -482,7 +482,7 @@ void TForm1::SetInfoState(const std::string& shortName, std::uint8_t code) { Str
 
 void TForm1::CheckStatusDevices()
 {
-    StringGrid1->Tick(Modem1->Running, m_closing ? 0 : m_ctx.SoundingPriority.load());
+    StringGrid1->Tick(Modem1->Running || m_ctx.BoardFedByCentre, m_closing ? 0 : m_ctx.SoundingPriority.load());
 }
 
 bool TForm1::StringGrid1DrawCell(QPainter& painter, int column, int row, const QRect& cell)

@@ -49,6 +49,9 @@ struct StationContext {
     // The most urgent priority among those nobody has acknowledged yet (1 the
     // most urgent; 0 when none): the board tick sounds it. Any thread.
     std::atomic<int> SoundingPriority{0};
+    // A desk fed by the centre: its board blinks and sounds the other
+    // stations' alarms without a modem of its own. Any thread.
+    std::atomic<bool> BoardFedByCentre{false};
 };
 
 } // namespace kv

@@ -137,6 +137,13 @@ TEST(CentreLink, TheTechnologicalJournalHearsOfEachLossAndReturnOnce)
     EXPECT_EQ(kv::centre::BannerText({Link::Connecting, "", 7}), "") << "a first attempt is no loss yet";
     EXPECT_EQ(kv::centre::BannerText({Link::Unreachable, "x", 7}),
               kv::Str("Нет связи с базой центра, события на диске: 7"_cp));
+    // A desk's banner tells a lost feed too, the forwarder's loss first.
+    EXPECT_EQ(kv::centre::DeskBannerText({Link::Unreachable, "x", 7}, Link::Unreachable),
+              kv::Str("Нет связи с базой центра, события на диске: 7"_cp));
+    EXPECT_EQ(kv::centre::DeskBannerText({Link::Connected, "", 0}, Link::Unreachable),
+              kv::Str("Нет связи с базой центра: события других станций не поступают"_cp));
+    EXPECT_EQ(kv::centre::DeskBannerText({Link::Connected, "", 0}, Link::Connecting), "");
+    EXPECT_EQ(kv::centre::DeskBannerText({Link::Connected, "", 0}, Link::Connected), "");
 }
 
 TEST(CentreForwarder, WithoutADatabaseSectionNothingStartsAndNoFileIsWritten)

@@ -312,6 +312,55 @@ TEST_F(Board, AFireMarkBlinksAndSoundsUntilAcknowledged)
     EXPECT_EQ(Mark(0, 0), 3);
 }
 
+TEST_F(Board, ARowOfAnotherStationSetsItsTileAsTheReportItselfDidHere)
+{
+    Place({"Sklad", "Ofis"});
+    const std::string sms(events::kNewMessage);
+    struct Case {
+        const char* journal;
+        std::string_view status;
+        std::string event;
+        int guard, info, mark;
+        bool report; // an SMS that a local report of the same text must match
+    };
+    const Case cases[] = {
+        {"main", status::kArmed, sms + Str("Поставлено на охрану"_cp), 2, 0, 0, true},
+        {"main", status::kDisarmed, sms + Str("Снято с охраны"_cp), 1, 0, 0, true},
+        {"main", status::kAlarm, kAlarmSms, 3, 0, 3, true},
+        {"main", status::kAlarm, std::string(events::kCallAlarm), 3, 0, 3, false},
+        {"main", status::kInfoSms, sms + Str("Сетевое питание отключено, система питается от АКБ"_cp), 0, 4, 0, true},
+        {"main", status::kAttention, sms + Str("Внимание Пожар!"_cp), 0, 9, 9, true},
+        {"main", status::kTemperature, sms + Str("Температура +5"_cp), 0, 8, 0, true},
+        // A command, a handling row, a status without a report: the tile stays.
+        {"main", status::kSmsSent, Str("Команда отправлена: Поставить на охрану"_cp), 0, 0, 0, false},
+        {"main", status::kHandling, Str("Внимание Пожар! Ложная тревога"_cp), 0, 0, 0, false},
+        {"ring", status::kOffline, std::string(events::kRingRoundFailed), 0, 9, 0, false},
+        {"ring", status::kOffline, Str("Нет ответа, попытка 1 из 3"_cp), 0, 0, 0, false},
+        {"ring", status::kArmed, sms + Str("Поставлено на охрану"_cp), 0, 0, 0, false},
+        {"desk", status::kAlarm, kAlarmSms, 0, 0, 0, false},
+    };
+    const auto reset = [&](int row) {
+        const auto i = static_cast<std::size_t>(TileStates::Index(0, row));
+        form().Tiles.GuardStates[i] = 0;
+        form().Tiles.InfoStates[i] = 0;
+        form().Tiles.AlarmMarks[i] = 0;
+    };
+    for (const Case& c : cases) {
+        reset(0);
+        form().Core.Board.ShowRow("Sklad", c.journal, c.status, c.event);
+        EXPECT_EQ((std::vector<int>{Guard(0, 0), Info(0, 0), Mark(0, 0)}), (std::vector<int>{c.guard, c.info, c.mark}))
+            << c.journal << " " << c.event;
+        EXPECT_EQ(Guard(0, 1) + Info(0, 1) + Mark(0, 1), 0) << "another device's tile";
+        if (!c.report)
+            continue;
+        reset(1);
+        Sms("+7911Ofis", c.event);
+        EXPECT_EQ((std::vector<int>{Guard(0, 1), Info(0, 1), Mark(0, 1)}), (std::vector<int>{c.guard, c.info, c.mark}))
+            << "the report here: " << c.event;
+        reset(1);
+    }
+}
+
 TEST_F(Board, CodeTwoThirtyEightChangesNothingAndPaintsNothing)
 {
     Place({"Sklad"});

@@ -3,6 +3,7 @@
 
 #include "data/RecordEvent.h"
 #include "data/Schemas.h"
+#include "data/Status.h"
 #include "data/TileStates.h"
 #include "windows/Controls.h"
 #include "windows/HelpUnit.h"
@@ -11,12 +12,14 @@
 #include "modemsetup/ModemUnit.h"
 #include "station/JournalBanner.h"
 #include "windows/TechnoJournalUnit.h"
+#include "station/CentreEventsWindow.h"
 #include "station/OperatorDesk.h"
 #include "station/SoundBanner.h"
 #include "station/StationMenu.h"
 #include "windows/DesktopEntry.h"
 #include "windows/QtText.h"
 #include "windows/SoundPlayer.h"
+#include "timing/DateTime.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -30,6 +33,7 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTableView>
 
 #include <sstream>
 
@@ -37,6 +41,8 @@ namespace kv::test {
 namespace {
 
 using namespace kv::literals;
+
+std::string AlarmSmsText() { return Str("Новое сообщение:Вним"_cp) + "a" + Str("ние Т"_cp) + "PEB" + Str("ОГА"_cp); }
 
 TEST_F(StationTest, FirstStartTellsOfEachMissingFileAndOpensFreshJournals)
 {
@@ -97,6 +103,107 @@ TEST_F(StationTest, ACentreOutOfReachIsShownInTheModemWindowAndAsABannerWhileThe
     // The log file is UTF-8.
     EXPECT_NE(ReadFileBytes("techno.log").find("Нет связи с базой данных центра: "), std::string::npos)
         << "and the technological journal says why";
+}
+
+TEST_F(StationTest, ADeskShowsTheCentresRowsInItsWindowAndTheOtherStationsRowsOnItsBoard)
+{
+    Create();
+    EXPECT_EQ(station->Desk().CentreEventsForm(), nullptr) << "no window without a centre";
+    EXPECT_EQ(form().PopupMenu2->findChild<QAction*>(QStringLiteral("CentreEventsItem")), nullptr);
+    station.reset();
+    ResetShutdownForTests();
+
+    WriteFileBytes(dir.File("config.ini"), "[Database]\r\nConnection=host=" + dir.File("no-server") +
+                                               " dbname=kv connect_timeout=2\r\nStation=" + Str("Пульт 1"_cp) + "\r\n");
+    Create();
+    InstallRegister();
+    ShowAndSettle();
+    Place({"Sklad", "Ofis", "Garazh"});
+    OperatorDesk& desk = station->Desk();
+    TCentreEventsForm* window = desk.CentreEventsForm();
+    ASSERT_NE(window, nullptr);
+    // Its item follows the journal search in the journal's menu.
+    const QList<QAction*> items = form().PopupMenu2->actions();
+    const qsizetype search = items.indexOf(form().N7);
+    ASSERT_GE(search, 0);
+    ASSERT_LT(search + 1, items.size());
+    EXPECT_EQ(items[search + 1]->objectName(), QStringLiteral("CentreEventsItem"));
+    EXPECT_EQ(FromQ(items[search + 1]->text()), Str("События центра"_cp));
+    items[search + 1]->trigger();
+    Settle();
+    EXPECT_TRUE(window->isVisible());
+
+    const std::string sms(events::kNewMessage);
+    const double now = LocalNow();
+    centre::FeedUpdate update;
+    update.events = {
+        // A row older than a quarter of an hour is stale for the board.
+        {1, Str("Приёмник 2"_cp), "main", 1, now - 0.02, std::string(status::kAlarm), "+7911Sklad", AlarmSmsText(),
+         "Sklad"},
+        // This station's own row came through its core: the board is not told again.
+        {2, Str("Пульт 1"_cp), "main", 1, now, std::string(status::kAlarm), "+7911Sklad", AlarmSmsText(), "Sklad"},
+        {3, Str("Приёмник 2"_cp), "main", 2, now, std::string(status::kArmed), "+7911Ofis",
+         sms + Str("Поставлено на охрану"_cp), "Ofis"},
+    };
+    desk.ShowCentreUpdate(update);
+    Settle();
+    EXPECT_EQ(form().Tiles.GuardStates[TileStates::Index(0, 0)] + form().Tiles.AlarmMarks[TileStates::Index(0, 0)], 0);
+    EXPECT_EQ(form().Tiles.GuardStates[TileStates::Index(0, 1)], 2);
+    // The tile's tooltip tells the report and the receiver that took it.
+    EXPECT_NE(board().TooltipText(0, 1).find(Str("Поставлено на охрану (Приёмник 2)"_cp)), std::string::npos)
+        << board().TooltipText(0, 1);
+    // Without a modem of its own, the desk's board sounds another station's alarm.
+    ASSERT_FALSE(form().Modem1->Running);
+    form().CheckStatusDevices();
+    EXPECT_EQ(sounds.Count(Sound::Alarm), 0);
+    update.events = {{4, Str("Приёмник 2"_cp), "main", 3, now, std::string(status::kAlarm), "+7911Garazh",
+                      AlarmSmsText(), "Garazh"}};
+    desk.ShowCentreUpdate(update);
+    form().CheckStatusDevices();
+    EXPECT_EQ(sounds.Count(Sound::Alarm), 1);
+
+    // The queue's alarm goes to the desk's list.
+    update = {};
+    update.alarmsChanged = true;
+    centre::CentreAlarm& alarm = update.alarms.emplace_back();
+    alarm.id = 7;
+    alarm.station = Str("Приёмник 2"_cp);
+    alarm.seq = 2;
+    alarm.shortName = "Ofis";
+    alarm.tel = "+7911Ofis";
+    alarm.kind = "Intrusion";
+    alarm.state = "open";
+    alarm.openedAt = now;
+    desk.ShowCentreUpdate(update);
+    ASSERT_EQ(desk.Desk().Rows().size(), 1u);
+    EXPECT_EQ(desk.Desk().Rows()[0].centreId, 7);
+    EXPECT_EQ(desk.Desk().Rows()[0].shortName, "Ofis");
+
+    const QAbstractItemModel& grid = *window->CentreEventsGrid->model();
+    ASSERT_EQ(grid.rowCount(), 4);
+    std::vector<std::string> titles;
+    for (int c = 0; c < grid.columnCount(); ++c)
+        titles.push_back(FromQ(grid.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString()));
+    EXPECT_EQ(titles, (std::vector<std::string>{Str("Станция"_cp), Str("Дата/время"_cp), Str("Статус"_cp),
+                                                Str("Телефон"_cp), Str("Событие"_cp), Str("Объект"_cp)}));
+    const auto text = [&](int row, int column) { return FromQ(grid.index(row, column).data().toString()); };
+    EXPECT_EQ(text(2, 0) + "|" + text(2, 1) + "|" + text(2, 2) + "|" + text(2, 3) + "|" + text(2, 5),
+              Str("Приёмник 2|"_cp) + FormatDateTime(now) + Str("|На охране|+7911Ofis|Ofis"_cp));
+    // In the status's colour and with its icon, as the main journal draws it.
+    const RowColour alarmColour = StatusRowColour(status::kAlarm);
+    ASSERT_FALSE(alarmColour.isBase);
+    EXPECT_EQ(grid.index(3, 4).data(Qt::ForegroundRole).value<QColor>(), QColor(alarmColour.rgb.r, alarmColour.rgb.g, alarmColour.rgb.b));
+    EXPECT_FALSE(grid.index(3, 2).data(Qt::DecorationRole).value<QPixmap>().isNull());
+    EXPECT_FALSE(grid.index(3, 4).data(Qt::DecorationRole).isValid());
+
+    // The newest at the bottom, the last thousand kept.
+    std::vector<centre::FeedEvent> more;
+    for (int i = 1; i <= 1005; ++i)
+        more.push_back({2 + i, "R", "ring", i, 46001.0, std::string(status::kOnline), "+7", "ring " + std::to_string(i), ""});
+    window->Append(more);
+    ASSERT_EQ(grid.rowCount(), 1000);
+    EXPECT_EQ(text(0, 4), "ring 6");
+    EXPECT_EQ(text(999, 4), "ring 1005");
 }
 
 TEST_F(StationTest, SavedJournalsAndFreshTileStatesComeBackWithoutAMessage)
