@@ -178,6 +178,30 @@ CREATE TRIGGER operators_register_notify AFTER INSERT OR UPDATE OR DELETE ON ope
 CREATE TRIGGER register_state_notify AFTER INSERT OR UPDATE OR DELETE ON register_state
     FOR EACH STATEMENT EXECUTE FUNCTION korvalen_register_notify();
 )sql"},
+    {4, R"sql(
+-- The object cards: what to do and whom to call, by the device's number.
+ALTER TABLE register_state DROP CONSTRAINT register_state_kind_check;
+ALTER TABLE register_state ADD CONSTRAINT register_state_kind_check
+    CHECK (kind IN ('devices', 'operators', 'objects'));
+CREATE TABLE object_cards (
+    tel text PRIMARY KEY,
+    instructions text NOT NULL DEFAULT '',
+    changed_at timestamptz NOT NULL DEFAULT now()
+);
+CREATE TABLE object_contacts (
+    tel text NOT NULL REFERENCES object_cards (tel) ON DELETE CASCADE,
+    position integer NOT NULL,
+    name text NOT NULL DEFAULT '',
+    role text NOT NULL DEFAULT '',
+    phone text NOT NULL DEFAULT '',
+    note text NOT NULL DEFAULT '',
+    PRIMARY KEY (tel, position)
+);
+CREATE TRIGGER object_cards_register_notify AFTER INSERT OR UPDATE OR DELETE ON object_cards
+    FOR EACH STATEMENT EXECUTE FUNCTION korvalen_register_notify();
+CREATE TRIGGER object_contacts_register_notify AFTER INSERT OR UPDATE OR DELETE ON object_contacts
+    FOR EACH STATEMENT EXECUTE FUNCTION korvalen_register_notify();
+)sql"},
 };
 
 // At each start, not in a step: the viewers' role may come later, made by

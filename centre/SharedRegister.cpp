@@ -164,6 +164,40 @@ WHERE (operators.password_hash, operators.role) IS DISTINCT FROM (excluded.passw
     MarkHeld(db, "operators", station);
 }
 
+void WriteObjects(pg::Connection& db, const std::map<std::string, ObjectCard>& objects, const std::string& station)
+{
+    std::vector<std::string> cards, contacts;
+    for (const auto& [tel, card] : objects) {
+        if (tel.empty() || card.Empty())
+            continue;
+        JsonRow row;
+        row.Add("tel", tel);
+        row.Add("instructions", card.instructions);
+        cards.push_back(row.text + "}");
+        for (std::size_t i = 0; i < card.contacts.size(); ++i) {
+            const ObjectContact& c = card.contacts[i];
+            JsonRow contact;
+            contact.Add("tel", tel);
+            contact.Add("position", i);
+            contact.Add("name", c.name);
+            contact.Add("role", c.role);
+            contact.Add("phone", c.phone);
+            contact.Add("note", c.note);
+            contacts.push_back(contact.text + "}");
+        }
+    }
+    // Few and small: written whole, in the save's one transaction.
+    db.Exec("DELETE FROM object_cards");
+    db.Exec("INSERT INTO object_cards (tel, instructions) "
+            "SELECT tel, instructions FROM json_to_recordset($1::json) AS r(tel text, instructions text)",
+            {JsonArray(cards)});
+    db.Exec("INSERT INTO object_contacts (tel, position, name, role, phone, note) "
+            "SELECT tel, position, name, role, phone, note FROM json_to_recordset($1::json) "
+            "AS r(tel text, position integer, name text, role text, phone text, note text)",
+            {JsonArray(contacts)});
+    MarkHeld(db, "objects", station);
+}
+
 SharedRegister Read(pg::Connection& db)
 {
     SharedRegister out;
@@ -173,6 +207,19 @@ SharedRegister Read(pg::Connection& db)
             out.devices.emplace();
         else if (held.Text(i, 0) == "operators")
             out.accounts.emplace();
+        else if (held.Text(i, 0) == "objects")
+            out.objects.emplace();
+    }
+    if (out.objects) {
+        const pg::Result cards = db.Exec("SELECT tel, instructions FROM object_cards");
+        for (int i = 0; i < cards.Rows(); ++i)
+            (*out.objects)[Cp1251FromUtf8(cards.Text(i, 0))].instructions = Cp1251FromUtf8(cards.Text(i, 1));
+        const pg::Result contacts =
+            db.Exec("SELECT tel, name, role, phone, note FROM object_contacts ORDER BY tel, position");
+        for (int i = 0; i < contacts.Rows(); ++i) {
+            const auto text = [&](int c) { return Cp1251FromUtf8(contacts.Text(i, c)); };
+            (*out.objects)[text(0)].contacts.push_back({text(1), text(2), text(3), text(4)});
+        }
     }
     if (out.devices) {
         const pg::Result r = db.Exec("SELECT list_name, name, address, description, short_name, tel, "
@@ -219,6 +266,14 @@ void PushDevices(pg::Connection& db, const std::vector<DeviceEntry>& devices, co
     });
 }
 
+void PushObjects(pg::Connection& db, const std::map<std::string, ObjectCard>& objects, const std::string& station)
+{
+    db.Transaction([&] {
+        db.Exec("SELECT pg_advisory_xact_lock($1::bigint)", {kRegisterLock});
+        WriteObjects(db, objects, station);
+    });
+}
+
 void PushAccounts(pg::Connection& db, const std::vector<SharedAccount>& accounts, const std::string& station)
 {
     db.Transaction([&] {
@@ -239,7 +294,8 @@ SharedRegister Pull(pg::Connection& db)
 }
 
 SharedRegister SeedOrPull(pg::Connection& db, const std::vector<DeviceEntry>& devices,
-                          const std::vector<SharedAccount>& accounts, const std::string& station)
+                          const std::vector<SharedAccount>& accounts, const std::string& station,
+                          const std::map<std::string, ObjectCard>& objects)
 {
     SharedRegister out;
     try {
@@ -255,6 +311,10 @@ SharedRegister SeedOrPull(pg::Connection& db, const std::vector<DeviceEntry>& de
             if (!out.accounts && !accounts.empty()) {
                 WriteAccounts(db, accounts, station);
                 out.accounts = Read(db).accounts;
+            }
+            if (!out.objects && !objects.empty()) {
+                WriteObjects(db, objects, station);
+                out.objects = Read(db).objects;
             }
         });
     } catch (const pg::Error& e) {
@@ -309,6 +369,15 @@ void RegisterSync::PushAccounts(std::vector<SharedAccount> accounts)
     m_wake.notify_all();
 }
 
+void RegisterSync::PushObjects(std::map<std::string, ObjectCard> objects)
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_objects = std::move(objects);
+    }
+    m_wake.notify_all();
+}
+
 void RegisterSync::PullNow()
 {
     {
@@ -322,7 +391,7 @@ bool RegisterSync::WaitSettled(std::chrono::milliseconds limit)
 {
     std::unique_lock lock(m_lock);
     return m_wake.wait_for(lock, limit, [&] {
-        return m_connected && !m_busy && !m_devices && !m_accounts && !m_pullAsked;
+        return m_connected && !m_busy && !m_devices && !m_accounts && !m_objects && !m_pullAsked;
     });
 }
 
@@ -374,7 +443,8 @@ bool RegisterSync::Step(bool& seeded)
     };
     if (!seeded) {
         deliver(SeedOrPull(m_db, m_seed.devices.value_or(std::vector<DeviceEntry>{}),
-                           m_seed.accounts.value_or(std::vector<SharedAccount>{}), m_station));
+                           m_seed.accounts.value_or(std::vector<SharedAccount>{}), m_station,
+                           m_seed.objects.value_or(std::map<std::string, ObjectCard>{})));
         seeded = true;
         m_seed = {};
     } else {
@@ -387,6 +457,7 @@ bool RegisterSync::Step(bool& seeded)
     for (;;) {
         std::optional<std::vector<DeviceEntry>> devices;
         std::optional<std::vector<SharedAccount>> accounts;
+        std::optional<std::map<std::string, ObjectCard>> objects;
         bool pull = false;
         {
             std::unique_lock lock(m_lock);
@@ -394,9 +465,10 @@ bool RegisterSync::Step(bool& seeded)
                 return true;
             devices.swap(m_devices);
             accounts.swap(m_accounts);
+            objects.swap(m_objects);
             pull = m_pullAsked;
             m_pullAsked = false;
-            m_busy = devices || accounts || pull;
+            m_busy = devices || accounts || objects || pull;
         }
         const auto refuse = [this](const std::string& why) {
             if (m_callbacks.refused)
@@ -425,6 +497,8 @@ bool RegisterSync::Step(bool& seeded)
         push(devices, m_devices, [&](const std::vector<DeviceEntry>& d) { centre::PushDevices(m_db, d, m_station); });
         push(accounts, m_accounts,
              [&](const std::vector<SharedAccount>& a) { centre::PushAccounts(m_db, a, m_station); });
+        push(objects, m_objects,
+             [&](const std::map<std::string, ObjectCard>& o) { centre::PushObjects(m_db, o, m_station); });
 
         if (pull || std::chrono::steady_clock::now() - lastRead >= kRereadEvery) {
             deliver(Pull(m_db));

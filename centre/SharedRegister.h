@@ -4,6 +4,7 @@
 // station has seeded them from its files; from then on the database wins and
 // each station's files are a copy of it. Texts here are station text.
 #include "centre/Pg.h"
+#include "data/ObjectCards.h"
 #include "devices/DeviceRegister.h"
 
 #include <atomic>
@@ -33,6 +34,8 @@ struct SharedAccount {
 struct SharedRegister {
     std::optional<std::vector<DeviceEntry>> devices;
     std::optional<std::vector<SharedAccount>> accounts;
+    // The object cards, by the device's number.
+    std::optional<std::map<std::string, ObjectCard>> objects;
     // Devices that one receiver alone rings, by short name: the receiver's
     // name. A device not named here is rung by every receiver.
     std::map<std::string, std::string> ringers;
@@ -48,6 +51,7 @@ std::string DevicesRefusal(const std::vector<DeviceEntry>& devices);
 // refusal too) or std::invalid_argument (DevicesRefusal).
 void PushDevices(pg::Connection& db, const std::vector<DeviceEntry>& devices, const std::string& station);
 void PushAccounts(pg::Connection& db, const std::vector<SharedAccount>& accounts, const std::string& station);
+void PushObjects(pg::Connection& db, const std::map<std::string, ObjectCard>& objects, const std::string& station);
 
 SharedRegister Pull(pg::Connection& db);
 
@@ -55,7 +59,8 @@ SharedRegister Pull(pg::Connection& db);
 // station's own (a part with nothing in it seeds nothing), then everything is
 // read back. Two stations starting together seed once.
 SharedRegister SeedOrPull(pg::Connection& db, const std::vector<DeviceEntry>& devices,
-                          const std::vector<SharedAccount>& accounts, const std::string& station);
+                          const std::vector<SharedAccount>& accounts, const std::string& station,
+                          const std::map<std::string, ObjectCard>& objects = {});
 
 // Keeps a station's copy in step, on a thread with its own connection: it
 // seeds or pulls once connected, listens for the database's notice of every
@@ -85,6 +90,7 @@ public:
     // The latest of each kind goes; any thread.
     void PushDevices(std::vector<DeviceEntry> devices);
     void PushAccounts(std::vector<SharedAccount> accounts);
+    void PushObjects(std::map<std::string, ObjectCard> objects);
     // A read now, as after a notice.
     void PullNow();
 
@@ -108,6 +114,7 @@ private:
     std::condition_variable m_wake;
     std::optional<std::vector<DeviceEntry>> m_devices;
     std::optional<std::vector<SharedAccount>> m_accounts;
+    std::optional<std::map<std::string, ObjectCard>> m_objects;
     bool m_pullAsked = false;
     bool m_busy = false; // a push or pull under way
     bool m_stop = false;

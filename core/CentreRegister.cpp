@@ -36,6 +36,11 @@ CentreRegister::CentreRegister(const std::string& connection, const std::string&
     centre::SharedRegister seed;
     seed.devices = reg.Entries();
     m_laid = *seed.devices;
+    // The cards as the files hold them, also where no device card reads them (the receiver).
+    if (std::string problem; !reg.Objects.Load(problem) && m_hooks.techno)
+        m_hooks.techno(problem, kRed);
+    seed.objects = reg.Objects.All();
+    m_objectsLaid = *seed.objects;
     if (accounts)
         m_accountsLaid = *accounts;
     seed.accounts = std::move(accounts);
@@ -66,6 +71,13 @@ CentreRegister::~CentreRegister()
 
 void CentreRegister::Pulled(const centre::SharedRegister& pulled)
 {
+    if (pulled.objects) {
+        // Edited here meanwhile (the device card is open): laid at its save.
+        if (m_hooks.busy && m_hooks.busy())
+            m_objectsWaiting = pulled.objects;
+        else
+            LayObjects(*pulled.objects);
+    }
     if (pulled.accounts) {
         if (m_hooks.accountsBusy && m_hooks.accountsBusy()) {
             m_accountsWaiting = pulled.accounts;
@@ -128,8 +140,41 @@ bool CentreRegister::Lay(const std::vector<DeviceEntry>& devices)
     return true;
 }
 
+void CentreRegister::LayObjects(const std::map<std::string, ObjectCard>& objects)
+{
+    m_objectsWaiting.reset();
+    m_objectsLaid = objects;
+    if (m_register.Objects.All() == objects)
+        return;
+    m_register.Objects.ReplaceAll(objects);
+    std::string error;
+    if (!m_register.Objects.Save(error)) {
+        if (m_hooks.techno)
+            m_hooks.techno(Str("Карточки объектов из базы центра не записаны: "_cp) + error, kRed);
+        return;
+    }
+    if (m_hooks.techno)
+        m_hooks.techno(Str("Карточки объектов обновлены из базы центра: карточек "_cp) + std::to_string(objects.size()),
+                       kNavy);
+}
+
+void CentreRegister::ObjectsSaved(bool byAdministrator)
+{
+    std::map<std::string, ObjectCard> objects = m_register.Objects.All();
+    if (byAdministrator && objects != m_objectsLaid) {
+        // The save wins over a copy read while it was being made.
+        m_objectsWaiting.reset();
+        m_objectsLaid = objects;
+        m_sync->PushObjects(std::move(objects));
+    } else if (m_objectsWaiting) {
+        const std::map<std::string, ObjectCard> waiting = std::move(*m_objectsWaiting);
+        LayObjects(waiting);
+    }
+}
+
 std::string CentreRegister::Saved(bool byAdministrator)
 {
+    ObjectsSaved(byAdministrator);
     std::vector<DeviceEntry> devices = m_register.Entries();
     if (!byAdministrator || devices == m_laid) {
         // Nothing of the administrator's to keep: the database's copy, if one

@@ -71,6 +71,9 @@ private:
     // True when the register was replaced (and the hook told).
     bool Lay(const std::vector<DeviceEntry>& devices);
     void LayAccounts(const std::vector<centre::SharedAccount>& accounts);
+    // The object cards go with the register's save, and come as its copies do.
+    void ObjectsSaved(bool byAdministrator);
+    void LayObjects(const std::map<std::string, ObjectCard>& objects);
 
     DeviceRegister& m_register;
     std::string m_station; // station text
@@ -86,6 +89,8 @@ private:
     std::optional<std::vector<DeviceEntry>> m_waiting;
     std::vector<centre::SharedAccount> m_accountsLaid;
     std::optional<std::vector<centre::SharedAccount>> m_accountsWaiting;
+    std::map<std::string, ObjectCard> m_objectsLaid;
+    std::optional<std::map<std::string, ObjectCard>> m_objectsWaiting;
     // Posted reads that arrive after the close are dropped.
     std::shared_ptr<CentreRegister*> m_alive;
     std::unique_ptr<centre::RegisterSync> m_sync;

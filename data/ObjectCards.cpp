@@ -116,4 +116,27 @@ void ObjectCards::Set(const std::string& tel, ObjectCard card)
     }
 }
 
+std::map<std::string, ObjectCard> ObjectCards::All() const
+{
+    std::map<std::string, ObjectCard> all;
+    const int cardTel = m_cards.FindField("tel"), contactTel = m_contacts.FindField("tel");
+    for (int r = 0; r < m_cards.RecordCount(); ++r)
+        all.emplace(m_cards.TextAt(r, cardTel), ObjectCard{});
+    for (int r = 0; r < m_contacts.RecordCount(); ++r)
+        all.emplace(m_contacts.TextAt(r, contactTel), ObjectCard{});
+    for (auto& [tel, card] : all)
+        card = Of(tel);
+    std::erase_if(all, [](const auto& entry) { return entry.first.empty() || entry.second.Empty(); });
+    return all;
+}
+
+void ObjectCards::ReplaceAll(const std::map<std::string, ObjectCard>& cards)
+{
+    for (const auto& [tel, card] : All())
+        if (!cards.contains(tel))
+            Set(tel, {});
+    for (const auto& [tel, card] : cards)
+        Set(tel, card);
+}
+
 } // namespace kv

@@ -7,6 +7,7 @@
 #include "data/MemTable.h"
 #include "data/TableFormat.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,10 @@ public:
     ObjectCard Of(const std::string& tel) const;
     // Replaces (or, empty, removes) the card of that number in memory.
     void Set(const std::string& tel, ObjectCard card);
+    // Every card that says something, by number; and all of them replaced by
+    // these (in memory), as another station's copy is laid.
+    std::map<std::string, ObjectCard> All() const;
+    void ReplaceAll(const std::map<std::string, ObjectCard>& cards);
 
 private:
     TableFormat m_format;

@@ -467,10 +467,10 @@ void TDeviceForm::FormShow() { FillLastEvents(); }
 
 void TDeviceForm::FormClose()
 {
+    bool saved = false;
     try {
         Register.Save();
-        if (RegisterSaved)
-            RegisterSaved();
+        saved = true;
     } catch (const std::exception&) {
         ShowError(std::string("Ошибка сохранения базы устройств"_cp), this);
     }
@@ -478,6 +478,13 @@ void TDeviceForm::FormClose()
     ObjectPage->Show(ObjectPage->Tel(), Register.Objects.Of(ObjectPage->Tel()));
     if (std::string error; !Register.Objects.Save(error))
         ShowError(error, this);
+    // Told once both are on disk: the centre takes the object cards with the register.
+    try {
+        if (saved && RegisterSaved)
+            RegisterSaved();
+    } catch (const std::exception&) {
+        ShowError(std::string("Ошибка сохранения базы устройств"_cp), this);
+    }
     m_ctx.Shown(ShownWindow::Devices) = false;
 }
 

@@ -1255,6 +1255,51 @@ std::vector<kv::DeviceEntry> FileEntries()
 
 const std::string kHash = "$argon2id$v=19$m=65536,t=2,p=1$c2FsdHNhbHRzYWx0$aGFzaGhhc2hoYXNoaGFzaGhhc2hoYXNoaGFzaA";
 
+TEST_F(Database, ObjectCardsSeedAnEmptyCentreAndAnAdministratorsSaveReachesAnotherStationsFiles)
+{
+    kv::test::TempDir dir;
+    kv::ObjectCard card{kv::Str("Ключи у соседа.\r\nВызвать группу"_cp),
+                        {{kv::Str("Петров"_cp), kv::Str("хозяин"_cp), "+79001112233", ""},
+                         {kv::Str("Охрана ТЦ"_cp), "", "", kv::Str("без телефона"_cp)}}};
+    {
+        kv::DeviceRegister own; // station B's files before the centre
+        own.Replace({Device("Obj", "+7901")});
+        own.Objects.Set("+7901", card);
+        std::string error;
+        ASSERT_TRUE(own.Objects.Save(error)) << error;
+    }
+    UiQueue ui;
+    kv::DeviceRegister reg;
+    ASSERT_TRUE(reg.Load());
+    kv::CentreRegister b(Conninfo(), "B", reg, std::nullopt, {}, ui.Post());
+    ASSERT_TRUE(ui.ServeUntil([&] { return b.Sync().Connected(); }));
+    auto db = Open();
+    EXPECT_EQ(db->Exec("SELECT count(*) FROM object_contacts WHERE tel = '+7901'").Integer(0, 0), 2) << "B seeded";
+
+    // Another station's administrator saves: B's files follow, contacts in their order.
+    card.contacts[1].phone = "+79004445566";
+    std::map<std::string, kv::ObjectCard> saved = {{"+7901", card}, {"+7902", {kv::Str("Пожарный пост"_cp), {}}}};
+    kv::centre::RegisterSync a(Conninfo(), "A", {}, [](std::function<void()>) {}, {}, 50ms);
+    a.PushObjects(saved);
+    ASSERT_TRUE(ui.ServeUntil([&] {
+        kv::DeviceRegister files;
+        std::string problem;
+        return files.Objects.Load(problem) && files.Objects.All() == saved;
+    }, 5s));
+    EXPECT_EQ(reg.Objects.Of("+7901"), card) << "and what the alarm window reads";
+
+    // B's administrator removes one: the centre and the other station follow.
+    reg.Objects.Set("+7902", {});
+    std::string error;
+    ASSERT_TRUE(reg.Objects.Save(error)) << error;
+    EXPECT_EQ(b.Saved(true), "");
+    ASSERT_TRUE(b.Sync().WaitSettled(5s));
+    EXPECT_EQ(db->Exec("SELECT string_agg(tel, ',') FROM object_cards").Text(0, 0), "+7901");
+    const auto pulled = kv::centre::Pull(*db);
+    ASSERT_TRUE(pulled.objects.has_value());
+    EXPECT_EQ(*pulled.objects, (std::map<std::string, kv::ObjectCard>{{"+7901", card}}));
+}
+
 TEST_F(Database, ARegisterSavedAtOneStationReachesAnothersFilesWithinSecondsAndSoDoesADeletion)
 {
     kv::test::TempDir dir;
