@@ -80,5 +80,10 @@ else
   failed=$((failed + 1))
 fi
 rm -rf "$files" "$log"
-echo "windows: $passed passed, $failed failed ($((SECONDS - started)) s in all)"
-[ "$failed" -eq 0 ]
+# Not the closing line of a test runner: ./test goes on after this.
+if [ "$failed" -eq 0 ]; then
+  echo "windows: all done, $passed tests and checks under Wine, $((SECONDS - started)) s"
+else
+  echo "windows: $failed programs or checks failed under Wine" >&2
+  exit 1
+fi
