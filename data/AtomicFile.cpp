@@ -1,11 +1,10 @@
 #include "data/AtomicFile.h"
 
+#include "data/FilePlatform.h"
+
 #include <atomic>
-#include <cstdio>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <fcntl.h>
+#include <cstdio>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,29 +12,21 @@
 namespace kv {
 
 namespace {
-
 std::atomic<unsigned> g_sequence{0};
-
-// Saving through a symbolic link replaces the file it points to, not the link.
-std::string ResolveLink(const std::string& path)
-{
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
-        return path;
-    char resolved[PATH_MAX];
-    if (!realpath(path.c_str(), resolved))
-        return path;
-    return resolved;
-}
-
 } // namespace
 
 std::string FolderOf(const std::string& path)
 {
-    const std::size_t slash = path.rfind('/');
+    // Both separators: a folder named in an INI file written on Windows, or
+    // read there, splits the same way.
+    const std::size_t slash = path.find_last_of("/\\");
     if (slash == std::string::npos)
         return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+    if (slash == 0)
+        return path.substr(0, 1);
+    if (slash == 2 && path[1] == ':')
+        return path.substr(0, 3); // a drive's root, "C:\\"
+    return path.substr(0, slash);
 }
 
 bool WriteAll(int fd, const void* data, std::size_t size)
@@ -54,44 +45,9 @@ bool WriteAll(int fd, const void* data, std::size_t size)
     return true;
 }
 
-bool MakePrivate(const std::string& path)
-{
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
-        (st.st_mode & 07777) == kPrivateFileMode)
-        return true;
-    return ::chmod(path.c_str(), kPrivateFileMode) == 0;
-}
+void SyncFolderOf(const std::string& path) { files::SyncFolder(FolderOf(path)); }
 
-bool MakePrivateFolder(const std::string& path)
-{
-    if (path.empty())
-        return false;
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string part = path.substr(0, slash);
-        if (::mkdir(part.c_str(), kPrivateFolderMode) != 0 && errno != EEXIST)
-            return false;
-        if (slash == std::string::npos)
-            break;
-    }
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-        return false;
-    if ((st.st_mode & 07777) != kPrivateFolderMode && st.st_uid == ::geteuid())
-        (void)::chmod(path.c_str(), kPrivateFolderMode);
-    return true;
-}
-
-void SyncFolderOf(const std::string& path)
-{
-    const int dir = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        (void)::fsync(dir);
-        ::close(dir);
-    }
-}
-
-AtomicFileWriter::AtomicFileWriter(std::string target) : m_target(ResolveLink(target)) {}
+AtomicFileWriter::AtomicFileWriter(std::string target) : m_target(files::ResolveLink(target)) {}
 
 AtomicFileWriter::~AtomicFileWriter()
 {
@@ -103,10 +59,10 @@ bool AtomicFileWriter::Open()
     Abandon();
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = m_target + ".~" + std::to_string(getpid()) + "-" + std::to_string(g_sequence++);
-        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
+        const int fd = files::Open(name, O_WRONLY | O_CREAT | O_EXCL, kPrivateFileMode);
         if (fd >= 0) {
             // An unusual umask must not leave the owner unable to read it back.
-            (void)::fchmod(fd, kPrivateFileMode);
+            files::NarrowMode(fd, kPrivateFileMode);
             m_fd = fd;
             m_temp = std::move(name);
             return true;
@@ -126,10 +82,10 @@ bool AtomicFileWriter::Commit()
 {
     if (m_fd < 0)
         return false;
-    const bool synced = ::fsync(m_fd) == 0;
+    const bool synced = files::SyncFile(m_fd) == 0;
     const bool closed = ::close(m_fd) == 0;
     m_fd = -1;
-    if (!synced || !closed || ::rename(m_temp.c_str(), m_target.c_str()) != 0) {
+    if (!synced || !closed || files::RenameOver(m_temp, m_target) != 0) {
         Abandon();
         return false;
     }
@@ -158,8 +114,7 @@ void KeepAside(const std::string& fileName, const std::string& suffix)
         return;
     for (int n = 1; n < 1000; ++n) {
         const std::string aside = fileName + suffix + (n == 1 ? std::string() : std::to_string(n));
-        struct stat existing {};
-        if (::lstat(aside.c_str(), &existing) == 0)
+        if (files::NameTaken(aside))
             continue;
         (void)std::rename(fileName.c_str(), aside.c_str());
         return;

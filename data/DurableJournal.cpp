@@ -1,6 +1,7 @@
 #include "data/DurableJournal.h"
 
 #include "data/AtomicFile.h"
+#include "data/FilePlatform.h"
 #include "data/RecordStore.h"
 #include "data/TableFormat.h"
 #include "data/Text.h"
@@ -119,7 +120,7 @@ std::optional<Fingerprint> FingerprintOf(const std::string& path)
 
 // Descriptors are owned by the journal; only these calls go through the seam.
 ssize_t JournalFiles::Write(int fd, const void* data, std::size_t size) { return ::write(fd, data, size); }
-int JournalFiles::DataSync(int fd) { return ::fdatasync(fd); }
+int JournalFiles::DataSync(int fd) { return files::SyncData(fd); }
 int JournalFiles::Truncate(int fd, off_t size) { return ::ftruncate(fd, size); }
 
 namespace {
@@ -161,7 +162,9 @@ std::string ReasonOf(int error)
 {
     switch (error) {
     case ENOSPC: return Str("нет места на диске"_cp);
+#ifdef EDQUOT
     case EDQUOT: return Str("превышена дисковая квота"_cp);
+#endif
     case EIO: return Str("ошибка ввода-вывода"_cp);
     case EROFS: return Str("диск только для чтения"_cp);
     case EACCES:
@@ -392,7 +395,7 @@ bool DurableJournal::Open(std::string_view failureMessage, const JournalNotify& 
         std::error_code sizeError;
         if (!segments.empty() && matched && first == segments.size() - 1 && lastWhole && lastVersion == kVersion) {
             const auto size = fs::file_size(segments.back().path, sizeError);
-            const int fd = sizeError ? -1 : ::open(segments.back().path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+            const int fd = sizeError ? -1 : files::Open(segments.back().path, O_WRONLY | O_APPEND);
             if (fd >= 0) {
                 std::lock_guard lock(m_lock);
                 m_fd = fd;
@@ -481,7 +484,7 @@ bool DurableJournal::OpenSegment(std::uint64_t number, std::uint64_t fileSize, s
 bool DurableJournal::OpenSegmentLocked(std::uint64_t number, std::uint64_t fileSize, std::uint32_t fileCrc)
 {
     const std::string path = m_fileName + ".log." + std::to_string(number);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
+    const int fd = files::Open(path, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0600);
     if (fd < 0) {
         m_error = "Cannot create file " + path + ": " + std::strerror(errno);
         FailLocked(errno);
@@ -553,7 +556,7 @@ void DurableJournal::Fold()
             throw ETableFileError("Cannot create file " + m_fileName + ".log." + std::to_string(mine));
         }
     }
-    if (std::rename(foldPath.c_str(), m_fileName.c_str()) != 0) {
+    if (files::RenameOver(foldPath, m_fileName) != 0) {
         const std::string reason = std::strerror(errno);
         fs::remove(foldPath, ec);
         throw ETableFileError("Cannot create file " + m_fileName + ": " + reason);

@@ -1,6 +1,7 @@
 #include "data/IniFile.h"
 
 #include "data/AtomicFile.h"
+#include "data/FilePlatform.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -45,7 +46,7 @@ enum class FileState { Missing, Read, Unreadable };
 std::vector<std::string> ReadLines(const std::string& path, FileState& state)
 {
     std::vector<std::string> lines;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = files::Open(path, O_RDONLY);
     if (fd < 0) {
         state = errno == ENOENT ? FileState::Missing : FileState::Unreadable;
         return lines;

@@ -174,6 +174,8 @@ void SmsPartStore::Load()
             m_damaged = true;
         }
     }
+    // Closed first: Windows renames no file that is still open.
+    in.close();
     if (m_damaged)
         KeepAside(m_path);
 }

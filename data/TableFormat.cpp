@@ -1,6 +1,7 @@
 #include "data/TableFormat.h"
 
 #include "data/AtomicFile.h"
+#include "data/FilePlatform.h"
 #include "data/Extended80.h"
 #include "data/MemTable.h"
 #include "data/RecordStore.h"
@@ -477,7 +478,7 @@ void TableFormat::Read(MemTable& table, Reader& in) const
 
 void TableFormat::Load(MemTable& table, const std::string& fileName) const
 {
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = files::Open(fileName, O_RDONLY);
     if (fd < 0)
         Fail("Cannot open file " + fileName);
     FileCloser closer{fd};

@@ -1,41 +1,27 @@
 #include "data/TextExport.h"
 
+#include "data/CodePage.h"
+
 #include <array>
-#include <iconv.h>
 
 namespace kv {
 
 namespace {
 
-// The UTF-8 of each byte, taken once from the C library's converter, so the
+// The UTF-8 of each byte, taken once from the system's converter, so the
 // station's table cannot drift from the one other programs use.
 using Utf8Table = std::array<std::string, 256>;
 
 Utf8Table BuildTable()
 {
     Utf8Table table;
-    iconv_t cd = iconv_open("UTF-8", "CP1251");
     for (int b = 0; b < 256; ++b) {
-        if (b < 0x80) {
-            table[static_cast<std::size_t>(b)] = std::string(1, static_cast<char>(b));
-            continue;
-        }
         std::string& out = table[static_cast<std::size_t>(b)];
-        out = "\xEF\xBF\xBD";
-        if (cd == reinterpret_cast<iconv_t>(-1))
-            continue;
-        char in[1] = {static_cast<char>(b)};
-        char buffer[8];
-        char* inPtr = in;
-        char* outPtr = buffer;
-        std::size_t inLeft = 1;
-        std::size_t outLeft = sizeof buffer;
-        iconv(cd, nullptr, nullptr, nullptr, nullptr);
-        if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1) && inLeft == 0)
-            out.assign(buffer, static_cast<std::size_t>(outPtr - buffer));
+        if (b < 0x80)
+            out = std::string(1, static_cast<char>(b));
+        else if (!Cp1251CharToUtf8(static_cast<unsigned char>(b), out))
+            out = "\xEF\xBF\xBD";
     }
-    if (cd != reinterpret_cast<iconv_t>(-1))
-        iconv_close(cd);
     return table;
 }
 

@@ -1,6 +1,7 @@
 #include "data/TileStates.h"
 
 #include "data/AtomicFile.h"
+#include "data/FilePlatform.h"
 #include "timing/DateTime.h"
 
 #include <cerrno>
@@ -16,15 +17,6 @@ namespace {
 constexpr std::uint8_t kLastGuardCode = 3;
 constexpr std::uint8_t kLastInfoCode = 9;
 
-double LocalDateTime(const timespec& t)
-{
-    std::tm tm{};
-    const time_t seconds = t.tv_sec;
-    localtime_r(&seconds, &tm);
-    return EncodeDateTime({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                           static_cast<int>(t.tv_nsec / 1000000)});
-}
-
 } // namespace
 
 TileRestore RestoreTileStates(TileStates& states, const std::string& fileName, double now,
@@ -34,13 +26,14 @@ TileRestore RestoreTileStates(TileStates& states, const std::string& fileName, d
         if (warn)
             warn(std::string(kTileStatesEmpty));
     };
-    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = files::Open(fileName, O_RDONLY);
     if (fd < 0) {
         tell();
         return TileRestore::Missing;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && now - LocalDateTime(st.st_mtim) > kTileStatesMaxAgeDays) {
+    std::time_t written = 0;
+    int writtenMs = 0;
+    if (files::ModifiedAt(fd, written, writtenMs) && now - LocalDateTimeOf(written, writtenMs) > kTileStatesMaxAgeDays) {
         ::close(fd);
         return TileRestore::Stale;
     }

@@ -14,6 +14,8 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth x11-utils imagemagick poppler-utils
   dpkg-dev systemd
+  # The core cross-built for Windows and tried under Wine (scripts/windows.sh).
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev googletest wine64 wine
 )
 if [ "${1:-}" = "--package" ]; then
   packages+=(lintian)

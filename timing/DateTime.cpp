@@ -1,14 +1,12 @@
 #include "timing/DateTime.h"
 
+#include "timing/LocalTime.h"
+
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <optional>
-
-#include <QDateTime>
-#include <QLocale>
-#include <QStringEncoder>
 
 namespace kv {
 
@@ -70,16 +68,19 @@ DateTimeParts DecodeDateTime(double value)
     return p;
 }
 
+double LocalDateTimeOf(std::time_t seconds, int msec)
+{
+    std::tm tm{};
+    if (!ToLocalTime(seconds, tm))
+        return 0;
+    return EncodeDateTime({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, msec});
+}
+
 double LocalNow()
 {
     const auto now = std::chrono::system_clock::now();
-    const std::time_t t = std::chrono::system_clock::to_time_t(now);
-    std::tm tm{};
-    localtime_r(&t, &tm);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    DateTimeParts p{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                    static_cast<int>(ms)};
-    return EncodeDateTime(p);
+    return LocalDateTimeOf(std::chrono::system_clock::to_time_t(now), static_cast<int>(ms));
 }
 
 std::string FixedDateTimeText(double value)
@@ -100,82 +101,21 @@ std::string FixedTimeText(double value)
 }
 
 namespace {
-
-struct DisplayFormats {
-    QLocale locale;
-    QString date;
-    QString time;
-};
-std::optional<DisplayFormats> g_display;
-
-// Qt's long time format carries the time zone ("HH:mm:ss t"); journal times
-// are local and the zone would only crowd the column.
-QString WithoutTimeZone(const QString& pattern)
-{
-    QString out;
-    bool quoted = false;
-    for (const QChar c : pattern) {
-        if (c == QLatin1Char('\''))
-            quoted = !quoted;
-        if (!quoted && c == QLatin1Char('t'))
-            continue;
-        out += c;
-    }
-    return out.trimmed();
-}
-
-QDateTime ToQDateTime(double value)
-{
-    const DateTimeParts p = DecodeDateTime(value);
-    return QDateTime(QDate(p.year, p.month, p.day), QTime(p.hour, p.minute, p.second, p.msec));
-}
-
-// Station text is code page 1251; a locale's month or AM/PM names outside it
-// become '?', as anywhere else at the widget edge.
-std::string ToStationText(const QString& text)
-{
-    QStringEncoder encoder("windows-1251", QStringConverter::Flag::Default);
-    if (!encoder.isValid())
-        return text.toLatin1().toStdString();
-    QByteArray bytes = encoder.encode(text);
-    return bytes.toStdString();
-}
-
+std::atomic<DisplayFormatter> g_formatter{nullptr};
 } // namespace
+
+void SetDisplayFormatter(DisplayFormatter formatter) { g_formatter = formatter; }
 
 std::string FormatDateTime(double value)
 {
-    if (!g_display)
-        return FixedDateTimeText(value);
-    const QDateTime dt = ToQDateTime(value);
-    return ToStationText(g_display->locale.toString(dt.date(), g_display->date) + QLatin1Char(' ') +
-                         g_display->locale.toString(dt.time(), g_display->time));
+    const DisplayFormatter f = g_formatter.load();
+    return f ? f(value, true) : FixedDateTimeText(value);
 }
 
 std::string FormatTime(double value)
 {
-    if (!g_display)
-        return FixedTimeText(value);
-    return ToStationText(g_display->locale.toString(ToQDateTime(value).time(), g_display->time));
+    const DisplayFormatter f = g_formatter.load();
+    return f ? f(value, false) : FixedTimeText(value);
 }
-
-namespace {
-void Adopt(const QLocale& locale)
-{
-    if (locale.language() == QLocale::C) {
-        g_display.reset();
-        return;
-    }
-    g_display = DisplayFormats{locale, locale.dateFormat(QLocale::ShortFormat),
-                               WithoutTimeZone(locale.timeFormat(QLocale::LongFormat))};
-}
-} // namespace
-
-void SetDateTimeFormatsOf(const std::string& localeName)
-{
-    Adopt(localeName.empty() ? QLocale::c() : QLocale(QString::fromStdString(localeName)));
-}
-
-void UseSystemDateTimeFormats() { Adopt(QLocale::system()); }
 
 } // namespace kv

@@ -2,6 +2,7 @@
 // The station's date-time: a double counting days since 1899-12-30 in local
 // time, the fraction being the time of day.
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace kv {
@@ -12,6 +13,9 @@ struct DateTimeParts {
 };
 
 double LocalNow();
+// A moment of the system clock (seconds since 1970) as local time; 0 for one
+// the C library cannot place.
+double LocalDateTimeOf(std::time_t seconds, int msec);
 double EncodeDateTime(const DateTimeParts& p);
 DateTimeParts DecodeDateTime(double value);
 // What the windows show: the short date and the long time of the system's
@@ -30,9 +34,15 @@ std::string FixedTimeText(double value);
 
 // Takes the formats of the locale named (Qt's names: "ru_RU", "en_US"); "C"
 // or an empty name restores the fixed formats. Once, at start, before any
-// window draws: not for use while other threads format.
+// window draws: not for use while other threads format. These two come with
+// the windows' Qt (kv_uithread): the core itself knows the fixed formats only.
 void SetDateTimeFormatsOf(const std::string& localeName);
 // The same for the system's locale (LC_ALL, LC_TIME, LANG).
 void UseSystemDateTimeFormats();
+
+// What FormatDateTime (withDate) and FormatTime use instead of the fixed
+// formats; null restores them.
+using DisplayFormatter = std::string (*)(double value, bool withDate);
+void SetDisplayFormatter(DisplayFormatter formatter);
 
 } // namespace kv

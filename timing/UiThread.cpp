@@ -1,10 +1,5 @@
 #include "timing/UiThread.h"
 
-#include <QCoreApplication>
-#include <QMetaObject>
-#include <QObject>
-#include <QPointer>
-
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -31,7 +26,8 @@ struct HandOverState {
     bool wakePending = false;
     std::atomic<bool> installed{false};
     std::thread::id uiThread;
-    QPointer<QObject> receiver;
+    std::atomic<UiLoopHook> wake{nullptr};
+    std::atomic<UiLoopHook> pump{nullptr};
     std::atomic<bool> shutdown{false};
 };
 
@@ -44,27 +40,26 @@ HandOverState& State()
 void Wake(HandOverState& s)
 {
     // Called with s.mutex held: one queued wake-up drains everything waiting.
-    if (s.wakePending || !s.receiver)
+    const UiLoopHook wake = s.wake.load();
+    if (s.wakePending || !wake)
         return;
     s.wakePending = true;
-    QMetaObject::invokeMethod(s.receiver.data(), [] { ServeHandOvers(); }, Qt::QueuedConnection);
+    wake();
 }
 
 } // namespace
 
-void InstallUiThread()
+void InstallUiThreadLoop(UiLoopHook wake, UiLoopHook pumpEvents)
 {
     HandOverState& s = State();
     std::lock_guard lock(s.mutex);
     s.uiThread = std::this_thread::get_id();
-    if (!s.receiver) {
-        auto* receiver = new QObject;
-        if (QCoreApplication::instance())
-            QObject::connect(QCoreApplication::instance(), &QObject::destroyed, receiver, &QObject::deleteLater);
-        s.receiver = receiver;
-    }
+    s.wake = wake;
+    s.pump = pumpEvents;
     s.installed = true;
 }
+
+UiLoopHook UiEventPump() { return State().pump.load(); }
 
 bool IsUiThread()
 {

@@ -2,13 +2,24 @@
 // Hand-over of work to the UI thread. Worker threads never touch a window or a
 // table themselves: they run that work here and wait until it has run.
 #include <chrono>
+#include <cstdint>
 #include <functional>
 
 namespace kv {
 
-// Marks the calling thread (the Qt GUI thread) as the UI thread. Needs a
-// QCoreApplication; without an installed UI thread every hand-over runs directly.
+// Marks the calling thread (the Qt GUI thread) as the UI thread, woken through
+// Qt's event loop. Needs a QCoreApplication and the kv_uithread library (the
+// only Qt here); without an installed UI thread every hand-over runs directly.
 void InstallUiThread();
+
+// The same without an event framework: wake (any thread, under a lock, must not
+// block) asks the UI thread's loop to call ServeHandOvers soon; pumpEvents (UI
+// thread) runs its pending messages during WaitMs. Either may be null: queued
+// calls then run only from ServeHandOvers, WaitServing and WaitMs.
+using UiLoopHook = void (*)();
+void InstallUiThreadLoop(UiLoopHook wake, UiLoopHook pumpEvents);
+// What InstallUiThreadLoop was given last (null before); WaitMs pumps with it.
+UiLoopHook UiEventPump();
 bool IsUiThread();
 
 // Runs fn on the UI thread and returns once it has run (a direct call on the UI

@@ -2,8 +2,6 @@
 
 #include "timing/UiThread.h"
 
-#include <QCoreApplication>
-
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -36,8 +34,8 @@ void WaitMs(std::uint32_t ms)
         if (elapsed > ms)
             return;
         if (elapsed > 100) {
-            if (QCoreApplication::instance())
-                QCoreApplication::processEvents(QEventLoop::AllEvents);
+            if (const UiLoopHook pump = UiEventPump())
+                pump();
             ServeHandOvers();
         }
         const std::uint32_t left = ms - elapsed + 1;

@@ -1,3 +1,4 @@
+#include "data/AtomicFile.h"
 #include "data/Extended80.h"
 #include "data/MemTable.h"
 #include "data/ObjectCards.h"
@@ -16,8 +17,10 @@
 #include <new>
 #include <random>
 #include <set>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
+#endif
 
 using namespace kv::literals;
 
@@ -561,6 +564,61 @@ TEST(TableFile, FilesRoundTripAcrossBufferBoundaries)
     }
 }
 
+// A file's bytes are the table's however the system treats text: line feeds,
+// carriage returns and ^Z inside texts and numbers, and a save over an
+// existing file replaces it whole.
+TEST(TableFile, SavesOverAnExistingFileAreTheTablesBytesExactly)
+{
+    kv::test::TempDir dir;
+    const std::string texts[] = {"a\nb", "\r\n", "\x1A\x1Az", "\n\n\n\x1A", ""};
+    MemTable t;
+    kv::DefineJournal(t);
+    std::string previous;
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(::testing::PrintToString(text));
+        AddEvent(t, 45000 + 10.0 / 86400.0, text, "\x1A", text + "\n");
+        TableFormat().Save(t, "t3.bin");
+        const std::string bytes = kv::test::ReadFileBytes("t3.bin");
+        EXPECT_EQ(bytes, TableFormat().SaveToBytes(t));
+        EXPECT_NE(bytes, previous) << "the save replaced the file";
+        previous = bytes;
+        MemTable back;
+        TableFormat().Load(back, "t3.bin");
+        EXPECT_EQ(back.RecordCount(), t.RecordCount());
+        bool found = false;
+        for (back.First(); !back.Eof(); back.Next())
+            found = found || back.FieldByName("Status").AsString() == text;
+        EXPECT_TRUE(found);
+    }
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"t3.bin"}) << "no temporary file is left behind";
+}
+
+// Folder names split on either separator, so a path written on Windows means
+// the same folder here, and one written here the same there.
+TEST(AtomicFile, FolderOfSplitsOnEitherSeparator)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"t1.bin", "."},
+        {"data/t1.bin", "data"},
+        {"data\\t1.bin", "data"},
+        {"/var/lib/korvalen/t1.bin", "/var/lib/korvalen"},
+        {"C:\\Korvalen\\Base\\t1.bin", "C:\\Korvalen\\Base"},
+        {"C:\\Korvalen/Base\\t1.bin", "C:\\Korvalen/Base"},
+        {"C:\\t1.bin", "C:\\"},
+        {"C:/t1.bin", "C:/"},
+        {"/t1.bin", "/"},
+        {"\\t1.bin", "\\"},
+        {"\\\\server\\share\\t1.bin", "\\\\server\\share"},
+        {"data/", "data"},
+    };
+    for (const auto& [path, folder] : cases)
+        EXPECT_EQ(kv::FolderOf(path), folder) << path;
+}
+
+#ifndef _WIN32
 TEST(TableFile, FailedSaveKeepsTheOldFile)
 {
     kv::test::TempDir dir;
@@ -612,6 +670,7 @@ TEST(TableFile, SaveThroughALinkReplacesTheLinkedFile)
     EXPECT_TRUE(std::filesystem::is_symlink("t4.bin"));
     EXPECT_EQ(kv::test::ReadFileBytes("real/t4.bin"), TableFormat().SaveToBytes(t));
 }
+#endif
 
 TEST(TableFile, MasterDetailSaveWritesEveryDevicesRows)
 {

@@ -4,12 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
+#include <chrono>
 #include <filesystem>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <time.h>
+#endif
 
 namespace {
 
@@ -25,14 +25,10 @@ std::string FileOfCodes(std::uint8_t guard, std::uint8_t info)
 // the station's local date-time.
 double AgeFile(const char* name, int minutes)
 {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    timespec times[2] = {now, now};
-    times[1].tv_sec -= minutes * 60;
-    EXPECT_EQ(utimensat(AT_FDCWD, name, times, 0), 0);
-    std::tm tm{};
-    localtime_r(&now.tv_sec, &tm);
-    return kv::EncodeDateTime({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, 0});
+    const double now = kv::LocalNow();
+    std::filesystem::last_write_time(
+        name, std::filesystem::file_time_type::clock::now() - std::chrono::minutes(minutes));
+    return now;
 }
 
 TEST(TileStates, RestoredOnlyWhenWrittenWithinFifteenMinutes)
@@ -95,6 +91,7 @@ TEST(TileStates, SaveWritesBothArraysAndAFailedSaveKeepsTheOldFile)
 
     EXPECT_EQ(kv::SaveTileStates(s, "no/such/dir/t5.bin"), kv::TileSave::CannotCreate);
 
+#ifndef _WIN32
     struct rlimit old {};
     getrlimit(RLIMIT_FSIZE, &old);
     const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
@@ -108,6 +105,7 @@ TEST(TileStates, SaveWritesBothArraysAndAFailedSaveKeepsTheOldFile)
     EXPECT_EQ(result, kv::TileSave::WriteFailed);
     EXPECT_EQ(kv::test::ReadFileBytes("t5.bin"), want);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), std::filesystem::directory_iterator()), 1);
+#endif
 }
 
 } // namespace

@@ -193,13 +193,13 @@ public:
             try {
                 line = Utf8ToCp1251(raw);
             } catch (const std::exception& e) {
-                ADD_FAILURE_AT(m_path.c_str(), lineNo) << "not convertible to code page 1251: " << e.what();
+                ADD_FAILURE_AT(m_path.string().c_str(), lineNo) << "not convertible to code page 1251: " << e.what();
                 continue;
             }
             try {
                 Run(line, lineNo);
             } catch (const std::exception& e) {
-                ADD_FAILURE_AT(m_path.c_str(), lineNo) << e.what() << ": " << raw;
+                ADD_FAILURE_AT(m_path.string().c_str(), lineNo) << e.what() << ": " << raw;
             }
         }
     }
@@ -267,11 +267,11 @@ private:
             for (const auto& [id, set] : store.Waiting())
                 parts += set.size();
             if (parts != std::stoul(rest))
-                ADD_FAILURE_AT(m_path.c_str(), lineNo) << parts << " parts stored, not " << rest;
+                ADD_FAILURE_AT(m_path.string().c_str(), lineNo) << parts << " parts stored, not " << rest;
         } else if (word == "sendsms") {
             const auto [number, text] = SplitWord(rest);
             if (!SendSms(modem, Unescape(number), Unescape(text)))
-                ADD_FAILURE_AT(m_path.c_str(), lineNo) << "not queued";
+                ADD_FAILURE_AT(m_path.string().c_str(), lineNo) << "not queued";
         } else if (word == "escalate") {
             const auto [number, texts] = SplitWord(rest);
             const std::size_t bar = texts.find(" || ");
@@ -281,7 +281,7 @@ private:
                 modem, Unescape(number), whole, [this](bool sent) { log.Add(sent ? "outcome sent" : "outcome failed"); },
                 oneSms);
             if (!queued)
-                ADD_FAILURE_AT(m_path.c_str(), lineNo) << "not queued";
+                ADD_FAILURE_AT(m_path.string().c_str(), lineNo) << "not queued";
         } else if (word == "pdus") {
             const auto [n, text] = SplitWord(rest);
             CheckPdus(std::stoul(n), Unescape(text), lineNo);
@@ -307,12 +307,12 @@ private:
         } else if (word == "never") {
             const std::string entry = Unescape(rest);
             if (Count(entry) != 0)
-                ADD_FAILURE_AT(m_path.c_str(), lineNo) << "unexpected: " << Printable(entry) << Dump();
+                ADD_FAILURE_AT(m_path.string().c_str(), lineNo) << "unexpected: " << Printable(entry) << Dump();
         } else if (word == "count") {
             const auto [n, entryText] = SplitWord(rest);
             const std::string entry = Unescape(entryText);
             if (Count(entry) != std::stoul(n))
-                ADD_FAILURE_AT(m_path.c_str(), lineNo)
+                ADD_FAILURE_AT(m_path.string().c_str(), lineNo)
                     << Count(entry) << " times, not " << n << ": " << Printable(entry) << Dump();
         } else if (word == "state") {
             const auto [name, value] = SplitWord(rest);
@@ -320,7 +320,7 @@ private:
                                        : name == "Queue"  ? std::to_string(modem.PendingCount())
                                                           : std::string(Flag(name) ? "1" : "0");
             if (actual != value)
-                ADD_FAILURE_AT(m_path.c_str(), lineNo) << name << " is " << actual << ", not " << value;
+                ADD_FAILURE_AT(m_path.string().c_str(), lineNo) << name << " is " << actual << ", not " << value;
         } else {
             throw std::runtime_error("unknown directive '" + word + "'");
         }
@@ -355,12 +355,12 @@ private:
             if (!EntryMatches(entry, entries[i].text))
                 continue;
             if (entries[i].ms < from || entries[i].ms > to)
-                ADD_FAILURE_AT(m_path.c_str(), lineNo)
+                ADD_FAILURE_AT(m_path.string().c_str(), lineNo)
                     << "at " << entries[i].ms << " ms, not within " << from << "-" << to << ": " << Printable(entry);
             m_next = i + 1;
             return;
         }
-        ADD_FAILURE_AT(m_path.c_str(), lineNo) << "missing, or out of order: " << Printable(entry) << Dump();
+        ADD_FAILURE_AT(m_path.string().c_str(), lineNo) << "missing, or out of order: " << Printable(entry) << Dump();
     }
 
     // Decodes what followed each "AT+CMGS=<length>" and joins the parts.
@@ -378,17 +378,17 @@ private:
                 std::string why;
                 const std::optional<sms::Submit> submit = sms::DecodeSubmitPdu(hex, &why);
                 if (!submit) {
-                    ADD_FAILURE_AT(m_path.c_str(), lineNo) << "not a SUBMIT PDU (" << why << "): " << hex;
+                    ADD_FAILURE_AT(m_path.string().c_str(), lineNo) << "not a SUBMIT PDU (" << why << "): " << hex;
                     return;
                 }
                 if ("AT+CMGS=" + std::to_string(sms::TpduLength(hex)) + "\r" != command)
-                    ADD_FAILURE_AT(m_path.c_str(), lineNo) << Printable(command) << " does not give the length of " << hex;
+                    ADD_FAILURE_AT(m_path.string().c_str(), lineNo) << Printable(command) << " does not give the length of " << hex;
                 parts.push_back(*submit);
             }
             command = line.starts_with("AT+CMGS=") && line.find('"') == std::string::npos ? line : std::string();
         }
         if (parts.size() != n) {
-            ADD_FAILURE_AT(m_path.c_str(), lineNo) << parts.size() << " PDUs sent, not " << n << Dump();
+            ADD_FAILURE_AT(m_path.string().c_str(), lineNo) << parts.size() << " PDUs sent, not " << n << Dump();
             return;
         }
         std::u16string joined;
@@ -396,14 +396,14 @@ private:
             const std::optional<sms::Concat>& concat = parts[i].data.concat;
             if (n > 1 && (!concat || concat->total != n || concat->part != i + 1 ||
                           concat->reference != parts[0].data.concat->reference)) {
-                ADD_FAILURE_AT(m_path.c_str(), lineNo) << "part " << i + 1 << " is not part " << i + 1 << " of " << n
+                ADD_FAILURE_AT(m_path.string().c_str(), lineNo) << "part " << i + 1 << " is not part " << i + 1 << " of " << n
                                                        << " with the first one's reference";
                 return;
             }
             joined += parts[i].data.units;
         }
         if (sms::Utf16ToStationText(joined) != text)
-            ADD_FAILURE_AT(m_path.c_str(), lineNo)
+            ADD_FAILURE_AT(m_path.string().c_str(), lineNo)
                 << "the parts join to " << Printable(sms::Utf16ToStationText(joined)) << ", not " << Printable(text);
     }
 
@@ -452,7 +452,7 @@ int main(int argc, char** argv)
     }
     // Absolute: each test works in a folder of its own.
     const std::filesystem::path path = std::filesystem::absolute(argv[1]);
-    ::testing::RegisterTest("Transcript", path.stem().c_str(), nullptr, nullptr, __FILE__, __LINE__,
+    ::testing::RegisterTest("Transcript", path.stem().string().c_str(), nullptr, nullptr, __FILE__, __LINE__,
                             [path]() -> ::testing::Test* { return new kv::test::TranscriptTest(path); });
     return RUN_ALL_TESTS();
 }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 
 namespace kv::test {
@@ -10,10 +11,21 @@ namespace kv::test {
 TempDir::TempDir()
 {
     m_previous = std::filesystem::current_path();
+#ifdef _WIN32
+    std::random_device random;
+    for (int attempt = 0; m_path.empty(); ++attempt) {
+        const auto candidate = std::filesystem::temp_directory_path() / ("korvalen-test-" + std::to_string(random()));
+        if (std::filesystem::create_directory(candidate))
+            m_path = candidate;
+        else if (attempt > 100)
+            throw std::runtime_error("no temporary folder");
+    }
+#else
     std::string pattern = (std::filesystem::temp_directory_path() / "korvalen-test-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("mkdtemp failed");
     m_path = pattern;
+#endif
     std::filesystem::current_path(m_path);
 }
 

@@ -3,6 +3,15 @@
 #include <cstdlib>
 
 namespace {
+#ifdef _WIN32
+// setenv's "keep what is set" on Windows.
+void setenv(const char* name, const char* value, int)
+{
+    if (!std::getenv(name))
+        _putenv_s(name, value);
+}
+#endif
+
 struct TestEnv {
     TestEnv()
     {

@@ -5,6 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+
 namespace {
 
 TEST(DateTime, KnownValuesEncodeAndDecode)
@@ -39,31 +45,93 @@ TEST(DateTime, GarbageValuesDecodeWithoutCrashing)
         (void)kv::FormatDateTime(v);
 }
 
-// The windows follow the desktop's locale; files never do.
-TEST(DateTime, WindowsShowTheLocalesShortDateAndLongTimeWithoutTheZone)
+// Seconds since 1970 of a UTC date-time.
+std::time_t UtcSeconds(const kv::DateTimeParts& p)
 {
+    return static_cast<std::time_t>(std::llround((kv::EncodeDateTime(p) - 25569.0) * 86400.0));
+}
+
+// Sets TZ for one test and puts the old one back.
+class TimeZone {
+public:
+    explicit TimeZone(const char* zone)
+    {
+        if (const char* old = std::getenv("TZ"))
+            m_old = old;
+        Set(zone);
+    }
+    ~TimeZone() { Set(m_old ? m_old->c_str() : nullptr); }
+
+private:
+    static void Set(const char* zone)
+    {
+#ifdef _WIN32
+        _putenv_s("TZ", zone ? zone : "");
+        _tzset();
+#else
+        if (zone)
+            setenv("TZ", zone, 1);
+        else
+            unsetenv("TZ");
+        tzset();
+#endif
+    }
+    std::optional<std::string> m_old;
+};
+
+// The system clock's moments as the station's local date-times: days and
+// milliseconds carried over midnight, the years and months of the calendar.
+TEST(DateTime, SystemMomentsBecomeLocalDateTimes)
+{
+    TimeZone zone("UTC0");
     struct Case {
-        const char* locale;
-        const char* dateTime;
-        const char* time;
+        kv::DateTimeParts utc;
+        int msec;
+        const char* local;
     };
     const Case cases[] = {
-        {"ru_RU", "07.12.2026 14:05:09", "14:05:09"},
-        {"en_US", "12/7/26 2:05:09 PM", "2:05:09 PM"},
-        {"de_DE", "07.12.26 14:05:09", "14:05:09"},
-        {"C", "07.12.2026 14:05:09", "14:05:09"},
-        {"", "07.12.2026 14:05:09", "14:05:09"},
+        {{1970, 1, 1, 0, 0, 0, 0}, 0, "01.01.1970 00:00:00"},
+        {{2026, 12, 7, 23, 59, 59, 0}, 999, "07.12.2026 23:59:59"},
+        {{2026, 12, 8, 0, 0, 0, 0}, 0, "08.12.2026 00:00:00"},
+        {{2024, 2, 29, 12, 0, 0, 0}, 500, "29.02.2024 12:00:00"},
+        {{2026, 12, 31, 23, 59, 59, 0}, 0, "31.12.2026 23:59:59"},
+        {{2027, 1, 1, 0, 0, 0, 0}, 1, "01.01.2027 00:00:00"},
     };
-    const double value = kv::EncodeDateTime({2026, 12, 7, 14, 5, 9, 0});
     for (const Case& c : cases) {
-        kv::SetDateTimeFormatsOf(c.locale);
-        EXPECT_EQ(kv::FormatDateTime(value), c.dateTime) << c.locale;
-        EXPECT_EQ(kv::FormatTime(value), c.time) << c.locale;
-        EXPECT_EQ(kv::FixedDateTimeText(value), "07.12.2026 14:05:09") << c.locale;
-        EXPECT_EQ(kv::FixedTimeText(value), "14:05:09") << c.locale;
+        const double local = kv::LocalDateTimeOf(UtcSeconds(c.utc), c.msec);
+        EXPECT_EQ(kv::FixedDateTimeText(local), c.local);
+        EXPECT_EQ(kv::DecodeDateTime(local).msec, c.msec) << c.local;
+        kv::DateTimeParts withMs = c.utc;
+        withMs.msec = c.msec;
+        EXPECT_DOUBLE_EQ(local, kv::EncodeDateTime(withMs)) << c.local;
     }
-    kv::SetDateTimeFormatsOf("");
+    EXPECT_DOUBLE_EQ(kv::LocalDateTimeOf(0, 0), 25569.0) << "1970 is day 25569 after the 1899 epoch";
+    // Decoding near midnight rounds to the millisecond and carries the day.
+    const kv::DateTimeParts carried = kv::DecodeDateTime(46000.0 - 0.4 / 86400000.0);
+    EXPECT_EQ(kv::FixedDateTimeText(46000.0 - 0.4 / 86400000.0), "09.12.2025 00:00:00");
+    EXPECT_EQ(carried.msec, 0);
+    // Before the epoch the fraction still counts the time of day.
+    EXPECT_EQ(kv::FixedDateTimeText(-1.25), "29.12.1899 06:00:00");
+    EXPECT_DOUBLE_EQ(kv::EncodeDateTime({1899, 12, 29, 6, 0, 0, 0}), -1.25);
 }
+
+#ifndef _WIN32
+// Across daylight saving time the wall clock jumps, the moments do not (the C
+// library of Windows knows only the rules of a zone name, not TZ's own).
+TEST(DateTime, LocalDateTimesFollowDaylightSavingEdges)
+{
+    TimeZone zone("EET-2EEST,M3.5.0/3,M10.5.0/4");
+    const std::pair<kv::DateTimeParts, const char*> cases[] = {
+        {{2026, 3, 29, 0, 59, 59, 0}, "29.03.2026 02:59:59"},
+        {{2026, 3, 29, 1, 0, 0, 0}, "29.03.2026 04:00:00"},
+        {{2026, 10, 25, 0, 59, 59, 0}, "25.10.2026 03:59:59"},
+        {{2026, 10, 25, 1, 0, 0, 0}, "25.10.2026 03:00:00"},
+        {{2026, 12, 31, 22, 0, 0, 0}, "01.01.2027 00:00:00"},
+    };
+    for (const auto& [utc, local] : cases)
+        EXPECT_EQ(kv::FixedDateTimeText(kv::LocalDateTimeOf(UtcSeconds(utc), 0)), local);
+}
+#endif
 
 TEST(Timing, ElapsedRoundsHalvesToEven)
 {

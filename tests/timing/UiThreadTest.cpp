@@ -1,7 +1,6 @@
 #include "timing/UiThread.h"
 #include "timing/rdtsc.h"
 
-#include <QCoreApplication>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -13,9 +12,17 @@
 
 namespace {
 
-TEST(HandOver, RunsOnTheUiThreadInOrderAndWaits)
+// This thread as the UI thread, with no event loop behind it: queued calls run
+// from ServeHandOvers, WaitServing and WaitMs alone.
+void FreshUiThread()
 {
     kv::ResetShutdownForTests();
+    kv::InstallUiThreadLoop(nullptr, nullptr);
+}
+
+TEST(HandOver, RunsOnTheUiThreadInOrderAndWaits)
+{
+    FreshUiThread();
     const auto uiId = std::this_thread::get_id();
     std::vector<int> order;
     std::atomic<bool> finished{false};
@@ -41,7 +48,7 @@ TEST(HandOver, RunsOnTheUiThreadInOrderAndWaits)
 
 TEST(HandOver, ShutdownReleasesAWaitingWorkerWithoutRunningItsCall)
 {
-    kv::ResetShutdownForTests();
+    FreshUiThread();
     std::atomic<bool> ran{false}, returned{false};
     std::thread worker([&] {
         // Nobody serves this one: the UI thread is busy "closing".
@@ -61,7 +68,7 @@ TEST(HandOver, ShutdownReleasesAWaitingWorkerWithoutRunningItsCall)
 
 TEST(HandOver, AFailureOnTheUiThreadReachesTheWaitingWorker)
 {
-    kv::ResetShutdownForTests();
+    FreshUiThread();
     std::atomic<bool> finished{false};
     std::string caught;
     bool ranAfter = false;
@@ -87,24 +94,41 @@ TEST(HandOver, AFailureOnTheUiThreadReachesTheWaitingWorker)
     EXPECT_EQ(after.load(), 1);
 }
 
-TEST(HandOver, QueuedCallsRunFromTheEventLoop)
+std::atomic<int> g_wakes{0};
+std::atomic<int> g_pumps{0};
+
+// An event loop is asked once to serve, however many calls queue meanwhile,
+// and again only after it has served; long waits keep its messages flowing.
+TEST(HandOver, AnEventLoopIsWokenOncePerBatchAndPumpedDuringLongWaits)
 {
     kv::ResetShutdownForTests();
-    std::atomic<int> count{0};
+    g_wakes = 0;
+    g_pumps = 0;
+    kv::InstallUiThreadLoop([] { ++g_wakes; }, [] { ++g_pumps; });
+    std::atomic<int> ran{0};
     std::thread worker([&] {
-        for (int i = 0; i < 10; ++i)
-            kv::PostToUi([&] { ++count; });
+        for (int i = 0; i < 5; ++i)
+            kv::PostToUi([&] { ++ran; });
     });
     worker.join();
-    const auto start = std::chrono::steady_clock::now();
-    while (count < 10 && std::chrono::steady_clock::now() - start < std::chrono::seconds(5))
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    EXPECT_EQ(count.load(), 10);
+    EXPECT_EQ(g_wakes.load(), 1);
+    EXPECT_EQ(ran.load(), 0) << "queued calls wait for the loop";
+    kv::ServeHandOvers();
+    EXPECT_EQ(ran.load(), 5);
+    kv::PostToUi([&] { ++ran; });
+    EXPECT_EQ(g_wakes.load(), 2) << "served, the next call wakes the loop again";
+    kv::ServeHandOvers();
+    kv::WaitMs(50);
+    EXPECT_EQ(g_pumps.load(), 0) << "a short wait leaves the messages be";
+    kv::WaitMs(150);
+    EXPECT_GT(g_pumps.load(), 0);
+    kv::InstallUiThreadLoop(nullptr, nullptr);
+    EXPECT_EQ(kv::UiEventPump(), nullptr);
 }
 
 TEST(WaitMs, WaitsAtLeastTheTimeAndServesHandOversAfter100ms)
 {
-    kv::ResetShutdownForTests();
+    FreshUiThread();
     std::atomic<bool> ran{false};
     std::thread worker([&] { kv::Synchronize([&] { ran = true; }); });
     const auto start = kv::ReadTimeStamp();
