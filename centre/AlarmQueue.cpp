@@ -133,11 +133,19 @@ bool AlarmQueue::Close(long long id, const std::string& op, const std::string& r
     return closed;
 }
 
-std::vector<CentreAlarm> AlarmQueue::Waiting()
+std::vector<CentreAlarm> WaitingAlarms(pg::Connection& db)
 {
-    return AlarmsOf(m_db.Exec(std::string("SELECT ") + kAlarmColumns +
-                              " FROM alarms WHERE state <> 'closed' ORDER BY opened_at, id"));
+    // The same columns; journal, tel and event through the row's JSON, which
+    // a database of an older step answers without them.
+    return AlarmsOf(db.Exec(
+        "SELECT id, station, coalesce(to_jsonb(a)->>'journal', 'main'), seq, short_name,"
+        " coalesce(to_jsonb(a)->>'tel', ''), kind, coalesce(to_jsonb(a)->>'event', ''),"
+        " extract(epoch FROM opened_at), state, coalesce(taken_by, ''),"
+        " coalesce(extract(epoch FROM lease_until), 0), escalated_at IS NOT NULL"
+        " FROM alarms a WHERE state <> 'closed' ORDER BY opened_at, id"));
 }
+
+std::vector<CentreAlarm> AlarmQueue::Waiting() { return WaitingAlarms(m_db); }
 
 std::vector<CentreAlarm> AlarmQueue::ClaimEscalations(const std::string& receiver, std::chrono::seconds after,
                                                       int limit)

@@ -57,6 +57,10 @@ private:
     std::string m_desk; // UTF-8
 };
 
+// The alarms not closed, oldest first, also from a database of an older
+// step (a desk reads what there is).
+std::vector<CentreAlarm> WaitingAlarms(pg::Connection& db);
+
 // Whether this connection's role may change the alarms (a viewer's may not).
 bool CanWrite(pg::Connection& db);
 

@@ -1,5 +1,7 @@
 #include "centre/DeskFeed.h"
 
+#include "centre/AlarmQueue.h"
+
 #include "centre/Schema.h"
 #include "centre/Settings.h"
 #include "centre/Utf8.h"
@@ -301,32 +303,7 @@ void DeskFeed::Deliver(const pg::Result& r)
 
 void DeskFeed::ReadAlarms()
 {
-    // journal, tel and event through the row's JSON: a database of an older step lacks them.
-    const pg::Result r = m_db.Exec(
-        "SELECT a.id, a.station, a.seq, a.short_name, coalesce(to_jsonb(a)->>'tel', ''), a.kind,"
-        " coalesce(to_jsonb(a)->>'event', ''), extract(epoch FROM a.opened_at)::text, a.state,"
-        " coalesce(a.taken_by, ''), coalesce(extract(epoch FROM a.lease_until), 0)::text, a.escalated_at IS NOT NULL,"
-        " coalesce(to_jsonb(a)->>'journal', 'main')"
-        " FROM alarms a WHERE a.state <> 'closed' ORDER BY a.opened_at, a.id");
-    std::vector<CentreAlarm> alarms;
-    alarms.reserve(static_cast<std::size_t>(r.Rows()));
-    for (int i = 0; i < r.Rows(); ++i) {
-        CentreAlarm a;
-        a.id = r.Integer(i, 0);
-        a.station = Cp1251FromUtf8(r.Text(i, 1));
-        a.seq = r.Integer(i, 2);
-        a.shortName = Cp1251FromUtf8(r.Text(i, 3));
-        a.tel = Cp1251FromUtf8(r.Text(i, 4));
-        a.kind = r.Text(i, 5);
-        a.event = Cp1251FromUtf8(r.Text(i, 6));
-        a.openedAt = LocalDateTime(Number(r.Text(i, 7)));
-        a.state = r.Text(i, 8);
-        a.takenBy = Cp1251FromUtf8(r.Text(i, 9));
-        a.leaseUntil = Number(r.Text(i, 10));
-        a.escalated = r.Text(i, 11) == "t";
-        a.journal = r.Text(i, 12);
-        alarms.push_back(std::move(a));
-    }
+    std::vector<CentreAlarm> alarms = WaitingAlarms(m_db);
     if (alarms.size() == m_alarmsSeen.size() && std::equal(alarms.begin(), alarms.end(), m_alarmsSeen.begin(), SameAlarm))
         return;
     m_alarmsSeen = alarms;
