@@ -17,25 +17,6 @@ constexpr const char* kAlarmColumns =
     "id, station, journal, seq, short_name, tel, kind, event, extract(epoch FROM opened_at), state, "
     "coalesce(taken_by, ''), coalesce(extract(epoch FROM lease_until), 0), escalated_at IS NOT NULL";
 
-double Number(const std::string& text);
-
-// Seconds since the epoch as the station's local date-time.
-double StationTime(double epoch)
-{
-    const auto whole = static_cast<std::time_t>(std::floor(epoch));
-    std::tm tm{};
-    localtime_r(&whole, &tm);
-    DateTimeParts p;
-    p.year = tm.tm_year + 1900;
-    p.month = tm.tm_mon + 1;
-    p.day = tm.tm_mday;
-    p.hour = tm.tm_hour;
-    p.minute = tm.tm_min;
-    p.second = tm.tm_sec;
-    p.msec = static_cast<int>(std::lround((epoch - static_cast<double>(whole)) * 1000)) % 1000;
-    return EncodeDateTime(p);
-}
-
 std::vector<CentreAlarm> AlarmsOf(const pg::Result& r)
 {
     std::vector<CentreAlarm> out;
@@ -50,10 +31,10 @@ std::vector<CentreAlarm> AlarmsOf(const pg::Result& r)
         a.tel = Cp1251FromUtf8(r.Text(i, 5));
         a.kind = r.Text(i, 6);
         a.event = Cp1251FromUtf8(r.Text(i, 7));
-        a.openedAt = StationTime(Number(r.Text(i, 8)));
+        a.openedAt = LocalDateTimeOf(r.Real(i, 8));
         a.state = r.Text(i, 9);
         a.takenBy = Cp1251FromUtf8(r.Text(i, 10));
-        a.leaseUntil = Number(r.Text(i, 11));
+        a.leaseUntil = r.Real(i, 11);
         a.escalated = r.Text(i, 12) == "t";
         out.push_back(std::move(a));
     }
@@ -63,12 +44,6 @@ std::vector<CentreAlarm> AlarmsOf(const pg::Result& r)
 std::string Seconds(std::chrono::seconds s) { return std::to_string(s.count()); }
 
 // The server's numbers have a point whatever the station's locale says.
-double Number(const std::string& text)
-{
-    double value = 0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
-}
 
 } // namespace
 

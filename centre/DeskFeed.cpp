@@ -22,31 +22,6 @@ namespace kv::centre {
 namespace {
 
 // The server's numbers are written with a point whatever the C library's locale.
-double Number(const std::string& text)
-{
-    double value = 0;
-    std::from_chars(text.data(), text.data() + text.size(), value);
-    return value;
-}
-
-// Seconds since the epoch as the station's local date-time, as its journal has it.
-double LocalDateTime(double epoch)
-{
-    const double whole = std::floor(epoch);
-    const auto t = static_cast<std::time_t>(whole);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    DateTimeParts p;
-    p.year = tm.tm_year + 1900;
-    p.month = tm.tm_mon + 1;
-    p.day = tm.tm_mday;
-    p.hour = tm.tm_hour;
-    p.minute = tm.tm_min;
-    p.second = tm.tm_sec;
-    p.msec = std::clamp(static_cast<int>(std::lround((epoch - whole) * 1000)), 0, 999);
-    return EncodeDateTime(p);
-}
-
 std::string JsonText(const std::string& utf8)
 {
     std::string out = "\"";
@@ -283,7 +258,7 @@ void DeskFeed::Deliver(const pg::Result& r)
         upTo = e.seq;
         m_maxId = std::max(m_maxId, e.id);
         e.station = Cp1251FromUtf8(r.Text(i, 1));
-        e.time = LocalDateTime(Number(r.Text(i, 4)));
+        e.time = LocalDateTimeOf(r.Real(i, 4));
         e.status = Cp1251FromUtf8(r.Text(i, 5));
         e.tel = Cp1251FromUtf8(r.Text(i, 6));
         e.event = Cp1251FromUtf8(r.Text(i, 7));

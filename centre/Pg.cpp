@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <map>
 
@@ -28,6 +29,17 @@ long long Result::Integer(int row, int column, long long fallback) const
     if (IsNull(row, column))
         return fallback;
     return std::strtoll(PQgetvalue(m_result.get(), row, column), nullptr, 10);
+}
+
+double Result::Real(int row, int column, double fallback) const
+{
+    if (IsNull(row, column))
+        return fallback;
+    // The server's text is C-locale whatever the station's locale is.
+    const std::string text = Text(row, column);
+    double value = fallback;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
 }
 
 int Result::Affected() const { return std::atoi(PQcmdTuples(m_result.get())); }

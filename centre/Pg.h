@@ -35,6 +35,7 @@ public:
     std::string Text(int row, int column) const;
     // A number column; `fallback` for NULL.
     long long Integer(int row, int column, long long fallback = 0) const;
+    double Real(int row, int column, double fallback = 0) const;
     int Affected() const; // rows an INSERT or UPDATE touched
 
 private:

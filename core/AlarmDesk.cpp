@@ -38,6 +38,13 @@ std::string HoursMinutes(double dateTime)
     return text;
 }
 
+// Milliseconds from one station date-time to a later one; 0 for none or nonsense.
+std::uint64_t MsSince(double from, double to)
+{
+    const double ms = (to - from) * 86400000.0;
+    return ms > 0 && ms < 1e15 ? static_cast<std::uint64_t>(std::llround(ms)) : 0;
+}
+
 // The name an SMS or a journal row uses for an alarm: its device, else its number.
 std::string AlarmName(const OpenAlarm& alarm)
 {
@@ -739,7 +746,6 @@ void AlarmDesk::SendOutcome(std::uint64_t serial, bool sent)
 
 void AlarmDesk::SetCentreAlarms(const std::vector<centre::CentreAlarm>& alarms, const std::string& thisStation)
 {
-    const double now = m_clock->Now();
     bool changed = false, opened = false;
     std::vector<std::string> calmed; // devices whose rows left
     std::vector<OpenAlarm> kept;
@@ -768,25 +774,10 @@ void AlarmDesk::SetCentreAlarms(const std::vector<centre::CentreAlarm>& alarms, 
             row = std::move(it->second);
             changed = changed || row.takenBy != c->takenBy;
         } else {
-            const auto kind = std::find(kPriorityKeys.begin(), kPriorityKeys.end(), c->kind);
-            row.id = m_nextId++;
-            row.kind = kind == kPriorityKeys.end() ? AlarmKind::Intrusion
-                                                   : static_cast<AlarmKind>(kind - kPriorityKeys.begin());
-            row.priority = m_priorities.Of(row.kind);
-            row.openedAt = c->openedAt;
-            row.openedMs = DeskMs();
-            const double waited = (now - c->openedAt) * 86400000.0;
-            row.waitedBeforeMs = waited > 0 && waited < 1e15 ? static_cast<std::uint64_t>(std::llround(waited)) : 0;
-            row.tel = c->tel;
-            row.shortName = c->shortName;
+            row = FromCentre(*c);
             row.listName = row.kind == AlarmKind::Stranger ? std::string(kStrangerName) : m_station.ListName(c->tel);
             if (row.listName.empty())
                 row.listName = c->station;
-            row.what = c->event;
-            row.journal = c->journal;
-            row.seq = static_cast<std::uint64_t>(std::max(0LL, c->seq));
-            row.centreId = c->id;
-            row.station = c->station;
             // This station's own row: the centre's copy stands in for it.
             const auto local = c->station != thisStation
                                    ? kept.end()
@@ -818,21 +809,29 @@ void AlarmDesk::SetCentreAlarms(const std::vector<centre::CentreAlarm>& alarms, 
     Calmed(calmed);
 }
 
+OpenAlarm AlarmDesk::FromCentre(const centre::CentreAlarm& c)
+{
+    OpenAlarm a;
+    a.id = m_nextId++;
+    a.kind = AlarmKindOfKey(c.kind).value_or(AlarmKind::Intrusion);
+    a.priority = m_priorities.Of(a.kind);
+    a.openedAt = c.openedAt;
+    a.openedMs = DeskMs();
+    a.waitedBeforeMs = MsSince(a.openedAt, m_clock->Now());
+    a.tel = c.tel;
+    a.shortName = c.shortName;
+    a.what = c.event;
+    a.journal = c.journal;
+    a.seq = static_cast<std::uint64_t>(std::max(0LL, c.seq));
+    a.centreId = c.id;
+    a.station = c.station;
+    return a;
+}
+
 void AlarmDesk::EscalateClaimed(const std::vector<centre::CentreAlarm>& claimed)
 {
     for (const centre::CentreAlarm& c : claimed) {
-        OpenAlarm a;
-        a.id = m_nextId++;
-        const auto kind = std::find(kPriorityKeys.begin(), kPriorityKeys.end(), c.kind);
-        a.kind = kind == kPriorityKeys.end() ? AlarmKind::Intrusion : static_cast<AlarmKind>(kind - kPriorityKeys.begin());
-        a.openedAt = c.openedAt;
-        a.openedMs = DeskMs();
-        a.tel = c.tel;
-        a.shortName = c.shortName;
-        a.what = c.event;
-        a.centreId = c.id;
-        a.station = c.station;
-        m_claimed.push_back(std::move(a));
+        m_claimed.push_back(FromCentre(c));
     }
     Escalate();
 }
@@ -958,8 +957,7 @@ int AlarmDesk::Restore(std::string_view record)
         a.priority = m_priorities.Of(*kind);
         a.openedAt = openedAt;
         a.openedMs = DeskMs();
-        const double before = (now - openedAt) * 86400000.0;
-        a.waitedBeforeMs = before > 0 && before < 1e15 ? static_cast<std::uint64_t>(std::llround(before)) : 0;
+        a.waitedBeforeMs = MsSince(openedAt, now);
         a.tel = Cut(Unescape(f[2]), 50);
         a.shortName = Cut(Unescape(f[3]), 100);
         a.listName = Cut(Unescape(f[4]), 150);

@@ -270,6 +270,8 @@ private:
     void Escalate();
     // One row's next escalation SMS; false when it has none to send now.
     bool EscalateRow(OpenAlarm& row, std::uint64_t now);
+    // A row of the centre's alarm, with a new id and the wait it had before.
+    OpenAlarm FromCentre(const centre::CentreAlarm& alarm);
     void SendOutcome(std::uint64_t serial, bool sent);
     // Sends to that number within the last hour, the older ones forgotten.
     std::size_t SentLastHour(const std::string& number, std::uint64_t now);

@@ -23,6 +23,14 @@ inline constexpr std::array<std::string_view, 7> kPriorityKeys = {
     "Intrusion", "AlarmCall", "Fire", "RingRoundFailed", "LinkLost", "Stranger", "Silent"};
 
 inline std::string_view AlarmKindKey(AlarmKind kind) { return kPriorityKeys[static_cast<std::size_t>(kind)]; }
+// The kind of a key; nothing for a key of no kind.
+inline std::optional<AlarmKind> AlarmKindOfKey(std::string_view key)
+{
+    for (std::size_t k = 0; k < kPriorityKeys.size(); ++k)
+        if (kPriorityKeys[k] == key)
+            return static_cast<AlarmKind>(k);
+    return std::nullopt;
+}
 
 // `ringJournal`: the row is the ring-round journal's (t6.bin), else the main
 // one's (t3.bin). `shortName` blank: the number is no device's.

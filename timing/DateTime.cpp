@@ -2,6 +2,7 @@
 
 #include "timing/LocalTime.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -74,6 +75,13 @@ double LocalDateTimeOf(std::time_t seconds, int msec)
     if (!ToLocalTime(seconds, tm))
         return 0;
     return EncodeDateTime({tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, msec});
+}
+
+double LocalDateTimeOf(double seconds)
+{
+    const double whole = std::floor(seconds);
+    const int msec = std::clamp(static_cast<int>(std::lround((seconds - whole) * 1000)), 0, 999);
+    return LocalDateTimeOf(static_cast<std::time_t>(whole), msec);
 }
 
 double LocalNow()

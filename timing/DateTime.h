@@ -16,6 +16,8 @@ double LocalNow();
 // A moment of the system clock (seconds since 1970) as local time; 0 for one
 // the C library cannot place.
 double LocalDateTimeOf(std::time_t seconds, int msec);
+// The same for seconds with a fraction (the database's epochs).
+double LocalDateTimeOf(double seconds);
 double EncodeDateTime(const DateTimeParts& p);
 DateTimeParts DecodeDateTime(double value);
 // What the windows show: the short date and the long time of the system's
