@@ -353,16 +353,9 @@ void TAlarmsForm::HandleButtonClick()
         HandleCentreRow(*alarm);
         return;
     }
-    const std::uint64_t id = alarm->id;
     const std::string device = alarm->shortName;
     const int deviceRows = static_cast<int>(m_desk.RowsOfDevice(device).size());
-    auto waited = [this, id, last = m_desk.WaitedSeconds(*alarm)]() mutable {
-        // Handled meanwhile: the wait stops where it was.
-        if (const OpenAlarm* a = m_desk.Find(id))
-            last = m_desk.WaitedSeconds(*a);
-        return last;
-    };
-    HandlingDlg->Ask(*alarm, waited, deviceRows,
+    HandlingDlg->Ask(*alarm, WaitOf(*alarm), deviceRows,
                      [this, device](std::uint64_t id, std::string result, std::string comment, bool wholeDevice) {
                          // The operator may have logged out meanwhile, or handled the row elsewhere.
                          if (!m_ctx.LoggedIn)
@@ -372,6 +365,16 @@ void TAlarmsForm::HandleButtonClick()
                          else if (wholeDevice)
                              m_desk.HandleDevice(device, result, comment, m_ctx.Operator);
                      });
+}
+
+std::function<std::uint64_t()> TAlarmsForm::WaitOf(const OpenAlarm& alarm)
+{
+    return [this, id = alarm.id, last = m_desk.WaitedSeconds(alarm)]() mutable {
+        // Handled meanwhile: the wait stops where it was.
+        if (const OpenAlarm* a = m_desk.Find(id))
+            last = m_desk.WaitedSeconds(*a);
+        return last;
+    };
 }
 
 void TAlarmsForm::HandleCentreRow(const OpenAlarm& alarm)
@@ -416,11 +419,7 @@ void TAlarmsForm::AskCentre(std::uint64_t id, long long centreId, const std::str
     m_holding = centreId;
     m_holdingOp = op;
     m_leaseTimer.start(kRenewMs);
-    auto waited = [this, id, last = m_desk.WaitedSeconds(*alarm)]() mutable {
-        if (const OpenAlarm* a = m_desk.Find(id))
-            last = m_desk.WaitedSeconds(*a);
-        return last;
-    };
+    auto waited = WaitOf(*alarm);
     HandlingDlg->Ask(*alarm, waited, 1, [this, waited, centreId, op](std::uint64_t, std::string result, std::string comment, bool) mutable {
         m_leaseTimer.stop();
         m_holding = 0;

@@ -107,6 +107,8 @@ private:
     void HandleCentreRow(const OpenAlarm& alarm);
     void AskCentre(std::uint64_t id, long long centreId, const std::string& op);
     void LetGo();
+    // The alarm's wait as it is whenever asked, and as it was once it is gone.
+    std::function<std::uint64_t()> WaitOf(const OpenAlarm& alarm);
 
     AlarmDesk& m_desk;
     const DeviceRegister& m_register;
