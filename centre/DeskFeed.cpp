@@ -13,9 +13,6 @@
 #include <cstdio>
 #include <ctime>
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 namespace kv::centre {
 
@@ -50,17 +47,11 @@ bool SameAlarm(const CentreAlarm& a, const CentreAlarm& b)
 } // namespace
 
 DeskFeed::DeskFeed(DeskFeedOptions options, std::function<void()> wake)
-    : m_options(std::move(options)), m_wake(std::move(wake)), m_db(m_options.connection),
-      m_stopFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+    : m_options(std::move(options)), m_wake(std::move(wake)), m_db(m_options.connection)
 {
 }
 
-DeskFeed::~DeskFeed()
-{
-    Stop();
-    if (m_stopFd >= 0)
-        ::close(m_stopFd);
-}
+DeskFeed::~DeskFeed() { Stop(); }
 
 void DeskFeed::Start()
 {
@@ -74,10 +65,7 @@ void DeskFeed::Stop()
         std::lock_guard lock(m_lock);
         m_stop = true;
     }
-    if (m_stopFd >= 0) {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto written = ::write(m_stopFd, &one, sizeof one);
-    }
+    m_stopWait.Stop();
     m_db.Abort();
     if (m_thread.joinable())
         m_thread.join();
@@ -137,13 +125,8 @@ void DeskFeed::SetLink(Link link, const std::string* error)
 
 bool DeskFeed::WaitFor(int socket, std::chrono::steady_clock::time_point until)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-    pollfd fds[2] = {{m_stopFd, POLLIN, 0}, {socket, POLLIN, 0}};
-    const int count = socket >= 0 ? 2 : 1;
-    const int timeout = static_cast<int>(std::clamp<long long>(left.count(), 0, 60000));
-    if (::poll(fds, static_cast<nfds_t>(count), timeout) <= 0)
-        return false;
-    return count == 2 && fds[1].revents != 0;
+    return m_stopWait.Wait(socket, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                       until - std::chrono::steady_clock::now()));
 }
 
 void DeskFeed::Connect()

@@ -14,6 +14,7 @@
 #include "centre/CentreAlarm.h"
 #include "centre/Forwarder.h"
 #include "centre/Pg.h"
+#include "centre/StopWait.h"
 #include "data/IniFile.h"
 
 #include <chrono>
@@ -98,7 +99,7 @@ private:
     DeskFeedOptions m_options;
     std::function<void()> m_wake;
     pg::Connection m_db;
-    int m_stopFd = -1; // an eventfd written by Stop
+    StopWait m_stopWait;
 
     // How far below the newest row seen a sweep looks for rows committed late.
     static constexpr long long kSweepMargin = 10000;

@@ -12,6 +12,8 @@
 
 namespace kv::pg {
 
+bool Supported() { return true; }
+
 void Result::Free::operator()(pg_result* r) const { PQclear(r); }
 
 int Result::Rows() const { return PQntuples(m_result.get()); }

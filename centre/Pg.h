@@ -110,6 +110,10 @@ private:
     int m_socket = -1;
 };
 
+// False in a build without libpq (PgNone.cpp): every connection fails, with
+// the reason, and a [Database] section is not taken up.
+bool Supported();
+
 // `conninfo` with `host` at `port` moved to the head of its host list, the
 // others following in their order; unchanged when it names one host, not
 // that one, or cannot be read.

@@ -1,25 +1,28 @@
 #include "centre/Settings.h"
 
+#include "centre/Pg.h"
 #include "centre/Utf8.h"
 #include "data/Text.h"
 
-#include <unistd.h>
-
 namespace kv::centre {
 
-std::string HostName()
+namespace {
+
+std::optional<std::string> ConnectionOf(const IniFile& ini)
 {
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
-        return "localhost";
-    return name;
+    std::optional<std::string> connection = ini.Read(std::string(kDatabaseSection), std::string(kConnectionKey));
+    if (!connection || TrimBlanks(*connection).empty())
+        return std::nullopt;
+    return connection;
 }
+
+} // namespace
 
 std::optional<DatabaseSettings> ReadDatabaseSettings(const IniFile& ini)
 {
     const std::string section(kDatabaseSection);
-    const std::optional<std::string> connection = ini.Read(section, std::string(kConnectionKey));
-    if (!connection || TrimBlanks(*connection).empty())
+    const std::optional<std::string> connection = ConnectionOf(ini);
+    if (!connection || !pg::Supported())
         return std::nullopt;
     DatabaseSettings s;
     s.connection = Utf8FromCp1251(TrimBlanks(*connection));
@@ -27,5 +30,7 @@ std::optional<DatabaseSettings> ReadDatabaseSettings(const IniFile& ini)
     s.station = TrimBlanks(station).empty() ? HostName() : Utf8FromCp1251(TrimBlanks(station));
     return s;
 }
+
+bool DatabaseUnsupported(const IniFile& ini) { return !pg::Supported() && ConnectionOf(ini); }
 
 } // namespace kv::centre

@@ -20,7 +20,10 @@ struct DatabaseSettings {
 };
 
 // The station's name defaults to the host's, which is unique in most centres.
+// None in a build without the database's client: the station keeps to its files.
 std::optional<DatabaseSettings> ReadDatabaseSettings(const IniFile& ini);
+// A centre is named, but this build cannot reach one (the operator is told).
+bool DatabaseUnsupported(const IniFile& ini);
 
 std::string HostName();
 

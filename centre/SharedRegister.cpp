@@ -1,14 +1,13 @@
 #include "centre/SharedRegister.h"
 
 #include "centre/Schema.h"
+#include "centre/StopWait.h"
 #include "centre/Utf8.h"
 #include "data/Text.h"
 
 #include <cstdio>
 #include <set>
 #include <stdexcept>
-
-#include <poll.h>
 
 namespace kv::centre {
 
@@ -511,10 +510,10 @@ bool RegisterSync::Step(bool& seeded)
         m_wake.notify_all();
 
         // Listens in short slices, so a save or a stop waits no longer.
-        pollfd fd{m_db.Socket(), POLLIN, 0};
-        if (fd.fd < 0)
+        const int socket = m_db.Socket();
+        if (socket < 0)
             return false;
-        ::poll(&fd, 1, kListenSliceMs);
+        WaitReadable(socket, std::chrono::milliseconds(kListenSliceMs));
         // Also without new bytes: a notice may have come in with a statement's answer.
         const auto notices = m_db.Notifications();
         if (!m_db.Connected())

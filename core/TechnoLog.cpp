@@ -1,6 +1,7 @@
 #include "core/TechnoLog.h"
 
 #include "data/AtomicFile.h"
+#include "data/FilePlatform.h"
 
 #include "data/Text.h"
 #include "timing/DateTime.h"
@@ -72,7 +73,7 @@ std::string TTechnoLog::LineText(double when, const std::string& text, Rgb colou
 
 bool TTechnoLog::OpenFile()
 {
-    m_fd = ::open(m_path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kPrivateFileMode);
+    m_fd = files::Open(m_path, O_WRONLY | O_APPEND | O_CREAT, kPrivateFileMode);
     if (m_fd < 0) {
         m_error = errno;
         return false;
@@ -82,7 +83,7 @@ bool TTechnoLog::OpenFile()
     m_size = known ? static_cast<std::uint64_t>(st.st_size) : 0;
     // Every SMS and number passes through it: an older station's 0644 file is narrowed.
     if (known && S_ISREG(st.st_mode) && (st.st_mode & 07777) != kPrivateFileMode)
-        (void)::fchmod(m_fd, kPrivateFileMode);
+        files::NarrowMode(m_fd, kPrivateFileMode);
     return true;
 }
 
@@ -148,7 +149,10 @@ std::string TechnoLogFailureText(const TTechnoLog& log)
     std::string why;
     switch (log.LastError()) {
     case ENOSPC:
-    case EDQUOT: why = "нет места на диске"_cp; break;
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+        why = "нет места на диске"_cp; break;
     case EROFS: why = "диск только для чтения"_cp; break;
     case EACCES:
     case EPERM: why = "нет прав на запись"_cp; break;

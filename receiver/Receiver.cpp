@@ -1,5 +1,6 @@
 #include "receiver/Receiver.h"
 
+#include "centre/Settings.h"
 #include "data/Text.h"
 #include "data/TextExport.h"
 #include "serial/PortAdvice.h"
@@ -54,7 +55,17 @@ void ReceiverView::BalanceLine(const std::string& text) { TechnoLine(Str("Бал
 void ReceiverView::Warning(const std::string& text) { TechnoLine(text, kRed); }
 
 Receiver::Receiver(std::string configFile, std::ostream& err)
-    : m_err(err), m_view("techno.log", err), m_settings(ReadStationSettings(IniFile(configFile)))
+    : Receiver(std::move(configFile), err, std::make_unique<EventLoop>(), nullptr)
+{
+}
+
+Receiver::Receiver(std::string configFile, std::ostream& err, EventLoop& loop)
+    : Receiver(std::move(configFile), err, nullptr, &loop)
+{
+}
+
+Receiver::Receiver(std::string configFile, std::ostream& err, std::unique_ptr<EventLoop> ownLoop, EventLoop* loop)
+    : m_err(err), m_ownLoop(std::move(ownLoop)), m_loop(loop ? *loop : *m_ownLoop), m_view("techno.log", err), m_settings(ReadStationSettings(IniFile(configFile)))
 {
     const auto red = [this](const std::string& text) { m_view.TechnoLine(text, kRed); };
     if (!m_register.Load())
@@ -70,6 +81,9 @@ Receiver::Receiver(std::string configFile, std::ostream& err)
     CentreRegister::Hooks hooks;
     hooks.replaced = [this] { m_core->RebuildBoard(kBoardColumns, kBoardRows); };
     hooks.techno = [this](const std::string& text, Rgb colour) { m_view.TechnoLine(text, colour); };
+    if (centre::DatabaseUnsupported(IniFile(configFile)))
+        red(Str("База данных центра не поддерживается этой сборкой: раздел [Database] в config.ini не действует, "
+                "приёмник работает только с файлами"_cp));
     m_centreRegister = CentreRegister::Start(IniFile(configFile), m_register, std::nullopt, std::move(hooks));
     if (m_centreRegister)
         core.RingsHere = [this](const std::string& shortName) { return m_centreRegister->RingsHere(shortName); };
@@ -82,13 +96,11 @@ Receiver::Receiver(std::string configFile, std::ostream& err)
 
     m_health.Watch(Str("журнала"_cp), [&core] { return core.EventsLog->State(); });
     m_health.Watch(Str("журнала обзвона"_cp), [&core] { return core.DialEventsLog->State(); });
-    connect(&m_timer, &QTimer::timeout, this, &Receiver::Tick);
-    connect(&m_balanceTimer, &QTimer::timeout, this, &Receiver::AskBalances);
 }
 
 Receiver::~Receiver()
 {
-    m_timer.stop();
+    StopTimers();
     Close();
     m_core->RingsHere = nullptr;
     m_centreRegister.reset();
@@ -117,21 +129,30 @@ bool Receiver::Start(std::string& error)
             return false;
         }
     };
-    m_timer.start(1000);
+    StopTimers();
+    m_timer = m_loop.Every(1000, [this] { Tick(); });
     if (!begin(core.ComPort1, m_settings.port1, m_settings.speed1, 1) ||
         !begin(core.ComPort2, m_settings.port2, m_settings.speed2, 2))
         return false;
     // The first balance once the modems have settled, then at the set interval.
     if (m_settings.balanceHours > 0) {
-        QTimer::singleShot(kFirstBalanceMs, this, [this] {
+        m_balanceTimer = m_loop.After(kFirstBalanceMs, [this] {
             AskBalances();
-            m_balanceTimer.start(static_cast<int>(m_settings.balanceHours * 3600 * 1000));
+            m_balanceTimer = m_loop.Every(static_cast<std::uint32_t>(m_settings.balanceHours * 3600 * 1000),
+                                          [this] { AskBalances(); });
         });
     }
     m_view.TechnoLine(Str("Приёмник запущен: модем 1 "_cp) + m_settings.port1 + Str(", модем 2 "_cp) +
                           m_settings.port2 + Str(", устройств "_cp) + std::to_string(m_register.Devices().size()),
                       kNavy);
     return true;
+}
+
+void Receiver::StopTimers()
+{
+    m_loop.Cancel(m_timer);
+    m_loop.Cancel(m_balanceTimer);
+    m_timer = m_balanceTimer = 0;
 }
 
 void Receiver::Tick()
@@ -159,8 +180,7 @@ bool Receiver::Close()
     if (m_closed)
         return true;
     m_closed = true;
-    m_timer.stop();
-    m_balanceTimer.stop();
+    StopTimers();
     StationCore& core = *m_core;
     if (!core.StopWorkers(StationCore::kShutdownWait))
         m_view.TechnoLine(Str("Модемы не остановились за 15 с"_cp), kRed);

@@ -11,9 +11,7 @@
 #include "core/StationView.h"
 #include "core/TechnoLog.h"
 #include "devices/DeviceRegister.h"
-
-#include <QObject>
-#include <QTimer>
+#include "timing/EventLoop.h"
 
 #include <memory>
 #include <ostream>
@@ -51,7 +49,7 @@ private:
     bool m_logFailing = false;
 };
 
-class Receiver : public QObject {
+class Receiver {
 public:
     // The board of the receiver: every tile the station can keep states for.
     static constexpr int kBoardColumns = 30;
@@ -59,9 +57,14 @@ public:
     static constexpr int kFirstBalanceMs = 3000;
 
     // In the data folder (the current directory): the register, the journals,
-    // the tile states and the last contacts read; nothing started yet.
+    // the tile states and the last contacts read; nothing started yet. Its
+    // timers run on `loop`; without one they wait for a loop nobody runs, and
+    // the caller serves the hand-overs.
+    Receiver(std::string configFile, std::ostream& err, EventLoop& loop);
     Receiver(std::string configFile, std::ostream& err);
-    ~Receiver() override;
+    ~Receiver();
+    Receiver(const Receiver&) = delete;
+    Receiver& operator=(const Receiver&) = delete;
 
     // Resumes after a crash and starts both modems with the ring-round. False,
     // with the reason in `error` (station text), when a modem's port cannot be opened.
@@ -73,11 +76,15 @@ public:
     StationCore& Core() { return *m_core; }
 
 private:
+    Receiver(std::string configFile, std::ostream& err, std::unique_ptr<EventLoop> ownLoop, EventLoop* loop);
+    void StopTimers();
     void Tick();
     // Both modems asked for their balance (the answers are journalled).
     void AskBalances();
 
     std::ostream& m_err;
+    std::unique_ptr<EventLoop> m_ownLoop;
+    EventLoop& m_loop;
     DeviceRegister m_register;
     ReceiverView m_view;
     StationSettings m_settings;
@@ -86,8 +93,8 @@ private:
     centre::LinkWatch m_centreLink;
     // With a centre: its register replaces the files' when it changes.
     std::unique_ptr<CentreRegister> m_centreRegister;
-    QTimer m_timer;
-    QTimer m_balanceTimer;
+    EventLoop::TimerId m_timer = 0;
+    EventLoop::TimerId m_balanceTimer = 0;
     bool m_closed = false;
 };
 

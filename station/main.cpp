@@ -44,7 +44,8 @@ int main(int argc, char** argv)
     QObject::connect(&main, &kv::TForm1::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
     // A signal or the end of the desktop session closes the station as its
     // close box does: workers stopped, journals saved.
-    kv::CloseOnSignals([&main] { main.CloseForSystem(); });
+    // Through Qt's queue, so the close never runs inside a wait that serves hand-overs.
+    kv::CloseOnSignals([&main] { QMetaObject::invokeMethod(&main, [&main] { main.CloseForSystem(); }, Qt::QueuedConnection); });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &main,
                      [&main](QSessionManager&) { main.CloseForSystem(); });
     app.setQuitOnLastWindowClosed(false);

@@ -101,11 +101,11 @@ protected:
 // run time with no display to be had: it starts, reads a report and journals it.
 TEST_F(ReceiverProcess, NeedsNoDisplayAndLoadsNoGuiLibrary)
 {
-    const std::vector<std::string> guiLibraries = {"libQt6Widgets", "libQt6Gui", "libQt6Multimedia", "libX11",
-                                                   "libxcb", "libGL", "libEGL", "libwayland"};
+    // No Qt at all: the receiver runs its own loop (and goes where Qt cannot).
+    const std::vector<std::string> guiLibraries = {"libQt6", "libX11", "libxcb", "libGL", "libEGL", "libwayland"};
     const ToolResult ldd = RunProgram({"/usr/bin/ldd", (BuildBinDir() / "korvalen-receiver").string()}, 20s);
     ASSERT_EQ(ldd.status, 0) << ldd.output;
-    EXPECT_NE(ldd.output.find("libQt6Core"), std::string::npos) << "not the receiver's list: " << ldd.output;
+    EXPECT_NE(ldd.output.find("libpq"), std::string::npos) << "not the receiver's list: " << ldd.output;
     for (const std::string& library : guiLibraries)
         EXPECT_EQ(ldd.output.find(library), std::string::npos) << library << " linked in:\n" << ldd.output;
 
@@ -117,7 +117,7 @@ TEST_F(ReceiverProcess, NeedsNoDisplayAndLoadsNoGuiLibrary)
     for (const char* name : {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="})
         EXPECT_EQ(environment.find(std::string(1, '\0') + name), std::string::npos) << name << " reached the receiver";
     const std::string maps = ReadFileBytes("/proc/" + std::to_string(receiver.Pid()) + "/maps");
-    EXPECT_NE(maps.find("libQt6Core"), std::string::npos);
+    EXPECT_NE(maps.find("libpq"), std::string::npos);
     for (const std::string& library : guiLibraries)
         EXPECT_EQ(maps.find(library), std::string::npos) << library << " loaded at run time";
 

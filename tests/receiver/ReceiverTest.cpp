@@ -1,8 +1,14 @@
-// The receiver's command line.
+// The receiver's command line and how a signal ends it.
+#include "core/Signals.h"
 #include "data/Text.h"
 #include "receiver/ReceiverOptions.h"
+#include "timing/EventLoop.h"
+#include "timing/UiThread.h"
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <thread>
 
 namespace kv::test {
 namespace {
@@ -54,6 +60,30 @@ TEST(ReceiverUsage, NamesBothOptions)
     EXPECT_NE(usage.find("--data"), std::string::npos);
     EXPECT_NE(usage.find("--config"), std::string::npos);
 }
+
+#ifndef _WIN32
+// A stop signal reaches the loop as a call on its thread, also while it sleeps
+// with no timer at all, and a second one closes once more.
+TEST(ReceiverSignals, EndTheLoopFromItsOwnThread)
+{
+    ResetShutdownForTests();
+    EventLoop loop;
+    loop.InstallAsUiThread();
+    const auto loopThread = std::this_thread::get_id();
+    int closes = 0;
+    CloseOnSignals([&] {
+        EXPECT_EQ(std::this_thread::get_id(), loopThread);
+        ++closes;
+        loop.Quit(closes);
+    });
+    for (const int s : {SIGTERM, SIGINT}) {
+        std::thread sender([s] { std::raise(s); });
+        EXPECT_EQ(loop.Run(), s == SIGTERM ? 1 : 2);
+        sender.join();
+    }
+    EXPECT_EQ(closes, 2);
+}
+#endif
 
 } // namespace
 } // namespace kv::test
