@@ -1,13 +1,19 @@
-// The receiver's command line and how a signal ends it.
+// The receiver's command line, how a signal ends it, and a centre it cannot reach.
+#include "centre/Pg.h"
+#include "centre/Settings.h"
 #include "core/Signals.h"
 #include "data/Text.h"
+#include "data/TextExport.h"
+#include "receiver/Receiver.h"
 #include "receiver/ReceiverOptions.h"
+#include "tests/support/TempDir.h"
 #include "timing/EventLoop.h"
 #include "timing/UiThread.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sstream>
 #include <thread>
 
 namespace kv::test {
@@ -59,6 +65,40 @@ TEST(ReceiverUsage, NamesBothOptions)
     const std::string usage = ReceiverUsage();
     EXPECT_NE(usage.find("--data"), std::string::npos);
     EXPECT_NE(usage.find("--config"), std::string::npos);
+}
+
+// A build without the database's client (Windows) takes no centre up: the
+// receiver says why and keeps to its files; a connection fails with the reason.
+TEST(ReceiverCentre, IsTakenUpOnlyWhereTheBuildHasTheDatabase)
+{
+    TempDir dir;
+    WriteFileBytes("plain.ini", "[MainDevice]\r\nCPort=COM7\r\n");
+    WriteFileBytes("config.ini", "[Database]\r\nConnection=host=db1 dbname=korvalen\r\nStation=R1\r\n");
+    EXPECT_FALSE(centre::ReadDatabaseSettings(IniFile("plain.ini")));
+    EXPECT_FALSE(centre::DatabaseUnsupported(IniFile("plain.ini")));
+    const bool supported = pg::Supported();
+    EXPECT_EQ(centre::ReadDatabaseSettings(IniFile("config.ini")).has_value(), supported);
+    EXPECT_EQ(centre::DatabaseUnsupported(IniFile("config.ini")), !supported);
+    if (supported)
+        return;
+    pg::Connection db("host=db1");
+    try {
+        db.Connect();
+        ADD_FAILURE() << "connected without a client";
+    } catch (const pg::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("не поддерживается"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(db.Connected());
+    EXPECT_EQ(db.Socket(), -1);
+
+    std::ostringstream err;
+    {
+        Receiver receiver("config.ini", err);
+        EXPECT_EQ(receiver.Core().Centre(), nullptr);
+    }
+    EXPECT_NE(err.str().find(Cp1251ToUtf8(Str("База данных центра не поддерживается этой сборкой"_cp))),
+              std::string::npos)
+        << err.str();
 }
 
 #ifndef _WIN32
