@@ -65,7 +65,8 @@ Receiver::Receiver(std::string configFile, std::ostream& err, EventLoop& loop)
 }
 
 Receiver::Receiver(std::string configFile, std::ostream& err, std::unique_ptr<EventLoop> ownLoop, EventLoop* loop)
-    : m_err(err), m_ownLoop(std::move(ownLoop)), m_loop(loop ? *loop : *m_ownLoop), m_view("techno.log", err), m_settings(ReadStationSettings(IniFile(configFile)))
+    : m_err(err), m_ownLoop(std::move(ownLoop)), m_loop(loop ? *loop : *m_ownLoop), m_view("techno.log", err),
+      m_settings(ReadStationSettings(IniFile(configFile)))
 {
     const auto red = [this](const std::string& text) { m_view.TechnoLine(text, kRed); };
     if (!m_register.Load())

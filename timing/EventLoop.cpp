@@ -77,7 +77,10 @@ EventLoop::TimerId EventLoop::Every(std::uint32_t ms, std::function<void()> fn)
     return AddTimer(ms, ms, std::move(fn));
 }
 
-EventLoop::TimerId EventLoop::After(std::uint32_t ms, std::function<void()> fn) { return AddTimer(ms, 0, std::move(fn)); }
+EventLoop::TimerId EventLoop::After(std::uint32_t ms, std::function<void()> fn)
+{
+    return AddTimer(ms, 0, std::move(fn));
+}
 
 void EventLoop::Cancel(TimerId id)
 {
