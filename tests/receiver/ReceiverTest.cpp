@@ -1,7 +1,9 @@
 // The receiver's command line, how a signal ends it, and a centre it cannot reach.
 #include "centre/Pg.h"
 #include "centre/Settings.h"
+#include "core/FolderLock.h"
 #include "core/Signals.h"
+#include "core/TechnoLog.h"
 #include "data/Text.h"
 #include "data/TextExport.h"
 #include "receiver/Receiver.h"
@@ -13,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <sstream>
 #include <thread>
 
@@ -99,6 +102,24 @@ TEST(ReceiverCentre, IsTakenUpOnlyWhereTheBuildHasTheDatabase)
     EXPECT_NE(err.str().find(Cp1251ToUtf8(Str("База данных центра не поддерживается этой сборкой"_cp))),
               std::string::npos)
         << err.str();
+}
+
+// The data folder has one holder, and the technological journal is bytes on
+// every system (no CR before each LF) and rotates at its limit.
+TEST(ReceiverFiles, OneHolderOfTheFolderAndATechnoLogOfWholeLines)
+{
+    TempDir dir;
+    ASSERT_TRUE(LockWorkingFolder());
+    EXPECT_FALSE(LockWorkingFolder()) << "a second holder is refused";
+
+    const double when = 46000.5;
+    const std::string line = TTechnoLog::LineText(when, "AT+CSQ", kNavy) + "\n";
+    TTechnoLog log("techno.log", 3 * line.size(), 1);
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(log.Append(when, "AT+CSQ", kNavy), TTechnoLog::Outcome::Written);
+    EXPECT_EQ(ReadFileBytes("techno.log.1"), line + line + line);
+    EXPECT_EQ(ReadFileBytes("techno.log"), line);
+    EXPECT_FALSE(std::filesystem::exists("techno.log.2"));
 }
 
 #ifndef _WIN32
