@@ -55,7 +55,9 @@ int main(int argc, char** argv)
 
     kv::EventLoop loop;
     loop.InstallAsUiThread();
-    // "." as decimal separator, whatever the regional settings.
+    // The system's messages (a port's error) in the user's language, but "."
+    // as decimal separator, whatever the regional settings.
+    std::setlocale(LC_ALL, "");
     std::setlocale(LC_NUMERIC, "C");
     // From here on a signal ends the receiver cleanly, also one that comes
     // while the modems are being started.
