@@ -1,14 +1,20 @@
 // The component's settings, names and error texts, without a device.
 #include "serial/CPort.h"
 #include "serial/ComPortPlatform.h"
+#include "serial/PortAdvice.h"
+#include "data/Text.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <string>
+#include <vector>
 
 namespace {
 
 using namespace kv;
+using namespace kv::literals;
 
 TEST(ComPortSettings, DefaultsOfANewPort)
 {
@@ -125,14 +131,84 @@ TEST(ComPortErrors, MessagesCarryThePortOnlyWithASystemError)
 
 TEST(ComPortNames, DevicePaths)
 {
-    EXPECT_EQ(comport::DevicePath("COM1"), "/dev/ttyS0");
-    EXPECT_EQ(comport::DevicePath("com12"), "/dev/ttyS11");
-    EXPECT_EQ(comport::DevicePath("Com3"), "/dev/ttyS2");
-    EXPECT_EQ(comport::DevicePath("/dev/pts/7"), "/dev/pts/7");
-    EXPECT_EQ(comport::DevicePath("ttyUSB0"), "/dev/ttyUSB0");
-    EXPECT_EQ(comport::DevicePath("COM0"), "/dev/COM0");
-    EXPECT_EQ(comport::DevicePath("COMX"), "/dev/COMX");
-    EXPECT_EQ(comport::DevicePath("COM"), "/dev/COM");
+    struct Case {
+        const char* name;
+        const char* posix;
+        const char* windows;
+    };
+    static const Case kCases[] = {
+        {"COM1", "/dev/ttyS0", "\\\\.\\COM1"},
+        {"com12", "/dev/ttyS11", "\\\\.\\com12"},
+        {"Com3", "/dev/ttyS2", "\\\\.\\Com3"},
+        {"/dev/pts/7", "/dev/pts/7", "\\\\.\\/dev/pts/7"},
+        {"ttyUSB0", "/dev/ttyUSB0", "\\\\.\\ttyUSB0"},
+        {"COM0", "/dev/COM0", "\\\\.\\COM0"},
+        {"COMX", "/dev/COMX", "\\\\.\\COMX"},
+        {"COM", "/dev/COM", "\\\\.\\COM"},
+        {"\\\\.\\CNCA0", "/dev/\\\\.\\CNCA0", "\\\\.\\CNCA0"},
+    };
+    for (const Case& c : kCases) {
+#ifdef _WIN32
+        EXPECT_EQ(comport::DevicePath(c.name), c.windows) << c.name;
+#else
+        EXPECT_EQ(comport::DevicePath(c.name), c.posix) << c.name;
+#endif
+    }
+}
+
+TEST(ComPortNames, PortListsSortByStemThenNumberAndDropDoubles)
+{
+    struct Case {
+        std::vector<std::string> given;
+        std::vector<std::string> sorted;
+    };
+    const Case kCases[] = {
+        {{"COM10", "COM2", "COM1", "COM3"}, {"COM1", "COM2", "COM3", "COM10"}},
+        {{"COM12", "COM5", "COM5", "COM1"}, {"COM1", "COM5", "COM12"}},
+        {{"/dev/ttyUSB1", "/dev/ttyS10", "/dev/ttyACM0", "/dev/ttyS9", "/dev/ttyUSB0"},
+         {"/dev/ttyACM0", "/dev/ttyS9", "/dev/ttyS10", "/dev/ttyUSB0", "/dev/ttyUSB1"}},
+        {{"COM007", "COM7", "COM", "COM10"}, {"COM", "COM007", "COM7", "COM10"}},
+        {{"CNCB0", "COM2", "CNCA0"}, {"CNCA0", "CNCB0", "COM2"}},
+        {{}, {}},
+    };
+    for (const Case& c : kCases) {
+        std::vector<std::string> names = c.given;
+        comport::SortPortNames(names);
+        EXPECT_EQ(names, c.sorted) << ::testing::PrintToString(c.given);
+    }
+}
+
+TEST(ComPortNames, ThePortListIsSortedAndReadable)
+{
+    std::vector<std::string> ports{"stale"};
+    EXPECT_EQ(comport::ListPorts(ports), 0);
+    std::vector<std::string> sorted = ports;
+    comport::SortPortNames(sorted);
+    EXPECT_EQ(ports, sorted);
+    EXPECT_EQ(std::count(ports.begin(), ports.end(), "stale"), 0);
+}
+
+TEST(ComPortAdvice, RefusedOpensAreToldInThePlatformsTerms)
+{
+#ifdef _WIN32
+    const std::string shown = "COM7";
+    const int missing = 2; // ERROR_FILE_NOT_FOUND
+    const int busy = 5;    // ERROR_ACCESS_DENIED: Windows' answer for a port in use
+#else
+    const std::string shown = "/dev/ttyS6";
+    const int missing = ENOENT;
+    const int busy = EBUSY;
+#endif
+    EXPECT_EQ(PortAdvice(missing, "com7"),
+              std::string("Порт "_cp) + shown +
+                  std::string(" не найден: проверьте, подключён ли модем и верно ли указан порт."_cp));
+    EXPECT_EQ(PortAdvice(busy, "com7"),
+              std::string("Порт "_cp) + shown + std::string(" занят другой программой. Закройте её и повторите."_cp));
+    EXPECT_EQ(PortAdvice(std::make_exception_ptr(EComPort(ComError::OpenFailed, missing, "com7")), "com7"),
+              PortAdvice(missing, "com7"));
+    EXPECT_EQ(PortAdvice(std::make_exception_ptr(EComPort(ComError::SetStateFailed, busy, "com7")), "com7"), "")
+        << "only a refused open has advice";
+    EXPECT_EQ(PortAdvice(0, "com7"), "");
 }
 
 TEST(ComPortNames, UnusualRatesFallBackToTheNearestStandardOne)

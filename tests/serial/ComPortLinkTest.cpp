@@ -1,0 +1,208 @@
+// TComPort talking to the modem simulator through a real port: on Windows the
+// COM port that Wine maps onto the simulator's pseudo-terminal (the Windows
+// lane names it in KORVALEN_LINK_PORT and the simulator's control input in
+// KORVALEN_LINK_CONTROL), on Linux the pseudo-terminal itself.
+#include "codec/SmsPdu.h"
+#include "data/Text.h"
+#include "serial/CPort.h"
+#include "serial/ComPortPlatform.h"
+#include "serial/PortAdvice.h"
+#include "serial/PortDiagnosis.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+
+#ifndef _WIN32
+#include "tests/support/ModemSim.h"
+#endif
+
+namespace {
+
+using namespace kv;
+using namespace kv::literals;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class Simulator {
+public:
+#ifdef _WIN32
+    Simulator()
+    {
+        const char* port = std::getenv("KORVALEN_LINK_PORT");
+        const char* control = std::getenv("KORVALEN_LINK_CONTROL");
+        m_port = port ? port : "";
+        m_control = control ? control : "";
+    }
+    bool Ready() const { return !m_port.empty() && !m_control.empty(); }
+    const std::string& Port() const { return m_port; }
+    // The control input is a named pipe the lane keeps open: each line is a
+    // command, its answer goes to the lane's log.
+    void Command(const std::string& line)
+    {
+        std::ofstream out(m_control, std::ios::binary | std::ios::app);
+        out << line << '\n';
+        ASSERT_TRUE(out.flush()) << "cannot write to " << m_control;
+    }
+
+private:
+    std::string m_port;
+    std::string m_control;
+#else
+    Simulator() : m_sim(Options()) {}
+    bool Ready() const { return true; }
+    const std::string& Port() const { return m_sim.Path(1); }
+    void Command(const std::string& line) { m_sim.Command(line); }
+
+private:
+    static test::ModemSimOptions Options()
+    {
+        test::ModemSimOptions options;
+        options.modems = 1;
+        return options;
+    }
+    test::ModemSim m_sim;
+#endif
+};
+
+// What the station's receive handler does: read the announced count, append.
+struct Received {
+    std::mutex mutex;
+    std::string bytes;
+
+    TComPort::TRxCharEvent Handler()
+    {
+        return [this](TComPort* sender, int count) {
+            const std::string text = sender->ReadText(count);
+            std::lock_guard lock(mutex);
+            bytes += text;
+        };
+    }
+    // Waits until `end` has come after `from`; returns what came from `from`
+    // to the end of `end`, or empty when it did not come in time.
+    std::string WaitFor(std::size_t from, const std::string& end, std::chrono::milliseconds limit = 5s)
+    {
+        const auto deadline = Clock::now() + limit;
+        for (;;) {
+            {
+                std::lock_guard lock(mutex);
+                const std::size_t at = bytes.find(end, from);
+                if (at != std::string::npos)
+                    return bytes.substr(from, at + end.size() - from);
+            }
+            if (Clock::now() > deadline)
+                return {};
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+    std::size_t Size()
+    {
+        std::lock_guard lock(mutex);
+        return bytes.size();
+    }
+};
+
+std::string Exchange(TComPort& port, Received& rx, const std::string& command)
+{
+    const std::size_t from = rx.Size();
+    EXPECT_EQ(port.WriteText(command), static_cast<int>(command.size()));
+    return rx.WaitFor(from, "OK\r\n");
+}
+
+class ComPortLink : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { s_sim = std::make_unique<Simulator>(); }
+    static void TearDownTestSuite() { s_sim.reset(); }
+    void SetUp() override
+    {
+        ASSERT_TRUE(s_sim->Ready()) << "KORVALEN_LINK_PORT and KORVALEN_LINK_CONTROL name the linked port";
+        m_port.SetPort(s_sim->Port());
+        m_port.SetBaudRate(br115200);
+        m_port.SetOnRxChar(m_rx.Handler());
+    }
+
+    static std::unique_ptr<Simulator> s_sim;
+    Received m_rx; // before the port: its destructor may still run the handler
+    TComPort m_port;
+};
+
+std::unique_ptr<Simulator> ComPortLink::s_sim;
+
+TEST_F(ComPortLink, TheModemAnswersAnnouncesAnSmsAndHandsItOverWhole)
+{
+    m_port.Open(); // a pseudo-terminal has no modem lines: no failure for that
+    ASSERT_TRUE(m_port.Connected());
+    EXPECT_NE(Exchange(m_port, m_rx, "AT\r"), "");
+    ASSERT_NE(Exchange(m_port, m_rx, "AT+CNMI=2,1,0,0,0\r"), "");
+
+    const std::size_t from = m_rx.Size();
+    s_sim->Command("sms 1 +79001234567 Внимание ТРЕВОГА, сработал датчик");
+    const std::string head = m_rx.WaitFor(from, "+CMTI: ");
+    const std::string announced = head + m_rx.WaitFor(from + head.size(), "\r\n");
+    std::smatch index;
+    ASSERT_TRUE(std::regex_search(announced, index, std::regex("\\+CMTI: \"[A-Z_]+\",([0-9]+)"))) << announced;
+
+    const std::string listed = Exchange(m_port, m_rx, "AT+CMGR=" + index[1].str() + "\r");
+    std::smatch pdu;
+    ASSERT_TRUE(std::regex_search(listed, pdu, std::regex("\\+CMGR: [^\r]*\r\n([0-9A-F]+)\r\n"))) << listed;
+    std::string why;
+    const auto deliver = sms::DecodeDeliverPdu(pdu[1].str(), &why);
+    ASSERT_TRUE(deliver) << why;
+    EXPECT_EQ(deliver->sender, "+79001234567");
+    EXPECT_EQ(deliver->data.text, "Внимание ТРЕВОГА, сработал датчик"_cp);
+    EXPECT_NE(Exchange(m_port, m_rx, "AT+CMGD=" + index[1].str() + "\r"), "");
+
+    // Closing ends the event thread at once, and the port opens again.
+    const auto closing = Clock::now();
+    m_port.Close();
+    EXPECT_LT(Clock::now() - closing, 1s);
+    EXPECT_FALSE(m_port.Connected());
+    m_port.Open();
+    EXPECT_NE(Exchange(m_port, m_rx, "AT\r"), "");
+    m_port.Close();
+    EXPECT_EQ(m_port.ReadFailures(), 0);
+}
+
+TEST_F(ComPortLink, ASecondOpenIsRefusedAndToldAsThisStationsOwn)
+{
+    m_port.Open();
+    TComPort second;
+    second.SetPort(s_sim->Port());
+    std::string advice;
+    try {
+        second.Open();
+        ADD_FAILURE() << "a held port opened twice";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), ComError::OpenFailed);
+        advice = PortAdvice(std::current_exception(), s_sim->Port());
+    }
+    EXPECT_FALSE(second.Connected());
+    EXPECT_EQ(advice, std::string("Порт "_cp) + comport::ShownPortName(s_sim->Port()) +
+                          std::string(" уже открыт этой станцией: проверьте, не указан ли один порт для обоих модемов."_cp));
+    // The refusal did not disturb the holder, and the port is free once it closes.
+    EXPECT_NE(Exchange(m_port, m_rx, "AT\r"), "");
+    m_port.Close();
+    second.Open();
+    EXPECT_TRUE(second.Connected());
+    second.Close();
+}
+
+#ifdef _WIN32
+TEST_F(ComPortLink, ThePortListNamesTheLinkedPort)
+{
+    std::vector<std::string> ports;
+    ASSERT_EQ(comport::ListPorts(ports), 0);
+    EXPECT_NE(std::find(ports.begin(), ports.end(), comport::ShownPortName(s_sim->Port())), ports.end())
+        << ::testing::PrintToString(ports);
+}
+#endif
+
+} // namespace
