@@ -112,19 +112,22 @@ for t in "$top"/tests/modem/transcripts/*.txt; do
   run "transcript $(basename "$t" .txt)" "$dir/bin/modem_transcripts.exe" "$t"
 done
 
-# The Windows port against the simulator through COM5.
+# The Windows port against the simulator through COM5 and COM6 (onto the
+# modem's link, which follows it when it is unplugged and plugged in).
 link_started=$SECONDS
 sim_dir="$(mktemp -d)"
-if sim_start "$sim_dir" --modems 1; then
+mkdir "$sim_dir/links"
+if sim_start "$sim_dir" --modems 2 --link-dir "$sim_dir/links"; then
   wine_com_port 5 "${sim_ports[0]}"
-  KORVALEN_LINK_PORT=COM5 KORVALEN_LINK_CONTROL="$(win_path "$sim_dir/modemsim.in")" \
+  wine_com_port 6 "${sim_ports[1]}"
+  KORVALEN_LINK_PORTS=COM5,COM6 KORVALEN_LINK_CONTROL="$(win_path "$sim_dir/modemsim.in")" \
     run "serial link" "$dir/bin/serial_link_tests.exe"
   sim_stop
 else
   failed=$((failed + 1))
 fi
 rm -rf "$sim_dir"
-echo "windows: serial link through Wine's COM5 in $((SECONDS - link_started)) s"
+echo "windows: serial link through Wine's COM ports in $((SECONDS - link_started)) s"
 
 # The same files from both builds.
 files="$(mktemp -d)"

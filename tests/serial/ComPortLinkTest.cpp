@@ -15,11 +15,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #ifndef _WIN32
 #include "tests/support/ModemSim.h"
@@ -32,18 +34,24 @@ using namespace kv::literals;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
+// Modem 1 answers the exchanges, modem 2 is unplugged and plugged in again.
 class Simulator {
 public:
 #ifdef _WIN32
     Simulator()
     {
-        const char* port = std::getenv("KORVALEN_LINK_PORT");
+        const char* ports = std::getenv("KORVALEN_LINK_PORTS");
         const char* control = std::getenv("KORVALEN_LINK_CONTROL");
-        m_port = port ? port : "";
+        std::string list = ports ? ports : "";
+        for (std::size_t at = 0; at < list.size();) {
+            const std::size_t comma = std::min(list.find(',', at), list.size());
+            m_ports.push_back(list.substr(at, comma - at));
+            at = comma + 1;
+        }
         m_control = control ? control : "";
     }
-    bool Ready() const { return !m_port.empty() && !m_control.empty(); }
-    const std::string& Port() const { return m_port; }
+    bool Ready() const { return m_ports.size() >= 2 && !m_control.empty(); }
+    std::string Port(int modem) const { return m_ports[static_cast<std::size_t>(modem - 1)]; }
     // The control input is a named pipe the lane keeps open: each line is a
     // command, its answer goes to the lane's log.
     void Command(const std::string& line)
@@ -52,26 +60,48 @@ public:
         out << line << '\n';
         ASSERT_TRUE(out.flush()) << "cannot write to " << m_control;
     }
+    // The lane links the COM port to the modem's link, which follows it.
+    std::string Plug(int modem)
+    {
+        Command("plug " + std::to_string(modem));
+        return Port(modem);
+    }
 
 private:
-    std::string m_port;
+    std::vector<std::string> m_ports;
     std::string m_control;
 #else
     Simulator() : m_sim(Options()) {}
     bool Ready() const { return true; }
-    const std::string& Port() const { return m_sim.Path(1); }
+    std::string Port(int modem) const { return m_sim.Path(modem); }
     void Command(const std::string& line) { m_sim.Command(line); }
+    std::string Plug(int modem)
+    {
+        const std::vector<std::string> lines = m_sim.Command("plug " + std::to_string(modem));
+        return lines.empty() ? std::string() : lines.front();
+    }
 
 private:
     static test::ModemSimOptions Options()
     {
         test::ModemSimOptions options;
-        options.modems = 1;
+        options.modems = 2;
         return options;
     }
     test::ModemSim m_sim;
 #endif
 };
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s)
+{
+    const auto deadline = Clock::now() + limit;
+    while (!done()) {
+        if (Clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
 
 // What the station's receive handler does: read the announced count, append.
 struct Received {
@@ -123,8 +153,8 @@ protected:
     static void TearDownTestSuite() { s_sim.reset(); }
     void SetUp() override
     {
-        ASSERT_TRUE(s_sim->Ready()) << "KORVALEN_LINK_PORT and KORVALEN_LINK_CONTROL name the linked port";
-        m_port.SetPort(s_sim->Port());
+        ASSERT_TRUE(s_sim->Ready()) << "KORVALEN_LINK_PORTS and KORVALEN_LINK_CONTROL name the linked ports";
+        m_port.SetPort(s_sim->Port(1));
         m_port.SetBaudRate(br115200);
         m_port.SetOnRxChar(m_rx.Handler());
     }
@@ -175,17 +205,17 @@ TEST_F(ComPortLink, ASecondOpenIsRefusedAndToldAsThisStationsOwn)
 {
     m_port.Open();
     TComPort second;
-    second.SetPort(s_sim->Port());
+    second.SetPort(s_sim->Port(1));
     std::string advice;
     try {
         second.Open();
         ADD_FAILURE() << "a held port opened twice";
     } catch (const EComPort& e) {
         EXPECT_EQ(e.Code(), ComError::OpenFailed);
-        advice = PortAdvice(std::current_exception(), s_sim->Port());
+        advice = PortAdvice(std::current_exception(), s_sim->Port(1));
     }
     EXPECT_FALSE(second.Connected());
-    EXPECT_EQ(advice, std::string("Порт "_cp) + comport::ShownPortName(s_sim->Port()) +
+    EXPECT_EQ(advice, std::string("Порт "_cp) + comport::ShownPortName(s_sim->Port(1)) +
                           std::string(" уже открыт этой станцией: проверьте, не указан ли один порт для обоих модемов."_cp));
     // The refusal did not disturb the holder, and the port is free once it closes.
     EXPECT_NE(Exchange(m_port, m_rx, "AT\r"), "");
@@ -195,12 +225,42 @@ TEST_F(ComPortLink, ASecondOpenIsRefusedAndToldAsThisStationsOwn)
     second.Close();
 }
 
+TEST_F(ComPortLink, AnUnpluggedModemIsNoticedAndItsPortOpensAgainOncePluggedIn)
+{
+    m_port.SetPort(s_sim->Port(2));
+    m_port.Open();
+    EXPECT_NE(Exchange(m_port, m_rx, "AT\r"), "");
+
+    s_sim->Command("unplug 2");
+    EXPECT_TRUE(WaitUntil([&] { return m_port.DeviceLost(); }));
+    try {
+        m_port.WriteText("AT\r");
+        ADD_FAILURE() << "a write to a vanished modem went through";
+    } catch (const EComPort& e) {
+        EXPECT_EQ(e.Code(), ComError::WriteFailed);
+    }
+    m_port.Close(); // no error for a device that went away
+    EXPECT_FALSE(m_port.DeviceLost());
+
+    // What a worker does: try to open again until the modem is back.
+    m_port.SetPort(s_sim->Plug(2));
+    EXPECT_TRUE(WaitUntil([&] {
+        try {
+            m_port.Open();
+        } catch (const EComPort&) {
+        }
+        return m_port.Connected();
+    }));
+    EXPECT_NE(Exchange(m_port, m_rx, "AT\r"), "");
+    m_port.Close();
+}
+
 #ifdef _WIN32
 TEST_F(ComPortLink, ThePortListNamesTheLinkedPort)
 {
     std::vector<std::string> ports;
     ASSERT_EQ(comport::ListPorts(ports), 0);
-    EXPECT_NE(std::find(ports.begin(), ports.end(), comport::ShownPortName(s_sim->Port())), ports.end())
+    EXPECT_NE(std::find(ports.begin(), ports.end(), comport::ShownPortName(s_sim->Port(1))), ports.end())
         << ::testing::PrintToString(ports);
 }
 #endif
