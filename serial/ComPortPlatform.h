@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+struct _DCB; // <windows.h>
+#endif
+
 namespace kv::comport {
 
 // An open device: the descriptor on POSIX, the port's own state on Windows.
@@ -64,6 +68,11 @@ struct LineSettings {
 };
 // Raw mode from the settings. Returns the error of the failed step.
 int ApplyLine(PortHandle port, const LineSettings& line);
+#ifdef _WIN32
+// The device control block's fields for the settings; the rest stays as the
+// driver gave it.
+void FillDcb(::_DCB& dcb, const LineSettings& line);
+#endif
 // The driver's queue sizes (nothing to set on POSIX, where they are fixed).
 int ApplyBuffers(PortHandle port, int inputSize, int outputSize);
 

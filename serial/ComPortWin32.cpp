@@ -27,7 +27,7 @@ constexpr DWORD kAllEvents = EV_RXCHAR | EV_RXFLAG | EV_TXEMPTY | EV_CTS | EV_DS
                              EV_RING | EV_RX80FULL;
 // A comm wait that came back empty or aborted (Wine's on a pseudo-terminal)
 // is not retried sooner than this.
-constexpr DWORD kEmptyEventBackOffMs = 20;
+constexpr DWORD kEmptyEventBackOffMs = 50;
 
 struct Port {
     HANDLE device = INVALID_HANDLE_VALUE;
@@ -294,14 +294,8 @@ int ApplyBuffers(PortHandle port, int inputSize, int outputSize)
                : Error();
 }
 
-int ApplyLine(PortHandle port, const LineSettings& line)
+void FillDcb(DCB& dcb, const LineSettings& line)
 {
-    HANDLE device = Of(port)->device;
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    if (!GetCommState(device, &dcb))
-        return Error();
-
     dcb.BaudRate = static_cast<DWORD>(line.baud > 0 ? line.baud : 9600);
     dcb.fBinary = TRUE;
     static constexpr BYTE kParities[] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
@@ -336,7 +330,16 @@ int ApplyLine(PortHandle port, const LineSettings& line)
     // The component drops zero bytes itself (DiscardNull), after counting them.
     dcb.fNull = FALSE;
     dcb.fAbortOnError = FALSE;
+}
 
+int ApplyLine(PortHandle port, const LineSettings& line)
+{
+    HANDLE device = Of(port)->device;
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(device, &dcb))
+        return Error();
+    FillDcb(dcb, line);
     if (SetCommState(device, &dcb))
         return 0;
     const int error = Error();

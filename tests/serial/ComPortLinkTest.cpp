@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -23,8 +24,12 @@
 #include <thread>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN // no SetPort macro of the printer spooler
+#include <windows.h>
+#else
 #include "tests/support/ModemSim.h"
+#include <sys/resource.h>
 #endif
 
 namespace {
@@ -140,6 +145,30 @@ struct Received {
     }
 };
 
+// CPU time of the whole process: the test's own thread only sleeps meanwhile.
+double ProcessCpuMs()
+{
+#ifdef _WIN32
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    const auto ticks = [](const FILETIME& t) {
+        return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    };
+    return (ticks(kernel) + ticks(user)) / 10000.0;
+#else
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
+#endif
+}
+
+double IdleCpuMs(std::chrono::milliseconds span)
+{
+    const double before = ProcessCpuMs();
+    std::this_thread::sleep_for(span);
+    return ProcessCpuMs() - before;
+}
+
 std::string Exchange(TComPort& port, Received& rx, const std::string& command)
 {
     const std::size_t from = rx.Size();
@@ -199,6 +228,40 @@ TEST_F(ComPortLink, TheModemAnswersAnnouncesAnSmsAndHandsItOverWhole)
     EXPECT_NE(Exchange(m_port, m_rx, "AT\r"), "");
     m_port.Close();
     EXPECT_EQ(m_port.ReadFailures(), 0);
+}
+
+TEST_F(ComPortLink, BytesAHandlerLeavesStayUntilMoreComeAndTheThreadIdles)
+{
+    std::mutex mutex;
+    std::vector<int> counts;
+    m_port.SetOnRxChar([&](TComPort*, int count) {
+        std::lock_guard lock(mutex);
+        counts.push_back(count);
+    });
+    m_port.Open();
+    const double open = IdleCpuMs(500ms);
+    std::printf("[ info ] an open port with nothing coming: %.1f ms CPU in 500 ms\n", open);
+    EXPECT_LT(open, 50.0);
+
+    // The echo and the answer may come in several pieces: each call tells
+    // the whole count waiting, and only when it has grown.
+    const std::string answer = "AT\r\r\nOK\r\n";
+    ASSERT_EQ(m_port.WriteText("AT\r"), 3);
+    EXPECT_TRUE(WaitUntil([&] {
+        std::lock_guard lock(mutex);
+        return !counts.empty() && counts.back() == static_cast<int>(answer.size());
+    }));
+    const double stalled = IdleCpuMs(500ms);
+    std::printf("[ info ] a port whose handler reads nothing: %.1f ms CPU in 500 ms\n", stalled);
+    EXPECT_LT(stalled, 50.0);
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end()) &&
+                    std::adjacent_find(counts.begin(), counts.end()) == counts.end())
+            << ::testing::PrintToString(counts);
+    }
+    EXPECT_EQ(m_port.ReadText(100), answer);
+    m_port.Close();
 }
 
 TEST_F(ComPortLink, ASecondOpenIsRefusedAndToldAsThisStationsOwn)

@@ -6,8 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN // no SetPort macro of the printer spooler
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -219,6 +225,85 @@ TEST(ComPortNames, UnusualRatesFallBackToTheNearestStandardOne)
     EXPECT_EQ(comport::NearestStandardSpeed(128000), 115200);
     EXPECT_EQ(comport::NearestStandardSpeed(256000), 230400);
 }
+
+#ifdef _WIN32
+TEST(ComPortWin32, LineSettingsFillTheDeviceControlBlock)
+{
+    struct Expected {
+        DWORD baud;
+        BYTE byteSize, parity, stopBits;
+        DWORD fParity, fErrorChar, fOutxCtsFlow, fOutxDsrFlow, fDtrControl, fRtsControl, fOutX, fInX;
+    };
+    struct Case {
+        const char* what;
+        std::function<void(comport::LineSettings&)> set;
+        Expected dcb;
+    };
+    const Case kCases[] = {
+        {"defaults", [](comport::LineSettings&) {},
+         {9600, 8, NOPARITY, ONESTOPBIT, 0, 0, 0, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE, 0, 0}},
+        {"hardware flow", [](comport::LineSettings& l) { l.flow.SetFlowControl(fcHardware); },
+         {9600, 8, NOPARITY, ONESTOPBIT, 0, 0, 1, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_HANDSHAKE, 0, 0}},
+        {"software flow, DTR on", [](comport::LineSettings& l) {
+             l.flow.SetFlowControl(fcSoftware);
+             l.flow.ControlDTR = dtrEnable;
+         },
+         {9600, 8, NOPARITY, ONESTOPBIT, 0, 0, 0, 0, DTR_CONTROL_ENABLE, RTS_CONTROL_DISABLE, 1, 1}},
+        {"CTS flow alone, DSR flow, RTS toggled", [](comport::LineSettings& l) {
+             l.flow.OutCTSFlow = true;
+             l.flow.OutDSRFlow = true;
+             l.flow.ControlRTS = rtsToggle;
+             l.flow.ControlDTR = dtrHandshake;
+         },
+         {9600, 8, NOPARITY, ONESTOPBIT, 0, 0, 1, 1, DTR_CONTROL_HANDSHAKE, RTS_CONTROL_TOGGLE, 0, 0}},
+        {"even parity checked and replaced, 7 bits, 2 stop bits", [](comport::LineSettings& l) {
+             l.baud = 56000;
+             l.dataBits = dbSeven;
+             l.stopBits = sbTwoStopBits;
+             l.parity = {prEven, true, true, '?'};
+         },
+         {56000, 7, EVENPARITY, TWOSTOPBITS, 1, 1, 0, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE, 0, 0}},
+        {"mark parity unchecked, 1.5 stop bits with 8 bits are 2", [](comport::LineSettings& l) {
+             l.parity = {prMark, false, true, '?'};
+             l.stopBits = sbOne5StopBits;
+         },
+         {9600, 8, MARKPARITY, TWOSTOPBITS, 0, 0, 0, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE, 0, 0}},
+        {"1.5 stop bits with 5 bits, a check without parity", [](comport::LineSettings& l) {
+             l.dataBits = dbFive;
+             l.stopBits = sbOne5StopBits;
+             l.parity.Check = true;
+         },
+         {9600, 5, NOPARITY, ONE5STOPBITS, 0, 0, 0, 0, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE, 0, 0}},
+    };
+    for (const Case& c : kCases) {
+        comport::LineSettings line;
+        c.set(line);
+        DCB dcb{};
+        dcb.fNull = TRUE;
+        dcb.fAbortOnError = TRUE;
+        comport::FillDcb(dcb, line);
+        const Expected& e = c.dcb;
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(dcb.BaudRate, e.baud);
+        EXPECT_EQ(dcb.ByteSize, e.byteSize);
+        EXPECT_EQ(dcb.Parity, e.parity);
+        EXPECT_EQ(dcb.StopBits, e.stopBits);
+        EXPECT_EQ(dcb.fParity, e.fParity);
+        EXPECT_EQ(dcb.fErrorChar, e.fErrorChar);
+        EXPECT_EQ(dcb.fOutxCtsFlow, e.fOutxCtsFlow);
+        EXPECT_EQ(dcb.fOutxDsrFlow, e.fOutxDsrFlow);
+        EXPECT_EQ(dcb.fDtrControl, e.fDtrControl);
+        EXPECT_EQ(dcb.fRtsControl, e.fRtsControl);
+        EXPECT_EQ(dcb.fOutX, e.fOutX);
+        EXPECT_EQ(dcb.fInX, e.fInX);
+        EXPECT_EQ(dcb.fBinary, 1u);
+        EXPECT_EQ(dcb.fNull, 0u) << "zero bytes are the component's to drop";
+        EXPECT_EQ(dcb.fAbortOnError, 0u);
+        EXPECT_EQ(static_cast<unsigned char>(dcb.XonChar), 17);
+        EXPECT_EQ(static_cast<unsigned char>(dcb.XoffChar), 19);
+    }
+}
+#endif
 
 TEST(ComPortSettings, ClosedPortRefusesWritesAndReadsNothing)
 {
