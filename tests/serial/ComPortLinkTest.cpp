@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -314,6 +315,67 @@ TEST_F(ComPortLink, AnUnpluggedModemIsNoticedAndItsPortOpensAgainOncePluggedIn)
         }
         return m_port.Connected();
     }));
+    EXPECT_NE(Exchange(m_port, m_rx, "AT\r"), "");
+    m_port.Close();
+}
+
+TEST_F(ComPortLink, AWriteTheModemHoldsUpEndsAtItsTimeOutOrWhenThePortCloses)
+{
+    TComFlowControl flow;
+    flow.SetFlowControl(fcSoftware);
+    m_port.SetFlowControl(flow);
+    m_port.Open();
+    ASSERT_NE(Exchange(m_port, m_rx, "AT\r"), "");
+    s_sim->Command("garbage 1 13"); // XOFF
+    std::this_thread::sleep_for(300ms);
+
+    // The held-up bytes fill the line's buffers until a write comes back short.
+    TComTimeouts quick;
+    quick.WriteTotalMultiplier = 0;
+    quick.WriteTotalConstant = 30;
+    m_port.SetTimeouts(quick);
+    const std::string chunk(4096, 'x');
+    bool blocked = false;
+    for (int i = 0; i < 256 && !blocked; ++i)
+        blocked = m_port.WriteText(chunk) < static_cast<int>(chunk.size());
+    ASSERT_TRUE(blocked) << "the modem's XOFF did not hold the line up";
+
+    TComTimeouts limit;
+    limit.WriteTotalConstant = 200;
+    limit.WriteTotalMultiplier = 10;
+    m_port.SetTimeouts(limit);
+    auto start = Clock::now();
+    EXPECT_LT(m_port.WriteText(std::string(20, 'a')), 20);
+    const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    EXPECT_GE(elapsed, 390.0);
+    EXPECT_LT(elapsed, 1500.0);
+
+    TComTimeouts unlimited;
+    unlimited.WriteTotalConstant = 0;
+    unlimited.WriteTotalMultiplier = 0;
+    m_port.SetTimeouts(unlimited);
+    std::atomic<bool> returned{false};
+    std::thread writer([&] {
+        try {
+            m_port.WriteText("ATD+79000000000;\r");
+        } catch (const EComPort&) {
+        }
+        returned = true;
+    });
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(returned) << "the line was not held up";
+    start = Clock::now();
+    m_port.Close();
+    EXPECT_LT(Clock::now() - start, 1s);
+    writer.join();
+    EXPECT_TRUE(returned);
+
+    // XON: the line flows again, and the modem answers past the flood.
+    s_sim->Command("garbage 1 11");
+    m_port.SetTimeouts(TComTimeouts{});
+    m_port.Open();
+    m_port.WriteText("\r");
+    std::this_thread::sleep_for(300ms);
     EXPECT_NE(Exchange(m_port, m_rx, "AT\r"), "");
     m_port.Close();
 }
