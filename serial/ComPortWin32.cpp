@@ -23,16 +23,17 @@ constexpr int kStandardRates[] = {50,     75,     110,    134,    150,    200,  
                                   115200, 230400, 460800, 500000, 576000, 921600,  1000000, 1152000,
                                   1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
 
-constexpr DWORD kAllEvents = EV_RXCHAR | EV_RXFLAG | EV_TXEMPTY | EV_CTS | EV_DSR | EV_RLSD | EV_BREAK | EV_ERR |
-                             EV_RING | EV_RX80FULL;
+// Not EV_TXEMPTY: every write would wake the event thread for nothing.
+constexpr DWORD kAllEvents = EV_RXCHAR | EV_RXFLAG | EV_RX80FULL | EV_CTS | EV_DSR | EV_RLSD | EV_BREAK | EV_ERR | EV_RING;
+constexpr DWORD kDataEvents = EV_RXCHAR | EV_RXFLAG | EV_RX80FULL;
 // A comm wait that came back empty or aborted (Wine's on a pseudo-terminal)
 // is not retried sooner than this.
 constexpr DWORD kEmptyEventBackOffMs = 50;
 
 struct Port {
     HANDLE device = INVALID_HANDLE_VALUE;
-    // One holder per port among this user's programs: Wine, unlike Windows,
-    // lets a second program open a device that is not shared.
+    // One holder per port among the programs of this session: Wine, unlike
+    // Windows, opens a device that is not shared a second time.
     HANDLE guard = nullptr;
     std::string key; // "\\.\COM5": the guard's and the holder list's name
     HANDLE readEvent = nullptr;
@@ -299,12 +300,12 @@ void FillDcb(DCB& dcb, const LineSettings& line)
     dcb.BaudRate = static_cast<DWORD>(line.baud > 0 ? line.baud : 9600);
     dcb.fBinary = TRUE;
     static constexpr BYTE kParities[] = {NOPARITY, ODDPARITY, EVENPARITY, MARKPARITY, SPACEPARITY};
-    dcb.Parity = kParities[line.parity.Bits];
+    dcb.Parity = kParities[std::clamp<int>(line.parity.Bits, prNone, prSpace)];
     // Without a check, bad bytes pass as received; with one they are replaced.
     dcb.fParity = line.parity.Check && line.parity.Bits != prNone;
     dcb.fErrorChar = dcb.fParity && line.parity.Replace;
     dcb.ErrorChar = static_cast<char>(line.parity.ReplaceChar);
-    dcb.ByteSize = static_cast<BYTE>(5 + line.dataBits);
+    dcb.ByteSize = static_cast<BYTE>(5 + std::clamp<int>(line.dataBits, dbFive, dbEight));
     // 1.5 stop bits exist only with 5 data bits; elsewhere the UART makes 2.
     if (line.stopBits == sbOneStopBit)
         dcb.StopBits = ONESTOPBIT;
@@ -319,8 +320,8 @@ void FillDcb(DCB& dcb, const LineSettings& line)
     static constexpr DWORD kDtr[] = {DTR_CONTROL_DISABLE, DTR_CONTROL_ENABLE, DTR_CONTROL_HANDSHAKE};
     static constexpr DWORD kRts[] = {RTS_CONTROL_DISABLE, RTS_CONTROL_ENABLE, RTS_CONTROL_HANDSHAKE,
                                      RTS_CONTROL_TOGGLE};
-    dcb.fDtrControl = kDtr[flow.ControlDTR];
-    dcb.fRtsControl = kRts[flow.ControlRTS];
+    dcb.fDtrControl = kDtr[std::clamp<int>(flow.ControlDTR, dtrDisable, dtrHandshake)];
+    dcb.fRtsControl = kRts[std::clamp<int>(flow.ControlRTS, rtsDisable, rtsToggle)];
     dcb.fDsrSensitivity = flow.DSRSensitivity;
     dcb.fTXContinueOnXoff = flow.TxContinueOnXoff;
     dcb.fOutX = flow.XonXoffOut;
@@ -553,7 +554,8 @@ PortWait WaitForPort(PortHandle port, bool wantData, const WakePipe& wake, int t
     // with no event; Windows does so when the mask changes.
     if (!GetOverlappedResult(p->device, &p->waitOverlapped, &ignored, FALSE) || p->waitMask == 0)
         return AfterIdleWait(port, wakeEvent, error);
-    return wantData ? PortWait::Readable : PortWait::Timeout;
+    // A line event (CTS, a ring, a line error) only has the thread look again.
+    return wantData && (p->waitMask & kDataEvents) != 0 ? PortWait::Readable : PortWait::Timeout;
 }
 
 } // namespace kv::comport
