@@ -77,14 +77,17 @@ private:
     std::vector<std::string> m_ports;
     std::string m_control;
 #else
-    Simulator() : m_sim(Options()) {}
+    Simulator() : m_sim(Options()), m_paths{m_sim.Path(1), m_sim.Path(2)} {}
     bool Ready() const { return true; }
-    std::string Port(int modem) const { return m_sim.Path(modem); }
+    std::string Port(int modem) const { return m_paths[static_cast<std::size_t>(modem - 1)]; }
     void Command(const std::string& line) { m_sim.Command(line); }
+    // A modem plugged in again has a new pseudo-terminal.
     std::string Plug(int modem)
     {
         const std::vector<std::string> lines = m_sim.Command("plug " + std::to_string(modem));
-        return lines.empty() ? std::string() : lines.front();
+        if (!lines.empty())
+            m_paths[static_cast<std::size_t>(modem - 1)] = lines.front();
+        return Port(modem);
     }
 
 private:
@@ -95,6 +98,7 @@ private:
         return options;
     }
     test::ModemSim m_sim;
+    std::vector<std::string> m_paths;
 #endif
 };
 
@@ -316,6 +320,52 @@ TEST_F(ComPortLink, AnUnpluggedModemIsNoticedAndItsPortOpensAgainOncePluggedIn)
         return m_port.Connected();
     }));
     EXPECT_NE(Exchange(m_port, m_rx, "AT\r"), "");
+    m_port.Close();
+}
+
+TEST_F(ComPortLink, APortMovesToAnotherModemClosesFromItsHandlerAndWorksWithoutAnEventThread)
+{
+    m_port.Open();
+    m_port.SetPort(s_sim->Port(2));
+    ASSERT_TRUE(m_port.Connected());
+    EXPECT_NE(Exchange(m_port, m_rx, "AT\r"), "");
+    TComPort first;
+    first.SetPort(s_sim->Port(1));
+    EXPECT_NO_THROW(first.Open()) << "the old device was not released";
+    first.Close();
+    m_port.Close();
+
+    // The handler closes the port it serves; the device is let go once it returns.
+    std::atomic<int> calls{0};
+    std::atomic<bool> reopenRefused{false};
+    m_port.SetOnRxChar([&](TComPort* sender, int count) {
+        sender->ReadText(count);
+        sender->Close();
+        try {
+            sender->Open();
+        } catch (const EComPort&) {
+            reopenRefused = true;
+        }
+        ++calls;
+    });
+    m_port.Open();
+    m_port.WriteText("AT\r");
+    ASSERT_TRUE(WaitUntil([&] { return calls.load() >= 1; }));
+    EXPECT_FALSE(m_port.Connected());
+    EXPECT_TRUE(reopenRefused) << "reopened while the handler still held the device";
+
+    // Without events there is no event thread: the bytes wait for ReadText.
+    m_port.SetOnRxChar([&](TComPort*, int) { ++calls; });
+    m_port.SetEvents({});
+    const int before = calls.load();
+    m_port.Open();
+    m_port.WriteText("AT\r");
+    std::string read;
+    EXPECT_TRUE(WaitUntil([&] {
+        read += m_port.ReadText(64);
+        return read.find("OK\r\n") != std::string::npos;
+    })) << read;
+    EXPECT_EQ(calls.load(), before);
     m_port.Close();
 }
 
