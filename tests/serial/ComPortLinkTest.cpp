@@ -174,6 +174,12 @@ double IdleCpuMs(std::chrono::milliseconds span)
     return ProcessCpuMs() - before;
 }
 
+// Closes the port before the test's own variables go, which its handler may use.
+struct ClosedAtEnd {
+    TComPort& port;
+    ~ClosedAtEnd() { port.Close(); }
+};
+
 std::string Exchange(TComPort& port, Received& rx, const std::string& command)
 {
     const std::size_t from = rx.Size();
@@ -239,6 +245,7 @@ TEST_F(ComPortLink, BytesAHandlerLeavesStayUntilMoreComeAndTheThreadIdles)
 {
     std::mutex mutex;
     std::vector<int> counts;
+    const ClosedAtEnd closed{m_port};
     m_port.SetOnRxChar([&](TComPort*, int count) {
         std::lock_guard lock(mutex);
         counts.push_back(count);
@@ -338,6 +345,7 @@ TEST_F(ComPortLink, APortMovesToAnotherModemClosesFromItsHandlerAndWorksWithoutA
     // The handler closes the port it serves; the device is let go once it returns.
     std::atomic<int> calls{0};
     std::atomic<bool> reopenRefused{false};
+    const ClosedAtEnd closed{m_port};
     m_port.SetOnRxChar([&](TComPort* sender, int count) {
         sender->ReadText(count);
         sender->Close();
