@@ -99,6 +99,7 @@ void BoardState::SetLayout(const DialSchedule::Layout& layout)
 
 void BoardState::SetPages(const std::vector<BoardPageLayout>& layouts)
 {
+    std::unique_lock moving(m_stateLock);
     struct Bytes {
         std::uint8_t guard, info, mark;
     };
@@ -159,6 +160,7 @@ void BoardState::SetPages(const std::vector<BoardPageLayout>& layouts)
     m_laid = true;
     m_paged = true;
     Publish(std::move(pages));
+    moving.unlock();
     if (OnChanged)
         OnChanged();
 }
@@ -214,8 +216,9 @@ void BoardState::SetState(const std::string& shortName, std::uint8_t code, Byte 
 {
     if (code == kNoChange || shortName.empty())
         return;
-    const PagesPtr pages = Pages();
     bool changed = false;
+    std::unique_lock writing(m_stateLock);
+    const PagesPtr pages = Pages();
     for (const Page& page : *pages) {
         TileStates& tiles = *page.tiles;
         for (int c = 0; c < page.layout.columns; ++c) {
@@ -240,6 +243,7 @@ void BoardState::SetState(const std::string& shortName, std::uint8_t code, Byte 
             }
         }
     }
+    writing.unlock();
     if (changed && OnChanged)
         OnChanged();
 }
@@ -259,12 +263,14 @@ void BoardState::Acknowledge(const std::string& shortName)
 {
     if (shortName.empty())
         return;
+    std::unique_lock writing(m_stateLock);
     const PagesPtr pages = Pages();
     for (const Page& page : *pages)
         for (int c = 0; c < page.layout.columns; ++c)
             for (int r = 0; r < page.layout.rows; ++r)
                 if (page.layout.Text(c, r) == shortName)
                     page.tiles->AlarmMarks[static_cast<std::size_t>(TileStates::Index(c, r))] = 0;
+    writing.unlock();
     if (OnChanged)
         OnChanged();
 }

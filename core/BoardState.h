@@ -126,6 +126,9 @@ private:
     void Publish(std::shared_ptr<std::vector<Page>> pages);
 
     TileStates& m_tiles;
+    // Held while bytes are written by name or moved to a new lay, so a report
+    // arriving during a lay is neither lost nor left on the old tile.
+    std::mutex m_stateLock;
     mutable std::mutex m_layoutLock;
     PagesPtr m_pages;
     // The pages past the first; only ever added to, so a page another thread
