@@ -161,6 +161,17 @@ void TForm1::CreateControls()
     connect(BoardPages, &QTabBar::currentChanged, this, [this](int page) {
         if (page >= 0)
             StringGrid1->SetPage(page);
+        ShowBoardPages();
+    });
+    AlarmPageButton = new QPushButton(this);
+    Name(AlarmPageButton, "AlarmPageButton", "Тревога на другой странице"_cp);
+    AlarmPageButton->setStyleSheet(QStringLiteral("QPushButton { background: #c80000; color: white; font-weight: bold; "
+                                                  "border: none; padding: 0 8px; }"));
+    AlarmPageButton->setFocusPolicy(Qt::NoFocus);
+    AlarmPageButton->hide();
+    connect(AlarmPageButton, &QPushButton::clicked, this, [this] {
+        if (m_alarmPage >= 0 && m_alarmPage < BoardPages->count())
+            BoardPages->setCurrentIndex(m_alarmPage);
     });
 
     GroupBox1 = new QGroupBox(ToQ("Обзвон"_cp), this);
@@ -501,11 +512,12 @@ void TForm1::RebuildBoard()
     BoardPages->setGeometry(kMargin, kBoardTop, board.width(), tabs);
     BoardPages->setVisible(paged);
     StringGrid1->LayoutChanged();
-    ShowBoardPages();
     if (StringGrid1->geometry() != board) {
         StringGrid1->setGeometry(board);
         LayOut();
     }
+    m_alarmPage = -2; // the button's place is laid out anew
+    ShowBoardPages();
 }
 
 void TForm1::ShowBoardPages()
@@ -515,6 +527,8 @@ void TForm1::ShowBoardPages()
         const QSignalBlocker quiet(BoardPages);
         while (BoardPages->count() > 0)
             BoardPages->removeTab(BoardPages->count() - 1);
+        AlarmPageButton->hide();
+        m_alarmPage = -1;
         return;
     }
     // Lit and dark marks of one size, so a blinking tab keeps its width.
@@ -538,6 +552,8 @@ void TForm1::ShowBoardPages()
     while (BoardPages->count() < pages)
         BoardPages->addTab(QString());
     const bool lit = StringGrid1->BlinkPhase();
+    int alarmPage = -1;
+    int alarmPages = 0;
     for (int p = 0; p < pages; ++p) {
         // An alarm nobody has acknowledged shows on its page's tab, blinking with
         // the board, so one on a page not on show is seen.
@@ -553,8 +569,32 @@ void TForm1::ShowBoardPages()
         const QIcon& icon = alarms == 0 ? QIcon() : lit ? kLit : kDark;
         if (BoardPages->tabIcon(p).cacheKey() != icon.cacheKey())
             BoardPages->setTabIcon(p, icon);
+        if (alarms > 0 && p != StringGrid1->CurrentPage()) {
+            if (alarmPage < 0)
+                alarmPage = p;
+            ++alarmPages;
+        }
     }
     BoardPages->setCurrentIndex(StringGrid1->CurrentPage());
+    if (alarmPage == m_alarmPage && (alarmPage < 0 || AlarmPageButton->property("pages").toInt() == alarmPages))
+        return;
+    m_alarmPage = alarmPage;
+    const QRect row(kMargin, kBoardTop, StringGrid1->width(), kPageTabsHeight);
+    if (alarmPage < 0) {
+        AlarmPageButton->hide();
+        BoardPages->setGeometry(row);
+        return;
+    }
+    std::string text = Str("Тревога: "_cp) + StringGrid1->PageCaption(alarmPage);
+    if (alarmPages > 1)
+        text += Str(" и ещё страниц: "_cp) + std::to_string(alarmPages - 1);
+    AlarmPageButton->setText(ToQ(text));
+    AlarmPageButton->setProperty("pages", alarmPages);
+    const int width = std::min(AlarmPageButton->sizeHint().width(), row.width() / 2);
+    AlarmPageButton->setGeometry(row.right() + 1 - width, row.top() + 1, width, row.height() - 2);
+    BoardPages->setGeometry(row.adjusted(0, 0, -width - 4, 0));
+    AlarmPageButton->show();
+    AlarmPageButton->raise();
 }
 
 void TForm1::SetGuardState(const std::string& shortName, std::uint8_t code) { StringGrid1->SetGuardState(shortName, code); }

@@ -102,6 +102,9 @@ public:
     TStatusBoard* StringGrid1;
     // A centre's board in pages: one tab per page above it, hidden for one page.
     QTabBar* BoardPages;
+    // Beside the tabs while a page not on show has an alarm nobody has
+    // acknowledged, whether or not its tab is scrolled into sight; a click shows it.
+    QPushButton* AlarmPageButton;
     QTabWidget* PageControl1;
     TJournalGrid* DBGrid2;
     TJournalGrid* DBGrid3;
@@ -230,6 +233,7 @@ private:
     int m_boardColumns = 1;
     int m_boardRows = 1;
     int m_pagedRows = 1; // with the pages' tabs above the board
+    int m_alarmPage = -1; // the page AlarmPageButton shows
     bool m_centred = false;
     bool m_closed = false;
     bool m_asking = false;      // the close box's question is open

@@ -21,6 +21,7 @@
 #include <QHelpEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QToolTip>
@@ -658,9 +659,15 @@ TEST_F(Board, ACentresReceiversShowInPagesAndAnAlarmOnAPageNotOnShowIsSeenAndHea
     EXPECT_NE(lit, litNext) << "the tab's mark blinks with the board";
     form().Modem1->Running = false;
 
-    tabs.setCurrentIndex(1);
+    // Beside the tabs, however many there are to scroll through.
+    QPushButton& alarmPage = *form().AlarmPageButton;
+    EXPECT_TRUE(alarmPage.isVisible());
+    EXPECT_EQ(FromQ(alarmPage.text()), Str("Тревога: Приёмник 1 2"_cp));
+    EXPECT_LE(tabs.geometry().right(), alarmPage.geometry().left());
+    alarmPage.click();
     Settle();
     EXPECT_EQ(board().CurrentPage(), 1);
+    EXPECT_FALSE(alarmPage.isVisible()) << "its page is on show";
     EXPECT_EQ(board().TileText(0, 4), "D35");
     LogIn();
     Press(Qt::LeftButton, 0, 4);
