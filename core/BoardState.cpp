@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <map>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace kv {
 
@@ -92,6 +93,24 @@ void BoardState::SetLayout(const DialSchedule::Layout& layout)
     auto pages = std::make_shared<std::vector<Page>>(1);
     (*pages)[0].layout = layout;
     (*pages)[0].tiles = &m_tiles;
+    // A centre's station is laid as one board before its pages: the states it
+    // kept by device go to their devices' tiles, not to t5.bin's positions.
+    if (!m_restored.empty()) {
+        std::lock_guard moving(m_stateLock);
+        std::unordered_map<std::string, const NamedTileState*> restored;
+        for (const NamedTileState& s : m_restored)
+            restored.try_emplace(s.shortName, &s);
+        std::unordered_set<std::string> placed;
+        for (std::size_t i = 0; i < static_cast<std::size_t>(TileStates::kTiles); ++i)
+            if (const auto kept = restored.find(layout.texts[i]); kept != restored.end()) {
+                m_tiles.GuardStates[i] = kept->second->guard;
+                m_tiles.InfoStates[i] = kept->second->info;
+                m_tiles.AlarmMarks[i] = 0;
+                placed.insert(kept->first);
+            }
+        // The devices without a tile here wait for the pages.
+        std::erase_if(m_restored, [&](const NamedTileState& s) { return placed.contains(s.shortName); });
+    }
     m_paged = false;
     m_laid = true;
     Publish(std::move(pages));
@@ -140,10 +159,10 @@ void BoardState::SetPages(const std::vector<BoardPageLayout>& layouts)
             const auto tile = static_cast<std::size_t>(i);
             if (text.empty())
                 continue;
-            if (const auto was = shown.find(text); was != shown.end())
-                next[p][tile] = was->second;
-            else if (const auto kept = restored.find(text); kept != restored.end())
+            if (const auto kept = restored.find(text); kept != restored.end())
                 next[p][tile] = kept->second;
+            else if (const auto was = shown.find(text); was != shown.end())
+                next[p][tile] = was->second;
             else if (p == 0 && !m_laid)
                 next[p][tile] = {m_tiles.GuardStates[tile], m_tiles.InfoStates[tile], m_tiles.AlarmMarks[tile]};
         }
@@ -194,7 +213,7 @@ TileSave BoardState::SavePages(const std::string& fileName) const
 {
     const PagesPtr pages = Pages();
     std::vector<NamedTileState> states;
-    for (std::size_t p = 1; p < pages->size(); ++p) {
+    for (std::size_t p = 0; p < pages->size(); ++p) {
         const Page& page = (*pages)[p];
         for (int c = 0; c < page.layout.columns; ++c)
             for (int r = 0; r < page.layout.rows; ++r)

@@ -68,8 +68,9 @@ public:
     // its states staying on their tiles.
     void SetLayout(const DialSchedule::Layout& layout);
     // Several pages (UI thread): each device's states go with it to wherever
-    // it is laid now; at the first lay the first page keeps what t5.bin gave
-    // and the others take what RestorePages read.
+    // it is laid now. What RestorePages read goes to its devices at the first
+    // lay of either kind; at a first lay the first page's other tiles keep
+    // what t5.bin gave.
     void SetPages(const std::vector<BoardPageLayout>& pages);
     bool Paged() const { return m_paged.load(); }
 
@@ -89,8 +90,9 @@ public:
     // The first page's; empty outside the layout.
     std::string TileText(int column, int row) const;
 
-    // The states of the tiles past the first page: read at the start, written
-    // with t5.bin (only while paged, so a file station writes nothing new).
+    // The states of every device of a board in pages, by name (t5.bin holds
+    // the first page's by position only): read at the start, written with
+    // t5.bin while paged, so a file station writes nothing new.
     void RestorePages(const std::string& fileName, double now);
     TileSave SavePages(const std::string& fileName) const;
 

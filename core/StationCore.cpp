@@ -134,7 +134,9 @@ void StationCore::Open(const Message& inform, const Message& warn)
                 centre->connection, m_centreName, [](std::function<void()> fn) { PostToUi(std::move(fn)); });
         }
     RestoreTileStates(Tiles, kTileStatesFile, LocalNow(), warn);
-    Board.RestorePages(kTilePagesFile, LocalNow());
+    // Only a centre's station lays its board in pages.
+    if (m_forwarder)
+        Board.RestorePages(kTilePagesFile, LocalNow());
     ReadPriorities();
     // Before anything can start modem 1: its start rewrites the record.
     if (std::ifstream in(AlarmDesk::kRecordFile, std::ios::binary); in) {

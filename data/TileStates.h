@@ -45,9 +45,9 @@ TileRestore RestoreTileStates(TileStates& states, const std::string& fileName, d
 // Writes the 1800 bytes through a temporary file renamed over the old one.
 TileSave SaveTileStates(const TileStates& states, const std::string& fileName);
 
-// The tiles a board holds past its first 900 (a centre's company), kept beside
-// t5.bin so that file stays as the original board wrote it. By device name,
-// since which page and tile a device gets follows the window's size.
+// The tiles of a board in pages (a centre's company), kept beside t5.bin so
+// that file stays as the original board wrote it. By device name, since which
+// page and tile a device gets follows the window's size and the receivers.
 inline constexpr char kTilePagesFile[] = "t5.bin.pages";
 struct NamedTileState {
     std::string shortName;

@@ -1603,6 +1603,65 @@ TEST_F(Database, ASaveMadeWhileTheDatabaseIsAwayGoesOnItsReturn)
     EXPECT_EQ(refused.size(), 1u) << "a register the database cannot take is told";
 }
 
+TEST_F(Database, AReceiversTilesComeBackByDeviceAfterARestartAndAFileStationWritesNoPagesFile)
+{
+    kv::test::TempDir dir;
+    std::vector<kv::DeviceEntry> devices;
+    for (int i = 1; i <= 1000; ++i)
+        devices.push_back(Device("D" + std::to_string(i), "+7900" + std::to_string(1000 + i)));
+    {
+        kv::DeviceRegister own;
+        own.Replace(devices);
+    }
+    const auto serveUntil = [](const std::function<bool()>& done) {
+        const auto until = std::chrono::steady_clock::now() + 10s;
+        while (!done() && std::chrono::steady_clock::now() < until) {
+            kv::ServeHandOvers();
+            std::this_thread::sleep_for(5ms);
+        }
+        return done();
+    };
+    const auto stateOf = [](kv::Receiver& receiver, const std::string& name) {
+        const kv::BoardState::PagesPtr pages = receiver.Core().Board.Pages();
+        for (const kv::BoardState::Page& page : *pages)
+            for (std::size_t i = 0; i < page.layout.texts.size(); ++i)
+                if (page.layout.texts[i] == name)
+                    return page.tiles->GuardStates[i] * 10 + page.tiles->InfoStates[i];
+        return -1;
+    };
+    {
+        std::ostringstream err;
+        kv::Receiver plain("config.ini", err);
+        EXPECT_EQ(plain.Core().Board.Pages()->size(), 1u) << "no centre: one board, as ever";
+    }
+    EXPECT_FALSE(std::filesystem::exists(kv::kTilePagesFile));
+
+    kv::test::WriteFileBytes("config.ini", "[Database]\r\nConnection=" + Conninfo() + "\r\nStation=R1\r\n");
+    {
+        std::ostringstream err;
+        kv::Receiver receiver("config.ini", err);
+        ASSERT_EQ(receiver.Core().Board.Pages()->size(), 2u);
+        receiver.Core().Board.SetGuardState("D1000", 2);
+        receiver.Core().Board.SetInfoState("D1000", 4);
+        receiver.Core().Board.SetGuardState("D2", 1);
+        // The centre took the register as it was.
+        auto db = Open();
+        ASSERT_TRUE(serveUntil([&] {
+            try {
+                return db->Exec("SELECT count(*) FROM devices").Text(0, 0) == "1000";
+            } catch (const pg::Error&) {
+                return false;
+            }
+        }));
+    }
+    ASSERT_EQ(std::filesystem::file_size(kv::kTileStatesFile), 1800u);
+    std::ostringstream err;
+    kv::Receiver again("config.ini", err);
+    EXPECT_EQ(stateOf(again, "D1000"), 24) << "past the first board";
+    EXPECT_EQ(stateOf(again, "D2"), 10);
+    EXPECT_EQ(stateOf(again, "D999"), 0);
+}
+
 TEST_F(Database, AReceiverTakesTheCentresRegisterAndLeavesToAnotherTheDevicesGivenToIt)
 {
     kv::test::TempDir dir;

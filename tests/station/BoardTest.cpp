@@ -590,6 +590,14 @@ TEST(BoardPages, StatesFollowTheirDevicesToOtherPagesAndComeBackAfterARestart)
     BoardState board(tiles);
     ASSERT_EQ(RestoreTileStates(tiles, kTileStatesFile, LocalNow(), nullptr), TileRestore::Restored);
     board.RestorePages(kTilePagesFile, LocalNow());
+    // The station lays one board before the centre's pages, in register order:
+    // t5.bin's positions are not those devices', the states kept by name are.
+    DialSchedule::Layout first;
+    first.columns = first.rows = 30;
+    for (int i = 0; i < 900; ++i)
+        first.texts[static_cast<std::size_t>(i)] = devices[static_cast<std::size_t>(899 - i)].simplename;
+    board.SetLayout(first);
+    EXPECT_EQ(StateOf(board, "D3"), (std::vector<int>{0, 1, 0, 0}));
     board.SetPages(narrow);
     for (const Expect& e : expected) {
         std::vector<int> afterRestart = e.narrow;
