@@ -148,6 +148,27 @@ int TStatusBoard::SoundingTiles(int page) const
                : 0;
 }
 
+namespace {
+
+int Notices(const BoardState::Page& page)
+{
+    int count = 0;
+    for (int c = 0; c < page.layout.columns; ++c)
+        for (int r = 0; r < page.layout.rows; ++r)
+            if (!page.layout.Text(c, r).empty() &&
+                BoardIconSounds(page.tiles->InfoStates[static_cast<std::size_t>(TileStates::Index(c, r))]))
+                ++count;
+    return count;
+}
+
+} // namespace
+
+int TStatusBoard::NoticeTiles(int page) const
+{
+    const BoardState::PagesPtr pages = m_state.Pages();
+    return page >= 0 && page < static_cast<int>(pages->size()) ? Notices((*pages)[static_cast<std::size_t>(page)]) : 0;
+}
+
 void TStatusBoard::LayoutChanged()
 {
     m_page = std::clamp(m_page, 0, PageCount() - 1);
@@ -251,6 +272,12 @@ void TStatusBoard::paintEvent(QPaintEvent*)
         painter.setPen(pen);
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(CellRect(m_currentColumn, m_currentRow).adjusted(1, 1, -2, -2));
+    }
+    // A notification on a page not on show is heard too; its tab shows it.
+    if (!sound && m_blinkPhase) {
+        const BoardState::PagesPtr pages = m_state.Pages();
+        for (std::size_t p = 0; p < pages->size() && !sound; ++p)
+            sound = static_cast<int>(p) != m_page && Notices((*pages)[p]) > 0;
     }
     // One start per paint: each start interrupts the one before.
     if (sound)

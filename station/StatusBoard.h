@@ -74,6 +74,8 @@ public:
     std::string PageCaption(int page) const;
     // The tiles of that page whose alarm nobody has acknowledged.
     int SoundingTiles(int page) const;
+    // The tiles of that page whose notification blinks and sounds.
+    int NoticeTiles(int page) const;
     // The page on show's.
     int ColCount() const;
     int RowCount() const;

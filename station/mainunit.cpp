@@ -558,9 +558,12 @@ void TForm1::ShowBoardPages()
         // An alarm nobody has acknowledged shows on its page's tab, blinking with
         // the board, so one on a page not on show is seen.
         const int alarms = StringGrid1->SoundingTiles(p);
+        const int notices = StringGrid1->NoticeTiles(p);
         std::string caption = StringGrid1->PageCaption(p);
         if (alarms > 0)
             caption += Str(" (тревог: "_cp) + std::to_string(alarms) + ")";
+        if (notices > 0)
+            caption += Str(" (уведомлений: "_cp) + std::to_string(notices) + ")";
         if (const QString text = ToQ(caption); BoardPages->tabText(p) != text)
             BoardPages->setTabText(p, text);
         const QColor colour = alarms > 0 ? QColor(200, 0, 0) : palette().color(QPalette::WindowText);

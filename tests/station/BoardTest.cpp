@@ -680,6 +680,18 @@ TEST_F(Board, ACentresReceiversShowInPagesAndAnAlarmOnAPageNotOnShowIsSeenAndHea
     LogIn();
     Press(Qt::LeftButton, 0, 4);
     EXPECT_EQ(captions()[1], Str("Приёмник 1 2"_cp)) << "acknowledged on its tile";
+    // A notification on a page not on show: on its tab, and heard.
+    form().Core.Board.ShowRow("F1", "main", status::kInfoSms,
+                              Str("Новое сообщение:Сетевое питание отключено, система питается от АКБ"_cp));
+    Settle();
+    EXPECT_EQ(captions()[3], Str("Без приёмника (уведомлений: 1)"_cp));
+    EXPECT_EQ(tabs.tabTextColor(3), tabs.tabTextColor(0)) << "no alarm";
+    form().Modem1->Running = true;
+    sounds.played.clear();
+    Tick();
+    Tick();
+    EXPECT_EQ(sounds.Count(Sound::SmsInfo), 1) << "in the phase its icon would show";
+    form().Modem1->Running = false;
     tabs.setCurrentIndex(2);
     Settle();
     EXPECT_EQ(TileBackground(0, 1), kYellow) << "E2, armed by the other receiver's report";
