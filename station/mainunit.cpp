@@ -529,6 +529,7 @@ void TForm1::ShowBoardPages()
             BoardPages->removeTab(BoardPages->count() - 1);
         AlarmPageButton->hide();
         m_alarmPage = -1;
+        m_alarmPages = 0;
         return;
     }
     // Lit and dark marks of one size, so a blinking tab keeps its width.
@@ -579,9 +580,10 @@ void TForm1::ShowBoardPages()
         }
     }
     BoardPages->setCurrentIndex(StringGrid1->CurrentPage());
-    if (alarmPage == m_alarmPage && (alarmPage < 0 || AlarmPageButton->property("pages").toInt() == alarmPages))
+    if (alarmPage == m_alarmPage && alarmPages == m_alarmPages)
         return;
     m_alarmPage = alarmPage;
+    m_alarmPages = alarmPages;
     const QRect row(kMargin, kBoardTop, StringGrid1->width(), kPageTabsHeight);
     if (alarmPage < 0) {
         AlarmPageButton->hide();
@@ -592,7 +594,6 @@ void TForm1::ShowBoardPages()
     if (alarmPages > 1)
         text += Str(" и ещё страниц: "_cp) + std::to_string(alarmPages - 1);
     AlarmPageButton->setText(ToQ(text));
-    AlarmPageButton->setProperty("pages", alarmPages);
     const int width = std::min(AlarmPageButton->sizeHint().width(), row.width() / 2);
     AlarmPageButton->setGeometry(row.right() + 1 - width, row.top() + 1, width, row.height() - 2);
     BoardPages->setGeometry(row.adjusted(0, 0, -width - 4, 0));

@@ -234,6 +234,7 @@ private:
     int m_boardRows = 1;
     int m_pagedRows = 1; // with the pages' tabs above the board
     int m_alarmPage = -1; // the page AlarmPageButton shows
+    int m_alarmPages = 0;  // and how many pages not on show have alarms
     bool m_centred = false;
     bool m_closed = false;
     bool m_asking = false;      // the close box's question is open
