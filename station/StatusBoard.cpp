@@ -373,6 +373,14 @@ void TStatusBoard::mousePressEvent(QMouseEvent* e)
 
 void TStatusBoard::keyPressEvent(QKeyEvent* e)
 {
+    // Ctrl+PgUp and Ctrl+PgDn turn the pages, as in tabbed windows.
+    if ((e->modifiers() & Qt::ControlModifier) && (e->key() == Qt::Key_PageUp || e->key() == Qt::Key_PageDown)) {
+        SetPage(m_page + (e->key() == Qt::Key_PageDown ? 1 : -1));
+        repaint();
+        if (OnRepainted)
+            OnRepainted();
+        return;
+    }
     int column = m_currentColumn;
     int row = m_currentRow;
     switch (e->key()) {

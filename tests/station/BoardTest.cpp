@@ -19,6 +19,7 @@
 #include "windows/QtText.h"
 
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -692,8 +693,10 @@ TEST_F(Board, ACentresReceiversShowInPagesAndAnAlarmOnAPageNotOnShowIsSeenAndHea
     Tick();
     EXPECT_EQ(sounds.Count(Sound::SmsInfo), 1) << "in the phase its icon would show";
     form().Modem1->Running = false;
-    tabs.setCurrentIndex(2);
+    QKeyEvent nextPage(QEvent::KeyPress, Qt::Key_PageDown, Qt::ControlModifier);
+    QApplication::sendEvent(&board(), &nextPage);
     Settle();
+    EXPECT_EQ(board().CurrentPage() * 10 + tabs.currentIndex(), 22) << "the keyboard turns the page, the tab follows";
     EXPECT_EQ(TileBackground(0, 1), kYellow) << "E2, armed by the other receiver's report";
 
     // One receiver's devices on one board: no tabs, the rows back.
