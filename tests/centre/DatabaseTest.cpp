@@ -5,6 +5,7 @@
 #include "centre/AlarmQueueWorker.h"
 #include "centre/DeskFeed.h"
 #include "centre/Forwarder.h"
+#include "centre/LinkWatch.h"
 #include "centre/Pg.h"
 #include "centre/Schema.h"
 #include "centre/SharedRegister.h"
@@ -229,6 +230,137 @@ TEST_F(Database, BothJournalsArriveInOrderOnceAlsoAcrossAnOutageLongerThanTheFor
     EXPECT_EQ(ByJournal(Forwarded(*db)), Expected(50, 10));
     EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "main"), 50u);
     EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "ring"), 10u);
+}
+
+TEST_F(Database, AReceiverOfflineForAnHourOnItsClockCatchesUpOnceAndASecondCatchUpSendsNothing)
+{
+    kv::test::TempDir dir;
+    // The hour ends about now, so that the rows' times are the hour's.
+    kv::VirtualClock clock(kv::LocalNow() - 1.0 / 24);
+    auto options = Options(Conninfo());
+    options.clock = &clock;
+    options.retryFirst = 1s;
+    options.retryMax = 30s;
+    options.queueLimit = 100; // most of the hour comes back from the files
+    auto files = std::make_unique<StationFiles>();
+    auto forwarder = std::make_unique<Forwarder>(options, files->Journals());
+    forwarder->Start();
+    const std::string sms = kv::Str("Новое сообщение:"_cp);
+    const std::string store = "+79001000001", office = "+79001000002";
+    int mainRows = 0, ringRows = 0;
+    const auto post = [&](bool toMain, std::string_view status, const std::string& tel, const std::string& text) {
+        const std::string name = tel == store ? kv::Str("Склад"_cp) : kv::Str("Офис"_cp);
+        kv::RecordEvent(toMain ? files->main : files->ring, status, tel, text,
+                        [&](const std::string&) { return name; }, clock.Now());
+        ++(toMain ? mainRows : ringRows);
+    };
+    kv::centre::LinkWatch watch;
+    std::vector<std::string> techno;
+    const auto poll = [&] {
+        watch.Poll(forwarder->State(), [&](const std::string& text, kv::Rgb) { techno.push_back(text); });
+    };
+    post(true, kv::status::kArmed, store, sms + kv::Str("Поставлено на охрану"_cp));
+    files->Sync();
+    ASSERT_TRUE(forwarder->WaitCaughtUp(10s));
+    poll();
+
+    Control("stop -m immediate");
+    const auto failures = [&] { return forwarder->State().failures; };
+    // Each try of the hour made at its time: the clock stops there until it has failed.
+    std::vector<std::uint64_t> pauses;
+    const auto runTo = [&](std::uint64_t until) {
+        for (;;) {
+            const kv::centre::ForwarderState s = forwarder->State();
+            ASSERT_EQ(s.link, Link::Unreachable);
+            const std::uint64_t next = std::min(s.retryAtMs, until);
+            clock.Advance(next - clock.NowMs());
+            forwarder->ClockMoved();
+            if (next == until && s.retryAtMs > until)
+                return;
+            const auto limit = std::chrono::steady_clock::now() + 5s;
+            while (failures() == s.failures && std::chrono::steady_clock::now() < limit)
+                std::this_thread::sleep_for(1ms);
+            ASSERT_GT(failures(), s.failures) << "no try at " << next;
+            pauses.push_back(forwarder->State().retryAtMs - clock.NowMs());
+            poll();
+        }
+    };
+    post(true, kv::status::kDisarmed, store, sms + kv::Str("Снято с охраны"_cp));
+    files->Sync();
+    const auto lost = std::chrono::steady_clock::now() + 10s;
+    while (forwarder->State().link != Link::Unreachable && std::chrono::steady_clock::now() < lost)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(forwarder->State().link, Link::Unreachable);
+    pauses.push_back(forwarder->State().retryAtMs - clock.NowMs());
+    poll();
+
+    // A report every 20 s, an alarm every ten minutes, a ring-round call every
+    // five, which fails at the office every quarter of an hour.
+    const std::uint64_t start = clock.NowMs();
+    int alarms = 0;
+    for (std::uint64_t s = 20; s <= 3600; s += 20) {
+        ASSERT_NO_FATAL_FAILURE(runTo(start + s * 1000));
+        if (s % 600 == 0) {
+            post(true, kv::status::kAlarm, store, sms + kv::Str("Внимание, сработал датчик движения"_cp));
+            ++alarms;
+        } else {
+            post(true, kv::status::kArmed, store, sms + kv::Str("Поставлено на охрану, отчёт "_cp) + std::to_string(s));
+        }
+        if (s % 900 == 0)
+            post(false, kv::status::kOffline, office, kv::Str("Дозвон завершен не успешно"_cp));
+        else if (s % 300 == 0)
+            post(false, kv::status::kNormal, store, kv::Str("Дозвон успешен"_cp));
+        files->Sync();
+    }
+    // Growing pauses up to half a minute, on the station's clock: some 120 tries in the hour.
+    ASSERT_GE(pauses.size(), 6u);
+    EXPECT_EQ(std::vector<std::uint64_t>(pauses.begin(), pauses.begin() + 6),
+              (std::vector<std::uint64_t>{1000, 2000, 4000, 8000, 16000, 30000}));
+    EXPECT_EQ(std::count(pauses.begin() + 6, pauses.end(), 30000u), static_cast<long>(pauses.size()) - 6);
+    EXPECT_GE(pauses.size(), 120u);
+    EXPECT_EQ(forwarder->State().backlog, static_cast<std::uint64_t>(mainRows + ringRows - 1));
+    EXPECT_EQ(techno.size(), 2u) << "one line for the loss, none for each try";
+
+    Control("start -w -l server.log");
+    clock.Advance(forwarder->State().retryAtMs - clock.NowMs());
+    forwarder->ClockMoved();
+    ASSERT_TRUE(forwarder->WaitCaughtUp(15s));
+    poll();
+    ASSERT_EQ(techno.size(), 3u);
+    EXPECT_EQ(techno[2], kv::Str("Связь с базой данных центра восстановлена, к отправке событий: 0"_cp));
+    auto db = Open();
+    const auto counts = [&] {
+        const pg::Result r = db->Exec(
+            "SELECT (SELECT count(*) || ' ' || count(DISTINCT seq) || ' ' || max(seq) FROM events WHERE journal = 'main'), "
+            "(SELECT count(*) || ' ' || count(DISTINCT seq) || ' ' || max(seq) FROM events WHERE journal = 'ring'), "
+            "(SELECT string_agg(kind || ' ' || n, ', ' ORDER BY kind) FROM "
+            "  (SELECT kind, count(*) AS n FROM alarms GROUP BY kind) k), "
+            "(SELECT round(extract(epoch FROM max(event_time) - min(event_time)) / 60) FROM events)");
+        return r.Text(0, 0) + " | " + r.Text(0, 1) + " | " + r.Text(0, 2) + " | " + r.Text(0, 3) + " min";
+    };
+    const std::string m = std::to_string(mainRows), rr = std::to_string(ringRows);
+    // One failed call opens one alarm while it is open; the others add none.
+    const std::string expected = m + " " + m + " " + m + " | " + rr + " " + rr + " " + rr + " | Intrusion " +
+                                 std::to_string(alarms) + ", RingRoundFailed 1 | 60 min";
+    EXPECT_EQ(counts(), expected);
+    EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "main"), static_cast<std::uint64_t>(mainRows));
+    EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "ring"), static_cast<std::uint64_t>(ringRows));
+
+    // The receiver restarted: a second catch-up from the same files.
+    const std::string idsDrawn = db->Exec("SELECT last_value FROM events_id_seq").Text(0, 0);
+    forwarder.reset();
+    files.reset();
+    db->Exec("LISTEN korvalen_events");
+    db->Exec("LISTEN korvalen_alarms");
+    files = std::make_unique<StationFiles>();
+    forwarder = std::make_unique<Forwarder>(options, files->Journals());
+    forwarder->Start();
+    ASSERT_TRUE(forwarder->WaitCaughtUp(10s));
+    forwarder.reset();
+    EXPECT_EQ(counts(), expected);
+    EXPECT_TRUE(db->Notifications().empty()) << "nothing inserted, no alarm touched";
+    // Not even sent: a row sent again would have drawn a number of the table's sequence.
+    EXPECT_EQ(db->Exec("SELECT last_value FROM events_id_seq").Text(0, 0), idsDrawn);
 }
 
 TEST_F(Database, AReceiverKilledBetweenTheCommitAndItsMarkSendsTheBatchAgainAndNothingTwice)
