@@ -185,6 +185,9 @@ public:
     std::string ListName(const std::string& tel) override;
     std::uint64_t LastRowSeq(bool ring) override;
     bool InCentre(const std::string& journal, std::uint64_t seq) override;
+    void Escalated(const OpenAlarm& alarm, double at) override;
+    void Handled(const OpenAlarm& alarm, std::uint64_t rowSeq, std::string_view result, std::string_view comment,
+                 const std::string& user, double at) override;
 
 private:
     void Record(MemTable& journal, std::string_view status, const std::string& tel, const std::string& event,
@@ -221,6 +224,7 @@ private:
     std::unique_ptr<centre::AlarmQueueWorker> m_escalations;
     std::string m_centreName; // this station's name there, station text
     bool m_claiming = false;
+    bool m_receiving = false; // a modem has run: the centre lists a receiver, not a desk
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     int m_ticksToClaim = 0;
 };

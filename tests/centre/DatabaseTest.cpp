@@ -21,6 +21,7 @@
 #include "data/RecordEvent.h"
 #include "data/Status.h"
 #include "data/Schemas.h"
+#include "modem/Modem.h"
 #include "modem/Report.h"
 #include "tests/support/TempDir.h"
 #include "timing/DateTime.h"
@@ -32,6 +33,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <cstdlib>
 #include <future>
@@ -503,6 +505,7 @@ TEST_F(Database, AStopDoesNotWaitOnAStatementTheDatabaseHoldsBack)
     stopped.set_value();
     release.join();
     EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "main"), 0u);
+
 }
 
 // ---------------------------------------------------------------- a desk's feed
@@ -828,20 +831,24 @@ TEST_F(Database, TheStationsCoreForwardsItsJournalsWhenTheConfigNamesADatabase)
     EXPECT_EQ(r.Text(0, 0) + " " + r.Text(0, 1) + " " + r.Text(0, 2), "main Поставлено на охрану t");
     EXPECT_EQ(r.Text(1, 0) + " " + r.Text(1, 1) + " " + r.Text(1, 2), "ring Дозвон успешен t");
 
-    // Whether modem 1 works goes to the station's row with the next second's tick.
-    const auto modemUp = [&](bool running) {
+    // Whether modem 1 works goes to the station's row with the next second's
+    // tick, and with it the role: a desk until a modem of its own runs, and
+    // a receiver from then on, also while its modem is away.
+    const auto modemUp = [&](bool running, const std::string& role) {
         core.Modem1->Running = running;
         core.Tick();
         const auto until = std::chrono::steady_clock::now() + 3s;
-        std::string up;
-        while ((up = db->Exec("SELECT modem1_up FROM stations WHERE name = 'Пульт'").Text(0, 0)) !=
-                   (running ? "t" : "f") &&
+        const std::string wanted = (running ? "t " : "f ") + role;
+        std::string row;
+        while ((row = db->Exec("SELECT left(modem1_up::text, 1) || ' ' || role FROM stations WHERE name = 'Пульт'").Text(0, 0)) !=
+                   wanted &&
                std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(10ms);
-        return up;
+        return row;
     };
-    EXPECT_EQ(modemUp(true), "t");
-    EXPECT_EQ(modemUp(false), "f");
+    EXPECT_EQ(modemUp(false, "desk"), "f desk");
+    EXPECT_EQ(modemUp(true, "receiver"), "t receiver");
+    EXPECT_EQ(modemUp(false, "receiver"), "f receiver");
 }
 
 
@@ -1717,6 +1724,99 @@ TEST_F(Database, ASaveMadeWhileTheDatabaseIsAwayGoesOnItsReturn)
     ASSERT_TRUE(sync.WaitSettled(10s));
     ui.ServeUntil([&] { return !refused.empty(); });
     EXPECT_EQ(refused.size(), 1u) << "a register the database cannot take is told";
+}
+
+TEST_F(Database, WhatTheDeskDidWhileTheDatabaseWasAwayGoesWithItsRowsSoNothingIsSentOrLeftOpenTwice)
+{
+    kv::test::TempDir dir;
+    kv::test::WriteFileBytes(dir.File("config.ini"),
+                             "[Database]\r\nConnection=" + Conninfo() + "\r\nStation=" + kv::Str("Приёмник 1"_cp) + "\r\n");
+    kv::VirtualClock clock(kv::LocalNow());
+    const std::string ivanov = kv::Str("Иванов"_cp), petrov = kv::Str("Петров"_cp), responder = "+79990000001";
+    const auto start = [&](kv::DeviceRegister& reg) {
+        reg.Replace({Device(kv::Str("Склад"_cp), "+79001000001"), Device(kv::Str("Офис"_cp), "+79001000002"),
+                     Device(kv::Str("Гараж"_cp), "+79001000003")});
+        auto core = std::make_unique<kv::StationCore>(reg, "config.ini");
+        core->WorkerClock = &clock;
+        core->Open([](const std::string&) {}, [](const std::string&) {});
+        core->Desk().SetClock(clock);
+        core->Modem1->Running = true;
+        return core;
+    };
+    const auto intrusion = [&](kv::StationCore& core, const std::string& tel, const std::string& name) {
+        core.HandOver(kv::SmsReport(tel, name, kv::Str("Внимание, сработал датчик движения"_cp)), tel);
+        return core.Desk().Rows().back().id;
+    };
+
+    Control("stop -m immediate");
+    {
+        kv::DeviceRegister reg;
+        auto core = start(reg);
+        core->SetEscalationTexts("1", responder);
+        const std::uint64_t store = intrusion(*core, "+79001000001", kv::Str("Склад"_cp));
+        const std::uint64_t office = intrusion(*core, "+79001000002", kv::Str("Офис"_cp));
+        ASSERT_TRUE(core->Desk().Handle(office, kv::kHandlingResults[1], kv::Str("Группа 3 на месте"_cp), ivanov));
+        for (int s = 0; s < 61; ++s) {
+            clock.Advance(1000);
+            core->Tick();
+        }
+        std::optional<kv::TModem::SmsSend> sms = core->Modem1->TakeSend();
+        ASSERT_TRUE(sms.has_value()) << "escalated here: the centre cannot be asked";
+        EXPECT_EQ(sms->number, responder);
+        sms->outcome(true);
+        ASSERT_EQ(core->Desk().Find(store)->escalatedTo, std::vector<std::string>{responder});
+        core->EventsLog->SyncNow();
+    } // and the receiver restarted before the database came back
+    Control("start -w -l server.log");
+    kv::DeviceRegister reg;
+    auto core = start(reg);
+    core->Tick();
+    ASSERT_TRUE(core->Centre()->WaitCaughtUp(15s));
+    auto db = Open();
+    const auto alarms = [&] {
+        std::vector<std::string> out;
+        const pg::Result r = db->Exec(
+            "SELECT tel, state, escalated_at IS NOT NULL, coalesce(closed_by, ''), coalesce(result, ''), "
+            "coalesce(comment, ''), coalesce(closed_at = (SELECT event_time FROM events e "
+            "  WHERE e.journal = 'main' AND e.status = 'Обработка' AND e.tel = a.tel), false) FROM alarms a ORDER BY id");
+        for (int i = 0; i < r.Rows(); ++i) {
+            std::string line;
+            for (int c = 0; c < 7; ++c)
+                line += (c ? "|" : "") + r.Text(i, c);
+            out.push_back(line);
+        }
+        return out;
+    };
+    // Closed at the time of its "Обработка" row, by its operator, with its result and comment.
+    EXPECT_EQ(alarms(), (std::vector<std::string>{"+79001000001|open|t||||f",
+                                                  "+79001000002|closed|f|Иванов|Выезд группы|Группа 3 на месте|t"}));
+
+    // The chosen receiver claims what is due: not the alarm escalated here.
+    AddAlarms(*db, 1);
+    const auto chosen = [&] {
+        return db->Exec("SELECT role || ' ' || left(modem1_up::text, 1) FROM stations WHERE name = 'Приёмник 1'").Text(0, 0);
+    };
+    const auto until = std::chrono::steady_clock::now() + 3s;
+    while (chosen() != "receiver t" && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(10ms);
+    kv::centre::AlarmQueue queue(*db, kv::Str("Пульт"_cp));
+    std::vector<std::string> claimed;
+    for (const kv::centre::CentreAlarm& a : queue.ClaimEscalations(kv::Str("Приёмник 1"_cp), 0s))
+        claimed.push_back(a.shortName);
+    EXPECT_EQ(claimed, std::vector<std::string>{kv::Str("Объект 3"_cp)});
+
+    // Closed at another desk first: this desk's later handling leaves that close as it is.
+    const std::uint64_t garage = intrusion(*core, "+79001000003", kv::Str("Гараж"_cp));
+    ASSERT_TRUE(core->Centre()->WaitCaughtUp(10s));
+    const long long centreId = Ids(*db, "tel = '+79001000003'").at(0);
+    kv::centre::AlarmQueue other(*db, kv::Str("Пульт 2"_cp));
+    ASSERT_TRUE(other.Take(centreId, petrov).taken);
+    ASSERT_TRUE(other.Close(centreId, petrov, kv::Str("Ложная тревога"_cp), "", kv::Str("Обработано: Ложная тревога"_cp)));
+    ASSERT_TRUE(core->Desk().Handle(garage, kv::kHandlingResults[3], "", ivanov));
+    core->EventsLog->SyncNow();
+    ASSERT_TRUE(core->Centre()->WaitCaughtUp(10s));
+    EXPECT_EQ(alarms().back(), "+79001000003|closed|f|Петров|Ложная тревога||f");
+    EXPECT_FALSE(std::filesystem::exists("forwarded-desk.txt")) << "nothing left for the centre to learn";
 }
 
 TEST_F(Database, AReceiverTakesTheCentresRegisterAndLeavesToAnotherTheDevicesGivenToIt)
