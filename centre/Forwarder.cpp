@@ -151,7 +151,8 @@ void Forwarder::Stop()
         m_stop = true;
         m_drainUntil = std::chrono::steady_clock::now() + m_options.stopDrain;
         m_wake.notify_all();
-        if (m_thread.joinable())
+        // Nothing waits for a connection still being made.
+        if (m_thread.joinable() && m_link == Link::Connected)
             m_wake.wait_for(lock, m_options.stopDrain, [&] { return m_finished; });
     }
     // Still busy: a statement the server holds back is cut off.

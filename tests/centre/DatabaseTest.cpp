@@ -41,6 +41,8 @@
 #include <thread>
 #include <tuple>
 
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -506,6 +508,36 @@ TEST_F(Database, AStopDoesNotWaitOnAStatementTheDatabaseHoldsBack)
     release.join();
     EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "main"), 0u);
 
+    // Nor on a server that takes the connection and never answers it.
+    const std::string silent = dir.File("silent");
+    std::filesystem::create_directory(silent);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = silent + "/.s.PGSQL.5432";
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::copy(path.begin(), path.end(), address.sun_path);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 8), 0);
+    options.connection = "host=" + silent + " port=5432 dbname=x connect_timeout=5";
+    forwarder = std::make_unique<Forwarder>(options, files.Journals());
+    forwarder->Start();
+    std::this_thread::sleep_for(200ms); // connecting
+    const auto stoppingAgain = std::chrono::steady_clock::now();
+    forwarder.reset();
+    const auto took = std::chrono::steady_clock::now() - stoppingAgain;
+    EXPECT_LT(took, 1s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+
+    // Such a server first in a list of hosts costs its time-out, then the next one is tried.
+    const std::string server = Server().substr(Server().find("host=") + 5);
+    pg::Connection both(Conninfo() + " host=" + silent + "," + server.substr(0, server.find(' ')) +
+                        " port=5432,5432 connect_timeout=2");
+    const auto connecting = std::chrono::steady_clock::now();
+    ASSERT_NO_THROW(both.Connect());
+    EXPECT_GE(std::chrono::steady_clock::now() - connecting, 2s);
+    EXPECT_EQ(both.Exec("SELECT current_database()").Text(0, 0), Open()->Exec("SELECT current_database()").Text(0, 0));
+    ::close(listener);
 }
 
 // ---------------------------------------------------------------- a desk's feed
