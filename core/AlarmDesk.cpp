@@ -728,7 +728,7 @@ void AlarmDesk::SendOutcome(std::uint64_t serial, bool sent)
             if (a.id != done.id)
                 continue;
             if (sent) {
-                // A claimed one the centre has marked already.
+                // The centre learns of this desk's own rows; a claimed one is marked there already.
                 if (a.escalatedTo.empty() && rows == &m_rows && a.centreId == 0)
                     m_station.Escalated(a, m_clock->Now());
                 a.escalatedTo.push_back(number);
