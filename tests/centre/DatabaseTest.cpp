@@ -169,6 +169,20 @@ std::vector<std::string> Forwarded(pg::Connection& db)
     return out;
 }
 
+// Each row of the query's answer as its `columns` joined by "|".
+std::vector<std::string> Lines(pg::Connection& db, int columns, const std::string& sql)
+{
+    std::vector<std::string> out;
+    const pg::Result r = db.Exec(sql);
+    for (int i = 0; i < r.Rows(); ++i) {
+        std::string line;
+        for (int c = 0; c < columns; ++c)
+            line += (c ? "|" : "") + r.Text(i, c);
+        out.push_back(line);
+    }
+    return out;
+}
+
 std::vector<std::string> Expected(int mainRows, int ringRows)
 {
     std::vector<std::string> out;
@@ -1081,16 +1095,8 @@ TEST_F(Database, TheForwarderOpensEachAlarmOfItsRowsOnceAlsoWhenKilledBeforeItsM
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     auto db = Open();
     const auto alarms = [&] {
-        std::vector<std::string> out;
-        const pg::Result r = db->Exec("SELECT journal, seq, kind, tel, short_name, event, state, "
-                                      "abs(extract(epoch FROM now() - opened_at)) < 3600 FROM alarms ORDER BY id");
-        for (int i = 0; i < r.Rows(); ++i) {
-            std::string line;
-            for (int c = 0; c < 8; ++c)
-                line += (c ? "|" : "") + r.Text(i, c);
-            out.push_back(line);
-        }
-        return out;
+        return Lines(*db, 8, "SELECT journal, seq, kind, tel, short_name, event, state, "
+                             "abs(extract(epoch FROM now() - opened_at)) < 3600 FROM alarms ORDER BY id");
     };
     const std::vector<std::string> mainAlarms = {
         "main|1|Silent|+79001000003|Гараж|Нет связи с объектом|open|t",
@@ -1806,18 +1812,10 @@ TEST_F(Database, WhatTheDeskDidWhileTheDatabaseWasAwayGoesWithItsRowsSoNothingIs
     ASSERT_TRUE(core->Centre()->WaitCaughtUp(15s));
     auto db = Open();
     const auto alarms = [&] {
-        std::vector<std::string> out;
-        const pg::Result r = db->Exec(
-            "SELECT tel, state, escalated_at IS NOT NULL, coalesce(closed_by, ''), coalesce(result, ''), "
-            "coalesce(comment, ''), coalesce(closed_at = (SELECT event_time FROM events e "
-            "  WHERE e.journal = 'main' AND e.status = 'Обработка' AND e.tel = a.tel), false) FROM alarms a ORDER BY id");
-        for (int i = 0; i < r.Rows(); ++i) {
-            std::string line;
-            for (int c = 0; c < 7; ++c)
-                line += (c ? "|" : "") + r.Text(i, c);
-            out.push_back(line);
-        }
-        return out;
+        return Lines(*db, 7, "SELECT tel, state, escalated_at IS NOT NULL, coalesce(closed_by, ''), coalesce(result, ''), "
+                             "coalesce(comment, ''), coalesce(closed_at = (SELECT event_time FROM events e "
+                             "  WHERE e.journal = 'main' AND e.status = 'Обработка' AND e.tel = a.tel), false) "
+                             "FROM alarms a ORDER BY id");
     };
     // Closed at the time of its "Обработка" row, by its operator, with its result and comment.
     EXPECT_EQ(alarms(), (std::vector<std::string>{"+79001000001|open|t||||f",
