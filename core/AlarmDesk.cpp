@@ -622,8 +622,10 @@ void AlarmDesk::Escalate()
     const std::uint64_t now = DeskMs();
     for (OpenAlarm& a : m_rows) {
         // Acknowledged: someone is on it, the responders are not called.
-        // The centre's rows are escalated by one receiver for every desk.
-        if (a.kind == AlarmKind::Stranger || a.acked || a.centreId != 0 || WaitedSeconds(a) * 1000 < limitMs)
+        // The centre's rows are escalated by one receiver for every desk,
+        // but for those whose escalation this desk had begun.
+        if (a.kind == AlarmKind::Stranger || a.acked || (a.centreId != 0 && a.escalatedTo.empty()) ||
+            WaitedSeconds(a) * 1000 < limitMs)
             continue;
         // Once its row is in the centre, the centre's chosen receiver sends it,
         // unless this desk had begun: the centre was told so, and leaves it.
@@ -798,6 +800,10 @@ void AlarmDesk::SetCentreAlarms(const std::vector<centre::CentreAlarm>& alarms, 
                 row.acked = local->acked;
                 row.ackedBy = local->ackedBy;
                 row.ackedAt = local->ackedAt;
+                // An escalation begun here goes on from here: the centre was told.
+                row.escalatedTo = local->escalatedTo;
+                row.tries = local->tries;
+                row.heldTold = local->heldTold;
                 kept.erase(local);
             } else {
                 opened = true;

@@ -689,8 +689,20 @@ TEST_F(Desk, AnAlarmTheCentreGaveThisReceiverGoesToEachNumberOnceUnshownAndIsDon
     EXPECT_NE(station.sends[4].text.find(Str("Офис"_cp)), std::string::npos);
     station.sends[4].outcome(true);
     EXPECT_EQ(station.told, (std::vector<std::string>{"escalated main 13"})) << "its own row, not the claimed one";
-    // Its row reaches the centre, marked escalated: this desk finishes what it began.
+    // Its row reaches the centre, marked escalated, and the centre's copy
+    // stands in for it: this desk finishes what it began.
     station.forwarded = 13;
+    centre::CentreAlarm copy = far;
+    copy.id = 90;
+    copy.station = "north";
+    copy.seq = 13;
+    copy.tel = kOfficeTel;
+    copy.escalated = true;
+    desk.SetCentreAlarms({copy}, "north");
+    const auto standIn = std::find_if(desk.Rows().begin(), desk.Rows().end(),
+                                      [](const kv::OpenAlarm& a) { return a.centreId == 90; });
+    ASSERT_NE(standIn, desk.Rows().end());
+    EXPECT_EQ(standIn->escalatedTo, std::vector<std::string>{"+79110000001"});
     Wait(1);
     ASSERT_EQ(station.sends.size(), 6u);
     EXPECT_EQ(station.sends[5].number, "+79110000002");
