@@ -196,15 +196,29 @@ bool StationCore::StartCommThread()
     // watched, and the record of the run tells so.
     if (Modem1->Running)
         m_desk.StartRecord();
+    if (started)
+        Receiving();
     return started;
 }
 
 bool StationCore::StartDialThread()
 {
-    return m_dialSlot.Start(Modem2->Running, [this] {
+    const bool started = m_dialSlot.Start(Modem2->Running, [this] {
         auto worker = std::make_shared<TDialThread>(*Modem2, ComPort2, *this, *WorkerClock, Schedule, DialVars);
         return WorkerSlot::Worker{worker, [w = worker.get()] { w->RunLoop(); }};
     });
+    if (started)
+        Receiving();
+    return started;
+}
+
+void StationCore::Receiving()
+{
+    // Once receiving it stays a receiver, also while a modem is away; told at
+    // once, so that a receiver's first heartbeat seldom calls it a desk.
+    m_receiving = true;
+    if (m_forwarder)
+        m_forwarder->SetRole("receiver");
 }
 
 bool StationCore::StopWorkers(std::chrono::milliseconds limit)
@@ -304,9 +318,8 @@ void StationCore::Tick()
     // The centre lets a receiver whose modem 1 answers send the escalations.
     if (m_forwarder) {
         m_forwarder->SetModem1Up(Modem1->Running && !m_desk.LinkDown());
-        // Once receiving it stays a receiver, also while a modem is away.
-        m_receiving = m_receiving || Modem1->Running || Modem2->Running;
-        m_forwarder->SetRole(m_receiving ? "receiver" : "desk");
+        if (!m_receiving && (Modem1->Running || Modem2->Running))
+            Receiving();
     }
     ClaimEscalations();
     // Parsed, and a problem told, once per change.

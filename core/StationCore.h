@@ -200,6 +200,8 @@ private:
     std::vector<DialDevice> RungDevices() const;
     void CheckContacts();
     void ClaimEscalations();
+    // A modem of this station runs: the centre lists it as a receiver.
+    void Receiving();
     void MainRowPosted();
     // Runs `show` on the view, if any, on the UI thread.
     void Show(const std::function<void(IStationView&)>& show);
