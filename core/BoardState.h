@@ -6,6 +6,7 @@
 // workers and the board tick without a lock (one byte each, written and read
 // whole). The tile texts are a layout published whole by the UI thread, so a
 // worker comparing names never sees a half-rebuilt board.
+#include "data/Text.h"
 #include "data/TileStates.h"
 #include "modem/DialSchedule.h"
 
@@ -16,8 +17,25 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kv {
+
+// One page of a board too large for one (a centre's company): its tab caption
+// and tile texts, laid as one board is.
+struct BoardPageLayout {
+    std::string caption;
+    DialSchedule::Layout layout;
+};
+// The tab of the devices no receiver rings alone.
+inline constexpr std::string_view kNoReceiverPage = "Без приёмника"_cp;
+// The devices grouped by receiver (`receiverOf`, empty for none; null puts all
+// in one group), receivers in name order and the devices without one last,
+// each group in register order on pages of columns x rows tiles; a group that
+// needs several pages numbers them ("Приёмник 1 2"). Always at least one page.
+std::vector<BoardPageLayout> LayBoardPages(const std::vector<DialDevice>& devices,
+                                           const std::function<std::string(const std::string&)>& receiverOf,
+                                           int columns, int rows);
 
 // What a journal row tells of its device's tile, read back from the row
 // alone (a row another station journalled): the codes its report gave.
@@ -42,17 +60,41 @@ public:
     BoardState(const BoardState&) = delete;
     BoardState& operator=(const BoardState&) = delete;
 
+    // The first page's tiles (t5.bin's).
     TileStates& Tiles() { return m_tiles; }
     const TileStates& Tiles() const { return m_tiles; }
 
-    // Tile texts and the grid size they were laid for (UI thread).
+    // Tile texts and the grid size they were laid for (UI thread): one page,
+    // its states staying on their tiles.
     void SetLayout(const DialSchedule::Layout& layout);
+    // Several pages (UI thread): each device's states go with it to wherever
+    // it is laid now. What RestorePages read goes to its devices at the first
+    // lay of either kind; at a first lay the first page's other tiles keep
+    // what t5.bin gave.
+    void SetPages(const std::vector<BoardPageLayout>& pages);
+    bool Paged() const { return m_paged.load(); }
+
+    struct Page {
+        std::string caption;
+        DialSchedule::Layout layout;
+        TileStates* tiles = nullptr; // lives as long as the board state
+    };
+    using PagesPtr = std::shared_ptr<const std::vector<Page>>;
+    // Never empty.
+    PagesPtr Pages() const;
     using LayoutPtr = std::shared_ptr<const DialSchedule::Layout>;
+    // The first page's.
     LayoutPtr Layout() const;
     int Columns() const { return m_columns.load(); }
     int Rows() const { return m_rows.load(); }
-    // Empty outside the layout.
+    // The first page's; empty outside the layout.
     std::string TileText(int column, int row) const;
+
+    // The states of every device of a board in pages, by name (t5.bin holds
+    // the first page's by position only): read at the start, written with
+    // t5.bin while paged, so a file station writes nothing new.
+    void RestorePages(const std::string& fileName, double now);
+    TileSave SavePages(const std::string& fileName) const;
 
     // Any thread. 238 changes nothing; every tile whose text equals the name
     // (an empty name matches none) takes the code. OnChanged follows a change.
@@ -67,10 +109,14 @@ public:
     // The alarm marks of every tile of that name cleared.
     void Acknowledge(const std::string& shortName);
     // A tile selected: its notification and alarm mark cleared.
-    void ClearTile(std::size_t tile);
+    void ClearTile(std::size_t tile) { ClearTile(m_tiles, tile); }
+    static void ClearTile(TileStates& tiles, std::size_t tile);
 
     // An unacknowledged alarm or warning mark on that tile: it sounds.
-    bool Sounding(std::size_t tile) const;
+    bool Sounding(std::size_t tile) const { return Sounding(m_tiles, tile); }
+    static bool Sounding(const TileStates& tiles, std::size_t tile);
+    // The tiles of that page that sound.
+    static int SoundingTiles(const Page& page);
 
     // Any thread: some tile's bytes changed (the board repaints).
     std::function<void()> OnChanged;
@@ -79,11 +125,22 @@ private:
     enum class Byte { Guard, Info, Mark };
     void SetState(const std::string& shortName, std::uint8_t code, Byte which);
 
+    void Publish(std::shared_ptr<std::vector<Page>> pages);
+
     TileStates& m_tiles;
+    // Held while bytes are written by name or moved to a new lay, so a report
+    // arriving during a lay is neither lost nor left on the old tile.
+    std::mutex m_stateLock;
     mutable std::mutex m_layoutLock;
-    LayoutPtr m_layout;
+    PagesPtr m_pages;
+    // The pages past the first; only ever added to, so a page another thread
+    // still reads keeps its bytes.
+    std::vector<std::unique_ptr<TileStates>> m_moreTiles;
     std::atomic<int> m_columns{0};
     std::atomic<int> m_rows{0};
+    std::atomic<bool> m_paged{false};
+    bool m_laid = false; // UI thread
+    std::vector<NamedTileState> m_restored; // UI thread, until the first lay
 };
 
 } // namespace kv

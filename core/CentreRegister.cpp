@@ -92,8 +92,10 @@ void CentreRegister::Pulled(const centre::SharedRegister& pulled)
     for (const auto& [shortName, receiver] : pulled.ringers)
         if (receiver != m_station)
             elsewhere.insert(shortName);
-    const bool ringersChanged = elsewhere != m_ringElsewhere;
+    // A device moved between two other receivers moves between the board's pages.
+    const bool ringersChanged = elsewhere != m_ringElsewhere || pulled.ringers != m_receivers;
     m_ringElsewhere = std::move(elsewhere);
+    m_receivers = pulled.ringers;
     if (m_hooks.busy && m_hooks.busy()) {
         m_waiting = pulled.devices;
         return;
@@ -105,6 +107,12 @@ void CentreRegister::Pulled(const centre::SharedRegister& pulled)
 }
 
 bool CentreRegister::RingsHere(const std::string& shortName) const { return !m_ringElsewhere.contains(shortName); }
+
+std::string CentreRegister::ReceiverOf(const std::string& shortName) const
+{
+    const auto it = m_receivers.find(shortName);
+    return it == m_receivers.end() ? std::string() : it->second;
+}
 
 bool CentreRegister::Lay(const std::vector<DeviceEntry>& devices)
 {

@@ -63,6 +63,8 @@ public:
     // Whether this station rings that device: not when the centre gives it
     // to another receiver.
     bool RingsHere(const std::string& shortName) const;
+    // The receiver the centre gives that device to; empty for none.
+    std::string ReceiverOf(const std::string& shortName) const;
 
     centre::RegisterSync& Sync() { return *m_sync; }
 
@@ -80,6 +82,8 @@ private:
     Hooks m_hooks;
     // The devices given to other receivers, by short name.
     std::set<std::string> m_ringElsewhere;
+    // Every device given to one receiver: its name (the board's pages).
+    std::map<std::string, std::string> m_receivers;
     // The register as last in step with the database (laid or pushed; the
     // files as found at first): a save that differs is the administrator's change.
     std::vector<DeviceEntry> m_laid;

@@ -136,6 +136,9 @@ void StationCore::Open(const Message& inform, const Message& warn)
                 centre->connection, m_centreName, [](std::function<void()> fn) { PostToUi(std::move(fn)); });
         }
     RestoreTileStates(Tiles, kTileStatesFile, LocalNow(), warn);
+    // Only a centre's station lays its board in pages.
+    if (m_forwarder)
+        Board.RestorePages(kTilePagesFile, LocalNow());
     ReadPriorities();
     // Before anything can start modem 1: its start rewrites the record.
     if (std::ifstream in(AlarmDesk::kRecordFile, std::ios::binary); in) {
@@ -173,9 +176,9 @@ bool StationCore::StartCommThread()
         // Written at once rather than at the worker's first save, so that a crash
         // in the first seconds leaves a file and the unattended restart is not
         // stopped by the missing-states warning.
-        SaveTileStates(Tiles, kTileStatesFile);
+        SaveTiles();
         TileSaveFn save = [this] {
-            switch (SaveTileStates(Tiles, kTileStatesFile)) {
+            switch (SaveTiles()) {
             case TileSave::Saved: return TileSaveResult::Saved;
             case TileSave::CannotCreate: return TileSaveResult::CannotCreate;
             case TileSave::WriteFailed: break;
@@ -275,9 +278,36 @@ bool StationCore::SendSms(const std::string& number, const std::string& text, co
 void StationCore::RebuildBoard(int columns, int rows)
 {
     const std::vector<DialDevice> devices = RungDevices();
-    Schedule.Rebuild(devices, columns, rows, WorkerClock->MonotonicMs());
-    Board.SetLayout(Schedule.Snapshot());
+    if (!RingsHere) {
+        Schedule.Rebuild(devices, columns, rows, WorkerClock->MonotonicMs());
+        Board.SetLayout(Schedule.Snapshot());
+        WatchDevices(devices);
+        return;
+    }
+    // In a centre the board shows the company and the ring-round only this
+    // station's share of it, whatever the register's order or the window's size.
+    std::vector<DialDevice> rung;
+    for (const DialDevice& d : m_register.Devices())
+        if (RingsHere(d.simplename))
+            rung.push_back(d);
+    constexpr std::size_t kRoom = DialSchedule::kMaxColumns * DialSchedule::kMaxRows;
+    const std::size_t beyond = rung.size() > kRoom ? rung.size() - kRoom : 0;
+    if (beyond > 0 && beyond != m_rungBeyondBoard)
+        Techno(Str("Обзвон: устройств этой станции "_cp) + std::to_string(rung.size()) +
+                   Str(", обзваниваются первые "_cp) + std::to_string(kRoom),
+               kRed);
+    m_rungBeyondBoard = beyond;
+    Schedule.Rebuild(rung, DialSchedule::kMaxColumns, DialSchedule::kMaxRows, WorkerClock->MonotonicMs());
+    Board.SetPages(LayBoardPages(m_register.Devices(), ReceiverOf, columns, rows));
     WatchDevices(devices);
+}
+
+TileSave StationCore::SaveTiles()
+{
+    const TileSave saved = SaveTileStates(Tiles, kTileStatesFile);
+    if (Board.Paged())
+        Board.SavePages(kTilePagesFile);
+    return saved;
 }
 
 std::vector<DialDevice> StationCore::RungDevices() const
@@ -322,6 +352,10 @@ void StationCore::Tick()
             Receiving();
     }
     ClaimEscalations();
+    if (Board.Paged() && !m_commSlot.Live() && --m_ticksToSaveTiles <= 0) {
+        m_ticksToSaveTiles = 30;
+        SaveTiles();
+    }
     // Parsed, and a problem told, once per change.
     if (!m_silentHoursText || *m_silentHoursText != m_silentHoursTyped) {
         std::string problem;
@@ -435,6 +469,9 @@ void StationCore::Closed()
     m_desk.EndRecord();
     m_contacts.ForgetSilences();
     m_contacts.Flush();
+    // A desk without modem 1 has no worker to keep its tiles.
+    if (Board.Paged())
+        SaveTiles();
 }
 
 // ---------------------------------------------------------------- the workers' host

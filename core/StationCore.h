@@ -131,8 +131,15 @@ public:
     // ---- the board and the desk ----
     // The register laid on a board of that size; its devices watched.
     void RebuildBoard(int columns, int rows);
-    // With a centre: whether this station rings that device (UI thread).
+    // With a centre: whether this station rings that device (UI thread). Set,
+    // the ring-round holds the devices rung here only and the board is laid in
+    // pages (every device of the company).
     std::function<bool(const std::string& shortName)> RingsHere;
+    // With a centre: the receiver that rings that device, empty for none; the
+    // board's pages group by it.
+    std::function<std::string(const std::string& shortName)> ReceiverOf;
+    // Writes t5.bin, and the pages past the first while the board is paged.
+    TileSave SaveTiles();
     // Escalation and supervision texts of "config.ini" (the modem window's fields).
     void SetEscalationTexts(const std::string& minutes, const std::string& numbers);
     void SetSilentHoursText(const std::string& text);
@@ -229,6 +236,8 @@ private:
     bool m_receiving = false; // a modem has run: the centre lists a receiver, not a desk
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     int m_ticksToClaim = 0;
+    int m_ticksToSaveTiles = 0;
+    std::size_t m_rungBeyondBoard = 0; // devices rung here that the ring-round has no room for
 };
 
 } // namespace kv

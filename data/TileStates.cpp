@@ -16,6 +16,10 @@ namespace {
 
 constexpr std::uint8_t kLastGuardCode = 3;
 constexpr std::uint8_t kLastInfoCode = 9;
+// "KVTP", a version byte, then per tile: name length, name, guard, info.
+constexpr char kPagesMagic[] = {'K', 'V', 'T', 'P', 1};
+
+std::uint8_t KnownOr0(std::uint8_t code, std::uint8_t last) { return code <= last ? code : 0; }
 
 } // namespace
 
@@ -50,7 +54,7 @@ TileRestore RestoreTileStates(TileStates& states, const std::string& fileName, d
     ::close(fd);
     for (std::size_t i = 0; i < got; ++i) {
         const bool guard = i < TileStates::kTiles;
-        const std::uint8_t code = bytes[i] <= (guard ? kLastGuardCode : kLastInfoCode) ? bytes[i] : 0;
+        const std::uint8_t code = KnownOr0(bytes[i], guard ? kLastGuardCode : kLastInfoCode);
         (guard ? states.GuardStates[i] : states.InfoStates[i - TileStates::kTiles])
             .store(code, std::memory_order_relaxed);
     }
@@ -72,6 +76,66 @@ TileSave SaveTileStates(const TileStates& states, const std::string& fileName)
     if (!file.Open())
         return TileSave::CannotCreate;
     if (!file.Write(bytes, sizeof bytes) || !file.Commit())
+        return TileSave::WriteFailed;
+    return TileSave::Saved;
+}
+
+std::vector<NamedTileState> RestoreNamedTileStates(const std::string& fileName, double now)
+{
+    std::vector<NamedTileState> states;
+    const int fd = files::Open(fileName, O_RDONLY);
+    if (fd < 0)
+        return states;
+    std::time_t written = 0;
+    int writtenMs = 0;
+    if (files::ModifiedAt(fd, written, writtenMs) && now - LocalDateTimeOf(written, writtenMs) > kTileStatesMaxAgeDays) {
+        ::close(fd);
+        return states;
+    }
+    std::string bytes;
+    char chunk[8192];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (bytes.compare(0, sizeof kPagesMagic, kPagesMagic, sizeof kPagesMagic) != 0)
+        return states;
+    std::size_t at = sizeof kPagesMagic;
+    while (at < bytes.size()) {
+        const std::size_t length = static_cast<std::uint8_t>(bytes[at]);
+        if (bytes.size() - at < 1 + length + 2)
+            break;
+        NamedTileState state;
+        state.shortName = bytes.substr(at + 1, length);
+        state.guard = KnownOr0(static_cast<std::uint8_t>(bytes[at + 1 + length]), kLastGuardCode);
+        state.info = KnownOr0(static_cast<std::uint8_t>(bytes[at + 2 + length]), kLastInfoCode);
+        states.push_back(std::move(state));
+        at += 1 + length + 2;
+    }
+    return states;
+}
+
+TileSave SaveNamedTileStates(const std::vector<NamedTileState>& states, const std::string& fileName)
+{
+    std::string bytes(kPagesMagic, sizeof kPagesMagic);
+    for (const NamedTileState& s : states) {
+        // A name longer than a length byte cannot be a tile's text: left out.
+        if (s.shortName.empty() || s.shortName.size() > 255)
+            continue;
+        bytes += static_cast<char>(s.shortName.size());
+        bytes += s.shortName;
+        bytes += static_cast<char>(s.guard);
+        bytes += static_cast<char>(s.info);
+    }
+    AtomicFileWriter file(fileName);
+    if (!file.Open())
+        return TileSave::CannotCreate;
+    if (!file.Write(bytes.data(), bytes.size()) || !file.Commit())
         return TileSave::WriteFailed;
     return TileSave::Saved;
 }

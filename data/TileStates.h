@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "data/Text.h"
 
@@ -43,5 +44,20 @@ TileRestore RestoreTileStates(TileStates& states, const std::string& fileName, d
 
 // Writes the 1800 bytes through a temporary file renamed over the old one.
 TileSave SaveTileStates(const TileStates& states, const std::string& fileName);
+
+// The tiles of a board in pages (a centre's company), kept beside t5.bin so
+// that file stays as the original board wrote it. By device name, since which
+// page and tile a device gets follows the window's size and the receivers.
+inline constexpr char kTilePagesFile[] = "t5.bin.pages";
+struct NamedTileState {
+    std::string shortName;
+    std::uint8_t guard = 0;
+    std::uint8_t info = 0;
+    friend bool operator==(const NamedTileState&, const NamedTileState&) = default;
+};
+// The same age rule as t5.bin; a damaged tail is dropped with what follows it,
+// a code that is no known one reads as 0. Missing, stale or not this format: empty.
+std::vector<NamedTileState> RestoreNamedTileStates(const std::string& fileName, double now);
+TileSave SaveNamedTileStates(const std::vector<NamedTileState>& states, const std::string& fileName);
 
 } // namespace kv

@@ -71,8 +71,11 @@ Receiver::Receiver(std::string configFile, std::ostream& err)
     hooks.replaced = [this] { m_core->RebuildBoard(kBoardColumns, kBoardRows); };
     hooks.techno = [this](const std::string& text, Rgb colour) { m_view.TechnoLine(text, colour); };
     m_centreRegister = CentreRegister::Start(IniFile(configFile), m_register, std::nullopt, std::move(hooks));
-    if (m_centreRegister)
+    if (m_centreRegister) {
         core.RingsHere = [this](const std::string& shortName) { return m_centreRegister->RingsHere(shortName); };
+        // Laid as a centre's: this receiver's share rung, every device's tile kept.
+        core.RebuildBoard(kBoardColumns, kBoardRows);
+    }
 
     m_view.balanceNumber = m_settings.balanceNumber;
     core.SetEscalationTexts(m_settings.escalationMinutes, m_settings.escalationNumbers);

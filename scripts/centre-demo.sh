@@ -121,6 +121,28 @@ for n in 1 2; do
   echo "  Приёмник $n: $dir (modems $modem1, $modem2)"
 done
 
+# ---- a company past one board: KORVALEN_CENTRE_DEVICES more devices, shared
+# between the receivers, so the desks show their boards in pages. They are not
+# rung (no simulated device answers for them).
+extra="${KORVALEN_CENTRE_DEVICES:-0}"
+if [ "$extra" -gt 0 ] 2>/dev/null; then
+  ready=""
+  for _ in $(seq 200); do
+    ready="$("$pgbin/psql" "$connection" -Atq -c "SELECT (SELECT count(*) FROM stations WHERE name IN ('Приёмник 1', 'Приёмник 2')) = 2 AND EXISTS (SELECT 1 FROM register_state WHERE kind = 'devices')" 2>/dev/null || true)"
+    [ "$ready" = t ] && break
+    sleep 0.1
+  done
+  if [ "$ready" != t ]; then
+    echo "centre-demo: the receivers did not reach the database; no devices added" >&2
+  else
+    "$pgbin/psql" "$connection" -Atq -c "INSERT INTO devices (short_name, tel, name, dial_time, receiver, position)
+      SELECT 'Объект ' || i, '+7902' || lpad(i::text, 7, '0'), 'Объект ' || i, '60',
+             CASE WHEN i % 2 = 1 THEN 'Приёмник 1' ELSE 'Приёмник 2' END, 1000 + i
+      FROM generate_series(1, $extra) AS i"
+    echo "  $extra more devices, shared between the receivers"
+  fi
+fi
+
 # ---- desks: the station finds config.ini and its sounds beside the program,
 # so each desk has the program linked into its own folder.
 for n in 1 2; do

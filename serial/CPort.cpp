@@ -149,7 +149,7 @@ EComPort::EComPort(int code) : m_code(code), m_systemError(-1), m_message("COM P
 // hands the count of waiting bytes to the port's OnRxChar.
 class TComThread {
 public:
-    TComThread(TComPort& port, int fd, const std::string& portName) : m_port(port), m_fd(fd)
+    TComThread(TComPort& port, comport::PortHandle fd, const std::string& portName) : m_port(port), m_fd(fd)
     {
         if (!m_wake.Valid())
             throw EComPort(ComError::OpenFailed, m_wake.Error(), portName);
@@ -197,7 +197,7 @@ private:
         int stalledCount = 0;
         while (!m_stop.load()) {
             int error = 0;
-            const PortWait wait = comport::WaitForPort(lost ? -1 : m_fd, !stalled, m_wake.ReadFd(),
+            const PortWait wait = comport::WaitForPort(lost ? comport::kNoPort : m_fd, !stalled, m_wake,
                                                        stalled ? kStalledBackOffMs : -1, error);
             if (m_stop.load())
                 break;
@@ -245,7 +245,7 @@ private:
     }
 
     TComPort& m_port;
-    const int m_fd;
+    const comport::PortHandle m_fd;
     comport::WakePipe m_wake;
     std::atomic<bool> m_stop{false};
     std::atomic<bool> m_closeDeviceOnExit{false};
@@ -281,10 +281,10 @@ void TComPort::Open()
     if (m_connected)
         return;
     if (m_closing) // reopened from a handler that runs while this port closes
-        throw EComPort(ComError::OpenFailed, EBUSY, m_port);
+        throw EComPort(ComError::OpenFailed, comport::kErrorBusy, m_port);
     int error = 0;
-    const int fd = comport::OpenExclusive(comport::DevicePath(m_port), error);
-    if (fd < 0)
+    const comport::PortHandle fd = comport::OpenExclusive(comport::DevicePath(m_port), error);
+    if (fd == comport::kNoPort)
         throw EComPort(ComError::OpenFailed, error, m_port);
     m_fd = fd;
     m_lost = false;
@@ -356,7 +356,7 @@ void TComPort::Close()
         }
     }
 
-    const int fd = m_fd.load();
+    const comport::PortHandle fd = m_fd.load();
     const int purgeError = m_lost ? 0 : comport::Purge(fd, true, true);
     m_abortWrite = true;
     bool deferred = false;
@@ -383,7 +383,7 @@ void TComPort::Close()
     }
     // A device that went away meanwhile (its event thread had not yet seen the
     // hang-up) cannot be purged; it is closed all the same and that is no error.
-    if (purgeError != 0 && purgeError != EIO && purgeError != ENXIO && purgeError != ENODEV)
+    if (purgeError != 0 && !comport::DeviceGone(purgeError))
         throw EComPort(ComError::PurgeFailed, purgeError, Port());
 }
 
@@ -398,7 +398,7 @@ void TComPort::ReapRetiredThread(bool forOpen)
             // Still inside the handler that closed the port: the old
             // descriptor stays open until it returns.
             if (forOpen)
-                throw EComPort(ComError::OpenFailed, EBUSY, m_port);
+                throw EComPort(ComError::OpenFailed, comport::kErrorBusy, m_port);
             return;
         }
         retired = std::move(m_retired);
@@ -418,11 +418,11 @@ int TComPort::WriteText(const std::string& text)
         timeouts = m_timeouts;
         port = m_port;
     }
-    const int fd = m_fd.load();
-    if (fd < 0 || !m_connected)
-        throw EComPort(ComError::WriteFailed, EBADF, port);
+    const comport::PortHandle fd = m_fd.load();
+    if (fd == comport::kNoPort || !m_connected)
+        throw EComPort(ComError::WriteFailed, comport::kErrorNotOpen, port);
     if (m_lost)
-        throw EComPort(ComError::WriteFailed, m_lostError.load() != 0 ? m_lostError.load() : EIO, port);
+        throw EComPort(ComError::WriteFailed, m_lostError.load() != 0 ? m_lostError.load() : comport::kErrorIo, port);
 
     long long limit = static_cast<long long>(timeouts.WriteTotalConstant) +
                       static_cast<long long>(timeouts.WriteTotalMultiplier) * static_cast<long long>(text.size());
@@ -430,7 +430,7 @@ int TComPort::WriteText(const std::string& text)
     const comport::WriteResult result =
         comport::WriteBounded(fd, text.data(), text.size(), static_cast<int>(limit), m_abortWrite);
     if (result.error != 0) {
-        if (result.error == EIO || result.error == ENXIO || result.error == ENODEV)
+        if (comport::DeviceGone(result.error))
             MarkLost(result.error);
         throw EComPort(ComError::WriteFailed, result.error, port);
     }
@@ -447,10 +447,10 @@ std::string TComPort::ReadText(int count)
         discardNull = m_discardNull;
     }
     std::lock_guard read(m_readMutex);
-    const int fd = m_fd.load();
-    if (fd < 0) {
+    const comport::PortHandle fd = m_fd.load();
+    if (fd == comport::kNoPort) {
         ++m_readFailures;
-        m_lastReadError = EBADF;
+        m_lastReadError = comport::kErrorNotOpen;
         return {};
     }
     std::string text(static_cast<std::size_t>(count), '\0');
@@ -508,8 +508,9 @@ void TComPort::MarkLost(int error)
 
 void TComPort::ApplyAllLocked()
 {
-    // Buffer sizes and time-outs have nothing to set in the driver here: the
-    // kernel's queues are fixed and the write time-outs bound WriteText.
+    // The write time-outs bound WriteText itself, so the driver gets none.
+    if (const int e = comport::ApplyBuffers(m_fd.load(), m_buffer.InputSize, m_buffer.OutputSize))
+        throw EComPort(ComError::SetupFailed, e, m_port);
     ApplyLineLocked();
 }
 

@@ -250,7 +250,7 @@ private:
     int m_updateCount = 0;
     bool m_reopenPending = false;
 
-    std::atomic<int> m_fd{-1};
+    std::atomic<std::intptr_t> m_fd{-1}; // comport::PortHandle
     std::atomic<bool> m_connected{false};
     bool m_closing = false;
     std::thread::id m_closingThread;

@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -72,6 +74,8 @@ void SetLine(int fd, int line, bool on, int& error)
 
 } // namespace
 
+bool DeviceGone(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
+
 std::string DevicePath(const std::string& port)
 {
     if (!port.empty() && port.front() == '/')
@@ -91,7 +95,7 @@ std::string DevicePath(const std::string& port)
     return "/dev/" + port;
 }
 
-int OpenExclusive(const std::string& path, int& error)
+PortHandle OpenExclusive(const std::string& path, int& error)
 {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -114,19 +118,49 @@ int OpenExclusive(const std::string& path, int& error)
     return fd;
 }
 
-void CloseDevice(int fd)
+void CloseDevice(PortHandle port)
 {
-    if (fd < 0)
+    if (port < 0)
         return;
+    const int fd = static_cast<int>(port);
     ioctl(fd, TIOCNXCL);
     flock(fd, LOCK_UN);
     ::close(fd);
 }
 
+int ListPorts(std::vector<std::string>& ports)
+{
+    ports.clear();
+    DIR* dir = ::opendir("/sys/class/tty");
+    if (!dir)
+        return errno;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        const std::string sys = "/sys/class/tty/" + name;
+        // Only ttys with a device behind them; the legacy UART slots report
+        // type 0 when no chip answers there.
+        if (name.front() == '.' || ::access((sys + "/device").c_str(), F_OK) != 0)
+            continue;
+        if (name.rfind("ttyS", 0) == 0) {
+            std::ifstream type(sys + "/type");
+            int kind = 0;
+            if (!(type >> kind) || kind == 0)
+                continue;
+        }
+        ports.push_back("/dev/" + name);
+    }
+    ::closedir(dir);
+    SortPortNames(ports);
+    return 0;
+}
+
+int ApplyBuffers(PortHandle, int, int) { return 0; }
+
 int NearestStandardSpeed(int bitsPerSecond) { return Nearest(bitsPerSecond).rate; }
 
-int ApplyLine(int fd, const LineSettings& line)
+int ApplyLine(PortHandle port, const LineSettings& line)
 {
+    const int fd = static_cast<int>(port);
     termios t{};
     if (tcgetattr(fd, &t) != 0)
         return errno;
@@ -205,8 +239,9 @@ int ApplyLine(int fd, const LineSettings& line)
     return error;
 }
 
-int CurrentSpeed(int fd)
+int CurrentSpeed(PortHandle port)
 {
+    const int fd = static_cast<int>(port);
 #ifdef __linux__
     KernelTermios2 t2{};
     if (ioctl(fd, kGetTermios2, &t2) == 0)
@@ -223,8 +258,9 @@ int CurrentSpeed(int fd)
     return -1;
 }
 
-int ReadModemLines(int fd, unsigned& lines)
+int ReadModemLines(PortHandle port, unsigned& lines)
 {
+    const int fd = static_cast<int>(port);
     lines = 0;
     int status = 0;
     if (ioctl(fd, TIOCMGET, &status) != 0)
@@ -240,14 +276,16 @@ int ReadModemLines(int fd, unsigned& lines)
     return 0;
 }
 
-int BytesWaiting(int fd, int& count)
+int BytesWaiting(PortHandle port, int& count)
 {
+    const int fd = static_cast<int>(port);
     count = 0;
     return ioctl(fd, FIONREAD, &count) == 0 ? 0 : errno;
 }
 
-long ReadBytes(int fd, char* buffer, std::size_t n, int& error)
+long ReadBytes(PortHandle port, char* buffer, std::size_t n, int& error)
 {
+    const int fd = static_cast<int>(port);
     for (;;) {
         const ssize_t got = ::read(fd, buffer, n);
         if (got >= 0)
@@ -261,8 +299,9 @@ long ReadBytes(int fd, char* buffer, std::size_t n, int& error)
     }
 }
 
-WriteResult WriteBounded(int fd, const char* data, std::size_t n, int timeoutMs, const std::atomic<bool>& abort)
+WriteResult WriteBounded(PortHandle port, const char* data, std::size_t n, int timeoutMs, const std::atomic<bool>& abort)
 {
+    const int fd = static_cast<int>(port);
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     WriteResult result;
@@ -304,8 +343,9 @@ WriteResult WriteBounded(int fd, const char* data, std::size_t n, int timeoutMs,
     return result;
 }
 
-int Purge(int fd, bool input, bool output)
+int Purge(PortHandle port, bool input, bool output)
 {
+    const int fd = static_cast<int>(port);
     if (!input && !output)
         return 0;
     const int which = input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH);
@@ -326,28 +366,29 @@ WakePipe::WakePipe()
 WakePipe::~WakePipe()
 {
     if (m_read >= 0)
-        ::close(m_read);
+        ::close(static_cast<int>(m_read));
     if (m_write >= 0)
-        ::close(m_write);
+        ::close(static_cast<int>(m_write));
 }
 
 void WakePipe::Signal()
 {
     const char b = 1;
-    [[maybe_unused]] const ssize_t r = ::write(m_write, &b, 1); // a full pipe is woken already
+    [[maybe_unused]] const ssize_t r = ::write(static_cast<int>(m_write), &b, 1); // a full pipe is woken already
 }
 
 void WakePipe::Drain()
 {
     char buffer[64];
-    while (::read(m_read, buffer, sizeof buffer) > 0) {
+    while (::read(static_cast<int>(m_read), buffer, sizeof buffer) > 0) {
     }
 }
 
-PortWait WaitForPort(int portFd, bool wantData, int wakeFd, int timeoutMs, int& error)
+PortWait WaitForPort(PortHandle port, bool wantData, const WakePipe& wake, int timeoutMs, int& error)
 {
-    pollfd fds[2] = {{wakeFd, POLLIN, 0}, {portFd, static_cast<short>(wantData ? POLLIN : 0), 0}};
-    const nfds_t count = portFd >= 0 ? 2 : 1;
+    pollfd fds[2] = {{static_cast<int>(wake.ReadEnd()), POLLIN, 0},
+                     {static_cast<int>(port), static_cast<short>(wantData ? POLLIN : 0), 0}};
+    const nfds_t count = port >= 0 ? 2 : 1;
     const int r = ::poll(fds, count, timeoutMs);
     if (r < 0) {
         if (errno == EINTR)

@@ -1,5 +1,7 @@
 #include "serial/PortDiagnosis.h"
 
+#include "serial/ComPortPlatform.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -91,6 +93,21 @@ PortHolder FromLockFile(const std::string& devicePath)
 }
 
 } // namespace
+
+OpenRefusal ClassifyOpenError(int systemError)
+{
+    switch (systemError) {
+    case EACCES:
+    case EPERM: return OpenRefusal::Permission;
+    case EBUSY: return OpenRefusal::Busy;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return OpenRefusal::Missing;
+    default: return OpenRefusal::Other;
+    }
+}
+
+std::string ShownPortName(const std::string& portName) { return DevicePath(portName); }
 
 PortHolder FindPortHolder(const std::string& devicePath)
 {

@@ -1,6 +1,7 @@
 #pragma once
 // What the system can tell about a serial device that would not open: who
-// holds it, and which group may use it.
+// holds it, and which group may use it (PortDiagnosis.cpp on POSIX,
+// PortDiagnosisWin32.cpp on Windows).
 #include <string>
 #include <sys/types.h>
 
@@ -15,6 +16,12 @@ struct PortHolder {
 // root), else the one named by a UUCP lock file (/var/lock/LCK..ttyUSB0)
 // while it runs.
 PortHolder FindPortHolder(const std::string& devicePath);
+
+// What the error of a failed open means to the operator.
+enum class OpenRefusal { Other, Permission, Busy, Missing };
+OpenRefusal ClassifyOpenError(int systemError);
+// The port as the operator knows it: its device path on POSIX, "COM5" on Windows.
+std::string ShownPortName(const std::string& portName);
 
 // The group owning the device ("dialout"); empty when it cannot be read.
 std::string DeviceGroup(const std::string& devicePath);

@@ -151,11 +151,14 @@ void Station::StartCentreRegister()
     if (!m_centreRegister)
         return;
     m_core->RingsHere = [this](const std::string& shortName) { return m_centreRegister->RingsHere(shortName); };
+    m_core->ReceiverOf = [this](const std::string& shortName) { return m_centreRegister->ReceiverOf(shortName); };
     m_deviceForm->RegisterSaved = [this] {
         if (const std::string why = m_centreRegister->Saved(m_ctx.AdminAccess); !why.empty())
             ShowError(why, m_deviceForm.get());
     };
     m_securityForm->AccountsSaved = [this] { m_centreRegister->AccountsSaved(); };
+    // Laid as a centre's board from now on, before the centre's copy comes.
+    RebuildBoard();
 }
 
 Station::~Station()
@@ -166,6 +169,7 @@ Station::~Station()
         m_deviceForm->RegisterSaved = nullptr;
         m_securityForm->AccountsSaved = nullptr;
         m_core->RingsHere = nullptr;
+        m_core->ReceiverOf = nullptr;
         m_centreRegister.reset();
     }
     m_soundBanner.reset();

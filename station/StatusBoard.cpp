@@ -90,7 +90,7 @@ std::string TileTooltipText(const TileFacts& f)
 }
 
 TStatusBoard::TStatusBoard(BoardState& state, QWidget* parent)
-    : QWidget(parent), m_state(state), m_tiles(state.Tiles()), m_link(std::make_shared<Link>(Link{this}))
+    : QWidget(parent), m_state(state), m_link(std::make_shared<Link>(Link{this}))
 {
     m_state.OnChanged = [this] { RequestRepaint(); };
     ImageList2 = LoadBoardIcons();
@@ -106,10 +106,74 @@ TStatusBoard::~TStatusBoard()
     m_link->board = nullptr;
 }
 
+const BoardState::Page& TStatusBoard::Shown(const BoardState::PagesPtr& pages) const
+{
+    return (*pages)[static_cast<std::size_t>(std::clamp(m_page, 0, static_cast<int>(pages->size()) - 1))];
+}
+
+int TStatusBoard::ColCount() const { return Shown(m_state.Pages()).layout.columns; }
+
+int TStatusBoard::RowCount() const { return Shown(m_state.Pages()).layout.rows; }
+
+std::string TStatusBoard::TileText(int column, int row) const
+{
+    const BoardState::PagesPtr pages = m_state.Pages();
+    const DialSchedule::Layout& layout = Shown(pages).layout;
+    if (column < 0 || row < 0 || column >= layout.columns || row >= layout.rows)
+        return {};
+    return layout.Text(column, row);
+}
+
+void TStatusBoard::SetPage(int page)
+{
+    page = std::clamp(page, 0, PageCount() - 1);
+    if (page == m_page)
+        return;
+    m_page = page;
+    LayoutChanged();
+}
+
+std::string TStatusBoard::PageCaption(int page) const
+{
+    const BoardState::PagesPtr pages = m_state.Pages();
+    return page >= 0 && page < static_cast<int>(pages->size()) ? (*pages)[static_cast<std::size_t>(page)].caption
+                                                               : std::string();
+}
+
+int TStatusBoard::SoundingTiles(int page) const
+{
+    const BoardState::PagesPtr pages = m_state.Pages();
+    return page >= 0 && page < static_cast<int>(pages->size())
+               ? BoardState::SoundingTiles((*pages)[static_cast<std::size_t>(page)])
+               : 0;
+}
+
+namespace {
+
+int Notices(const BoardState::Page& page)
+{
+    int count = 0;
+    for (int c = 0; c < page.layout.columns; ++c)
+        for (int r = 0; r < page.layout.rows; ++r)
+            if (!page.layout.Text(c, r).empty() &&
+                BoardIconSounds(page.tiles->InfoStates[static_cast<std::size_t>(TileStates::Index(c, r))]))
+                ++count;
+    return count;
+}
+
+} // namespace
+
+int TStatusBoard::NoticeTiles(int page) const
+{
+    const BoardState::PagesPtr pages = m_state.Pages();
+    return page >= 0 && page < static_cast<int>(pages->size()) ? Notices((*pages)[static_cast<std::size_t>(page)]) : 0;
+}
+
 void TStatusBoard::LayoutChanged()
 {
-    m_currentColumn = std::clamp(m_currentColumn, 0, std::max(0, m_state.Columns() - 1));
-    m_currentRow = std::clamp(m_currentRow, 0, std::max(0, m_state.Rows() - 1));
+    m_page = std::clamp(m_page, 0, PageCount() - 1);
+    m_currentColumn = std::clamp(m_currentColumn, 0, std::max(0, ColCount() - 1));
+    m_currentRow = std::clamp(m_currentRow, 0, std::max(0, RowCount() - 1));
     update();
 }
 
@@ -123,6 +187,8 @@ void TStatusBoard::RequestRepaint()
             // At once, not deferred: the tick's alarm sound is queued behind this
             // repaint and must start after the notification sounds it plays.
             board->repaint();
+            if (board->OnRepainted)
+                board->OnRepainted();
         }
     });
 }
@@ -133,11 +199,12 @@ void TStatusBoard::Tick(bool modemRunning, int deskPriority)
     bool tileSounds = false;
     if (modemRunning) {
         RequestRepaint();
-        const int columns = m_state.Columns();
-        const int rows = m_state.Rows();
-        for (int c = 0; c < columns && !tileSounds; ++c)
-            for (int r = 0; r < rows && !tileSounds; ++r)
-                tileSounds = m_state.Sounding(static_cast<std::size_t>(TileStates::Index(c, r)));
+        // Every page: an alarm on a page not on show sounds too.
+        const BoardState::PagesPtr pages = m_state.Pages();
+        for (const BoardState::Page& page : *pages)
+            for (int c = 0; c < page.layout.columns && !tileSounds; ++c)
+                for (int r = 0; r < page.layout.rows && !tileSounds; ++r)
+                    tileSounds = BoardState::Sounding(*page.tiles, static_cast<std::size_t>(TileStates::Index(c, r)));
     }
     // One start per tick: each start interrupts the one before.
     if (deskPriority > 0 && (!tileSounds || PrioritySound(deskPriority) == Sound::Urgent))
@@ -166,13 +233,16 @@ bool TStatusBoard::CellAt(const QPoint& at, int& column, int& row) const
 
 bool TStatusBoard::DrawCell(QPainter& painter, int column, int row, const QRect& cell)
 {
+    const BoardState::PagesPtr pages = m_state.Pages();
+    const BoardState::Page& page = Shown(pages);
     const auto i = static_cast<std::size_t>(TileStates::Index(column, row));
     TileLook look;
-    look.guard = m_tiles.GuardStates[i];
-    look.info = m_tiles.InfoStates[i];
-    look.mark = m_tiles.AlarmMarks[i];
+    look.guard = page.tiles->GuardStates[i];
+    look.info = page.tiles->InfoStates[i];
+    look.mark = page.tiles->AlarmMarks[i];
     look.blinkPhase = m_blinkPhase;
-    look.text = TileText(column, row);
+    if (column >= 0 && row >= 0 && column < page.layout.columns && row < page.layout.rows)
+        look.text = page.layout.Text(column, row);
     look.openRow = !look.text.empty() && m_openRows.count(look.text) > 0;
     look.silent = !look.text.empty() && m_silent.count(look.text) > 0;
     return PaintTile(painter, cell, look, ImageList2, m_font);
@@ -203,6 +273,12 @@ void TStatusBoard::paintEvent(QPaintEvent*)
         painter.setBrush(Qt::NoBrush);
         painter.drawRect(CellRect(m_currentColumn, m_currentRow).adjusted(1, 1, -2, -2));
     }
+    // A notification on a page not on show is heard too; its tab shows it.
+    if (!sound && m_blinkPhase) {
+        const BoardState::PagesPtr pages = m_state.Pages();
+        for (std::size_t p = 0; p < pages->size() && !sound; ++p)
+            sound = static_cast<int>(p) != m_page && Notices((*pages)[p]) > 0;
+    }
     // One start per paint: each start interrupts the one before.
     if (sound)
         PlayStationSound(Sound::SmsInfo);
@@ -214,8 +290,10 @@ void TStatusBoard::SelectCell(int column, int row)
         return;
     m_currentColumn = column;
     m_currentRow = row;
-    m_state.ClearTile(static_cast<std::size_t>(TileStates::Index(column, row)));
+    BoardState::ClearTile(*Shown(m_state.Pages()).tiles, static_cast<std::size_t>(TileStates::Index(column, row)));
     repaint();
+    if (OnRepainted)
+        OnRepainted();
     if (OnSelect)
         OnSelect(column, row);
 }
@@ -245,11 +323,13 @@ std::string TStatusBoard::TooltipText(int column, int row) const
     if (text.empty())
         return {};
     const auto i = static_cast<std::size_t>(TileStates::Index(column, row));
+    const BoardState::PagesPtr pages = m_state.Pages();
+    const TileStates& tiles = *Shown(pages).tiles;
     TileFacts facts;
     facts.shortName = text;
-    facts.guard = m_tiles.GuardStates[i];
-    facts.info = m_tiles.InfoStates[i];
-    facts.mark = m_tiles.AlarmMarks[i];
+    facts.guard = tiles.GuardStates[i];
+    facts.info = tiles.InfoStates[i];
+    facts.mark = tiles.AlarmMarks[i];
     facts.openRow = m_openRows.count(text) > 0;
     facts.silent = m_silent.count(text) > 0;
     if (DescribeTile)
@@ -293,6 +373,14 @@ void TStatusBoard::mousePressEvent(QMouseEvent* e)
 
 void TStatusBoard::keyPressEvent(QKeyEvent* e)
 {
+    // Ctrl+PgUp and Ctrl+PgDn turn the pages, as in tabbed windows.
+    if ((e->modifiers() & Qt::ControlModifier) && (e->key() == Qt::Key_PageUp || e->key() == Qt::Key_PageDown)) {
+        SetPage(m_page + (e->key() == Qt::Key_PageDown ? 1 : -1));
+        repaint();
+        if (OnRepainted)
+            OnRepainted();
+        return;
+    }
     int column = m_currentColumn;
     int row = m_currentRow;
     switch (e->key()) {

@@ -64,11 +64,22 @@ public:
     explicit TStatusBoard(BoardState& state, QWidget* parent = nullptr);
     ~TStatusBoard() override;
 
-    // The state's layout was replaced (UI thread): the selection kept within it.
+    // The state's layout was replaced (UI thread): the page and the selection
+    // kept within it.
     void LayoutChanged();
-    int ColCount() const { return m_state.Columns(); }
-    int RowCount() const { return m_state.Rows(); }
-    std::string TileText(int column, int row) const { return m_state.TileText(column, row); }
+    // A board laid in pages shows one at a time (UI thread).
+    int PageCount() const { return static_cast<int>(m_state.Pages()->size()); }
+    int CurrentPage() const { return m_page; }
+    void SetPage(int page);
+    std::string PageCaption(int page) const;
+    // The tiles of that page whose alarm nobody has acknowledged.
+    int SoundingTiles(int page) const;
+    // The tiles of that page whose notification blinks and sounds.
+    int NoticeTiles(int page) const;
+    // The page on show's.
+    int ColCount() const;
+    int RowCount() const;
+    std::string TileText(int column, int row) const;
 
     // Any thread: the state's own, repainted.
     void SetGuardState(const std::string& shortName, std::uint8_t code) { m_state.SetGuardState(shortName, code); }
@@ -108,6 +119,9 @@ public:
     // Paints so far (for tests: a repaint that was asked for has happened).
     int PaintCount() const { return m_paints; }
 
+    // UI thread, after each repaint the board asked for itself (a state
+    // changed, the blink): what shows the hidden pages follows.
+    std::function<void()> OnRepainted;
     // Right button on a tile: column, row.
     std::function<void(int, int)> OnRightClick;
     // After a tile was selected and acknowledged: column, row.
@@ -122,13 +136,14 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
 
 private:
+    // The page on show, within the pages laid now.
+    const BoardState::Page& Shown(const BoardState::PagesPtr& pages) const;
     // Replaces one set of marked device names; repaints only on a change.
     void SetMarked(std::set<std::string>& marked, const std::vector<std::string>& shortNames);
     struct Link {
         TStatusBoard* board;
     };
     BoardState& m_state;
-    TileStates& m_tiles;
     BoardIcons ImageList2;
     QFont m_font;
 
@@ -137,6 +152,7 @@ private:
     // Posted repaints reach the board only while it exists (UI thread on both sides).
     std::shared_ptr<Link> m_link;
 
+    int m_page = 0;
     int m_currentColumn = 0;
     int m_currentRow = 0;
     int m_paints = 0;

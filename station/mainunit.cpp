@@ -26,7 +26,10 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QPainter>
 #include <QScreen>
+#include <QSignalBlocker>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -53,6 +56,8 @@ constexpr std::string_view kCloseRefused = "Неверное имя админи
 // Layout of the window around the board.
 constexpr int kMargin = 2;
 constexpr int kBoardTop = 76;
+// The row of a paged board's tabs, above its tiles.
+constexpr int kPageTabsHeight = 26;
 constexpr int kPanelWidth = 131;
 constexpr int kRingGroupHeight = 50;
 constexpr int kRingGroupWidth = 428;
@@ -146,6 +151,28 @@ void TForm1::CreateControls()
     StringGrid1->OnSelect = [this](int c, int r) {
         m_station.TileSelected(StringGrid1->TileText(c, r));
     };
+    StringGrid1->OnRepainted = [this] { ShowBoardPages(); };
+    BoardPages = new QTabBar(this);
+    Name(BoardPages, "BoardPages", "Страницы табло"_cp);
+    BoardPages->setExpanding(false);
+    BoardPages->setUsesScrollButtons(true);
+    BoardPages->setFocusPolicy(Qt::NoFocus);
+    BoardPages->hide();
+    connect(BoardPages, &QTabBar::currentChanged, this, [this](int page) {
+        if (page >= 0)
+            StringGrid1->SetPage(page);
+        ShowBoardPages();
+    });
+    AlarmPageButton = new QPushButton(this);
+    Name(AlarmPageButton, "AlarmPageButton", "Тревога на другой странице"_cp);
+    AlarmPageButton->setStyleSheet(QStringLiteral("QPushButton { background: #c80000; color: white; font-weight: bold; "
+                                                  "border: none; padding: 0 8px; }"));
+    AlarmPageButton->setFocusPolicy(Qt::NoFocus);
+    AlarmPageButton->hide();
+    connect(AlarmPageButton, &QPushButton::clicked, this, [this] {
+        if (m_alarmPage >= 0 && m_alarmPage < BoardPages->count())
+            BoardPages->setCurrentIndex(m_alarmPage);
+    });
 
     GroupBox1 = new QGroupBox(ToQ("Обзвон"_cp), this);
     Name(GroupBox1, "GroupBox1", "Обзвон"_cp);
@@ -286,6 +313,7 @@ void TForm1::FormResize()
     StringGrid1->setGeometry(kMargin, kBoardTop, RoundHalfEven(columns * kColumnStep), RoundHalfEven(rows * kRowStep));
     m_boardColumns = columns;
     m_boardRows = rows;
+    m_pagedRows = std::clamp(RoundHalfEven((height() - kReservedHeight - kPageTabsHeight) / kRowStep), 1, kMaxRows);
     LayOut();
     RebuildBoard();
     WidenEventColumns();
@@ -460,7 +488,8 @@ void TForm1::Button2Click()
 void TForm1::Button3Click()
 {
     try {
-        ShowScheduleWindow(this, Schedule, StringGrid1->ColCount(), StringGrid1->RowCount(), *WorkerClock);
+        // The ring-round's own grid: in a centre it is not the board's.
+        ShowScheduleWindow(this, Schedule, Schedule.Columns(), Schedule.Rows(), *WorkerClock);
     } catch (...) {
         ShowError("TForm1::CreateModal::Unable to execute!", this);
     }
@@ -473,7 +502,103 @@ void TForm1::Button3Click()
 void TForm1::RebuildBoard()
 {
     Core.RebuildBoard(m_boardColumns, m_boardRows);
+    // Pages put their tabs above the board, which gives up the rows they take.
+    const bool paged = StringGrid1->PageCount() > 1;
+    if (paged && m_pagedRows != m_boardRows)
+        Core.RebuildBoard(m_boardColumns, m_pagedRows);
+    const int tabs = paged ? kPageTabsHeight : 0;
+    const QRect board(kMargin, kBoardTop + tabs, RoundHalfEven(m_boardColumns * kColumnStep),
+                      RoundHalfEven((paged ? m_pagedRows : m_boardRows) * kRowStep));
+    BoardPages->setGeometry(kMargin, kBoardTop, board.width(), tabs);
+    BoardPages->setVisible(paged);
     StringGrid1->LayoutChanged();
+    if (StringGrid1->geometry() != board) {
+        StringGrid1->setGeometry(board);
+        LayOut();
+    }
+    m_alarmPage = -2; // the button's place is laid out anew
+    ShowBoardPages();
+}
+
+void TForm1::ShowBoardPages()
+{
+    const int pages = StringGrid1->PageCount();
+    if (pages <= 1) {
+        const QSignalBlocker quiet(BoardPages);
+        while (BoardPages->count() > 0)
+            BoardPages->removeTab(BoardPages->count() - 1);
+        AlarmPageButton->hide();
+        m_alarmPage = -1;
+        m_alarmPages = 0;
+        return;
+    }
+    // Lit and dark marks of one size, so a blinking tab keeps its width.
+    const auto markIcon = [](bool lit) {
+        QPixmap mark(12, 12);
+        mark.fill(Qt::transparent);
+        if (lit) {
+            QPainter painter(&mark);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(220, 0, 0));
+            painter.drawEllipse(1, 1, 10, 10);
+        }
+        return QIcon(mark);
+    };
+    static const QIcon kLit = markIcon(true);
+    static const QIcon kDark = markIcon(false);
+    const QSignalBlocker quiet(BoardPages);
+    while (BoardPages->count() > pages)
+        BoardPages->removeTab(BoardPages->count() - 1);
+    while (BoardPages->count() < pages)
+        BoardPages->addTab(QString());
+    const bool lit = StringGrid1->BlinkPhase();
+    int alarmPage = -1;
+    int alarmPages = 0;
+    for (int p = 0; p < pages; ++p) {
+        // An alarm nobody has acknowledged shows on its page's tab, blinking with
+        // the board, so one on a page not on show is seen.
+        const int alarms = StringGrid1->SoundingTiles(p);
+        const int notices = StringGrid1->NoticeTiles(p);
+        std::string caption = StringGrid1->PageCaption(p);
+        if (alarms > 0)
+            caption += Str(" (тревог: "_cp) + std::to_string(alarms) + ")";
+        if (notices > 0)
+            caption += Str(" (уведомлений: "_cp) + std::to_string(notices) + ")";
+        if (const QString text = ToQ(caption); BoardPages->tabText(p) != text)
+            BoardPages->setTabText(p, text);
+        const QColor colour = alarms > 0 ? QColor(200, 0, 0) : palette().color(QPalette::WindowText);
+        if (BoardPages->tabTextColor(p) != colour)
+            BoardPages->setTabTextColor(p, colour);
+        const QIcon& icon = alarms == 0 ? QIcon() : lit ? kLit : kDark;
+        if (BoardPages->tabIcon(p).cacheKey() != icon.cacheKey())
+            BoardPages->setTabIcon(p, icon);
+        if (alarms > 0 && p != StringGrid1->CurrentPage()) {
+            if (alarmPage < 0)
+                alarmPage = p;
+            ++alarmPages;
+        }
+    }
+    BoardPages->setCurrentIndex(StringGrid1->CurrentPage());
+    if (alarmPage == m_alarmPage && alarmPages == m_alarmPages)
+        return;
+    m_alarmPage = alarmPage;
+    m_alarmPages = alarmPages;
+    const QRect row(kMargin, kBoardTop, StringGrid1->width(), kPageTabsHeight);
+    if (alarmPage < 0) {
+        AlarmPageButton->hide();
+        BoardPages->setGeometry(row);
+        return;
+    }
+    std::string text = Str("Тревога: "_cp) + StringGrid1->PageCaption(alarmPage);
+    if (alarmPages > 1)
+        text += Str(" и ещё страниц: "_cp) + std::to_string(alarmPages - 1);
+    AlarmPageButton->setText(ToQ(text));
+    const int width = std::min(AlarmPageButton->sizeHint().width(), row.width() / 2);
+    AlarmPageButton->setGeometry(row.right() + 1 - width, row.top() + 1, width, row.height() - 2);
+    BoardPages->setGeometry(row.adjusted(0, 0, -width - 4, 0));
+    AlarmPageButton->show();
+    AlarmPageButton->raise();
 }
 
 void TForm1::SetGuardState(const std::string& shortName, std::uint8_t code) { StringGrid1->SetGuardState(shortName, code); }

@@ -25,6 +25,8 @@ class QMenu;
 class QPushButton;
 class QTabWidget;
 
+class QTabBar;
+
 namespace kv {
 
 class TAbClock;
@@ -98,6 +100,11 @@ public:
     QLabel* DialNumber;
     QLabel* DialStatus;
     TStatusBoard* StringGrid1;
+    // A centre's board in pages: one tab per page above it, hidden for one page.
+    QTabBar* BoardPages;
+    // Beside the tabs while a page not on show has an alarm nobody has
+    // acknowledged, whether or not its tab is scrolled into sight; a click shows it.
+    QPushButton* AlarmPageButton;
     QTabWidget* PageControl1;
     TJournalGrid* DBGrid2;
     TJournalGrid* DBGrid3;
@@ -180,6 +187,8 @@ public:
     bool StringGrid1DrawCell(QPainter& painter, int column, int row, const QRect& cell);
     void StringGrid1SelectCell(int column, int row);
     void StringGrid1MouseDown(int column, int row); // right button
+    // The pages' tabs follow the board's pages and their alarms (UI thread).
+    void ShowBoardPages();
 
     // ---- the workers ----
     bool StartCommThread() { return Core.StartCommThread(); }
@@ -223,6 +232,9 @@ private:
     TMemTableModel* m_dialEventsModel = nullptr;
     int m_boardColumns = 1;
     int m_boardRows = 1;
+    int m_pagedRows = 1; // with the pages' tabs above the board
+    int m_alarmPage = -1; // the page AlarmPageButton shows
+    int m_alarmPages = 0;  // and how many pages not on show have alarms
     bool m_centred = false;
     bool m_closed = false;
     bool m_asking = false;      // the close box's question is open

@@ -825,6 +825,15 @@ TEST_F(Database, AReportOneReceiverJournalledLightsItsTileOnAnotherDesksBoard)
     layout.columns = layout.rows = 1;
     layout.texts[0] = kv::Str("Склад"_cp);
     board.SetLayout(layout);
+    // A company past one board: the device on the second receiver's page.
+    kv::TileStates pagedTiles;
+    kv::BoardState paged(pagedTiles);
+    std::vector<kv::DialDevice> company(950);
+    for (std::size_t i = 0; i < company.size(); ++i)
+        company[i].simplename = "D" + std::to_string(i);
+    company.back().simplename = kv::Str("Склад"_cp);
+    paged.SetPages(kv::LayBoardPages(
+        company, [](const std::string& name) { return name == kv::Str("Склад"_cp) ? "R2" : "R1"; }, 30, 30));
     FeedReader desk(FeedOptions(Conninfo()));
     ASSERT_TRUE(desk.WaitLink(Link::Connected));
 
@@ -848,10 +857,17 @@ TEST_F(Database, AReportOneReceiverJournalledLightsItsTileOnAnotherDesksBoard)
         for (; shown < desk.events.size(); ++shown) {
             const kv::centre::FeedEvent& e = desk.events[shown];
             board.ShowRow(e.shortName, e.journal, e.status, e.event);
+            paged.ShowRow(e.shortName, e.journal, e.status, e.event);
         }
         EXPECT_EQ((std::vector<int>{tiles.GuardStates[0], tiles.InfoStates[0], tiles.AlarmMarks[0]}),
                   (std::vector<int>{step.guard, step.info, step.mark}))
             << report.event;
+        const kv::BoardState::Page& second = paged.Pages()->back();
+        ASSERT_EQ(second.layout.Text(0, 0), kv::Str("Склад"_cp));
+        EXPECT_EQ((std::vector<int>{second.tiles->GuardStates[0], second.tiles->InfoStates[0],
+                                    second.tiles->AlarmMarks[0]}),
+                  (std::vector<int>{step.guard, step.info, step.mark}))
+            << "on the second receiver's page: " << report.event;
     }
 }
 
@@ -1849,6 +1865,65 @@ TEST_F(Database, WhatTheDeskDidWhileTheDatabaseWasAwayGoesWithItsRowsSoNothingIs
     EXPECT_FALSE(std::filesystem::exists("forwarded-desk.txt")) << "nothing left for the centre to learn";
 }
 
+TEST_F(Database, AReceiversTilesComeBackByDeviceAfterARestartAndAFileStationWritesNoPagesFile)
+{
+    kv::test::TempDir dir;
+    std::vector<kv::DeviceEntry> devices;
+    for (int i = 1; i <= 1000; ++i)
+        devices.push_back(Device("D" + std::to_string(i), "+7900" + std::to_string(1000 + i)));
+    {
+        kv::DeviceRegister own;
+        own.Replace(devices);
+    }
+    const auto serveUntil = [](const std::function<bool()>& done) {
+        const auto until = std::chrono::steady_clock::now() + 10s;
+        while (!done() && std::chrono::steady_clock::now() < until) {
+            kv::ServeHandOvers();
+            std::this_thread::sleep_for(5ms);
+        }
+        return done();
+    };
+    const auto stateOf = [](kv::Receiver& receiver, const std::string& name) {
+        const kv::BoardState::PagesPtr pages = receiver.Core().Board.Pages();
+        for (const kv::BoardState::Page& page : *pages)
+            for (std::size_t i = 0; i < page.layout.texts.size(); ++i)
+                if (page.layout.texts[i] == name)
+                    return page.tiles->GuardStates[i] * 10 + page.tiles->InfoStates[i];
+        return -1;
+    };
+    {
+        std::ostringstream err;
+        kv::Receiver plain("config.ini", err);
+        EXPECT_EQ(plain.Core().Board.Pages()->size(), 1u) << "no centre: one board, as ever";
+    }
+    EXPECT_FALSE(std::filesystem::exists(kv::kTilePagesFile));
+
+    kv::test::WriteFileBytes("config.ini", "[Database]\r\nConnection=" + Conninfo() + "\r\nStation=R1\r\n");
+    {
+        std::ostringstream err;
+        kv::Receiver receiver("config.ini", err);
+        ASSERT_EQ(receiver.Core().Board.Pages()->size(), 2u);
+        receiver.Core().Board.SetGuardState("D1000", 2);
+        receiver.Core().Board.SetInfoState("D1000", 4);
+        receiver.Core().Board.SetGuardState("D2", 1);
+        // The centre took the register as it was.
+        auto db = Open();
+        ASSERT_TRUE(serveUntil([&] {
+            try {
+                return db->Exec("SELECT count(*) FROM devices").Text(0, 0) == "1000";
+            } catch (const pg::Error&) {
+                return false;
+            }
+        }));
+    }
+    ASSERT_EQ(std::filesystem::file_size(kv::kTileStatesFile), 1800u);
+    std::ostringstream err;
+    kv::Receiver again("config.ini", err);
+    EXPECT_EQ(stateOf(again, "D1000"), 24) << "past the first board";
+    EXPECT_EQ(stateOf(again, "D2"), 10);
+    EXPECT_EQ(stateOf(again, "D999"), 0);
+}
+
 TEST_F(Database, AReceiverTakesTheCentresRegisterAndLeavesToAnotherTheDevicesGivenToIt)
 {
     kv::test::TempDir dir;
@@ -1891,11 +1966,28 @@ TEST_F(Database, AReceiverTakesTheCentresRegisterAndLeavesToAnotherTheDevicesGiv
     db->Exec("INSERT INTO stations (name, role) VALUES ('R2', 'receiver')");
     db->Exec("UPDATE devices SET receiver = 'R2' WHERE short_name = 'New'");
     db->Exec("UPDATE devices SET receiver = 'R1' WHERE short_name = 'Old'");
-    ASSERT_TRUE(serveUntil([&] { return !schedule.At(0, 0).enabled; }));
-    EXPECT_TRUE(schedule.At(0, 1).enabled) << "its own one stays";
-    EXPECT_EQ(schedule.Text(0, 0), "New") << "the tile stays on the board";
+    ASSERT_TRUE(serveUntil([&] { return schedule.Text(0, 0) == "Old"; }));
+    EXPECT_TRUE(schedule.At(0, 0).enabled) << "its own one stays";
+    EXPECT_EQ(schedule.Text(0, 1), "") << "the other's is not rung here";
+    EXPECT_EQ(receiver.Core().Board.TileText(0, 0), "New") << "the tile stays on the board";
     db->Exec("UPDATE devices SET receiver = NULL");
-    ASSERT_TRUE(serveUntil([&] { return schedule.At(0, 0).enabled; }));
+    ASSERT_TRUE(serveUntil([&] { return schedule.Text(0, 0) == "New" && schedule.At(0, 0).enabled; }));
+
+    // A company past one board: this receiver's share is rung wherever the
+    // register has it, and every device keeps a tile.
+    devices.clear();
+    for (int i = 1; i <= 1000; ++i) {
+        devices.push_back(Device("D" + std::to_string(i), "+7900" + std::to_string(1000 + i)));
+        devices.back().dialEnable = true;
+    }
+    kv::centre::PushDevices(*db, devices, "A");
+    db->Exec("UPDATE devices SET receiver = CASE WHEN short_name IN ('D5', 'D990', 'D1000') THEN 'R1' ELSE 'R2' END");
+    ASSERT_TRUE(serveUntil([&] { return schedule.Text(0, 2) == "D1000"; }));
+    EXPECT_EQ(schedule.Text(0, 0) + "," + schedule.Text(0, 1) + "," + schedule.Text(0, 3), "D5,D990,");
+    EXPECT_TRUE(schedule.At(0, 1).enabled && schedule.At(0, 2).enabled);
+    const kv::BoardState::PagesPtr pages = receiver.Core().Board.Pages();
+    ASSERT_EQ(pages->size(), 2u);
+    EXPECT_EQ((*pages)[1].layout.Text(3, 9), "D1000");
 }
 
 } // namespace

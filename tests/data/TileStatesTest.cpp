@@ -109,3 +109,39 @@ TEST(TileStates, SaveWritesBothArraysAndAFailedSaveKeepsTheOldFile)
 }
 
 } // namespace
+
+namespace {
+
+TEST(TileStates, PagesPastTheFirstComeBackByNameAndADamagedFileGivesWhatItHeldWhole)
+{
+    kv::test::TempDir dir;
+    const std::vector<kv::NamedTileState> saved = {
+        {"Sklad", 3, 9}, {"Ofis", 2, 0}, {std::string(255, 'x'), 1, 4}, {"", 2, 2}, {std::string(256, 'y'), 2, 2}};
+    ASSERT_EQ(kv::SaveNamedTileStates(saved, kv::kTilePagesFile), kv::TileSave::Saved);
+    const std::string bytes = kv::test::ReadFileBytes(kv::kTilePagesFile);
+    // The nameless and the over-long are not kept.
+    const std::vector<kv::NamedTileState> kept(saved.begin(), saved.begin() + 3);
+    EXPECT_EQ(kv::RestoreNamedTileStates(kv::kTilePagesFile, kv::LocalNow()), kept);
+    EXPECT_TRUE(kv::RestoreNamedTileStates(kv::kTilePagesFile, AgeFile(kv::kTilePagesFile, 16)).empty()) << "stale";
+    EXPECT_TRUE(kv::RestoreNamedTileStates("missing.bin", kv::LocalNow()).empty());
+
+    struct Case {
+        const char* what;
+        std::string bytes;
+        std::vector<kv::NamedTileState> expected;
+    };
+    const std::string head = bytes.substr(0, 5);
+    const Case cases[] = {
+        {"cut inside the second tile", bytes.substr(0, 5 + 8 + 3), {saved[0]}},
+        {"cut before the first tile's codes", bytes.substr(0, 5 + 6), {}},
+        {"no known codes read as nothing", head + "\x01" "A" "\x07\x0A", {{"A", 0, 0}}},
+        {"another file's bytes", "KVTX\x01\x01" "A\x01\x01", {}},
+        {"empty", "", {}},
+    };
+    for (const Case& c : cases) {
+        kv::test::WriteFileBytes(kv::kTilePagesFile, c.bytes);
+        EXPECT_EQ(kv::RestoreNamedTileStates(kv::kTilePagesFile, kv::LocalNow()), c.expected) << c.what;
+    }
+}
+
+} // namespace

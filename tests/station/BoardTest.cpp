@@ -19,14 +19,19 @@
 #include "windows/QtText.h"
 
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolTip>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <filesystem>
+#include <map>
 #include <set>
 
 namespace kv::test {
@@ -450,6 +455,261 @@ TEST_F(Board, TheTimerTicksTheBoardOnItsOwnThread)
     form().MMTimer1.SetEnabled(true);
     EXPECT_TRUE(WaitFor([&] { return sounds.Count(Sound::Alarm) >= 2; }));
     form().MMTimer1.SetEnabled(false);
+}
+
+// ------------------------------------------------------------------ a centre's board in pages
+
+// Where a device is on a board in pages: page, guard, info, mark; page -1 when nowhere.
+std::vector<int> StateOf(const BoardState& board, const std::string& name)
+{
+    const BoardState::PagesPtr pages = board.Pages();
+    for (std::size_t p = 0; p < pages->size(); ++p) {
+        const BoardState::Page& page = (*pages)[p];
+        for (std::size_t i = 0; i < page.layout.texts.size(); ++i)
+            if (page.layout.texts[i] == name)
+                return {static_cast<int>(p), page.tiles->GuardStates[i], page.tiles->InfoStates[i],
+                        page.tiles->AlarmMarks[i]};
+    }
+    return {-1};
+}
+
+std::vector<DialDevice> Named(const char* prefix, int from, int to)
+{
+    std::vector<DialDevice> out;
+    for (int i = from; i <= to; ++i)
+        out.push_back({prefix + std::to_string(i), true, "60", "+7" + std::to_string(i)});
+    return out;
+}
+
+TEST(BoardPages, DevicesGroupByReceiverInPagesOfOneBoardsSize)
+{
+    using Receivers = std::map<std::string, std::string>;
+    const std::string none(kNoReceiverPage);
+    struct Case {
+        const char* what;
+        std::vector<DialDevice> devices;
+        Receivers receivers; // unnamed: no receiver
+        bool centre;         // false: no grouping at all
+        int columns, rows;
+        std::vector<std::string> captions;
+        std::vector<std::string> firstOnPage;
+    };
+    auto concat = [](std::vector<DialDevice> a, const std::vector<DialDevice>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const Case cases[] = {
+        {"one board's worth, no receivers", Named("A", 1, 4), {}, true, 2, 2, {none}, {"A1"}},
+        {"one more than a board", Named("A", 1, 5), {}, true, 2, 2, {none + " 1", none + " 2"}, {"A1", "A5"}},
+        {"no register", {}, {}, true, 30, 30, {none}, {""}},
+        {"receivers by name, the unassigned last, register order within",
+         concat(Named("A", 1, 3), Named("B", 1, 5)),
+         {{"A1", "R2"}, {"B1", "R1"}, {"B2", "R1"}, {"B3", "R2"}, {"B4", "R1"}},
+         true, 2, 1, {"R1 1", "R1 2", "R2", none + " 1", none + " 2"}, {"B1", "B4", "A1", "A2", "B5"}},
+        {"3 000 over four receivers on full boards", Named("D", 1, 3000),
+         [] {
+             Receivers r;
+             for (int i = 1; i <= 3000; ++i)
+                 r["D" + std::to_string(i)] = "R" + std::to_string((i - 1) / 750 + 1);
+             return r;
+         }(),
+         true, 30, 30, {"R1", "R2", "R3", "R4"}, {"D1", "D751", "D1501", "D2251"}},
+        {"a receiver past 900", Named("D", 1, 1000), {}, false, 30, 30, {none + " 1", none + " 2"}, {"D1", "D901"}},
+    };
+    for (const Case& c : cases) {
+        const auto receiverOf = [&c](const std::string& name) {
+            const auto it = c.receivers.find(name);
+            return it == c.receivers.end() ? std::string() : it->second;
+        };
+        const std::vector<BoardPageLayout> pages =
+            LayBoardPages(c.devices, c.centre ? std::function<std::string(const std::string&)>(receiverOf) : nullptr,
+                          c.columns, c.rows);
+        std::vector<std::string> captions, first;
+        std::size_t tiles = 0;
+        for (const BoardPageLayout& page : pages) {
+            captions.push_back(page.caption);
+            first.push_back(page.layout.Text(0, 0));
+            EXPECT_EQ(page.layout.columns * 100 + page.layout.rows, c.columns * 100 + c.rows) << c.what;
+            tiles += static_cast<std::size_t>(
+                std::count_if(page.layout.texts.begin(), page.layout.texts.end(), [](const auto& t) { return !t.empty(); }));
+        }
+        EXPECT_EQ(captions, c.captions) << c.what;
+        EXPECT_EQ(first, c.firstOnPage) << c.what;
+        EXPECT_EQ(tiles, c.devices.size()) << c.what << ": every device on one tile";
+    }
+    // Down each column, then the next, as one board.
+    const auto pages = LayBoardPages(Named("D", 1, 1000), nullptr, 30, 30);
+    EXPECT_EQ(pages[0].layout.Text(1, 0), "D31");
+    EXPECT_EQ(pages[0].layout.Text(29, 29), "D900");
+    EXPECT_EQ(pages[1].layout.Text(3, 9), "D1000");
+}
+
+TEST(BoardPages, StatesFollowTheirDevicesToOtherPagesAndComeBackAfterARestart)
+{
+    TempDir dir;
+    const std::vector<DialDevice> devices = Named("D", 1, 2000);
+    const auto receiverOf = [](const std::string& name) { return std::stoi(name.substr(1)) <= 1000 ? "R1" : "R2"; };
+    const auto wide = LayBoardPages(devices, receiverOf, 30, 30);
+    const auto narrow = LayBoardPages(devices, receiverOf, 10, 10);
+    ASSERT_EQ(wide.size(), 4u);
+    ASSERT_EQ(narrow.size(), 20u);
+    struct Expect {
+        const char* name;
+        std::vector<int> wide, narrow; // page, guard, info, mark
+    };
+    const Expect expected[] = {
+        {"D3", {0, 1, 0, 0}, {0, 1, 0, 0}},
+        {"D950", {1, 0, 6, 0}, {9, 0, 6, 0}},
+        {"D1500", {2, 2, 0, 0}, {14, 2, 0, 0}},
+        {"D1999", {3, 3, 9, 3}, {19, 3, 9, 3}},
+        {"D2000", {3, 0, 0, 0}, {19, 0, 0, 0}},
+    };
+    {
+        TileStates tiles;
+        BoardState board(tiles);
+        board.SetPages(wide);
+        // A row another receiver took reaches the tile on whichever page it is.
+        board.ShowRow("D1500", "main", status::kArmed, Str("Новое сообщение:Поставлено на охрану"_cp));
+        board.SetGuardState("D3", 1);
+        board.SetInfoState("D950", 6);
+        board.ShowRow("D1999", "main", status::kAlarm, kAlarmSms);
+        board.SetInfoState("D1999", 9);
+        for (const Expect& e : expected)
+            EXPECT_EQ(StateOf(board, e.name), e.wide) << e.name;
+        EXPECT_EQ(BoardState::SoundingTiles((*board.Pages())[3]), 1);
+        board.SetPages(narrow);
+        for (const Expect& e : expected)
+            EXPECT_EQ(StateOf(board, e.name), e.narrow) << e.name << " laid again";
+        board.Acknowledge("D1999");
+        EXPECT_EQ(BoardState::SoundingTiles((*board.Pages())[19]), 0);
+        board.ShowRow("D1999", "main", status::kAlarm, kAlarmSms);
+        ASSERT_EQ(SaveTileStates(tiles, kTileStatesFile), TileSave::Saved);
+        ASSERT_EQ(board.SavePages(kTilePagesFile), TileSave::Saved);
+    }
+    EXPECT_EQ(std::filesystem::file_size(kTileStatesFile), 1800u) << "t5.bin as the original board wrote it";
+    TileStates tiles;
+    BoardState board(tiles);
+    ASSERT_EQ(RestoreTileStates(tiles, kTileStatesFile, LocalNow(), nullptr), TileRestore::Restored);
+    board.RestorePages(kTilePagesFile, LocalNow());
+    // The station lays one board before the centre's pages, in register order:
+    // t5.bin's positions are not those devices', the states kept by name are.
+    DialSchedule::Layout first;
+    first.columns = first.rows = 30;
+    for (int i = 0; i < 900; ++i)
+        first.texts[static_cast<std::size_t>(i)] = devices[static_cast<std::size_t>(899 - i)].simplename;
+    board.SetLayout(first);
+    EXPECT_EQ(StateOf(board, "D3"), (std::vector<int>{0, 1, 0, 0}));
+    board.SetPages(narrow);
+    for (const Expect& e : expected) {
+        std::vector<int> afterRestart = e.narrow;
+        afterRestart[3] = 0; // an alarm mark is not kept, as on t5.bin's tiles
+        EXPECT_EQ(StateOf(board, e.name), afterRestart) << e.name << " after the restart";
+    }
+}
+
+TEST_F(Board, ACentresReceiversShowInPagesAndAnAlarmOnAPageNotOnShowIsSeenAndHeard)
+{
+    for (const auto& d : Named("D", 1, 40))
+        devices.push_back({d.simplename, d.simcard, true});
+    for (const auto& d : Named("E", 1, 3))
+        devices.push_back({d.simplename, d.simcard, true});
+    devices.push_back({"F1", "+7F1", true});
+    std::map<std::string, std::string> receivers;
+    for (int i = 1; i <= 40; ++i)
+        receivers["D" + std::to_string(i)] = Str("Приёмник 1"_cp);
+    for (int i = 1; i <= 3; ++i)
+        receivers["E" + std::to_string(i)] = Str("Приёмник 2"_cp);
+    // This desk is "Приёмник 1".
+    form().Core.RingsHere = [&](const std::string& name) { return name[0] != 'E'; };
+    form().Core.ReceiverOf = [&](const std::string& name) {
+        const auto it = receivers.find(name);
+        return it == receivers.end() ? std::string() : it->second;
+    };
+    RebuildBoard();
+    Settle();
+    QTabBar& tabs = *form().BoardPages;
+    const auto captions = [&] {
+        std::vector<std::string> out;
+        for (int i = 0; i < tabs.count(); ++i)
+            out.push_back(FromQ(tabs.tabText(i)));
+        return out;
+    };
+    // The tabs take a row of tiles: 5 x 6 a page.
+    EXPECT_EQ(board().ColCount() * 10 + board().RowCount(), 56);
+    EXPECT_TRUE(tabs.isVisible());
+    EXPECT_GE(board().geometry().top(), tabs.geometry().bottom());
+    EXPECT_EQ(captions(), (std::vector<std::string>{Str("Приёмник 1 1"_cp), Str("Приёмник 1 2"_cp),
+                                                    Str("Приёмник 2"_cp), Str("Без приёмника"_cp)}));
+    EXPECT_EQ(board().TileText(0, 0), "D1");
+
+    // The ring-round is this desk's share only, D31 and on included.
+    std::set<std::string> rung;
+    for (int c = 0; c < form().Schedule.Columns(); ++c)
+        for (int r = 0; r < form().Schedule.Rows(); ++r)
+            if (!form().Schedule.Text(c, r).empty() && form().Schedule.At(c, r).enabled)
+                rung.insert(form().Schedule.Text(c, r));
+    EXPECT_EQ(rung.size(), 41u);
+    EXPECT_TRUE(rung.count("D40") && rung.count("F1") && !rung.count("E1"));
+
+    // Another receiver's report of a device on a page not on show.
+    form().Core.Board.ShowRow("D35", "main", status::kAlarm, kAlarmSms);
+    form().Core.Board.ShowRow("E2", "main", status::kArmed, Str("Новое сообщение:Поставлено на охрану"_cp));
+    Settle();
+    EXPECT_EQ(captions()[1], Str("Приёмник 1 2 (тревог: 1)"_cp));
+    EXPECT_EQ(tabs.tabTextColor(1), QColor(200, 0, 0));
+    EXPECT_EQ(captions()[2], Str("Приёмник 2"_cp)) << "armed is no alarm";
+    form().Modem1->Running = true;
+    sounds.played.clear();
+    Tick();
+    EXPECT_EQ(sounds.Count(Sound::Alarm), 1) << "heard though its page is not on show";
+    const bool lit = !tabs.tabIcon(1).isNull() && tabs.tabIcon(1).pixmap(12, 12).toImage().pixelColor(6, 6).red() > 150;
+    Tick();
+    const bool litNext = tabs.tabIcon(1).pixmap(12, 12).toImage().pixelColor(6, 6).red() > 150;
+    EXPECT_NE(lit, litNext) << "the tab's mark blinks with the board";
+    form().Modem1->Running = false;
+
+    // Beside the tabs, however many there are to scroll through.
+    QPushButton& alarmPage = *form().AlarmPageButton;
+    EXPECT_TRUE(alarmPage.isVisible());
+    EXPECT_EQ(FromQ(alarmPage.text()), Str("Тревога: Приёмник 1 2"_cp));
+    EXPECT_LE(tabs.geometry().right(), alarmPage.geometry().left());
+    alarmPage.click();
+    Settle();
+    EXPECT_EQ(board().CurrentPage(), 1);
+    EXPECT_FALSE(alarmPage.isVisible()) << "its page is on show";
+    EXPECT_EQ(board().TileText(0, 4), "D35");
+    LogIn();
+    Press(Qt::LeftButton, 0, 4);
+    EXPECT_EQ(captions()[1], Str("Приёмник 1 2"_cp)) << "acknowledged on its tile";
+    // A notification on a page not on show: on its tab, and heard.
+    form().Core.Board.ShowRow("F1", "main", status::kInfoSms,
+                              Str("Новое сообщение:Сетевое питание отключено, система питается от АКБ"_cp));
+    Settle();
+    EXPECT_EQ(captions()[3], Str("Без приёмника (уведомлений: 1)"_cp));
+    EXPECT_EQ(tabs.tabTextColor(3), tabs.tabTextColor(0)) << "no alarm";
+    form().Modem1->Running = true;
+    sounds.played.clear();
+    Tick();
+    Tick();
+    EXPECT_EQ(sounds.Count(Sound::SmsInfo), 1) << "in the phase its icon would show";
+    form().Modem1->Running = false;
+    QKeyEvent nextPage(QEvent::KeyPress, Qt::Key_PageDown, Qt::ControlModifier);
+    QApplication::sendEvent(&board(), &nextPage);
+    Settle();
+    EXPECT_EQ(board().CurrentPage() * 10 + tabs.currentIndex(), 22) << "the keyboard turns the page, the tab follows";
+    EXPECT_EQ(TileBackground(0, 1), kYellow) << "E2, armed by the other receiver's report";
+
+    // One receiver's devices on one board: no tabs, the rows back.
+    receivers.clear();
+    devices.resize(20);
+    RebuildBoard();
+    Settle();
+    EXPECT_FALSE(tabs.isVisible());
+    EXPECT_EQ(board().PageCount(), 1);
+    EXPECT_EQ(board().ColCount() * 10 + board().RowCount(), 57);
+    EXPECT_EQ(board().geometry().top(), 76);
+    form().Core.RingsHere = nullptr;
+    form().Core.ReceiverOf = nullptr;
 }
 
 // ------------------------------------------------------------------ last contact and silence
