@@ -3,6 +3,7 @@
 #include "centre/Schema.h"
 #include "centre/Settings.h"
 #include "centre/Utf8.h"
+#include "codec/Number.h"
 #include "data/AtomicFile.h"
 #include "data/IniFile.h"
 #include "data/MemTable.h"
@@ -13,6 +14,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
+#include <sstream>
 
 namespace kv::centre {
 
@@ -58,13 +61,59 @@ std::string EpochText(double dateTime)
     return text;
 }
 
+// The desk's deeds on disk: a line each, fields apart by tabs.
+constexpr std::string_view kEscalatedLine = "escalated";
+constexpr std::string_view kHandledLine = "handled";
+
+std::string Field(std::string text)
+{
+    for (char& c : text)
+        if (c == '\t' || c == '\n' || c == '\r')
+            c = ' ';
+    return text;
+}
+
+std::vector<DeskOutcome> ReadOutcomes(const std::string& file)
+{
+    std::vector<DeskOutcome> out;
+    std::ifstream in(file, std::ios::binary);
+    std::string line;
+    // A damaged line is passed over: at worst a centre copy stays as it was.
+    while (std::getline(in, line)) {
+        const std::vector<std::string_view> f = SplitFields(line, '\t');
+        const bool handled = f.size() == 8 && f[0] == kHandledLine;
+        if (!handled && !(f.size() == 4 && f[0] == kEscalatedLine))
+            continue;
+        const std::optional<double> seq = TextToFloat(f[2]), at = TextToFloat(f[3]);
+        const std::optional<double> rowSeq = handled ? TextToFloat(f[4]) : std::optional<double>(0);
+        if ((f[1] != "main" && f[1] != "ring") || !seq || *seq < 1 || *seq > 1e15 || !at || !rowSeq ||
+            *rowSeq < 0 || *rowSeq > 1e15)
+            continue;
+        DeskOutcome o;
+        o.handled = handled;
+        o.journal = std::string(f[1]);
+        o.seq = static_cast<std::uint64_t>(*seq);
+        o.at = *at;
+        if (handled) {
+            o.rowSeq = static_cast<std::uint64_t>(*rowSeq);
+            o.result = std::string(f[5]);
+            o.comment = std::string(f[6]);
+            o.user = std::string(f[7]);
+        }
+        out.push_back(std::move(o));
+    }
+    return out;
+}
+
 } // namespace
 
 Forwarder::Forwarder(ForwarderOptions options, std::vector<ForwardedJournal> journals)
-    : m_options(std::move(options)), m_db(m_options.connection)
+    : m_options(std::move(options)), m_db(m_options.connection),
+      m_clock(m_options.clock ? m_options.clock : &RealClock::Instance()), m_role(m_options.role)
 {
     if (m_options.host.empty())
         m_options.host = HostName();
+    m_outcomes = ReadOutcomes(m_options.deskFile);
     for (ForwardedJournal& source : journals) {
         auto j = std::make_unique<Journal>();
         j->sent = j->marked = ReadMark(m_options.markFile, m_options.station, source.name);
@@ -102,7 +151,8 @@ void Forwarder::Stop()
         m_stop = true;
         m_drainUntil = std::chrono::steady_clock::now() + m_options.stopDrain;
         m_wake.notify_all();
-        if (m_thread.joinable())
+        // Nothing waits for a connection still being made.
+        if (m_thread.joinable() && m_link == Link::Connected)
             m_wake.wait_for(lock, m_options.stopDrain, [&] { return m_finished; });
     }
     // Still busy: a statement the server holds back is cut off.
@@ -122,6 +172,61 @@ void Forwarder::SetModem1Up(bool up)
     m_wake.notify_all();
 }
 
+void Forwarder::SetRole(const std::string& role)
+{
+    {
+        std::lock_guard lock(m_lock);
+        if (m_role == role)
+            return;
+        m_role = role;
+    }
+    m_wake.notify_all();
+}
+
+void Forwarder::NoteOutcome(DeskOutcome outcome)
+{
+    if (outcome.seq == 0 || (outcome.journal != "main" && outcome.journal != "ring"))
+        return; // a row of no known number: nothing to tell the centre
+    {
+        std::lock_guard lock(m_lock);
+        m_outcomes.push_back(std::move(outcome));
+        WriteOutcomes();
+        ++m_notes;
+    }
+    m_wake.notify_all();
+}
+
+void Forwarder::WriteOutcomes()
+{
+    if (m_outcomes.empty()) {
+        std::remove(m_options.deskFile.c_str());
+        return;
+    }
+    std::string text;
+    for (const DeskOutcome& o : m_outcomes) {
+        char at[32];
+        std::snprintf(at, sizeof at, "%.9f", o.at);
+        text += std::string(o.handled ? kHandledLine : kEscalatedLine) + "\t" + o.journal + "\t" +
+                std::to_string(o.seq) + "\t" + at;
+        if (o.handled)
+            text += "\t" + std::to_string(o.rowSeq) + "\t" + Field(o.result) + "\t" + Field(o.comment) + "\t" +
+                    Field(o.user);
+        text += "\n";
+    }
+    AtomicFileWriter out(m_options.deskFile);
+    if (!out.Open() || !out.Write(text.data(), text.size()) || !out.Commit())
+        m_lastError = Str("Не записан файл "_cp) + m_options.deskFile;
+}
+
+void Forwarder::ClockMoved() const
+{
+    {
+        std::lock_guard lock(m_lock);
+        ++m_clockMoves;
+    }
+    m_wake.notify_all();
+}
+
 ForwarderState Forwarder::State() const
 {
     ForwarderState s;
@@ -129,6 +234,8 @@ ForwarderState Forwarder::State() const
         std::lock_guard lock(m_lock);
         s.link = m_link;
         s.lastError = m_lastError;
+        s.failures = m_failures;
+        s.retryAtMs = m_link == Link::Connected ? 0 : m_retryAt;
     }
     s.backlog = Backlog();
     return s;
@@ -216,6 +323,31 @@ void Forwarder::SetState(Link link, const std::string* error)
     m_wake.notify_all();
 }
 
+void Forwarder::Failed(Link link, const std::string& error, std::chrono::milliseconds pause)
+{
+    {
+        std::lock_guard lock(m_lock);
+        m_link = link;
+        m_lastError = Cp1251FromUtf8(error.substr(0, error.find('\n')));
+        ++m_failures;
+        m_retryAt = Ms() + static_cast<std::uint64_t>(pause.count());
+    }
+    m_wake.notify_all();
+}
+
+void Forwarder::PauseUntilRetry()
+{
+    std::unique_lock lock(m_lock);
+    while (!m_stop) {
+        const std::uint64_t now = Ms();
+        if (now >= m_retryAt)
+            return;
+        const std::uint64_t moves = m_clockMoves;
+        m_wake.wait_for(lock, std::chrono::milliseconds(m_retryAt - now),
+                        [&] { return m_stop || m_clockMoves != moves; });
+    }
+}
+
 void Forwarder::Connect()
 {
     m_db.Connect();
@@ -256,12 +388,18 @@ void Forwarder::Connect()
 void Forwarder::Heartbeat()
 {
     const bool up = m_modem1Up;
+    std::string role;
+    {
+        std::lock_guard lock(m_lock);
+        role = m_role;
+    }
     m_db.Exec("INSERT INTO stations (name, role, host, modem1_up) VALUES ($1, $2, $3, $4) "
               "ON CONFLICT (name) DO UPDATE SET role = EXCLUDED.role, host = EXCLUDED.host, heartbeat = now(), "
               "modem1_up = EXCLUDED.modem1_up",
-              {m_options.station, m_options.role, m_options.host, up ? "true" : "false"});
+              {m_options.station, role, m_options.host, up ? "true" : "false"});
     m_modem1Written = up;
-    m_nextHeartbeat = std::chrono::steady_clock::now() + m_options.heartbeatEvery;
+    m_roleWritten = role;
+    m_nextHeartbeat = Ms() + static_cast<std::uint64_t>(m_options.heartbeatEvery.count());
 }
 
 void Forwarder::ReadBack(Journal& j, std::uint64_t upTo)
@@ -350,13 +488,72 @@ void Forwarder::Send(Journal& j, const std::vector<Row>& rows)
     sql += " ON CONFLICT (station, seq, journal) DO NOTHING";
     // The rows and their alarms commit together: a batch sent again after a
     // crash finds both there, and nothing is opened twice.
+    const std::vector<std::size_t> ready = ReadyOutcomes(&j, rows.back().seq);
     m_db.Transaction([&] {
         m_db.Exec(sql, params);
         OpenAlarms(j, rows);
+        ApplyOutcomes(ready);
     });
     if (m_options.afterCommit)
         m_options.afterCommit();
+    DropOutcomes(ready);
     Advance(j, rows.back().seq);
+}
+
+std::vector<std::size_t> Forwarder::ReadyOutcomes(const Journal* j, std::uint64_t upTo)
+{
+    const auto inDatabase = [&](const std::string& journal, std::uint64_t seq) {
+        for (const auto& other : m_journals)
+            if (other->source.name == journal)
+                return seq <= (other.get() == j ? std::max(upTo, other->sent) : other->sent);
+        return true; // not forwarded here: nothing to wait for
+    };
+    std::vector<std::size_t> ready;
+    std::lock_guard lock(m_lock);
+    for (std::size_t i = 0; i < m_outcomes.size(); ++i) {
+        const DeskOutcome& o = m_outcomes[i];
+        // A handling goes with its "Обработка" row, and with the alarm's row
+        // when that comes later (a ring-round failure's, sent after the main journal).
+        if (inDatabase(o.journal, o.seq) && (!o.handled || inDatabase("main", o.rowSeq)))
+            ready.push_back(i);
+    }
+    return ready;
+}
+
+void Forwarder::ApplyOutcomes(const std::vector<std::size_t>& ready)
+{
+    std::vector<DeskOutcome> outcomes;
+    {
+        std::lock_guard lock(m_lock);
+        for (std::size_t i : ready)
+            outcomes.push_back(m_outcomes[i]);
+    }
+    for (const DeskOutcome& o : outcomes) {
+        if (!o.handled) {
+            // Sent here: the centre's chosen receiver leaves it.
+            m_db.Exec("UPDATE alarms SET escalated_at = coalesce(escalated_at, to_timestamp($4::double precision)) "
+                      "WHERE station = $1 AND journal = $2 AND seq = $3::bigint",
+                      {m_options.station, o.journal, std::to_string(o.seq), EpochText(o.at)});
+            continue;
+        }
+        // Another desk's close stands: it was made where the alarm was seen first.
+        m_db.Exec("UPDATE alarms SET state = 'closed', closed_by = $4, closed_at = to_timestamp($5::double precision), "
+                  "result = $6, comment = $7, lease_until = NULL "
+                  "WHERE station = $1 AND journal = $2 AND seq = $3::bigint AND state <> 'closed'",
+                  {m_options.station, o.journal, std::to_string(o.seq), Utf8FromCp1251(o.user), EpochText(o.at),
+                   Utf8FromCp1251(o.result), Utf8FromCp1251(o.comment)});
+    }
+}
+
+void Forwarder::DropOutcomes(const std::vector<std::size_t>& applied)
+{
+    if (applied.empty())
+        return;
+    std::lock_guard lock(m_lock);
+    // Only appended to meanwhile: the indexes still hold.
+    for (auto i = applied.rbegin(); i != applied.rend(); ++i)
+        m_outcomes.erase(m_outcomes.begin() + static_cast<std::ptrdiff_t>(*i));
+    WriteOutcomes();
 }
 
 void Forwarder::OpenAlarms(const Journal& j, const std::vector<Row>& rows)
@@ -403,6 +600,12 @@ bool Forwarder::Round()
         sent = ForwardSome(*j) || sent;
     if (sent)
         return true;
+    // The desk's deed on rows sent before it was noted.
+    if (const std::vector<std::size_t> ready = ReadyOutcomes(nullptr, 0); !ready.empty()) {
+        m_db.Transaction([&] { ApplyOutcomes(ready); });
+        DropOutcomes(ready);
+        return true;
+    }
     // Rows posted but not yet on disk: their sync is a few milliseconds away.
     bool waited = false;
     for (auto& j : m_journals) {
@@ -423,9 +626,10 @@ bool Forwarder::Round()
 void Forwarder::Run()
 {
     auto backoff = m_options.retryFirst;
-    const auto pause = [&](std::chrono::milliseconds length) {
-        std::unique_lock lock(m_lock);
-        m_wake.wait_for(lock, length, [&] { return m_stop; });
+    const auto failed = [&](Link link, const std::string& what) {
+        Failed(link, what, backoff);
+        PauseUntilRetry();
+        backoff = std::min(backoff * 2, m_options.retryMax);
     };
     for (;;) {
         bool stopping = false;
@@ -446,15 +650,24 @@ void Forwarder::Run()
                 SetState(Link::Connected, nullptr);
                 backoff = m_options.retryFirst;
             }
-            if (std::chrono::steady_clock::now() >= m_nextHeartbeat || m_modem1Up != m_modem1Written)
+            bool roleChanged = false;
+            {
+                std::lock_guard lock(m_lock);
+                roleChanged = m_role != m_roleWritten;
+            }
+            if (Ms() >= m_nextHeartbeat || m_modem1Up != m_modem1Written || roleChanged)
                 Heartbeat();
             if (Round())
                 continue;
             // A replaced journal gives rows without a post: looked for each second.
             std::unique_lock lock(m_lock);
-            const auto until = std::min(m_nextHeartbeat, std::chrono::steady_clock::now() + std::chrono::seconds(1));
-            m_wake.wait_until(lock, until, [&] {
-                if (m_stop || m_modem1Up != m_modem1Written)
+            const std::uint64_t now = Ms();
+            const auto wait = std::chrono::milliseconds(std::min<std::uint64_t>(
+                m_nextHeartbeat > now ? m_nextHeartbeat - now : 0, 1000));
+            const std::uint64_t moves = m_clockMoves, notes = m_notes;
+            m_wake.wait_for(lock, wait, [&] {
+                if (m_stop || m_modem1Up != m_modem1Written || m_role != m_roleWritten || m_clockMoves != moves ||
+                    m_notes != notes)
                     return true;
                 for (const auto& j : m_journals)
                     if (!j->queue.empty() && j->queue.back().seq > j->sent)
@@ -464,19 +677,16 @@ void Forwarder::Run()
         } catch (const pg::Error& e) {
             m_db.Disconnect();
             const std::string what = e.what();
-            SetState(Link::Unreachable, &what);
-            if (stopping)
+            if (stopping) {
+                SetState(Link::Unreachable, &what);
                 break;
-            pause(backoff);
-            backoff = std::min(backoff * 2, m_options.retryMax);
+            }
+            failed(Link::Unreachable, what);
         } catch (const std::exception& e) {
             // The files could not be read back: tried again after a pause.
-            const std::string what = e.what();
-            SetState(m_db.Connected() ? Link::Connected : Link::Unreachable, &what);
             if (stopping)
                 break;
-            pause(backoff);
-            backoff = std::min(backoff * 2, m_options.retryMax);
+            failed(m_db.Connected() ? Link::Connected : Link::Unreachable, e.what());
         }
     }
     m_db.Disconnect();
@@ -488,7 +698,7 @@ void Forwarder::Run()
 }
 
 std::unique_ptr<Forwarder> StartForwarder(const IniFile& config, std::vector<ForwardedJournal> journals,
-                                          const std::string& role)
+                                          const std::string& role, IClock* clock)
 {
     const std::optional<DatabaseSettings> settings = ReadDatabaseSettings(config);
     if (!settings)
@@ -497,6 +707,7 @@ std::unique_ptr<Forwarder> StartForwarder(const IniFile& config, std::vector<For
     options.connection = settings->connection;
     options.station = settings->station;
     options.role = role;
+    options.clock = clock;
     auto forwarder = std::make_unique<Forwarder>(std::move(options), std::move(journals));
     forwarder->Start();
     return forwarder;

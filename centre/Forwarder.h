@@ -14,10 +14,17 @@
 // between the two sends a batch again and changes nothing. On each connection
 // the forwarder also starts no later than what the database holds, so rows a
 // promoted standby never got are sent again.
+//
+// What the station's own desk did to its alarms while their rows waited here
+// (an escalation sent, a handling) goes with the rows: the centre's copy is
+// marked escalated, or closed with the "Обработка" row, so that no receiver
+// sends it again and no desk finds it open. Kept in a file of its own until
+// the database has it.
 #include "centre/Pg.h"
 #include "data/DurableJournal.h"
 #include "data/IniFile.h"
 #include "data/TableFormat.h"
+#include "timing/Clock.h"
 
 #include <atomic>
 #include <chrono>
@@ -46,6 +53,10 @@ struct ForwarderOptions {
     std::string role = "receiver";
     std::string host; // empty: this host's name
     std::string markFile = "forwarded.ini";
+    // The desk's escalations and handlings the database has not yet taken.
+    std::string deskFile = "forwarded-desk.txt";
+    // The pauses between tries and the heartbeat run on it; null: the real clock.
+    IClock* clock = nullptr;
     std::chrono::milliseconds retryFirst{1000};
     std::chrono::milliseconds retryMax{30000};
     std::chrono::milliseconds heartbeatEvery{10000};
@@ -64,6 +75,18 @@ struct ForwarderState {
     Link link = Link::Connecting;
     std::string lastError; // station text; the last failure, kept after recovery
     std::uint64_t backlog = 0; // rows on disk not yet in the database
+    std::uint64_t failures = 0; // tries that failed, since the start
+    std::uint64_t retryAtMs = 0; // the clock's time of the next try while away
+};
+
+// An alarm of this station's journals that its desk escalated or handled.
+struct DeskOutcome {
+    bool handled = false; // else escalated
+    std::string journal;  // the alarm's row: "main" or "ring", and its number
+    std::uint64_t seq = 0;
+    double at = 0;            // station date-time
+    std::uint64_t rowSeq = 0; // handled: the "Обработка" row in the main journal
+    std::string result, comment, user; // handled; CP1251
 };
 
 class Forwarder {
@@ -82,6 +105,12 @@ public:
     // Any thread. Whether modem 1 works: the stations' row tells the centre,
     // which lets a receiver with its modem up send the escalations.
     void SetModem1Up(bool up);
+    // Any thread. "receiver" or "desk", as the stations' row tells it.
+    void SetRole(const std::string& role);
+    // Any thread: the desk's deed, kept on disk before this returns.
+    void NoteOutcome(DeskOutcome outcome);
+    // The clock moved on (a test's virtual clock): a pause looks at it again.
+    void ClockMoved() const;
     ForwarderState State() const;
     // Every row of the journal up to this number is in the database.
     std::uint64_t SentUpTo(const std::string& journal) const;
@@ -124,6 +153,19 @@ private:
     void Advance(Journal& j, std::uint64_t seq);
     void WriteMark();
     void SetState(Link link, const std::string* error);
+    // A try failed: why, and when the next one is due after `pause`.
+    void Failed(Link link, const std::string& error, std::chrono::milliseconds pause);
+    // Waits until the next try is due, the stop or a change of the clock aside.
+    void PauseUntilRetry();
+    std::uint64_t Ms() const { return m_clock->MonotonicMs(); }
+    // The desk's deeds whose rows are in the database by now, or will be
+    // with `j` up to `upTo`: their indexes in m_outcomes.
+    std::vector<std::size_t> ReadyOutcomes(const Journal* j, std::uint64_t upTo);
+    // Within a transaction: the centre's copies of their alarms marked.
+    void ApplyOutcomes(const std::vector<std::size_t>& ready);
+    // After the commit: those are the database's now.
+    void DropOutcomes(const std::vector<std::size_t>& applied);
+    void WriteOutcomes(); // under m_lock
     std::uint64_t Backlog() const;
 
     ForwarderOptions m_options;
@@ -138,15 +180,22 @@ private:
     std::chrono::steady_clock::time_point m_drainUntil; // set with m_stop
     Link m_link = Link::Connecting;
     std::string m_lastError;
-    std::chrono::steady_clock::time_point m_nextHeartbeat;
+    std::uint64_t m_failures = 0, m_retryAt = 0;
+    mutable std::uint64_t m_clockMoves = 0;
+    std::uint64_t m_notes = 0;
+    std::uint64_t m_nextHeartbeat = 0; // the clock's ms
+    IClock* m_clock;
     std::atomic<bool> m_modem1Up{false};
     bool m_modem1Written = false; // in the stations' row; forwarder thread only
+    std::string m_role;           // under m_lock
+    std::string m_roleWritten;    // forwarder thread only
+    std::vector<DeskOutcome> m_outcomes; // under m_lock, as on disk
     std::thread m_thread;
 };
 
 // The forwarder "config.ini" asks for, started on the posting thread; none
 // (no thread, no file) without a [Database] section.
 std::unique_ptr<Forwarder> StartForwarder(const IniFile& config, std::vector<ForwardedJournal> journals,
-                                          const std::string& role = "receiver");
+                                          const std::string& role = "receiver", IClock* clock = nullptr);
 
 } // namespace kv::centre

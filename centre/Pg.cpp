@@ -90,48 +90,91 @@ std::string Quoted(const std::string& value)
 
 } // namespace
 
+namespace {
+
+// A connection string's hosts, with the addresses and ports that go one to each.
+struct HostList {
+    std::map<std::string, std::string> options;
+    bool byName = false; // "host" names sockets' folders and machines; "hostaddr" alone, addresses
+    std::vector<std::string> hosts, addrs, ports;
+
+    bool Parse(const std::string& conninfo)
+    {
+        char* error = nullptr;
+        PQconninfoOption* parsed = PQconninfoParse(conninfo.c_str(), &error);
+        if (!parsed) {
+            PQfreemem(error);
+            return false;
+        }
+        for (const PQconninfoOption* o = parsed; o->keyword; ++o)
+            if (o->val)
+                options[o->keyword] = o->val;
+        PQconninfoFree(parsed);
+        byName = options.count("host") > 0;
+        hosts = Split(byName ? options["host"] : options["hostaddr"]);
+        if (options.count("hostaddr"))
+            addrs = Split(options["hostaddr"]);
+        if (options.count("port"))
+            ports = Split(options["port"]);
+        return true;
+    }
+    bool PortEach() const { return ports.size() == hosts.size() && hosts.size() > 1; }
+    // That host's place (and port's, where each has its own); hosts.size() when none.
+    std::size_t Find(const std::string& host, const std::string& port) const
+    {
+        std::size_t at = 0;
+        while (at < hosts.size() && !(hosts[at] == host && (!PortEach() || ports[at] == port)))
+            ++at;
+        return at;
+    }
+    // The list changed by `change`, its addresses and ports alike; as text.
+    template <typename Change>
+    std::string Changed(Change change)
+    {
+        const bool addrEach = byName && addrs.size() == hosts.size(), portEach = PortEach();
+        change(hosts);
+        options[byName ? "host" : "hostaddr"] = Join(hosts);
+        if (addrEach) {
+            change(addrs);
+            options["hostaddr"] = Join(addrs);
+        }
+        if (portEach) {
+            change(ports);
+            options["port"] = Join(ports);
+        }
+        std::string out;
+        for (const auto& [key, value] : options)
+            out += (out.empty() ? "" : " ") + key + "=" + Quoted(value);
+        return out;
+    }
+};
+
+// `conninfo` without that host; unchanged when it is the only one or not there.
+std::string WithoutHost(const std::string& conninfo, const std::string& host, const std::string& port)
+{
+    HostList list;
+    if (!list.Parse(conninfo))
+        return conninfo;
+    const std::size_t at = list.Find(host, port);
+    if (list.hosts.size() < 2 || at == list.hosts.size())
+        return conninfo;
+    return list.Changed([at](std::vector<std::string>& items) { items.erase(items.begin() + static_cast<std::ptrdiff_t>(at)); });
+}
+
+} // namespace
+
 std::string HostFirst(const std::string& conninfo, const std::string& host, const std::string& port)
 {
-    char* error = nullptr;
-    PQconninfoOption* parsed = PQconninfoParse(conninfo.c_str(), &error);
-    if (!parsed) {
-        PQfreemem(error);
+    HostList list;
+    if (!list.Parse(conninfo))
         return conninfo;
-    }
-    std::map<std::string, std::string> options;
-    for (const PQconninfoOption* o = parsed; o->keyword; ++o)
-        if (o->val)
-            options[o->keyword] = o->val;
-    PQconninfoFree(parsed);
-    // "host" names sockets' folders and machines; "hostaddr" alone, addresses.
-    const bool byName = options.count("host") > 0;
-    std::vector<std::string> hosts = Split(byName ? options["host"] : options["hostaddr"]);
-    std::vector<std::string> addrs = options.count("hostaddr") ? Split(options["hostaddr"]) : std::vector<std::string>();
-    std::vector<std::string> ports = options.count("port") ? Split(options["port"]) : std::vector<std::string>();
-    const bool portEach = ports.size() == hosts.size() && hosts.size() > 1;
-    std::size_t at = 0;
-    while (at < hosts.size() && !(hosts[at] == host && (!portEach || ports[at] == port)))
-        ++at;
-    if (hosts.size() < 2 || at == 0 || at == hosts.size())
+    const std::size_t at = list.Find(host, port);
+    if (list.hosts.size() < 2 || at == 0 || at == list.hosts.size())
         return conninfo;
-    const auto front = [at](std::vector<std::string>& list) {
-        std::rotate(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(at),
-                    list.begin() + static_cast<std::ptrdiff_t>(at) + 1);
-    };
-    front(hosts);
-    options[byName ? "host" : "hostaddr"] = Join(hosts);
-    if (byName && addrs.size() == hosts.size()) {
-        front(addrs);
-        options["hostaddr"] = Join(addrs);
-    }
-    if (portEach) {
-        front(ports);
-        options["port"] = Join(ports);
-    }
-    std::string out;
-    for (const auto& [key, value] : options)
-        out += (out.empty() ? "" : " ") + key + "=" + Quoted(value);
-    return out;
+    return list.Changed([at](std::vector<std::string>& items) {
+        std::rotate(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(at),
+                    items.begin() + static_cast<std::ptrdiff_t>(at) + 1);
+    });
 }
 
 void Connection::Connect()
@@ -145,12 +188,29 @@ void Connection::Connect()
     // not the system's quarter of an hour; the connection string may say otherwise.
     const char* keys[] = {"connect_timeout",  "keepalives_idle", "keepalives_interval", "keepalives_count",
                           "tcp_user_timeout", "application_name", "dbname", "client_encoding", nullptr};
-    const char* values[] = {timeout.c_str(), "10", "5", "3", "30000", "korvalen", conninfo.c_str(), "UTF8", nullptr};
-    pg_conn* conn = PQconnectdbParams(keys, values, 1);
-    if (!conn)
-        throw Error("out of memory", {});
-    if (PQstatus(conn) != CONNECTION_OK) {
-        std::string message = PQerrorMessage(conn);
+    std::string hosts = conninfo;
+    pg_conn* conn = nullptr;
+    for (;;) {
+        const char* values[] = {timeout.c_str(), "10", "5", "3", "30000", "korvalen", hosts.c_str(), "UTF8", nullptr};
+        conn = PQconnectStartParams(keys, values, 1);
+        if (!conn)
+            throw Error("out of memory", {});
+        const Opening opening = Open(conn);
+        if (opening == Opening::Done)
+            break;
+        std::string message = opening == Opening::Aborted ? std::string("connection aborted") : PQerrorMessage(conn);
+        // libpq leaves a host that never answers to its caller: the rest are
+        // tried without it, as a blocking connect would.
+        if (opening == Opening::TimedOut) {
+            const std::string host = PQhost(conn) ? PQhost(conn) : "", port = PQport(conn) ? PQport(conn) : "";
+            const std::string rest = WithoutHost(hosts, host, port);
+            message = "connection to server at \"" + host + "\", port " + port + " failed: timeout expired";
+            if (rest != hosts) {
+                PQfinish(conn);
+                hosts = rest;
+                continue;
+            }
+        }
         PQfinish(conn);
         while (!message.empty() && (message.back() == '\n' || message.back() == ' '))
             message.pop_back();
@@ -163,6 +223,47 @@ void Connection::Connect()
     m_lastPort = PQport(conn) ? PQport(conn) : "";
     std::lock_guard lock(m_abortLock);
     m_socket = PQsocket(conn);
+}
+
+Connection::Opening Connection::Open(pg_conn* conn)
+{
+    // The connection string's time-out, as libpq reads it: per host, 2 s at least, 0 none.
+    int timeout = 0;
+    if (PQconninfoOption* options = PQconninfo(conn)) {
+        for (const PQconninfoOption* o = options; o->keyword; ++o)
+            if (std::string_view(o->keyword) == "connect_timeout" && o->val)
+                timeout = std::atoi(o->val);
+        PQconninfoFree(options);
+    }
+    if (timeout > 0)
+        timeout = std::max(timeout, 2);
+    std::string host;
+    auto deadline = std::chrono::steady_clock::now();
+    PostgresPollingStatusType state = PGRES_POLLING_WRITING;
+    for (;;) {
+        if (m_aborted)
+            return Opening::Aborted;
+        if (state == PGRES_POLLING_OK && PQstatus(conn) == CONNECTION_OK)
+            return Opening::Done;
+        if (state == PGRES_POLLING_FAILED || PQstatus(conn) == CONNECTION_BAD)
+            return Opening::Failed;
+        // libpq moves on to the next host by itself when one refuses: its own time.
+        const std::string now = std::string(PQhost(conn) ? PQhost(conn) : "") + ":" + (PQport(conn) ? PQport(conn) : "");
+        if (now != host) {
+            host = now;
+            deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout);
+        }
+        int wait = 100; // the abort is looked for this often
+        if (timeout > 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return Opening::TimedOut;
+            wait = static_cast<int>(std::min<long long>(wait, left.count()));
+        }
+        pollfd ready{PQsocket(conn), static_cast<short>(state == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+        if (::poll(&ready, 1, wait) > 0)
+            state = PQconnectPoll(conn);
+    }
 }
 
 bool Connection::Connected() const { return m_conn && PQstatus(m_conn) == CONNECTION_OK; }
@@ -262,6 +363,7 @@ void Connection::Abort()
 {
     // The descriptor stays open (PQfinish closes it, after m_socket is
     // cleared), so it cannot be a reused one here.
+    m_aborted = true;
     std::lock_guard lock(m_abortLock);
     if (m_socket >= 0)
         ::shutdown(m_socket, SHUT_RDWR);

@@ -2,6 +2,7 @@
 // A thin hold on libpq: one connection, parameterised statements only (data
 // never becomes SQL text), results that free themselves, and the socket for
 // LISTEN/NOTIFY. Texts in and out are UTF-8, as the connection's encoding is.
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -95,10 +96,14 @@ public:
 
     // From another thread: cuts the connection under a statement in flight,
     // which then fails at once, so a stop need not wait on a server that has
-    // stopped answering (a cancel request would wait on it too).
+    // stopped answering (a cancel request would wait on it too). A connection
+    // being opened fails too, as does every later Connect: it is for a stop.
     void Abort();
 
 private:
+    enum class Opening { Done, Failed, TimedOut, Aborted };
+    // Drives a connection started without waiting, host by host.
+    Opening Open(pg_conn* conn);
     void RollbackQuietly();
     [[noreturn]] void Fail(pg_result* result);
 
@@ -108,6 +113,7 @@ private:
     pg_conn* m_conn = nullptr;
     std::mutex m_abortLock; // m_socket against Abort from another thread
     int m_socket = -1;
+    std::atomic<bool> m_aborted{false};
 };
 
 // False in a build without libpq (PgNone.cpp): every connection fails, with

@@ -474,10 +474,12 @@ bool AlarmDesk::Handle(std::uint64_t id, std::string_view result, std::string_vi
     if (it == m_rows.end() || it->centreId != 0)
         return false;
     const std::string event = HandledEvent(result, comment, user, WaitedSeconds(*it));
-    const std::string tel = it->tel;
-    const std::string shortName = it->shortName;
+    const OpenAlarm handled = std::move(*it);
     m_rows.erase(it);
-    m_station.Journal(status::kHandling, tel, event, m_clock->Now());
+    const double now = m_clock->Now();
+    m_station.Journal(status::kHandling, handled.tel, event, now);
+    m_station.Handled(handled, m_station.LastRowSeq(false), result, CleanComment(comment), user, now);
+    const std::string shortName = handled.shortName;
     Changed(false);
     Calmed({shortName});
     return true;
@@ -620,11 +622,14 @@ void AlarmDesk::Escalate()
     const std::uint64_t now = DeskMs();
     for (OpenAlarm& a : m_rows) {
         // Acknowledged: someone is on it, the responders are not called.
-        // The centre's rows are escalated by one receiver for every desk.
-        if (a.kind == AlarmKind::Stranger || a.acked || a.centreId != 0 || WaitedSeconds(a) * 1000 < limitMs)
+        // The centre's rows are escalated by one receiver for every desk,
+        // but for those whose escalation this desk had begun.
+        if (a.kind == AlarmKind::Stranger || a.acked || (a.centreId != 0 && a.escalatedTo.empty()) ||
+            WaitedSeconds(a) * 1000 < limitMs)
             continue;
-        // Once its row is in the centre, the centre's chosen receiver sends it.
-        if (a.seq != 0 && m_station.InCentre(a.journal, a.seq))
+        // Once its row is in the centre, the centre's chosen receiver sends it,
+        // unless this desk had begun: the centre was told so, and leaves it.
+        if (a.seq != 0 && a.escalatedTo.empty() && m_station.InCentre(a.journal, a.seq))
             continue;
         if (EscalateRow(a, now))
             return;
@@ -725,6 +730,9 @@ void AlarmDesk::SendOutcome(std::uint64_t serial, bool sent)
             if (a.id != done.id)
                 continue;
             if (sent) {
+                // The centre learns of this desk's own rows; a claimed one is marked there already.
+                if (a.escalatedTo.empty() && rows == &m_rows && a.centreId == 0)
+                    m_station.Escalated(a, m_clock->Now());
                 a.escalatedTo.push_back(number);
             } else {
                 OpenAlarm::Tries& t = a.tries[number];
@@ -792,6 +800,10 @@ void AlarmDesk::SetCentreAlarms(const std::vector<centre::CentreAlarm>& alarms, 
                 row.acked = local->acked;
                 row.ackedBy = local->ackedBy;
                 row.ackedAt = local->ackedAt;
+                // An escalation begun here goes on from here: the centre was told.
+                row.escalatedTo = local->escalatedTo;
+                row.tries = local->tries;
+                row.heldTold = local->heldTold;
                 kept.erase(local);
             } else {
                 opened = true;

@@ -142,6 +142,19 @@ public:
         (void)seq;
         return false;
     }
+    // This desk's own alarm reached its first escalation number, or was
+    // handled (`rowSeq`: its "Обработка" row in the main journal): a centre
+    // that did not have its row then learns it with the row.
+    virtual void Escalated(const OpenAlarm& alarm, double at)
+    {
+        (void)alarm;
+        (void)at;
+    }
+    virtual void Handled(const OpenAlarm& alarm, std::uint64_t rowSeq, std::string_view result,
+                         std::string_view comment, const std::string& user, double at)
+    {
+        (void)alarm, (void)rowSeq, (void)result, (void)comment, (void)user, (void)at;
+    }
     // The number of the row journalled last in the main or the ring journal; 0 when unknown.
     virtual std::uint64_t LastRowSeq(bool ring)
     {

@@ -125,8 +125,10 @@ void StationCore::Open(const Message& inform, const Message& warn)
     DialEventsLog = std::make_unique<DurableJournal>(DialEventsTable, "t6.bin", frmbin);
     DialEventsLog->Open(kDialJournalEmpty, inform, LocalNow());
     // With a centre, every row also goes to its database; the files stay first.
-    m_forwarder = centre::StartForwarder(IniFile(m_configFile), {{"main", "t3.bin", EventsLog.get()},
-                                                                 {"ring", "t6.bin", DialEventsLog.get()}});
+    // A desk until one of its modems runs (Tick).
+    m_forwarder = centre::StartForwarder(IniFile(m_configFile),
+                                         {{"main", "t3.bin", EventsLog.get()}, {"ring", "t6.bin", DialEventsLog.get()}},
+                                         "desk", WorkerClock);
     if (m_forwarder)
         if (const auto centre = centre::ReadDatabaseSettings(IniFile(m_configFile))) {
             m_centreName = Cp1251FromUtf8(centre->station);
@@ -197,15 +199,29 @@ bool StationCore::StartCommThread()
     // watched, and the record of the run tells so.
     if (Modem1->Running)
         m_desk.StartRecord();
+    if (started)
+        Receiving();
     return started;
 }
 
 bool StationCore::StartDialThread()
 {
-    return m_dialSlot.Start(Modem2->Running, [this] {
+    const bool started = m_dialSlot.Start(Modem2->Running, [this] {
         auto worker = std::make_shared<TDialThread>(*Modem2, ComPort2, *this, *WorkerClock, Schedule, DialVars);
         return WorkerSlot::Worker{worker, [w = worker.get()] { w->RunLoop(); }};
     });
+    if (started)
+        Receiving();
+    return started;
+}
+
+void StationCore::Receiving()
+{
+    // Once receiving it stays a receiver, also while a modem is away; told at
+    // once, so that a receiver's first heartbeat seldom calls it a desk.
+    m_receiving = true;
+    if (m_forwarder)
+        m_forwarder->SetRole("receiver");
 }
 
 bool StationCore::StopWorkers(std::chrono::milliseconds limit)
@@ -330,8 +346,11 @@ void StationCore::Tick()
     m_desk.SetEscalation(m_minutesText, m_numbersText);
     m_desk.Tick();
     // The centre lets a receiver whose modem 1 answers send the escalations.
-    if (m_forwarder)
+    if (m_forwarder) {
         m_forwarder->SetModem1Up(Modem1->Running && !m_desk.LinkDown());
+        if (!m_receiving && (Modem1->Running || Modem2->Running))
+            Receiving();
+    }
     ClaimEscalations();
     if (Board.Paged() && !m_commSlot.Live() && --m_ticksToSaveTiles <= 0) {
         m_ticksToSaveTiles = 30;
@@ -679,6 +698,25 @@ std::string StationCore::ShortName(const std::string& tel) { return ShortNameOf(
 bool StationCore::InCentre(const std::string& journal, std::uint64_t seq)
 {
     return m_forwarder && seq <= m_forwarder->SentUpTo(journal);
+}
+
+void StationCore::Escalated(const OpenAlarm& alarm, double at)
+{
+    if (!m_forwarder)
+        return;
+    centre::DeskOutcome escalated;
+    escalated.journal = alarm.journal;
+    escalated.seq = alarm.seq;
+    escalated.at = at;
+    m_forwarder->NoteOutcome(std::move(escalated));
+}
+
+void StationCore::Handled(const OpenAlarm& alarm, std::uint64_t rowSeq, std::string_view result,
+                          std::string_view comment, const std::string& user, double at)
+{
+    if (m_forwarder)
+        m_forwarder->NoteOutcome(
+            {true, alarm.journal, alarm.seq, at, rowSeq, std::string(result), std::string(comment), user});
 }
 
 std::uint64_t StationCore::LastRowSeq(bool ring)

@@ -192,6 +192,9 @@ public:
     std::string ListName(const std::string& tel) override;
     std::uint64_t LastRowSeq(bool ring) override;
     bool InCentre(const std::string& journal, std::uint64_t seq) override;
+    void Escalated(const OpenAlarm& alarm, double at) override;
+    void Handled(const OpenAlarm& alarm, std::uint64_t rowSeq, std::string_view result, std::string_view comment,
+                 const std::string& user, double at) override;
 
 private:
     void Record(MemTable& journal, std::string_view status, const std::string& tel, const std::string& event,
@@ -204,6 +207,8 @@ private:
     std::vector<DialDevice> RungDevices() const;
     void CheckContacts();
     void ClaimEscalations();
+    // A modem of this station runs: the centre lists it as a receiver.
+    void Receiving();
     void MainRowPosted();
     // Runs `show` on the view, if any, on the UI thread.
     void Show(const std::function<void(IStationView&)>& show);
@@ -228,6 +233,7 @@ private:
     std::unique_ptr<centre::AlarmQueueWorker> m_escalations;
     std::string m_centreName; // this station's name there, station text
     bool m_claiming = false;
+    bool m_receiving = false; // a modem has run: the centre lists a receiver, not a desk
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
     int m_ticksToClaim = 0;
     int m_ticksToSaveTiles = 0;

@@ -5,6 +5,7 @@
 #include "centre/AlarmQueueWorker.h"
 #include "centre/DeskFeed.h"
 #include "centre/Forwarder.h"
+#include "centre/LinkWatch.h"
 #include "centre/Pg.h"
 #include "centre/Schema.h"
 #include "centre/SharedRegister.h"
@@ -20,6 +21,7 @@
 #include "data/RecordEvent.h"
 #include "data/Status.h"
 #include "data/Schemas.h"
+#include "modem/Modem.h"
 #include "modem/Report.h"
 #include "tests/support/TempDir.h"
 #include "timing/DateTime.h"
@@ -31,6 +33,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <cstdlib>
 #include <future>
@@ -38,6 +41,8 @@
 #include <thread>
 #include <tuple>
 
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -164,6 +169,20 @@ std::vector<std::string> Forwarded(pg::Connection& db)
     return out;
 }
 
+// Each row of the query's answer as its `columns` joined by "|".
+std::vector<std::string> Lines(pg::Connection& db, int columns, const std::string& sql)
+{
+    std::vector<std::string> out;
+    const pg::Result r = db.Exec(sql);
+    for (int i = 0; i < r.Rows(); ++i) {
+        std::string line;
+        for (int c = 0; c < columns; ++c)
+            line += (c ? "|" : "") + r.Text(i, c);
+        out.push_back(line);
+    }
+    return out;
+}
+
 std::vector<std::string> Expected(int mainRows, int ringRows)
 {
     std::vector<std::string> out;
@@ -229,6 +248,137 @@ TEST_F(Database, BothJournalsArriveInOrderOnceAlsoAcrossAnOutageLongerThanTheFor
     EXPECT_EQ(ByJournal(Forwarded(*db)), Expected(50, 10));
     EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "main"), 50u);
     EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "ring"), 10u);
+}
+
+TEST_F(Database, AReceiverOfflineForAnHourOnItsClockCatchesUpOnceAndASecondCatchUpSendsNothing)
+{
+    kv::test::TempDir dir;
+    // The hour ends about now, so that the rows' times are the hour's.
+    kv::VirtualClock clock(kv::LocalNow() - 1.0 / 24);
+    auto options = Options(Conninfo());
+    options.clock = &clock;
+    options.retryFirst = 1s;
+    options.retryMax = 30s;
+    options.queueLimit = 100; // most of the hour comes back from the files
+    auto files = std::make_unique<StationFiles>();
+    auto forwarder = std::make_unique<Forwarder>(options, files->Journals());
+    forwarder->Start();
+    const std::string sms = kv::Str("Новое сообщение:"_cp);
+    const std::string store = "+79001000001", office = "+79001000002";
+    int mainRows = 0, ringRows = 0;
+    const auto post = [&](bool toMain, std::string_view status, const std::string& tel, const std::string& text) {
+        const std::string name = tel == store ? kv::Str("Склад"_cp) : kv::Str("Офис"_cp);
+        kv::RecordEvent(toMain ? files->main : files->ring, status, tel, text,
+                        [&](const std::string&) { return name; }, clock.Now());
+        ++(toMain ? mainRows : ringRows);
+    };
+    kv::centre::LinkWatch watch;
+    std::vector<std::string> techno;
+    const auto poll = [&] {
+        watch.Poll(forwarder->State(), [&](const std::string& text, kv::Rgb) { techno.push_back(text); });
+    };
+    post(true, kv::status::kArmed, store, sms + kv::Str("Поставлено на охрану"_cp));
+    files->Sync();
+    ASSERT_TRUE(forwarder->WaitCaughtUp(10s));
+    poll();
+
+    Control("stop -m immediate");
+    const auto failures = [&] { return forwarder->State().failures; };
+    // Each try of the hour made at its time: the clock stops there until it has failed.
+    std::vector<std::uint64_t> pauses;
+    const auto runTo = [&](std::uint64_t until) {
+        for (;;) {
+            const kv::centre::ForwarderState s = forwarder->State();
+            ASSERT_EQ(s.link, Link::Unreachable);
+            const std::uint64_t next = std::min(s.retryAtMs, until);
+            clock.Advance(next - clock.NowMs());
+            forwarder->ClockMoved();
+            if (next == until && s.retryAtMs > until)
+                return;
+            const auto limit = std::chrono::steady_clock::now() + 5s;
+            while (failures() == s.failures && std::chrono::steady_clock::now() < limit)
+                std::this_thread::sleep_for(1ms);
+            ASSERT_GT(failures(), s.failures) << "no try at " << next;
+            pauses.push_back(forwarder->State().retryAtMs - clock.NowMs());
+            poll();
+        }
+    };
+    post(true, kv::status::kDisarmed, store, sms + kv::Str("Снято с охраны"_cp));
+    files->Sync();
+    const auto lost = std::chrono::steady_clock::now() + 10s;
+    while (forwarder->State().link != Link::Unreachable && std::chrono::steady_clock::now() < lost)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(forwarder->State().link, Link::Unreachable);
+    pauses.push_back(forwarder->State().retryAtMs - clock.NowMs());
+    poll();
+
+    // A report every 20 s, an alarm every ten minutes, a ring-round call every
+    // five, which fails at the office every quarter of an hour.
+    const std::uint64_t start = clock.NowMs();
+    int alarms = 0;
+    for (std::uint64_t s = 20; s <= 3600; s += 20) {
+        ASSERT_NO_FATAL_FAILURE(runTo(start + s * 1000));
+        if (s % 600 == 0) {
+            post(true, kv::status::kAlarm, store, sms + kv::Str("Внимание, сработал датчик движения"_cp));
+            ++alarms;
+        } else {
+            post(true, kv::status::kArmed, store, sms + kv::Str("Поставлено на охрану, отчёт "_cp) + std::to_string(s));
+        }
+        if (s % 900 == 0)
+            post(false, kv::status::kOffline, office, kv::Str("Дозвон завершен не успешно"_cp));
+        else if (s % 300 == 0)
+            post(false, kv::status::kNormal, store, kv::Str("Дозвон успешен"_cp));
+        files->Sync();
+    }
+    // Growing pauses up to half a minute, on the station's clock: some 120 tries in the hour.
+    ASSERT_GE(pauses.size(), 6u);
+    EXPECT_EQ(std::vector<std::uint64_t>(pauses.begin(), pauses.begin() + 6),
+              (std::vector<std::uint64_t>{1000, 2000, 4000, 8000, 16000, 30000}));
+    EXPECT_EQ(std::count(pauses.begin() + 6, pauses.end(), 30000u), static_cast<long>(pauses.size()) - 6);
+    EXPECT_GE(pauses.size(), 120u);
+    EXPECT_EQ(forwarder->State().backlog, static_cast<std::uint64_t>(mainRows + ringRows - 1));
+    EXPECT_EQ(techno.size(), 2u) << "one line for the loss, none for each try";
+
+    Control("start -w -l server.log");
+    clock.Advance(forwarder->State().retryAtMs - clock.NowMs());
+    forwarder->ClockMoved();
+    ASSERT_TRUE(forwarder->WaitCaughtUp(15s));
+    poll();
+    ASSERT_EQ(techno.size(), 3u);
+    EXPECT_EQ(techno[2], kv::Str("Связь с базой данных центра восстановлена, к отправке событий: 0"_cp));
+    auto db = Open();
+    const auto counts = [&] {
+        const pg::Result r = db->Exec(
+            "SELECT (SELECT count(*) || ' ' || count(DISTINCT seq) || ' ' || max(seq) FROM events WHERE journal = 'main'), "
+            "(SELECT count(*) || ' ' || count(DISTINCT seq) || ' ' || max(seq) FROM events WHERE journal = 'ring'), "
+            "(SELECT string_agg(kind || ' ' || n, ', ' ORDER BY kind) FROM "
+            "  (SELECT kind, count(*) AS n FROM alarms GROUP BY kind) k), "
+            "(SELECT round(extract(epoch FROM max(event_time) - min(event_time)) / 60) FROM events)");
+        return r.Text(0, 0) + " | " + r.Text(0, 1) + " | " + r.Text(0, 2) + " | " + r.Text(0, 3) + " min";
+    };
+    const std::string m = std::to_string(mainRows), rr = std::to_string(ringRows);
+    // One failed call opens one alarm while it is open; the others add none.
+    const std::string expected = m + " " + m + " " + m + " | " + rr + " " + rr + " " + rr + " | Intrusion " +
+                                 std::to_string(alarms) + ", RingRoundFailed 1 | 60 min";
+    EXPECT_EQ(counts(), expected);
+    EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "main"), static_cast<std::uint64_t>(mainRows));
+    EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "ring"), static_cast<std::uint64_t>(ringRows));
+
+    // The receiver restarted: a second catch-up from the same files.
+    const std::string idsDrawn = db->Exec("SELECT last_value FROM events_id_seq").Text(0, 0);
+    forwarder.reset();
+    files.reset();
+    db->Exec("LISTEN korvalen_events");
+    db->Exec("LISTEN korvalen_alarms");
+    files = std::make_unique<StationFiles>();
+    forwarder = std::make_unique<Forwarder>(options, files->Journals());
+    forwarder->Start();
+    ASSERT_TRUE(forwarder->WaitCaughtUp(10s));
+    forwarder.reset();
+    EXPECT_EQ(counts(), expected);
+    EXPECT_TRUE(db->Notifications().empty()) << "nothing inserted, no alarm touched";
+    // Not even sent: a row sent again would have drawn a number of the table's sequence.
+    EXPECT_EQ(db->Exec("SELECT last_value FROM events_id_seq").Text(0, 0), idsDrawn);
 }
 
 TEST_F(Database, AReceiverKilledBetweenTheCommitAndItsMarkSendsTheBatchAgainAndNothingTwice)
@@ -371,6 +521,37 @@ TEST_F(Database, AStopDoesNotWaitOnAStatementTheDatabaseHoldsBack)
     stopped.set_value();
     release.join();
     EXPECT_EQ(Forwarder::ReadMark("forwarded.ini", "Приёмник 1", "main"), 0u);
+
+    // Nor on a server that takes the connection and never answers it.
+    const std::string silent = dir.File("silent");
+    std::filesystem::create_directory(silent);
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = silent + "/.s.PGSQL.5432";
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::copy(path.begin(), path.end(), address.sun_path);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 8), 0);
+    options.connection = "host=" + silent + " port=5432 dbname=x connect_timeout=5";
+    forwarder = std::make_unique<Forwarder>(options, files.Journals());
+    forwarder->Start();
+    std::this_thread::sleep_for(200ms); // connecting
+    const auto stoppingAgain = std::chrono::steady_clock::now();
+    forwarder.reset();
+    const auto took = std::chrono::steady_clock::now() - stoppingAgain;
+    EXPECT_LT(took, 1s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+
+    // Such a server first in a list of hosts costs its time-out, then the next one is tried.
+    const std::string server = Server().substr(Server().find("host=") + 5);
+    pg::Connection both(Conninfo() + " host=" + silent + "," + server.substr(0, server.find(' ')) +
+                        " port=5432,5432 connect_timeout=2");
+    const auto connecting = std::chrono::steady_clock::now();
+    ASSERT_NO_THROW(both.Connect());
+    EXPECT_GE(std::chrono::steady_clock::now() - connecting, 2s);
+    EXPECT_EQ(both.Exec("SELECT current_database()").Text(0, 0), Open()->Exec("SELECT current_database()").Text(0, 0));
+    ::close(listener);
 }
 
 // ---------------------------------------------------------------- a desk's feed
@@ -712,20 +893,24 @@ TEST_F(Database, TheStationsCoreForwardsItsJournalsWhenTheConfigNamesADatabase)
     EXPECT_EQ(r.Text(0, 0) + " " + r.Text(0, 1) + " " + r.Text(0, 2), "main Поставлено на охрану t");
     EXPECT_EQ(r.Text(1, 0) + " " + r.Text(1, 1) + " " + r.Text(1, 2), "ring Дозвон успешен t");
 
-    // Whether modem 1 works goes to the station's row with the next second's tick.
-    const auto modemUp = [&](bool running) {
+    // Whether modem 1 works goes to the station's row with the next second's
+    // tick, and with it the role: a desk until a modem of its own runs, and
+    // a receiver from then on, also while its modem is away.
+    const auto modemUp = [&](bool running, const std::string& role) {
         core.Modem1->Running = running;
         core.Tick();
         const auto until = std::chrono::steady_clock::now() + 3s;
-        std::string up;
-        while ((up = db->Exec("SELECT modem1_up FROM stations WHERE name = 'Пульт'").Text(0, 0)) !=
-                   (running ? "t" : "f") &&
+        const std::string wanted = (running ? "t " : "f ") + role;
+        std::string row;
+        while ((row = db->Exec("SELECT left(modem1_up::text, 1) || ' ' || role FROM stations WHERE name = 'Пульт'").Text(0, 0)) !=
+                   wanted &&
                std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(10ms);
-        return up;
+        return row;
     };
-    EXPECT_EQ(modemUp(true), "t");
-    EXPECT_EQ(modemUp(false), "f");
+    EXPECT_EQ(modemUp(false, "desk"), "f desk");
+    EXPECT_EQ(modemUp(true, "receiver"), "t receiver");
+    EXPECT_EQ(modemUp(false, "receiver"), "f receiver");
 }
 
 
@@ -926,16 +1111,8 @@ TEST_F(Database, TheForwarderOpensEachAlarmOfItsRowsOnceAlsoWhenKilledBeforeItsM
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     auto db = Open();
     const auto alarms = [&] {
-        std::vector<std::string> out;
-        const pg::Result r = db->Exec("SELECT journal, seq, kind, tel, short_name, event, state, "
-                                      "abs(extract(epoch FROM now() - opened_at)) < 3600 FROM alarms ORDER BY id");
-        for (int i = 0; i < r.Rows(); ++i) {
-            std::string line;
-            for (int c = 0; c < 8; ++c)
-                line += (c ? "|" : "") + r.Text(i, c);
-            out.push_back(line);
-        }
-        return out;
+        return Lines(*db, 8, "SELECT journal, seq, kind, tel, short_name, event, state, "
+                             "abs(extract(epoch FROM now() - opened_at)) < 3600 FROM alarms ORDER BY id");
     };
     const std::vector<std::string> mainAlarms = {
         "main|1|Silent|+79001000003|Гараж|Нет связи с объектом|open|t",
@@ -1601,6 +1778,91 @@ TEST_F(Database, ASaveMadeWhileTheDatabaseIsAwayGoesOnItsReturn)
     ASSERT_TRUE(sync.WaitSettled(10s));
     ui.ServeUntil([&] { return !refused.empty(); });
     EXPECT_EQ(refused.size(), 1u) << "a register the database cannot take is told";
+}
+
+TEST_F(Database, WhatTheDeskDidWhileTheDatabaseWasAwayGoesWithItsRowsSoNothingIsSentOrLeftOpenTwice)
+{
+    kv::test::TempDir dir;
+    kv::test::WriteFileBytes(dir.File("config.ini"),
+                             "[Database]\r\nConnection=" + Conninfo() + "\r\nStation=" + kv::Str("Приёмник 1"_cp) + "\r\n");
+    kv::VirtualClock clock(kv::LocalNow());
+    const std::string ivanov = kv::Str("Иванов"_cp), petrov = kv::Str("Петров"_cp), responder = "+79990000001";
+    const auto start = [&](kv::DeviceRegister& reg) {
+        reg.Replace({Device(kv::Str("Склад"_cp), "+79001000001"), Device(kv::Str("Офис"_cp), "+79001000002"),
+                     Device(kv::Str("Гараж"_cp), "+79001000003")});
+        auto core = std::make_unique<kv::StationCore>(reg, "config.ini");
+        core->WorkerClock = &clock;
+        core->Open([](const std::string&) {}, [](const std::string&) {});
+        core->Desk().SetClock(clock);
+        core->Modem1->Running = true;
+        return core;
+    };
+    const auto intrusion = [&](kv::StationCore& core, const std::string& tel, const std::string& name) {
+        core.HandOver(kv::SmsReport(tel, name, kv::Str("Внимание, сработал датчик движения"_cp)), tel);
+        return core.Desk().Rows().back().id;
+    };
+
+    Control("stop -m immediate");
+    {
+        kv::DeviceRegister reg;
+        auto core = start(reg);
+        core->SetEscalationTexts("1", responder);
+        const std::uint64_t store = intrusion(*core, "+79001000001", kv::Str("Склад"_cp));
+        const std::uint64_t office = intrusion(*core, "+79001000002", kv::Str("Офис"_cp));
+        ASSERT_TRUE(core->Desk().Handle(office, kv::kHandlingResults[1], kv::Str("Группа 3 на месте"_cp), ivanov));
+        for (int s = 0; s < 61; ++s) {
+            clock.Advance(1000);
+            core->Tick();
+        }
+        std::optional<kv::TModem::SmsSend> sms = core->Modem1->TakeSend();
+        ASSERT_TRUE(sms.has_value()) << "escalated here: the centre cannot be asked";
+        EXPECT_EQ(sms->number, responder);
+        sms->outcome(true);
+        ASSERT_EQ(core->Desk().Find(store)->escalatedTo, std::vector<std::string>{responder});
+        core->EventsLog->SyncNow();
+    } // and the receiver restarted before the database came back
+    Control("start -w -l server.log");
+    kv::DeviceRegister reg;
+    auto core = start(reg);
+    core->Tick();
+    ASSERT_TRUE(core->Centre()->WaitCaughtUp(15s));
+    auto db = Open();
+    const auto alarms = [&] {
+        return Lines(*db, 7, "SELECT tel, state, escalated_at IS NOT NULL, coalesce(closed_by, ''), coalesce(result, ''), "
+                             "coalesce(comment, ''), coalesce(closed_at = (SELECT event_time FROM events e "
+                             "  WHERE e.journal = 'main' AND e.status = 'Обработка' AND e.tel = a.tel), false) "
+                             "FROM alarms a ORDER BY id");
+    };
+    // Closed at the time of its "Обработка" row, by its operator, with its result and comment.
+    EXPECT_EQ(alarms(), (std::vector<std::string>{"+79001000001|open|t||||f",
+                                                  "+79001000002|closed|f|Иванов|Выезд группы|Группа 3 на месте|t"}));
+
+    // The chosen receiver claims what is due: not the alarm escalated here.
+    AddAlarms(*db, 1);
+    const auto chosen = [&] {
+        return db->Exec("SELECT role || ' ' || left(modem1_up::text, 1) FROM stations WHERE name = 'Приёмник 1'").Text(0, 0);
+    };
+    const auto until = std::chrono::steady_clock::now() + 3s;
+    while (chosen() != "receiver t" && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(10ms);
+    kv::centre::AlarmQueue queue(*db, kv::Str("Пульт"_cp));
+    std::vector<std::string> claimed;
+    for (const kv::centre::CentreAlarm& a : queue.ClaimEscalations(kv::Str("Приёмник 1"_cp), 0s))
+        claimed.push_back(a.shortName);
+    EXPECT_EQ(claimed, std::vector<std::string>{kv::Str("Объект 3"_cp)});
+
+    // Closed at another desk first: this desk's later handling leaves that close as it is.
+    const std::uint64_t garage = intrusion(*core, "+79001000003", kv::Str("Гараж"_cp));
+    ASSERT_TRUE(core->Centre()->WaitCaughtUp(10s));
+    const long long centreId = Ids(*db, "tel = '+79001000003'").at(0);
+    kv::centre::AlarmQueue other(*db, kv::Str("Пульт 2"_cp));
+    ASSERT_TRUE(other.Take(centreId, petrov).taken);
+    ASSERT_TRUE(other.Close(centreId, petrov, kv::Str("Ложная тревога"_cp), "", kv::Str("Обработано: Ложная тревога"_cp)));
+    ASSERT_TRUE(core->Desk().Handle(garage, kv::kHandlingResults[3], "", ivanov));
+    core->EventsLog->SyncNow();
+    ASSERT_TRUE(core->Centre()->WaitCaughtUp(10s));
+    EXPECT_EQ(alarms().back(), "+79001000003|closed|f|Петров|Ложная тревога||f");
+    EXPECT_FALSE(std::filesystem::exists("forwarded-desk.txt")) << "nothing left for the centre to learn";
 }
 
 TEST_F(Database, AReceiversTilesComeBackByDeviceAfterARestartAndAFileStationWritesNoPagesFile)

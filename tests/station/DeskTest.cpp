@@ -37,6 +37,15 @@ public:
     void Journal(std::string_view status, const std::string& tel, const std::string& event, double) override
     {
         rows.push_back({std::string(status), tel, event});
+        if (numberRows)
+            ++lastSeq;
+    }
+    void Escalated(const kv::OpenAlarm& a, double) override { told.push_back("escalated " + a.journal + " " + std::to_string(a.seq)); }
+    void Handled(const kv::OpenAlarm& a, std::uint64_t rowSeq, std::string_view result, std::string_view comment,
+                 const std::string& user, double) override
+    {
+        told.push_back("handled " + a.journal + " " + std::to_string(a.seq) + " by row " + std::to_string(rowSeq) +
+                       ": " + std::string(result) + "|" + std::string(comment) + "|" + user);
     }
     void Techno(const std::string& text, Rgb) override { techno.push_back(text); }
     bool SendSms(const std::string& number, const std::string& text, const std::string& oneSmsText,
@@ -77,7 +86,10 @@ public:
     bool running = true;
     bool busy = false;
     std::uint64_t lastSeq = 0;
+    bool numberRows = false; // each row journalled here takes the next number
     std::uint64_t forwarded = 0;
+    // What the desk told of its own rows' escalation and handling.
+    std::vector<std::string> told;
 };
 
 class Desk : public ::testing::Test {
@@ -245,10 +257,14 @@ TEST_F(Desk, ALossOpensOneRowHoweverManyTimeOutsAndItsReturnIsNotedOnTheRow)
 
 TEST_F(Desk, HandlingJournalsResultCommentOperatorAndWaitThenClosesTheRow)
 {
+    station.lastSeq = 7;
+    station.numberRows = true;
     const std::uint64_t id = OpenAlarm();
     OpenAlarm(kOfficeTel);
     clock.Advance(83000);
-    ASSERT_TRUE(desk.Handle(id, kHandlingResults[1], "Группа 3 на месте"_cp, Str("Иванов"_cp)));
+    ASSERT_TRUE(desk.Handle(id, kHandlingResults[1], "Группа 3\nна месте "_cp, Str("Иванов"_cp)));
+    EXPECT_EQ(station.told, (std::vector<std::string>{Str("handled main 7 by row 8: Выезд группы|Группа 3 на месте|Иванов"_cp)}))
+        << "the centre closes its copy with the journalled row's result, comment and operator";
     ASSERT_EQ(station.rows.size(), 1u);
     EXPECT_EQ(station.rows[0].status, status::kHandling);
     EXPECT_EQ(station.rows[0].tel, kStoreTel);
@@ -672,8 +688,26 @@ TEST_F(Desk, AnAlarmTheCentreGaveThisReceiverGoesToEachNumberOnceUnshownAndIsDon
     ASSERT_EQ(station.sends.size(), 5u) << "only the row the centre has not got yet";
     EXPECT_NE(station.sends[4].text.find(Str("Офис"_cp)), std::string::npos);
     station.sends[4].outcome(true);
+    EXPECT_EQ(station.told, (std::vector<std::string>{"escalated main 13"})) << "its own row, not the claimed one";
+    // Its row reaches the centre, marked escalated, and the centre's copy
+    // stands in for it: this desk finishes what it began.
+    station.forwarded = 13;
+    centre::CentreAlarm copy = far;
+    copy.id = 90;
+    copy.station = "north";
+    copy.seq = 13;
+    copy.tel = kOfficeTel;
+    copy.escalated = true;
+    desk.SetCentreAlarms({copy}, "north");
+    const auto standIn = std::find_if(desk.Rows().begin(), desk.Rows().end(),
+                                      [](const kv::OpenAlarm& a) { return a.centreId == 90; });
+    ASSERT_NE(standIn, desk.Rows().end());
+    EXPECT_EQ(standIn->escalatedTo, std::vector<std::string>{"+79110000001"});
     Wait(1);
+    ASSERT_EQ(station.sends.size(), 6u);
+    EXPECT_EQ(station.sends[5].number, "+79110000002");
     station.sends.back().outcome(true);
+    EXPECT_EQ(station.told.size(), 1u) << "told once, at the first number reached";
 
     // Without modem 1 it waits, told once, as a row of its own would.
     const std::size_t sent = station.sends.size();
