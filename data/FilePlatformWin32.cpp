@@ -6,9 +6,14 @@
 #include <direct.h>
 #include <io.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #define NOMINMAX
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+
+// The tables and journals are read by their stat size and cut by ftruncate.
+static_assert(sizeof(off_t) == 8 && sizeof(static_cast<struct stat*>(nullptr)->st_size) == 8,
+              "the build must ask for 64-bit file offsets");
 
 namespace kv::files {
 
