@@ -1,8 +1,9 @@
 #include "timing/MMTimer.h"
 
+#include "timing/TimerPeriod.h"
+
 #include <chrono>
 #include <condition_variable>
-#include <ctime>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -32,12 +33,33 @@ struct MMTimerState {
     SteadyClock::duration period{};
     bool periodic = false;
 
+    // The system timer period this timer holds while armed; 0 when none.
+    std::uint32_t periodHeld = 0;
+    std::uint32_t finest = 1;
+    std::uint32_t coarsest = 1000000;
+
     bool stop = false;
     std::thread thread;
     bool threadStarted = false;
 };
 
 namespace {
+
+// Called with the state's lock held. An armed timer holds the period its
+// resolution asks for, within what the system offers.
+void HoldPeriod(MMTimerState& s, bool armed)
+{
+    std::uint32_t wanted = 0;
+    if (armed)
+        wanted = s.resolution < s.finest ? s.finest : s.resolution > s.coarsest ? s.coarsest : s.resolution;
+    if (wanted == s.periodHeld)
+        return;
+    if (s.periodHeld != 0)
+        timerperiod::End(s.periodHeld);
+    if (wanted != 0)
+        timerperiod::Begin(wanted);
+    s.periodHeld = wanted;
+}
 
 void RunTimerThread(const std::shared_ptr<MMTimerState>& s)
 {
@@ -65,6 +87,7 @@ void RunTimerThread(const std::shared_ptr<MMTimerState>& s)
             }
         } else {
             s->armed = false;
+            HoldPeriod(*s, false);
         }
         TMMTimer::TNotifyEvent handler = s->handler;
         TMMTimer* sender = s->owner;
@@ -100,6 +123,7 @@ void Rearm(const std::shared_ptr<MMTimerState>& s)
         s->deadline = SteadyClock::now() + s->period;
         s->armed = true;
     }
+    HoldPeriod(*s, s->armed);
     s->wake.notify_all();
 }
 
@@ -109,8 +133,7 @@ void Rearm(const std::shared_ptr<MMTimerState>& s)
 
 TMMTimer::TMMTimer() : m_state(std::make_shared<detail::MMTimerState>())
 {
-    timespec resolution{};
-    if (clock_getres(CLOCK_MONOTONIC, &resolution) != 0)
+    if (!timerperiod::Range(m_state->finest, m_state->coarsest))
         throw EMMTimerError("Can't get DevCaps for MMTimer");
     m_state->owner = this;
 }
@@ -124,6 +147,7 @@ TMMTimer::~TMMTimer()
         m_state->stop = true;
         m_state->armed = false;
         ++m_state->generation;
+        detail::HoldPeriod(*m_state, false);
         m_state->owner = nullptr;
         m_state->wake.notify_all();
         thread = std::move(m_state->thread);
