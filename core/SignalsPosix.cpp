@@ -1,6 +1,6 @@
 #include "core/Signals.h"
 
-#include "timing/UiThread.h"
+#include "core/SignalsClose.h"
 
 #include <cerrno>
 #include <csignal>
@@ -15,9 +15,7 @@ namespace kv {
 namespace {
 
 int g_pipe[2] = {-1, -1};
-std::mutex g_mutex;
-// Kept to the end of the process on purpose: the watcher thread reads it.
-std::function<void()>* g_close = nullptr;
+std::mutex g_mutex; // the pipe's creation
 
 void OnSignal(int)
 {
@@ -38,12 +36,7 @@ void WatchSignals()
             continue;
         if (n <= 0)
             return;
-        std::function<void()> close;
-        {
-            std::lock_guard lock(g_mutex);
-            close = *g_close;
-        }
-        PostToUi(std::move(close));
+        signals::PostClose();
     }
 }
 
@@ -51,12 +44,9 @@ void WatchSignals()
 
 void CloseOnSignals(std::function<void()> close)
 {
+    signals::KeepClose(std::move(close));
     {
         std::lock_guard lock(g_mutex);
-        if (g_close)
-            *g_close = std::move(close);
-        else
-            g_close = new std::function<void()>(std::move(close));
         if (g_pipe[0] < 0) {
             if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_pipe) != 0)
                 return;

@@ -1,8 +1,6 @@
 #include "core/Signals.h"
 
-#include "timing/UiThread.h"
-
-#include <mutex>
+#include "core/SignalsClose.h"
 
 #include <windows.h>
 
@@ -10,21 +8,11 @@ namespace kv {
 
 namespace {
 
-std::mutex g_mutex;
-// Kept to the end of the process on purpose: the handler's thread reads it.
-std::function<void()>* g_close = nullptr;
-
 // The system calls this on a thread of its own, so it may post the close.
 BOOL WINAPI OnConsoleEvent(DWORD event)
 {
-    std::function<void()> close;
-    {
-        std::lock_guard lock(g_mutex);
-        if (!g_close)
-            return FALSE;
-        close = *g_close;
-    }
-    PostToUi(std::move(close));
+    if (!signals::PostClose())
+        return FALSE;
     switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
@@ -42,13 +30,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
 
 void CloseOnSignals(std::function<void()> close)
 {
-    {
-        std::lock_guard lock(g_mutex);
-        if (g_close)
-            *g_close = std::move(close);
-        else
-            g_close = new std::function<void()>(std::move(close));
-    }
+    signals::KeepClose(std::move(close));
     ::SetConsoleCtrlHandler(&OnConsoleEvent, TRUE);
 }
 
