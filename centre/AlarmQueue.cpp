@@ -82,7 +82,7 @@ void AlarmQueue::Release(long long id, const std::string& op)
 }
 
 bool AlarmQueue::Close(long long id, const std::string& op, const std::string& result, const std::string& comment,
-                       const std::string& handledEvent)
+                       const std::string& handledEvent, ClosedRow* row)
 {
     bool closed = false;
     m_db.Transaction([&] {
@@ -99,10 +99,17 @@ bool AlarmQueue::Close(long long id, const std::string& op, const std::string& r
                       "ON CONFLICT (station) DO UPDATE SET seq = desk_seq.seq + 1 RETURNING seq",
                       {m_desk})
                 .Text(0, 0);
-        m_db.Exec("INSERT INTO events (station, journal, seq, event_time, status, tel, event, short_name) "
-                  "VALUES ($1, 'desk', $2::bigint, now(), $3, $4, $5, $6)",
-                  {m_desk, seq, Utf8FromCp1251(status::kHandling), alarm.Text(0, 0), Utf8FromCp1251(handledEvent),
-                   alarm.Text(0, 1)});
+        const pg::Result written =
+            m_db.Exec("INSERT INTO events (station, journal, seq, event_time, status, tel, event, short_name) "
+                      "VALUES ($1, 'desk', $2::bigint, now(), $3, $4, $5, $6) RETURNING extract(epoch FROM event_time)",
+                      {m_desk, seq, Utf8FromCp1251(status::kHandling), alarm.Text(0, 0), Utf8FromCp1251(handledEvent),
+                       alarm.Text(0, 1)});
+        if (row) {
+            row->deskSeq = std::stoll(seq);
+            row->at = LocalDateTimeOf(written.Real(0, 0));
+            row->tel = Cp1251FromUtf8(alarm.Text(0, 0));
+            row->event = handledEvent;
+        }
         closed = true;
     });
     return closed;

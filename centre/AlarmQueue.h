@@ -39,9 +39,9 @@ public:
     void Release(long long id, const std::string& op);
     // Closed with the result and comment, and a desk row "Обработка" with the
     // alarm's number and short name and `handledEvent` as its text. False,
-    // with nothing written, when we no longer hold it.
+    // with nothing written, when we no longer hold it. `row`: what was written.
     bool Close(long long id, const std::string& op, const std::string& result, const std::string& comment,
-               const std::string& handledEvent);
+               const std::string& handledEvent, ClosedRow* row = nullptr);
     // Every alarm not closed, the oldest first.
     std::vector<CentreAlarm> Waiting();
     // Escalation is sent by one receiver: the first by name among those whose

@@ -101,10 +101,11 @@ void AlarmQueueWorker::Close(long long id, const std::string& op, const std::str
 {
     Enqueue(
         [this, id, op, result, comment, handledEvent, done](AlarmQueue& queue) {
-            const bool closed = queue.Close(id, op, result, comment, handledEvent);
-            m_post([done, closed] { done(closed, {}); });
+            ClosedRow row;
+            const bool closed = queue.Close(id, op, result, comment, handledEvent, &row);
+            m_post([done, closed, row] { done(closed, {}, row); });
         },
-        [this, done](const std::string& error) { m_post([done, error] { done(false, error); }); });
+        [this, done](const std::string& error) { m_post([done, error] { done(false, error, {}); }); });
 }
 
 } // namespace kv::centre

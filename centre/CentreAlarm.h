@@ -3,6 +3,7 @@
 // station text (code page 1251); the database holds them as UTF-8.
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace kv::centre {
 
@@ -22,6 +23,18 @@ struct CentreAlarm {
     bool escalated = false;
 };
 
+// The "Обработка" row a close wrote to the centre, as the desk journals it too.
+struct ClosedRow {
+    long long deskSeq = 0; // its number among this desk's rows in the centre
+    double at = 0;         // station date-time of the centre's row
+    std::string tel, event;
+};
+
+// A journal's tag on the desk's own copy of that row: the forwarder sends it
+// as that row, not as one more.
+inline constexpr std::string_view kDeskRowTag = "centre-desk-row ";
+inline std::string DeskRowTag(long long deskSeq) { return std::string(kDeskRowTag) + std::to_string(deskSeq); }
+
 // What a desk does to an alarm of the queue. Each call returns at once; the
 // answer comes later on the thread that the implementation posts to (the UI's).
 class IAlarmHandling {
@@ -35,9 +48,9 @@ public:
     virtual void Renew(long long id, const std::string& op) = 0;
     // The dialog was cancelled: back to the queue.
     virtual void Release(long long id, const std::string& op) = 0;
-    // The result and the "Обработка" row; `closed` false when the alarm was no
-    // longer ours or the database failed (`error`).
-    using CloseDone = std::function<void(bool closed, const std::string& error)>;
+    // The result and the "Обработка" row (`row`, when closed); `closed` false
+    // when the alarm was no longer ours or the database failed (`error`).
+    using CloseDone = std::function<void(bool closed, const std::string& error, const ClosedRow& row)>;
     virtual void Close(long long id, const std::string& op, const std::string& result, const std::string& comment,
                        const std::string& handledEvent, CloseDone done) = 0;
 };

@@ -365,9 +365,13 @@ void Forwarder::Connect()
     }
     Heartbeat();
     for (auto& j : m_journals) {
-        const long long inDatabase = m_db.Exec("SELECT coalesce(max(seq), 0) FROM events WHERE station = $1 AND journal = $2",
-                                               {m_options.station, j->source.name})
-                                         .Integer(0, 0);
+        // A copy of a desk row counts as sent where the desk row is marked with it.
+        const long long inDatabase =
+            m_db.Exec("SELECT greatest((SELECT coalesce(max(seq), 0) FROM events WHERE station = $1 AND journal = $2),"
+                      " (SELECT coalesce(max(main_seq), 0) FROM events WHERE station = $1 AND journal = 'desk'"
+                      "  AND $2 = 'main'))",
+                      {m_options.station, j->source.name})
+                .Integer(0, 0);
         // Never past what the database holds: a standby promoted without the
         // last commits gets them again.
         const auto held = static_cast<std::uint64_t>(std::max(0LL, inDatabase));
@@ -382,6 +386,22 @@ void Forwarder::Connect()
         }
         j->catchUp.clear();
         j->readUpTo = 0;
+    }
+    const auto main = std::find_if(m_journals.begin(), m_journals.end(),
+                                   [](const auto& j) { return j->source.name == "main"; });
+    if (m_options.unmirrored && main != m_journals.end()) {
+        const pg::Result r = m_db.Exec("SELECT seq, extract(epoch FROM event_time), tel, event FROM events "
+                                       "WHERE station = $1 AND journal = 'desk' AND main_seq IS NULL ORDER BY seq",
+                                       {m_options.station});
+        std::vector<ClosedRow> rows;
+        // A copy the journal holds, not yet sent, is no row left out. Asked
+        // here, before this connection sends anything: only a send forgets a tag.
+        for (int i = 0; i < r.Rows(); ++i)
+            if ((*main)->source.log->StateOf(DeskRowTag(r.Integer(i, 0))) == DurableJournal::TagState::Unknown)
+                rows.push_back({r.Integer(i, 0), LocalDateTimeOf(r.Real(i, 1)), Cp1251FromUtf8(r.Text(i, 2)),
+                                Cp1251FromUtf8(r.Text(i, 3))});
+        if (!rows.empty())
+            m_options.unmirrored(std::move(rows));
     }
 }
 
@@ -462,10 +482,30 @@ bool Forwarder::ForwardSome(Journal& j)
     return true;
 }
 
-void Forwarder::Send(Journal& j, const std::vector<Row>& rows)
+void Forwarder::Send(Journal& j, const std::vector<Row>& all)
 {
+    // The desk's copies of its centre closes, by their rows' numbers here.
+    std::vector<std::pair<const Row*, long long>> copies;
+    std::vector<Row> rows;
+    if (j.source.name == "main") {
+        const std::map<std::uint64_t, std::string> tagged = j.source.log->TaggedRows(kDeskRowTag);
+        for (const Row& r : all) {
+            const auto it = tagged.find(r.seq);
+            long long deskSeq = 0;
+            if (it != tagged.end())
+                if (const std::optional<double> n = TextToFloat(std::string_view(it->second).substr(kDeskRowTag.size()));
+                    n && *n >= 1 && *n < 1e15)
+                    deskSeq = static_cast<long long>(*n);
+            if (deskSeq != 0)
+                copies.emplace_back(&r, deskSeq);
+            else
+                rows.push_back(r);
+        }
+    } else {
+        rows = all;
+    }
     // Placeholders only in the text; every value goes as a parameter.
-    std::string sql = "INSERT INTO events (station, journal, seq, event_time, status, tel, event, short_name) VALUES ";
+    std::string sql = "VALUES ";
     std::vector<pg::Param> params{m_options.station, j.source.name};
     params.reserve(2 + rows.size() * 6);
     int n = 2;
@@ -485,19 +525,46 @@ void Forwarder::Send(Journal& j, const std::vector<Row>& rows)
         params.push_back(Utf8FromCp1251(r.event));
         params.push_back(Utf8FromCp1251(r.shortName));
     }
+    const std::string columns = "(station, journal, seq, event_time, status, tel, event, short_name)";
+    // A row the centre has as a desk's copy already (its tag gone, the batch
+    // sent again) is not sent as a row of its own: matched by its number.
+    if (j.source.name == "main")
+        sql = "INSERT INTO events " + columns + " SELECT * FROM (" + sql + ") v " + columns +
+              " WHERE NOT EXISTS (SELECT FROM events d WHERE d.station = v.station AND d.journal = 'desk'"
+              " AND d.main_seq = v.seq)";
+    else
+        sql = "INSERT INTO events " + columns + " " + sql;
     sql += " ON CONFLICT (station, seq, journal) DO NOTHING";
     // The rows and their alarms commit together: a batch sent again after a
     // crash finds both there, and nothing is opened twice.
-    const std::vector<std::size_t> ready = ReadyOutcomes(&j, rows.back().seq);
+    const std::vector<std::size_t> ready = ReadyOutcomes(&j, all.back().seq);
     m_db.Transaction([&] {
-        m_db.Exec(sql, params);
+        if (!rows.empty())
+            m_db.Exec(sql, params);
+        for (const auto& [r, deskSeq] : copies) {
+            const bool marked =
+                m_db.Exec("UPDATE events SET main_seq = $3::bigint WHERE station = $1 AND journal = 'desk' "
+                          "AND seq = $2::bigint",
+                          {m_options.station, std::to_string(deskSeq), std::to_string(r->seq)})
+                    .Affected() > 0;
+            // The centre lost its row (a database started anew): the copy stands in.
+            if (!marked)
+                m_db.Exec("INSERT INTO events (station, journal, seq, event_time, status, tel, event, short_name) "
+                          "VALUES ($1, 'main', $2::bigint, to_timestamp($3::double precision), $4, $5, $6, $7) "
+                          "ON CONFLICT (station, seq, journal) DO NOTHING",
+                          {m_options.station, std::to_string(r->seq), EpochText(r->time), Utf8FromCp1251(r->status),
+                           Utf8FromCp1251(r->tel), Utf8FromCp1251(r->event), Utf8FromCp1251(r->shortName)});
+        }
         OpenAlarms(j, rows);
         ApplyOutcomes(ready);
     });
     if (m_options.afterCommit)
         m_options.afterCommit();
     DropOutcomes(ready);
-    Advance(j, rows.back().seq);
+    Advance(j, all.back().seq);
+    // Only past the mark: a batch sent again after a stop still knows its copies.
+    for (const auto& [r, deskSeq] : copies)
+        j.source.log->ForgetTag(DeskRowTag(deskSeq));
 }
 
 std::vector<std::size_t> Forwarder::ReadyOutcomes(const Journal* j, std::uint64_t upTo)
@@ -698,7 +765,8 @@ void Forwarder::Run()
 }
 
 std::unique_ptr<Forwarder> StartForwarder(const IniFile& config, std::vector<ForwardedJournal> journals,
-                                          const std::string& role, IClock* clock)
+                                          const std::string& role, IClock* clock,
+                                          std::function<void(std::vector<ClosedRow>)> unmirrored)
 {
     const std::optional<DatabaseSettings> settings = ReadDatabaseSettings(config);
     if (!settings)
@@ -708,6 +776,7 @@ std::unique_ptr<Forwarder> StartForwarder(const IniFile& config, std::vector<For
     options.station = settings->station;
     options.role = role;
     options.clock = clock;
+    options.unmirrored = std::move(unmirrored);
     auto forwarder = std::make_unique<Forwarder>(std::move(options), std::move(journals));
     forwarder->Start();
     return forwarder;

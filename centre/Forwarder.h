@@ -20,6 +20,10 @@
 // marked escalated, or closed with the "Обработка" row, so that no receiver
 // sends it again and no desk finds it open. Kept in a file of its own until
 // the database has it.
+//
+// A row the desk journalled as its copy of a centre close (tagged so in the
+// journal) is not sent as a row: the centre's row is marked with its number.
+#include "centre/CentreAlarm.h"
 #include "centre/Pg.h"
 #include "data/DurableJournal.h"
 #include "data/IniFile.h"
@@ -67,6 +71,10 @@ struct ForwarderOptions {
     std::chrono::milliseconds stopDrain{2000};
     // Tests: runs after each commit, before the mark is written.
     std::function<void()> afterCommit;
+    // At each connection, on the forwarder's thread: the station's closes in
+    // the centre whose rows its main journal has not sent as their copies (a
+    // stop between a close and its journalling), for the desk to journal.
+    std::function<void(std::vector<ClosedRow>)> unmirrored;
 };
 
 enum class Link { Connecting, Connected, Unreachable };
@@ -196,6 +204,7 @@ private:
 // The forwarder "config.ini" asks for, started on the posting thread; none
 // (no thread, no file) without a [Database] section.
 std::unique_ptr<Forwarder> StartForwarder(const IniFile& config, std::vector<ForwardedJournal> journals,
-                                          const std::string& role = "receiver", IClock* clock = nullptr);
+                                          const std::string& role = "receiver", IClock* clock = nullptr,
+                                          std::function<void(std::vector<ClosedRow>)> unmirrored = nullptr);
 
 } // namespace kv::centre

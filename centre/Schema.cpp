@@ -202,6 +202,14 @@ CREATE TRIGGER object_cards_register_notify AFTER INSERT OR UPDATE OR DELETE ON 
 CREATE TRIGGER object_contacts_register_notify AFTER INSERT OR UPDATE OR DELETE ON object_contacts
     FOR EACH STATEMENT EXECUTE FUNCTION korvalen_register_notify();
 )sql"},
+    {5, R"sql(
+-- A desk journals its handling of a centre alarm in its own main journal too:
+-- the number that copy has there, set when the desk forwards it, so that it
+-- is not sent again as a row of its own. Rows written before are nobody's copy.
+ALTER TABLE events ADD COLUMN main_seq bigint;
+UPDATE events SET main_seq = 0 WHERE journal = 'desk';
+CREATE INDEX events_desk_copies ON events (station, main_seq) WHERE journal = 'desk';
+)sql"},
 };
 
 // At each start, not in a step: the viewers' role may come later, made by

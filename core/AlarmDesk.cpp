@@ -848,8 +848,11 @@ void AlarmDesk::EscalateClaimed(const std::vector<centre::CentreAlarm>& claimed)
     Escalate();
 }
 
-void AlarmDesk::CentreRowClosed(long long centreId)
+void AlarmDesk::CentreRowClosed(long long centreId, const centre::ClosedRow* row)
 {
+    // Whether or not the feed has taken the row away already.
+    if (row)
+        m_station.CentreHandled(*row);
     const auto it = std::find_if(m_rows.begin(), m_rows.end(), [&](const OpenAlarm& a) { return a.centreId == centreId; });
     if (it == m_rows.end())
         return;

@@ -155,6 +155,9 @@ public:
     {
         (void)alarm, (void)rowSeq, (void)result, (void)comment, (void)user, (void)at;
     }
+    // A centre alarm closed by this desk: its "Обработка" row, as the centre
+    // has it, goes into this station's own journal too, once.
+    virtual void CentreHandled(const centre::ClosedRow& row) { (void)row; }
     // The number of the row journalled last in the main or the ring journal; 0 when unknown.
     virtual std::uint64_t LastRowSeq(bool ring)
     {
@@ -234,8 +237,9 @@ public:
     // The centre's alarms this receiver claimed for escalation: each goes by
     // SMS to every escalation number as a row of its own would, and is not shown.
     void EscalateClaimed(const std::vector<centre::CentreAlarm>& claimed);
-    // The centre row closed by this desk: gone at once, ahead of the feed.
-    void CentreRowClosed(long long centreId);
+    // The centre row closed by this desk: gone at once, ahead of the feed;
+    // `row` (the close's "Обработка" row) journalled here too.
+    void CentreRowClosed(long long centreId, const centre::ClosedRow* row = nullptr);
 
     // Every second: escalation, and a step of the wall clock told in the
     // technological journal (waits run on the monotonic clock regardless).

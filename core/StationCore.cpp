@@ -10,6 +10,7 @@
 #include "data/IniFile.h"
 #include "data/RecordEvent.h"
 #include "data/Schemas.h"
+#include "data/Status.h"
 #include "data/SmsParts.h"
 #include "data/Text.h"
 #include "devices/DeviceRegister.h"
@@ -126,9 +127,17 @@ void StationCore::Open(const Message& inform, const Message& warn)
     DialEventsLog->Open(kDialJournalEmpty, inform, LocalNow());
     // With a centre, every row also goes to its database; the files stay first.
     // A desk until one of its modems runs (Tick).
+    // Closes whose rows a stop kept out of the journal come back to it.
+    const auto unmirrored = [this, alive = m_alive](std::vector<centre::ClosedRow> rows) {
+        PostToUi([this, alive, rows = std::move(rows)] {
+            if (*alive)
+                for (const centre::ClosedRow& row : rows)
+                    CentreHandled(row);
+        });
+    };
     m_forwarder = centre::StartForwarder(IniFile(m_configFile),
                                          {{"main", "t3.bin", EventsLog.get()}, {"ring", "t6.bin", DialEventsLog.get()}},
-                                         "desk", WorkerClock);
+                                         "desk", WorkerClock, unmirrored);
     if (m_forwarder)
         if (const auto centre = centre::ReadDatabaseSettings(IniFile(m_configFile))) {
             m_centreName = Cp1251FromUtf8(centre->station);
@@ -717,6 +726,23 @@ void StationCore::Handled(const OpenAlarm& alarm, std::uint64_t rowSeq, std::str
     if (m_forwarder)
         m_forwarder->NoteOutcome(
             {true, alarm.journal, alarm.seq, at, rowSeq, std::string(result), std::string(comment), user});
+}
+
+void StationCore::CentreHandled(const centre::ClosedRow& row)
+{
+    if (!EventsLog || row.deskSeq <= 0)
+        return;
+    // Once: the close's answer and a connection's look for rows left out may
+    // both bring it.
+    const std::string tag = centre::DeskRowTag(row.deskSeq);
+    if (!m_deskRowsJournalled.insert(row.deskSeq).second ||
+        EventsLog->StateOf(tag) != DurableJournal::TagState::Unknown)
+        return;
+    try {
+        EventsLog->PostTagged(tag, [&] { Record(EventsTable, status::kHandling, row.tel, row.event, row.at); });
+    } catch (const std::exception& e) {
+        Techno(Str("Не удалось записать событие в журнал: "_cp) + e.what(), kRed);
+    }
 }
 
 std::uint64_t StationCore::LastRowSeq(bool ring)

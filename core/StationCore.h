@@ -31,6 +31,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -195,6 +196,7 @@ public:
     void Escalated(const OpenAlarm& alarm, double at) override;
     void Handled(const OpenAlarm& alarm, std::uint64_t rowSeq, std::string_view result, std::string_view comment,
                  const std::string& user, double at) override;
+    void CentreHandled(const centre::ClosedRow& row) override;
 
 private:
     void Record(MemTable& journal, std::string_view status, const std::string& tel, const std::string& event,
@@ -232,6 +234,8 @@ private:
     // With a centre: the claims of the escalations this receiver is to send.
     std::unique_ptr<centre::AlarmQueueWorker> m_escalations;
     std::string m_centreName; // this station's name there, station text
+    // The centre's rows of this desk journalled here in this run (UI thread).
+    std::set<long long> m_deskRowsJournalled;
     bool m_claiming = false;
     bool m_receiving = false; // a modem has run: the centre lists a receiver, not a desk
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

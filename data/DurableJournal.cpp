@@ -835,6 +835,15 @@ void DurableJournal::ForgetTag(const std::string& tag)
     m_tags.erase(tag);
 }
 
+std::map<std::uint64_t, std::string> DurableJournal::TaggedRows(std::string_view prefix) const
+{
+    std::map<std::uint64_t, std::string> rows;
+    std::lock_guard lock(m_lock);
+    for (auto it = m_tags.lower_bound(prefix); it != m_tags.end() && it->first.starts_with(prefix); ++it)
+        rows.emplace(it->second, it->first);
+    return rows;
+}
+
 DurableJournal::Health DurableJournal::State() const
 {
     std::lock_guard lock(m_lock);

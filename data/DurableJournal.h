@@ -124,6 +124,8 @@ public:
     TagState StateOf(const std::string& tag) const;
     // What the tag stands for is done with: it is no longer carried into new segments.
     void ForgetTag(const std::string& tag);
+    // The rows on disk whose tags begin with `prefix`: their numbers and tags.
+    std::map<std::uint64_t, std::string> TaggedRows(std::string_view prefix) const;
 
     // Whether writing works now, and the reason (CP1251) of the failure that
     // began the last failure period (kept after it ended).

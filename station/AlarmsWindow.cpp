@@ -426,11 +426,11 @@ void TAlarmsForm::AskCentre(std::uint64_t id, long long centreId, const std::str
         const std::string event = HandledEvent(result, comment, op, waited());
         QPointer<TAlarmsForm> self(this);
         m_centre->Close(centreId, op, result, CleanComment(comment), event,
-                        [self, centreId](bool closed, const std::string& error) {
+                        [self, centreId](bool closed, const std::string& error, const centre::ClosedRow& row) {
                             if (!self)
                                 return;
                             if (closed)
-                                self->m_desk.CentreRowClosed(centreId);
+                                self->m_desk.CentreRowClosed(centreId, &row);
                             else if (!error.empty())
                                 ShowWarning(Str("Обработка не записана в базу центра: "_cp) + error, self);
                             else

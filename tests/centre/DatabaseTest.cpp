@@ -15,6 +15,7 @@
 #include "core/BoardState.h"
 #include "core/StationCore.h"
 #include "receiver/Receiver.h"
+#include "report/ShiftReport.h"
 #include "timing/UiThread.h"
 #include "devices/DeviceRegister.h"
 #include "data/DurableJournal.h"
@@ -1336,9 +1337,13 @@ TEST_F(Database, ADesksWindowsTakeAndCloseThroughAWorkerAndAreAnsweredOnTheirOwn
         told.push_back((taken ? "taken" : "lost to " + holder) + (error.empty() ? "" : ", error"));
         EXPECT_EQ(std::this_thread::get_id(), ui);
     };
-    const auto closed = [&](bool done, const std::string& error) {
+    kv::centre::ClosedRow written;
+    const auto closed = [&](bool done, const std::string& error, const kv::centre::ClosedRow& row) {
         told.push_back((done ? "closed" : "not closed") + (error.empty() ? std::string() : ", error"));
         EXPECT_EQ(std::this_thread::get_id(), ui);
+        EXPECT_EQ(done, row.deskSeq != 0) << "only a close tells the row it wrote";
+        if (done)
+            written = row;
     };
     const std::string ivanov = kv::Str("Иванов"_cp), petrov = kv::Str("Петров"_cp);
     kv::centre::AlarmQueueWorker first(Conninfo(), kv::Str("Пульт 1"_cp), post);
@@ -1365,6 +1370,14 @@ TEST_F(Database, ADesksWindowsTakeAndCloseThroughAWorkerAndAreAnsweredOnTheirOwn
     EXPECT_EQ(told[3], "closed");
     EXPECT_EQ(told[4], "not closed");
     EXPECT_EQ(db->Exec("SELECT count(*) FROM events WHERE station = 'Пульт 2' AND journal = 'desk'").Integer(0, 0), 1);
+    // The row as the desk journals its copy: the centre's number, time, number and text.
+    const pg::Result row = db->Exec("SELECT seq, extract(epoch FROM event_time), tel, event FROM events "
+                                    "WHERE station = 'Пульт 2' AND journal = 'desk'");
+    EXPECT_EQ(written.deskSeq, row.Integer(0, 0));
+    EXPECT_NEAR(written.at, kv::LocalDateTimeOf(row.Real(0, 1)), 1e-8);
+    EXPECT_NEAR(written.at, kv::LocalNow(), 60.0 / 86400);
+    EXPECT_EQ(written.tel, row.Text(0, 2));
+    EXPECT_EQ(written.event, kv::Str("Обработано: Другое"_cp));
 
     // The server restarted (or a standby promoted) between two calls: the
     // next one goes through on a new connection, not failing first.
@@ -1863,6 +1876,97 @@ TEST_F(Database, WhatTheDeskDidWhileTheDatabaseWasAwayGoesWithItsRowsSoNothingIs
     ASSERT_TRUE(core->Centre()->WaitCaughtUp(10s));
     EXPECT_EQ(alarms().back(), "+79001000003|closed|f|Петров|Ложная тревога||f");
     EXPECT_FALSE(std::filesystem::exists("forwarded-desk.txt")) << "nothing left for the centre to learn";
+}
+
+// A desk's handling of another receiver's alarm: one "Обработка" row in the
+// desk's own journal and one in the centre, wherever the desk stops on the way,
+// and the desk's shift report counts it.
+TEST_F(Database, ADesksCloseOfACentreAlarmIsOneRowInItsJournalAndOneInTheCentreWhereverItStops)
+{
+    enum class Stop { Nowhere, BeforeJournal, DatabaseAwayBeforeForward, MarkLostAfterForward };
+    const std::string ivanov = kv::Str("Иванов"_cp), petrov = kv::Str("Петров"_cp);
+    const std::string handled = kv::HandledEvent(kv::kHandlingResults[1], kv::Str("Группа 3"_cp), ivanov, 5);
+    const auto handlings = [](const kv::StationCore& core) {
+        std::vector<int> rows;
+        for (int i = 0; i < core.EventsTable.RecordCount(); ++i)
+            if (core.EventsTable.TextAt(i, kv::journal::Status) == kv::status::kHandling)
+                rows.push_back(i);
+        return rows;
+    };
+    for (const Stop stop : {Stop::Nowhere, Stop::BeforeJournal, Stop::DatabaseAwayBeforeForward, Stop::MarkLostAfterForward}) {
+        SCOPED_TRACE("stop " + std::to_string(static_cast<int>(stop)));
+        kv::test::TempDir dir;
+        const std::string conninfo = kv::test::FreshTestDatabase("kv" + std::to_string(static_cast<int>(stop)) + "_");
+        kv::test::WriteFileBytes(dir.File("config.ini"),
+                                 "[Database]\r\nConnection=" + conninfo + "\r\nStation=" + kv::Str("Пульт 1"_cp) + "\r\n");
+        pg::Connection db(conninfo);
+        db.Connect();
+        kv::centre::Migrate(db);
+        const long long id =
+            db.Exec("INSERT INTO alarms (station, seq, kind, tel, short_name, event, opened_at) VALUES "
+                    "('Приёмник 1', 7, 'Intrusion', '+79001000001', 'Склад', 'Тревога', now()) RETURNING id")
+                .Integer(0, 0);
+        const auto start = [&](kv::DeviceRegister& reg) {
+            reg.Replace({Device(kv::Str("Склад"_cp), "+79001000001")});
+            auto core = std::make_unique<kv::StationCore>(reg, "config.ini");
+            core->Open([](const std::string&) {}, [](const std::string&) {});
+            return core;
+        };
+        kv::centre::ClosedRow row;
+        {
+            kv::DeviceRegister reg;
+            auto core = start(reg);
+            ASSERT_TRUE(core->Centre()->WaitCaughtUp(10s));
+            kv::centre::AlarmQueue queue(db, kv::Str("Пульт 1"_cp)), other(db, kv::Str("Пульт 2"_cp));
+            ASSERT_TRUE(queue.Take(id, ivanov).taken);
+            // Another desk's close of an alarm it does not hold writes nothing, here or there.
+            EXPECT_FALSE(other.Close(id, petrov, kv::Str("Ложная тревога"_cp), "", "x", &row));
+            EXPECT_EQ(row.deskSeq, 0);
+            ASSERT_TRUE(queue.Close(id, ivanov, std::string(kv::kHandlingResults[1]), kv::Str("Группа 3"_cp), handled, &row));
+            if (stop == Stop::DatabaseAwayBeforeForward)
+                Control("stop -m immediate");
+            if (stop != Stop::BeforeJournal)
+                core->Desk().CentreRowClosed(id, &row);
+            core->EventsLog->SyncNow();
+            if (stop == Stop::Nowhere || stop == Stop::MarkLostAfterForward) {
+                ASSERT_TRUE(core->Centre()->WaitCaughtUp(10s));
+            }
+        }
+        if (stop == Stop::DatabaseAwayBeforeForward) {
+            Control("start -w -l server.log");
+            db.Connect();
+        }
+        if (stop == Stop::MarkLostAfterForward)
+            std::filesystem::remove("forwarded.ini"); // as if killed before its mark: every row goes again
+        // Started twice more: the second start finds nothing left to do.
+        for (int run = 0; run < 2; ++run) {
+            SCOPED_TRACE("run " + std::to_string(run));
+            kv::DeviceRegister reg;
+            auto core = start(reg);
+            const auto until = std::chrono::steady_clock::now() + 10s;
+            while (handlings(*core).empty() && std::chrono::steady_clock::now() < until) {
+                kv::ServeHandOvers();
+                std::this_thread::sleep_for(5ms);
+            }
+            core->EventsLog->SyncNow();
+            ASSERT_TRUE(core->Centre()->WaitCaughtUp(10s));
+            kv::ServeHandOvers();
+            const std::vector<int> local = handlings(*core);
+            ASSERT_EQ(local.size(), 1u) << "one handling in the desk's own journal";
+            EXPECT_EQ(core->EventsTable.TextAt(local[0], kv::journal::Event), handled);
+            EXPECT_EQ(core->EventsTable.TextAt(local[0], kv::journal::SimpleName), kv::Str("Склад"_cp));
+            EXPECT_DOUBLE_EQ(core->EventsTable.Float(core->EventsTable.HandleAt(local[0]), kv::journal::EventTime),
+                             row.at);
+            EXPECT_EQ(Lines(db, 4, "SELECT station, journal, main_seq IS NOT NULL AND main_seq > 0, event FROM events "
+                                   "WHERE status = 'Обработка'"),
+                      std::vector<std::string>{"Пульт 1|desk|t|" + kv::Utf8FromCp1251(handled)})
+                << "one in the centre: the desk's row, marked with its copy's number";
+            const kv::ReportFigures report =
+                kv::ComputeReport(core->EventsTable, nullptr, {row.at - 1.0 / 24, row.at + 1.0 / 24});
+            EXPECT_EQ(report.all.TotalHandled(), 1);
+            EXPECT_EQ(report.byOperator.count(ivanov) ? report.byOperator.at(ivanov) : 0, 1);
+        }
+    }
 }
 
 TEST_F(Database, AReceiversTilesComeBackByDeviceAfterARestartAndAFileStationWritesNoPagesFile)

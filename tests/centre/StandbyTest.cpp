@@ -254,7 +254,7 @@ TEST(Standby, AReceiverAndADeskGoOnWithThePromotedStandbyAndLoseNoCommittedRow)
                     continue;
                 std::promise<std::string> closing;
                 desk.Close(id, op, kv::Str("Ложная тревога"_cp), "", kv::Str("Обработано: Ложная тревога"_cp),
-                           [&](bool done, const std::string& error) {
+                           [&](bool done, const std::string& error, const kv::centre::ClosedRow&) {
                                closing.set_value(!error.empty() ? "error" : done ? "closed" : "refused");
                            });
                 const std::string c = closing.get_future().get();

@@ -2,9 +2,14 @@
 // folder, forwarding to one throw-away PostgreSQL (tests/centre/with-postgres.sh):
 // a burst of reports spread over both reaches the centre's events exactly
 // once, also when the database stops hard in the middle of it and comes back;
-// an alarm nobody handles is escalated by one receiver only.
+// an alarm nobody handles is escalated by one receiver only, and its handling
+// by a desk of a receiver's name is in that receiver's journal once.
+#include "centre/AlarmQueue.h"
 #include "centre/Pg.h"
+#include "data/DurableJournal.h"
 #include "data/MemTable.h"
+#include "data/Schemas.h"
+#include "data/Status.h"
 #include "data/TableFormat.h"
 #include "tests/centre/TestCluster.h"
 #include "tests/e2e/StationProcess.h"
@@ -56,6 +61,16 @@ struct Receiver {
         MemTable events;
         TableFormat().Load(events, (data / "t3.bin").string());
         return events.RecordCount();
+    }
+    // The "Обработка" rows of its main journal, those not yet folded in too.
+    int Handlings() const
+    {
+        MemTable events;
+        DurableJournal::ReadWithLog(events, (data / "t3.bin").string(), TableFormat());
+        int n = 0;
+        for (int i = 0; i < events.RecordCount(); ++i)
+            n += events.TextAt(i, journal::Status) == status::kHandling;
+        return n;
     }
     int SmsTo(const std::string& number)
     {
@@ -159,7 +174,39 @@ TEST_F(CentreJourney, AnAlarmNobodyHandlesIsEscalatedByOneReceiverOnly)
     EXPECT_EQ(second->SmsTo(responder), 0) << "the receiver that took the alarm leaves it to the centre";
     EXPECT_EQ(Count("SELECT count(*) FROM alarms WHERE escalated_at IS NOT NULL"), 1);
     first->Stop();
-    second->Stop();
+
+    // The windows program of the second receiver's name closes the alarm at
+    // its desk and is killed before it journals the close: its next start
+    // journals it, once, and the centre keeps one "Обработка" row.
+    second->process.Kill();
+    {
+        pg::Connection db(conninfo);
+        db.Connect();
+        centre::AlarmQueue desk(db, Utf8ToCp1251("Приёмник 2"));
+        const long long id = db.Exec("SELECT id FROM alarms").Integer(0, 0);
+        const std::string op = Utf8ToCp1251("Оператор");
+        ASSERT_TRUE(desk.Take(id, op).taken);
+        ASSERT_TRUE(desk.Close(id, op, Utf8ToCp1251("Ложная тревога"), "", Utf8ToCp1251("Обработано: Ложная тревога")));
+    }
+    const std::string handlings = "SELECT count(*) FROM events WHERE status = 'Обработка'";
+    for (int run = 0; run < 2; ++run) {
+        const long long before = Count("SELECT extract(epoch FROM now())::bigint");
+        second->Start();
+        // Connected (its heartbeat, then the look for closes left out), and the copy marked.
+        EXPECT_TRUE(PollUntil(
+            [&] {
+                return Count("SELECT count(*) FROM stations WHERE name = 'Приёмник 2' AND heartbeat >= "
+                             "to_timestamp($1::bigint)",
+                             {std::to_string(before)}) == 1 &&
+                       Count("SELECT count(*) FROM events WHERE main_seq > 0") == 1;
+            },
+            30s))
+            << second->Log();
+        std::this_thread::sleep_for(1s); // time enough to journal and send a second copy, were there one
+        second->Stop();
+        EXPECT_EQ(second->Handlings(), 1) << "run " << run;
+        EXPECT_EQ(Count(handlings), 1) << "run " << run;
+    }
 }
 
 } // namespace

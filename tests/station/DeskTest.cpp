@@ -47,6 +47,10 @@ public:
         told.push_back("handled " + a.journal + " " + std::to_string(a.seq) + " by row " + std::to_string(rowSeq) +
                        ": " + std::string(result) + "|" + std::string(comment) + "|" + user);
     }
+    void CentreHandled(const centre::ClosedRow& row) override
+    {
+        told.push_back("centre row " + std::to_string(row.deskSeq) + ": " + row.tel + " " + row.event);
+    }
     void Techno(const std::string& text, Rgb) override { techno.push_back(text); }
     bool SendSms(const std::string& number, const std::string& text, const std::string& oneSmsText,
                  std::function<void(bool)> outcome) override
@@ -1073,10 +1077,18 @@ TEST_F(Desk, TheCentresQueueStandsInForThisStationsRowsAndTellsWhoHoldsAndWhatWa
     EXPECT_EQ(desk.Find(own), nullptr);
     EXPECT_EQ(calmed, std::vector<std::string>{Str("Склад"_cp)});
     ASSERT_EQ(desk.Rows().size(), 2u);
-    desk.CentreRowClosed(8);
+    const std::size_t told = station.told.size();
+    const centre::ClosedRow handledHere{3, 46000.7, "+79990000000", Str("Обработано: Ложная тревога"_cp)};
+    desk.CentreRowClosed(8, &handledHere);
     ASSERT_EQ(desk.Rows().size(), 1u);
     EXPECT_EQ(desk.Rows()[0].centreId, 0);
     EXPECT_EQ(calmed.back(), Str("Гараж"_cp));
+    // Closed here: its row goes to this journal too, also when the feed took
+    // the alarm away first; a close told without its row journals nothing.
+    desk.CentreRowClosed(9);
+    desk.CentreRowClosed(8, &handledHere);
+    EXPECT_EQ(std::vector<std::string>(station.told.begin() + static_cast<std::ptrdiff_t>(told), station.told.end()),
+              std::vector<std::string>(2, "centre row 3: +79990000000 " + handledHere.event));
 }
 
 // ------------------------------------------------------------------ a silent device
