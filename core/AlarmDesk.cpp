@@ -23,6 +23,9 @@ constexpr std::size_t kEventWidth = 200;
 constexpr std::string_view kRecordHead = "Korvalen open alarms 1";
 constexpr std::string_view kAckLine = "ack";
 constexpr std::string_view kRowLine = "row"; // the row's journal and number
+// A centre alarm whose escalation this desk has begun and not finished: the
+// centre leaves it to this desk, so a crash must not drop it.
+constexpr std::string_view kCentreLine = "centre";
 constexpr std::string_view kSilentBack = "; связь восстановлена в "_cp;
 constexpr std::string_view kRepeats = "; ещё неудачных: "_cp;
 
@@ -741,12 +744,7 @@ void AlarmDesk::SendOutcome(std::uint64_t serial, bool sent)
             }
         }
     // A claimed alarm is done with once every number was reached or given up.
-    std::erase_if(m_claimed, [this](OpenAlarm& a) {
-        return std::all_of(m_escalation.numbers.begin(), m_escalation.numbers.end(), [&](const std::string& n) {
-            return std::find(a.escalatedTo.begin(), a.escalatedTo.end(), n) != a.escalatedTo.end() ||
-                   a.tries[n].failed >= kEscalationTries;
-        });
-    });
+    std::erase_if(m_claimed, [this](const OpenAlarm& a) { return EscalationDone(a); });
     Changed(false);
 }
 
@@ -845,6 +843,9 @@ void AlarmDesk::EscalateClaimed(const std::vector<centre::CentreAlarm>& claimed)
     for (const centre::CentreAlarm& c : claimed) {
         m_claimed.push_back(FromCentre(c));
     }
+    // The centre leaves them to this desk now: a crash must not lose them.
+    if (m_recording && !claimed.empty())
+        StartRecord();
     Escalate();
 }
 
@@ -879,24 +880,47 @@ void AlarmDesk::Calmed(std::vector<std::string> devices)
 
 // ---------------------------------------------------------------- the record
 
+bool AlarmDesk::EscalationDone(const OpenAlarm& a) const
+{
+    return std::all_of(m_escalation.numbers.begin(), m_escalation.numbers.end(), [&](const std::string& n) {
+        const auto t = a.tries.find(n);
+        return std::find(a.escalatedTo.begin(), a.escalatedTo.end(), n) != a.escalatedTo.end() ||
+               (t != a.tries.end() && t->second.failed >= kEscalationTries);
+    });
+}
+
 std::string AlarmDesk::RecordText() const
 {
-    std::string out = std::string(kRecordHead) + "\n";
-    for (const OpenAlarm& a : m_rows) {
-        // The centre keeps its own rows.
-        if (a.centreId != 0)
-            continue;
+    const auto fields = [](const OpenAlarm& a) {
         char time[32];
         std::snprintf(time, sizeof time, "%.9f", a.openedAt);
         std::string reached;
         for (const std::string& n : a.escalatedTo)
             reached += (reached.empty() ? "" : ",") + n;
-        out += std::string(KindName(a.kind)) + "\t" + time + "\t" + Escape(a.tel) + "\t" + Escape(a.shortName) + "\t" +
-               Escape(a.listName) + "\t" + Escape(a.what) + "\t" + Escape(reached) + "\n";
+        return std::string(KindName(a.kind)) + "\t" + time + "\t" + Escape(a.tel) + "\t" + Escape(a.shortName) + "\t" +
+               Escape(a.listName) + "\t" + Escape(a.what) + "\t" + Escape(reached);
+    };
+    std::string out = std::string(kRecordHead) + "\n";
+    // Lines an older station does not know, and skips.
+    const auto centreLine = [&](const OpenAlarm& a) {
+        out += std::string(kCentreLine) + "\t" + fields(a) + "\t" + std::to_string(a.centreId) + "\t" +
+               Escape(a.station) + "\t" + a.journal + "\t" + std::to_string(a.seq) + "\n";
+    };
+    for (const OpenAlarm& a : m_claimed)
+        centreLine(a);
+    for (const OpenAlarm& a : m_rows) {
+        // The centre keeps its own rows, but for an escalation begun here.
+        if (a.centreId != 0) {
+            if (!a.escalatedTo.empty() && !EscalationDone(a))
+                centreLine(a);
+            continue;
+        }
+        out += fields(a) + "\n";
         if (a.seq != 0)
             out += std::string(kRowLine) + "\t" + a.journal + "\t" + std::to_string(a.seq) + "\n";
         // A line of its own after its row: an older station skips it and keeps the row.
         if (a.acked) {
+            char time[32];
             std::snprintf(time, sizeof time, "%.9f", a.ackedAt);
             out += std::string(kAckLine) + "\t" + Escape(a.ackedBy) + "\t" + time + "\n";
         }
@@ -929,6 +953,25 @@ int AlarmDesk::Resume(std::string_view record)
     return Restore(record);
 }
 
+OpenAlarm AlarmDesk::RecordedRow(AlarmKind kind, double openedAt, const std::vector<std::string_view>& f, double now)
+{
+    OpenAlarm a;
+    a.id = m_nextId++;
+    a.kind = kind;
+    a.priority = m_priorities.Of(kind);
+    a.openedAt = openedAt;
+    a.openedMs = DeskMs();
+    a.waitedBeforeMs = MsSince(openedAt, now);
+    a.tel = Cut(Unescape(f[0]), 50);
+    a.shortName = Cut(Unescape(f[1]), 100);
+    a.listName = Cut(Unescape(f[2]), 150);
+    a.what = Cut(Unescape(f[3]), kEventWidth);
+    for (std::string_view n : SplitFields(f[4], ','))
+        if (!n.empty())
+            a.escalatedTo.push_back(Unescape(n));
+    return a;
+}
+
 int AlarmDesk::Restore(std::string_view record)
 {
     const std::vector<std::string_view> lines = SplitFields(record, '\n');
@@ -949,6 +992,22 @@ int AlarmDesk::Restore(std::string_view record)
             rowBefore = afterRow; // an acknowledgement may follow
             continue;
         }
+        if (f.size() == 12 && f[0] == kCentreLine) {
+            // Escalated on from here, not shown: the desks' queue shows it.
+            const std::optional<AlarmKind> kind = KindOf(f[1]);
+            const std::optional<double> time = TextToFloat(f[2]), id = TextToFloat(f[8]), seq = TextToFloat(f[11]);
+            if (!kind || !time || !id || *id < 1 || *id > 1e15 || !seq || *seq < 0 || *seq > 1e15 ||
+                (f[10] != "main" && f[10] != "ring"))
+                continue;
+            OpenAlarm a = RecordedRow(*kind, *time, {f.begin() + 3, f.begin() + 8}, now);
+            a.centreId = static_cast<long long>(*id);
+            a.station = Cut(Unescape(f[9]), 100);
+            a.journal = std::string(f[10]);
+            a.seq = static_cast<std::uint64_t>(*seq);
+            if (std::none_of(m_claimed.begin(), m_claimed.end(), [&](const OpenAlarm& c) { return c.centreId == a.centreId; }))
+                m_claimed.push_back(std::move(a));
+            continue;
+        }
         if (f.size() == 3 && f[0] == kAckLine) {
             const std::optional<double> at = TextToFloat(f[2]);
             if (afterRow && at) {
@@ -965,22 +1024,7 @@ int AlarmDesk::Restore(std::string_view record)
         const std::optional<double> time = TextToFloat(f[1]);
         if (!kind || !time)
             continue;
-        const double openedAt = *time;
-        OpenAlarm a;
-        a.id = m_nextId++;
-        a.kind = *kind;
-        a.priority = m_priorities.Of(*kind);
-        a.openedAt = openedAt;
-        a.openedMs = DeskMs();
-        a.waitedBeforeMs = MsSince(openedAt, now);
-        a.tel = Cut(Unescape(f[2]), 50);
-        a.shortName = Cut(Unescape(f[3]), 100);
-        a.listName = Cut(Unescape(f[4]), 150);
-        a.what = Cut(Unescape(f[5]), kEventWidth);
-        for (std::string_view n : SplitFields(f[6], ','))
-            if (!n.empty())
-                a.escalatedTo.push_back(Unescape(n));
-        m_rows.push_back(std::move(a));
+        m_rows.push_back(RecordedRow(*kind, *time, {f.begin() + 2, f.begin() + 7}, now));
         ++restored;
         rowBefore = true;
     }

@@ -272,7 +272,8 @@ public:
     void StartRecord();
     void EndRecord();
     // The open rows of a record: the rows put back, with their waits; damaged
-    // lines are skipped. Returns how many came back.
+    // lines are skipped. Returns how many came back. The centre's alarms whose
+    // escalation this desk had begun go on to the numbers not yet reached.
     int Restore(std::string_view record);
     std::string RecordText() const;
     // The start after a run that ended without its close: "Возобновление
@@ -289,6 +290,11 @@ private:
     bool EscalateRow(OpenAlarm& row, std::uint64_t now);
     // A row of the centre's alarm, with a new id and the wait it had before.
     OpenAlarm FromCentre(const centre::CentreAlarm& alarm);
+    // Every escalation number reached or given up.
+    bool EscalationDone(const OpenAlarm& alarm) const;
+    // A row of the record: `fields` its number, short name, list name, text
+    // and the numbers it reached.
+    OpenAlarm RecordedRow(AlarmKind kind, double openedAt, const std::vector<std::string_view>& fields, double now);
     void SendOutcome(std::uint64_t serial, bool sent);
     // Sends to that number within the last hour, the older ones forgotten.
     std::size_t SentLastHour(const std::string& number, std::uint64_t now);

@@ -655,6 +655,24 @@ TEST_F(Desk, AfterTheTimeEachNumberGetsOneSmsAndEachOutcomeIsJournalled)
 TEST_F(Desk, AnAlarmTheCentreGaveThisReceiverGoesToEachNumberOnceUnshownAndIsDoneWith)
 {
     desk.SetEscalation("5", "+79110000001, +79110000002");
+    // The station crashed now and started again from its record: the numbers
+    // its escalations of centre alarms go on to (the centre leaves those to it).
+    const auto resumed = [&](int shown) {
+        VirtualClock later(46000.6);
+        RecordingDeskStation next;
+        next.forwarded = station.forwarded;
+        next.lastSeq = station.lastSeq;
+        AlarmDesk restarted(next, later);
+        restarted.SetEscalation("5", "+79110000001, +79110000002");
+        EXPECT_EQ(restarted.Restore(desk.RecordText()), shown) << "not shown: the desks' queue shows them";
+        std::vector<std::string> sent;
+        for (int i = 0; i < 3; ++i) {
+            restarted.Tick();
+            for (; sent.size() < next.sends.size(); next.sends[sent.size() - 1].outcome(true))
+                sent.push_back(next.sends[sent.size()].number + " " + next.sends[sent.size()].text);
+        }
+        return sent;
+    };
     centre::CentreAlarm far;
     far.id = 77;
     far.station = "south";
@@ -668,7 +686,12 @@ TEST_F(Desk, AnAlarmTheCentreGaveThisReceiverGoesToEachNumberOnceUnshownAndIsDon
     EXPECT_TRUE(desk.Rows().empty()) << "escalated from here, shown by the desks' queue";
     ASSERT_EQ(station.sends.size(), 1u) << "claimed once its time was up: at once";
     EXPECT_EQ(station.sends[0].text, Str("Korvalen: тревога Гараж 11:45 ("_cp) + kMarker + Str(") не обработана"_cp));
+    // A send under way is sent again, as for a row of its own: an SMS too many
+    // rather than none.
+    EXPECT_EQ(resumed(0), (std::vector<std::string>{"+79110000001 " + station.sends[0].text,
+                                                    "+79110000002 " + station.sends[0].text}));
     station.sends[0].outcome(true);
+    EXPECT_EQ(resumed(0), std::vector<std::string>{"+79110000002 " + station.sends[0].text});
     Wait(1);
     ASSERT_EQ(station.sends.size(), 2u);
     EXPECT_EQ(station.sends[1].number, "+79110000002");
@@ -681,6 +704,7 @@ TEST_F(Desk, AnAlarmTheCentreGaveThisReceiverGoesToEachNumberOnceUnshownAndIsDon
     Wait(600);
     EXPECT_EQ(station.sends.size(), 4u) << "given up after three refusals, and never sent again";
     EXPECT_EQ(station.With(status::kSmsSent).size(), 1u);
+    EXPECT_EQ(resumed(0), std::vector<std::string>{}) << "done with: not in the record";
 
     // A row of this station's own in the centre is left to the centre's choice of receiver.
     station.lastSeq = 12;
@@ -707,9 +731,12 @@ TEST_F(Desk, AnAlarmTheCentreGaveThisReceiverGoesToEachNumberOnceUnshownAndIsDon
                                       [](const kv::OpenAlarm& a) { return a.centreId == 90; });
     ASSERT_NE(standIn, desk.Rows().end());
     EXPECT_EQ(standIn->escalatedTo, std::vector<std::string>{"+79110000001"});
+    const std::vector<std::string> afterCrash = resumed(1);
+    ASSERT_EQ(afterCrash.size(), 1u) << "the stand-in goes on to the number it has not reached";
     Wait(1);
     ASSERT_EQ(station.sends.size(), 6u);
     EXPECT_EQ(station.sends[5].number, "+79110000002");
+    EXPECT_EQ(afterCrash[0], "+79110000002 " + station.sends[5].text) << "the SMS it would have sent";
     station.sends.back().outcome(true);
     EXPECT_EQ(station.told.size(), 1u) << "told once, at the first number reached";
 
