@@ -213,13 +213,16 @@ TEST_F(DeskStation, ACentreAlarmIsTakenBeforeItsDialogHeldWhileOpenAndClosedThro
     EXPECT_EQ(queue.calls, (std::vector<std::string>{"take 31 " + op, "release 31 " + op}));
 
     // Taken again and closed: the result and the handling row go to the queue, the row leaves.
-    queue.calls.clear();
-    Alarms().HandleButtonClick();
-    queue.take(true, op, "");
-    ASSERT_TRUE(dlg.isVisible());
-    dlg.ResultBox->setCurrentIndex(0);
-    dlg.OkButtonClick();
-    ASSERT_EQ(queue.calls.size(), 2u);
+    const auto takeAndClose = [&] {
+        queue.calls.clear();
+        Alarms().HandleButtonClick();
+        queue.take(true, op, "");
+        ASSERT_TRUE(dlg.isVisible());
+        dlg.ResultBox->setCurrentIndex(0);
+        dlg.OkButtonClick();
+        ASSERT_EQ(queue.calls.size(), 2u);
+    };
+    ASSERT_NO_FATAL_FAILURE(takeAndClose());
     EXPECT_EQ(queue.calls[1], "close 31 " + op + " " + std::string(kHandlingResults[0]));
     EXPECT_EQ(queue.event.rfind(Str("Обработано: "_cp) + std::string(kHandlingResults[0]), 0), 0u) << queue.event;
     EXPECT_EQ(Desk().Desk().Rows().size(), 1u) << "until the queue says it is closed";
@@ -230,13 +233,7 @@ TEST_F(DeskStation, ACentreAlarmIsTakenBeforeItsDialogHeldWhileOpenAndClosedThro
     EXPECT_EQ(form().EventsTable.RecordCount(), rowsBefore);
     EXPECT_EQ(Desk().Desk().Rows().size(), 1u);
 
-    queue.calls.clear();
-    Alarms().HandleButtonClick();
-    queue.take(true, op, "");
-    ASSERT_TRUE(dlg.isVisible());
-    dlg.ResultBox->setCurrentIndex(0);
-    dlg.OkButtonClick();
-    ASSERT_EQ(queue.calls.size(), 2u);
+    ASSERT_NO_FATAL_FAILURE(takeAndClose());
     // Closed: the centre's row goes into this journal too, as the centre has it.
     const centre::ClosedRow written{12, 46000.75, "+7911Ofis", queue.event};
     queue.close(true, "", written);
