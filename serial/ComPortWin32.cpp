@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <set>
 
 namespace kv::comport {
@@ -502,7 +503,9 @@ namespace {
 
 // A comm wait that came back empty or failed: the device is gone when it no
 // longer answers, else the wait is not retried at once.
-PortWait AfterIdleWait(PortHandle port, HANDLE wakeEvent, int& error)
+// Bytes already in the driver's queue, or the device gone; nothing when the
+// queue is empty.
+std::optional<PortWait> WaitingNow(PortHandle port, int& error)
 {
     int count = 0;
     if (const int e = BytesWaiting(port, count)) {
@@ -511,6 +514,13 @@ PortWait AfterIdleWait(PortHandle port, HANDLE wakeEvent, int& error)
     }
     if (count > 0)
         return PortWait::Readable;
+    return std::nullopt;
+}
+
+PortWait AfterIdleWait(PortHandle port, HANDLE wakeEvent, int& error)
+{
+    if (const std::optional<PortWait> now = WaitingNow(port, error))
+        return *now;
     return WaitForSingleObject(wakeEvent, kEmptyEventBackOffMs) == WAIT_OBJECT_0 ? PortWait::Wake : PortWait::Timeout;
 }
 
@@ -527,13 +537,8 @@ PortWait WaitForPort(PortHandle port, bool wantData, const WakePipe& wake, int t
             return AfterIdleWait(port, wakeEvent, error);
         // A comm event tells of bytes that arrive after it was asked for:
         // those already waiting are news of their own.
-        int count = 0;
-        if (const int e = BytesWaiting(port, count)) {
-            error = e;
-            return PortWait::Lost;
-        }
-        if (count > 0)
-            return PortWait::Readable;
+        if (const std::optional<PortWait> now = WaitingNow(port, error))
+            return *now;
     }
     // Without wanting data only the end of a pending wait counts (a device
     // that went away ends it).
