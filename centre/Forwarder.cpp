@@ -43,24 +43,6 @@ Forwarder::Row RowOf(std::uint64_t seq, const MemTable& table, RecordHandle reco
     return row;
 }
 
-// The journal's local time as seconds since the epoch, for to_timestamp.
-std::string EpochText(double dateTime)
-{
-    const DateTimeParts p = DecodeDateTime(dateTime);
-    std::tm tm{};
-    tm.tm_year = p.year - 1900;
-    tm.tm_mon = p.month - 1;
-    tm.tm_mday = p.day;
-    tm.tm_hour = p.hour;
-    tm.tm_min = p.minute;
-    tm.tm_sec = p.second;
-    tm.tm_isdst = -1;
-    const std::time_t t = std::mktime(&tm);
-    char text[40];
-    std::snprintf(text, sizeof text, "%lld.%03d", static_cast<long long>(t), p.msec);
-    return text;
-}
-
 // The desk's deeds on disk: a line each, fields apart by tabs.
 constexpr std::string_view kEscalatedLine = "escalated";
 constexpr std::string_view kHandledLine = "handled";

@@ -516,6 +516,8 @@ double ReportFigures::FalseAlarmShare() const
 
 // ---------------------------------------------------------------- figures
 
+ReportPeriod ReportReadSpan(const ReportPeriod& period) { return {period.from - kLookBackDays, period.to}; }
+
 ReportFigures ComputeReport(const MemTable& main, const MemTable* dial, const ReportPeriod& period,
                             std::string_view object)
 {
@@ -524,7 +526,7 @@ ReportFigures ComputeReport(const MemTable& main, const MemTable* dial, const Re
     out.objectFilter = std::string(TrimBlanks(object));
     Reader reader(out, period, out.objectFilter);
 
-    const double readFrom = period.from - kLookBackDays;
+    const double readFrom = ReportReadSpan(period).from;
     const std::vector<RowRef> mainRows = RowsWithin(main, readFrom, period.to);
     const std::vector<RowRef> dialRows = dial ? RowsWithin(*dial, readFrom, period.to) : std::vector<RowRef>();
     const int mStatus = main.FindField("Status"), mTel = main.FindField("tel"), mEvent = main.FindField("event"),

@@ -103,6 +103,10 @@ struct ReportFigures {
     double FalseAlarmShare() const; // of handled rows with an operator's result; 0 when none
 };
 
+// The rows ComputeReport reads for `period`: from a few days before it, as the
+// alarms handled within it may have come earlier.
+ReportPeriod ReportReadSpan(const ReportPeriod& period);
+
 // The figures for the period, `object` (a short name or a number; empty for
 // all) alone if given. `dial` may be null: no ring-round figures then. The
 // journals are read as the station keeps them: newest row first.

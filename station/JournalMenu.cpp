@@ -168,12 +168,14 @@ void ClearJournal(MemTable& journal, QWidget* parent, DurableJournal* log)
     }
 }
 
-void AddShiftReportItem(QMenu& menu, const MemTable& journal, const MemTable* dialJournal, QWidget* parent)
+void AddShiftReportItem(QMenu& menu, const MemTable& journal, const MemTable* dialJournal, QWidget* parent,
+                        std::function<ReportCentre()> centre)
 {
     QAction* item = menu.addAction(ToQ("Отчёт за смену"_cp));
     item->setObjectName(QStringLiteral("ShiftReportItem"));
-    QObject::connect(item, &QAction::triggered, parent,
-                     [&journal, dialJournal, parent] { ShowShiftReport(journal, dialJournal, parent); });
+    QObject::connect(item, &QAction::triggered, parent, [&journal, dialJournal, parent, centre = std::move(centre)] {
+        ShowShiftReport(journal, dialJournal, parent, centre ? centre() : ReportCentre());
+    });
 }
 
 } // namespace kv

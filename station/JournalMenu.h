@@ -1,8 +1,11 @@
 #pragma once
 // The journal menu of the main window: save the main journal to a journal file,
 // replace it by one, or clear it. Boxes and file dialogs go through Dialogs().
+#include "station/ReportWindow.h"
+
 #include <QString>
 
+#include <functional>
 #include <string_view>
 
 class QMenu;
@@ -32,7 +35,9 @@ bool OpenJournalFile(MemTable& journal, const TableFormat& format, QWidget* pare
 // "Очистить": after the operator confirms, deletes every record one by one,
 // with the grids silenced meanwhile. Nothing while a record is being edited.
 void ClearJournal(MemTable& journal, QWidget* parent, DurableJournal* log = nullptr);
-// "Отчёт за смену" at the end of the menu: opens the shift report of the journals over `parent`.
-void AddShiftReportItem(QMenu& menu, const MemTable& journal, const MemTable* dialJournal, QWidget* parent);
+// "Отчёт за смену" at the end of the menu: opens the shift report of the journals over `parent`;
+// `centre`, asked at each opening, tells where the centre's report would come from.
+void AddShiftReportItem(QMenu& menu, const MemTable& journal, const MemTable* dialJournal, QWidget* parent,
+                        std::function<ReportCentre()> centre = {});
 
 } // namespace kv

@@ -1,14 +1,20 @@
 #include "station/ReportWindow.h"
 
+#include "centre/CentreReport.h"
+#include "centre/Settings.h"
+#include "centre/Utf8.h"
+#include "data/IniFile.h"
 #include "data/MemTable.h"
 #include "data/Text.h"
 #include "report/ReportPaint.h"
 #include "station/JournalMenu.h"
 #include "timing/DateTime.h"
+#include "timing/UiThread.h"
 #include "windows/Controls.h"
 #include "windows/Dialogs.h"
 #include "windows/QtText.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QGridLayout>
@@ -21,7 +27,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <chrono>
 #include <set>
+#include <thread>
 
 namespace kv {
 
@@ -32,6 +40,8 @@ namespace {
 constexpr const char* kDateTimeFormat = "dd.MM.yyyy HH:mm:ss";
 constexpr std::string_view kPdfFilter = "Файл PDF(*.pdf)|*.pdf|Все файлы (*.*)|*.*"_cp;
 constexpr std::string_view kAllObjects = "Все объекты"_cp;
+// An operator waits for the report: a centre that does not answer soon is told as down.
+constexpr std::chrono::seconds kCentreConnectTimeout{10};
 
 double ToDateTime(const QDateTime& t)
 {
@@ -77,9 +87,32 @@ void TReportCharts::paintEvent(QPaintEvent*)
                            *m_figures);
 }
 
-TShiftReportForm::TShiftReportForm(const MemTable& journal, const MemTable* dial, QWidget* parent)
+ReportCentre ReportCentreOf(const std::string& configFile, bool receiving)
+{
+    const std::optional<centre::DatabaseSettings> settings = centre::ReadDatabaseSettings(IniFile(configFile));
+    if (!settings)
+        return {};
+    return {settings->connection, !receiving};
+}
+
+// The read's own connection and thread: the window's end cuts the connection
+// and waits for the thread, which touches nothing of the window.
+struct TShiftReportForm::CentreRead {
+    explicit CentreRead(const std::string& conninfo) : db(conninfo, kCentreConnectTimeout) {}
+    ~CentreRead()
+    {
+        db.Abort();
+        if (thread.joinable())
+            thread.join();
+    }
+    pg::Connection db;
+    std::thread thread;
+    bool done = false; // UI thread
+};
+
+TShiftReportForm::TShiftReportForm(const MemTable& journal, const MemTable* dial, QWidget* parent, ReportCentre centre)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::WindowMaximizeButtonHint),
-      m_journal(journal), m_dial(dial)
+      m_journal(journal), m_dial(dial), m_centre(std::move(centre))
 {
     Name(this, "ShiftReportForm", "Отчёт за смену"_cp);
     setWindowTitle(ToQ("Отчёт за смену"_cp));
@@ -97,6 +130,11 @@ TShiftReportForm::TShiftReportForm(const MemTable& journal, const MemTable* dial
     ObjectBox->setEditable(true);
     ObjectBox->setInsertPolicy(QComboBox::NoInsert);
     ObjectBox->setMinimumWidth(200);
+    if (!m_centre.connection.empty()) {
+        CentreBox = new QCheckBox(ToQ("Все станции центра"_cp), this);
+        Name(CentreBox, "CentreBox", "Все станции центра"_cp);
+        CentreBox->setChecked(m_centre.wholeByDefault);
+    }
     ShiftButton = new QPushButton(ToQ("Текущая смена"_cp), this);
     Name(ShiftButton, "ShiftButton", "Текущая смена"_cp);
     BuildButton = new QPushButton(ToQ("Построить"_cp), this);
@@ -124,6 +162,8 @@ TShiftReportForm::TShiftReportForm(const MemTable& journal, const MemTable* dial
     period->addSpacing(12);
     period->addWidget(label("ObjectLabel", "Объект:"_cp));
     period->addWidget(ObjectBox, 1);
+    if (CentreBox)
+        period->addWidget(CentreBox);
     period->addWidget(BuildButton);
     auto* body = new QHBoxLayout;
     body->addWidget(SummaryText);
@@ -147,6 +187,14 @@ TShiftReportForm::TShiftReportForm(const MemTable& journal, const MemTable* dial
     ShiftButtonClick();
 }
 
+TShiftReportForm::~TShiftReportForm()
+{
+    *m_alive = false;
+    m_read.reset();
+}
+
+bool TShiftReportForm::Reading() const { return m_read && !m_read->done; }
+
 void TShiftReportForm::ShiftButtonClick()
 {
     const ReportPeriod shift = CurrentShift(LocalNow());
@@ -157,20 +205,81 @@ void TShiftReportForm::ShiftButtonClick()
 
 bool TShiftReportForm::BuildButtonClick()
 {
+    if (Reading())
+        return false;
     const ReportPeriod period{ToDateTime(FromEdit->dateTime()), ToDateTime(ToEdit->dateTime())};
     if (const std::string problem = PeriodProblem(period, LocalNow()); !problem.empty()) {
         ShowError(problem, this);
         return false;
     }
-    const std::string object = FromQ(ObjectBox->currentText().trimmed());
-    m_figures = ComputeReport(m_journal, m_dial, period, object == kAllObjects ? std::string() : object);
+    std::string object = FromQ(ObjectBox->currentText().trimmed());
+    if (object == kAllObjects)
+        object.clear();
+    if (CentreBox && CentreBox->isChecked()) {
+        StartCentreRead(period, object);
+        return true;
+    }
+    m_figures = ComputeReport(m_journal, m_dial, period, object);
+    ShowFigures();
+    return true;
+}
+
+void TShiftReportForm::StartCentreRead(const ReportPeriod& period, const std::string& object)
+{
+    m_read = std::make_unique<CentreRead>(m_centre.connection);
+    for (QWidget* w : std::initializer_list<QWidget*>{BuildButton, ShiftButton, CentreBox})
+        w->setEnabled(false);
+    SummaryText->setPlainText(ToQ("Чтение из базы данных…"_cp));
+    CentreRead* read = m_read.get();
+    read->thread = std::thread([this, read, period, object, alive = m_alive] {
+        ReportFigures figures;
+        std::string error;
+        try {
+            read->db.Connect();
+            MemTable main("EventsTable"), ring("DialEventsTable");
+            centre::ReadCentreJournals(read->db, period, main, ring);
+            read->db.Disconnect();
+            figures = ComputeReport(main, &ring, period, object);
+        } catch (const std::exception& e) {
+            error = e.what();
+            if (error.empty())
+                error = "?";
+        }
+        // `this` is only looked at on the UI thread, and only while the window stands.
+        PostToUi([this, alive, figures = std::move(figures), error = std::move(error)]() mutable {
+            if (*alive)
+                CentreReadDone(std::move(figures), error);
+        });
+    });
+}
+
+void TShiftReportForm::CentreReadDone(ReportFigures figures, const std::string& error)
+{
+    m_read->done = true;
+    for (QWidget* w : std::initializer_list<QWidget*>{BuildButton, ShiftButton, CentreBox})
+        w->setEnabled(true);
+    if (!error.empty()) {
+        // The report shown before stays, if any; libpq's second line ("This
+        // probably means...") is for developers.
+        if (m_figures.period.to != 0)
+            ShowFigures();
+        else
+            SummaryText->clear();
+        ShowError(Str("Отчёт по центру не построен: "_cp) + Cp1251FromUtf8(error.substr(0, error.find('\n'))), this);
+        return;
+    }
+    m_figures = std::move(figures);
+    ShowFigures();
+}
+
+void TShiftReportForm::ShowFigures()
+{
     QString text;
     for (const std::string& line : ReportSummaryLines(m_figures))
         text += ToQ(line) + QLatin1Char('\n');
     SummaryText->setPlainText(text);
     Charts->SetFigures(&m_figures);
     FillObjects();
-    return true;
 }
 
 // The objects the journals name in the period, for the list; what the
@@ -209,9 +318,9 @@ void TShiftReportForm::PdfButtonClick()
         ShowError(error + ": " + FromQ(path), this);
 }
 
-void ShowShiftReport(const MemTable& journal, const MemTable* dial, QWidget* parent)
+void ShowShiftReport(const MemTable& journal, const MemTable* dial, QWidget* parent, ReportCentre centre)
 {
-    auto* form = new TShiftReportForm(journal, dial, parent);
+    auto* form = new TShiftReportForm(journal, dial, parent, std::move(centre));
     form->setAttribute(Qt::WA_DeleteOnClose);
     form->show();
     form->raise();

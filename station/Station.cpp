@@ -323,7 +323,8 @@ void Station::OperatorLeaving()
 void Station::OperatorLeft()
 {
     if (m_form1 && Dialogs().AskYesNo(std::string("Смена закончена. Открыть отчёт за смену?"_cp), m_form1.get()))
-        ShowShiftReport(m_core->EventsTable, &m_core->DialEventsTable, m_form1.get());
+        ShowShiftReport(m_core->EventsTable, &m_core->DialEventsTable, m_form1.get(),
+                        ReportCentreOf(m_core->ConfigFile(), m_core->Modem1 && m_core->Modem1->Running));
 }
 
 void Station::ShowTechnoJournal()

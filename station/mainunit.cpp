@@ -274,7 +274,8 @@ void TForm1::CreateControls()
     N7 = PopupMenu2->addAction(ToQ("Поиск в журнале"_cp));
     N7->setObjectName(QStringLiteral("N7"));
     connect(N7, &QAction::triggered, this, &TForm1::N7Click);
-    AddShiftReportItem(*PopupMenu2, EventsTable, &DialEventsTable, this);
+    AddShiftReportItem(*PopupMenu2, EventsTable, &DialEventsTable, this,
+                       [this] { return ReportCentreOf(Core.ConfigFile(), Modem1 && Modem1->Running); });
     // The grid is enabled only while someone is logged in, so is its menu.
     DBGrid2->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(DBGrid2, &QWidget::customContextMenuRequested, this,

@@ -84,6 +84,29 @@ double LocalDateTimeOf(double seconds)
     return LocalDateTimeOf(static_cast<std::time_t>(whole), msec);
 }
 
+double EpochSecondsOf(double value)
+{
+    const DateTimeParts p = DecodeDateTime(value);
+    std::tm tm{};
+    tm.tm_year = p.year - 1900;
+    tm.tm_mon = p.month - 1;
+    tm.tm_mday = p.day;
+    tm.tm_hour = p.hour;
+    tm.tm_min = p.minute;
+    tm.tm_sec = p.second;
+    tm.tm_isdst = -1; // the offset in force on that day
+    return static_cast<double>(std::mktime(&tm)) + p.msec / 1000.0;
+}
+
+std::string EpochText(double value)
+{
+    const DateTimeParts p = DecodeDateTime(value);
+    const double seconds = std::floor(EpochSecondsOf(value));
+    char text[40];
+    std::snprintf(text, sizeof text, "%lld.%03d", static_cast<long long>(seconds), p.msec);
+    return text;
+}
+
 double LocalNow()
 {
     const auto now = std::chrono::system_clock::now();

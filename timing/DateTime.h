@@ -18,6 +18,11 @@ double LocalNow();
 double LocalDateTimeOf(std::time_t seconds, int msec);
 // The same for seconds with a fraction (the database's epochs).
 double LocalDateTimeOf(double seconds);
+// The other way: a local date-time as seconds since 1970 with a fraction.
+double EpochSecondsOf(double value);
+// The same as text with a point, whatever the C library's locale: for the
+// database's to_timestamp.
+std::string EpochText(double value);
 double EncodeDateTime(const DateTimeParts& p);
 DateTimeParts DecodeDateTime(double value);
 // What the windows show: the short date and the long time of the system's

@@ -3,6 +3,7 @@
 // in KV_TEST_PG_CTL). Each test has a database of its own.
 #include "centre/AlarmQueue.h"
 #include "centre/AlarmQueueWorker.h"
+#include "centre/CentreReport.h"
 #include "centre/DeskFeed.h"
 #include "centre/Forwarder.h"
 #include "centre/LinkWatch.h"
@@ -12,6 +13,7 @@
 #include "core/CentreRegister.h"
 #include "centre/Utf8.h"
 #include "tests/centre/TestCluster.h"
+#include "tests/report/ShiftJournal.h"
 #include "core/BoardState.h"
 #include "core/StationCore.h"
 #include "receiver/Receiver.h"
@@ -26,6 +28,7 @@
 #include "modem/Report.h"
 #include "tests/support/TempDir.h"
 #include "timing/DateTime.h"
+#include "tools/jrn/JournalText.h"
 
 #include <gtest/gtest.h>
 
@@ -1195,6 +1198,102 @@ TEST_F(Database, AViewerReadsEverythingAndEveryChangeOfTheQueueIsRefused)
     EXPECT_EQ(refused([&] { queue.ClaimEscalations(op, 0s); }), "42501");
     EXPECT_EQ(refused([&] { viewer.Exec("DELETE FROM events"); }), "42501");
     EXPECT_EQ(queue.Waiting().at(0).state, "open") << "the connection goes on after a refusal";
+}
+
+// A day shift as a centre journals it: the alarms on one receiver, the
+// ring-round on another, the handling on a desk. The report of all stations
+// read back from the database is the report of the one journal that saw it all.
+TEST_F(Database, TheCentresShiftReportCountsEveryStationsRowsOnceAsOneJournalWould)
+{
+    const kv::test::ShiftJournal shift;
+    const kv::ReportPeriod dayShift{kv::test::ShiftJournal::At(8, 0), kv::test::ShiftJournal::At(19, 59, 59)};
+    auto db = Open();
+    kv::centre::Migrate(*db);
+    std::map<std::string, long long> seqs;
+    const auto insert = [&](const std::string& station, const std::string& journal, double at, const kv::MemTable& t,
+                            kv::RecordHandle row) {
+        db->Exec("INSERT INTO events (station, journal, seq, event_time, status, tel, event, short_name) VALUES "
+                 "($1, $2, $3::bigint, to_timestamp($4::double precision), $5, $6, $7, $8)",
+                 {station, journal, std::to_string(++seqs[station + journal]), kv::EpochText(at),
+                  kv::Utf8FromCp1251(t.Text(row, kv::journal::Status)), kv::Utf8FromCp1251(t.Text(row, kv::journal::Tel)),
+                  kv::Utf8FromCp1251(t.Text(row, kv::journal::Event)),
+                  kv::Utf8FromCp1251(t.Text(row, kv::journal::SimpleName))});
+    };
+    // Oldest first, as the stations forward them.
+    for (const auto& [table, ring] : {std::pair{&shift.main, false}, std::pair{&shift.dial, true}})
+        for (std::size_t i = table->TotalRecordCount(); i-- > 0;) {
+            const kv::RecordHandle row = table->RecordAt(i);
+            const double at = table->DateTime(row, kv::journal::EventTime);
+            if (ring)
+                insert("Приёмник 2", "ring", at, *table, row);
+            else if (table->Text(row, kv::journal::Status) == kv::status::kHandling)
+                insert("Пульт 1", "desk", at, *table, row);
+            else
+                insert("Приёмник 1", "main", at, *table, row);
+        }
+    // A year before: not even read.
+    insert("Приёмник 1", "main", dayShift.from - 365, shift.main, shift.main.RecordAt(0));
+
+    db->ExecScript("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = 'kv_duty') THEN "
+                   "CREATE ROLE kv_duty LOGIN IN ROLE korvalen_viewer; END IF; END $$");
+    pg::Connection viewer(Conninfo() + " user=kv_duty");
+    viewer.Connect();
+    kv::MemTable main("EventsTable"), ring("DialEventsTable");
+    kv::centre::ReadCentreJournals(viewer, dayShift, main, ring);
+
+    // Row for row the journals' own, newest first, texts byte for byte.
+    const kv::ReportPeriod span = kv::ReportReadSpan(dayShift);
+    for (const auto& [read, own] : {std::pair{&main, &shift.main}, std::pair{&ring, &shift.dial}}) {
+        std::vector<std::string> expected, got;
+        const auto line = [](const kv::MemTable& t, kv::RecordHandle r) {
+            std::string l = kv::FixedDateTimeText(t.DateTime(r, kv::journal::EventTime));
+            for (const int f : {kv::journal::Status, kv::journal::Tel, kv::journal::Event, kv::journal::SimpleName})
+                l += "|" + t.Text(r, f);
+            return l;
+        };
+        for (std::size_t i = 0; i < own->TotalRecordCount(); ++i)
+            if (const double t = own->DateTime(own->RecordAt(i), kv::journal::EventTime); t >= span.from && t <= span.to)
+                expected.push_back(line(*own, own->RecordAt(i)));
+        for (std::size_t i = 0; i < read->TotalRecordCount(); ++i)
+            got.push_back(line(*read, read->RecordAt(i)));
+        EXPECT_EQ(got, expected) << read->Name();
+    }
+
+    const kv::ReportFigures all = kv::ComputeReport(main, &ring, dayShift);
+    const kv::ReportFigures one = kv::ComputeReport(shift.main, &shift.dial, dayShift);
+    EXPECT_EQ(all.all.alarms, one.all.alarms);
+    EXPECT_EQ(all.all.TotalAlarms(), 7);
+    EXPECT_EQ(all.all.handled, one.all.handled);
+    EXPECT_EQ(all.all.ringCalls, one.all.ringCalls);
+    EXPECT_EQ(all.byOperator, one.byOperator);
+    EXPECT_EQ(all.waitBins, one.waitBins);
+    EXPECT_EQ(all.rowsRead, one.rowsRead);
+    ASSERT_EQ(all.objects.size(), one.objects.size());
+    for (const auto& [name, o] : one.objects) {
+        SCOPED_TRACE(kv::Utf8FromCp1251(name));
+        ASSERT_TRUE(all.objects.count(name));
+        const kv::ObjectFigures& a = all.objects.at(name);
+        EXPECT_EQ(a.alarms, o.alarms);
+        EXPECT_EQ(a.handled, o.handled);
+        EXPECT_EQ(a.ringCalls, o.ringCalls);
+        EXPECT_EQ(a.ringAnswered, o.ringAnswered);
+        EXPECT_EQ(a.longestWait, o.longestWait) << "the desk's handling matched to the receiver's alarm";
+    }
+    ASSERT_EQ(all.handlings.size(), one.handlings.size());
+    for (const kv::Handling& h : all.handlings)
+        EXPECT_TRUE(h.kind.has_value()) << kv::Utf8FromCp1251(h.object);
+
+    // A period too long for the memory of a desk is refused, not read.
+    EXPECT_THROW(kv::centre::ReadCentreJournals(viewer, dayShift, main, ring, 5), std::runtime_error);
+
+    // The journal tool makes the same report from the database.
+    const std::string duty = Conninfo() + " user=kv_duty";
+    const char* argv[] = {"korvalen-jrn", "report", "--from", "02.03.2026 08:00", "--to", "02.03.2026 19:59:59",
+                          "--database", duty.c_str()};
+    std::ostringstream out, err;
+    EXPECT_EQ(kv::jrn::Run(8, argv, out, err), 0) << err.str();
+    EXPECT_NE(out.str().find("Тревог всего: 7"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().find("  Склад: тревог 2, обработано 2, ложных 1, обзвон 1/1\n"), std::string::npos) << out.str();
 }
 
 TEST_F(Database, AMigrationByARoleThatMayNotCreateRolesGoesOnWithoutTheViewers)

@@ -15,18 +15,23 @@
 #include "station/JournalMenu.h"
 #include "station/ReportWindow.h"
 #include "timing/DateTime.h"
+#include "timing/UiThread.h"
 #include "tools/jrn/JournalText.h"
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QImage>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPushButton>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 namespace kv::test {
@@ -345,6 +350,10 @@ TEST(ReportTool, WritesTheReportOrSaysWhyNot)
         {"a value missing", {"--from"}, 2, "", "нужно значение"},
         {"an unknown option", {"--form", "01.03.2026"}, 2, "", "неизвестный параметр --form"},
         {"a damaged journal", {"--from", "02.03.2026", "--data", damaged.path().string()}, 1, "", "не прочитан"},
+        {"an unreachable centre", {"--from", "02.03.2026", "--database", "host=/nonexistent/kv-report"}, 1, "",
+         "отчёт по центру не построен: "},
+        {"a centre and a folder", {"--from", "02.03.2026", "--database", "x", "--data", dir.path().string()}, 2, "",
+         "--data и --database вместе"},
         {"no journal", {"--from", "02.03.2026", "--data", dir.File("none")}, 1, "", "не прочитан"},
         {"an unwritable CSV", {"--from", "02.03.2026", "--data", dir.path().string(), "--csv", dir.File("no/x.csv")}, 1, "",
          "не удалось записать файл"},
@@ -422,6 +431,69 @@ TEST(ReportWindow, ShowsTheShiftOrAnObjectAndSavesItsPdf)
     ASSERT_NE(opened, nullptr);
     const ReportPeriod shift = CurrentShift(LocalNow());
     EXPECT_NEAR(opened->Figures().period.from, shift.from, 1e-9);
+    EXPECT_EQ(opened->CentreBox, nullptr) << "a station of its own has no centre to read";
+    EXPECT_EQ(opened->findChild<QCheckBox*>(), nullptr);
+}
+
+// In a centre the report reads every station's rows from the database, away
+// from the UI thread. A database that cannot be reached is told, and the
+// station's own journals still give their report.
+TEST(ReportWindow, ACentreWideReportIsReadAsideAndAnUnreachableCentreIsTold)
+{
+    using namespace std::chrono_literals;
+    ScriptedDialogs dialogs;
+    // A socket folder that does not exist: refused at once, no time-out.
+    const ReportCentre unreachable{"host=/nonexistent/kv-report port=5432 dbname=kv", true};
+    const auto served = [](TShiftReportForm& form) {
+        return WaitServing([&] { return !form.Reading(); }, 10s);
+    };
+
+    // A receiver in a centre has the box, its own journals first.
+    {
+        TShiftReportForm receiver(Shift().main, &Shift().dial, nullptr, {unreachable.connection, false});
+        ASSERT_NE(receiver.CentreBox, nullptr);
+        EXPECT_FALSE(receiver.CentreBox->isChecked());
+        EXPECT_FALSE(receiver.Reading());
+    }
+
+    // A desk reads the centre's current shift as it opens.
+    TShiftReportForm form(Shift().main, &Shift().dial, nullptr, unreachable);
+    ASSERT_NE(form.CentreBox, nullptr);
+    EXPECT_TRUE(form.CentreBox->isChecked());
+    EXPECT_EQ(form.CentreBox->text(), QStringLiteral("Все станции центра"));
+    ASSERT_TRUE(form.Reading());
+    EXPECT_FALSE(form.BuildButton->isEnabled());
+    EXPECT_EQ(form.SummaryText->toPlainText(), QStringLiteral("Чтение из базы данных…"));
+    EXPECT_FALSE(form.BuildButtonClick()) << "one read at a time";
+    ASSERT_TRUE(served(form));
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].text.rfind("Отчёт по центру не построен: "_cp, 0), 0u) << dialogs.messages[0].text;
+    EXPECT_NE(dialogs.messages[0].text.find("/nonexistent/kv-report"), std::string::npos) << dialogs.messages[0].text;
+    EXPECT_TRUE(form.BuildButton->isEnabled());
+    EXPECT_FALSE(form.SummaryText->toPlainText().contains(QStringLiteral("Чтение")));
+
+    // Unchecked, the station's own journals.
+    form.CentreBox->setChecked(false);
+    form.FromEdit->setDateTime(QDateTime(QDate(2026, 3, 2), QTime(8, 0)));
+    form.ToEdit->setDateTime(QDateTime(QDate(2026, 3, 2), QTime(19, 59, 59)));
+    ASSERT_TRUE(form.BuildButtonClick());
+    EXPECT_FALSE(form.Reading());
+    EXPECT_TRUE(form.SummaryText->toPlainText().contains(QStringLiteral("Тревог всего: 7")));
+
+    // Checked again, a failure leaves that report standing.
+    form.CentreBox->setChecked(true);
+    ASSERT_TRUE(form.BuildButtonClick());
+    ASSERT_TRUE(served(form));
+    EXPECT_EQ(dialogs.messages.size(), 2u);
+    EXPECT_EQ(form.Figures().all.TotalAlarms(), 7);
+    EXPECT_TRUE(form.SummaryText->toPlainText().contains(QStringLiteral("Тревог всего: 7")));
+
+    // A window closed while its read is under way: the answer finds nobody.
+    auto closing = std::make_unique<TShiftReportForm>(Shift().main, &Shift().dial, nullptr, unreachable);
+    ASSERT_TRUE(closing->Reading());
+    closing.reset();
+    ServeHandOvers();
+    EXPECT_EQ(dialogs.messages.size(), 2u);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "tools/jrn/ReportCommand.h"
 
+#include "centre/CentreReport.h"
 #include "codec/Ucs2.h"
 #include "data/DurableJournal.h"
 #include "data/MemTable.h"
@@ -28,7 +29,7 @@ namespace {
 
 constexpr const char* kReportUsage =
     "usage: korvalen-jrn report [--from DATE] [--to DATE] [--object NAME] [--data DIR]\n"
-    "                           [--pdf FILE] [--csv FILE]\n"
+    "                           [--database CONNINFO] [--pdf FILE] [--csv FILE]\n"
     "  The alarms, their handling, escalations and the ring-round of a period,\n"
     "  from the journals t3.bin and t6.bin (with their log segments); the\n"
     "  station need not run. Its summary goes to the standard output.\n"
@@ -40,6 +41,8 @@ constexpr const char* kReportUsage =
     "  --data DIR    the folder of the journals; by default the current folder when\n"
     "                it holds t3.bin, else the station's data folder\n"
     "                ($XDG_DATA_HOME/korvalen, ~/.local/share/korvalen)\n"
+    "  --database CONNINFO  instead of the journals: every station's rows in the\n"
+    "                centre's database (a libpq connection string; a viewer may)\n"
     "  --pdf FILE    the report with its charts as a PDF file\n"
     "  --csv FILE    the figures as a CSV file for a spreadsheet (UTF-8, \";\")\n";
 
@@ -96,7 +99,7 @@ bool WriteFile(const std::string& path, const std::string& bytes)
 
 int RunReport(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
 {
-    std::string fromText, toText, object, data, pdf, csv;
+    std::string fromText, toText, object, data, database, pdf, csv;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -107,6 +110,7 @@ int RunReport(int argc, const char* const* argv, std::ostream& out, std::ostream
                              : arg == "--to"     ? &toText
                              : arg == "--object" ? &object
                              : arg == "--data"   ? &data
+                             : arg == "--database" ? &database
                              : arg == "--pdf"    ? &pdf
                              : arg == "--csv"    ? &csv
                                                  : nullptr;
@@ -143,24 +147,41 @@ int RunReport(int argc, const char* const* argv, std::ostream& out, std::ostream
         return 2;
     }
 
+    if (!data.empty() && !database.empty()) {
+        err << "korvalen-jrn report: --data и --database вместе: отчёт строится по одному из них\n";
+        return 2;
+    }
     const std::string folder = data.empty() ? DefaultDataFolder() : data;
     MemTable main("EventsTable"), dial("DialEventsTable");
     const std::string mainFile = folder + "/t3.bin", dialFile = folder + "/t6.bin";
-    try {
-        DurableJournal::ReadWithLog(main, mainFile, TableFormat());
-    } catch (const std::exception& e) {
-        err << "korvalen-jrn report: журнал событий " << mainFile << " не прочитан: " << Cp1251ToUtf8(e.what())
-            << '\n';
-        return 1;
-    }
     bool haveDial = true;
-    try {
-        DurableJournal::ReadWithLog(dial, dialFile, TableFormat());
-    } catch (const std::exception& e) {
-        // The alarms and their handling are reported all the same.
-        haveDial = false;
-        err << "korvalen-jrn report: журнал обзвона " << dialFile << " не прочитан (" << Cp1251ToUtf8(e.what())
-            << "): отчёт без обзвона\n";
+    if (!database.empty()) {
+        try {
+            pg::Connection db(database);
+            db.Connect();
+            centre::ReadCentreJournals(db, period, main, dial);
+        } catch (const std::exception& e) {
+            // libpq's texts are UTF-8 already; its second line is for developers.
+            const std::string what = e.what();
+            err << "korvalen-jrn report: отчёт по центру не построен: " << what.substr(0, what.find('\n')) << '\n';
+            return 1;
+        }
+    } else {
+        try {
+            DurableJournal::ReadWithLog(main, mainFile, TableFormat());
+        } catch (const std::exception& e) {
+            err << "korvalen-jrn report: журнал событий " << mainFile << " не прочитан: " << Cp1251ToUtf8(e.what())
+                << '\n';
+            return 1;
+        }
+        try {
+            DurableJournal::ReadWithLog(dial, dialFile, TableFormat());
+        } catch (const std::exception& e) {
+            // The alarms and their handling are reported all the same.
+            haveDial = false;
+            err << "korvalen-jrn report: журнал обзвона " << dialFile << " не прочитан (" << Cp1251ToUtf8(e.what())
+                << "): отчёт без обзвона\n";
+        }
     }
 
     const ReportFigures figures = ComputeReport(main, haveDial ? &dial : nullptr, period, Utf8ToStation(object));
