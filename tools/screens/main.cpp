@@ -17,6 +17,7 @@
 #include "station/AlarmsWindow.h"
 #include "station/JournalSearchWindow.h"
 #include "station/OperatorDesk.h"
+#include "station/ReportWindow.h"
 #include "station/ScheduleWindow.h"
 #include "station/StationMenu.h"
 #include "devices/DeviceRegister.h"
@@ -612,6 +613,14 @@ int Render(const QString& outDir, const QString& readmeFile)
     QWidget* schedule = ShowScheduleWindow(&main, main.Schedule, main.StringGrid1->ColCount(), main.StringGrid1->RowCount());
     camera.Shoot(schedule, "schedule");
     schedule->close();
+
+    // The run's shift report as a receiver of a centre has it: its own journals,
+    // with the box that reads every station's rows instead.
+    {
+        TShiftReportForm report(main.EventsTable, &main.DialEventsTable, &main, {"host=/nonexistent", false});
+        report.show();
+        camera.Shoot(&report, "shift-report");
+    }
 
     main.close();
     Pump(300);
