@@ -8,6 +8,7 @@
 #include "serial/ComPortPlatform.h"
 #include "serial/PortAdvice.h"
 #include "serial/PortDiagnosis.h"
+#include "tests/serial/HeldUpWrite.h"
 
 #include <gtest/gtest.h>
 
@@ -408,25 +409,7 @@ TEST_F(ComPortLink, AWriteTheModemHoldsUpEndsAtItsTimeOutOrWhenThePortCloses)
     EXPECT_GE(elapsed, 390.0);
     EXPECT_LT(elapsed, 1500.0);
 
-    TComTimeouts unlimited;
-    unlimited.WriteTotalConstant = 0;
-    unlimited.WriteTotalMultiplier = 0;
-    m_port.SetTimeouts(unlimited);
-    std::atomic<bool> returned{false};
-    std::thread writer([&] {
-        try {
-            m_port.WriteText("ATD+79000000000;\r");
-        } catch (const EComPort&) {
-        }
-        returned = true;
-    });
-    std::this_thread::sleep_for(200ms);
-    EXPECT_FALSE(returned) << "the line was not held up";
-    start = Clock::now();
-    m_port.Close();
-    EXPECT_LT(Clock::now() - start, 1s);
-    writer.join();
-    EXPECT_TRUE(returned);
+    kv::test::ExpectCloseEndsAHeldUpWrite(m_port, 200ms);
 
     // XON: the line flows again, and the modem answers past the flood.
     s_sim->Command("garbage 1 11");

@@ -1,6 +1,7 @@
 // TComPort against pseudo-terminals: the test plays the device on the master.
 #include "serial/CPort.h"
 #include "serial/ComPortPlatform.h"
+#include "tests/serial/HeldUpWrite.h"
 #include "tests/support/Pty.h"
 #include "timing/UiThread.h"
 
@@ -321,25 +322,7 @@ TEST_F(ComPortPty, CloseAbortsAWriteBlockedOnAnotherThread)
 {
     m_port.Open();
     BlockTheLine(m_port);
-    TComTimeouts unlimited;
-    unlimited.WriteTotalConstant = 0;
-    unlimited.WriteTotalMultiplier = 0;
-    m_port.SetTimeouts(unlimited);
-    std::atomic<bool> returned{false};
-    std::thread writer([&] {
-        try {
-            m_port.WriteText("ATD+79000000000;\r");
-        } catch (const EComPort&) {
-        }
-        returned = true;
-    });
-    std::this_thread::sleep_for(100ms);
-    ASSERT_FALSE(returned) << "the line was not blocked";
-    const auto start = Clock::now();
-    m_port.Close();
-    EXPECT_LT(Clock::now() - start, 1s);
-    writer.join();
-    EXPECT_TRUE(returned);
+    kv::test::ExpectCloseEndsAHeldUpWrite(m_port, 100ms);
 }
 
 TEST_F(ComPortPty, VanishedDeviceStopsTheEventThreadAndFailsWrites)
