@@ -60,14 +60,10 @@ void EventLoop::Post(std::function<void()> fn)
 
 EventLoop::TimerId EventLoop::AddTimer(std::uint32_t ms, std::uint32_t interval, std::function<void()> fn)
 {
-    TimerId id;
-    {
-        std::lock_guard lock(m_mutex);
-        id = m_nextId++;
-        m_timers[id] = Timer{NowMs() + ms, interval, std::make_shared<std::function<void()>>(std::move(fn))};
-    }
-    // A loop asleep until a later timer (or none) must look again.
-    m_cv.notify_one();
+    // On the loop's own thread, so the loop is not asleep: the next pass sees it.
+    std::lock_guard lock(m_mutex);
+    const TimerId id = m_nextId++;
+    m_timers[id] = Timer{NowMs() + ms, interval, std::make_shared<std::function<void()>>(std::move(fn))};
     return id;
 }
 

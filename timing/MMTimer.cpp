@@ -2,6 +2,7 @@
 
 #include "timing/TimerPeriod.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -49,9 +50,7 @@ namespace {
 // resolution asks for, within what the system offers.
 void HoldPeriod(MMTimerState& s, bool armed)
 {
-    std::uint32_t wanted = 0;
-    if (armed)
-        wanted = s.resolution < s.finest ? s.finest : s.resolution > s.coarsest ? s.coarsest : s.resolution;
+    const std::uint32_t wanted = armed ? std::clamp<std::uint32_t>(s.resolution, s.finest, s.coarsest) : 0;
     if (wanted == s.periodHeld)
         return;
     if (s.periodHeld != 0)
