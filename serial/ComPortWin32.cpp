@@ -501,8 +501,6 @@ void WakePipe::Drain() { ResetEvent(reinterpret_cast<HANDLE>(m_read)); }
 
 namespace {
 
-// A comm wait that came back empty or failed: the device is gone when it no
-// longer answers, else the wait is not retried at once.
 // Bytes already in the driver's queue, or the device gone; nothing when the
 // queue is empty.
 std::optional<PortWait> WaitingNow(PortHandle port, int& error)
@@ -517,6 +515,8 @@ std::optional<PortWait> WaitingNow(PortHandle port, int& error)
     return std::nullopt;
 }
 
+// A comm wait that came back empty or failed: the device is gone when it no
+// longer answers, else the wait is not retried at once.
 PortWait AfterIdleWait(PortHandle port, HANDLE wakeEvent, int& error)
 {
     if (const std::optional<PortWait> now = WaitingNow(port, error))
