@@ -69,14 +69,6 @@ std::wstring Wide(const std::string& text)
     return wide;
 }
 
-std::string Narrow(const wchar_t* text, std::size_t length)
-{
-    const int n = WideCharToMultiByte(1251, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(1251, 0, text, static_cast<int>(length), narrow.data(), n, nullptr, nullptr);
-    return narrow;
-}
-
 // Drivers without modem lines (a USB adapter without them, Wine on a
 // pseudo-terminal) refuse the question.
 bool NoModemLines(DWORD error)
@@ -153,6 +145,14 @@ bool StartWait(Port* p, int& error)
 }
 
 } // namespace
+
+std::string Narrow(const wchar_t* text, std::size_t length)
+{
+    const int n = WideCharToMultiByte(1251, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(1251, 0, text, static_cast<int>(length), narrow.data(), n, nullptr, nullptr);
+    return narrow;
+}
 
 bool DeviceGone(int error)
 {
