@@ -57,6 +57,8 @@ void CloseDevice(PortHandle port);
 // Whether a TComPort of this process holds the device (Windows does not tell
 // who holds a port).
 bool OpenInThisProcess(const std::string& path);
+// A system text (UTF-16) in the station's code page.
+std::string Narrow(const wchar_t* text, std::size_t length);
 #endif
 
 struct LineSettings {

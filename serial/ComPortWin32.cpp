@@ -69,14 +69,6 @@ std::wstring Wide(const std::string& text)
     return wide;
 }
 
-std::string Narrow(const wchar_t* text, std::size_t length)
-{
-    const int n = WideCharToMultiByte(1251, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(1251, 0, text, static_cast<int>(length), narrow.data(), n, nullptr, nullptr);
-    return narrow;
-}
-
 // Drivers without modem lines (a USB adapter without them, Wine on a
 // pseudo-terminal) refuse the question.
 bool NoModemLines(DWORD error)
@@ -153,6 +145,14 @@ bool StartWait(Port* p, int& error)
 }
 
 } // namespace
+
+std::string Narrow(const wchar_t* text, std::size_t length)
+{
+    const int n = WideCharToMultiByte(1251, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    std::string narrow(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(1251, 0, text, static_cast<int>(length), narrow.data(), n, nullptr, nullptr);
+    return narrow;
+}
 
 bool DeviceGone(int error)
 {
@@ -501,8 +501,6 @@ void WakePipe::Drain() { ResetEvent(reinterpret_cast<HANDLE>(m_read)); }
 
 namespace {
 
-// A comm wait that came back empty or failed: the device is gone when it no
-// longer answers, else the wait is not retried at once.
 // Bytes already in the driver's queue, or the device gone; nothing when the
 // queue is empty.
 std::optional<PortWait> WaitingNow(PortHandle port, int& error)
@@ -517,6 +515,8 @@ std::optional<PortWait> WaitingNow(PortHandle port, int& error)
     return std::nullopt;
 }
 
+// A comm wait that came back empty or failed: the device is gone when it no
+// longer answers, else the wait is not retried at once.
 PortWait AfterIdleWait(PortHandle port, HANDLE wakeEvent, int& error)
 {
     if (const std::optional<PortWait> now = WaitingNow(port, error))

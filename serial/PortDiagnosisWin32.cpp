@@ -49,10 +49,7 @@ std::string CurrentUserName()
     DWORD length = 257;
     if (!GetUserNameW(name, &length) || length == 0)
         return {};
-    const int n = WideCharToMultiByte(1251, 0, name, static_cast<int>(length - 1), nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(1251, 0, name, static_cast<int>(length - 1), narrow.data(), n, nullptr, nullptr);
-    return narrow;
+    return Narrow(name, length - 1); // the count includes the closing zero
 }
 
 } // namespace kv::comport

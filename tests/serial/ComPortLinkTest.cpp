@@ -389,27 +389,9 @@ TEST_F(ComPortLink, AWriteTheModemHoldsUpEndsAtItsTimeOutOrWhenThePortCloses)
     std::this_thread::sleep_for(300ms);
 
     // The held-up bytes fill the line's buffers until a write comes back short.
-    TComTimeouts quick;
-    quick.WriteTotalMultiplier = 0;
-    quick.WriteTotalConstant = 30;
-    m_port.SetTimeouts(quick);
-    const std::string chunk(4096, 'x');
-    bool blocked = false;
-    for (int i = 0; i < 256 && !blocked; ++i)
-        blocked = m_port.WriteText(chunk) < static_cast<int>(chunk.size());
-    ASSERT_TRUE(blocked) << "the modem's XOFF did not hold the line up";
-
-    TComTimeouts limit;
-    limit.WriteTotalConstant = 200;
-    limit.WriteTotalMultiplier = 10;
-    m_port.SetTimeouts(limit);
-    auto start = Clock::now();
-    EXPECT_LT(m_port.WriteText(std::string(20, 'a')), 20);
-    const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    EXPECT_GE(elapsed, 390.0);
-    EXPECT_LT(elapsed, 1500.0);
-
-    kv::test::ExpectCloseEndsAHeldUpWrite(m_port, 200ms);
+    ASSERT_TRUE(test::HoldUpTheLine(m_port)) << "the modem's XOFF did not hold the line up";
+    test::ExpectAHeldUpWriteEndsAtItsTimeOut(m_port);
+    test::ExpectCloseEndsAHeldUpWrite(m_port, 200ms);
 
     // XON: the line flows again, and the modem answers past the flood.
     s_sim->Command("garbage 1 11");

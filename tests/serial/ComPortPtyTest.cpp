@@ -280,40 +280,17 @@ TEST_F(ComPortPty, SyncMethodCannotChangeWhileOpen)
     EXPECT_EQ(m_port.SyncMethod(), smNone);
 }
 
-// Fills the line until a write no longer goes out: nobody reads the master.
-void BlockTheLine(TComPort& port)
-{
-    TComTimeouts quick;
-    quick.WriteTotalMultiplier = 0;
-    quick.WriteTotalConstant = 30;
-    port.SetTimeouts(quick);
-    const std::string chunk(4096, 'x');
-    for (int i = 0; i < 1000; ++i) {
-        if (port.WriteText(chunk) < static_cast<int>(chunk.size()))
-            break;
-    }
-}
-
 TEST_F(ComPortPty, BlockedWriteEndsAtItsTimeOut)
 {
     m_port.Open();
-    BlockTheLine(m_port);
-
-    TComTimeouts shortLimit;
-    shortLimit.WriteTotalConstant = 200;
-    shortLimit.WriteTotalMultiplier = 10;
-    m_port.SetTimeouts(shortLimit);
-    auto start = Clock::now();
-    EXPECT_LT(m_port.WriteText(std::string(20, 'a')), 20);
-    double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    EXPECT_GE(elapsed, 390.0);
-    EXPECT_LT(elapsed, 1500.0);
+    test::HoldUpTheLine(m_port); // nobody reads the master
+    test::ExpectAHeldUpWriteEndsAtItsTimeOut(m_port);
 
     // The station's own setting: 1000 ms + 100 ms a byte.
     m_port.SetTimeouts(TComTimeouts{});
-    start = Clock::now();
+    const auto start = Clock::now();
     EXPECT_LT(m_port.WriteText("AT+CMGS=\"+7912345\"\r"), 20);
-    elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    const double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     EXPECT_GE(elapsed, 2790.0);
     EXPECT_LE(elapsed, 3500.0);
 }
@@ -321,8 +298,8 @@ TEST_F(ComPortPty, BlockedWriteEndsAtItsTimeOut)
 TEST_F(ComPortPty, CloseAbortsAWriteBlockedOnAnotherThread)
 {
     m_port.Open();
-    BlockTheLine(m_port);
-    kv::test::ExpectCloseEndsAHeldUpWrite(m_port, 100ms);
+    test::HoldUpTheLine(m_port);
+    test::ExpectCloseEndsAHeldUpWrite(m_port, 100ms);
 }
 
 TEST_F(ComPortPty, VanishedDeviceStopsTheEventThreadAndFailsWrites)
