@@ -4,10 +4,6 @@
 #include "data/Status.h"
 #include "timing/DateTime.h"
 
-#include <charconv>
-#include <cmath>
-#include <ctime>
-
 namespace kv::centre {
 
 namespace {
@@ -42,8 +38,6 @@ std::vector<CentreAlarm> AlarmsOf(const pg::Result& r)
 }
 
 std::string Seconds(std::chrono::seconds s) { return std::to_string(s.count()); }
-
-// The server's numbers have a point whatever the station's locale says.
 
 } // namespace
 

@@ -8,17 +8,12 @@
 #include "timing/DateTime.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <cstdio>
-#include <ctime>
-
 
 namespace kv::centre {
 
 namespace {
 
-// The server's numbers are written with a point whatever the C library's locale.
 std::string JsonText(const std::string& utf8)
 {
     std::string out = "\"";

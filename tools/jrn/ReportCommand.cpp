@@ -151,9 +151,7 @@ int RunReport(int argc, const char* const* argv, std::ostream& out, std::ostream
         err << "korvalen-jrn report: --data и --database вместе: отчёт строится по одному из них\n";
         return 2;
     }
-    const std::string folder = data.empty() ? DefaultDataFolder() : data;
     MemTable main("EventsTable"), dial("DialEventsTable");
-    const std::string mainFile = folder + "/t3.bin", dialFile = folder + "/t6.bin";
     bool haveDial = true;
     if (!database.empty()) {
         try {
@@ -167,6 +165,8 @@ int RunReport(int argc, const char* const* argv, std::ostream& out, std::ostream
             return 1;
         }
     } else {
+        const std::string folder = data.empty() ? DefaultDataFolder() : data;
+        const std::string mainFile = folder + "/t3.bin", dialFile = folder + "/t6.bin";
         try {
             DurableJournal::ReadWithLog(main, mainFile, TableFormat());
         } catch (const std::exception& e) {
