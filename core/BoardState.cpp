@@ -11,6 +11,19 @@
 
 namespace kv {
 
+namespace {
+
+// `fn(tile, text)` for every tile of the page's grid.
+template <typename Fn>
+void EachTile(const BoardState::Page& page, Fn&& fn)
+{
+    for (int c = 0; c < page.layout.columns; ++c)
+        for (int r = 0; r < page.layout.rows; ++r)
+            fn(static_cast<std::size_t>(TileStates::Index(c, r)), page.layout.Text(c, r));
+}
+
+} // namespace
+
 RowTileStates TileStatesOfRow(std::string_view journal, std::string_view status, std::string_view event)
 {
     RowTileStates states;
@@ -126,14 +139,11 @@ void BoardState::SetPages(const std::vector<BoardPageLayout>& layouts)
     std::unordered_map<std::string, Bytes> shown;
     const PagesPtr old = Pages();
     for (const Page& page : *old)
-        for (int c = 0; c < page.layout.columns; ++c)
-            for (int r = 0; r < page.layout.rows; ++r) {
-                const std::string& text = page.layout.Text(c, r);
-                const auto i = static_cast<std::size_t>(TileStates::Index(c, r));
-                if (!text.empty())
-                    shown.try_emplace(text, Bytes{page.tiles->GuardStates[i], page.tiles->InfoStates[i],
-                                                  page.tiles->AlarmMarks[i]});
-            }
+        EachTile(page, [&](std::size_t i, const std::string& text) {
+            if (!text.empty())
+                shown.try_emplace(text, Bytes{page.tiles->GuardStates[i], page.tiles->InfoStates[i],
+                                              page.tiles->AlarmMarks[i]});
+        });
     std::unordered_map<std::string, Bytes> restored;
     for (const NamedTileState& s : m_restored)
         restored.try_emplace(s.shortName, Bytes{s.guard, s.info, 0});
@@ -213,15 +223,11 @@ TileSave BoardState::SavePages(const std::string& fileName) const
 {
     const PagesPtr pages = Pages();
     std::vector<NamedTileState> states;
-    for (std::size_t p = 0; p < pages->size(); ++p) {
-        const Page& page = (*pages)[p];
-        for (int c = 0; c < page.layout.columns; ++c)
-            for (int r = 0; r < page.layout.rows; ++r)
-                if (const std::string& text = page.layout.Text(c, r); !text.empty()) {
-                    const auto i = static_cast<std::size_t>(TileStates::Index(c, r));
-                    states.push_back({text, page.tiles->GuardStates[i], page.tiles->InfoStates[i]});
-                }
-    }
+    for (const Page& page : *pages)
+        EachTile(page, [&](std::size_t i, const std::string& text) {
+            if (!text.empty())
+                states.push_back({text, page.tiles->GuardStates[i], page.tiles->InfoStates[i]});
+        });
     return SaveNamedTileStates(states, fileName);
 }
 
@@ -240,27 +246,24 @@ void BoardState::SetState(const std::string& shortName, std::uint8_t code, Byte 
     const PagesPtr pages = Pages();
     for (const Page& page : *pages) {
         TileStates& tiles = *page.tiles;
-        for (int c = 0; c < page.layout.columns; ++c) {
-            for (int r = 0; r < page.layout.rows; ++r) {
-                if (page.layout.Text(c, r) != shortName)
-                    continue;
-                const auto i = static_cast<std::size_t>(TileStates::Index(c, r));
-                switch (which) {
-                case Byte::Guard:
-                    tiles.GuardStates[i] = code;
-                    if (code == kAlarm)
-                        tiles.AlarmMarks[i] = kAlarm;
-                    break;
-                case Byte::Info: tiles.InfoStates[i] = code; break;
-                case Byte::Mark:
-                    // An intrusion's mark is not overwritten by a warning's.
-                    if (tiles.AlarmMarks[i] != kAlarm)
-                        tiles.AlarmMarks[i] = code;
-                    break;
-                }
-                changed = true;
+        EachTile(page, [&](std::size_t i, const std::string& text) {
+            if (text != shortName)
+                return;
+            switch (which) {
+            case Byte::Guard:
+                tiles.GuardStates[i] = code;
+                if (code == kAlarm)
+                    tiles.AlarmMarks[i] = kAlarm;
+                break;
+            case Byte::Info: tiles.InfoStates[i] = code; break;
+            case Byte::Mark:
+                // An intrusion's mark is not overwritten by a warning's.
+                if (tiles.AlarmMarks[i] != kAlarm)
+                    tiles.AlarmMarks[i] = code;
+                break;
             }
-        }
+            changed = true;
+        });
     }
     writing.unlock();
     if (changed && OnChanged)
@@ -285,10 +288,10 @@ void BoardState::Acknowledge(const std::string& shortName)
     std::unique_lock writing(m_stateLock);
     const PagesPtr pages = Pages();
     for (const Page& page : *pages)
-        for (int c = 0; c < page.layout.columns; ++c)
-            for (int r = 0; r < page.layout.rows; ++r)
-                if (page.layout.Text(c, r) == shortName)
-                    page.tiles->AlarmMarks[static_cast<std::size_t>(TileStates::Index(c, r))] = 0;
+        EachTile(page, [&](std::size_t i, const std::string& text) {
+            if (text == shortName)
+                page.tiles->AlarmMarks[i] = 0;
+        });
     writing.unlock();
     if (OnChanged)
         OnChanged();
@@ -309,9 +312,7 @@ bool BoardState::Sounding(const TileStates& tiles, std::size_t tile)
 int BoardState::SoundingTiles(const Page& page)
 {
     int count = 0;
-    for (int c = 0; c < page.layout.columns; ++c)
-        for (int r = 0; r < page.layout.rows; ++r)
-            count += Sounding(*page.tiles, static_cast<std::size_t>(TileStates::Index(c, r))) ? 1 : 0;
+    EachTile(page, [&](std::size_t i, const std::string&) { count += Sounding(*page.tiles, i) ? 1 : 0; });
     return count;
 }
 

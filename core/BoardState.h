@@ -109,11 +109,9 @@ public:
     // The alarm marks of every tile of that name cleared.
     void Acknowledge(const std::string& shortName);
     // A tile selected: its notification and alarm mark cleared.
-    void ClearTile(std::size_t tile) { ClearTile(m_tiles, tile); }
     static void ClearTile(TileStates& tiles, std::size_t tile);
 
     // An unacknowledged alarm or warning mark on that tile: it sounds.
-    bool Sounding(std::size_t tile) const { return Sounding(m_tiles, tile); }
     static bool Sounding(const TileStates& tiles, std::size_t tile);
     // The tiles of that page that sound.
     static int SoundingTiles(const Page& page);

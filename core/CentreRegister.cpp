@@ -88,13 +88,8 @@ void CentreRegister::Pulled(const centre::SharedRegister& pulled)
     }
     if (!pulled.devices)
         return;
-    std::set<std::string> elsewhere;
-    for (const auto& [shortName, receiver] : pulled.ringers)
-        if (receiver != m_station)
-            elsewhere.insert(shortName);
     // A device moved between two other receivers moves between the board's pages.
-    const bool ringersChanged = elsewhere != m_ringElsewhere || pulled.ringers != m_receivers;
-    m_ringElsewhere = std::move(elsewhere);
+    const bool ringersChanged = pulled.ringers != m_receivers;
     m_receivers = pulled.ringers;
     if (m_hooks.busy && m_hooks.busy()) {
         m_waiting = pulled.devices;
@@ -106,7 +101,11 @@ void CentreRegister::Pulled(const centre::SharedRegister& pulled)
         m_hooks.replaced();
 }
 
-bool CentreRegister::RingsHere(const std::string& shortName) const { return !m_ringElsewhere.contains(shortName); }
+bool CentreRegister::RingsHere(const std::string& shortName) const
+{
+    const auto it = m_receivers.find(shortName);
+    return it == m_receivers.end() || it->second == m_station;
+}
 
 std::string CentreRegister::ReceiverOf(const std::string& shortName) const
 {

@@ -80,9 +80,8 @@ private:
     DeviceRegister& m_register;
     std::string m_station; // station text
     Hooks m_hooks;
-    // The devices given to other receivers, by short name.
-    std::set<std::string> m_ringElsewhere;
-    // Every device given to one receiver: its name (the board's pages).
+    // Every device given to one receiver: its name (the board's pages, and
+    // whether this station rings it).
     std::map<std::string, std::string> m_receivers;
     // The register as last in step with the database (laid or pushed; the
     // files as found at first): a save that differs is the administrator's change.

@@ -4,6 +4,7 @@
 #include "data/FilePlatform.h"
 #include "timing/DateTime.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -21,6 +22,43 @@ constexpr char kPagesMagic[] = {'K', 'V', 'T', 'P', 1};
 
 std::uint8_t KnownOr0(std::uint8_t code, std::uint8_t last) { return code <= last ? code : 0; }
 
+// Up to `limit` bytes of a file written within the age rule; Missing when it
+// cannot be opened, Stale when older.
+TileRestore ReadFresh(const std::string& fileName, double now, std::size_t limit, std::string& bytes)
+{
+    const int fd = files::Open(fileName, O_RDONLY);
+    if (fd < 0)
+        return TileRestore::Missing;
+    std::time_t written = 0;
+    int writtenMs = 0;
+    if (files::ModifiedAt(fd, written, writtenMs) && now - LocalDateTimeOf(written, writtenMs) > kTileStatesMaxAgeDays) {
+        ::close(fd);
+        return TileRestore::Stale;
+    }
+    char chunk[8192];
+    while (bytes.size() < limit) {
+        const ssize_t n = ::read(fd, chunk, std::min(sizeof chunk, limit - bytes.size()));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        bytes.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return TileRestore::Restored;
+}
+
+// Through a temporary file renamed over the old one.
+TileSave WriteWhole(const std::string& fileName, const void* bytes, std::size_t size)
+{
+    AtomicFileWriter file(fileName);
+    if (!file.Open())
+        return TileSave::CannotCreate;
+    if (!file.Write(bytes, size) || !file.Commit())
+        return TileSave::WriteFailed;
+    return TileSave::Saved;
+}
+
 } // namespace
 
 TileRestore RestoreTileStates(TileStates& states, const std::string& fileName, double now,
@@ -30,35 +68,19 @@ TileRestore RestoreTileStates(TileStates& states, const std::string& fileName, d
         if (warn)
             warn(std::string(kTileStatesEmpty));
     };
-    const int fd = files::Open(fileName, O_RDONLY);
-    if (fd < 0) {
-        tell();
-        return TileRestore::Missing;
+    std::string bytes;
+    switch (ReadFresh(fileName, now, 2 * TileStates::kTiles, bytes)) {
+    case TileRestore::Missing: tell(); return TileRestore::Missing;
+    case TileRestore::Stale: return TileRestore::Stale;
+    default: break;
     }
-    std::time_t written = 0;
-    int writtenMs = 0;
-    if (files::ModifiedAt(fd, written, writtenMs) && now - LocalDateTimeOf(written, writtenMs) > kTileStatesMaxAgeDays) {
-        ::close(fd);
-        return TileRestore::Stale;
-    }
-    std::uint8_t bytes[2 * TileStates::kTiles];
-    std::size_t got = 0;
-    while (got < sizeof bytes) {
-        const ssize_t n = ::read(fd, bytes + got, sizeof bytes - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    for (std::size_t i = 0; i < got; ++i) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
         const bool guard = i < TileStates::kTiles;
-        const std::uint8_t code = KnownOr0(bytes[i], guard ? kLastGuardCode : kLastInfoCode);
+        const std::uint8_t code = KnownOr0(static_cast<std::uint8_t>(bytes[i]), guard ? kLastGuardCode : kLastInfoCode);
         (guard ? states.GuardStates[i] : states.InfoStates[i - TileStates::kTiles])
             .store(code, std::memory_order_relaxed);
     }
-    if (got < sizeof bytes) {
+    if (bytes.size() < 2 * TileStates::kTiles) {
         tell();
         return TileRestore::Short;
     }
@@ -72,38 +94,15 @@ TileSave SaveTileStates(const TileStates& states, const std::string& fileName)
         bytes[i] = states.GuardStates[static_cast<std::size_t>(i)].load(std::memory_order_relaxed);
         bytes[TileStates::kTiles + i] = states.InfoStates[static_cast<std::size_t>(i)].load(std::memory_order_relaxed);
     }
-    AtomicFileWriter file(fileName);
-    if (!file.Open())
-        return TileSave::CannotCreate;
-    if (!file.Write(bytes, sizeof bytes) || !file.Commit())
-        return TileSave::WriteFailed;
-    return TileSave::Saved;
+    return WriteWhole(fileName, bytes, sizeof bytes);
 }
 
 std::vector<NamedTileState> RestoreNamedTileStates(const std::string& fileName, double now)
 {
     std::vector<NamedTileState> states;
-    const int fd = files::Open(fileName, O_RDONLY);
-    if (fd < 0)
-        return states;
-    std::time_t written = 0;
-    int writtenMs = 0;
-    if (files::ModifiedAt(fd, written, writtenMs) && now - LocalDateTimeOf(written, writtenMs) > kTileStatesMaxAgeDays) {
-        ::close(fd);
-        return states;
-    }
     std::string bytes;
-    char chunk[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        bytes.append(chunk, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    if (bytes.compare(0, sizeof kPagesMagic, kPagesMagic, sizeof kPagesMagic) != 0)
+    if (ReadFresh(fileName, now, std::string::npos, bytes) != TileRestore::Restored ||
+        bytes.compare(0, sizeof kPagesMagic, kPagesMagic, sizeof kPagesMagic) != 0)
         return states;
     std::size_t at = sizeof kPagesMagic;
     while (at < bytes.size()) {
@@ -132,12 +131,7 @@ TileSave SaveNamedTileStates(const std::vector<NamedTileState>& states, const st
         bytes += static_cast<char>(s.guard);
         bytes += static_cast<char>(s.info);
     }
-    AtomicFileWriter file(fileName);
-    if (!file.Open())
-        return TileSave::CannotCreate;
-    if (!file.Write(bytes.data(), bytes.size()) || !file.Commit())
-        return TileSave::WriteFailed;
-    return TileSave::Saved;
+    return WriteWhole(fileName, bytes.data(), bytes.size());
 }
 
 } // namespace kv

@@ -133,19 +133,28 @@ void TStatusBoard::SetPage(int page)
     LayoutChanged();
 }
 
+namespace {
+
+// That page of those laid now; null outside them.
+const BoardState::Page* PageAt(const BoardState::PagesPtr& pages, int page)
+{
+    return page >= 0 && page < static_cast<int>(pages->size()) ? &(*pages)[static_cast<std::size_t>(page)] : nullptr;
+}
+
+} // namespace
+
 std::string TStatusBoard::PageCaption(int page) const
 {
     const BoardState::PagesPtr pages = m_state.Pages();
-    return page >= 0 && page < static_cast<int>(pages->size()) ? (*pages)[static_cast<std::size_t>(page)].caption
-                                                               : std::string();
+    const BoardState::Page* p = PageAt(pages, page);
+    return p ? p->caption : std::string();
 }
 
 int TStatusBoard::SoundingTiles(int page) const
 {
     const BoardState::PagesPtr pages = m_state.Pages();
-    return page >= 0 && page < static_cast<int>(pages->size())
-               ? BoardState::SoundingTiles((*pages)[static_cast<std::size_t>(page)])
-               : 0;
+    const BoardState::Page* p = PageAt(pages, page);
+    return p ? BoardState::SoundingTiles(*p) : 0;
 }
 
 namespace {
@@ -166,7 +175,8 @@ int Notices(const BoardState::Page& page)
 int TStatusBoard::NoticeTiles(int page) const
 {
     const BoardState::PagesPtr pages = m_state.Pages();
-    return page >= 0 && page < static_cast<int>(pages->size()) ? Notices((*pages)[static_cast<std::size_t>(page)]) : 0;
+    const BoardState::Page* p = PageAt(pages, page);
+    return p ? Notices(*p) : 0;
 }
 
 void TStatusBoard::LayoutChanged()
@@ -186,11 +196,16 @@ void TStatusBoard::RequestRepaint()
             board->m_repaintPending = false;
             // At once, not deferred: the tick's alarm sound is queued behind this
             // repaint and must start after the notification sounds it plays.
-            board->repaint();
-            if (board->OnRepainted)
-                board->OnRepainted();
+            board->RepaintNow();
         }
     });
+}
+
+void TStatusBoard::RepaintNow()
+{
+    repaint();
+    if (OnRepainted)
+        OnRepainted();
 }
 
 void TStatusBoard::Tick(bool modemRunning, int deskPriority)
@@ -291,9 +306,7 @@ void TStatusBoard::SelectCell(int column, int row)
     m_currentColumn = column;
     m_currentRow = row;
     BoardState::ClearTile(*Shown(m_state.Pages()).tiles, static_cast<std::size_t>(TileStates::Index(column, row)));
-    repaint();
-    if (OnRepainted)
-        OnRepainted();
+    RepaintNow();
     if (OnSelect)
         OnSelect(column, row);
 }
@@ -376,9 +389,7 @@ void TStatusBoard::keyPressEvent(QKeyEvent* e)
     // Ctrl+PgUp and Ctrl+PgDn turn the pages, as in tabbed windows.
     if ((e->modifiers() & Qt::ControlModifier) && (e->key() == Qt::Key_PageUp || e->key() == Qt::Key_PageDown)) {
         SetPage(m_page + (e->key() == Qt::Key_PageDown ? 1 : -1));
-        repaint();
-        if (OnRepainted)
-            OnRepainted();
+        RepaintNow();
         return;
     }
     int column = m_currentColumn;

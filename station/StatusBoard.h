@@ -138,6 +138,8 @@ protected:
 private:
     // The page on show, within the pages laid now.
     const BoardState::Page& Shown(const BoardState::PagesPtr& pages) const;
+    // Repainted at once, OnRepainted told.
+    void RepaintNow();
     // Replaces one set of marked device names; repaints only on a change.
     void SetMarked(std::set<std::string>& marked, const std::vector<std::string>& shortNames);
     struct Link {
